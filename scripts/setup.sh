@@ -1,0 +1,40 @@
+# Shared set-up of scripts/run, scripts/test and .ci/run: install the Debian packages the
+# program, its tests and its benchmarks need (only the missing ones), then configure and build.
+# Sourced, not run.
+
+QUELMARK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+QUELMARK_PACKAGES=(
+    build-essential cmake ninja-build pkg-config
+    qt6-base-dev libgl-dev
+    libsqlite3-dev sqlite3
+    netbase iproute2 util-linux procps
+    libgtest-dev libgmock-dev libbenchmark-dev
+    python3 python3-pyftpdlib vsftpd
+    curl lftp hyperfine
+    xvfb xauth imagemagick
+)
+
+quelmark_install_packages() {
+    local missing=()
+    local pkg
+    for pkg in "${QUELMARK_PACKAGES[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$pkg")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing missing packages: ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# quelmark_build DIR [cmake options...]
+quelmark_build() {
+    local dir=$1
+    shift
+    cmake -S "$QUELMARK_ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+    cmake --build "$dir" --parallel "$(nproc)"
+}
