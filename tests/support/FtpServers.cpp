@@ -1,0 +1,256 @@
+#include "tests/support/FtpServers.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QThread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quelmark::test {
+
+namespace {
+
+constexpr int StartTimeoutMs = 15000;
+const QString Python = QStringLiteral("/usr/bin/python3");
+const QString Vsftpd = QStringLiteral("/usr/sbin/vsftpd");
+const QString VsftpUser = QStringLiteral("quelmarkftp");
+
+QString ServerScript(const char *name)
+{
+    return QStringLiteral(QUELMARK_SOURCE_DIR "/tests/support/servers/") + QLatin1String(name);
+}
+
+// A plain blocking probe: the caller only wants to know whether the port answers yet.
+bool Accepts(std::uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool RunQuietly(const QString &program, const QStringList &arguments, const QByteArray &input = {})
+{
+    QProcess p;
+    p.start(program, arguments);
+    if (!p.waitForStarted())
+        return false;
+    p.write(input);
+    p.closeWriteChannel();
+    return p.waitForFinished() && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+} // namespace
+
+std::uint16_t FreeLoopbackPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sa;
+    std::uint16_t port = 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0
+        && ::getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len) == 0)
+        port = ntohs(sa.sin_port);
+    if (fd >= 0)
+        ::close(fd);
+    return port;
+}
+
+FtpServerProcess::FtpServerProcess() = default;
+
+FtpServerProcess::~FtpServerProcess()
+{
+    if (m_process && m_process->state() != QProcess::NotRunning) {
+        m_process->kill();
+        m_process->waitForFinished(5000);
+    }
+}
+
+QByteArray FtpServerProcess::Stored(const QString &relativePath) const
+{
+    QFile f(QDir(m_home).filePath(relativePath));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool FtpServerProcess::LaunchPrintingPort(const QString &program, const QStringList &arguments)
+{
+    m_process = std::make_unique<QProcess>();
+    m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process->start(program, arguments);
+    QDeadlineTimer deadline(StartTimeoutMs);
+    while (!m_process->canReadLine() && !deadline.hasExpired()) {
+        if (!m_process->waitForReadyRead(static_cast<int>(deadline.remainingTime())))
+            break;
+    }
+    bool ok = false;
+    const int port = QString::fromLatin1(m_process->readLine()).trimmed().toInt(&ok);
+    if (!ok || port <= 0) {
+        Fail(program + QStringLiteral(" printed no port: ") + m_process->errorString());
+        return false;
+    }
+    m_port = static_cast<std::uint16_t>(port);
+    m_failure.clear();
+    return true;
+}
+
+bool FtpServerProcess::LaunchOnPort(const QString &program, const QStringList &arguments, std::uint16_t port)
+{
+    m_process = std::make_unique<QProcess>();
+    m_process->setProcessChannelMode(QProcess::MergedChannels);
+    m_process->start(program, arguments);
+    QDeadlineTimer deadline(StartTimeoutMs);
+    while (!deadline.hasExpired()) {
+        if (m_process->state() == QProcess::NotRunning || m_process->waitForFinished(0)) {
+            Fail(QStringLiteral("%1 exited with status %2: %3")
+                     .arg(program)
+                     .arg(m_process->exitCode())
+                     .arg(QString::fromLocal8Bit(m_process->readAll()).trimmed()));
+            return false;
+        }
+        if (Accepts(port)) {
+            m_port = port;
+            m_failure.clear();
+            return true;
+        }
+        QThread::msleep(20);
+    }
+    Fail(program + QStringLiteral(" did not start listening"));
+    return false;
+}
+
+PyFtpServer::PyFtpServer()
+{
+    m_user = QStringLiteral("quelmark");
+    m_password = QStringLiteral("s3cret pass");
+    m_home = m_dir.filePath(QStringLiteral("home"));
+    QDir().mkpath(m_home);
+    LaunchPrintingPort(Python, {ServerScript("pyftpd_server.py"), m_user, m_password, m_home});
+}
+
+VsftpServer::VsftpServer()
+{
+    if (!QFile::exists(Vsftpd)) {
+        Fail(QStringLiteral("vsftpd is not installed"));
+        return;
+    }
+    if (::geteuid() != 0) {
+        Fail(QStringLiteral("vsftpd needs a local user; creating one needs root"));
+        return;
+    }
+    if (!PrepareUser() || !PrepareFolders())
+        return;
+    // The free port can be taken by someone else before vsftpd binds it: try a few.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const std::uint16_t port = FreeLoopbackPort();
+        if (LaunchOnPort(Vsftpd, {WriteConfig(port)}, port))
+            return;
+    }
+}
+
+QString VsftpServer::LogFile() const
+{
+    return m_dir.filePath(QStringLiteral("vsftpd.log"));
+}
+
+bool VsftpServer::PrepareUser()
+{
+    m_user = VsftpUser;
+    m_password = QStringLiteral("Qm-test-pw-7");
+    if (!::getpwnam(m_user.toLocal8Bit().constData())
+        && !RunQuietly(QStringLiteral("/usr/sbin/useradd"),
+                       {QStringLiteral("--create-home"), QStringLiteral("--shell"), QStringLiteral("/bin/bash"), m_user})) {
+        Fail(QStringLiteral("useradd %1 failed").arg(m_user));
+        return false;
+    }
+    if (!RunQuietly(QStringLiteral("/usr/sbin/chpasswd"), {}, (m_user + ':' + m_password + '\n').toLocal8Bit())) {
+        Fail(QStringLiteral("chpasswd for %1 failed").arg(m_user));
+        return false;
+    }
+    return true;
+}
+
+bool VsftpServer::PrepareFolders()
+{
+    const passwd *pw = ::getpwnam(m_user.toLocal8Bit().constData());
+    m_home = m_dir.filePath(QStringLiteral("root"));
+    const QString empty = m_dir.filePath(QStringLiteral("empty"));
+    // The user must be able to reach its root through the test folder, which starts as 0700.
+    const bool ok = pw && ::chmod(m_dir.path().toLocal8Bit().constData(), 0755) == 0 && QDir().mkpath(m_home)
+        && QDir().mkpath(empty) && ::chown(m_home.toLocal8Bit().constData(), pw->pw_uid, pw->pw_gid) == 0;
+    if (!ok)
+        Fail(QStringLiteral("cannot prepare the folders for vsftpd in ") + m_dir.path());
+    return ok;
+}
+
+QString VsftpServer::WriteConfig(std::uint16_t port)
+{
+    const QString path = m_dir.filePath(QStringLiteral("vsftpd.conf"));
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return path;
+    const QString text = QStringLiteral(
+                             "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=%1\n"
+                             "background=NO\nanonymous_enable=NO\nlocal_enable=YES\nwrite_enable=YES\n"
+                             "local_umask=022\nlocal_root=%2\nport_enable=YES\nconnect_from_port_20=NO\n"
+                             "pasv_enable=YES\npasv_address=127.0.0.1\nseccomp_sandbox=NO\n"
+                             "pam_service_name=vsftpd\nsecure_chroot_dir=%3\nxferlog_enable=YES\n"
+                             "vsftpd_log_file=%4\nlog_ftp_protocol=YES\n")
+                             .arg(port)
+                             .arg(m_home, m_dir.filePath(QStringLiteral("empty")), LogFile());
+    f.write(text.toLocal8Bit());
+    return path;
+}
+
+ScriptedFtpServer::ScriptedFtpServer(const QString &scenario)
+{
+    m_home = m_dir.filePath(QStringLiteral("store"));
+    m_record = m_dir.filePath(QStringLiteral("received.txt"));
+    QDir().mkpath(m_home);
+    LaunchPrintingPort(Python, {ServerScript("ftp_script_server.py"), scenario, m_record, m_home});
+}
+
+QStringList ScriptedFtpServer::Received(int sessions, int timeoutMs) const
+{
+    static const QString end = QStringLiteral("--END--");
+    QDeadlineTimer deadline(timeoutMs);
+    QStringList lines;
+    for (;;) {
+        QFile f(m_record);
+        lines.clear();
+        if (f.open(QIODevice::ReadOnly))
+            lines = QString::fromLatin1(f.readAll()).split(QLatin1Char('\n'));
+        if (lines.count(end) >= sessions || deadline.hasExpired())
+            break;
+        QThread::msleep(10);
+    }
+    QStringList result;
+    int ended = 0;
+    QStringList current;
+    for (const QString &line : lines) {
+        if (line == end) {
+            result += current;
+            current.clear();
+            if (++ended == sessions)
+                break;
+        } else {
+            current += line;
+        }
+    }
+    return result;
+}
+
+} // namespace quelmark::test

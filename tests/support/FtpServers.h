@@ -1,0 +1,86 @@
+// FTP servers started by the tests on free loopback ports.
+//
+// Each server is a child process that lives as long as its object. PyFtpServer and
+// VsftpServer are real servers with one user who may write below Home(); ScriptedFtpServer is
+// the program's own misbehaving server, driven by a scenario name and recording every command
+// line it receives. A server that could not start says why in Failure(); tests skip or fail
+// with that text.
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <cstdint>
+#include <memory>
+
+namespace quelmark::test {
+
+class FtpServerProcess {
+public:
+    virtual ~FtpServerProcess();
+    FtpServerProcess(const FtpServerProcess &) = delete;
+    FtpServerProcess &operator=(const FtpServerProcess &) = delete;
+
+    bool Running() const { return m_failure.isEmpty(); }
+    QString Failure() const { return m_failure; }
+    std::uint16_t Port() const { return m_port; }
+    QString PortText() const { return QString::number(m_port); }
+    // The folder the server's user lands in after login.
+    QString Home() const { return m_home; }
+    QString User() const { return m_user; }
+    QString Password() const { return m_password; }
+    // Returns the bytes stored on the server under the path relative to Home().
+    QByteArray Stored(const QString &relativePath) const;
+
+protected:
+    FtpServerProcess();
+    // Starts the program and reads its port from the first line it prints.
+    bool LaunchPrintingPort(const QString &program, const QStringList &arguments);
+    // Starts the program on a known port and waits until it accepts connections.
+    bool LaunchOnPort(const QString &program, const QStringList &arguments, std::uint16_t port);
+    void Fail(const QString &why) { m_failure = why.isEmpty() ? QStringLiteral("failed") : why; }
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<QProcess> m_process;
+    std::uint16_t m_port = 0;
+    QString m_home;
+    QString m_user;
+    QString m_password;
+    QString m_failure = QStringLiteral("not started");
+};
+
+class PyFtpServer : public FtpServerProcess {
+public:
+    PyFtpServer();
+};
+
+// Needs root: it creates the local user it logs in with when missing.
+class VsftpServer : public FtpServerProcess {
+public:
+    VsftpServer();
+    QString LogFile() const;
+
+private:
+    bool PrepareUser();
+    bool PrepareFolders();
+    QString WriteConfig(std::uint16_t port);
+};
+
+class ScriptedFtpServer : public FtpServerProcess {
+public:
+    explicit ScriptedFtpServer(const QString &scenario);
+
+    // Returns the command lines received in the first `sessions` sessions, waiting up to
+    // timeoutMs for them to end; lines of sessions still running are left out.
+    QStringList Received(int sessions = 1, int timeoutMs = 5000) const;
+
+private:
+    QString m_record;
+};
+
+// Returns a port on 127.0.0.1 that nothing listens on at the moment of the call.
+std::uint16_t FreeLoopbackPort();
+
+} // namespace quelmark::test

@@ -1,0 +1,199 @@
+#!/usr/bin/python3
+"""A scripted FTP server that misbehaves on purpose, for the client's tests.
+
+Usage: ftp_script_server.py SCENARIO RECORD_FILE STORE_DIR
+
+Listens on 127.0.0.1, port 0, prints the port on its own line and serves one session after
+another until killed. Every command line received is appended to RECORD_FILE as it arrives;
+"--END--" follows each session once the client has gone. Stored files land in STORE_DIR.
+
+In every scenario a PASS of "bad" is refused with 530 and a STOR of a name beginning with
+"refuse" is refused with 553, so one server can fail sessions in several ways.
+"""
+import os
+import socket
+import sys
+
+SCENARIOS = {
+    "ok", "no_greeting", "multiline_greeting", "user_230", "cwd_257", "cwd_550", "type_504",
+    "port_refused", "stor_refused", "no_226", "silent_after_data", "quit_500",
+    "close_mid_transfer", "no_data_connection", "data_stall", "long_reply", "garbage",
+    "early_data", "close_on_user",
+}
+
+
+class Session:
+    def __init__(self, scenario, conn, record, store_dir):
+        self.scenario = scenario
+        self.conn = conn
+        self.reader = conn.makefile("rb")
+        self.record = record
+        self.store_dir = store_dir
+        self.data_addr = None
+
+    def send(self, text):
+        data = text if isinstance(text, bytes) else text.encode("latin-1")
+        self.conn.sendall(data)
+
+    def reply(self, text):
+        self.send(text + "\r\n")
+
+    def read_command(self):
+        line = self.reader.readline()
+        if not line:
+            return None
+        text = line.rstrip(b"\r\n").decode("latin-1")
+        self.record.write(text + "\n")
+        self.record.flush()
+        return text
+
+    def drain(self):
+        """Records whatever the client still sends until it closes."""
+        while self.read_command() is not None:
+            pass
+
+    def greet(self):
+        s = self.scenario
+        if s == "no_greeting":
+            return False
+        if s == "multiline_greeting":
+            self.send("220-Welcome to the scripted server\r\n220-Second line\r\n220 Ready\r\n")
+        elif s == "long_reply":
+            self.reply("220 " + "x" * 300)
+        elif s == "garbage":
+            self.send(b"\x00\xff\xfe\x01GARBAGE\x07\x80\r\n")
+            return False
+        else:
+            self.reply("220 Scripted server ready")
+        return True
+
+    def run(self):
+        if not self.greet():
+            self.drain()
+            return
+        while True:
+            cmd = self.read_command()
+            if cmd is None:
+                return
+            verb, _, arg = cmd.partition(" ")
+            handler = getattr(self, "on_" + verb.upper(), None)
+            if handler is None:
+                self.reply("502 Command not implemented.")
+            elif handler(arg) == "stop":
+                return
+
+    def on_USER(self, arg):
+        if self.scenario == "close_on_user":
+            return "stop"
+        if self.scenario == "user_230":
+            self.reply("230 Login successful without password.")
+        else:
+            self.reply("331 Please specify the password.")
+
+    def on_PASS(self, arg):
+        if arg == "bad":
+            self.reply("530 Login incorrect.")
+        else:
+            self.reply("230 Login successful.")
+
+    def on_CWD(self, arg):
+        if self.scenario == "cwd_257":
+            self.reply('257 "/%s" is the current directory.' % arg)
+        elif self.scenario == "cwd_550":
+            self.reply("550 Failed to change directory.")
+        else:
+            self.reply("250 Directory successfully changed.")
+
+    def on_TYPE(self, arg):
+        if self.scenario == "type_504":
+            self.reply("504 Type not supported.")
+        else:
+            self.reply("200 Type set to %s." % arg)
+
+    def on_PORT(self, arg):
+        if self.scenario == "port_refused":
+            self.reply("500 Illegal PORT command.")
+            return
+        try:
+            n = [int(x) for x in arg.split(",")]
+            self.data_addr = ("%d.%d.%d.%d" % tuple(n[:4]), (n[4] << 8) | n[5])
+        except (ValueError, IndexError):
+            self.reply("501 Bad PORT argument.")
+            return
+        self.reply("200 PORT command successful.")
+
+    def on_QUIT(self, arg):
+        if self.scenario == "quit_500":
+            self.reply("500 Not today.")
+        else:
+            self.reply("221 Goodbye.")
+        return "stop"
+
+    def on_STOR(self, arg):
+        if self.scenario == "stor_refused" or arg.startswith("refuse"):
+            self.reply("553 Could not create file.")
+            return
+        if self.scenario == "no_data_connection":
+            self.reply("150 Ok to send data.")
+            self.drain()
+            return "stop"
+        if self.scenario == "early_data":
+            self.receive(arg)
+            self.reply("150 Ok to send data.")
+        else:
+            self.reply("150 Ok to send data.")
+            if self.scenario == "data_stall":
+                data = socket.create_connection(self.data_addr, timeout=30)
+                self.drain()
+                data.close()
+                return "stop"
+            if self.scenario == "close_mid_transfer":
+                data = socket.create_connection(self.data_addr, timeout=30)
+                data.recv(2048)
+                data.close()
+                return "stop"
+            self.receive(arg)
+        if self.scenario == "no_226":
+            self.reply("451 Transfer aborted: local error.")
+        elif self.scenario == "silent_after_data":
+            pass
+        else:
+            self.reply("226 Transfer complete.")
+
+    def receive(self, name):
+        data = socket.create_connection(self.data_addr, timeout=30)
+        path = os.path.join(self.store_dir, os.path.basename(name) or "unnamed")
+        with open(path, "wb") as out:
+            while True:
+                chunk = data.recv(65536)
+                if not chunk:
+                    break
+                out.write(chunk)
+        data.close()
+
+
+def main():
+    if len(sys.argv) != 4 or sys.argv[1] not in SCENARIOS:
+        sys.stderr.write(__doc__)
+        return 2
+    scenario, record_path, store_dir = sys.argv[1:4]
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(5)
+    print(listener.getsockname()[1], flush=True)
+    with open(record_path, "a", encoding="latin-1") as record:
+        while True:
+            conn, _ = listener.accept()
+            try:
+                Session(scenario, conn, record, store_dir).run()
+            except OSError:
+                pass
+            finally:
+                conn.close()
+                record.write("--END--\n")
+                record.flush()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

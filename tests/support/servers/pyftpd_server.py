@@ -1,0 +1,38 @@
+#!/usr/bin/python3
+"""Starts a real FTP server on a free loopback port for the tests.
+
+Usage: pyftpd_server.py USER PASSWORD HOME
+
+Prints the chosen port on its own line, then serves until killed. The user may write
+anywhere below HOME.
+"""
+import logging
+import sys
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+
+def main():
+    if len(sys.argv) != 4:
+        sys.stderr.write(__doc__)
+        return 2
+    user, password, home = sys.argv[1:4]
+    logging.basicConfig(level=logging.WARNING, stream=sys.stderr)
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(user, password, home, perm="elradfmwMT")
+    handler = FTPHandler
+    handler.authorizer = authorizer
+    handler.banner = "pyftpdlib ready"
+    server = FTPServer(("127.0.0.1", 0), handler)
+    print(server.socket.getsockname()[1], flush=True)
+    try:
+        server.serve_forever()
+    finally:
+        server.close_all()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
