@@ -1,0 +1,231 @@
+// TWSocket: a non-blocking TCP/UDP socket component driven by the application's event loop.
+//
+// The socket never blocks the user-interface thread and has no threads of its own. Readiness of
+// its handle (data to read, room to send, connection completed, connection offered, connection
+// closed) becomes a notification queued to the socket object and handled one at a time, in
+// queue order, on that thread; each turns into a state change and a call of one of the events.
+// Wait and ReadLine look synchronous: they run the WaitCtrl countdown, which keeps dispatching
+// events until the socket stops it or the count runs out.
+//
+// Every failure is raised as ESocketException. Handlers called from a notification run guarded:
+// an exception they raise inside Wait or ReadLine leaves that call into its caller.
+#pragma once
+
+#include "ftp/Dispatch.h"
+#include "net/WSockbuf.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QSocketNotifier;
+
+namespace quelmark {
+
+class TWait;
+
+enum class TSocketState : std::uint8_t {
+    InvalidState, // never entered; also: no state awaited
+    Opened,
+    Bound,
+    Connecting,
+    Connected,
+    Accepting, // never entered
+    Listening,
+    Closed,
+};
+
+class ESocketException : public Exception {
+public:
+    using Exception::Exception;
+};
+
+class TWSocket : public QObject {
+    Q_OBJECT
+public:
+    using TDataAvailable = std::function<void(QObject *sender, std::uint16_t error)>;
+    using TDataSent = std::function<void(QObject *sender, std::uint16_t error)>;
+    using TSessionClosed = std::function<void(QObject *sender, std::uint16_t error)>;
+    using TSessionAvailable = std::function<void(QObject *sender, std::uint16_t error)>;
+    using TSessionConnected = std::function<void(QObject *sender, std::uint16_t error)>;
+    using TChangeState = std::function<void(QObject *sender, TSocketState oldState, TSocketState newState)>;
+
+    explicit TWSocket(QObject *owner = nullptr);
+    ~TWSocket() override;
+    TWSocket(const TWSocket &) = delete;
+    TWSocket &operator=(const TWSocket &) = delete;
+
+    // Starts a connection to the converted Addr and Port (stream), or makes a datagram socket
+    // ready to send there. The outcome of a stream connection arrives as OnSessionConnected.
+    void Connect();
+    // Binds to Addr and Port and, for a stream socket, listens; returns 0.
+    std::int32_t Listen();
+    // Takes the offered connection of a listening socket and returns its handle; the peer's
+    // address goes into SocketAddress. The listening socket stays Listening.
+    std::int32_t Accept();
+    // Queues the bytes and sends as much as the platform takes at once. OnDataSent follows from
+    // the event loop once the queue is empty, never from within Send.
+    void Send(const void *bytes, std::int32_t count);
+    void Send(const QByteArray &bytes);
+    // Takes up to count bytes from the connection, outside the line reader. Returns the number
+    // taken, 0 at the end of the stream, or -1 with LastError set (10035 when nothing waits).
+    std::int32_t Receive(char *buffer, std::int32_t count);
+    // Returns the next line without CR and LF, or the part of it that arrived before the
+    // countdown of count ticks ran out; the next call continues that line. Lines are cut to
+    // 255 characters, the rest up to the LF dropped.
+    QString ReadLine(std::int32_t count);
+    // Waits up to count ticks for the socket to reach state; true when it is in that state
+    // when the wait ends.
+    bool Wait(std::int32_t count, TSocketState state);
+    // Shuts down and closes the handle, empties the send queue, reports OnSessionClosed once
+    // and resets the socket. Does nothing on a closed socket.
+    void Close();
+    // Shuts one (0 receive, 1 send) or both (2) directions down, if there is a handle.
+    void Shutdown(int how);
+    // Stops this socket's notifications; those already queued are ignored.
+    void Pause();
+    // Restarts the notifications (read, write, connect and close).
+    void Resume();
+    // Writes the socket's local address; returns 0 on success, -1 on failure.
+    int GetSockName(sockaddr_in &name, socklen_t &length) const;
+    // Sends queued bytes until the queue is empty or the platform takes no more.
+    void TryToSend();
+    // Returns every field with a reset value to it; addresses texts, queue, events, LastError
+    // and WaitCtrl are left alone.
+    void ResetSocket();
+
+    QString Addr() const { return m_addrText; }
+    void SetAddr(const QString &text);
+    QString Port() const { return m_portText; }
+    void SetPort(const QString &text);
+    QString Proto() const { return m_protoText; }
+    void SetProto(const QString &text);
+    std::int32_t HSocket() const { return m_hSocket; }
+    // Adopts a connected handle (normally the one Accept returned), closing the current one.
+    void SetHSocket(std::int32_t handle);
+    TSocketState State() const { return m_state; }
+    std::int32_t ReadCount() const { return m_readCount; }
+    std::int32_t LastError() const { return m_lastError; }
+    // The countdown used by Wait and ReadLine (not owned); becomes none when it is destroyed.
+    TWait *WaitCtrl() const;
+    void SetWaitCtrl(TWait *waitCtrl);
+
+    // Port and address converted from Port and Addr (network byte order); after Accept, the peer.
+    const sockaddr_in &SocketAddress() const { return m_socketAddress; }
+    // Returns the unsent byte count of each block of the send queue, oldest first.
+    std::vector<std::int32_t> QueuedBlockSizes() const;
+
+    TDataAvailable OnDataAvailable;
+    TDataSent OnDataSent;
+    TSessionClosed OnSessionClosed;
+    TSessionAvailable OnSessionAvailable;
+    TSessionConnected OnSessionConnected;
+    TChangeState OnChangeState;
+
+    // Shared start-up bookkeeping of the socket library: the started mark and the number of
+    // TWSocket objects alive.
+    static bool LibraryStarted();
+    static std::int32_t SocketCount();
+
+protected:
+    // Result of one platform transfer: bytes moved (-1 on failure) and the error number.
+    struct IoResult {
+        std::int64_t bytes = 0;
+        std::int32_t error = 0;
+    };
+    // The one place that hands bytes to the platform (send, or sendto for datagrams).
+    virtual IoResult PlatformSend(const char *bytes, std::int64_t count);
+    // The one place that takes bytes from the platform; a peek leaves them there.
+    virtual IoResult PlatformReceive(char *buffer, std::int64_t count, bool peek);
+
+    bool event(QEvent *event) override;
+
+private:
+    enum Kind : unsigned { KindRead = 1, KindWrite = 2, KindAccept = 4, KindConnect = 8, KindClose = 16 };
+    struct Notification;
+    class NotificationEvent;
+
+    void StartLibrary();
+    void ChangeState(TSocketState newState);
+    [[noreturn]] void SocketError(const QString &function, std::int32_t number);
+    void Register(unsigned kinds);
+    void ReleaseHandle();
+    void ArmRead();
+    void ArmWrite();
+    void ReadReady();
+    void WriteReady();
+    void Post(Kind kind, std::int32_t error);
+    void HandleSocketEvent(const Notification &n);
+    void HandleRead(std::uint16_t error);
+    void HandleClose(std::uint16_t error);
+    void DeliverOnce(std::uint16_t error);
+    bool BytesWaiting(std::int32_t &count) const;
+    void LineCollect();
+    bool LineByte(char byte);
+    void EndLine();
+    void RunCountdown(std::int32_t count);
+    void QueueBytes(const char *bytes, std::int32_t count);
+    bool SendFirstBlock();
+    void WatchOwner();
+    bool FiringAllowed() const { return !m_ownerDestroying; }
+
+    // Conversions of Port, Proto and Addr.
+    bool m_portAssigned = false;
+    bool m_addrAssigned = false;
+    bool m_protoAssigned = true;
+    QString m_protoText = QStringLiteral("tcp");
+    QString m_addrText;
+    QString m_portText;
+    std::int32_t m_protocol = IPPROTO_TCP;
+    std::int32_t m_socketType = SOCK_STREAM;
+    std::int32_t m_acceptedHandle = -1;
+
+    TSocketState m_state = TSocketState::Closed;
+    std::deque<std::unique_ptr<TBuffer>> m_sendQueue;
+    QPointer<TWait> m_waitCtrl;
+    TSocketState m_awaitedState = TSocketState::InvalidState;
+    std::int32_t m_lastError = 0;
+    bool m_notificationsPaused = false;
+    bool m_allSent = true;
+    QByteArray m_lineBuffer;
+    std::int32_t m_lineLength = 0;
+    bool m_lineMode = false;
+    bool m_lineOverflow = false;
+    std::int32_t m_readCount = 0;
+    bool m_closeReported = false;
+    std::int32_t m_hSocket = -1;
+    sockaddr_in m_socketAddress{};
+
+    // Notification machinery.
+    unsigned m_registered = 0;
+    std::uint64_t m_generation = 0;
+    bool m_connectPending = false;
+    bool m_listener = false;
+    bool m_closePosted = false;
+    std::unique_ptr<QSocketNotifier> m_readNotifier;
+    std::unique_ptr<QSocketNotifier> m_writeNotifier;
+    bool m_ownerDestroying = false;
+    QMetaObject::Connection m_ownerWatch;
+};
+
+// Returns this machine's host name (at most 63 characters); raises "Winsock.GetHostName failed".
+QString LocalHostName();
+// Returns the IPv4 addresses of a host name (network byte order), first one first; an unknown
+// name gives an empty list, without error.
+std::vector<std::uint32_t> GetHostByName(const QString &name);
+// Converts a dotted IPv4 address or a host name to an IPv4 address in network byte order;
+// raises "SetAddr: Cannot convert host address '...'" for a name that does not resolve.
+std::uint32_t ResolveHost(const QString &text);
+// Returns how many times ResolveHost has run in this process.
+std::uint64_t ResolveHostCalls();
+
+} // namespace quelmark
