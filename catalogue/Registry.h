@@ -32,12 +32,22 @@ QString StoreFilePath();
 // Points the program at another store file (tests, tools); an empty path restores the default.
 // Closes the shared connection so the next access opens the new file.
 void SetStoreFilePath(const QString &path);
-// Closes the shared connection (it is reopened on the next access).
+// Closes the shared connection (it is reopened on the next access). An open transaction is
+// rolled back.
 void CloseStore();
+// Sets how long an access waits for another program that holds the store locked before it
+// fails (5 seconds unless changed).
+void SetStoreBusyTimeout(int milliseconds);
+
+// Splits a key path at its "\" separators, dropping empty levels; `absolute` tells whether the
+// path began with "\" (counted from the root rather than from an open key).
+QStringList SplitKeyPath(const QString &path, bool &absolute);
 
 // Runs a block of store work as one transaction: committed by Commit(), rolled back by the
 // destructor otherwise. Transactions nest; only the outermost one reaches the file, so a
-// whole-window save inside a site save still happens whole or not at all.
+// whole-window save inside a site save still happens whole or not at all. An inner transaction
+// that ends without Commit() dooms the outermost one: it rolls back, and its Commit() raises
+// instead of saving the other part of the work.
 class TStoreTransaction {
 public:
     TStoreTransaction();
@@ -48,6 +58,7 @@ public:
 
 private:
     bool m_done = false;
+    std::uint64_t m_generation = 0;  // the connection it began on; a closed store forgets it
 };
 
 // The platform operations of the store, on one open key.
@@ -60,6 +71,7 @@ public:
 
     // Opens a key relative to the current key (absolute when it begins with "\"); with
     // canCreate, creates all missing levels. False when the key is absent and not created.
+    // Raises "Failed to create key %s" when a missing level cannot be created.
     bool OpenKey(const QString &key, bool canCreate);
     void CloseKey();
     QString CurrentPath() const { return m_currentPath; }
@@ -70,7 +82,10 @@ public:
     QString ReadString(const QString &name) const;       // raises for a non-text value
     void WriteString(const QString &name, const QString &value);
     void GetKeyNames(QStringList &names) const;          // creation order
-    bool DeleteKey(const QString &key);                  // a key without subkeys
+    // Deletes a key below the open one (or an absolute key) with everything below it, depth
+    // first, in one transaction. False when the key is absent; the open key itself and the
+    // root are never deleted (an empty path deletes nothing).
+    bool DeleteKey(const QString &key);
 
 protected:
     std::int64_t m_currentKey = -1;  // id of the open key, -1 when none
@@ -92,8 +107,10 @@ public:
     bool DeleteSection(const QString &section);
 };
 
-// Reads an integer as the store encodes it: decimal, or hexadecimal after "$", "0x" or "0X";
-// false when the text is empty or unreadable.
+// Reads an integer as the store encodes it: an optional sign, then decimal digits, or
+// hexadecimal digits after "$", "0x" or "0X". The whole text must be the number (no blanks).
+// Hexadecimal is read as a 32-bit pattern ("$FFFFFFFF" is -1). False when the text is empty,
+// unreadable or does not fit in 32 bits.
 bool ParseStoredNumber(const QString &text, std::int32_t &value);
 
 } // namespace quelmark

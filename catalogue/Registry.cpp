@@ -1,0 +1,601 @@
+#include "catalogue/Registry.h"
+
+#include "catalogue/Sqlite.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QStandardPaths>
+
+#include <sqlite3.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace quelmark {
+
+namespace {
+
+using sqlite::ESqliteError;
+using sqlite::Use;
+
+// The layout is fixed so that users and tools can read the file with the sqlite3 command.
+constexpr const char *kCreateSchema = R"(
+CREATE TABLE IF NOT EXISTS keys (
+  id     INTEGER PRIMARY KEY,
+  parent INTEGER REFERENCES keys(id) ON DELETE CASCADE,
+  name   TEXT NOT NULL,
+  UNIQUE (parent, name)
+);
+CREATE TABLE IF NOT EXISTS vals (
+  key  INTEGER NOT NULL REFERENCES keys(id) ON DELETE CASCADE,
+  name TEXT NOT NULL,
+  kind INTEGER NOT NULL,
+  data BLOB,
+  PRIMARY KEY (key, name)
+);
+)";
+constexpr const char *kCountTables = "SELECT count(*) FROM sqlite_schema WHERE type='table' AND name IN ('keys','vals')";
+constexpr const char *kFindRoot = "SELECT id FROM keys WHERE parent IS NULL AND name='' ORDER BY id LIMIT 1";
+constexpr const char *kInsertRoot = "INSERT INTO keys(parent, name) VALUES(NULL, '')";
+constexpr const char *kFindChild = "SELECT id FROM keys WHERE parent=?1 AND name=?2";
+constexpr const char *kInsertChild = "INSERT INTO keys(parent, name) VALUES(?1, ?2)";
+constexpr const char *kListChildren = "SELECT id, name FROM keys WHERE parent=?1 ORDER BY id";
+constexpr const char *kDeleteKey = "DELETE FROM keys WHERE id=?1";
+constexpr const char *kDeleteValues = "DELETE FROM vals WHERE key=?1";
+constexpr const char *kReadValue = "SELECT kind, data FROM vals WHERE key=?1 AND name=?2";
+constexpr const char *kWriteValue = "INSERT INTO vals(key, name, kind, data) VALUES(?1, ?2, 1, ?3) "
+                                    "ON CONFLICT(key, name) DO UPDATE SET kind=1, data=excluded.data";
+
+constexpr int kKindText = int(TRegDataType::Text);
+constexpr int kKindExpandText = int(TRegDataType::ExpandText);
+
+// The one connection of the process, with the state that lives as long as it does.
+struct Store {
+    QString path;
+    std::unique_ptr<sqlite::Connection> db;
+    std::int64_t root = 0;
+    int depth = 0;         // nesting of TStoreTransaction
+    bool doomed = false;   // an inner transaction ended without Commit()
+    std::uint64_t generation = 0;
+    // Key ids by (parent, name); trusted only inside a transaction, where no one else writes.
+    QHash<QPair<qint64, QString>, qint64> keyCache;
+};
+
+std::unique_ptr<Store> g_store;
+QString g_pathOverride;
+int g_busyTimeout = 5000;
+std::uint64_t g_generations = 0;
+
+QString Detail(const Store &store, const ESqliteError &error)
+{
+    return QStringLiteral("Settings store %1: %2").arg(QDir::toNativeSeparators(store.path), error.Message());
+}
+
+// The fixed first line the user knows, then what went wrong and in which file.
+[[noreturn]] void Fail(const Store &store, const QString &what, const ESqliteError &error)
+{
+    throw ERegistryException(what + QLatin1Char('\n') + Detail(store, error));
+}
+
+[[noreturn]] void FailOpen(const QString &path, const QString &reason)
+{
+    throw ERegistryException(QStringLiteral("The settings store %1 cannot be opened: %2")
+                                 .arg(QDir::toNativeSeparators(path), reason));
+}
+
+// Creates the missing folders of the path with mode 0700: settings hold passwords.
+void MakeFolders(const QString &storePath)
+{
+    const QString folder = QFileInfo(storePath).absolutePath();
+    QString built;
+    for (const QString &level : folder.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        built += QLatin1Char('/') + level;
+        const QByteArray native = QFile::encodeName(built);
+        if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
+            FailOpen(storePath, QStringLiteral("the folder %1 cannot be created (%2)")
+                                    .arg(built, QString::fromLocal8Bit(std::strerror(errno))));
+    }
+}
+
+// Creates an empty file with mode 0600 when none exists, so SQLite (and its -wal and -shm
+// files, which copy the mode) never makes the store readable by others. An existing file is
+// left exactly as it is.
+void MakeFileIfMissing(const QString &storePath)
+{
+    const QByteArray native = QFile::encodeName(storePath);
+    const int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::close(fd);
+        return;
+    }
+    if (errno != EEXIST)
+        FailOpen(storePath, QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+std::optional<std::int64_t> FindRoot(sqlite::Connection &db)
+{
+    Use find(db.Cached(kFindRoot));
+    if (!find->Step())
+        return std::nullopt;
+    return find->Int64(0);
+}
+
+// Creates the tables and the root only when something is missing, so that an existing store
+// opens without taking the write lock.
+std::int64_t PrepareSchema(sqlite::Connection &db)
+{
+    if (db.QueryText(kCountTables).toInt() == 2) {
+        if (const auto root = FindRoot(db))
+            return *root;
+    }
+    sqlite::Transaction transaction(db, "BEGIN IMMEDIATE");
+    db.Exec(kCreateSchema);
+    if (!FindRoot(db))
+        db.Exec(kInsertRoot);
+    const std::int64_t root = *FindRoot(db);
+    transaction.Commit();
+    return root;
+}
+
+std::unique_ptr<Store> OpenStore(const QString &path)
+{
+    MakeFolders(path);
+    MakeFileIfMissing(path);
+    auto store = std::make_unique<Store>();
+    store->path = path;
+    try {
+        store->db = std::make_unique<sqlite::Connection>(QFile::encodeName(path).toStdString());
+        store->db->SetBusyTimeout(g_busyTimeout);
+        store->db->Exec("PRAGMA foreign_keys=ON");
+        // The first statement that reads the file: a file that is not a database stops here,
+        // before anything could be written to it.
+        store->db->QueryText("PRAGMA journal_mode=WAL");
+        store->db->Exec("PRAGMA synchronous=NORMAL");
+        store->root = PrepareSchema(*store->db);
+    } catch (const ESqliteError &error) {
+        FailOpen(path, error.Message());
+    }
+    store->generation = ++g_generations;
+    return store;
+}
+
+Store &TheStore()
+{
+    if (!g_store)
+        g_store = OpenStore(StoreFilePath());
+    return *g_store;
+}
+
+// Ends one level of TStoreTransaction without committing; the outermost level rolls back.
+void LeaveTransaction(Store &store) noexcept
+{
+    if (--store.depth > 0)
+        return;
+    if (store.db->InTransaction())
+        sqlite3_exec(store.db->Handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    store.keyCache.clear();
+    store.doomed = false;
+}
+
+std::optional<std::int64_t> FindChild(Store &store, std::int64_t parent, const QString &name)
+{
+    const bool cacheable = store.depth > 0;
+    if (cacheable) {
+        const auto hit = store.keyCache.constFind(qMakePair(qint64(parent), name));
+        if (hit != store.keyCache.cend())
+            return *hit;
+    }
+    Use find(store.db->Cached(kFindChild));
+    find->Bind(1, parent);
+    find->Bind(2, name.toUtf8());
+    if (!find->Step())
+        return std::nullopt;
+    const std::int64_t id = find->Int64(0);
+    if (cacheable)
+        store.keyCache.insert(qMakePair(qint64(parent), name), id);
+    return id;
+}
+
+std::int64_t CreateChild(Store &store, std::int64_t parent, const QString &name)
+{
+    Use insert(store.db->Cached(kInsertChild));
+    insert->Bind(1, parent);
+    insert->Bind(2, name.toUtf8());
+    insert->Run();
+    const std::int64_t id = sqlite3_last_insert_rowid(store.db->Handle());
+    if (store.depth > 0)
+        store.keyCache.insert(qMakePair(qint64(parent), name), id);
+    return id;
+}
+
+// Follows a key path from `from` (or from the root for an absolute path); with `create`,
+// makes the missing levels. nullopt when a level is absent and not created.
+std::optional<std::int64_t> ResolveKey(Store &store, std::int64_t from, const QString &path, bool create)
+{
+    bool absolute = false;
+    const QStringList levels = SplitKeyPath(path, absolute);
+    std::int64_t id = absolute || from < 0 ? store.root : from;
+    for (const QString &level : levels) {
+        const auto child = FindChild(store, id, level);
+        if (child)
+            id = *child;
+        else if (create)
+            id = CreateChild(store, id, level);
+        else
+            return std::nullopt;
+    }
+    return id;
+}
+
+std::optional<std::int64_t> FindKey(Store &store, std::int64_t from, const QString &path)
+{
+    try {
+        return ResolveKey(store, from, path, false);
+    } catch (const ESqliteError &error) {
+        Fail(store, QStringLiteral("Failed to open key %1").arg(path), error);
+    }
+}
+
+// Creates the key path in a transaction of its own (nested in the caller's, if any), so a
+// failure leaves no half-made path behind.
+std::int64_t CreateKey(std::int64_t from, const QString &path)
+{
+    Store &store = TheStore();
+    TStoreTransaction transaction;
+    std::int64_t id = 0;
+    try {
+        id = *ResolveKey(store, from, path, true);
+    } catch (const ESqliteError &error) {
+        Fail(store, QStringLiteral("Failed to create key %1").arg(path), error);
+    }
+    transaction.Commit();
+    return id;
+}
+
+struct StoredValue {
+    int kind;
+    QByteArray data;
+};
+
+std::optional<StoredValue> FetchValue(Store &store, std::int64_t key, const QString &name)
+{
+    try {
+        Use read(store.db->Cached(kReadValue));
+        read->Bind(1, key);
+        read->Bind(2, name.toUtf8());
+        if (!read->Step())
+            return std::nullopt;
+        return StoredValue{int(read->Int64(0)), read->Bytes(1)};
+    } catch (const ESqliteError &error) {
+        Fail(store, QStringLiteral("Failed to get data for '%1'").arg(name), error);
+    }
+}
+
+QString ValueAsText(const StoredValue &value, const QString &name)
+{
+    // Expandable text is returned as it is stored: the program never expands it.
+    if (value.kind != kKindText && value.kind != kKindExpandText)
+        throw ERegistryException(QStringLiteral("Invalid data type for '%1'").arg(name));
+    return QString::fromUtf8(value.data);
+}
+
+void StoreText(Store &store, std::int64_t key, const QString &name, const QString &value)
+{
+    try {
+        Use write(store.db->Cached(kWriteValue));
+        write->Bind(1, key);
+        write->Bind(2, name.toUtf8());
+        write->Bind(3, value.toUtf8());
+        write->Run();
+    } catch (const ESqliteError &error) {
+        Fail(store, QStringLiteral("Failed to set data for '%1'").arg(name), error);
+    }
+}
+
+std::vector<std::pair<std::int64_t, QString>> Children(Store &store, std::int64_t key)
+{
+    std::vector<std::pair<std::int64_t, QString>> children;
+    Use list(store.db->Cached(kListChildren));
+    list->Bind(1, key);
+    while (list->Step())
+        children.emplace_back(list->Int64(0), QString::fromUtf8(list->Bytes(1)));
+    return children;
+}
+
+// Collects the children first: the cached list statement must be free again before the
+// recursion uses it.
+void DeleteTree(Store &store, std::int64_t key)
+{
+    for (const auto &child : Children(store, key))
+        DeleteTree(store, child.first);
+    Use values(store.db->Cached(kDeleteValues));
+    values->Bind(1, key);
+    values->Run();
+    Use remove(store.db->Cached(kDeleteKey));
+    remove->Bind(1, key);
+    remove->Run();
+}
+
+} // namespace
+
+QString StoreFilePath()
+{
+    if (!g_pathOverride.isEmpty())
+        return g_pathOverride;
+    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + QStringLiteral("/store.db");
+}
+
+void SetStoreFilePath(const QString &path)
+{
+    CloseStore();
+    g_pathOverride = path;
+}
+
+void CloseStore()
+{
+    g_store.reset();
+}
+
+void SetStoreBusyTimeout(int milliseconds)
+{
+    g_busyTimeout = milliseconds;
+    if (g_store)
+        g_store->db->SetBusyTimeout(milliseconds);
+}
+
+QStringList SplitKeyPath(const QString &path, bool &absolute)
+{
+    absolute = path.startsWith(QLatin1Char('\\'));
+    return path.split(QLatin1Char('\\'), Qt::SkipEmptyParts);
+}
+
+TStoreTransaction::TStoreTransaction()
+{
+    Store &store = TheStore();
+    if (store.depth == 0) {
+        try {
+            store.db->Exec("BEGIN");
+        } catch (const ESqliteError &error) {
+            Fail(store, QStringLiteral("Failed to begin a transaction"), error);
+        }
+        store.doomed = false;
+    }
+    ++store.depth;
+    m_generation = store.generation;
+}
+
+TStoreTransaction::~TStoreTransaction()
+{
+    if (m_done || !g_store || g_store->generation != m_generation)
+        return;
+    g_store->doomed = true;
+    LeaveTransaction(*g_store);
+}
+
+void TStoreTransaction::Commit()
+{
+    if (m_done)
+        return;
+    m_done = true;
+    if (!g_store || g_store->generation != m_generation)
+        throw ERegistryException(QStringLiteral("The settings store was closed before its changes were saved"));
+    Store &store = *g_store;
+    if (store.depth > 1) {
+        --store.depth;
+        return;
+    }
+    if (store.doomed) {
+        LeaveTransaction(store);
+        throw ERegistryException(QStringLiteral("The changes to the settings store were rolled back because "
+                                                "part of them failed"));
+    }
+    try {
+        store.db->Exec("COMMIT");
+    } catch (const ESqliteError &error) {
+        LeaveTransaction(store);
+        Fail(store, QStringLiteral("Failed to save the changes"), error);
+    }
+    LeaveTransaction(store);
+}
+
+TRegistry::TRegistry() = default;
+TRegistry::~TRegistry() = default;
+
+bool TRegistry::OpenKey(const QString &key, bool canCreate)
+{
+    Store &store = TheStore();
+    const auto id = canCreate ? std::optional(CreateKey(m_currentKey, key)) : FindKey(store, m_currentKey, key);
+    if (!id)
+        return false;
+    bool absolute = false;
+    const QStringList levels = SplitKeyPath(key, absolute);
+    if (absolute || m_currentKey < 0)
+        m_currentPath.clear();
+    for (const QString &level : levels)
+        m_currentPath += QLatin1Char('\\') + level;
+    m_currentKey = *id;
+    return true;
+}
+
+void TRegistry::CloseKey()
+{
+    m_currentKey = -1;
+    m_currentPath.clear();
+}
+
+bool TRegistry::ValueExists(const QString &name) const
+{
+    Store &store = TheStore();
+    return FetchValue(store, m_currentKey < 0 ? store.root : m_currentKey, name).has_value();
+}
+
+int TRegistry::GetDataType(const QString &name) const
+{
+    Store &store = TheStore();
+    const auto value = FetchValue(store, m_currentKey < 0 ? store.root : m_currentKey, name);
+    return value ? value->kind : -1;
+}
+
+QString TRegistry::ReadString(const QString &name) const
+{
+    Store &store = TheStore();
+    const auto value = FetchValue(store, m_currentKey < 0 ? store.root : m_currentKey, name);
+    return value ? ValueAsText(*value, name) : QString();
+}
+
+void TRegistry::WriteString(const QString &name, const QString &value)
+{
+    Store &store = TheStore();
+    StoreText(store, m_currentKey < 0 ? store.root : m_currentKey, name, value);
+}
+
+void TRegistry::GetKeyNames(QStringList &names) const
+{
+    Store &store = TheStore();
+    names.clear();
+    try {
+        for (const auto &child : Children(store, m_currentKey < 0 ? store.root : m_currentKey))
+            names.append(child.second);
+    } catch (const ESqliteError &error) {
+        Fail(store, QStringLiteral("Failed to list the keys of %1").arg(m_currentPath), error);
+    }
+}
+
+bool TRegistry::DeleteKey(const QString &key)
+{
+    bool absolute = false;
+    if (SplitKeyPath(key, absolute).isEmpty())
+        return false;
+    Store &store = TheStore();
+    TStoreTransaction transaction;
+    const auto id = FindKey(store, m_currentKey, key);
+    if (!id)
+        return false;
+    try {
+        DeleteTree(store, *id);
+    } catch (const ESqliteError &error) {
+        Fail(store, QStringLiteral("Failed to delete key %1").arg(key), error);
+    }
+    // Deleted ids may come back for new keys; no cached path may point at them.
+    store.keyCache.clear();
+    transaction.Commit();
+    return true;
+}
+
+TRegIniFile::TRegIniFile(const QString &keyPath)
+{
+    OpenKey(keyPath, true);
+}
+
+QString TRegIniFile::ReadText(const QString &section, const QString &ident, const QString &defaultValue)
+{
+    Store &store = TheStore();
+    const auto key = FindKey(store, m_currentKey, section);
+    if (!key)
+        return defaultValue;
+    const auto value = FetchValue(store, *key, ident);
+    return value ? ValueAsText(*value, ident) : defaultValue;
+}
+
+void TRegIniFile::WriteText(const QString &section, const QString &ident, const QString &value)
+{
+    Store &store = TheStore();
+    TStoreTransaction transaction;
+    StoreText(store, CreateKey(m_currentKey, section), ident, value);
+    transaction.Commit();
+}
+
+std::int32_t TRegIniFile::ReadNumber(const QString &section, const QString &ident, std::int32_t defaultValue)
+{
+    std::int32_t value = 0;
+    return ParseStoredNumber(ReadText(section, ident, QString()), value) ? value : defaultValue;
+}
+
+void TRegIniFile::WriteNumber(const QString &section, const QString &ident, std::int32_t value)
+{
+    WriteText(section, ident, QString::number(value));
+}
+
+bool TRegIniFile::ReadFlag(const QString &section, const QString &ident, bool defaultValue)
+{
+    return ReadNumber(section, ident, defaultValue ? 1 : 0) != 0;
+}
+
+void TRegIniFile::WriteFlag(const QString &section, const QString &ident, bool value)
+{
+    WriteText(section, ident, value ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void TRegIniFile::ListSections(QStringList &sections)
+{
+    GetKeyNames(sections);
+}
+
+bool TRegIniFile::DeleteSection(const QString &section)
+{
+    return DeleteKey(section);
+}
+
+namespace {
+
+int DigitValue(QChar c, int base)
+{
+    const char16_t u = c.unicode();
+    int digit = -1;
+    if (u >= u'0' && u <= u'9')
+        digit = u - u'0';
+    else if (u >= u'a' && u <= u'f')
+        digit = u - u'a' + 10;
+    else if (u >= u'A' && u <= u'F')
+        digit = u - u'A' + 10;
+    return digit < base ? digit : -1;
+}
+
+} // namespace
+
+bool ParseStoredNumber(const QString &text, std::int32_t &value)
+{
+    QStringView rest(text);
+    bool negative = false;
+    if (rest.startsWith(QLatin1Char('-')) || rest.startsWith(QLatin1Char('+'))) {
+        negative = rest.front() == QLatin1Char('-');
+        rest = rest.mid(1);
+    }
+    int base = 10;
+    if (rest.startsWith(QLatin1Char('$'))) {
+        base = 16;
+        rest = rest.mid(1);
+    } else if (rest.startsWith(QLatin1String("0x")) || rest.startsWith(QLatin1String("0X"))) {
+        base = 16;
+        rest = rest.mid(2);
+    }
+    if (rest.isEmpty())
+        return false;
+    // Decimal must fit as it is; hexadecimal may use all 32 bits, as a colour or mask does.
+    const std::uint64_t limit = base == 16 ? 0xFFFFFFFFull : (negative ? 0x80000000ull : 0x7FFFFFFFull);
+    std::uint64_t magnitude = 0;
+    for (const QChar c : rest) {
+        const int digit = DigitValue(c, base);
+        if (digit < 0)
+            return false;
+        magnitude = magnitude * base + std::uint64_t(digit);
+        if (magnitude > limit)
+            return false;
+    }
+    std::int64_t result = base == 16 ? std::int64_t(std::int32_t(std::uint32_t(magnitude))) : std::int64_t(magnitude);
+    if (negative)
+        result = -result;
+    if (result < INT32_MIN || result > INT32_MAX)
+        return false;
+    value = std::int32_t(result);
+    return true;
+}
+
+} // namespace quelmark
