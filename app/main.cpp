@@ -1,14 +1,24 @@
+#include "app/F_Main.h"
+#include "catalogue/MessageBox.h"
+
 #include <QApplication>
-#include <QMainWindow>
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Varnholt"));
     QApplication::setApplicationName(QStringLiteral("Quelmark"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Varnholt Quelmark"));
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Varnholt Quelmark"));
+    QApplication::setApplicationDisplayName(quelmark::ApplicationTitle());
+
+    // Without its store the program can neither show nor keep anything: say which file is at
+    // fault and stop before any window could write to it.
+    const QString problem = quelmark::CheckStoreAtStart();
+    if (!problem.isEmpty()) {
+        quelmark::TMessageBox::Critical(nullptr, problem);
+        return 1;
+    }
+
+    quelmark::TfrmMain window;
     window.show();
     return app.exec();
 }

@@ -1,0 +1,505 @@
+#include "catalogue/RegControls.h"
+
+#include "catalogue/Registry.h"
+
+#include <QButtonGroup>
+#include <QFocusEvent>
+#include <QHeaderView>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <limits>
+
+namespace quelmark {
+
+namespace {
+
+// QObject::children() no longer reflects creation order once widgets are reparented into
+// layouts, splitters or pages, so every persisted control takes a number when it is made.
+std::uint64_t g_nextSequence = 0;
+
+// Names a subkey below a section, which may itself be the base key (empty section).
+QString JoinPath(const QString &section, const QString &name)
+{
+    return section.isEmpty() ? name : section + QLatin1Char('\\') + name;
+}
+
+} // namespace
+
+TRegControl::TRegControl() : m_sequence(++g_nextSequence)
+{
+}
+
+QList<TRegControl *> PersistedControls(QWidget *window)
+{
+    QList<TRegControl *> controls;
+    if (auto *self = dynamic_cast<TRegControl *>(window))
+        controls.append(self);
+    for (QWidget *child : window->findChildren<QWidget *>()) {
+        if (auto *control = dynamic_cast<TRegControl *>(child))
+            controls.append(control);
+    }
+    std::sort(controls.begin(), controls.end(), [](const TRegControl *a, const TRegControl *b) {
+        return a->CreationSequence() < b->CreationSequence();
+    });
+    return controls;
+}
+
+void SaveRegControls(QWidget *window, const QString &basePath)
+{
+    TStoreTransaction transaction;
+    TRegIniFile ini(basePath);
+    for (TRegControl *control : PersistedControls(window)) {
+        if (control->RegSection().isEmpty() || control->RegKeyword().isEmpty())
+            continue;
+        control->SaveTo(ini, basePath);
+    }
+    transaction.Commit();
+}
+
+void LoadRegControls(QWidget *window, const QString &basePath)
+{
+    TStoreTransaction transaction;
+    TRegIniFile ini(basePath);
+    for (TRegControl *control : PersistedControls(window)) {
+        const bool named = !control->RegSection().isEmpty() && !control->RegKeyword().isEmpty();
+        if (named || control->LoadsWithoutNames())
+            control->LoadFrom(ini, basePath);
+    }
+    transaction.Commit();
+}
+
+// ---- simple kinds -------------------------------------------------------------------------
+
+TRegEdit::TRegEdit(QWidget *parent) : QLineEdit(parent)
+{
+}
+
+void TRegEdit::SaveTo(TRegIniFile &ini, const QString &)
+{
+    ini.WriteText(RegSection(), RegKeyword(), text());
+}
+
+void TRegEdit::LoadFrom(TRegIniFile &ini, const QString &)
+{
+    setText(ini.ReadText(RegSection(), RegKeyword(), text()));
+}
+
+TRegMaskEdit::TRegMaskEdit(QWidget *parent) : QLineEdit(parent)
+{
+}
+
+void TRegMaskEdit::SaveTo(TRegIniFile &ini, const QString &)
+{
+    ini.WriteText(RegSection(), RegKeyword(), text());
+}
+
+void TRegMaskEdit::LoadFrom(TRegIniFile &ini, const QString &)
+{
+    setText(ini.ReadText(RegSection(), RegKeyword(), text()));
+}
+
+TRegCheckBox::TRegCheckBox(const QString &text, QWidget *parent) : QCheckBox(text, parent)
+{
+}
+
+void TRegCheckBox::SaveTo(TRegIniFile &ini, const QString &)
+{
+    ini.WriteFlag(RegSection(), RegKeyword(), isChecked());
+}
+
+void TRegCheckBox::LoadFrom(TRegIniFile &ini, const QString &)
+{
+    setChecked(ini.ReadFlag(RegSection(), RegKeyword(), isChecked()));
+}
+
+TRegRadioButton::TRegRadioButton(const QString &text, QWidget *parent) : QRadioButton(text, parent)
+{
+}
+
+void TRegRadioButton::SaveTo(TRegIniFile &ini, const QString &)
+{
+    ini.WriteFlag(RegSection(), RegKeyword(), isChecked());
+}
+
+void TRegRadioButton::LoadFrom(TRegIniFile &ini, const QString &)
+{
+    setChecked(ini.ReadFlag(RegSection(), RegKeyword(), isChecked()));
+}
+
+TRegSpeedButton::TRegSpeedButton(QWidget *parent) : QToolButton(parent)
+{
+    setCheckable(true);
+    setAutoRaise(true);
+}
+
+void TRegSpeedButton::SaveTo(TRegIniFile &ini, const QString &)
+{
+    ini.WriteFlag(RegSection(), RegKeyword(), isChecked());
+}
+
+void TRegSpeedButton::LoadFrom(TRegIniFile &ini, const QString &)
+{
+    setChecked(ini.ReadFlag(RegSection(), RegKeyword(), isChecked()));
+}
+
+// ---- spin edit ----------------------------------------------------------------------------
+
+TRegSpinEdit::TRegSpinEdit(QWidget *parent) : QAbstractSpinBox(parent)
+{
+    lineEdit()->setText(QString::number(m_minimum));
+}
+
+std::int32_t TRegSpinEdit::Value() const
+{
+    std::int32_t value = 0;
+    if (!ParseStoredNumber(lineEdit()->text().trimmed(), value))
+        return m_minimum;
+    return Clamped(value);
+}
+
+void TRegSpinEdit::SetValue(std::int32_t value)
+{
+    const QString text = QString::number(Clamped(value));
+    if (lineEdit()->text() != text)
+        lineEdit()->setText(text);
+}
+
+void TRegSpinEdit::SetRange(std::int32_t minimum, std::int32_t maximum)
+{
+    m_minimum = minimum;
+    m_maximum = std::max(minimum, maximum);
+    SetValue(Value());
+}
+
+std::int32_t TRegSpinEdit::Clamped(std::int64_t value) const
+{
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, m_minimum, m_maximum));
+}
+
+void TRegSpinEdit::stepBy(int steps)
+{
+    SetValue(Clamped(std::int64_t(Value()) + std::int64_t(steps) * m_singleStep));
+    selectAll();
+}
+
+QAbstractSpinBox::StepEnabled TRegSpinEdit::stepEnabled() const
+{
+    StepEnabled enabled = StepNone;
+    const std::int32_t value = Value();
+    if (value < m_maximum)
+        enabled |= StepUpEnabled;
+    if (value > m_minimum)
+        enabled |= StepDownEnabled;
+    return enabled;
+}
+
+void TRegSpinEdit::focusOutEvent(QFocusEvent *event)
+{
+    QAbstractSpinBox::focusOutEvent(event);
+    SetValue(Value());
+}
+
+void TRegSpinEdit::SaveTo(TRegIniFile &ini, const QString &)
+{
+    ini.WriteNumber(RegSection(), RegKeyword(), Value());
+}
+
+void TRegSpinEdit::LoadFrom(TRegIniFile &ini, const QString &)
+{
+    SetValue(ini.ReadNumber(RegSection(), RegKeyword(), Value()));
+}
+
+// ---- combo box, list box, radio group -----------------------------------------------------
+
+TRegComboBox::TRegComboBox(QWidget *parent) : QComboBox(parent)
+{
+}
+
+void TRegComboBox::SaveTo(TRegIniFile &ini, const QString &)
+{
+    if (m_regSaveIndex)
+        ini.WriteNumber(RegSection(), RegKeyword(), currentIndex());
+    else
+        ini.WriteText(RegSection(), RegKeyword(), currentText());
+}
+
+void TRegComboBox::LoadFrom(TRegIniFile &ini, const QString &)
+{
+    if (m_regSaveIndex) {
+        setCurrentIndex(ini.ReadNumber(RegSection(), RegKeyword(), 0));
+        return;
+    }
+    const QString text = ini.ReadText(RegSection(), RegKeyword(), currentText());
+    if (isEditable())
+        setEditText(text);
+    else
+        setCurrentIndex(findText(text));
+}
+
+TRegListBox::TRegListBox(QWidget *parent) : QListWidget(parent)
+{
+}
+
+void TRegListBox::SaveTo(TRegIniFile &ini, const QString &)
+{
+    if (m_regSaveIndex)
+        ini.WriteNumber(RegSection(), RegKeyword(), currentRow());
+}
+
+void TRegListBox::LoadFrom(TRegIniFile &ini, const QString &)
+{
+    if (m_regSaveIndex)
+        setCurrentRow(ini.ReadNumber(RegSection(), RegKeyword(), -1));
+}
+
+TRegRadioGroup::TRegRadioGroup(const QString &title, QWidget *parent)
+    : QGroupBox(title, parent), m_buttons(new QButtonGroup(this))
+{
+    new QVBoxLayout(this);
+}
+
+void TRegRadioGroup::SetItems(const QStringList &captions)
+{
+    for (QAbstractButton *button : m_buttons->buttons())
+        delete button;
+    for (int i = 0; i < captions.size(); ++i) {
+        auto *button = new QRadioButton(captions[i], this);
+        m_buttons->addButton(button, i);
+        layout()->addWidget(button);
+    }
+}
+
+int TRegRadioGroup::ItemIndex() const
+{
+    return m_buttons->checkedId();
+}
+
+void TRegRadioGroup::SetItemIndex(int index)
+{
+    if (QAbstractButton *button = m_buttons->button(index)) {
+        button->setChecked(true);
+        return;
+    }
+    // An index without a button clears the choice, which an exclusive group does not allow.
+    m_buttons->setExclusive(false);
+    for (QAbstractButton *button : m_buttons->buttons())
+        button->setChecked(false);
+    m_buttons->setExclusive(true);
+}
+
+void TRegRadioGroup::SaveTo(TRegIniFile &ini, const QString &)
+{
+    ini.WriteNumber(RegSection(), RegKeyword(), ItemIndex());
+}
+
+void TRegRadioGroup::LoadFrom(TRegIniFile &ini, const QString &)
+{
+    SetItemIndex(ini.ReadNumber(RegSection(), RegKeyword(), ItemIndex()));
+}
+
+// ---- memo ---------------------------------------------------------------------------------
+
+std::int32_t ColorToNumber(const QColor &color)
+{
+    return color.red() | (color.green() << 8) | (color.blue() << 16);
+}
+
+QColor NumberToColor(std::int32_t number)
+{
+    return QColor(number & 0xFF, (number >> 8) & 0xFF, (number >> 16) & 0xFF);
+}
+
+TRegMemo::TRegMemo(QWidget *parent) : QPlainTextEdit(parent)
+{
+}
+
+void TRegMemo::SaveTo(TRegIniFile &ini, const QString &)
+{
+    const QString &section = RegSection();
+    const QString &key = RegKeyword();
+    const QFont f = font();
+    ini.WriteNumber(section, key + QStringLiteral("BGColor"), ColorToNumber(palette().color(QPalette::Base)));
+    ini.WriteText(section, key + QStringLiteral("FontName"), f.family());
+    ini.WriteNumber(section, key + QStringLiteral("FontColor"), ColorToNumber(palette().color(QPalette::Text)));
+    ini.WriteNumber(section, key + QStringLiteral("FontSize"), f.pointSize());
+    ini.WriteFlag(section, key + QStringLiteral("FontBold"), f.bold());
+    ini.WriteFlag(section, key + QStringLiteral("FontItalic"), f.italic());
+    ini.WriteFlag(section, key + QStringLiteral("FontUnderline"), f.underline());
+    ini.WriteFlag(section, key + QStringLiteral("FontStrikeOut"), f.strikeOut());
+}
+
+void TRegMemo::LoadFrom(TRegIniFile &ini, const QString &)
+{
+    const QString &section = RegSection();
+    const QString &key = RegKeyword();
+    QPalette colours = palette();
+    colours.setColor(QPalette::Base, NumberToColor(ini.ReadNumber(section, key + QStringLiteral("BGColor"),
+                                                                  ColorToNumber(colours.color(QPalette::Base)))));
+    QFont f = font();
+    f.setFamily(ini.ReadText(section, key + QStringLiteral("FontName"), f.family()));
+    colours.setColor(QPalette::Text, NumberToColor(ini.ReadNumber(section, key + QStringLiteral("FontColor"),
+                                                                  ColorToNumber(colours.color(QPalette::Text)))));
+    const std::int32_t size = ini.ReadNumber(section, key + QStringLiteral("FontSize"), f.pointSize());
+    if (size > 0)
+        f.setPointSize(size);
+    // A stored style adds to the current font; a false value never takes a style away.
+    if (ini.ReadFlag(section, key + QStringLiteral("FontBold"), false))
+        f.setBold(true);
+    if (ini.ReadFlag(section, key + QStringLiteral("FontItalic"), false))
+        f.setItalic(true);
+    if (ini.ReadFlag(section, key + QStringLiteral("FontUnderline"), false))
+        f.setUnderline(true);
+    if (ini.ReadFlag(section, key + QStringLiteral("FontStrikeOut"), false))
+        f.setStrikeOut(true);
+    setPalette(colours);
+    setFont(f);
+}
+
+// ---- list view ----------------------------------------------------------------------------
+
+TListRow::TListRow() : QTreeWidgetItem(Type)
+{
+}
+
+void TListRow::SetSubItems(const QStringList &texts)
+{
+    for (int k = texts.size(); k < m_subItems.size(); ++k)
+        setText(k + 1, QString());
+    m_subItems = texts;
+    for (int k = 0; k < m_subItems.size(); ++k)
+        setText(k + 1, m_subItems[k]);
+}
+
+QString TListRow::SubItem(int k) const
+{
+    return k >= 0 && k < m_subItems.size() ? m_subItems[k] : QString();
+}
+
+void TListRow::SetSubItem(int k, const QString &text)
+{
+    if (k < 0)
+        return;
+    while (m_subItems.size() <= k)
+        m_subItems.append(QString());
+    m_subItems[k] = text;
+    setText(k + 1, text);
+}
+
+void TListRow::AppendSubItem(const QString &text)
+{
+    SetSubItem(static_cast<int>(m_subItems.size()), text);
+}
+
+TRegListView::TRegListView(QWidget *parent) : QTreeWidget(parent)
+{
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);
+    setAllColumnsShowFocus(true);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+}
+
+void TRegListView::SetColumns(const QStringList &headers, const QList<int> &widths)
+{
+    setColumnCount(static_cast<int>(headers.size()));
+    setHeaderLabels(headers);
+    for (int i = 0; i < widths.size() && i < headers.size(); ++i) {
+        if (widths[i] > 0)
+            header()->resizeSection(i, widths[i]);
+    }
+}
+
+TListRow *TRegListView::Row(int index) const
+{
+    QTreeWidgetItem *item = topLevelItem(index);
+    return item && item->type() == TListRow::Type ? static_cast<TListRow *>(item) : nullptr;
+}
+
+TListRow *TRegListView::AddRow()
+{
+    auto *row = new TListRow;
+    addTopLevelItem(row);
+    return row;
+}
+
+void TRegListView::RemoveRow(TListRow *row)
+{
+    delete takeTopLevelItem(indexOfTopLevelItem(row));
+}
+
+QList<TListRow *> TRegListView::SelectedRows() const
+{
+    QList<TListRow *> rows;
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        QTreeWidgetItem *item = topLevelItem(i);
+        if (item->isSelected() && item->type() == TListRow::Type)
+            rows.append(static_cast<TListRow *>(item));
+    }
+    return rows;
+}
+
+QString TRegListView::SiteKeyPath(const QString &basePath) const
+{
+    return JoinPath(basePath, JoinPath(RegSection(), RegKeyword()));
+}
+
+void TRegListView::SaveTo(TRegIniFile &ini, const QString &)
+{
+    // The key is rebuilt from scratch, so rows removed since the last save, and anything
+    // another tool put there, disappear; rows are numbered again from 0.
+    const QString site = JoinPath(RegSection(), RegKeyword());
+    ini.DeleteSection(site);
+    for (int i = 0; i < RowCount(); ++i) {
+        const TListRow *row = Row(i);
+        const QString item = site + QStringLiteral("\\Item#") + QString::number(i);
+        ini.WriteText(item, QStringLiteral("Caption"), row->Caption());
+        ini.WriteFlag(item, QStringLiteral("Checked"), row->Checked());
+        ini.WriteNumber(item, QStringLiteral("ImageIndex"), row->ImageIndex());
+        ini.WriteNumber(item, QStringLiteral("StateIndex"), row->StateIndex());
+        const QStringList &texts = row->SubItems();
+        for (int k = 0; k < texts.size(); ++k)
+            ini.WriteText(item, QStringLiteral("Subline#") + QString::number(k), texts[k]);
+    }
+}
+
+void TRegListView::LoadFrom(TRegIniFile &, const QString &basePath)
+{
+    clear();
+    TRegIniFile site(SiteKeyPath(basePath));
+    QStringList sections;
+    site.ListSections(sections);
+    for (const QString &section : sections)
+        LoadRow(site, section);
+}
+
+void TRegListView::LoadRow(TRegIniFile &site, const QString &section)
+{
+    TListRow *row = AddRow();
+    row->SetCaption(site.ReadText(section, QStringLiteral("Caption"), QStringLiteral("Unknown")));
+    row->SetChecked(site.ReadFlag(section, QStringLiteral("Checked"), false));
+    row->SetStateIndex(site.ReadNumber(section, QStringLiteral("StateIndex"), -1));
+    row->SetImageIndex(site.ReadNumber(section, QStringLiteral("ImageIndex"), 0));
+
+    // A value is missing exactly when two reads with different defaults both return their
+    // default, so no stored text can be mistaken for the end of the list.
+    const QString endA = QStringLiteral("\x01<end>");
+    const QString endB = QStringLiteral("\x02<end>");
+    QStringList texts;
+    for (int k = 0;; ++k) {
+        const QString name = QStringLiteral("Subline#") + QString::number(k);
+        const QString value = site.ReadText(section, name, endA);
+        if (value == endA && site.ReadText(section, name, endB) == endB)
+            break;
+        texts.append(value);
+    }
+    if (!texts.isEmpty()) {
+        while (texts.size() < columnCount())
+            texts.append(QString());
+    }
+    row->SetSubItems(texts);
+}
+
+} // namespace quelmark
