@@ -248,7 +248,7 @@ std::optional<std::int64_t> FindKey(Store &store, std::int64_t from, const QStri
 std::int64_t CreateKey(std::int64_t from, const QString &path)
 {
     Store &store = TheStore();
-    TStoreTransaction transaction;
+    TStoreTransaction transaction(QStringLiteral("Failed to create key %1").arg(path));
     std::int64_t id = 0;
     try {
         id = *ResolveKey(store, from, path, true);
@@ -356,14 +356,18 @@ QStringList SplitKeyPath(const QString &path, bool &absolute)
     return path.split(QLatin1Char('\\'), Qt::SkipEmptyParts);
 }
 
-TStoreTransaction::TStoreTransaction()
+TStoreTransaction::TStoreTransaction() : TStoreTransaction(QStringLiteral("Failed to begin a transaction")) {}
+
+TStoreTransaction::TStoreTransaction(const QString &failureText)
 {
     Store &store = TheStore();
     if (store.depth == 0) {
+        // IMMEDIATE: a deferred transaction that later needs to write cannot wait for another
+        // writer (SQLite reports busy at once to avoid a deadlock), so the lock is taken here.
         try {
-            store.db->Exec("BEGIN");
+            store.db->Exec("BEGIN IMMEDIATE");
         } catch (const ESqliteError &error) {
-            Fail(store, QStringLiteral("Failed to begin a transaction"), error);
+            Fail(store, failureText, error);
         }
         store.doomed = false;
     }
@@ -474,7 +478,7 @@ bool TRegistry::DeleteKey(const QString &key)
     if (SplitKeyPath(key, absolute).isEmpty())
         return false;
     Store &store = TheStore();
-    TStoreTransaction transaction;
+    TStoreTransaction transaction(QStringLiteral("Failed to delete key %1").arg(key));
     const auto id = FindKey(store, m_currentKey, key);
     if (!id)
         return false;
@@ -507,7 +511,7 @@ QString TRegIniFile::ReadText(const QString &section, const QString &ident, cons
 void TRegIniFile::WriteText(const QString &section, const QString &ident, const QString &value)
 {
     Store &store = TheStore();
-    TStoreTransaction transaction;
+    TStoreTransaction transaction(QStringLiteral("Failed to set data for '%1'").arg(ident));
     StoreText(store, CreateKey(m_currentKey, section), ident, value);
     transaction.Commit();
 }

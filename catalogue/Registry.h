@@ -50,7 +50,11 @@ QStringList SplitKeyPath(const QString &path, bool &absolute);
 // instead of saving the other part of the work.
 class TStoreTransaction {
 public:
+    // The outermost transaction takes the store's write lock at once, waiting up to the busy
+    // timeout for another program to release it; `failureText` is the first line of the message
+    // raised when it cannot.
     TStoreTransaction();
+    explicit TStoreTransaction(const QString &failureText);
     ~TStoreTransaction();
     TStoreTransaction(const TStoreTransaction &) = delete;
     TStoreTransaction &operator=(const TStoreTransaction &) = delete;

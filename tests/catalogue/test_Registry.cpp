@@ -1,0 +1,520 @@
+// The settings store: value encodings, key paths, enumeration, deletion, transactions, and what
+// happens to store files that cannot be used.
+#include "catalogue/Registry.h"
+#include "catalogue/Sqlite.h"
+#include "tests/support/TempStore.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace quelmark;
+using quelmark::test::TempStore;
+
+namespace {
+
+const QString kBase = QStringLiteral("\\Software\\Varnholt\\Quelmark");
+
+// Runs the sqlite3 command on the store file and returns what it prints.
+QString Sqlite3Cli(const QString &file, const QString &command)
+{
+    QProcess process;
+    process.start(QStringLiteral("sqlite3"), {file, command});
+    if (!process.waitForFinished(30000) || process.exitCode() != 0)
+        return QStringLiteral("sqlite3 failed: ") + QString::fromLocal8Bit(process.readAllStandardError());
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+QByteArray FileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+QString ErrorOf(const std::function<void()> &operation)
+{
+    try {
+        operation();
+    } catch (const ERegistryException &error) {
+        return error.Message();
+    }
+    return QStringLiteral("<no error>");
+}
+
+class RegistryTest : public ::testing::Test {
+protected:
+    // Runs SQL on the store file through a second connection, as another tool would.
+    void Sql(const char *statements)
+    {
+        sqlite::Connection other(QFile::encodeName(m_store.FilePath()).toStdString());
+        other.Exec(statements);
+    }
+    QString Dump() { return Sqlite3Cli(m_store.FilePath(), QStringLiteral(".dump")); }
+    int CountRows(const char *table)
+    {
+        return Sqlite3Cli(m_store.FilePath(), QStringLiteral("SELECT count(*) FROM %1").arg(QLatin1String(table)))
+            .trimmed()
+            .toInt();
+    }
+
+    TempStore m_store;
+};
+
+// ---- number encoding ----
+
+struct NumberCase {
+    const char *text;
+    bool readable;
+    std::int32_t value;
+};
+
+TEST(StoredNumber, ParsesDecimalAndAllHexPrefixesAndRejectsAnythingElse)
+{
+    const NumberCase cases[] = {
+        {"10", true, 10},
+        {"-1", true, -1},
+        {"+7", true, 7},
+        {"0", true, 0},
+        {"007", true, 7},
+        {"$1E", true, 30},
+        {"0x1E", true, 30},
+        {"0X1e", true, 30},
+        {"-$1E", true, -30},
+        {"$FFFFFFFF", true, -1},
+        {"$7FFFFFFF", true, 2147483647},
+        {"2147483647", true, 2147483647},
+        {"-2147483648", true, -2147483647 - 1},
+        {"2147483648", false, 0},
+        {"-2147483649", false, 0},
+        {"99999999999999999999999", false, 0},
+        {"$100000000", false, 0},
+        {"", false, 0},
+        {"-", false, 0},
+        {"$", false, 0},
+        {"0x", false, 0},
+        {"12abc", false, 0},
+        {"1.5", false, 0},
+        {" 5", false, 0},
+        {"5 ", false, 0},
+        {"$1G", false, 0},
+        {"$-1", false, 0},
+        {"1E", false, 0},
+    };
+    for (const NumberCase &c : cases) {
+        std::int32_t value = 12345;
+        EXPECT_EQ(ParseStoredNumber(QString::fromLatin1(c.text), value), c.readable) << c.text;
+        EXPECT_EQ(value, c.readable ? c.value : 12345) << c.text;
+    }
+}
+
+TEST_F(RegistryTest, NumbersAreWrittenAsDecimalAndUnreadableTextsGiveTheDefault)
+{
+    TRegIniFile ini(kBase);
+    ini.WriteNumber(QStringLiteral("General Options"), QStringLiteral("MinsTestFiles"), -1);
+    EXPECT_EQ(ini.ReadText(QStringLiteral("General Options"), QStringLiteral("MinsTestFiles"), {}), QStringLiteral("-1"));
+    EXPECT_EQ(ini.ReadNumber(QStringLiteral("General Options"), QStringLiteral("MinsTestFiles"), 5), -1);
+
+    const struct {
+        const char *stored;
+        std::int32_t expected;
+    } cases[] = {{"0x1E", 30}, {"$1E", 30}, {"12abc", 5}, {"", 5}, {"4294967296", 5}};
+    for (const auto &c : cases) {
+        ini.WriteText(QStringLiteral("General Options"), QStringLiteral("N"), QString::fromLatin1(c.stored));
+        EXPECT_EQ(ini.ReadNumber(QStringLiteral("General Options"), QStringLiteral("N"), 5), c.expected) << c.stored;
+    }
+    EXPECT_EQ(ini.ReadNumber(QStringLiteral("General Options"), QStringLiteral("Missing"), 5), 5);
+}
+
+TEST_F(RegistryTest, FlagsAreOneAndZeroAndAnyNonZeroNumberReadsTrue)
+{
+    TRegIniFile ini(kBase);
+    const QString section = QStringLiteral("General Options");
+    ini.WriteFlag(section, QStringLiteral("On"), true);
+    ini.WriteFlag(section, QStringLiteral("Off"), false);
+    EXPECT_EQ(ini.ReadText(section, QStringLiteral("On"), {}), QStringLiteral("1"));
+    EXPECT_EQ(ini.ReadText(section, QStringLiteral("Off"), {}), QStringLiteral("0"));
+    EXPECT_FALSE(ini.ReadFlag(section, QStringLiteral("Off"), true));
+
+    ini.WriteText(section, QStringLiteral("Two"), QStringLiteral("2"));
+    ini.WriteText(section, QStringLiteral("Empty"), QString());
+    ini.WriteText(section, QStringLiteral("Junk"), QStringLiteral("yes"));
+    EXPECT_TRUE(ini.ReadFlag(section, QStringLiteral("Two"), false));
+    for (bool fallback : {false, true}) {
+        EXPECT_EQ(ini.ReadFlag(section, QStringLiteral("Empty"), fallback), fallback);
+        EXPECT_EQ(ini.ReadFlag(section, QStringLiteral("Junk"), fallback), fallback);
+        EXPECT_EQ(ini.ReadFlag(section, QStringLiteral("Missing"), fallback), fallback);
+    }
+}
+
+// ---- texts and kinds ----
+
+TEST_F(RegistryTest, TextsComeBackExactlyAsWritten)
+{
+    TRegIniFile ini(kBase);
+    const QString texts[] = {QString(), QStringLiteral("C:\\TEMP\\QUELMARK.$$$"), QStringLiteral("  padded  "),
+                             QStringLiteral("Grüße – ⌘ 日本"), QStringLiteral("line\r\nbreak"),
+                             QString::fromUtf16(u"nul\0inside", 10)};
+    int i = 0;
+    for (const QString &text : texts) {
+        const QString name = QStringLiteral("V%1").arg(i++);
+        ini.WriteText(QStringLiteral("Texts"), name, text);
+        EXPECT_EQ(ini.ReadText(QStringLiteral("Texts"), name, QStringLiteral("default")), text) << name.toStdString();
+    }
+    ini.WriteText(QStringLiteral("Texts"), QStringLiteral("V0"), QStringLiteral("replaced"));
+    EXPECT_EQ(ini.ReadText(QStringLiteral("Texts"), QStringLiteral("V0"), {}), QStringLiteral("replaced"));
+}
+
+TEST_F(RegistryTest, ValuesOfAnotherKindFailToReadAsTextExceptExpandableText)
+{
+    TRegIniFile ini(kBase);
+    ini.WriteText(QStringLiteral("General Options"), QStringLiteral("Autoprocess"), QStringLiteral("1"));
+    Sql("UPDATE vals SET kind=4, data=x'1e000000' WHERE name='Autoprocess';"
+        "INSERT INTO vals SELECT key, 'Bin', 3, x'00ff' FROM vals WHERE name='Autoprocess';"
+        "INSERT INTO vals SELECT key, 'List', 7, 'a' FROM vals WHERE name='Autoprocess';"
+        "INSERT INTO vals SELECT key, 'Path', 2, '%HOME%\\x' FROM vals WHERE name='Autoprocess';");
+
+    const QString section = QStringLiteral("General Options");
+    EXPECT_EQ(ErrorOf([&] { ini.ReadText(section, QStringLiteral("Autoprocess"), {}); }),
+              QStringLiteral("Invalid data type for 'Autoprocess'"));
+    EXPECT_EQ(ErrorOf([&] { ini.ReadFlag(section, QStringLiteral("Autoprocess"), false); }),
+              QStringLiteral("Invalid data type for 'Autoprocess'"));
+    EXPECT_EQ(ErrorOf([&] { ini.ReadNumber(section, QStringLiteral("Bin"), 0); }),
+              QStringLiteral("Invalid data type for 'Bin'"));
+    EXPECT_EQ(ErrorOf([&] { ini.ReadText(section, QStringLiteral("List"), {}); }),
+              QStringLiteral("Invalid data type for 'List'"));
+    EXPECT_EQ(ini.ReadText(section, QStringLiteral("Path"), {}), QStringLiteral("%HOME%\\x"));
+
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKey(kBase + QStringLiteral("\\General Options"), false));
+    EXPECT_EQ(reg.GetDataType(QStringLiteral("Autoprocess")), int(TRegDataType::Number));
+    EXPECT_EQ(reg.GetDataType(QStringLiteral("Missing")), -1);
+    // Writing over a value of another kind makes it text again.
+    ini.WriteFlag(section, QStringLiteral("Autoprocess"), true);
+    EXPECT_TRUE(ini.ReadFlag(section, QStringLiteral("Autoprocess"), false));
+}
+
+// ---- key paths ----
+
+TEST_F(RegistryTest, SectionsAreRelativeToTheOpenedKeyUnlessTheyStartWithABackslash)
+{
+    TRegIniFile ini(kBase);
+    ini.WriteText(QStringLiteral("WWWSites\\ftp.example.com"), QStringLiteral("UserName"), QStringLiteral("rel"));
+    ini.WriteText(QStringLiteral("\\Elsewhere\\Deep"), QStringLiteral("UserName"), QStringLiteral("abs"));
+    ini.WriteText(QString(), QString(), QStringLiteral("unnamed"));
+
+    TRegIniFile root(QStringLiteral("\\"));
+    EXPECT_EQ(root.ReadText(QStringLiteral("Software\\Varnholt\\Quelmark\\WWWSites\\ftp.example.com"),
+                            QStringLiteral("UserName"), {}),
+              QStringLiteral("rel"));
+    EXPECT_EQ(root.ReadText(QStringLiteral("Elsewhere\\Deep"), QStringLiteral("UserName"), {}), QStringLiteral("abs"));
+    EXPECT_EQ(ini.ReadText(QStringLiteral("\\Elsewhere\\Deep"), QStringLiteral("UserName"), {}), QStringLiteral("abs"));
+    EXPECT_EQ(root.ReadText(kBase, QString(), {}), QStringLiteral("unnamed"));
+    EXPECT_EQ(Sqlite3Cli(m_store.FilePath(), QStringLiteral("SELECT count(*) FROM keys WHERE name='Elsewhere' AND "
+                                                            "parent=(SELECT id FROM keys WHERE parent IS NULL)"))
+                  .trimmed(),
+              QStringLiteral("1"));
+
+    TRegistry reg;
+    EXPECT_FALSE(reg.OpenKey(QStringLiteral("Software\\Nobody"), false));
+    ASSERT_TRUE(reg.OpenKey(kBase, false));
+    ASSERT_TRUE(reg.OpenKey(QStringLiteral("WWWSites"), false));
+    EXPECT_EQ(reg.CurrentPath(), kBase + QStringLiteral("\\WWWSites"));
+}
+
+TEST_F(RegistryTest, NamesDifferingOnlyInCaseAreDistinctKeysAndValues)
+{
+    TRegIniFile sites(kBase + QStringLiteral("\\WWWSites"));
+    sites.WriteText(QStringLiteral("Site"), QStringLiteral("UserName"), QStringLiteral("upper"));
+    sites.WriteText(QStringLiteral("site"), QStringLiteral("UserName"), QStringLiteral("lower"));
+    sites.WriteText(QStringLiteral("site"), QStringLiteral("username"), QStringLiteral("other value"));
+    EXPECT_EQ(sites.ReadText(QStringLiteral("Site"), QStringLiteral("UserName"), {}), QStringLiteral("upper"));
+    EXPECT_EQ(sites.ReadText(QStringLiteral("site"), QStringLiteral("UserName"), {}), QStringLiteral("lower"));
+    EXPECT_EQ(sites.ReadText(QStringLiteral("Site"), QStringLiteral("username"), QStringLiteral("none")),
+              QStringLiteral("none"));
+    EXPECT_TRUE(sites.DeleteSection(QStringLiteral("site")));
+    QStringList names;
+    sites.ListSections(names);
+    EXPECT_EQ(names, QStringList{QStringLiteral("Site")});
+}
+
+TEST_F(RegistryTest, SubkeysEnumerateInCreationOrder)
+{
+    TRegIniFile sites(kBase + QStringLiteral("\\WWWSites"));
+    for (const char *name : {"zeta", "alpha", "Item#10", "Item#2", "mid"})
+        sites.WriteText(QString::fromLatin1(name), QStringLiteral("x"), QStringLiteral("1"));
+    sites.DeleteSection(QStringLiteral("alpha"));
+    sites.WriteText(QStringLiteral("alpha"), QStringLiteral("x"), QStringLiteral("1"));
+    QStringList names{QStringLiteral("stale entry")};
+    sites.ListSections(names);
+    EXPECT_EQ(names, (QStringList{"zeta", "Item#10", "Item#2", "mid", "alpha"}));
+}
+
+TEST_F(RegistryTest, ReadingMissingSectionsCreatesNothing)
+{
+    TRegIniFile ini(kBase);
+    const QString before = Dump();
+    EXPECT_EQ(ini.ReadText(QStringLiteral("WWWSites\\nobody"), QStringLiteral("UserName"), QStringLiteral("d")),
+              QStringLiteral("d"));
+    EXPECT_EQ(ini.ReadNumber(QStringLiteral("General Options"), QStringLiteral("MinsTestFiles"), 10), 10);
+    EXPECT_TRUE(ini.ReadFlag(QStringLiteral("\\Nowhere"), QStringLiteral("Autoprocess"), true));
+    TRegistry reg;
+    EXPECT_FALSE(reg.OpenKey(QStringLiteral("\\Nowhere"), false));
+    EXPECT_EQ(Dump(), before);
+    EXPECT_EQ(CountRows("keys"), 4);  // root, Software, Varnholt, Quelmark
+}
+
+// ---- deletion ----
+
+TEST_F(RegistryTest, DeleteSectionRemovesTheWholeSubtreeAndOnlyIt)
+{
+    TRegIniFile sites(kBase + QStringLiteral("\\WWWSites"));
+    sites.WriteText(QStringLiteral("doomed"), QStringLiteral("FTPServer"), QStringLiteral("a"));
+    for (int i = 0; i < 3; ++i) {
+        const QString item = QStringLiteral("doomed\\Item#%1").arg(i);
+        sites.WriteText(item, QStringLiteral("Caption"), QStringLiteral("c"));
+        sites.WriteText(item + QStringLiteral("\\deeper\\still"), QStringLiteral("v"), QStringLiteral("x"));
+    }
+    sites.WriteText(QStringLiteral("kept"), QStringLiteral("FTPServer"), QStringLiteral("b"));
+    sites.WriteText(QStringLiteral("kept\\Item#0"), QStringLiteral("Caption"), QStringLiteral("k"));
+    const int keysBefore = CountRows("keys");
+
+    EXPECT_TRUE(sites.DeleteSection(QStringLiteral("doomed")));
+    EXPECT_EQ(CountRows("keys"), keysBefore - 10);
+    EXPECT_EQ(CountRows("vals"), 2);
+    EXPECT_EQ(sites.ReadText(QStringLiteral("kept\\Item#0"), QStringLiteral("Caption"), {}), QStringLiteral("k"));
+
+    EXPECT_FALSE(sites.DeleteSection(QStringLiteral("doomed")));
+    EXPECT_FALSE(sites.DeleteSection(QString()));
+    EXPECT_FALSE(sites.DeleteSection(QStringLiteral("\\")));
+    QStringList names;
+    sites.ListSections(names);
+    EXPECT_EQ(names, QStringList{QStringLiteral("kept")});
+    // A deleted site written again starts empty.
+    sites.WriteText(QStringLiteral("doomed"), QStringLiteral("UserName"), QStringLiteral("u"));
+    EXPECT_EQ(sites.ReadText(QStringLiteral("doomed"), QStringLiteral("FTPServer"), QStringLiteral("gone")),
+              QStringLiteral("gone"));
+}
+
+// ---- transactions ----
+
+TEST_F(RegistryTest, NestedTransactionsCommitOnlyAtTheOutermostLevel)
+{
+    TRegIniFile ini(kBase);
+    {
+        TStoreTransaction outer;
+        ini.WriteText(QStringLiteral("A"), QStringLiteral("v"), QStringLiteral("1"));
+        {
+            TStoreTransaction inner;
+            ini.WriteText(QStringLiteral("B"), QStringLiteral("v"), QStringLiteral("2"));
+            inner.Commit();
+        }
+        EXPECT_EQ(Sqlite3Cli(m_store.FilePath(), QStringLiteral("SELECT count(*) FROM vals")).trimmed(),
+                  QStringLiteral("0"))
+            << "another reader sees nothing before the outermost commit";
+        outer.Commit();
+    }
+    EXPECT_EQ(CountRows("vals"), 2);
+}
+
+TEST_F(RegistryTest, AnUncommittedInnerTransactionRollsBackEverything)
+{
+    TRegIniFile ini(kBase);
+    ini.WriteText(QStringLiteral("General Options"), QStringLiteral("TempFileName"), QStringLiteral("before"));
+    const QString before = Dump();
+    {
+        TStoreTransaction outer;
+        ini.WriteText(QStringLiteral("General Options"), QStringLiteral("TempFileName"), QStringLiteral("after"));
+        ini.WriteText(QStringLiteral("WWWSites\\new"), QStringLiteral("UserName"), QStringLiteral("u"));
+        {
+            TStoreTransaction inner;
+            ini.DeleteSection(QStringLiteral("General Options"));
+        }
+        ini.WriteText(QStringLiteral("Later"), QStringLiteral("v"), QStringLiteral("x"));
+        EXPECT_NE(ErrorOf([&] { outer.Commit(); }), QStringLiteral("<no error>"));
+    }
+    EXPECT_EQ(Dump(), before);
+
+    // Keys made in the rolled-back work must not be remembered as existing.
+    ini.WriteText(QStringLiteral("WWWSites\\new"), QStringLiteral("UserName"), QStringLiteral("again"));
+    EXPECT_EQ(ini.ReadText(QStringLiteral("WWWSites\\new"), QStringLiteral("UserName"), {}), QStringLiteral("again"));
+}
+
+TEST_F(RegistryTest, AFailedOperationInsideATransactionLeavesTheStoreUntouched)
+{
+    TRegIniFile ini(kBase);
+    ini.WriteText(QStringLiteral("General Options"), QStringLiteral("Bad"), QStringLiteral("x"));
+    Sql("UPDATE vals SET kind=4 WHERE name='Bad'");
+    const QString before = Dump();
+    EXPECT_EQ(ErrorOf([&] {
+                  TStoreTransaction save;
+                  ini.WriteText(QStringLiteral("General Options"), QStringLiteral("Good"), QStringLiteral("y"));
+                  ini.ReadText(QStringLiteral("General Options"), QStringLiteral("Bad"), {});
+                  save.Commit();
+              }),
+              QStringLiteral("Invalid data type for 'Bad'"));
+    EXPECT_EQ(Dump(), before);
+}
+
+TEST_F(RegistryTest, ClosingTheStoreInsideATransactionRollsItBackSafely)
+{
+    TRegIniFile ini(kBase);
+    {
+        TStoreTransaction transaction;
+        ini.WriteText(QStringLiteral("A"), QStringLiteral("v"), QStringLiteral("1"));
+        CloseStore();
+        EXPECT_NE(ErrorOf([&] { transaction.Commit(); }), QStringLiteral("<no error>"));
+    }
+    EXPECT_EQ(ini.ReadText(QStringLiteral("A"), QStringLiteral("v"), QStringLiteral("none")), QStringLiteral("none"));
+}
+
+// ---- the file ----
+
+TEST_F(RegistryTest, TheStoreIsPlainSqliteThatTheCommandLineToolReads)
+{
+    TRegIniFile ini(kBase);
+    ini.WriteText(QStringLiteral("General Options"), QStringLiteral("DefaultIPParam"), QStringLiteral("%IP% ü"));
+    ini.WriteNumber(QStringLiteral("General Options"), QStringLiteral("MinsTestFiles"), 10);
+
+    const QString query = QStringLiteral(
+        "SELECT k.name || '|' || v.name || '|' || v.kind || '|' || v.data FROM vals v JOIN keys k ON k.id = v.key "
+        "WHERE k.parent = (SELECT id FROM keys WHERE name = 'Quelmark') ORDER BY v.name");
+    EXPECT_EQ(Sqlite3Cli(m_store.FilePath(), query),
+              QStringLiteral("General Options|DefaultIPParam|1|%IP% ü\nGeneral Options|MinsTestFiles|1|10\n"));
+    EXPECT_EQ(Sqlite3Cli(m_store.FilePath(), QStringLiteral("SELECT id, quote(parent), quote(name) FROM keys "
+                                                            "WHERE parent IS NULL")),
+              QStringLiteral("1|NULL|''\n"));
+    const QString schema = Sqlite3Cli(m_store.FilePath(), QStringLiteral(".schema"));
+    EXPECT_TRUE(schema.contains(QStringLiteral("parent INTEGER REFERENCES keys(id) ON DELETE CASCADE"))) << schema.toStdString();
+    EXPECT_TRUE(schema.contains(QStringLiteral("PRIMARY KEY (key, name)"))) << schema.toStdString();
+    EXPECT_EQ(Sqlite3Cli(m_store.FilePath(), QStringLiteral("PRAGMA journal_mode")).trimmed(), QStringLiteral("wal"));
+}
+
+TEST_F(RegistryTest, TheStoreFileAndItsFolderArePrivateToTheUser)
+{
+    TRegIniFile ini(kBase);
+    ini.WriteText(QStringLiteral("General Options"), QStringLiteral("Password"), QStringLiteral("secret"));
+    EXPECT_EQ(m_store.FilePath(), m_store.ConfigDir() + QStringLiteral("/Varnholt/Quelmark/store.db"));
+    struct stat info {};
+    for (const QString &folder : {QStringLiteral("/Varnholt"), QStringLiteral("/Varnholt/Quelmark")}) {
+        ASSERT_EQ(::stat(QFile::encodeName(m_store.ConfigDir() + folder).constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0700u) << folder.toStdString();
+    }
+    for (const QString &suffix : {QString(), QStringLiteral("-wal")}) {
+        ASSERT_EQ(::stat(QFile::encodeName(m_store.FilePath() + suffix).constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u) << suffix.toStdString();
+    }
+}
+
+class UnusableStoreTest : public RegistryTest {
+protected:
+    void SetUp() override
+    {
+        SetStoreBusyTimeout(200);
+        m_path = m_store.ConfigDir() + QStringLiteral("/elsewhere/store.db");
+        SetStoreFilePath(m_path);
+        QDir().mkpath(QFileInfo(m_path).absolutePath());
+    }
+    void TearDown() override { SetStoreBusyTimeout(5000); }
+
+    // Every kind of access fails with a message that names the file.
+    void ExpectEveryAccessFails(const QString &reason)
+    {
+        const auto expectNamed = [&](const QString &message) {
+            EXPECT_TRUE(message.contains(m_path)) << message.toStdString();
+            EXPECT_TRUE(message.contains(reason)) << message.toStdString();
+        };
+        expectNamed(ErrorOf([] { TRegIniFile ini(kBase); }));
+        expectNamed(ErrorOf([] { TStoreTransaction transaction; }));
+        expectNamed(ErrorOf([] { TRegistry().OpenKey(kBase, false); }));
+    }
+
+    QString m_path;
+};
+
+TEST_F(UnusableStoreTest, ACorruptFileIsReportedAndLeftByteForByte)
+{
+    QByteArray junk("This is the user's file, not a database.\n");
+    junk.append(8192, '\x5a');
+    {
+        QFile file(m_path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(junk);
+    }
+    ExpectEveryAccessFails(QStringLiteral("file is not a database"));
+    CloseStore();
+    EXPECT_EQ(FileBytes(m_path), junk);
+    EXPECT_FALSE(QFile::exists(m_path + QStringLiteral("-wal")));
+}
+
+TEST_F(UnusableStoreTest, APathThatCannotBeOpenedIsReported)
+{
+    ASSERT_TRUE(QDir().mkpath(m_path));  // a folder where the file should be
+    ExpectEveryAccessFails(QStringLiteral("cannot be opened"));
+}
+
+TEST_F(UnusableStoreTest, AnUnreadableFileIsReportedAndLeftAlone)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "file modes do not keep root out";
+    { TRegIniFile(kBase).WriteText(QStringLiteral("x"), QStringLiteral("v"), QStringLiteral("1")); }
+    CloseStore();
+    const QByteArray before = FileBytes(m_path);
+    ASSERT_TRUE(QFile::setPermissions(m_path, QFileDevice::Permissions()));
+    ExpectEveryAccessFails(QStringLiteral("cannot be opened"));
+    QFile::setPermissions(m_path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    EXPECT_EQ(FileBytes(m_path), before);
+}
+
+TEST_F(UnusableStoreTest, AFileLockedByAnotherProgramIsReportedAndLeftAlone)
+{
+    // A database in the classic journal mode, held by another writer for the whole test.
+    sqlite::Connection holder((QFile::remove(m_path), QFile(m_path).open(QIODevice::WriteOnly), m_path.toStdString()));
+    holder.Exec("CREATE TABLE other(x); INSERT INTO other VALUES(1); BEGIN EXCLUSIVE; INSERT INTO other VALUES(2);");
+    const QByteArray before = FileBytes(m_path);
+    ExpectEveryAccessFails(QStringLiteral("locked"));
+    EXPECT_EQ(FileBytes(m_path), before);
+}
+
+TEST_F(UnusableStoreTest, WritesFailClearlyWhileAnotherProgramHoldsTheWriteLock)
+{
+    TRegIniFile ini(kBase);
+    ini.WriteText(QStringLiteral("General Options"), QStringLiteral("A"), QStringLiteral("1"));
+    {
+        sqlite::Connection holder(m_path.toStdString());
+        holder.Exec("BEGIN IMMEDIATE");
+        // Reads still see the last committed state.
+        EXPECT_EQ(ini.ReadText(QStringLiteral("General Options"), QStringLiteral("A"), {}), QStringLiteral("1"));
+        const QString message =
+            ErrorOf([&] { ini.WriteText(QStringLiteral("General Options"), QStringLiteral("A"), QStringLiteral("2")); });
+        EXPECT_TRUE(message.startsWith(QStringLiteral("Failed to set data for 'A'\n"))) << message.toStdString();
+        EXPECT_TRUE(message.contains(m_path)) << message.toStdString();
+    }
+    ini.WriteText(QStringLiteral("General Options"), QStringLiteral("A"), QStringLiteral("3"));
+    EXPECT_EQ(ini.ReadText(QStringLiteral("General Options"), QStringLiteral("A"), {}), QStringLiteral("3"));
+}
+
+TEST_F(UnusableStoreTest, AWriteWaitsForALockThatIsReleasedWithinTheBusyTimeout)
+{
+    TRegIniFile ini(kBase);
+    SetStoreBusyTimeout(10000);
+    QProcess holder;
+    holder.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-c"), QStringLiteral("import sqlite3, sys, time\n"
+                                                       "db = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+                                                       "db.execute('BEGIN IMMEDIATE')\n"
+                                                       "print('held', flush=True)\n"
+                                                       "time.sleep(0.5)\n"
+                                                       "db.execute('COMMIT')\n"),
+                  m_path});
+    ASSERT_TRUE(holder.waitForReadyRead(10000)) << "the lock holder did not start";
+    ini.WriteText(QStringLiteral("General Options"), QStringLiteral("A"), QStringLiteral("written"));
+    EXPECT_EQ(ini.ReadText(QStringLiteral("General Options"), QStringLiteral("A"), {}), QStringLiteral("written"));
+    holder.waitForFinished(10000);
+}
+
+} // namespace
