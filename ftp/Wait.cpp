@@ -6,24 +6,52 @@
 #include <QApplication>
 #include <QEvent>
 #include <QEventLoop>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QTimer>
+
+#include <utility>
 
 namespace quelmark {
 
 namespace {
 
-// Refuses key and mouse-button presses with the system beep while a wait runs; everything
-// else (painting, timers, socket notifications, mouse movement, releases) passes.
+BeepFunction &beepFunction()
+{
+    static BeepFunction beep;
+    return beep;
+}
+
+void Beep()
+{
+    if (beepFunction())
+        beepFunction()();
+    else
+        QApplication::beep();
+}
+
+bool IsRefusedButton(const QEvent *event)
+{
+    const Qt::MouseButton button = static_cast<const QMouseEvent *>(event)->button();
+    return button == Qt::LeftButton || button == Qt::RightButton;
+}
+
+// Refuses key presses and left or right mouse-button presses with the system beep while a wait
+// runs; everything else (painting, timers, socket notifications, mouse movement, releases)
+// passes.
 class InputRefuser : public QObject {
 public:
     bool eventFilter(QObject *, QEvent *event) override
     {
         switch (event->type()) {
         case QEvent::KeyPress:
+            Beep();
+            return true;
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonDblClick:
-            QApplication::beep();
+            if (!IsRefusedButton(event))
+                return false;
+            Beep();
             return true;
         case QEvent::ShortcutOverride:
             // Claim the key for the focus widget so no shortcut fires; the key press that
@@ -47,6 +75,11 @@ private:
 };
 
 } // namespace
+
+BeepFunction SetBeep(BeepFunction beep)
+{
+    return std::exchange(beepFunction(), std::move(beep));
+}
 
 std::int32_t ReadCount(const QString &text)
 {
@@ -136,6 +169,10 @@ void TWait::Tick()
     const std::int32_t n = ReadCount(m_caption) - 1;
     if (OnWaitEvent)
         OnWaitEvent(this, n);
+    // A handler that stopped the wait has ended it already: the count must not overwrite the
+    // start count that Stop put back, nor a time-out override its result.
+    if (!m_timer->isActive())
+        return;
     if (n > 0) {
         m_caption = QString::number(n);
     } else {

@@ -58,4 +58,10 @@ private:
 // decimal digits; no digit gives 0.
 std::int32_t ReadCount(const QString &text);
 
+// Sounds the beep that refuses input during a wait. It is QApplication::beep() unless replaced;
+// SetBeep installs another sound (an empty function restores the default) and returns the
+// previous one, so tests can count the beeps.
+using BeepFunction = std::function<void()>;
+BeepFunction SetBeep(BeepFunction beep);
+
 } // namespace quelmark
