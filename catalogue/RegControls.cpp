@@ -446,12 +446,14 @@ QString TRegListView::SiteKeyPath(const QString &basePath) const
     return JoinPath(basePath, JoinPath(RegSection(), RegKeyword()));
 }
 
-void TRegListView::SaveTo(TRegIniFile &ini, const QString &)
+void TRegListView::SaveTo(TRegIniFile &ini, const QString &basePath)
 {
     // The key is rebuilt from scratch, so rows removed since the last save, and anything
     // another tool put there, disappear; rows are numbered again from 0.
     const QString site = JoinPath(RegSection(), RegKeyword());
-    ini.DeleteSection(site);
+    TRegistry probe;
+    if (probe.OpenKey(SiteKeyPath(basePath), false))
+        ini.DeleteSection(site);
     for (int i = 0; i < RowCount(); ++i) {
         const TListRow *row = Row(i);
         const QString item = site + QStringLiteral("\\Item#") + QString::number(i);

@@ -96,7 +96,8 @@ public:
 class TRegCheckBox : public QCheckBox, public TRegControl {
     Q_OBJECT
 public:
-    explicit TRegCheckBox(const QString &text = QString(), QWidget *parent = nullptr);
+    explicit TRegCheckBox(QWidget *parent = nullptr) : QCheckBox(parent) {}
+    explicit TRegCheckBox(const QString &text, QWidget *parent = nullptr);
     void SaveTo(TRegIniFile &ini, const QString &basePath) override;
     void LoadFrom(TRegIniFile &ini, const QString &basePath) override;
 };
@@ -105,7 +106,8 @@ public:
 class TRegRadioButton : public QRadioButton, public TRegControl {
     Q_OBJECT
 public:
-    explicit TRegRadioButton(const QString &text = QString(), QWidget *parent = nullptr);
+    explicit TRegRadioButton(QWidget *parent = nullptr) : QRadioButton(parent) {}
+    explicit TRegRadioButton(const QString &text, QWidget *parent = nullptr);
     void SaveTo(TRegIniFile &ini, const QString &basePath) override;
     void LoadFrom(TRegIniFile &ini, const QString &basePath) override;
 };
@@ -130,6 +132,8 @@ public:
 
     std::int32_t Value() const;
     void SetValue(std::int32_t value);
+    // Replaces the text as typing would: no clamping until a value is set or the focus leaves.
+    void SetText(const QString &text) { lineEdit()->setText(text); }
     void SetRange(std::int32_t minimum, std::int32_t maximum);
     std::int32_t Minimum() const { return m_minimum; }
     std::int32_t Maximum() const { return m_maximum; }
@@ -185,7 +189,8 @@ private:
 class TRegRadioGroup : public QGroupBox, public TRegControl {
     Q_OBJECT
 public:
-    explicit TRegRadioGroup(const QString &title = QString(), QWidget *parent = nullptr);
+    explicit TRegRadioGroup(QWidget *parent = nullptr) : TRegRadioGroup(QString(), parent) {}
+    explicit TRegRadioGroup(const QString &title, QWidget *parent = nullptr);
 
     void SetItems(const QStringList &captions);
     int ItemIndex() const;
