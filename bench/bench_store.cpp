@@ -112,8 +112,8 @@ sqlite3 *OpenBare(const std::string &path)
     sqlite3 *db = nullptr;
     if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
         std::abort();
-    sqlite3_exec(db, "PRAGMA foreign_keys=ON; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr,
-                 nullptr, nullptr);
+    sqlite3_exec(db, "PRAGMA foreign_keys=ON; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr, nullptr,
+                 nullptr);
     return db;
 }
 

@@ -41,7 +41,8 @@ CREATE TABLE IF NOT EXISTS vals (
   PRIMARY KEY (key, name)
 );
 )";
-constexpr const char *kCountTables = "SELECT count(*) FROM sqlite_schema WHERE type='table' AND name IN ('keys','vals')";
+constexpr const char *kCountTables =
+    "SELECT count(*) FROM sqlite_schema WHERE type='table' AND name IN ('keys','vals')";
 constexpr const char *kFindRoot = "SELECT id FROM keys WHERE parent IS NULL AND name='' ORDER BY id LIMIT 1";
 constexpr const char *kInsertRoot = "INSERT INTO keys(parent, name) VALUES(NULL, '')";
 constexpr const char *kFindChild = "SELECT id FROM keys WHERE parent=?1 AND name=?2";
@@ -61,8 +62,8 @@ struct Store {
     QString path;
     std::unique_ptr<sqlite::Connection> db;
     std::int64_t root = 0;
-    int depth = 0;         // nesting of TStoreTransaction
-    bool doomed = false;   // an inner transaction ended without Commit()
+    int depth = 0;       // nesting of TStoreTransaction
+    bool doomed = false; // an inner transaction ended without Commit()
     std::uint64_t generation = 0;
     // Key ids by (parent, name); trusted only inside a transaction, where no one else writes.
     QHash<QPair<qint64, QString>, qint64> keyCache;
@@ -86,8 +87,8 @@ QString Detail(const Store &store, const ESqliteError &error)
 
 [[noreturn]] void FailOpen(const QString &path, const QString &reason)
 {
-    throw ERegistryException(QStringLiteral("The settings store %1 cannot be opened: %2")
-                                 .arg(QDir::toNativeSeparators(path), reason));
+    throw ERegistryException(
+        QStringLiteral("The settings store %1 cannot be opened: %2").arg(QDir::toNativeSeparators(path), reason));
 }
 
 // Creates the missing folders of the path with mode 0700: settings hold passwords.
@@ -248,6 +249,10 @@ std::optional<std::int64_t> FindKey(Store &store, std::int64_t from, const QStri
 std::int64_t CreateKey(std::int64_t from, const QString &path)
 {
     Store &store = TheStore();
+    // An existing key needs no write lock, so opening an accessor to read never waits for
+    // another writer.
+    if (const auto existing = FindKey(store, from, path))
+        return *existing;
     TStoreTransaction transaction(QStringLiteral("Failed to create key %1").arg(path));
     std::int64_t id = 0;
     try {

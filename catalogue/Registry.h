@@ -62,7 +62,7 @@ public:
 
 private:
     bool m_done = false;
-    std::uint64_t m_generation = 0;  // the connection it began on; a closed store forgets it
+    std::uint64_t m_generation = 0; // the connection it began on; a closed store forgets it
 };
 
 // The platform operations of the store, on one open key.
@@ -80,19 +80,23 @@ public:
     void CloseKey();
     QString CurrentPath() const { return m_currentPath; }
 
+    // The value operations work on the open key (the root when none is open).
     bool ValueExists(const QString &name) const;
-    // Kind of a value of the current key; nullopt-like -1 when absent.
+    // Returns the kind of a value (a TRegDataType number), or -1 when it is absent.
     int GetDataType(const QString &name) const;
-    QString ReadString(const QString &name) const;       // raises for a non-text value
+    // Returns a text value ("" when absent); raises "Invalid data type for '%s'" for another kind.
+    QString ReadString(const QString &name) const;
+    // Writes a text value, creating or replacing it; raises "Failed to set data for '%s'".
     void WriteString(const QString &name, const QString &value);
-    void GetKeyNames(QStringList &names) const;          // creation order
+    // Fills the list with the names of the open key's subkeys, in creation order.
+    void GetKeyNames(QStringList &names) const;
     // Deletes a key below the open one (or an absolute key) with everything below it, depth
     // first, in one transaction. False when the key is absent; the open key itself and the
     // root are never deleted (an empty path deletes nothing).
     bool DeleteKey(const QString &key);
 
 protected:
-    std::int64_t m_currentKey = -1;  // id of the open key, -1 when none
+    std::int64_t m_currentKey = -1; // id of the open key, -1 when none
     QString m_currentPath;
 };
 
@@ -101,6 +105,10 @@ class TRegIniFile : public TRegistry {
 public:
     explicit TRegIniFile(const QString &keyPath);
 
+    // A section is a key path relative to the opened key (absolute when it begins with "\"); an
+    // empty section is the opened key, an empty ident its unnamed value. Reads never create
+    // keys and return the default when the section or value is absent; writes create the
+    // missing levels. Each write happens whole or not at all.
     QString ReadText(const QString &section, const QString &ident, const QString &defaultValue);
     void WriteText(const QString &section, const QString &ident, const QString &value);
     std::int32_t ReadNumber(const QString &section, const QString &ident, std::int32_t defaultValue);

@@ -116,7 +116,8 @@ TEST_F(RegistryTest, NumbersAreWrittenAsDecimalAndUnreadableTextsGiveTheDefault)
 {
     TRegIniFile ini(kBase);
     ini.WriteNumber(QStringLiteral("General Options"), QStringLiteral("MinsTestFiles"), -1);
-    EXPECT_EQ(ini.ReadText(QStringLiteral("General Options"), QStringLiteral("MinsTestFiles"), {}), QStringLiteral("-1"));
+    EXPECT_EQ(ini.ReadText(QStringLiteral("General Options"), QStringLiteral("MinsTestFiles"), {}),
+              QStringLiteral("-1"));
     EXPECT_EQ(ini.ReadNumber(QStringLiteral("General Options"), QStringLiteral("MinsTestFiles"), 5), -1);
 
     const struct {
@@ -156,8 +157,11 @@ TEST_F(RegistryTest, FlagsAreOneAndZeroAndAnyNonZeroNumberReadsTrue)
 TEST_F(RegistryTest, TextsComeBackExactlyAsWritten)
 {
     TRegIniFile ini(kBase);
-    const QString texts[] = {QString(), QStringLiteral("C:\\TEMP\\QUELMARK.$$$"), QStringLiteral("  padded  "),
-                             QStringLiteral("Grüße – ⌘ 日本"), QStringLiteral("line\r\nbreak"),
+    const QString texts[] = {QString(),
+                             QStringLiteral("C:\\TEMP\\QUELMARK.$$$"),
+                             QStringLiteral("  padded  "),
+                             QStringLiteral("Grüße – ⌘ 日本"),
+                             QStringLiteral("line\r\nbreak"),
                              QString::fromUtf16(u"nul\0inside", 10)};
     int i = 0;
     for (const QString &text : texts) {
@@ -265,7 +269,7 @@ TEST_F(RegistryTest, ReadingMissingSectionsCreatesNothing)
     TRegistry reg;
     EXPECT_FALSE(reg.OpenKey(QStringLiteral("\\Nowhere"), false));
     EXPECT_EQ(Dump(), before);
-    EXPECT_EQ(CountRows("keys"), 4);  // root, Software, Varnholt, Quelmark
+    EXPECT_EQ(CountRows("keys"), 4); // root, Software, Varnholt, Quelmark
 }
 
 // ---- deletion ----
@@ -389,7 +393,8 @@ TEST_F(RegistryTest, TheStoreIsPlainSqliteThatTheCommandLineToolReads)
                                                             "WHERE parent IS NULL")),
               QStringLiteral("1|NULL|''\n"));
     const QString schema = Sqlite3Cli(m_store.FilePath(), QStringLiteral(".schema"));
-    EXPECT_TRUE(schema.contains(QStringLiteral("parent INTEGER REFERENCES keys(id) ON DELETE CASCADE"))) << schema.toStdString();
+    EXPECT_TRUE(schema.contains(QStringLiteral("parent INTEGER REFERENCES keys(id) ON DELETE CASCADE")))
+        << schema.toStdString();
     EXPECT_TRUE(schema.contains(QStringLiteral("PRIMARY KEY (key, name)"))) << schema.toStdString();
     EXPECT_EQ(Sqlite3Cli(m_store.FilePath(), QStringLiteral("PRAGMA journal_mode")).trimmed(), QStringLiteral("wal"));
 }
@@ -453,7 +458,7 @@ TEST_F(UnusableStoreTest, ACorruptFileIsReportedAndLeftByteForByte)
 
 TEST_F(UnusableStoreTest, APathThatCannotBeOpenedIsReported)
 {
-    ASSERT_TRUE(QDir().mkpath(m_path));  // a folder where the file should be
+    ASSERT_TRUE(QDir().mkpath(m_path)); // a folder where the file should be
     ExpectEveryAccessFails(QStringLiteral("cannot be opened"));
 }
 
@@ -461,7 +466,9 @@ TEST_F(UnusableStoreTest, AnUnreadableFileIsReportedAndLeftAlone)
 {
     if (::geteuid() == 0)
         GTEST_SKIP() << "file modes do not keep root out";
-    { TRegIniFile(kBase).WriteText(QStringLiteral("x"), QStringLiteral("v"), QStringLiteral("1")); }
+    {
+        TRegIniFile(kBase).WriteText(QStringLiteral("x"), QStringLiteral("v"), QStringLiteral("1"));
+    }
     CloseStore();
     const QByteArray before = FileBytes(m_path);
     ASSERT_TRUE(QFile::setPermissions(m_path, QFileDevice::Permissions()));
@@ -489,8 +496,8 @@ TEST_F(UnusableStoreTest, WritesFailClearlyWhileAnotherProgramHoldsTheWriteLock)
         holder.Exec("BEGIN IMMEDIATE");
         // Reads still see the last committed state.
         EXPECT_EQ(ini.ReadText(QStringLiteral("General Options"), QStringLiteral("A"), {}), QStringLiteral("1"));
-        const QString message =
-            ErrorOf([&] { ini.WriteText(QStringLiteral("General Options"), QStringLiteral("A"), QStringLiteral("2")); });
+        const QString message = ErrorOf(
+            [&] { ini.WriteText(QStringLiteral("General Options"), QStringLiteral("A"), QStringLiteral("2")); });
         EXPECT_TRUE(message.startsWith(QStringLiteral("Failed to set data for 'A'\n"))) << message.toStdString();
         EXPECT_TRUE(message.contains(m_path)) << message.toStdString();
     }
@@ -504,12 +511,13 @@ TEST_F(UnusableStoreTest, AWriteWaitsForALockThatIsReleasedWithinTheBusyTimeout)
     SetStoreBusyTimeout(10000);
     QProcess holder;
     holder.start(QStringLiteral("/usr/bin/python3"),
-                 {QStringLiteral("-c"), QStringLiteral("import sqlite3, sys, time\n"
-                                                       "db = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
-                                                       "db.execute('BEGIN IMMEDIATE')\n"
-                                                       "print('held', flush=True)\n"
-                                                       "time.sleep(0.5)\n"
-                                                       "db.execute('COMMIT')\n"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import sqlite3, sys, time\n"
+                                 "db = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+                                 "db.execute('BEGIN IMMEDIATE')\n"
+                                 "print('held', flush=True)\n"
+                                 "time.sleep(0.5)\n"
+                                 "db.execute('COMMIT')\n"),
                   m_path});
     ASSERT_TRUE(holder.waitForReadyRead(10000)) << "the lock holder did not start";
     ini.WriteText(QStringLiteral("General Options"), QStringLiteral("A"), QStringLiteral("written"));
