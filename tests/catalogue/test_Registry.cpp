@@ -272,6 +272,20 @@ TEST_F(RegistryTest, ReadingMissingSectionsCreatesNothing)
     EXPECT_EQ(CountRows("keys"), 4); // root, Software, Varnholt, Quelmark
 }
 
+TEST_F(RegistryTest, AStoreThatFailsWhileReadingRaisesInsteadOfGivingTheDefault)
+{
+    // A default in place of an unreadable value would be written back over the real one by
+    // the next save.
+    TRegIniFile ini(kBase);
+    ini.WriteText(QStringLiteral("General Options"), QStringLiteral("RedialCommand"), QStringLiteral("dial"));
+    Sql("ALTER TABLE vals RENAME TO moved");
+    const QString message =
+        ErrorOf([&] { ini.ReadText(QStringLiteral("General Options"), QStringLiteral("RedialCommand"), {}); });
+    EXPECT_TRUE(message.startsWith(QStringLiteral("Failed to get data for 'RedialCommand'\n")))
+        << message.toStdString();
+    EXPECT_TRUE(message.contains(m_store.FilePath())) << message.toStdString();
+}
+
 // ---- deletion ----
 
 TEST_F(RegistryTest, DeleteSectionRemovesTheWholeSubtreeAndOnlyIt)
