@@ -75,10 +75,9 @@ void TCatalogue::DeleteSiteKey(const QString &name)
 {
     if (name.isEmpty())
         return;
-    TStoreTransaction transaction;
+    // The deletion is one transaction of its own.
     TRegIniFile sites(m_basePath + QLatin1Char('\\') + kSitesSection);
     sites.DeleteSection(name);
-    transaction.Commit();
 }
 
 QStringList TCatalogue::ListSites()

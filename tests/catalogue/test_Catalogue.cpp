@@ -1,0 +1,180 @@
+#include "catalogue/Catalogue.h"
+#include "catalogue/RegControls.h"
+#include "catalogue/Registry.h"
+#include "tests/support/StoreDump.h"
+#include "tests/support/TempStore.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace quelmark;
+
+namespace {
+
+// A window shaped like the main one: one general option, the four site fields and the list.
+class CatalogueTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(store.IsValid());
+        option = new TRegEdit(&window);
+        option->SetRegSection(QStringLiteral("General Options"));
+        option->SetRegKeyword(QStringLiteral("DefaultIPParam"));
+        option->setText(QStringLiteral("%IP%"));
+        controls = {new TRegListView(&window), new TRegEdit(&window), new TRegEdit(&window), new TRegEdit(&window),
+                    new TRegEdit(&window)};
+        ConfigureFileList(controls.lvFileDetails);
+        catalogue = std::make_unique<TCatalogue>(&window, controls);
+    }
+
+    void ShowSite(const QString &server, const QString &user, const QString &password, const QString &dir)
+    {
+        controls.edtFTPServer->setText(server);
+        controls.edtUserName->setText(user);
+        controls.edtPassword->setText(password);
+        controls.edtDefaultDir->setText(dir);
+    }
+
+    TListRow *AddFile(const QString &local, const QString &host)
+    {
+        TListRow *row = controls.lvFileDetails->AddRow();
+        row->SetCaption(local);
+        row->SetSubItems({host, "Ascii", "%IP%", "New", "", "", ""});
+        return row;
+    }
+
+    QString SiteKey(const QString &name) const { return BaseKeyPath() + QStringLiteral("\\WWWSites\\") + name; }
+
+    QString Stored(const QString &section, const QString &name)
+    {
+        return TRegIniFile(BaseKeyPath()).ReadText(section, name, QStringLiteral("<absent>"));
+    }
+
+    test::TempStore store;
+    QWidget window;
+    TRegEdit *option = nullptr;
+    TSiteControls controls;
+    std::unique_ptr<TCatalogue> catalogue;
+};
+
+TEST_F(CatalogueTest, SaveWritesRowsThenTheFourFieldsAndTheOptions)
+{
+    ShowSite("ftp.example.org", "anna", "secret", "/www/");
+    AddFile("/home/anna/index.html", "/www/index.html");
+    AddFile("/home/anna/logo.png", "/www/logo.png");
+    catalogue->SetCurrentSiteName(QStringLiteral("ftp.example.org"));
+    catalogue->SaveCurrentSite();
+
+    const QString key = SiteKey(QStringLiteral("ftp.example.org"));
+    EXPECT_EQ(test::SubkeyNames(store.FilePath(), key), QStringList({"Item#0", "Item#1"}));
+    EXPECT_EQ(test::ValueNamesInWriteOrder(store.FilePath(), key),
+              QStringList({"FTPServer", "UserName", "Password", "DefaultDir"}));
+    EXPECT_EQ(Stored(QStringLiteral("WWWSites\\ftp.example.org"), QStringLiteral("Password")),
+              QStringLiteral("secret"));
+    EXPECT_EQ(Stored(QStringLiteral("WWWSites\\ftp.example.org\\Item#1"), QStringLiteral("Subline#0")),
+              QStringLiteral("/www/logo.png"));
+    EXPECT_EQ(Stored(QStringLiteral("General Options"), QStringLiteral("DefaultIPParam")), QStringLiteral("%IP%"));
+    EXPECT_TRUE(controls.lvFileDetails->RegKeyword().isEmpty()) << "the list's value name is emptied again";
+}
+
+TEST_F(CatalogueTest, EmptySiteIsItsKeyWithOnlyTheFourValues)
+{
+    ShowSite("empty.example.org", "", "", "");
+    catalogue->SetCurrentSiteName(QStringLiteral("empty.example.org"));
+    catalogue->SaveCurrentSite();
+    const QString key = SiteKey(QStringLiteral("empty.example.org"));
+    EXPECT_TRUE(test::SubkeyNames(store.FilePath(), key).isEmpty());
+    EXPECT_EQ(test::ValueNamesInWriteOrder(store.FilePath(), key),
+              QStringList({"FTPServer", "UserName", "Password", "DefaultDir"}));
+}
+
+TEST_F(CatalogueTest, SaveWithoutASiteNameWritesOnlyTheOptions)
+{
+    ShowSite("stale.example.org", "u", "p", "/");
+    AddFile("/tmp/a", "/a");
+    option->setText(QStringLiteral("%ADDR%"));
+    catalogue->SaveCurrentSite();
+    const QStringList dump = test::DumpStore(store.FilePath());
+    EXPECT_TRUE(dump.filter(QStringLiteral("WWWSites")).isEmpty()) << dump.join('\n').toStdString();
+    EXPECT_EQ(Stored(QStringLiteral("General Options"), QStringLiteral("DefaultIPParam")), QStringLiteral("%ADDR%"));
+}
+
+TEST_F(CatalogueTest, LoadSiteBringsBackRowsAndFieldsAndKeepsFieldsAMissingSiteLacks)
+{
+    ShowSite("one.example.org", "anna", "pw1", "/one/");
+    AddFile("/home/anna/a.html", "/one/a.html")->SetChecked(true);
+    catalogue->SetCurrentSiteName(QStringLiteral("one"));
+    catalogue->SaveCurrentSite();
+
+    catalogue->LoadSite(QStringLiteral("two"));
+    EXPECT_EQ(controls.lvFileDetails->RowCount(), 0);
+    EXPECT_EQ(controls.edtUserName->text(), QStringLiteral("anna")) << "a site without values keeps the texts";
+    EXPECT_TRUE(test::DumpStore(store.FilePath()).contains(SiteKey(QStringLiteral("two"))));
+    EXPECT_EQ(controls.lvFileDetails->RegKeyword(), QStringLiteral("two"));
+
+    ShowSite("", "", "", "");
+    Stored(QStringLiteral("General Options"), QStringLiteral("DefaultIPParam"));
+    TRegIniFile(BaseKeyPath()).WriteText(QStringLiteral("General Options"), QStringLiteral("DefaultIPParam"),
+                                          QStringLiteral("%NEW%"));
+    catalogue->LoadSite(QStringLiteral("one"));
+    ASSERT_EQ(controls.lvFileDetails->RowCount(), 1);
+    const TListRow *row = controls.lvFileDetails->Row(0);
+    EXPECT_EQ(row->Caption(), QStringLiteral("/home/anna/a.html"));
+    EXPECT_EQ(row->SubItems().size(), 8);
+    EXPECT_TRUE(row->Checked());
+    EXPECT_EQ(controls.edtFTPServer->text(), QStringLiteral("one.example.org"));
+    EXPECT_EQ(controls.edtPassword->text(), QStringLiteral("pw1"));
+    EXPECT_EQ(controls.edtDefaultDir->text(), QStringLiteral("/one/"));
+    EXPECT_EQ(option->text(), QStringLiteral("%NEW%")) << "the options are read again";
+
+    const QStringList before = test::DumpStore(store.FilePath());
+    catalogue->LoadSite(QString());
+    EXPECT_EQ(controls.lvFileDetails->RowCount(), 1);
+    EXPECT_EQ(test::DumpStore(store.FilePath()), before);
+}
+
+TEST_F(CatalogueTest, SitesAreListedInCreationOrderAndDeletedWhole)
+{
+    for (const char *name : {"zeta", "Alpha", "alpha"}) {
+        ShowSite(QString::fromLatin1(name), "", "", "");
+        controls.lvFileDetails->ClearRows();
+        AddFile(QStringLiteral("/f/") + QString::fromLatin1(name), QStringLiteral("/h"));
+        catalogue->SetCurrentSiteName(QString::fromLatin1(name));
+        catalogue->SaveCurrentSite();
+    }
+    EXPECT_EQ(catalogue->ListSites(), QStringList({"zeta", "Alpha", "alpha"})) << "case makes two sites";
+
+    catalogue->DeleteSiteKey(QStringLiteral("Alpha"));
+    EXPECT_EQ(catalogue->ListSites(), QStringList({"zeta", "alpha"}));
+    EXPECT_TRUE(test::DumpStore(store.FilePath()).filter(QStringLiteral("\\Alpha")).isEmpty());
+
+    catalogue->DeleteSiteKey(QString());
+    catalogue->DeleteSiteKey(QStringLiteral("never-there"));
+    EXPECT_EQ(catalogue->ListSites(), QStringList({"zeta", "alpha"}));
+}
+
+TEST_F(CatalogueTest, FailedSaveAfterTheSiteKeyWasDeletedLeavesTheSiteWhole)
+{
+    ShowSite("site.example.org", "anna", "old", "/old/");
+    AddFile("/old/a", "/a");
+    AddFile("/old/b", "/b");
+    catalogue->SetCurrentSiteName(QStringLiteral("site"));
+    catalogue->SaveCurrentSite();
+    CloseStore();
+    // The fields pass comes after the list pass has deleted and rewritten the site key.
+    test::PoisonValueName(store.FilePath(), QStringLiteral("Password"));
+    const QStringList before = test::DumpStore(store.FilePath());
+
+    controls.lvFileDetails->ClearRows();
+    AddFile("/new/c", "/c");
+    controls.edtPassword->setText(QStringLiteral("new"));
+    EXPECT_THROW(catalogue->SaveCurrentSite(), ERegistryException);
+    EXPECT_EQ(test::DumpStore(store.FilePath()), before);
+
+    catalogue->LoadSite(QStringLiteral("site"));
+    ASSERT_EQ(controls.lvFileDetails->RowCount(), 2);
+    EXPECT_EQ(controls.lvFileDetails->Row(1)->Caption(), QStringLiteral("/old/b"));
+}
+
+} // namespace
