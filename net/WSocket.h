@@ -158,7 +158,7 @@ private:
     void ChangeState(TSocketState newState);
     [[noreturn]] void SocketError(const QString &function, std::int32_t number);
     void Register(unsigned kinds);
-    void ReleaseHandle();
+    std::int32_t ReleaseHandle();
     void ArmRead();
     void ArmWrite();
     void ReadReady();
@@ -172,6 +172,8 @@ private:
     void LineCollect();
     bool LineByte(char byte);
     void EndLine();
+    void HandleConnect(std::uint16_t error);
+    void SetOption(int option, const void *value, socklen_t length, const char *function);
     void RunCountdown(std::int32_t count);
     void QueueBytes(const char *bytes, std::int32_t count);
     bool SendFirstBlock();
@@ -199,7 +201,6 @@ private:
     QByteArray m_lineBuffer;
     std::int32_t m_lineLength = 0;
     bool m_lineMode = false;
-    bool m_lineOverflow = false;
     std::int32_t m_readCount = 0;
     bool m_closeReported = false;
     std::int32_t m_hSocket = -1;

@@ -1,0 +1,1004 @@
+#include "net/WSocket.h"
+
+#include "ftp/Wait.h"
+#include "net/SocketErrors.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QSocketNotifier>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+namespace quelmark {
+
+namespace {
+
+bool g_libraryStarted = false;
+std::int32_t g_socketCount = 0;
+std::uint64_t g_resolveHostCalls = 0;
+
+const QEvent::Type kNotificationEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+// Longest line the line reader keeps; the rest of a longer line up to its LF is dropped.
+constexpr std::int32_t kMaxLineLength = 255;
+// Rounds of the read step in a row in which the handler took nothing before the step gives up;
+// the bytes stay with the platform for the next receive.
+constexpr int kMaxIdleReadRounds = 3;
+
+constexpr std::int32_t kWouldBlock = 10035;
+constexpr std::int32_t kInvalidArgument = 10022;
+constexpr std::int32_t kNotSocket = 10038;
+constexpr std::int32_t kConnReset = 10054;
+constexpr std::int32_t kNotConnected = 10057;
+constexpr std::int32_t kNoData = 11004;
+
+void StartSocketLibrary()
+{
+    // Nothing to start on this platform; the mark is kept for the bookkeeping alone.
+    g_libraryStarted = true;
+}
+
+std::int32_t LastSocketError()
+{
+    return SocketErrorFromErrno(errno);
+}
+
+// Blanks here are the space character only.
+QString Trimmed(const QString &text)
+{
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text.at(first) == QLatin1Char(' '))
+        ++first;
+    while (last > first && text.at(last - 1) == QLatin1Char(' '))
+        --last;
+    return text.mid(first, last - first);
+}
+
+bool IsNumeric(const QString &trimmed)
+{
+    return !trimmed.isEmpty() && trimmed.at(0) >= QLatin1Char('0') && trimmed.at(0) <= QLatin1Char('9');
+}
+
+// Reads the leading run of digits; like the classic conversion it wraps instead of checking.
+std::uint32_t DigitsValue(const QString &trimmed)
+{
+    std::uint32_t value = 0;
+    for (const QChar c : trimmed) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            break;
+        value = value * 10u + static_cast<std::uint32_t>(c.unicode() - '0');
+    }
+    return value;
+}
+
+QByteArray NameBytes(const QString &text, qsizetype maxLength)
+{
+    return text.left(maxLength).toLocal8Bit();
+}
+
+// Owns a descriptor until it is released to its keeper.
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    ~UniqueFd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    UniqueFd(const UniqueFd &) = delete;
+    UniqueFd &operator=(const UniqueFd &) = delete;
+    int Get() const { return m_fd; }
+    int Release() { return std::exchange(m_fd, -1); }
+
+private:
+    int m_fd;
+};
+
+} // namespace
+
+struct TWSocket::Notification {
+    std::int32_t handle;
+    std::uint64_t generation;
+    Kind kind;
+    std::uint16_t error;
+};
+
+class TWSocket::NotificationEvent : public QEvent {
+public:
+    explicit NotificationEvent(const Notification &n) : QEvent(kNotificationEvent), notification(n) {}
+    Notification notification;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Construction and the shared bookkeeping
+
+TWSocket::TWSocket(QObject *owner) : QObject(owner)
+{
+    ResetSocket();
+    ++g_socketCount;
+    StartLibrary();
+    WatchOwner();
+}
+
+TWSocket::~TWSocket()
+{
+    if (m_state != TSocketState::Closed)
+        Guarded([this] { Close(); });
+    if (m_hSocket != -1)
+        ReleaseHandle();
+    --g_socketCount;
+    if (g_socketCount <= 0 && g_libraryStarted)
+        g_libraryStarted = false;
+}
+
+bool TWSocket::LibraryStarted()
+{
+    return g_libraryStarted;
+}
+
+std::int32_t TWSocket::SocketCount()
+{
+    return g_socketCount;
+}
+
+void TWSocket::StartLibrary()
+{
+    if (!g_libraryStarted)
+        StartSocketLibrary();
+}
+
+// Qt deletes owned children from the owner's ~QObject, after the owner's own destructors have
+// run and after it emitted destroyed(). Noting that signal tells this socket that its owner is
+// going away, so its closing reports nothing into an object that no longer exists.
+void TWSocket::WatchOwner()
+{
+    QObject::disconnect(m_ownerWatch);
+    m_ownerDestroying = false;
+    if (QObject *owner = parent())
+        m_ownerWatch = connect(owner, &QObject::destroyed, this, [this] { m_ownerDestroying = true; });
+}
+
+TWait *TWSocket::WaitCtrl() const
+{
+    return m_waitCtrl.data();
+}
+
+void TWSocket::SetWaitCtrl(TWait *waitCtrl)
+{
+    m_waitCtrl = waitCtrl;
+}
+
+void TWSocket::ResetSocket()
+{
+    if (m_hSocket != -1)
+        ReleaseHandle();
+    m_socketAddress = sockaddr_in{};
+    m_socketAddress.sin_family = AF_INET;
+    m_portAssigned = false;
+    m_addrAssigned = false;
+    m_protoAssigned = true;
+    m_protocol = IPPROTO_TCP;
+    m_socketType = SOCK_STREAM;
+    m_protoText = QStringLiteral("tcp");
+    m_state = TSocketState::Closed;
+    m_awaitedState = TSocketState::InvalidState;
+    m_allSent = true;
+    m_lineMode = false;
+    m_lineLength = 0;
+    m_notificationsPaused = false;
+    m_readCount = 0;
+    m_closeReported = false;
+}
+
+void TWSocket::ChangeState(TSocketState newState)
+{
+    const TSocketState oldState = m_state;
+    m_state = newState;
+    if (OnChangeState && FiringAllowed())
+        OnChangeState(this, oldState, newState);
+    const bool awaitedEnds = newState == m_awaitedState ||
+                             (m_awaitedState == TSocketState::Connected && newState == TSocketState::Closed);
+    if (awaitedEnds && m_waitCtrl)
+        m_waitCtrl->Stop();
+}
+
+void TWSocket::SocketError(const QString &function, std::int32_t number)
+{
+    const QString message = QStringLiteral("Error %1 in function %2\r\n%3")
+                                .arg(number)
+                                .arg(function, SocketErrorDesc(number));
+    if (number == kConnReset || number == kNotConnected) {
+        if (m_hSocket != -1)
+            ReleaseHandle();
+        if (m_state != TSocketState::Closed)
+            ChangeState(TSocketState::Closed);
+    }
+    throw ESocketException(message);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Port, protocol and address
+
+void TWSocket::SetPort(const QString &text)
+{
+    if (m_portAssigned && text == m_portText)
+        return;
+    m_portText = text;
+    m_portAssigned = true;
+    const QString trimmed = Trimmed(text);
+    if (IsNumeric(trimmed)) {
+        m_socketAddress.sin_port = htons(static_cast<std::uint16_t>(DigitsValue(trimmed)));
+        return;
+    }
+    StartLibrary();
+    const QByteArray name = NameBytes(trimmed, 31);
+    const QByteArray proto = NameBytes(Trimmed(m_protoText), 31);
+    servent entry{};
+    servent *found = nullptr;
+    char scratch[1024];
+    if (!trimmed.isEmpty())
+        getservbyname_r(name.constData(), proto.isEmpty() ? nullptr : proto.constData(), &entry, scratch,
+                        sizeof scratch, &found);
+    if (!found) {
+        m_portAssigned = false;
+        SocketError(QStringLiteral("SetPort: Cannot convert port '%1'").arg(trimmed), kNoData);
+    }
+    m_socketAddress.sin_port = static_cast<in_port_t>(found->s_port);
+}
+
+void TWSocket::SetProto(const QString &text)
+{
+    if (m_protoAssigned && text == m_protoText)
+        return;
+    m_protoText = text;
+    m_protoAssigned = true;
+    const QString trimmed = Trimmed(text);
+    if (IsNumeric(trimmed)) {
+        m_protocol = static_cast<std::int32_t>(DigitsValue(trimmed));
+    } else {
+        StartLibrary();
+        const QByteArray name = NameBytes(trimmed, 31);
+        protoent entry{};
+        protoent *found = nullptr;
+        char scratch[1024];
+        if (!trimmed.isEmpty())
+            getprotobyname_r(name.constData(), &entry, scratch, sizeof scratch, &found);
+        if (!found) {
+            m_protoAssigned = false;
+            SocketError(QStringLiteral("SetProto: Cannot convert protocol '%1'").arg(trimmed), kNoData);
+        }
+        m_protocol = found->p_proto;
+    }
+    m_socketType = m_protocol == IPPROTO_UDP ? SOCK_DGRAM : SOCK_STREAM;
+}
+
+void TWSocket::SetAddr(const QString &text)
+{
+    if (m_addrAssigned && text == m_addrText)
+        return;
+    m_addrText = text;
+    m_addrAssigned = false;
+    m_socketAddress.sin_addr.s_addr = ResolveHost(text);
+    m_addrAssigned = true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Connecting, listening, accepting, adopting
+
+void TWSocket::SetOption(int option, const void *value, socklen_t length, const char *function)
+{
+    if (::setsockopt(m_hSocket, SOL_SOCKET, option, value, length) != 0)
+        SocketError(QLatin1String(function), LastSocketError());
+}
+
+void TWSocket::Connect()
+{
+    if (m_hSocket != -1 && m_state != TSocketState::Closed)
+        throw ESocketException(QStringLiteral("Connect: Socket already in use"));
+    if (!m_portAssigned)
+        throw ESocketException(QStringLiteral("Connect: No Port Specified"));
+    if (!m_addrAssigned)
+        throw ESocketException(QStringLiteral("Connect: No IP Address Specified"));
+    if (!m_protoAssigned)
+        throw ESocketException(QStringLiteral("Connect: No Protocol Specified"));
+
+    const int fd = ::socket(AF_INET, m_socketType | SOCK_NONBLOCK | SOCK_CLOEXEC, m_protocol);
+    if (fd < 0)
+        SocketError(QStringLiteral("Connect (socket)"), LastSocketError());
+    m_hSocket = fd;
+    ++m_generation;
+    ChangeState(TSocketState::Opened);
+
+    if (m_socketType == SOCK_DGRAM) {
+        if (m_socketAddress.sin_addr.s_addr == INADDR_BROADCAST) {
+            const int on = 1;
+            SetOption(SO_BROADCAST, &on, sizeof on, "setsockopt(SO_BROADCAST)");
+        }
+        ChangeState(TSocketState::Connecting);
+        ChangeState(TSocketState::Connected);
+        return;
+    }
+
+    // Linger 0: a close discards what is unsent and resets the connection at once.
+    const linger noLinger{1, 0};
+    const int on = 1;
+    SetOption(SO_LINGER, &noLinger, sizeof noLinger, "setsockopt(SO_LINGER)");
+    SetOption(SO_KEEPALIVE, &on, sizeof on, "setsockopt(SO_KEEPALIVE)");
+    SetOption(SO_REUSEADDR, &on, sizeof on, "setsockopt(SO_REUSEADDR)");
+    m_connectPending = true;
+    Register(KindRead | KindWrite | KindConnect | KindClose);
+    const auto *address = reinterpret_cast<const sockaddr *>(&m_socketAddress);
+    if (::connect(fd, address, sizeof m_socketAddress) != 0 && errno != EINPROGRESS) {
+        const std::int32_t number = LastSocketError();
+        m_connectPending = false;
+        if (number != kWouldBlock)
+            SocketError(QStringLiteral("Connect"), number);
+    }
+    ChangeState(TSocketState::Connecting);
+}
+
+std::int32_t TWSocket::Listen()
+{
+    if (!m_portAssigned)
+        SocketError(QStringLiteral("listen: port not assigned"), kInvalidArgument);
+    if (!m_protoAssigned)
+        SocketError(QStringLiteral("listen: protocol not assigned"), kInvalidArgument);
+    if (!m_addrAssigned)
+        SocketError(QStringLiteral("listen: address not assigned"), kInvalidArgument);
+
+    // The new handle belongs to this call until the bind succeeds: a failed bind closes it.
+    UniqueFd fd(::socket(AF_INET, m_socketType | SOCK_NONBLOCK | SOCK_CLOEXEC, m_protocol));
+    if (fd.Get() < 0)
+        SocketError(QStringLiteral("socket"), LastSocketError());
+    if (::bind(fd.Get(), reinterpret_cast<const sockaddr *>(&m_socketAddress), sizeof m_socketAddress) != 0)
+        SocketError(QStringLiteral("Bind"), LastSocketError());
+    m_hSocket = fd.Release();
+    ++m_generation;
+    ChangeState(TSocketState::Bound);
+
+    if (m_socketType == SOCK_DGRAM) {
+        ChangeState(TSocketState::Listening);
+        ChangeState(TSocketState::Connected);
+        if (OnSessionConnected)
+            OnSessionConnected(this, 0);
+    } else {
+        if (::listen(m_hSocket, 5) != 0) {
+            const std::int32_t number = LastSocketError();
+            ReleaseHandle();
+            ChangeState(TSocketState::Closed);
+            SocketError(QStringLiteral("Listen"), number);
+        }
+        m_listener = true;
+        ChangeState(TSocketState::Listening);
+    }
+    Register(KindRead | KindWrite | KindAccept | KindClose);
+    return 0;
+}
+
+std::int32_t TWSocket::Accept()
+{
+    if (m_state != TSocketState::Listening)
+        SocketError(QStringLiteral("not a listening socket"), kInvalidArgument);
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    const int fd = ::accept4(m_hSocket, reinterpret_cast<sockaddr *>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    const std::int32_t number = LastSocketError();
+    // Taking a connection re-enables the report of the next one.
+    ArmRead();
+    if (fd < 0)
+        SocketError(QStringLiteral("Accept"), number);
+    m_socketAddress = peer;
+    m_acceptedHandle = fd;
+    return fd;
+}
+
+void TWSocket::SetHSocket(std::int32_t handle)
+{
+    if (handle == 0 || handle < 0)
+        SocketError(QStringLiteral("Dup"), kInvalidArgument);
+    if (m_state != TSocketState::Closed) {
+        const std::int32_t failure = ReleaseHandle();
+        if (failure != 0)
+            SocketError(QStringLiteral("Dup (closesocket)"), failure);
+        ChangeState(TSocketState::Closed);
+    }
+    m_hSocket = handle;
+    ++m_generation;
+    const int flags = ::fcntl(handle, F_GETFL);
+    if (flags < 0 || ::fcntl(handle, F_SETFL, flags | O_NONBLOCK) != 0)
+        SocketError(QStringLiteral("WSAAsyncSelect"), LastSocketError());
+    Register(KindRead | KindWrite | KindConnect | KindClose);
+    ChangeState(TSocketState::Connected);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Closing
+
+// Closes the handle and forgets everything tied to it: its notifiers, the notifications still
+// queued for it, and the unsent bytes, which must never reach the next connection. Returns 0 or
+// the error number of a failed close; the descriptor is released either way on this platform.
+std::int32_t TWSocket::ReleaseHandle()
+{
+    m_readNotifier.reset();
+    m_writeNotifier.reset();
+    m_registered = 0;
+    ++m_generation;
+    m_connectPending = false;
+    m_listener = false;
+    m_closePosted = false;
+    m_sendQueue.clear();
+    const int fd = std::exchange(m_hSocket, -1);
+    return ::close(fd) == 0 ? 0 : LastSocketError();
+}
+
+void TWSocket::Close()
+{
+    if (m_hSocket == -1) {
+        if (m_state != TSocketState::Closed) {
+            ChangeState(TSocketState::Closed);
+            ResetSocket();
+        }
+        return;
+    }
+    if (m_state == TSocketState::Closed)
+        return;
+    Shutdown(2);
+    const std::int32_t failure = ReleaseHandle();
+    if (failure != 0) {
+        m_lastError = failure;
+        SocketError(QStringLiteral("Disconnect (closesocket)"), failure);
+    }
+    ChangeState(TSocketState::Closed);
+    if (FiringAllowed() && OnSessionClosed && !m_closeReported) {
+        m_closeReported = true;
+        try {
+            OnSessionClosed(this, 0);
+        } catch (...) {
+            ResetSocket();
+            throw;
+        }
+    }
+    ResetSocket();
+}
+
+void TWSocket::Shutdown(int how)
+{
+    if (m_hSocket == -1)
+        return;
+    const int mode = how == 0 ? SHUT_RD : how == 1 ? SHUT_WR : SHUT_RDWR;
+    ::shutdown(m_hSocket, mode);
+}
+
+void TWSocket::Pause()
+{
+    m_notificationsPaused = true;
+    // Whatever is queued for the handle now is ignored, also after Resume.
+    ++m_generation;
+    Register(0);
+}
+
+void TWSocket::Resume()
+{
+    m_notificationsPaused = false;
+    Register(KindRead | KindWrite | KindConnect | KindClose);
+}
+
+int TWSocket::GetSockName(sockaddr_in &name, socklen_t &length) const
+{
+    return ::getsockname(m_hSocket, reinterpret_cast<sockaddr *>(&name), &length);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sending
+
+void TWSocket::Send(const void *bytes, std::int32_t count)
+{
+    if (m_state != TSocketState::Connected)
+        SocketError(QStringLiteral("Send"), kNotConnected);
+    if (count <= 0)
+        return;
+    m_allSent = false;
+    QueueBytes(static_cast<const char *>(bytes), count);
+    TryToSend();
+    // OnDataSent comes from the event loop, never from within Send.
+    if (m_allSent)
+        Post(KindWrite, 0);
+}
+
+void TWSocket::Send(const QByteArray &bytes)
+{
+    Send(bytes.constData(), static_cast<std::int32_t>(bytes.size()));
+}
+
+void TWSocket::QueueBytes(const char *bytes, std::int32_t count)
+{
+    if (m_sendQueue.empty())
+        m_sendQueue.push_back(std::make_unique<TBuffer>());
+    while (count > 0) {
+        const std::int32_t stored = m_sendQueue.back()->Write(bytes, count);
+        bytes += stored;
+        count -= stored;
+        if (count > 0)
+            m_sendQueue.push_back(std::make_unique<TBuffer>());
+    }
+}
+
+void TWSocket::TryToSend()
+{
+    if (m_hSocket == -1 || m_sendQueue.empty())
+        return;
+    while (SendFirstBlock()) {
+    }
+}
+
+// Offers the first block's unsent bytes in one call; true when the next block may follow.
+bool TWSocket::SendFirstBlock()
+{
+    TBuffer &block = *m_sendQueue.front();
+    const TBuffer::Span unsent = block.Peek();
+    if (unsent.count == 0) {
+        if (m_sendQueue.size() > 1) {
+            m_sendQueue.pop_front();
+            return true;
+        }
+        m_allSent = true;
+        return false;
+    }
+    const IoResult sent = PlatformSend(unsent.start, unsent.count);
+    if (sent.bytes == 0)
+        return false;
+    if (sent.bytes < 0) {
+        if (sent.error == kWouldBlock) {
+            ArmWrite();
+        } else if (sent.error == kInvalidArgument || sent.error == kNotSocket || sent.error == kConnReset ||
+                   sent.error == kNotConnected) {
+            Close();
+        } else {
+            SocketError(QStringLiteral("TryToSend failed"), sent.error);
+        }
+        return false;
+    }
+    block.Remove(static_cast<std::int32_t>(sent.bytes));
+    if (sent.bytes < unsent.count) {
+        // The platform's buffer is full: the rest goes once it reports room again.
+        ArmWrite();
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::int32_t> TWSocket::QueuedBlockSizes() const
+{
+    std::vector<std::int32_t> sizes;
+    for (const auto &block : m_sendQueue)
+        sizes.push_back(block->Peek().count);
+    return sizes;
+}
+
+TWSocket::IoResult TWSocket::PlatformSend(const char *bytes, std::int64_t count)
+{
+    ssize_t n;
+    if (m_socketType == SOCK_DGRAM)
+        n = ::sendto(m_hSocket, bytes, static_cast<std::size_t>(count), MSG_NOSIGNAL,
+                     reinterpret_cast<const sockaddr *>(&m_socketAddress), sizeof m_socketAddress);
+    else
+        n = ::send(m_hSocket, bytes, static_cast<std::size_t>(count), MSG_NOSIGNAL);
+    if (n < 0)
+        return {-1, LastSocketError()};
+    return {n, 0};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Receiving and line reading
+
+TWSocket::IoResult TWSocket::PlatformReceive(char *buffer, std::int64_t count, bool peek)
+{
+    const int flags = MSG_DONTWAIT | (peek ? MSG_PEEK : 0);
+    const ssize_t n = ::recv(m_hSocket, buffer, static_cast<std::size_t>(count), flags);
+    if (n < 0)
+        return {-1, LastSocketError()};
+    return {n, 0};
+}
+
+std::int32_t TWSocket::Receive(char *buffer, std::int32_t count)
+{
+    if (m_hSocket == -1) {
+        m_lastError = kNotConnected;
+        return -1;
+    }
+    if (count <= 0)
+        return 0;
+    const IoResult received = PlatformReceive(buffer, count, false);
+    // Like the platform this stands in for, a receive re-enables the report of further data.
+    ArmRead();
+    if (received.bytes < 0) {
+        m_lastError = received.error;
+        return -1;
+    }
+    return static_cast<std::int32_t>(received.bytes);
+}
+
+bool TWSocket::BytesWaiting(std::int32_t &count) const
+{
+    int waiting = 0;
+    if (::ioctl(m_hSocket, FIONREAD, &waiting) != 0)
+        return false;
+    count = waiting;
+    return true;
+}
+
+QString TWSocket::ReadLine(std::int32_t count)
+{
+    if (!m_lineMode) {
+        m_lineBuffer.clear();
+        m_lineLength = 0;
+        m_lineMode = true;
+    }
+    LineCollect();
+    if (m_lineMode) {
+        if (!m_waitCtrl)
+            SocketError(QStringLiteral("TWSocket.Wait"), kNoData);
+        RunCountdown(count);
+    }
+    return QString::fromLocal8Bit(m_lineBuffer);
+}
+
+void TWSocket::EndLine()
+{
+    m_lineMode = false;
+    if (m_waitCtrl)
+        m_waitCtrl->Stop();
+}
+
+// Takes one byte at a time, so nothing beyond the LF leaves the platform's buffer.
+void TWSocket::LineCollect()
+{
+    for (;;) {
+        if (m_hSocket == -1) {
+            EndLine();
+            return;
+        }
+        if (m_state != TSocketState::Connected)
+            return;
+        std::int32_t waiting = 0;
+        if (!BytesWaiting(waiting)) {
+            m_lineMode = false;
+            SocketError(QStringLiteral("ioctlSocket"), LastSocketError());
+        }
+        if (waiting == 0)
+            return;
+        char byte = 0;
+        const IoResult received = PlatformReceive(&byte, 1, false);
+        ArmRead();
+        if (received.bytes == 1) {
+            ++m_readCount;
+            if (LineByte(byte)) {
+                EndLine();
+                return;
+            }
+        } else if (received.bytes == 0 || received.error == kConnReset) {
+            EndLine();
+            Close();
+            return;
+        } else if (received.error != kWouldBlock) {
+            SocketError(QStringLiteral("ReadLine"), received.error);
+        }
+    }
+}
+
+// Adds one byte to the line; true when it ends the line. CR is dropped wherever it occurs.
+bool TWSocket::LineByte(char byte)
+{
+    if (byte == '\n')
+        return true;
+    if (byte != '\r' && m_lineLength < kMaxLineLength) {
+        m_lineBuffer.append(byte);
+        ++m_lineLength;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Waiting
+
+void TWSocket::RunCountdown(std::int32_t count)
+{
+    QPointer<TWait> waitCtrl = m_waitCtrl;
+    waitCtrl->SetCaption(QString::number(count));
+    waitCtrl->setVisible(true);
+    struct Hide {
+        QPointer<TWait> &control;
+        ~Hide()
+        {
+            if (control)
+                control->setVisible(false);
+        }
+    } hide{waitCtrl};
+    waitCtrl->Execute();
+}
+
+bool TWSocket::Wait(std::int32_t count, TSocketState state)
+{
+    if (m_state == state)
+        return true;
+    m_awaitedState = state;
+    struct Forget {
+        TSocketState &awaited;
+        ~Forget() { awaited = TSocketState::InvalidState; }
+    } forget{m_awaitedState};
+    if (!m_waitCtrl)
+        SocketError(QStringLiteral("TWSocket.Wait"), kNoData);
+    RunCountdown(count);
+    return m_state == state;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Notifications
+
+// Registering replaces the set of reported kinds; the empty set stops them all. As on the
+// platform this stands in for, a registration reports write readiness once more.
+void TWSocket::Register(unsigned kinds)
+{
+    m_registered = kinds;
+    m_closePosted = false;
+    if (kinds == 0 || m_hSocket == -1) {
+        m_readNotifier.reset();
+        m_writeNotifier.reset();
+        return;
+    }
+    if (!m_readNotifier) {
+        m_readNotifier = std::make_unique<QSocketNotifier>(m_hSocket, QSocketNotifier::Read);
+        connect(m_readNotifier.get(), &QSocketNotifier::activated, this, [this] { Guarded([this] { ReadReady(); }); });
+        m_writeNotifier = std::make_unique<QSocketNotifier>(m_hSocket, QSocketNotifier::Write);
+        connect(m_writeNotifier.get(), &QSocketNotifier::activated, this, [this] { Guarded([this] { WriteReady(); }); });
+    }
+    m_readNotifier->setEnabled(false);
+    m_writeNotifier->setEnabled(false);
+    ArmRead();
+    ArmWrite();
+}
+
+// The read notifier stays off from the moment it reports until the socket next takes bytes (or
+// a connection): readiness is level-triggered here, and unread bytes must not flood the queue.
+void TWSocket::ArmRead()
+{
+    const bool wanted = m_registered & (KindRead | KindAccept | KindClose);
+    if (m_readNotifier && wanted && !m_connectPending && !m_closePosted && !m_readNotifier->isEnabled())
+        m_readNotifier->setEnabled(true);
+}
+
+// The write notifier is on only while a report is wanted: once after a connection is made or
+// adopted, and after a send that the platform could not take whole.
+void TWSocket::ArmWrite()
+{
+    const bool wanted = m_registered & (KindWrite | KindConnect);
+    if (m_writeNotifier && wanted && !m_listener && !m_writeNotifier->isEnabled())
+        m_writeNotifier->setEnabled(true);
+}
+
+void TWSocket::ReadReady()
+{
+    m_readNotifier->setEnabled(false);
+    if (m_listener) {
+        if (m_registered & KindAccept)
+            Post(KindAccept, 0);
+        return;
+    }
+    if (m_socketType == SOCK_DGRAM) {
+        Post(KindRead, 0);
+        return;
+    }
+    // A readable stream socket has bytes, or its peer closed or reset it: a peek tells which.
+    char probe = 0;
+    const IoResult peeked = PlatformReceive(&probe, 1, true);
+    if (peeked.bytes > 0) {
+        Post(KindRead, 0);
+    } else if (peeked.bytes < 0 && peeked.error == kWouldBlock) {
+        ArmRead();
+    } else {
+        m_closePosted = true;
+        Post(KindClose, peeked.bytes == 0 ? 0 : peeked.error);
+    }
+}
+
+// A pending connection completes with write readiness; SO_ERROR says how it went.
+void TWSocket::WriteReady()
+{
+    m_writeNotifier->setEnabled(false);
+    if (!m_connectPending) {
+        Post(KindWrite, 0);
+        return;
+    }
+    m_connectPending = false;
+    int failure = 0;
+    socklen_t length = sizeof failure;
+    if (::getsockopt(m_hSocket, SOL_SOCKET, SO_ERROR, &failure, &length) != 0)
+        failure = errno;
+    const std::int32_t number = failure == 0 ? 0 : SocketErrorFromErrno(failure);
+    Post(KindConnect, number);
+    if (number == 0) {
+        Post(KindWrite, 0);
+        ArmRead();
+    }
+}
+
+void TWSocket::Post(Kind kind, std::int32_t error)
+{
+    if (m_hSocket == -1)
+        return;
+    const Notification n{m_hSocket, m_generation, kind, static_cast<std::uint16_t>(error)};
+    QCoreApplication::postEvent(this, new NotificationEvent(n));
+}
+
+bool TWSocket::event(QEvent *e)
+{
+    if (e->type() == kNotificationEvent) {
+        const Notification n = static_cast<NotificationEvent *>(e)->notification;
+        Guarded([this, &n] { HandleSocketEvent(n); });
+        return true;
+    }
+    if (e->type() == QEvent::ParentChange)
+        WatchOwner();
+    return QObject::event(e);
+}
+
+void TWSocket::HandleSocketEvent(const Notification &n)
+{
+    // Notifications queued for an earlier handle, or before Pause, are stale.
+    if (n.handle != m_hSocket || n.generation != m_generation || m_notificationsPaused || m_hSocket == -1)
+        return;
+    switch (n.kind) {
+    case KindConnect:
+        HandleConnect(n.error);
+        break;
+    case KindRead:
+        HandleRead(n.error);
+        break;
+    case KindWrite:
+        TryToSend();
+        if (m_allSent && OnDataSent)
+            OnDataSent(this, n.error);
+        break;
+    case KindAccept:
+        if (OnSessionAvailable)
+            OnSessionAvailable(this, n.error);
+        break;
+    case KindClose:
+        HandleClose(n.error);
+        break;
+    }
+}
+
+void TWSocket::HandleConnect(std::uint16_t error)
+{
+    ChangeState(TSocketState::Connected);
+    if (OnSessionConnected)
+        OnSessionConnected(this, error);
+    if (error != 0 && m_state != TSocketState::Closed)
+        Close();
+}
+
+// Hands waiting bytes to the line reader or OnDataAvailable for as long as some wait. Failures
+// here end the delivery quietly: the next notification tries again.
+void TWSocket::HandleRead(std::uint16_t error)
+{
+    int idleRounds = 0;
+    try {
+        for (;;) {
+            m_lastError = 0;
+            std::int32_t before = 0;
+            BytesWaiting(before);
+            if (m_lineMode)
+                LineCollect();
+            else if (OnDataAvailable)
+                OnDataAvailable(this, error);
+            else
+                return;
+            if (m_lastError != 0 || m_hSocket == -1)
+                return;
+            std::int32_t waiting = 0;
+            if (!BytesWaiting(waiting)) {
+                m_lastError = LastSocketError();
+                return;
+            }
+            if (waiting == 0)
+                return;
+            idleRounds = waiting < before ? 0 : idleRounds + 1;
+            if (idleRounds >= kMaxIdleReadRounds)
+                return;
+        }
+    } catch (...) {
+        // Swallowed by design: a failing read handler stops this delivery only.
+    }
+}
+
+void TWSocket::DeliverOnce(std::uint16_t error)
+{
+    if (m_lineMode)
+        LineCollect();
+    else if (OnDataAvailable)
+        OnDataAvailable(this, error);
+}
+
+void TWSocket::HandleClose(std::uint16_t error)
+{
+    if (m_state == TSocketState::Connecting)
+        return;
+    try {
+        std::int32_t waiting = 0;
+        if (BytesWaiting(waiting) && waiting > 0)
+            DeliverOnce(error);
+        if (OnSessionClosed && !m_closeReported && FiringAllowed()) {
+            m_closeReported = true;
+            OnSessionClosed(this, error);
+        }
+    } catch (...) {
+        // The connection is over whatever its handlers raised: close it before passing it on.
+        if (m_state != TSocketState::Closed)
+            Close();
+        throw;
+    }
+    if (m_state != TSocketState::Closed)
+        Close();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Host look-ups
+
+QString LocalHostName()
+{
+    StartSocketLibrary();
+    char name[64] = {};
+    if (::gethostname(name, sizeof name) != 0)
+        throw ESocketException(QStringLiteral("Winsock.GetHostName failed"));
+    name[sizeof name - 1] = '\0';
+    return QString::fromLocal8Bit(name);
+}
+
+std::vector<std::uint32_t> GetHostByName(const QString &name)
+{
+    StartSocketLibrary();
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    if (::getaddrinfo(NameBytes(name, 256).constData(), nullptr, &hints, &found) != 0)
+        return {};
+    const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(found, &::freeaddrinfo);
+    std::vector<std::uint32_t> addresses;
+    for (const addrinfo *entry = found; entry; entry = entry->ai_next) {
+        const auto *address = reinterpret_cast<const sockaddr_in *>(entry->ai_addr);
+        addresses.push_back(address->sin_addr.s_addr);
+    }
+    return addresses;
+}
+
+std::uint32_t ResolveHost(const QString &text)
+{
+    ++g_resolveHostCalls;
+    StartSocketLibrary();
+    const QString name = Trimmed(text);
+    // inet_aton takes every dotted form, including the broadcast address 255.255.255.255.
+    in_addr dotted{};
+    if (::inet_aton(NameBytes(name, 256).constData(), &dotted) != 0)
+        return dotted.s_addr;
+    const std::vector<std::uint32_t> addresses = GetHostByName(name);
+    if (addresses.empty())
+        throw ESocketException(QStringLiteral("SetAddr: Cannot convert host address '%1'").arg(text));
+    return addresses.front();
+}
+
+std::uint64_t ResolveHostCalls()
+{
+    return g_resolveHostCalls;
+}
+
+} // namespace quelmark

@@ -1,0 +1,721 @@
+// TWSocket on real loopback TCP. The peer is a plain blocking POSIX socket driven from the test;
+// the socket under test runs on the application's event loop with a fast countdown.
+#include "net/WSocket.h"
+
+#include "ftp/Wait.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWidget>
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+
+using namespace quelmark;
+
+namespace {
+
+constexpr std::uint16_t kTickMs = 20;
+
+// A descriptor the test owns.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd() { Reset(); }
+    Fd(Fd &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    Fd &operator=(Fd &&other) noexcept
+    {
+        Reset(std::exchange(other.m_fd, -1));
+        return *this;
+    }
+    int Get() const { return m_fd; }
+    int Release() { return std::exchange(m_fd, -1); }
+    void Reset(int fd = -1)
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+
+private:
+    int m_fd;
+};
+
+sockaddr_in Loopback(std::uint16_t port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+std::uint16_t PortOf(int fd)
+{
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    return ntohs(address.sin_port);
+}
+
+// A blocking listener on 127.0.0.1 and a free port.
+Fd PeerListener()
+{
+    Fd fd(::socket(AF_INET, SOCK_STREAM, 0));
+    const sockaddr_in address = Loopback(0);
+    if (::bind(fd.Get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
+        ::listen(fd.Get(), 5) != 0)
+        ADD_FAILURE() << "cannot listen on loopback";
+    return fd;
+}
+
+// Runs the event loop until the condition holds or the time is up.
+template <typename Condition>
+bool PumpUntil(Condition condition, int milliseconds = 2000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition() && clock.elapsed() < milliseconds)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return condition();
+}
+
+void Pump(int milliseconds)
+{
+    PumpUntil([] { return false; }, milliseconds);
+}
+
+void PeerSend(const Fd &peer, const std::string &bytes)
+{
+    ASSERT_EQ(::send(peer.Get(), bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+}
+
+std::string PeerReceive(const Fd &peer, std::size_t expected)
+{
+    std::string received;
+    char chunk[8192];
+    while (received.size() < expected) {
+        pollfd p{peer.Get(), POLLIN, 0};
+        if (::poll(&p, 1, 2000) <= 0)
+            break;
+        const ssize_t n = ::recv(peer.Get(), chunk, sizeof chunk, 0);
+        if (n <= 0)
+            break;
+        received.append(chunk, static_cast<std::size_t>(n));
+    }
+    return received;
+}
+
+// Counts how often each event fired.
+struct EventLog {
+    int dataSent = 0;
+    int sessionClosed = 0;
+    int sessionConnected = 0;
+    std::uint16_t connectError = 0;
+
+    void Attach(TWSocket &socket)
+    {
+        socket.OnDataSent = [this](QObject *, std::uint16_t) { ++dataSent; };
+        socket.OnSessionClosed = [this](QObject *, std::uint16_t) { ++sessionClosed; };
+        socket.OnSessionConnected = [this](QObject *, std::uint16_t error) {
+            ++sessionConnected;
+            connectError = error;
+        };
+    }
+};
+
+class WSocketTest : public ::testing::Test {
+protected:
+    void SetUp() override { wait.SetInterval(kTickMs); }
+
+    // Connects the socket to the test's listener and returns the peer's end. The write report
+    // that follows every new connection is handled before this returns.
+    Fd ConnectToPeer(TWSocket &socket)
+    {
+        socket.SetWaitCtrl(&wait);
+        socket.SetAddr(QStringLiteral("127.0.0.1"));
+        socket.SetPort(QString::number(PortOf(listener.Get())));
+        socket.Connect();
+        EXPECT_TRUE(socket.Wait(100, TSocketState::Connected));
+        Fd peer(::accept(listener.Get(), nullptr, nullptr));
+        Pump(30);
+        return peer;
+    }
+
+    TWait wait;
+    Fd listener = PeerListener();
+};
+
+// Fails the platform send while blocked is set, as a full send buffer would, and records the
+// size of every offer it passes on.
+class ThrottledSocket : public TWSocket {
+public:
+    bool blocked = false;
+    std::vector<std::int64_t> offers;
+
+protected:
+    IoResult PlatformSend(const char *bytes, std::int64_t count) override
+    {
+        if (blocked) {
+            blocked = false;
+            return {-1, 10035};
+        }
+        offers.push_back(count);
+        return TWSocket::PlatformSend(bytes, count);
+    }
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Line reading
+
+TEST_F(WSocketTest, ReadLineJoinsALineThatArrivesInTwoPieces)
+{
+    TWSocket socket;
+    const Fd peer = ConnectToPeer(socket);
+    PeerSend(peer, "220 Serv");
+    QTimer::singleShot(3 * kTickMs, [&] { PeerSend(peer, "ice ready\r\n"); });
+    EXPECT_EQ(socket.ReadLine(50), QStringLiteral("220 Service ready"));
+    EXPECT_EQ(wait.ModalResult(), 1);
+    EXPECT_EQ(socket.ReadCount(), 19);
+}
+
+TEST_F(WSocketTest, SecondOfTwoLinesInOneSegmentIsReadWithoutWaiting)
+{
+    TWSocket socket;
+    const Fd peer = ConnectToPeer(socket);
+    PeerSend(peer, "first\r\nsecond\r\n");
+    EXPECT_EQ(socket.ReadLine(50), QStringLiteral("first"));
+    wait.SetInterval(1000);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(socket.ReadLine(50), QStringLiteral("second"));
+    EXPECT_LT(clock.elapsed(), 500);
+}
+
+TEST_F(WSocketTest, CrIsDroppedAnywhereAndLfAloneEndsALine)
+{
+    TWSocket socket;
+    const Fd peer = ConnectToPeer(socket);
+    PeerSend(peer, "a\rb\r\r\nc\nd\r\n");
+    EXPECT_EQ(socket.ReadLine(50), QStringLiteral("ab"));
+    EXPECT_EQ(socket.ReadLine(50), QStringLiteral("c"));
+    EXPECT_EQ(socket.ReadLine(50), QStringLiteral("d"));
+}
+
+TEST_F(WSocketTest, ReadLineContinuesPartialLineAfterTimeout)
+{
+    TWSocket socket;
+    const Fd peer = ConnectToPeer(socket);
+    PeerSend(peer, "abc");
+    EXPECT_EQ(socket.ReadLine(3), QStringLiteral("abc"));
+    EXPECT_EQ(wait.ModalResult(), 2);
+    PeerSend(peer, "def\r\n");
+    EXPECT_EQ(socket.ReadLine(50), QStringLiteral("abcdef"));
+}
+
+TEST_F(WSocketTest, LongLineKeepsItsFirst255CharactersAndIsNeverSplit)
+{
+    TWSocket socket;
+    const Fd peer = ConnectToPeer(socket);
+    PeerSend(peer, std::string(300, 'x') + "\r\nnext\r\n");
+    EXPECT_EQ(socket.ReadLine(50), QString(255, QLatin1Char('x')));
+    EXPECT_EQ(socket.ReadLine(50), QStringLiteral("next"));
+}
+
+TEST_F(WSocketTest, PeerClosingWhileReadLineWaitsDeliversTheRestAndReportsTheCloseOnce)
+{
+    TWSocket socket;
+    EventLog events;
+    Fd peer = ConnectToPeer(socket);
+    events.Attach(socket);
+    PeerSend(peer, "partial");
+    QTimer::singleShot(2 * kTickMs, [&] { peer.Reset(); });
+    EXPECT_EQ(socket.ReadLine(10), QStringLiteral("partial"));
+    EXPECT_EQ(wait.ModalResult(), 2) << "a close without LF does not end the countdown";
+    EXPECT_EQ(socket.State(), TSocketState::Closed);
+    EXPECT_EQ(events.sessionClosed, 1);
+    socket.Close();
+    Pump(50);
+    EXPECT_EQ(events.sessionClosed, 1);
+}
+
+TEST_F(WSocketTest, LastLineBeforeThePeerClosesEndsTheWaitAtOnce)
+{
+    TWSocket socket;
+    EventLog events;
+    Fd peer = ConnectToPeer(socket);
+    events.Attach(socket);
+    PeerSend(peer, "221 Goodbye\r\n");
+    peer.Reset();
+    EXPECT_EQ(socket.ReadLine(50), QStringLiteral("221 Goodbye"));
+    EXPECT_EQ(wait.ModalResult(), 1);
+    EXPECT_TRUE(PumpUntil([&] { return socket.State() == TSocketState::Closed; }));
+    EXPECT_EQ(events.sessionClosed, 1);
+}
+
+TEST_F(WSocketTest, ReadLineWithoutAHandleReturnsEmptyAtOnceAndWithoutCountdownRaises)
+{
+    TWSocket socket;
+    socket.SetWaitCtrl(&wait);
+    wait.SetInterval(1000);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(socket.ReadLine(30), QString());
+    EXPECT_LT(clock.elapsed(), 500);
+    EXPECT_FALSE(wait.isVisible());
+
+    wait.SetInterval(kTickMs);
+    TWSocket other;
+    const Fd peer = ConnectToPeer(other);
+    other.SetWaitCtrl(nullptr);
+    try {
+        other.ReadLine(5);
+        FAIL() << "ReadLine waited without a countdown";
+    } catch (const ESocketException &e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Error 11004 in function TWSocket.Wait\r\nNo Data"));
+    }
+}
+
+TEST_F(WSocketTest, WaitCtrlBecomesNoneWhenTheCountdownIsDestroyed)
+{
+    TWSocket socket;
+    auto countdown = std::make_unique<TWait>();
+    socket.SetWaitCtrl(countdown.get());
+    countdown.reset();
+    EXPECT_EQ(socket.WaitCtrl(), nullptr);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Connecting and waiting
+
+TEST_F(WSocketTest, RefusedConnectEndsWaitEarlyWithFalse)
+{
+    const std::uint16_t port = PortOf(listener.Get());
+    listener.Reset();
+    TWSocket socket;
+    EventLog events;
+    events.Attach(socket);
+    socket.SetWaitCtrl(&wait);
+    socket.SetAddr(QStringLiteral("127.0.0.1"));
+    socket.SetPort(QString::number(port));
+    socket.Connect();
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(socket.Wait(100, TSocketState::Connected));
+    EXPECT_LT(clock.elapsed(), 100 * kTickMs / 2);
+    EXPECT_EQ(events.sessionConnected, 1);
+    EXPECT_EQ(events.connectError, 10061);
+    EXPECT_EQ(socket.State(), TSocketState::Closed);
+    EXPECT_EQ(socket.HSocket(), -1);
+}
+
+TEST_F(WSocketTest, WaitForTheCurrentStateReturnsTrueWithoutCountdown)
+{
+    TWSocket socket;
+    EXPECT_TRUE(socket.Wait(50, TSocketState::Closed)) << "no countdown is needed, so none is required";
+}
+
+TEST_F(WSocketTest, ConnectRefusesAnOpenSocketAndMissingConversions)
+{
+    TWSocket socket;
+    const Fd peer = ConnectToPeer(socket);
+    EXPECT_THROW(
+        {
+            try {
+                socket.Connect();
+            } catch (const ESocketException &e) {
+                EXPECT_EQ(e.Message(), QStringLiteral("Connect: Socket already in use"));
+                throw;
+            }
+        },
+        ESocketException);
+    socket.Close();
+    try {
+        socket.Connect();
+        FAIL();
+    } catch (const ESocketException &e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Connect: No Port Specified"))
+            << "Close forgets the converted values";
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sending
+
+TEST_F(WSocketTest, SendQueuesFullBlocksAndReportsTheEmptyQueueOnceFromTheEventLoop)
+{
+    ThrottledSocket socket;
+    EventLog events;
+    const Fd peer = ConnectToPeer(socket);
+    events.Attach(socket);
+    std::string bytes(4000, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i * 7);
+
+    socket.blocked = true;
+    socket.Send(bytes.data(), 4000);
+    EXPECT_EQ(socket.QueuedBlockSizes(), (std::vector<std::int32_t>{1514, 1514, 972}));
+    EXPECT_EQ(events.dataSent, 0);
+    EXPECT_TRUE(PumpUntil([&] { return events.dataSent > 0; }));
+    EXPECT_EQ(socket.offers, (std::vector<std::int64_t>{1514, 1514, 972}));
+    EXPECT_EQ(PeerReceive(peer, 4000), bytes);
+    Pump(50);
+    EXPECT_EQ(events.dataSent, 1);
+    EXPECT_EQ(socket.QueuedBlockSizes(), (std::vector<std::int32_t>{0}));
+}
+
+TEST_F(WSocketTest, SendThatGoesOutAtOnceStillReportsOnDataSentLater)
+{
+    ThrottledSocket socket;
+    EventLog events;
+    const Fd peer = ConnectToPeer(socket);
+    events.Attach(socket);
+    const std::string bytes(4000, 'z');
+    socket.Send(QByteArray::fromStdString(bytes));
+    EXPECT_EQ(socket.offers, (std::vector<std::int64_t>{1514, 1514, 972}));
+    EXPECT_EQ(events.dataSent, 0);
+    Pump(50);
+    EXPECT_EQ(events.dataSent, 1);
+    EXPECT_EQ(PeerReceive(peer, 4000), bytes);
+}
+
+TEST_F(WSocketTest, SendOnAnUnconnectedSocketRaises10057AndClosesItsHandle)
+{
+    TWSocket socket;
+    socket.SetAddr(QStringLiteral("127.0.0.1"));
+    socket.SetPort(QStringLiteral("0"));
+    socket.Listen();
+    ASSERT_NE(socket.HSocket(), -1);
+    try {
+        socket.Send("x", 1);
+        FAIL() << "Send on a listening socket went through";
+    } catch (const ESocketException &e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Error 10057 in function Send\r\nSocket is not connected"));
+    }
+    EXPECT_EQ(socket.HSocket(), -1);
+    EXPECT_EQ(socket.State(), TSocketState::Closed);
+}
+
+TEST_F(WSocketTest, CloseDropsUnsentBytesSoTheNextConnectionNeverSeesThem)
+{
+    ThrottledSocket socket;
+    Fd first = ConnectToPeer(socket);
+    socket.blocked = true;
+    socket.Send("stale", 5);
+    socket.Close();
+    EXPECT_TRUE(socket.QueuedBlockSizes().empty());
+
+    const Fd second = ConnectToPeer(socket);
+    socket.Send("fresh", 5);
+    EXPECT_EQ(PeerReceive(second, 5), "fresh");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Conversions
+
+TEST_F(WSocketTest, PortTakesNumbersAndServiceNamesAndRefusesTheRest)
+{
+    TWSocket socket;
+    socket.SetPort(QStringLiteral("ftp"));
+    EXPECT_EQ(ntohs(socket.SocketAddress().sin_port), 21);
+    socket.SetPort(QStringLiteral(" 8021x "));
+    EXPECT_EQ(ntohs(socket.SocketAddress().sin_port), 8021);
+    socket.SetPort(QStringLiteral("65557"));
+    EXPECT_EQ(ntohs(socket.SocketAddress().sin_port), 21) << "cut to 16 bits";
+
+    const struct {
+        const char *text;
+        const char *message;
+    } refused[] = {
+        {"no-such-service", "Error 11004 in function SetPort: Cannot convert port 'no-such-service'\r\nNo Data"},
+        {"   ", "Error 11004 in function SetPort: Cannot convert port ''\r\nNo Data"},
+    };
+    for (const auto &row : refused) {
+        try {
+            socket.SetPort(QString::fromLatin1(row.text));
+            ADD_FAILURE() << row.text;
+        } catch (const ESocketException &e) {
+            EXPECT_EQ(e.Message(), QString::fromLatin1(row.message));
+        }
+        socket.SetAddr(QStringLiteral("127.0.0.1"));
+        try {
+            socket.Connect();
+            ADD_FAILURE() << "Connect without a port";
+        } catch (const ESocketException &e) {
+            EXPECT_EQ(e.Message(), QStringLiteral("Connect: No Port Specified"));
+        }
+    }
+}
+
+TEST_F(WSocketTest, ProtoTakesNumbersAndNamesAndRefusesTheRest)
+{
+    TWSocket socket;
+    socket.SetProto(QStringLiteral("udp"));
+    socket.SetProto(QStringLiteral("6"));
+    try {
+        socket.SetProto(QStringLiteral(" nonsense "));
+        FAIL();
+    } catch (const ESocketException &e) {
+        EXPECT_EQ(e.Message(),
+                  QStringLiteral("Error 11004 in function SetProto: Cannot convert protocol 'nonsense'\r\nNo Data"));
+    }
+    socket.SetPort(QStringLiteral("21"));
+    socket.SetAddr(QStringLiteral("127.0.0.1"));
+    EXPECT_THROW(socket.Connect(), ESocketException);
+}
+
+TEST_F(WSocketTest, SameAddrTextIsResolvedOnceUntilTheSocketCloses)
+{
+    TWSocket socket;
+    const std::uint64_t before = ResolveHostCalls();
+    socket.SetAddr(QStringLiteral("localhost"));
+    socket.SetAddr(QStringLiteral("localhost"));
+    EXPECT_EQ(ResolveHostCalls() - before, 1u);
+    EXPECT_EQ(socket.SocketAddress().sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+    socket.Close();
+    socket.SetAddr(QStringLiteral("localhost"));
+    EXPECT_EQ(ResolveHostCalls() - before, 1u) << "Close on a closed socket resets nothing";
+
+    const Fd peer = ConnectToPeer(socket);
+    socket.Close();
+    socket.SetAddr(QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(ResolveHostCalls() - before, 3u);
+}
+
+TEST_F(WSocketTest, ResolveHostTakesDottedFormsAndRefusesAnEmptyName)
+{
+    EXPECT_EQ(ResolveHost(QStringLiteral(" 10.1.2.3 ")), htonl(0x0A010203));
+    EXPECT_EQ(ResolveHost(QStringLiteral("255.255.255.255")), INADDR_BROADCAST);
+    EXPECT_EQ(ResolveHost(QStringLiteral("0.0.0.0")), INADDR_ANY);
+    try {
+        ResolveHost(QStringLiteral("  "));
+        FAIL();
+    } catch (const ESocketException &e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("SetAddr: Cannot convert host address '  '"));
+    }
+    EXPECT_TRUE(GetHostByName(QString()).empty());
+    EXPECT_FALSE(LocalHostName().isEmpty());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Notifications, closing and ownership
+
+TEST_F(WSocketTest, NotificationsQueuedBeforeCloseOrDupAreIgnored)
+{
+    TWSocket socket;
+    EventLog events;
+    const Fd peer = ConnectToPeer(socket);
+    events.Attach(socket);
+    socket.Send("a", 1); // queues a write report
+    socket.Close();
+    Pump(50);
+    EXPECT_EQ(events.dataSent, 0);
+
+    const Fd second = ConnectToPeer(socket);
+    events.dataSent = 0;
+    socket.Send("a", 1);
+    const int closedHandle = socket.HSocket();
+    socket.Close();
+    const Fd third = ConnectToPeer(socket);
+    ASSERT_EQ(socket.HSocket(), closedHandle) << "the next connection reuses the descriptor number";
+    EXPECT_EQ(events.dataSent, 1) << "only the new connection's own write report counts";
+
+    const int adopted = ::socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in address = Loopback(PortOf(listener.Get()));
+    ASSERT_EQ(::connect(adopted, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    const Fd fourth(::accept(listener.Get(), nullptr, nullptr));
+    events = EventLog{};
+    events.Attach(socket);
+    socket.Send("b", 1);
+    socket.SetHSocket(adopted);
+    Pump(50);
+    EXPECT_EQ(events.dataSent, 1) << "only the adopted handle's own write report counts";
+    EXPECT_EQ(socket.State(), TSocketState::Connected);
+}
+
+TEST_F(WSocketTest, OnSessionClosedFiresOncePerConnection)
+{
+    TWSocket socket;
+    EventLog events;
+    Fd peer = ConnectToPeer(socket);
+    events.Attach(socket);
+    peer.Reset();
+    EXPECT_TRUE(PumpUntil([&] { return socket.State() == TSocketState::Closed; }));
+    socket.Close();
+    Pump(30);
+    EXPECT_EQ(events.sessionClosed, 1);
+
+    const Fd again = ConnectToPeer(socket);
+    socket.Close();
+    socket.Close();
+    Pump(30);
+    EXPECT_EQ(events.sessionClosed, 2);
+}
+
+TEST_F(WSocketTest, DestroyingTheOwnerClosesItsSocketsSilently)
+{
+    int closedReports = 0;
+    int stateReports = 0;
+    auto connectOwned = [&](QObject *owner) {
+        auto *socket = new TWSocket(owner);
+        Fd peer = ConnectToPeer(*socket);
+        socket->OnSessionClosed = [&](QObject *, std::uint16_t) { ++closedReports; };
+        socket->OnChangeState = [&](QObject *, TSocketState, TSocketState) { ++stateReports; };
+        return peer;
+    };
+
+    auto plainOwner = std::make_unique<QObject>();
+    const Fd peer1 = connectOwned(plainOwner.get());
+    auto widgetOwner = std::make_unique<QWidget>();
+    const Fd peer2 = connectOwned(widgetOwner.get());
+    plainOwner.reset();
+    widgetOwner.reset();
+    EXPECT_EQ(closedReports, 0);
+    EXPECT_EQ(stateReports, 0);
+    EXPECT_EQ(PeerReceive(peer1, 1), "") << "the connection was closed";
+
+    auto *alone = new TWSocket;
+    const Fd peer3 = ConnectToPeer(*alone);
+    alone->OnSessionClosed = [&](QObject *, std::uint16_t) { ++closedReports; };
+    delete alone;
+    EXPECT_EQ(closedReports, 1) << "a socket destroyed on its own reports its close";
+}
+
+TEST_F(WSocketTest, ListeningSocketAcceptsAndAdoptsTheOfferedConnection)
+{
+    TWSocket server;
+    server.SetWaitCtrl(&wait);
+    server.SetAddr(QStringLiteral("0.0.0.0"));
+    server.SetPort(QStringLiteral("0"));
+    EXPECT_EQ(server.Listen(), 0);
+    EXPECT_EQ(server.State(), TSocketState::Listening);
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    ASSERT_EQ(server.GetSockName(local, length), 0);
+    ASSERT_NE(local.sin_port, 0);
+
+    server.OnSessionAvailable = [&](QObject *, std::uint16_t) { server.SetHSocket(server.Accept()); };
+    Fd client(::socket(AF_INET, SOCK_STREAM, 0));
+    const sockaddr_in address = Loopback(ntohs(local.sin_port));
+    ASSERT_EQ(::connect(client.Get(), reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    EXPECT_TRUE(server.Wait(100, TSocketState::Connected));
+    EXPECT_EQ(server.SocketAddress().sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+    PeerSend(client, "STOR data\r\n");
+    EXPECT_EQ(server.ReadLine(50), QStringLiteral("STOR data"));
+}
+
+TEST_F(WSocketTest, FailedListenLeavesNoHandleBehind)
+{
+    TWSocket first;
+    first.SetAddr(QStringLiteral("127.0.0.1"));
+    first.SetPort(QString::number(PortOf(listener.Get())));
+    try {
+        first.Listen();
+        FAIL();
+    } catch (const ESocketException &e) {
+        EXPECT_TRUE(e.Message().startsWith(QStringLiteral("Error 10048 in function Bind\r\n")));
+    }
+    EXPECT_EQ(first.HSocket(), -1);
+    EXPECT_EQ(first.State(), TSocketState::Closed);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Failures raised by handlers
+
+TEST_F(WSocketTest, HandlerFailureWhileReadLineWaitsLeavesReadLine)
+{
+    TWSocket socket;
+    Fd peer = ConnectToPeer(socket);
+    socket.OnSessionClosed = [](QObject *, std::uint16_t) { throw ESocketException(QStringLiteral("peer gone")); };
+    QTimer::singleShot(2 * kTickMs, [&] { peer.Reset(); });
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        socket.ReadLine(100);
+        FAIL() << "the handler's failure was lost";
+    } catch (const ESocketException &e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("peer gone"));
+    }
+    EXPECT_LT(clock.elapsed(), 100 * kTickMs / 2);
+    EXPECT_EQ(socket.State(), TSocketState::Closed);
+    EXPECT_FALSE(wait.isVisible());
+}
+
+TEST_F(WSocketTest, ReadHandlerFailureIsSwallowedAndStopsThatDelivery)
+{
+    TWSocket socket;
+    const Fd peer = ConnectToPeer(socket);
+    int reported = 0;
+    SetTopLevelReporter([&](const QString &) { ++reported; });
+    int calls = 0;
+    socket.OnDataAvailable = [&](QObject *, std::uint16_t) {
+        ++calls;
+        throw ESocketException(QStringLiteral("bad data"));
+    };
+    PeerSend(peer, "xyz");
+    EXPECT_TRUE(PumpUntil([&] { return calls > 0; }));
+    Pump(50);
+    SetTopLevelReporter({});
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(reported, 0);
+}
+
+TEST_F(WSocketTest, ReadHandlerThatTakesNothingDoesNotSpin)
+{
+    TWSocket socket;
+    const Fd peer = ConnectToPeer(socket);
+    int calls = 0;
+    socket.OnDataAvailable = [&](QObject *, std::uint16_t) { ++calls; };
+    PeerSend(peer, "unread");
+    Pump(100);
+    EXPECT_GE(calls, 1);
+    EXPECT_LE(calls, 3);
+    char buffer[16];
+    EXPECT_EQ(socket.Receive(buffer, sizeof buffer), 6);
+}
+
+TEST_F(WSocketTest, PausedSocketIgnoresTrafficUntilResumed)
+{
+    TWSocket socket;
+    const Fd peer = ConnectToPeer(socket);
+    int calls = 0;
+    std::string received;
+    socket.OnDataAvailable = [&](QObject *, std::uint16_t) {
+        ++calls;
+        char buffer[64];
+        const std::int32_t n = socket.Receive(buffer, sizeof buffer);
+        if (n > 0)
+            received.append(buffer, static_cast<std::size_t>(n));
+    };
+    socket.Pause();
+    PeerSend(peer, "later");
+    Pump(60);
+    EXPECT_EQ(calls, 0);
+    socket.Resume();
+    EXPECT_TRUE(PumpUntil([&] { return received == "later"; }));
+}
+
+TEST(WSocketBookkeeping, SocketCountFollowsTheLivingSocketsAndTheLastOneClearsTheStartedMark)
+{
+    const std::int32_t before = TWSocket::SocketCount();
+    {
+        TWSocket a;
+        TWSocket b;
+        EXPECT_EQ(TWSocket::SocketCount(), before + 2);
+        EXPECT_TRUE(TWSocket::LibraryStarted());
+    }
+    EXPECT_EQ(TWSocket::SocketCount(), before);
+    if (before == 0) {
+        EXPECT_FALSE(TWSocket::LibraryStarted());
+    }
+}
