@@ -1,0 +1,166 @@
+#include "app/F_Main.h"
+#include "catalogue/MessageBox.h"
+#include "catalogue/RegControls.h"
+#include "catalogue/Registry.h"
+#include "tests/support/StoreDump.h"
+#include "tests/support/TempStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <gtest/gtest.h>
+
+using namespace quelmark;
+
+namespace {
+
+const QString kOptionsKey = QStringLiteral("\\Software\\Varnholt\\Quelmark\\General Options");
+
+// Reads the general options with the sqlite3 command, as a user would: "name=value" lines in
+// the order they were first written.
+QStringList OptionsViaSqlite3(const QString &file)
+{
+    QProcess sqlite;
+    sqlite.start(QStringLiteral("sqlite3"), {file, QStringLiteral(R"(
+        WITH RECURSIVE path(id, p) AS (
+          SELECT id, '' FROM keys WHERE parent IS NULL
+          UNION ALL SELECT k.id, path.p || '\' || k.name FROM keys k JOIN path ON k.parent = path.id)
+        SELECT v.name || '=' || CAST(v.data AS TEXT) FROM vals v JOIN path ON path.id = v.key
+        WHERE path.p = '\Software\Varnholt\Quelmark\General Options' ORDER BY v.rowid;)")});
+    if (!sqlite.waitForFinished(10000) || sqlite.exitCode() != 0) {
+        ADD_FAILURE() << "sqlite3 failed: " << sqlite.readAllStandardError().toStdString();
+        return {};
+    }
+    return QString::fromUtf8(sqlite.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(store.IsValid());
+        TMessageBox::SetTestMode(true);
+    }
+    void TearDown() override { TMessageBox::SetTestMode(false); }
+
+    template <typename T>
+    T *Find(TfrmMain &window, const char *name)
+    {
+        T *widget = window.findChild<T *>(QString::fromLatin1(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+
+    test::TempStore store;
+};
+
+TEST_F(MainWindowTest, FirstShowOnAnEmptyStoreWritesTheNineDefaultOptions)
+{
+    ASSERT_FALSE(QFile::exists(store.FilePath()));
+    TfrmMain window;
+    window.show();
+
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Varnholt Quelmark"));
+    EXPECT_EQ(window.CurrentPageTitle(), QStringLiteral("General Options"));
+    const QString tempFile =
+        QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/QUELMARK.$$$");
+    CloseStore();
+    EXPECT_EQ(OptionsViaSqlite3(store.FilePath()),
+              QStringList({"Autoprocess=0", "MinsTestFiles=10", "DetailedLogging=0", "TempFileName=" + tempFile,
+                           "DefaultIPParam=%IP%", "TimeStampLog=0", "LastIPAddress=", "RedialCommand=rasphone -d ricochet",
+                           "AutoReconnect=0"}));
+    EXPECT_TRUE(TMessageBox::Shown().isEmpty());
+}
+
+TEST_F(MainWindowTest, FirstShowLoadsStoredOptionsAndClosingWritesChangesBack)
+{
+    TRegIniFile ini(BaseKeyPath());
+    ini.WriteText(QStringLiteral("General Options"), QStringLiteral("MinsTestFiles"), QStringLiteral("$1E"));
+    ini.WriteText(QStringLiteral("General Options"), QStringLiteral("Autoprocess"), QStringLiteral("2"));
+    {
+        TfrmMain window;
+        window.show();
+        EXPECT_EQ(Find<TRegSpinEdit>(window, "spnTestFilesMinutes")->Value(), 30);
+        EXPECT_TRUE(Find<TRegCheckBox>(window, "chkAutoProcess")->isChecked());
+
+        Find<TRegSpinEdit>(window, "spnTestFilesMinutes")->SetValue(45);
+        Find<TRegEdit>(window, "edtRedialCommand")->setText(QStringLiteral("nmcli con up home"));
+        Find<TRegCheckBox>(window, "chkTimeStampLog")->setChecked(true);
+        window.close();
+    }
+    CloseStore();
+    const QStringList options = OptionsViaSqlite3(store.FilePath());
+    EXPECT_TRUE(options.contains(QStringLiteral("MinsTestFiles=45")));
+    EXPECT_TRUE(options.contains(QStringLiteral("RedialCommand=nmcli con up home")));
+    EXPECT_TRUE(options.contains(QStringLiteral("TimeStampLog=1")));
+    EXPECT_TRUE(options.contains(QStringLiteral("Autoprocess=1")));
+}
+
+TEST_F(MainWindowTest, ClosingStoresTheShownSite)
+{
+    TfrmMain window;
+    window.show();
+    Find<TRegEdit>(window, "edtFTPServer")->setText(QStringLiteral("ftp.example.org"));
+    auto *list = Find<TRegListView>(window, "lvFileDetails");
+    TListRow *row = list->AddRow();
+    row->SetCaption(QStringLiteral("/home/u/index.html"));
+    row->SetSubItems({"/www/index.html", "Ascii", "%IP%", "New", "", "", ""});
+    window.Catalogue().SetCurrentSiteName(QStringLiteral("ftp.example.org"));
+    window.close();
+
+    EXPECT_EQ(window.Catalogue().ListSites(), QStringList({"ftp.example.org"}));
+    TRegIniFile site(BaseKeyPath() + QStringLiteral("\\WWWSites\\ftp.example.org"));
+    EXPECT_EQ(site.ReadText(QString(), QStringLiteral("FTPServer"), QString()), QStringLiteral("ftp.example.org"));
+    EXPECT_EQ(site.ReadText(QStringLiteral("Item#0"), QStringLiteral("Caption"), QString()),
+              QStringLiteral("/home/u/index.html"));
+}
+
+TEST_F(MainWindowTest, StoreErrorDuringShowGoesToTheErrorDisplayAndLeavesTheStoreAlone)
+{
+    TRegIniFile(BaseKeyPath()).WriteText(QStringLiteral("General Options"), QStringLiteral("MinsTestFiles"),
+                                         QStringLiteral("30"));
+    CloseStore();
+    test::SetValueKind(store.FilePath(), kOptionsKey, QStringLiteral("MinsTestFiles"), 4);
+    const QStringList before = test::DumpStore(store.FilePath());
+
+    TfrmMain window;
+    window.show();
+    ASSERT_EQ(TMessageBox::Shown().size(), 1);
+    EXPECT_EQ(TMessageBox::Shown()[0].kind, TMessageBox::TKind::Critical);
+    EXPECT_EQ(TMessageBox::Shown()[0].title, QStringLiteral("Varnholt Quelmark"));
+    EXPECT_EQ(TMessageBox::Shown()[0].text, QStringLiteral("Invalid data type for 'MinsTestFiles'"));
+    CloseStore();
+    EXPECT_EQ(test::DumpStore(store.FilePath()), before);
+}
+
+TEST_F(MainWindowTest, UnusableStoreIsNamedAndLeftUntouched)
+{
+    QFile file(store.FilePath());
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(store.FilePath()).absolutePath()));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    const QByteArray junk(4096, 'x');
+    file.write(junk);
+    file.close();
+
+    const QString problem = CheckStoreAtStart();
+    EXPECT_TRUE(problem.contains(store.FilePath())) << problem.toStdString();
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), junk);
+}
+
+TEST(MainWindowLayout, OptionsPanelIsCentredRoundingHalvesToEvenAndKeptOffTheEdge)
+{
+    const struct {
+        int outer, inner, expected;
+    } cases[] = {
+        {651, 381, 135}, {652, 381, 136}, {653, 381, 136}, {383, 381, 1}, {382, 381, 1}, {381, 381, 1}, {100, 381, 1},
+        {385, 381, 2},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(CentredOffset(c.outer, c.inner), c.expected) << c.outer << " around " << c.inner;
+}
+
+} // namespace
