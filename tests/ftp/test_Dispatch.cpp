@@ -1,0 +1,69 @@
+#include "ftp/Dispatch.h"
+
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+using namespace quelmark;
+
+namespace {
+
+class DispatchTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SetTopLevelReporter([this](const QString &message) { reported << message; });
+    }
+    void TearDown() override { SetTopLevelReporter(nullptr); }
+
+    QStringList reported;
+};
+
+TEST_F(DispatchTest, GuardedParksInInnermostScopeAndKeepsFirstFailure)
+{
+    DispatchScope outer;
+    {
+        DispatchScope inner;
+        Guarded([] { throw Exception(QStringLiteral("first")); });
+        Guarded([] { throw Exception(QStringLiteral("second")); });
+        ASSERT_TRUE(inner.HasParked());
+        EXPECT_FALSE(outer.HasParked());
+        try {
+            inner.RethrowParked();
+            FAIL() << "nothing rethrown";
+        } catch (const Exception &e) {
+            EXPECT_EQ(e.Message(), QStringLiteral("first"));
+        }
+        EXPECT_FALSE(inner.HasParked());
+        EXPECT_NO_THROW(inner.RethrowParked());
+    }
+    EXPECT_FALSE(outer.HasParked());
+    EXPECT_TRUE(reported.isEmpty());
+}
+
+TEST_F(DispatchTest, UncollectedParkedExceptionMovesOutwardThenToReporter)
+{
+    {
+        DispatchScope outer;
+        {
+            DispatchScope inner;
+            Guarded([] { throw std::runtime_error("left behind"); });
+        }
+        ASSERT_TRUE(outer.HasParked());
+        EXPECT_TRUE(reported.isEmpty());
+    }
+    EXPECT_FALSE(DispatchScope::Active());
+    EXPECT_EQ(reported, QStringList{QStringLiteral("left behind")});
+}
+
+TEST_F(DispatchTest, MessagesOfForeignExceptionsAreReadable)
+{
+    EXPECT_EQ(ExceptionMessage(std::make_exception_ptr(Exception(QStringLiteral("Größe")))), QStringLiteral("Größe"));
+    EXPECT_EQ(ExceptionMessage(std::make_exception_ptr(std::runtime_error("plain"))), QStringLiteral("plain"));
+    EXPECT_EQ(ExceptionMessage(std::make_exception_ptr(42)), QStringLiteral("Unknown error"));
+    EXPECT_EQ(ExceptionMessage(nullptr), QString());
+}
+
+} // namespace
