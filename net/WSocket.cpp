@@ -339,8 +339,10 @@ void TWSocket::Connect()
     if (::connect(fd, address, sizeof m_socketAddress) != 0 && errno != EINPROGRESS) {
         const std::int32_t number = LastSocketError();
         m_connectPending = false;
-        if (number != kWouldBlock)
+        if (number != kWouldBlock) {
+            Register(0);
             SocketError(QStringLiteral("Connect"), number);
+        }
     }
     ChangeState(TSocketState::Connecting);
 }
@@ -354,6 +356,9 @@ std::int32_t TWSocket::Listen()
     if (!m_addrAssigned)
         SocketError(QStringLiteral("listen: address not assigned"), kInvalidArgument);
 
+    // A handle still held would be lost once replaced.
+    if (m_hSocket != -1)
+        ReleaseHandle();
     // The new handle belongs to this call until the bind succeeds: a failed bind closes it.
     UniqueFd fd(::socket(AF_INET, m_socketType | SOCK_NONBLOCK | SOCK_CLOEXEC, m_protocol));
     if (fd.Get() < 0)
@@ -753,6 +758,10 @@ void TWSocket::Register(unsigned kinds)
         m_readNotifier.reset();
         m_writeNotifier.reset();
         return;
+    }
+    if (m_readNotifier && m_readNotifier->socket() != m_hSocket) {
+        m_readNotifier.reset();
+        m_writeNotifier.reset();
     }
     if (!m_readNotifier) {
         m_readNotifier = std::make_unique<QSocketNotifier>(m_hSocket, QSocketNotifier::Read);

@@ -59,6 +59,8 @@ public:
     using TSessionConnected = std::function<void(QObject *sender, std::uint16_t error)>;
     using TChangeState = std::function<void(QObject *sender, TSocketState oldState, TSocketState newState)>;
 
+    // Makes a closed socket owned by owner. When the owner is destroyed, the socket closes
+    // without calling any of its events.
     explicit TWSocket(QObject *owner = nullptr);
     ~TWSocket() override;
     TWSocket(const TWSocket &) = delete;
