@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-
 namespace {
 
 // Counts the general options in a store file with the sqlite3 command; 0 while the file or
