@@ -18,7 +18,7 @@ SCENARIOS = {
     "ok", "no_greeting", "multiline_greeting", "user_230", "cwd_257", "cwd_550", "type_504",
     "port_refused", "stor_refused", "no_226", "silent_after_data", "quit_500",
     "close_mid_transfer", "no_data_connection", "data_stall", "long_reply", "garbage",
-    "early_data", "close_on_user",
+    "early_data", "close_on_user", "stor_125", "connect_at_port",
 }
 
 
@@ -120,6 +120,17 @@ class Session:
         except (ValueError, IndexError):
             self.reply("501 Bad PORT argument.")
             return
+        if self.scenario == "connect_at_port":
+            # Connect at once, as some servers do, and note anything the client sends before
+            # it has said what to do with the data.
+            self.data = socket.create_connection(self.data_addr, timeout=30)
+            self.data.settimeout(0.3)
+            try:
+                early = self.data.recv(1, socket.MSG_PEEK)
+                self.record.write("DATA BEFORE STOR (%d bytes)\n" % len(early))
+            except socket.timeout:
+                pass
+            self.data.settimeout(30)
         self.reply("200 PORT command successful.")
 
     def on_QUIT(self, arg):
@@ -140,6 +151,12 @@ class Session:
         if self.scenario == "early_data":
             self.receive(arg)
             self.reply("150 Ok to send data.")
+        elif self.scenario == "connect_at_port":
+            self.reply("125 Data connection already open. Transfer starting.")
+            self.receive(arg, self.data)
+        elif self.scenario == "stor_125":
+            self.reply("125 Data connection already open. Transfer starting.")
+            self.receive(arg)
         else:
             self.reply("150 Ok to send data.")
             if self.scenario == "data_stall":
@@ -160,8 +177,9 @@ class Session:
         else:
             self.reply("226 Transfer complete.")
 
-    def receive(self, name):
-        data = socket.create_connection(self.data_addr, timeout=30)
+    def receive(self, name, data=None):
+        if data is None:
+            data = socket.create_connection(self.data_addr, timeout=30)
         path = os.path.join(self.store_dir, os.path.basename(name) or "unnamed")
         with open(path, "wb") as out:
             while True:

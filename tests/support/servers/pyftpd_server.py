@@ -25,6 +25,8 @@ def main():
     handler = FTPHandler
     handler.authorizer = authorizer
     handler.banner = "pyftpdlib ready"
+    # A refused login is answered at once, so tests of wrong passwords stay quick.
+    handler.auth_failed_timeout = 0
     server = FTPServer(("127.0.0.1", 0), handler)
     print(server.socket.getsockname()[1], flush=True)
     try:

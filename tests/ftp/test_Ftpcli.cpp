@@ -1,0 +1,532 @@
+// The FTP client against the scripted server: each case checks the lines shown, in order, the
+// error text and the result; the transcript cases check the exact commands the server got.
+#include "ftp/Ftpcli.h"
+#include "ftp/Wait.h"
+#include "tests/support/FtpServers.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+// Lets GoogleTest print texts readably in failure messages.
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+using namespace quelmark;
+using quelmark::test::ScriptedFtpServer;
+
+namespace {
+
+constexpr std::int32_t Ticks = 10;      // per wait
+constexpr std::uint16_t TickMs = 40;    // so a timed-out wait lasts 0.4 s
+
+QByteArray Pattern(qint64 size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    return bytes;
+}
+
+// Masks what differs between runs: the PORT numbers and the timing of the statistics line.
+QStringList Masked(const QStringList &lines)
+{
+    static const QRegularExpression port(QStringLiteral("^(> PORT 127,0,0,1),\\d+,\\d+$"));
+    static const QRegularExpression stats(QStringLiteral("^(Data: session closed, \\d+ bytes transfered), .*$"));
+    QStringList out;
+    for (QString line : lines) {
+        line.replace(port, QStringLiteral("\\1,*,*"));
+        line.replace(stats, QStringLiteral("\\1, *"));
+        out += line;
+    }
+    return out;
+}
+
+QStringList Transcript(const ScriptedFtpServer &server, int sessions = 1)
+{
+    QStringList received = server.Received(sessions);
+    received.replaceInStrings(QRegularExpression(QStringLiteral("^PORT 127,0,0,1,\\d+,\\d+$")),
+                              QStringLiteral("PORT 127,0,0,1,*,*"));
+    return received;
+}
+
+bool IsDataLine(const QString &line)
+{
+    // These come from the data connection's events and may interleave with the replies.
+    return line.startsWith(QLatin1String("Data"));
+}
+
+QStringList ControlLines(const QStringList &lines)
+{
+    QStringList out;
+    for (const QString &line : Masked(lines))
+        if (!IsDataLine(line))
+            out += line;
+    return out;
+}
+
+QStringList DataLines(const QStringList &lines)
+{
+    QStringList out;
+    for (const QString &line : Masked(lines))
+        if (IsDataLine(line))
+            out += line;
+    return out;
+}
+
+class FtpcliScripted : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        wait.SetInterval(TickMs);
+        client.SetWait(&wait);
+        client.SetTimeOut(Ticks);
+        client.OnDisplay = [this](QObject *sender, QString &msg) {
+            EXPECT_EQ(sender, &client);
+            lines += msg;
+            msg = QStringLiteral("changed by the handler");
+        };
+        client.OnProgress = [this](QObject *, std::int64_t count, bool &abort) {
+            progress.push_back(count);
+            if (onProgress)
+                onProgress(count, abort);
+        };
+    }
+
+    QString LocalFile(const QByteArray &bytes, const QString &name = QStringLiteral("page.html"))
+    {
+        const QString path = dir.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        return path;
+    }
+
+    void Aim(const ScriptedFtpServer &server, const QString &localPath)
+    {
+        ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
+        client.SetHostName(QStringLiteral("127.0.0.1"));
+        client.SetPort(server.PortText());
+        client.SetUserName(QStringLiteral("user"));
+        client.SetPassWord(QStringLiteral("secret"));
+        client.SetHostFileName(QStringLiteral("page.html"));
+        client.SetLocalFileName(localPath);
+    }
+
+    void ExpectAllClosed()
+    {
+        EXPECT_FALSE(client.LoggedIn());
+        EXPECT_FALSE(client.LocalFileOpen());
+        EXPECT_EQ(client.ControlSocket().State(), TSocketState::Closed);
+        EXPECT_EQ(client.DataSocket().State(), TSocketState::Closed);
+    }
+
+    QTemporaryDir dir;
+    TWait wait;
+    TFtpClient client;
+    QStringList lines;
+    std::vector<std::int64_t> progress;
+    std::function<void(std::int64_t, bool &)> onProgress;
+};
+
+const QStringList LoginLines = {
+    QStringLiteral("Connected for FTP"),
+    QStringLiteral("< 220 Scripted server ready"),
+    QStringLiteral("> USER user"),
+    QStringLiteral("< 331 Please specify the password."),
+    QStringLiteral("> PASS secret"),
+    QStringLiteral("< 230 Login successful."),
+};
+
+TEST_F(FtpcliScripted, SuccessfulPutShowsEveryStepAndSendsExactCommands)
+{
+    ScriptedFtpServer server(QStringLiteral("ok"));
+    const QByteArray bytes = Pattern(2500);
+    Aim(server, LocalFile(bytes));
+    client.SetHostDirName(QStringLiteral("www"));
+
+    ASSERT_TRUE(client.Put());
+
+    EXPECT_EQ(Transcript(server), QStringList({"USER user", "PASS secret", "CWD www", "TYPE I", "PORT 127,0,0,1,*,*",
+                                               "STOR page.html", "QUIT"}));
+    EXPECT_EQ(ControlLines(lines),
+              LoginLines + QStringList({"> CWD www", "< 250 Directory successfully changed.", "> TYPE I",
+                                        "< 200 Type set to I.", "> PORT 127,0,0,1,*,*",
+                                        "< 200 PORT command successful.", "> STOR page.html",
+                                        "< 150 Ok to send data.", "Sending data from file " + client.LocalFileName(),
+                                        "< 226 Transfer complete.", "> QUIT",
+                                        "< 221 Goodbye.", "Done"}));
+    EXPECT_EQ(DataLines(lines), QStringList({"Data: session opened",
+                                             "Data: session closed, 2500 bytes transfered, *", "Data Sent"}));
+    EXPECT_EQ(progress, (std::vector<std::int64_t>{0, 1024, 2048, 2500, 2500}));
+    EXPECT_EQ(server.Stored(QStringLiteral("page.html")), bytes);
+    EXPECT_TRUE(client.ErrorMessage().isEmpty());
+    ExpectAllClosed();
+}
+
+TEST_F(FtpcliScripted, AsciiTypeWithoutDirectorySendsNoCwdAndLeavesBytesUnchanged)
+{
+    ScriptedFtpServer server(QStringLiteral("ok"));
+    const QByteArray bytes("line one\r\nline two\nthree\rfour\0five\xff", 36);
+    Aim(server, LocalFile(bytes));
+    client.SetBinary(false);
+
+    ASSERT_TRUE(client.Put());
+
+    EXPECT_EQ(Transcript(server),
+              QStringList({"USER user", "PASS secret", "TYPE A", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}));
+    EXPECT_EQ(server.Stored(QStringLiteral("page.html")), bytes);
+}
+
+TEST_F(FtpcliScripted, UnusualButValidRepliesAreAccepted)
+{
+    struct Case {
+        const char *scenario;
+        QStringList expectedCommands;
+    };
+    const Case cases[] = {
+        // Three greeting lines, RFC 959 continuation marked by '-'.
+        {"multiline_greeting", {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
+        // A 230 to USER logs in without PASS.
+        {"user_230", {"USER user", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
+        {"cwd_257", {"USER user", "PASS secret", "CWD www", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
+        // The server connects for data before it answers STOR.
+        {"early_data", {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
+        // RFC 959's other preliminary reply to STOR.
+        {"stor_125", {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
+        // The server connects at PORT time; nothing may reach it before the STOR.
+        {"connect_at_port", {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
+        // A greeting longer than a reply line may be is cut, not fatal.
+        {"long_reply", {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
+        // A refused QUIT does not undo a stored file.
+        {"quit_500", {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
+    };
+    const QByteArray bytes = Pattern(3000);
+    const QString path = LocalFile(bytes);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.scenario);
+        ScriptedFtpServer server(QString::fromLatin1(c.scenario));
+        Aim(server, path);
+        client.SetHostDirName(c.expectedCommands.contains("CWD www") ? QStringLiteral("www") : QString());
+        lines.clear();
+        EXPECT_TRUE(client.Put());
+        EXPECT_EQ(lines.last(), QStringLiteral("Done"));
+        EXPECT_TRUE(client.ErrorMessage().isEmpty()) << client.ErrorMessage().toStdString();
+        EXPECT_EQ(Transcript(server), c.expectedCommands);
+        EXPECT_EQ(server.Stored(QStringLiteral("page.html")), bytes);
+        ExpectAllClosed();
+    }
+}
+
+TEST_F(FtpcliScripted, MultilineGreetingShowsEachLine)
+{
+    ScriptedFtpServer server(QStringLiteral("multiline_greeting"));
+    Aim(server, LocalFile("x"));
+    ASSERT_TRUE(client.Put());
+    EXPECT_EQ(lines.mid(0, 4), QStringList({"Connected for FTP", "< 220-Welcome to the scripted server",
+                                            "< 220-Second line", "< 220 Ready"}));
+}
+
+TEST_F(FtpcliScripted, OverlongReplyLineIsCutToTheLineLimit)
+{
+    ScriptedFtpServer server(QStringLiteral("long_reply"));
+    Aim(server, LocalFile("x"));
+    ASSERT_TRUE(client.Put());
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_EQ(lines[1], QStringLiteral("< 220 ") + QString(251, QLatin1Char('x')));
+    EXPECT_EQ(lines[2], QStringLiteral("> USER user"));
+}
+
+TEST_F(FtpcliScripted, RefusedLoginStepsEndWithQuitAndTheServerText)
+{
+    struct Case {
+        const char *scenario;
+        const char *password;
+        const char *error;
+        QStringList commands;
+        QStringList tail;
+    };
+    // A refused login quits at once, so the QUIT of the session's end finds the connection closed.
+    const QStringList quitAtOnce = {"> QUIT", "< 221 Goodbye.", "Can't QUIT: connection closed", "Failed"};
+    const QStringList quitAtEnd = {"> QUIT", "< 221 Goodbye.", "Failed"};
+    const Case cases[] = {
+        {"ok", "bad", "530 Login incorrect.", {"USER user", "PASS bad", "QUIT"}, quitAtOnce},
+        {"cwd_550", "secret", "550 Failed to change directory.", {"USER user", "PASS secret", "CWD www", "QUIT"},
+         quitAtEnd},
+        {"type_504", "secret", "504 Type not supported.", {"USER user", "PASS secret", "CWD www", "TYPE I", "QUIT"},
+         quitAtEnd},
+    };
+    const QString path = LocalFile("abc");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.scenario);
+        ScriptedFtpServer server(QString::fromLatin1(c.scenario));
+        Aim(server, path);
+        client.SetPassWord(QString::fromLatin1(c.password));
+        client.SetHostDirName(QStringLiteral("www"));
+        lines.clear();
+        EXPECT_FALSE(client.Put());
+        EXPECT_EQ(client.ErrorMessage(), QString::fromLatin1(c.error));
+        EXPECT_EQ(Transcript(server), c.commands);
+        EXPECT_EQ(lines.mid(lines.size() - c.tail.size()), c.tail);
+        ExpectAllClosed();
+    }
+}
+
+TEST_F(FtpcliScripted, RefusedPortOrStorShowsEmptyStatisticsAndQuits)
+{
+    struct Case {
+        const char *scenario;
+        const char *error;
+        QStringList commands;
+    };
+    const Case cases[] = {
+        {"port_refused", "500 Illegal PORT command.", {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "QUIT"}},
+        {"stor_refused",
+         "553 Could not create file.",
+         {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
+    };
+    const QString path = LocalFile(Pattern(5000));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.scenario);
+        ScriptedFtpServer server(QString::fromLatin1(c.scenario));
+        Aim(server, path);
+        lines.clear();
+        EXPECT_FALSE(client.Put());
+        EXPECT_EQ(client.ErrorMessage(), QString::fromLatin1(c.error));
+        EXPECT_EQ(Transcript(server), c.commands);
+        const QStringList masked = Masked(lines);
+        const qsizetype refusal = masked.indexOf("< " + QString::fromLatin1(c.error));
+        ASSERT_GE(refusal, 0);
+        EXPECT_EQ(masked.mid(refusal), QStringList({"< " + QString::fromLatin1(c.error),
+                                                    "Data: session closed, 0 bytes transfered, *", "> QUIT",
+                                                    "< 221 Goodbye.", "Failed"}));
+        ExpectAllClosed();
+    }
+}
+
+TEST_F(FtpcliScripted, ClosingReplyOtherThan226FailsWithoutQuit)
+{
+    ScriptedFtpServer server(QStringLiteral("no_226"));
+    Aim(server, LocalFile(Pattern(2000)));
+    EXPECT_FALSE(client.Put());
+    EXPECT_EQ(client.ErrorMessage(), QStringLiteral("451 Transfer aborted: local error."));
+    EXPECT_EQ(lines.mid(lines.size() - 4), QStringList({"< 451 Transfer aborted: local error.", "Failed",
+                                                        "Can't QUIT: connection closed", "Failed"}));
+    EXPECT_FALSE(Transcript(server).contains("QUIT"));
+    ExpectAllClosed();
+}
+
+TEST_F(FtpcliScripted, MissingGreetingOrReplyTimesOutWithAClearText)
+{
+    {
+        ScriptedFtpServer server(QStringLiteral("no_greeting"));
+        Aim(server, LocalFile("x"));
+        EXPECT_FALSE(client.Put());
+        EXPECT_EQ(lines, QStringList({"Connected for FTP", "< ", "Can't QUIT: connection closed", "Failed"}));
+        EXPECT_EQ(client.ErrorMessage(), QStringLiteral("No reply from the server within 10 ticks"));
+        EXPECT_TRUE(Transcript(server).isEmpty());
+        ExpectAllClosed();
+    }
+    {
+        ScriptedFtpServer server(QStringLiteral("silent_after_data"));
+        Aim(server, LocalFile("x"));
+        lines.clear();
+        EXPECT_FALSE(client.Put());
+        EXPECT_EQ(client.ErrorMessage(), QStringLiteral("No reply from the server within 10 ticks"));
+        ExpectAllClosed();
+    }
+}
+
+TEST_F(FtpcliScripted, ServerThatHangsUpOrBabblesFailsTheSession)
+{
+    {
+        ScriptedFtpServer server(QStringLiteral("close_on_user"));
+        Aim(server, LocalFile("x"));
+        EXPECT_FALSE(client.Put());
+        EXPECT_EQ(client.ErrorMessage(), QStringLiteral("The server closed the connection without a reply"));
+        EXPECT_EQ(lines.mid(lines.size() - 2), QStringList({"Can't QUIT: connection closed", "Failed"}));
+        ExpectAllClosed();
+    }
+    {
+        ScriptedFtpServer server(QStringLiteral("garbage"));
+        Aim(server, LocalFile("x"));
+        lines.clear();
+        EXPECT_FALSE(client.Put());
+        EXPECT_FALSE(client.ErrorMessage().isEmpty());
+        EXPECT_TRUE(client.ErrorMessage().contains(QLatin1String("GARBAGE")));
+        EXPECT_EQ(lines.mid(lines.size() - 2), QStringList({"Can't QUIT: connection closed", "Failed"}));
+        EXPECT_TRUE(Transcript(server).isEmpty());
+        ExpectAllClosed();
+    }
+}
+
+TEST_F(FtpcliScripted, DataConnectionClosedMidTransferFailsAndClosesEverything)
+{
+    ScriptedFtpServer server(QStringLiteral("close_mid_transfer"));
+    Aim(server, LocalFile(Pattern(1 << 20)));
+    EXPECT_FALSE(client.Put());
+    EXPECT_FALSE(client.ErrorMessage().isEmpty());
+    EXPECT_EQ(lines.last(), QStringLiteral("Failed"));
+    ExpectAllClosed();
+}
+
+TEST_F(FtpcliScripted, DataStepIsBoundedWhenNothingMoves)
+{
+    {
+        ScriptedFtpServer server(QStringLiteral("no_data_connection"));
+        Aim(server, LocalFile(Pattern(100)));
+        EXPECT_FALSE(client.Put());
+        EXPECT_EQ(client.ErrorMessage(), QStringLiteral("The server did not open the data connection within 10 ticks"));
+        EXPECT_EQ(lines.last(), QStringLiteral("Failed"));
+        EXPECT_FALSE(Transcript(server).contains("QUIT"));
+        ExpectAllClosed();
+    }
+    {
+        // The server takes the connection but reads nothing: the send stalls once the buffers fill.
+        ScriptedFtpServer server(QStringLiteral("data_stall"));
+        Aim(server, LocalFile(Pattern(24 << 20), QStringLiteral("big.bin")));
+        lines.clear();
+        EXPECT_FALSE(client.Put());
+        EXPECT_EQ(client.ErrorMessage(), QStringLiteral("The data connection stalled: nothing moved for 10 ticks"));
+        ExpectAllClosed();
+    }
+}
+
+TEST_F(FtpcliScripted, AbortRequestActsWhileWaitingForTheDataConnection)
+{
+    ScriptedFtpServer server(QStringLiteral("no_data_connection"));
+    Aim(server, LocalFile(Pattern(100)));
+    onProgress = [](std::int64_t, bool &abort) { abort = true; };
+    EXPECT_FALSE(client.Put());
+    EXPECT_TRUE(lines.contains(QStringLiteral("Abort requested")));
+    ExpectAllClosed();
+}
+
+TEST_F(FtpcliScripted, AbortFollowedBy226StillSucceeds)
+{
+    ScriptedFtpServer server(QStringLiteral("ok"));
+    Aim(server, LocalFile(Pattern(10000)));
+    onProgress = [](std::int64_t count, bool &abort) { abort = count >= 2048; };
+    EXPECT_TRUE(client.Put());
+    EXPECT_EQ(lines.last(), QStringLiteral("Done"));
+    // Asked again at the last progress call, so shown twice.
+    EXPECT_EQ(lines.count(QStringLiteral("Abort requested")), 2);
+    EXPECT_EQ(server.Stored(QStringLiteral("page.html")), Pattern(2048));
+}
+
+TEST_F(FtpcliScripted, EmptyLocalFileIsStoredEmpty)
+{
+    ScriptedFtpServer server(QStringLiteral("ok"));
+    Aim(server, LocalFile(QByteArray()));
+    EXPECT_TRUE(client.Put());
+    EXPECT_TRUE(Masked(lines).contains(QStringLiteral("Data: session closed, 0 bytes transfered, *")));
+    EXPECT_EQ(progress, (std::vector<std::int64_t>{0, 0}));
+    EXPECT_TRUE(QFile::exists(QDir(server.Home()).filePath(QStringLiteral("page.html"))));
+}
+
+TEST_F(FtpcliScripted, MissingLocalFileIsReportedWithItsErrorNumberAndQuits)
+{
+    ScriptedFtpServer server(QStringLiteral("ok"));
+    Aim(server, dir.filePath(QStringLiteral("no-such-file.html")));
+    EXPECT_FALSE(client.Put());
+    EXPECT_EQ(client.ErrorMessage(), QStringLiteral("Unable to open local file, error 2"));
+    EXPECT_EQ(Masked(lines).mid(lines.size() - 5),
+              QStringList({"Unable to open local file, error 2", "Data: session closed, 0 bytes transfered, *", "> QUIT",
+                           "< 221 Goodbye.", "Failed"}));
+    EXPECT_EQ(Transcript(server), QStringList({"USER user", "PASS secret", "TYPE I", "QUIT"}));
+    ExpectAllClosed();
+}
+
+TEST_F(FtpcliScripted, LineBreakInAnyCommandFieldIsRefusedBeforeConnecting)
+{
+    ScriptedFtpServer server(QStringLiteral("ok"));
+    Aim(server, LocalFile("x"));
+    const std::function<void(const QString &)> setters[] = {
+        [this](const QString &v) { client.SetUserName(v); },
+        [this](const QString &v) { client.SetPassWord(v); },
+        [this](const QString &v) { client.SetHostDirName(v); },
+        [this](const QString &v) { client.SetHostFileName(v); },
+    };
+    for (const auto &set : setters) {
+        Aim(server, client.LocalFileName());
+        set(QStringLiteral("evil\r\nDELE index.html"));
+        lines.clear();
+        EXPECT_FALSE(client.Put());
+        EXPECT_TRUE(client.ErrorMessage().contains(QLatin1String("line break"))) << client.ErrorMessage().toStdString();
+        EXPECT_EQ(lines, QStringList({client.ErrorMessage(), "Can't QUIT: connection closed", "Failed"}));
+    }
+    EXPECT_TRUE(server.Received(1, 300).isEmpty());
+}
+
+TEST_F(FtpcliScripted, MissingWaitObjectFailsBeforeConnecting)
+{
+    auto gone = std::make_unique<TWait>();
+    client.SetWait(gone.get());
+    gone.reset();
+    EXPECT_FALSE(client.Put());
+    EXPECT_EQ(lines, QStringList({"No wait object", "Can't QUIT: connection closed", "Failed"}));
+    EXPECT_EQ(client.ErrorMessage(), QStringLiteral("No wait object"));
+}
+
+TEST_F(FtpcliScripted, UnreachableHostsFailWithTheConnectText)
+{
+    client.SetHostName(QStringLiteral("127.0.0.1"));
+    client.SetPort(QString::number(quelmark::test::FreeLoopbackPort()));
+    client.SetLocalFileName(LocalFile("x"));
+    EXPECT_FALSE(client.Put());
+    EXPECT_FALSE(client.ErrorMessage().isEmpty());
+    EXPECT_EQ(lines.mid(lines.size() - 2), QStringList({"Can't QUIT: connection closed", "Failed"}));
+    ExpectAllClosed();
+
+    client.SetHostName(QStringLiteral("no-such-host.invalid"));
+    lines.clear();
+    EXPECT_FALSE(client.Put());
+    EXPECT_EQ(client.ErrorMessage(), QStringLiteral("SetAddr: Cannot convert host address 'no-such-host.invalid'"));
+    EXPECT_EQ(lines, QStringList({"Can't QUIT: connection closed", "Failed"}));
+}
+
+TEST_F(FtpcliScripted, PutRequestedDuringPutIsRefusedAndLeavesTheRunningOneAlone)
+{
+    ScriptedFtpServer server(QStringLiteral("ok"));
+    Aim(server, LocalFile(Pattern(3000)));
+    bool nestedResult = true;
+    QString nestedError;
+    onProgress = [&](std::int64_t count, bool &) {
+        if (count == 1024) {
+            nestedResult = client.Put();
+            nestedError = client.ErrorMessage();
+        }
+    };
+    EXPECT_TRUE(client.Put());
+    EXPECT_FALSE(nestedResult);
+    EXPECT_EQ(nestedError, QStringLiteral("Another transfer is running on this FTP client"));
+    EXPECT_TRUE(client.ErrorMessage().isEmpty());
+    EXPECT_EQ(server.Stored(QStringLiteral("page.html")), Pattern(3000));
+}
+
+TEST_F(FtpcliScripted, ExceptionLeavingPutClosesEverythingAndNextPutStartsFresh)
+{
+    ScriptedFtpServer server(QStringLiteral("ok"));
+    Aim(server, LocalFile(Pattern(3000)));
+    onProgress = [](std::int64_t count, bool &) {
+        if (count == 1024)
+            throw ESocketException(QStringLiteral("simulated socket failure"));
+    };
+    EXPECT_THROW(client.Put(), ESocketException);
+    ExpectAllClosed();
+
+    onProgress = nullptr;
+    lines.clear();
+    EXPECT_TRUE(client.Put());
+    EXPECT_EQ(lines.first(), QStringLiteral("Connected for FTP"));
+    EXPECT_EQ(server.Stored(QStringLiteral("page.html")), Pattern(3000));
+}
+
+} // namespace
