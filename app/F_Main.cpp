@@ -10,6 +10,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QProxyStyle>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QStandardPaths>
 #include <QVBoxLayout>
@@ -102,7 +103,14 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent)
     CreateWebSitesPage();
     CreateBlankPage();
     CreateCatalogue();
+    PlaceOnScreen();
+}
+
+void TfrmMain::PlaceOnScreen()
+{
     resize(650, 476);
+    if (const QScreen *display = screen())
+        move(display->availableGeometry().center() - rect().center());
 }
 
 TfrmMain::~TfrmMain()

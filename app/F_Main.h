@@ -53,6 +53,7 @@ private:
     void CreateWebSitesPage();
     void CreateBlankPage();
     void CreateCatalogue();
+    void PlaceOnScreen();
     void InstallErrorDisplay();
     QWidget *AddPage(const QString &title);
 

@@ -184,15 +184,6 @@ TEST_F(RegControlsTest, EveryKindSavesAndLoadsItsState)
     EXPECT_EQ(group->ItemIndex(), 1);
 }
 
-TEST_F(RegControlsTest, ListBoxWithoutSaveIndexStoresNothing)
-{
-    auto *listBox = Persisted<TRegListBox>("ListBox");
-    listBox->addItems({QStringLiteral("a"), QStringLiteral("b")});
-    listBox->setCurrentRow(1);
-    SaveRegControls(&window, BaseKeyPath());
-    EXPECT_EQ(Get(kSection, QStringLiteral("ListBox")), QStringLiteral("<absent>"));
-}
-
 TEST_F(RegControlsTest, MemoKeepsItsEightFontAndColourValues)
 {
     auto *memo = Persisted<TRegMemo>("Log", QStringLiteral("Memo"));
