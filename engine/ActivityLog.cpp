@@ -1,0 +1,108 @@
+#include "engine/ActivityLog.h"
+
+#include "catalogue/FileDialogs.h"
+#include "ftp/Dispatch.h"
+
+#include <QAbstractButton>
+#include <QDateTime>
+#include <QFile>
+#include <QLocale>
+#include <QSaveFile>
+
+#include <new>
+
+namespace quelmark {
+
+namespace {
+
+const QString ClearedLine = QStringLiteral("Cleared output area due to limited resources...");
+
+} // namespace
+
+QString LogTimeStamp(const QDateTime &localTime)
+{
+    const QLocale locale = QLocale::system();
+    return QLatin1Char('[') + locale.toString(localTime.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+           locale.toString(localTime.time(), QLocale::LongFormat) + QStringLiteral("] -- ");
+}
+
+void SaveLinesToFile(const QStringList &lines, const QString &path)
+{
+    QSaveFile file(path);
+    bool ok = file.open(QIODevice::WriteOnly);
+    for (int i = 0; ok && i < lines.size(); ++i)
+        ok = file.write(lines[i].toLocal8Bit() + "\r\n") >= 0;
+    if (!ok || !file.commit())
+        throw Exception(QStringLiteral("Cannot create file %1").arg(path));
+}
+
+TActivityLog::TActivityLog(TTextArea *memoLog, QAbstractButton *chkTimeStampLog, QAbstractButton *chkDetailedLogging,
+                           QWidget *dialogParent)
+    : Now([] { return QDateTime::currentDateTime(); }), m_memoLog(memoLog), m_chkTimeStampLog(chkTimeStampLog),
+      m_chkDetailedLogging(chkDetailedLogging), m_dialogParent(dialogParent)
+{
+}
+
+void TActivityLog::AddToLog(TTextArea *area, const QString &message)
+{
+    if (!area)
+        return;
+    QString line;
+    if (Checked(m_chkTimeStampLog))
+        line = LogTimeStamp(Now());
+    line += message;
+    // A message holding line breaks (a socket error's second line) becomes several lines,
+    // whichever break it uses.
+    if (line.contains(QLatin1Char('\r')))
+        line.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    if (!HasRoom(area, line)) {
+        ClearForResources(area);
+        return;
+    }
+    try {
+        area->AppendLine(line);
+    } catch (const std::bad_alloc &) {
+        ClearForResources(area);
+    }
+}
+
+void TActivityLog::ftpClientDisplay(QObject *, QString &msg)
+{
+    if (Checked(m_chkDetailedLogging))
+        AddToLog(msg);
+}
+
+void TActivityLog::btnSaveCurrentFileClick()
+{
+    const QString path = TFileDialogs::GetSaveFileName(
+        m_dialogParent, QStringLiteral("Save log file..."),
+        {QStringLiteral("Text Files (*.TXT)"), QStringLiteral("All Files (*.*)")}, QStringLiteral("TXT"));
+    if (path.isEmpty() || !m_memoLog)
+        return;
+    SaveLinesToFile(m_memoLog->Lines(), path);
+}
+
+void TActivityLog::SetCapacity(std::int64_t maxLines, std::int64_t maxChars)
+{
+    m_maxLines = maxLines;
+    m_maxChars = maxChars;
+}
+
+bool TActivityLog::Checked(const QPointer<QAbstractButton> &box) const
+{
+    return box && box->isChecked();
+}
+
+bool TActivityLog::HasRoom(const TTextArea *area, const QString &line) const
+{
+    const std::int64_t newLines = 1 + line.count(QLatin1Char('\n'));
+    return area->LineCount() + newLines <= m_maxLines && area->CharCount() + line.size() + 1 <= m_maxChars;
+}
+
+void TActivityLog::ClearForResources(TTextArea *area)
+{
+    area->ClearLines();
+    area->AppendLine(ClearedLine);
+}
+
+} // namespace quelmark

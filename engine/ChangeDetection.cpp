@@ -1,0 +1,75 @@
+#include "engine/ChangeDetection.h"
+
+#include "catalogue/RegControls.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+
+#include <sys/stat.h>
+
+namespace quelmark {
+
+QString FileDateTimeText(const QDateTime &localTime)
+{
+    const QLocale locale = QLocale::system();
+    QString text = locale.toString(localTime.date(), QLocale::ShortFormat);
+    if (localTime.time() != QTime(0, 0))
+        text += QLatin1Char(' ') + locale.toString(localTime.time(), QLocale::LongFormat);
+    return text;
+}
+
+bool GetFileDetails(const QString &path, QString &dateTime, QString &size, QString &attribs)
+{
+    if (path.isEmpty())
+        return false;
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+
+    // The write bit of the owner stands for "read-only" rather than access(): as root,
+    // access() calls every file writable, and the text must not depend on who asks.
+    attribs.clear();
+    if ((st.st_mode & S_IWUSR) == 0)
+        attribs += QLatin1Char('R');
+    if (QFileInfo(path).fileName().startsWith(QLatin1Char('.')))
+        attribs += QLatin1Char('H');
+    size = QString::number(static_cast<qint64>(st.st_size));
+    dateTime = FileDateTimeText(QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec));
+    return true;
+}
+
+bool FileDetailsChanged(const QString &path, const QString &storedDateTime, const QString &storedSize,
+                        const QString &storedAttribs)
+{
+    QString dateTime, size, attribs;
+    GetFileDetails(path, dateTime, size, attribs);
+    return attribs != storedAttribs || size != storedSize || dateTime != storedDateTime;
+}
+
+bool FileNeedsPush(const TListRow &row, const QString &lastIPAddress, const TAddressLookup &localAddress)
+{
+    // The address rule comes first, so an entry on "Hold" still carries a new address out.
+    if (!row.SubItem(colIPParameter).isEmpty() && localAddress && localAddress() != lastIPAddress)
+        return true;
+    const QString status = row.SubItem(colStatus);
+    if (status == QLatin1String("New") || status == QLatin1String("Error"))
+        return true;
+    return FileDetailsChanged(row.Caption(), row.SubItem(colFileDateTime), row.SubItem(colFileSize),
+                              row.SubItem(colAttribs));
+}
+
+void SetFileStatus(TListRow &row, const QString &status)
+{
+    row.SetSubItem(colStatus, status);
+    if (status != QLatin1String("Moved"))
+        return;
+    QString dateTime, size, attribs;
+    GetFileDetails(row.Caption(), dateTime, size, attribs);
+    row.SetSubItem(colFileDateTime, dateTime);
+    row.SetSubItem(colFileSize, size);
+    row.SetSubItem(colAttribs, attribs);
+}
+
+} // namespace quelmark

@@ -1,0 +1,56 @@
+// Change detection: whether a file entry needs a push, judged on the texts of its list row.
+//
+// A local file is described by three texts: its last-write date and time, its size and its
+// attribute letters. They are captured when an entry is pushed and compared, as exact texts,
+// with the file's current ones at every check. An entry with an IP parameter is also due when
+// the machine's address differs from the one last published.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QDateTime;
+
+namespace quelmark {
+
+class TListRow;
+
+// Positions of the file list's column texts (the "Local File" path is the row's caption).
+enum TFileColumn : int {
+    colHostFileName = 0,
+    colFileType = 1,
+    colIPParameter = 2,
+    colStatus = 3,
+    colFileDateTime = 4,
+    colFileSize = 5,
+    colAttribs = 6,
+};
+
+// Returns the machine's current local address as dotted text.
+using TAddressLookup = std::function<QString()>;
+
+// Writes a local date-time with the user's short date format, a blank and the long time
+// format; the time is left off when it is exactly midnight.
+QString FileDateTimeText(const QDateTime &localTime);
+
+// Captures the date/time, size and attribute texts of the file at path. Leaves all three
+// outputs unchanged and returns false when the path cannot be examined.
+bool GetFileDetails(const QString &path, QString &dateTime, QString &size, QString &attribs);
+
+// Tells whether any of the file's current texts differs from the stored one; a missing file
+// compares as three empty texts.
+bool FileDetailsChanged(const QString &path, const QString &storedDateTime, const QString &storedSize,
+                        const QString &storedAttribs);
+
+// Tells whether the entry in row must be pushed. The first rule that fires decides: an IP
+// parameter with a current address (from localAddress) other than lastIPAddress; status "New";
+// status "Error"; a change of the local file's details. A row short of columns reads as empty
+// texts.
+bool FileNeedsPush(const TListRow &row, const QString &lastIPAddress, const TAddressLookup &localAddress);
+
+// Writes status into the row; for "Moved" also the local file's current details, which become
+// empty texts when the file has vanished.
+void SetFileStatus(TListRow &row, const QString &status);
+
+} // namespace quelmark

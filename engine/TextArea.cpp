@@ -1,0 +1,69 @@
+#include "engine/TextArea.h"
+
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+namespace quelmark {
+
+TTextArea::TTextArea(QWidget *parent) : QPlainTextEdit(parent)
+{
+    setReadOnly(true);
+    setLineWrapMode(QPlainTextEdit::NoWrap);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // The area only ever grows at its end; an undo history would double what it holds.
+    setUndoRedoEnabled(false);
+}
+
+void TTextArea::AppendLine(const QString &line)
+{
+    if (m_lineCount > 0 && document()->isEmpty()) {
+        // Only empty lines so far: appendPlainText would fill the first, empty block instead of
+        // starting a new one, and an empty line would be lost.
+        QScrollBar *bar = verticalScrollBar();
+        const bool atBottom = bar->value() == bar->maximum();
+        QTextCursor cursor(document());
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertBlock();
+        cursor.insertText(line);
+        if (atBottom)
+            bar->setValue(bar->maximum());
+    } else {
+        appendPlainText(line);
+    }
+    m_lineCount = std::max<std::int64_t>(document()->blockCount(), 1);
+    m_charCount += line.size() + 1;
+}
+
+void TTextArea::SetLines(const QStringList &lines)
+{
+    ClearLines();
+    if (lines.isEmpty())
+        return;
+    setPlainText(lines.join(QLatin1Char('\n')));
+    m_lineCount = std::max<std::int64_t>(document()->blockCount(), 1);
+    for (const QString &line : lines)
+        m_charCount += line.size() + 1;
+}
+
+void TTextArea::ClearLines()
+{
+    clear();
+    m_lineCount = 0;
+    m_charCount = 0;
+}
+
+QStringList TTextArea::Lines() const
+{
+    QStringList lines;
+    if (m_lineCount == 0)
+        return lines;
+    lines.reserve(document()->blockCount());
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next())
+        lines.append(block.text());
+    return lines;
+}
+
+} // namespace quelmark

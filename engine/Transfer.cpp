@@ -1,0 +1,275 @@
+#include "engine/Transfer.h"
+
+#include "engine/ActivityLog.h"
+#include "engine/F_Prgrss.h"
+#include "engine/TextArea.h"
+#include "ftp/Dispatch.h"
+#include "ftp/Ftpcli.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTemporaryFile>
+
+#include <cstdio>
+#include <sys/stat.h>
+
+namespace quelmark {
+
+namespace {
+
+const QString IdleLabel = QStringLiteral("Transfering file... ");
+const QString TransferingPrefix = QStringLiteral("Transfering file: ");
+
+QString DefaultCacheFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+}
+
+// Creates the default cache folder, private to the user, when the copy goes there and the
+// folder is missing; any other folder must exist already.
+void PrepareFolder(const QString &folder)
+{
+    if (QFileInfo::exists(folder) || QDir::cleanPath(folder) != QDir::cleanPath(DefaultCacheFolder()))
+        return;
+    if (QDir().mkpath(folder))
+        ::chmod(QFile::encodeName(folder).constData(), 0700);
+}
+
+} // namespace
+
+QList<QByteArray> SplitLines(const QByteArray &bytes)
+{
+    QList<QByteArray> lines;
+    qsizetype start = 0;
+    const qsizetype size = bytes.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        const char c = bytes[i];
+        if (c != '\r' && c != '\n')
+            continue;
+        lines.append(bytes.mid(start, i - start));
+        if (c == '\r' && i + 1 < size && bytes[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < size)
+        lines.append(bytes.mid(start));
+    return lines;
+}
+
+void ReplaceIPParam(QList<QByteArray> &lines, const QByteArray &parameter, const QByteArray &address)
+{
+    if (parameter.isEmpty())
+        return;
+    for (QByteArray &line : lines) {
+        const qsizetype at = line.indexOf(parameter);
+        if (at >= 0)
+            line.replace(at, parameter.size(), address);
+    }
+}
+
+int ProgressPercent(std::int64_t count, std::int64_t size)
+{
+    if (size <= 0)
+        return 100;
+    const double percent = static_cast<double>(count) / static_cast<double>(size) * 100.0;
+    if (percent <= 0.0)
+        return 0;
+    return percent >= 100.0 ? 100 : static_cast<int>(percent);
+}
+
+QString DefaultUploadCopyPath()
+{
+    return DefaultCacheFolder() + QStringLiteral("/QUELMARK.$$$");
+}
+
+void WriteUploadCopy(const QList<QByteArray> &lines, const QString &path)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    PrepareFolder(folder);
+    // A fresh file (O_EXCL, mode 0600) renamed over the target: rename() replaces a link
+    // planted at the path instead of writing to where it points, unlike QSaveFile.
+    QTemporaryFile file(folder + QStringLiteral("/.quelmark-XXXXXX"));
+    bool ok = file.open();
+    QByteArray block;
+    for (qsizetype i = 0; ok && i < lines.size(); ++i) {
+        block += lines[i];
+        block += "\r\n";
+        if (block.size() >= 65536 || i + 1 == lines.size()) {
+            ok = file.write(block) == block.size();
+            block.clear();
+        }
+    }
+    ok = ok && file.flush() && ::fchmod(file.handle(), 0600) == 0;
+    if (ok && std::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(path).constData()) == 0) {
+        file.setAutoRemove(false);
+        return;
+    }
+    throw Exception(QStringLiteral("Cannot create file %1").arg(path));
+}
+
+// Locks the window for one transfer and restores it however the transfer ends.
+class TTransfer::TBusyScope {
+public:
+    TBusyScope(TTransfer &transfer, const QString &localFile) : m_transfer(transfer)
+    {
+        const TTransferControls &c = transfer.m_controls;
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        if (c.mainWindow)
+            c.mainWindow->setEnabled(false);
+        if (c.frmProgress) {
+            c.frmProgress->progressBar->setValue(0);
+            c.frmProgress->lblMessage->setText(IdleLabel);
+            // A progress window owned by the main window is disabled with it; Cancel must
+            // stay usable.
+            c.frmProgress->setEnabled(true);
+            c.frmProgress->show();
+        }
+        if (c.statusBar)
+            c.statusBar->showMessage(TransferingPrefix + localFile);
+        transfer.TransferCancelled = false;
+    }
+
+    ~TBusyScope()
+    {
+        const TTransferControls &c = m_transfer.m_controls;
+        if (c.frmProgress) {
+            c.frmProgress->hide();
+            c.frmProgress->progressBar->setValue(0);
+            c.frmProgress->lblMessage->setText(IdleLabel);
+        }
+        if (c.statusBar)
+            c.statusBar->clearMessage();
+        if (c.mainWindow)
+            c.mainWindow->setEnabled(true);
+        QApplication::restoreOverrideCursor();
+        m_transfer.TransferCancelled = false;
+    }
+
+    TBusyScope(const TBusyScope &) = delete;
+    TBusyScope &operator=(const TBusyScope &) = delete;
+
+private:
+    TTransfer &m_transfer;
+};
+
+TTransfer::TTransfer(const TTransferControls &controls, TAddressLookup localAddress)
+    : m_controls(controls), m_localAddress(std::move(localAddress))
+{
+    if (TFtpClient *client = m_controls.ftpClient) {
+        client->SetTimeOut(15);
+        client->SetWait(m_controls.waitControl);
+        client->OnDisplay = [this](QObject *sender, QString &msg) {
+            if (m_controls.log)
+                m_controls.log->ftpClientDisplay(sender, msg);
+        };
+        client->OnProgress = [this](QObject *sender, std::int64_t count, bool &abort) {
+            ftpClientProgress(sender, count, abort);
+        };
+    }
+    if (m_controls.frmProgress)
+        m_controls.frmProgress->SetTransferCancelledFlag(&TransferCancelled);
+}
+
+TTransfer::~TTransfer()
+{
+    if (m_controls.frmProgress)
+        m_controls.frmProgress->SetTransferCancelledFlag(nullptr);
+    if (m_controls.ftpClient) {
+        m_controls.ftpClient->OnDisplay = nullptr;
+        m_controls.ftpClient->OnProgress = nullptr;
+    }
+}
+
+bool TTransfer::TransferFile(const QString &localFile, const QString &hostFileName, const QString &fileType,
+                             const QString &ipParameter)
+{
+    TBusyScope busy(*this, localFile);
+    const bool binary = fileType == QLatin1String("Binary");
+    TActivityLog *log = m_controls.log;
+    if (log) {
+        log->AddToLog(QStringLiteral("Connecting to: ") + m_controls.edtFTPServer->text());
+        log->AddToLog(TransferingPrefix + localFile);
+    }
+
+    TFtpClient &client = *m_controls.ftpClient;
+    client.SetHostName(m_controls.edtFTPServer->text());
+    client.SetUserName(m_controls.edtUserName->text());
+    client.SetPassWord(m_controls.edtPassword->text());
+    client.SetHostDirName(QString());
+    client.SetHostFileName(hostFileName);
+    if (!ipParameter.isEmpty() && !binary)
+        client.SetLocalFileName(MakeUploadCopy(localFile, ipParameter));
+    else
+        client.SetLocalFileName(localFile);
+
+    CurrentFileName = localFile;
+    GetFileDetails(localFile, CurrentFileDate, CurrentFileSize, CurrentFileAttribs);
+    client.SetBinary(binary);
+
+    const bool stored = client.Put();
+    if (log)
+        log->AddToLog(client.ErrorMessage());
+    return stored;
+}
+
+QString TTransfer::MakeUploadCopy(const QString &localFile, const QString &ipParameter)
+{
+    QFile file(localFile);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Exception(QStringLiteral("Cannot open file %1").arg(localFile));
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw Exception(QStringLiteral("Cannot open file %1").arg(localFile));
+    file.close();
+
+    m_localLines = SplitLines(bytes);
+    ShowLines(m_controls.memoLocalFile, m_localLines);
+    m_hostLines = m_localLines;
+    ReplaceIPParam(m_hostLines, ipParameter.toLocal8Bit(), CurrentAddress());
+    ShowLines(m_controls.memoHostFile, m_hostLines);
+
+    const QString tempFile = m_controls.edtTempFileName->text();
+    WriteUploadCopy(m_hostLines, tempFile);
+    return tempFile;
+}
+
+QByteArray TTransfer::CurrentAddress()
+{
+    // A fresh look-up: the box may still show the address of the last push-all, while the
+    // change detection that set this push off compared against the current one.
+    if (m_localAddress && m_controls.edtLocalAddress)
+        m_controls.edtLocalAddress->setText(m_localAddress());
+    if (m_controls.edtLocalAddress)
+        return m_controls.edtLocalAddress->text().toLatin1();
+    return m_localAddress ? m_localAddress().toLatin1() : QByteArray();
+}
+
+void TTransfer::ShowLines(TTextArea *area, const QList<QByteArray> &lines)
+{
+    if (!area)
+        return;
+    QStringList texts;
+    texts.reserve(lines.size());
+    for (const QByteArray &line : lines)
+        texts.append(QString::fromLocal8Bit(line));
+    area->SetLines(texts);
+}
+
+void TTransfer::ftpClientProgress(QObject *, std::int64_t count, bool &abort)
+{
+    const std::int64_t size = CurrentFileSize.trimmed().toLongLong();
+    if (TfrmProgress *progress = m_controls.frmProgress) {
+        progress->lblMessage->setText(TransferingPrefix + CurrentFileName);
+        progress->progressBar->setValue(ProgressPercent(count, size));
+    }
+    abort = TransferCancelled;
+}
+
+} // namespace quelmark

@@ -1,0 +1,114 @@
+// File transfer: pushes one file entry of the shown site to that site's FTP server.
+//
+// For an entry with an IP parameter that is not of type "Binary", the local file's lines are
+// copied into the temporary upload file with the first occurrence of the parameter in each
+// line replaced by the machine's address, and that copy is uploaded instead. While a transfer
+// runs the main window is disabled, the progress window shows how far it has gone and offers
+// Cancel, and every step goes to the activity log.
+#pragma once
+
+#include "engine/ChangeDetection.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QPointer>
+#include <QString>
+
+#include <cstdint>
+
+class QLineEdit;
+class QPlainTextEdit;
+class QStatusBar;
+class QWidget;
+
+namespace quelmark {
+
+class TActivityLog;
+class TFtpClient;
+class TTextArea;
+class TWait;
+class TfrmProgress;
+
+// Splits file bytes into lines; CR LF, LF and CR alone each end a line, and a last line
+// without an ending still counts. Lines are never decoded.
+QList<QByteArray> SplitLines(const QByteArray &bytes);
+
+// Replaces, in each line, the first occurrence of parameter (exact bytes, letter case
+// included) by address; further occurrences and the inserted address are left alone. An
+// empty parameter changes nothing.
+void ReplaceIPParam(QList<QByteArray> &lines, const QByteArray &parameter, const QByteArray &address);
+
+// Returns the bar position for count bytes of a file of size bytes: the truncated
+// percentage, kept within 0..100; an empty file counts as complete.
+int ProgressPercent(std::int64_t count, std::int64_t size);
+
+// Returns the default temporary upload file: QUELMARK.$$$ in the per-user cache folder.
+QString DefaultUploadCopyPath();
+
+// Writes lines with CR LF after each as a new file renamed over path, mode 0600: a file or a
+// link already at path is replaced, never written through. The default cache folder is
+// created (mode 0700) when missing. Raises Exception "Cannot create file <path>" on failure.
+void WriteUploadCopy(const QList<QByteArray> &lines, const QString &path);
+
+// The window's controls and parts a transfer works with; the window owns them all.
+struct TTransferControls {
+    QWidget *mainWindow = nullptr;
+    QLineEdit *edtFTPServer = nullptr;
+    QLineEdit *edtUserName = nullptr;
+    QLineEdit *edtPassword = nullptr;
+    QLineEdit *edtTempFileName = nullptr;
+    QLineEdit *edtLocalAddress = nullptr;
+    QStatusBar *statusBar = nullptr;
+    TTextArea *memoLocalFile = nullptr;
+    TTextArea *memoHostFile = nullptr;
+    TfrmProgress *frmProgress = nullptr;
+    TFtpClient *ftpClient = nullptr;
+    TWait *waitControl = nullptr;
+    TActivityLog *log = nullptr;
+};
+
+class TTransfer {
+public:
+    // Configures the window's FTP client once (time-out, wait control, display and progress
+    // handlers) and ties the progress window's Cancel to TransferCancelled. localAddress looks
+    // up the address written into upload copies; without it the text of edtLocalAddress is
+    // used as it stands.
+    TTransfer(const TTransferControls &controls, TAddressLookup localAddress);
+    ~TTransfer();
+    TTransfer(const TTransfer &) = delete;
+    TTransfer &operator=(const TTransfer &) = delete;
+
+    // Uploads one file entry and returns true when the server confirmed it. The failure's text
+    // goes to the log. Raises Exception "Cannot open file <name>" or "Cannot create file
+    // <name>" when the substituted copy cannot be made, and lets a socket failure of the
+    // client through; the window is restored in every case.
+    bool TransferFile(const QString &localFile, const QString &hostFileName, const QString &fileType,
+                      const QString &ipParameter);
+
+    // Handler of the client's progress: label, bar, and the abort request after Cancel.
+    void ftpClientProgress(QObject *sender, std::int64_t count, bool &abort);
+
+    bool TransferCancelled = false;
+    QString CurrentFileName;
+    QString CurrentFileDate;
+    QString CurrentFileSize;
+    QString CurrentFileAttribs;
+
+    // The byte lines of the last substituted transfer: the local file's and the copy's.
+    const QList<QByteArray> &LocalFileLines() const { return m_localLines; }
+    const QList<QByteArray> &HostFileLines() const { return m_hostLines; }
+
+private:
+    class TBusyScope;
+
+    QString MakeUploadCopy(const QString &localFile, const QString &ipParameter);
+    QByteArray CurrentAddress();
+    void ShowLines(TTextArea *area, const QList<QByteArray> &lines);
+
+    TTransferControls m_controls;
+    TAddressLookup m_localAddress;
+    QList<QByteArray> m_localLines;
+    QList<QByteArray> m_hostLines;
+};
+
+} // namespace quelmark

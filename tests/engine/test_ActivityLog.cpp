@@ -1,0 +1,165 @@
+#include "engine/ActivityLog.h"
+
+#include "catalogue/FileDialogs.h"
+#include "ftp/Dispatch.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QLocale>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace quelmark {
+namespace {
+
+class ActivityLogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        TFileDialogs::SetTestMode(true);
+        log.Now = [this] { return now; };
+    }
+    void TearDown() override { TFileDialogs::SetTestMode(false); }
+
+    QByteArray ReadFile(const QString &path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+    }
+
+    QTemporaryDir dir;
+    TTextArea memoLog;
+    QCheckBox chkTimeStampLog;
+    QCheckBox chkDetailedLogging;
+    QDateTime now = QDateTime(QDate(2024, 2, 29), QTime(13, 5, 9));
+    TActivityLog log{&memoLog, &chkTimeStampLog, &chkDetailedLogging};
+};
+
+TEST_F(ActivityLogTest, AreaIsReadOnlyUnwrappedWithBothScrollBars)
+{
+    EXPECT_TRUE(memoLog.isReadOnly());
+    EXPECT_EQ(memoLog.lineWrapMode(), QPlainTextEdit::NoWrap);
+    EXPECT_EQ(memoLog.horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(memoLog.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+}
+
+TEST_F(ActivityLogTest, LinesTakeTheStampOnlyWhileTheOptionIsChecked)
+{
+    log.AddToLog(QStringLiteral("plain"));
+    chkTimeStampLog.setChecked(true);
+    log.AddToLog(QStringLiteral("stamped"));
+    log.AddToLog(QString());
+    chkTimeStampLog.setChecked(false);
+    log.AddToLog(QString());
+
+    const QLocale locale = QLocale::system();
+    const QString stamp = QLatin1Char('[') + locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+                          locale.toString(now.time(), QLocale::LongFormat) + QStringLiteral("] -- ");
+    EXPECT_EQ(memoLog.Lines(), QStringList({QStringLiteral("plain"), stamp + QStringLiteral("stamped"), stamp,
+                                            QString()}));
+}
+
+TEST_F(ActivityLogTest, EmptyMessagesStillMakeLinesEvenAtTheStart)
+{
+    log.AddToLog(QString());
+    log.AddToLog(QString());
+    log.AddToLog(QStringLiteral("third"));
+    EXPECT_EQ(memoLog.Lines(), QStringList({QString(), QString(), QStringLiteral("third")}));
+    EXPECT_EQ(memoLog.LineCount(), 3);
+}
+
+TEST_F(ActivityLogTest, MessageWithLineBreaksBecomesOneLinePerPart)
+{
+    log.AddToLog(QStringLiteral("Error 10061 in function connect\r\nConnection refused"));
+    log.AddToLog(QStringLiteral("a\rb"));
+    EXPECT_EQ(memoLog.Lines(), QStringList({QStringLiteral("Error 10061 in function connect"),
+                                            QStringLiteral("Connection refused"), QStringLiteral("a"),
+                                            QStringLiteral("b")}));
+}
+
+TEST_F(ActivityLogTest, ClientLinesAreLoggedOnlyWithDetailedLogging)
+{
+    QString msg = QStringLiteral("> PASS secret");
+    log.ftpClientDisplay(nullptr, msg);
+    chkDetailedLogging.setChecked(true);
+    log.ftpClientDisplay(nullptr, msg);
+    EXPECT_EQ(memoLog.Lines(), QStringList({QStringLiteral("> PASS secret")}));
+}
+
+TEST_F(ActivityLogTest, FullAreaIsClearedAndNotedAndTheLineDropped)
+{
+    log.SetCapacity(3, 1000);
+    log.AddToLog(QStringLiteral("one"));
+    log.AddToLog(QStringLiteral("two"));
+    log.AddToLog(QStringLiteral("three"));
+    log.AddToLog(QStringLiteral("four"));
+    EXPECT_EQ(memoLog.Lines(), QStringList({QStringLiteral("Cleared output area due to limited resources...")}));
+    log.AddToLog(QStringLiteral("five"));
+    EXPECT_EQ(memoLog.Lines().size(), 2);
+
+    chkTimeStampLog.setChecked(true);
+    log.SetCapacity(1000, 60);
+    log.AddToLog(QString(80, QLatin1Char('x')));
+    EXPECT_EQ(memoLog.Lines(), QStringList({QStringLiteral("Cleared output area due to limited resources...")}))
+        << "the note carries no stamp; a too long line counts like too many lines";
+}
+
+TEST_F(ActivityLogTest, SavedFileHoldsTheLinesWithCrLfAndTheLogStays)
+{
+    log.AddToLog(QStringLiteral("first"));
+    log.AddToLog(QString());
+    log.AddToLog(QStringLiteral("caf\u00e9"));
+    const QString path = dir.filePath(QStringLiteral("log.TXT"));
+    TFileDialogs::SetNextAnswer(path);
+    log.btnSaveCurrentFileClick();
+
+    EXPECT_EQ(ReadFile(path), QByteArray("first\r\n\r\ncaf\xc3\xa9\r\n"));
+    EXPECT_EQ(memoLog.LineCount(), 3);
+    ASSERT_EQ(TFileDialogs::Shown().size(), 1);
+    const TFileDialogs::TShown &shown = TFileDialogs::Shown().front();
+    EXPECT_EQ(shown.kind, TFileDialogs::TKind::Save);
+    EXPECT_EQ(shown.title, QStringLiteral("Save log file..."));
+    EXPECT_EQ(shown.filters, QStringList({QStringLiteral("Text Files (*.TXT)"), QStringLiteral("All Files (*.*)")}));
+    EXPECT_EQ(shown.defaultExtension, QStringLiteral("TXT"));
+}
+
+TEST_F(ActivityLogTest, EmptyLogSavesAnEmptyFileOverAnOldOne)
+{
+    const QString path = dir.filePath(QStringLiteral("log.TXT"));
+    QFile old(path);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old contents\r\n");
+    old.close();
+    TFileDialogs::SetNextAnswer(path);
+    log.btnSaveCurrentFileClick();
+    EXPECT_EQ(ReadFile(path), QByteArray());
+}
+
+TEST_F(ActivityLogTest, CancelledDialogWritesNothing)
+{
+    log.AddToLog(QStringLiteral("line"));
+    log.btnSaveCurrentFileClick();
+    EXPECT_EQ(TFileDialogs::Shown().size(), 1);
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+}
+
+TEST_F(ActivityLogTest, UnwritableTargetRaisesCannotCreateFileAndKeepsTheLog)
+{
+    log.AddToLog(QStringLiteral("line"));
+    const QString path = dir.filePath(QStringLiteral("no/such/folder/log.TXT"));
+    TFileDialogs::SetNextAnswer(path);
+    try {
+        log.btnSaveCurrentFileClick();
+        FAIL() << "no error raised";
+    } catch (const Exception &e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Cannot create file ") + path);
+    }
+    EXPECT_EQ(memoLog.Lines(), QStringList({QStringLiteral("line")}));
+}
+
+} // namespace
+} // namespace quelmark

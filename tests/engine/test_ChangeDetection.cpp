@@ -1,0 +1,245 @@
+#include "engine/ChangeDetection.h"
+
+#include "catalogue/Catalogue.h"
+#include "catalogue/RegControls.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QLocale>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quelmark {
+namespace {
+
+class ChangeDetectionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        ConfigureFileList(&list);
+    }
+
+    QString MakeFile(const QString &name, const QByteArray &content = "hello")
+    {
+        const QString path = dir.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(content);
+        return path;
+    }
+
+    static void SetMTime(const QString &path, qint64 secs)
+    {
+        timespec times[2] = {{secs, 0}, {secs, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+    }
+
+    static qint64 MTime(const QString &path)
+    {
+        struct stat st {};
+        ::stat(QFile::encodeName(path).constData(), &st);
+        return st.st_mtim.tv_sec;
+    }
+
+    // A row as it stands after a successful push of path.
+    TListRow *PushedRow(const QString &path, const QString &ipParameter = QString(),
+                        const QString &status = QStringLiteral("Moved"))
+    {
+        TListRow *row = list.AddRow();
+        row->SetCaption(path);
+        row->SetSubItems({QStringLiteral("/www/x.html"), QStringLiteral("Ascii"), ipParameter, QString()});
+        SetFileStatus(*row, QStringLiteral("Moved"));
+        row->SetSubItem(colStatus, status);
+        return row;
+    }
+
+    bool NeedsPush(const TListRow &row) { return FileNeedsPush(row, lastAddress, lookup); }
+
+    QTemporaryDir dir;
+    TRegListView list;
+    QString currentAddress = QStringLiteral("10.0.0.7");
+    QString lastAddress = QStringLiteral("10.0.0.7");
+    int lookups = 0;
+    TAddressLookup lookup = [this] {
+        ++lookups;
+        return currentAddress;
+    };
+};
+
+TEST_F(ChangeDetectionTest, DetailsGiveSizeDateAndLettersFromTheModeAndName)
+{
+    const QString plain = MakeFile(QStringLiteral("page.html"), "12345");
+    const QString hidden = MakeFile(QStringLiteral(".hidden"));
+    const QString readOnly = MakeFile(QStringLiteral("ro.html"));
+    const QString both = MakeFile(QStringLiteral(".both"));
+    ::chmod(QFile::encodeName(readOnly).constData(), 0444);
+    ::chmod(QFile::encodeName(both).constData(), 0444);
+
+    QString date, size, attribs;
+    ASSERT_TRUE(GetFileDetails(plain, date, size, attribs));
+    EXPECT_EQ(size, QStringLiteral("5"));
+    EXPECT_EQ(attribs, QString());
+    EXPECT_EQ(date, FileDateTimeText(QDateTime::fromSecsSinceEpoch(MTime(plain))));
+
+    GetFileDetails(hidden, date, size, attribs);
+    EXPECT_EQ(attribs, QStringLiteral("H"));
+    GetFileDetails(readOnly, date, size, attribs);
+    EXPECT_EQ(attribs, QStringLiteral("R")) << "derived from the mode bits, also when running as root";
+    GetFileDetails(both, date, size, attribs);
+    EXPECT_EQ(attribs, QStringLiteral("RH"));
+}
+
+TEST_F(ChangeDetectionTest, MidnightLeavesTheTimeOffAndOtherTimesKeepIt)
+{
+    const QString path = MakeFile(QStringLiteral("page.html"));
+    const QDate day(2023, 3, 14);
+    const QLocale locale = QLocale::system();
+
+    SetMTime(path, QDateTime(day, QTime(0, 0)).toSecsSinceEpoch());
+    QString date, size, attribs;
+    GetFileDetails(path, date, size, attribs);
+    EXPECT_EQ(date, locale.toString(day, QLocale::ShortFormat));
+
+    SetMTime(path, QDateTime(day, QTime(0, 0, 1)).toSecsSinceEpoch());
+    GetFileDetails(path, date, size, attribs);
+    EXPECT_EQ(date, locale.toString(day, QLocale::ShortFormat) + QLatin1Char(' ') +
+                        locale.toString(QTime(0, 0, 1), QLocale::LongFormat));
+}
+
+TEST_F(ChangeDetectionTest, SizesBeyondFourGigabytesAreWrittenWhole)
+{
+    const QString path = MakeFile(QStringLiteral("big.bin"), QByteArray());
+    ASSERT_EQ(::truncate(QFile::encodeName(path).constData(), 5368709120LL), 0); // sparse
+    QString date, size, attribs;
+    GetFileDetails(path, date, size, attribs);
+    EXPECT_EQ(size, QStringLiteral("5368709120"));
+}
+
+TEST_F(ChangeDetectionTest, PathThatCannotBeExaminedLeavesTheOutputsAlone)
+{
+    QString date = QStringLiteral("d"), size = QStringLiteral("s"), attribs = QStringLiteral("a");
+    EXPECT_FALSE(GetFileDetails(dir.filePath(QStringLiteral("missing")), date, size, attribs));
+    EXPECT_FALSE(GetFileDetails(QString(), date, size, attribs));
+    EXPECT_EQ(date + size + attribs, QStringLiteral("dsa"));
+}
+
+TEST_F(ChangeDetectionTest, AddressChangeMakesEntriesWithParameterDueWhateverTheirStatus)
+{
+    const QString path = MakeFile(QStringLiteral("page.html"));
+    TListRow *held = PushedRow(path, QStringLiteral("%IP%"), QStringLiteral("Hold"));
+    TListRow *plain = PushedRow(path, QString(), QStringLiteral("Moved"));
+
+    EXPECT_FALSE(NeedsPush(*held));
+    EXPECT_FALSE(NeedsPush(*plain));
+
+    currentAddress = QStringLiteral("10.0.0.8");
+    EXPECT_TRUE(NeedsPush(*held));
+    EXPECT_FALSE(NeedsPush(*plain)) << "no parameter: an address change is no reason";
+
+    currentAddress = lastAddress;
+    lastAddress = QStringLiteral("edited by hand");
+    EXPECT_TRUE(NeedsPush(*held));
+}
+
+TEST_F(ChangeDetectionTest, OnlyEntriesWithParameterLookTheAddressUp)
+{
+    const QString path = MakeFile(QStringLiteral("page.html"));
+    NeedsPush(*PushedRow(path));
+    EXPECT_EQ(lookups, 0);
+    NeedsPush(*PushedRow(path, QStringLiteral("%IP%")));
+    EXPECT_EQ(lookups, 1);
+}
+
+TEST_F(ChangeDetectionTest, NewAndErrorAreAlwaysDueOtherStatusesOnlyOnChange)
+{
+    const QString path = MakeFile(QStringLiteral("page.html"));
+    EXPECT_TRUE(NeedsPush(*PushedRow(path, QString(), QStringLiteral("New"))));
+    EXPECT_TRUE(NeedsPush(*PushedRow(path, QString(), QStringLiteral("Error"))));
+    EXPECT_FALSE(NeedsPush(*PushedRow(path, QString(), QStringLiteral("Edited"))));
+    EXPECT_FALSE(NeedsPush(*PushedRow(path, QString(), QStringLiteral("Hold"))));
+    EXPECT_FALSE(NeedsPush(*PushedRow(path, QString(), QStringLiteral("new"))));
+}
+
+TEST_F(ChangeDetectionTest, TouchedResizedOrProtectedFileIsDue)
+{
+    const QString touched = MakeFile(QStringLiteral("a.html"));
+    const QString grown = MakeFile(QStringLiteral("b.html"));
+    const QString locked = MakeFile(QStringLiteral("c.html"));
+    TListRow *touchedRow = PushedRow(touched);
+    TListRow *grownRow = PushedRow(grown);
+    TListRow *lockedRow = PushedRow(locked);
+
+    SetMTime(touched, MTime(touched) + 10);
+    const qint64 grownTime = MTime(grown);
+    QFile f(grown);
+    ASSERT_TRUE(f.open(QIODevice::Append));
+    f.write("!");
+    f.close();
+    SetMTime(grown, grownTime); // same time stamp, new size
+    ::chmod(QFile::encodeName(locked).constData(), 0444);
+
+    EXPECT_TRUE(NeedsPush(*touchedRow));
+    EXPECT_TRUE(NeedsPush(*grownRow));
+    EXPECT_TRUE(NeedsPush(*lockedRow));
+}
+
+TEST_F(ChangeDetectionTest, MovedStoresCurrentDetailsOtherStatusesKeepThem)
+{
+    const QString path = MakeFile(QStringLiteral("page.html"));
+    TListRow *row = PushedRow(path);
+    SetMTime(path, MTime(path) + 10);
+    ASSERT_TRUE(NeedsPush(*row));
+
+    const QString before = row->SubItem(colFileDateTime);
+    SetFileStatus(*row, QStringLiteral("Error"));
+    EXPECT_EQ(row->SubItem(colStatus), QStringLiteral("Error"));
+    EXPECT_EQ(row->SubItem(colFileDateTime), before);
+
+    SetFileStatus(*row, QStringLiteral("Moved"));
+    QString date, size, attribs;
+    GetFileDetails(path, date, size, attribs);
+    EXPECT_EQ(row->SubItem(colFileDateTime), date);
+    EXPECT_EQ(row->SubItem(colFileSize), size);
+    EXPECT_EQ(row->SubItem(colAttribs), attribs);
+    EXPECT_EQ(row->text(colFileDateTime + 1), date) << "the list shows what is stored";
+    EXPECT_FALSE(NeedsPush(*row));
+}
+
+TEST_F(ChangeDetectionTest, VanishedFileIsDueOnlyWhileDetailsAreStored)
+{
+    const QString path = MakeFile(QStringLiteral("page.html"));
+    TListRow *row = PushedRow(path);
+    ASSERT_TRUE(QFile::remove(path));
+    EXPECT_TRUE(NeedsPush(*row));
+
+    SetFileStatus(*row, QStringLiteral("Moved"));
+    EXPECT_EQ(row->SubItem(colFileDateTime) + row->SubItem(colFileSize) + row->SubItem(colAttribs), QString());
+    EXPECT_FALSE(NeedsPush(*row));
+}
+
+TEST_F(ChangeDetectionTest, RowShortOfColumnsIsJudgedWithEmptyTexts)
+{
+    const QString path = MakeFile(QStringLiteral("page.html"));
+    TListRow *bare = list.AddRow();
+    bare->SetCaption(dir.filePath(QStringLiteral("missing")));
+    EXPECT_FALSE(NeedsPush(*bare)) << "no columns at all, no file";
+
+    TListRow *shortRow = list.AddRow();
+    shortRow->SetCaption(path);
+    shortRow->SetSubItems({QStringLiteral("/x"), QStringLiteral("Ascii"), QString(), QStringLiteral("Moved"),
+                           QStringLiteral("01/01/70")});
+    EXPECT_TRUE(NeedsPush(*shortRow)) << "stored texts cut short differ from the file's";
+
+    SetFileStatus(*shortRow, QStringLiteral("Moved"));
+    EXPECT_EQ(shortRow->SubItems().size(), 7);
+    EXPECT_FALSE(NeedsPush(*shortRow));
+}
+
+} // namespace
+} // namespace quelmark
