@@ -286,15 +286,6 @@ TEST_F(WSocketTest, ReadLineWithoutAHandleReturnsEmptyAtOnceAndWithoutCountdownR
     }
 }
 
-TEST_F(WSocketTest, WaitCtrlBecomesNoneWhenTheCountdownIsDestroyed)
-{
-    TWSocket socket;
-    auto countdown = std::make_unique<TWait>();
-    socket.SetWaitCtrl(countdown.get());
-    countdown.reset();
-    EXPECT_EQ(socket.WaitCtrl(), nullptr);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Connecting and waiting
 
@@ -317,12 +308,6 @@ TEST_F(WSocketTest, RefusedConnectEndsWaitEarlyWithFalse)
     EXPECT_EQ(events.connectError, 10061);
     EXPECT_EQ(socket.State(), TSocketState::Closed);
     EXPECT_EQ(socket.HSocket(), -1);
-}
-
-TEST_F(WSocketTest, WaitForTheCurrentStateReturnsTrueWithoutCountdown)
-{
-    TWSocket socket;
-    EXPECT_TRUE(socket.Wait(50, TSocketState::Closed)) << "no countdown is needed, so none is required";
 }
 
 TEST_F(WSocketTest, ConnectRefusesAnOpenSocketAndMissingConversions)
