@@ -136,6 +136,23 @@ TEST_F(MainWindowTest, StoreErrorDuringShowGoesToTheErrorDisplayAndLeavesTheStor
     EXPECT_EQ(test::DumpStore(store.FilePath()), before);
 }
 
+TEST_F(MainWindowTest, CloseThatCannotSaveIsReportedAndStillCloses)
+{
+    TfrmMain window;
+    window.show();
+    CloseStore();
+    test::PoisonValueName(store.FilePath(), QStringLiteral("RedialCommand"));
+    const QStringList before = test::DumpStore(store.FilePath());
+    Find<TRegEdit>(window, "edtDefaultIPParam")->setText(QStringLiteral("%NEW%"));
+
+    EXPECT_TRUE(window.close());
+    EXPECT_FALSE(window.isVisible());
+    ASSERT_EQ(TMessageBox::Shown().size(), 1);
+    EXPECT_EQ(TMessageBox::Shown()[0].kind, TMessageBox::TKind::Critical);
+    CloseStore();
+    EXPECT_EQ(test::DumpStore(store.FilePath()), before) << "nothing of the failed save is kept";
+}
+
 TEST_F(MainWindowTest, UnusableStoreIsNamedAndLeftUntouched)
 {
     QFile file(store.FilePath());
