@@ -1,0 +1,226 @@
+#include "catalogue/F_NewFil.h"
+
+#include "catalogue/F_NewWWW.h"
+#include "catalogue/FileDialogs.h"
+#include "catalogue/MessageBox.h"
+#include "catalogue/Navigator.h"
+#include "catalogue/SiteEditing.h"
+#include "ftp/Dispatch.h"
+
+#include <QComboBox>
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace quelmark {
+
+namespace {
+
+template <typename T>
+T *Named(T *widget, const char *name)
+{
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+QToolButton *IconButton(const char *name, const char *hint, const char *theme, const char *own)
+{
+    auto *button = Named(new QToolButton, name);
+    button->setToolTip(QString::fromLatin1(hint));
+    button->setIcon(CatalogueIcon(theme, own));
+    button->setAutoRaise(true);
+    return button;
+}
+
+// Runs a handler that Qt calls without letting an exception reach Qt.
+template <typename F>
+auto Handler(F body)
+{
+    return [body] { Guarded(body); };
+}
+
+} // namespace
+
+void SetEditEnabled(QLineEdit *edit, bool enabled)
+{
+    const QPalette standard = QApplication::palette(edit);
+    const QColor fill = enabled ? standard.color(QPalette::Active, QPalette::Base)
+                                : standard.color(QPalette::Active, QPalette::Button);
+    QPalette colours = edit->palette();
+    colours.setColor(QPalette::Disabled, QPalette::Base, fill);
+    colours.setColor(QPalette::Inactive, QPalette::Base, fill);
+    colours.setColor(QPalette::Active, QPalette::Base, fill);
+    edit->setPalette(colours);
+    edit->setEnabled(enabled);
+}
+
+TfrmAddNewFile::TfrmAddNewFile(QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("frmAddNewFile"));
+    CreateControls();
+    ConnectHandlers();
+    MakeFixedDialog(this);
+}
+
+QStringList TfrmAddNewFile::BrowseFilters()
+{
+    // Patterns separated by blanks, as the chooser reads them; "*" stands for every file name,
+    // dotted or not.
+    return {QStringLiteral("html, htm files (*.html *.htm)"), QStringLiteral("Text Files (*.txt)"),
+            QStringLiteral("All Files (*)")};
+}
+
+void TfrmAddNewFile::CreateControls()
+{
+    auto *buttons = new QDialogButtonBox;
+    btnOK = Named(buttons->addButton(QStringLiteral("&OK"), QDialogButtonBox::AcceptRole), "btnOK");
+    btnCancel = Named(buttons->addButton(QStringLiteral("&Cancel"), QDialogButtonBox::RejectRole), "btnCancel");
+    btnOK->setDefault(true);
+
+    auto *column = new QVBoxLayout(this);
+    column->addLayout(CreateFields());
+    column->addWidget(buttons);
+}
+
+QLayout *TfrmAddNewFile::CreateFields()
+{
+    edtLocalFileName = Named(new QLineEdit, "edtLocalFileName");
+    edtLocalFileName->setMinimumWidth(300);
+    btnBrowseForAFile = IconButton("btnBrowseForAFile", "Browse for a file...", "document-open",
+                                   "browse.png");
+    edtHostFullName = Named(new QLineEdit, "edtHostFullName");
+    cboFileType = Named(new QComboBox, "cboFileType");
+    cboFileType->addItems({QStringLiteral("Ascii"), QStringLiteral("Binary")});
+    edtParameterToReplace = Named(new QLineEdit, "edtParameterToReplace");
+    btnClearIPParameter = IconButton("btnClearIPParameter", "Clear IP replacement parameter", "edit-clear",
+                                     "clear.png");
+    btnSetIPParamToDefault = IconButton("btnSetIPParamToDefault", "Set to default IP parameter", "edit-undo",
+                                        "default.png");
+    cboFileStatus = Named(new QComboBox, "cboFileStatus");
+    cboFileStatus->addItems({QStringLiteral("New"), QStringLiteral("Moved"), QStringLiteral("Edited"),
+                             QStringLiteral("Error"), QStringLiteral("Hold")});
+
+    auto *grid = new QGridLayout;
+    grid->addWidget(new QLabel(QStringLiteral("Local File Name:")), 0, 0);
+    grid->addWidget(edtLocalFileName, 0, 1, 1, 3);
+    grid->addWidget(btnBrowseForAFile, 0, 4);
+    grid->addWidget(new QLabel(QStringLiteral("Host Full File Name:")), 1, 0);
+    grid->addWidget(edtHostFullName, 1, 1, 1, 3);
+    grid->addWidget(new QLabel(QStringLiteral("File Type:")), 2, 0);
+    grid->addWidget(cboFileType, 2, 1);
+    grid->addWidget(new QLabel(QStringLiteral("IP Parameter to replace:")), 3, 0);
+    grid->addWidget(edtParameterToReplace, 3, 1);
+    grid->addWidget(btnClearIPParameter, 3, 2);
+    grid->addWidget(btnSetIPParamToDefault, 3, 3);
+    grid->addWidget(new QLabel(QStringLiteral("Clear the IP Parameter to not perform a replacement.")), 4, 1, 1, 4);
+    grid->addWidget(new QLabel(QStringLiteral("File Status:")), 5, 0);
+    grid->addWidget(cboFileStatus, 5, 1);
+    return grid;
+}
+
+void TfrmAddNewFile::ConnectHandlers()
+{
+    connect(btnOK, &QPushButton::clicked, this, Handler([this] { btnOKClick(); }));
+    connect(btnCancel, &QPushButton::clicked, this, Handler([this] { btnCancelClick(); }));
+    connect(btnBrowseForAFile, &QToolButton::clicked, this, Handler([this] { btnBrowseForAFileClick(); }));
+    connect(btnClearIPParameter, &QToolButton::clicked, this, Handler([this] { btnClearIPParameterClick(); }));
+    connect(btnSetIPParamToDefault, &QToolButton::clicked, this,
+            Handler([this] { btnSetIPParamToDefaultClick(); }));
+    connect(cboFileType, &QComboBox::currentIndexChanged, this, Handler([this] { cboFileTypeChange(); }));
+    connect(cboFileStatus, &QComboBox::currentIndexChanged, this, Handler([this] { cboFileTypeChange(); }));
+}
+
+int TfrmAddNewFile::RunFileDialog(const QString &caption, TEditMode mode, const QString &defaultParam,
+                                  TFileEntryTexts &texts)
+{
+    setWindowTitle(caption);
+    edtLocalFileName->setText(texts.localFile);
+    edtHostFullName->setText(texts.hostFileName);
+    SelectComboItem(cboFileType, texts.fileType);
+    SelectComboItem(cboFileStatus, texts.status);
+    edtParameterToReplace->setText(texts.ipParameter);
+    DefaultParam = defaultParam;
+    EditMode = mode;
+    SetModeAppearance();
+
+    const int result = exec();
+    if (result == QDialog::Accepted) {
+        texts.localFile = edtLocalFileName->text();
+        texts.hostFileName = edtHostFullName->text();
+        texts.fileType = cboFileType->currentText();
+        texts.ipParameter = edtParameterToReplace->text();
+        texts.status = cboFileStatus->currentText();
+    }
+    return result;
+}
+
+void TfrmAddNewFile::SetModeAppearance()
+{
+    const bool single = EditMode != TEditMode::MultiEdit;
+    btnBrowseForAFile->setVisible(single);
+    SetEditEnabled(edtLocalFileName, single);
+    SetEditEnabled(edtHostFullName, single);
+}
+
+void TfrmAddNewFile::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    CentreOnScreen(this);
+    Guarded([this] { FormActivate(); });
+}
+
+void TfrmAddNewFile::changeEvent(QEvent *event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        Guarded([this] { FormActivate(); });
+}
+
+void TfrmAddNewFile::FormActivate()
+{
+    cboFileTypeChange();
+}
+
+void TfrmAddNewFile::cboFileTypeChange()
+{
+    // The parameter is kept for a binary entry, only out of reach: it is not substituted.
+    SetEditEnabled(edtParameterToReplace, cboFileType->currentText() != QLatin1String("Binary"));
+}
+
+void TfrmAddNewFile::btnBrowseForAFileClick()
+{
+    const QString path = TFileDialogs::GetOpenFileName(this, QStringLiteral("Browse for a file..."), BrowseFilters());
+    if (!path.isEmpty())
+        edtLocalFileName->setText(path);
+}
+
+void TfrmAddNewFile::btnClearIPParameterClick()
+{
+    edtParameterToReplace->clear();
+}
+
+void TfrmAddNewFile::btnSetIPParamToDefaultClick()
+{
+    edtParameterToReplace->setText(DefaultParam);
+}
+
+void TfrmAddNewFile::btnOKClick()
+{
+    if (EditMode == TEditMode::New && edtLocalFileName->text().isEmpty()) {
+        TMessageBox::Information(this, QStringLiteral("Please enter a local file name..."));
+        return;
+    }
+    accept();
+}
+
+void TfrmAddNewFile::btnCancelClick()
+{
+    reject();
+}
+
+} // namespace quelmark

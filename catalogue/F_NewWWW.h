@@ -1,0 +1,44 @@
+// The dialog that asks for a new web site: server, user name, password and default directory.
+//
+// Made once and reused, so its fields keep what was typed the time before. OK refuses an
+// empty server name and tidies the default directory before it closes.
+#pragma once
+
+#include <QDialog>
+
+class QLineEdit;
+class QPushButton;
+
+namespace quelmark {
+
+class TfrmAddNewWebSite : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmAddNewWebSite(QWidget *parent = nullptr);
+
+    void btnOKClick();
+    void btnCancelClick();
+
+    QLineEdit *edtFTPServer = nullptr;
+    QLineEdit *edtUserName = nullptr;
+    QLineEdit *edtPassword = nullptr;
+    QLineEdit *edtDefaultHostDir = nullptr;
+    QPushButton *btnOK = nullptr;
+    QPushButton *btnCancel = nullptr;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void CreateControls();
+};
+
+// Shared by the program's fixed dialogs: no title-bar buttons, fixed size, centred on the
+// screen of parent (or the primary one).
+void MakeFixedDialog(QDialog *dialog);
+void CentreOnScreen(QWidget *window);
+
+// Makes a password box show each character as "*", whatever the style would draw.
+void UseStarEcho(QLineEdit *edit);
+
+} // namespace quelmark

@@ -1,0 +1,234 @@
+#include "catalogue/Navigator.h"
+
+#include "catalogue/Catalogue.h"
+#include "catalogue/filedrag.h"
+#include "ftp/Dispatch.h"
+
+#include <QLabel>
+#include <QScopeGuard>
+#include <QStackedWidget>
+
+// The icons live in this static library; a program that links it gets them only when the
+// library registers them itself.
+static void InitCatalogueResources()
+{
+    static const bool done = [] {
+        Q_INIT_RESOURCE(catalogue);
+        return true;
+    }();
+    (void)done;
+}
+
+namespace quelmark {
+
+namespace {
+
+const QString kGeneralOptions = QStringLiteral("General Options");
+const QString kWebSites = QStringLiteral("Web Sites");
+const QString kViewLog = QStringLiteral("View Log");
+const QString kLogFiles = QStringLiteral("Log Files");
+const QString kBlank = QStringLiteral("Blank");
+
+} // namespace
+
+TNavigatorNode::TNavigatorNode(const TTreeNodeObject &object, const QString &text)
+    : QTreeWidgetItem(QStringList{text}, Type), Object(object)
+{
+}
+
+QIcon CatalogueIcon(const char *theme, const char *file)
+{
+    InitCatalogueResources();
+    return QIcon::fromTheme(QString::fromLatin1(theme),
+                            QIcon(QStringLiteral(":/catalogue/icons/") + QString::fromLatin1(file)));
+}
+
+QIcon NodeImage(int kind)
+{
+    struct TImage {
+        const char *theme;
+        const char *own;
+    };
+    static const TImage images[] = {
+        {"preferences-system", "options.png"},
+        {"network-workgroup", "websites.png"},
+        {"network-server", "site.png"},
+        {"text-x-generic", "log.png"},
+    };
+    if (kind < 0 || kind >= static_cast<int>(std::size(images)))
+        return QIcon();
+    return CatalogueIcon(images[kind].theme, images[kind].own);
+}
+
+int NodeKindOf(const QTreeWidgetItem *node)
+{
+    if (!node || node->type() != TNavigatorNode::Type)
+        return -1;
+    return static_cast<const TNavigatorNode *>(node)->Object.NodeKind;
+}
+
+TNavigator::TNavigator(const TNavigatorParts &parts, QWidget *parent) : QTreeWidget(parent), m_parts(parts)
+{
+    setObjectName(QStringLiteral("tvNavigator"));
+    setColumnCount(1);
+    setHeaderHidden(true);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    // The selection must stay plain to see while the focus is in the detail area.
+    QPalette colours = palette();
+    for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
+        colours.setColor(QPalette::Inactive, role, colours.color(QPalette::Active, role));
+    setPalette(colours);
+    connect(this, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem *current, QTreeWidgetItem *) { CurrentChanged(current); });
+}
+
+void TNavigator::BuildNavigator()
+{
+    {
+        m_programSelecting = true;
+        const auto done = qScopeGuard([this] { m_programSelecting = false; });
+        m_shownIndex = QPersistentModelIndex();
+        clear();
+        GeneralOptionsNode = AddNavigatorNode(nullptr, {nkGeneralOptions}, kGeneralOptions);
+        WebSitesNode = AddNavigatorNode(nullptr, {nkWebSites}, kWebSites);
+        ViewLogNode = AddNavigatorNode(nullptr, {nkViewLog}, kViewLog);
+        LoadSiteNodes();
+        expandAll();
+    }
+    SelectNode(GeneralOptionsNode);
+}
+
+void TNavigator::LoadSiteNodes()
+{
+    for (const QString &name : m_parts.catalogue->ListSites())
+        AddNavigatorNode(WebSitesNode, {nkSite}, name);
+}
+
+TNavigatorNode *TNavigator::AddNavigatorNode(QTreeWidgetItem *parent, const TTreeNodeObject &object,
+                                             const QString &text)
+{
+    auto *node = new TNavigatorNode(object, text);
+    node->setIcon(0, NodeImage(object.NodeKind));
+    node->setFlags(node->flags() & ~Qt::ItemIsEditable);
+    if (parent)
+        parent->addChild(node);
+    else
+        addTopLevelItem(node);
+    return node;
+}
+
+QList<TNavigatorNode *> TNavigator::SiteNodes() const
+{
+    QList<TNavigatorNode *> nodes;
+    if (!WebSitesNode)
+        return nodes;
+    for (int i = 0; i < WebSitesNode->childCount(); ++i) {
+        if (NodeKindOf(WebSitesNode->child(i)) == nkSite)
+            nodes.append(static_cast<TNavigatorNode *>(WebSitesNode->child(i)));
+    }
+    return nodes;
+}
+
+bool TNavigator::SiteExists(const QString &name) const
+{
+    if (name.isEmpty())
+        return true;
+    for (const TNavigatorNode *node : SiteNodes()) {
+        if (node->text(0) == name)
+            return true;
+    }
+    return false;
+}
+
+void TNavigator::SelectNode(QTreeWidgetItem *node)
+{
+    if (node != currentItem()) {
+        m_programSelecting = true;
+        const auto done = qScopeGuard([this] { m_programSelecting = false; });
+        setCurrentItem(node);
+    }
+    tvNavigatorChange(node);
+}
+
+void TNavigator::RemoveSiteNode(TNavigatorNode *node)
+{
+    // The node is gone before any later change could want to go back to it.
+    if (m_shownIndex == indexFromItem(node))
+        m_shownIndex = QPersistentModelIndex();
+    delete node;
+}
+
+void TNavigator::CurrentChanged(QTreeWidgetItem *current)
+{
+    if (m_programSelecting)
+        return;
+    Guarded([this, current] { tvNavigatorChange(current); });
+}
+
+void TNavigator::tvNavigatorChange(QTreeWidgetItem *node)
+{
+    try {
+        m_parts.catalogue->SaveCurrentSite();
+    } catch (...) {
+        // The save is one transaction, so the store and the shown site are as they were: the
+        // tree goes back to the node that still describes what the detail area shows.
+        RestoreShownNode();
+        throw;
+    }
+    m_parts.catalogue->SetCurrentSiteName(QString());
+    m_parts.fileDrag->SetEnableDrop(false);
+    m_shownIndex = node ? QPersistentModelIndex(indexFromItem(node)) : QPersistentModelIndex();
+    ShowNode(node);
+}
+
+void TNavigator::ShowNode(QTreeWidgetItem *node)
+{
+    switch (NodeKindOf(node)) {
+    case nkGeneralOptions:
+        ShowDetail(kGeneralOptions, kGeneralOptions);
+        break;
+    case nkWebSites:
+        ShowDetail(kBlank, kWebSites);
+        break;
+    case nkSite: {
+        const QString name = node->text(0);
+        m_parts.fileDrag->SetEnableDrop(true);
+        ShowDetail(kWebSites, QStringLiteral("Site information for: ") + name);
+        try {
+            m_parts.catalogue->LoadSite(name);
+        } catch (...) {
+            // A half-loaded list must be neither shown nor written under this name.
+            m_parts.fileDrag->SetEnableDrop(false);
+            ShowDetail(kBlank, QStringLiteral("Site information for: ") + name);
+            throw;
+        }
+        m_parts.catalogue->SetCurrentSiteName(name);
+        break;
+    }
+    case nkViewLog:
+        ShowDetail(kLogFiles, kLogFiles);
+        break;
+    default:
+        break;
+    }
+}
+
+void TNavigator::ShowDetail(const QString &page, const QString &title)
+{
+    if (QWidget *widget = m_parts.pages.value(page); widget && m_parts.nbDetail)
+        m_parts.nbDetail->setCurrentWidget(widget);
+    if (m_parts.pnlDetailTitle)
+        m_parts.pnlDetailTitle->setText(title);
+}
+
+void TNavigator::RestoreShownNode()
+{
+    if (!m_shownIndex.isValid() || m_shownIndex == currentIndex())
+        return;
+    m_programSelecting = true;
+    const auto done = qScopeGuard([this] { m_programSelecting = false; });
+    setCurrentIndex(m_shownIndex);
+}
+
+} // namespace quelmark

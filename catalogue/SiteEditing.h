@@ -1,0 +1,87 @@
+// The user's commands that change the catalogue: new and deleted sites, added, edited and
+// removed file entries, files dropped on the window, and the tidying of the default directory.
+//
+// They work on the shown site's controls; the results reach the store with the next save of
+// the shown site, except a deleted site, whose key goes at once. Refusals are information boxes,
+// destructive commands ask first.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class QComboBox;
+class QLineEdit;
+class QWidget;
+
+namespace quelmark {
+
+class TCatalogue;
+class TFileDrag;
+class TNavigator;
+class TfrmAddNewFile;
+class TfrmAddNewWebSite;
+
+// Selects the first item whose text equals text exactly; selects none when no item does.
+void SelectComboItem(QComboBox *list, const QString &text);
+
+// Trims a non-blank host directory and makes it end with "/". A text that is blank, or whose
+// trimmed form already ends with "/", is left exactly as it is.
+void NormalizeHostDir(QString &text);
+
+// Captures a local file's date/time, size and attribute texts; leaves them unchanged and
+// returns false when the file cannot be examined.
+using TFileDetailsFn = std::function<bool(const QString &path, QString &dateTime, QString &size, QString &attribs)>;
+
+// What the commands work on, all owned by the main window.
+struct TSiteEditingParts {
+    QWidget *window = nullptr;
+    TNavigator *navigator = nullptr;
+    TCatalogue *catalogue = nullptr;
+    TfrmAddNewWebSite *siteDialog = nullptr;
+    TfrmAddNewFile *fileDialog = nullptr;
+    QLineEdit *edtDefaultIPParam = nullptr;
+    TFileDrag *fileDrag = nullptr;
+};
+
+class TSiteEditor : public QObject {
+    Q_OBJECT
+public:
+    // Attaches to the parts: the drop target's OnDrop and the default directory's focus loss.
+    explicit TSiteEditor(const TSiteEditingParts &parts, QObject *parent = nullptr);
+
+    // Asks for a new site, adds its node and shows it with the fields typed in the dialog.
+    void NewWebSite();
+    // Deletes the selected site, after asking, from the store and the navigator.
+    void DeleteWebSite();
+    // Asks for a new file entry and appends it to the shown list.
+    void NewFile();
+    // Edits the selected row, or the shared texts of several selected rows.
+    void EditFiles();
+    // Removes the selected rows, after asking.
+    void RemoveFiles();
+    // Appends a row unless one with exactly this local file is listed; returns whether it did.
+    bool AddFileEntry(const QString &localFile, const QString &hostFileName, const QString &fileType,
+                      const QString &ipParameter, const QString &status);
+    // Tidies the shown site's default directory.
+    void edtDefaultDirExit();
+    // Adds each dropped file as a new binary entry named after the default directory.
+    void FileDragDrop(TFileDrag *sender);
+
+    // Supplies the detail texts of a new entry; without one they stay empty.
+    TFileDetailsFn FileDetails;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void EditSingleFile();
+    void EditSeveralFiles();
+    void AddSiteNode(const QString &name);
+    void CopySiteFields();
+
+    TSiteEditingParts m_parts;
+};
+
+} // namespace quelmark

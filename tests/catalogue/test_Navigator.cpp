@@ -1,0 +1,255 @@
+#include "catalogue/Catalogue.h"
+#include "catalogue/Navigator.h"
+#include "catalogue/RegControls.h"
+#include "catalogue/Registry.h"
+#include "catalogue/filedrag.h"
+#include "tests/support/StoreDump.h"
+#include "tests/support/TempStore.h"
+
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QLabel>
+#include <QMimeData>
+#include <QStackedWidget>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace quelmark;
+
+namespace {
+
+// A window laid out like the main one: an option, the detail pages with the site fields and
+// the list, the title bar, the drop target and the navigator.
+class NavigatorTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(store.IsValid());
+        option = new TRegEdit(&window);
+        option->SetRegSection(QStringLiteral("General Options"));
+        option->SetRegKeyword(QStringLiteral("DefaultIPParam"));
+        option->setText(QStringLiteral("%IP%"));
+        nbDetail = new QStackedWidget(&window);
+        for (const char *title : {"General Options", "Web Sites", "Log Files", "Blank"}) {
+            auto *page = new QWidget;
+            nbDetail->addWidget(page);
+            pages.insert(QString::fromLatin1(title), page);
+        }
+        QWidget *sitePage = pages.value(QStringLiteral("Web Sites"));
+        controls = {new TRegListView(sitePage), new TRegEdit(sitePage), new TRegEdit(sitePage),
+                    new TRegEdit(sitePage), new TRegEdit(sitePage)};
+        ConfigureFileList(controls.lvFileDetails);
+        title = new QLabel(&window);
+        fileDrag = new TFileDrag(&window);
+        catalogue = std::make_unique<TCatalogue>(&window, controls);
+        navigator = new TNavigator({nbDetail, pages, title, catalogue.get(), fileDrag}, &window);
+        SetTopLevelReporter([this](const QString &message) { reported.append(message); });
+    }
+
+    void TearDown() override { SetTopLevelReporter(nullptr); }
+
+    // Stores a site with one row, as an earlier run would have left it.
+    void StoreSite(const QString &name, const QString &localFile)
+    {
+        controls.lvFileDetails->ClearRows();
+        TListRow *row = controls.lvFileDetails->AddRow();
+        row->SetCaption(localFile);
+        row->SetSubItems({"/www/f", "Ascii", "%IP%", "New", "", "", ""});
+        controls.edtFTPServer->setText(name);
+        catalogue->SetCurrentSiteName(name);
+        catalogue->SaveCurrentSite();
+        catalogue->SetCurrentSiteName(QString());
+        controls.lvFileDetails->ClearRows();
+    }
+
+    TNavigatorNode *SiteNode(const QString &name) const
+    {
+        for (TNavigatorNode *node : navigator->SiteNodes())
+            if (node->text(0) == name)
+                return node;
+        return nullptr;
+    }
+
+    QString ShownPage() const { return pages.key(nbDetail->currentWidget()); }
+
+    QStringList StoredKeys(const QString &under) const
+    {
+        return test::DumpStore(store.FilePath()).filter(under);
+    }
+
+    bool DragAccepted()
+    {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/page.html"))});
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&window, &enter);
+        return enter.isAccepted();
+    }
+
+    test::TempStore store;
+    QWidget window;
+    TRegEdit *option = nullptr;
+    QStackedWidget *nbDetail = nullptr;
+    QMap<QString, QWidget *> pages;
+    TSiteControls controls;
+    QLabel *title = nullptr;
+    TFileDrag *fileDrag = nullptr;
+    std::unique_ptr<TCatalogue> catalogue;
+    TNavigator *navigator = nullptr;
+    QStringList reported;
+};
+
+TEST_F(NavigatorTest, EmptyStoreGivesThreeNodesWithGeneralOptionsShownAndTheOptionsWritten)
+{
+    navigator->BuildNavigator();
+
+    ASSERT_EQ(navigator->topLevelItemCount(), 3);
+    EXPECT_EQ(navigator->topLevelItem(0)->text(0), QStringLiteral("General Options"));
+    EXPECT_EQ(navigator->topLevelItem(1)->text(0), QStringLiteral("Web Sites"));
+    EXPECT_EQ(navigator->topLevelItem(2)->text(0), QStringLiteral("View Log"));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_FALSE(navigator->topLevelItem(i)->icon(0).pixmap(16).isNull()) << "node " << i << " has an image";
+    EXPECT_EQ(NodeKindOf(navigator->ViewLogNode), nkViewLog);
+    EXPECT_EQ(navigator->WebSitesNode->childCount(), 0);
+    EXPECT_EQ(navigator->currentItem(), navigator->GeneralOptionsNode);
+    EXPECT_EQ(ShownPage(), QStringLiteral("General Options"));
+    EXPECT_EQ(title->text(), QStringLiteral("General Options"));
+    EXPECT_EQ(TRegIniFile(BaseKeyPath()).ReadText("General Options", "DefaultIPParam", "<absent>"),
+              QStringLiteral("%IP%"));
+    EXPECT_EQ(navigator->editTriggers(), QAbstractItemView::NoEditTriggers);
+    EXPECT_TRUE(reported.isEmpty());
+}
+
+TEST_F(NavigatorTest, SiteNodesFollowTheStoreOrderAndLoadOnlyWhenSelected)
+{
+    StoreSite(QStringLiteral("zeta.example"), "/z");
+    StoreSite(QStringLiteral("Alpha.example"), "/a");
+    StoreSite(QStringLiteral("mid.example"), "/m");
+    navigator->BuildNavigator();
+
+    QStringList texts;
+    for (TNavigatorNode *node : navigator->SiteNodes()) {
+        texts.append(node->text(0));
+        EXPECT_EQ(node->Object.NodeKind, nkSite);
+        EXPECT_FALSE(node->icon(0).pixmap(16).isNull());
+    }
+    EXPECT_EQ(texts, QStringList({"zeta.example", "Alpha.example", "mid.example"}));
+    EXPECT_TRUE(navigator->WebSitesNode->isExpanded());
+    EXPECT_EQ(controls.lvFileDetails->RowCount(), 0) << "building lists names only";
+
+    navigator->setCurrentItem(SiteNode(QStringLiteral("Alpha.example")));
+    EXPECT_EQ(catalogue->CurrentSiteName(), QStringLiteral("Alpha.example"));
+    EXPECT_EQ(ShownPage(), QStringLiteral("Web Sites"));
+    EXPECT_EQ(title->text(), QStringLiteral("Site information for: Alpha.example"));
+    ASSERT_EQ(controls.lvFileDetails->RowCount(), 1);
+    EXPECT_EQ(controls.lvFileDetails->Row(0)->Caption(), QStringLiteral("/a"));
+
+    navigator->setCurrentItem(navigator->ViewLogNode);
+    EXPECT_EQ(ShownPage(), QStringLiteral("Log Files"));
+    EXPECT_EQ(title->text(), QStringLiteral("Log Files"));
+    EXPECT_TRUE(catalogue->CurrentSiteName().isEmpty());
+}
+
+TEST_F(NavigatorTest, WebSitesNodeHidesTheListWithoutClearingOrWritingItAgain)
+{
+    StoreSite(QStringLiteral("a.example"), "/first");
+    navigator->BuildNavigator();
+    navigator->setCurrentItem(SiteNode(QStringLiteral("a.example")));
+    controls.lvFileDetails->Row(0)->SetSubItem(3, QStringLiteral("Hold"));
+
+    navigator->setCurrentItem(navigator->WebSitesNode);
+    EXPECT_EQ(ShownPage(), QStringLiteral("Blank"));
+    EXPECT_EQ(title->text(), QStringLiteral("Web Sites"));
+    EXPECT_EQ(controls.lvFileDetails->RowCount(), 1) << "the list is hidden, not cleared";
+    const QString status = BaseKeyPath() + "\\WWWSites\\a.example\\Item#0|Subline#3";
+    EXPECT_EQ(StoredKeys(status), QStringList({status + "|1|Hold"})) << "leaving the site wrote it";
+
+    controls.lvFileDetails->Row(0)->SetSubItem(3, QStringLiteral("Error"));
+    controls.lvFileDetails->AddRow()->SetCaption(QStringLiteral("/second"));
+    navigator->setCurrentItem(navigator->GeneralOptionsNode);
+    EXPECT_EQ(StoredKeys(status), QStringList({status + "|1|Hold"})) << "a site not shown is not written";
+    EXPECT_TRUE(StoredKeys("Item#1").isEmpty());
+}
+
+TEST_F(NavigatorTest, DropsAreAcceptedOnlyWhileASiteNodeIsSelected)
+{
+    StoreSite(QStringLiteral("a.example"), "/a");
+    navigator->BuildNavigator();
+    EXPECT_FALSE(DragAccepted()) << "General Options";
+    navigator->setCurrentItem(navigator->WebSitesNode);
+    EXPECT_FALSE(DragAccepted()) << "Web Sites";
+    navigator->setCurrentItem(SiteNode(QStringLiteral("a.example")));
+    EXPECT_TRUE(DragAccepted()) << "a site";
+    navigator->setCurrentItem(navigator->ViewLogNode);
+    EXPECT_FALSE(DragAccepted()) << "View Log";
+}
+
+TEST_F(NavigatorTest, SiteExistsRegardsCaseAndCountsTheEmptyName)
+{
+    StoreSite(QStringLiteral("Ftp.Example.org"), "/a");
+    navigator->BuildNavigator();
+    EXPECT_TRUE(navigator->SiteExists(QString()));
+    EXPECT_TRUE(navigator->SiteExists(QStringLiteral("Ftp.Example.org")));
+    EXPECT_FALSE(navigator->SiteExists(QStringLiteral("ftp.example.org")));
+    EXPECT_FALSE(navigator->SiteExists(QStringLiteral("Ftp.Example.org ")));
+    EXPECT_FALSE(navigator->SiteExists(QStringLiteral("General Options"))) << "only site nodes count";
+}
+
+TEST_F(NavigatorTest, RemovingTheSelectedNodeRunsASelectionChange)
+{
+    StoreSite(QStringLiteral("a.example"), "/a");
+    StoreSite(QStringLiteral("b.example"), "/b");
+    navigator->BuildNavigator();
+    navigator->setCurrentItem(SiteNode(QStringLiteral("a.example")));
+    ASSERT_EQ(catalogue->CurrentSiteName(), QStringLiteral("a.example"));
+
+    // Plain removal through the tree itself, not only through the navigator's own call.
+    delete SiteNode(QStringLiteral("a.example"));
+    QTreeWidgetItem *now = navigator->currentItem();
+    ASSERT_NE(now, nullptr);
+    const QString expected = NodeKindOf(now) == nkSite ? now->text(0) : QString();
+    EXPECT_EQ(catalogue->CurrentSiteName(), expected) << "the new current node was handled";
+    EXPECT_NE(catalogue->CurrentSiteName(), QStringLiteral("a.example"));
+
+    navigator->RemoveSiteNode(SiteNode(QStringLiteral("b.example")));
+    EXPECT_NE(catalogue->CurrentSiteName(), QStringLiteral("b.example"));
+    EXPECT_TRUE(reported.isEmpty());
+}
+
+TEST_F(NavigatorTest, SelectNodeRunsTheChangeEvenForTheSelectedNode)
+{
+    StoreSite(QStringLiteral("a.example"), "/a");
+    navigator->BuildNavigator();
+    navigator->SelectNode(SiteNode(QStringLiteral("a.example")));
+    ASSERT_EQ(controls.lvFileDetails->RowCount(), 1);
+    controls.lvFileDetails->Row(0)->SetCaption(QStringLiteral("/edited"));
+    navigator->SelectNode(SiteNode(QStringLiteral("a.example")));
+    EXPECT_EQ(controls.lvFileDetails->Row(0)->Caption(), QStringLiteral("/edited")) << "saved, then read back";
+    EXPECT_EQ(catalogue->CurrentSiteName(), QStringLiteral("a.example"));
+}
+
+TEST_F(NavigatorTest, FailedSaveStopsTheChangeAndKeepsTheShownSiteSelected)
+{
+    StoreSite(QStringLiteral("a.example"), "/a");
+    navigator->BuildNavigator();
+    navigator->setCurrentItem(SiteNode(QStringLiteral("a.example")));
+    const QStringList before = test::DumpStore(store.FilePath());
+    test::PoisonValueName(store.FilePath(), QStringLiteral("DefaultIPParam"));
+
+    navigator->setCurrentItem(navigator->ViewLogNode);
+    EXPECT_EQ(reported.size(), 1) << "the error reached the general display";
+    EXPECT_EQ(navigator->currentItem(), SiteNode(QStringLiteral("a.example")));
+    EXPECT_EQ(ShownPage(), QStringLiteral("Web Sites"));
+    EXPECT_EQ(title->text(), QStringLiteral("Site information for: a.example"));
+    EXPECT_EQ(catalogue->CurrentSiteName(), QStringLiteral("a.example"));
+    EXPECT_TRUE(fileDrag->EnableDrop());
+    EXPECT_EQ(test::DumpStore(store.FilePath()), before);
+
+    EXPECT_ANY_THROW(navigator->SelectNode(navigator->GeneralOptionsNode)) << "a program selection fails outward";
+    EXPECT_EQ(navigator->currentItem(), SiteNode(QStringLiteral("a.example")));
+}
+
+} // namespace
