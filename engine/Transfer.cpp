@@ -191,6 +191,7 @@ bool TTransfer::TransferFile(const QString &localFile, const QString &hostFileNa
                              const QString &ipParameter)
 {
     TBusyScope busy(*this, localFile);
+    m_abortHanded = false;
     const bool binary = fileType == QLatin1String("Binary");
     TActivityLog *log = m_controls.log;
     if (log) {
@@ -216,7 +217,10 @@ bool TTransfer::TransferFile(const QString &localFile, const QString &hostFileNa
     const bool stored = client.Put();
     if (log)
         log->AddToLog(client.ErrorMessage());
-    return stored;
+    // The client only closes the data connection on Cancel, and a server takes that for the
+    // end of the file and confirms it: the upload is cut short all the same, so the entry must
+    // not pass for pushed.
+    return stored && !m_abortHanded;
 }
 
 QString TTransfer::MakeUploadCopy(const QString &localFile, const QString &ipParameter)
@@ -270,6 +274,7 @@ void TTransfer::ftpClientProgress(QObject *, std::int64_t count, bool &abort)
         progress->progressBar->setValue(ProgressPercent(count, size));
     }
     abort = TransferCancelled;
+    m_abortHanded = m_abortHanded || abort;
 }
 
 } // namespace quelmark

@@ -78,7 +78,8 @@ public:
     TTransfer(const TTransfer &) = delete;
     TTransfer &operator=(const TTransfer &) = delete;
 
-    // Uploads one file entry and returns true when the server confirmed it. The failure's text
+    // Uploads one file entry and returns true when the server confirmed it and the user did not
+    // cancel it (a cancelled upload leaves a cut-short file on the server). The failure's text
     // goes to the log. Raises Exception "Cannot open file <name>" or "Cannot create file
     // <name>" when the substituted copy cannot be made, and lets a socket failure of the
     // client through; the window is restored in every case.
@@ -109,6 +110,7 @@ private:
     TAddressLookup m_localAddress;
     QList<QByteArray> m_localLines;
     QList<QByteArray> m_hostLines;
+    bool m_abortHanded = false;
 };
 
 } // namespace quelmark

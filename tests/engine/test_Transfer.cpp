@@ -1,0 +1,383 @@
+#include "engine/Transfer.h"
+
+#include "ftp/Dispatch.h"
+#include "tests/support/EngineFixture.h"
+#include "tests/support/FtpServers.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace quelmark {
+namespace {
+
+using test::EngineWindow;
+using test::PyFtpServer;
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void WriteAll(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+int Mode(const QString &path)
+{
+    struct stat st {};
+    ::lstat(QFile::encodeName(path).constData(), &st);
+    return st.st_mode & 07777;
+}
+
+TEST(TransferLines, LinesEndAtCrLfLfOrCrAndAreNeverDecoded)
+{
+    const struct {
+        QByteArray bytes;
+        QList<QByteArray> lines;
+    } cases[] = {
+        {"", {}},
+        {"a", {"a"}},
+        {"a\r\nb\nc\rd", {"a", "b", "c", "d"}},
+        {"a\r\n", {"a"}},
+        {"\n\n", {"", ""}},
+        {"a\r\r\nb", {"a", "", "b"}},
+        {QByteArray("\xe9\xff\x00z\n", 5), {QByteArray("\xe9\xff\x00z", 4)}},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(SplitLines(c.bytes), c.lines) << c.bytes.toStdString();
+}
+
+TEST(TransferLines, OnlyTheFirstExactOccurrencePerLineIsReplaced)
+{
+    const QByteArray longLine = QByteArray(10000, 'x') + "%IP%";
+    QList<QByteArray> lines = {"a %IP% b %IP%", "%ip% %Ip%", "none", "", "\xe9%IP%\xff", "%IP%%IP%", longLine};
+    ReplaceIPParam(lines, "%IP%", "192.168.100.200");
+    EXPECT_EQ(lines, (QList<QByteArray>{"a 192.168.100.200 b %IP%", "%ip% %Ip%", "none", "",
+                                        "\xe9" "192.168.100.200\xff", "192.168.100.200%IP%",
+                                        QByteArray(10000, 'x') + "192.168.100.200"}));
+
+    QList<QByteArray> untouched = {"a %IP%"};
+    ReplaceIPParam(untouched, QByteArray(), "1.2.3.4");
+    EXPECT_EQ(untouched, QList<QByteArray>{"a %IP%"}) << "an empty parameter is found nowhere";
+}
+
+TEST(TransferLines, ProgressIsTruncatedBoundedAndCompleteForEmptyFiles)
+{
+    EXPECT_EQ(ProgressPercent(0, 0), 100);
+    EXPECT_EQ(ProgressPercent(1024, 0), 100);
+    EXPECT_EQ(ProgressPercent(0, 3000), 0);
+    EXPECT_EQ(ProgressPercent(1999, 2000), 99);
+    EXPECT_EQ(ProgressPercent(5000, 3000), 100) << "a substituted copy can outgrow the local file";
+    const std::int64_t big = std::int64_t(6) * 1024 * 1024 * 1024;
+    EXPECT_EQ(ProgressPercent(big / 2, big), 50);
+    EXPECT_EQ(ProgressPercent(big - 1, big), 99);
+}
+
+class UploadCopyTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        savedCache = qgetenv("XDG_CACHE_HOME");
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("cache"))));
+    }
+    void TearDown() override { qputenv("XDG_CACHE_HOME", savedCache); }
+
+    QTemporaryDir dir;
+    QByteArray savedCache;
+};
+
+TEST_F(UploadCopyTest, DefaultFolderIsCreatedPrivateAndTheCopyIsPrivate)
+{
+    const QString path = DefaultUploadCopyPath();
+    ASSERT_TRUE(path.startsWith(dir.path()));
+    WriteUploadCopy({"one", "", "three"}, path);
+    EXPECT_EQ(ReadAll(path), QByteArray("one\r\n\r\nthree\r\n"));
+    EXPECT_EQ(Mode(QFileInfo(path).absolutePath()), 0700);
+    EXPECT_EQ(Mode(path), 0600);
+}
+
+TEST_F(UploadCopyTest, LinkPlantedAtThePathIsReplacedNotFollowed)
+{
+    const QString victim = dir.filePath(QStringLiteral("victim"));
+    WriteAll(victim, "keep");
+    const QString path = dir.filePath(QStringLiteral("copy.$$$"));
+    ASSERT_TRUE(QFile::link(victim, path));
+
+    WriteUploadCopy({"new"}, path);
+    EXPECT_EQ(ReadAll(victim), QByteArray("keep"));
+    EXPECT_FALSE(QFileInfo(path).isSymLink());
+    EXPECT_EQ(ReadAll(path), QByteArray("new\r\n"));
+}
+
+TEST_F(UploadCopyTest, MissingFolderElsewhereRaisesCannotCreateFile)
+{
+    const QString path = dir.filePath(QStringLiteral("absent/copy.$$$"));
+    try {
+        WriteUploadCopy({"x"}, path);
+        FAIL() << "no error raised";
+    } catch (const Exception &e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Cannot create file ") + path);
+    }
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("absent"))));
+}
+
+// Transfers against a real server on loopback.
+class TransferTest : public UploadCopyTest {
+protected:
+    static void SetUpTestSuite() { server = new PyFtpServer; }
+    static void TearDownTestSuite()
+    {
+        delete server;
+        server = nullptr;
+    }
+
+    void SetUp() override
+    {
+        UploadCopyTest::SetUp();
+        if (!server->Running())
+            GTEST_SKIP() << "pyftpdlib server: " << server->Failure().toStdString();
+        w = std::make_unique<EngineWindow>();
+        w->SetSite(server->Port(), server->User(), server->Password());
+        w->edtTempFileName->setText(DefaultUploadCopyPath());
+        w->edtLocalAddress->setText(QStringLiteral("10.9.9.9"));
+        w->window->show();
+    }
+
+    QString Local(const QString &name, const QByteArray &bytes)
+    {
+        const QString path = dir.filePath(name);
+        WriteAll(path, bytes);
+        return path;
+    }
+
+    QString HostName() const
+    {
+        return QStringLiteral("%1.html").arg(QString::fromLatin1(
+            ::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    }
+
+    // Checks that the window is back to idle after a transfer, however it ended.
+    void ExpectIdle()
+    {
+        EXPECT_TRUE(w->window->isEnabled());
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+        EXPECT_FALSE(w->frmProgress->isVisible());
+        EXPECT_EQ(w->frmProgress->progressBar->value(), 0);
+        EXPECT_EQ(w->frmProgress->lblMessage->text(), QStringLiteral("Transfering file... "));
+        EXPECT_EQ(w->statusBar->currentMessage(), QString());
+        EXPECT_FALSE(w->transfer->TransferCancelled);
+    }
+
+    QStringList LogLines() const { return w->memoLog->Lines(); }
+
+    static PyFtpServer *server;
+    std::unique_ptr<EngineWindow> w;
+};
+
+PyFtpServer *TransferTest::server = nullptr;
+
+// The server stores an ASCII upload with its own line ends.
+QByteArray AsStoredInAscii(QByteArray bytes)
+{
+    return bytes.replace("\r\n", "\n");
+}
+
+TEST_F(TransferTest, SubstitutedCopyCarriesTheFreshAddressAndCrLfLineEnds)
+{
+    const QByteArray source = "a %IP% b %IP%\r\nno %ip% here\nx%IP%\r\xe9 %IP% \xff\nlast %IP%";
+    const QString local = Local(QStringLiteral("page.html"), source);
+    w->chkDetailedLogging->setChecked(true);
+
+    ASSERT_TRUE(w->transfer->TransferFile(local, HostName(), QStringLiteral("Ascii"), QStringLiteral("%IP%")));
+
+    const QByteArray copy =
+        "a 10.20.30.40 b %IP%\r\nno %ip% here\r\nx10.20.30.40\r\n\xe9 10.20.30.40 \xff\r\nlast 10.20.30.40\r\n";
+    EXPECT_EQ(ReadAll(w->edtTempFileName->text()), copy);
+    EXPECT_EQ(server->Stored(HostName()), AsStoredInAscii(copy));
+    EXPECT_EQ(w->edtLocalAddress->text(), QStringLiteral("10.20.30.40")) << "the box shows the address sent";
+    EXPECT_TRUE(LogLines().contains(QStringLiteral("> TYPE A")));
+    EXPECT_EQ(w->memoLocalFile->LineCount(), 5);
+    EXPECT_EQ(w->memoHostFile->Lines().value(2), QStringLiteral("x10.20.30.40"));
+    EXPECT_EQ(w->transfer->CurrentFileName, local);
+    EXPECT_EQ(w->transfer->CurrentFileSize, QString::number(source.size())) << "the local file's, not the copy's";
+    ExpectIdle();
+}
+
+TEST_F(TransferTest, BinaryEntryIsSentAsItIsWithImageType)
+{
+    QByteArray source = "line %IP%\r\nbare\n";
+    for (int i = 0; i < 3000; ++i)
+        source += char(i * 7);
+    const QString local = Local(QStringLiteral("image.bin"), source);
+    w->chkDetailedLogging->setChecked(true);
+
+    ASSERT_TRUE(w->transfer->TransferFile(local, HostName(), QStringLiteral("Binary"), QStringLiteral("%IP%")));
+    EXPECT_EQ(server->Stored(HostName()), source);
+    EXPECT_TRUE(LogLines().contains(QStringLiteral("> TYPE I")));
+    EXPECT_FALSE(QFileInfo::exists(w->edtTempFileName->text())) << "no copy is made";
+    EXPECT_EQ(w->memoHostFile->LineCount(), 0);
+}
+
+TEST_F(TransferTest, TypeOtherThanExactlyBinaryIsAsciiWithSubstitution)
+{
+    const QString local = Local(QStringLiteral("page.html"), "at %IP%\n");
+    w->chkDetailedLogging->setChecked(true);
+    ASSERT_TRUE(w->transfer->TransferFile(local, HostName(), QStringLiteral("binary"), QStringLiteral("%IP%")));
+    EXPECT_EQ(server->Stored(HostName()), QByteArray("at 10.20.30.40\n"));
+    EXPECT_TRUE(LogLines().contains(QStringLiteral("> TYPE A")));
+}
+
+TEST_F(TransferTest, EntryWithoutParameterSendsTheFileItselfAndLeavesTheCopyAlone)
+{
+    const QString temp = w->edtTempFileName->text();
+    QDir().mkpath(QFileInfo(temp).absolutePath());
+    WriteAll(temp, "earlier copy");
+    const QString local = Local(QStringLiteral("page.html"), "plain %IP%\n");
+
+    ASSERT_TRUE(w->transfer->TransferFile(local, HostName(), QStringLiteral("Ascii"), QString()));
+    EXPECT_EQ(server->Stored(HostName()), QByteArray("plain %IP%\n"));
+    EXPECT_EQ(ReadAll(temp), QByteArray("earlier copy"));
+    EXPECT_EQ(w->edtLocalAddress->text(), QStringLiteral("10.9.9.9"));
+}
+
+TEST_F(TransferTest, DetailedLogShowsTheConversationBetweenTheEngineLines)
+{
+    const QString local = Local(QStringLiteral("page.html"), "x\n");
+    w->chkDetailedLogging->setChecked(true);
+    ASSERT_TRUE(w->transfer->TransferFile(local, HostName(), QStringLiteral("Ascii"), QString()));
+
+    const QStringList lines = LogLines();
+    ASSERT_GE(lines.size(), 6);
+    EXPECT_EQ(lines[0], QStringLiteral("Connecting to: 127.0.0.1"));
+    EXPECT_EQ(lines[1], QStringLiteral("Transfering file: ") + local);
+    EXPECT_EQ(lines[2], QStringLiteral("Connected for FTP"));
+    EXPECT_TRUE(lines.contains(QStringLiteral("> PASS ") + server->Password()));
+    EXPECT_EQ(lines[lines.size() - 2], QStringLiteral("Done"));
+    EXPECT_EQ(lines.last(), QString()) << "an empty error message after a success";
+}
+
+TEST_F(TransferTest, PlainLogHoldsOnlyTheEngineLines)
+{
+    const QString local = Local(QStringLiteral("page.html"), "x\n");
+    ASSERT_TRUE(w->transfer->TransferFile(local, HostName(), QStringLiteral("Ascii"), QString()));
+    EXPECT_EQ(LogLines(), QStringList({QStringLiteral("Connecting to: 127.0.0.1"),
+                                       QStringLiteral("Transfering file: ") + local, QString()}));
+}
+
+TEST_F(TransferTest, FailuresReturnFalseWithTheClientTextAndRestoreTheWindow)
+{
+    const QString local = Local(QStringLiteral("page.html"), "x\n");
+    w->site.edtPassword->setText(QStringLiteral("wrong"));
+    EXPECT_FALSE(w->transfer->TransferFile(local, HostName(), QStringLiteral("Ascii"), QStringLiteral("%IP%")));
+    EXPECT_TRUE(LogLines().last().startsWith(QStringLiteral("530"))) << LogLines().last().toStdString();
+    ExpectIdle();
+
+    w->SetSite(test::FreeLoopbackPort(), server->User(), server->Password());
+    EXPECT_FALSE(w->transfer->TransferFile(local, HostName(), QStringLiteral("Ascii"), QString()));
+    EXPECT_EQ(LogLines().last(), QStringLiteral("Can't connect to host '127.0.0.1'"));
+    ExpectIdle();
+
+    w->SetSite(server->Port(), server->User(), server->Password());
+    const QString missing = dir.filePath(QStringLiteral("missing.html"));
+    EXPECT_FALSE(w->transfer->TransferFile(missing, HostName(), QStringLiteral("Ascii"), QString()));
+    EXPECT_TRUE(LogLines().last().startsWith(QStringLiteral("Unable to open local file")));
+    ExpectIdle();
+}
+
+TEST_F(TransferTest, UnreadableSourceOrUnwritableCopyRaisesAfterTheCleanUp)
+{
+    const QString missing = dir.filePath(QStringLiteral("missing.html"));
+    try {
+        w->transfer->TransferFile(missing, HostName(), QStringLiteral("Ascii"), QStringLiteral("%IP%"));
+        FAIL() << "no error raised";
+    } catch (const Exception &e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Cannot open file ") + missing);
+    }
+    ExpectIdle();
+
+    const QString local = Local(QStringLiteral("page.html"), "x\n");
+    const QString badTemp = dir.filePath(QStringLiteral("absent/QUELMARK.$$$"));
+    w->edtTempFileName->setText(badTemp);
+    try {
+        w->transfer->TransferFile(local, HostName(), QStringLiteral("Ascii"), QStringLiteral("%IP%"));
+        FAIL() << "no error raised";
+    } catch (const Exception &e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Cannot create file ") + badTemp);
+    }
+    ExpectIdle();
+    EXPECT_FALSE(QFileInfo::exists(QDir(server->Home()).filePath(HostName()))) << "nothing was sent";
+}
+
+TEST_F(TransferTest, CancelDuringTheUploadAbortsIt)
+{
+    QByteArray big(16 * 1024 * 1024, 'a');
+    const QString local = Local(QStringLiteral("big.bin"), big);
+    bool sawBusyWindow = false;
+    int barSeen = -1;
+    int events = 0;
+    // The user's click arrives between two progress events: the first one that follows it
+    // hands the request to the client.
+    w->ftpClient->OnProgress = [&](QObject *sender, std::int64_t count, bool &abort) {
+        w->transfer->ftpClientProgress(sender, count, abort);
+        if (++events > 1)
+            return;
+        TfrmProgress *progress = w->frmProgress;
+        sawBusyWindow = !w->window->isEnabled() && progress->isVisible() && progress->isEnabled() &&
+                        w->statusBar->currentMessage() == QStringLiteral("Transfering file: ") + local &&
+                        progress->lblMessage->text() == QStringLiteral("Transfering file: ") + local;
+        barSeen = progress->progressBar->value();
+        progress->btnCancel->click();
+    };
+
+    EXPECT_FALSE(w->transfer->TransferFile(local, HostName(), QStringLiteral("Binary"), QString()));
+    EXPECT_TRUE(sawBusyWindow);
+    EXPECT_GE(barSeen, 0);
+    EXPECT_LT(barSeen, 100);
+    EXPECT_LT(server->Stored(HostName()).size(), big.size());
+    ExpectIdle();
+}
+
+TEST_F(TransferTest, CancelBeforeATransferDoesNotCarryOver)
+{
+    const QString local = Local(QStringLiteral("page.html"), "x\n");
+    w->frmProgress->btnCancel->click();
+    EXPECT_TRUE(w->transfer->TransferFile(local, HostName(), QStringLiteral("Ascii"), QString()));
+    EXPECT_EQ(server->Stored(HostName()), QByteArray("x\n"));
+}
+
+TEST_F(TransferTest, ProgressHandlerShowsTheNameAndHandsOnCancel)
+{
+    TTransfer &t = *w->transfer;
+    t.CurrentFileName = QStringLiteral("/x/empty.html");
+    t.CurrentFileSize = QStringLiteral("0");
+    bool abort = true;
+    t.ftpClientProgress(nullptr, 0, abort);
+    EXPECT_FALSE(abort);
+    EXPECT_EQ(w->frmProgress->progressBar->value(), 100);
+    EXPECT_EQ(w->frmProgress->lblMessage->text(), QStringLiteral("Transfering file: /x/empty.html"));
+
+    t.CurrentFileSize = QStringLiteral("4294967296");
+    w->frmProgress->btnCancel->click();
+    t.ftpClientProgress(nullptr, std::int64_t(1) << 31, abort);
+    EXPECT_TRUE(abort);
+    EXPECT_EQ(w->frmProgress->progressBar->value(), 50);
+}
+
+} // namespace
+} // namespace quelmark
