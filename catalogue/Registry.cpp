@@ -485,8 +485,11 @@ bool TRegistry::DeleteKey(const QString &key)
     Store &store = TheStore();
     TStoreTransaction transaction(QStringLiteral("Failed to delete key %1").arg(key));
     const auto id = FindKey(store, m_currentKey, key);
-    if (!id)
+    if (!id) {
+        // An absent key is an answer, not a failure: it must not doom an enclosing save.
+        transaction.Commit();
         return false;
+    }
     try {
         DeleteTree(store, *id);
     } catch (const ESqliteError &error) {

@@ -318,6 +318,19 @@ TEST_F(RegistryTest, DeleteSectionRemovesTheWholeSubtreeAndOnlyIt)
               QStringLiteral("gone"));
 }
 
+TEST_F(RegistryTest, DeletingAnAbsentKeyInsideASaveDoesNotUndoTheSave)
+{
+    TRegIniFile sites(kBase + QStringLiteral("\\WWWSites"));
+    {
+        TStoreTransaction save;
+        sites.WriteText(QStringLiteral("fresh"), QStringLiteral("FTPServer"), QStringLiteral("a"));
+        EXPECT_FALSE(sites.DeleteSection(QStringLiteral("never-there")));
+        sites.WriteText(QStringLiteral("fresh"), QStringLiteral("UserName"), QStringLiteral("u"));
+        EXPECT_NO_THROW(save.Commit());
+    }
+    EXPECT_EQ(sites.ReadText(QStringLiteral("fresh"), QStringLiteral("UserName"), {}), QStringLiteral("u"));
+}
+
 // ---- transactions ----
 
 TEST_F(RegistryTest, NestedTransactionsCommitOnlyAtTheOutermostLevel)
