@@ -4,7 +4,6 @@
 
 #include <QDateTime>
 #include <QFile>
-#include <QFileInfo>
 #include <QLocale>
 
 #include <sys/stat.h>
@@ -33,7 +32,7 @@ bool GetFileDetails(const QString &path, QString &dateTime, QString &size, QStri
     attribs.clear();
     if ((st.st_mode & S_IWUSR) == 0)
         attribs += QLatin1Char('R');
-    if (QFileInfo(path).fileName().startsWith(QLatin1Char('.')))
+    if (path.mid(path.lastIndexOf(QLatin1Char('/')) + 1).startsWith(QLatin1Char('.')))
         attribs += QLatin1Char('H');
     size = QString::number(static_cast<qint64>(st.st_size));
     dateTime = FileDateTimeText(QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec));
