@@ -530,3 +530,57 @@ TEST_F(FtpcliScripted, ExceptionLeavingPutClosesEverythingAndNextPutStartsFresh)
 }
 
 } // namespace
+
+namespace {
+
+int OpenFdCount()
+{
+    return static_cast<int>(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size());
+}
+
+qint64 ResidentKiB()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    return 0;
+}
+
+TEST_F(FtpcliScripted, ThousandPutsSucceedingAndFailingLeakNoDescriptorsOrMemory)
+{
+    ScriptedFtpServer server(QStringLiteral("ok"));
+    const QString good = LocalFile(Pattern(3000));
+    const QString missing = dir.filePath(QStringLiteral("missing.html"));
+    const QString closedPort = QString::number(quelmark::test::FreeLoopbackPort());
+    client.OnDisplay = nullptr;
+    client.OnProgress = nullptr;
+    // Each failure kind takes its own path through the clean-up.
+    const auto putOnce = [&](int i) {
+        Aim(server, good);
+        switch (i % 8) {
+        case 4: client.SetPassWord(QStringLiteral("bad")); break;
+        case 5: client.SetHostFileName(QStringLiteral("refused.html")); break;
+        case 6: client.SetLocalFileName(missing); break;
+        case 7: client.SetPort(closedPort); break;
+        default: break;
+        }
+        return client.Put();
+    };
+    for (int i = 0; i < 8; ++i)
+        putOnce(i);
+    const int fdsBefore = OpenFdCount();
+    const qint64 rssBefore = ResidentKiB();
+
+    int stored = 0;
+    for (int i = 0; i < 1000; ++i)
+        stored += putOnce(i) ? 1 : 0;
+
+    EXPECT_EQ(stored, 500);
+    EXPECT_EQ(OpenFdCount(), fdsBefore);
+    EXPECT_LT(ResidentKiB() - rssBefore, 8 * 1024) << "resident memory grew by " << ResidentKiB() - rssBefore << " KiB";
+}
+
+} // namespace

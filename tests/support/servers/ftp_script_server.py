@@ -203,6 +203,9 @@ def main():
     with open(record_path, "a", encoding="latin-1") as record:
         while True:
             conn, _ = listener.accept()
+            # Replies that follow each other without a command between (150, then 226) would
+            # otherwise wait for the client's delayed ACK.
+            conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
             try:
                 Session(scenario, conn, record, store_dir).run()
             except OSError:
