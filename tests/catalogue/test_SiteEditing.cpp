@@ -1,0 +1,504 @@
+#include "catalogue/Catalogue.h"
+#include "catalogue/F_NewFil.h"
+#include "catalogue/F_NewWWW.h"
+#include "catalogue/FileDialogs.h"
+#include "catalogue/MessageBox.h"
+#include "catalogue/Navigator.h"
+#include "catalogue/RegControls.h"
+#include "catalogue/Registry.h"
+#include "catalogue/SiteEditing.h"
+#include "catalogue/filedrag.h"
+#include "tests/support/StoreDump.h"
+#include "tests/support/TempStore.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFocusEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+using namespace quelmark;
+
+namespace {
+
+using TAnswer = TMessageBox::TAnswer;
+
+// The main window's catalogue parts, the two dialogs and the editing commands, with message
+// boxes and file choosers answered from the test.
+class SiteEditingTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(store.IsValid());
+        TMessageBox::SetTestMode(true);
+        TFileDialogs::SetTestMode(true);
+        edtDefaultIPParam = new TRegEdit(&window);
+        edtDefaultIPParam->SetRegSection(QStringLiteral("General Options"));
+        edtDefaultIPParam->SetRegKeyword(QStringLiteral("DefaultIPParam"));
+        edtDefaultIPParam->setText(QStringLiteral("%IP%"));
+        CreatePages();
+        title = new QLabel(&window);
+        fileDrag = new TFileDrag(&window);
+        catalogue = std::make_unique<TCatalogue>(&window, controls);
+        navigator = new TNavigator({nbDetail, pages, title, catalogue.get(), fileDrag}, &window);
+        editor = new TSiteEditor(
+            {&window, navigator, catalogue.get(), &siteDialog, &fileDialog, edtDefaultIPParam, fileDrag}, &window);
+        editor->FileDetails = [](const QString &path, QString &dateTime, QString &size, QString &attribs) {
+            if (!path.endsWith(QLatin1String(".html")))
+                return false;
+            dateTime = QStringLiteral("07.12.2024 10:00:00");
+            size = QStringLiteral("123");
+            attribs = QStringLiteral("R");
+            return true;
+        };
+    }
+
+    void TearDown() override
+    {
+        TMessageBox::SetTestMode(false);
+        TFileDialogs::SetTestMode(false);
+    }
+
+    void CreatePages()
+    {
+        nbDetail = new QStackedWidget(&window);
+        for (const char *name : {"General Options", "Web Sites", "Log Files", "Blank"}) {
+            auto *page = new QWidget;
+            nbDetail->addWidget(page);
+            pages.insert(QString::fromLatin1(name), page);
+        }
+        QWidget *sitePage = pages.value(QStringLiteral("Web Sites"));
+        controls = {new TRegListView(sitePage), new TRegEdit(sitePage), new TRegEdit(sitePage),
+                    new TRegEdit(sitePage), new TRegEdit(sitePage)};
+        ConfigureFileList(controls.lvFileDetails);
+    }
+
+    // Runs act while dialog is shown modally; a dialog that act left open is cancelled and
+    // counted in leftOpen, so a refused OK never blocks the test.
+    void WhileShown(QDialog *dialog, std::function<void()> act)
+    {
+        QTimer::singleShot(0, dialog, [this, dialog, act] {
+            act();
+            if (dialog->isVisible()) {
+                ++leftOpen;
+                dialog->reject();
+            }
+        });
+    }
+
+    void TypeSite(const QString &server, const QString &user, const QString &password, const QString &dir)
+    {
+        siteDialog.edtFTPServer->setText(server);
+        siteDialog.edtUserName->setText(user);
+        siteDialog.edtPassword->setText(password);
+        siteDialog.edtDefaultHostDir->setText(dir);
+    }
+
+    void NewSite(const QString &server, const QString &dir = QString())
+    {
+        WhileShown(&siteDialog, [this, server, dir] {
+            TypeSite(server, QStringLiteral("user"), QStringLiteral("pw"), dir);
+            siteDialog.btnOK->click();
+        });
+        editor->NewWebSite();
+    }
+
+    TListRow *AddRow(const QString &local, const QString &type, const QString &param, const QString &status)
+    {
+        TListRow *row = controls.lvFileDetails->AddRow();
+        row->SetCaption(local);
+        row->SetSubItems({"/www" + local, type, param, status, "d", "s", "a"});
+        return row;
+    }
+
+    void Select(std::initializer_list<int> rows)
+    {
+        controls.lvFileDetails->clearSelection();
+        for (int i : rows)
+            controls.lvFileDetails->Row(i)->setSelected(true);
+    }
+
+    QStringList Texts() const
+    {
+        QStringList texts;
+        for (const TMessageBox::TShown &box : TMessageBox::Shown())
+            texts.append(box.text);
+        return texts;
+    }
+
+    QStringList SiteNames() const
+    {
+        QStringList names;
+        for (TNavigatorNode *node : navigator->SiteNodes())
+            names.append(node->text(0));
+        return names;
+    }
+
+    QString ShownPage() const { return pages.key(nbDetail->currentWidget()); }
+    QStringList Stored(const QString &part) const { return test::DumpStore(store.FilePath()).filter(part); }
+
+    test::TempStore store;
+    QWidget window;
+    TRegEdit *edtDefaultIPParam = nullptr;
+    QStackedWidget *nbDetail = nullptr;
+    QMap<QString, QWidget *> pages;
+    TSiteControls controls;
+    QLabel *title = nullptr;
+    TFileDrag *fileDrag = nullptr;
+    std::unique_ptr<TCatalogue> catalogue;
+    TNavigator *navigator = nullptr;
+    TfrmAddNewWebSite siteDialog;
+    TfrmAddNewFile fileDialog;
+    TSiteEditor *editor = nullptr;
+    int leftOpen = 0;
+};
+
+TEST(SiteEditingHelpers, NormalizeHostDirTrimsAndEndsWithSlashOnlyWhenNeeded)
+{
+    const struct {
+        const char *typed;
+        const char *result;
+    } cases[] = {
+        {"  /www  ", "/www/"}, {"/www/  ", "/www/  "}, {"   ", "   "}, {"", ""}, {"www", "www/"}, {"/", "/"},
+    };
+    for (const auto &c : cases) {
+        QString text = QString::fromLatin1(c.typed);
+        NormalizeHostDir(text);
+        EXPECT_EQ(text, QString::fromLatin1(c.result)) << "typed \"" << c.typed << '"';
+    }
+}
+
+TEST(SiteEditingHelpers, SelectComboItemMatchesExactlyOrSelectsNothing)
+{
+    QComboBox list;
+    list.addItems({"New", "Moved", "Edited"});
+    SelectComboItem(&list, QStringLiteral("Moved"));
+    EXPECT_EQ(list.currentIndex(), 1);
+    SelectComboItem(&list, QStringLiteral("moved"));
+    EXPECT_EQ(list.currentIndex(), -1);
+    EXPECT_EQ(list.currentText(), QString());
+}
+
+TEST_F(SiteEditingTest, NewSiteKeepsTheBlanksOfItsNameTidiesTheDirectoryAndIsShownAtOnce)
+{
+    navigator->BuildNavigator();
+    WhileShown(&siteDialog, [this] {
+        TypeSite(QStringLiteral("   "), "anna", "secret", "  /www  ");
+        siteDialog.btnOK->click();
+        EXPECT_TRUE(siteDialog.isVisible()) << "a blank server name keeps the dialog open";
+        siteDialog.edtFTPServer->setText(QStringLiteral(" ftp.example.org "));
+        siteDialog.btnOK->click();
+    });
+    editor->NewWebSite();
+
+    EXPECT_EQ(leftOpen, 0);
+    EXPECT_EQ(Texts(), QStringList({"Please enter an FTP server name."}));
+    EXPECT_EQ(SiteNames(), QStringList({" ftp.example.org "}));
+    EXPECT_EQ(navigator->currentItem()->text(0), QStringLiteral(" ftp.example.org "));
+    EXPECT_EQ(catalogue->CurrentSiteName(), QStringLiteral(" ftp.example.org "));
+    EXPECT_EQ(title->text(), QStringLiteral("Site information for:  ftp.example.org "));
+    EXPECT_TRUE(fileDrag->EnableDrop());
+    EXPECT_EQ(controls.edtDefaultDir->text(), QStringLiteral("/www/"));
+    EXPECT_EQ(controls.edtPassword->text(), QStringLiteral("secret"));
+    const QString key = BaseKeyPath() + "\\WWWSites\\ ftp.example.org ";
+    EXPECT_EQ(Stored("WWWSites\\"), QStringList({key})) << "the empty key exists at once";
+
+    navigator->SelectNode(navigator->GeneralOptionsNode);
+    EXPECT_TRUE(Stored(key + "|DefaultDir|1|/www/").size() == 1) << test::DumpStore(store.FilePath()).join('\n').toStdString();
+}
+
+TEST_F(SiteEditingTest, NewSiteDialogShowsWhatWasTypedBeforeAndCancelChangesNothing)
+{
+    navigator->BuildNavigator();
+    WhileShown(&siteDialog, [this] {
+        TypeSite("ftp.one.org", "anna", "pw", "/www/");
+        siteDialog.btnCancel->click();
+    });
+    editor->NewWebSite();
+    EXPECT_TRUE(SiteNames().isEmpty());
+
+    QStringList seen;
+    WhileShown(&siteDialog, [this, &seen] {
+        seen = {siteDialog.edtFTPServer->text(), siteDialog.edtUserName->text(), siteDialog.edtPassword->text(),
+                siteDialog.edtDefaultHostDir->text()};
+        siteDialog.btnCancel->click();
+    });
+    editor->NewWebSite();
+    EXPECT_EQ(seen, QStringList({"ftp.one.org", "anna", "pw", "/www/"}));
+    EXPECT_EQ(siteDialog.windowTitle(), QStringLiteral("Add a new Web Site..."));
+    EXPECT_TRUE(SiteNames().isEmpty());
+    EXPECT_TRUE(Texts().isEmpty());
+}
+
+TEST_F(SiteEditingTest, NewSiteRefusesAnExistingNameButNotOneDifferingInCase)
+{
+    navigator->BuildNavigator();
+    NewSite(QStringLiteral("ftp.example.org"));
+    NewSite(QStringLiteral("ftp.example.org"));
+    EXPECT_EQ(Texts(), QStringList({"A web site with that name already exists..."}));
+    EXPECT_EQ(SiteNames(), QStringList({"ftp.example.org"}));
+    NewSite(QStringLiteral("FTP.example.org"));
+    EXPECT_EQ(SiteNames(), QStringList({"ftp.example.org", "FTP.example.org"}));
+}
+
+TEST_F(SiteEditingTest, NewSiteRefusesANameThatWouldAddressAKeyBelowAnotherSite)
+{
+    navigator->BuildNavigator();
+    NewSite(QStringLiteral("a.example"));
+    navigator->SelectNode(navigator->GeneralOptionsNode);
+    const QStringList before = test::DumpStore(store.FilePath());
+
+    NewSite(QStringLiteral("a.example\\Item#0"));
+    ASSERT_EQ(Texts().size(), 1);
+    EXPECT_TRUE(Texts().first().contains(QLatin1Char('\\')));
+    EXPECT_EQ(SiteNames(), QStringList({"a.example"}));
+    EXPECT_EQ(navigator->currentItem(), navigator->GeneralOptionsNode);
+    EXPECT_EQ(test::DumpStore(store.FilePath()), before);
+}
+
+TEST_F(SiteEditingTest, DeleteSiteAsksFirstAndThenLeavesNothingOfItInTheStore)
+{
+    navigator->BuildNavigator();
+    editor->DeleteWebSite();
+    EXPECT_EQ(Texts(), QStringList({"You can only delete web sites."}));
+
+    NewSite(QStringLiteral("keep.example"));
+    AddRow("/k.html", "Ascii", "", "New");
+    NewSite(QStringLiteral("gone.example"));
+    AddRow("/a.html", "Ascii", "%IP%", "New");
+    AddRow("/b.html", "Binary", "", "Moved");
+    navigator->SelectNode(navigator->SiteNodes().at(1)); // written with its rows
+    ASSERT_EQ(Stored("gone.example\\Item#1|Caption").size(), 1);
+
+    TMessageBox::ClearShown();
+    TMessageBox::SetNextAnswer(TAnswer::No);
+    editor->DeleteWebSite();
+    EXPECT_EQ(Texts(), QStringList({"Delete site: gone.example?"}));
+    EXPECT_EQ(SiteNames().size(), 2);
+
+    TMessageBox::SetNextAnswer(TAnswer::Yes);
+    editor->DeleteWebSite();
+    EXPECT_EQ(SiteNames(), QStringList({"keep.example"}));
+    EXPECT_TRUE(Stored("gone.example").isEmpty());
+    EXPECT_EQ(navigator->currentItem(), navigator->WebSitesNode);
+    EXPECT_EQ(ShownPage(), QStringLiteral("Blank"));
+    EXPECT_EQ(title->text(), QStringLiteral("Web Sites"));
+    EXPECT_TRUE(catalogue->CurrentSiteName().isEmpty());
+
+    navigator->SelectNode(navigator->GeneralOptionsNode);
+    EXPECT_TRUE(Stored("gone.example").isEmpty()) << "not written back later either";
+    EXPECT_EQ(Stored("keep.example\\Item#0|Caption").size(), 1);
+}
+
+TEST_F(SiteEditingTest, NewFileRefusesAnEmptyLocalFileAndAddsTheEntryWithItsDetails)
+{
+    QStringList shown;
+    WhileShown(&fileDialog, [this, &shown] {
+        shown = {fileDialog.windowTitle(), fileDialog.cboFileType->currentText(),
+                 fileDialog.edtParameterToReplace->text(), fileDialog.cboFileStatus->currentText()};
+        EXPECT_TRUE(fileDialog.edtLocalFileName->isEnabled());
+        EXPECT_FALSE(fileDialog.btnBrowseForAFile->isHidden());
+        fileDialog.btnOK->click();
+        EXPECT_TRUE(fileDialog.isVisible());
+        fileDialog.edtLocalFileName->setText(QStringLiteral("/home/u/index.html"));
+        fileDialog.edtHostFullName->setText(QStringLiteral("/www/index.html"));
+        fileDialog.btnOK->click();
+    });
+    editor->NewFile();
+
+    EXPECT_EQ(shown, QStringList({"Add a new file...", "Ascii", "%IP%", "New"}));
+    EXPECT_EQ(Texts(), QStringList({"Please enter a local file name..."}));
+    ASSERT_EQ(controls.lvFileDetails->RowCount(), 1);
+    const TListRow *row = controls.lvFileDetails->Row(0);
+    EXPECT_EQ(row->Caption(), QStringLiteral("/home/u/index.html"));
+    EXPECT_EQ(row->SubItems(), QStringList({"/www/index.html", "Ascii", "%IP%", "New", "07.12.2024 10:00:00",
+                                            "123", "R"}));
+}
+
+TEST_F(SiteEditingTest, AddFileEntryRefusesAnExactDuplicateOnly)
+{
+    EXPECT_TRUE(editor->AddFileEntry("/home/u/Page.txt", "/p", "Ascii", "", "New"));
+    EXPECT_EQ(controls.lvFileDetails->Row(0)->SubItems().mid(4), QStringList({"", "", ""}))
+        << "a file that cannot be examined leaves its details empty";
+
+    WhileShown(&fileDialog, [this] {
+        fileDialog.edtLocalFileName->setText(QStringLiteral("/home/u/Page.txt"));
+        fileDialog.btnOK->click();
+    });
+    editor->NewFile();
+    EXPECT_EQ(Texts(), QStringList({"The file you are adding already exists..."}));
+    EXPECT_EQ(controls.lvFileDetails->RowCount(), 1);
+
+    EXPECT_TRUE(editor->AddFileEntry("/home/u/page.txt", "/p", "Ascii", "", "New"));
+    EXPECT_EQ(controls.lvFileDetails->RowCount(), 2);
+}
+
+TEST_F(SiteEditingTest, BinaryEntryKeepsItsIPParameterWhileTheFieldIsOutOfReach)
+{
+    bool enabledAsBinary = true;
+    QColor fillAsBinary;
+    WhileShown(&fileDialog, [&, this] {
+        fileDialog.edtLocalFileName->setText(QStringLiteral("/home/u/logo.png"));
+        fileDialog.cboFileType->setCurrentIndex(1);
+        enabledAsBinary = fileDialog.edtParameterToReplace->isEnabled();
+        fillAsBinary = fileDialog.edtParameterToReplace->palette().color(QPalette::Base);
+        fileDialog.btnOK->click();
+    });
+    editor->NewFile();
+
+    EXPECT_FALSE(enabledAsBinary);
+    EXPECT_EQ(fillAsBinary, QApplication::palette(fileDialog.edtParameterToReplace).color(QPalette::Button));
+    ASSERT_EQ(controls.lvFileDetails->RowCount(), 1);
+    EXPECT_EQ(controls.lvFileDetails->Row(0)->SubItem(1), QStringLiteral("Binary"));
+    EXPECT_EQ(controls.lvFileDetails->Row(0)->SubItem(2), QStringLiteral("%IP%"));
+}
+
+TEST_F(SiteEditingTest, SingleEditProposesEditedAndAcceptsAnEmptyLocalFile)
+{
+    AddRow("/a.html", "Binary", "", "Hold");
+    AddRow("/b.html", "Ascii", "%IP%", "Moved");
+    Select({0});
+    QStringList shown;
+    WhileShown(&fileDialog, [this, &shown] {
+        shown = {fileDialog.windowTitle(), fileDialog.edtLocalFileName->text(), fileDialog.edtHostFullName->text(),
+                 fileDialog.cboFileType->currentText(), fileDialog.cboFileStatus->currentText()};
+        EXPECT_FALSE(fileDialog.edtParameterToReplace->isEnabled()) << "binary, on activation";
+        fileDialog.edtLocalFileName->clear();
+        fileDialog.btnOK->click();
+    });
+    editor->EditFiles();
+
+    EXPECT_EQ(shown, QStringList({"Edit single file...", "/a.html", "/www/a.html", "Binary", "Edited"}));
+    EXPECT_EQ(leftOpen, 0);
+    EXPECT_TRUE(Texts().isEmpty());
+    const TListRow *row = controls.lvFileDetails->Row(0);
+    EXPECT_EQ(row->Caption(), QString());
+    EXPECT_EQ(row->SubItems(), QStringList({"/www/a.html", "Binary", "", "Edited", "d", "s", "a"}));
+}
+
+TEST_F(SiteEditingTest, MultiEditClearsTheIPParameterEverywhereButKeepsBlankTypeAndStatus)
+{
+    AddRow("/a.html", "Ascii", "%IP%", "Hold");
+    AddRow("/b.html", "Ascii", "%IP%", "New");
+    AddRow("/c.html", "Binary", "%ADDR%", "Moved");
+    Select({0, 2});
+    WhileShown(&fileDialog, [this] {
+        EXPECT_EQ(fileDialog.windowTitle(), QStringLiteral("Multiple file edit..."));
+        EXPECT_EQ(fileDialog.cboFileType->currentIndex(), -1);
+        EXPECT_EQ(fileDialog.cboFileStatus->currentIndex(), -1);
+        EXPECT_TRUE(fileDialog.btnBrowseForAFile->isHidden());
+        EXPECT_FALSE(fileDialog.edtLocalFileName->isEnabled());
+        EXPECT_FALSE(fileDialog.edtHostFullName->isEnabled());
+        fileDialog.btnOK->click();
+    });
+    editor->EditFiles();
+
+    EXPECT_EQ(controls.lvFileDetails->Row(0)->SubItems(), QStringList({"/www/a.html", "Ascii", "", "Hold", "d", "s", "a"}));
+    EXPECT_EQ(controls.lvFileDetails->Row(1)->SubItem(2), QStringLiteral("%IP%")) << "not selected";
+    EXPECT_EQ(controls.lvFileDetails->Row(2)->SubItems(), QStringList({"/www/c.html", "Binary", "", "Moved", "d", "s", "a"}));
+
+    WhileShown(&fileDialog, [this] {
+        fileDialog.cboFileType->setCurrentIndex(1);
+        fileDialog.cboFileStatus->setCurrentIndex(0);
+        fileDialog.btnSetIPParamToDefault->click();
+        fileDialog.btnOK->click();
+    });
+    editor->EditFiles();
+    EXPECT_EQ(controls.lvFileDetails->Row(0)->SubItems().mid(1, 3), QStringList({"Binary", "%IP%", "New"}));
+    EXPECT_EQ(controls.lvFileDetails->Row(2)->SubItems().mid(1, 3), QStringList({"Binary", "%IP%", "New"}));
+    EXPECT_EQ(controls.lvFileDetails->Row(0)->Caption(), QStringLiteral("/a.html"));
+}
+
+TEST_F(SiteEditingTest, EditWithNothingSelectedDoesNothingAndCancelKeepsTheRow)
+{
+    AddRow("/a.html", "Ascii", "%IP%", "Hold");
+    editor->EditFiles(); // no dialog: a shown one would stay open and fail the test by timeout
+    Select({0});
+    WhileShown(&fileDialog, [this] {
+        fileDialog.btnClearIPParameter->click();
+        fileDialog.btnCancel->click();
+    });
+    editor->EditFiles();
+    EXPECT_EQ(controls.lvFileDetails->Row(0)->SubItems().mid(1, 3), QStringList({"Ascii", "%IP%", "Hold"}));
+}
+
+TEST_F(SiteEditingTest, RemoveFilesAsksOnceForOneRowOrForSeveral)
+{
+    editor->RemoveFiles();
+    EXPECT_EQ(Texts(), QStringList({"Please select a file first..."}));
+    AddRow("/a.html", "Ascii", "", "New");
+    AddRow("/b.html", "Ascii", "", "New");
+    AddRow("/c.html", "Ascii", "", "New");
+    AddRow("/d.html", "Ascii", "", "New");
+
+    TMessageBox::ClearShown();
+    Select({1});
+    TMessageBox::SetNextAnswer(TAnswer::No);
+    editor->RemoveFiles();
+    EXPECT_EQ(Texts(), QStringList({"Remove the file /b.html?"}));
+    EXPECT_EQ(controls.lvFileDetails->RowCount(), 4);
+    TMessageBox::SetNextAnswer(TAnswer::Yes);
+    editor->RemoveFiles();
+    EXPECT_EQ(controls.lvFileDetails->RowCount(), 3);
+
+    TMessageBox::ClearShown();
+    Select({0, 2});
+    TMessageBox::SetNextAnswer(TAnswer::Yes);
+    editor->RemoveFiles();
+    EXPECT_EQ(Texts(), QStringList({"Delete the selected files?"}));
+    ASSERT_EQ(controls.lvFileDetails->RowCount(), 1);
+    EXPECT_EQ(controls.lvFileDetails->Row(0)->Caption(), QStringLiteral("/c.html"));
+}
+
+TEST_F(SiteEditingTest, DroppedFilesBecomeBinaryEntriesNamedAfterTheDefaultDirectory)
+{
+    fileDrag->Drop({"/home/u/site/page.html"});
+    controls.edtDefaultDir->setText(QStringLiteral("/www/"));
+    fileDrag->Drop({"/home/u/site/logo.png", "/home/u/site/page.html"});
+
+    ASSERT_EQ(controls.lvFileDetails->RowCount(), 2) << "a listed file is passed over";
+    EXPECT_EQ(controls.lvFileDetails->Row(0)->SubItems(),
+              QStringList({"page.html", "Binary", "", "New", "07.12.2024 10:00:00", "123", "R"}));
+    EXPECT_EQ(controls.lvFileDetails->Row(1)->Caption(), QStringLiteral("/home/u/site/logo.png"));
+    EXPECT_EQ(controls.lvFileDetails->Row(1)->SubItem(0), QStringLiteral("/www/logo.png"));
+    EXPECT_TRUE(Texts().isEmpty());
+}
+
+TEST_F(SiteEditingTest, DefaultDirectoryIsTidiedWhenItLosesTheFocus)
+{
+    controls.edtDefaultDir->setText(QStringLiteral("  /www  "));
+    QFocusEvent out(QEvent::FocusOut);
+    QApplication::sendEvent(controls.edtDefaultDir, &out);
+    EXPECT_EQ(controls.edtDefaultDir->text(), QStringLiteral("/www/"));
+}
+
+TEST_F(SiteEditingTest, BrowseOffersTheFiltersAndTakesOnlyAChosenFile)
+{
+    TFileDialogs::SetNextAnswer(QStringLiteral("/home/u/chosen.htm"));
+    TFileDialogs::SetNextAnswer(QString());
+    WhileShown(&fileDialog, [this] {
+        fileDialog.btnBrowseForAFile->click();
+        EXPECT_EQ(fileDialog.edtLocalFileName->text(), QStringLiteral("/home/u/chosen.htm"));
+        fileDialog.btnBrowseForAFile->click();
+        EXPECT_EQ(fileDialog.edtLocalFileName->text(), QStringLiteral("/home/u/chosen.htm")) << "cancelled";
+        fileDialog.btnOK->click();
+    });
+    editor->NewFile();
+
+    ASSERT_EQ(TFileDialogs::Shown().size(), 2);
+    EXPECT_EQ(TFileDialogs::Shown().first().kind, TFileDialogs::TKind::Open);
+    EXPECT_EQ(TFileDialogs::Shown().first().filters,
+              QStringList({"html, htm files (*.html *.htm)", "Text Files (*.txt)", "All Files (*)"}));
+    ASSERT_EQ(controls.lvFileDetails->RowCount(), 1);
+    EXPECT_EQ(controls.lvFileDetails->Row(0)->Caption(), QStringLiteral("/home/u/chosen.htm"));
+}
+
+} // namespace
