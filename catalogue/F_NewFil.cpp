@@ -7,8 +7,8 @@
 #include "catalogue/SiteEditing.h"
 #include "ftp/Dispatch.h"
 
-#include <QComboBox>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QLabel>
@@ -21,8 +21,7 @@ namespace quelmark {
 
 namespace {
 
-template <typename T>
-T *Named(T *widget, const char *name)
+template <typename T> T *Named(T *widget, const char *name)
 {
     widget->setObjectName(QString::fromLatin1(name));
     return widget;
@@ -38,8 +37,7 @@ QToolButton *IconButton(const char *name, const char *hint, const char *theme, c
 }
 
 // Runs a handler that Qt calls without letting an exception reach Qt.
-template <typename F>
-auto Handler(F body)
+template <typename F> auto Handler(F body)
 {
     return [body] { Guarded(body); };
 }
@@ -49,8 +47,8 @@ auto Handler(F body)
 void SetEditEnabled(QLineEdit *edit, bool enabled)
 {
     const QPalette standard = QApplication::palette(edit);
-    const QColor fill = enabled ? standard.color(QPalette::Active, QPalette::Base)
-                                : standard.color(QPalette::Active, QPalette::Button);
+    const QColor fill =
+        enabled ? standard.color(QPalette::Active, QPalette::Base) : standard.color(QPalette::Active, QPalette::Button);
     QPalette colours = edit->palette();
     colours.setColor(QPalette::Disabled, QPalette::Base, fill);
     colours.setColor(QPalette::Inactive, QPalette::Base, fill);
@@ -91,16 +89,15 @@ QLayout *TfrmAddNewFile::CreateFields()
 {
     edtLocalFileName = Named(new QLineEdit, "edtLocalFileName");
     edtLocalFileName->setMinimumWidth(300);
-    btnBrowseForAFile = IconButton("btnBrowseForAFile", "Browse for a file...", "document-open",
-                                   "browse.png");
+    btnBrowseForAFile = IconButton("btnBrowseForAFile", "Browse for a file...", "document-open", "browse.png");
     edtHostFullName = Named(new QLineEdit, "edtHostFullName");
     cboFileType = Named(new QComboBox, "cboFileType");
     cboFileType->addItems({QStringLiteral("Ascii"), QStringLiteral("Binary")});
     edtParameterToReplace = Named(new QLineEdit, "edtParameterToReplace");
-    btnClearIPParameter = IconButton("btnClearIPParameter", "Clear IP replacement parameter", "edit-clear",
-                                     "clear.png");
-    btnSetIPParamToDefault = IconButton("btnSetIPParamToDefault", "Set to default IP parameter", "edit-undo",
-                                        "default.png");
+    btnClearIPParameter =
+        IconButton("btnClearIPParameter", "Clear IP replacement parameter", "edit-clear", "clear.png");
+    btnSetIPParamToDefault =
+        IconButton("btnSetIPParamToDefault", "Set to default IP parameter", "edit-undo", "default.png");
     cboFileStatus = Named(new QComboBox, "cboFileStatus");
     cboFileStatus->addItems({QStringLiteral("New"), QStringLiteral("Moved"), QStringLiteral("Edited"),
                              QStringLiteral("Error"), QStringLiteral("Hold")});
@@ -129,8 +126,7 @@ void TfrmAddNewFile::ConnectHandlers()
     connect(btnCancel, &QPushButton::clicked, this, Handler([this] { btnCancelClick(); }));
     connect(btnBrowseForAFile, &QToolButton::clicked, this, Handler([this] { btnBrowseForAFileClick(); }));
     connect(btnClearIPParameter, &QToolButton::clicked, this, Handler([this] { btnClearIPParameterClick(); }));
-    connect(btnSetIPParamToDefault, &QToolButton::clicked, this,
-            Handler([this] { btnSetIPParamToDefaultClick(); }));
+    connect(btnSetIPParamToDefault, &QToolButton::clicked, this, Handler([this] { btnSetIPParamToDefaultClick(); }));
     connect(cboFileType, &QComboBox::currentIndexChanged, this, Handler([this] { cboFileTypeChange(); }));
     connect(cboFileStatus, &QComboBox::currentIndexChanged, this, Handler([this] { cboFileTypeChange(); }));
 }

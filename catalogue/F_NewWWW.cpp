@@ -28,8 +28,7 @@ public:
     }
 };
 
-template <typename T>
-T *Named(T *widget, const char *name)
+template <typename T> T *Named(T *widget, const char *name)
 {
     widget->setObjectName(QString::fromLatin1(name));
     return widget;

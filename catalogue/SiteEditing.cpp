@@ -56,7 +56,8 @@ void TSiteEditor::NewWebSite()
     const QString name = dialog->edtFTPServer->text();
     // A "\" would make the name a path to a key below another site's key.
     if (name.contains(QLatin1Char('\\'))) {
-        TMessageBox::Information(m_parts.window, QStringLiteral("A web site name cannot contain the character \"\\\"."));
+        TMessageBox::Information(m_parts.window,
+                                 QStringLiteral("A web site name cannot contain the character \"\\\"."));
         return;
     }
     if (m_parts.navigator->SiteExists(name)) {

@@ -22,9 +22,9 @@ public:
     // false.
     explicit TFileDrag(QWidget *window);
 
-    // Return the i-th dropped file's full path, its name after the last "/", and its extension
-    // (from the last "." of the name on, empty when there is none). An index outside the list
-    // gives an empty text.
+    // NameWithPath, NameOnly and Extension give the i-th dropped file's full path, its name after
+    // the last "/", and its extension (from the last "." of the name on, empty when there is
+    // none). An index outside the list gives an empty text.
     QString NameWithPath(int i) const { return m_nameWithPath.value(i); }
     QString NameOnly(int i) const { return m_nameOnly.value(i); }
     QString Extension(int i) const { return m_extension.value(i); }

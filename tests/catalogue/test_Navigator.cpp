@@ -39,8 +39,8 @@ protected:
             pages.insert(QString::fromLatin1(title), page);
         }
         QWidget *sitePage = pages.value(QStringLiteral("Web Sites"));
-        controls = {new TRegListView(sitePage), new TRegEdit(sitePage), new TRegEdit(sitePage),
-                    new TRegEdit(sitePage), new TRegEdit(sitePage)};
+        controls = {new TRegListView(sitePage), new TRegEdit(sitePage), new TRegEdit(sitePage), new TRegEdit(sitePage),
+                    new TRegEdit(sitePage)};
         ConfigureFileList(controls.lvFileDetails);
         title = new QLabel(&window);
         fileDrag = new TFileDrag(&window);
@@ -75,10 +75,7 @@ protected:
 
     QString ShownPage() const { return pages.key(nbDetail->currentWidget()); }
 
-    QStringList StoredKeys(const QString &under) const
-    {
-        return test::DumpStore(store.FilePath()).filter(under);
-    }
+    QStringList StoredKeys(const QString &under) const { return test::DumpStore(store.FilePath()).filter(under); }
 
     bool DragAccepted()
     {

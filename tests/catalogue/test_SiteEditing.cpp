@@ -76,8 +76,8 @@ protected:
             pages.insert(QString::fromLatin1(name), page);
         }
         QWidget *sitePage = pages.value(QStringLiteral("Web Sites"));
-        controls = {new TRegListView(sitePage), new TRegEdit(sitePage), new TRegEdit(sitePage),
-                    new TRegEdit(sitePage), new TRegEdit(sitePage)};
+        controls = {new TRegListView(sitePage), new TRegEdit(sitePage), new TRegEdit(sitePage), new TRegEdit(sitePage),
+                    new TRegEdit(sitePage)};
         ConfigureFileList(controls.lvFileDetails);
     }
 
@@ -212,7 +212,8 @@ TEST_F(SiteEditingTest, NewSiteKeepsTheBlanksOfItsNameTidiesTheDirectoryAndIsSho
     EXPECT_EQ(Stored("WWWSites\\"), QStringList({key})) << "the empty key exists at once";
 
     navigator->SelectNode(navigator->GeneralOptionsNode);
-    EXPECT_TRUE(Stored(key + "|DefaultDir|1|/www/").size() == 1) << test::DumpStore(store.FilePath()).join('\n').toStdString();
+    EXPECT_TRUE(Stored(key + "|DefaultDir|1|/www/").size() == 1)
+        << test::DumpStore(store.FilePath()).join('\n').toStdString();
 }
 
 TEST_F(SiteEditingTest, NewSiteDialogShowsWhatWasTypedBeforeAndCancelChangesNothing)
@@ -319,8 +320,8 @@ TEST_F(SiteEditingTest, NewFileRefusesAnEmptyLocalFileAndAddsTheEntryWithItsDeta
     ASSERT_EQ(controls.lvFileDetails->RowCount(), 1);
     const TListRow *row = controls.lvFileDetails->Row(0);
     EXPECT_EQ(row->Caption(), QStringLiteral("/home/u/index.html"));
-    EXPECT_EQ(row->SubItems(), QStringList({"/www/index.html", "Ascii", "%IP%", "New", "07.12.2024 10:00:00",
-                                            "123", "R"}));
+    EXPECT_EQ(row->SubItems(),
+              QStringList({"/www/index.html", "Ascii", "%IP%", "New", "07.12.2024 10:00:00", "123", "R"}));
 }
 
 TEST_F(SiteEditingTest, AddFileEntryRefusesAnExactDuplicateOnly)
@@ -401,9 +402,11 @@ TEST_F(SiteEditingTest, MultiEditClearsTheIPParameterEverywhereButKeepsBlankType
     });
     editor->EditFiles();
 
-    EXPECT_EQ(controls.lvFileDetails->Row(0)->SubItems(), QStringList({"/www/a.html", "Ascii", "", "Hold", "d", "s", "a"}));
+    EXPECT_EQ(controls.lvFileDetails->Row(0)->SubItems(),
+              QStringList({"/www/a.html", "Ascii", "", "Hold", "d", "s", "a"}));
     EXPECT_EQ(controls.lvFileDetails->Row(1)->SubItem(2), QStringLiteral("%IP%")) << "not selected";
-    EXPECT_EQ(controls.lvFileDetails->Row(2)->SubItems(), QStringList({"/www/c.html", "Binary", "", "Moved", "d", "s", "a"}));
+    EXPECT_EQ(controls.lvFileDetails->Row(2)->SubItems(),
+              QStringList({"/www/c.html", "Binary", "", "Moved", "d", "s", "a"}));
 
     WhileShown(&fileDialog, [this] {
         fileDialog.cboFileType->setCurrentIndex(1);
