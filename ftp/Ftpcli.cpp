@@ -241,16 +241,7 @@ bool TFtpClient::Store()
     m_storSent = false;
     if (!Login() || !ChangeHostDir() || !SendType())
         return false;
-    m_dataSocket->SetProto(QStringLiteral("tcp"));
-    m_dataSocket->SetAddr(QStringLiteral("0.0.0.0"));
-    m_dataSocket->SetPort(QStringLiteral("0"));
-    m_dataSocket->OnSessionAvailable = nullptr;
-    m_dataSocket->OnDataAvailable = nullptr;
-    m_dataSocket->OnSessionClosed = nullptr;
-    m_dataSocket->Listen();
-    m_dataSocket->OnSessionAvailable = [this](QObject *s, std::uint16_t e) { DataSessionAvailable(s, e); };
-    m_dataSocket->OnSessionClosed = [this](QObject *s, std::uint16_t e) { DataSessionClosed(s, e); };
-    m_dataSocket->OnDataSent = [this](QObject *s, std::uint16_t e) { SendNextBlock(s, e); };
+    ListenForData();
     if (!OpenLocalFile()) {
         m_dataSocket->Close();
         return false;
@@ -278,6 +269,20 @@ bool TFtpClient::Store()
     }
     Display(QStringLiteral("Sending data from file ") + m_localFileName);
     return WaitForDataEnd() && ConfirmStored();
+}
+
+void TFtpClient::ListenForData()
+{
+    m_dataSocket->SetProto(QStringLiteral("tcp"));
+    m_dataSocket->SetAddr(QStringLiteral("0.0.0.0"));
+    m_dataSocket->SetPort(QStringLiteral("0"));
+    m_dataSocket->OnSessionAvailable = nullptr;
+    m_dataSocket->OnDataAvailable = nullptr;
+    m_dataSocket->OnSessionClosed = nullptr;
+    m_dataSocket->Listen();
+    m_dataSocket->OnSessionAvailable = [this](QObject *s, std::uint16_t e) { DataSessionAvailable(s, e); };
+    m_dataSocket->OnSessionClosed = [this](QObject *s, std::uint16_t e) { DataSessionClosed(s, e); };
+    m_dataSocket->OnDataSent = [this](QObject *s, std::uint16_t e) { SendNextBlock(s, e); };
 }
 
 bool TFtpClient::OpenLocalFile()

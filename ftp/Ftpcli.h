@@ -95,6 +95,7 @@ protected:
 private:
     bool CheckCommandTexts();
     bool ConnectControl();
+    void ListenForData();
     bool OpenLocalFile();
     void CloseLocalFile();
     bool AnnouncePort();

@@ -128,3 +128,40 @@ TEST_F(PutTool, BadArgumentsExitWithTwoBeforeConnecting)
 }
 
 } // namespace
+
+namespace {
+
+// In a network namespace of its own, the machine's name still resolves to 127.0.0.1 while the
+// server is reached on another interface: PORT must name the address the server sees.
+TEST(PutToolNamespace, PortNamesTheControlConnectionsLocalAddress)
+{
+    if (!QFile::exists(QStringLiteral("/usr/bin/unshare")) || !QFile::exists(QStringLiteral("/usr/sbin/ip")))
+        GTEST_SKIP() << "unshare or ip is missing";
+    QTemporaryDir dir;
+    const QString record = dir.filePath(QStringLiteral("received.txt"));
+    const QString portFile = dir.filePath(QStringLiteral("port.txt"));
+    const QString local = dir.filePath(QStringLiteral("page.html"));
+    QFile(local).open(QIODevice::WriteOnly);
+    const QString script = QStringLiteral(
+        "ip link set lo up && ip addr add 10.9.8.7/32 dev lo "
+        "|| exit 77\n"
+        "/usr/bin/python3 '%1' ok '%2' '%3' 10.9.8.7 > '%4' &\n"
+        "server=$!\n"
+        "for i in $(seq 100); do [ -s '%4' ] && break; sleep 0.05; done\n"
+        "'%5' --host 10.9.8.7 --port \"$(cat '%4')\" --user u --password p --remote page.html --local '%6' --timeout 3\n"
+        "rc=$?\nkill $server\nexit $rc\n")
+                               .arg(QStringLiteral(QUELMARK_SOURCE_DIR "/tests/support/servers/ftp_script_server.py"),
+                                    record, dir.path(), portFile, Tool, local);
+    QProcess p;
+    p.start(QStringLiteral("/usr/bin/unshare"), {QStringLiteral("-n"), QStringLiteral("/bin/sh"), QStringLiteral("-c"), script});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    const QString output = QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError());
+    if (p.exitCode() == 77 || output.contains(QLatin1String("unshare failed")))
+        GTEST_SKIP() << "network namespaces are not permitted here: " << output.toStdString();
+    EXPECT_EQ(p.exitCode(), 0) << output.toStdString();
+    QFile f(record);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(f.readAll().contains("\nPORT 10,9,8,7,")) << output.toStdString();
+}
+
+} // namespace
