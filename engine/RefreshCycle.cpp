@@ -1,0 +1,236 @@
+#include "engine/RefreshCycle.h"
+
+#include "engine/ActivityLog.h"
+#include "engine/PushCommands.h"
+#include "ftp/Dispatch.h"
+#include "net/appexec.h"
+
+#include <QAbstractButton>
+#include <QAbstractSpinBox>
+#include <QAction>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QToolBar>
+
+#include <cmath>
+
+namespace quelmark {
+
+namespace {
+
+const QString kNotConnected = QStringLiteral("127.0.0.1");
+constexpr int kPictureSize = 20;
+constexpr int kSpinnerDots = 8;
+constexpr int kFrameInterval = 100;
+
+QIcon DrawnPicture(const std::function<void(QPainter &)> &draw)
+{
+    QPixmap pixmap(kPictureSize, kPictureSize);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    draw(painter);
+    return QIcon(pixmap);
+}
+
+} // namespace
+
+int TestFilesMinutes(const QString &text)
+{
+    bool ok = false;
+    const int minutes = text.trimmed().toInt(&ok);
+    return ok ? minutes : 1;
+}
+
+QIcon StartPicture()
+{
+    return QIcon::fromTheme(QStringLiteral("media-playback-start"), DrawnPicture([](QPainter &p) {
+                                QPainterPath triangle;
+                                triangle.moveTo(5, 3);
+                                triangle.lineTo(17, 10);
+                                triangle.lineTo(5, 17);
+                                triangle.closeSubpath();
+                                p.fillPath(triangle, QColor(0x2e, 0x8b, 0x3a));
+                            }));
+}
+
+QIcon StopPicture()
+{
+    return QIcon::fromTheme(QStringLiteral("media-playback-stop"), DrawnPicture([](QPainter &p) {
+                                p.fillRect(QRectF(4, 4, 12, 12), QColor(0xc0, 0x2a, 0x1f));
+                            }));
+}
+
+// ---- animation ----------------------------------------------------------------------------
+
+TAnimation::TAnimation(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("Animation"));
+    setFixedSize(sizeHint());
+    m_frames.setInterval(kFrameInterval);
+    connect(&m_frames, &QTimer::timeout, this, [this] {
+        m_frame = (m_frame + 1) % kSpinnerDots;
+        update();
+    });
+}
+
+void TAnimation::Play()
+{
+    m_frames.start();
+}
+
+void TAnimation::Stop()
+{
+    m_frames.stop();
+    m_frame = 0;
+    update();
+}
+
+void TAnimation::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.translate(width() / 2.0, height() / 2.0);
+    const QColor base = palette().color(QPalette::WindowText);
+    for (int i = 0; i < kSpinnerDots; ++i) {
+        // The dot at the current frame is darkest; the ones behind it fade.
+        const int age = (m_frame - i + kSpinnerDots) % kSpinnerDots;
+        QColor dot = base;
+        dot.setAlphaF(1.0 - 0.11 * age);
+        const double angle = 2.0 * M_PI * i / kSpinnerDots;
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(dot);
+        painter.drawEllipse(QPointF(7.0 * std::cos(angle), 7.0 * std::sin(angle)), 2.0, 2.0);
+    }
+}
+
+// ---- refresh cycle ------------------------------------------------------------------------
+
+TRefreshCycle::TRefreshCycle(const TRefreshControls &controls, TAddressLookup localAddress, QObject *owner)
+    : QObject(owner), m_controls(controls), m_localAddress(std::move(localAddress))
+{
+    tmrRefresh = new QTimer(this);
+    tmrRefresh->setObjectName(QStringLiteral("tmrRefresh"));
+    tmrRefresh->setInterval(DefaultInterval);
+    connect(tmrRefresh, &QTimer::timeout, this, [this] { Guarded([this] { tmrRefreshTimer(); }); });
+
+    appExec = new TAppExec(this);
+    appExec->setObjectName(QStringLiteral("appExec"));
+    appExec->SetChangeDir(false);
+    appExec->SetWait(false);
+    appExec->SetWindowState(wsNormal);
+
+    imgStart = StartPicture();
+    imgStop = StopPicture();
+    if (QAction *button = m_controls.btnStartStop) {
+        button->setIcon(imgStart);
+        button->setToolTip(QStringLiteral("Toggle the timer on/off"));
+        connect(button, &QAction::triggered, this, [this] { Guarded([this] { btnStartStopClick(); }); });
+    }
+    PlaceAnimation();
+}
+
+TRefreshCycle::~TRefreshCycle()
+{
+    if (Animation && !Animation->parent())
+        delete Animation.data();
+}
+
+void TRefreshCycle::PlaceAnimation()
+{
+    Animation = new TAnimation(m_controls.toolbar);
+    if (QToolBar *bar = m_controls.toolbar) {
+        const QList<QAction *> actions = bar->actions();
+        const qsizetype at = actions.indexOf(m_controls.btnStartStop);
+        if (at >= 0 && at + 1 < actions.size())
+            m_animationAction = bar->insertWidget(actions[at + 1], Animation);
+        else
+            m_animationAction = bar->addWidget(Animation);
+    }
+    ShowAnimation(false);
+}
+
+void TRefreshCycle::ShowAnimation(bool show)
+{
+    // A widget on a toolbar is shown and hidden through its action.
+    if (m_animationAction)
+        m_animationAction->setVisible(show);
+    else if (Animation)
+        Animation->setVisible(show);
+}
+
+bool TRefreshCycle::AnimationShown() const
+{
+    if (m_animationAction)
+        return m_animationAction->isVisible();
+    return Animation && !Animation->isHidden();
+}
+
+void TRefreshCycle::btnStartStopClick()
+{
+    const bool start = m_tag == 0;
+    m_tag = start ? 1 : 0;
+    if (start)
+        tmrRefresh->start();
+    else
+        tmrRefresh->stop();
+    if (m_controls.btnStartStop)
+        m_controls.btnStartStop->setIcon(start ? imgStop : imgStart);
+    if (Animation) {
+        if (start)
+            Animation->Play();
+        else
+            Animation->Stop();
+    }
+    ShowAnimation(start);
+}
+
+void TRefreshCycle::tmrRefreshTimer()
+{
+    ++MinuteCount;
+    // Pushes never nest; MinuteCount stays at N or above, so the check follows next tick.
+    if (m_controls.push && m_controls.push->Pushing())
+        return;
+    const QString minutes = m_controls.spnTestFilesMinutes ? m_controls.spnTestFilesMinutes->text() : QString();
+    if (MinuteCount < TestFilesMinutes(minutes))
+        return;
+    Check();
+}
+
+void TRefreshCycle::Check()
+{
+    if (m_localAddress() != kNotConnected) {
+        if (m_controls.push)
+            m_controls.push->btnPushAllNowClick();
+        if (m_controls.edtLocalAddress)
+            m_controls.edtLocalAddress->setText(m_localAddress());
+        if (m_controls.edtLastIPAddress)
+            m_controls.edtLastIPAddress->setText(m_localAddress());
+        MinuteCount = 1;
+    } else if (m_controls.chkAutoReconnect && m_controls.chkAutoReconnect->isChecked()) {
+        Reconnect();
+        --MinuteCount;
+    } else {
+        AddToLog(QStringLiteral("!!!!!Not connected to the network..."));
+        MinuteCount = 0;
+    }
+}
+
+void TRefreshCycle::Reconnect()
+{
+    const QString command = m_controls.edtRedialCommand ? m_controls.edtRedialCommand->text() : QString();
+    AddToLog(QStringLiteral("*****Disconnected from network..."));
+    AddToLog(QStringLiteral("*****Running command: ") + command);
+    AddToLog(QStringLiteral("*****Waiting for one minute..."));
+    appExec->SetExeName(command);
+    appExec->Execute();
+}
+
+void TRefreshCycle::AddToLog(const QString &message)
+{
+    if (m_controls.log)
+        m_controls.log->AddToLog(message);
+}
+
+} // namespace quelmark

@@ -1,0 +1,124 @@
+// The refresh cycle: the timer that makes the program work unattended.
+//
+// The timer ticks once a minute. Every N ticks ("Test local files every (mins):") the machine's
+// address is looked up: any address but "127.0.0.1" means connected, and all sites are pushed
+// as due; "127.0.0.1" means not connected, and with "Auto-reconnect" the reconnect command is
+// started and the check repeated at the next tick, without it the fact is only logged. A
+// toolbar button starts and stops the timer; a small animation plays while it runs.
+#pragma once
+
+#include "engine/ChangeDetection.h"
+
+#include <QIcon>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdint>
+
+class QAbstractButton;
+class QAbstractSpinBox;
+class QAction;
+class QLineEdit;
+class QToolBar;
+
+namespace quelmark {
+
+class TActivityLog;
+class TAppExec;
+class TPushCommands;
+
+// Returns N, the ticks between checks, for the text of "Test local files every (mins):": the
+// integer the text holds, or 1 when it holds none.
+int TestFilesMinutes(const QString &text);
+
+// Return the timer button's pictures while stopped and while running: the theme's icons, or
+// drawn ones when the theme has none.
+QIcon StartPicture();
+QIcon StopPicture();
+
+// A small spinner, 20 by 20, that turns while playing.
+class TAnimation : public QWidget {
+    Q_OBJECT
+public:
+    explicit TAnimation(QWidget *parent = nullptr);
+
+    void Play();
+    void Stop();
+    bool Playing() const { return m_frames.isActive(); }
+
+    QSize sizeHint() const override { return {20, 20}; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QTimer m_frames;
+    int m_frame = 0;
+};
+
+// The window's controls and parts the cycle works with; the window owns them all.
+struct TRefreshControls {
+    QAbstractSpinBox *spnTestFilesMinutes = nullptr;
+    QAbstractButton *chkAutoReconnect = nullptr;
+    QLineEdit *edtRedialCommand = nullptr;
+    QLineEdit *edtLocalAddress = nullptr;
+    QLineEdit *edtLastIPAddress = nullptr;
+    // The toolbar button "Toggle the timer on/off"; the animation is placed just after it on
+    // toolbar.
+    QAction *btnStartStop = nullptr;
+    QToolBar *toolbar = nullptr;
+    TActivityLog *log = nullptr;
+    TPushCommands *push = nullptr;
+};
+
+class TRefreshCycle : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int DefaultInterval = 60000;
+
+    // Creates the timer (stopped, one tick a minute) and the reconnect launcher, gives the
+    // button its picture and hint and ties its clicks to btnStartStopClick. localAddress is the
+    // machine's address look-up.
+    TRefreshCycle(const TRefreshControls &controls, TAddressLookup localAddress, QObject *owner = nullptr);
+    ~TRefreshCycle() override;
+
+    // The tick: counts the minute and, when a check is due, looks up the address and pushes,
+    // reconnects or notes the disconnection. A tick during a push counts its minute only, so
+    // the check it would have made comes at the next tick. Raises the launcher's error when
+    // the reconnect command cannot be started, with MinuteCount left as it was.
+    void tmrRefreshTimer();
+    // Starts the timer when stopped (Tag 0), stops it when running.
+    void btnStartStopClick();
+
+    // The button's state: 0 stopped, 1 running. The window's first show sets it to 0 and clicks
+    // to start the timer under "Auto-process".
+    int Tag() const { return m_tag; }
+    void SetTag(int tag) { m_tag = tag; }
+    // True while the animation is on show.
+    bool AnimationShown() const;
+
+    QTimer *tmrRefresh = nullptr;
+    TAppExec *appExec = nullptr;
+    // Lives on the toolbar when there is one, otherwise with the cycle.
+    QPointer<TAnimation> Animation;
+    QIcon imgStart;
+    QIcon imgStop;
+    // Ticks counted towards the next check; survives stopping and starting.
+    std::int32_t MinuteCount = 0;
+
+private:
+    void PlaceAnimation();
+    void ShowAnimation(bool show);
+    void Check();
+    void Reconnect();
+    void AddToLog(const QString &message);
+
+    TRefreshControls m_controls;
+    TAddressLookup m_localAddress;
+    QPointer<QAction> m_animationAction;
+    int m_tag = 0;
+};
+
+} // namespace quelmark

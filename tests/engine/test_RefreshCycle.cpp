@@ -1,0 +1,290 @@
+#include "engine/RefreshCycle.h"
+
+#include "ftp/Dispatch.h"
+#include "net/Sockets.h"
+#include "net/appexec.h"
+#include "tests/support/PushFixture.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace quelmark {
+namespace {
+
+const QString kChecking = QStringLiteral(">>>> Checking all files...");
+const QString kNotConnected = QStringLiteral("!!!!!Not connected to the network...");
+const QString kDisconnected = QStringLiteral("*****Disconnected from network...");
+const QString kWaiting = QStringLiteral("*****Waiting for one minute...");
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Waits, dispatching events, until the file holds the given number of lines.
+bool WaitForLines(const QString &path, int lines)
+{
+    QDeadlineTimer deadline(10000);
+    while (!deadline.hasExpired()) {
+        if (ReadAll(path).count('\n') >= lines)
+            return true;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return false;
+}
+
+class RefreshCycleTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(w.store.IsValid());
+        w.Build();
+        SetTopLevelReporter([this](const QString &message) { reported.append(message); });
+    }
+
+    void TearDown() override { SetTopLevelReporter(nullptr); }
+
+    // Runs ticks one by one and returns the numbers (counted from 1) of those that checked.
+    QList<int> CheckingTicks(int ticks, const QString &line = kChecking)
+    {
+        QList<int> checked;
+        for (int i = 1; i <= ticks; ++i) {
+            const int before = w.LogCount(line);
+            w.cycle->tmrRefreshTimer();
+            if (w.LogCount(line) > before)
+                checked.append(i);
+        }
+        return checked;
+    }
+
+    // A reconnect command that appends one line to a file each time it runs.
+    QString AppendingCommand() const
+    {
+        return QStringLiteral("/bin/sh -c 'echo x >> \"%1\"'").arg(marks);
+    }
+
+    test::PushWindow w;
+    QTemporaryDir dir;
+    QString marks = dir.filePath(QStringLiteral("reconnects"));
+    QStringList reported;
+};
+
+TEST(RefreshCycleMinutes, TheTextIsReadAsAnIntegerAndAnythingElseMeansEveryTick)
+{
+    const struct {
+        const char *text;
+        int minutes;
+    } cases[] = {{"10", 10}, {" 7 ", 7}, {"1", 1}, {"0", 0}, {"", 1}, {"ten", 1}, {"5x", 1}, {"2.5", 1}};
+    for (const auto &c : cases)
+        EXPECT_EQ(TestFilesMinutes(QString::fromLatin1(c.text)), c.minutes) << c.text;
+}
+
+TEST_F(RefreshCycleTest, ConnectedChecksFallEveryNMinusOneTicksAfterTheFirst)
+{
+    const struct {
+        const char *minutes;
+        int ticks;
+        QList<int> checks;
+    } cases[] = {
+        {"10", 30, {10, 19, 28}},
+        {"2", 5, {2, 3, 4, 5}},
+        {"1", 4, {1, 2, 3, 4}},
+        {"every", 3, {1, 2, 3}},
+    };
+    for (const auto &c : cases) {
+        w.cycle->MinuteCount = 0;
+        w.spnTestFilesMinutes->SetText(QString::fromLatin1(c.minutes));
+        EXPECT_EQ(CheckingTicks(c.ticks), c.checks) << "minutes " << c.minutes;
+    }
+}
+
+TEST_F(RefreshCycleTest, ACheckRefreshesBothAddressFieldsFromFreshLookups)
+{
+    w.spnTestFilesMinutes->SetText(QStringLiteral("1"));
+    w.localAddress = QStringLiteral("192.0.2.7");
+    w.cycle->tmrRefreshTimer();
+    EXPECT_EQ(w.edtLocalAddress->text(), QStringLiteral("192.0.2.7"));
+    EXPECT_EQ(w.edtLastIPAddress->text(), QStringLiteral("192.0.2.7"));
+    EXPECT_EQ(w.lookups, 3) << "one to decide, one for each field";
+    EXPECT_EQ(w.cycle->MinuteCount, 1);
+
+    w.localAddress = QStringLiteral("0.0.0.0");
+    w.cycle->tmrRefreshTimer();
+    EXPECT_EQ(w.LogCount(kChecking), 2) << "an unresolvable host name counts as connected";
+    EXPECT_EQ(w.edtLastIPAddress->text(), QStringLiteral("0.0.0.0"));
+}
+
+TEST_F(RefreshCycleTest, StartStopTogglesTimerPictureAndAnimationAndKeepsTheMinuteCount)
+{
+    EXPECT_FALSE(w.cycle->tmrRefresh->isActive()) << "created stopped";
+    EXPECT_EQ(w.cycle->tmrRefresh->interval(), 60000);
+    EXPECT_EQ(w.btnStartStop->icon().cacheKey(), w.cycle->imgStart.cacheKey());
+    EXPECT_FALSE(w.btnStartStop->icon().pixmap(20).isNull());
+    EXPECT_FALSE(w.cycle->AnimationShown());
+
+    w.btnStartStop->trigger();
+    EXPECT_EQ(w.cycle->Tag(), 1);
+    EXPECT_TRUE(w.cycle->tmrRefresh->isActive());
+    EXPECT_EQ(w.btnStartStop->icon().cacheKey(), w.cycle->imgStop.cacheKey());
+    EXPECT_TRUE(w.cycle->AnimationShown());
+    EXPECT_TRUE(w.cycle->Animation->Playing());
+
+    EXPECT_TRUE(CheckingTicks(7).isEmpty());
+    w.btnStartStop->trigger();
+    EXPECT_EQ(w.cycle->Tag(), 0);
+    EXPECT_FALSE(w.cycle->tmrRefresh->isActive());
+    EXPECT_EQ(w.btnStartStop->icon().cacheKey(), w.cycle->imgStart.cacheKey());
+    EXPECT_FALSE(w.cycle->AnimationShown());
+    EXPECT_FALSE(w.cycle->Animation->Playing());
+
+    w.cycle->SetTag(0);
+    w.cycle->btnStartStopClick();
+    EXPECT_TRUE(w.cycle->tmrRefresh->isActive());
+    EXPECT_EQ(CheckingTicks(3), QList<int>{3}) << "the seven ticks before the stop still count";
+}
+
+TEST_F(RefreshCycleTest, DisconnectedWithAutoReconnectStartsTheCommandAtEveryTick)
+{
+    w.localAddress = QStringLiteral("127.0.0.1");
+    w.chkAutoReconnect->setChecked(true);
+    w.edtRedialCommand->setText(AppendingCommand());
+    w.spnTestFilesMinutes->SetText(QStringLiteral("3"));
+
+    EXPECT_EQ(CheckingTicks(5, kDisconnected), (QList<int>{3, 4, 5}));
+    EXPECT_TRUE(WaitForLines(marks, 3)) << "the command ran at each of the three checks";
+    EXPECT_EQ(ReadAll(marks), QByteArray("x\nx\nx\n"));
+    EXPECT_EQ(w.LogLines(), (QStringList{kDisconnected, QStringLiteral("*****Running command: ") + AppendingCommand(),
+                                         kWaiting}
+                             + QStringList{kDisconnected, QStringLiteral("*****Running command: ") + AppendingCommand(),
+                                           kWaiting}
+                             + QStringList{kDisconnected, QStringLiteral("*****Running command: ") + AppendingCommand(),
+                                           kWaiting}));
+    EXPECT_EQ(w.LogCount(kChecking), 0);
+
+    w.localAddress = QStringLiteral("10.1.1.1");
+    EXPECT_EQ(CheckingTicks(1), QList<int>{1}) << "back on the network the next tick pushes";
+}
+
+TEST_F(RefreshCycleTest, DisconnectedWithoutAutoReconnectWarnsOnceEveryNTicks)
+{
+    w.localAddress = QStringLiteral("127.0.0.1");
+    w.edtRedialCommand->setText(AppendingCommand());
+    w.spnTestFilesMinutes->SetText(QStringLiteral("3"));
+    EXPECT_EQ(CheckingTicks(9, kNotConnected), (QList<int>{3, 6, 9}));
+    EXPECT_EQ(w.LogLines().size(), 3);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(QFile::exists(marks));
+}
+
+TEST_F(RefreshCycleTest, AReconnectCommandThatCannotStartIsReportedAndTheNextTickChecksAgain)
+{
+    w.localAddress = QStringLiteral("127.0.0.1");
+    w.chkAutoReconnect->setChecked(true);
+    w.edtRedialCommand->setText(QStringLiteral("no-such-dialler-program -d ricochet"));
+    w.spnTestFilesMinutes->SetText(QStringLiteral("3"));
+    w.cycle->MinuteCount = 2;
+
+    // Through the real timer, so the error takes the way a tick's error takes in the program.
+    bool activeWhenReported = false;
+    SetTopLevelReporter([&](const QString &message) {
+        reported.append(message);
+        activeWhenReported = w.cycle->tmrRefresh->isActive();
+        w.cycle->tmrRefresh->stop();
+    });
+    w.cycle->tmrRefresh->setInterval(5);
+    w.cycle->btnStartStopClick();
+    QDeadlineTimer deadline(10000);
+    while (reported.isEmpty() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+
+    EXPECT_EQ(reported, QStringList{QStringLiteral("File was not found")});
+    EXPECT_TRUE(activeWhenReported) << "the timer keeps running";
+    EXPECT_EQ(w.cycle->MinuteCount, 3) << "not decreased";
+    EXPECT_EQ(w.LogCount(kWaiting), 1) << "the three lines come before the start";
+
+    EXPECT_THROW(w.cycle->tmrRefreshTimer(), EAppExecWinExec) << "the next tick checks again";
+    EXPECT_EQ(w.LogCount(kDisconnected), 2);
+
+    w.edtRedialCommand->setText(AppendingCommand());
+    EXPECT_NO_THROW(w.cycle->tmrRefreshTimer());
+    EXPECT_TRUE(WaitForLines(marks, 1));
+    EXPECT_EQ(w.cycle->MinuteCount, 4);
+}
+
+// The loopback-only case runs this test program again inside a network namespace of its own
+// with the real address look-up; the child writes its log to the file the parent names.
+const char *const kChildLog = "QUELMARK_TEST_REFRESH_LOG";
+
+std::optional<QStringList> UnshareFlags()
+{
+    for (const QString &flags : {QStringLiteral("-n"), QStringLiteral("-rn")}) {
+        QProcess probe;
+        probe.start(QStringLiteral("unshare"), {flags, QStringLiteral("true")});
+        if (probe.waitForFinished(10000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0)
+            return QStringList{flags};
+    }
+    return std::nullopt;
+}
+
+// In the namespace: one check without auto-reconnect, then one with a command that marks a
+// file beside the log.
+void RunDisconnectedChecks()
+{
+    test::PushWindow w;
+    w.Build();
+    w.lookup = [] { return TSockets().LocalIPAddress(); };
+    w.spnTestFilesMinutes->SetText(QStringLiteral("1"));
+    w.cycle->tmrRefreshTimer();
+    const QString logPath = qEnvironmentVariable(kChildLog);
+    w.chkAutoReconnect->setChecked(true);
+    w.edtRedialCommand->setText(QStringLiteral("/bin/sh -c 'echo x >> \"%1.marks\"'").arg(logPath));
+    w.cycle->tmrRefreshTimer();
+    WaitForLines(logPath + QStringLiteral(".marks"), 1);
+    QFile out(logPath);
+    if (out.open(QIODevice::WriteOnly))
+        out.write(w.LogLines().join(QLatin1Char('\n')).toUtf8());
+}
+
+TEST(RefreshCycleNamespace, LoopbackOnlyMachineIsNotConnectedWithTheRealLookup)
+{
+    if (qEnvironmentVariableIsSet(kChildLog)) {
+        RunDisconnectedChecks();
+        return;
+    }
+    const std::optional<QStringList> flags = UnshareFlags();
+    if (!flags)
+        GTEST_SKIP() << "network namespaces are not permitted here (unshare -n and -rn both fail)";
+
+    QTemporaryDir dir;
+    const QString logPath = dir.filePath(QStringLiteral("log"));
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QString::fromLatin1(kChildLog), logPath);
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QStringLiteral("unshare"),
+                *flags + QStringList{QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                                     QStringLiteral("ip link set lo up && exec \"$0\" \"$1\""),
+                                     QCoreApplication::applicationFilePath(),
+                                     QStringLiteral("--gtest_filter=RefreshCycleNamespace.*")});
+    ASSERT_TRUE(child.waitForFinished(60000));
+    ASSERT_EQ(child.exitCode(), 0) << child.readAll().toStdString();
+
+    const QStringList lines = QString::fromUtf8(ReadAll(logPath)).split(QLatin1Char('\n'));
+    EXPECT_EQ(lines.value(0), kNotConnected);
+    EXPECT_EQ(lines.mid(1), (QStringList{kDisconnected, QStringLiteral("*****Running command: /bin/sh -c 'echo x >> \"") +
+                                                            logPath + QStringLiteral(".marks\"'"),
+                                         kWaiting}));
+    EXPECT_EQ(ReadAll(logPath + QStringLiteral(".marks")), QByteArray("x\n"));
+}
+
+} // namespace
+} // namespace quelmark

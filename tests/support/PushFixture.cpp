@@ -1,0 +1,112 @@
+#include "tests/support/PushFixture.h"
+
+#include "catalogue/Registry.h"
+
+#include <QLayout>
+
+namespace quelmark::test {
+
+PushWindow::PushWindow()
+{
+    QWidget *w = window.get();
+    edtLastIPAddress->SetRegSection(QStringLiteral("General Options"));
+    edtLastIPAddress->SetRegKeyword(QStringLiteral("LastIPAddress"));
+    edtLastIPAddress->setText(localAddress);
+    edtLocalAddress->setText(localAddress);
+
+    nbDetail = new QStackedWidget(w);
+    for (const char *title : {"General Options", "Web Sites", "Log Files", "Blank"}) {
+        auto *page = new QWidget;
+        nbDetail->addWidget(page);
+        pages.insert(QString::fromLatin1(title), page);
+    }
+    w->layout()->addWidget(nbDetail);
+    pnlDetailTitle = new QLabel(w);
+    fileDrag = new TFileDrag(w);
+    catalogue = std::make_unique<TCatalogue>(w, site);
+    navigator = new TNavigator({nbDetail, pages, pnlDetailTitle, catalogue.get(), fileDrag}, w);
+
+    const TAddressLookup counted = [this] {
+        ++lookups;
+        return lookup ? lookup() : localAddress;
+    };
+    TPushControls controls;
+    controls.mainWindow = w;
+    controls.catalogue = catalogue.get();
+    controls.navigator = navigator;
+    controls.nbDetail = nbDetail;
+    controls.webSitesPage = pages.value(QStringLiteral("Web Sites"));
+    controls.pnlDetailTitle = pnlDetailTitle;
+    controls.transfer = transfer.get();
+    controls.log = log.get();
+    controls.edtLocalAddress = edtLocalAddress;
+    controls.edtLastIPAddress = edtLastIPAddress;
+    push = std::make_unique<TPushCommands>(controls, counted);
+
+    spnTestFilesMinutes = new TRegSpinEdit(w);
+    spnTestFilesMinutes->SetRange(1, 7200);
+    spnTestFilesMinutes->SetValue(10);
+    chkAutoReconnect = new TRegCheckBox(QStringLiteral("Auto-reconnect"), w);
+    edtRedialCommand = new TRegEdit(w);
+    toolbar = new QToolBar(w);
+    btnStartStop = toolbar->addAction(QString());
+    toolbar->addAction(QStringLiteral("after"));
+
+    TRefreshControls refresh;
+    refresh.spnTestFilesMinutes = spnTestFilesMinutes;
+    refresh.chkAutoReconnect = chkAutoReconnect;
+    refresh.edtRedialCommand = edtRedialCommand;
+    refresh.edtLocalAddress = edtLocalAddress;
+    refresh.edtLastIPAddress = edtLastIPAddress;
+    refresh.btnStartStop = btnStartStop;
+    refresh.toolbar = toolbar;
+    refresh.log = log.get();
+    refresh.push = push.get();
+    cycle = new TRefreshCycle(refresh, counted, w);
+}
+
+PushWindow::~PushWindow()
+{
+    delete cycle;
+    push.reset();
+}
+
+void PushWindow::StoreSite(const QString &name, const QString &user, const QString &password,
+                           const QList<EntryTexts> &entries)
+{
+    site.lvFileDetails->ClearRows();
+    for (const EntryTexts &entry : entries)
+        AddRow(entry.localFile, entry.columns);
+    site.edtFTPServer->setText(QStringLiteral("127.0.0.1"));
+    site.edtUserName->setText(user);
+    site.edtPassword->setText(password);
+    catalogue->SetCurrentSiteName(name);
+    catalogue->SaveCurrentSite();
+    catalogue->SetCurrentSiteName(QString());
+    site.lvFileDetails->ClearRows();
+    for (TRegEdit *field : {site.edtFTPServer, site.edtUserName, site.edtPassword, site.edtDefaultDir})
+        field->clear();
+}
+
+TNavigatorNode *PushWindow::SiteNode(const QString &name) const
+{
+    for (TNavigatorNode *node : navigator->SiteNodes()) {
+        if (node->text(0) == name)
+            return node;
+    }
+    return nullptr;
+}
+
+int PushWindow::LogCount(const QString &line) const
+{
+    return static_cast<int>(LogLines().count(line));
+}
+
+QString PushWindow::Stored(const QString &siteName, int row, int column) const
+{
+    TRegIniFile ini(BaseKeyPath() + QStringLiteral("\\WWWSites\\") + siteName);
+    return ini.ReadText(QStringLiteral("Item#") + QString::number(row), QStringLiteral("Subline#") + QString::number(column),
+                        QStringLiteral("?"));
+}
+
+} // namespace quelmark::test
