@@ -22,7 +22,6 @@
 
 namespace quelmark {
 
-
 class TFtpClient : public QWidget {
     Q_OBJECT
 public:

@@ -91,8 +91,9 @@ TEST(FtpReplies, SessionClosedLineShowsRateOnlyWhenTimeElapsed)
               QStringLiteral("Data: session closed, 100000 bytes transfered, 3 Seconds elapsed, 33000 Bytes/Sec"));
     EXPECT_EQ(SessionClosedLine(2500, 999),
               QStringLiteral("Data: session closed, 2500 bytes transfered, 0 Seconds elapsed, 2502 Bytes/Sec"));
-    EXPECT_EQ(SessionClosedLine(5000000000LL, 10000),
-              QStringLiteral("Data: session closed, 5000000000 bytes transfered, 10 Seconds elapsed, 500000000 Bytes/Sec"));
+    EXPECT_EQ(
+        SessionClosedLine(5000000000LL, 10000),
+        QStringLiteral("Data: session closed, 5000000000 bytes transfered, 10 Seconds elapsed, 500000000 Bytes/Sec"));
 }
 
 TEST(FtpReplies, LineBreaksAreFoundAnywhere)

@@ -24,8 +24,8 @@ using quelmark::test::ScriptedFtpServer;
 
 namespace {
 
-constexpr std::int32_t Ticks = 10;      // per wait
-constexpr std::uint16_t TickMs = 40;    // so a timed-out wait lasts 0.4 s
+constexpr std::int32_t Ticks = 10;   // per wait
+constexpr std::uint16_t TickMs = 40; // so a timed-out wait lasts 0.4 s
 
 QByteArray Pattern(qint64 size)
 {
@@ -137,12 +137,9 @@ protected:
 };
 
 const QStringList LoginLines = {
-    QStringLiteral("Connected for FTP"),
-    QStringLiteral("< 220 Scripted server ready"),
-    QStringLiteral("> USER user"),
-    QStringLiteral("< 331 Please specify the password."),
-    QStringLiteral("> PASS secret"),
-    QStringLiteral("< 230 Login successful."),
+    QStringLiteral("Connected for FTP"), QStringLiteral("< 220 Scripted server ready"),
+    QStringLiteral("> USER user"),       QStringLiteral("< 331 Please specify the password."),
+    QStringLiteral("> PASS secret"),     QStringLiteral("< 230 Login successful."),
 };
 
 TEST_F(FtpcliScripted, SuccessfulPutShowsEveryStepAndSendsExactCommands)
@@ -157,14 +154,13 @@ TEST_F(FtpcliScripted, SuccessfulPutShowsEveryStepAndSendsExactCommands)
     EXPECT_EQ(Transcript(server), QStringList({"USER user", "PASS secret", "CWD www", "TYPE I", "PORT 127,0,0,1,*,*",
                                                "STOR page.html", "QUIT"}));
     EXPECT_EQ(ControlLines(lines),
-              LoginLines + QStringList({"> CWD www", "< 250 Directory successfully changed.", "> TYPE I",
-                                        "< 200 Type set to I.", "> PORT 127,0,0,1,*,*",
-                                        "< 200 PORT command successful.", "> STOR page.html",
-                                        "< 150 Ok to send data.", "Sending data from file " + client.LocalFileName(),
-                                        "< 226 Transfer complete.", "> QUIT",
-                                        "< 221 Goodbye.", "Done"}));
-    EXPECT_EQ(DataLines(lines), QStringList({"Data: session opened",
-                                             "Data: session closed, 2500 bytes transfered, *", "Data Sent"}));
+              LoginLines +
+                  QStringList({"> CWD www", "< 250 Directory successfully changed.", "> TYPE I", "< 200 Type set to I.",
+                               "> PORT 127,0,0,1,*,*", "< 200 PORT command successful.", "> STOR page.html",
+                               "< 150 Ok to send data.", "Sending data from file " + client.LocalFileName(),
+                               "< 226 Transfer complete.", "> QUIT", "< 221 Goodbye.", "Done"}));
+    EXPECT_EQ(DataLines(lines),
+              QStringList({"Data: session opened", "Data: session closed, 2500 bytes transfered, *", "Data Sent"}));
     EXPECT_EQ(progress, (std::vector<std::int64_t>{0, 1024, 2048, 2500, 2500}));
     EXPECT_EQ(server.Stored(QStringLiteral("page.html")), bytes);
     EXPECT_TRUE(client.ErrorMessage().isEmpty());
@@ -258,9 +254,15 @@ TEST_F(FtpcliScripted, RefusedLoginStepsEndWithQuitAndTheServerText)
     const QStringList quitAtEnd = {"> QUIT", "< 221 Goodbye.", "Failed"};
     const Case cases[] = {
         {"ok", "bad", "530 Login incorrect.", {"USER user", "PASS bad", "QUIT"}, quitAtOnce},
-        {"cwd_550", "secret", "550 Failed to change directory.", {"USER user", "PASS secret", "CWD www", "QUIT"},
+        {"cwd_550",
+         "secret",
+         "550 Failed to change directory.",
+         {"USER user", "PASS secret", "CWD www", "QUIT"},
          quitAtEnd},
-        {"type_504", "secret", "504 Type not supported.", {"USER user", "PASS secret", "CWD www", "TYPE I", "QUIT"},
+        {"type_504",
+         "secret",
+         "504 Type not supported.",
+         {"USER user", "PASS secret", "CWD www", "TYPE I", "QUIT"},
          quitAtEnd},
     };
     const QString path = LocalFile("abc");
@@ -287,7 +289,9 @@ TEST_F(FtpcliScripted, RefusedPortOrStorShowsEmptyStatisticsAndQuits)
         QStringList commands;
     };
     const Case cases[] = {
-        {"port_refused", "500 Illegal PORT command.", {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "QUIT"}},
+        {"port_refused",
+         "500 Illegal PORT command.",
+         {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "QUIT"}},
         {"stor_refused",
          "553 Could not create file.",
          {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
@@ -304,9 +308,9 @@ TEST_F(FtpcliScripted, RefusedPortOrStorShowsEmptyStatisticsAndQuits)
         const QStringList masked = Masked(lines);
         const qsizetype refusal = masked.indexOf("< " + QString::fromLatin1(c.error));
         ASSERT_GE(refusal, 0);
-        EXPECT_EQ(masked.mid(refusal), QStringList({"< " + QString::fromLatin1(c.error),
-                                                    "Data: session closed, 0 bytes transfered, *", "> QUIT",
-                                                    "< 221 Goodbye.", "Failed"}));
+        EXPECT_EQ(masked.mid(refusal),
+                  QStringList({"< " + QString::fromLatin1(c.error), "Data: session closed, 0 bytes transfered, *",
+                               "> QUIT", "< 221 Goodbye.", "Failed"}));
         ExpectAllClosed();
     }
 }
@@ -438,8 +442,8 @@ TEST_F(FtpcliScripted, MissingLocalFileIsReportedWithItsErrorNumberAndQuits)
     EXPECT_FALSE(client.Put());
     EXPECT_EQ(client.ErrorMessage(), QStringLiteral("Unable to open local file, error 2"));
     EXPECT_EQ(Masked(lines).mid(lines.size() - 5),
-              QStringList({"Unable to open local file, error 2", "Data: session closed, 0 bytes transfered, *", "> QUIT",
-                           "< 221 Goodbye.", "Failed"}));
+              QStringList({"Unable to open local file, error 2", "Data: session closed, 0 bytes transfered, *",
+                           "> QUIT", "< 221 Goodbye.", "Failed"}));
     EXPECT_EQ(Transcript(server), QStringList({"USER user", "PASS secret", "TYPE I", "QUIT"}));
     ExpectAllClosed();
 }
@@ -535,7 +539,8 @@ namespace {
 
 int OpenFdCount()
 {
-    return static_cast<int>(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size());
+    return static_cast<int>(
+        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size());
 }
 
 qint64 ResidentKiB()
@@ -561,11 +566,20 @@ TEST_F(FtpcliScripted, ThousandPutsSucceedingAndFailingLeakNoDescriptorsOrMemory
     const auto putOnce = [&](int i) {
         Aim(server, good);
         switch (i % 8) {
-        case 4: client.SetPassWord(QStringLiteral("bad")); break;
-        case 5: client.SetHostFileName(QStringLiteral("refused.html")); break;
-        case 6: client.SetLocalFileName(missing); break;
-        case 7: client.SetPort(closedPort); break;
-        default: break;
+        case 4:
+            client.SetPassWord(QStringLiteral("bad"));
+            break;
+        case 5:
+            client.SetHostFileName(QStringLiteral("refused.html"));
+            break;
+        case 6:
+            client.SetLocalFileName(missing);
+            break;
+        case 7:
+            client.SetPort(closedPort);
+            break;
+        default:
+            break;
         }
         return client.Put();
     };

@@ -34,8 +34,8 @@ struct Upload {
 std::string Name(const ::testing::TestParamInfo<Upload> &info)
 {
     const Upload &u = info.param;
-    return std::string(u.server == Server::Pyftpdlib ? "pyftpdlib" : "vsftpd") + "_" + std::to_string(u.size)
-        + (u.binary ? "_I" : "_A") + (u.directory ? "_dir" : "");
+    return std::string(u.server == Server::Pyftpdlib ? "pyftpdlib" : "vsftpd") + "_" + std::to_string(u.size) +
+           (u.binary ? "_I" : "_A") + (u.directory ? "_dir" : "");
 }
 
 // One server of each kind for the whole program: starting vsftpd per case would dominate.

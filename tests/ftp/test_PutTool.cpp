@@ -53,10 +53,13 @@ protected:
 
     QStringList Arguments(const QString &password, const QString &host = QStringLiteral("127.0.0.1")) const
     {
-        return {QStringLiteral("--host"), host, QStringLiteral("--port"), server.PortText(), QStringLiteral("--user"),
-                server.User(), QStringLiteral("--password"), password, QStringLiteral("--remote"),
-                QStringLiteral("index.html"), QStringLiteral("--local"), local, QStringLiteral("--timeout"),
-                QStringLiteral("3")};
+        return {QStringLiteral("--host"),     host,
+                QStringLiteral("--port"),     server.PortText(),
+                QStringLiteral("--user"),     server.User(),
+                QStringLiteral("--password"), password,
+                QStringLiteral("--remote"),   QStringLiteral("index.html"),
+                QStringLiteral("--local"),    local,
+                QStringLiteral("--timeout"),  QStringLiteral("3")};
     }
 
     PyFtpServer server;
@@ -142,18 +145,19 @@ TEST(PutToolNamespace, PortNamesTheControlConnectionsLocalAddress)
     const QString portFile = dir.filePath(QStringLiteral("port.txt"));
     const QString local = dir.filePath(QStringLiteral("page.html"));
     QFile(local).open(QIODevice::WriteOnly);
-    const QString script = QStringLiteral(
-        "ip link set lo up && ip addr add 10.9.8.7/32 dev lo "
-        "|| exit 77\n"
-        "/usr/bin/python3 '%1' ok '%2' '%3' 10.9.8.7 > '%4' &\n"
-        "server=$!\n"
-        "for i in $(seq 100); do [ -s '%4' ] && break; sleep 0.05; done\n"
-        "'%5' --host 10.9.8.7 --port \"$(cat '%4')\" --user u --password p --remote page.html --local '%6' --timeout 3\n"
-        "rc=$?\nkill $server\nexit $rc\n")
+    const QString script = QStringLiteral("ip link set lo up && ip addr add 10.9.8.7/32 dev lo "
+                                          "|| exit 77\n"
+                                          "/usr/bin/python3 '%1' ok '%2' '%3' 10.9.8.7 > '%4' &\n"
+                                          "server=$!\n"
+                                          "for i in $(seq 100); do [ -s '%4' ] && break; sleep 0.05; done\n"
+                                          "'%5' --host 10.9.8.7 --port \"$(cat '%4')\" --user u --password p --remote "
+                                          "page.html --local '%6' --timeout 3\n"
+                                          "rc=$?\nkill $server\nexit $rc\n")
                                .arg(QStringLiteral(QUELMARK_SOURCE_DIR "/tests/support/servers/ftp_script_server.py"),
                                     record, dir.path(), portFile, Tool, local);
     QProcess p;
-    p.start(QStringLiteral("/usr/bin/unshare"), {QStringLiteral("-n"), QStringLiteral("/bin/sh"), QStringLiteral("-c"), script});
+    p.start(QStringLiteral("/usr/bin/unshare"),
+            {QStringLiteral("-n"), QStringLiteral("/bin/sh"), QStringLiteral("-c"), script});
     ASSERT_TRUE(p.waitForFinished(60000));
     const QString output = QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError());
     if (p.exitCode() == 77 || output.contains(QLatin1String("unshare failed")))

@@ -62,8 +62,8 @@ std::uint16_t FreeLoopbackPort()
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof sa;
     std::uint16_t port = 0;
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0
-        && ::getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len) == 0)
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len) == 0)
         port = ntohs(sa.sin_port);
     if (fd >= 0)
         ::close(fd);
@@ -170,9 +170,9 @@ bool VsftpServer::PrepareUser()
 {
     m_user = VsftpUser;
     m_password = QStringLiteral("Qm-test-pw-7");
-    if (!::getpwnam(m_user.toLocal8Bit().constData())
-        && !RunQuietly(QStringLiteral("/usr/sbin/useradd"),
-                       {QStringLiteral("--create-home"), QStringLiteral("--shell"), QStringLiteral("/bin/bash"), m_user})) {
+    if (!::getpwnam(m_user.toLocal8Bit().constData()) &&
+        !RunQuietly(QStringLiteral("/usr/sbin/useradd"), {QStringLiteral("--create-home"), QStringLiteral("--shell"),
+                                                          QStringLiteral("/bin/bash"), m_user})) {
         Fail(QStringLiteral("useradd %1 failed").arg(m_user));
         return false;
     }
@@ -189,8 +189,8 @@ bool VsftpServer::PrepareFolders()
     m_home = m_dir.filePath(QStringLiteral("root"));
     const QString empty = m_dir.filePath(QStringLiteral("empty"));
     // The user must be able to reach its root through the test folder, which starts as 0700.
-    const bool ok = pw && ::chmod(m_dir.path().toLocal8Bit().constData(), 0755) == 0 && QDir().mkpath(m_home)
-        && QDir().mkpath(empty) && ::chown(m_home.toLocal8Bit().constData(), pw->pw_uid, pw->pw_gid) == 0;
+    const bool ok = pw && ::chmod(m_dir.path().toLocal8Bit().constData(), 0755) == 0 && QDir().mkpath(m_home) &&
+                    QDir().mkpath(empty) && ::chown(m_home.toLocal8Bit().constData(), pw->pw_uid, pw->pw_gid) == 0;
     if (!ok)
         Fail(QStringLiteral("cannot prepare the folders for vsftpd in ") + m_dir.path());
     return ok;
@@ -202,13 +202,12 @@ QString VsftpServer::WriteConfig(std::uint16_t port)
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return path;
-    const QString text = QStringLiteral(
-                             "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=%1\n"
-                             "background=NO\nanonymous_enable=NO\nlocal_enable=YES\nwrite_enable=YES\n"
-                             "local_umask=022\nlocal_root=%2\nport_enable=YES\nconnect_from_port_20=NO\n"
-                             "pasv_enable=YES\npasv_address=127.0.0.1\nseccomp_sandbox=NO\n"
-                             "pam_service_name=vsftpd\nsecure_chroot_dir=%3\nxferlog_enable=YES\n"
-                             "vsftpd_log_file=%4\nlog_ftp_protocol=YES\n")
+    const QString text = QStringLiteral("listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=%1\n"
+                                        "background=NO\nanonymous_enable=NO\nlocal_enable=YES\nwrite_enable=YES\n"
+                                        "local_umask=022\nlocal_root=%2\nport_enable=YES\nconnect_from_port_20=NO\n"
+                                        "pasv_enable=YES\npasv_address=127.0.0.1\nseccomp_sandbox=NO\n"
+                                        "pam_service_name=vsftpd\nsecure_chroot_dir=%3\nxferlog_enable=YES\n"
+                                        "vsftpd_log_file=%4\nlog_ftp_protocol=YES\n")
                              .arg(port)
                              .arg(m_home, m_dir.filePath(QStringLiteral("empty")), LogFile());
     f.write(text.toLocal8Bit());
