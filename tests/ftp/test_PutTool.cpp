@@ -8,6 +8,12 @@
 
 #include <gtest/gtest.h>
 
+// Lets GoogleTest print texts readably in failure messages.
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
 using namespace quelmark::test;
 
 namespace {
@@ -166,6 +172,38 @@ TEST(PutToolNamespace, PortNamesTheControlConnectionsLocalAddress)
     QFile f(record);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_TRUE(f.readAll().contains("\nPORT 10,9,8,7,")) << output.toStdString();
+}
+
+} // namespace
+
+namespace {
+
+// With only loopback there is no route to any other address: the connect fails before it
+// starts, and the session must still end as an ordinary failure.
+TEST(PutToolNamespace, ConnectFailingAtOnceEndsAsOrdinaryFailure)
+{
+    if (!QFile::exists(QStringLiteral("/usr/bin/unshare")) || !QFile::exists(QStringLiteral("/usr/sbin/ip")))
+        GTEST_SKIP() << "unshare or ip is missing";
+    QTemporaryDir dir;
+    const QString local = dir.filePath(QStringLiteral("page.html"));
+    QFile(local).open(QIODevice::WriteOnly);
+    const QString script = QStringLiteral("ip link set lo up || exit 77\n"
+                                          "exec '%1' --host 10.1.2.3 --port 21 --remote page.html --local '%2'\n")
+                               .arg(Tool, local);
+    QProcess p;
+    p.start(QStringLiteral("/usr/bin/unshare"),
+            {QStringLiteral("-n"), QStringLiteral("/bin/sh"), QStringLiteral("-c"), script});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    const QString output = QString::fromLocal8Bit(p.readAllStandardOutput());
+    const QString errors = QString::fromLocal8Bit(p.readAllStandardError());
+    if (p.exitCode() == 77 || errors.contains(QLatin1String("unshare failed")))
+        GTEST_SKIP() << "network namespaces are not permitted here: " << errors.toStdString();
+    EXPECT_EQ(p.exitCode(), 1);
+    const QStringList lines = output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_GE(lines.size(), 3) << output.toStdString();
+    EXPECT_EQ(lines[0], QStringLiteral("Can't QUIT: connection closed"));
+    EXPECT_EQ(lines[1], QStringLiteral("Failed"));
+    EXPECT_TRUE(lines[2].startsWith(QLatin1String("Error 10051 in function Connect"))) << output.toStdString();
 }
 
 } // namespace
