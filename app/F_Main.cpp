@@ -1,18 +1,30 @@
 #include "app/F_Main.h"
 
+#include "app/Icons.h"
+#include "catalogue/F_NewWWW.h"
 #include "catalogue/MessageBox.h"
+#include "catalogue/Navigator.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
+#include "engine/ActivityLog.h"
+#include "engine/PushCommands.h"
+#include "engine/RefreshCycle.h"
+#include "engine/TextArea.h"
+#include "engine/Transfer.h"
 #include "ftp/Dispatch.h"
+#include "ftp/Wait.h"
 
 #include <QCloseEvent>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QLabel>
-#include <QProxyStyle>
+#include <QLineEdit>
 #include <QScreen>
+#include <QSplitter>
 #include <QStackedWidget>
-#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QToolBar>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -23,20 +35,11 @@ namespace {
 
 const QString kGeneralOptions = QStringLiteral("General Options");
 const QString kWebSites = QStringLiteral("Web Sites");
+const QString kLogFiles = QStringLiteral("Log Files");
 const QString kBlank = QStringLiteral("Blank");
 const char *const kPageTitle = "pageTitle";
-
-// Shows a password as a row of "*", whatever the platform style would draw.
-class TStarEchoStyle : public QProxyStyle {
-public:
-    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
-                  QStyleHintReturn *returnData) const override
-    {
-        if (hint == SH_LineEdit_PasswordCharacter)
-            return '*';
-        return QProxyStyle::styleHint(hint, option, widget, returnData);
-    }
-};
+constexpr int kOutlineWidth = 156;
+constexpr int kGrabBarWidth = 5;
 
 template <typename T>
 T *Named(T *widget, const char *name)
@@ -62,11 +65,38 @@ TRegCheckBox *OptionCheck(const char *name, const char *keyword, const char *cap
     return check;
 }
 
-QString DefaultTempFileName()
+// A bar with a caption, as above the navigator, the detail area and the file list.
+QLabel *TitleBar(const QString &text, const char *name)
 {
-    // A per-user folder: a fixed folder that every user can write to would let another user
-    // plant a file or link where the upload copy is written.
-    return QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/QUELMARK.$$$");
+    auto *title = Named(new QLabel(text), name);
+    title->setFrameShape(QFrame::StyledPanel);
+    title->setFrameShadow(QFrame::Sunken);
+    title->setMargin(2);
+    QFont bold = title->font();
+    bold.setBold(true);
+    title->setFont(bold);
+    return title;
+}
+
+// A dock that holds its toolbar in place: the toolbar can be neither dragged out nor floated.
+QWidget *FixedDock(const char *dockName, QToolBar *toolbar)
+{
+    auto *dock = Named(new QWidget, dockName);
+    toolbar->setParent(dock);
+    toolbar->setMovable(false);
+    toolbar->setFloatable(false);
+    toolbar->setIconSize(QSize(20, 20));
+    auto *row = new QVBoxLayout(dock);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(toolbar);
+    return dock;
+}
+
+QToolBar *Toolbar(const char *name, const char *title)
+{
+    auto *toolbar = Named(new QToolBar(QString::fromLatin1(title)), name);
+    toolbar->setIconSize(QSize(20, 20));
+    return toolbar;
 }
 
 } // namespace
@@ -97,13 +127,27 @@ QString CheckStoreAtStart()
 TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent)
 {
     setWindowTitle(ApplicationTitle());
+    setWindowIcon(WindowIcon());
     InstallErrorDisplay();
+    CreateMainToolbar();
     CreateDetailArea();
     CreateGeneralOptionsPage();
     CreateWebSitesPage();
+    CreateLogFilesPage();
     CreateBlankPage();
-    CreateCatalogue();
+    CreateNonVisualParts();
+    CreateOutline();
+    CreateSplitter();
+    CreateOtherWindows();
+    CreateEngine();
+    CreateCommands();
+    FormCreate();
     PlaceOnScreen();
+}
+
+TfrmMain::~TfrmMain()
+{
+    SetTopLevelReporter(nullptr);
 }
 
 void TfrmMain::PlaceOnScreen()
@@ -113,20 +157,31 @@ void TfrmMain::PlaceOnScreen()
         move(display->availableGeometry().center() - rect().center());
 }
 
-TfrmMain::~TfrmMain()
-{
-    SetTopLevelReporter(nullptr);
-}
-
 void TfrmMain::InstallErrorDisplay()
 {
     SetTopLevelReporter([this](const QString &message) { TMessageBox::Critical(this, message); });
 }
 
+void TfrmMain::CreateMainToolbar()
+{
+    tbGeneralInfo = Toolbar("tbGeneralInfo", "Main Toolbar");
+    addToolBar(Qt::TopToolBarArea, tbGeneralInfo);
+    edtLocalAddress = Named(new QLineEdit, "edtLocalAddress");
+    edtLocalAddress->setReadOnly(true);
+    edtLocalAddress->setMaximumWidth(120);
+    statusBar()->setObjectName(QStringLiteral("StatusBar"));
+}
+
 void TfrmMain::CreateDetailArea()
 {
-    nbDetail = Named(new QStackedWidget(this), "nbDetail");
-    setCentralWidget(nbDetail);
+    pnlDetail = Named(new QWidget, "pnlDetail");
+    pnlDetailTitle = TitleBar(QString(), "pnlDetailTitle");
+    nbDetail = Named(new QStackedWidget, "nbDetail");
+    auto *column = new QVBoxLayout(pnlDetail);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(2);
+    column->addWidget(pnlDetailTitle);
+    column->addWidget(nbDetail, 1);
 }
 
 QWidget *TfrmMain::AddPage(const QString &title)
@@ -154,7 +209,7 @@ void TfrmMain::CreateGeneralOptionsPage()
     spnTestFilesMinutes->SetSingleStep(5);
     spnTestFilesMinutes->SetValue(10);
     chkDetailedLogging = OptionCheck("chkDetailedLogging", "DetailedLogging", "Detailed Logging");
-    edtTempFileName = OptionEdit("edtTempFileName", "TempFileName", DefaultTempFileName());
+    edtTempFileName = OptionEdit("edtTempFileName", "TempFileName", DefaultUploadCopyPath());
     edtDefaultIPParam = OptionEdit("edtDefaultIPParam", "DefaultIPParam", QStringLiteral("%IP%"));
     chkTimeStampLog = OptionCheck("chkTimeStampLog", "TimeStampLog", "Timestamp Log Entries");
     edtLastIPAddress = OptionEdit("edtLastIPAddress", "LastIPAddress", QString());
@@ -179,13 +234,13 @@ void TfrmMain::CreateWebSitesPage()
     edtFTPServer = Named(new TRegEdit, "edtFTPServer");
     edtUserName = Named(new TRegEdit, "edtUserName");
     edtPassword = Named(new TRegEdit, "edtPassword");
-    auto *starEcho = new TStarEchoStyle;
-    starEcho->setParent(edtPassword);
-    edtPassword->setStyle(starEcho);
-    edtPassword->setEchoMode(QLineEdit::Password);
+    UseStarEcho(edtPassword);
     edtDefaultDir = Named(new TRegEdit, "edtDefaultDir");
     lvFileDetails = Named(new TRegListView, "lvFileDetails");
     ConfigureFileList(lvFileDetails);
+    lvFileDetails->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    tbFilesToolbar = Toolbar("tbFilesToolbar", "Files Toolbar");
+    dockFiles = FixedDock("dockFiles", tbFilesToolbar);
 
     auto *fields = new QGridLayout;
     fields->addWidget(new QLabel(QStringLiteral("FTP Server:")), 0, 0);
@@ -199,8 +254,31 @@ void TfrmMain::CreateWebSitesPage()
 
     auto *column = new QVBoxLayout(page);
     column->addLayout(fields);
-    column->addWidget(Named(new QLabel(QStringLiteral("Files")), "lblFiles"));
+    column->addWidget(TitleBar(QStringLiteral("Files"), "lblFiles"));
+    column->addWidget(dockFiles);
     column->addWidget(lvFileDetails, 1);
+
+    // The countdown lives on this page but is never seen: the first showing moves it away.
+    waitControl = Named(new TWait(page), "waitControl");
+    waitControl->SetInterval(1000);
+}
+
+void TfrmMain::CreateLogFilesPage()
+{
+    QWidget *page = AddPage(kLogFiles);
+    tbMain = Toolbar("tbMain", "Log Toolbar");
+    dockLogFiles = FixedDock("dockLogFiles", tbMain);
+    nbMain = Named(new QTabWidget, "nbMain");
+    memoLog = Named(new TTextArea, "memoLog");
+    memoLocalFile = Named(new TTextArea, "memoLocalFile");
+    memoHostFile = Named(new TTextArea, "memoHostFile");
+    nbMain->addTab(memoLog, QStringLiteral("Log File"));
+    nbMain->addTab(memoLocalFile, QStringLiteral("Local File"));
+    nbMain->addTab(memoHostFile, QStringLiteral("Host File"));
+
+    auto *column = new QVBoxLayout(page);
+    column->addWidget(dockLogFiles);
+    column->addWidget(nbMain, 1);
 }
 
 void TfrmMain::CreateBlankPage()
@@ -208,10 +286,42 @@ void TfrmMain::CreateBlankPage()
     AddPage(kBlank);
 }
 
-void TfrmMain::CreateCatalogue()
+void TfrmMain::CreateOutline()
 {
-    m_catalogue = std::make_unique<TCatalogue>(
-        this, TSiteControls{lvFileDetails, edtFTPServer, edtUserName, edtPassword, edtDefaultDir});
+    pnlOutline = Named(new QWidget, "pnlOutline");
+    tbNavigator = Toolbar("tbNavigator", "Nav. Toolbar");
+    dockNavigator = FixedDock("dockNavigator", tbNavigator);
+    TNavigatorParts parts{nbDetail, m_pages, pnlDetailTitle, m_catalogue.get(), FileDrag};
+    tvNavigator = new TNavigator(parts);
+
+    auto *column = new QVBoxLayout(pnlOutline);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(2);
+    column->addWidget(TitleBar(QStringLiteral("Navigator"), "lblNavigator"));
+    column->addWidget(dockNavigator);
+    column->addWidget(tvNavigator, 1);
+}
+
+void TfrmMain::CreateSplitter()
+{
+    grabBar = Named(new QSplitter(Qt::Horizontal), "grabBar");
+    grabBar->setHandleWidth(kGrabBarWidth);
+    grabBar->setChildrenCollapsible(false);
+    grabBar->addWidget(pnlOutline);
+    grabBar->addWidget(pnlDetail);
+    grabBar->setStretchFactor(0, 0);
+    grabBar->setStretchFactor(1, 1);
+    grabBar->setSizes({kOutlineWidth, 650 - kOutlineWidth - kGrabBarWidth});
+    connect(grabBar, &QSplitter::splitterMoved, this, [this] { Guarded([this] { grabBarMove(); }); });
+    setCentralWidget(grabBar);
+}
+
+void TfrmMain::FormCreate()
+{
+    // The refresh cycle starts stopped with its button in the stopped state and no minute
+    // counted (it was made so in CreateEngine).
+    edtLocalAddress->setText(LocalIPAddress());
+    nbMain->setCurrentWidget(memoLog);
 }
 
 void TfrmMain::ShowPage(const QString &title)
@@ -247,24 +357,26 @@ bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::Resize && watched == m_pages.value(kGeneralOptions))
         Guarded([this] { FormResize(); });
+    // Any double click on the list is the command, as on an empty part of it, where it finds no
+    // selection and does nothing.
+    if (event->type() == QEvent::MouseButtonDblClick && watched == lvFileDetails->viewport()) {
+        Guarded([this] { lvFileDetailsDblClick(); });
+        return true;
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 
 void TfrmMain::FormShow()
 {
+    waitControl->move(-100, -100);
     ShowPage(kBlank);
     LoadRegControls(this, BaseKeyPath());
     LoadToolbarLayout(this, BaseKeyPath());
-    SelectGeneralOptions();
-}
-
-// Stands where the navigator's first selection will run: the shown site (none yet) and the
-// general options are written back, and the options page is shown.
-void TfrmMain::SelectGeneralOptions()
-{
-    m_catalogue->SaveCurrentSite();
-    m_catalogue->SetCurrentSiteName(QString());
-    ShowPage(kGeneralOptions);
+    tvNavigator->BuildNavigator();
+    if (chkAutoProcess->isChecked()) {
+        m_refresh->SetTag(0);
+        m_refresh->btnStartStopClick();
+    }
 }
 
 void TfrmMain::FormClose()
@@ -278,6 +390,11 @@ void TfrmMain::FormResize()
     const QWidget *page = m_pages.value(kGeneralOptions);
     pnlGeneralOptions->move(CentredOffset(page->width(), pnlGeneralOptions->width()),
                             CentredOffset(page->height(), pnlGeneralOptions->height()));
+}
+
+void TfrmMain::grabBarMove()
+{
+    FormResize();
 }
 
 } // namespace quelmark

@@ -1,5 +1,10 @@
-// The program's main window: the navigator's place on the left, the detail area on the right
-// with its pages, and the window's part in start-up and shut-down.
+// The program's main window: the navigator on the left, the detail area with its pages on the
+// right, the menus, toolbars and pop-up menus that offer every command, and the window's part
+// in start-up and shut-down.
+//
+// The window owns everything the program runs on: the FTP client and its wait control, the
+// sockets, the refresh timer, the command launcher, the drop target, the activity log and the
+// program's other windows (progress, file and site dialogs, instructions, about box).
 #pragma once
 
 #include "catalogue/Catalogue.h"
@@ -7,16 +12,41 @@
 #include <QMainWindow>
 #include <QMap>
 
+#include <functional>
 #include <memory>
 
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QSplitter;
 class QStackedWidget;
+class QTabWidget;
+class QToolBar;
 
 namespace quelmark {
 
+class TActivityLog;
+class TFileDrag;
+class TFtpClient;
+class TNavigator;
+class TPushCommands;
+class TRefreshCycle;
 class TRegCheckBox;
 class TRegEdit;
 class TRegListView;
 class TRegSpinEdit;
+class TSiteEditor;
+class TSockets;
+class TTextArea;
+class TTransfer;
+class TWSocket;
+class TWait;
+class TfrmAbout;
+class TfrmAddNewFile;
+class TfrmAddNewWebSite;
+class TfrmInstr;
+class TfrmProgress;
 
 // Returns the program's name, used as application title and window caption.
 QString ApplicationTitle();
@@ -36,11 +66,23 @@ public:
     ~TfrmMain() override;
 
     TCatalogue &Catalogue() { return *m_catalogue; }
+    TNavigator *Navigator() const { return tvNavigator; }
+    TRefreshCycle &RefreshCycle() { return *m_refresh; }
 
-    // Shows the page of nbDetail with that title ("General Options", "Web Sites", "Blank").
+    // Shows the page of nbDetail with that title ("General Options", "Web Sites", "Log Files",
+    // "Blank").
     void ShowPage(const QString &title);
     // Returns the title of the page nbDetail shows.
     QString CurrentPageTitle() const;
+
+    // The window's own commands; the others belong to the editing, push and refresh parts.
+    void mniFileExitClick();
+    void mniViewGeneralOptionsClick();
+    void mniViewLogViewClick();
+    void mniHelpInstructionsClick();
+    void mniHelpAboutClick();
+    void btnHelpClick();
+    void lvFileDetailsDblClick();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -48,20 +90,52 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // Window regions (F_Main.cpp).
     void CreateDetailArea();
     void CreateGeneralOptionsPage();
     void CreateWebSitesPage();
+    void CreateLogFilesPage();
     void CreateBlankPage();
-    void CreateCatalogue();
+    void CreateOutline();
+    void CreateSplitter();
+    void CreateMainToolbar();
+    QWidget *AddPage(const QString &title);
     void PlaceOnScreen();
     void InstallErrorDisplay();
-    QWidget *AddPage(const QString &title);
 
+    // Non-visual parts, the other windows and the engine (MainParts.cpp).
+    void CreateNonVisualParts();
+    void CreateOtherWindows();
+    void CreateEngine();
+    void CreateRefreshCycle();
+    QString LocalIPAddress() const;
+
+    // Menus, toolbar buttons and pop-up menus (MainCommands.cpp).
+    void CreateCommands();
+    void CreateMenus();
+    void CreateToolbarButtons();
+    void CreatePopupMenus();
+    QAction *Command(const char *name, const QString &text, std::function<void()> handler);
+    QAction *Button(QToolBar *toolbar, const char *name, const QString &hint, const QIcon &icon,
+                    std::function<void()> handler);
+    void ShowPopup(QMenu *menu, QWidget *owner, const QPoint &pos);
+
+    void FormCreate();
     void FormShow();
     void FormClose();
     void FormResize();
-    void SelectGeneralOptions();
+    void grabBarMove();
 
+    // Regions and pages.
+    QToolBar *tbGeneralInfo = nullptr;
+    QLineEdit *edtLocalAddress = nullptr;
+    QSplitter *grabBar = nullptr;
+    QWidget *pnlOutline = nullptr;
+    QWidget *dockNavigator = nullptr;
+    QToolBar *tbNavigator = nullptr;
+    TNavigator *tvNavigator = nullptr;
+    QWidget *pnlDetail = nullptr;
+    QLabel *pnlDetailTitle = nullptr;
     QStackedWidget *nbDetail = nullptr;
     QMap<QString, QWidget *> m_pages;
 
@@ -80,9 +154,42 @@ private:
     TRegEdit *edtUserName = nullptr;
     TRegEdit *edtPassword = nullptr;
     TRegEdit *edtDefaultDir = nullptr;
+    QWidget *dockFiles = nullptr;
+    QToolBar *tbFilesToolbar = nullptr;
     TRegListView *lvFileDetails = nullptr;
 
+    QWidget *dockLogFiles = nullptr;
+    QToolBar *tbMain = nullptr;
+    QTabWidget *nbMain = nullptr;
+    TTextArea *memoLog = nullptr;
+    TTextArea *memoLocalFile = nullptr;
+    TTextArea *memoHostFile = nullptr;
+
+    QMenu *popNavigator = nullptr;
+    QMenu *popFiles = nullptr;
+    QAction *btnStartStop = nullptr;
+    QAction *btnHelp = nullptr;
+
+    // Non-visual parts.
+    TFtpClient *ftpClient = nullptr;
+    TWSocket *wSocket = nullptr;
+    TSockets *SocketComponent = nullptr;
+    TWait *waitControl = nullptr;
+    TFileDrag *FileDrag = nullptr;
+
+    // The program's other windows, made once and reused.
+    TfrmProgress *frmProgress = nullptr;
+    TfrmAddNewFile *frmAddNewFile = nullptr;
+    TfrmAddNewWebSite *frmAddNewWebSite = nullptr;
+    TfrmInstr *frmInstr = nullptr;
+    TfrmAbout *frmAbout = nullptr;
+
     std::unique_ptr<TCatalogue> m_catalogue;
+    std::unique_ptr<TActivityLog> m_log;
+    std::unique_ptr<TTransfer> m_transfer;
+    std::unique_ptr<TPushCommands> m_push;
+    TRefreshCycle *m_refresh = nullptr;
+    TSiteEditor *m_editor = nullptr;
     bool m_shownOnce = false;
 };
 

@@ -1,5 +1,7 @@
 #include "app/F_Main.h"
+#include "app/Termination.h"
 #include "catalogue/MessageBox.h"
+#include "ftp/Dispatch.h"
 
 #include <QApplication>
 
@@ -19,6 +21,10 @@ int main(int argc, char **argv)
     }
 
     quelmark::TfrmMain window;
+    // Asked to end by the system or the session, the program closes its window as the user
+    // would, so the shown site, the options and the toolbar layout are kept.
+    quelmark::TTermination termination;
+    termination.OnTerminate = [&window] { quelmark::CloseWhenIdle(&window); };
     window.show();
     return app.exec();
 }

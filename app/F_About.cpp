@@ -1,0 +1,50 @@
+#include "app/F_About.h"
+
+#include "app/Icons.h"
+#include "catalogue/F_NewWWW.h"
+
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace quelmark {
+
+QString ProgramVersion()
+{
+    return QStringLiteral(QUELMARK_VERSION);
+}
+
+TfrmAbout::TfrmAbout(QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("frmAbout"));
+    setWindowTitle(QStringLiteral("About Varnholt Quelmark"));
+
+    auto *picture = new QLabel;
+    picture->setPixmap(WindowIcon().pixmap(48, 48));
+    auto *name = new QLabel(QStringLiteral("<b>Varnholt Quelmark</b>"));
+    name->setObjectName(QStringLiteral("lblProgramName"));
+    auto *version = new QLabel(QStringLiteral("Version ") + ProgramVersion());
+    version->setObjectName(QStringLiteral("lblVersion"));
+    auto *purpose = new QLabel(QStringLiteral("Keeps the pages of your FTP web sites up to date and writes this "
+                                              "machine's current IP address into them as it uploads them."));
+    purpose->setWordWrap(true);
+    purpose->setMinimumWidth(280);
+
+    auto *texts = new QVBoxLayout;
+    texts->addWidget(name);
+    texts->addWidget(version);
+    texts->addWidget(purpose);
+    auto *row = new QHBoxLayout;
+    row->addWidget(picture, 0, Qt::AlignTop);
+    row->addLayout(texts, 1);
+
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    auto *column = new QVBoxLayout(this);
+    column->addLayout(row);
+    column->addWidget(buttons);
+    MakeFixedDialog(this);
+}
+
+} // namespace quelmark

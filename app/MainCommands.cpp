@@ -1,0 +1,189 @@
+// The main window's commands: the menus, the toolbar buttons, the two pop-up menus and the
+// double click on the file list, each tied to its handler.
+#include "app/F_Main.h"
+
+#include "app/F_About.h"
+#include "app/F_Instr.h"
+#include "app/Icons.h"
+#include "catalogue/Navigator.h"
+#include "catalogue/RegControls.h"
+#include "catalogue/SiteEditing.h"
+#include "engine/ActivityLog.h"
+#include "engine/PushCommands.h"
+#include "engine/RefreshCycle.h"
+#include "ftp/Dispatch.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace quelmark {
+
+void TfrmMain::CreateCommands()
+{
+    CreateMenus();
+    CreateToolbarButtons();
+    CreateRefreshCycle();
+    CreatePopupMenus();
+    lvFileDetails->viewport()->installEventFilter(this);
+}
+
+QAction *TfrmMain::Command(const char *name, const QString &text, std::function<void()> handler)
+{
+    auto *action = new QAction(text, this);
+    action->setObjectName(QString::fromLatin1(name));
+    if (handler)
+        connect(action, &QAction::triggered, this, [handler] { Guarded(handler); });
+    return action;
+}
+
+QAction *TfrmMain::Button(QToolBar *toolbar, const char *name, const QString &hint, const QIcon &icon,
+                          std::function<void()> handler)
+{
+    QAction *action = Command(name, hint, std::move(handler));
+    action->setToolTip(hint);
+    action->setIcon(icon);
+    toolbar->addAction(action);
+    // The button gets the action's name, so it can be found like any other control.
+    toolbar->widgetForAction(action)->setObjectName(QString::fromLatin1(name));
+    return action;
+}
+
+void TfrmMain::CreateMenus()
+{
+    QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->setObjectName(QStringLiteral("mnuFile"));
+    file->addAction(Command("mniFileNewWebSite", QStringLiteral("&New Web Site"), [this] { m_editor->NewWebSite(); }));
+    file->addAction(
+        Command("mniFileDeleteWebSite", QStringLiteral("&Delete Web Site"), [this] { m_editor->DeleteWebSite(); }));
+    file->addSeparator();
+    file->addAction(Command("mniFileExit", QStringLiteral("E&xit"), [this] { mniFileExitClick(); }));
+
+    QMenu *view = menuBar()->addMenu(QStringLiteral("&View"));
+    view->setObjectName(QStringLiteral("mnuView"));
+    view->addAction(Command("mniViewGeneralOptions", QStringLiteral("&General Options"),
+                            [this] { mniViewGeneralOptionsClick(); }));
+    view->addAction(Command("mniViewLogView", QStringLiteral("&Log"), [this] { mniViewLogViewClick(); }));
+
+    QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->setObjectName(QStringLiteral("mnuHelp"));
+    help->addAction(
+        Command("mniHelpInstructions", QStringLiteral("&Instructions..."), [this] { mniHelpInstructionsClick(); }));
+    help->addSeparator();
+    help->addAction(Command("mniHelpAbout", QStringLiteral("&About"), [this] { mniHelpAboutClick(); }));
+}
+
+void TfrmMain::CreateToolbarButtons()
+{
+    // The refresh cycle gives the start/stop button its picture and handles its clicks.
+    btnStartStop = Button(tbGeneralInfo, "btnStartStop", QStringLiteral("Toggle the timer on/off"), StartPicture(),
+                          nullptr);
+    Button(tbGeneralInfo, "btnPushAllNow", QStringLiteral("Send ALL files to ALL servers NOW as needed..."),
+           AppIcon("go-up", "pushall"), [this] { m_push->btnPushAllNowClick(); });
+    btnHelp = Button(tbGeneralInfo, "btnHelp", QStringLiteral("Instructions/Help"), AppIcon("help-contents", "help"),
+                     [this] { btnHelpClick(); });
+    btnHelp->setCheckable(true);
+    tbGeneralInfo->addWidget(new QLabel(QStringLiteral("  Local IP Addr:  ")));
+    tbGeneralInfo->addWidget(edtLocalAddress);
+
+    Button(tbNavigator, "btnNewWebSite", QStringLiteral("New Web Site"), AppIcon("list-add", "newsite"),
+           [this] { m_editor->NewWebSite(); });
+    Button(tbNavigator, "btnDeleteWebSite", QStringLiteral("Delete Web Site"), AppIcon("list-remove", "deletesite"),
+           [this] { m_editor->DeleteWebSite(); });
+
+    Button(tbFilesToolbar, "btnPushSelectedNow", QStringLiteral("Force the selected file to the server (Push Now)"),
+           AppIcon("document-send", "pushselected"), [this] { m_push->btnPushSelectedNowClick(); });
+    Button(tbFilesToolbar, "btnPushAllSiteNow", QStringLiteral("Push below files to the server..."),
+           AppIcon("go-top", "pushsite"), [this] { m_push->btnPushAllSiteNowClick(); });
+    Button(tbFilesToolbar, "btnNewFile", QStringLiteral("Add a new file"), AppIcon("document-new", "newfile"),
+           [this] { m_editor->NewFile(); });
+    Button(tbFilesToolbar, "btnEditFile", QStringLiteral("Edit selected file(s)"),
+           AppIcon("document-properties", "editfile"), [this] { m_editor->EditFiles(); });
+    Button(tbFilesToolbar, "btnRemoveFile", QStringLiteral("Remove selected file(s)"),
+           AppIcon("edit-delete", "removefile"), [this] { m_editor->RemoveFiles(); });
+
+    Button(tbMain, "btnSaveCurrentFile", QStringLiteral("Save current file"), AppIcon("document-save", "save"),
+           [this] { m_log->btnSaveCurrentFileClick(); });
+
+    frmInstr->OnVisibleChange = [this](bool shown) { btnHelp->setChecked(shown); };
+}
+
+void TfrmMain::CreatePopupMenus()
+{
+    popNavigator = new QMenu(this);
+    popNavigator->setObjectName(QStringLiteral("popNavigator"));
+    popNavigator->addAction(
+        Command("mniPopNavNewWebSite", QStringLiteral("&New Web Site"), [this] { m_editor->NewWebSite(); }));
+    popNavigator->addAction(
+        Command("mniPopNavDeleteWebSite", QStringLiteral("&Delete Web Site"), [this] { m_editor->DeleteWebSite(); }));
+    tvNavigator->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(tvNavigator, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &pos) { ShowPopup(popNavigator, tvNavigator->viewport(), pos); });
+
+    popFiles = new QMenu(this);
+    popFiles->setObjectName(QStringLiteral("popFiles"));
+    popFiles->addAction(
+        Command("mniPopFilesPushFile", QStringLiteral("&Push File(s)"), [this] { m_push->mniPopFilesPushFileClick(); }));
+    popFiles->addSeparator();
+    popFiles->addAction(Command("mniPopFilesNewFile", QStringLiteral("&New File"), [this] { m_editor->NewFile(); }));
+    popFiles->addAction(
+        Command("mniPopFilesEditFile", QStringLiteral("&Edit File(s)"), [this] { m_editor->EditFiles(); }));
+    popFiles->addAction(
+        Command("mniPopFilesRemoveFile", QStringLiteral("&Remove File(s)"), [this] { m_editor->RemoveFiles(); }));
+    lvFileDetails->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(lvFileDetails, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &pos) { ShowPopup(popFiles, lvFileDetails->viewport(), pos); });
+}
+
+void TfrmMain::ShowPopup(QMenu *menu, QWidget *owner, const QPoint &pos)
+{
+    Guarded([menu, owner, pos] { menu->popup(owner->mapToGlobal(pos)); });
+}
+
+void TfrmMain::mniFileExitClick()
+{
+    close();
+}
+
+void TfrmMain::mniViewGeneralOptionsClick()
+{
+    if (tvNavigator->GeneralOptionsNode)
+        tvNavigator->SelectNode(tvNavigator->GeneralOptionsNode);
+}
+
+void TfrmMain::mniViewLogViewClick()
+{
+    if (tvNavigator->ViewLogNode)
+        tvNavigator->SelectNode(tvNavigator->ViewLogNode);
+}
+
+void TfrmMain::mniHelpInstructionsClick()
+{
+    frmInstr->show();
+    frmInstr->raise();
+}
+
+void TfrmMain::mniHelpAboutClick()
+{
+    frmAbout->exec();
+}
+
+void TfrmMain::btnHelpClick()
+{
+    if (frmInstr->isVisible())
+        frmInstr->hide();
+    else
+        mniHelpInstructionsClick();
+    // A click toggles the button by itself; it must follow the window instead.
+    btnHelp->setChecked(frmInstr->isVisible());
+}
+
+void TfrmMain::lvFileDetailsDblClick()
+{
+    m_editor->EditFiles();
+}
+
+} // namespace quelmark

@@ -1,0 +1,470 @@
+// Every command of the main window reached the way the user reaches it (menu item, toolbar
+// button, pop-up item, double click) and doing its job on the real window and store.
+#include "app/F_About.h"
+#include "app/F_Instr.h"
+#include "app/F_Main.h"
+#include "catalogue/F_NewFil.h"
+#include "catalogue/F_NewWWW.h"
+#include "catalogue/FileDialogs.h"
+#include "catalogue/MessageBox.h"
+#include "catalogue/Navigator.h"
+#include "catalogue/RegControls.h"
+#include "catalogue/Registry.h"
+#include "engine/RefreshCycle.h"
+#include "engine/TextArea.h"
+#include "ftp/Ftpcli.h"
+#include "net/Sockets.h"
+#include "tests/support/FtpServers.h"
+#include "tests/support/TempStore.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace quelmark;
+
+namespace {
+
+// One way of reaching a command: a menu item, a toolbar button or a pop-up item, by name.
+struct TRoute {
+    const char *name;
+    bool isButton;
+};
+
+class MainCommandsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(store.IsValid());
+        ASSERT_TRUE(folder.isValid());
+        TMessageBox::SetTestMode(true);
+        TFileDialogs::SetTestMode(true);
+        window = std::make_unique<TfrmMain>();
+        window->show();
+        ASSERT_TRUE(TMessageBox::Shown().isEmpty());
+    }
+    void TearDown() override
+    {
+        window.reset();
+        TMessageBox::SetTestMode(false);
+        TFileDialogs::SetTestMode(false);
+    }
+
+    template <typename T>
+    T *Find(const char *name)
+    {
+        T *widget = window->findChild<T *>(QString::fromLatin1(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+
+    // Runs a command the way the user would: clicks the button or triggers the item.
+    void Run(const TRoute &route)
+    {
+        if (route.isButton) {
+            QToolButton *button = Find<QToolButton>(route.name);
+            ASSERT_NE(button, nullptr);
+            button->click();
+        } else {
+            QAction *item = Find<QAction>(route.name);
+            ASSERT_NE(item, nullptr);
+            item->trigger();
+        }
+    }
+
+    // Runs act while the dialog runs modally; a dialog act left open is cancelled and counted.
+    void WhileShown(QDialog *dialog, std::function<void()> act)
+    {
+        QTimer::singleShot(0, dialog, [this, dialog, act] {
+            act();
+            if (dialog->isVisible()) {
+                ++leftOpen;
+                dialog->reject();
+            }
+        });
+    }
+
+    void NewSite(const TRoute &route, const QString &server)
+    {
+        auto *dialog = window->findChild<TfrmAddNewWebSite *>();
+        ASSERT_NE(dialog, nullptr);
+        WhileShown(dialog, [dialog, server] {
+            dialog->edtFTPServer->setText(server);
+            dialog->edtUserName->setText(QStringLiteral("user"));
+            dialog->edtPassword->setText(QStringLiteral("pw"));
+            dialog->edtDefaultHostDir->setText(QStringLiteral("/www"));
+            dialog->btnOK->click();
+        });
+        Run(route);
+    }
+
+    QString SelectedNodeText() const
+    {
+        const QTreeWidgetItem *node = window->Navigator()->currentItem();
+        return node ? node->text(0) : QString();
+    }
+
+    TRegListView *List() { return Find<TRegListView>("lvFileDetails"); }
+
+    TListRow *AddRow(const QString &local, const QString &param = QStringLiteral("%IP%"))
+    {
+        TListRow *row = List()->AddRow();
+        row->SetCaption(local);
+        row->SetSubItems({"index.html", "Ascii", param, "New", "", "", ""});
+        return row;
+    }
+
+    QString Title() { return Find<QLabel>("pnlDetailTitle")->text(); }
+    QStringList LogLines() { return Find<TTextArea>("memoLog")->Lines(); }
+
+    test::TempStore store;
+    QTemporaryDir folder;
+    std::unique_ptr<TfrmMain> window;
+    int leftOpen = 0;
+};
+
+TEST_F(MainCommandsTest, EveryToolbarButtonShowsItsHintAndAPicture)
+{
+    const struct {
+        const char *name;
+        const char *hint;
+    } buttons[] = {
+        {"btnStartStop", "Toggle the timer on/off"},
+        {"btnPushAllNow", "Send ALL files to ALL servers NOW as needed..."},
+        {"btnHelp", "Instructions/Help"},
+        {"btnNewWebSite", "New Web Site"},
+        {"btnDeleteWebSite", "Delete Web Site"},
+        {"btnPushSelectedNow", "Force the selected file to the server (Push Now)"},
+        {"btnPushAllSiteNow", "Push below files to the server..."},
+        {"btnNewFile", "Add a new file"},
+        {"btnEditFile", "Edit selected file(s)"},
+        {"btnRemoveFile", "Remove selected file(s)"},
+        {"btnSaveCurrentFile", "Save current file"},
+    };
+    for (const auto &b : buttons) {
+        const QToolButton *button = Find<QToolButton>(b.name);
+        ASSERT_NE(button, nullptr);
+        EXPECT_EQ(button->toolTip(), QString::fromLatin1(b.hint)) << b.name;
+    }
+    // Every button on every toolbar, whatever its name, must draw something.
+    int seen = 0;
+    for (const QToolBar *toolbar : window->findChildren<QToolBar *>()) {
+        for (QAction *action : toolbar->actions()) {
+            if (auto *button = qobject_cast<QToolButton *>(toolbar->widgetForAction(action))) {
+                ++seen;
+                EXPECT_FALSE(button->icon().pixmap(20, 20).isNull()) << button->objectName().toStdString();
+            }
+        }
+    }
+    EXPECT_EQ(seen, static_cast<int>(std::size(buttons)));
+    for (int kind : {nkGeneralOptions, nkWebSites, nkSite, nkViewLog})
+        EXPECT_FALSE(NodeImage(kind).pixmap(16, 16).isNull()) << "node kind " << kind;
+    EXPECT_FALSE(window->windowIcon().pixmap(32, 32).isNull());
+}
+
+TEST_F(MainCommandsTest, MenusAndPopupsOfferTheirItemsInOrder)
+{
+    auto texts = [](const QMenu *menu) {
+        QStringList items;
+        for (const QAction *action : menu->actions())
+            items.append(action->isSeparator() ? QStringLiteral("-") : action->text());
+        return items;
+    };
+    QStringList titles;
+    for (const QAction *action : window->menuBar()->actions())
+        titles.append(action->text());
+    EXPECT_EQ(titles, QStringList({"&File", "&View", "&Help"}));
+    EXPECT_EQ(texts(Find<QMenu>("mnuFile")), QStringList({"&New Web Site", "&Delete Web Site", "-", "E&xit"}));
+    EXPECT_EQ(texts(Find<QMenu>("mnuView")), QStringList({"&General Options", "&Log"}));
+    EXPECT_EQ(texts(Find<QMenu>("mnuHelp")), QStringList({"&Instructions...", "-", "&About"}));
+    EXPECT_EQ(texts(Find<QMenu>("popNavigator")), QStringList({"&New Web Site", "&Delete Web Site"}));
+    EXPECT_EQ(texts(Find<QMenu>("popFiles")),
+              QStringList({"&Push File(s)", "-", "&New File", "&Edit File(s)", "&Remove File(s)"}));
+}
+
+TEST_F(MainCommandsTest, PopupsOpenOnTheirControls)
+{
+    auto *navigator = window->Navigator();
+    emit navigator->customContextMenuRequested(QPoint(5, 5));
+    EXPECT_TRUE(Find<QMenu>("popNavigator")->isVisible());
+    Find<QMenu>("popNavigator")->hide();
+    emit List()->customContextMenuRequested(QPoint(5, 5));
+    EXPECT_TRUE(Find<QMenu>("popFiles")->isVisible());
+    Find<QMenu>("popFiles")->hide();
+}
+
+TEST_F(MainCommandsTest, EachNewSiteCommandAddsTheSiteAndShowsItWithTheTypedFields)
+{
+    const TRoute routes[] = {{"mniFileNewWebSite", false}, {"btnNewWebSite", true}, {"mniPopNavNewWebSite", false}};
+    QStringList expected;
+    for (const TRoute &route : routes) {
+        const QString name = QStringLiteral("ftp.") + QString::fromLatin1(route.name) + QStringLiteral(".org");
+        NewSite(route, name);
+        expected.append(name);
+        EXPECT_EQ(SelectedNodeText(), name) << route.name;
+        EXPECT_EQ(Title(), QStringLiteral("Site information for: ") + name);
+        EXPECT_EQ(window->CurrentPageTitle(), QStringLiteral("Web Sites"));
+        EXPECT_EQ(Find<TRegEdit>("edtFTPServer")->text(), name);
+        EXPECT_EQ(Find<TRegEdit>("edtDefaultDir")->text(), QStringLiteral("/www/"));
+    }
+    EXPECT_EQ(leftOpen, 0);
+    EXPECT_EQ(window->Catalogue().ListSites(), expected);
+    EXPECT_TRUE(TMessageBox::Shown().isEmpty());
+}
+
+TEST_F(MainCommandsTest, NewSiteNamedWithABackslashIsRefusedAndNothingIsStored)
+{
+    NewSite({"btnNewWebSite", true}, QStringLiteral("ftp.example.org\\Item#0"));
+    ASSERT_EQ(TMessageBox::Shown().size(), 1);
+    EXPECT_EQ(TMessageBox::Shown()[0].kind, TMessageBox::TKind::Information);
+    EXPECT_EQ(window->Navigator()->SiteNodes().size(), 0);
+    EXPECT_TRUE(window->Catalogue().ListSites().isEmpty());
+    EXPECT_EQ(SelectedNodeText(), QStringLiteral("General Options"));
+}
+
+TEST_F(MainCommandsTest, EachDeleteSiteCommandRemovesTheShownSiteAfterAsking)
+{
+    const TRoute routes[] = {
+        {"mniFileDeleteWebSite", false}, {"btnDeleteWebSite", true}, {"mniPopNavDeleteWebSite", false}};
+    for (const TRoute &route : routes) {
+        const QString name = QStringLiteral("doomed.example.org");
+        NewSite({"btnNewWebSite", true}, name);
+        AddRow(QStringLiteral("/tmp/page.html"));
+        window->Navigator()->SelectNode(window->Navigator()->GeneralOptionsNode);
+        window->Navigator()->SelectNode(window->Navigator()->SiteNodes().value(0));
+        ASSERT_EQ(window->Catalogue().ListSites(), QStringList({name}));
+
+        TMessageBox::ClearShown();
+        TMessageBox::SetNextAnswer(TMessageBox::TAnswer::Yes);
+        Run(route);
+        ASSERT_EQ(TMessageBox::Shown().size(), 1) << route.name;
+        EXPECT_EQ(TMessageBox::Shown()[0].text, QStringLiteral("Delete site: doomed.example.org?"));
+        EXPECT_TRUE(window->Catalogue().ListSites().isEmpty()) << route.name;
+        EXPECT_TRUE(window->Navigator()->SiteNodes().isEmpty());
+        EXPECT_EQ(Title(), QStringLiteral("Web Sites"));
+        EXPECT_EQ(window->CurrentPageTitle(), QStringLiteral("Blank"));
+    }
+}
+
+TEST_F(MainCommandsTest, FileCommandsReachTheEditorFromButtonsPopupAndDoubleClick)
+{
+    NewSite({"btnNewWebSite", true}, QStringLiteral("files.example.org"));
+    auto *dialog = window->findChild<TfrmAddNewFile *>();
+    ASSERT_NE(dialog, nullptr);
+
+    // New file: from the toolbar and from the pop-up menu.
+    int added = 0;
+    for (const TRoute &route : {TRoute{"btnNewFile", true}, TRoute{"mniPopFilesNewFile", false}}) {
+        const QString local = folder.filePath(QStringLiteral("page%1.html").arg(++added));
+        WhileShown(dialog, [dialog, local] {
+            EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Add a new file..."));
+            EXPECT_EQ(dialog->edtParameterToReplace->text(), QStringLiteral("%IP%"));
+            dialog->edtLocalFileName->setText(local);
+            dialog->btnOK->click();
+        });
+        Run(route);
+        ASSERT_EQ(List()->RowCount(), added) << route.name;
+        EXPECT_EQ(List()->Row(added - 1)->Caption(), local);
+    }
+
+    // Edit: toolbar, pop-up and a double click on the row each open the single edit.
+    QStringList captions;
+    auto editOnce = [&](std::function<void()> trigger) {
+        List()->clearSelection();
+        List()->Row(0)->setSelected(true);
+        WhileShown(dialog, [dialog, &captions] {
+            captions.append(dialog->windowTitle());
+            dialog->edtHostFullName->setText(QStringLiteral("/www/edited.html"));
+            dialog->btnOK->click();
+        });
+        trigger();
+    };
+    editOnce([this] { Run({"btnEditFile", true}); });
+    editOnce([this] { Run({"mniPopFilesEditFile", false}); });
+    editOnce([this] {
+        const QRect rect = List()->visualItemRect(List()->Row(0));
+        QTest::mouseDClick(List()->viewport(), Qt::LeftButton, {}, rect.center());
+    });
+    EXPECT_EQ(captions, QStringList(3, QStringLiteral("Edit single file...")));
+    EXPECT_EQ(List()->Row(0)->SubItem(0), QStringLiteral("/www/edited.html"));
+    EXPECT_EQ(List()->Row(0)->SubItem(3), QStringLiteral("Edited"));
+
+    // Remove: toolbar and pop-up, each after asking.
+    for (const TRoute &route : {TRoute{"btnRemoveFile", true}, TRoute{"mniPopFilesRemoveFile", false}}) {
+        List()->clearSelection();
+        List()->Row(0)->setSelected(true);
+        TMessageBox::SetNextAnswer(TMessageBox::TAnswer::Yes);
+        Run(route);
+        EXPECT_EQ(List()->RowCount(), --added) << route.name;
+    }
+    EXPECT_EQ(leftOpen, 0);
+}
+
+TEST_F(MainCommandsTest, ViewMenuShowsOptionsAndLogAndExitClosesWithASave)
+{
+    Run({"mniViewLogView", false});
+    EXPECT_EQ(SelectedNodeText(), QStringLiteral("View Log"));
+    EXPECT_EQ(window->CurrentPageTitle(), QStringLiteral("Log Files"));
+    EXPECT_EQ(Find<QTabWidget>("nbMain")->currentWidget(), Find<TTextArea>("memoLog"));
+    Run({"mniViewGeneralOptions", false});
+    EXPECT_EQ(SelectedNodeText(), QStringLiteral("General Options"));
+    EXPECT_EQ(Title(), QStringLiteral("General Options"));
+
+    Find<TRegEdit>("edtDefaultIPParam")->setText(QStringLiteral("%ADDR%"));
+    Run({"mniFileExit", false});
+    EXPECT_FALSE(window->isVisible());
+    TRegIniFile ini(BaseKeyPath());
+    EXPECT_EQ(ini.ReadText(QStringLiteral("General Options"), QStringLiteral("DefaultIPParam"), QString()),
+              QStringLiteral("%ADDR%"));
+}
+
+TEST_F(MainCommandsTest, HelpButtonIsDownExactlyWhileTheInstructionsAreShown)
+{
+    auto *instructions = window->findChild<TfrmInstr *>();
+    ASSERT_NE(instructions, nullptr);
+    QToolButton *help = Find<QToolButton>("btnHelp");
+    ASSERT_NE(help, nullptr);
+    EXPECT_FALSE(instructions->isVisible());
+    EXPECT_FALSE(help->isChecked());
+
+    help->click();
+    EXPECT_TRUE(instructions->isVisible());
+    EXPECT_TRUE(help->isChecked());
+    help->click();
+    EXPECT_FALSE(instructions->isVisible());
+    EXPECT_FALSE(help->isChecked());
+
+    // Shown from the menu, closed by the window's own means.
+    Run({"mniHelpInstructions", false});
+    EXPECT_TRUE(help->isChecked());
+    instructions->close();
+    EXPECT_FALSE(help->isChecked());
+    Run({"mniHelpInstructions", false});
+    Run({"mniHelpInstructions", false});
+    EXPECT_TRUE(help->isChecked()) << "showing a shown window leaves the button down";
+    help->click();
+    EXPECT_FALSE(instructions->isVisible());
+}
+
+TEST(InstructionsWindow, HasThreeReadOnlyPagesAndTheSampleUsesThePlaceholderInALinkAndASentence)
+{
+    TfrmInstr instructions;
+    ASSERT_EQ(instructions.nbPages->count(), 3);
+    for (int i = 0; i < 3; ++i) {
+        auto *page = qobject_cast<QPlainTextEdit *>(instructions.nbPages->widget(i));
+        ASSERT_NE(page, nullptr);
+        EXPECT_TRUE(page->isReadOnly());
+        EXPECT_FALSE(page->toPlainText().isEmpty());
+    }
+    const QString sample = InstructionsSamplePage();
+    EXPECT_TRUE(sample.contains(QStringLiteral("href=\"http://%IP%/\"")));
+    EXPECT_TRUE(sample.contains(QStringLiteral("answers at %IP%.")));
+}
+
+TEST_F(MainCommandsTest, AboutBoxNamesTheProgramAndItsVersion)
+{
+    QStringList seen;
+    QTimer::singleShot(0, window.get(), [&seen] {
+        QWidget *box = QApplication::activeModalWidget();
+        ASSERT_NE(box, nullptr);
+        for (const QLabel *label : box->findChildren<QLabel *>())
+            seen.append(label->text());
+        static_cast<QDialog *>(box)->accept();
+    });
+    Run({"mniHelpAbout", false});
+    EXPECT_TRUE(seen.join(QLatin1Char('\n')).contains(QStringLiteral("Varnholt Quelmark")));
+    EXPECT_FALSE(ProgramVersion().isEmpty());
+    EXPECT_TRUE(seen.contains(QStringLiteral("Version ") + ProgramVersion()));
+}
+
+TEST_F(MainCommandsTest, StartStopButtonRunsAndStopsTheTimerWithItsAnimation)
+{
+    auto *timer = window->findChild<QTimer *>(QStringLiteral("tmrRefresh"));
+    ASSERT_NE(timer, nullptr);
+    EXPECT_FALSE(timer->isActive());
+    EXPECT_FALSE(window->RefreshCycle().AnimationShown());
+    Run({"btnStartStop", true});
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_EQ(timer->interval(), 60000);
+    EXPECT_TRUE(window->RefreshCycle().AnimationShown());
+    Run({"btnStartStop", true});
+    EXPECT_FALSE(timer->isActive());
+    EXPECT_FALSE(window->RefreshCycle().AnimationShown());
+}
+
+TEST_F(MainCommandsTest, PushAllAndSaveLogWorkFromTheirButtons)
+{
+    Run({"btnPushAllNow", true});
+    EXPECT_EQ(LogLines(), QStringList({">>>> Checking all files..."}));
+
+    const QString saved = folder.filePath(QStringLiteral("log.txt"));
+    TFileDialogs::SetNextAnswer(saved);
+    Run({"btnSaveCurrentFile", true});
+    QFile file(saved);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray(">>>> Checking all files...\r\n"));
+    ASSERT_EQ(TFileDialogs::Shown().size(), 1);
+    EXPECT_EQ(TFileDialogs::Shown()[0].title, QStringLiteral("Save log file..."));
+}
+
+TEST_F(MainCommandsTest, PushCommandsUploadThroughTheWindowsClientWithTheMachinesAddress)
+{
+    test::PyFtpServer server;
+    if (!server.Running())
+        GTEST_SKIP() << server.Failure().toStdString();
+    window->findChild<TFtpClient *>(QStringLiteral("ftpClient"))->SetPort(server.PortText());
+    NewSite({"btnNewWebSite", true}, QStringLiteral("127.0.0.1"));
+    Find<TRegEdit>("edtUserName")->setText(server.User());
+    Find<TRegEdit>("edtPassword")->setText(server.Password());
+
+    const QString local = folder.filePath(QStringLiteral("index.html"));
+    QFile page(local);
+    ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+    page.write("<p>Here: %IP%</p>\n");
+    page.close();
+    AddRow(local);
+    const QString address = TSockets().LocalIPAddress();
+
+    // The pop-up item with nothing selected only says so.
+    List()->clearSelection();
+    Run({"mniPopFilesPushFile", false});
+    ASSERT_EQ(TMessageBox::Shown().size(), 1);
+    EXPECT_EQ(TMessageBox::Shown()[0].text, QStringLiteral("No files selected to push..."));
+
+    // The selected file, forced after asking.
+    List()->Row(0)->setSelected(true);
+    TMessageBox::SetNextAnswer(TMessageBox::TAnswer::Ok);
+    Run({"btnPushSelectedNow", true});
+    EXPECT_EQ(List()->Row(0)->SubItem(3), QStringLiteral("Moved"));
+    // An ASCII upload is stored with the server's own line ends.
+    EXPECT_EQ(server.Stored(QStringLiteral("index.html")), QByteArray("<p>Here: ") + address.toLatin1() + "</p>\n");
+
+    // The whole site as due: a file that changed goes again.
+    ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+    page.write("<p>Now at %IP%, still.</p>\n");
+    page.close();
+    List()->Row(0)->SetSubItem(4, QStringLiteral("yesterday"));
+    Run({"btnPushAllSiteNow", true});
+    EXPECT_EQ(server.Stored(QStringLiteral("index.html")),
+              QByteArray("<p>Now at ") + address.toLatin1() + ", still.</p>\n");
+    EXPECT_TRUE(window->isEnabled());
+    EXPECT_TRUE(LogLines().contains(QStringLiteral("Connecting to: 127.0.0.1")));
+}
+
+} // namespace
