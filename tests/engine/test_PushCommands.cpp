@@ -1,0 +1,376 @@
+#include "engine/PushCommands.h"
+
+#include "catalogue/MessageBox.h"
+#include "catalogue/Navigator.h"
+#include "catalogue/Registry.h"
+#include "ftp/Dispatch.h"
+#include "tests/support/FtpServers.h"
+#include "tests/support/PushFixture.h"
+#include "tests/support/StoreDump.h"
+
+#include <QDir>
+#include <QEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace quelmark {
+namespace {
+
+using test::EntryTexts;
+using test::PyFtpServer;
+using Answer = TMessageBox::TAnswer;
+
+const QString kChecking = QStringLiteral(">>>> Checking all files...");
+const QString kDone = QStringLiteral(">>>> Done checking all files...");
+const QString kConnecting = QStringLiteral("Connecting to: 127.0.0.1");
+
+// Counts the window's changes between enabled and disabled.
+class EnabledChanges : public QObject {
+public:
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::EnabledChange)
+            ++count;
+        return false;
+    }
+};
+
+class PushCommandsTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { server = new PyFtpServer; }
+    static void TearDownTestSuite()
+    {
+        delete server;
+        server = nullptr;
+    }
+
+    void SetUp() override
+    {
+        if (!server->Running())
+            GTEST_SKIP() << "pyftpdlib server: " << server->Failure().toStdString();
+        ASSERT_TRUE(dir.isValid());
+        w = std::make_unique<test::PushWindow>();
+        ASSERT_TRUE(w->store.IsValid());
+        w->ftpClient->SetPort(server->PortText());
+        w->edtTempFileName->setText(dir.filePath(QStringLiteral("upload.tmp")));
+        TMessageBox::SetTestMode(true);
+        SetTopLevelReporter([this](const QString &message) { reported.append(message); });
+    }
+
+    void TearDown() override
+    {
+        SetTopLevelReporter(nullptr);
+        TMessageBox::SetTestMode(false);
+        w.reset();
+    }
+
+    // A local file with that content.
+    QString Local(const QString &name, const QByteArray &bytes)
+    {
+        const QString path = dir.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        return path;
+    }
+
+    // The name on the server, unique to the running test.
+    static QString Host(const QString &name)
+    {
+        return QStringLiteral("%1_%2").arg(
+            QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name()), name);
+    }
+
+    static QStringList Details(const QString &path)
+    {
+        QString date, size, attribs;
+        GetFileDetails(path, date, size, attribs);
+        return {date, size, attribs};
+    }
+
+    // An entry of type "Binary" without IP parameter, uploaded as it is.
+    static EntryTexts Entry(const QString &path, const QString &status, const QStringList &details = {"", "", ""})
+    {
+        return {path, QStringList{Host(QFileInfo(path).fileName()), QStringLiteral("Binary"), QString(), status} +
+                          details};
+    }
+
+    // An entry whose file has not changed since its last push.
+    static EntryTexts Unchanged(const QString &path, const QString &status)
+    {
+        return Entry(path, status, Details(path));
+    }
+
+    void StoreSite(const QString &name, const QList<EntryTexts> &entries, const QString &password = QString())
+    {
+        w->StoreSite(name, server->User(), password.isEmpty() ? server->Password() : password, entries);
+    }
+
+    TListRow *Row(int i) const { return w->site.lvFileDetails->Row(i); }
+
+    bool OnServer(const QString &name) const { return QFile::exists(QDir(server->Home()).filePath(Host(name))); }
+
+    static PyFtpServer *server;
+    QTemporaryDir dir;
+    std::unique_ptr<test::PushWindow> w;
+    QStringList reported;
+};
+
+PyFtpServer *PushCommandsTest::server = nullptr;
+
+TEST_F(PushCommandsTest, PushAllWalksEverySiteStoresEachAtTheNextAndShowsTheUsersPageAgain)
+{
+    const QString a = Local(QStringLiteral("a.txt"), "alpha");
+    const QString b = Local(QStringLiteral("b.txt"), "kept");
+    const QString c = Local(QStringLiteral("c.html"), "at %IP%\r\n");
+    const QString d = Local(QStringLiteral("d.txt"), "refused");
+    EntryTexts substituted{c, {Host(QStringLiteral("c.html")), QStringLiteral("Ascii"), QStringLiteral("%IP%"),
+                               QStringLiteral("New"), "", "", ""}};
+    StoreSite(QStringLiteral("Alpha"), {Entry(a, QStringLiteral("New")), Unchanged(b, QStringLiteral("Moved")),
+                                        substituted});
+    StoreSite(QStringLiteral("Empty"), {});
+    StoreSite(QStringLiteral("Refused"), {Entry(d, QStringLiteral("New"))}, QStringLiteral("wrong password"));
+    w->edtLastIPAddress->setText(QStringLiteral("10.20.30.40"));
+    w->Build();
+    w->edtLocalAddress->setText(QStringLiteral("stale"));
+    ASSERT_EQ(w->ShownPage(), QStringLiteral("General Options"));
+
+    // While the refused site is pushed, the first site is stored already and this one not yet.
+    QStringList storedDuringRefused;
+    const auto display = w->ftpClient->OnDisplay;
+    w->ftpClient->OnDisplay = [&](QObject *sender, QString &msg) {
+        display(sender, msg);
+        if (storedDuringRefused.isEmpty() && w->site.edtPassword->text() == QStringLiteral("wrong password"))
+            storedDuringRefused = {w->Stored(QStringLiteral("Alpha"), 0, colStatus),
+                                   w->Stored(QStringLiteral("Refused"), 0, colStatus)};
+    };
+    w->push->btnPushAllNowClick();
+
+    EXPECT_EQ(storedDuringRefused, (QStringList{QStringLiteral("Moved"), QStringLiteral("New")}));
+    EXPECT_EQ(w->Stored(QStringLiteral("Alpha"), 0, colStatus), QStringLiteral("Moved"));
+    EXPECT_EQ(w->Stored(QStringLiteral("Alpha"), 0, colFileSize), QStringLiteral("5"));
+    EXPECT_EQ(w->Stored(QStringLiteral("Alpha"), 1, colStatus), QStringLiteral("Moved"));
+    EXPECT_EQ(w->Stored(QStringLiteral("Alpha"), 2, colStatus), QStringLiteral("Moved"));
+    EXPECT_EQ(w->Stored(QStringLiteral("Refused"), 0, colStatus), QStringLiteral("Error"));
+    EXPECT_EQ(server->Stored(Host(QStringLiteral("a.txt"))), QByteArray("alpha"));
+    EXPECT_EQ(server->Stored(Host(QStringLiteral("c.html"))), QByteArray("at 10.20.30.40\n"));
+    EXPECT_FALSE(OnServer(QStringLiteral("b.txt"))) << "an unchanged entry is not pushed";
+
+    const QStringList lines = w->LogLines();
+    EXPECT_EQ(lines.first(), kChecking);
+    EXPECT_EQ(lines.last(), kDone);
+    EXPECT_EQ(lines.count(kConnecting), 3);
+    EXPECT_EQ(w->ShownPage(), QStringLiteral("General Options"));
+    EXPECT_EQ(w->pnlDetailTitle->text(), QStringLiteral("General Options"));
+    EXPECT_EQ(w->catalogue->CurrentSiteName(), QString());
+    EXPECT_TRUE(w->window->isEnabled());
+    EXPECT_EQ(w->edtLocalAddress->text(), QStringLiteral("10.20.30.40"));
+    EXPECT_EQ(w->edtLastIPAddress->text(), QStringLiteral("10.20.30.40"));
+    EXPECT_TRUE(reported.isEmpty());
+}
+
+TEST_F(PushCommandsTest, PushAllWithoutSitesWritesOnlyTheCheckingLineAndLeavesTheWindowAlone)
+{
+    w->Build();
+    w->edtLocalAddress->setText(QStringLiteral("as before"));
+    EnabledChanges changes;
+    w->window->installEventFilter(&changes);
+    w->push->btnPushAllNowClick();
+    EXPECT_EQ(w->LogLines(), QStringList{kChecking});
+    EXPECT_EQ(changes.count, 0) << "the window is never disabled";
+    EXPECT_EQ(w->edtLocalAddress->text(), QStringLiteral("as before"));
+    EXPECT_EQ(w->lookups, 0);
+}
+
+TEST_F(PushCommandsTest, PushFilesActsByTheNumberOfSelectedRows)
+{
+    const QString held = Local(QStringLiteral("held.txt"), "held");
+    const QString moved = Local(QStringLiteral("moved.txt"), "moved");
+    const QString fresh = Local(QStringLiteral("fresh.txt"), "fresh");
+    const QString other = Local(QStringLiteral("other.txt"), "other");
+    StoreSite(QStringLiteral("Site"), {Entry(fresh, QStringLiteral("New")), Unchanged(moved, QStringLiteral("Moved")),
+                                       Unchanged(held, QStringLiteral("Hold")), Entry(other, QStringLiteral("New"))});
+    w->Build();
+    w->Select(w->SiteNode(QStringLiteral("Site")));
+    ASSERT_EQ(w->site.lvFileDetails->RowCount(), 4);
+
+    w->push->mniPopFilesPushFileClick();
+    ASSERT_EQ(TMessageBox::Shown().size(), 1);
+    EXPECT_EQ(TMessageBox::Shown()[0].kind, TMessageBox::TKind::Information);
+    EXPECT_EQ(TMessageBox::Shown()[0].text, QStringLiteral("No files selected to push..."));
+    EXPECT_EQ(w->LogCount(kConnecting), 0);
+    TMessageBox::ClearShown();
+
+    for (int i : {0, 1, 2})
+        Row(i)->setSelected(true);
+    w->push->mniPopFilesPushFileClick();
+    EXPECT_TRUE(TMessageBox::Shown().isEmpty()) << "several rows: nothing is asked";
+    EXPECT_EQ(w->LogCount(kConnecting), 2);
+    EXPECT_EQ(Row(0)->SubItem(colStatus), QStringLiteral("Moved"));
+    EXPECT_EQ(Row(1)->SubItem(colStatus), QStringLiteral("Moved"));
+    EXPECT_EQ(Row(2)->SubItem(colStatus), QStringLiteral("Hold"));
+    EXPECT_EQ(Row(3)->SubItem(colStatus), QStringLiteral("Moved")) << "due, though not selected";
+    EXPECT_TRUE(OnServer(QStringLiteral("fresh.txt")));
+    EXPECT_TRUE(OnServer(QStringLiteral("other.txt")));
+    EXPECT_FALSE(OnServer(QStringLiteral("moved.txt")));
+
+    w->site.lvFileDetails->clearSelection();
+    Row(2)->setSelected(true);
+    TMessageBox::SetNextAnswer(Answer::Ok);
+    w->push->mniPopFilesPushFileClick();
+    ASSERT_EQ(TMessageBox::Shown().size(), 1) << "one row: the selected-file command with its question";
+    EXPECT_EQ(TMessageBox::Shown()[0].kind, TMessageBox::TKind::ConfirmOkCancel);
+    EXPECT_TRUE(OnServer(QStringLiteral("held.txt")));
+}
+
+TEST_F(PushCommandsTest, ForcedPushAsksFirstWritesOnlyTheStatusAndLeavesAChangedFileDue)
+{
+    const QString page = Local(QStringLiteral("page.txt"), "version one");
+    const QStringList stored = Details(page);
+    StoreSite(QStringLiteral("Site"), {Unchanged(page, QStringLiteral("Hold"))});
+    w->Build();
+    w->Select(w->SiteNode(QStringLiteral("Site")));
+    w->push->btnPushSelectedNowClick();
+    EXPECT_TRUE(TMessageBox::Shown().isEmpty()) << "no row selected: nothing happens";
+
+    Row(0)->setSelected(true);
+    TMessageBox::SetNextAnswer(Answer::Cancel);
+    w->push->btnPushSelectedNowClick();
+    ASSERT_EQ(TMessageBox::Shown().size(), 1);
+    EXPECT_EQ(TMessageBox::Shown()[0].text, QStringLiteral("Push the file: ") + page + QStringLiteral("?"));
+    EXPECT_EQ(w->LogCount(kConnecting), 0);
+    EXPECT_EQ(Row(0)->SubItem(colStatus), QStringLiteral("Hold"));
+
+    TMessageBox::SetNextAnswer(Answer::Ok);
+    w->push->btnPushSelectedNowClick();
+    EXPECT_EQ(server->Stored(Host(QStringLiteral("page.txt"))), QByteArray("version one"));
+    EXPECT_EQ(Row(0)->SubItem(colStatus), QStringLiteral("Moved"));
+
+    Local(QStringLiteral("page.txt"), "version two, longer");
+    TMessageBox::SetNextAnswer(Answer::Ok);
+    w->push->btnPushSelectedNowClick();
+    EXPECT_EQ(server->Stored(Host(QStringLiteral("page.txt"))), QByteArray("version two, longer"));
+    EXPECT_EQ(Row(0)->SubItems().mid(colFileDateTime, 3), stored) << "the details stay those of the last push-all";
+
+    const int before = w->LogCount(kConnecting);
+    w->push->btnPushAllNowClick();
+    EXPECT_EQ(w->LogCount(kConnecting), before + 1) << "the changed file is still found due";
+    EXPECT_EQ(w->Stored(QStringLiteral("Site"), 0, colFileSize), QStringLiteral("19"));
+}
+
+TEST_F(PushCommandsTest, AnErrorMidWalkKeepsEarlierStatusesStoresTheSiteAndShowsTheUsersPage)
+{
+    const QString first = Local(QStringLiteral("first.txt"), "1");
+    const QString before = Local(QStringLiteral("before.txt"), "2");
+    const QString after = Local(QStringLiteral("after.txt"), "3");
+    const QString third = Local(QStringLiteral("third.txt"), "4");
+    const QString missing = dir.filePath(QStringLiteral("missing.html"));
+    EntryTexts unreadable{missing, {Host(QStringLiteral("missing.html")), QStringLiteral("Ascii"),
+                                    QStringLiteral("%IP%"), QStringLiteral("New")}};
+    StoreSite(QStringLiteral("First"), {Entry(first, QStringLiteral("New"))});
+    StoreSite(QStringLiteral("Second"),
+              {Entry(before, QStringLiteral("New")), unreadable, Entry(after, QStringLiteral("Error"))});
+    StoreSite(QStringLiteral("Third"), {Entry(third, QStringLiteral("New"))});
+    w->edtLastIPAddress->setText(QStringLiteral("10.20.30.40"));
+    w->Build();
+    w->Select(w->navigator->ViewLogNode);
+    w->edtLocalAddress->setText(QStringLiteral("stale"));
+
+    Guarded([this] { w->push->btnPushAllNowClick(); });
+
+    EXPECT_EQ(reported, QStringList{QStringLiteral("Cannot open file ") + missing});
+    EXPECT_EQ(w->Stored(QStringLiteral("First"), 0, colStatus), QStringLiteral("Moved"));
+    EXPECT_EQ(w->Stored(QStringLiteral("Second"), 0, colStatus), QStringLiteral("Moved"));
+    EXPECT_EQ(w->Stored(QStringLiteral("Second"), 1, colStatus), QStringLiteral("New"));
+    EXPECT_EQ(w->Stored(QStringLiteral("Second"), 2, colStatus), QStringLiteral("Error"));
+    EXPECT_EQ(w->Stored(QStringLiteral("Third"), 0, colStatus), QStringLiteral("New"));
+    EXPECT_FALSE(OnServer(QStringLiteral("after.txt")));
+    EXPECT_FALSE(OnServer(QStringLiteral("third.txt")));
+    EXPECT_EQ(w->LogCount(kDone), 0);
+    EXPECT_EQ(w->ShownPage(), QStringLiteral("Log Files"));
+    EXPECT_EQ(w->pnlDetailTitle->text(), QStringLiteral("Log Files"));
+    EXPECT_TRUE(w->window->isEnabled());
+    EXPECT_EQ(w->edtLocalAddress->text(), QStringLiteral("10.20.30.40")) << "refreshed by the clean-up";
+    EXPECT_FALSE(w->push->Pushing());
+
+    reported.clear();
+    QFile::copy(first, missing);
+    w->push->btnPushAllNowClick();
+    EXPECT_TRUE(reported.isEmpty());
+    EXPECT_EQ(w->Stored(QStringLiteral("Third"), 0, colStatus), QStringLiteral("Moved")) << "the next push-all goes on";
+}
+
+TEST_F(PushCommandsTest, ASiteThatFailsToLoadIsNeverStoredOverThePreviousSite)
+{
+    const QString good = Local(QStringLiteral("good.txt"), "good");
+    const QString other = Local(QStringLiteral("other.txt"), "other");
+    StoreSite(QStringLiteral("Good"), {Entry(good, QStringLiteral("New"))});
+    w->StoreSite(QStringLiteral("Broken"), QStringLiteral("someone else"), QStringLiteral("secret"),
+                 {Entry(other, QStringLiteral("New"))});
+    // Its fields load, then its list stops at a value of the wrong kind.
+    test::SetValueKind(w->store.FilePath(), BaseKeyPath() + QStringLiteral("\\WWWSites\\Broken\\Item#0"),
+                       QStringLiteral("Subline#0"), 4);
+    w->Build();
+
+    Guarded([this] { w->push->btnPushAllNowClick(); });
+
+    ASSERT_EQ(reported.size(), 1) << "the store's error reaches the error display";
+    EXPECT_EQ(w->Stored(QStringLiteral("Good"), 0, colStatus), QStringLiteral("Moved"));
+    TRegIniFile goodSite(BaseKeyPath() + QStringLiteral("\\WWWSites\\Good"));
+    EXPECT_EQ(goodSite.ReadText(QStringLiteral("Item#0"), QStringLiteral("Caption"), QString()), good);
+    EXPECT_EQ(goodSite.ReadText(QString(), QStringLiteral("UserName"), QString()), server->User());
+    EXPECT_EQ(w->Stored(QStringLiteral("Broken"), 0, colStatus), QStringLiteral("New"));
+    EXPECT_EQ(w->ShownPage(), QStringLiteral("General Options"));
+}
+
+TEST_F(PushCommandsTest, TicksAndCommandsDuringAPushStartNothingAndTheNextTickChecks)
+{
+    const QString page = Local(QStringLiteral("page.txt"), "page");
+    StoreSite(QStringLiteral("Site"), {Entry(page, QStringLiteral("New"))});
+    w->edtLastIPAddress->setText(QStringLiteral("10.20.30.40"));
+    w->Build();
+    w->spnTestFilesMinutes->SetText(QStringLiteral("3"));
+    w->cycle->tmrRefreshTimer();
+    w->cycle->tmrRefreshTimer();
+
+    // The FTP client dispatches events while it waits; a tick and the user's commands arrive
+    // in the middle of the transfer.
+    int nested = 0;
+    const auto display = w->ftpClient->OnDisplay;
+    w->ftpClient->OnDisplay = [&](QObject *sender, QString &msg) {
+        display(sender, msg);
+        if (nested++ == 0) {
+            w->cycle->tmrRefreshTimer();
+            TMessageBox::SetNextAnswer(Answer::Ok);
+            w->push->btnPushSelectedNowClick();
+            w->push->mniPopFilesPushFileClick();
+            w->push->btnPushAllSiteNowClick();
+            w->push->btnPushAllNowClick();
+        }
+    };
+    w->Select(w->SiteNode(QStringLiteral("Site")));
+    Row(0)->setSelected(true);
+    w->push->btnPushAllNowClick();
+    w->ftpClient->OnDisplay = display;
+
+    EXPECT_GT(nested, 0);
+    EXPECT_EQ(w->LogCount(kChecking), 1) << "the tick during the push started no push-all";
+    EXPECT_EQ(w->LogCount(kConnecting), 1);
+    EXPECT_TRUE(TMessageBox::Shown().isEmpty());
+    EXPECT_EQ(w->cycle->MinuteCount, 3) << "the tick's minute counts, its check waits";
+
+    w->cycle->tmrRefreshTimer();
+    EXPECT_EQ(w->LogCount(kChecking), 2) << "the next tick after the push checks";
+    EXPECT_EQ(w->cycle->MinuteCount, 1);
+}
+
+} // namespace
+} // namespace quelmark
