@@ -1,14 +1,26 @@
 #include "app/F_Main.h"
 #include "catalogue/MessageBox.h"
+#include "catalogue/Navigator.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
+#include "engine/RefreshCycle.h"
+#include "engine/TextArea.h"
+#include "ftp/Wait.h"
+#include "net/Sockets.h"
 #include "tests/support/StoreDump.h"
 #include "tests/support/TempStore.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QProcess>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
 #include <QStandardPaths>
 
 #include <gtest/gtest.h>
@@ -166,6 +178,118 @@ TEST_F(MainWindowTest, UnusableStoreIsNamedAndLeftUntouched)
     EXPECT_TRUE(problem.contains(store.FilePath())) << problem.toStdString();
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), junk);
+}
+
+TEST_F(MainWindowTest, FirstStartOnAnEmptyStoreShowsTheInitialOptionsWithTheTimerStopped)
+{
+    TfrmMain window;
+    window.show();
+
+    EXPECT_EQ(Find<TRegEdit>(window, "edtDefaultIPParam")->text(), QStringLiteral("%IP%"));
+    EXPECT_EQ(Find<TRegEdit>(window, "edtRedialCommand")->text(), QStringLiteral("rasphone -d ricochet"));
+    EXPECT_EQ(Find<TRegSpinEdit>(window, "spnTestFilesMinutes")->Value(), 10);
+    for (const char *box : {"chkAutoProcess", "chkDetailedLogging", "chkTimeStampLog", "chkAutoReconnect"})
+        EXPECT_FALSE(Find<TRegCheckBox>(window, box)->isChecked()) << box;
+
+    TNavigator *navigator = window.Navigator();
+    ASSERT_EQ(navigator->topLevelItemCount(), 3);
+    EXPECT_EQ(navigator->currentItem(), navigator->GeneralOptionsNode);
+    EXPECT_EQ(navigator->WebSitesNode->childCount(), 0);
+    EXPECT_EQ(Find<QLabel>(window, "pnlDetailTitle")->text(), QStringLiteral("General Options"));
+
+    EXPECT_FALSE(window.findChild<QTimer *>(QStringLiteral("tmrRefresh"))->isActive());
+    EXPECT_EQ(window.RefreshCycle().Tag(), 0);
+    EXPECT_EQ(Find<QLineEdit>(window, "edtLocalAddress")->text(), TSockets().LocalIPAddress());
+    EXPECT_EQ(Find<QTabWidget>(window, "nbMain")->currentWidget(), Find<TTextArea>(window, "memoLog"));
+    EXPECT_EQ(Find<TWait>(window, "waitControl")->pos(), QPoint(-100, -100));
+    EXPECT_TRUE(TMessageBox::Shown().isEmpty());
+}
+
+TEST_F(MainWindowTest, StoredAutoprocessAloneDecidesWhetherTheTimerRunsAfterTheFirstShow)
+{
+    const struct {
+        const char *stored;
+        bool runs;
+    } cases[] = {{"1", true}, {"0", false}, {nullptr, false}};
+    for (const auto &c : cases) {
+        TRegIniFile ini(BaseKeyPath());
+        ini.DeleteSection(QStringLiteral("General Options"));
+        if (c.stored)
+            ini.WriteText(QStringLiteral("General Options"), QStringLiteral("Autoprocess"), QString::fromLatin1(c.stored));
+        TfrmMain window;
+        window.show();
+        const auto *timer = window.findChild<QTimer *>(QStringLiteral("tmrRefresh"));
+        EXPECT_EQ(timer->isActive(), c.runs) << (c.stored ? c.stored : "absent");
+        EXPECT_EQ(window.RefreshCycle().Tag(), c.runs ? 1 : 0);
+        EXPECT_EQ(window.RefreshCycle().AnimationShown(), c.runs);
+    }
+}
+
+TEST_F(MainWindowTest, ToolbarsSitInTheirDocksBesideTheNavigatorPanel)
+{
+    TfrmMain window;
+    window.show();
+    EXPECT_EQ(window.toolBarArea(Find<QToolBar>(window, "tbGeneralInfo")), Qt::TopToolBarArea);
+    const struct {
+        const char *toolbar;
+        const char *title;
+        const char *dock;
+    } fixed[] = {{"tbNavigator", "Nav. Toolbar", "dockNavigator"},
+                 {"tbFilesToolbar", "Files Toolbar", "dockFiles"},
+                 {"tbMain", "Log Toolbar", "dockLogFiles"}};
+    for (const auto &f : fixed) {
+        QToolBar *toolbar = Find<QToolBar>(window, f.toolbar);
+        EXPECT_EQ(toolbar->windowTitle(), QString::fromLatin1(f.title));
+        EXPECT_EQ(toolbar->parentWidget()->objectName(), QString::fromLatin1(f.dock));
+        EXPECT_FALSE(toolbar->isMovable());
+    }
+    EXPECT_EQ(Find<QToolBar>(window, "tbGeneralInfo")->windowTitle(), QStringLiteral("Main Toolbar"));
+    EXPECT_EQ(Find<QSplitter>(window, "grabBar")->handleWidth(), 5);
+    EXPECT_EQ(Find<QWidget>(window, "pnlOutline")->width(), 156);
+}
+
+TEST_F(MainWindowTest, NextStartFindsTheToolbarsAndTheSiteWhereTheUserLeftThem)
+{
+    {
+        TfrmMain window;
+        window.show();
+        QToolBar *main = Find<QToolBar>(window, "tbGeneralInfo");
+        window.addToolBar(Qt::BottomToolBarArea, main);
+        Find<QToolBar>(window, "tbMain")->hide();
+        window.Navigator()->AddNavigatorNode(window.Navigator()->WebSitesNode, {nkSite}, QStringLiteral("kept.org"));
+        window.Navigator()->SelectNode(window.Navigator()->SiteNodes().value(0));
+        Find<TRegEdit>(window, "edtUserName")->setText(QStringLiteral("keeper"));
+        window.close();
+    }
+    TfrmMain again;
+    again.show();
+    EXPECT_EQ(again.toolBarArea(Find<QToolBar>(again, "tbGeneralInfo")), Qt::BottomToolBarArea);
+    EXPECT_TRUE(Find<QToolBar>(again, "tbMain")->isHidden());
+    EXPECT_FALSE(Find<QToolBar>(again, "tbNavigator")->isHidden());
+    ASSERT_EQ(again.Navigator()->SiteNodes().size(), 1);
+    again.Navigator()->SelectNode(again.Navigator()->SiteNodes().value(0));
+    EXPECT_EQ(Find<TRegEdit>(again, "edtUserName")->text(), QStringLiteral("keeper"));
+    EXPECT_TRUE(TMessageBox::Shown().isEmpty());
+}
+
+TEST_F(MainWindowTest, OptionsPanelStaysCentredAndOnePixelInWhenTheWindowIsTooSmall)
+{
+    TfrmMain window;
+    window.show();
+    QWidget *panel = Find<QWidget>(window, "pnlGeneralOptions");
+    const QWidget *page = panel->parentWidget();
+    EXPECT_EQ(panel->pos(), QPoint(CentredOffset(page->width(), 381), CentredOffset(page->height(), 249)));
+    window.setMinimumSize(0, 0);
+    window.resize(300, 200);
+    QCoreApplication::processEvents();
+    ASSERT_LT(page->width(), 381);
+    EXPECT_EQ(panel->pos(), QPoint(1, 1));
+    QSplitter *grabBar = Find<QSplitter>(window, "grabBar");
+    window.resize(900, 700);
+    QCoreApplication::processEvents();
+    grabBar->setSizes({300, 595});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(panel->pos(), QPoint(CentredOffset(page->width(), 381), CentredOffset(page->height(), 249)));
 }
 
 TEST(MainWindowLayout, OptionsPanelIsCentredRoundingHalvesToEvenAndKeptOffTheEdge)
