@@ -14,6 +14,7 @@
 #include <QToolBar>
 
 #include <cmath>
+#include <numbers>
 
 namespace quelmark {
 
@@ -98,7 +99,7 @@ void TAnimation::paintEvent(QPaintEvent *)
         const int age = (m_frame - i + kSpinnerDots) % kSpinnerDots;
         QColor dot = base;
         dot.setAlphaF(1.0 - 0.11 * age);
-        const double angle = 2.0 * M_PI * i / kSpinnerDots;
+        const double angle = 2.0 * std::numbers::pi * i / kSpinnerDots;
         painter.setPen(Qt::NoPen);
         painter.setBrush(dot);
         painter.drawEllipse(QPointF(7.0 * std::cos(angle), 7.0 * std::sin(angle)), 2.0, 2.0);

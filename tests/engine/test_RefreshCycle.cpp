@@ -122,6 +122,24 @@ TEST_F(RefreshCycleTest, ACheckRefreshesBothAddressFieldsFromFreshLookups)
     EXPECT_EQ(w.edtLastIPAddress->text(), QStringLiteral("0.0.0.0"));
 }
 
+TEST_F(RefreshCycleTest, APushAllEndedByAnErrorLeavesTheCheckDueAtTheNextTick)
+{
+    const QString missing = dir.filePath(QStringLiteral("missing.html"));
+    w.StoreSite(QStringLiteral("Site"), QStringLiteral("user"), QStringLiteral("password"),
+                {{missing, {QStringLiteral("page.html"), QStringLiteral("Ascii"), QStringLiteral("%IP%"),
+                            QStringLiteral("New")}}});
+    w.Build();
+    w.spnTestFilesMinutes->SetText(QStringLiteral("2"));
+    w.cycle->MinuteCount = 1;
+    w.edtLocalAddress->setText(QStringLiteral("stale"));
+
+    EXPECT_THROW(w.cycle->tmrRefreshTimer(), Exception);
+    EXPECT_EQ(w.cycle->MinuteCount, 2);
+    EXPECT_EQ(w.edtLocalAddress->text(), w.localAddress) << "the push-all's clean-up refreshed it";
+    EXPECT_THROW(w.cycle->tmrRefreshTimer(), Exception);
+    EXPECT_EQ(w.LogCount(kChecking), 2) << "checked again at the next tick";
+}
+
 TEST_F(RefreshCycleTest, StartStopTogglesTimerPictureAndAnimationAndKeepsTheMinuteCount)
 {
     EXPECT_FALSE(w.cycle->tmrRefresh->isActive()) << "created stopped";
