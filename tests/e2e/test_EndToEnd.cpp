@@ -1,0 +1,253 @@
+// The real program left to work on its own: a store prepared with the sqlite3 command holds two
+// sites on a real FTP server and "Auto-process"; at the first check, one minute after start,
+// every file goes up, the pages carrying the machine's address. The end signal then closes the
+// window the normal way, and the store holds what was pushed.
+//
+// The program always connects to the "ftp" port, so the server listens on port 21 of a
+// loopback address of its own; binding that port needs root.
+#include "net/Sockets.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace {
+
+const QString kServerAddress = QStringLiteral("127.0.0.21");
+const QString kUser = QStringLiteral("quelmark");
+const QString kPassword = QStringLiteral("e2e pass");
+
+// A pyftpdlib server on port 21 of kServerAddress, serving home to one user; prints "ready"
+// once it listens.
+const char *const kServerScript = R"(
+import sys
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+address, user, password, home = sys.argv[1:5]
+authorizer = DummyAuthorizer()
+authorizer.add_user(user, password, home, perm="elradfmwMT")
+FTPHandler.authorizer = authorizer
+server = FTPServer((address, 21), FTPHandler)
+print("ready", flush=True)
+server.serve_forever()
+)";
+
+QString Quoted(const QString &text)
+{
+    QString quoted = text;
+    return QLatin1Char('\'') + quoted.replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
+}
+
+// Builds the SQL that creates the store: the key tree as rows of `keys`, values of kind 1.
+class StoreScript {
+public:
+    StoreScript()
+    {
+        m_sql = QStringLiteral(
+            "CREATE TABLE keys (id INTEGER PRIMARY KEY, parent INTEGER REFERENCES keys(id) ON DELETE CASCADE,"
+            " name TEXT NOT NULL, UNIQUE (parent, name));\n"
+            "CREATE TABLE vals (key INTEGER NOT NULL REFERENCES keys(id) ON DELETE CASCADE, name TEXT NOT NULL,"
+            " kind INTEGER NOT NULL, data BLOB, PRIMARY KEY (key, name));\n"
+            "INSERT INTO keys VALUES (1, NULL, '');\n");
+        m_base = Key(Key(Key(1, "Software"), "Varnholt"), "Quelmark");
+    }
+
+    int Key(int parent, const QString &name)
+    {
+        m_sql += QStringLiteral("INSERT INTO keys VALUES (%1, %2, %3);\n").arg(++m_lastId).arg(parent).arg(Quoted(name));
+        return m_lastId;
+    }
+    void Value(int key, const QString &name, const QString &text)
+    {
+        m_sql += QStringLiteral("INSERT INTO vals VALUES (%1, %2, 1, CAST(%3 AS BLOB));\n")
+                     .arg(key)
+                     .arg(Quoted(name), Quoted(text));
+    }
+    void Site(int sites, const QString &name, const QList<QStringList> &files)
+    {
+        const int site = Key(sites, name);
+        Value(site, QStringLiteral("FTPServer"), kServerAddress);
+        Value(site, QStringLiteral("UserName"), kUser);
+        Value(site, QStringLiteral("Password"), kPassword);
+        Value(site, QStringLiteral("DefaultDir"), QStringLiteral("/"));
+        for (int i = 0; i < files.size(); ++i) {
+            const int item = Key(site, QStringLiteral("Item#%1").arg(i));
+            Value(item, QStringLiteral("Caption"), files[i][0]);
+            const QStringList columns = {files[i][1], files[i][2], files[i][3], "New", "", "", ""};
+            for (int k = 0; k < columns.size(); ++k)
+                Value(item, QStringLiteral("Subline#%1").arg(k), columns[k]);
+        }
+    }
+
+    int Base() const { return m_base; }
+    const QString &Sql() const { return m_sql; }
+
+private:
+    QString m_sql;
+    int m_lastId = 1;
+    int m_base = 0;
+};
+
+QString RunSqlite(const QString &file, const QString &sql)
+{
+    QProcess sqlite;
+    sqlite.start(QStringLiteral("sqlite3"), {file});
+    if (!sqlite.waitForStarted(5000))
+        return QStringLiteral("<sqlite3 not started>");
+    sqlite.write(sql.toUtf8());
+    sqlite.closeWriteChannel();
+    sqlite.waitForFinished(10000);
+    if (sqlite.exitCode() != 0)
+        ADD_FAILURE() << "sqlite3: " << sqlite.readAllStandardError().toStdString();
+    return QString::fromUtf8(sqlite.readAllStandardOutput()).trimmed();
+}
+
+bool WriteFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray ReadFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void Stop(QProcess &process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "the FTP server must listen on port 21, which needs root";
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(QDir().mkpath(Path("ftp")) && QDir().mkpath(Path("pages")) &&
+                    QDir().mkpath(Path("config/Varnholt/Quelmark")));
+        server.start(QStringLiteral("/usr/bin/python3"),
+                     {QStringLiteral("-c"), QString::fromLatin1(kServerScript), kServerAddress, kUser, kPassword,
+                      Path("ftp")});
+        if (!server.waitForStarted(5000) || !server.waitForReadyRead(10000) ||
+            !server.readLine().startsWith("ready"))
+            GTEST_SKIP() << "no FTP server on " << kServerAddress.toStdString()
+                         << ":21: " << server.readAllStandardError().toStdString();
+    }
+    void TearDown() override
+    {
+        Stop(program);
+        Stop(server);
+    }
+
+    QString Path(const char *relative) const { return dir.filePath(QString::fromLatin1(relative)); }
+    QString StoreFile() const { return Path("config/Varnholt/Quelmark/store.db"); }
+
+    // Waits until every file exists on the server, at most timeoutMs.
+    bool Uploaded(const QStringList &files, int timeoutMs)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < timeoutMs && program.state() == QProcess::Running) {
+            bool all = true;
+            for (const QString &file : files)
+                all = all && QFileInfo::exists(QDir(Path("ftp")).filePath(file));
+            if (all)
+                return true;
+            QThread::msleep(200);
+        }
+        return false;
+    }
+
+    QTemporaryDir dir;
+    QProcess server;
+    QProcess program;
+};
+
+TEST_F(EndToEnd, FirstCheckAfterAMinutePushesEverySiteWithTheAddressAndTheEndSignalKeepsTheResult)
+{
+    const QByteArray page = "<p>Reach me at %IP% today.</p>\r\n<a href=\"http://%IP%/\">home</a>\r\n";
+    const QByteArray about = "about %IP% and %IP%\n";
+    const QByteArray binary("\x00\x01%IP%\xff\r\n", 10);
+    ASSERT_TRUE(WriteFile(Path("pages/index.html"), page));
+    ASSERT_TRUE(WriteFile(Path("pages/about.html"), about));
+    ASSERT_TRUE(WriteFile(Path("pages/logo.bin"), binary));
+
+    StoreScript store;
+    const int options = store.Key(store.Base(), QStringLiteral("General Options"));
+    store.Value(options, QStringLiteral("Autoprocess"), QStringLiteral("1"));
+    store.Value(options, QStringLiteral("MinsTestFiles"), QStringLiteral("1"));
+    store.Value(options, QStringLiteral("TempFileName"), Path("upload.tmp"));
+    const int sites = store.Key(store.Base(), QStringLiteral("WWWSites"));
+    store.Site(sites, QStringLiteral("first"),
+               {{Path("pages/index.html"), "index.html", "Ascii", "%IP%"},
+                {Path("pages/logo.bin"), "logo.bin", "Binary", "%IP%"}});
+    store.Site(sites, QStringLiteral("second"), {{Path("pages/about.html"), "about.html", "Ascii", "%IP%"}});
+    RunSqlite(StoreFile(), store.Sql());
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), Path("config"));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), Path("cache"));
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(QUELMARK_BINARY_DIR "/quelmark"), {});
+    ASSERT_TRUE(program.waitForStarted(5000)) << program.errorString().toStdString();
+
+    const bool uploaded = Uploaded({"index.html", "about.html", "logo.bin"}, 90000);
+    const bool stillRunning = program.state() == QProcess::Running;
+    // The upload of the last file ends with the server's reply; give the program a moment to
+    // take it, then ask it to end.
+    QThread::msleep(1000);
+    program.terminate();
+    ASSERT_TRUE(program.waitForFinished(15000)) << "the end signal did not close the program";
+    EXPECT_TRUE(stillRunning) << program.readAllStandardError().toStdString();
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+    ASSERT_TRUE(uploaded) << "nothing reached the server: " << program.readAllStandardError().toStdString();
+
+    // Pages carry the address in place of the first %IP% of each line; an ASCII upload is
+    // stored with the server's line ends. The binary file goes up untouched.
+    const QByteArray address = quelmark::TSockets().LocalIPAddress().toLatin1();
+    EXPECT_EQ(ReadFile(QDir(Path("ftp")).filePath("index.html")),
+              "<p>Reach me at " + address + " today.</p>\n<a href=\"http://" + address + "/\">home</a>\n");
+    EXPECT_EQ(ReadFile(QDir(Path("ftp")).filePath("about.html")), "about " + address + " and %IP%\n");
+    EXPECT_EQ(ReadFile(QDir(Path("ftp")).filePath("logo.bin")), binary);
+
+    // Status, size and date of every entry, as the close stored them.
+    const QString rows = RunSqlite(StoreFile(), QStringLiteral(R"(
+        SELECT s.name || ' ' || c.data || ' ' || st.data || ' ' || sz.data || ' ' || (length(dt.data) > 0)
+        FROM keys s JOIN keys i ON i.parent = s.id
+        JOIN vals c ON c.key = i.id AND c.name = 'Caption'
+        JOIN vals st ON st.key = i.id AND st.name = 'Subline#3'
+        JOIN vals dt ON dt.key = i.id AND dt.name = 'Subline#4'
+        JOIN vals sz ON sz.key = i.id AND sz.name = 'Subline#5'
+        WHERE s.parent = (SELECT id FROM keys WHERE name = 'WWWSites') ORDER BY i.id;)"));
+    EXPECT_EQ(rows, QStringLiteral("first %1 Moved %2 1\nfirst %3 Moved %4 1\nsecond %5 Moved %6 1")
+                        .arg(Path("pages/index.html"))
+                        .arg(page.size())
+                        .arg(Path("pages/logo.bin"))
+                        .arg(binary.size())
+                        .arg(Path("pages/about.html"))
+                        .arg(about.size()));
+    EXPECT_EQ(RunSqlite(StoreFile(), QStringLiteral("SELECT CAST(data AS TEXT) FROM vals WHERE name = 'LastIPAddress';")),
+              QString::fromLatin1(address));
+}
+
+} // namespace
