@@ -99,8 +99,8 @@ protected:
     // An entry of type "Binary" without IP parameter, uploaded as it is.
     static EntryTexts Entry(const QString &path, const QString &status, const QStringList &details = {"", "", ""})
     {
-        return {path, QStringList{Host(QFileInfo(path).fileName()), QStringLiteral("Binary"), QString(), status} +
-                          details};
+        return {path,
+                QStringList{Host(QFileInfo(path).fileName()), QStringLiteral("Binary"), QString(), status} + details};
     }
 
     // An entry whose file has not changed since its last push.
@@ -132,10 +132,11 @@ TEST_F(PushCommandsTest, PushAllWalksEverySiteStoresEachAtTheNextAndShowsTheUser
     const QString b = Local(QStringLiteral("b.txt"), "kept");
     const QString c = Local(QStringLiteral("c.html"), "at %IP%\r\n");
     const QString d = Local(QStringLiteral("d.txt"), "refused");
-    EntryTexts substituted{c, {Host(QStringLiteral("c.html")), QStringLiteral("Ascii"), QStringLiteral("%IP%"),
-                               QStringLiteral("New"), "", "", ""}};
-    StoreSite(QStringLiteral("Alpha"), {Entry(a, QStringLiteral("New")), Unchanged(b, QStringLiteral("Moved")),
-                                        substituted});
+    EntryTexts substituted{c,
+                           {Host(QStringLiteral("c.html")), QStringLiteral("Ascii"), QStringLiteral("%IP%"),
+                            QStringLiteral("New"), "", "", ""}};
+    StoreSite(QStringLiteral("Alpha"),
+              {Entry(a, QStringLiteral("New")), Unchanged(b, QStringLiteral("Moved")), substituted});
     StoreSite(QStringLiteral("Empty"), {});
     StoreSite(QStringLiteral("Refused"), {Entry(d, QStringLiteral("New"))}, QStringLiteral("wrong password"));
     w->edtLastIPAddress->setText(QStringLiteral("10.20.30.40"));
@@ -273,8 +274,9 @@ TEST_F(PushCommandsTest, AnErrorMidWalkKeepsEarlierStatusesStoresTheSiteAndShows
     const QString after = Local(QStringLiteral("after.txt"), "3");
     const QString third = Local(QStringLiteral("third.txt"), "4");
     const QString missing = dir.filePath(QStringLiteral("missing.html"));
-    EntryTexts unreadable{missing, {Host(QStringLiteral("missing.html")), QStringLiteral("Ascii"),
-                                    QStringLiteral("%IP%"), QStringLiteral("New")}};
+    EntryTexts unreadable{
+        missing,
+        {Host(QStringLiteral("missing.html")), QStringLiteral("Ascii"), QStringLiteral("%IP%"), QStringLiteral("New")}};
     StoreSite(QStringLiteral("First"), {Entry(first, QStringLiteral("New"))});
     StoreSite(QStringLiteral("Second"),
               {Entry(before, QStringLiteral("New")), unreadable, Entry(after, QStringLiteral("Error"))});

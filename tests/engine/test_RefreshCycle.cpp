@@ -66,10 +66,7 @@ protected:
     }
 
     // A reconnect command that appends one line to a file each time it runs.
-    QString AppendingCommand() const
-    {
-        return QStringLiteral("/bin/sh -c 'echo x >> \"%1\"'").arg(marks);
-    }
+    QString AppendingCommand() const { return QStringLiteral("/bin/sh -c 'echo x >> \"%1\"'").arg(marks); }
 
     test::PushWindow w;
     QTemporaryDir dir;
@@ -125,9 +122,10 @@ TEST_F(RefreshCycleTest, ACheckRefreshesBothAddressFieldsFromFreshLookups)
 TEST_F(RefreshCycleTest, APushAllEndedByAnErrorLeavesTheCheckDueAtTheNextTick)
 {
     const QString missing = dir.filePath(QStringLiteral("missing.html"));
-    w.StoreSite(QStringLiteral("Site"), QStringLiteral("user"), QStringLiteral("password"),
-                {{missing, {QStringLiteral("page.html"), QStringLiteral("Ascii"), QStringLiteral("%IP%"),
-                            QStringLiteral("New")}}});
+    w.StoreSite(
+        QStringLiteral("Site"), QStringLiteral("user"), QStringLiteral("password"),
+        {{missing,
+          {QStringLiteral("page.html"), QStringLiteral("Ascii"), QStringLiteral("%IP%"), QStringLiteral("New")}}});
     w.Build();
     w.spnTestFilesMinutes->SetText(QStringLiteral("2"));
     w.cycle->MinuteCount = 1;
@@ -179,12 +177,8 @@ TEST_F(RefreshCycleTest, DisconnectedWithAutoReconnectStartsTheCommandAtEveryTic
     EXPECT_EQ(CheckingTicks(5, kDisconnected), (QList<int>{3, 4, 5}));
     EXPECT_TRUE(WaitForLines(marks, 3)) << "the command ran at each of the three checks";
     EXPECT_EQ(ReadAll(marks), QByteArray("x\nx\nx\n"));
-    EXPECT_EQ(w.LogLines(), (QStringList{kDisconnected, QStringLiteral("*****Running command: ") + AppendingCommand(),
-                                         kWaiting}
-                             + QStringList{kDisconnected, QStringLiteral("*****Running command: ") + AppendingCommand(),
-                                           kWaiting}
-                             + QStringList{kDisconnected, QStringLiteral("*****Running command: ") + AppendingCommand(),
-                                           kWaiting}));
+    const QStringList frame = {kDisconnected, QStringLiteral("*****Running command: ") + AppendingCommand(), kWaiting};
+    EXPECT_EQ(w.LogLines(), frame + frame + frame);
     EXPECT_EQ(w.LogCount(kChecking), 0);
 
     w.localAddress = QStringLiteral("10.1.1.1");
@@ -298,8 +292,9 @@ TEST(RefreshCycleNamespace, LoopbackOnlyMachineIsNotConnectedWithTheRealLookup)
 
     const QStringList lines = QString::fromUtf8(ReadAll(logPath)).split(QLatin1Char('\n'));
     EXPECT_EQ(lines.value(0), kNotConnected);
-    EXPECT_EQ(lines.mid(1), (QStringList{kDisconnected, QStringLiteral("*****Running command: /bin/sh -c 'echo x >> \"") +
-                                                            logPath + QStringLiteral(".marks\"'"),
+    EXPECT_EQ(lines.mid(1), (QStringList{kDisconnected,
+                                         QStringLiteral("*****Running command: /bin/sh -c 'echo x >> \"") + logPath +
+                                             QStringLiteral(".marks\"'"),
                                          kWaiting}));
     EXPECT_EQ(ReadAll(logPath + QStringLiteral(".marks")), QByteArray("x\n"));
 }

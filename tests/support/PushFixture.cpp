@@ -105,8 +105,8 @@ int PushWindow::LogCount(const QString &line) const
 QString PushWindow::Stored(const QString &siteName, int row, int column) const
 {
     TRegIniFile ini(BaseKeyPath() + QStringLiteral("\\WWWSites\\") + siteName);
-    return ini.ReadText(QStringLiteral("Item#") + QString::number(row), QStringLiteral("Subline#") + QString::number(column),
-                        QStringLiteral("?"));
+    return ini.ReadText(QStringLiteral("Item#") + QString::number(row),
+                        QStringLiteral("Subline#") + QString::number(column), QStringLiteral("?"));
 }
 
 } // namespace quelmark::test

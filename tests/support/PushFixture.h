@@ -33,8 +33,7 @@ public:
 
     // Stores a site on the FTP server at 127.0.0.1 as an earlier run would have left it; the
     // controls are emptied again afterwards.
-    void StoreSite(const QString &name, const QString &user, const QString &password,
-                   const QList<EntryTexts> &entries);
+    void StoreSite(const QString &name, const QString &user, const QString &password, const QList<EntryTexts> &entries);
     // Builds the navigator from the store ("General Options" ends up selected).
     void Build() { navigator->BuildNavigator(); }
 
