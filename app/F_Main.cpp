@@ -1,5 +1,6 @@
 #include "app/F_Main.h"
 
+#include "app/F_Instr.h"
 #include "app/Icons.h"
 #include "catalogue/F_NewWWW.h"
 #include "catalogue/MessageBox.h"
@@ -147,6 +148,8 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent)
 
 TfrmMain::~TfrmMain()
 {
+    // The instructions window may go after the help button does.
+    frmInstr->OnVisibleChange = nullptr;
     SetTopLevelReporter(nullptr);
 }
 
