@@ -2,6 +2,7 @@
 
 #include "app/F_Instr.h"
 #include "app/Icons.h"
+#include "app/Termination.h"
 #include "catalogue/F_NewWWW.h"
 #include "catalogue/MessageBox.h"
 #include "catalogue/Navigator.h"
@@ -350,6 +351,14 @@ void TfrmMain::showEvent(QShowEvent *event)
 
 void TfrmMain::closeEvent(QCloseEvent *event)
 {
+    // A push holds the window disabled and runs nested inside the event loop; closing now would
+    // store its half-done statuses and end the program under a transfer. The close comes once
+    // the push is over.
+    if (!isEnabled() || m_push->Pushing()) {
+        event->ignore();
+        CloseWhenIdle(this);
+        return;
+    }
     // A store that refuses the save is reported, yet the window still closes: refusing to
     // close would leave the user no way out but killing the program.
     Guarded([this] { FormClose(); });

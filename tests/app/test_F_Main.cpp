@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -163,6 +164,29 @@ TEST_F(MainWindowTest, CloseThatCannotSaveIsReportedAndStillCloses)
     EXPECT_EQ(TMessageBox::Shown()[0].kind, TMessageBox::TKind::Critical);
     CloseStore();
     EXPECT_EQ(test::DumpStore(store.FilePath()), before) << "nothing of the failed save is kept";
+}
+
+TEST_F(MainWindowTest, CloseAskedForDuringAPushWaitsForItsEndAndThenSaves)
+{
+    TfrmMain window;
+    window.show();
+    Find<TRegEdit>(window, "edtRedialCommand")->setText(QStringLiteral("after the push"));
+    // A push holds the window disabled while it runs.
+    window.setEnabled(false);
+    EXPECT_FALSE(window.close());
+    EXPECT_TRUE(window.isVisible());
+    TRegIniFile ini(BaseKeyPath());
+    EXPECT_NE(ini.ReadText(QStringLiteral("General Options"), QStringLiteral("RedialCommand"), QString()),
+              QStringLiteral("after the push"));
+
+    window.setEnabled(true);
+    QElapsedTimer clock;
+    clock.start();
+    while (window.isVisible() && clock.elapsed() < 3000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(ini.ReadText(QStringLiteral("General Options"), QStringLiteral("RedialCommand"), QString()),
+              QStringLiteral("after the push"));
 }
 
 TEST_F(MainWindowTest, UnusableStoreIsNamedAndLeftUntouched)
