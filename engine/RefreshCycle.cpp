@@ -1,5 +1,7 @@
 #include "engine/RefreshCycle.h"
 
+#include <QApplication>
+
 #include "engine/ActivityLog.h"
 #include "engine/PushCommands.h"
 #include "ftp/Dispatch.h"
@@ -190,8 +192,10 @@ void TRefreshCycle::btnStartStopClick()
 void TRefreshCycle::tmrRefreshTimer()
 {
     ++MinuteCount;
-    // Pushes never nest; MinuteCount stays at N or above, so the check follows next tick.
-    if (m_controls.push && m_controls.push->Pushing())
+    // Pushes never nest, and none starts under an open dialog: a push-all reloads the file
+    // list, whose rows an editing dialog or a question may be working on. MinuteCount stays at
+    // N or above, so the check follows at the first tick after.
+    if ((m_controls.push && m_controls.push->Pushing()) || QApplication::activeModalWidget())
         return;
     const QString minutes = m_controls.spnTestFilesMinutes ? m_controls.spnTestFilesMinutes->text() : QString();
     if (MinuteCount < TestFilesMinutes(minutes))

@@ -6,6 +6,8 @@
 #include "tests/support/PushFixture.h"
 
 #include <QCoreApplication>
+#include <QDialog>
+#include <QTimer>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
@@ -136,6 +138,29 @@ TEST_F(RefreshCycleTest, APushAllEndedByAnErrorLeavesTheCheckDueAtTheNextTick)
     EXPECT_EQ(w.edtLocalAddress->text(), w.localAddress) << "the push-all's clean-up refreshed it";
     EXPECT_THROW(w.cycle->tmrRefreshTimer(), Exception);
     EXPECT_EQ(w.LogCount(kChecking), 2) << "checked again at the next tick";
+}
+
+TEST_F(RefreshCycleTest, NoCheckStartsUnderAnOpenDialogAndTheFirstTickAfterChecks)
+{
+    w.spnTestFilesMinutes->SetText(QStringLiteral("2"));
+    QDialog dialog;
+    QList<int> checked;
+    // Ticks 1 to 3 arrive while a modal dialog runs; tick 4 after it closed.
+    QTimer::singleShot(0, &dialog, [&] {
+        for (int i = 1; i <= 3; ++i) {
+            const int before = w.LogCount(kChecking);
+            w.cycle->tmrRefreshTimer();
+            if (w.LogCount(kChecking) > before)
+                checked.append(i);
+        }
+        dialog.reject();
+    });
+    dialog.exec();
+    const int before = w.LogCount(kChecking);
+    w.cycle->tmrRefreshTimer();
+    if (w.LogCount(kChecking) > before)
+        checked.append(4);
+    EXPECT_EQ(checked, QList<int>{4});
 }
 
 TEST_F(RefreshCycleTest, StartStopTogglesTimerPictureAndAnimationAndKeepsTheMinuteCount)
