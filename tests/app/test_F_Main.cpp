@@ -18,7 +18,6 @@
 #include <QLabel>
 #include <QProcess>
 #include <QSplitter>
-#include <QStackedWidget>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
@@ -226,6 +225,7 @@ TEST_F(MainWindowTest, FirstStartOnAnEmptyStoreShowsTheInitialOptionsWithTheTime
     EXPECT_EQ(Find<QLineEdit>(window, "edtLocalAddress")->text(), TSockets().LocalIPAddress());
     EXPECT_EQ(Find<QTabWidget>(window, "nbMain")->currentWidget(), Find<TTextArea>(window, "memoLog"));
     EXPECT_EQ(Find<TWait>(window, "waitControl")->pos(), QPoint(-100, -100));
+    EXPECT_EQ(Find<QWidget>(window, "pnlOutline")->width(), 156);
     EXPECT_TRUE(TMessageBox::Shown().isEmpty());
 }
 
@@ -247,29 +247,6 @@ TEST_F(MainWindowTest, StoredAutoprocessAloneDecidesWhetherTheTimerRunsAfterTheF
         EXPECT_EQ(window.RefreshCycle().Tag(), c.runs ? 1 : 0);
         EXPECT_EQ(window.RefreshCycle().AnimationShown(), c.runs);
     }
-}
-
-TEST_F(MainWindowTest, ToolbarsSitInTheirDocksBesideTheNavigatorPanel)
-{
-    TfrmMain window;
-    window.show();
-    EXPECT_EQ(window.toolBarArea(Find<QToolBar>(window, "tbGeneralInfo")), Qt::TopToolBarArea);
-    const struct {
-        const char *toolbar;
-        const char *title;
-        const char *dock;
-    } fixed[] = {{"tbNavigator", "Nav. Toolbar", "dockNavigator"},
-                 {"tbFilesToolbar", "Files Toolbar", "dockFiles"},
-                 {"tbMain", "Log Toolbar", "dockLogFiles"}};
-    for (const auto &f : fixed) {
-        QToolBar *toolbar = Find<QToolBar>(window, f.toolbar);
-        EXPECT_EQ(toolbar->windowTitle(), QString::fromLatin1(f.title));
-        EXPECT_EQ(toolbar->parentWidget()->objectName(), QString::fromLatin1(f.dock));
-        EXPECT_FALSE(toolbar->isMovable());
-    }
-    EXPECT_EQ(Find<QToolBar>(window, "tbGeneralInfo")->windowTitle(), QStringLiteral("Main Toolbar"));
-    EXPECT_EQ(Find<QSplitter>(window, "grabBar")->handleWidth(), 5);
-    EXPECT_EQ(Find<QWidget>(window, "pnlOutline")->width(), 156);
 }
 
 TEST_F(MainWindowTest, NextStartFindsTheToolbarsAndTheSiteWhereTheUserLeftThem)
