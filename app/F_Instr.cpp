@@ -11,55 +11,52 @@ namespace quelmark {
 
 QString InstructionsDescription()
 {
-    return QStringLiteral(
-        "Varnholt Quelmark keeps pages on your FTP web sites up to date and writes this machine's "
-        "current IP address into them as it uploads them.\n"
-        "\n"
-        "1. Add a web site with the \"New Web Site\" button under the navigator: the FTP server, "
-        "your user name, your password and the folder your pages go to.\n"
-        "2. Add the local files that belong on that site with \"Add a new file\", or drop them "
-        "from the desktop onto the window while the site is shown. Give each file the name it "
-        "should have on the server.\n"
-        "3. Write the IP parameter (by default %IP%) into a page wherever the address belongs. "
-        "On upload the first %IP% of every line is replaced by the address the machine has at "
-        "that moment. Files of type \"Binary\" and files without a parameter go up unchanged.\n"
-        "4. Press the start button on the main toolbar. Every few minutes (\"Test local files "
-        "every (mins):\" on the General Options page) the program checks whether the machine is "
-        "online and uploads every file that changed, and every page with a parameter when the "
-        "address changed. With \"Auto-process\" the timer starts by itself.\n"
-        "5. When the machine is offline and \"Auto-reconnect\" is set, the reconnect command is "
-        "started and the check repeated a minute later.\n"
-        "\n"
-        "The push buttons send files at once: everything that is due, the files of the shown "
-        "site, or the selected files. Everything the program does is written to the log "
-        "(View Log), which you can save as a text file.");
+    return QStringLiteral("Varnholt Quelmark keeps pages on your FTP web sites up to date and writes this machine's "
+                          "current IP address into them as it uploads them.\n"
+                          "\n"
+                          "1. Add a web site with the \"New Web Site\" button under the navigator: the FTP server, "
+                          "your user name, your password and the folder your pages go to.\n"
+                          "2. Add the local files that belong on that site with \"Add a new file\", or drop them "
+                          "from the desktop onto the window while the site is shown. Give each file the name it "
+                          "should have on the server.\n"
+                          "3. Write the IP parameter (by default %IP%) into a page wherever the address belongs. "
+                          "On upload the first %IP% of every line is replaced by the address the machine has at "
+                          "that moment. Files of type \"Binary\" and files without a parameter go up unchanged.\n"
+                          "4. Press the start button on the main toolbar. Every few minutes (\"Test local files "
+                          "every (mins):\" on the General Options page) the program checks whether the machine is "
+                          "online and uploads every file that changed, and every page with a parameter when the "
+                          "address changed. With \"Auto-process\" the timer starts by itself.\n"
+                          "5. When the machine is offline and \"Auto-reconnect\" is set, the reconnect command is "
+                          "started and the check repeated a minute later.\n"
+                          "\n"
+                          "The push buttons send files at once: everything that is due, the files of the shown "
+                          "site, or the selected files. Everything the program does is written to the log "
+                          "(View Log), which you can save as a text file.");
 }
 
 QString InstructionsSamplePage()
 {
-    return QStringLiteral(
-        "<html>\n"
-        "<head><title>My machine at home</title></head>\n"
-        "<body>\n"
-        "<h1>My machine at home</h1>\n"
-        "<p>Right now my machine answers at %IP%.</p>\n"
-        "<p>Its own pages are <a href=\"http://%IP%/\">here</a>.</p>\n"
-        "<p>If the link fails, the machine is offline; try again later.</p>\n"
-        "</body>\n"
-        "</html>\n");
+    return QStringLiteral("<html>\n"
+                          "<head><title>My machine at home</title></head>\n"
+                          "<body>\n"
+                          "<h1>My machine at home</h1>\n"
+                          "<p>Right now my machine answers at %IP%.</p>\n"
+                          "<p>Its own pages are <a href=\"http://%IP%/\">here</a>.</p>\n"
+                          "<p>If the link fails, the machine is offline; try again later.</p>\n"
+                          "</body>\n"
+                          "</html>\n");
 }
 
 QString InstructionsDisclaimer()
 {
-    return QStringLiteral(
-        "This program is provided as it is, without warranty of any kind, express or implied, "
-        "including fitness for a particular purpose. You use it at your own risk.\n"
-        "\n"
-        "It uploads files to the servers you name, replacing the files of the same name there, "
-        "and it publishes your machine's address in the pages you mark. Keep copies of your "
-        "pages, and think about who may read that address.\n"
-        "\n"
-        "Plain FTP sends your user name and password unencrypted.");
+    return QStringLiteral("This program is provided as it is, without warranty of any kind, express or implied, "
+                          "including fitness for a particular purpose. You use it at your own risk.\n"
+                          "\n"
+                          "It uploads files to the servers you name, replacing the files of the same name there, "
+                          "and it publishes your machine's address in the pages you mark. Keep copies of your "
+                          "pages, and think about who may read that address.\n"
+                          "\n"
+                          "Plain FTP sends your user name and password unencrypted.");
 }
 
 TfrmInstr::TfrmInstr(QWidget *parent) : QWidget(parent, Qt::Window)

@@ -43,8 +43,7 @@ const char *const kPageTitle = "pageTitle";
 constexpr int kOutlineWidth = 156;
 constexpr int kGrabBarWidth = 5;
 
-template <typename T>
-T *Named(T *widget, const char *name)
+template <typename T> T *Named(T *widget, const char *name)
 {
     widget->setObjectName(QString::fromLatin1(name));
     return widget;

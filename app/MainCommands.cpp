@@ -64,8 +64,8 @@ void TfrmMain::CreateMenus()
 
     QMenu *view = menuBar()->addMenu(QStringLiteral("&View"));
     view->setObjectName(QStringLiteral("mnuView"));
-    view->addAction(Command("mniViewGeneralOptions", QStringLiteral("&General Options"),
-                            [this] { mniViewGeneralOptionsClick(); }));
+    view->addAction(
+        Command("mniViewGeneralOptions", QStringLiteral("&General Options"), [this] { mniViewGeneralOptionsClick(); }));
     view->addAction(Command("mniViewLogView", QStringLiteral("&Log"), [this] { mniViewLogViewClick(); }));
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
@@ -79,8 +79,8 @@ void TfrmMain::CreateMenus()
 void TfrmMain::CreateToolbarButtons()
 {
     // The refresh cycle gives the start/stop button its picture and handles its clicks.
-    btnStartStop = Button(tbGeneralInfo, "btnStartStop", QStringLiteral("Toggle the timer on/off"), StartPicture(),
-                          nullptr);
+    btnStartStop =
+        Button(tbGeneralInfo, "btnStartStop", QStringLiteral("Toggle the timer on/off"), StartPicture(), nullptr);
     Button(tbGeneralInfo, "btnPushAllNow", QStringLiteral("Send ALL files to ALL servers NOW as needed..."),
            AppIcon("go-up", "pushall"), [this] { m_push->btnPushAllNowClick(); });
     btnHelp = Button(tbGeneralInfo, "btnHelp", QStringLiteral("Instructions/Help"), AppIcon("help-contents", "help"),
@@ -125,8 +125,8 @@ void TfrmMain::CreatePopupMenus()
 
     popFiles = new QMenu(this);
     popFiles->setObjectName(QStringLiteral("popFiles"));
-    popFiles->addAction(
-        Command("mniPopFilesPushFile", QStringLiteral("&Push File(s)"), [this] { m_push->mniPopFilesPushFileClick(); }));
+    popFiles->addAction(Command("mniPopFilesPushFile", QStringLiteral("&Push File(s)"),
+                                [this] { m_push->mniPopFilesPushFileClick(); }));
     popFiles->addSeparator();
     popFiles->addAction(Command("mniPopFilesNewFile", QStringLiteral("&New File"), [this] { m_editor->NewFile(); }));
     popFiles->addAction(

@@ -117,7 +117,8 @@ void TfrmMain::CreateRefreshCycle()
     refresh.toolbar = tbGeneralInfo;
     refresh.log = m_log.get();
     refresh.push = m_push.get();
-    m_refresh = new TRefreshCycle(refresh, [this] { return LocalIPAddress(); }, this);
+    m_refresh = new TRefreshCycle(
+        refresh, [this] { return LocalIPAddress(); }, this);
     m_refresh->setObjectName(QStringLiteral("RefreshCycle"));
 }
 

@@ -18,10 +18,10 @@
 #include <QLabel>
 #include <QProcess>
 #include <QSplitter>
+#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
-#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
@@ -58,8 +58,7 @@ protected:
     }
     void TearDown() override { TMessageBox::SetTestMode(false); }
 
-    template <typename T>
-    T *Find(TfrmMain &window, const char *name)
+    template <typename T> T *Find(TfrmMain &window, const char *name)
     {
         T *widget = window.findChild<T *>(QString::fromLatin1(name));
         EXPECT_NE(widget, nullptr) << name;
@@ -82,8 +81,8 @@ TEST_F(MainWindowTest, FirstShowOnAnEmptyStoreWritesTheNineDefaultOptions)
     CloseStore();
     EXPECT_EQ(OptionsViaSqlite3(store.FilePath()),
               QStringList({"Autoprocess=0", "MinsTestFiles=10", "DetailedLogging=0", "TempFileName=" + tempFile,
-                           "DefaultIPParam=%IP%", "TimeStampLog=0", "LastIPAddress=", "RedialCommand=rasphone -d ricochet",
-                           "AutoReconnect=0"}));
+                           "DefaultIPParam=%IP%", "TimeStampLog=0",
+                           "LastIPAddress=", "RedialCommand=rasphone -d ricochet", "AutoReconnect=0"}));
     EXPECT_TRUE(TMessageBox::Shown().isEmpty());
 }
 
@@ -132,8 +131,8 @@ TEST_F(MainWindowTest, ClosingStoresTheShownSite)
 
 TEST_F(MainWindowTest, StoreErrorDuringShowGoesToTheErrorDisplayAndLeavesTheStoreAlone)
 {
-    TRegIniFile(BaseKeyPath()).WriteText(QStringLiteral("General Options"), QStringLiteral("MinsTestFiles"),
-                                         QStringLiteral("30"));
+    TRegIniFile(BaseKeyPath())
+        .WriteText(QStringLiteral("General Options"), QStringLiteral("MinsTestFiles"), QStringLiteral("30"));
     CloseStore();
     test::SetValueKind(store.FilePath(), kOptionsKey, QStringLiteral("MinsTestFiles"), 4);
     const QStringList before = test::DumpStore(store.FilePath());
@@ -239,7 +238,8 @@ TEST_F(MainWindowTest, StoredAutoprocessAloneDecidesWhetherTheTimerRunsAfterTheF
         TRegIniFile ini(BaseKeyPath());
         ini.DeleteSection(QStringLiteral("General Options"));
         if (c.stored)
-            ini.WriteText(QStringLiteral("General Options"), QStringLiteral("Autoprocess"), QString::fromLatin1(c.stored));
+            ini.WriteText(QStringLiteral("General Options"), QStringLiteral("Autoprocess"),
+                          QString::fromLatin1(c.stored));
         TfrmMain window;
         window.show();
         const auto *timer = window.findChild<QTimer *>(QStringLiteral("tmrRefresh"));
@@ -298,8 +298,8 @@ TEST(MainWindowLayout, OptionsPanelIsCentredRoundingHalvesToEvenAndKeptOffTheEdg
     const struct {
         int outer, inner, expected;
     } cases[] = {
-        {651, 381, 135}, {652, 381, 136}, {653, 381, 136}, {383, 381, 1}, {382, 381, 1}, {381, 381, 1}, {100, 381, 1},
-        {385, 381, 2},
+        {651, 381, 135}, {652, 381, 136}, {653, 381, 136}, {383, 381, 1},
+        {382, 381, 1},   {381, 381, 1},   {100, 381, 1},   {385, 381, 2},
     };
     for (const auto &c : cases)
         EXPECT_EQ(CentredOffset(c.outer, c.inner), c.expected) << c.outer << " around " << c.inner;

@@ -66,8 +66,7 @@ protected:
         TFileDialogs::SetTestMode(false);
     }
 
-    template <typename T>
-    T *Find(const char *name)
+    template <typename T> T *Find(const char *name)
     {
         T *widget = window->findChild<T *>(QString::fromLatin1(name));
         EXPECT_NE(widget, nullptr) << name;

@@ -63,7 +63,8 @@ public:
 
     int Key(int parent, const QString &name)
     {
-        m_sql += QStringLiteral("INSERT INTO keys VALUES (%1, %2, %3);\n").arg(++m_lastId).arg(parent).arg(Quoted(name));
+        m_sql +=
+            QStringLiteral("INSERT INTO keys VALUES (%1, %2, %3);\n").arg(++m_lastId).arg(parent).arg(Quoted(name));
         return m_lastId;
     }
     void Value(int key, const QString &name, const QString &text)
@@ -143,11 +144,9 @@ protected:
         ASSERT_TRUE(dir.isValid());
         ASSERT_TRUE(QDir().mkpath(Path("ftp")) && QDir().mkpath(Path("pages")) &&
                     QDir().mkpath(Path("config/Varnholt/Quelmark")));
-        server.start(QStringLiteral("/usr/bin/python3"),
-                     {QStringLiteral("-c"), QString::fromLatin1(kServerScript), kServerAddress, kUser, kPassword,
-                      Path("ftp")});
-        if (!server.waitForStarted(5000) || !server.waitForReadyRead(10000) ||
-            !server.readLine().startsWith("ready"))
+        server.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QString::fromLatin1(kServerScript),
+                                                          kServerAddress, kUser, kPassword, Path("ftp")});
+        if (!server.waitForStarted(5000) || !server.waitForReadyRead(10000) || !server.readLine().startsWith("ready"))
             GTEST_SKIP() << "no FTP server on " << kServerAddress.toStdString()
                          << ":21: " << server.readAllStandardError().toStdString();
     }
@@ -246,8 +245,9 @@ TEST_F(EndToEnd, FirstCheckAfterAMinutePushesEverySiteWithTheAddressAndTheEndSig
                         .arg(binary.size())
                         .arg(Path("pages/about.html"))
                         .arg(about.size()));
-    EXPECT_EQ(RunSqlite(StoreFile(), QStringLiteral("SELECT CAST(data AS TEXT) FROM vals WHERE name = 'LastIPAddress';")),
-              QString::fromLatin1(address));
+    EXPECT_EQ(
+        RunSqlite(StoreFile(), QStringLiteral("SELECT CAST(data AS TEXT) FROM vals WHERE name = 'LastIPAddress';")),
+        QString::fromLatin1(address));
 }
 
 } // namespace
