@@ -10,6 +10,7 @@
 #include "catalogue/Navigator.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
+#include "catalogue/filedrag.h"
 #include "engine/RefreshCycle.h"
 #include "engine/TextArea.h"
 #include "ftp/Ftpcli.h"
@@ -313,6 +314,21 @@ TEST_F(MainCommandsTest, FileCommandsReachTheEditorFromButtonsPopupAndDoubleClic
         EXPECT_EQ(List()->RowCount(), --added) << route.name;
     }
     EXPECT_EQ(leftOpen, 0);
+}
+
+TEST_F(MainCommandsTest, FilesDroppedOnTheWindowJoinTheShownSiteOnly)
+{
+    auto *drop = window->findChild<TFileDrag *>();
+    ASSERT_NE(drop, nullptr);
+    EXPECT_FALSE(drop->EnableDrop()) << "no site is shown at start";
+    NewSite({"btnNewWebSite", true}, QStringLiteral("drops.example.org"));
+    EXPECT_TRUE(drop->EnableDrop());
+    drop->Drop({folder.filePath(QStringLiteral("logo.png"))});
+    ASSERT_EQ(List()->RowCount(), 1);
+    EXPECT_EQ(List()->Row(0)->SubItem(0), QStringLiteral("/www/logo.png"));
+    EXPECT_EQ(List()->Row(0)->SubItem(1), QStringLiteral("Binary"));
+    Run({"mniViewLogView", false});
+    EXPECT_FALSE(drop->EnableDrop());
 }
 
 TEST_F(MainCommandsTest, ViewMenuShowsOptionsAndLogAndExitClosesWithASave)
