@@ -11,7 +11,7 @@ QUELMARK_PACKAGES=(
     netbase iproute2 util-linux procps
     libgtest-dev libgmock-dev libbenchmark-dev
     python3 python3-pyftpdlib vsftpd
-    curl lftp hyperfine
+    curl lftp hyperfine time
     xvfb xauth imagemagick
 )
 
