@@ -3,6 +3,7 @@
 #include "ftp/Dispatch.h"
 #include "net/Sockets.h"
 #include "net/appexec.h"
+#include "tests/support/Namespace.h"
 #include "tests/support/PushFixture.h"
 
 #include <QCoreApplication>
@@ -260,17 +261,6 @@ TEST_F(RefreshCycleTest, AReconnectCommandThatCannotStartIsReportedAndTheNextTic
 // with the real address look-up; the child writes its log to the file the parent names.
 const char *const kChildLog = "QUELMARK_TEST_REFRESH_LOG";
 
-std::optional<QStringList> UnshareFlags()
-{
-    for (const QString &flags : {QStringLiteral("-n"), QStringLiteral("-rn")}) {
-        QProcess probe;
-        probe.start(QStringLiteral("unshare"), {flags, QStringLiteral("true")});
-        if (probe.waitForFinished(10000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0)
-            return QStringList{flags};
-    }
-    return std::nullopt;
-}
-
 // In the namespace: one check without auto-reconnect, then one with a command that marks a
 // file beside the log.
 void RunDisconnectedChecks()
@@ -296,24 +286,14 @@ TEST(RefreshCycleNamespace, LoopbackOnlyMachineIsNotConnectedWithTheRealLookup)
         RunDisconnectedChecks();
         return;
     }
-    const std::optional<QStringList> flags = UnshareFlags();
+    const std::optional<QStringList> flags = test::UnshareFlags();
     if (!flags)
-        GTEST_SKIP() << "network namespaces are not permitted here (unshare -n and -rn both fail)";
+        GTEST_SKIP() << test::NamespaceSkipReason().toStdString();
 
     QTemporaryDir dir;
     const QString logPath = dir.filePath(QStringLiteral("log"));
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QString::fromLatin1(kChildLog), logPath);
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QStringLiteral("unshare"),
-                *flags + QStringList{QStringLiteral("/bin/sh"), QStringLiteral("-c"),
-                                     QStringLiteral("ip link set lo up && exec \"$0\" \"$1\""),
-                                     QCoreApplication::applicationFilePath(),
-                                     QStringLiteral("--gtest_filter=RefreshCycleNamespace.*")});
-    ASSERT_TRUE(child.waitForFinished(60000));
-    ASSERT_EQ(child.exitCode(), 0) << child.readAll().toStdString();
+    const test::UnsharedRun run = test::RerunCurrentTestUnshared(*flags, QString(), kChildLog, logPath);
+    ASSERT_EQ(run.exitCode, 0) << run.output.toStdString();
 
     const QStringList lines = QString::fromUtf8(ReadAll(logPath)).split(QLatin1Char('\n'));
     EXPECT_EQ(lines.value(0), kNotConnected);

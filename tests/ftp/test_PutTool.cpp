@@ -1,18 +1,14 @@
 // quelmark-put as a user runs it: a real upload, each kind of failure with the client's text
 // and exit 1, and bad arguments with exit 2.
 #include "tests/support/FtpServers.h"
+#include "tests/support/Namespace.h"
+#include "tests/support/Printing.h"
 
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-// Lets GoogleTest print texts readably in failure messages.
-inline void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 using namespace quelmark::test;
 
@@ -136,23 +132,19 @@ TEST_F(PutTool, BadArgumentsExitWithTwoBeforeConnecting)
     }
 }
 
-} // namespace
-
-namespace {
-
 // In a network namespace of its own, the machine's name still resolves to 127.0.0.1 while the
 // server is reached on another interface: PORT must name the address the server sees.
 TEST(PutToolNamespace, PortNamesTheControlConnectionsLocalAddress)
 {
-    if (!QFile::exists(QStringLiteral("/usr/bin/unshare")) || !QFile::exists(QStringLiteral("/usr/sbin/ip")))
-        GTEST_SKIP() << "unshare or ip is missing";
+    const std::optional<QStringList> flags = UnshareFlags();
+    if (!flags)
+        GTEST_SKIP() << NamespaceSkipReason().toStdString();
     QTemporaryDir dir;
     const QString record = dir.filePath(QStringLiteral("received.txt"));
     const QString portFile = dir.filePath(QStringLiteral("port.txt"));
     const QString local = dir.filePath(QStringLiteral("page.html"));
     QFile(local).open(QIODevice::WriteOnly);
-    const QString script = QStringLiteral("ip link set lo up && ip addr add 10.9.8.7/32 dev lo "
-                                          "|| exit 77\n"
+    const QString script = QStringLiteral("ip addr add 10.9.8.7/32 dev lo || exit 77\n"
                                           "/usr/bin/python3 '%1' ok '%2' '%3' 10.9.8.7 > '%4' &\n"
                                           "server=$!\n"
                                           "for i in $(seq 100); do [ -s '%4' ] && break; sleep 0.05; done\n"
@@ -161,49 +153,34 @@ TEST(PutToolNamespace, PortNamesTheControlConnectionsLocalAddress)
                                           "rc=$?\nkill $server\nexit $rc\n")
                                .arg(QStringLiteral(QUELMARK_SOURCE_DIR "/tests/support/servers/ftp_script_server.py"),
                                     record, dir.path(), portFile, Tool, local);
-    QProcess p;
-    p.start(QStringLiteral("/usr/bin/unshare"),
-            {QStringLiteral("-n"), QStringLiteral("/bin/sh"), QStringLiteral("-c"), script});
-    ASSERT_TRUE(p.waitForFinished(60000));
-    const QString output = QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError());
-    if (p.exitCode() == 77 || output.contains(QLatin1String("unshare failed")))
-        GTEST_SKIP() << "network namespaces are not permitted here: " << output.toStdString();
-    EXPECT_EQ(p.exitCode(), 0) << output.toStdString();
+    const UnsharedRun run = RunUnshared(*flags, script);
+    if (run.exitCode == 77)
+        GTEST_SKIP() << "cannot add an address in the namespace: " << run.errors.toStdString();
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString() << run.errors.toStdString();
     QFile f(record);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(f.readAll().contains("\nPORT 10,9,8,7,")) << output.toStdString();
+    EXPECT_TRUE(f.readAll().contains("\nPORT 10,9,8,7,")) << run.output.toStdString();
 }
-
-} // namespace
-
-namespace {
 
 // With only loopback there is no route to any other address: the connect fails before it
 // starts, and the session must still end as an ordinary failure.
 TEST(PutToolNamespace, ConnectFailingAtOnceEndsAsOrdinaryFailure)
 {
-    if (!QFile::exists(QStringLiteral("/usr/bin/unshare")) || !QFile::exists(QStringLiteral("/usr/sbin/ip")))
-        GTEST_SKIP() << "unshare or ip is missing";
+    const std::optional<QStringList> flags = UnshareFlags();
+    if (!flags)
+        GTEST_SKIP() << NamespaceSkipReason().toStdString();
     QTemporaryDir dir;
     const QString local = dir.filePath(QStringLiteral("page.html"));
     QFile(local).open(QIODevice::WriteOnly);
-    const QString script = QStringLiteral("ip link set lo up || exit 77\n"
-                                          "exec '%1' --host 10.1.2.3 --port 21 --remote page.html --local '%2'\n")
-                               .arg(Tool, local);
-    QProcess p;
-    p.start(QStringLiteral("/usr/bin/unshare"),
-            {QStringLiteral("-n"), QStringLiteral("/bin/sh"), QStringLiteral("-c"), script});
-    ASSERT_TRUE(p.waitForFinished(60000));
-    const QString output = QString::fromLocal8Bit(p.readAllStandardOutput());
-    const QString errors = QString::fromLocal8Bit(p.readAllStandardError());
-    if (p.exitCode() == 77 || errors.contains(QLatin1String("unshare failed")))
-        GTEST_SKIP() << "network namespaces are not permitted here: " << errors.toStdString();
-    EXPECT_EQ(p.exitCode(), 1);
-    const QStringList lines = output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    ASSERT_GE(lines.size(), 3) << output.toStdString();
+    const UnsharedRun run =
+        RunUnshared(*flags, QStringLiteral("exec '%1' --host 10.1.2.3 --port 21 --remote page.html --local '%2'")
+                                .arg(Tool, local));
+    EXPECT_EQ(run.exitCode, 1);
+    const QStringList lines = run.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_GE(lines.size(), 3) << run.output.toStdString() << run.errors.toStdString();
     EXPECT_EQ(lines[0], QStringLiteral("Can't QUIT: connection closed"));
     EXPECT_EQ(lines[1], QStringLiteral("Failed"));
-    EXPECT_TRUE(lines[2].startsWith(QLatin1String("Error 10051 in function Connect"))) << output.toStdString();
+    EXPECT_TRUE(lines[2].startsWith(QLatin1String("Error 10051 in function Connect"))) << run.output.toStdString();
 }
 
 } // namespace

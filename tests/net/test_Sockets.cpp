@@ -1,8 +1,9 @@
 #include "net/Sockets.h"
 
+#include "tests/support/Namespace.h"
+
 #include <QCoreApplication>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -99,17 +100,6 @@ TEST(TSockets, ReportWithHandlerCallsItWithTextAloneAndRaisesNothing)
 // address it found to the file the parent names.
 const char *const kChildOutput = "QUELMARK_TEST_LOCALIP_OUT";
 
-std::optional<QStringList> UnshareFlags(const QString &namespaces)
-{
-    for (const QString &flags : {QStringLiteral("-") + namespaces, QStringLiteral("-r") + namespaces}) {
-        QProcess probe;
-        probe.start(QStringLiteral("unshare"), {flags, QStringLiteral("true")});
-        if (probe.waitForFinished(10000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0)
-            return QStringList{flags};
-    }
-    return std::nullopt;
-}
-
 bool RunningAsChild()
 {
     if (!qEnvironmentVariableIsSet(kChildOutput))
@@ -120,28 +110,15 @@ bool RunningAsChild()
     return true;
 }
 
-// Runs the current test again under unshare after the set-up commands; returns the address the
-// child found.
+// Returns the address the current test, run again in the namespaces, found.
 QString LocalAddressInNamespace(const QStringList &flags, const QString &setUp)
 {
     QTemporaryDir dir;
     const QString outPath = dir.filePath(QStringLiteral("address"));
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QString::fromLatin1(kChildOutput), outPath);
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    const auto *test = ::testing::UnitTest::GetInstance()->current_test_info();
-    const QString filter = QStringLiteral("--gtest_filter=%1.%2").arg(QString::fromLatin1(test->test_suite_name()),
-                                                                     QString::fromLatin1(test->name()));
-    child.start(QStringLiteral("unshare"), flags + QStringList{QStringLiteral("/bin/sh"), QStringLiteral("-c"),
-                                                               setUp + QStringLiteral(" && exec \"$0\" \"$1\""),
-                                                               QCoreApplication::applicationFilePath(), filter});
-    child.waitForFinished(60000);
-    const QByteArray output = child.readAll();
+    const test::UnsharedRun run = test::RerunCurrentTestUnshared(flags, setUp, kChildOutput, outPath);
     QFile result(outPath);
-    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
-    EXPECT_TRUE(result.open(QIODevice::ReadOnly)) << output.toStdString();
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    EXPECT_TRUE(result.open(QIODevice::ReadOnly)) << run.output.toStdString();
     return QString::fromUtf8(result.readAll());
 }
 
@@ -149,20 +126,20 @@ TEST(TSockets, LoopbackOnlyNetworkGivesLoopbackAddress)
 {
     if (RunningAsChild())
         return;
-    const std::optional<QStringList> flags = UnshareFlags(QStringLiteral("n"));
+    const std::optional<QStringList> flags = test::UnshareFlags();
     if (!flags)
-        GTEST_SKIP() << "network namespaces are not permitted here (unshare -n and -rn both fail)";
-    EXPECT_EQ(LocalAddressInNamespace(*flags, QStringLiteral("ip link set lo up")), QStringLiteral("127.0.0.1"));
+        GTEST_SKIP() << test::NamespaceSkipReason().toStdString();
+    EXPECT_EQ(LocalAddressInNamespace(*flags, QString()), QStringLiteral("127.0.0.1"));
 }
 
 TEST(TSockets, UnresolvableHostNameGivesZeroAddress)
 {
     if (RunningAsChild())
         return;
-    const std::optional<QStringList> flags = UnshareFlags(QStringLiteral("un"));
+    const std::optional<QStringList> flags = test::UnshareFlags(QStringLiteral("un"));
     if (!flags)
-        GTEST_SKIP() << "UTS and network namespaces are not permitted here (unshare -un and -run both fail)";
-    EXPECT_EQ(LocalAddressInNamespace(*flags, QStringLiteral("ip link set lo up && hostname no-such-host.invalid")),
+        GTEST_SKIP() << test::NamespaceSkipReason(QStringLiteral("un")).toStdString();
+    EXPECT_EQ(LocalAddressInNamespace(*flags, QStringLiteral("hostname no-such-host.invalid")),
               QStringLiteral("0.0.0.0"));
 }
 
