@@ -1,32 +1,16 @@
-#include "catalogue/Catalogue.h"
-#include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
+#include "tests/support/CatalogueWindow.h"
 #include "tests/support/StoreDump.h"
-#include "tests/support/TempStore.h"
 
 #include <gtest/gtest.h>
-
-#include <memory>
 
 using namespace quelmark;
 
 namespace {
 
-// A window shaped like the main one: one general option, the four site fields and the list.
-class CatalogueTest : public ::testing::Test {
+class CatalogueTest : public ::testing::Test, public test::CatalogueWindow {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(store.IsValid());
-        option = new TRegEdit(&window);
-        option->SetRegSection(QStringLiteral("General Options"));
-        option->SetRegKeyword(QStringLiteral("DefaultIPParam"));
-        option->setText(QStringLiteral("%IP%"));
-        controls = {new TRegListView(&window), new TRegEdit(&window), new TRegEdit(&window), new TRegEdit(&window),
-                    new TRegEdit(&window)};
-        ConfigureFileList(controls.lvFileDetails);
-        catalogue = std::make_unique<TCatalogue>(&window, controls);
-    }
+    void SetUp() override { ASSERT_TRUE(store.IsValid()); }
 
     void ShowSite(const QString &server, const QString &user, const QString &password, const QString &dir)
     {
@@ -38,24 +22,15 @@ protected:
 
     TListRow *AddFile(const QString &local, const QString &host)
     {
-        TListRow *row = controls.lvFileDetails->AddRow();
-        row->SetCaption(local);
-        row->SetSubItems({host, "Ascii", "%IP%", "New", "", "", ""});
-        return row;
+        return AddRow(local, {host, "Ascii", "%IP%", "New", "", "", ""});
     }
 
     QString SiteKey(const QString &name) const { return BaseKeyPath() + QStringLiteral("\\WWWSites\\") + name; }
 
-    QString Stored(const QString &section, const QString &name)
+    QString StoredText(const QString &section, const QString &name)
     {
         return TRegIniFile(BaseKeyPath()).ReadText(section, name, QStringLiteral("<absent>"));
     }
-
-    test::TempStore store;
-    QWidget window;
-    TRegEdit *option = nullptr;
-    TSiteControls controls;
-    std::unique_ptr<TCatalogue> catalogue;
 };
 
 TEST_F(CatalogueTest, SaveWritesRowsThenTheFourFieldsAndTheOptions)
@@ -70,11 +45,11 @@ TEST_F(CatalogueTest, SaveWritesRowsThenTheFourFieldsAndTheOptions)
     EXPECT_EQ(test::SubkeyNames(store.FilePath(), key), QStringList({"Item#0", "Item#1"}));
     EXPECT_EQ(test::ValueNamesInWriteOrder(store.FilePath(), key),
               QStringList({"FTPServer", "UserName", "Password", "DefaultDir"}));
-    EXPECT_EQ(Stored(QStringLiteral("WWWSites\\ftp.example.org"), QStringLiteral("Password")),
+    EXPECT_EQ(StoredText(QStringLiteral("WWWSites\\ftp.example.org"), QStringLiteral("Password")),
               QStringLiteral("secret"));
-    EXPECT_EQ(Stored(QStringLiteral("WWWSites\\ftp.example.org\\Item#1"), QStringLiteral("Subline#0")),
+    EXPECT_EQ(StoredText(QStringLiteral("WWWSites\\ftp.example.org\\Item#1"), QStringLiteral("Subline#0")),
               QStringLiteral("/www/logo.png"));
-    EXPECT_EQ(Stored(QStringLiteral("General Options"), QStringLiteral("DefaultIPParam")), QStringLiteral("%IP%"));
+    EXPECT_EQ(StoredText(QStringLiteral("General Options"), QStringLiteral("DefaultIPParam")), QStringLiteral("%IP%"));
     EXPECT_TRUE(controls.lvFileDetails->RegKeyword().isEmpty()) << "the list's value name is emptied again";
 }
 
@@ -93,11 +68,11 @@ TEST_F(CatalogueTest, SaveWithoutASiteNameWritesOnlyTheOptions)
 {
     ShowSite("stale.example.org", "u", "p", "/");
     AddFile("/tmp/a", "/a");
-    option->setText(QStringLiteral("%ADDR%"));
+    edtDefaultIPParam->setText(QStringLiteral("%ADDR%"));
     catalogue->SaveCurrentSite();
     const QStringList dump = test::DumpStore(store.FilePath());
     EXPECT_TRUE(dump.filter(QStringLiteral("WWWSites")).isEmpty()) << dump.join('\n').toStdString();
-    EXPECT_EQ(Stored(QStringLiteral("General Options"), QStringLiteral("DefaultIPParam")), QStringLiteral("%ADDR%"));
+    EXPECT_EQ(StoredText(QStringLiteral("General Options"), QStringLiteral("DefaultIPParam")), QStringLiteral("%ADDR%"));
 }
 
 TEST_F(CatalogueTest, LoadSiteBringsBackRowsAndFieldsAndKeepsFieldsAMissingSiteLacks)
@@ -114,7 +89,7 @@ TEST_F(CatalogueTest, LoadSiteBringsBackRowsAndFieldsAndKeepsFieldsAMissingSiteL
     EXPECT_EQ(controls.lvFileDetails->RegKeyword(), QStringLiteral("two"));
 
     ShowSite("", "", "", "");
-    Stored(QStringLiteral("General Options"), QStringLiteral("DefaultIPParam"));
+    StoredText(QStringLiteral("General Options"), QStringLiteral("DefaultIPParam"));
     TRegIniFile(BaseKeyPath()).WriteText(QStringLiteral("General Options"), QStringLiteral("DefaultIPParam"),
                                           QStringLiteral("%NEW%"));
     catalogue->LoadSite(QStringLiteral("one"));
@@ -126,7 +101,7 @@ TEST_F(CatalogueTest, LoadSiteBringsBackRowsAndFieldsAndKeepsFieldsAMissingSiteL
     EXPECT_EQ(controls.edtFTPServer->text(), QStringLiteral("one.example.org"));
     EXPECT_EQ(controls.edtPassword->text(), QStringLiteral("pw1"));
     EXPECT_EQ(controls.edtDefaultDir->text(), QStringLiteral("/one/"));
-    EXPECT_EQ(option->text(), QStringLiteral("%NEW%")) << "the options are read again";
+    EXPECT_EQ(edtDefaultIPParam->text(), QStringLiteral("%NEW%")) << "the options are read again";
 
     const QStringList before = test::DumpStore(store.FilePath());
     catalogue->LoadSite(QString());

@@ -1,81 +1,28 @@
-#include "catalogue/Catalogue.h"
-#include "catalogue/Navigator.h"
-#include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
-#include "catalogue/filedrag.h"
+#include "tests/support/CatalogueWindow.h"
 #include "tests/support/StoreDump.h"
-#include "tests/support/TempStore.h"
 
 #include <QCoreApplication>
 #include <QDragEnterEvent>
-#include <QLabel>
 #include <QMimeData>
-#include <QStackedWidget>
 #include <QUrl>
 
 #include <gtest/gtest.h>
 
-#include <memory>
 
 using namespace quelmark;
 
 namespace {
 
-// A window laid out like the main one: an option, the detail pages with the site fields and
-// the list, the title bar, the drop target and the navigator.
-class NavigatorTest : public ::testing::Test {
+class NavigatorTest : public ::testing::Test, public test::CatalogueWindow {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(store.IsValid());
-        option = new TRegEdit(&window);
-        option->SetRegSection(QStringLiteral("General Options"));
-        option->SetRegKeyword(QStringLiteral("DefaultIPParam"));
-        option->setText(QStringLiteral("%IP%"));
-        nbDetail = new QStackedWidget(&window);
-        for (const char *title : {"General Options", "Web Sites", "Log Files", "Blank"}) {
-            auto *page = new QWidget;
-            nbDetail->addWidget(page);
-            pages.insert(QString::fromLatin1(title), page);
-        }
-        QWidget *sitePage = pages.value(QStringLiteral("Web Sites"));
-        controls = {new TRegListView(sitePage), new TRegEdit(sitePage), new TRegEdit(sitePage), new TRegEdit(sitePage),
-                    new TRegEdit(sitePage)};
-        ConfigureFileList(controls.lvFileDetails);
-        title = new QLabel(&window);
-        fileDrag = new TFileDrag(&window);
-        catalogue = std::make_unique<TCatalogue>(&window, controls);
-        navigator = new TNavigator({nbDetail, pages, title, catalogue.get(), fileDrag}, &window);
         SetTopLevelReporter([this](const QString &message) { reported.append(message); });
     }
 
     void TearDown() override { SetTopLevelReporter(nullptr); }
-
-    // Stores a site with one row, as an earlier run would have left it.
-    void StoreSite(const QString &name, const QString &localFile)
-    {
-        controls.lvFileDetails->ClearRows();
-        TListRow *row = controls.lvFileDetails->AddRow();
-        row->SetCaption(localFile);
-        row->SetSubItems({"/www/f", "Ascii", "%IP%", "New", "", "", ""});
-        controls.edtFTPServer->setText(name);
-        catalogue->SetCurrentSiteName(name);
-        catalogue->SaveCurrentSite();
-        catalogue->SetCurrentSiteName(QString());
-        controls.lvFileDetails->ClearRows();
-    }
-
-    TNavigatorNode *SiteNode(const QString &name) const
-    {
-        for (TNavigatorNode *node : navigator->SiteNodes())
-            if (node->text(0) == name)
-                return node;
-        return nullptr;
-    }
-
-    QString ShownPage() const { return pages.key(nbDetail->currentWidget()); }
-
-    QStringList StoredKeys(const QString &under) const { return test::DumpStore(store.FilePath()).filter(under); }
 
     bool DragAccepted()
     {
@@ -86,16 +33,6 @@ protected:
         return enter.isAccepted();
     }
 
-    test::TempStore store;
-    QWidget window;
-    TRegEdit *option = nullptr;
-    QStackedWidget *nbDetail = nullptr;
-    QMap<QString, QWidget *> pages;
-    TSiteControls controls;
-    QLabel *title = nullptr;
-    TFileDrag *fileDrag = nullptr;
-    std::unique_ptr<TCatalogue> catalogue;
-    TNavigator *navigator = nullptr;
     QStringList reported;
 };
 
@@ -160,13 +97,13 @@ TEST_F(NavigatorTest, WebSitesNodeHidesTheListWithoutClearingOrWritingItAgain)
     EXPECT_EQ(title->text(), QStringLiteral("Web Sites"));
     EXPECT_EQ(controls.lvFileDetails->RowCount(), 1) << "the list is hidden, not cleared";
     const QString status = BaseKeyPath() + "\\WWWSites\\a.example\\Item#0|Subline#3";
-    EXPECT_EQ(StoredKeys(status), QStringList({status + "|1|Hold"})) << "leaving the site wrote it";
+    EXPECT_EQ(Stored(status), QStringList({status + "|1|Hold"})) << "leaving the site wrote it";
 
     controls.lvFileDetails->Row(0)->SetSubItem(3, QStringLiteral("Error"));
     controls.lvFileDetails->AddRow()->SetCaption(QStringLiteral("/second"));
     navigator->setCurrentItem(navigator->GeneralOptionsNode);
-    EXPECT_EQ(StoredKeys(status), QStringList({status + "|1|Hold"})) << "a site not shown is not written";
-    EXPECT_TRUE(StoredKeys("Item#1").isEmpty());
+    EXPECT_EQ(Stored(status), QStringList({status + "|1|Hold"})) << "a site not shown is not written";
+    EXPECT_TRUE(Stored("Item#1").isEmpty());
 }
 
 TEST_F(NavigatorTest, DropsAreAcceptedOnlyWhileASiteNodeIsSelected)

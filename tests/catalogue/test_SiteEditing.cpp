@@ -1,29 +1,22 @@
-#include "catalogue/Catalogue.h"
 #include "catalogue/F_NewFil.h"
 #include "catalogue/F_NewWWW.h"
 #include "catalogue/FileDialogs.h"
 #include "catalogue/MessageBox.h"
-#include "catalogue/Navigator.h"
-#include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
 #include "catalogue/SiteEditing.h"
-#include "catalogue/filedrag.h"
+#include "tests/support/CatalogueWindow.h"
 #include "tests/support/StoreDump.h"
-#include "tests/support/TempStore.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QFocusEvent>
-#include <QLabel>
 #include <QPushButton>
-#include <QStackedWidget>
 #include <QTimer>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <memory>
 
 using namespace quelmark;
 
@@ -33,22 +26,13 @@ using TAnswer = TMessageBox::TAnswer;
 
 // The main window's catalogue parts, the two dialogs and the editing commands, with message
 // boxes and file choosers answered from the test.
-class SiteEditingTest : public ::testing::Test {
+class SiteEditingTest : public ::testing::Test, public test::CatalogueWindow {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(store.IsValid());
         TMessageBox::SetTestMode(true);
         TFileDialogs::SetTestMode(true);
-        edtDefaultIPParam = new TRegEdit(&window);
-        edtDefaultIPParam->SetRegSection(QStringLiteral("General Options"));
-        edtDefaultIPParam->SetRegKeyword(QStringLiteral("DefaultIPParam"));
-        edtDefaultIPParam->setText(QStringLiteral("%IP%"));
-        CreatePages();
-        title = new QLabel(&window);
-        fileDrag = new TFileDrag(&window);
-        catalogue = std::make_unique<TCatalogue>(&window, controls);
-        navigator = new TNavigator({nbDetail, pages, title, catalogue.get(), fileDrag}, &window);
         editor = new TSiteEditor(
             {&window, navigator, catalogue.get(), &siteDialog, &fileDialog, edtDefaultIPParam, fileDrag}, &window);
         editor->FileDetails = [](const QString &path, QString &dateTime, QString &size, QString &attribs) {
@@ -65,20 +49,6 @@ protected:
     {
         TMessageBox::SetTestMode(false);
         TFileDialogs::SetTestMode(false);
-    }
-
-    void CreatePages()
-    {
-        nbDetail = new QStackedWidget(&window);
-        for (const char *name : {"General Options", "Web Sites", "Log Files", "Blank"}) {
-            auto *page = new QWidget;
-            nbDetail->addWidget(page);
-            pages.insert(QString::fromLatin1(name), page);
-        }
-        QWidget *sitePage = pages.value(QStringLiteral("Web Sites"));
-        controls = {new TRegListView(sitePage), new TRegEdit(sitePage), new TRegEdit(sitePage), new TRegEdit(sitePage),
-                    new TRegEdit(sitePage)};
-        ConfigureFileList(controls.lvFileDetails);
     }
 
     // Runs act while dialog is shown modally; a dialog that act left open is cancelled and
@@ -113,10 +83,7 @@ protected:
 
     TListRow *AddRow(const QString &local, const QString &type, const QString &param, const QString &status)
     {
-        TListRow *row = controls.lvFileDetails->AddRow();
-        row->SetCaption(local);
-        row->SetSubItems({"/www" + local, type, param, status, "d", "s", "a"});
-        return row;
+        return CatalogueWindow::AddRow(local, {"/www" + local, type, param, status, "d", "s", "a"});
     }
 
     void Select(std::initializer_list<int> rows)
@@ -134,27 +101,6 @@ protected:
         return texts;
     }
 
-    QStringList SiteNames() const
-    {
-        QStringList names;
-        for (TNavigatorNode *node : navigator->SiteNodes())
-            names.append(node->text(0));
-        return names;
-    }
-
-    QString ShownPage() const { return pages.key(nbDetail->currentWidget()); }
-    QStringList Stored(const QString &part) const { return test::DumpStore(store.FilePath()).filter(part); }
-
-    test::TempStore store;
-    QWidget window;
-    TRegEdit *edtDefaultIPParam = nullptr;
-    QStackedWidget *nbDetail = nullptr;
-    QMap<QString, QWidget *> pages;
-    TSiteControls controls;
-    QLabel *title = nullptr;
-    TFileDrag *fileDrag = nullptr;
-    std::unique_ptr<TCatalogue> catalogue;
-    TNavigator *navigator = nullptr;
     TfrmAddNewWebSite siteDialog;
     TfrmAddNewFile fileDialog;
     TSiteEditor *editor = nullptr;

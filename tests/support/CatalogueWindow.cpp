@@ -1,0 +1,72 @@
+#include "tests/support/CatalogueWindow.h"
+
+#include "tests/support/StoreDump.h"
+
+namespace quelmark::test {
+
+CatalogueWindow::CatalogueWindow()
+{
+    edtDefaultIPParam = new TRegEdit(&window);
+    edtDefaultIPParam->SetRegSection(QStringLiteral("General Options"));
+    edtDefaultIPParam->SetRegKeyword(QStringLiteral("DefaultIPParam"));
+    edtDefaultIPParam->setText(QStringLiteral("%IP%"));
+    nbDetail = new QStackedWidget(&window);
+    for (const char *name : {"General Options", "Web Sites", "Log Files", "Blank"}) {
+        auto *page = new QWidget;
+        nbDetail->addWidget(page);
+        pages.insert(QString::fromLatin1(name), page);
+    }
+    QWidget *sitePage = pages.value(QStringLiteral("Web Sites"));
+    controls = {new TRegListView(sitePage), new TRegEdit(sitePage), new TRegEdit(sitePage), new TRegEdit(sitePage),
+                new TRegEdit(sitePage)};
+    ConfigureFileList(controls.lvFileDetails);
+    title = new QLabel(&window);
+    fileDrag = new TFileDrag(&window);
+    catalogue = std::make_unique<TCatalogue>(&window, controls);
+    navigator = new TNavigator({nbDetail, pages, title, catalogue.get(), fileDrag}, &window);
+}
+
+CatalogueWindow::~CatalogueWindow() = default;
+
+TListRow *CatalogueWindow::AddRow(const QString &localFile, const QStringList &columns)
+{
+    TListRow *row = controls.lvFileDetails->AddRow();
+    row->SetCaption(localFile);
+    row->SetSubItems(columns);
+    return row;
+}
+
+void CatalogueWindow::StoreSite(const QString &name, const QString &localFile)
+{
+    controls.lvFileDetails->ClearRows();
+    AddRow(localFile, {"/www/f", "Ascii", "%IP%", "New", "", "", ""});
+    controls.edtFTPServer->setText(name);
+    catalogue->SetCurrentSiteName(name);
+    catalogue->SaveCurrentSite();
+    catalogue->SetCurrentSiteName(QString());
+    controls.lvFileDetails->ClearRows();
+}
+
+TNavigatorNode *CatalogueWindow::SiteNode(const QString &name) const
+{
+    for (TNavigatorNode *node : navigator->SiteNodes()) {
+        if (node->text(0) == name)
+            return node;
+    }
+    return nullptr;
+}
+
+QStringList CatalogueWindow::SiteNames() const
+{
+    QStringList names;
+    for (TNavigatorNode *node : navigator->SiteNodes())
+        names.append(node->text(0));
+    return names;
+}
+
+QStringList CatalogueWindow::Stored(const QString &part) const
+{
+    return DumpStore(store.FilePath()).filter(part);
+}
+
+} // namespace quelmark::test
