@@ -45,13 +45,6 @@ protected:
 
 class PushCommandsTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { server = new PyFtpServer; }
-    static void TearDownTestSuite()
-    {
-        delete server;
-        server = nullptr;
-    }
-
     void SetUp() override
     {
         if (!server->Running())
@@ -118,13 +111,11 @@ protected:
 
     bool OnServer(const QString &name) const { return QFile::exists(QDir(server->Home()).filePath(Host(name))); }
 
-    static PyFtpServer *server;
+    PyFtpServer *server = &test::SharedPyFtpServer();
     QTemporaryDir dir;
     std::unique_ptr<test::PushWindow> w;
     QStringList reported;
 };
-
-PyFtpServer *PushCommandsTest::server = nullptr;
 
 TEST_F(PushCommandsTest, PushAllWalksEverySiteStoresEachAtTheNextAndShowsTheUsersPageAgain)
 {

@@ -140,13 +140,6 @@ TEST_F(UploadCopyTest, MissingFolderElsewhereRaisesCannotCreateFile)
 // Transfers against a real server on loopback.
 class TransferTest : public UploadCopyTest {
 protected:
-    static void SetUpTestSuite() { server = new PyFtpServer; }
-    static void TearDownTestSuite()
-    {
-        delete server;
-        server = nullptr;
-    }
-
     void SetUp() override
     {
         UploadCopyTest::SetUp();
@@ -186,11 +179,9 @@ protected:
 
     QStringList LogLines() const { return w->memoLog->Lines(); }
 
-    static PyFtpServer *server;
+    PyFtpServer *server = &test::SharedPyFtpServer();
     std::unique_ptr<EngineWindow> w;
 };
-
-PyFtpServer *TransferTest::server = nullptr;
 
 // The server stores an ASCII upload with its own line ends.
 QByteArray AsStoredInAscii(QByteArray bytes)

@@ -3,6 +3,7 @@
 #include "ftp/Ftpcli.h"
 #include "ftp/Wait.h"
 #include "tests/support/FtpServers.h"
+#include "tests/support/Printing.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,12 +13,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-
-// Lets GoogleTest print texts readably in failure messages.
-inline void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 using namespace quelmark;
 using quelmark::test::ScriptedFtpServer;
@@ -601,3 +596,43 @@ TEST_F(FtpcliScripted, ThousandPutsSucceedingAndFailingLeakNoDescriptorsOrMemory
 }
 
 } // namespace
+
+// A reply whose inner lines carry no code must be read to its closing "220 " line; otherwise
+// the rest of the greeting is taken for the answers to USER and the commands after it.
+TEST_F(FtpcliScripted, MultilineReplyEndsOnlyAtItsClosingCodeLine)
+{
+    static const char *const script = R"(
+import socket
+s = socket.socket()
+s.bind(('127.0.0.1', 0))
+s.listen(1)
+print(s.getsockname()[1], flush=True)
+c, _ = s.accept()
+c.settimeout(10)
+c.sendall(b'220-Welcome\r\n   indented text\r\n221 not the end\r\n\r\n220 Ready\r\n')
+answers = {b'USER': b'230 Logged in', b'TYPE': b'200 Type set', b'PORT': b'200 Port set',
+           b'STOR': b'550 Refused', b'QUIT': b'221 Bye'}
+for line in c.makefile('rb'):
+    word = line.split()[0].upper() if line.split() else b''
+    c.sendall(answers.get(word, b'500 What') + b'\r\n')
+    if word == b'QUIT':
+        break
+)";
+    QProcess server;
+    server.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QString::fromLatin1(script)});
+    ASSERT_TRUE(server.waitForReadyRead(5000)) << server.readAllStandardError().toStdString();
+    const QString port = QString::fromLatin1(server.readLine()).trimmed();
+    client.SetHostName(QStringLiteral("127.0.0.1"));
+    client.SetPort(port);
+    client.SetUserName(QStringLiteral("user"));
+    client.SetPassWord(QStringLiteral("secret"));
+    client.SetHostFileName(QStringLiteral("page.html"));
+    client.SetLocalFileName(LocalFile("x"));
+
+    EXPECT_FALSE(client.Put());
+    EXPECT_EQ(client.ErrorMessage(), QStringLiteral("550 Refused"));
+    EXPECT_EQ(ControlLines(lines).mid(0, 8),
+              QStringList({"Connected for FTP", "< 220-Welcome", "<    indented text", "< 221 not the end", "< ",
+                           "< 220 Ready", "> USER user", "< 230 Logged in"}));
+    server.waitForFinished(5000);
+}

@@ -13,7 +13,6 @@
 
 #include <sys/stat.h>
 
-#include <map>
 #include <memory>
 #include <random>
 
@@ -41,15 +40,10 @@ std::string Name(const ::testing::TestParamInfo<Upload> &info)
 // One server of each kind for the whole program: starting vsftpd per case would dominate.
 FtpServerProcess &Shared(Server kind)
 {
-    static std::map<Server, std::unique_ptr<FtpServerProcess>> servers;
-    auto &slot = servers[kind];
-    if (!slot) {
-        if (kind == Server::Pyftpdlib)
-            slot = std::make_unique<PyFtpServer>();
-        else
-            slot = std::make_unique<VsftpServer>();
-    }
-    return *slot;
+    if (kind == Server::Pyftpdlib)
+        return SharedPyFtpServer();
+    static VsftpServer vsftpd;
+    return vsftpd;
 }
 
 QByteArray RandomBytes(qint64 size)

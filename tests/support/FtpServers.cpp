@@ -132,13 +132,20 @@ bool FtpServerProcess::LaunchOnPort(const QString &program, const QStringList &a
     return false;
 }
 
-PyFtpServer::PyFtpServer()
+PyFtpServer::PyFtpServer(const QString &address, std::uint16_t port)
 {
     m_user = QStringLiteral("quelmark");
     m_password = QStringLiteral("s3cret pass");
     m_home = m_dir.filePath(QStringLiteral("home"));
     QDir().mkpath(m_home);
-    LaunchPrintingPort(Python, {ServerScript("pyftpd_server.py"), m_user, m_password, m_home});
+    LaunchPrintingPort(Python, {ServerScript("pyftpd_server.py"), m_user, m_password, m_home, address,
+                                QString::number(port)});
+}
+
+PyFtpServer &SharedPyFtpServer()
+{
+    static PyFtpServer server;
+    return server;
 }
 
 VsftpServer::VsftpServer()

@@ -1,4 +1,4 @@
-// FTP servers started by the tests on free loopback ports.
+// FTP servers started by the tests, on free loopback ports unless a test names one.
 //
 // Each server is a child process that lives as long as its object. PyFtpServer and
 // VsftpServer are real servers with one user who may write below Home(); ScriptedFtpServer is
@@ -53,7 +53,8 @@ protected:
 
 class PyFtpServer : public FtpServerProcess {
 public:
-    PyFtpServer();
+    // Listens on the given address and port; port 0 picks a free one.
+    explicit PyFtpServer(const QString &address = QStringLiteral("127.0.0.1"), std::uint16_t port = 0);
 };
 
 // Needs root: it creates the local user it logs in with when missing.
@@ -79,6 +80,10 @@ public:
 private:
     QString m_record;
 };
+
+// Returns the pyftpdlib server on 127.0.0.1 that all tests of this program share, started at
+// its first use and stopped when the program ends.
+PyFtpServer &SharedPyFtpServer();
 
 // Returns a port on 127.0.0.1 that nothing listens on at the moment of the call.
 std::uint16_t FreeLoopbackPort();

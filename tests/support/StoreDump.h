@@ -2,24 +2,10 @@
 // program would: whole-content snapshots, and changes no program of ours would make.
 #pragma once
 
+#include "tests/support/Printing.h"
+
 #include <QString>
 #include <QStringList>
-
-#include <ostream>
-
-// Lets test failures print texts readably.
-inline void PrintTo(const QString &text, std::ostream *out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
-
-inline void PrintTo(const QStringList &texts, std::ostream *out)
-{
-    *out << '{';
-    for (qsizetype i = 0; i < texts.size(); ++i)
-        *out << (i ? ", \"" : "\"") << texts[i].toStdString() << '"';
-    *out << '}';
-}
 
 namespace quelmark::test {
 

@@ -1,9 +1,9 @@
 #!/usr/bin/python3
-"""Starts a real FTP server on a free loopback port for the tests.
+"""Starts a real FTP server for the tests, on a free port of 127.0.0.1 unless told otherwise.
 
-Usage: pyftpd_server.py USER PASSWORD HOME
+Usage: pyftpd_server.py USER PASSWORD HOME [ADDRESS [PORT]]
 
-Prints the chosen port on its own line, then serves until killed. The user may write
+Prints the port it listens on, on its own line, then serves until killed. The user may write
 anywhere below HOME.
 """
 import logging
@@ -15,10 +15,12 @@ from pyftpdlib.servers import FTPServer
 
 
 def main():
-    if len(sys.argv) != 4:
+    if len(sys.argv) not in (4, 5, 6):
         sys.stderr.write(__doc__)
         return 2
     user, password, home = sys.argv[1:4]
+    address = sys.argv[4] if len(sys.argv) > 4 else "127.0.0.1"
+    port = int(sys.argv[5]) if len(sys.argv) > 5 else 0
     logging.basicConfig(level=logging.WARNING, stream=sys.stderr)
     authorizer = DummyAuthorizer()
     authorizer.add_user(user, password, home, perm="elradfmwMT")
@@ -27,7 +29,7 @@ def main():
     handler.banner = "pyftpdlib ready"
     # A refused login is answered at once, so tests of wrong passwords stay quick.
     handler.auth_failed_timeout = 0
-    server = FTPServer(("127.0.0.1", 0), handler)
+    server = FTPServer((address, port), handler)
     print(server.socket.getsockname()[1], flush=True)
     try:
         server.serve_forever()
