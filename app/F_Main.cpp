@@ -383,6 +383,7 @@ void TfrmMain::FormShow()
     ShowPage(kBlank);
     LoadRegControls(this, BaseKeyPath());
     LoadToolbarLayout(this, BaseKeyPath());
+    m_storeLoaded = true;
     tvNavigator->BuildNavigator();
     if (chkAutoProcess->isChecked()) {
         m_refresh->SetTag(0);
@@ -392,6 +393,8 @@ void TfrmMain::FormShow()
 
 void TfrmMain::FormClose()
 {
+    if (!m_storeLoaded)
+        return;
     m_catalogue->SaveCurrentSite();
     SaveToolbarLayout(this, BaseKeyPath());
 }

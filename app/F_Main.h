@@ -191,6 +191,9 @@ private:
     TRefreshCycle *m_refresh = nullptr;
     TSiteEditor *m_editor = nullptr;
     bool m_shownOnce = false;
+    // Set once the first showing has read the options and the toolbar layout whole; until then
+    // the controls hold defaults, and closing must not write them over what the store keeps.
+    bool m_storeLoaded = false;
 };
 
 } // namespace quelmark

@@ -306,3 +306,21 @@ TEST(MainWindowLayout, OptionsPanelIsCentredRoundingHalvesToEvenAndKeptOffTheEdg
 }
 
 } // namespace
+
+TEST_F(MainWindowTest, ClosingAfterTheOptionsFailedToLoadWritesNoDefaultsOverTheStore)
+{
+    TRegIniFile ini(BaseKeyPath());
+    ini.WriteText(QStringLiteral("General Options"), QStringLiteral("MinsTestFiles"), QStringLiteral("30"));
+    ini.WriteText(QStringLiteral("General Options"), QStringLiteral("RedialCommand"), QStringLiteral("nmcli con up"));
+    CloseStore();
+    test::SetValueKind(store.FilePath(), kOptionsKey, QStringLiteral("MinsTestFiles"), 4);
+    const QStringList before = test::DumpStore(store.FilePath());
+    {
+        TfrmMain window;
+        window.show();
+        ASSERT_EQ(TMessageBox::Shown().size(), 1);
+        EXPECT_TRUE(window.close());
+    }
+    CloseStore();
+    EXPECT_EQ(test::DumpStore(store.FilePath()), before) << "the defaults left in the controls were stored";
+}
