@@ -21,6 +21,14 @@ bool ReplyContinues(const QString &line)
     return line.size() >= 4 && line.at(3) == QLatin1Char('-');
 }
 
+bool ReplyEnds(const QString &opening, const QString &line)
+{
+    if (!ReplyContinues(opening) || line.isEmpty())
+        return true;
+    const QStringView code = QStringView(opening).left(3);
+    return line.startsWith(code) && (line.size() == 3 || line.at(3) == QLatin1Char(' '));
+}
+
 QString PortArgument(std::uint32_t address, std::uint16_t port)
 {
     return QStringLiteral("%1,%2,%3,%4,%5,%6")

@@ -17,6 +17,12 @@ std::int32_t ReplyCode(const QString &line);
 // lines of a multi-line reply with '-' in the fourth character.
 bool ReplyContinues(const QString &line);
 
+// Tells whether a line read after the opening line of a reply is its last: RFC 959 ends a
+// multi-line reply only at a line that begins with the opening code and a blank, whatever the
+// lines between look like. An empty line (nothing came in time, or the server hung up) ends it
+// too, and a single-line reply has nothing after its opening line.
+bool ReplyEnds(const QString &opening, const QString &line);
+
 // Formats the PORT argument "h1,h2,h3,h4,p1,p2" for an IPv4 address and a port, both in host
 // byte order.
 QString PortArgument(std::uint32_t address, std::uint16_t port);

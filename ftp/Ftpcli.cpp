@@ -227,10 +227,19 @@ void TFtpClient::SendCommand(const QString &line)
 
 std::int32_t TFtpClient::GetResponse()
 {
-    do {
+    const auto readLine = [this] {
         m_lastResponse = m_controlSocket->ReadLine(m_timeOut);
         Display(QStringLiteral("< ") + m_lastResponse);
-    } while (ReplyContinues(m_lastResponse));
+    };
+    readLine();
+    // The lines inside a multi-line reply may have any form; stopping at the first one without
+    // a '-' would leave the rest of the reply to be taken for the answer to the next command.
+    const QString opening = m_lastResponse;
+    if (ReplyContinues(opening)) {
+        do
+            readLine();
+        while (!ReplyEnds(opening, m_lastResponse));
+    }
     return ReplyCode(m_lastResponse);
 }
 
