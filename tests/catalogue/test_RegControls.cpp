@@ -39,8 +39,7 @@ protected:
 
     QString KeyPath(const QString &section) const { return BaseKeyPath() + QLatin1Char('\\') + section; }
 
-    template <typename T>
-    T *Persisted(const char *keyword, const QString &section = kSection)
+    template <typename T> T *Persisted(const char *keyword, const QString &section = kSection)
     {
         auto *control = new T(&window);
         control->SetRegSection(section);
@@ -60,8 +59,8 @@ TEST_F(RegControlsTest, SpinEditReadsStoredNumbersClampedAndKeepsItsValueForJunk
         const char *stored;
         int expected;
     } cases[] = {
-        {"0x1E", 30}, {"$1E", 30}, {"0X1e", 30}, {"45", 45}, {"junk", 10}, {"", 10},
-        {"12abc", 10}, {"0", 1}, {"-5", 1}, {"9999", 7200}, {"7200", 7200},
+        {"0x1E", 30},  {"$1E", 30}, {"0X1e", 30}, {"45", 45},     {"junk", 10},   {"", 10},
+        {"12abc", 10}, {"0", 1},    {"-5", 1},    {"9999", 7200}, {"7200", 7200},
     };
     auto *spin = Persisted<TRegSpinEdit>("MinsTestFiles");
     spin->SetRange(1, 7200);
@@ -199,8 +198,8 @@ TEST_F(RegControlsTest, MemoKeepsItsEightFontAndColourValues)
     SaveRegControls(&window, BaseKeyPath());
 
     EXPECT_EQ(test::ValueNamesInWriteOrder(store.FilePath(), KeyPath(QStringLiteral("Memo"))),
-              QStringList({"LogBGColor", "LogFontName", "LogFontColor", "LogFontSize", "LogFontBold",
-                           "LogFontItalic", "LogFontUnderline", "LogFontStrikeOut"}));
+              QStringList({"LogBGColor", "LogFontName", "LogFontColor", "LogFontSize", "LogFontBold", "LogFontItalic",
+                           "LogFontUnderline", "LogFontStrikeOut"}));
     EXPECT_EQ(Get(QStringLiteral("Memo"), QStringLiteral("LogBGColor")), QString::number(0x302010));
     EXPECT_EQ(Get(QStringLiteral("Memo"), QStringLiteral("LogFontColor")), QString::number(0xCCBBAA));
     EXPECT_EQ(Get(QStringLiteral("Memo"), QStringLiteral("LogFontSize")), QStringLiteral("13"));
@@ -287,12 +286,8 @@ TEST_F(RegControlsTest, WrongKindStopsTheLoadAtThatControl)
     Put(kSection, QStringLiteral("After"), QStringLiteral("never read"));
     test::SetValueKind(store.FilePath(), KeyPath(kSection), QStringLiteral("MinsTestFiles"), 4);
 
-    try {
-        LoadRegControls(&window, BaseKeyPath());
-        FAIL() << "the load went through";
-    } catch (const ERegistryException &e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("Invalid data type for 'MinsTestFiles'"));
-    }
+    EXPECT_EQ(test::MessageOf<ERegistryException>([&] { LoadRegControls(&window, BaseKeyPath()); }),
+              QStringLiteral("Invalid data type for 'MinsTestFiles'"));
     EXPECT_EQ(before->text(), QStringLiteral("loaded"));
     EXPECT_EQ(spin->Value(), 10);
     EXPECT_TRUE(after->text().isEmpty());
@@ -480,10 +475,7 @@ protected:
         return bar;
     }
 
-    QString Tb(const char *bar, const char *name)
-    {
-        return Get(QString::fromLatin1(bar), QString::fromLatin1(name));
-    }
+    QString Tb(const char *bar, const char *name) { return Get(QString::fromLatin1(bar), QString::fromLatin1(name)); }
 };
 
 TEST_F(ToolbarLayoutTest, SavesDockAndVisibilityAndFixedDocksKeepOnlyVisibility)
@@ -563,12 +555,8 @@ TEST_F(ToolbarLayoutTest, UnnamedToolbarOrDockFailsAndStoresNothing)
         Bar(mw, "tbNamed", Qt::TopToolBarArea);
         Bar(mw, "", Qt::TopToolBarArea);
         const QStringList before = DumpStore(store.FilePath());
-        try {
-            SaveToolbarLayout(&mw, BaseKeyPath());
-            FAIL() << "saved an unnamed toolbar";
-        } catch (const Exception &e) {
-            EXPECT_EQ(e.Message(), QStringLiteral("Name property not set"));
-        }
+        EXPECT_EQ(test::MessageOf<Exception>([&] { SaveToolbarLayout(&mw, BaseKeyPath()); }),
+                  QStringLiteral("Name property not set"));
         EXPECT_EQ(DumpStore(store.FilePath()), before);
     }
     {
@@ -577,12 +565,8 @@ TEST_F(ToolbarLayoutTest, UnnamedToolbarOrDockFailsAndStoresNothing)
         auto *panel = new QWidget(&mw);
         auto *fixed = new QToolBar(panel);
         fixed->setObjectName(QStringLiteral("tbInPanel"));
-        try {
-            SaveToolbarLayout(&mw, BaseKeyPath());
-            FAIL() << "saved a toolbar in an unnamed dock";
-        } catch (const Exception &e) {
-            EXPECT_EQ(e.Message(), QStringLiteral("DockTo's Name property not set"));
-        }
+        EXPECT_EQ(test::MessageOf<Exception>([&] { SaveToolbarLayout(&mw, BaseKeyPath()); }),
+                  QStringLiteral("DockTo's Name property not set"));
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "catalogue/FileDialogs.h"
 #include "ftp/Dispatch.h"
+#include "tests/support/Printing.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -59,8 +60,8 @@ TEST_F(ActivityLogTest, LinesTakeTheStampOnlyWhileTheOptionIsChecked)
     const QLocale locale = QLocale::system();
     const QString stamp = QLatin1Char('[') + locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
                           locale.toString(now.time(), QLocale::LongFormat) + QStringLiteral("] -- ");
-    EXPECT_EQ(memoLog.Lines(), QStringList({QStringLiteral("plain"), stamp + QStringLiteral("stamped"), stamp,
-                                            QString()}));
+    EXPECT_EQ(memoLog.Lines(),
+              QStringList({QStringLiteral("plain"), stamp + QStringLiteral("stamped"), stamp, QString()}));
 }
 
 TEST_F(ActivityLogTest, EmptyMessagesStillMakeLinesEvenAtTheStart)
@@ -76,9 +77,9 @@ TEST_F(ActivityLogTest, MessageWithLineBreaksBecomesOneLinePerPart)
 {
     log.AddToLog(QStringLiteral("Error 10061 in function connect\r\nConnection refused"));
     log.AddToLog(QStringLiteral("a\rb"));
-    EXPECT_EQ(memoLog.Lines(), QStringList({QStringLiteral("Error 10061 in function connect"),
-                                            QStringLiteral("Connection refused"), QStringLiteral("a"),
-                                            QStringLiteral("b")}));
+    EXPECT_EQ(memoLog.Lines(),
+              QStringList({QStringLiteral("Error 10061 in function connect"), QStringLiteral("Connection refused"),
+                           QStringLiteral("a"), QStringLiteral("b")}));
 }
 
 TEST_F(ActivityLogTest, ClientLinesAreLoggedOnlyWithDetailedLogging)
@@ -152,12 +153,8 @@ TEST_F(ActivityLogTest, UnwritableTargetRaisesCannotCreateFileAndKeepsTheLog)
     log.AddToLog(QStringLiteral("line"));
     const QString path = dir.filePath(QStringLiteral("no/such/folder/log.TXT"));
     TFileDialogs::SetNextAnswer(path);
-    try {
-        log.btnSaveCurrentFileClick();
-        FAIL() << "no error raised";
-    } catch (const Exception &e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("Cannot create file ") + path);
-    }
+    EXPECT_EQ(test::MessageOf<Exception>([&] { log.btnSaveCurrentFileClick(); }),
+              QStringLiteral("Cannot create file ") + path);
     EXPECT_EQ(memoLog.Lines(), QStringList({QStringLiteral("line")}));
 }
 

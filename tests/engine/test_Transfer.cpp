@@ -3,6 +3,7 @@
 #include "ftp/Dispatch.h"
 #include "tests/support/EngineFixture.h"
 #include "tests/support/FtpServers.h"
+#include "tests/support/Printing.h"
 
 #include <QApplication>
 #include <QDir>
@@ -68,8 +69,9 @@ TEST(TransferLines, OnlyTheFirstExactOccurrencePerLineIsReplaced)
     QList<QByteArray> lines = {"a %IP% b %IP%", "%ip% %Ip%", "none", "", "\xe9%IP%\xff", "%IP%%IP%", longLine};
     ReplaceIPParam(lines, "%IP%", "192.168.100.200");
     EXPECT_EQ(lines, (QList<QByteArray>{"a 192.168.100.200 b %IP%", "%ip% %Ip%", "none", "",
-                                        "\xe9" "192.168.100.200\xff", "192.168.100.200%IP%",
-                                        QByteArray(10000, 'x') + "192.168.100.200"}));
+                                        "\xe9"
+                                        "192.168.100.200\xff",
+                                        "192.168.100.200%IP%", QByteArray(10000, 'x') + "192.168.100.200"}));
 
     QList<QByteArray> untouched = {"a %IP%"};
     ReplaceIPParam(untouched, QByteArray(), "1.2.3.4");
@@ -128,12 +130,8 @@ TEST_F(UploadCopyTest, LinkPlantedAtThePathIsReplacedNotFollowed)
 TEST_F(UploadCopyTest, MissingFolderElsewhereRaisesCannotCreateFile)
 {
     const QString path = dir.filePath(QStringLiteral("absent/copy.$$$"));
-    try {
-        WriteUploadCopy({"x"}, path);
-        FAIL() << "no error raised";
-    } catch (const Exception &e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("Cannot create file ") + path);
-    }
+    EXPECT_EQ(test::MessageOf<Exception>([&] { WriteUploadCopy({"x"}, path); }),
+              QStringLiteral("Cannot create file ") + path);
     EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("absent"))));
 }
 
@@ -161,8 +159,8 @@ protected:
 
     QString HostName() const
     {
-        return QStringLiteral("%1.html").arg(QString::fromLatin1(
-            ::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        return QStringLiteral("%1.html").arg(
+            QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     }
 
     // Checks that the window is back to idle after a transfer, however it ended.
@@ -294,23 +292,19 @@ TEST_F(TransferTest, FailuresReturnFalseWithTheClientTextAndRestoreTheWindow)
 TEST_F(TransferTest, UnreadableSourceOrUnwritableCopyRaisesAfterTheCleanUp)
 {
     const QString missing = dir.filePath(QStringLiteral("missing.html"));
-    try {
-        w->transfer->TransferFile(missing, HostName(), QStringLiteral("Ascii"), QStringLiteral("%IP%"));
-        FAIL() << "no error raised";
-    } catch (const Exception &e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("Cannot open file ") + missing);
-    }
+    EXPECT_EQ(test::MessageOf<Exception>([&] {
+                  w->transfer->TransferFile(missing, HostName(), QStringLiteral("Ascii"), QStringLiteral("%IP%"));
+              }),
+              QStringLiteral("Cannot open file ") + missing);
     ExpectIdle();
 
     const QString local = Local(QStringLiteral("page.html"), "x\n");
     const QString badTemp = dir.filePath(QStringLiteral("absent/QUELMARK.$$$"));
     w->edtTempFileName->setText(badTemp);
-    try {
-        w->transfer->TransferFile(local, HostName(), QStringLiteral("Ascii"), QStringLiteral("%IP%"));
-        FAIL() << "no error raised";
-    } catch (const Exception &e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("Cannot create file ") + badTemp);
-    }
+    EXPECT_EQ(test::MessageOf<Exception>([&] {
+                  w->transfer->TransferFile(local, HostName(), QStringLiteral("Ascii"), QStringLiteral("%IP%"));
+              }),
+              QStringLiteral("Cannot create file ") + badTemp);
     ExpectIdle();
     EXPECT_FALSE(QFileInfo::exists(QDir(server->Home()).filePath(HostName()))) << "nothing was sent";
 }

@@ -1,6 +1,7 @@
 #include "ftp/Wait.h"
 
 #include "ftp/Dispatch.h"
+#include "tests/support/Printing.h"
 
 #include <QAction>
 #include <QApplication>
@@ -81,8 +82,16 @@ TEST(WaitReadCount, ReadsLeadingDecimalDigitsAfterBlanks)
         const char *text;
         std::int32_t count;
     } rows[] = {
-        {"  7", 7},   {"60", 60}, {"12abc", 12}, {"0042", 42},   {"", 0},
-        {"abc", 0},   {"-3", 0},  {"0", 0},      {"\t5", 0},     {" 3 4", 3},
+        {"  7", 7},
+        {"60", 60},
+        {"12abc", 12},
+        {"0042", 42},
+        {"", 0},
+        {"abc", 0},
+        {"-3", 0},
+        {"0", 0},
+        {"\t5", 0},
+        {" 3 4", 3},
         {"99999999999", INT32_MAX},
     };
     for (const auto &row : rows)
@@ -245,12 +254,7 @@ TEST_F(WaitTest, ExceptionFromHandlerLeavesExecuteAndRemovesInputFilter)
     SetTopLevelReporter([&](const QString &message) { reported = message; });
     wait.SetCaption(QStringLiteral("50"));
     QTimer::singleShot(0, &wait, [] { Guarded([] { throw Exception(QStringLiteral("lost the line")); }); });
-    try {
-        wait.Execute();
-        FAIL() << "Execute returned normally";
-    } catch (const Exception &e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("lost the line"));
-    }
+    EXPECT_EQ(test::MessageOf<Exception>([&] { wait.Execute(); }), QStringLiteral("lost the line"));
     EXPECT_TRUE(reported.isEmpty());
     EXPECT_FALSE(wait.Waiting());
     EXPECT_EQ(wait.Caption(), QStringLiteral("50"));
@@ -284,12 +288,7 @@ TEST_F(WaitTest, ExceptionInInnerWaitReachesOuterWaitsCaller)
         });
     });
     wait.SetCaption(QStringLiteral("50"));
-    try {
-        wait.Execute();
-        FAIL() << "Execute returned normally";
-    } catch (const Exception &e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("inner"));
-    }
+    EXPECT_EQ(test::MessageOf<Exception>([&] { wait.Execute(); }), QStringLiteral("inner"));
     EXPECT_FALSE(inner.Waiting());
     EXPECT_FALSE(wait.Waiting());
 }

@@ -3,6 +3,7 @@
 #include "net/WSocket.h"
 
 #include "ftp/Wait.h"
+#include "tests/support/Printing.h"
 
 #include <gtest/gtest.h>
 
@@ -78,8 +79,7 @@ Fd PeerListener()
 }
 
 // Runs the event loop until the condition holds or the time is up.
-template <typename Condition>
-bool PumpUntil(Condition condition, int milliseconds = 2000)
+template <typename Condition> bool PumpUntil(Condition condition, int milliseconds = 2000)
 {
     QElapsedTimer clock;
     clock.start();
@@ -278,12 +278,8 @@ TEST_F(WSocketTest, ReadLineWithoutAHandleReturnsEmptyAtOnceAndWithoutCountdownR
     TWSocket other;
     const Fd peer = ConnectToPeer(other);
     other.SetWaitCtrl(nullptr);
-    try {
-        other.ReadLine(5);
-        FAIL() << "ReadLine waited without a countdown";
-    } catch (const ESocketException &e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("Error 11004 in function TWSocket.Wait\r\nNo Data"));
-    }
+    EXPECT_EQ(test::MessageOf<ESocketException>([&] { other.ReadLine(5); }),
+              QStringLiteral("Error 11004 in function TWSocket.Wait\r\nNo Data"));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -329,8 +325,7 @@ TEST_F(WSocketTest, ConnectRefusesAnOpenSocketAndMissingConversions)
         socket.Connect();
         FAIL();
     } catch (const ESocketException &e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("Connect: No Port Specified"))
-            << "Close forgets the converted values";
+        EXPECT_EQ(e.Message(), QStringLiteral("Connect: No Port Specified")) << "Close forgets the converted values";
     }
 }
 
@@ -381,12 +376,8 @@ TEST_F(WSocketTest, SendOnAnUnconnectedSocketRaises10057AndClosesItsHandle)
     socket.SetPort(QStringLiteral("0"));
     socket.Listen();
     ASSERT_NE(socket.HSocket(), -1);
-    try {
-        socket.Send("x", 1);
-        FAIL() << "Send on a listening socket went through";
-    } catch (const ESocketException &e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("Error 10057 in function Send\r\nSocket is not connected"));
-    }
+    EXPECT_EQ(test::MessageOf<ESocketException>([&] { socket.Send("x", 1); }),
+              QStringLiteral("Error 10057 in function Send\r\nSocket is not connected"));
     EXPECT_EQ(socket.HSocket(), -1);
     EXPECT_EQ(socket.State(), TSocketState::Closed);
 }
@@ -426,19 +417,11 @@ TEST_F(WSocketTest, PortTakesNumbersAndServiceNamesAndRefusesTheRest)
         {"   ", "Error 11004 in function SetPort: Cannot convert port ''\r\nNo Data"},
     };
     for (const auto &row : refused) {
-        try {
-            socket.SetPort(QString::fromLatin1(row.text));
-            ADD_FAILURE() << row.text;
-        } catch (const ESocketException &e) {
-            EXPECT_EQ(e.Message(), QString::fromLatin1(row.message));
-        }
+        EXPECT_EQ(test::MessageOf<ESocketException>([&] { socket.SetPort(QString::fromLatin1(row.text)); }),
+                  QString::fromLatin1(row.message));
         socket.SetAddr(QStringLiteral("127.0.0.1"));
-        try {
-            socket.Connect();
-            ADD_FAILURE() << "Connect without a port";
-        } catch (const ESocketException &e) {
-            EXPECT_EQ(e.Message(), QStringLiteral("Connect: No Port Specified"));
-        }
+        EXPECT_EQ(test::MessageOf<ESocketException>([&] { socket.Connect(); }),
+                  QStringLiteral("Connect: No Port Specified"));
     }
 }
 
@@ -447,13 +430,8 @@ TEST_F(WSocketTest, ProtoTakesNumbersAndNamesAndRefusesTheRest)
     TWSocket socket;
     socket.SetProto(QStringLiteral("udp"));
     socket.SetProto(QStringLiteral("6"));
-    try {
-        socket.SetProto(QStringLiteral(" nonsense "));
-        FAIL();
-    } catch (const ESocketException &e) {
-        EXPECT_EQ(e.Message(),
-                  QStringLiteral("Error 11004 in function SetProto: Cannot convert protocol 'nonsense'\r\nNo Data"));
-    }
+    EXPECT_EQ(test::MessageOf<ESocketException>([&] { socket.SetProto(QStringLiteral(" nonsense ")); }),
+              QStringLiteral("Error 11004 in function SetProto: Cannot convert protocol 'nonsense'\r\nNo Data"));
     socket.SetPort(QStringLiteral("21"));
     socket.SetAddr(QStringLiteral("127.0.0.1"));
     EXPECT_THROW(socket.Connect(), ESocketException);
@@ -482,12 +460,8 @@ TEST_F(WSocketTest, ResolveHostTakesDottedFormsAndRefusesAnEmptyName)
     EXPECT_EQ(ResolveHost(QStringLiteral(" 10.1.2.3 ")), htonl(0x0A010203));
     EXPECT_EQ(ResolveHost(QStringLiteral("255.255.255.255")), INADDR_BROADCAST);
     EXPECT_EQ(ResolveHost(QStringLiteral("0.0.0.0")), INADDR_ANY);
-    try {
-        ResolveHost(QStringLiteral("  "));
-        FAIL();
-    } catch (const ESocketException &e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("SetAddr: Cannot convert host address '  '"));
-    }
+    EXPECT_EQ(test::MessageOf<ESocketException>([&] { ResolveHost(QStringLiteral("  ")); }),
+              QStringLiteral("SetAddr: Cannot convert host address '  '"));
     EXPECT_TRUE(GetHostByName(QString()).empty());
     EXPECT_FALSE(LocalHostName().isEmpty());
 }
@@ -625,12 +599,7 @@ TEST_F(WSocketTest, HandlerFailureWhileReadLineWaitsLeavesReadLine)
     QTimer::singleShot(2 * kTickMs, [&] { peer.Reset(); });
     QElapsedTimer clock;
     clock.start();
-    try {
-        socket.ReadLine(100);
-        FAIL() << "the handler's failure was lost";
-    } catch (const ESocketException &e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("peer gone"));
-    }
+    EXPECT_EQ(test::MessageOf<ESocketException>([&] { socket.ReadLine(100); }), QStringLiteral("peer gone"));
     EXPECT_LT(clock.elapsed(), 100 * kTickMs / 2);
     EXPECT_EQ(socket.State(), TSocketState::Closed);
     EXPECT_FALSE(wait.isVisible());

@@ -1,4 +1,5 @@
 #include "net/appexec.h"
+#include "tests/support/Printing.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -160,19 +161,17 @@ TEST_F(AppExecTest, FailedStartsSetErrNoAndRaiseTheTableText)
         {QStringLiteral("no-such-program-here -x"), 2, "File was not found"},
         {QStringLiteral(""), 2, "File was not found"},
         {QStringLiteral("/etc/passwd/x"), 3, "Path was not found"},
-        {script.fileName(), 5, "Attempt was made to dynamically link to a task, or there was a sharing or "
-                               "network-protection error"},
-        {plain.fileName(), 11, "Executable file was invalid. Either it was not a Windows application or there was an "
-                               "error in the .EXE image"},
+        {script.fileName(), 5,
+         "Attempt was made to dynamically link to a task, or there was a sharing or "
+         "network-protection error"},
+        {plain.fileName(), 11,
+         "Executable file was invalid. Either it was not a Windows application or there was an "
+         "error in the .EXE image"},
     };
     for (const auto &row : rows) {
         exec.SetExeName(row.command);
-        try {
-            exec.Execute();
-            ADD_FAILURE() << "started " << row.command.toStdString();
-        } catch (const EAppExecWinExec &e) {
-            EXPECT_EQ(e.Message(), QString::fromLatin1(row.text)) << row.command.toStdString();
-        }
+        EXPECT_EQ(test::MessageOf<EAppExecWinExec>([&] { exec.Execute(); }), QString::fromLatin1(row.text))
+            << row.command.toStdString();
         EXPECT_EQ(exec.ErrNo(), row.errNo) << row.command.toStdString();
     }
 

@@ -1,8 +1,11 @@
-// Lets GoogleTest print texts readably in failure messages.
+// Lets GoogleTest print texts readably in failure messages, and reads the message of a raised
+// exception.
 #pragma once
 
 #include <QString>
 #include <QStringList>
+
+#include <gtest/gtest.h>
 
 #include <ostream>
 
@@ -18,3 +21,20 @@ inline void PrintTo(const QStringList &texts, std::ostream *out)
         *out << (i ? ", \"" : "\"") << texts[i].toStdString() << '"';
     *out << '}';
 }
+
+namespace quelmark::test {
+
+// Returns the message of the exception of type E that fn raises; when fn raises nothing, the
+// test fails and the result names that.
+template <typename E, typename Fn> QString MessageOf(Fn &&fn)
+{
+    try {
+        fn();
+    } catch (const E &e) {
+        return e.Message();
+    }
+    ADD_FAILURE() << "nothing raised";
+    return QStringLiteral("<nothing raised>");
+}
+
+} // namespace quelmark::test
