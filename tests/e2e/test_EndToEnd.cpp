@@ -6,6 +6,7 @@
 // The program always connects to the "ftp" port, so the server listens on port 21 of a
 // loopback address of its own; binding that port needs root.
 #include "net/Sockets.h"
+#include "tests/support/FtpServers.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -19,28 +20,11 @@
 
 #include <unistd.h>
 
+#include <memory>
+
 namespace {
 
 const QString kServerAddress = QStringLiteral("127.0.0.21");
-const QString kUser = QStringLiteral("quelmark");
-const QString kPassword = QStringLiteral("e2e pass");
-
-// A pyftpdlib server on port 21 of kServerAddress, serving home to one user; prints "ready"
-// once it listens.
-const char *const kServerScript = R"(
-import sys
-from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
-from pyftpdlib.servers import FTPServer
-address, user, password, home = sys.argv[1:5]
-authorizer = DummyAuthorizer()
-authorizer.add_user(user, password, home, perm="elradfmwMT")
-FTPHandler.authorizer = authorizer
-server = FTPServer((address, 21), FTPHandler)
-print("ready", flush=True)
-server.serve_forever()
-)";
-
 QString Quoted(const QString &text)
 {
     QString quoted = text;
@@ -50,7 +34,7 @@ QString Quoted(const QString &text)
 // Builds the SQL that creates the store: the key tree as rows of `keys`, values of kind 1.
 class StoreScript {
 public:
-    StoreScript()
+    StoreScript(const QString &user, const QString &password) : m_user(user), m_password(password)
     {
         m_sql = QStringLiteral(
             "CREATE TABLE keys (id INTEGER PRIMARY KEY, parent INTEGER REFERENCES keys(id) ON DELETE CASCADE,"
@@ -77,8 +61,8 @@ public:
     {
         const int site = Key(sites, name);
         Value(site, QStringLiteral("FTPServer"), kServerAddress);
-        Value(site, QStringLiteral("UserName"), kUser);
-        Value(site, QStringLiteral("Password"), kPassword);
+        Value(site, QStringLiteral("UserName"), m_user);
+        Value(site, QStringLiteral("Password"), m_password);
         Value(site, QStringLiteral("DefaultDir"), QStringLiteral("/"));
         for (int i = 0; i < files.size(); ++i) {
             const int item = Key(site, QStringLiteral("Item#%1").arg(i));
@@ -93,6 +77,8 @@ public:
     const QString &Sql() const { return m_sql; }
 
 private:
+    QString m_user;
+    QString m_password;
     QString m_sql;
     int m_lastId = 1;
     int m_base = 0;
@@ -142,19 +128,13 @@ protected:
         if (::geteuid() != 0)
             GTEST_SKIP() << "the FTP server must listen on port 21, which needs root";
         ASSERT_TRUE(dir.isValid());
-        ASSERT_TRUE(QDir().mkpath(Path("ftp")) && QDir().mkpath(Path("pages")) &&
-                    QDir().mkpath(Path("config/Varnholt/Quelmark")));
-        server.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QString::fromLatin1(kServerScript),
-                                                          kServerAddress, kUser, kPassword, Path("ftp")});
-        if (!server.waitForStarted(5000) || !server.waitForReadyRead(10000) || !server.readLine().startsWith("ready"))
+        ASSERT_TRUE(QDir().mkpath(Path("pages")) && QDir().mkpath(Path("config/Varnholt/Quelmark")));
+        server = std::make_unique<quelmark::test::PyFtpServer>(kServerAddress, 21);
+        if (!server->Running())
             GTEST_SKIP() << "no FTP server on " << kServerAddress.toStdString()
-                         << ":21: " << server.readAllStandardError().toStdString();
+                         << ":21: " << server->Failure().toStdString();
     }
-    void TearDown() override
-    {
-        Stop(program);
-        Stop(server);
-    }
+    void TearDown() override { Stop(program); }
 
     QString Path(const char *relative) const { return dir.filePath(QString::fromLatin1(relative)); }
     QString StoreFile() const { return Path("config/Varnholt/Quelmark/store.db"); }
@@ -167,7 +147,7 @@ protected:
         while (clock.elapsed() < timeoutMs && program.state() == QProcess::Running) {
             bool all = true;
             for (const QString &file : files)
-                all = all && QFileInfo::exists(QDir(Path("ftp")).filePath(file));
+                all = all && QFileInfo::exists(QDir(server->Home()).filePath(file));
             if (all)
                 return true;
             QThread::msleep(200);
@@ -176,7 +156,7 @@ protected:
     }
 
     QTemporaryDir dir;
-    QProcess server;
+    std::unique_ptr<quelmark::test::PyFtpServer> server;
     QProcess program;
 };
 
@@ -189,7 +169,7 @@ TEST_F(EndToEnd, FirstCheckAfterAMinutePushesEverySiteWithTheAddressAndTheEndSig
     ASSERT_TRUE(WriteFile(Path("pages/about.html"), about));
     ASSERT_TRUE(WriteFile(Path("pages/logo.bin"), binary));
 
-    StoreScript store;
+    StoreScript store(server->User(), server->Password());
     const int options = store.Key(store.Base(), QStringLiteral("General Options"));
     store.Value(options, QStringLiteral("Autoprocess"), QStringLiteral("1"));
     store.Value(options, QStringLiteral("MinsTestFiles"), QStringLiteral("1"));
@@ -224,10 +204,10 @@ TEST_F(EndToEnd, FirstCheckAfterAMinutePushesEverySiteWithTheAddressAndTheEndSig
     // Pages carry the address in place of the first %IP% of each line; an ASCII upload is
     // stored with the server's line ends. The binary file goes up untouched.
     const QByteArray address = quelmark::TSockets().LocalIPAddress().toLatin1();
-    EXPECT_EQ(ReadFile(QDir(Path("ftp")).filePath("index.html")),
+    EXPECT_EQ(ReadFile(QDir(server->Home()).filePath("index.html")),
               "<p>Reach me at " + address + " today.</p>\n<a href=\"http://" + address + "/\">home</a>\n");
-    EXPECT_EQ(ReadFile(QDir(Path("ftp")).filePath("about.html")), "about " + address + " and %IP%\n");
-    EXPECT_EQ(ReadFile(QDir(Path("ftp")).filePath("logo.bin")), binary);
+    EXPECT_EQ(ReadFile(QDir(server->Home()).filePath("about.html")), "about " + address + " and %IP%\n");
+    EXPECT_EQ(ReadFile(QDir(server->Home()).filePath("logo.bin")), binary);
 
     // Status, size and date of every entry, as the close stored them.
     const QString rows = RunSqlite(StoreFile(), QStringLiteral(R"(
