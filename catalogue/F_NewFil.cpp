@@ -167,7 +167,19 @@ void TfrmAddNewFile::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
     CentreOnScreen(this);
-    Guarded([this] { FormActivate(); });
+    Guarded([this] {
+        FormActivate();
+        FocusFirstField();
+    });
+}
+
+void TfrmAddNewFile::FocusFirstField()
+{
+    // The dialog is reused: without this the focus would wait wherever the last use left it.
+    if (edtLocalFileName->isEnabled())
+        edtLocalFileName->setFocus();
+    else
+        cboFileType->setFocus();
 }
 
 void TfrmAddNewFile::changeEvent(QEvent *event)

@@ -68,6 +68,7 @@ private:
     QLayout *CreateFields();
     void ConnectHandlers();
     void SetModeAppearance();
+    void FocusFirstField();
 };
 
 // Enables or disables an edit box and paints it in the window colour or, when disabled, in

@@ -102,6 +102,8 @@ void TfrmAddNewWebSite::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
     CentreOnScreen(this);
+    // Each use starts at the server name, not at the button that closed the last one.
+    edtFTPServer->setFocus();
 }
 
 void TfrmAddNewWebSite::btnOKClick()

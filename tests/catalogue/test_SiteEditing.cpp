@@ -450,4 +450,44 @@ TEST_F(SiteEditingTest, BrowseOffersTheFiltersAndTakesOnlyAChosenFile)
     EXPECT_EQ(controls.lvFileDetails->Row(0)->Caption(), QStringLiteral("/home/u/chosen.htm"));
 }
 
+// Names the control that holds the focus inside dialog, empty when none does.
+QString FocusedName(const QDialog &dialog)
+{
+    return dialog.focusWidget() ? dialog.focusWidget()->objectName() : QString();
+}
+
+TEST_F(SiteEditingTest, EachOpeningOfADialogStartsAtItsFirstField)
+{
+    // The first use leaves the focus elsewhere, as a user who clicked on through would.
+    WhileShown(&siteDialog, [this] {
+        TypeSite(QStringLiteral("ftp.one"), QString(), QString(), QString());
+        siteDialog.btnOK->setFocus();
+        siteDialog.btnOK->click();
+    });
+    editor->NewWebSite();
+    QString siteFocus;
+    WhileShown(&siteDialog, [this, &siteFocus] { siteFocus = FocusedName(siteDialog); });
+    editor->NewWebSite();
+    EXPECT_EQ(siteFocus, QStringLiteral("edtFTPServer"));
+
+    WhileShown(&fileDialog, [this] {
+        fileDialog.edtLocalFileName->setText(QStringLiteral("/a.html"));
+        fileDialog.edtHostFullName->setFocus();
+        fileDialog.btnOK->click();
+    });
+    editor->NewFile();
+    QString newFocus;
+    WhileShown(&fileDialog, [this, &newFocus] { newFocus = FocusedName(fileDialog); });
+    editor->NewFile();
+    EXPECT_EQ(newFocus, QStringLiteral("edtLocalFileName"));
+
+    // With both file names out of reach the first field to fill is the file type.
+    AddRow("/b.html", "Ascii", "%IP%", "New");
+    Select({0, 1});
+    QString multiFocus;
+    WhileShown(&fileDialog, [this, &multiFocus] { multiFocus = FocusedName(fileDialog); });
+    editor->EditFiles();
+    EXPECT_EQ(multiFocus, QStringLiteral("cboFileType"));
+}
+
 } // namespace
