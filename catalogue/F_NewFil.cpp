@@ -90,6 +90,10 @@ QLayout *TfrmAddNewFile::CreateFields()
     edtLocalFileName = Named(new QLineEdit, "edtLocalFileName");
     edtLocalFileName->setMinimumWidth(300);
     btnBrowseForAFile = IconButton("btnBrowseForAFile", "Browse for a file...", "document-open", "browse.png");
+    // Hidden in "Multi Edit", yet its room stays, so the dialog keeps one size in every mode.
+    QSizePolicy keepRoom = btnBrowseForAFile->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    btnBrowseForAFile->setSizePolicy(keepRoom);
     edtHostFullName = Named(new QLineEdit, "edtHostFullName");
     cboFileType = Named(new QComboBox, "cboFileType");
     cboFileType->addItems({QStringLiteral("Ascii"), QStringLiteral("Binary")});

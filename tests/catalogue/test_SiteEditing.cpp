@@ -490,4 +490,19 @@ TEST_F(SiteEditingTest, EachOpeningOfADialogStartsAtItsFirstField)
     EXPECT_EQ(multiFocus, QStringLiteral("cboFileType"));
 }
 
+TEST_F(SiteEditingTest, FileDialogKeepsOneSizeInEveryMode)
+{
+    AddRow("/a.html", "Ascii", "%IP%", "New");
+    AddRow("/b.html", "Ascii", "%IP%", "New");
+    QSize single;
+    QSize multi;
+    Select({0});
+    WhileShown(&fileDialog, [this, &single] { single = fileDialog.size(); });
+    editor->EditFiles();
+    Select({0, 1});
+    WhileShown(&fileDialog, [this, &multi] { multi = fileDialog.size(); });
+    editor->EditFiles();
+    EXPECT_EQ(multi, single);
+}
+
 } // namespace
