@@ -1,5 +1,6 @@
 #include "app/F_Instr.h"
 
+#include "catalogue/F_NewWWW.h"
 #include "ftp/Dispatch.h"
 
 #include <QFontDatabase>
@@ -86,10 +87,28 @@ void TfrmInstr::AddPage(const char *name, const QString &title, const QString &t
 void TfrmInstr::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
+    if (!m_placed) {
+        m_placed = true;
+        PlaceOverOwner();
+    }
     Guarded([this] {
         if (OnVisibleChange)
             OnVisibleChange(true);
     });
+}
+
+void TfrmInstr::PlaceOverOwner()
+{
+    // Nothing else places this window: left alone it would open in the screen's corner, over
+    // the main window's menu. Later showings keep wherever the user moved it.
+    const QWidget *owner = parentWidget() ? parentWidget()->window() : nullptr;
+    if (!owner || !owner->isVisible()) {
+        CentreOnScreen(this);
+        return;
+    }
+    QRect frame = frameGeometry();
+    frame.moveCenter(owner->frameGeometry().center());
+    move(frame.topLeft());
 }
 
 void TfrmInstr::hideEvent(QHideEvent *event)

@@ -34,6 +34,10 @@ protected:
 
 private:
     void AddPage(const char *name, const QString &title, const QString &text);
+    // Centres the window over the main window, or on the screen when there is none.
+    void PlaceOverOwner();
+
+    bool m_placed = false;
 };
 
 } // namespace quelmark

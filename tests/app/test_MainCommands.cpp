@@ -482,4 +482,20 @@ TEST_F(MainCommandsTest, PushCommandsUploadThroughTheWindowsClientWithTheMachine
     EXPECT_TRUE(LogLines().contains(QStringLiteral("Connecting to: 127.0.0.1")));
 }
 
+TEST_F(MainCommandsTest, InstructionsOpenCentredOverTheWindowAndStayWhereTheUserMovesThem)
+{
+    auto *instructions = window->findChild<TfrmInstr *>();
+    ASSERT_NE(instructions, nullptr);
+    window->move(40, 30);
+    QCoreApplication::processEvents();
+    Run({"mniHelpInstructions", false});
+    const QPoint offset = instructions->frameGeometry().center() - window->frameGeometry().center();
+    EXPECT_LE(offset.manhattanLength(), 2) << offset.x() << "," << offset.y();
+
+    instructions->move(5, 400);
+    instructions->hide();
+    Run({"mniHelpInstructions", false});
+    EXPECT_EQ(instructions->pos(), QPoint(5, 400));
+}
+
 } // namespace
