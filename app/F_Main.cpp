@@ -242,6 +242,9 @@ void TfrmMain::CreateWebSitesPage()
     lvFileDetails = Named(new TRegListView, "lvFileDetails");
     ConfigureFileList(lvFileDetails);
     lvFileDetails->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    // Local files mostly share their leading folders: cut at the left, a narrow column still
+    // shows the file names that tell the rows apart.
+    lvFileDetails->setTextElideMode(Qt::ElideLeft);
     tbFilesToolbar = Toolbar("tbFilesToolbar", "Files Toolbar");
     dockFiles = FixedDock("dockFiles", tbFilesToolbar);
 
