@@ -227,18 +227,20 @@ void TFtpClient::SendCommand(const QString &line)
 
 std::int32_t TFtpClient::GetResponse()
 {
+    // Returns false when the countdown cut the line short: a server that stays silent after
+    // part of a line would otherwise hand back that same part to every further read, for ever.
     const auto readLine = [this] {
         m_lastResponse = m_controlSocket->ReadLine(m_timeOut);
         Display(QStringLiteral("< ") + m_lastResponse);
+        return !m_controlSocket->LineMode();
     };
-    readLine();
+    const bool complete = readLine();
     // The lines inside a multi-line reply may have any form; stopping at the first one without
     // a '-' would leave the rest of the reply to be taken for the answer to the next command.
     const QString opening = m_lastResponse;
-    if (ReplyContinues(opening)) {
-        do
-            readLine();
-        while (!ReplyEnds(opening, m_lastResponse));
+    if (complete && ReplyContinues(opening)) {
+        while (readLine() && !ReplyEnds(opening, m_lastResponse)) {
+        }
     }
     return ReplyCode(m_lastResponse);
 }

@@ -82,7 +82,8 @@ protected:
     bool Quit();
     // Sends one command line, which ends in CR LF, after showing it without the CR LF.
     void SendCommand(const QString &line);
-    // Reads one reply, following RFC 959 continuation lines, and returns its code.
+    // Reads one reply, following RFC 959 continuation lines, and returns its code. A line that the
+    // countdown cut short ends the reply.
     std::int32_t GetResponse();
     std::int32_t SendPort(std::uint16_t port);
     void DataSessionAvailable(QObject *sender, std::uint16_t error);

@@ -116,6 +116,9 @@ public:
     void SetHSocket(std::int32_t handle);
     TSocketState State() const { return m_state; }
     std::int32_t ReadCount() const { return m_readCount; }
+    // Tells whether a line is still being collected: the last ReadLine ran out of time before
+    // the line's end, and the next one continues that line.
+    bool LineMode() const { return m_lineMode; }
     std::int32_t LastError() const { return m_lastError; }
     // The countdown used by Wait and ReadLine (not owned); becomes none when it is destroyed.
     TWait *WaitCtrl() const;

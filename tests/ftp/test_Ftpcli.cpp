@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdexcept>
 
 using namespace quelmark;
 using quelmark::test::ScriptedFtpServer;
@@ -634,5 +635,46 @@ for line in c.makefile('rb'):
     EXPECT_EQ(ControlLines(lines).mid(0, 7),
               QStringList({"Connected for FTP", "< 220-Welcome", "<    indented text", "< 221 not the end",
                            "< 220 Ready", "> USER user", "< 230 Logged in"}));
+    server.waitForFinished(5000);
+}
+
+// A server that sends part of a continuation line and then stays silent: every further read
+// would return that same part again, so the reply must end at the first read that timed out.
+TEST_F(FtpcliScripted, ContinuationLineCutShortByTheCountdownEndsTheReply)
+{
+    static const char *const script = R"(
+import socket
+s = socket.socket()
+s.bind(('127.0.0.1', 0))
+s.listen(1)
+print(s.getsockname()[1], flush=True)
+c, _ = s.accept()
+c.settimeout(10)
+c.sendall(b'220-Welcome\r\nmore text')
+try:
+    while c.recv(100):
+        pass
+except OSError:
+    pass
+)";
+    QProcess server;
+    server.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QString::fromLatin1(script)});
+    ASSERT_TRUE(server.waitForReadyRead(5000)) << server.readAllStandardError().toStdString();
+    client.SetHostName(QStringLiteral("127.0.0.1"));
+    client.SetPort(QString::fromLatin1(server.readLine()).trimmed());
+    client.SetLocalFileName(LocalFile("x"));
+    client.OnDisplay = [this](QObject *, QString &msg) {
+        lines += msg;
+        if (lines.count(QStringLiteral("< more text")) > 3)
+            throw std::runtime_error("the reply is read again and again");
+    };
+
+    bool stored = true;
+    EXPECT_NO_THROW(stored = client.Put());
+    EXPECT_FALSE(stored);
+    EXPECT_EQ(lines, QStringList({"Connected for FTP", "< 220-Welcome", "< more text", "Can't QUIT: connection closed",
+                                  "Failed"}));
+    EXPECT_EQ(client.ErrorMessage(), QStringLiteral("more text"));
+    ExpectAllClosed();
     server.waitForFinished(5000);
 }
