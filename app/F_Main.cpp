@@ -35,10 +35,12 @@ namespace quelmark {
 
 namespace {
 
-const QString kGeneralOptions = QStringLiteral("General Options");
-const QString kWebSites = QStringLiteral("Web Sites");
-const QString kLogFiles = QStringLiteral("Log Files");
-const QString kBlank = QStringLiteral("Blank");
+const QString &kGeneralOptions = pages::GeneralOptions;
+const QString &kWebSites = pages::WebSites;
+const QString &kLogFiles = pages::LogFiles;
+const QString &kBlank = pages::Blank;
+// The store section of the general options (it happens to share its page's title).
+const QString kOptionsSection = QStringLiteral("General Options");
 const char *const kPageTitle = "pageTitle";
 constexpr int kOutlineWidth = 156;
 constexpr int kGrabBarWidth = 5;
@@ -52,7 +54,7 @@ template <typename T> T *Named(T *widget, const char *name)
 TRegEdit *OptionEdit(const char *name, const char *keyword, const QString &initial)
 {
     auto *edit = Named(new TRegEdit, name);
-    edit->SetRegSection(kGeneralOptions);
+    edit->SetRegSection(kOptionsSection);
     edit->SetRegKeyword(QString::fromLatin1(keyword));
     edit->setText(initial);
     return edit;
@@ -61,7 +63,7 @@ TRegEdit *OptionEdit(const char *name, const char *keyword, const QString &initi
 TRegCheckBox *OptionCheck(const char *name, const char *keyword, const char *caption)
 {
     auto *check = Named(new TRegCheckBox(QString::fromLatin1(caption)), name);
-    check->SetRegSection(kGeneralOptions);
+    check->SetRegSection(kOptionsSection);
     check->SetRegKeyword(QString::fromLatin1(keyword));
     return check;
 }
@@ -206,7 +208,7 @@ void TfrmMain::CreateGeneralOptionsPage()
     // Created in the order in which the options are saved and loaded.
     chkAutoProcess = OptionCheck("chkAutoProcess", "Autoprocess", "Auto-process");
     spnTestFilesMinutes = Named(new TRegSpinEdit, "spnTestFilesMinutes");
-    spnTestFilesMinutes->SetRegSection(kGeneralOptions);
+    spnTestFilesMinutes->SetRegSection(kOptionsSection);
     spnTestFilesMinutes->SetRegKeyword(QStringLiteral("MinsTestFiles"));
     spnTestFilesMinutes->SetRange(1, 7200);
     spnTestFilesMinutes->SetSingleStep(5);

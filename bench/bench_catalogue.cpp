@@ -3,6 +3,7 @@
 // statements in one transaction, then selected back. The catalogue's run includes the list
 // widget's rows; the ratio is what the accessor, the persisted controls and the widget cost.
 #include "catalogue/Catalogue.h"
+#include "bench/BenchMain.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
 
@@ -195,10 +196,5 @@ BENCHMARK(BM_SaveAndLoadSite_BareSqlite)->Unit(benchmark::kMillisecond)->Iterati
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return quelmark::bench::RunBenchmarks(argc, argv);
 }

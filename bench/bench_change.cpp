@@ -1,6 +1,7 @@
 // Cost of change detection against the bare file-system call beneath it, and of making the
 // substituted upload copy of a large page against a stream editor doing the same replacement.
 #include "catalogue/Catalogue.h"
+#include "bench/BenchMain.h"
 #include "catalogue/RegControls.h"
 #include "engine/ChangeDetection.h"
 #include "engine/Transfer.h"
@@ -130,11 +131,5 @@ BENCHMARK(BM_SedReplace_10MB)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return quelmark::bench::RunBenchmarks(argc, argv);
 }

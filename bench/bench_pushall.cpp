@@ -3,6 +3,7 @@
 // navigator or the log. 20 sites of 50 pushed, unchanged files each; the ratio is what the walk
 // adds to the storage work it cannot avoid.
 #include "catalogue/Catalogue.h"
+#include "bench/BenchMain.h"
 #include "catalogue/Navigator.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
@@ -142,10 +143,5 @@ BENCHMARK(BM_StoreAndLoadEverySite_Floor)->Unit(benchmark::kMillisecond)->Iterat
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return quelmark::bench::RunBenchmarks(argc, argv);
 }

@@ -1,6 +1,7 @@
 // CPU used by an idle countdown: a wait that sees no events but its own ticks should sleep
 // between them, not spin through the event queue.
 #include "ftp/Wait.h"
+#include "bench/BenchMain.h"
 
 #include <QApplication>
 
@@ -42,11 +43,5 @@ BENCHMARK(BM_IdleWaitCpuShare)->Iterations(4)->Unit(benchmark::kMillisecond)->Us
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return quelmark::bench::RunBenchmarks(argc, argv);
 }

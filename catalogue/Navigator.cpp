@@ -23,11 +23,11 @@ namespace quelmark {
 
 namespace {
 
-const QString kGeneralOptions = QStringLiteral("General Options");
-const QString kWebSites = QStringLiteral("Web Sites");
+const QString &kGeneralOptions = pages::GeneralOptions;
+const QString &kWebSites = pages::WebSites;
 const QString kViewLog = QStringLiteral("View Log");
-const QString kLogFiles = QStringLiteral("Log Files");
-const QString kBlank = QStringLiteral("Blank");
+const QString &kLogFiles = pages::LogFiles;
+const QString &kBlank = pages::Blank;
 
 } // namespace
 

@@ -22,6 +22,14 @@ class TFileDrag;
 // What a navigator node stands for; the number is also its image's number.
 enum TNodeKind : int { nkGeneralOptions = 0, nkWebSites = 1, nkSite = 2, nkViewLog = 3 };
 
+// The titles of the detail area's pages, by which the navigator and the window find them.
+namespace pages {
+inline const QString GeneralOptions = QStringLiteral("General Options");
+inline const QString WebSites = QStringLiteral("Web Sites");
+inline const QString LogFiles = QStringLiteral("Log Files");
+inline const QString Blank = QStringLiteral("Blank");
+} // namespace pages
+
 struct TTreeNodeObject {
     int NodeKind = nkGeneralOptions;
 };
