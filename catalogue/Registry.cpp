@@ -67,6 +67,19 @@ struct Store {
     std::uint64_t generation = 0;
     // Key ids by (parent, name); trusted only inside a transaction, where no one else writes.
     QHash<QPair<qint64, QString>, qint64> keyCache;
+    // The last path resolved inside a transaction: a row's values are read and written one
+    // after the other against the same section, so this spares splitting and walking it again.
+    struct {
+        std::int64_t from = -2;
+        QString path;
+        std::int64_t id = 0;
+    } lastPath;
+
+    void ForgetKeys()
+    {
+        keyCache.clear();
+        lastPath.from = -2;
+    }
 };
 
 std::unique_ptr<Store> g_store;
@@ -181,7 +194,7 @@ void LeaveTransaction(Store &store) noexcept
         return;
     if (store.db->InTransaction())
         sqlite3_exec(store.db->Handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-    store.keyCache.clear();
+    store.ForgetKeys();
     store.doomed = false;
 }
 
@@ -220,6 +233,9 @@ std::int64_t CreateChild(Store &store, std::int64_t parent, const QString &name)
 // makes the missing levels. nullopt when a level is absent and not created.
 std::optional<std::int64_t> ResolveKey(Store &store, std::int64_t from, const QString &path, bool create)
 {
+    const bool cacheable = store.depth > 0;
+    if (cacheable && store.lastPath.from == from && store.lastPath.path == path)
+        return store.lastPath.id;
     bool absolute = false;
     const QStringList levels = SplitKeyPath(path, absolute);
     std::int64_t id = absolute || from < 0 ? store.root : from;
@@ -232,6 +248,8 @@ std::optional<std::int64_t> ResolveKey(Store &store, std::int64_t from, const QS
         else
             return std::nullopt;
     }
+    if (cacheable)
+        store.lastPath = {from, path, id};
     return id;
 }
 
@@ -496,7 +514,7 @@ bool TRegistry::DeleteKey(const QString &key)
         Fail(store, QStringLiteral("Failed to delete key %1").arg(key), error);
     }
     // Deleted ids may come back for new keys; no cached path may point at them.
-    store.keyCache.clear();
+    store.ForgetKeys();
     transaction.Commit();
     return true;
 }
