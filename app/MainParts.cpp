@@ -63,43 +63,46 @@ void TfrmMain::CreateEngine()
 {
     const TAddressLookup lookup = [this] { return LocalIPAddress(); };
 
-    TTransferControls transfer;
-    transfer.mainWindow = this;
-    transfer.edtFTPServer = edtFTPServer;
-    transfer.edtUserName = edtUserName;
-    transfer.edtPassword = edtPassword;
-    transfer.edtTempFileName = edtTempFileName;
-    transfer.edtLocalAddress = edtLocalAddress;
-    transfer.statusBar = statusBar();
-    transfer.memoLocalFile = memoLocalFile;
-    transfer.memoHostFile = memoHostFile;
-    transfer.frmProgress = frmProgress;
-    transfer.ftpClient = ftpClient;
-    transfer.waitControl = waitControl;
-    transfer.log = m_log.get();
+    const TTransferControls transfer{
+        .mainWindow = this,
+        .edtFTPServer = edtFTPServer,
+        .edtUserName = edtUserName,
+        .edtPassword = edtPassword,
+        .edtTempFileName = edtTempFileName,
+        .edtLocalAddress = edtLocalAddress,
+        .statusBar = statusBar(),
+        .memoLocalFile = memoLocalFile,
+        .memoHostFile = memoHostFile,
+        .frmProgress = frmProgress,
+        .ftpClient = ftpClient,
+        .waitControl = waitControl,
+        .log = m_log.get(),
+    };
     m_transfer = std::make_unique<TTransfer>(transfer, lookup);
 
-    TPushControls push;
-    push.mainWindow = this;
-    push.catalogue = m_catalogue.get();
-    push.navigator = tvNavigator;
-    push.nbDetail = nbDetail;
-    push.webSitesPage = m_pages.value(QStringLiteral("Web Sites"));
-    push.pnlDetailTitle = pnlDetailTitle;
-    push.transfer = m_transfer.get();
-    push.log = m_log.get();
-    push.edtLocalAddress = edtLocalAddress;
-    push.edtLastIPAddress = edtLastIPAddress;
+    const TPushControls push{
+        .mainWindow = this,
+        .catalogue = m_catalogue.get(),
+        .navigator = tvNavigator,
+        .nbDetail = nbDetail,
+        .webSitesPage = m_pages.value(pages::WebSites),
+        .pnlDetailTitle = pnlDetailTitle,
+        .transfer = m_transfer.get(),
+        .log = m_log.get(),
+        .edtLocalAddress = edtLocalAddress,
+        .edtLastIPAddress = edtLastIPAddress,
+    };
     m_push = std::make_unique<TPushCommands>(push, lookup);
 
-    TSiteEditingParts editing;
-    editing.window = this;
-    editing.navigator = tvNavigator;
-    editing.catalogue = m_catalogue.get();
-    editing.siteDialog = frmAddNewWebSite;
-    editing.fileDialog = frmAddNewFile;
-    editing.edtDefaultIPParam = edtDefaultIPParam;
-    editing.fileDrag = FileDrag;
+    const TSiteEditingParts editing{
+        .window = this,
+        .navigator = tvNavigator,
+        .catalogue = m_catalogue.get(),
+        .siteDialog = frmAddNewWebSite,
+        .fileDialog = frmAddNewFile,
+        .edtDefaultIPParam = edtDefaultIPParam,
+        .fileDrag = FileDrag,
+    };
     m_editor = new TSiteEditor(editing, this);
     m_editor->FileDetails = GetFileDetails;
 }
@@ -107,16 +110,17 @@ void TfrmMain::CreateEngine()
 // The refresh cycle needs its toolbar button, so it is made with the buttons.
 void TfrmMain::CreateRefreshCycle()
 {
-    TRefreshControls refresh;
-    refresh.spnTestFilesMinutes = spnTestFilesMinutes;
-    refresh.chkAutoReconnect = chkAutoReconnect;
-    refresh.edtRedialCommand = edtRedialCommand;
-    refresh.edtLocalAddress = edtLocalAddress;
-    refresh.edtLastIPAddress = edtLastIPAddress;
-    refresh.btnStartStop = btnStartStop;
-    refresh.toolbar = tbGeneralInfo;
-    refresh.log = m_log.get();
-    refresh.push = m_push.get();
+    const TRefreshControls refresh{
+        .spnTestFilesMinutes = spnTestFilesMinutes,
+        .chkAutoReconnect = chkAutoReconnect,
+        .edtRedialCommand = edtRedialCommand,
+        .edtLocalAddress = edtLocalAddress,
+        .edtLastIPAddress = edtLastIPAddress,
+        .btnStartStop = btnStartStop,
+        .toolbar = tbGeneralInfo,
+        .log = m_log.get(),
+        .push = m_push.get(),
+    };
     m_refresh = new TRefreshCycle(
         refresh, [this] { return LocalIPAddress(); }, this);
     m_refresh->setObjectName(QStringLiteral("RefreshCycle"));

@@ -45,20 +45,21 @@ EngineWindow::EngineWindow(std::uint16_t waitIntervalMs) : window(std::make_uniq
     frmProgress = new TfrmProgress(w);
 
     log = std::make_unique<TActivityLog>(memoLog, chkTimeStampLog, chkDetailedLogging, w);
-    TTransferControls controls;
-    controls.mainWindow = w;
-    controls.edtFTPServer = site.edtFTPServer;
-    controls.edtUserName = site.edtUserName;
-    controls.edtPassword = site.edtPassword;
-    controls.edtTempFileName = edtTempFileName;
-    controls.edtLocalAddress = edtLocalAddress;
-    controls.statusBar = statusBar;
-    controls.memoLocalFile = memoLocalFile;
-    controls.memoHostFile = memoHostFile;
-    controls.frmProgress = frmProgress;
-    controls.ftpClient = ftpClient;
-    controls.waitControl = waitControl;
-    controls.log = log.get();
+    const TTransferControls controls{
+        .mainWindow = w,
+        .edtFTPServer = site.edtFTPServer,
+        .edtUserName = site.edtUserName,
+        .edtPassword = site.edtPassword,
+        .edtTempFileName = edtTempFileName,
+        .edtLocalAddress = edtLocalAddress,
+        .statusBar = statusBar,
+        .memoLocalFile = memoLocalFile,
+        .memoHostFile = memoHostFile,
+        .frmProgress = frmProgress,
+        .ftpClient = ftpClient,
+        .waitControl = waitControl,
+        .log = log.get(),
+    };
     transfer = std::make_unique<TTransfer>(controls, [this] { return localAddress; });
 }
 

@@ -30,17 +30,18 @@ PushWindow::PushWindow()
         ++lookups;
         return lookup ? lookup() : localAddress;
     };
-    TPushControls controls;
-    controls.mainWindow = w;
-    controls.catalogue = catalogue.get();
-    controls.navigator = navigator;
-    controls.nbDetail = nbDetail;
-    controls.webSitesPage = pages.value(QStringLiteral("Web Sites"));
-    controls.pnlDetailTitle = pnlDetailTitle;
-    controls.transfer = transfer.get();
-    controls.log = log.get();
-    controls.edtLocalAddress = edtLocalAddress;
-    controls.edtLastIPAddress = edtLastIPAddress;
+    const TPushControls controls{
+        .mainWindow = w,
+        .catalogue = catalogue.get(),
+        .navigator = navigator,
+        .nbDetail = nbDetail,
+        .webSitesPage = pages.value(QStringLiteral("Web Sites")),
+        .pnlDetailTitle = pnlDetailTitle,
+        .transfer = transfer.get(),
+        .log = log.get(),
+        .edtLocalAddress = edtLocalAddress,
+        .edtLastIPAddress = edtLastIPAddress,
+    };
     push = std::make_unique<TPushCommands>(controls, counted);
 
     spnTestFilesMinutes = new TRegSpinEdit(w);
@@ -52,16 +53,17 @@ PushWindow::PushWindow()
     btnStartStop = toolbar->addAction(QString());
     toolbar->addAction(QStringLiteral("after"));
 
-    TRefreshControls refresh;
-    refresh.spnTestFilesMinutes = spnTestFilesMinutes;
-    refresh.chkAutoReconnect = chkAutoReconnect;
-    refresh.edtRedialCommand = edtRedialCommand;
-    refresh.edtLocalAddress = edtLocalAddress;
-    refresh.edtLastIPAddress = edtLastIPAddress;
-    refresh.btnStartStop = btnStartStop;
-    refresh.toolbar = toolbar;
-    refresh.log = log.get();
-    refresh.push = push.get();
+    const TRefreshControls refresh{
+        .spnTestFilesMinutes = spnTestFilesMinutes,
+        .chkAutoReconnect = chkAutoReconnect,
+        .edtRedialCommand = edtRedialCommand,
+        .edtLocalAddress = edtLocalAddress,
+        .edtLastIPAddress = edtLastIPAddress,
+        .btnStartStop = btnStartStop,
+        .toolbar = toolbar,
+        .log = log.get(),
+        .push = push.get(),
+    };
     cycle = new TRefreshCycle(refresh, counted, w);
 }
 
