@@ -1,7 +1,7 @@
 #include "app/F_Instr.h"
 
+#include "base/Exception.h"
 #include "catalogue/F_NewWWW.h"
-#include "ftp/Dispatch.h"
 
 #include <QFontDatabase>
 #include <QPlainTextEdit>

@@ -3,6 +3,7 @@
 #include "app/F_Instr.h"
 #include "app/Icons.h"
 #include "app/Termination.h"
+#include "base/Exception.h"
 #include "catalogue/F_NewWWW.h"
 #include "catalogue/MessageBox.h"
 #include "catalogue/Navigator.h"
@@ -13,7 +14,6 @@
 #include "engine/RefreshCycle.h"
 #include "engine/TextArea.h"
 #include "engine/Transfer.h"
-#include "ftp/Dispatch.h"
 #include "ftp/Wait.h"
 
 #include <QCloseEvent>

@@ -5,13 +5,13 @@
 #include "app/F_About.h"
 #include "app/F_Instr.h"
 #include "app/Icons.h"
+#include "base/Exception.h"
 #include "catalogue/Navigator.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/SiteEditing.h"
 #include "engine/ActivityLog.h"
 #include "engine/PushCommands.h"
 #include "engine/RefreshCycle.h"
-#include "ftp/Dispatch.h"
 
 #include <QAction>
 #include <QLabel>

@@ -1,6 +1,6 @@
 #include "app/Termination.h"
 
-#include "ftp/Dispatch.h"
+#include "base/Exception.h"
 
 #include <QPointer>
 #include <QSocketNotifier>

@@ -1,7 +1,7 @@
 #include "app/F_Main.h"
 #include "app/Termination.h"
+#include "base/Exception.h"
 #include "catalogue/MessageBox.h"
-#include "ftp/Dispatch.h"
 
 #include <QApplication>
 

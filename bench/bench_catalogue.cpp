@@ -2,8 +2,8 @@
 // bare SQLite doing the same storage work: the same keys and values inserted with prepared
 // statements in one transaction, then selected back. The catalogue's run includes the list
 // widget's rows; the ratio is what the accessor, the persisted controls and the widget cost.
-#include "catalogue/Catalogue.h"
 #include "bench/BenchMain.h"
+#include "catalogue/Catalogue.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
 
@@ -27,8 +27,14 @@ const QString kSite = QStringLiteral("ftp.example.com");
 
 QStringList RowTexts(int i)
 {
-    return {QStringLiteral("/www/page%1.html").arg(i), "Ascii", "%IP%", "Moved", "1/2/24 10:00:00",
-            QString::number(1000 + i), "R", ""};
+    return {QStringLiteral("/www/page%1.html").arg(i),
+            "Ascii",
+            "%IP%",
+            "Moved",
+            "1/2/24 10:00:00",
+            QString::number(1000 + i),
+            "R",
+            ""};
 }
 
 QString RowCaption(int i)
@@ -150,7 +156,8 @@ std::size_t ReadBare(sqlite3 *db, std::int64_t sites)
         sqlite3_bind_int64(vals.stmt, 1, sqlite3_column_int64(keys.stmt, 0));
         while (sqlite3_step(vals.stmt) == SQLITE_ROW)
             bytes += QString::fromUtf8(static_cast<const char *>(sqlite3_column_blob(vals.stmt, 1)),
-                                       sqlite3_column_bytes(vals.stmt, 1)).size();
+                                       sqlite3_column_bytes(vals.stmt, 1))
+                         .size();
         sqlite3_reset(vals.stmt);
     }
     sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
@@ -171,8 +178,8 @@ void BM_SaveAndLoadSite_BareSqlite(benchmark::State &state)
         sqlite3 *db = nullptr;
         if (sqlite3_open_v2(store.Path().c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
             std::abort();
-        sqlite3_exec(db, "PRAGMA foreign_keys=ON; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr,
-                     nullptr, nullptr);
+        sqlite3_exec(db, "PRAGMA foreign_keys=ON; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr, nullptr,
+                     nullptr);
         {
             Statement find(db, "SELECT id FROM keys WHERE name='WWWSites'");
             sqlite3_step(find.stmt);

@@ -1,7 +1,7 @@
 // Cost of change detection against the bare file-system call beneath it, and of making the
 // substituted upload copy of a large page against a stream editor doing the same replacement.
-#include "catalogue/Catalogue.h"
 #include "bench/BenchMain.h"
+#include "catalogue/Catalogue.h"
 #include "catalogue/RegControls.h"
 #include "engine/ChangeDetection.h"
 #include "engine/Transfer.h"
@@ -119,8 +119,8 @@ BENCHMARK(BM_ReplaceAndWriteCopy_10MB)->Unit(benchmark::kMillisecond)->UseRealTi
 void BM_SedReplace_10MB(benchmark::State &state)
 {
     LargePage page;
-    const QByteArray command = "sed 's/%IP%/1.2.3.4/' '" + QFile::encodeName(page.source) + "' > '" +
-                               QFile::encodeName(page.copy) + "'";
+    const QByteArray command =
+        "sed 's/%IP%/1.2.3.4/' '" + QFile::encodeName(page.source) + "' > '" + QFile::encodeName(page.copy) + "'";
     for (auto _ : state)
         if (std::system(command.constData()) != 0)
             state.SkipWithError("sed failed");

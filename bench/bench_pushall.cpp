@@ -2,8 +2,8 @@
 // same store and load of every site through the catalogue without change detection, the
 // navigator or the log. 20 sites of 50 pushed, unchanged files each; the ratio is what the walk
 // adds to the storage work it cannot avoid.
-#include "catalogue/Catalogue.h"
 #include "bench/BenchMain.h"
+#include "catalogue/Catalogue.h"
 #include "catalogue/Navigator.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"

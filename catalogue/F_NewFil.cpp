@@ -1,11 +1,11 @@
 #include "catalogue/F_NewFil.h"
 
+#include "base/Exception.h"
 #include "catalogue/F_NewWWW.h"
 #include "catalogue/FileDialogs.h"
 #include "catalogue/MessageBox.h"
 #include "catalogue/Navigator.h"
 #include "catalogue/SiteEditing.h"
-#include "ftp/Dispatch.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,8 +1,8 @@
 #include "catalogue/F_NewWWW.h"
 
+#include "base/Exception.h"
 #include "catalogue/MessageBox.h"
 #include "catalogue/SiteEditing.h"
-#include "ftp/Dispatch.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>

@@ -35,8 +35,7 @@ public:
     // Asks for an existing file to open; returns its path, or an empty text when the user
     // cancels.
     static QString GetOpenFileName(QWidget *parent, const QString &title, const QStringList &filters,
-                                   const QString &defaultExtension = QString(),
-                                   const QString &initialPath = QString());
+                                   const QString &defaultExtension = QString(), const QString &initialPath = QString());
 
     // Test mode: record dialogs instead of showing them. Leaving it clears queue and record.
     static void SetTestMode(bool on);

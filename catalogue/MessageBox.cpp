@@ -62,11 +62,11 @@ TMessageBox::TAnswer TMessageBox::Ask(TKind kind, QWidget *parent, const QString
     case TKind::Information:
         return FromButton(QMessageBox::information(parent, Title(), text));
     case TKind::Confirm:
-        return FromButton(QMessageBox::question(parent, Title(), text, QMessageBox::Yes | QMessageBox::No,
-                                                QMessageBox::Yes));
+        return FromButton(
+            QMessageBox::question(parent, Title(), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes));
     case TKind::ConfirmOkCancel:
-        return FromButton(QMessageBox::question(parent, Title(), text, QMessageBox::Ok | QMessageBox::Cancel,
-                                                QMessageBox::Ok));
+        return FromButton(
+            QMessageBox::question(parent, Title(), text, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok));
     case TKind::Critical:
         return FromButton(QMessageBox::critical(parent, Title(), text));
     }

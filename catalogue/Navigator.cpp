@@ -1,8 +1,8 @@
 #include "catalogue/Navigator.h"
 
+#include "base/Exception.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/filedrag.h"
-#include "ftp/Dispatch.h"
 
 #include <QLabel>
 #include <QScopeGuard>

@@ -26,9 +26,7 @@ QString JoinPath(const QString &section, const QString &name)
 
 } // namespace
 
-TRegControl::TRegControl() : m_sequence(++g_nextSequence)
-{
-}
+TRegControl::TRegControl() : m_sequence(++g_nextSequence) {}
 
 QList<TRegControl *> PersistedControls(QWidget *window)
 {
@@ -39,9 +37,8 @@ QList<TRegControl *> PersistedControls(QWidget *window)
         if (auto *control = dynamic_cast<TRegControl *>(child))
             controls.append(control);
     }
-    std::sort(controls.begin(), controls.end(), [](const TRegControl *a, const TRegControl *b) {
-        return a->CreationSequence() < b->CreationSequence();
-    });
+    std::sort(controls.begin(), controls.end(),
+              [](const TRegControl *a, const TRegControl *b) { return a->CreationSequence() < b->CreationSequence(); });
     return controls;
 }
 
@@ -71,9 +68,7 @@ void LoadRegControls(QWidget *window, const QString &basePath)
 
 // ---- simple kinds -------------------------------------------------------------------------
 
-TRegEdit::TRegEdit(QWidget *parent) : QLineEdit(parent)
-{
-}
+TRegEdit::TRegEdit(QWidget *parent) : QLineEdit(parent) {}
 
 void TRegEdit::SaveTo(TRegIniFile &ini, const QString &)
 {
@@ -85,9 +80,7 @@ void TRegEdit::LoadFrom(TRegIniFile &ini, const QString &)
     setText(ini.ReadText(RegSection(), RegKeyword(), text()));
 }
 
-TRegMaskEdit::TRegMaskEdit(QWidget *parent) : QLineEdit(parent)
-{
-}
+TRegMaskEdit::TRegMaskEdit(QWidget *parent) : QLineEdit(parent) {}
 
 void TRegMaskEdit::SaveTo(TRegIniFile &ini, const QString &)
 {
@@ -99,9 +92,7 @@ void TRegMaskEdit::LoadFrom(TRegIniFile &ini, const QString &)
     setText(ini.ReadText(RegSection(), RegKeyword(), text()));
 }
 
-TRegCheckBox::TRegCheckBox(const QString &text, QWidget *parent) : QCheckBox(text, parent)
-{
-}
+TRegCheckBox::TRegCheckBox(const QString &text, QWidget *parent) : QCheckBox(text, parent) {}
 
 void TRegCheckBox::SaveTo(TRegIniFile &ini, const QString &)
 {
@@ -113,9 +104,7 @@ void TRegCheckBox::LoadFrom(TRegIniFile &ini, const QString &)
     setChecked(ini.ReadFlag(RegSection(), RegKeyword(), isChecked()));
 }
 
-TRegRadioButton::TRegRadioButton(const QString &text, QWidget *parent) : QRadioButton(text, parent)
-{
-}
+TRegRadioButton::TRegRadioButton(const QString &text, QWidget *parent) : QRadioButton(text, parent) {}
 
 void TRegRadioButton::SaveTo(TRegIniFile &ini, const QString &)
 {
@@ -212,9 +201,7 @@ void TRegSpinEdit::LoadFrom(TRegIniFile &ini, const QString &)
 
 // ---- combo box, list box, radio group -----------------------------------------------------
 
-TRegComboBox::TRegComboBox(QWidget *parent) : QComboBox(parent)
-{
-}
+TRegComboBox::TRegComboBox(QWidget *parent) : QComboBox(parent) {}
 
 void TRegComboBox::SaveTo(TRegIniFile &ini, const QString &)
 {
@@ -237,9 +224,7 @@ void TRegComboBox::LoadFrom(TRegIniFile &ini, const QString &)
         setCurrentIndex(findText(text));
 }
 
-TRegListBox::TRegListBox(QWidget *parent) : QListWidget(parent)
-{
-}
+TRegListBox::TRegListBox(QWidget *parent) : QListWidget(parent) {}
 
 void TRegListBox::SaveTo(TRegIniFile &ini, const QString &)
 {
@@ -310,9 +295,7 @@ QColor NumberToColor(std::int32_t number)
     return QColor(number & 0xFF, (number >> 8) & 0xFF, (number >> 16) & 0xFF);
 }
 
-TRegMemo::TRegMemo(QWidget *parent) : QPlainTextEdit(parent)
-{
-}
+TRegMemo::TRegMemo(QWidget *parent) : QPlainTextEdit(parent) {}
 
 void TRegMemo::SaveTo(TRegIniFile &ini, const QString &)
 {
@@ -358,9 +341,7 @@ void TRegMemo::LoadFrom(TRegIniFile &ini, const QString &)
 
 // ---- list view ----------------------------------------------------------------------------
 
-TListRow::TListRow() : QTreeWidgetItem(Type)
-{
-}
+TListRow::TListRow() : QTreeWidgetItem(Type) {}
 
 void TListRow::SetSubItems(const QStringList &texts)
 {

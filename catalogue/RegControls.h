@@ -10,6 +10,7 @@
 // the store keeps exactly what it held before and the error propagates to the caller.
 #pragma once
 
+#include <QAbstractSpinBox>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -17,7 +18,6 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QRadioButton>
-#include <QAbstractSpinBox>
 #include <QStringList>
 #include <QToolButton>
 #include <QTreeWidget>

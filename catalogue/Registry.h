@@ -7,7 +7,7 @@
 // in creation order and names compare exactly, letter case included.
 #pragma once
 
-#include "ftp/Dispatch.h"
+#include "base/Exception.h"
 
 #include <QString>
 #include <QStringList>

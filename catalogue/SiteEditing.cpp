@@ -1,5 +1,6 @@
 #include "catalogue/SiteEditing.h"
 
+#include "base/Exception.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/F_NewFil.h"
 #include "catalogue/F_NewWWW.h"
@@ -7,7 +8,6 @@
 #include "catalogue/Navigator.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/filedrag.h"
-#include "ftp/Dispatch.h"
 
 #include <QComboBox>
 #include <QEvent>

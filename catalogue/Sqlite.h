@@ -3,7 +3,7 @@
 // every failure becomes an ESqliteError carrying SQLite's result code and message.
 #pragma once
 
-#include "ftp/Dispatch.h"
+#include "base/Exception.h"
 
 #include <QByteArray>
 

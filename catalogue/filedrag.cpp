@@ -1,6 +1,6 @@
 #include "catalogue/filedrag.h"
 
-#include "ftp/Dispatch.h"
+#include "base/Exception.h"
 
 #include <QDropEvent>
 #include <QMimeData>

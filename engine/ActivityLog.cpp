@@ -1,7 +1,7 @@
 #include "engine/ActivityLog.h"
 
+#include "base/Exception.h"
 #include "catalogue/FileDialogs.h"
-#include "ftp/Dispatch.h"
 
 #include <QAbstractButton>
 #include <QDateTime>

@@ -1,6 +1,6 @@
 #include "engine/F_Prgrss.h"
 
-#include "ftp/Dispatch.h"
+#include "base/Exception.h"
 
 #include <QGuiApplication>
 #include <QLabel>

@@ -1,12 +1,12 @@
 #include "engine/PushCommands.h"
 
+#include "base/Exception.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/MessageBox.h"
 #include "catalogue/Navigator.h"
 #include "catalogue/RegControls.h"
 #include "engine/ActivityLog.h"
 #include "engine/Transfer.h"
-#include "ftp/Dispatch.h"
 
 #include <QLabel>
 #include <QLineEdit>

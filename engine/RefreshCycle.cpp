@@ -2,9 +2,9 @@
 
 #include <QApplication>
 
+#include "base/Exception.h"
 #include "engine/ActivityLog.h"
 #include "engine/PushCommands.h"
-#include "ftp/Dispatch.h"
 #include "net/appexec.h"
 
 #include <QAbstractButton>

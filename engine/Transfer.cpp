@@ -1,9 +1,9 @@
 #include "engine/Transfer.h"
 
+#include "base/Exception.h"
 #include "engine/ActivityLog.h"
 #include "engine/F_Prgrss.h"
 #include "engine/TextArea.h"
-#include "ftp/Dispatch.h"
 #include "ftp/Ftpcli.h"
 
 #include <QApplication>

@@ -1,6 +1,7 @@
 #include "ftp/Ftpcli.h"
 
-#include "ftp/Dispatch.h"
+#include "base/Dispatch.h"
+#include "base/Exception.h"
 #include "ftp/FtpReplies.h"
 #include "ftp/Wait.h"
 

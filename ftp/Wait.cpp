@@ -1,6 +1,7 @@
 #include "ftp/Wait.h"
 
-#include "ftp/Dispatch.h"
+#include "base/Dispatch.h"
+#include "base/Exception.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>

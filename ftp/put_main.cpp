@@ -2,7 +2,7 @@
 //
 // Prints each display line as it comes, then the error text when there is one. Exits 0 when the
 // server confirmed the file, 1 when the upload failed, 2 for bad arguments.
-#include "ftp/Dispatch.h"
+#include "base/Exception.h"
 #include "ftp/Ftpcli.h"
 #include "ftp/Wait.h"
 

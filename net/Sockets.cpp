@@ -101,9 +101,7 @@ QString SelectLocalAddress(const std::vector<std::uint32_t> &resolved, const std
 
 // Starting and cleaning up the socket library needs no call on this system; only the mark of
 // having done so is kept.
-TSockets::TSockets(QObject *owner) : QObject(owner), m_started(true)
-{
-}
+TSockets::TSockets(QObject *owner) : QObject(owner), m_started(true) {}
 
 TSockets::~TSockets()
 {

@@ -6,7 +6,7 @@
 // be resolved at all.
 #pragma once
 
-#include "ftp/Dispatch.h"
+#include "base/Exception.h"
 
 #include <QObject>
 #include <QString>

@@ -204,17 +204,16 @@ void TWSocket::ChangeState(TSocketState newState)
     m_state = newState;
     if (OnChangeState && FiringAllowed())
         OnChangeState(this, oldState, newState);
-    const bool awaitedEnds = newState == m_awaitedState ||
-                             (m_awaitedState == TSocketState::Connected && newState == TSocketState::Closed);
+    const bool awaitedEnds =
+        newState == m_awaitedState || (m_awaitedState == TSocketState::Connected && newState == TSocketState::Closed);
     if (awaitedEnds && m_waitCtrl)
         m_waitCtrl->Stop();
 }
 
 void TWSocket::SocketError(const QString &function, std::int32_t number)
 {
-    const QString message = QStringLiteral("Error %1 in function %2\r\n%3")
-                                .arg(number)
-                                .arg(function, SocketErrorDesc(number));
+    const QString message =
+        QStringLiteral("Error %1 in function %2\r\n%3").arg(number).arg(function, SocketErrorDesc(number));
     if (number == kConnReset || number == kNotConnected) {
         if (m_hSocket != -1)
             ReleaseHandle();
@@ -767,7 +766,8 @@ void TWSocket::Register(unsigned kinds)
         m_readNotifier = std::make_unique<QSocketNotifier>(m_hSocket, QSocketNotifier::Read);
         connect(m_readNotifier.get(), &QSocketNotifier::activated, this, [this] { Guarded([this] { ReadReady(); }); });
         m_writeNotifier = std::make_unique<QSocketNotifier>(m_hSocket, QSocketNotifier::Write);
-        connect(m_writeNotifier.get(), &QSocketNotifier::activated, this, [this] { Guarded([this] { WriteReady(); }); });
+        connect(m_writeNotifier.get(), &QSocketNotifier::activated, this,
+                [this] { Guarded([this] { WriteReady(); }); });
     }
     m_readNotifier->setEnabled(false);
     m_writeNotifier->setEnabled(false);

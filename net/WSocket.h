@@ -11,7 +11,7 @@
 // an exception they raise inside Wait or ReadLine leaves that call into its caller.
 #pragma once
 
-#include "ftp/Dispatch.h"
+#include "base/Exception.h"
 #include "net/WSockbuf.h"
 
 #include <QObject>

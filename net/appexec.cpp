@@ -142,22 +142,32 @@ bool IsBlank(QChar c)
 QString ExecErrorText(std::int32_t errNo)
 {
     switch (errNo) {
-    case -1: return QStringLiteral("No execution");
-    case 0: return QStringLiteral("System was out of memory, executable file was corrupt, or relocations were invalid");
-    case 2: return QStringLiteral("File was not found");
-    case 3: return QStringLiteral("Path was not found");
+    case -1:
+        return QStringLiteral("No execution");
+    case 0:
+        return QStringLiteral("System was out of memory, executable file was corrupt, or relocations were invalid");
+    case 2:
+        return QStringLiteral("File was not found");
+    case 3:
+        return QStringLiteral("Path was not found");
     case 5:
         return QStringLiteral("Attempt was made to dynamically link to a task, or there was a sharing or "
                               "network-protection error");
-    case 6: return QStringLiteral("Library required separate data segments for each task");
-    case 8: return QStringLiteral("There was insufficient memory to start the application");
-    case 10: return QStringLiteral("Windows version was incorrect");
+    case 6:
+        return QStringLiteral("Library required separate data segments for each task");
+    case 8:
+        return QStringLiteral("There was insufficient memory to start the application");
+    case 10:
+        return QStringLiteral("Windows version was incorrect");
     case 11:
         return QStringLiteral("Executable file was invalid. Either it was not a Windows application or there was an "
                               "error in the .EXE image");
-    case 12: return QStringLiteral("Application was designed for a different operating system");
-    case 13: return QStringLiteral("Application was designed for MS-DOS 4.0");
-    case 14: return QStringLiteral("Type of executable file was unknown");
+    case 12:
+        return QStringLiteral("Application was designed for a different operating system");
+    case 13:
+        return QStringLiteral("Application was designed for MS-DOS 4.0");
+    case 14:
+        return QStringLiteral("Type of executable file was unknown");
     case 15:
         return QStringLiteral("Attempt was made to load a real-mode application (developed for an earlier version "
                               "of Windows)");
@@ -170,21 +180,29 @@ QString ExecErrorText(std::int32_t errNo)
     case 20:
         return QStringLiteral("Dynamic-link library (DLL) file was invalid. One of the DLLs required to run this "
                               "application was corrupt");
-    case 21: return QStringLiteral("Application requires 32-bit extensions");
-    default: return errNo >= 32 ? QStringLiteral("No error") : QString();
+    case 21:
+        return QStringLiteral("Application requires 32-bit extensions");
+    default:
+        return errNo >= 32 ? QStringLiteral("No error") : QString();
     }
 }
 
 std::int32_t ExecErrorFromErrno(int errnoValue)
 {
     switch (errnoValue) {
-    case ENOENT: return 2;
-    case ENOTDIR: return 3;
+    case ENOENT:
+        return 2;
+    case ENOTDIR:
+        return 3;
     case EACCES:
-    case EPERM: return 5;
-    case ENOMEM: return 8;
-    case ENOEXEC: return 11;
-    default: return errnoValue;
+    case EPERM:
+        return 5;
+    case ENOMEM:
+        return 8;
+    case ENOEXEC:
+        return 11;
+    default:
+        return errnoValue;
     }
 }
 
@@ -229,9 +247,7 @@ std::optional<QStringList> SplitCommandLine(const QString &line)
     return words;
 }
 
-TAppExec::TAppExec(QObject *owner) : QObject(owner)
-{
-}
+TAppExec::TAppExec(QObject *owner) : QObject(owner) {}
 
 TAppExec::~TAppExec() = default;
 
@@ -273,8 +289,8 @@ void TAppExec::Execute()
 QStringList TAppExec::CheckedWords(const QString &line) const
 {
     if (line.size() > MaxCommandLength) {
-        throw EAppExecWinExec(QStringLiteral("The command line is longer than %1 characters; nothing was started")
-                                  .arg(MaxCommandLength));
+        throw EAppExecWinExec(
+            QStringLiteral("The command line is longer than %1 characters; nothing was started").arg(MaxCommandLength));
     }
     std::optional<QStringList> words = SplitCommandLine(line);
     if (!words)

@@ -7,7 +7,7 @@
 // as a zombie.
 #pragma once
 
-#include "ftp/Dispatch.h"
+#include "base/Exception.h"
 
 #include <QObject>
 #include <QString>

@@ -15,10 +15,13 @@ QUELMARK_PACKAGES=(
     xvfb xauth imagemagick
 )
 
+# quelmark_install_packages [package...]: the given packages, or all of QUELMARK_PACKAGES.
 quelmark_install_packages() {
+    local wanted=("$@")
+    [ ${#wanted[@]} -eq 0 ] && wanted=("${QUELMARK_PACKAGES[@]}")
     local missing=()
     local pkg
-    for pkg in "${QUELMARK_PACKAGES[@]}"; do
+    for pkg in "${wanted[@]}"; do
         if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
             missing+=("$pkg")
         fi
@@ -31,10 +34,18 @@ quelmark_install_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# quelmark_build DIR [cmake options...]
-quelmark_build() {
+# quelmark_configure DIR [cmake options...]
+quelmark_configure() {
     local dir=$1
     shift
     cmake -S "$QUELMARK_ROOT" -B "$dir" -G Ninja "$@" >/dev/null
-    cmake --build "$dir" --parallel "$(nproc)"
+}
+
+# quelmark_build DIR [target...]: the given targets, or everything.
+quelmark_build() {
+    local dir=$1
+    shift
+    local targets=()
+    [ $# -gt 0 ] && targets=(--target "$@")
+    cmake --build "$dir" --parallel "$(nproc)" "${targets[@]}"
 }

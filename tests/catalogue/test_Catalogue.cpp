@@ -72,7 +72,8 @@ TEST_F(CatalogueTest, SaveWithoutASiteNameWritesOnlyTheOptions)
     catalogue->SaveCurrentSite();
     const QStringList dump = test::DumpStore(store.FilePath());
     EXPECT_TRUE(dump.filter(QStringLiteral("WWWSites")).isEmpty()) << dump.join('\n').toStdString();
-    EXPECT_EQ(StoredText(QStringLiteral("General Options"), QStringLiteral("DefaultIPParam")), QStringLiteral("%ADDR%"));
+    EXPECT_EQ(StoredText(QStringLiteral("General Options"), QStringLiteral("DefaultIPParam")),
+              QStringLiteral("%ADDR%"));
 }
 
 TEST_F(CatalogueTest, LoadSiteBringsBackRowsAndFieldsAndKeepsFieldsAMissingSiteLacks)
@@ -90,8 +91,8 @@ TEST_F(CatalogueTest, LoadSiteBringsBackRowsAndFieldsAndKeepsFieldsAMissingSiteL
 
     ShowSite("", "", "", "");
     StoredText(QStringLiteral("General Options"), QStringLiteral("DefaultIPParam"));
-    TRegIniFile(BaseKeyPath()).WriteText(QStringLiteral("General Options"), QStringLiteral("DefaultIPParam"),
-                                          QStringLiteral("%NEW%"));
+    TRegIniFile(BaseKeyPath())
+        .WriteText(QStringLiteral("General Options"), QStringLiteral("DefaultIPParam"), QStringLiteral("%NEW%"));
     catalogue->LoadSite(QStringLiteral("one"));
     ASSERT_EQ(controls.lvFileDetails->RowCount(), 1);
     const TListRow *row = controls.lvFileDetails->Row(0);

@@ -43,8 +43,8 @@ struct TSiteWindow {
         for (int i = 0; i < rows; ++i) {
             TListRow *row = controls.lvFileDetails->AddRow();
             row->SetCaption(QStringLiteral("/%1/file%2.html").arg(tag).arg(i));
-            row->SetSubItems({QStringLiteral("/www/%1/%2").arg(tag).arg(i), "Ascii", "%IP%", "Moved",
-                              "1/2/24 10:00:00", "1234", ""});
+            row->SetSubItems({QStringLiteral("/www/%1/%2").arg(tag).arg(i), "Ascii", "%IP%", "Moved", "1/2/24 10:00:00",
+                              "1234", ""});
         }
     }
 

@@ -1,5 +1,5 @@
+#include "base/Exception.h"
 #include "catalogue/filedrag.h"
-#include "ftp/Dispatch.h"
 #include "tests/support/StoreDump.h"
 
 #include <QCoreApplication>

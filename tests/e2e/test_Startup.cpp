@@ -42,8 +42,7 @@ TEST(Startup, FirstStartWritesTheGeneralOptionsWithinTwoSeconds)
     QElapsedTimer clock;
     clock.start();
     int count = 0;
-    while ((count = StoredOptionCount(storeFile)) < 9 && clock.elapsed() < 2000 &&
-           program.state() == QProcess::Running)
+    while ((count = StoredOptionCount(storeFile)) < 9 && clock.elapsed() < 2000 && program.state() == QProcess::Running)
         QThread::msleep(50);
     const bool stillRunning = program.state() == QProcess::Running;
 

@@ -1,9 +1,9 @@
 #include "engine/PushCommands.h"
 
+#include "base/Exception.h"
 #include "catalogue/MessageBox.h"
 #include "catalogue/Navigator.h"
 #include "catalogue/Registry.h"
-#include "ftp/Dispatch.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/PushFixture.h"
 #include "tests/support/StoreDump.h"

@@ -1,18 +1,18 @@
 #include "engine/RefreshCycle.h"
 
-#include "ftp/Dispatch.h"
+#include "base/Exception.h"
 #include "net/Sockets.h"
 #include "net/appexec.h"
 #include "tests/support/Namespace.h"
 #include "tests/support/PushFixture.h"
 
 #include <QCoreApplication>
-#include <QDialog>
-#include <QTimer>
 #include <QDeadlineTimer>
+#include <QDialog>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "engine/Transfer.h"
 
-#include "ftp/Dispatch.h"
+#include "base/Exception.h"
 #include "tests/support/EngineFixture.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/Printing.h"

@@ -172,9 +172,8 @@ TEST(PutToolNamespace, ConnectFailingAtOnceEndsAsOrdinaryFailure)
     QTemporaryDir dir;
     const QString local = dir.filePath(QStringLiteral("page.html"));
     QFile(local).open(QIODevice::WriteOnly);
-    const UnsharedRun run =
-        RunUnshared(*flags, QStringLiteral("exec '%1' --host 10.1.2.3 --port 21 --remote page.html --local '%2'")
-                                .arg(Tool, local));
+    const UnsharedRun run = RunUnshared(
+        *flags, QStringLiteral("exec '%1' --host 10.1.2.3 --port 21 --remote page.html --local '%2'").arg(Tool, local));
     EXPECT_EQ(run.exitCode, 1);
     const QStringList lines = run.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_GE(lines.size(), 3) << run.output.toStdString() << run.errors.toStdString();

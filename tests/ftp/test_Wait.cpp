@@ -1,6 +1,6 @@
 #include "ftp/Wait.h"
 
-#include "ftp/Dispatch.h"
+#include "base/Exception.h"
 #include "tests/support/Printing.h"
 
 #include <QAction>

@@ -57,9 +57,9 @@ TEST(SocketErrors, ErrnoMapsToSocketNumbersByMeaning)
         int errnoValue;
         std::int32_t number;
     } rows[] = {
-        {EINTR, 10004},       {EWOULDBLOCK, 10035}, {EAGAIN, 10035},       {EINPROGRESS, 10036},
-        {EADDRINUSE, 10048},  {ECONNRESET, 10054},  {EPIPE, 10054},        {ENOTCONN, 10057},
-        {ECONNREFUSED, 10061}, {EREMOTE, 10071},    {EHOSTUNREACH, 10065}, {ENOENT, ENOENT},
+        {EINTR, 10004},        {EWOULDBLOCK, 10035}, {EAGAIN, 10035},       {EINPROGRESS, 10036},
+        {EADDRINUSE, 10048},   {ECONNRESET, 10054},  {EPIPE, 10054},        {ENOTCONN, 10057},
+        {ECONNREFUSED, 10061}, {EREMOTE, 10071},     {EHOSTUNREACH, 10065}, {ENOENT, ENOENT},
     };
     for (const auto &row : rows)
         EXPECT_EQ(SocketErrorFromErrno(row.errnoValue), row.number) << row.errnoValue;

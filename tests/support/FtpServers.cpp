@@ -138,8 +138,8 @@ PyFtpServer::PyFtpServer(const QString &address, std::uint16_t port)
     m_password = QStringLiteral("s3cret pass");
     m_home = m_dir.filePath(QStringLiteral("home"));
     QDir().mkpath(m_home);
-    LaunchPrintingPort(Python, {ServerScript("pyftpd_server.py"), m_user, m_password, m_home, address,
-                                QString::number(port)});
+    LaunchPrintingPort(Python,
+                       {ServerScript("pyftpd_server.py"), m_user, m_password, m_home, address, QString::number(port)});
 }
 
 PyFtpServer &SharedPyFtpServer()

@@ -14,8 +14,9 @@ const QString kBringLoUp = QStringLiteral("ip link set lo up");
 
 void StartUnshared(QProcess &process, const QStringList &flags, const QString &script, const QStringList &arguments)
 {
-    process.start(QStringLiteral("unshare"), flags + QStringList{QStringLiteral("/bin/sh"), QStringLiteral("-c"),
-                                                                 kBringLoUp + QStringLiteral(" && ") + script} +
+    process.start(QStringLiteral("unshare"), flags +
+                                                 QStringList{QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                                                             kBringLoUp + QStringLiteral(" && ") + script} +
                                                  arguments);
     if (!process.waitForFinished(kChildTimeoutMs))
         process.kill();
@@ -59,10 +60,10 @@ UnsharedRun RerunCurrentTestUnshared(const QStringList &flags, const QString &se
     process.setProcessEnvironment(env);
     process.setProcessChannelMode(QProcess::MergedChannels);
     const auto *test = ::testing::UnitTest::GetInstance()->current_test_info();
-    const QString filter = QStringLiteral("--gtest_filter=%1.%2").arg(QString::fromLatin1(test->test_suite_name()),
-                                                                     QString::fromLatin1(test->name()));
-    const QString script = (setUp.isEmpty() ? QString() : setUp + QStringLiteral(" && ")) +
-                           QStringLiteral("exec \"$0\" \"$1\"");
+    const QString filter = QStringLiteral("--gtest_filter=%1.%2")
+                               .arg(QString::fromLatin1(test->test_suite_name()), QString::fromLatin1(test->name()));
+    const QString script =
+        (setUp.isEmpty() ? QString() : setUp + QStringLiteral(" && ")) + QStringLiteral("exec \"$0\" \"$1\"");
     StartUnshared(process, flags, script, {QCoreApplication::applicationFilePath(), filter});
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromLocal8Bit(process.readAll()), QString()};

@@ -91,20 +91,26 @@ QStringList DumpStore(const QString &file)
 
 QStringList ValueNamesInWriteOrder(const QString &file, const QString &keyPath)
 {
-    return Query(file, QString::fromLatin1(kPaths) + QStringLiteral(
-        "SELECT v.name FROM path JOIN vals v ON v.key = path.id WHERE path.p = ?1 ORDER BY v.rowid"), {keyPath});
+    return Query(
+        file,
+        QString::fromLatin1(kPaths) +
+            QStringLiteral("SELECT v.name FROM path JOIN vals v ON v.key = path.id WHERE path.p = ?1 ORDER BY v.rowid"),
+        {keyPath});
 }
 
 QStringList SubkeyNames(const QString &file, const QString &keyPath)
 {
-    return Query(file, QString::fromLatin1(kPaths) + QStringLiteral(
-        "SELECT k.name FROM path JOIN keys k ON k.parent = path.id WHERE path.p = ?1 ORDER BY k.id"), {keyPath});
+    return Query(
+        file,
+        QString::fromLatin1(kPaths) +
+            QStringLiteral("SELECT k.name FROM path JOIN keys k ON k.parent = path.id WHERE path.p = ?1 ORDER BY k.id"),
+        {keyPath});
 }
 
 void SetValueKind(const QString &file, const QString &keyPath, const QString &name, int kind)
 {
-    const QStringList ids = Query(file, QString::fromLatin1(kPaths) +
-                                            QStringLiteral("SELECT id FROM path WHERE p = ?1"), {keyPath});
+    const QStringList ids =
+        Query(file, QString::fromLatin1(kPaths) + QStringLiteral("SELECT id FROM path WHERE p = ?1"), {keyPath});
     ASSERT_EQ(ids.size(), 1) << "no key " << keyPath.toStdString();
     QString quoted = name;
     quoted.replace(QLatin1Char('\''), QStringLiteral("''"));
@@ -115,9 +121,10 @@ void PoisonValueName(const QString &file, const QString &name)
 {
     QString quoted = name;
     quoted.replace(QLatin1Char('\''), QStringLiteral("''"));
-    ExecSql(file, QStringLiteral(
-        "CREATE TRIGGER poison_ins BEFORE INSERT ON vals WHEN NEW.name='%1' BEGIN SELECT RAISE(ABORT,'refused'); END;"
-        "CREATE TRIGGER poison_upd BEFORE UPDATE ON vals WHEN NEW.name='%1' BEGIN SELECT RAISE(ABORT,'refused'); END;")
+    ExecSql(file, QStringLiteral("CREATE TRIGGER poison_ins BEFORE INSERT ON vals WHEN NEW.name='%1' BEGIN SELECT "
+                                 "RAISE(ABORT,'refused'); END;"
+                                 "CREATE TRIGGER poison_upd BEFORE UPDATE ON vals WHEN NEW.name='%1' BEGIN SELECT "
+                                 "RAISE(ABORT,'refused'); END;")
                       .arg(quoted));
 }
 

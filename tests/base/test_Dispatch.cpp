@@ -1,4 +1,5 @@
-#include "ftp/Dispatch.h"
+#include "base/Dispatch.h"
+#include "base/Exception.h"
 
 #include <QStringList>
 

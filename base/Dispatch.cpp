@@ -1,0 +1,48 @@
+#include "base/Dispatch.h"
+
+#include "base/Exception.h"
+
+namespace quelmark {
+
+namespace {
+DispatchScope *g_innermost = nullptr;
+} // namespace
+
+DispatchScope::DispatchScope() : m_outer(g_innermost)
+{
+    g_innermost = this;
+}
+
+DispatchScope::~DispatchScope()
+{
+    g_innermost = m_outer;
+    // A parked exception that nobody collected must not vanish silently.
+    if (m_parked && !DispatchScope::Park(m_parked))
+        ReportTopLevel(m_parked);
+}
+
+void DispatchScope::RethrowParked()
+{
+    if (!m_parked)
+        return;
+    std::exception_ptr error = std::move(m_parked);
+    m_parked = nullptr;
+    std::rethrow_exception(error);
+}
+
+bool DispatchScope::Park(const std::exception_ptr &error) noexcept
+{
+    if (!g_innermost)
+        return false;
+    // The first failure wins; later ones during the same pass are consequences of it.
+    if (!g_innermost->m_parked)
+        g_innermost->m_parked = error;
+    return true;
+}
+
+bool DispatchScope::Active() noexcept
+{
+    return g_innermost != nullptr;
+}
+
+} // namespace quelmark

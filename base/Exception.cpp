@@ -1,0 +1,58 @@
+#include "base/Exception.h"
+
+#include "base/Dispatch.h"
+
+#include <cstdio>
+
+namespace quelmark {
+
+namespace {
+TopLevelReporter &reporter()
+{
+    static TopLevelReporter r;
+    return r;
+}
+} // namespace
+
+Exception::Exception(QString message) : m_message(std::move(message)), m_utf8(m_message.toUtf8().toStdString()) {}
+
+QString ExceptionMessage(const std::exception_ptr &error)
+{
+    try {
+        if (error)
+            std::rethrow_exception(error);
+    } catch (const Exception &e) {
+        return e.Message();
+    } catch (const std::exception &e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("Unknown error");
+    }
+    return QString();
+}
+
+void SetTopLevelReporter(TopLevelReporter r)
+{
+    reporter() = std::move(r);
+}
+
+void ReportTopLevel(const std::exception_ptr &error) noexcept
+{
+    try {
+        const QString message = ExceptionMessage(error);
+        if (reporter())
+            reporter()(message);
+        else
+            std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    } catch (...) {
+        // The display itself failed; there is nobody left to tell.
+    }
+}
+
+void ParkOrReport(const std::exception_ptr &error) noexcept
+{
+    if (!DispatchScope::Park(error))
+        ReportTopLevel(error);
+}
+
+} // namespace quelmark
