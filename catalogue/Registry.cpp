@@ -25,8 +25,11 @@ namespace {
 using sqlite::ESqliteError;
 using sqlite::Use;
 
-// The layout is fixed so that users and tools can read the file with the sqlite3 command.
-constexpr const char *kCreateSchema = R"(
+// The layout of `keys` and `vals` is fixed so that users and tools can read the file with the
+// sqlite3 command. `meta` holds the schema version; the previous layout had no `meta`, which
+// counts as version 0. IF NOT EXISTS: a version 0 store already has `keys` and `vals`.
+constexpr int kSchemaVersion = 1;
+constexpr const char *kCreateVersion1 = R"(
 CREATE TABLE IF NOT EXISTS keys (
   id     INTEGER PRIMARY KEY,
   parent INTEGER REFERENCES keys(id) ON DELETE CASCADE,
@@ -40,9 +43,15 @@ CREATE TABLE IF NOT EXISTS vals (
   data BLOB,
   PRIMARY KEY (key, name)
 );
+CREATE TABLE meta (
+  name  TEXT PRIMARY KEY,
+  value TEXT NOT NULL
+);
 )";
-constexpr const char *kCountTables =
-    "SELECT count(*) FROM sqlite_schema WHERE type='table' AND name IN ('keys','vals')";
+constexpr const char *kHasMeta = "SELECT count(*) FROM sqlite_schema WHERE type='table' AND name='meta'";
+constexpr const char *kReadVersion = "SELECT value FROM meta WHERE name='schema_version'";
+constexpr const char *kWriteVersion = "INSERT INTO meta(name, value) VALUES('schema_version', ?1) "
+                                      "ON CONFLICT(name) DO UPDATE SET value=excluded.value";
 constexpr const char *kFindRoot = "SELECT id FROM keys WHERE parent IS NULL AND name='' ORDER BY id LIMIT 1";
 constexpr const char *kInsertRoot = "INSERT INTO keys(parent, name) VALUES(NULL, '')";
 constexpr const char *kFindChild = "SELECT id FROM keys WHERE parent=?1 AND name=?2";
@@ -141,16 +150,51 @@ std::optional<std::int64_t> FindRoot(sqlite::Connection &db)
     return find->Int64(0);
 }
 
-// Creates the tables and the root only when something is missing, so that an existing store
-// opens without taking the write lock.
-std::int64_t PrepareSchema(sqlite::Connection &db)
+// Returns the schema version the file records: 0 for the previous layout (and for an empty
+// file), which had no `meta`. A version that is not a plain positive number is refused: the file
+// was changed by something that is not this program, and writing to it could lose data.
+std::int64_t StoredSchemaVersion(sqlite::Connection &db, const QString &path)
 {
-    if (db.QueryText(kCountTables).toInt() == 2) {
+    if (db.QueryText(kHasMeta).toInt() == 0)
+        return 0;
+    const QByteArray text = db.QueryText(kReadVersion);
+    bool ok = false;
+    const std::int64_t version = text.toLongLong(&ok);
+    if (!ok || version < 1 || QByteArray::number(version) != text)
+        FailOpen(path, QStringLiteral("its schema version \"%1\" cannot be read").arg(QString::fromUtf8(text)));
+    if (version > kSchemaVersion)
+        FailOpen(path, QStringLiteral("it has schema version %1, newer than version %2, the newest this program "
+                                      "knows; it was left unchanged")
+                           .arg(version)
+                           .arg(kSchemaVersion));
+    return version;
+}
+
+// Brings the layout from `version` up to kSchemaVersion, keeping every key and value. Runs in
+// the caller's transaction, so a step that fails leaves the file as it was. The next layout
+// change adds its step after the last one.
+void Migrate(sqlite::Connection &db, std::int64_t version)
+{
+    if (version < 1)
+        db.Exec(kCreateVersion1);
+    sqlite::Statement write(db.Handle(), kWriteVersion);
+    write.Bind(1, QByteArray::number(kSchemaVersion));
+    write.Run();
+}
+
+// Migrates and creates the root only when needed, so that a current store opens without taking
+// the write lock.
+std::int64_t PrepareSchema(sqlite::Connection &db, const QString &path, std::int64_t version)
+{
+    if (version == kSchemaVersion) {
         if (const auto root = FindRoot(db))
             return *root;
     }
     sqlite::Transaction transaction(db, "BEGIN IMMEDIATE");
-    db.Exec(kCreateSchema);
+    // Another program may have migrated the file while this one waited for the lock.
+    version = StoredSchemaVersion(db, path);
+    if (version < kSchemaVersion)
+        Migrate(db, version);
     if (!FindRoot(db))
         db.Exec(kInsertRoot);
     const std::int64_t root = *FindRoot(db);
@@ -168,11 +212,13 @@ std::unique_ptr<Store> OpenStore(const QString &path)
         store->db = std::make_unique<sqlite::Connection>(QFile::encodeName(path).toStdString());
         store->db->SetBusyTimeout(g_busyTimeout);
         store->db->Exec("PRAGMA foreign_keys=ON");
-        // The first statement that reads the file: a file that is not a database stops here,
-        // before anything could be written to it.
+        // The first statement that reads the file: a file that is not a database, or one that a
+        // newer program has laid out, stops here, before anything could be written to it (even
+        // the switch to WAL below rewrites the header of a file in another journal mode).
+        const std::int64_t version = StoredSchemaVersion(*store->db, path);
         store->db->QueryText("PRAGMA journal_mode=WAL");
         store->db->Exec("PRAGMA synchronous=NORMAL");
-        store->root = PrepareSchema(*store->db);
+        store->root = PrepareSchema(*store->db, path, version);
     } catch (const ESqliteError &error) {
         FailOpen(path, error.Message());
     }

@@ -2,7 +2,9 @@
 //
 // The store is one SQLite file per user that models a hierarchical registry branch: keys with
 // subkeys and named values (table `keys` and `vals`, schema fixed so users can inspect it with
-// the sqlite3 command). Key paths use "\" between levels; a path that begins with "\" is
+// the sqlite3 command), and table `meta` with the schema version. Opening a store migrates an
+// older layout to the current one; a layout newer than this program knows is refused and left
+// untouched. Key paths use "\" between levels; a path that begins with "\" is
 // absolute, any other path is relative to the key an accessor was opened on. Subkeys enumerate
 // in creation order and names compare exactly, letter case included.
 #pragma once

@@ -189,17 +189,36 @@ TEST_F(MainWindowTest, CloseAskedForDuringAPushWaitsForItsEndAndThenSaves)
 
 TEST_F(MainWindowTest, UnusableStoreIsNamedAndLeftUntouched)
 {
-    QFile file(store.FilePath());
+    // A file that is not a database, and a store that a newer version of the program laid out.
+    const struct {
+        const char *sql;
+        QString reason;
+    } cases[] = {
+        {nullptr, QStringLiteral("file is not a database")},
+        {"CREATE TABLE meta (name TEXT PRIMARY KEY, value TEXT NOT NULL);"
+         "INSERT INTO meta VALUES ('schema_version', '7');",
+         QStringLiteral("it has schema version 7, newer than version 1")},
+    };
     ASSERT_TRUE(QDir().mkpath(QFileInfo(store.FilePath()).absolutePath()));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    const QByteArray junk(4096, 'x');
-    file.write(junk);
-    file.close();
+    for (const auto &c : cases) {
+        QFile file(store.FilePath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        if (!c.sql)
+            file.write(QByteArray(4096, 'x'));
+        file.close();
+        if (c.sql)
+            test::ExecSql(store.FilePath(), QString::fromLatin1(c.sql));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray before = file.readAll();
+        file.close();
 
-    const QString problem = CheckStoreAtStart();
-    EXPECT_TRUE(problem.contains(store.FilePath())) << problem.toStdString();
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), junk);
+        const QString problem = CheckStoreAtStart();
+        EXPECT_TRUE(problem.contains(store.FilePath())) << problem.toStdString();
+        EXPECT_TRUE(problem.contains(c.reason)) << problem.toStdString();
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), before);
+        file.close();
+    }
 }
 
 TEST_F(MainWindowTest, FirstStartOnAnEmptyStoreShowsTheInitialOptionsWithTheTimerStopped)

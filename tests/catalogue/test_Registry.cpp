@@ -4,6 +4,7 @@
 #include "catalogue/Sqlite.h"
 #include "tests/support/TempStore.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -44,6 +45,33 @@ QString ErrorOf(const std::function<void()> &operation)
         return error.Message();
     }
     return QStringLiteral("<no error>");
+}
+
+// The tables as every version so far has written them.
+const QString kKeysAndVals = QStringLiteral(R"(
+CREATE TABLE keys (
+  id     INTEGER PRIMARY KEY,
+  parent INTEGER REFERENCES keys(id) ON DELETE CASCADE,
+  name   TEXT NOT NULL,
+  UNIQUE (parent, name)
+);
+CREATE TABLE vals (
+  key  INTEGER NOT NULL REFERENCES keys(id) ON DELETE CASCADE,
+  name TEXT NOT NULL,
+  kind INTEGER NOT NULL,
+  data BLOB,
+  PRIMARY KEY (key, name)
+);
+INSERT INTO keys VALUES (1, NULL, ''), (2, 1, 'Software'), (3, 2, 'Varnholt'), (4, 3, 'Quelmark');
+)");
+
+// Makes a store file with the sqlite3 command; false (with a test failure) when it fails.
+bool MakeStoreFile(const QString &file, const QString &sql)
+{
+    QFile::remove(file);
+    const QString output = Sqlite3Cli(file, sql);
+    EXPECT_FALSE(output.startsWith(QStringLiteral("sqlite3 failed"))) << output.toStdString();
+    return !output.startsWith(QStringLiteral("sqlite3 failed"));
 }
 
 class RegistryTest : public ::testing::Test {
@@ -403,6 +431,41 @@ TEST_F(RegistryTest, ClosingTheStoreInsideATransactionRollsItBackSafely)
     EXPECT_EQ(ini.ReadText(QStringLiteral("A"), QStringLiteral("v"), QStringLiteral("none")), QStringLiteral("none"));
 }
 
+// ---- schema version ----
+
+TEST_F(RegistryTest, AStoreOfThePreviousLayoutIsMigratedToVersionOneKeepingEveryValue)
+{
+    // As the previous version left it: WAL, no meta table, values bound as UTF-8 text, and
+    // values of other kinds that another tool wrote.
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(m_store.FilePath()).absolutePath()));
+    ASSERT_TRUE(
+        MakeStoreFile(m_store.FilePath(), QStringLiteral("PRAGMA journal_mode=WAL;") + kKeysAndVals + QStringLiteral(R"(
+INSERT INTO keys VALUES (5, 4, 'General Options'), (6, 4, 'WWWSites'), (7, 6, 'ftp.example.com'),
+                        (8, 7, 'Item#0'), (9, 7, 'Item#1'), (10, 6, 'Site');
+INSERT INTO vals VALUES
+  (5, 'DefaultIPParam', 1, '%IP% ü'), (5, 'MinsTestFiles', 1, '10'), (5, 'Autoprocess', 1, '1'),
+  (5, 'RedialCommand', 1, ''), (5, 'Mask', 4, x'1e000000'), (5, 'Raw', 3, x'00ff0d0a'), (5, 'Nothing', 1, NULL),
+  (7, 'FTPServer', 1, 'ftp.example.com'), (7, 'UserName', 1, 'user'), (7, 'Password', 1, 'pa''ss'),
+  (7, 'DefaultDir', 1, '/www'), (8, 'Caption', 1, '/home/u/index.html'), (8, 'Subline#0', 1, 'index.html'),
+  (8, 'Subline#1', 1, 'Ascii'), (8, 'Subline#2', 1, '%IP%'), (9, 'Caption', 1, 'line' || char(13, 10) || 'two'),
+  (10, '', 1, 'unnamed');
+)")));
+    const QString snapshot =
+        QStringLiteral("SELECT id, quote(parent), name FROM keys ORDER BY id;"
+                       "SELECT key, name, kind, typeof(data), hex(data) FROM vals ORDER BY key, name;"
+                       "SELECT name, sql FROM sqlite_schema WHERE name IN ('keys', 'vals') ORDER BY name;");
+    const QString before = Sqlite3Cli(m_store.FilePath(), snapshot);
+    ASSERT_TRUE(before.contains(QStringLiteral("vals|CREATE TABLE vals"))) << before.toStdString();
+
+    TRegIniFile ini(kBase);
+    EXPECT_EQ(ini.ReadText(QStringLiteral("General Options"), QStringLiteral("DefaultIPParam"), {}),
+              QStringLiteral("%IP% ü"));
+    CloseStore();
+    EXPECT_EQ(Sqlite3Cli(m_store.FilePath(), snapshot), before);
+    EXPECT_EQ(Sqlite3Cli(m_store.FilePath(), QStringLiteral("SELECT name, value FROM meta")),
+              QStringLiteral("schema_version|1\n"));
+}
+
 // ---- the file ----
 
 TEST_F(RegistryTest, TheStoreIsPlainSqliteThatTheCommandLineToolReads)
@@ -424,6 +487,8 @@ TEST_F(RegistryTest, TheStoreIsPlainSqliteThatTheCommandLineToolReads)
         << schema.toStdString();
     EXPECT_TRUE(schema.contains(QStringLiteral("PRIMARY KEY (key, name)"))) << schema.toStdString();
     EXPECT_EQ(Sqlite3Cli(m_store.FilePath(), QStringLiteral("PRAGMA journal_mode")).trimmed(), QStringLiteral("wal"));
+    EXPECT_EQ(Sqlite3Cli(m_store.FilePath(), QStringLiteral("SELECT name, typeof(value), value FROM meta")),
+              QStringLiteral("schema_version|text|1\n"));
 }
 
 TEST_F(RegistryTest, TheStoreFileAndItsFolderArePrivateToTheUser)
@@ -550,6 +615,54 @@ TEST_F(UnusableStoreTest, AWriteWaitsForALockThatIsReleasedWithinTheBusyTimeout)
     ini.WriteText(QStringLiteral("General Options"), QStringLiteral("A"), QStringLiteral("written"));
     EXPECT_EQ(ini.ReadText(QStringLiteral("General Options"), QStringLiteral("A"), {}), QStringLiteral("written"));
     holder.waitForFinished(10000);
+}
+
+TEST_F(UnusableStoreTest, AStoreWithANewerOrUnreadableSchemaVersionIsRefusedAndLeftByteForByte)
+{
+    const struct {
+        const char *journal; // a file in another mode than WAL must not even get the switch to WAL
+        const char *version;
+        QString reason;
+    } cases[] = {
+        {"wal", "'2'",
+         QStringLiteral("it has schema version 2, newer than version 1, the newest this program knows; "
+                        "it was left unchanged")},
+        {"delete", "'2'", QStringLiteral("it has schema version 2, newer than version 1")},
+        {"delete", "'one'", QStringLiteral("its schema version \"one\" cannot be read")},
+        {"delete", "'0'", QStringLiteral("its schema version \"0\" cannot be read")},
+        {"wal", nullptr, QStringLiteral("its schema version \"\" cannot be read")},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.journal) + " " + (c.version ? c.version : "no version"));
+        ASSERT_TRUE(MakeStoreFile(
+            m_path,
+            QStringLiteral("PRAGMA journal_mode=%1;").arg(QLatin1String(c.journal)) + kKeysAndVals +
+                QStringLiteral("INSERT INTO vals VALUES (4, 'kept', 1, 'x');"
+                               "CREATE TABLE meta (name TEXT PRIMARY KEY, value TEXT NOT NULL);") +
+                (c.version
+                     ? QStringLiteral("INSERT INTO meta VALUES ('schema_version', %1);").arg(QLatin1String(c.version))
+                     : QString())));
+        const QByteArray before = FileBytes(m_path);
+        ExpectEveryAccessFails(c.reason);
+        EXPECT_TRUE(ErrorOf([] {
+                        TRegIniFile ini(kBase);
+                    }).startsWith(QStringLiteral("The settings store %1 cannot be opened: ").arg(m_path)));
+        CloseStore();
+        EXPECT_EQ(FileBytes(m_path), before);
+        EXPECT_FALSE(QFile::exists(m_path + QStringLiteral("-wal")));
+    }
+}
+
+TEST_F(UnusableStoreTest, AMigrationThatFailsPartWayLeavesTheFileAsItWas)
+{
+    // Another program's database where the tables would go: creating `meta` fails after `keys`
+    // and `vals` were made, and those must go again with it.
+    ASSERT_TRUE(MakeStoreFile(m_path, QStringLiteral("PRAGMA journal_mode=WAL; CREATE TABLE t (x); "
+                                                     "CREATE INDEX meta ON t (x); INSERT INTO t VALUES (1);")));
+    const QByteArray before = FileBytes(m_path);
+    ExpectEveryAccessFails(QStringLiteral("there is already an index named meta"));
+    CloseStore();
+    EXPECT_EQ(FileBytes(m_path), before);
 }
 
 } // namespace
