@@ -26,7 +26,7 @@ namespace {
 // Spawn attributes and file actions, destroyed on every path out of a start.
 class SpawnSetup {
 public:
-    SpawnSetup()
+    explicit SpawnSetup(int outputFd)
     {
         posix_spawnattr_init(&m_attr);
         posix_spawn_file_actions_init(&m_actions);
@@ -41,6 +41,8 @@ public:
         posix_spawnattr_setsigdefault(&m_attr, &pipe);
         posix_spawnattr_setflags(&m_attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
         posix_spawn_file_actions_addopen(&m_actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        if (outputFd >= 0)
+            posix_spawn_file_actions_adddup2(&m_actions, outputFd, STDOUT_FILENO);
         // Our sockets and files are none of the started program's business.
         posix_spawn_file_actions_addclosefrom_np(&m_actions, STDERR_FILENO + 1);
     }
@@ -247,6 +249,28 @@ std::optional<QStringList> SplitCommandLine(const QString &line)
     return words;
 }
 
+int SpawnInSession(const QStringList &words, int outputFd, pid_t &pid)
+{
+    if (words.isEmpty())
+        return ENOENT;
+    std::vector<QByteArray> encoded;
+    std::vector<char *> argv;
+    for (const QString &word : words)
+        encoded.push_back(QFile::encodeName(word));
+    for (QByteArray &word : encoded)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    const SpawnSetup setup(outputFd);
+    // glibc's posix_spawnp reports a failed exec in the child through its result.
+    return posix_spawnp(&pid, argv[0], setup.Actions(), setup.Attributes(), argv.data(), environ);
+}
+
+void ReapWhenEnded(pid_t pid)
+{
+    new ChildReaper(pid);
+}
+
 TAppExec::TAppExec(QObject *owner) : QObject(owner) {}
 
 TAppExec::~TAppExec() = default;
@@ -306,22 +330,8 @@ void TAppExec::EnterExePath() const
 
 void TAppExec::Start(const QStringList &words)
 {
-    if (words.isEmpty()) {
-        m_errNo = ExecErrorFromErrno(ENOENT);
-        throw EAppExecWinExec(ExecErrorText(m_errNo));
-    }
-    std::vector<QByteArray> encoded;
-    std::vector<char *> argv;
-    for (const QString &word : words)
-        encoded.push_back(QFile::encodeName(word));
-    for (QByteArray &word : encoded)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-
-    const SpawnSetup setup;
     pid_t pid = 0;
-    // glibc's posix_spawnp reports a failed exec in the child through its result.
-    const int error = posix_spawnp(&pid, argv[0], setup.Actions(), setup.Attributes(), argv.data(), environ);
+    const int error = SpawnInSession(words, -1, pid);
     if (error != 0) {
         m_errNo = ExecErrorFromErrno(error);
         throw EAppExecWinExec(ExecErrorText(m_errNo));
@@ -330,7 +340,7 @@ void TAppExec::Start(const QStringList &words)
         WaitForEnd(pid);
         m_errNo = 0;
     } else {
-        new ChildReaper(pid);
+        ReapWhenEnded(pid);
     }
 }
 

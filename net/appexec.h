@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <optional>
 
+#include <sys/types.h>
+
 namespace quelmark {
 
 class EAppExec : public Exception {
@@ -48,6 +50,16 @@ std::int32_t ExecErrorFromErrno(int errnoValue);
 // backslash before $ ` " \ or newline; an unquoted backslash keeps the next character. Returns
 // nothing when a quote is not closed.
 std::optional<QStringList> SplitCommandLine(const QString &line);
+
+// Starts the program named by the first word, looked up on PATH, with all the words as its
+// arguments, in a session of its own, with standard input from /dev/null and standard output
+// to outputFd (or this program's own when it is -1); no other descriptor is passed on. Returns
+// 0 with the process id in pid, or the errno value of the failed start.
+int SpawnInSession(const QStringList &words, int outputFd, pid_t &pid);
+
+// Collects the exit status of a started program when it ends, so it is not left behind as a
+// zombie.
+void ReapWhenEnded(pid_t pid);
 
 class TAppExec : public QObject {
     Q_OBJECT
