@@ -9,6 +9,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -185,6 +186,26 @@ TEST(AddressSource, StartedChecksRunSideBySideAndReportThroughOnDone)
     ASSERT_TRUE(QTest::qWaitFor([&] { return seen.size() == 3; }, 5000)) << seen.join(QLatin1Char('/')).toStdString();
     EXPECT_EQ(seen, QStringList({Failed("no address command is set"), QStringLiteral("192.0.2.1"),
                                  QStringLiteral("192.0.2.2")}));
+}
+
+TEST(AddressSource, DestroyingTheSourceKillsItsRunningCommandAndReportsNothing)
+{
+    QTemporaryDir dir;
+    const QString pidFile = dir.filePath(QStringLiteral("pid"));
+    int reports = 0;
+    {
+        TAddressSource source;
+        source.SetSource(TAddressSourceKind::Command);
+        source.SetCommand(QStringLiteral("sh -c 'echo $$ > \"$0\"; sleep 30' ") + pidFile);
+        source.OnDone = [&](QObject *, const TAddressResult &) { ++reports; };
+        source.Start();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo(pidFile).size() > 0; }, 5000));
+    }
+    QFile file(pidFile);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString proc = QStringLiteral("/proc/") + QString::fromLatin1(file.readAll()).trimmed();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !QFile::exists(proc); }, 5000)) << proc.toStdString();
+    EXPECT_EQ(reports, 0);
 }
 
 // The interface cases run this same test program again inside a network namespace made for
