@@ -46,7 +46,11 @@ std::int64_t TransferRate(std::int64_t count, std::int64_t elapsedMs)
     // which the line has always shown that way.
     if (count <= 32767)
         return count * 1000 / elapsedMs;
-    return count / elapsedMs * 1000;
+    // No real transfer comes near it, but a count or a clock gone wrong must not overflow the
+    // rate the line shows.
+    constexpr std::int64_t largest = std::numeric_limits<std::int64_t>::max();
+    const std::int64_t perMs = count / elapsedMs;
+    return perMs > largest / 1000 ? largest : perMs * 1000;
 }
 
 QString SessionClosedLine(std::int64_t count, std::int64_t elapsedMs)

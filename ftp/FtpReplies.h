@@ -28,7 +28,8 @@ bool ReplyEnds(const QString &opening, const QString &line);
 QString PortArgument(std::uint32_t address, std::uint16_t port);
 
 // Returns the transfer rate in bytes per second, as the statistics line shows it: exact up to
-// 32767 bytes, in whole thousands of the per-millisecond rate above. Needs elapsedMs > 0.
+// 32767 bytes, in whole thousands of the per-millisecond rate above; a rate too large for 64
+// bits reads as the largest value. Needs count >= 0 and elapsedMs > 0.
 std::int64_t TransferRate(std::int64_t count, std::int64_t elapsedMs);
 
 // Builds the line shown when the data connection closes; the rate is left off when no time

@@ -1,11 +1,13 @@
-# Shared set-up of scripts/run, scripts/test and .ci/run: install the Debian packages the
-# program, its tests and its benchmarks need (only the missing ones), then configure and build.
+# Shared set-up of scripts/run, scripts/test, scripts/fuzz and .ci/run: install the Debian
+# packages the program, its tests, its benchmarks and its fuzz targets need (only the missing
+# ones), then configure and build.
 # Sourced, not run.
 
 QUELMARK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 QUELMARK_PACKAGES=(
     build-essential cmake ninja-build pkg-config
+    clang libclang-rt-14-dev
     qt6-base-dev libgl-dev
     libsqlite3-dev sqlite3
     netbase iproute2 util-linux procps

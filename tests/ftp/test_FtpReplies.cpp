@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 using namespace quelmark;
 
 namespace {
@@ -79,6 +81,10 @@ TEST(FtpReplies, RateIsExactUpTo32767BytesAndCoarseAbove)
         {1024, 1, 1024000},
         // Counts past 32 bits must not wrap: 6 GiB in 60 s.
         {6442450944LL, 60000, 107374000},
+        // The largest rate that fits, and past it the largest value instead of an overflow.
+        {9223372036854775LL, 1, 9223372036854775000LL},
+        {9223372036854776LL, 1, std::numeric_limits<std::int64_t>::max()},
+        {std::numeric_limits<std::int64_t>::max(), 1, std::numeric_limits<std::int64_t>::max()},
     };
     for (const Row &row : rows)
         EXPECT_EQ(TransferRate(row.count, row.elapsed), row.rate) << row.count << " in " << row.elapsed;
