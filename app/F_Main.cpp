@@ -130,7 +130,7 @@ QString CheckStoreAtStart()
 TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent)
 {
     setWindowTitle(ApplicationTitle());
-    setWindowIcon(WindowIcon());
+    setWindowIcon(QIcon::fromTheme(QStringLiteral(QUELMARK_DESKTOP_ID), WindowIcon()));
     InstallErrorDisplay();
     CreateMainToolbar();
     CreateDetailArea();

@@ -15,11 +15,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QIcon>
 #include <QLabel>
 #include <QProcess>
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolBar>
 
@@ -342,4 +344,33 @@ TEST_F(MainWindowTest, ClosingAfterTheOptionsFailedToLoadWritesNoDefaultsOverThe
     }
     CloseStore();
     EXPECT_EQ(test::DumpStore(store.FilePath()), before) << "the defaults left in the controls were stored";
+}
+
+// The desktop shows the window with the icon the installed theme holds under the desktop entry's
+// name; without it, the program's own drawing.
+TEST_F(MainWindowTest, WindowIconIsTheThemesIconOfTheDesktopEntryWithTheOwnAsFallback)
+{
+    const QString id = QStringLiteral(QUELMARK_DESKTOP_ID);
+    QTemporaryDir themes;
+    ASSERT_TRUE(QDir(themes.path()).mkpath(QStringLiteral("probe/48x48/apps")));
+    QFile index(themes.filePath(QStringLiteral("probe/index.theme")));
+    ASSERT_TRUE(index.open(QIODevice::WriteOnly));
+    index.write("[Icon Theme]\nName=probe\nDirectories=48x48/apps\n\n[48x48/apps]\nSize=48\nType=Fixed\n");
+    index.close();
+    ASSERT_TRUE(QFile::copy(QStringLiteral(QUELMARK_SOURCE_DIR "/data/icons/hicolor/48x48/apps/") + id + ".png",
+                            themes.filePath(QStringLiteral("probe/48x48/apps/")) + id + ".png"));
+
+    const QStringList searchPaths = QIcon::themeSearchPaths();
+    const QString themeName = QIcon::themeName();
+    QIcon::setThemeSearchPaths({themes.path()});
+    QIcon::setThemeName(QStringLiteral("probe"));
+    // A theme icon follows the theme, so each is read while its theme is in force.
+    const QString themedName = TfrmMain().windowIcon().name();
+    QIcon::setThemeName(QString());
+    const QIcon own = TfrmMain().windowIcon();
+    EXPECT_TRUE(own.name().isEmpty());
+    EXPECT_FALSE(own.isNull());
+    QIcon::setThemeSearchPaths(searchPaths);
+    QIcon::setThemeName(themeName);
+    EXPECT_EQ(themedName, id);
 }

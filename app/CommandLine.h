@@ -1,0 +1,49 @@
+// CommandLine: the options quelmark takes, their parsing and the usage text.
+//
+// The options are one table; an option is added by adding its row there and reading it with
+// Has() or Value() in main. Parsing needs no application object, so an answer that needs no
+// window (--help, --version) comes before any display is looked for.
+#pragma once
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+namespace quelmark {
+
+// One option of the table: "--Name", or "--Name VALUE" / "--Name=VALUE" when ValueName is set.
+struct TOptionSpec {
+    QString Name;
+    QString ValueName;
+    QString Help;
+};
+
+// What the command line asks for: the options given, or why the arguments cannot be used.
+struct TCommandLine {
+    // Returns whether the option was given.
+    bool Has(const QString &name) const { return Given.contains(name); }
+    // Returns the value given with the option, empty for a switch or an option not given.
+    QString Value(const QString &name) const { return Given.value(name); }
+
+    QMap<QString, QString> Given;
+    QString Error;
+};
+
+// Returns the options quelmark knows, in the order the usage lists them.
+const std::vector<TOptionSpec> &ProgramOptions();
+
+// Parses the arguments after the program's name against the table. An unknown option, a
+// missing value, a value given to a switch, an option given twice or any argument that is not
+// an option sets Error.
+TCommandLine ParseCommandLine(const QStringList &arguments, const std::vector<TOptionSpec> &options = ProgramOptions());
+
+// Returns the usage: the synopsis, what the program does without options, and one line per
+// option with its help.
+QString UsageText(const std::vector<TOptionSpec> &options = ProgramOptions());
+
+// Returns the line --version prints: "quelmark <version>".
+QString VersionLine();
+
+} // namespace quelmark
