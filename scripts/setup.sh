@@ -15,6 +15,7 @@ QUELMARK_PACKAGES=(
     python3 python3-pyftpdlib vsftpd
     curl lftp hyperfine time
     xvfb xauth imagemagick
+    dpkg-dev desktop-file-utils appstream systemd librsvg2-bin
 )
 
 # quelmark_install_packages [package...]: the given packages, or all of QUELMARK_PACKAGES.
