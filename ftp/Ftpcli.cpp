@@ -62,7 +62,6 @@ TFtpClient::~TFtpClient()
     m_dataSocket->OnSessionAvailable = nullptr;
     m_dataSocket->OnSessionClosed = nullptr;
     m_dataSocket->OnDataSent = nullptr;
-    CloseLocalFile();
 }
 
 void TFtpClient::SetWait(TWait *wait)
@@ -88,6 +87,8 @@ bool TFtpClient::Put()
     bool stored = false;
     try {
         stored = Store();
+        if (m_endError)
+            std::rethrow_exception(std::exchange(m_endError, nullptr));
         Finish();
     } catch (...) {
         CleanUpAfterException();
@@ -246,22 +247,44 @@ std::int32_t TFtpClient::GetResponse()
     return ReplyCode(m_lastResponse);
 }
 
+// Ends the data step however Store leaves it, in one order: notifications of the control
+// connection resumed, the data connection closed (a listening one still reports its empty
+// statistics line), the local file closed, and last the control connection when a failure left
+// it out of step. An exception that is already leaving Put is left to Put's own clean-up.
+class TFtpClient::TDataStepEnd {
+public:
+    explicit TDataStepEnd(TFtpClient &client) : m_client(client), m_uncaught(std::uncaught_exceptions()) {}
+    ~TDataStepEnd()
+    {
+        if (std::uncaught_exceptions() > m_uncaught)
+            return;
+        try {
+            m_client.EndDataStep();
+        } catch (...) {
+            m_client.m_endError = std::current_exception();
+        }
+    }
+    TDataStepEnd(const TDataStepEnd &) = delete;
+    TDataStepEnd &operator=(const TDataStepEnd &) = delete;
+
+private:
+    TFtpClient &m_client;
+    int m_uncaught;
+};
+
 bool TFtpClient::Store()
 {
     m_totalBytes = 0;
-    m_dataOpened = false;
-    m_storSent = false;
+    m_dataState = TDataState::Idle;
+    m_dropControl = false;
     if (!Login() || !ChangeHostDir() || !SendType())
         return false;
+    TDataStepEnd end(*this);
     ListenForData();
-    if (!OpenLocalFile()) {
-        m_dataSocket->Close();
+    if (!OpenLocalFile())
         return false;
-    }
     if (!AnnouncePort()) {
         SetErrorFromReply();
-        m_dataSocket->Close();
-        CloseLocalFile();
         return false;
     }
     SendCommand(QStringLiteral("STOR ") + m_hostFileName + CrLf);
@@ -274,13 +297,21 @@ bool TFtpClient::Store()
     // connection is already open.
     if (code != 150 && code != 125) {
         SetErrorFromReply();
-        m_controlSocket->Resume();
-        m_dataSocket->Close();
-        CloseLocalFile();
         return false;
     }
     Display(QStringLiteral("Sending data from file ") + m_localFileName);
     return WaitForDataEnd() && ConfirmStored();
+}
+
+void TFtpClient::EndDataStep()
+{
+    if (m_controlSocket->Paused() && !m_dropControl)
+        m_controlSocket->Resume();
+    if (m_dataSocket->State() != TSocketState::Closed)
+        m_dataSocket->Close();
+    m_file.Reset();
+    if (m_dropControl)
+        m_controlSocket->Close();
 }
 
 void TFtpClient::ListenForData()
@@ -292,6 +323,7 @@ void TFtpClient::ListenForData()
     m_dataSocket->OnDataAvailable = nullptr;
     m_dataSocket->OnSessionClosed = nullptr;
     m_dataSocket->Listen();
+    m_dataState = TDataState::Listening;
     m_dataSocket->OnSessionAvailable = [this](QObject *s, std::uint16_t e) { DataSessionAvailable(s, e); };
     m_dataSocket->OnSessionClosed = [this](QObject *s, std::uint16_t e) { DataSessionClosed(s, e); };
     m_dataSocket->OnDataSent = [this](QObject *s, std::uint16_t e) { SendNextBlock(s, e); };
@@ -299,19 +331,12 @@ void TFtpClient::ListenForData()
 
 bool TFtpClient::OpenLocalFile()
 {
-    m_file = ::open(QFile::encodeName(m_localFileName).constData(), O_RDONLY | O_CLOEXEC);
-    if (m_file >= 0)
+    m_file.Reset(::open(QFile::encodeName(m_localFileName).constData(), O_RDONLY | O_CLOEXEC));
+    if (m_file.Valid())
         return true;
     SetError(QStringLiteral("Unable to open local file, error %1").arg(errno));
     Display(m_errorMessage);
     return false;
-}
-
-void TFtpClient::CloseLocalFile()
-{
-    if (m_file >= 0)
-        ::close(m_file);
-    m_file = -1;
 }
 
 bool TFtpClient::AnnouncePort()
@@ -343,14 +368,14 @@ bool TFtpClient::WaitForDataEnd()
     const std::int32_t limit = EffectiveTimeOut();
     std::int32_t idleTicks = 0;
     std::int64_t lastCount = m_totalBytes;
-    bool lastOpened = m_dataOpened;
+    TDataState lastState = m_dataState;
     QTimer ticker;
     ticker.setInterval(m_wait ? m_wait->Interval() : 1000);
     connect(&ticker, &QTimer::timeout, this, [&] {
         Guarded([&] {
-            if (m_totalBytes != lastCount || m_dataOpened != lastOpened) {
+            if (m_totalBytes != lastCount || m_dataState != lastState) {
                 lastCount = m_totalBytes;
-                lastOpened = m_dataOpened;
+                lastState = m_dataState;
                 idleTicks = 0;
             } else if (++idleTicks < limit && m_dataSocket->State() != TSocketState::Closed) {
                 TriggerProgress();
@@ -364,12 +389,11 @@ bool TFtpClient::WaitForDataEnd()
     }
     if (m_dataSocket->State() == TSocketState::Closed)
         return true;
-    SetError(m_dataOpened ? QStringLiteral("The data connection stalled: nothing moved for %1 ticks").arg(limit)
-                          : QStringLiteral("The server did not open the data connection within %1 ticks").arg(limit));
+    const bool opened = m_dataState == TDataState::OpenedEarly || m_dataState == TDataState::Sending;
+    SetError(opened ? QStringLiteral("The data connection stalled: nothing moved for %1 ticks").arg(limit)
+                    : QStringLiteral("The server did not open the data connection within %1 ticks").arg(limit));
     Display(m_errorMessage);
-    m_dataSocket->Close();
-    CloseLocalFile();
-    m_controlSocket->Close();
+    m_dropControl = true;
     return false;
 }
 
@@ -379,30 +403,22 @@ bool TFtpClient::ConfirmStored()
     m_controlSocket->Resume();
     if (GetResponse() != 226) {
         SetErrorFromReply();
-        m_controlSocket->Close();
-        m_dataSocket->Close();
-        CloseLocalFile();
+        m_dropControl = true;
         Display(QStringLiteral("Failed"));
         return false;
     }
-    CloseLocalFile();
     return true;
 }
 
 void TFtpClient::DataSessionAvailable(QObject *sender, std::uint16_t)
 {
-    const std::int32_t handle = m_dataSocket->Accept();
+    UniqueFd accepted(m_dataSocket->Accept());
     m_startTick = TickCount();
-    m_dataOpened = true;
+    const bool storSent = m_dataState == TDataState::AwaitingConnection;
+    m_dataState = storSent ? TDataState::Sending : TDataState::OpenedEarly;
     Display(QStringLiteral("Data: session opened"));
-    try {
-        m_dataSocket->SetHSocket(handle);
-    } catch (...) {
-        if (m_dataSocket->HSocket() != handle)
-            ::close(handle);
-        throw;
-    }
-    if (m_storSent)
+    m_dataSocket->SetHSocket(std::move(accepted));
+    if (storSent)
         SendNextBlock(sender, 0);
 }
 
@@ -410,19 +426,23 @@ void TFtpClient::StartSending()
 {
     // A server may connect for data as soon as it has the PORT. Bytes sent, or a close, before
     // it has the STOR can be thrown away with that connection, so the data waits for the STOR.
-    m_storSent = true;
-    if (m_dataOpened && m_totalBytes == 0 && m_dataSocket->State() == TSocketState::Connected)
-        SendNextBlock(this, 0);
+    if (m_dataState == TDataState::Listening) {
+        m_dataState = TDataState::AwaitingConnection;
+    } else if (m_dataState == TDataState::OpenedEarly) {
+        m_dataState = TDataState::Sending;
+        if (m_dataSocket->State() == TSocketState::Connected)
+            SendNextBlock(this, 0);
+    }
 }
 
 void TFtpClient::SendNextBlock(QObject *, std::uint16_t)
 {
     // OnDataSent stays attached after a transfer: a late write readiness must find nothing to do.
-    if (m_file < 0 || !m_storSent || m_dataSocket->State() != TSocketState::Connected)
+    if (!m_file.Valid() || m_dataState != TDataState::Sending || m_dataSocket->State() != TSocketState::Connected)
         return;
     if (!TriggerProgress())
         return;
-    const ssize_t n = ::read(m_file, m_block.data(), m_block.size());
+    const ssize_t n = ::read(m_file.Get(), m_block.data(), m_block.size());
     if (n > 0) {
         m_totalBytes += n;
         m_dataSocket->Send(m_block.data(), static_cast<std::int32_t>(n));
@@ -450,9 +470,11 @@ void TFtpClient::DataSessionClosed(QObject *, std::uint16_t)
 {
     m_stopTick = TickCount();
     const std::int64_t count = m_totalBytes;
+    const bool opened = m_dataState == TDataState::OpenedEarly || m_dataState == TDataState::Sending;
+    m_dataState = TDataState::Closed;
     TriggerProgress();
     // Without a data connection in this transfer StartTick is a left-over: show no time at all.
-    const std::int64_t elapsed = m_dataOpened ? static_cast<std::int64_t>(m_stopTick - m_startTick) : 0;
+    const std::int64_t elapsed = opened ? static_cast<std::int64_t>(m_stopTick - m_startTick) : 0;
     Display(SessionClosedLine(count, elapsed));
     m_dataSocket->Close();
 }
@@ -486,7 +508,7 @@ void TFtpClient::SetErrorFromReply()
 void TFtpClient::CleanUpAfterException() noexcept
 {
     m_loggedIn = false;
-    CloseLocalFile();
+    m_file.Reset();
     // No display or progress handlers while failing: the sockets are simply let go.
     m_dataSocket->OnSessionClosed = nullptr;
     CloseQuietly(*m_dataSocket);

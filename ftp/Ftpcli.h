@@ -10,6 +10,7 @@
 #pragma once
 
 #include "ftp/Wait.h"
+#include "net/UniqueFd.h"
 #include "net/WSocket.h"
 
 #include <QPointer>
@@ -18,6 +19,7 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <functional>
 
 namespace quelmark {
@@ -69,7 +71,7 @@ public:
     bool LoggedIn() const { return m_loggedIn; }
     QString LastResponse() const { return m_lastResponse; }
     std::int64_t TotalBytes() const { return m_totalBytes; }
-    bool LocalFileOpen() const { return m_file >= 0; }
+    bool LocalFileOpen() const { return m_file.Valid(); }
     const TWSocket &ControlSocket() const { return *m_controlSocket; }
     const TWSocket &DataSocket() const { return *m_dataSocket; }
 
@@ -93,17 +95,28 @@ protected:
     void Display(const QString &text);
 
 private:
+    // Where the data connection of one store step stands.
+    enum class TDataState : std::uint8_t {
+        Idle,               // no store step has set it up yet
+        Listening,          // waiting for the server's connection; STOR not sent yet
+        AwaitingConnection, // STOR sent; the server has not connected yet
+        OpenedEarly,        // the server connected before STOR; the bytes wait for it
+        Sending,            // the file's blocks go out
+        Closed,             // the data connection is over
+    };
+    class TDataStepEnd;
+
     bool CheckCommandTexts();
     bool ConnectControl();
     void ListenForData();
     bool OpenLocalFile();
-    void CloseLocalFile();
     bool AnnouncePort();
     void StartSending();
     bool WaitForDataEnd();
     bool ConfirmStored();
     void SetError(const QString &text);
     void SetErrorFromReply();
+    void EndDataStep();
     void CleanUpAfterException() noexcept;
     std::int32_t EffectiveTimeOut() const { return m_timeOut > 0 ? m_timeOut : 15; }
 
@@ -120,7 +133,7 @@ private:
     QString m_hostDirName;
     bool m_displayFlag = false;
     char m_typeLetter = 'I';
-    int m_file = -1;
+    UniqueFd m_file;
     QPointer<TWait> m_wait;
     std::int32_t m_timeOut = 15;
     QString m_lastResponse;
@@ -132,8 +145,12 @@ private:
     std::array<char, 1024> m_block{};
     std::int64_t m_totalBytes = 0;
     bool m_running = false;
-    bool m_dataOpened = false;
-    bool m_storSent = false;
+    TDataState m_dataState = TDataState::Idle;
+    // Set by a failure of the data step that leaves the control connection out of step: the
+    // step's end closes it instead of leaving it for QUIT.
+    bool m_dropControl = false;
+    // An exception raised by a handler while the data step ended, rethrown by Put.
+    std::exception_ptr m_endError;
 };
 
 } // namespace quelmark

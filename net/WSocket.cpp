@@ -2,6 +2,7 @@
 
 #include "ftp/Wait.h"
 #include "net/SocketErrors.h"
+#include "net/UniqueFd.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -83,24 +84,6 @@ QByteArray NameBytes(const QString &text, qsizetype maxLength)
 {
     return text.left(maxLength).toLocal8Bit();
 }
-
-// Owns a descriptor until it is released to its keeper.
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    ~UniqueFd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    UniqueFd(const UniqueFd &) = delete;
-    UniqueFd &operator=(const UniqueFd &) = delete;
-    int Get() const { return m_fd; }
-    int Release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
 
 } // namespace
 
@@ -406,6 +389,18 @@ std::int32_t TWSocket::Accept()
 
 void TWSocket::SetHSocket(std::int32_t handle)
 {
+    PrepareAdoption(handle);
+    AdoptHandle(handle);
+}
+
+void TWSocket::SetHSocket(UniqueFd handle)
+{
+    PrepareAdoption(handle.Get());
+    AdoptHandle(handle.Release());
+}
+
+void TWSocket::PrepareAdoption(std::int32_t handle)
+{
     if (handle == 0 || handle < 0)
         SocketError(QStringLiteral("Dup"), kInvalidArgument);
     if (m_state != TSocketState::Closed) {
@@ -414,6 +409,11 @@ void TWSocket::SetHSocket(std::int32_t handle)
             SocketError(QStringLiteral("Dup (closesocket)"), failure);
         ChangeState(TSocketState::Closed);
     }
+}
+
+// From here on the handle is this socket's, whatever fails.
+void TWSocket::AdoptHandle(std::int32_t handle)
+{
     m_hSocket = handle;
     ++m_generation;
     const int flags = ::fcntl(handle, F_GETFL);

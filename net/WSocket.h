@@ -12,6 +12,7 @@
 #pragma once
 
 #include "base/Exception.h"
+#include "net/UniqueFd.h"
 #include "net/WSockbuf.h"
 
 #include <QObject>
@@ -97,6 +98,8 @@ public:
     void Pause();
     // Restarts the notifications (read, write, connect and close).
     void Resume();
+    // Tells whether Pause stopped the notifications and no Resume has restarted them.
+    bool Paused() const { return m_notificationsPaused; }
     // Writes the socket's local address; returns 0 on success, -1 on failure.
     int GetSockName(sockaddr_in &name, socklen_t &length) const;
     // Sends queued bytes until the queue is empty or the platform takes no more.
@@ -113,7 +116,10 @@ public:
     void SetProto(const QString &text);
     std::int32_t HSocket() const { return m_hSocket; }
     // Adopts a connected handle (normally the one Accept returned), closing the current one.
+    // The handle is the socket's once adopted; a failure before that leaves it with the caller.
     void SetHSocket(std::int32_t handle);
+    // The same for an owned handle: whatever happens, the caller holds it no longer.
+    void SetHSocket(UniqueFd handle);
     TSocketState State() const { return m_state; }
     std::int32_t ReadCount() const { return m_readCount; }
     // Tells whether a line is still being collected: the last ReadLine ran out of time before
@@ -163,6 +169,8 @@ private:
     void ChangeState(TSocketState newState);
     [[noreturn]] void SocketError(const QString &function, std::int32_t number);
     void Register(unsigned kinds);
+    void PrepareAdoption(std::int32_t handle);
+    void AdoptHandle(std::int32_t handle);
     std::int32_t ReleaseHandle();
     void ArmRead();
     void ArmWrite();

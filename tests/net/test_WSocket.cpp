@@ -3,6 +3,7 @@
 #include "net/WSocket.h"
 
 #include "ftp/Wait.h"
+#include "net/UniqueFd.h"
 #include "tests/support/Printing.h"
 
 #include <gtest/gtest.h>
@@ -26,30 +27,6 @@ namespace {
 
 constexpr std::uint16_t kTickMs = 20;
 
-// A descriptor the test owns.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd() { Reset(); }
-    Fd(Fd &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    Fd &operator=(Fd &&other) noexcept
-    {
-        Reset(std::exchange(other.m_fd, -1));
-        return *this;
-    }
-    int Get() const { return m_fd; }
-    int Release() { return std::exchange(m_fd, -1); }
-    void Reset(int fd = -1)
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = fd;
-    }
-
-private:
-    int m_fd;
-};
-
 sockaddr_in Loopback(std::uint16_t port)
 {
     sockaddr_in address{};
@@ -68,9 +45,9 @@ std::uint16_t PortOf(int fd)
 }
 
 // A blocking listener on 127.0.0.1 and a free port.
-Fd PeerListener()
+UniqueFd PeerListener()
 {
-    Fd fd(::socket(AF_INET, SOCK_STREAM, 0));
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM, 0));
     const sockaddr_in address = Loopback(0);
     if (::bind(fd.Get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
         ::listen(fd.Get(), 5) != 0)
@@ -93,12 +70,12 @@ void Pump(int milliseconds)
     PumpUntil([] { return false; }, milliseconds);
 }
 
-void PeerSend(const Fd &peer, const std::string &bytes)
+void PeerSend(const UniqueFd &peer, const std::string &bytes)
 {
     ASSERT_EQ(::send(peer.Get(), bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
 }
 
-std::string PeerReceive(const Fd &peer, std::size_t expected)
+std::string PeerReceive(const UniqueFd &peer, std::size_t expected)
 {
     std::string received;
     char chunk[8192];
@@ -138,20 +115,20 @@ protected:
 
     // Connects the socket to the test's listener and returns the peer's end. The write report
     // that follows every new connection is handled before this returns.
-    Fd ConnectToPeer(TWSocket &socket)
+    UniqueFd ConnectToPeer(TWSocket &socket)
     {
         socket.SetWaitCtrl(&wait);
         socket.SetAddr(QStringLiteral("127.0.0.1"));
         socket.SetPort(QString::number(PortOf(listener.Get())));
         socket.Connect();
         EXPECT_TRUE(socket.Wait(100, TSocketState::Connected));
-        Fd peer(::accept(listener.Get(), nullptr, nullptr));
+        UniqueFd peer(::accept(listener.Get(), nullptr, nullptr));
         Pump(30);
         return peer;
     }
 
     TWait wait;
-    Fd listener = PeerListener();
+    UniqueFd listener = PeerListener();
 };
 
 // Fails the platform send while blocked is set, as a full send buffer would, and records the
@@ -181,7 +158,7 @@ protected:
 TEST_F(WSocketTest, ReadLineJoinsALineThatArrivesInTwoPieces)
 {
     TWSocket socket;
-    const Fd peer = ConnectToPeer(socket);
+    const UniqueFd peer = ConnectToPeer(socket);
     PeerSend(peer, "220 Serv");
     QTimer::singleShot(3 * kTickMs, [&] { PeerSend(peer, "ice ready\r\n"); });
     EXPECT_EQ(socket.ReadLine(50), QStringLiteral("220 Service ready"));
@@ -192,7 +169,7 @@ TEST_F(WSocketTest, ReadLineJoinsALineThatArrivesInTwoPieces)
 TEST_F(WSocketTest, SecondOfTwoLinesInOneSegmentIsReadWithoutWaiting)
 {
     TWSocket socket;
-    const Fd peer = ConnectToPeer(socket);
+    const UniqueFd peer = ConnectToPeer(socket);
     PeerSend(peer, "first\r\nsecond\r\n");
     EXPECT_EQ(socket.ReadLine(50), QStringLiteral("first"));
     wait.SetInterval(1000);
@@ -205,7 +182,7 @@ TEST_F(WSocketTest, SecondOfTwoLinesInOneSegmentIsReadWithoutWaiting)
 TEST_F(WSocketTest, CrIsDroppedAnywhereAndLfAloneEndsALine)
 {
     TWSocket socket;
-    const Fd peer = ConnectToPeer(socket);
+    const UniqueFd peer = ConnectToPeer(socket);
     PeerSend(peer, "a\rb\r\r\nc\nd\r\n");
     EXPECT_EQ(socket.ReadLine(50), QStringLiteral("ab"));
     EXPECT_EQ(socket.ReadLine(50), QStringLiteral("c"));
@@ -215,7 +192,7 @@ TEST_F(WSocketTest, CrIsDroppedAnywhereAndLfAloneEndsALine)
 TEST_F(WSocketTest, ReadLineContinuesPartialLineAfterTimeout)
 {
     TWSocket socket;
-    const Fd peer = ConnectToPeer(socket);
+    const UniqueFd peer = ConnectToPeer(socket);
     PeerSend(peer, "abc");
     EXPECT_EQ(socket.ReadLine(3), QStringLiteral("abc"));
     EXPECT_EQ(wait.ModalResult(), 2);
@@ -226,7 +203,7 @@ TEST_F(WSocketTest, ReadLineContinuesPartialLineAfterTimeout)
 TEST_F(WSocketTest, LongLineKeepsItsFirst255CharactersAndIsNeverSplit)
 {
     TWSocket socket;
-    const Fd peer = ConnectToPeer(socket);
+    const UniqueFd peer = ConnectToPeer(socket);
     PeerSend(peer, std::string(300, 'x') + "\r\nnext\r\n");
     EXPECT_EQ(socket.ReadLine(50), QString(255, QLatin1Char('x')));
     EXPECT_EQ(socket.ReadLine(50), QStringLiteral("next"));
@@ -236,7 +213,7 @@ TEST_F(WSocketTest, PeerClosingWhileReadLineWaitsDeliversTheRestAndReportsTheClo
 {
     TWSocket socket;
     EventLog events;
-    Fd peer = ConnectToPeer(socket);
+    UniqueFd peer = ConnectToPeer(socket);
     events.Attach(socket);
     PeerSend(peer, "partial");
     QTimer::singleShot(2 * kTickMs, [&] { peer.Reset(); });
@@ -253,7 +230,7 @@ TEST_F(WSocketTest, LastLineBeforeThePeerClosesEndsTheWaitAtOnce)
 {
     TWSocket socket;
     EventLog events;
-    Fd peer = ConnectToPeer(socket);
+    UniqueFd peer = ConnectToPeer(socket);
     events.Attach(socket);
     PeerSend(peer, "221 Goodbye\r\n");
     peer.Reset();
@@ -276,7 +253,7 @@ TEST_F(WSocketTest, ReadLineWithoutAHandleReturnsEmptyAtOnceAndWithoutCountdownR
 
     wait.SetInterval(kTickMs);
     TWSocket other;
-    const Fd peer = ConnectToPeer(other);
+    const UniqueFd peer = ConnectToPeer(other);
     other.SetWaitCtrl(nullptr);
     EXPECT_EQ(test::MessageOf<ESocketException>([&] { other.ReadLine(5); }),
               QStringLiteral("Error 11004 in function TWSocket.Wait\r\nNo Data"));
@@ -309,7 +286,7 @@ TEST_F(WSocketTest, RefusedConnectEndsWaitEarlyWithFalse)
 TEST_F(WSocketTest, ConnectRefusesAnOpenSocketAndMissingConversions)
 {
     TWSocket socket;
-    const Fd peer = ConnectToPeer(socket);
+    const UniqueFd peer = ConnectToPeer(socket);
     EXPECT_THROW(
         {
             try {
@@ -336,7 +313,7 @@ TEST_F(WSocketTest, SendQueuesFullBlocksAndReportsTheEmptyQueueOnceFromTheEventL
 {
     ThrottledSocket socket;
     EventLog events;
-    const Fd peer = ConnectToPeer(socket);
+    const UniqueFd peer = ConnectToPeer(socket);
     events.Attach(socket);
     std::string bytes(4000, '\0');
     for (std::size_t i = 0; i < bytes.size(); ++i)
@@ -358,7 +335,7 @@ TEST_F(WSocketTest, SendThatGoesOutAtOnceStillReportsOnDataSentLater)
 {
     ThrottledSocket socket;
     EventLog events;
-    const Fd peer = ConnectToPeer(socket);
+    const UniqueFd peer = ConnectToPeer(socket);
     events.Attach(socket);
     const std::string bytes(4000, 'z');
     socket.Send(QByteArray::fromStdString(bytes));
@@ -385,13 +362,13 @@ TEST_F(WSocketTest, SendOnAnUnconnectedSocketRaises10057AndClosesItsHandle)
 TEST_F(WSocketTest, CloseDropsUnsentBytesSoTheNextConnectionNeverSeesThem)
 {
     ThrottledSocket socket;
-    Fd first = ConnectToPeer(socket);
+    UniqueFd first = ConnectToPeer(socket);
     socket.blocked = true;
     socket.Send("stale", 5);
     socket.Close();
     EXPECT_TRUE(socket.QueuedBlockSizes().empty());
 
-    const Fd second = ConnectToPeer(socket);
+    const UniqueFd second = ConnectToPeer(socket);
     socket.Send("fresh", 5);
     EXPECT_EQ(PeerReceive(second, 5), "fresh");
 }
@@ -449,7 +426,7 @@ TEST_F(WSocketTest, SameAddrTextIsResolvedOnceUntilTheSocketCloses)
     socket.SetAddr(QStringLiteral("localhost"));
     EXPECT_EQ(ResolveHostCalls() - before, 1u) << "Close on a closed socket resets nothing";
 
-    const Fd peer = ConnectToPeer(socket);
+    const UniqueFd peer = ConnectToPeer(socket);
     socket.Close();
     socket.SetAddr(QStringLiteral("127.0.0.1"));
     EXPECT_EQ(ResolveHostCalls() - before, 3u);
@@ -473,26 +450,26 @@ TEST_F(WSocketTest, NotificationsQueuedBeforeCloseOrDupAreIgnored)
 {
     TWSocket socket;
     EventLog events;
-    const Fd peer = ConnectToPeer(socket);
+    const UniqueFd peer = ConnectToPeer(socket);
     events.Attach(socket);
     socket.Send("a", 1); // queues a write report
     socket.Close();
     Pump(50);
     EXPECT_EQ(events.dataSent, 0);
 
-    const Fd second = ConnectToPeer(socket);
+    const UniqueFd second = ConnectToPeer(socket);
     events.dataSent = 0;
     socket.Send("a", 1);
     const int closedHandle = socket.HSocket();
     socket.Close();
-    const Fd third = ConnectToPeer(socket);
+    const UniqueFd third = ConnectToPeer(socket);
     ASSERT_EQ(socket.HSocket(), closedHandle) << "the next connection reuses the descriptor number";
     EXPECT_EQ(events.dataSent, 1) << "only the new connection's own write report counts";
 
     const int adopted = ::socket(AF_INET, SOCK_STREAM, 0);
     const sockaddr_in address = Loopback(PortOf(listener.Get()));
     ASSERT_EQ(::connect(adopted, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
-    const Fd fourth(::accept(listener.Get(), nullptr, nullptr));
+    const UniqueFd fourth(::accept(listener.Get(), nullptr, nullptr));
     events = EventLog{};
     events.Attach(socket);
     socket.Send("b", 1);
@@ -506,7 +483,7 @@ TEST_F(WSocketTest, OnSessionClosedFiresOncePerConnection)
 {
     TWSocket socket;
     EventLog events;
-    Fd peer = ConnectToPeer(socket);
+    UniqueFd peer = ConnectToPeer(socket);
     events.Attach(socket);
     peer.Reset();
     EXPECT_TRUE(PumpUntil([&] { return socket.State() == TSocketState::Closed; }));
@@ -514,7 +491,7 @@ TEST_F(WSocketTest, OnSessionClosedFiresOncePerConnection)
     Pump(30);
     EXPECT_EQ(events.sessionClosed, 1);
 
-    const Fd again = ConnectToPeer(socket);
+    const UniqueFd again = ConnectToPeer(socket);
     socket.Close();
     socket.Close();
     Pump(30);
@@ -527,16 +504,16 @@ TEST_F(WSocketTest, DestroyingTheOwnerClosesItsSocketsSilently)
     int stateReports = 0;
     auto connectOwned = [&](QObject *owner) {
         auto *socket = new TWSocket(owner);
-        Fd peer = ConnectToPeer(*socket);
+        UniqueFd peer = ConnectToPeer(*socket);
         socket->OnSessionClosed = [&](QObject *, std::uint16_t) { ++closedReports; };
         socket->OnChangeState = [&](QObject *, TSocketState, TSocketState) { ++stateReports; };
         return peer;
     };
 
     auto plainOwner = std::make_unique<QObject>();
-    const Fd peer1 = connectOwned(plainOwner.get());
+    const UniqueFd peer1 = connectOwned(plainOwner.get());
     auto widgetOwner = std::make_unique<QWidget>();
-    const Fd peer2 = connectOwned(widgetOwner.get());
+    const UniqueFd peer2 = connectOwned(widgetOwner.get());
     plainOwner.reset();
     widgetOwner.reset();
     EXPECT_EQ(closedReports, 0);
@@ -544,7 +521,7 @@ TEST_F(WSocketTest, DestroyingTheOwnerClosesItsSocketsSilently)
     EXPECT_EQ(PeerReceive(peer1, 1), "") << "the connection was closed";
 
     auto *alone = new TWSocket;
-    const Fd peer3 = ConnectToPeer(*alone);
+    const UniqueFd peer3 = ConnectToPeer(*alone);
     alone->OnSessionClosed = [&](QObject *, std::uint16_t) { ++closedReports; };
     delete alone;
     EXPECT_EQ(closedReports, 1) << "a socket destroyed on its own reports its close";
@@ -564,7 +541,7 @@ TEST_F(WSocketTest, ListeningSocketAcceptsAndAdoptsTheOfferedConnection)
     ASSERT_NE(local.sin_port, 0);
 
     server.OnSessionAvailable = [&](QObject *, std::uint16_t) { server.SetHSocket(server.Accept()); };
-    Fd client(::socket(AF_INET, SOCK_STREAM, 0));
+    UniqueFd client(::socket(AF_INET, SOCK_STREAM, 0));
     const sockaddr_in address = Loopback(ntohs(local.sin_port));
     ASSERT_EQ(::connect(client.Get(), reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
     EXPECT_TRUE(server.Wait(100, TSocketState::Connected));
@@ -594,7 +571,7 @@ TEST_F(WSocketTest, FailedListenLeavesNoHandleBehind)
 TEST_F(WSocketTest, HandlerFailureWhileReadLineWaitsLeavesReadLine)
 {
     TWSocket socket;
-    Fd peer = ConnectToPeer(socket);
+    UniqueFd peer = ConnectToPeer(socket);
     socket.OnSessionClosed = [](QObject *, std::uint16_t) { throw ESocketException(QStringLiteral("peer gone")); };
     QTimer::singleShot(2 * kTickMs, [&] { peer.Reset(); });
     QElapsedTimer clock;
@@ -608,7 +585,7 @@ TEST_F(WSocketTest, HandlerFailureWhileReadLineWaitsLeavesReadLine)
 TEST_F(WSocketTest, ReadHandlerFailureIsSwallowedAndStopsThatDelivery)
 {
     TWSocket socket;
-    const Fd peer = ConnectToPeer(socket);
+    const UniqueFd peer = ConnectToPeer(socket);
     int reported = 0;
     SetTopLevelReporter([&](const QString &) { ++reported; });
     int calls = 0;
@@ -627,7 +604,7 @@ TEST_F(WSocketTest, ReadHandlerFailureIsSwallowedAndStopsThatDelivery)
 TEST_F(WSocketTest, ReadHandlerThatTakesNothingDoesNotSpin)
 {
     TWSocket socket;
-    const Fd peer = ConnectToPeer(socket);
+    const UniqueFd peer = ConnectToPeer(socket);
     int calls = 0;
     socket.OnDataAvailable = [&](QObject *, std::uint16_t) { ++calls; };
     PeerSend(peer, "unread");
@@ -641,7 +618,7 @@ TEST_F(WSocketTest, ReadHandlerThatTakesNothingDoesNotSpin)
 TEST_F(WSocketTest, PausedSocketIgnoresTrafficUntilResumed)
 {
     TWSocket socket;
-    const Fd peer = ConnectToPeer(socket);
+    const UniqueFd peer = ConnectToPeer(socket);
     int calls = 0;
     std::string received;
     socket.OnDataAvailable = [&](QObject *, std::uint16_t) {
@@ -676,7 +653,7 @@ TEST(WSocketBookkeeping, SocketCountFollowsTheLivingSocketsAndTheLastOneClearsTh
 
 TEST_F(WSocketTest, DatagramSocketsSendToTheirAddressAndReceiveWhereTheyListen)
 {
-    Fd peer(::socket(AF_INET, SOCK_DGRAM, 0));
+    UniqueFd peer(::socket(AF_INET, SOCK_DGRAM, 0));
     const sockaddr_in peerAddress = Loopback(0);
     ASSERT_EQ(::bind(peer.Get(), reinterpret_cast<const sockaddr *>(&peerAddress), sizeof peerAddress), 0);
 
