@@ -23,7 +23,7 @@ bool ReplyContinues(const QString &line)
 
 bool ReplyEnds(const QString &opening, const QString &line)
 {
-    if (!ReplyContinues(opening) || line.isEmpty())
+    if (!ReplyContinues(opening))
         return true;
     const QStringView code = QStringView(opening).left(3);
     return line.startsWith(code) && (line.size() == 3 || line.at(3) == QLatin1Char(' '));
@@ -66,6 +66,13 @@ QString SessionClosedLine(std::int64_t count, std::int64_t elapsedMs)
 bool ContainsLineBreak(const QString &text)
 {
     return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n'));
+}
+
+QString ShownCommand(const QString &line)
+{
+    if (line.startsWith(QLatin1String("PASS ")))
+        return QStringLiteral("PASS ****");
+    return line;
 }
 
 } // namespace quelmark

@@ -19,8 +19,8 @@ bool ReplyContinues(const QString &line);
 
 // Tells whether a line read after the opening line of a reply is its last: RFC 959 ends a
 // multi-line reply only at a line that begins with the opening code and a blank, whatever the
-// lines between look like. An empty line (nothing came in time, or the server hung up) ends it
-// too, and a single-line reply has nothing after its opening line.
+// lines between look like, an empty one included. A single-line reply has nothing after its
+// opening line.
 bool ReplyEnds(const QString &opening, const QString &line);
 
 // Formats the PORT argument "h1,h2,h3,h4,p1,p2" for an IPv4 address and a port, both in host
@@ -38,5 +38,8 @@ QString SessionClosedLine(std::int64_t count, std::int64_t elapsedMs);
 
 // Tells whether a text holds a CR or an LF, which would end a command line early.
 bool ContainsLineBreak(const QString &text);
+
+// Returns a command line (without CR LF) as it may be shown: the password of PASS is never shown.
+QString ShownCommand(const QString &line);
 
 } // namespace quelmark

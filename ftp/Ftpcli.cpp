@@ -4,8 +4,11 @@
 #include "base/Exception.h"
 #include "ftp/FtpReplies.h"
 #include "ftp/Wait.h"
+#include "net/Printable.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QScopeGuard>
 #include <QTimer>
@@ -14,6 +17,7 @@
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quelmark {
@@ -21,6 +25,12 @@ namespace quelmark {
 namespace {
 
 const QString CrLf = QStringLiteral("\r\n");
+
+// Lines one reply may have; a server that sends more is not going to end it.
+constexpr int kMaxReplyLines = 1000;
+// How often the data step looks at the progress and asks whether to go on: well within a
+// second, so a cancel acts at once even with the usual one-second tick.
+constexpr int kProgressPollMs = 250;
 
 // The millisecond tick counter, kept in 32 bits: differences stay right across a wrap.
 std::uint32_t TickCount()
@@ -47,6 +57,20 @@ void CloseQuietly(TWSocket &socket) noexcept
     }
 }
 
+void AbortQuietly(TWSocket &socket) noexcept
+{
+    try {
+        socket.Abort();
+    } catch (...) {
+        // Already failing: the socket is abandoned either way.
+    }
+}
+
+bool SameHost(const sockaddr_in &a, const sockaddr_in &b)
+{
+    return a.sin_family == b.sin_family && a.sin_addr.s_addr == b.sin_addr.s_addr;
+}
+
 } // namespace
 
 TFtpClient::TFtpClient(QWidget *parent)
@@ -62,6 +86,7 @@ TFtpClient::~TFtpClient()
     m_dataSocket->OnSessionAvailable = nullptr;
     m_dataSocket->OnSessionClosed = nullptr;
     m_dataSocket->OnDataSent = nullptr;
+    m_dataSocket->OnDataAvailable = nullptr;
 }
 
 void TFtpClient::SetWait(TWait *wait)
@@ -80,6 +105,7 @@ bool TFtpClient::Put()
         return false;
     }
     m_running = true;
+    m_quitAnswered = false;
     const auto done = qScopeGuard([this] {
         m_running = false;
         m_errorMessage = m_sessionError;
@@ -110,7 +136,7 @@ bool TFtpClient::Login()
         Display(m_errorMessage);
         return false;
     }
-    if (!CheckCommandTexts() || !ConnectControl())
+    if (!CheckCommandTexts() || !CheckLocalFile() || !ConnectControl())
         return false;
     Display(QStringLiteral("Connected for FTP"));
     if (GetResponse() != 220) {
@@ -153,12 +179,31 @@ bool TFtpClient::CheckCommandTexts()
     return true;
 }
 
+bool TFtpClient::CheckLocalFile()
+{
+    // A FIFO would hold the program in open, a folder reads as an error, a device may never
+    // end: only a regular file is sent. The data step checks the opened file once more.
+    struct stat status {};
+    if (::stat(QFile::encodeName(m_localFileName).constData(), &status) == 0 && !S_ISREG(status.st_mode)) {
+        RefuseLocalFile();
+        return false;
+    }
+    return true;
+}
+
+void TFtpClient::RefuseLocalFile()
+{
+    SetError(PrintableText(m_localFileName) + QStringLiteral(" is not a regular file"));
+    Display(m_errorMessage);
+}
+
 bool TFtpClient::ConnectControl()
 {
     try {
         m_controlSocket->SetProto(QStringLiteral("tcp"));
         m_controlSocket->SetPort(m_port);
-        m_controlSocket->SetAddr(m_hostName);
+        // A silent name server must not hold the program longer than any other wait.
+        m_controlSocket->SetAddr(m_hostName, m_timeOut);
         m_controlSocket->OnDataAvailable = nullptr;
         m_controlSocket->Connect();
     } catch (const ESocketException &e) {
@@ -170,7 +215,7 @@ bool TFtpClient::ConnectControl()
         return false;
     }
     if (!m_controlSocket->Wait(m_timeOut, TSocketState::Connected)) {
-        SetError(QStringLiteral("Can't connect to host '") + m_hostName + QLatin1Char('\''));
+        SetError(QStringLiteral("Can't connect to host '") + PrintableText(m_hostName) + QLatin1Char('\''));
         Display(m_errorMessage);
         m_controlSocket->Close();
         return false;
@@ -211,46 +256,84 @@ bool TFtpClient::Quit()
 {
     m_loggedIn = false;
     if (m_controlSocket->State() == TSocketState::Closed) {
-        Display(QStringLiteral("Can't QUIT: connection closed"));
+        // After a complete QUIT exchange a closed connection is the session's proper end.
+        if (!m_quitAnswered)
+            Display(QStringLiteral("Can't QUIT: connection closed"));
         return true;
     }
     SendCommand(QStringLiteral("QUIT") + CrLf);
     const std::int32_t code = GetResponse();
+    m_quitAnswered = code != 0;
     m_controlSocket->Close();
     return code == 221;
 }
 
 void TFtpClient::SendCommand(const QString &line)
 {
-    Display(QStringLiteral("> ") + line.left(line.size() - 2));
+    Display(QStringLiteral("> ") + ShownCommand(line.left(line.size() - 2)));
     DispatchPending();
     m_controlSocket->Send(line.toUtf8());
 }
 
 std::int32_t TFtpClient::GetResponse()
 {
-    // Returns false when the countdown cut the line short: a server that stays silent after
-    // part of a line would otherwise hand back that same part to every further read, for ever.
-    const auto readLine = [this] {
-        m_lastResponse = m_controlSocket->ReadLine(m_timeOut);
-        Display(QStringLiteral("< ") + m_lastResponse);
-        return !m_controlSocket->LineMode();
-    };
-    const bool complete = readLine();
-    // The lines inside a multi-line reply may have any form; stopping at the first one without
-    // a '-' would leave the rest of the reply to be taken for the answer to the next command.
+    const bool complete = ReadReplyLine(m_timeOut);
     const QString opening = m_lastResponse;
-    if (complete && ReplyContinues(opening)) {
-        while (readLine() && !ReplyEnds(opening, m_lastResponse)) {
+    if (complete && ReplyContinues(opening) && m_controlSocket->State() != TSocketState::Closed)
+        return ReadRestOfReply(opening);
+    return ReplyCode(m_lastResponse);
+}
+
+bool TFtpClient::ReadReplyLine(std::int32_t ticks)
+{
+    m_lastResponse = PrintableBytes(m_controlSocket->ReadLineBytes(ticks));
+    Display(QStringLiteral("< ") + m_lastResponse);
+    return !m_controlSocket->LineMode();
+}
+
+// RFC 959: the lines inside a multi-line reply may have any form, an empty one too; only a line
+// that begins with the opening code and a blank ends it. A server may never send that line, so
+// the reply as a whole gets TimeOut ticks from its first line and at most kMaxReplyLines lines.
+std::int32_t TFtpClient::ReadRestOfReply(const QString &opening)
+{
+    const std::int64_t tickMs = TickMs();
+    const QDeadlineTimer deadline(EffectiveTimeOut() * tickMs);
+    const QString tooSlow = QStringLiteral("The server's reply did not end within %1 seconds").arg(EffectiveTimeOut());
+    for (int lines = 1;; ++lines) {
+        if (lines >= kMaxReplyLines)
+            return FailReply(QStringLiteral("The server's reply did not end within %1 lines").arg(kMaxReplyLines));
+        const std::int64_t ticks = (deadline.remainingTime() + tickMs - 1) / tickMs;
+        if (ticks <= 0)
+            return FailReply(tooSlow);
+        if (!ReadReplyLine(static_cast<std::int32_t>(ticks))) {
+            // Cut short by the countdown. With a whole TimeOut to wait, the server fell silent
+            // and the part it sent decides, as for any reply; with less, the reply's own time
+            // ran out.
+            if (ticks < EffectiveTimeOut())
+                return FailReply(tooSlow);
+            break;
         }
+        if (ReplyEnds(opening, m_lastResponse) || m_controlSocket->State() == TSocketState::Closed)
+            break;
     }
     return ReplyCode(m_lastResponse);
 }
 
+// The rest of such a reply would be read as the answers to the next commands: the control
+// connection is of no further use.
+std::int32_t TFtpClient::FailReply(const QString &text)
+{
+    SetError(text);
+    Display(text);
+    m_controlSocket->Close();
+    return 0;
+}
+
 // Ends the data step however Store leaves it, in one order: notifications of the control
-// connection resumed, the data connection closed (a listening one still reports its empty
-// statistics line), the local file closed, and last the control connection when a failure left
-// it out of step. An exception that is already leaving Put is left to Put's own clean-up.
+// connection resumed, the data connection closed if it is still open (broken off, since only an
+// unfinished transfer leaves it open; a listening one still reports its empty statistics line),
+// the local file closed, and last the control connection when a failure left it out of step.
+// An exception that is already leaving Put is left to Put's own clean-up.
 class TFtpClient::TDataStepEnd {
 public:
     explicit TDataStepEnd(TFtpClient &client) : m_client(client), m_uncaught(std::uncaught_exceptions()) {}
@@ -275,6 +358,9 @@ private:
 bool TFtpClient::Store()
 {
     m_totalBytes = 0;
+    m_takenBytes = 0;
+    m_fileSize = 0;
+    m_startTick.reset();
     m_dataState = TDataState::Idle;
     m_dropControl = false;
     if (!Login() || !ChangeHostDir() || !SendType())
@@ -307,8 +393,13 @@ void TFtpClient::EndDataStep()
 {
     if (m_controlSocket->Paused() && !m_dropControl)
         m_controlSocket->Resume();
-    if (m_dataSocket->State() != TSocketState::Closed)
-        m_dataSocket->Close();
+    if (m_dataSocket->State() != TSocketState::Closed) {
+        // Only a finished transfer ends in order; anything else is broken off, so the server
+        // cannot take a cut-short file for a whole one.
+        if (!DataStepOver())
+            m_dataState = TDataState::Broken;
+        m_dataSocket->Abort();
+    }
     m_file.Reset();
     if (m_dropControl)
         m_controlSocket->Close();
@@ -316,8 +407,13 @@ void TFtpClient::EndDataStep()
 
 void TFtpClient::ListenForData()
 {
+    // Bound to the address the control connection uses, not to every address: from any other
+    // network this machine is on the port cannot be reached at all.
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    m_controlSocket->GetSockName(local, length);
     m_dataSocket->SetProto(QStringLiteral("tcp"));
-    m_dataSocket->SetAddr(QStringLiteral("0.0.0.0"));
+    m_dataSocket->SetAddr(SocketAddressText(local));
     m_dataSocket->SetPort(QStringLiteral("0"));
     m_dataSocket->OnSessionAvailable = nullptr;
     m_dataSocket->OnDataAvailable = nullptr;
@@ -327,16 +423,26 @@ void TFtpClient::ListenForData()
     m_dataSocket->OnSessionAvailable = [this](QObject *s, std::uint16_t e) { DataSessionAvailable(s, e); };
     m_dataSocket->OnSessionClosed = [this](QObject *s, std::uint16_t e) { DataSessionClosed(s, e); };
     m_dataSocket->OnDataSent = [this](QObject *s, std::uint16_t e) { SendNextBlock(s, e); };
+    m_dataSocket->OnDataAvailable = [this](QObject *, std::uint16_t) { DiscardIncoming(); };
 }
 
 bool TFtpClient::OpenLocalFile()
 {
-    m_file.Reset(::open(QFile::encodeName(m_localFileName).constData(), O_RDONLY | O_CLOEXEC));
-    if (m_file.Valid())
-        return true;
-    SetError(QStringLiteral("Unable to open local file, error %1").arg(errno));
-    Display(m_errorMessage);
-    return false;
+    // Without O_NONBLOCK a FIFO put in the file's place since the check would block here.
+    m_file.Reset(::open(QFile::encodeName(m_localFileName).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!m_file.Valid()) {
+        SetError(QStringLiteral("Unable to open local file, error %1").arg(errno));
+        Display(m_errorMessage);
+        return false;
+    }
+    struct stat status {};
+    if (::fstat(m_file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        m_file.Reset();
+        RefuseLocalFile();
+        return false;
+    }
+    m_fileSize = status.st_size;
+    return true;
 }
 
 bool TFtpClient::AnnouncePort()
@@ -363,56 +469,80 @@ std::int32_t TFtpClient::SendPort(std::uint16_t port)
 bool TFtpClient::WaitForDataEnd()
 {
     // Bounded: a server that never connects, or stops taking bytes, would otherwise hold the
-    // program here for ever. A tick without movement also gives OnProgress a chance to abort.
+    // program here for ever. The count of still time starts again whenever the server takes
+    // bytes, also while the bytes already handed over drain from the platform's queue, so a
+    // slow link is not taken for a dead one. The progress handler is asked several times a
+    // tick, so a cancel acts at once whatever the server does.
     DispatchScope scope;
-    const std::int32_t limit = EffectiveTimeOut();
-    std::int32_t idleTicks = 0;
-    std::int64_t lastCount = m_totalBytes;
+    const std::int64_t limitMs = EffectiveTimeOut() * TickMs();
+    QElapsedTimer still;
+    still.start();
+    std::int64_t lastTaken = m_takenBytes;
     TDataState lastState = m_dataState;
-    QTimer ticker;
-    ticker.setInterval(m_wait ? m_wait->Interval() : 1000);
-    connect(&ticker, &QTimer::timeout, this, [&] {
+    QTimer poll;
+    poll.setInterval(static_cast<int>(std::min<std::int64_t>(TickMs(), kProgressPollMs)));
+    connect(&poll, &QTimer::timeout, this, [&] {
         Guarded([&] {
-            if (m_totalBytes != lastCount || m_dataState != lastState) {
-                lastCount = m_totalBytes;
+            if (DataStepOver())
+                return;
+            MeasureTaken();
+            if (m_takenBytes != lastTaken || m_dataState != lastState) {
+                lastTaken = m_takenBytes;
                 lastState = m_dataState;
-                idleTicks = 0;
-            } else if (++idleTicks < limit && m_dataSocket->State() != TSocketState::Closed) {
-                TriggerProgress();
+                still.restart();
+            } else if (still.elapsed() >= limitMs) {
+                DataTimedOut();
+                return;
             }
+            TriggerProgress();
         });
     });
-    ticker.start();
-    while (m_dataSocket->State() != TSocketState::Closed && idleTicks < limit) {
+    poll.start();
+    while (!DataStepOver()) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         scope.RethrowParked();
     }
-    if (m_dataSocket->State() == TSocketState::Closed)
-        return true;
-    const bool opened = m_dataState == TDataState::OpenedEarly || m_dataState == TDataState::Sending;
-    SetError(opened ? QStringLiteral("The data connection stalled: nothing moved for %1 ticks").arg(limit)
-                    : QStringLiteral("The server did not open the data connection within %1 ticks").arg(limit));
-    Display(m_errorMessage);
-    m_dropControl = true;
-    return false;
+    return m_dataState == TDataState::Done;
+}
+
+void TFtpClient::DataTimedOut()
+{
+    if (m_dataState == TDataState::Draining && m_takenBytes >= m_totalBytes) {
+        // The server has every byte but keeps the connection open: end it here and let the
+        // server's reply decide.
+        m_dataState = TDataState::Done;
+        m_dataSocket->Close();
+        return;
+    }
+    const std::int32_t limit = EffectiveTimeOut();
+    FailData(m_startTick ? QStringLiteral("The data connection stalled: nothing moved for %1 seconds").arg(limit)
+                         : QStringLiteral("The server did not open the data connection within %1 seconds").arg(limit));
 }
 
 bool TFtpClient::ConfirmStored()
 {
     Display(QStringLiteral("Data Sent"));
     m_controlSocket->Resume();
-    if (GetResponse() != 226) {
-        SetErrorFromReply();
-        m_dropControl = true;
-        Display(QStringLiteral("Failed"));
-        return false;
-    }
-    return true;
+    const std::int32_t code = GetResponse();
+    // RFC 959 lets a server confirm a stored file with 250 as well as 226.
+    if (code == 226 || code == 250)
+        return true;
+    SetErrorFromReply();
+    m_dropControl = true;
+    Display(QStringLiteral("Failed"));
+    return false;
 }
 
 void TFtpClient::DataSessionAvailable(QObject *sender, std::uint16_t)
 {
     UniqueFd accepted(m_dataSocket->Accept());
+    // Anyone on the way to the port could connect first and be sent the file: only the server
+    // of the control connection may, everyone else is shut out and the port stays open for it.
+    const sockaddr_in peer = m_dataSocket->SocketAddress();
+    if (!SameHost(peer, m_controlSocket->SocketAddress())) {
+        Display(QStringLiteral("Data: refused a connection from ") + SocketAddressText(peer));
+        return;
+    }
     m_startTick = TickCount();
     const bool storSent = m_dataState == TDataState::AwaitingConnection;
     m_dataState = storSent ? TDataState::Sending : TDataState::OpenedEarly;
@@ -443,46 +573,110 @@ void TFtpClient::SendNextBlock(QObject *, std::uint16_t)
     if (!TriggerProgress())
         return;
     const ssize_t n = ::read(m_file.Get(), m_block.data(), m_block.size());
+    const int error = errno;
     if (n > 0) {
         m_totalBytes += n;
         m_dataSocket->Send(m_block.data(), static_cast<std::int32_t>(n));
     } else if (n == 0) {
-        m_dataSocket->Close();
+        // Only the sending side ends: the server reads to the end of the data and closes.
+        // Closing the whole socket while bytes from the server wait unread would reset the
+        // connection, and a reset throws away what the platform still holds for the server.
+        m_dataState = TDataState::Draining;
+        m_dataSocket->Shutdown(1);
     } else {
-        Display(QStringLiteral("Error reading file"));
-        m_dataSocket->Close();
+        FailData(QStringLiteral("Error reading file, error %1").arg(error));
     }
+}
+
+void TFtpClient::DiscardIncoming()
+{
+    // Nothing is expected from the server on an upload's data connection, but what comes is
+    // read: unread bytes would turn the connection's close into a reset.
+    std::array<char, 4096> sink;
+    while (m_dataSocket->Receive(sink.data(), static_cast<std::int32_t>(sink.size())) > 0) {
+    }
+}
+
+void TFtpClient::MeasureTaken()
+{
+    if (m_dataSocket->State() != TSocketState::Connected)
+        return;
+    const std::int64_t unacknowledged = m_dataSocket->UnacknowledgedBytes();
+    if (unacknowledged >= 0)
+        m_takenBytes = std::max(m_takenBytes, m_totalBytes - unacknowledged);
 }
 
 bool TFtpClient::TriggerProgress()
 {
+    MeasureTaken();
     bool abort = false;
     if (OnProgress)
-        OnProgress(this, m_totalBytes, abort);
+        OnProgress(this, m_takenBytes, abort);
     if (abort) {
         Display(QStringLiteral("Abort requested"));
-        m_dataSocket->Close();
+        if (!DataStepOver())
+            FailData(QStringLiteral("Cancelled by the user"));
     }
     return !abort;
+}
+
+void TFtpClient::FailData(const QString &text)
+{
+    SetError(text);
+    Display(text);
+    m_dataState = TDataState::Broken;
+    // The server's reply to a broken transfer tells nothing more, and waiting for it would keep
+    // a cancelled upload running.
+    m_dropControl = true;
+    m_dataSocket->Abort();
 }
 
 void TFtpClient::DataSessionClosed(QObject *, std::uint16_t)
 {
     m_stopTick = TickCount();
-    const std::int64_t count = m_totalBytes;
-    const bool opened = m_dataState == TDataState::OpenedEarly || m_dataState == TDataState::Sending;
-    m_dataState = TDataState::Closed;
+    MeasureTaken();
+    switch (m_dataState) {
+    case TDataState::Draining:
+        if (m_takenBytes >= m_totalBytes) {
+            m_dataState = TDataState::Done;
+            break;
+        }
+        [[fallthrough]];
+    case TDataState::OpenedEarly:
+    case TDataState::Sending:
+        FailClosedEarly();
+        break;
+    case TDataState::Done:
+    case TDataState::Broken:
+        break;
+    default:
+        m_dataState = TDataState::Broken;
+        break;
+    }
     TriggerProgress();
     // Without a data connection in this transfer StartTick is a left-over: show no time at all.
-    const std::int64_t elapsed = opened ? static_cast<std::int64_t>(m_stopTick - m_startTick) : 0;
-    Display(SessionClosedLine(count, elapsed));
+    const std::int64_t elapsed = m_startTick ? static_cast<std::int64_t>(m_stopTick - *m_startTick) : 0;
+    Display(SessionClosedLine(m_takenBytes, elapsed));
     m_dataSocket->Close();
+}
+
+// The server ended the data connection before it had taken every byte of the file.
+void TFtpClient::FailClosedEarly()
+{
+    const QString text = QStringLiteral("The server closed the data connection after %1 of %2 bytes")
+                             .arg(m_takenBytes)
+                             .arg(std::max(m_fileSize, m_totalBytes));
+    SetError(text);
+    Display(text);
+    m_dataState = TDataState::Broken;
+    m_dropControl = true;
 }
 
 void TFtpClient::Display(const QString &text)
 {
     if (OnDisplay) {
-        QString copy = text;
+        // No byte from the server or from a field may act on the screen, the log or a terminal.
+        QString copy = PrintableText(text);
         OnDisplay(this, copy);
     }
 }
@@ -502,7 +696,7 @@ void TFtpClient::SetErrorFromReply()
     else if (m_controlSocket->State() == TSocketState::Closed)
         SetError(QStringLiteral("The server closed the connection without a reply"));
     else
-        SetError(QStringLiteral("No reply from the server within %1 ticks").arg(EffectiveTimeOut()));
+        SetError(QStringLiteral("No reply from the server within %1 seconds").arg(EffectiveTimeOut()));
 }
 
 void TFtpClient::CleanUpAfterException() noexcept
@@ -511,7 +705,7 @@ void TFtpClient::CleanUpAfterException() noexcept
     m_file.Reset();
     // No display or progress handlers while failing: the sockets are simply let go.
     m_dataSocket->OnSessionClosed = nullptr;
-    CloseQuietly(*m_dataSocket);
+    AbortQuietly(*m_dataSocket);
     CloseQuietly(*m_controlSocket);
 }
 

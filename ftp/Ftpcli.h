@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <optional>
 
 namespace quelmark {
 
@@ -28,15 +29,16 @@ class TFtpClient : public QWidget {
     Q_OBJECT
 public:
     using TFtpDisplay = std::function<void(QObject *sender, QString &msg)>;
+    // count is the number of the file's bytes the server has taken so far.
     using TFtpProgress = std::function<void(QObject *sender, std::int64_t count, bool &abort)>;
 
     explicit TFtpClient(QWidget *parent = nullptr);
     ~TFtpClient() override;
 
     // Runs a whole session: login, optional CWD, TYPE, PORT, STOR with the file's bytes, QUIT.
-    // Returns true only when the server confirmed the stored file with 226; shows "Done" or
-    // "Failed" last. A socket failure outside the connect step leaves as ESocketException, with
-    // both connections and the local file closed.
+    // Returns true only when the server took every byte of the file and confirmed it with 226
+    // or 250; shows "Done" or "Failed" last. A socket failure outside the connect step leaves
+    // as ESocketException, with both connections and the local file closed.
     bool Put();
 
     TFtpDisplay OnDisplay;
@@ -82,10 +84,12 @@ protected:
     bool Store();
     bool Finish();
     bool Quit();
-    // Sends one command line, which ends in CR LF, after showing it without the CR LF.
+    // Sends one command line, which ends in CR LF, after showing it without the CR LF (and
+    // without the password).
     void SendCommand(const QString &line);
     // Reads one reply, following RFC 959 continuation lines, and returns its code. A line that the
-    // countdown cut short ends the reply.
+    // countdown cut short ends the reply; a reply that does not end within TimeOut ticks of its
+    // first line or within 1000 lines fails the step and closes the control connection.
     std::int32_t GetResponse();
     std::int32_t SendPort(std::uint16_t port);
     void DataSessionAvailable(QObject *sender, std::uint16_t error);
@@ -102,27 +106,42 @@ private:
         AwaitingConnection, // STOR sent; the server has not connected yet
         OpenedEarly,        // the server connected before STOR; the bytes wait for it
         Sending,            // the file's blocks go out
-        Closed,             // the data connection is over
+        Draining,           // end of file: the sending side is shut, the server takes the rest
+        Done,               // the server took every byte and the connection is over
+        Broken,             // the connection ended early or was broken off
     };
     class TDataStepEnd;
 
     bool CheckCommandTexts();
+    bool CheckLocalFile();
+    void RefuseLocalFile();
     bool ConnectControl();
+    bool ReadReplyLine(std::int32_t ticks);
+    std::int32_t ReadRestOfReply(const QString &opening);
+    std::int32_t FailReply(const QString &text);
     void ListenForData();
     bool OpenLocalFile();
     bool AnnouncePort();
     void StartSending();
     bool WaitForDataEnd();
+    void DataTimedOut();
     bool ConfirmStored();
+    void DiscardIncoming();
+    void MeasureTaken();
+    void FailData(const QString &text);
+    void FailClosedEarly();
+    bool DataStepOver() const { return m_dataState == TDataState::Done || m_dataState == TDataState::Broken; }
     void SetError(const QString &text);
     void SetErrorFromReply();
     void EndDataStep();
     void CleanUpAfterException() noexcept;
     std::int32_t EffectiveTimeOut() const { return m_timeOut > 0 ? m_timeOut : 15; }
+    std::int64_t TickMs() const { return m_wait ? m_wait->Interval() : 1000; }
 
     TWSocket *m_controlSocket = nullptr;
     TWSocket *m_dataSocket = nullptr;
-    std::uint32_t m_startTick = 0;
+    // Set when this store step's data connection opened.
+    std::optional<std::uint32_t> m_startTick;
     std::uint32_t m_stopTick = 0;
     QString m_hostName;
     QString m_port = QStringLiteral("ftp");
@@ -144,7 +163,12 @@ private:
     bool m_loggedIn = false;
     std::array<char, 1024> m_block{};
     std::int64_t m_totalBytes = 0;
+    // Bytes of the file the server has acknowledged, and the file's size when it was opened.
+    std::int64_t m_takenBytes = 0;
+    std::int64_t m_fileSize = 0;
     bool m_running = false;
+    // A QUIT of this session was answered: a closed connection after it is no failure.
+    bool m_quitAnswered = false;
     TDataState m_dataState = TDataState::Idle;
     // Set by a failure of the data step that leaves the control connection out of step: the
     // step's end closes it instead of leaving it for QUIT.

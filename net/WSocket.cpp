@@ -1,15 +1,18 @@
 #include "net/WSocket.h"
 
 #include "ftp/Wait.h"
+#include "net/Printable.h"
 #include "net/SocketErrors.h"
 #include "net/UniqueFd.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netdb.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -32,6 +35,8 @@ constexpr std::int32_t kMaxLineLength = 255;
 // Rounds of the read step in a row in which the handler took nothing before the step gives up;
 // the bytes stay with the platform for the next receive.
 constexpr int kMaxIdleReadRounds = 3;
+// How often a countdown asks whether the resolver has finished.
+constexpr int kLookupPollMs = 20;
 
 constexpr std::int32_t kWouldBlock = 10035;
 constexpr std::int32_t kInvalidArgument = 10022;
@@ -84,6 +89,104 @@ QByteArray NameBytes(const QString &text, qsizetype maxLength)
 {
     return text.left(maxLength).toLocal8Bit();
 }
+
+// A dotted address is the whole text or nothing: inet_pton takes exactly "a.b.c.d", where
+// inet_aton would also take "a.b.c.d anything" and forms like "127.1".
+bool ParseDotted(const QByteArray &name, std::uint32_t &address)
+{
+    in_addr dotted{};
+    if (name.contains('\0') || ::inet_pton(AF_INET, name.constData(), &dotted) != 1)
+        return false;
+    address = dotted.s_addr;
+    return true;
+}
+
+[[noreturn]] void CannotConvert(const QString &text)
+{
+    throw ESocketException(QStringLiteral("SetAddr: Cannot convert host address '%1'").arg(PrintableText(text)));
+}
+
+std::vector<std::uint32_t> Ipv4Addresses(const addrinfo *found)
+{
+    std::vector<std::uint32_t> addresses;
+    for (const addrinfo *entry = found; entry; entry = entry->ai_next) {
+        if (entry->ai_family == AF_INET)
+            addresses.push_back(reinterpret_cast<const sockaddr_in *>(entry->ai_addr)->sin_addr.s_addr);
+    }
+    return addresses;
+}
+
+// One look-up of a host name by the C library's asynchronous resolver (getaddrinfo_a). The
+// library waits for the name server on a thread of its own; nothing of ours runs there, this
+// side only asks whether the answer is in. A look-up still running when its owner goes cannot
+// be called off (the library refuses to cancel a running request), so it is parked until the
+// library has finished with it.
+class TNameLookup {
+public:
+    explicit TNameLookup(const QByteArray &name) : m_request(std::make_unique<Request>())
+    {
+        ReapParked();
+        m_request->name = name;
+        m_request->hints.ai_family = AF_INET;
+        m_request->hints.ai_socktype = SOCK_STREAM;
+        m_request->control.ar_name = m_request->name.constData();
+        m_request->control.ar_request = &m_request->hints;
+        gaicb *list[] = {&m_request->control};
+        m_started = ::getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) == 0;
+    }
+    ~TNameLookup()
+    {
+        if (!m_started)
+            return;
+        if (Running() && ::gai_cancel(&m_request->control) == EAI_NOTCANCELED)
+            Parked().push_back(std::move(m_request));
+        else
+            Release(*m_request);
+    }
+    TNameLookup(const TNameLookup &) = delete;
+    TNameLookup &operator=(const TNameLookup &) = delete;
+
+    bool Running() const { return m_started && ::gai_error(&m_request->control) == EAI_INPROGRESS; }
+    // The addresses found; empty while running and when the name does not resolve.
+    std::vector<std::uint32_t> Addresses() const
+    {
+        if (!m_started || ::gai_error(&m_request->control) != 0)
+            return {};
+        return Ipv4Addresses(m_request->control.ar_result);
+    }
+
+private:
+    struct Request {
+        QByteArray name;
+        addrinfo hints{};
+        gaicb control{};
+    };
+
+    static void Release(Request &request)
+    {
+        if (::gai_error(&request.control) == 0 && request.control.ar_result)
+            ::freeaddrinfo(request.control.ar_result);
+        request.control.ar_result = nullptr;
+    }
+    // Never destroyed: the library may still write into a parked request while the program ends.
+    static std::vector<std::unique_ptr<Request>> &Parked()
+    {
+        static auto *parked = new std::vector<std::unique_ptr<Request>>;
+        return *parked;
+    }
+    static void ReapParked()
+    {
+        std::erase_if(Parked(), [](const std::unique_ptr<Request> &request) {
+            if (::gai_error(&request->control) == EAI_INPROGRESS)
+                return false;
+            Release(*request);
+            return true;
+        });
+    }
+
+    std::unique_ptr<Request> m_request;
+    bool m_started = false;
+};
 
 } // namespace
 
@@ -272,6 +375,51 @@ void TWSocket::SetAddr(const QString &text)
     m_addrAssigned = true;
 }
 
+void TWSocket::SetAddr(const QString &text, std::int32_t count)
+{
+    if (m_addrAssigned && text == m_addrText)
+        return;
+    m_addrText = text;
+    m_addrAssigned = false;
+    m_socketAddress.sin_addr.s_addr = ResolveHostWithin(text, count);
+    m_addrAssigned = true;
+}
+
+std::uint32_t TWSocket::ResolveHostWithin(const QString &text, std::int32_t count)
+{
+    ++g_resolveHostCalls;
+    StartLibrary();
+    const QByteArray name = NameBytes(Trimmed(text), 256);
+    std::uint32_t address = 0;
+    if (ParseDotted(name, address))
+        return address;
+    if (name.isEmpty() || name.contains('\0'))
+        CannotConvert(text);
+    if (!m_waitCtrl)
+        SocketError(QStringLiteral("TWSocket.Wait"), kNoData);
+    TNameLookup lookup(name);
+    if (lookup.Running()) {
+        QTimer poll;
+        poll.setInterval(kLookupPollMs);
+        connect(&poll, &QTimer::timeout, this, [this, &lookup] {
+            if (!lookup.Running() && m_waitCtrl)
+                m_waitCtrl->Stop();
+        });
+        poll.start();
+        RunCountdown(count);
+    }
+    if (lookup.Running()) {
+        const int ticks = m_waitCtrl ? m_waitCtrl->StartCount() : count;
+        throw ESocketException(QStringLiteral("SetAddr: Host name '%1' not resolved within %2 seconds")
+                                   .arg(PrintableText(text))
+                                   .arg(ticks));
+    }
+    const std::vector<std::uint32_t> addresses = lookup.Addresses();
+    if (addresses.empty())
+        CannotConvert(text);
+    return addresses.front();
+}
+
 // ---------------------------------------------------------------------------------------------
 // Connecting, listening, accepting, adopting
 
@@ -438,12 +586,28 @@ std::int32_t TWSocket::ReleaseHandle()
     m_connectPending = false;
     m_listener = false;
     m_closePosted = false;
+    m_finQueued = false;
     m_sendQueue.clear();
     const int fd = std::exchange(m_hSocket, -1);
     return ::close(fd) == 0 ? 0 : LastSocketError();
 }
 
 void TWSocket::Close()
+{
+    CloseHandle(true);
+}
+
+void TWSocket::Abort()
+{
+    if (m_hSocket != -1 && m_state != TSocketState::Closed) {
+        // Linger 0: the close resets the connection instead of ending it in order.
+        const linger reset{1, 0};
+        ::setsockopt(m_hSocket, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    }
+    CloseHandle(false);
+}
+
+void TWSocket::CloseHandle(bool orderly)
 {
     if (m_hSocket == -1) {
         if (m_state != TSocketState::Closed) {
@@ -454,7 +618,8 @@ void TWSocket::Close()
     }
     if (m_state == TSocketState::Closed)
         return;
-    Shutdown(2);
+    if (orderly)
+        Shutdown(2);
     const std::int32_t failure = ReleaseHandle();
     if (failure != 0) {
         m_lastError = failure;
@@ -478,7 +643,8 @@ void TWSocket::Shutdown(int how)
     if (m_hSocket == -1)
         return;
     const int mode = how == 0 ? SHUT_RD : how == 1 ? SHUT_WR : SHUT_RDWR;
-    ::shutdown(m_hSocket, mode);
+    if (::shutdown(m_hSocket, mode) == 0 && how != 0)
+        m_finQueued = true;
 }
 
 void TWSocket::Pause()
@@ -579,6 +745,22 @@ bool TWSocket::SendFirstBlock()
     return true;
 }
 
+std::int64_t TWSocket::UnacknowledgedBytes() const
+{
+    std::int64_t count = 0;
+    for (const auto &block : m_sendQueue)
+        count += block->Peek().count;
+    if (m_hSocket == -1 || m_socketType != SOCK_STREAM)
+        return count;
+    int platform = 0;
+    if (::ioctl(m_hSocket, SIOCOUTQ, &platform) != 0)
+        return -1;
+    // The end of the sending side takes one place in the platform's count until acknowledged.
+    if (m_finQueued && platform > 0)
+        --platform;
+    return count + platform;
+}
+
 std::vector<std::int32_t> TWSocket::QueuedBlockSizes() const
 {
     std::vector<std::int32_t> sizes;
@@ -641,6 +823,11 @@ bool TWSocket::BytesWaiting(std::int32_t &count) const
 
 QString TWSocket::ReadLine(std::int32_t count)
 {
+    return QString::fromLocal8Bit(ReadLineBytes(count));
+}
+
+QByteArray TWSocket::ReadLineBytes(std::int32_t count)
+{
     if (!m_lineMode) {
         m_lineBuffer.clear();
         m_lineLength = 0;
@@ -652,7 +839,7 @@ QString TWSocket::ReadLine(std::int32_t count)
             SocketError(QStringLiteral("TWSocket.Wait"), kNoData);
         RunCountdown(count);
     }
-    return QString::fromLocal8Bit(m_lineBuffer);
+    return m_lineBuffer;
 }
 
 void TWSocket::EndLine()
@@ -975,19 +1162,18 @@ QString LocalHostName()
 std::vector<std::uint32_t> GetHostByName(const QString &name)
 {
     StartSocketLibrary();
+    const QByteArray bytes = NameBytes(name, 256);
+    // The C library would read the name only up to a NUL and look up something else.
+    if (bytes.contains('\0'))
+        return {};
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo *found = nullptr;
-    if (::getaddrinfo(NameBytes(name, 256).constData(), nullptr, &hints, &found) != 0)
+    if (::getaddrinfo(bytes.constData(), nullptr, &hints, &found) != 0)
         return {};
     const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(found, &::freeaddrinfo);
-    std::vector<std::uint32_t> addresses;
-    for (const addrinfo *entry = found; entry; entry = entry->ai_next) {
-        const auto *address = reinterpret_cast<const sockaddr_in *>(entry->ai_addr);
-        addresses.push_back(address->sin_addr.s_addr);
-    }
-    return addresses;
+    return Ipv4Addresses(found);
 }
 
 std::uint32_t ResolveHost(const QString &text)
@@ -995,14 +1181,20 @@ std::uint32_t ResolveHost(const QString &text)
     ++g_resolveHostCalls;
     StartSocketLibrary();
     const QString name = Trimmed(text);
-    // inet_aton takes every dotted form, including the broadcast address 255.255.255.255.
-    in_addr dotted{};
-    if (::inet_aton(NameBytes(name, 256).constData(), &dotted) != 0)
-        return dotted.s_addr;
+    std::uint32_t address = 0;
+    if (ParseDotted(NameBytes(name, 256), address))
+        return address;
     const std::vector<std::uint32_t> addresses = GetHostByName(name);
     if (addresses.empty())
-        throw ESocketException(QStringLiteral("SetAddr: Cannot convert host address '%1'").arg(text));
+        CannotConvert(text);
     return addresses.front();
+}
+
+QString SocketAddressText(const sockaddr_in &address)
+{
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+    return QString::fromLatin1(text);
 }
 
 std::uint64_t ResolveHostCalls()

@@ -86,12 +86,17 @@ public:
     // countdown of count ticks ran out; the next call continues that line. Lines are cut to
     // 255 characters, the rest up to the LF dropped.
     QString ReadLine(std::int32_t count);
+    // The same line as the bytes that came, undecoded.
+    QByteArray ReadLineBytes(std::int32_t count);
     // Waits up to count ticks for the socket to reach state; true when it is in that state
     // when the wait ends.
     bool Wait(std::int32_t count, TSocketState state);
     // Shuts down and closes the handle, empties the send queue, reports OnSessionClosed once
     // and resets the socket. Does nothing on a closed socket.
     void Close();
+    // Closes like Close, but breaks the connection off with a reset instead of ending it in
+    // order, so the peer cannot take what it received for all there was.
+    void Abort();
     // Shuts one (0 receive, 1 send) or both (2) directions down, if there is a handle.
     void Shutdown(int how);
     // Stops this socket's notifications; those already queued are ignored.
@@ -110,6 +115,10 @@ public:
 
     QString Addr() const { return m_addrText; }
     void SetAddr(const QString &text);
+    // Sets Addr like SetAddr, but a host name is looked up while the WaitCtrl countdown of
+    // count ticks runs and the application's events go on; a look-up not finished by then
+    // raises "SetAddr: Host name '...' not resolved within N seconds".
+    void SetAddr(const QString &text, std::int32_t count);
     QString Port() const { return m_portText; }
     void SetPort(const QString &text);
     QString Proto() const { return m_protoText; }
@@ -134,6 +143,10 @@ public:
     const sockaddr_in &SocketAddress() const { return m_socketAddress; }
     // Returns the unsent byte count of each block of the send queue, oldest first.
     std::vector<std::int32_t> QueuedBlockSizes() const;
+    // Returns how many of the bytes handed to Send the peer has not acknowledged yet: those
+    // still queued here and those the platform holds (SIOCOUTQ); -1 when the platform cannot
+    // tell.
+    std::int64_t UnacknowledgedBytes() const;
 
     TDataAvailable OnDataAvailable;
     TDataSent OnDataSent;
@@ -170,6 +183,8 @@ private:
     [[noreturn]] void SocketError(const QString &function, std::int32_t number);
     void Register(unsigned kinds);
     void PrepareAdoption(std::int32_t handle);
+    void CloseHandle(bool orderly);
+    std::uint32_t ResolveHostWithin(const QString &text, std::int32_t count);
     void AdoptHandle(std::int32_t handle);
     std::int32_t ReleaseHandle();
     void ArmRead();
@@ -225,6 +240,8 @@ private:
     bool m_connectPending = false;
     bool m_listener = false;
     bool m_closePosted = false;
+    // Shutdown has queued the end of the sending side (a FIN, counted by SIOCOUTQ).
+    bool m_finQueued = false;
     std::unique_ptr<QSocketNotifier> m_readNotifier;
     std::unique_ptr<QSocketNotifier> m_writeNotifier;
     bool m_ownerDestroying = false;
@@ -236,9 +253,12 @@ QString LocalHostName();
 // Returns the IPv4 addresses of a host name (network byte order), first one first; an unknown
 // name gives an empty list, without error.
 std::vector<std::uint32_t> GetHostByName(const QString &name);
-// Converts a dotted IPv4 address or a host name to an IPv4 address in network byte order;
-// raises "SetAddr: Cannot convert host address '...'" for a name that does not resolve.
+// Converts a dotted IPv4 address (the whole text, blanks around it aside) or a host name to an
+// IPv4 address in network byte order; raises "SetAddr: Cannot convert host address '...'" for
+// a name that does not resolve.
 std::uint32_t ResolveHost(const QString &text);
+// Returns the address part as text ("192.0.2.7").
+QString SocketAddressText(const sockaddr_in &address);
 // Returns how many times ResolveHost has run in this process.
 std::uint64_t ResolveHostCalls();
 

@@ -6,11 +6,15 @@
 #include "tests/support/Printing.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <memory>
 #include <stdexcept>
@@ -135,7 +139,7 @@ protected:
 const QStringList LoginLines = {
     QStringLiteral("Connected for FTP"), QStringLiteral("< 220 Scripted server ready"),
     QStringLiteral("> USER user"),       QStringLiteral("< 331 Please specify the password."),
-    QStringLiteral("> PASS secret"),     QStringLiteral("< 230 Login successful."),
+    QStringLiteral("> PASS ****"),       QStringLiteral("< 230 Login successful."),
 };
 
 TEST_F(FtpcliScripted, SuccessfulPutShowsEveryStepAndSendsExactCommands)
@@ -199,6 +203,8 @@ TEST_F(FtpcliScripted, UnusualButValidRepliesAreAccepted)
         {"long_reply", {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
         // A refused QUIT does not undo a stored file.
         {"quit_500", {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
+        // An empty line inside the reply to PASS is one of its lines, not its end.
+        {"empty_inner_line", {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
     };
     const QByteArray bytes = Pattern(3000);
     const QString path = LocalFile(bytes);
@@ -245,11 +251,11 @@ TEST_F(FtpcliScripted, RefusedLoginStepsEndWithQuitAndTheServerText)
         QStringList commands;
         QStringList tail;
     };
-    // A refused login quits at once, so the QUIT of the session's end finds the connection closed.
-    const QStringList quitAtOnce = {"> QUIT", "< 221 Goodbye.", "Can't QUIT: connection closed", "Failed"};
+    // A refused login quits at once; after that complete QUIT exchange nothing complains that
+    // the connection is closed.
     const QStringList quitAtEnd = {"> QUIT", "< 221 Goodbye.", "Failed"};
     const Case cases[] = {
-        {"ok", "bad", "530 Login incorrect.", {"USER user", "PASS bad", "QUIT"}, quitAtOnce},
+        {"ok", "bad", "530 Login incorrect.", {"USER user", "PASS bad", "QUIT"}, quitAtEnd},
         {"cwd_550",
          "secret",
          "550 Failed to change directory.",
@@ -330,7 +336,7 @@ TEST_F(FtpcliScripted, MissingGreetingOrReplyTimesOutWithAClearText)
         Aim(server, LocalFile("x"));
         EXPECT_FALSE(client.Put());
         EXPECT_EQ(lines, QStringList({"Connected for FTP", "< ", "Can't QUIT: connection closed", "Failed"}));
-        EXPECT_EQ(client.ErrorMessage(), QStringLiteral("No reply from the server within 10 ticks"));
+        EXPECT_EQ(client.ErrorMessage(), QStringLiteral("No reply from the server within 10 seconds"));
         EXPECT_TRUE(Transcript(server).isEmpty());
         ExpectAllClosed();
     }
@@ -339,7 +345,7 @@ TEST_F(FtpcliScripted, MissingGreetingOrReplyTimesOutWithAClearText)
         Aim(server, LocalFile("x"));
         lines.clear();
         EXPECT_FALSE(client.Put());
-        EXPECT_EQ(client.ErrorMessage(), QStringLiteral("No reply from the server within 10 ticks"));
+        EXPECT_EQ(client.ErrorMessage(), QStringLiteral("No reply from the server within 10 seconds"));
         ExpectAllClosed();
     }
 }
@@ -359,9 +365,10 @@ TEST_F(FtpcliScripted, ServerThatHangsUpOrBabblesFailsTheSession)
         Aim(server, LocalFile("x"));
         lines.clear();
         EXPECT_FALSE(client.Put());
-        EXPECT_FALSE(client.ErrorMessage().isEmpty());
-        EXPECT_TRUE(client.ErrorMessage().contains(QLatin1String("GARBAGE")));
-        EXPECT_EQ(lines.mid(lines.size() - 2), QStringList({"Can't QUIT: connection closed", "Failed"}));
+        // Every byte shown, none hidden by a NUL or lost as a broken character.
+        const QString shown = QStringLiteral(R"(\x00\xff\xfe\x01GARBAGE\x07\x80)");
+        EXPECT_EQ(client.ErrorMessage(), shown);
+        EXPECT_EQ(lines.mid(lines.size() - 3), QStringList({"< " + shown, "Can't QUIT: connection closed", "Failed"}));
         EXPECT_TRUE(Transcript(server).isEmpty());
         ExpectAllClosed();
     }
@@ -383,7 +390,8 @@ TEST_F(FtpcliScripted, DataStepIsBoundedWhenNothingMoves)
         ScriptedFtpServer server(QStringLiteral("no_data_connection"));
         Aim(server, LocalFile(Pattern(100)));
         EXPECT_FALSE(client.Put());
-        EXPECT_EQ(client.ErrorMessage(), QStringLiteral("The server did not open the data connection within 10 ticks"));
+        EXPECT_EQ(client.ErrorMessage(),
+                  QStringLiteral("The server did not open the data connection within 10 seconds"));
         EXPECT_EQ(lines.last(), QStringLiteral("Failed"));
         EXPECT_FALSE(Transcript(server).contains("QUIT"));
         ExpectAllClosed();
@@ -394,7 +402,7 @@ TEST_F(FtpcliScripted, DataStepIsBoundedWhenNothingMoves)
         Aim(server, LocalFile(Pattern(24 << 20), QStringLiteral("big.bin")));
         lines.clear();
         EXPECT_FALSE(client.Put());
-        EXPECT_EQ(client.ErrorMessage(), QStringLiteral("The data connection stalled: nothing moved for 10 ticks"));
+        EXPECT_EQ(client.ErrorMessage(), QStringLiteral("The data connection stalled: nothing moved for 10 seconds"));
         ExpectAllClosed();
     }
 }
@@ -409,16 +417,26 @@ TEST_F(FtpcliScripted, AbortRequestActsWhileWaitingForTheDataConnection)
     ExpectAllClosed();
 }
 
-TEST_F(FtpcliScripted, AbortFollowedBy226StillSucceeds)
+// The server reads slowly, so the whole file soon sits in the buffers while the client waits for
+// the server to take it: a cancel must act then too, neither after the next tick nor after the
+// server's reply, and a cut-short upload is a failure whatever the server answers.
+TEST_F(FtpcliScripted, CancelEndsTheUploadWithinASecond)
 {
-    ScriptedFtpServer server(QStringLiteral("ok"));
-    Aim(server, LocalFile(Pattern(10000)));
-    onProgress = [](std::int64_t count, bool &abort) { abort = count >= 2048; };
-    EXPECT_TRUE(client.Put());
-    EXPECT_EQ(lines.last(), QStringLiteral("Done"));
-    // Asked again at the last progress call, so shown twice.
-    EXPECT_EQ(lines.count(QStringLiteral("Abort requested")), 2);
-    EXPECT_EQ(server.Stored(QStringLiteral("page.html")), Pattern(2048));
+    wait.SetInterval(1000);
+    client.SetTimeOut(15);
+    ScriptedFtpServer server(QStringLiteral("slow_sink"));
+    Aim(server, LocalFile(Pattern(96 << 10)));
+    QElapsedTimer sinceCancel;
+    QTimer::singleShot(500, [&] { sinceCancel.start(); });
+    onProgress = [&](std::int64_t, bool &abort) { abort = sinceCancel.isValid(); };
+
+    EXPECT_FALSE(client.Put());
+    ASSERT_TRUE(sinceCancel.isValid());
+    EXPECT_LT(sinceCancel.elapsed(), 1000);
+    EXPECT_EQ(client.ErrorMessage(), QStringLiteral("Cancelled by the user"));
+    EXPECT_TRUE(lines.contains(QStringLiteral("Cancelled by the user")));
+    EXPECT_EQ(lines.last(), QStringLiteral("Failed"));
+    ExpectAllClosed();
 }
 
 TEST_F(FtpcliScripted, EmptyLocalFileIsStoredEmpty)
@@ -527,6 +545,114 @@ TEST_F(FtpcliScripted, ExceptionLeavingPutClosesEverythingAndNextPutStartsFresh)
     EXPECT_TRUE(client.Put());
     EXPECT_EQ(lines.first(), QStringLiteral("Connected for FTP"));
     EXPECT_EQ(server.Stored(QStringLiteral("page.html")), Pattern(3000));
+}
+
+// A reply is bounded as a whole, however well-formed each of its lines is.
+TEST_F(FtpcliScripted, ReplyThatNeverEndsFailsOnceItOutgrowsItsBounds)
+{
+    struct Case {
+        const char *scenario;
+        std::int32_t ticks;
+        const char *error;
+    };
+    const Case cases[] = {
+        // Lines in bursts: the limit on lines comes long before the time runs out.
+        {"endless_reply_fast", 100, "The server's reply did not end within 1000 lines"},
+        // A line every 0.1 s, each well within one line's countdown of 0.4 s.
+        {"endless_reply_slow", 10, "The server's reply did not end within 10 seconds"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.scenario);
+        ScriptedFtpServer server(QString::fromLatin1(c.scenario));
+        Aim(server, LocalFile("x"));
+        client.SetTimeOut(c.ticks);
+        lines.clear();
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_FALSE(client.Put());
+        EXPECT_LT(clock.elapsed(), c.ticks * TickMs + 500);
+        EXPECT_EQ(client.ErrorMessage(), QString::fromLatin1(c.error));
+        EXPECT_EQ(lines.mid(lines.size() - 3),
+                  QStringList({QString::fromLatin1(c.error), "Can't QUIT: connection closed", "Failed"}));
+        EXPECT_TRUE(Transcript(server).isEmpty());
+        ExpectAllClosed();
+    }
+}
+
+// Success means the server that the control connection talks to took every byte and said so.
+TEST_F(FtpcliScripted, UploadSucceedsOnlyWhenTheControlPeerTookEveryByte)
+{
+    struct Case {
+        const char *scenario;
+        bool stored;
+        const char *error; // a pattern
+        QStringList shown;
+        QStringList serverNotes;
+    };
+    const Case cases[] = {
+        // The server takes one block, closes the data connection and still answers 226.
+        {"data_close_early_226",
+         false,
+         R"(^The server closed the data connection after \d+ of 1048576 bytes$)",
+         {},
+         {}},
+        // The server writes into the data connection while it receives: read and dropped.
+        {"data_talks_back", true, "^$", {}, {}},
+        // A stranger connects to the data port first, from another address, and to the same
+        // port on another local address.
+        {"third_party_data",
+         true,
+         "^$",
+         {"Data: refused a connection from 127.0.0.2"},
+         {"OTHER ADDRESS REFUSED", "INTRUDER RECEIVED 0 BYTES"}},
+    };
+    const QByteArray bytes = Pattern(1 << 20);
+    const QString path = LocalFile(bytes);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.scenario);
+        ScriptedFtpServer server(QString::fromLatin1(c.scenario));
+        Aim(server, path);
+        lines.clear();
+        EXPECT_EQ(client.Put(), c.stored);
+        EXPECT_TRUE(QRegularExpression(QString::fromLatin1(c.error)).match(client.ErrorMessage()).hasMatch())
+            << client.ErrorMessage().toStdString();
+        const QByteArray stored = server.Stored(QStringLiteral("page.html"));
+        EXPECT_EQ(stored == bytes, c.stored) << stored.size() << " bytes stored";
+        for (const QString &line : c.shown)
+            EXPECT_TRUE(lines.contains(line)) << line.toStdString();
+        const QStringList received = server.Received();
+        for (const QString &note : c.serverNotes)
+            EXPECT_TRUE(received.contains(note)) << received.join('\n').toStdString();
+        EXPECT_EQ(lines.last(), c.stored ? QStringLiteral("Done") : QStringLiteral("Failed"));
+        ExpectAllClosed();
+    }
+}
+
+// Only a regular file is sent, and only whole: a FIFO would block the program in open, a folder
+// reads as an error, /dev/zero never ends; those are refused before connecting. The first read
+// of /proc/self/mem fails (nothing is mapped at address 0) although it is a regular file.
+TEST_F(FtpcliScripted, LocalFileIsSentOnlyWhenItIsARegularFileReadToItsEnd)
+{
+    const QString folder = dir.filePath(QStringLiteral("folder"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString fifo = dir.filePath(QStringLiteral("pipe"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ScriptedFtpServer server(QStringLiteral("ok"));
+    for (const QString &path : {folder, QStringLiteral("/dev/zero"), fifo}) {
+        SCOPED_TRACE(path.toStdString());
+        Aim(server, path);
+        lines.clear();
+        const QString refusal = path + QStringLiteral(" is not a regular file");
+        ASSERT_FALSE(client.Put());
+        EXPECT_EQ(client.ErrorMessage(), refusal);
+        EXPECT_EQ(lines, QStringList({refusal, "Can't QUIT: connection closed", "Failed"}));
+    }
+    EXPECT_TRUE(server.Received(1, 300).isEmpty());
+
+    Aim(server, QStringLiteral("/proc/self/mem"));
+    EXPECT_FALSE(client.Put());
+    EXPECT_EQ(client.ErrorMessage(), QStringLiteral("Error reading file, error 5"));
+    ExpectAllClosed();
 }
 
 } // namespace

@@ -77,6 +77,8 @@ TEST_F(PutTool, UploadsTheFileAndPrintsEachLine)
     ASSERT_FALSE(run.lines.isEmpty());
     EXPECT_EQ(run.lines.first(), QStringLiteral("Connected for FTP"));
     EXPECT_TRUE(run.lines.contains(QStringLiteral("> TYPE A")));
+    EXPECT_TRUE(run.lines.contains(QStringLiteral("> PASS ****")));
+    EXPECT_FALSE(run.lines.join('\n').contains(server.Password())) << "the password is never shown";
     EXPECT_EQ(run.lines.last(), QStringLiteral("Done"));
     // pyftpdlib stores an ASCII upload with the local line ends.
     EXPECT_EQ(server.Stored(QStringLiteral("index.html")), QByteArray(content).replace("\r\n", "\n"));

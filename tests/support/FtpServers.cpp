@@ -86,6 +86,11 @@ QByteArray FtpServerProcess::Stored(const QString &relativePath) const
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+qint64 FtpServerProcess::ProcessId() const
+{
+    return m_process ? m_process->processId() : 0;
+}
+
 bool FtpServerProcess::LaunchPrintingPort(const QString &program, const QStringList &arguments)
 {
     m_process = std::make_unique<QProcess>();
@@ -221,12 +226,14 @@ QString VsftpServer::WriteConfig(std::uint16_t port)
     return path;
 }
 
-ScriptedFtpServer::ScriptedFtpServer(const QString &scenario)
+ScriptedFtpServer::ScriptedFtpServer(const QString &scenario, const QString &address, const QStringList &wrapper)
 {
     m_home = m_dir.filePath(QStringLiteral("store"));
     m_record = m_dir.filePath(QStringLiteral("received.txt"));
     QDir().mkpath(m_home);
-    LaunchPrintingPort(Python, {ServerScript("ftp_script_server.py"), scenario, m_record, m_home});
+    QStringList command = wrapper;
+    command << Python << ServerScript("ftp_script_server.py") << scenario << m_record << m_home << address;
+    LaunchPrintingPort(command.first(), command.mid(1));
 }
 
 QStringList ScriptedFtpServer::Received(int sessions, int timeoutMs) const

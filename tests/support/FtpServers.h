@@ -33,6 +33,8 @@ public:
     QString Password() const { return m_password; }
     // Returns the bytes stored on the server under the path relative to Home().
     QByteArray Stored(const QString &relativePath) const;
+    // Returns the process id of the server (of its wrapper, when there is one).
+    qint64 ProcessId() const;
 
 protected:
     FtpServerProcess();
@@ -71,7 +73,10 @@ private:
 
 class ScriptedFtpServer : public FtpServerProcess {
 public:
-    explicit ScriptedFtpServer(const QString &scenario);
+    // Listens on address; a wrapper (for instance {"unshare", "-n"}) runs the server through
+    // that command, whose process then becomes the server's.
+    explicit ScriptedFtpServer(const QString &scenario, const QString &address = QStringLiteral("127.0.0.1"),
+                               const QStringList &wrapper = {});
 
     // Returns the command lines received in the first `sessions` sessions, waiting up to
     // timeoutMs for them to end; lines of sessions still running are left out.

@@ -8,18 +8,25 @@ another until killed. Every command line received is appended to RECORD_FILE as 
 "--END--" follows each session once the client has gone. Stored files land in STORE_DIR.
 
 In every scenario a PASS of "bad" is refused with 530 and a STOR of a name beginning with
-"refuse" is refused with 553, so one server can fail sessions in several ways.
+"refuse" is refused with 553, so one server can fail sessions in several ways. A stored file
+grows on disk as its bytes arrive, so a test can see how much the server holds at any moment.
 """
 import os
 import socket
 import sys
+import time
 
 SCENARIOS = {
     "ok", "no_greeting", "multiline_greeting", "user_230", "cwd_257", "cwd_550", "type_504",
     "port_refused", "stor_refused", "no_226", "silent_after_data", "quit_500",
     "close_mid_transfer", "no_data_connection", "data_stall", "long_reply", "garbage",
     "early_data", "close_on_user", "stor_125", "connect_at_port",
+    "endless_reply_fast", "endless_reply_slow", "empty_inner_line",
+    "third_party_data", "data_talks_back", "data_close_early_226", "slow_sink",
 }
+
+# How long the endless replies go on before the server gives up and hangs up.
+ENDLESS_SECONDS = 8
 
 
 class Session:
@@ -63,6 +70,9 @@ class Session:
         elif s == "garbage":
             self.send(b"\x00\xff\xfe\x01GARBAGE\x07\x80\r\n")
             return False
+        elif s in ("endless_reply_fast", "endless_reply_slow"):
+            self.endless_reply(s == "endless_reply_fast")
+            return False
         else:
             self.reply("220 Scripted server ready")
         return True
@@ -82,6 +92,20 @@ class Session:
             elif handler(arg) == "stop":
                 return
 
+    def connect_data(self):
+        """Opens the data connection from the address the control connection arrived at, as
+        real servers do."""
+        source = (self.conn.getsockname()[0], 0)
+        return socket.create_connection(self.data_addr, timeout=30, source_address=source)
+
+    def endless_reply(self, fast):
+        """A greeting whose continuation lines never end: in bursts, or one every 0.1 s."""
+        end = time.monotonic() + ENDLESS_SECONDS
+        while time.monotonic() < end:
+            self.send("220-more\r\n" * 100 if fast else "220-more\r\n")
+            if not fast:
+                time.sleep(0.1)
+
     def on_USER(self, arg):
         if self.scenario == "close_on_user":
             return "stop"
@@ -93,6 +117,9 @@ class Session:
     def on_PASS(self, arg):
         if arg == "bad":
             self.reply("530 Login incorrect.")
+        elif self.scenario == "empty_inner_line":
+            # RFC 959 lets the lines inside a multi-line reply take any form, an empty one too.
+            self.send("230-Welcome\r\n\r\n230-Quota\r\n230 Logged in\r\n")
         else:
             self.reply("230 Login successful.")
 
@@ -123,7 +150,7 @@ class Session:
         if self.scenario == "connect_at_port":
             # Connect at once, as some servers do, and note anything the client sends before
             # it has said what to do with the data.
-            self.data = socket.create_connection(self.data_addr, timeout=30)
+            self.data = self.connect_data()
             self.data.settimeout(0.3)
             try:
                 early = self.data.recv(1, socket.MSG_PEEK)
@@ -131,7 +158,26 @@ class Session:
             except socket.timeout:
                 pass
             self.data.settimeout(30)
+        if self.scenario == "third_party_data":
+            self.intrude()
         self.reply("200 PORT command successful.")
+
+    def intrude(self):
+        """A stranger on this host connects to the announced port on another local address, and
+        to the announced address from another source address."""
+        self.others = socket.socket()
+        refused = self.others.connect_ex(("127.0.0.3", self.data_addr[1]))
+        self.record.write("OTHER ADDRESS %s\n" % ("REFUSED" if refused else "ACCEPTED"))
+        self.intruder = socket.create_connection(self.data_addr, timeout=2, source_address=("127.0.0.2", 0))
+
+    def report_intruder(self):
+        got = 0
+        try:
+            while chunk := self.intruder.recv(65536):
+                got += len(chunk)
+        except OSError:
+            pass
+        self.record.write("INTRUDER RECEIVED %d BYTES\n" % got)
 
     def on_QUIT(self, arg):
         if self.scenario == "quit_500":
@@ -160,16 +206,27 @@ class Session:
         else:
             self.reply("150 Ok to send data.")
             if self.scenario == "data_stall":
-                data = socket.create_connection(self.data_addr, timeout=30)
+                data = self.connect_data()
                 self.drain()
                 data.close()
                 return "stop"
             if self.scenario == "close_mid_transfer":
-                data = socket.create_connection(self.data_addr, timeout=30)
+                data = self.connect_data()
                 data.recv(2048)
                 data.close()
                 return "stop"
-            self.receive(arg)
+            if self.scenario == "data_close_early_226":
+                self.receive(arg, limit=1024)
+            elif self.scenario == "data_talks_back":
+                data = self.connect_data()
+                data.sendall(b"unasked bytes\r\n" * 4096)
+                self.receive(arg, data)
+            elif self.scenario == "slow_sink":
+                self.receive(arg, slow=True)
+            else:
+                self.receive(arg)
+            if self.scenario == "third_party_data":
+                self.report_intruder()
         if self.scenario == "no_226":
             self.reply("451 Transfer aborted: local error.")
         elif self.scenario == "silent_after_data":
@@ -177,16 +234,23 @@ class Session:
         else:
             self.reply("226 Transfer complete.")
 
-    def receive(self, name, data=None):
+    def receive(self, name, data=None, limit=None, slow=False):
+        """Stores what arrives on the data connection until its end or until `limit` bytes;
+        slowly is 2048 bytes every 0.1 s."""
         if data is None:
-            data = socket.create_connection(self.data_addr, timeout=30)
+            data = self.connect_data()
         path = os.path.join(self.store_dir, os.path.basename(name) or "unnamed")
+        got = 0
         with open(path, "wb") as out:
-            while True:
-                chunk = data.recv(65536)
+            while limit is None or got < limit:
+                if slow:
+                    time.sleep(0.1)
+                chunk = data.recv(2048 if slow else 65536 if limit is None else limit - got)
                 if not chunk:
                     break
                 out.write(chunk)
+                out.flush()
+                got += len(chunk)
         data.close()
 
 

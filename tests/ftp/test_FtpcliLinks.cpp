@@ -1,0 +1,168 @@
+// The FTP client in network namespaces the test makes itself: host texts, a name server that
+// never answers, and a slow link shaped between two namespaces. Each test runs itself again
+// inside its namespaces; the outer run passes on the inner verdict.
+#include "ftp/Ftpcli.h"
+#include "ftp/Wait.h"
+#include "tests/support/FtpServers.h"
+#include "tests/support/Namespace.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using namespace quelmark;
+using namespace quelmark::test;
+
+namespace {
+
+const char *const kInside = "QUELMARK_FTPCLI_LINKS_INSIDE";
+
+bool Inside()
+{
+    return qEnvironmentVariableIsSet(kInside);
+}
+
+// Runs the current test again inside the namespaces and passes on its verdict.
+void RerunInside(const QString &namespaces, const QString &setUp = {})
+{
+    const std::optional<QStringList> flags = UnshareFlags(namespaces);
+    if (!flags)
+        GTEST_SKIP() << NamespaceSkipReason(namespaces).toStdString();
+    const UnsharedRun run = RerunCurrentTestUnshared(*flags, setUp, kInside, QStringLiteral("1"));
+    if (run.output.contains(QLatin1String("[  SKIPPED ]")))
+        GTEST_SKIP() << run.output.toStdString();
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+}
+
+class FtpcliLinks : public ::testing::Test {
+protected:
+    void Aim(const QString &host, const QString &port, std::uint16_t tickMs, std::int32_t ticks)
+    {
+        wait.SetInterval(tickMs);
+        client.SetWait(&wait);
+        client.SetTimeOut(ticks);
+        client.SetHostName(host);
+        client.SetPort(port);
+        client.SetHostFileName(QStringLiteral("page.html"));
+        client.SetLocalFileName(dir.filePath(QStringLiteral("page.html")));
+        client.OnDisplay = [this](QObject *, QString &msg) { lines += msg; };
+    }
+    void WriteLocal(const QByteArray &bytes)
+    {
+        QFile f(client.LocalFileName());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+    }
+
+    QTemporaryDir dir;
+    TWait wait;
+    TFtpClient client;
+    QStringList lines;
+};
+
+// Only loopback in here: no name server can be reached, so a name fails at once.
+TEST_F(FtpcliLinks, HostIsADottedAddressOnlyWhenThatIsTheWholeText)
+{
+    if (!Inside())
+        return RerunInside(QStringLiteral("n"));
+    ScriptedFtpServer server(QStringLiteral("ok"), QStringLiteral("127.0.0.51"));
+    ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
+    Aim(QString(), server.PortText(), 40, 10);
+    WriteLocal("x");
+    const std::pair<QString, const char *> refused[] = {
+        {QStringLiteral("127.0.0.51 evil.example"), "127.0.0.51 evil.example"},
+        {QStringLiteral("127.0.0.51\nfoo"), R"(127.0.0.51\x0afoo)"},
+        {QStringLiteral("127.0.0.51") + QChar(0) + QStringLiteral("foo"), R"(127.0.0.51\x00foo)"},
+    };
+    for (const auto &[host, shown] : refused) {
+        client.SetHostName(host);
+        EXPECT_FALSE(client.Put()) << shown;
+        EXPECT_EQ(client.ErrorMessage(), QStringLiteral("SetAddr: Cannot convert host address '%1'").arg(shown));
+        EXPECT_TRUE(server.Received(1, 200).isEmpty());
+    }
+    client.SetHostName(QStringLiteral("127.0.0.51"));
+    EXPECT_TRUE(client.Put()) << client.ErrorMessage().toStdString();
+}
+
+// A name server that takes the question and never answers: the look-up gets TimeOut ticks, and
+// the program's events go on meanwhile.
+TEST_F(FtpcliLinks, SilentNameServerIsWaitedForOnlyTheTimeOut)
+{
+    static QTemporaryDir outside;
+    const QString resolv = outside.filePath(QStringLiteral("resolv.conf"));
+    QFile f(resolv);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("nameserver 127.0.0.53\noptions timeout:4 attempts:2\n");
+    f.close();
+    if (!Inside())
+        return RerunInside(QStringLiteral("nm"), QStringLiteral("mount --bind '%1' /etc/resolv.conf").arg(resolv));
+    QProcess nameServer;
+    nameServer.start(QStringLiteral("/usr/bin/python3"),
+                     {QStringLiteral("-c"), QStringLiteral("import socket, time; s = socket.socket(2, 2); "
+                                                           "s.bind(('127.0.0.53', 53)); print(1, flush=True); "
+                                                           "time.sleep(60)")});
+    ASSERT_TRUE(nameServer.waitForReadyRead(5000)) << nameServer.readAllStandardError().toStdString();
+    Aim(QStringLiteral("silent.example"), QStringLiteral("21"), 500, 2);
+    int beats = 0;
+    QTimer heart;
+    QObject::connect(&heart, &QTimer::timeout, [&] { ++beats; });
+    heart.start(50);
+    QElapsedTimer clock;
+    clock.start();
+
+    EXPECT_FALSE(client.Put());
+    EXPECT_LT(clock.elapsed(), 2500);
+    EXPECT_GE(beats, 10) << "the event loop stood still during the look-up";
+    EXPECT_EQ(client.ErrorMessage(),
+              QStringLiteral("SetAddr: Host name 'silent.example' not resolved within 2 seconds"));
+    nameServer.kill();
+    nameServer.waitForFinished(2000);
+}
+
+// 1 MiB through 1 Mbit/s with a deep queue takes some 9 s, most of it after the last block has
+// entered the kernel's buffer: the reply's countdown of 5 s must not start before the server
+// took the bytes, and the progress must count what the server took.
+TEST_F(FtpcliLinks, SlowLinkStoresEveryByteAndShowsTheBytesTheServerTook)
+{
+    if (!Inside())
+        return RerunInside(QStringLiteral("n"));
+    ScriptedFtpServer server(QStringLiteral("ok"), QStringLiteral("0.0.0.0"),
+                             {QStringLiteral("unshare"), QStringLiteral("-n")});
+    ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
+    const QString link = QStringLiteral("ip link add qmc type veth peer name qms netns %1 && "
+                                        "nsenter -t %1 -n sh -c 'ip link set lo up && "
+                                        "ip addr add 10.77.0.1/24 dev qms && ip link set qms up' && "
+                                        "ip addr add 10.77.0.2/24 dev qmc && ip link set qmc up && "
+                                        "tc qdisc add dev qmc root tbf rate 1mbit burst 5kb limit 2mb")
+                             .arg(server.ProcessId());
+    if (const int status = QProcess::execute(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), link}); status != 0)
+        GTEST_SKIP() << "cannot shape a link between namespaces here (exit " << status << ")";
+    Aim(QStringLiteral("10.77.0.1"), server.PortText(), 1000, 5);
+    QByteArray bytes(1 << 20, Qt::Uninitialized);
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>((i * 131) >> 7);
+    WriteLocal(bytes);
+    std::int64_t progress = 0;
+    std::int64_t progressAtDataSent = -1;
+    qint64 heldAtDataSent = -1;
+    client.OnProgress = [&](QObject *, std::int64_t count, bool &) { progress = count; };
+    client.OnDisplay = [&](QObject *, QString &msg) {
+        lines += msg;
+        if (msg == QLatin1String("Data Sent")) {
+            progressAtDataSent = progress;
+            heldAtDataSent = server.Stored(QStringLiteral("page.html")).size();
+        }
+    };
+
+    EXPECT_TRUE(client.Put()) << lines.join('\n').toStdString();
+    EXPECT_TRUE(server.Stored(QStringLiteral("page.html")) == bytes);
+    EXPECT_GT(heldAtDataSent, 0);
+    EXPECT_LE(std::abs(progressAtDataSent - heldAtDataSent), heldAtDataSent / 20)
+        << "progress " << progressAtDataSent << ", the server held " << heldAtDataSent;
+}
+
+} // namespace
