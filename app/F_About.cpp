@@ -1,7 +1,7 @@
 #include "app/F_About.h"
 
-#include "app/Icons.h"
-#include "catalogue/F_NewWWW.h"
+#include "catalogue/Icons.h"
+#include "catalogue/P_Utils.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -21,7 +21,7 @@ TfrmAbout::TfrmAbout(QWidget *parent) : QDialog(parent)
     setWindowTitle(QStringLiteral("About Varnholt Quelmark"));
 
     auto *picture = new QLabel;
-    picture->setPixmap(WindowIcon().pixmap(48, 48));
+    picture->setPixmap(Picture(TPicture::Program).pixmap(48, 48));
     auto *name = new QLabel(QStringLiteral("<b>Varnholt Quelmark</b>"));
     name->setObjectName(QStringLiteral("lblProgramName"));
     auto *version = new QLabel(QStringLiteral("Version ") + ProgramVersion());

@@ -1,7 +1,6 @@
 #include "app/F_Instr.h"
 
-#include "base/Exception.h"
-#include "catalogue/F_NewWWW.h"
+#include "catalogue/P_Utils.h"
 
 #include <QFontDatabase>
 #include <QPlainTextEdit>

@@ -1,12 +1,12 @@
 #include "app/F_Main.h"
 
 #include "app/F_Instr.h"
-#include "app/Icons.h"
 #include "app/Termination.h"
-#include "base/Exception.h"
-#include "catalogue/F_NewWWW.h"
+#include "catalogue/Icons.h"
 #include "catalogue/MessageBox.h"
 #include "catalogue/Navigator.h"
+#include "catalogue/P_Types.h"
+#include "catalogue/P_Utils.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
 #include "engine/ActivityLog.h"
@@ -35,36 +35,24 @@ namespace quelmark {
 
 namespace {
 
-const QString &kGeneralOptions = pages::GeneralOptions;
-const QString &kWebSites = pages::WebSites;
-const QString &kLogFiles = pages::LogFiles;
-const QString &kBlank = pages::Blank;
-// The store section of the general options (it happens to share its page's title).
-const QString kOptionsSection = QStringLiteral("General Options");
 const char *const kPageTitle = "pageTitle";
 constexpr int kOutlineWidth = 156;
 constexpr int kGrabBarWidth = 5;
 
-template <typename T> T *Named(T *widget, const char *name)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
-
-TRegEdit *OptionEdit(const char *name, const char *keyword, const QString &initial)
+TRegEdit *OptionEdit(const char *name, const QString &keyword, const QString &initial)
 {
     auto *edit = Named(new TRegEdit, name);
-    edit->SetRegSection(kOptionsSection);
-    edit->SetRegKeyword(QString::fromLatin1(keyword));
+    edit->SetRegSection(store::GeneralOptions);
+    edit->SetRegKeyword(keyword);
     edit->setText(initial);
     return edit;
 }
 
-TRegCheckBox *OptionCheck(const char *name, const char *keyword, const char *caption)
+TRegCheckBox *OptionCheck(const char *name, const QString &keyword, const char *caption)
 {
     auto *check = Named(new TRegCheckBox(QString::fromLatin1(caption)), name);
-    check->SetRegSection(kOptionsSection);
-    check->SetRegKeyword(QString::fromLatin1(keyword));
+    check->SetRegSection(store::GeneralOptions);
+    check->SetRegKeyword(keyword);
     return check;
 }
 
@@ -130,7 +118,7 @@ QString CheckStoreAtStart()
 TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent)
 {
     setWindowTitle(ApplicationTitle());
-    setWindowIcon(QIcon::fromTheme(QStringLiteral(QUELMARK_DESKTOP_ID), WindowIcon()));
+    setWindowIcon(Picture(TPicture::Program));
     InstallErrorDisplay();
     CreateMainToolbar();
     CreateDetailArea();
@@ -200,26 +188,26 @@ QWidget *TfrmMain::AddPage(const QString &title)
 
 void TfrmMain::CreateGeneralOptionsPage()
 {
-    QWidget *page = AddPage(kGeneralOptions);
+    QWidget *page = AddPage(pages::GeneralOptions);
     pnlGeneralOptions = Named(new QWidget(page), "pnlGeneralOptions");
     pnlGeneralOptions->setFixedSize(381, 249);
     page->installEventFilter(this);
 
     // Created in the order in which the options are saved and loaded.
-    chkAutoProcess = OptionCheck("chkAutoProcess", "Autoprocess", "Auto-process");
+    chkAutoProcess = OptionCheck("chkAutoProcess", store::Autoprocess, "Auto-process");
     spnTestFilesMinutes = Named(new TRegSpinEdit, "spnTestFilesMinutes");
-    spnTestFilesMinutes->SetRegSection(kOptionsSection);
-    spnTestFilesMinutes->SetRegKeyword(QStringLiteral("MinsTestFiles"));
+    spnTestFilesMinutes->SetRegSection(store::GeneralOptions);
+    spnTestFilesMinutes->SetRegKeyword(store::MinsTestFiles);
     spnTestFilesMinutes->SetRange(1, 7200);
     spnTestFilesMinutes->SetSingleStep(5);
     spnTestFilesMinutes->SetValue(10);
-    chkDetailedLogging = OptionCheck("chkDetailedLogging", "DetailedLogging", "Detailed Logging");
-    edtTempFileName = OptionEdit("edtTempFileName", "TempFileName", DefaultUploadCopyPath());
-    edtDefaultIPParam = OptionEdit("edtDefaultIPParam", "DefaultIPParam", QStringLiteral("%IP%"));
-    chkTimeStampLog = OptionCheck("chkTimeStampLog", "TimeStampLog", "Timestamp Log Entries");
-    edtLastIPAddress = OptionEdit("edtLastIPAddress", "LastIPAddress", QString());
-    edtRedialCommand = OptionEdit("edtRedialCommand", "RedialCommand", QStringLiteral("rasphone -d ricochet"));
-    chkAutoReconnect = OptionCheck("chkAutoReconnect", "AutoReconnect", "Auto-reconnect");
+    chkDetailedLogging = OptionCheck("chkDetailedLogging", store::DetailedLogging, "Detailed Logging");
+    edtTempFileName = OptionEdit("edtTempFileName", store::TempFileName, DefaultUploadCopyPath());
+    edtDefaultIPParam = OptionEdit("edtDefaultIPParam", store::DefaultIPParam, QStringLiteral("%IP%"));
+    chkTimeStampLog = OptionCheck("chkTimeStampLog", store::TimeStampLog, "Timestamp Log Entries");
+    edtLastIPAddress = OptionEdit("edtLastIPAddress", store::LastIPAddress, QString());
+    edtRedialCommand = OptionEdit("edtRedialCommand", store::RedialCommand, QStringLiteral("rasphone -d ricochet"));
+    chkAutoReconnect = OptionCheck("chkAutoReconnect", store::AutoReconnect, "Auto-reconnect");
 
     auto *form = new QFormLayout(pnlGeneralOptions);
     form->addRow(chkAutoProcess);
@@ -235,7 +223,7 @@ void TfrmMain::CreateGeneralOptionsPage()
 
 void TfrmMain::CreateWebSitesPage()
 {
-    QWidget *page = AddPage(kWebSites);
+    QWidget *page = AddPage(pages::WebSites);
     edtFTPServer = Named(new TRegEdit, "edtFTPServer");
     edtUserName = Named(new TRegEdit, "edtUserName");
     edtPassword = Named(new TRegEdit, "edtPassword");
@@ -273,7 +261,7 @@ void TfrmMain::CreateWebSitesPage()
 
 void TfrmMain::CreateLogFilesPage()
 {
-    QWidget *page = AddPage(kLogFiles);
+    QWidget *page = AddPage(pages::LogFiles);
     tbMain = Toolbar("tbMain", "Log Toolbar");
     dockLogFiles = FixedDock("dockLogFiles", tbMain);
     nbMain = Named(new QTabWidget, "nbMain");
@@ -291,7 +279,7 @@ void TfrmMain::CreateLogFilesPage()
 
 void TfrmMain::CreateBlankPage()
 {
-    AddPage(kBlank);
+    AddPage(pages::Blank);
 }
 
 void TfrmMain::CreateOutline()
@@ -320,7 +308,7 @@ void TfrmMain::CreateSplitter()
     grabBar->setStretchFactor(0, 0);
     grabBar->setStretchFactor(1, 1);
     grabBar->setSizes({kOutlineWidth, 650 - kOutlineWidth - kGrabBarWidth});
-    connect(grabBar, &QSplitter::splitterMoved, this, [this] { Guarded([this] { grabBarMove(); }); });
+    connect(grabBar, &QSplitter::splitterMoved, this, GuardedHandler([this] { grabBarMove(); }));
     setCentralWidget(grabBar);
 }
 
@@ -371,7 +359,7 @@ void TfrmMain::closeEvent(QCloseEvent *event)
 
 bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::Resize && watched == m_pages.value(kGeneralOptions))
+    if (event->type() == QEvent::Resize && watched == m_pages.value(pages::GeneralOptions))
         Guarded([this] { FormResize(); });
     // Any double click on the list is the command, as on an empty part of it, where it finds no
     // selection and does nothing.
@@ -385,7 +373,7 @@ bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
 void TfrmMain::FormShow()
 {
     waitControl->move(-100, -100);
-    ShowPage(kBlank);
+    ShowPage(pages::Blank);
     LoadRegControls(this, BaseKeyPath());
     LoadToolbarLayout(this, BaseKeyPath());
     m_storeLoaded = true;
@@ -406,7 +394,7 @@ void TfrmMain::FormClose()
 
 void TfrmMain::FormResize()
 {
-    const QWidget *page = m_pages.value(kGeneralOptions);
+    const QWidget *page = m_pages.value(pages::GeneralOptions);
     pnlGeneralOptions->move(CentredOffset(page->width(), pnlGeneralOptions->width()),
                             CentredOffset(page->height(), pnlGeneralOptions->height()));
 }

@@ -4,9 +4,9 @@
 
 #include "app/F_About.h"
 #include "app/F_Instr.h"
-#include "app/Icons.h"
-#include "base/Exception.h"
+#include "catalogue/Icons.h"
 #include "catalogue/Navigator.h"
+#include "catalogue/P_Utils.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/SiteEditing.h"
 #include "engine/ActivityLog.h"
@@ -36,7 +36,7 @@ QAction *TfrmMain::Command(const char *name, const QString &text, std::function<
     auto *action = new QAction(text, this);
     action->setObjectName(QString::fromLatin1(name));
     if (handler)
-        connect(action, &QAction::triggered, this, [handler] { Guarded(handler); });
+        connect(action, &QAction::triggered, this, GuardedHandler(std::move(handler)));
     return action;
 }
 
@@ -79,33 +79,33 @@ void TfrmMain::CreateMenus()
 void TfrmMain::CreateToolbarButtons()
 {
     // The refresh cycle gives the start/stop button its picture and handles its clicks.
-    btnStartStop =
-        Button(tbGeneralInfo, "btnStartStop", QStringLiteral("Toggle the timer on/off"), StartPicture(), nullptr);
+    btnStartStop = Button(tbGeneralInfo, "btnStartStop", QStringLiteral("Toggle the timer on/off"),
+                          Picture(TPicture::Start), nullptr);
     Button(tbGeneralInfo, "btnPushAllNow", QStringLiteral("Send ALL files to ALL servers NOW as needed..."),
-           AppIcon("go-up", "pushall"), [this] { m_push->btnPushAllNowClick(); });
-    btnHelp = Button(tbGeneralInfo, "btnHelp", QStringLiteral("Instructions/Help"), AppIcon("help-contents", "help"),
+           Picture(TPicture::PushAll), [this] { m_push->btnPushAllNowClick(); });
+    btnHelp = Button(tbGeneralInfo, "btnHelp", QStringLiteral("Instructions/Help"), Picture(TPicture::Help),
                      [this] { btnHelpClick(); });
     btnHelp->setCheckable(true);
     tbGeneralInfo->addWidget(new QLabel(QStringLiteral("  Local IP Addr:  ")));
     tbGeneralInfo->addWidget(edtLocalAddress);
 
-    Button(tbNavigator, "btnNewWebSite", QStringLiteral("New Web Site"), AppIcon("list-add", "newsite"),
+    Button(tbNavigator, "btnNewWebSite", QStringLiteral("New Web Site"), Picture(TPicture::NewSite),
            [this] { m_editor->NewWebSite(); });
-    Button(tbNavigator, "btnDeleteWebSite", QStringLiteral("Delete Web Site"), AppIcon("list-remove", "deletesite"),
+    Button(tbNavigator, "btnDeleteWebSite", QStringLiteral("Delete Web Site"), Picture(TPicture::DeleteSite),
            [this] { m_editor->DeleteWebSite(); });
 
     Button(tbFilesToolbar, "btnPushSelectedNow", QStringLiteral("Force the selected file to the server (Push Now)"),
-           AppIcon("document-send", "pushselected"), [this] { m_push->btnPushSelectedNowClick(); });
+           Picture(TPicture::PushSelected), [this] { m_push->btnPushSelectedNowClick(); });
     Button(tbFilesToolbar, "btnPushAllSiteNow", QStringLiteral("Push below files to the server..."),
-           AppIcon("go-top", "pushsite"), [this] { m_push->btnPushAllSiteNowClick(); });
-    Button(tbFilesToolbar, "btnNewFile", QStringLiteral("Add a new file"), AppIcon("document-new", "newfile"),
+           Picture(TPicture::PushSite), [this] { m_push->btnPushAllSiteNowClick(); });
+    Button(tbFilesToolbar, "btnNewFile", QStringLiteral("Add a new file"), Picture(TPicture::NewFile),
            [this] { m_editor->NewFile(); });
-    Button(tbFilesToolbar, "btnEditFile", QStringLiteral("Edit selected file(s)"),
-           AppIcon("document-properties", "editfile"), [this] { m_editor->EditFiles(); });
-    Button(tbFilesToolbar, "btnRemoveFile", QStringLiteral("Remove selected file(s)"),
-           AppIcon("edit-delete", "removefile"), [this] { m_editor->RemoveFiles(); });
+    Button(tbFilesToolbar, "btnEditFile", QStringLiteral("Edit selected file(s)"), Picture(TPicture::EditFile),
+           [this] { m_editor->EditFiles(); });
+    Button(tbFilesToolbar, "btnRemoveFile", QStringLiteral("Remove selected file(s)"), Picture(TPicture::RemoveFile),
+           [this] { m_editor->RemoveFiles(); });
 
-    Button(tbMain, "btnSaveCurrentFile", QStringLiteral("Save current file"), AppIcon("document-save", "save"),
+    Button(tbMain, "btnSaveCurrentFile", QStringLiteral("Save current file"), Picture(TPicture::Save),
            [this] { m_log->btnSaveCurrentFileClick(); });
 
     frmInstr->OnVisibleChange = [this](bool shown) { btnHelp->setChecked(shown); };

@@ -4,6 +4,7 @@
 // widget's rows; the ratio is what the accessor, the persisted controls and the widget cost.
 #include "bench/BenchMain.h"
 #include "catalogue/Catalogue.h"
+#include "catalogue/P_Types.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
 
@@ -28,9 +29,9 @@ const QString kSite = QStringLiteral("ftp.example.com");
 QStringList RowTexts(int i)
 {
     return {QStringLiteral("/www/page%1.html").arg(i),
-            "Ascii",
+            FileType::Ascii,
             "%IP%",
-            "Moved",
+            FileStatus::Moved,
             "1/2/24 10:00:00",
             QString::number(1000 + i),
             "R",
@@ -127,17 +128,17 @@ void WriteBare(sqlite3 *db, std::int64_t sites)
     sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
     const std::int64_t site = InsertKey(key, db, sites, kSite.toUtf8());
     for (int i = 0; i < kRows; ++i) {
-        const std::int64_t item = InsertKey(key, db, site, "Item#" + QByteArray::number(i));
-        InsertValue(val, item, "Caption", RowCaption(i).toUtf8());
-        InsertValue(val, item, "Checked", "0");
-        InsertValue(val, item, "ImageIndex", "0");
-        InsertValue(val, item, "StateIndex", "-1");
+        const std::int64_t item = InsertKey(key, db, site, store::ItemSection(i).toUtf8());
+        InsertValue(val, item, store::Caption.toUtf8(), RowCaption(i).toUtf8());
+        InsertValue(val, item, store::Checked.toUtf8(), "0");
+        InsertValue(val, item, store::ImageIndex.toUtf8(), "0");
+        InsertValue(val, item, store::StateIndex.toUtf8(), "-1");
         const QStringList texts = RowTexts(i);
         for (int k = 0; k < texts.size(); ++k)
-            InsertValue(val, item, "Subline#" + QByteArray::number(k), texts[k].toUtf8());
+            InsertValue(val, item, store::SublineName(k).toUtf8(), texts[k].toUtf8());
     }
-    for (const char *name : {"FTPServer", "UserName", "Password", "DefaultDir"})
-        InsertValue(val, site, name, "");
+    for (const QString &name : {store::FTPServer, store::UserName, store::Password, store::DefaultDir})
+        InsertValue(val, site, name.toUtf8(), "");
     sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
 }
 
@@ -172,7 +173,7 @@ void BM_SaveAndLoadSite_BareSqlite(benchmark::State &state)
         BenchStore store;
         std::int64_t sites = 0;
         {
-            TRegIniFile made(BaseKeyPath() + QStringLiteral("\\WWWSites"));
+            TRegIniFile made(BaseKeyPath() + '\\' + store::WWWSites);
             CloseStore();
         }
         sqlite3 *db = nullptr;
@@ -181,7 +182,8 @@ void BM_SaveAndLoadSite_BareSqlite(benchmark::State &state)
         sqlite3_exec(db, "PRAGMA foreign_keys=ON; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr, nullptr,
                      nullptr);
         {
-            Statement find(db, "SELECT id FROM keys WHERE name='WWWSites'");
+            Statement find(db, "SELECT id FROM keys WHERE name=?1");
+            find.Text(1, store::WWWSites.toUtf8());
             sqlite3_step(find.stmt);
             sites = sqlite3_column_int64(find.stmt, 0);
         }

@@ -35,8 +35,8 @@ struct PushedFolder {
             paths.push_back(QFile::encodeName(path));
             TListRow *row = list.AddRow();
             row->SetCaption(path);
-            row->SetSubItems({QStringLiteral("/x.html"), QStringLiteral("Ascii"), ipParameter, QString()});
-            SetFileStatus(*row, QStringLiteral("Moved"));
+            row->SetSubItems({QStringLiteral("/x.html"), FileType::Ascii, ipParameter, QString()});
+            SetFileStatus(*row, FileStatus::Moved);
         }
     }
     QTemporaryDir dir;

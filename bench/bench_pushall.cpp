@@ -5,6 +5,7 @@
 #include "bench/BenchMain.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/Navigator.h"
+#include "catalogue/P_Types.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
 #include "catalogue/filedrag.h"
@@ -46,10 +47,10 @@ struct PushAllWindow {
         ConfigureFileList(controls.lvFileDetails);
         catalogue = std::make_unique<TCatalogue>(&window, controls);
         nbDetail = new QStackedWidget(&window);
-        for (const char *title : {"General Options", "Web Sites", "Log Files", "Blank"}) {
+        for (const QString &title : {pages::GeneralOptions, pages::WebSites, pages::LogFiles, pages::Blank}) {
             auto *page = new QWidget;
             nbDetail->addWidget(page);
-            pages.insert(QString::fromLatin1(title), page);
+            this->pages.insert(title, page);
         }
         title = new QLabel(&window);
         navigator = new TNavigator({nbDetail, pages, title, catalogue.get(), new TFileDrag(&window)}, &window);
@@ -65,7 +66,7 @@ struct PushAllWindow {
         c.catalogue = catalogue.get();
         c.navigator = navigator;
         c.nbDetail = nbDetail;
-        c.webSitesPage = pages.value(QStringLiteral("Web Sites"));
+        c.webSitesPage = this->pages.value(pages::WebSites);
         c.pnlDetailTitle = title;
         c.log = log.get();
         c.edtLocalAddress = edtLocalAddress;
@@ -87,8 +88,8 @@ struct PushAllWindow {
                 file.close();
                 TListRow *row = controls.lvFileDetails->AddRow();
                 row->SetCaption(path);
-                row->SetSubItems({QStringLiteral("/www/page.html"), QStringLiteral("Ascii"), QString(), QString()});
-                SetFileStatus(*row, QStringLiteral("Moved"));
+                row->SetSubItems({QStringLiteral("/www/page.html"), FileType::Ascii, QString(), QString()});
+                SetFileStatus(*row, FileStatus::Moved);
             }
             catalogue->SetCurrentSiteName(SiteName(s));
             catalogue->SaveCurrentSite();

@@ -2,6 +2,7 @@
 // each (Caption, Checked, ImageIndex, StateIndex, Subline#0..7), written in one transaction and
 // read back. The bare runs use the same schema and pragmas with hand-prepared statements, so
 // the ratio is what the key tree, the accessor and the text conversions cost.
+#include "catalogue/P_Types.h"
 #include "catalogue/Registry.h"
 
 #include <QFile>
@@ -19,7 +20,7 @@ using namespace quelmark;
 namespace {
 
 constexpr int kRows = 10000;
-const QString kSite = QStringLiteral("\\Software\\Varnholt\\Quelmark\\WWWSites\\ftp.example.com");
+const QString kSite = store::BaseKey + '\\' + store::SiteSection(QStringLiteral("ftp.example.com"));
 
 struct Row {
     QString section;
@@ -38,13 +39,12 @@ const std::vector<Row> &Rows()
     static const std::vector<Row> rows = [] {
         std::vector<Row> made;
         for (int i = 0; i < kRows; ++i) {
-            Row row{QStringLiteral("Item#%1").arg(i),
-                    {QStringLiteral("Caption"), QStringLiteral("Checked"), QStringLiteral("ImageIndex"),
-                     QStringLiteral("StateIndex")},
+            Row row{store::ItemSection(i),
+                    {store::Caption, store::Checked, store::ImageIndex, store::StateIndex},
                     {QStringLiteral("/home/user/site/page%1.html").arg(i), QStringLiteral("1"), QStringLiteral("0"),
                      QStringLiteral("-1")}};
             for (int k = 0; k < 8; ++k) {
-                row.names << QStringLiteral("Subline#%1").arg(k);
+                row.names << store::SublineName(k);
                 row.values << QStringLiteral("column %1 of row %2").arg(k).arg(i);
             }
             made.push_back(row);

@@ -1,42 +1,30 @@
 #include "catalogue/Catalogue.h"
 
+#include "catalogue/P_Types.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
 
 namespace quelmark {
 
-namespace {
-
-const QString kSitesSection = QStringLiteral("WWWSites");
-
-QString SiteSection(const QString &name)
-{
-    return kSitesSection + QLatin1Char('\\') + name;
-}
-
-} // namespace
-
 QString BaseKeyPath()
 {
-    return QStringLiteral("\\Software\\Varnholt\\Quelmark");
+    return store::BaseKey;
 }
 
 void ConfigureFileList(TRegListView *list)
 {
-    list->SetColumns({QStringLiteral("Local File"), QStringLiteral("Host File Name"), QStringLiteral("File Type"),
-                      QStringLiteral("IP Parameter"), QStringLiteral("Status"), QStringLiteral("File Date & Time"),
-                      QStringLiteral("File Size"), QStringLiteral("Attribs")},
-                     {100, 150, 60, 80, 0, 100, 75, 0});
+    // 0: the standard width.
+    list->SetColumns(FileListHeaders, {100, 150, 60, 80, 0, 100, 75, 0});
 }
 
 TCatalogue::TCatalogue(QWidget *window, const TSiteControls &controls, QString basePath)
     : m_window(window), m_controls(controls), m_basePath(std::move(basePath))
 {
-    m_controls.lvFileDetails->SetRegSection(kSitesSection);
-    m_controls.edtFTPServer->SetRegKeyword(QStringLiteral("FTPServer"));
-    m_controls.edtUserName->SetRegKeyword(QStringLiteral("UserName"));
-    m_controls.edtPassword->SetRegKeyword(QStringLiteral("Password"));
-    m_controls.edtDefaultDir->SetRegKeyword(QStringLiteral("DefaultDir"));
+    m_controls.lvFileDetails->SetRegSection(store::WWWSites);
+    m_controls.edtFTPServer->SetRegKeyword(store::FTPServer);
+    m_controls.edtUserName->SetRegKeyword(store::UserName);
+    m_controls.edtPassword->SetRegKeyword(store::Password);
+    m_controls.edtDefaultDir->SetRegKeyword(store::DefaultDir);
 }
 
 void TCatalogue::SetSiteFieldsSection(const QString &section)
@@ -57,7 +45,7 @@ void TCatalogue::SaveCurrentSite()
     SaveRegControls(m_window, m_basePath);
     m_controls.lvFileDetails->SetRegKeyword(QString());
     if (!m_currentSiteName.isEmpty())
-        SetSiteFieldsSection(SiteSection(m_currentSiteName));
+        SetSiteFieldsSection(store::SiteSection(m_currentSiteName));
     SaveRegControls(m_window, m_basePath);
     transaction.Commit();
 }
@@ -67,7 +55,7 @@ void TCatalogue::LoadSite(const QString &name)
     if (name.isEmpty())
         return;
     m_controls.lvFileDetails->SetRegKeyword(name);
-    SetSiteFieldsSection(SiteSection(name));
+    SetSiteFieldsSection(store::SiteSection(name));
     LoadRegControls(m_window, m_basePath);
 }
 
@@ -76,14 +64,14 @@ void TCatalogue::DeleteSiteKey(const QString &name)
     if (name.isEmpty())
         return;
     // The deletion is one transaction of its own.
-    TRegIniFile sites(m_basePath + QLatin1Char('\\') + kSitesSection);
+    TRegIniFile sites(m_basePath + QLatin1Char('\\') + store::WWWSites);
     sites.DeleteSection(name);
 }
 
 QStringList TCatalogue::ListSites()
 {
     TStoreTransaction transaction;
-    TRegIniFile sites(m_basePath + QLatin1Char('\\') + kSitesSection);
+    TRegIniFile sites(m_basePath + QLatin1Char('\\') + store::WWWSites);
     QStringList names;
     sites.ListSections(names);
     transaction.Commit();

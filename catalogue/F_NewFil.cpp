@@ -1,15 +1,14 @@
 #include "catalogue/F_NewFil.h"
 
-#include "base/Exception.h"
-#include "catalogue/F_NewWWW.h"
 #include "catalogue/FileDialogs.h"
+#include "catalogue/Icons.h"
 #include "catalogue/MessageBox.h"
-#include "catalogue/Navigator.h"
-#include "catalogue/SiteEditing.h"
+#include "catalogue/P_Types.h"
+#include "catalogue/P_Utils.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QEvent>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,41 +20,16 @@ namespace quelmark {
 
 namespace {
 
-template <typename T> T *Named(T *widget, const char *name)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
-
-QToolButton *IconButton(const char *name, const char *hint, const char *theme, const char *own)
+QToolButton *IconButton(const char *name, const char *hint, TPicture picture)
 {
     auto *button = Named(new QToolButton, name);
     button->setToolTip(QString::fromLatin1(hint));
-    button->setIcon(CatalogueIcon(theme, own));
+    button->setIcon(Picture(picture));
     button->setAutoRaise(true);
     return button;
 }
 
-// Runs a handler that Qt calls without letting an exception reach Qt.
-template <typename F> auto Handler(F body)
-{
-    return [body] { Guarded(body); };
-}
-
 } // namespace
-
-void SetEditEnabled(QLineEdit *edit, bool enabled)
-{
-    const QPalette standard = QApplication::palette(edit);
-    const QColor fill =
-        enabled ? standard.color(QPalette::Active, QPalette::Base) : standard.color(QPalette::Active, QPalette::Button);
-    QPalette colours = edit->palette();
-    colours.setColor(QPalette::Disabled, QPalette::Base, fill);
-    colours.setColor(QPalette::Inactive, QPalette::Base, fill);
-    colours.setColor(QPalette::Active, QPalette::Base, fill);
-    edit->setPalette(colours);
-    edit->setEnabled(enabled);
-}
 
 TfrmAddNewFile::TfrmAddNewFile(QWidget *parent) : QDialog(parent)
 {
@@ -89,22 +63,19 @@ QLayout *TfrmAddNewFile::CreateFields()
 {
     edtLocalFileName = Named(new QLineEdit, "edtLocalFileName");
     edtLocalFileName->setMinimumWidth(300);
-    btnBrowseForAFile = IconButton("btnBrowseForAFile", "Browse for a file...", "document-open", "browse.png");
+    btnBrowseForAFile = IconButton("btnBrowseForAFile", "Browse for a file...", TPicture::Browse);
     // Hidden in "Multi Edit", yet its room stays, so the dialog keeps one size in every mode.
     QSizePolicy keepRoom = btnBrowseForAFile->sizePolicy();
     keepRoom.setRetainSizeWhenHidden(true);
     btnBrowseForAFile->setSizePolicy(keepRoom);
     edtHostFullName = Named(new QLineEdit, "edtHostFullName");
     cboFileType = Named(new QComboBox, "cboFileType");
-    cboFileType->addItems({QStringLiteral("Ascii"), QStringLiteral("Binary")});
+    cboFileType->addItems(FileType::All);
     edtParameterToReplace = Named(new QLineEdit, "edtParameterToReplace");
-    btnClearIPParameter =
-        IconButton("btnClearIPParameter", "Clear IP replacement parameter", "edit-clear", "clear.png");
-    btnSetIPParamToDefault =
-        IconButton("btnSetIPParamToDefault", "Set to default IP parameter", "edit-undo", "default.png");
+    btnClearIPParameter = IconButton("btnClearIPParameter", "Clear IP replacement parameter", TPicture::Clear);
+    btnSetIPParamToDefault = IconButton("btnSetIPParamToDefault", "Set to default IP parameter", TPicture::Default);
     cboFileStatus = Named(new QComboBox, "cboFileStatus");
-    cboFileStatus->addItems({QStringLiteral("New"), QStringLiteral("Moved"), QStringLiteral("Edited"),
-                             QStringLiteral("Error"), QStringLiteral("Hold")});
+    cboFileStatus->addItems(FileStatus::All);
 
     auto *grid = new QGridLayout;
     grid->addWidget(new QLabel(QStringLiteral("Local File Name:")), 0, 0);
@@ -126,13 +97,14 @@ QLayout *TfrmAddNewFile::CreateFields()
 
 void TfrmAddNewFile::ConnectHandlers()
 {
-    connect(btnOK, &QPushButton::clicked, this, Handler([this] { btnOKClick(); }));
-    connect(btnCancel, &QPushButton::clicked, this, Handler([this] { btnCancelClick(); }));
-    connect(btnBrowseForAFile, &QToolButton::clicked, this, Handler([this] { btnBrowseForAFileClick(); }));
-    connect(btnClearIPParameter, &QToolButton::clicked, this, Handler([this] { btnClearIPParameterClick(); }));
-    connect(btnSetIPParamToDefault, &QToolButton::clicked, this, Handler([this] { btnSetIPParamToDefaultClick(); }));
-    connect(cboFileType, &QComboBox::currentIndexChanged, this, Handler([this] { cboFileTypeChange(); }));
-    connect(cboFileStatus, &QComboBox::currentIndexChanged, this, Handler([this] { cboFileTypeChange(); }));
+    connect(btnOK, &QPushButton::clicked, this, GuardedHandler([this] { btnOKClick(); }));
+    connect(btnCancel, &QPushButton::clicked, this, GuardedHandler([this] { btnCancelClick(); }));
+    connect(btnBrowseForAFile, &QToolButton::clicked, this, GuardedHandler([this] { btnBrowseForAFileClick(); }));
+    connect(btnClearIPParameter, &QToolButton::clicked, this, GuardedHandler([this] { btnClearIPParameterClick(); }));
+    connect(btnSetIPParamToDefault, &QToolButton::clicked, this,
+            GuardedHandler([this] { btnSetIPParamToDefaultClick(); }));
+    connect(cboFileType, &QComboBox::currentIndexChanged, this, GuardedHandler([this] { cboFileTypeChange(); }));
+    connect(cboFileStatus, &QComboBox::currentIndexChanged, this, GuardedHandler([this] { cboFileTypeChange(); }));
 }
 
 int TfrmAddNewFile::RunFileDialog(const QString &caption, TEditMode mode, const QString &defaultParam,
@@ -201,7 +173,7 @@ void TfrmAddNewFile::FormActivate()
 void TfrmAddNewFile::cboFileTypeChange()
 {
     // The parameter is kept for a binary entry, only out of reach: it is not substituted.
-    SetEditEnabled(edtParameterToReplace, cboFileType->currentText() != QLatin1String("Binary"));
+    SetEditEnabled(edtParameterToReplace, cboFileType->currentText() != FileType::Binary);
 }
 
 void TfrmAddNewFile::btnBrowseForAFileClick()

@@ -71,8 +71,4 @@ private:
     void FocusFirstField();
 };
 
-// Enables or disables an edit box and paints it in the window colour or, when disabled, in
-// the colour of a button face.
-void SetEditEnabled(QLineEdit *edit, bool enabled);
-
 } // namespace quelmark

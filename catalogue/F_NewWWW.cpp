@@ -1,65 +1,15 @@
 #include "catalogue/F_NewWWW.h"
 
-#include "base/Exception.h"
 #include "catalogue/MessageBox.h"
-#include "catalogue/SiteEditing.h"
+#include "catalogue/P_Utils.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
-#include <QGuiApplication>
 #include <QLineEdit>
-#include <QProxyStyle>
 #include <QPushButton>
-#include <QScreen>
 #include <QVBoxLayout>
 
 namespace quelmark {
-
-namespace {
-
-class TStarEchoStyle : public QProxyStyle {
-public:
-    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
-                  QStyleHintReturn *returnData) const override
-    {
-        if (hint == SH_LineEdit_PasswordCharacter)
-            return '*';
-        return QProxyStyle::styleHint(hint, option, widget, returnData);
-    }
-};
-
-template <typename T> T *Named(T *widget, const char *name)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
-
-} // namespace
-
-void MakeFixedDialog(QDialog *dialog)
-{
-    dialog->setModal(true);
-    dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    dialog->layout()->setSizeConstraint(QLayout::SetFixedSize);
-}
-
-void CentreOnScreen(QWidget *window)
-{
-    const QScreen *screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    QRect frame = window->frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    window->move(frame.topLeft());
-}
-
-void UseStarEcho(QLineEdit *edit)
-{
-    auto *style = new TStarEchoStyle;
-    style->setParent(edit);
-    edit->setStyle(style);
-    edit->setEchoMode(QLineEdit::Password);
-}
 
 TfrmAddNewWebSite::TfrmAddNewWebSite(QWidget *parent) : QDialog(parent)
 {
@@ -90,8 +40,8 @@ void TfrmAddNewWebSite::CreateControls()
     btnCancel = Named(buttons->addButton(QStringLiteral("&Cancel"), QDialogButtonBox::RejectRole), "btnCancel");
     btnOK->setDefault(true);
     // The buttons' own clicks decide; the box must not close the dialog by itself.
-    connect(btnOK, &QPushButton::clicked, this, [this] { Guarded([this] { btnOKClick(); }); });
-    connect(btnCancel, &QPushButton::clicked, this, [this] { Guarded([this] { btnCancelClick(); }); });
+    connect(btnOK, &QPushButton::clicked, this, GuardedHandler([this] { btnOKClick(); }));
+    connect(btnCancel, &QPushButton::clicked, this, GuardedHandler([this] { btnCancelClick(); }));
 
     auto *column = new QVBoxLayout(this);
     column->addLayout(form);

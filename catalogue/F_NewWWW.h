@@ -33,12 +33,4 @@ private:
     void CreateControls();
 };
 
-// Shared by the program's fixed dialogs: no title-bar buttons, fixed size, centred on the
-// screen of parent (or the primary one).
-void MakeFixedDialog(QDialog *dialog);
-void CentreOnScreen(QWidget *window);
-
-// Makes a password box show each character as "*", whatever the style would draw.
-void UseStarEcho(QLineEdit *edit);
-
 } // namespace quelmark

@@ -5,6 +5,8 @@
 // a modal dialog.
 #pragma once
 
+#include "catalogue/P_Utils.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -13,18 +15,23 @@ class QWidget;
 
 namespace quelmark {
 
-class TFileDialogs {
-public:
-    enum class TKind { Open, Save };
+enum class TFileDialogKind { Open, Save };
 
-    // One dialog as the test mode recorded it.
-    struct TShown {
-        TKind kind;
-        QString title;
-        QStringList filters;
-        QString defaultExtension;
-        QString initialPath;
-    };
+// One dialog as the test mode recorded it.
+struct TShownFileDialog {
+    TFileDialogKind kind;
+    QString title;
+    QStringList filters;
+    QString defaultExtension;
+    QString initialPath;
+};
+
+// In test mode each dialog takes the next queued path as its answer; an empty text, or no
+// queued answer, cancels it.
+class TFileDialogs : public TTestHook<QString, TShownFileDialog> {
+public:
+    using TKind = TFileDialogKind;
+    using TShown = TShownFileDialog;
 
     // Asks for a file name to save to: the file's folder must exist and replacing an existing
     // file is confirmed first. Filters read "Text Files (*.TXT)"; a name typed without an
@@ -36,14 +43,6 @@ public:
     // cancels.
     static QString GetOpenFileName(QWidget *parent, const QString &title, const QStringList &filters,
                                    const QString &defaultExtension = QString(), const QString &initialPath = QString());
-
-    // Test mode: record dialogs instead of showing them. Leaving it clears queue and record.
-    static void SetTestMode(bool on);
-    // Queues the answer of the next dialog in test mode (an empty text cancels); without one,
-    // a dialog is cancelled.
-    static void SetNextAnswer(const QString &path);
-    static const QList<TShown> &Shown();
-    static void ClearShown();
 
 private:
     static QString Ask(TKind kind, QWidget *parent, const QString &title, const QStringList &filters,

@@ -1,23 +1,10 @@
 #include "catalogue/MessageBox.h"
 
 #include <QMessageBox>
-#include <QQueue>
 
 namespace quelmark {
 
 namespace {
-
-struct TTestState {
-    bool on = false;
-    QQueue<TMessageBox::TAnswer> answers;
-    QList<TMessageBox::TShown> shown;
-};
-
-TTestState &testState()
-{
-    static TTestState state;
-    return state;
-}
 
 TMessageBox::TAnswer FromButton(int button)
 {
@@ -33,21 +20,21 @@ TMessageBox::TAnswer FromButton(int button)
     }
 }
 
-TMessageBox::TAnswer Recorded(TMessageBox::TKind kind, const QString &text)
+} // namespace
+
+TMessageBox::TAnswer TMessageBox::Recorded(TKind kind, const QString &text)
 {
-    TTestState &state = testState();
-    state.shown.append({kind, TMessageBox::Title(), text});
+    Record({kind, Title(), text});
+    // Only questions take a queued answer; without one they get the safe choice.
     switch (kind) {
-    case TMessageBox::TKind::Confirm:
-        return state.answers.isEmpty() ? TMessageBox::TAnswer::No : state.answers.dequeue();
-    case TMessageBox::TKind::ConfirmOkCancel:
-        return state.answers.isEmpty() ? TMessageBox::TAnswer::Cancel : state.answers.dequeue();
+    case TKind::Confirm:
+        return NextAnswer(TAnswer::No);
+    case TKind::ConfirmOkCancel:
+        return NextAnswer(TAnswer::Cancel);
     default:
-        return TMessageBox::TAnswer::Ok;
+        return TAnswer::Ok;
     }
 }
-
-} // namespace
 
 QString TMessageBox::Title()
 {
@@ -56,7 +43,7 @@ QString TMessageBox::Title()
 
 TMessageBox::TAnswer TMessageBox::Ask(TKind kind, QWidget *parent, const QString &text)
 {
-    if (testState().on)
+    if (TestMode())
         return Recorded(kind, text);
     switch (kind) {
     case TKind::Information:
@@ -91,29 +78,6 @@ TMessageBox::TAnswer TMessageBox::ConfirmOkCancel(QWidget *parent, const QString
 void TMessageBox::Critical(QWidget *parent, const QString &text)
 {
     Ask(TKind::Critical, parent, text);
-}
-
-void TMessageBox::SetTestMode(bool on)
-{
-    TTestState &state = testState();
-    state.on = on;
-    state.answers.clear();
-    state.shown.clear();
-}
-
-void TMessageBox::SetNextAnswer(TAnswer answer)
-{
-    testState().answers.enqueue(answer);
-}
-
-const QList<TMessageBox::TShown> &TMessageBox::Shown()
-{
-    return testState().shown;
-}
-
-void TMessageBox::ClearShown()
-{
-    testState().shown.clear();
 }
 
 } // namespace quelmark

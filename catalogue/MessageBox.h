@@ -5,6 +5,8 @@
 // confirmations take their answers from a queue, so no test ever blocks on a modal box.
 #pragma once
 
+#include "catalogue/P_Utils.h"
+
 #include <QList>
 #include <QString>
 
@@ -12,17 +14,23 @@ class QWidget;
 
 namespace quelmark {
 
-class TMessageBox {
-public:
-    enum class TKind { Information, Confirm, ConfirmOkCancel, Critical };
-    enum class TAnswer { Ok, Cancel, Yes, No };
+enum class TBoxKind { Information, Confirm, ConfirmOkCancel, Critical };
+enum class TBoxAnswer { Ok, Cancel, Yes, No };
 
-    // One box as the test mode recorded it.
-    struct TShown {
-        TKind kind;
-        QString title;
-        QString text;
-    };
+// One box as the test mode recorded it.
+struct TShownBox {
+    TBoxKind kind;
+    QString title;
+    QString text;
+};
+
+// In test mode a confirmation without a queued answer is answered No (or Cancel), the safe
+// choice.
+class TMessageBox : public TTestHook<TBoxAnswer, TShownBox> {
+public:
+    using TKind = TBoxKind;
+    using TAnswer = TBoxAnswer;
+    using TShown = TShownBox;
 
     // Shows an information box with one OK button.
     static void Information(QWidget *parent, const QString &text);
@@ -36,16 +44,9 @@ public:
     // Returns the title every box carries.
     static QString Title();
 
-    // Test mode: record boxes instead of showing them. Leaving it clears queue and record.
-    static void SetTestMode(bool on);
-    // Queues the answer of the next confirmation in test mode; without one, a confirmation
-    // is answered No (or Cancel), the safe choice.
-    static void SetNextAnswer(TAnswer answer);
-    static const QList<TShown> &Shown();
-    static void ClearShown();
-
 private:
     static TAnswer Ask(TKind kind, QWidget *parent, const QString &text);
+    static TAnswer Recorded(TKind kind, const QString &text);
 };
 
 } // namespace quelmark

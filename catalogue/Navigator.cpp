@@ -2,62 +2,27 @@
 
 #include "base/Exception.h"
 #include "catalogue/Catalogue.h"
+#include "catalogue/Icons.h"
 #include "catalogue/filedrag.h"
 
 #include <QLabel>
 #include <QScopeGuard>
 #include <QStackedWidget>
 
-// The icons live in this static library; a program that links it gets them only when the
-// library registers them itself.
-static void InitCatalogueResources()
-{
-    static const bool done = [] {
-        Q_INIT_RESOURCE(catalogue);
-        return true;
-    }();
-    (void)done;
-}
-
 namespace quelmark {
-
-namespace {
-
-const QString &kGeneralOptions = pages::GeneralOptions;
-const QString &kWebSites = pages::WebSites;
-const QString kViewLog = QStringLiteral("View Log");
-const QString &kLogFiles = pages::LogFiles;
-const QString &kBlank = pages::Blank;
-
-} // namespace
 
 TNavigatorNode::TNavigatorNode(const TTreeNodeObject &object, const QString &text)
     : QTreeWidgetItem(QStringList{text}, Type), Object(object)
 {
 }
 
-QIcon CatalogueIcon(const char *theme, const char *file)
-{
-    InitCatalogueResources();
-    return QIcon::fromTheme(QString::fromLatin1(theme),
-                            QIcon(QStringLiteral(":/catalogue/icons/") + QString::fromLatin1(file)));
-}
-
 QIcon NodeImage(int kind)
 {
-    struct TImage {
-        const char *theme;
-        const char *own;
-    };
-    static const TImage images[] = {
-        {"preferences-system", "options.png"},
-        {"network-workgroup", "websites.png"},
-        {"network-server", "site.png"},
-        {"text-x-generic", "log.png"},
-    };
+    // By node kind: nkGeneralOptions, nkWebSites, nkSite, nkViewLog.
+    static constexpr TPicture images[] = {TPicture::GeneralOptions, TPicture::WebSites, TPicture::Site, TPicture::Log};
     if (kind < 0 || kind >= static_cast<int>(std::size(images)))
         return QIcon();
-    return CatalogueIcon(images[kind].theme, images[kind].own);
+    return Picture(images[kind]);
 }
 
 int NodeKindOf(const QTreeWidgetItem *node)
@@ -90,9 +55,9 @@ void TNavigator::BuildNavigator()
         const auto done = qScopeGuard([this] { m_programSelecting = false; });
         m_shownIndex = QPersistentModelIndex();
         clear();
-        GeneralOptionsNode = AddNavigatorNode(nullptr, {nkGeneralOptions}, kGeneralOptions);
-        WebSitesNode = AddNavigatorNode(nullptr, {nkWebSites}, kWebSites);
-        ViewLogNode = AddNavigatorNode(nullptr, {nkViewLog}, kViewLog);
+        GeneralOptionsNode = AddNavigatorNode(nullptr, {nkGeneralOptions}, pages::GeneralOptions);
+        WebSitesNode = AddNavigatorNode(nullptr, {nkWebSites}, pages::WebSites);
+        ViewLogNode = AddNavigatorNode(nullptr, {nkViewLog}, pages::ViewLog);
         LoadSiteNodes();
         expandAll();
     }
@@ -186,28 +151,28 @@ void TNavigator::ShowNode(QTreeWidgetItem *node)
 {
     switch (NodeKindOf(node)) {
     case nkGeneralOptions:
-        ShowDetail(kGeneralOptions, kGeneralOptions);
+        ShowDetail(pages::GeneralOptions, pages::GeneralOptions);
         break;
     case nkWebSites:
-        ShowDetail(kBlank, kWebSites);
+        ShowDetail(pages::Blank, pages::WebSites);
         break;
     case nkSite: {
         const QString name = node->text(0);
         m_parts.fileDrag->SetEnableDrop(true);
-        ShowDetail(kWebSites, QStringLiteral("Site information for: ") + name);
+        ShowDetail(pages::WebSites, pages::SiteInformationFor + name);
         try {
             m_parts.catalogue->LoadSite(name);
         } catch (...) {
             // A half-loaded list must be neither shown nor written under this name.
             m_parts.fileDrag->SetEnableDrop(false);
-            ShowDetail(kBlank, QStringLiteral("Site information for: ") + name);
+            ShowDetail(pages::Blank, pages::SiteInformationFor + name);
             throw;
         }
         m_parts.catalogue->SetCurrentSiteName(name);
         break;
     }
     case nkViewLog:
-        ShowDetail(kLogFiles, kLogFiles);
+        ShowDetail(pages::LogFiles, pages::LogFiles);
         break;
     default:
         break;

@@ -7,6 +7,8 @@
 // the page of the new node; a site node also loads its site and switches drops on.
 #pragma once
 
+#include "catalogue/P_Types.h"
+
 #include <QMap>
 #include <QPersistentModelIndex>
 #include <QTreeWidget>
@@ -22,14 +24,6 @@ class TFileDrag;
 // What a navigator node stands for; the number is also its image's number.
 enum TNodeKind : int { nkGeneralOptions = 0, nkWebSites = 1, nkSite = 2, nkViewLog = 3 };
 
-// The titles of the detail area's pages, by which the navigator and the window find them.
-namespace pages {
-inline const QString GeneralOptions = QStringLiteral("General Options");
-inline const QString WebSites = QStringLiteral("Web Sites");
-inline const QString LogFiles = QStringLiteral("Log Files");
-inline const QString Blank = QStringLiteral("Blank");
-} // namespace pages
-
 struct TTreeNodeObject {
     int NodeKind = nkGeneralOptions;
 };
@@ -42,11 +36,7 @@ public:
     TTreeNodeObject Object;
 };
 
-// Returns the theme's icon of that name, or the program's own icon file when the theme has none.
-QIcon CatalogueIcon(const char *theme, const char *file);
-
-// Returns the image of a node kind: the theme's icon, or the program's own when the theme
-// has none.
+// Returns the image of a node kind; none for a kind that is not one.
 QIcon NodeImage(int kind);
 
 // Returns the kind of a navigator node; -1 for no node or a foreign one.

@@ -1,5 +1,6 @@
 #include "catalogue/RegControls.h"
 
+#include "catalogue/P_Types.h"
 #include "catalogue/Registry.h"
 
 #include <QButtonGroup>
@@ -437,14 +438,14 @@ void TRegListView::SaveTo(TRegIniFile &ini, const QString &basePath)
         ini.DeleteSection(site);
     for (int i = 0; i < RowCount(); ++i) {
         const TListRow *row = Row(i);
-        const QString item = site + QStringLiteral("\\Item#") + QString::number(i);
-        ini.WriteText(item, QStringLiteral("Caption"), row->Caption());
-        ini.WriteFlag(item, QStringLiteral("Checked"), row->Checked());
-        ini.WriteNumber(item, QStringLiteral("ImageIndex"), row->ImageIndex());
-        ini.WriteNumber(item, QStringLiteral("StateIndex"), row->StateIndex());
+        const QString item = JoinPath(site, store::ItemSection(i));
+        ini.WriteText(item, store::Caption, row->Caption());
+        ini.WriteFlag(item, store::Checked, row->Checked());
+        ini.WriteNumber(item, store::ImageIndex, row->ImageIndex());
+        ini.WriteNumber(item, store::StateIndex, row->StateIndex());
         const QStringList &texts = row->SubItems();
         for (int k = 0; k < texts.size(); ++k)
-            ini.WriteText(item, QStringLiteral("Subline#") + QString::number(k), texts[k]);
+            ini.WriteText(item, store::SublineName(k), texts[k]);
     }
 }
 
@@ -461,10 +462,10 @@ void TRegListView::LoadFrom(TRegIniFile &, const QString &basePath)
 void TRegListView::LoadRow(TRegIniFile &site, const QString &section)
 {
     TListRow *row = AddRow();
-    row->SetCaption(site.ReadText(section, QStringLiteral("Caption"), QStringLiteral("Unknown")));
-    row->SetChecked(site.ReadFlag(section, QStringLiteral("Checked"), false));
-    row->SetStateIndex(site.ReadNumber(section, QStringLiteral("StateIndex"), -1));
-    row->SetImageIndex(site.ReadNumber(section, QStringLiteral("ImageIndex"), 0));
+    row->SetCaption(site.ReadText(section, store::Caption, QStringLiteral("Unknown")));
+    row->SetChecked(site.ReadFlag(section, store::Checked, false));
+    row->SetStateIndex(site.ReadNumber(section, store::StateIndex, -1));
+    row->SetImageIndex(site.ReadNumber(section, store::ImageIndex, 0));
 
     // A value is missing exactly when two reads with different defaults both return their
     // default, so no stored text can be mistaken for the end of the list.
@@ -472,7 +473,7 @@ void TRegListView::LoadRow(TRegIniFile &site, const QString &section)
     const QString endB = QStringLiteral("\x02<end>");
     QStringList texts;
     for (int k = 0;; ++k) {
-        const QString name = QStringLiteral("Subline#") + QString::number(k);
+        const QString name = store::SublineName(k);
         const QString value = site.ReadText(section, name, endA);
         if (value == endA && site.ReadText(section, name, endB) == endB)
             break;

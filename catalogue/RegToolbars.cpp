@@ -4,6 +4,7 @@
 // widget sits in a fixed dock named after that widget and keeps only its visibility.
 #include "catalogue/RegControls.h"
 
+#include "catalogue/P_Types.h"
 #include "catalogue/Registry.h"
 
 #include <QMainWindow>
@@ -16,16 +17,6 @@ namespace quelmark {
 
 namespace {
 
-const QString kVisible = QStringLiteral("Visible");
-const QString kDockedTo = QStringLiteral("DockedTo");
-const QString kDockRow = QStringLiteral("DockRow");
-const QString kDockPos = QStringLiteral("DockPos");
-const QString kFloatLeft = QStringLiteral("FloatLeft");
-const QString kFloatTop = QStringLiteral("FloatTop");
-const QString kFloatRight = QStringLiteral("FloatRight");
-const QString kFloatBottom = QStringLiteral("FloatBottom");
-const QString kFloatRightX = QStringLiteral("FloatRightX");
-const QString kFloating = QStringLiteral("nil");
 // Where a toolbar last floated, kept so a docked toolbar still stores a floating rectangle.
 const char *const kFloatRectProperty = "quelmarkFloatRect";
 
@@ -94,11 +85,11 @@ QRect FloatRect(QToolBar *toolbar)
 void WriteFloatRect(TRegIniFile &ini, const QString &section, QToolBar *toolbar)
 {
     const QRect rect = FloatRect(toolbar);
-    ini.WriteNumber(section, kFloatLeft, rect.left());
-    ini.WriteNumber(section, kFloatTop, rect.top());
-    ini.WriteNumber(section, kFloatRight, rect.left() + rect.width());
-    ini.WriteNumber(section, kFloatBottom, rect.top() + rect.height());
-    ini.WriteNumber(section, kFloatRightX, toolbar->frameGeometry().left() + toolbar->frameGeometry().width());
+    ini.WriteNumber(section, store::FloatLeft, rect.left());
+    ini.WriteNumber(section, store::FloatTop, rect.top());
+    ini.WriteNumber(section, store::FloatRight, rect.left() + rect.width());
+    ini.WriteNumber(section, store::FloatBottom, rect.top() + rect.height());
+    ini.WriteNumber(section, store::FloatRightX, toolbar->frameGeometry().left() + toolbar->frameGeometry().width());
 }
 
 void SaveToolbar(TRegIniFile &ini, QMainWindow *mainWindow, QToolBar *toolbar)
@@ -112,16 +103,16 @@ void SaveToolbar(TRegIniFile &ini, QMainWindow *mainWindow, QToolBar *toolbar)
     if (!floating && !draggable && toolbar->parentWidget()->objectName().isEmpty())
         throw Exception(QStringLiteral("DockTo's Name property not set"));
 
-    ini.WriteFlag(section, kVisible, !toolbar->isHidden());
+    ini.WriteFlag(section, store::Visible, !toolbar->isHidden());
     if (!floating && !draggable)
         return;
     int row = 0;
     int pos = 0;
     if (draggable)
         DockRowAndPos(mainWindow, toolbar, area, row, pos);
-    ini.WriteText(section, kDockedTo, floating ? kFloating : AreaName(area));
-    ini.WriteNumber(section, kDockRow, row);
-    ini.WriteNumber(section, kDockPos, pos);
+    ini.WriteText(section, store::DockedTo, floating ? store::Floating : AreaName(area));
+    ini.WriteNumber(section, store::DockRow, row);
+    ini.WriteNumber(section, store::DockPos, pos);
     WriteFloatRect(ini, section, toolbar);
 }
 
@@ -135,10 +126,10 @@ struct TPlacement {
 void FloatToolbar(TRegIniFile &ini, QWidget *window, QToolBar *toolbar)
 {
     const QString section = toolbar->objectName();
-    const int left = ini.ReadNumber(section, kFloatLeft, 0);
-    const int top = ini.ReadNumber(section, kFloatTop, 0);
-    QRect rect(left, top, ini.ReadNumber(section, kFloatRight, left) - left,
-               ini.ReadNumber(section, kFloatBottom, top) - top);
+    const int left = ini.ReadNumber(section, store::FloatLeft, 0);
+    const int top = ini.ReadNumber(section, store::FloatTop, 0);
+    QRect rect(left, top, ini.ReadNumber(section, store::FloatRight, left) - left,
+               ini.ReadNumber(section, store::FloatBottom, top) - top);
     if (rect.width() <= 0 || rect.height() <= 0)
         rect.setSize(toolbar->sizeHint());
     const bool shown = !toolbar->isHidden();
@@ -156,18 +147,19 @@ void LoadToolbar(TRegIniFile &ini, QWidget *window, QToolBar *toolbar, QList<TPl
     const QString section = toolbar->objectName();
     if (section.isEmpty())
         return;
-    toolbar->setVisible(ini.ReadFlag(section, kVisible, !toolbar->isHidden()));
-    const QString dockedTo = ini.ReadText(section, kDockedTo, QString());
+    toolbar->setVisible(ini.ReadFlag(section, store::Visible, !toolbar->isHidden()));
+    const QString dockedTo = ini.ReadText(section, store::DockedTo, QString());
     if (dockedTo.isEmpty())
         return;
-    if (dockedTo == kFloating) {
+    if (dockedTo == store::Floating) {
         FloatToolbar(ini, window, toolbar);
         return;
     }
     const Qt::ToolBarArea area = AreaByName(dockedTo);
     if (area == Qt::NoToolBarArea || !qobject_cast<QMainWindow *>(window))
         return;
-    placements.append({toolbar, area, ini.ReadNumber(section, kDockRow, 0), ini.ReadNumber(section, kDockPos, 0)});
+    placements.append(
+        {toolbar, area, ini.ReadNumber(section, store::DockRow, 0), ini.ReadNumber(section, store::DockPos, 0)});
 }
 
 void LayOutDocks(QMainWindow *window, QList<TPlacement> placements)

@@ -6,33 +6,15 @@
 #include "catalogue/F_NewWWW.h"
 #include "catalogue/MessageBox.h"
 #include "catalogue/Navigator.h"
+#include "catalogue/P_Types.h"
+#include "catalogue/P_Utils.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/filedrag.h"
 
-#include <QComboBox>
 #include <QEvent>
 #include <QLineEdit>
 
 namespace quelmark {
-
-void SelectComboItem(QComboBox *list, const QString &text)
-{
-    for (int i = 0; i < list->count(); ++i) {
-        if (list->itemText(i) == text) {
-            list->setCurrentIndex(i);
-            return;
-        }
-    }
-    list->setCurrentIndex(-1);
-}
-
-void NormalizeHostDir(QString &text)
-{
-    const QString trimmed = text.trimmed();
-    if (trimmed.isEmpty() || trimmed.endsWith(QLatin1Char('/')))
-        return;
-    text = trimmed + QLatin1Char('/');
-}
 
 TSiteEditor::TSiteEditor(const TSiteEditingParts &parts, QObject *parent) : QObject(parent), m_parts(parts)
 {
@@ -113,7 +95,7 @@ void TSiteEditor::DeleteWebSite()
 void TSiteEditor::NewFile()
 {
     const QString defaultParam = m_parts.edtDefaultIPParam->text();
-    TFileEntryTexts texts{QString(), QString(), QStringLiteral("Ascii"), defaultParam, QStringLiteral("New")};
+    TFileEntryTexts texts{QString(), QString(), FileType::Ascii, defaultParam, FileStatus::New};
     if (m_parts.fileDialog->RunFileDialog(QStringLiteral("Add a new file..."), TEditMode::New, defaultParam, texts) !=
         QDialog::Accepted)
         return;
@@ -153,15 +135,16 @@ void TSiteEditor::EditSingleFile()
 {
     TListRow *row = m_parts.catalogue->Controls().lvFileDetails->SelectedRows().first();
     const QString defaultParam = m_parts.edtDefaultIPParam->text();
-    TFileEntryTexts texts{row->Caption(), row->SubItem(0), row->SubItem(1), row->SubItem(2), QStringLiteral("Edited")};
+    TFileEntryTexts texts{row->Caption(), row->SubItem(colHostFileName), row->SubItem(colFileType),
+                          row->SubItem(colIPParameter), FileStatus::Edited};
     if (m_parts.fileDialog->RunFileDialog(QStringLiteral("Edit single file..."), TEditMode::SingleEdit, defaultParam,
                                           texts) != QDialog::Accepted)
         return;
     row->SetCaption(texts.localFile);
-    row->SetSubItem(0, texts.hostFileName);
-    row->SetSubItem(1, texts.fileType);
-    row->SetSubItem(2, texts.ipParameter);
-    row->SetSubItem(3, texts.status);
+    row->SetSubItem(colHostFileName, texts.hostFileName);
+    row->SetSubItem(colFileType, texts.fileType);
+    row->SetSubItem(colIPParameter, texts.ipParameter);
+    row->SetSubItem(colStatus, texts.status);
 }
 
 void TSiteEditor::EditSeveralFiles()
@@ -174,11 +157,11 @@ void TSiteEditor::EditSeveralFiles()
     for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
         TListRow *row = *it;
         if (!texts.fileType.isEmpty())
-            row->SetSubItem(1, texts.fileType);
+            row->SetSubItem(colFileType, texts.fileType);
         // The IP parameter has no "leave alone" state: an empty field clears it everywhere.
-        row->SetSubItem(2, texts.ipParameter);
+        row->SetSubItem(colIPParameter, texts.ipParameter);
         if (!texts.status.isEmpty())
-            row->SetSubItem(3, texts.status);
+            row->SetSubItem(colStatus, texts.status);
     }
 }
 
@@ -213,8 +196,7 @@ void TSiteEditor::FileDragDrop(TFileDrag *sender)
     const QString dir = m_parts.catalogue->Controls().edtDefaultDir->text();
     for (int i = 0; i < sender->FileCount(); ++i) {
         // A file already listed is passed over without a word.
-        AddFileEntry(sender->NameWithPath(i), dir + sender->NameOnly(i), QStringLiteral("Binary"), QString(),
-                     QStringLiteral("New"));
+        AddFileEntry(sender->NameWithPath(i), dir + sender->NameOnly(i), FileType::Binary, QString(), FileStatus::New);
     }
 }
 

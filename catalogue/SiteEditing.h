@@ -11,7 +11,6 @@
 
 #include <functional>
 
-class QComboBox;
 class QLineEdit;
 class QWidget;
 
@@ -22,13 +21,6 @@ class TFileDrag;
 class TNavigator;
 class TfrmAddNewFile;
 class TfrmAddNewWebSite;
-
-// Selects the first item whose text equals text exactly; selects none when no item does.
-void SelectComboItem(QComboBox *list, const QString &text);
-
-// Trims a non-blank host directory and makes it end with "/". A text that is blank, or whose
-// trimmed form already ends with "/", is left exactly as it is.
-void NormalizeHostDir(QString &text);
 
 // Captures a local file's date/time, size and attribute texts; leaves them unchanged and
 // returns false when the file cannot be examined.

@@ -9,7 +9,7 @@ install(FILES data/${QUELMARK_DESKTOP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTA
 # The PNG sizes are rendered from the drawing by scripts/render-icons; the drawing itself is the
 # scalable one.
 install(DIRECTORY data/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
-install(FILES app/icons/quelmark.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+install(FILES catalogue/icons/quelmark.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
         RENAME ${QUELMARK_DESKTOP_ID}.svg)
 
 # systemd looks for user units below <prefix>/lib/systemd/user, whatever the library folder is.

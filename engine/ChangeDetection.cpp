@@ -53,7 +53,7 @@ bool FileNeedsPush(const TListRow &row, const QString &lastIPAddress, const TAdd
     if (!row.SubItem(colIPParameter).isEmpty() && localAddress && localAddress() != lastIPAddress)
         return true;
     const QString status = row.SubItem(colStatus);
-    if (status == QLatin1String("New") || status == QLatin1String("Error"))
+    if (status == FileStatus::New || status == FileStatus::Error)
         return true;
     return FileDetailsChanged(row.Caption(), row.SubItem(colFileDateTime), row.SubItem(colFileSize),
                               row.SubItem(colAttribs));
@@ -62,7 +62,7 @@ bool FileNeedsPush(const TListRow &row, const QString &lastIPAddress, const TAdd
 void SetFileStatus(TListRow &row, const QString &status)
 {
     row.SetSubItem(colStatus, status);
-    if (status != QLatin1String("Moved"))
+    if (status != FileStatus::Moved)
         return;
     QString dateTime, size, attribs;
     GetFileDetails(row.Caption(), dateTime, size, attribs);

@@ -6,6 +6,8 @@
 // the machine's address differs from the one last published.
 #pragma once
 
+#include "catalogue/P_Types.h"
+
 #include <QString>
 
 #include <functional>
@@ -15,17 +17,6 @@ class QDateTime;
 namespace quelmark {
 
 class TListRow;
-
-// Positions of the file list's column texts (the "Local File" path is the row's caption).
-enum TFileColumn : int {
-    colHostFileName = 0,
-    colFileType = 1,
-    colIPParameter = 2,
-    colStatus = 3,
-    colFileDateTime = 4,
-    colFileSize = 5,
-    colAttribs = 6,
-};
 
 // Returns the machine's current local address as dotted text.
 using TAddressLookup = std::function<QString()>;

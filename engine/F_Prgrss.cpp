@@ -1,12 +1,10 @@
 #include "engine/F_Prgrss.h"
 
-#include "base/Exception.h"
+#include "catalogue/P_Utils.h"
 
-#include <QGuiApplication>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
 
 namespace quelmark {
 
@@ -33,7 +31,7 @@ TfrmProgress::TfrmProgress(QWidget *parent) : QDialog(parent)
     btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
     btnCancel->setGeometry(121, 79, 75, 25);
-    connect(btnCancel, &QPushButton::clicked, this, [this] { Guarded([this] { btnCancelClick(); }); });
+    connect(btnCancel, &QPushButton::clicked, this, GuardedHandler([this] { btnCancelClick(); }));
 }
 
 void TfrmProgress::btnCancelClick()
@@ -46,10 +44,7 @@ void TfrmProgress::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
     // Centred on the screen rather than on the (disabled) main window.
-    if (QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(width() / 2, height() / 2));
-    }
+    CentreOnScreen(this);
 }
 
 } // namespace quelmark

@@ -14,13 +14,6 @@
 
 namespace quelmark {
 
-namespace {
-
-const QString kMoved = QStringLiteral("Moved");
-const QString kError = QStringLiteral("Error");
-
-} // namespace
-
 // Marks a command as running for exactly as long as it runs, however it ends.
 class TPushCommands::TPushingMark {
 public:
@@ -162,7 +155,7 @@ void TPushCommands::ShowSite(const QString &name)
     if (m_controls.nbDetail && m_controls.webSitesPage)
         m_controls.nbDetail->setCurrentWidget(m_controls.webSitesPage);
     if (m_controls.pnlDetailTitle)
-        m_controls.pnlDetailTitle->setText(QStringLiteral("Site information for: ") + name);
+        m_controls.pnlDetailTitle->setText(pages::SiteInformationFor + name);
 }
 
 void TPushCommands::PushSite()
@@ -173,7 +166,7 @@ void TPushCommands::PushSite()
     for (int i = 0; i < count; ++i) {
         TListRow *row = list->Row(i);
         if (row && FileNeedsPush(*row, lastIPAddress, m_localAddress))
-            SetFileStatus(*row, PushRow(*row) ? kMoved : kError);
+            SetFileStatus(*row, PushRow(*row) ? FileStatus::Moved : FileStatus::Error);
     }
 }
 
@@ -188,7 +181,7 @@ void TPushCommands::PushSelected()
         return;
     // Only the status: the stored details stay those of the last push that change detection
     // asked for, so a file changed since then is still found due.
-    row->SetSubItem(colStatus, PushRow(*row) ? kMoved : kError);
+    row->SetSubItem(colStatus, PushRow(*row) ? FileStatus::Moved : FileStatus::Error);
 }
 
 bool TPushCommands::PushRow(TListRow &row)

@@ -1,8 +1,7 @@
 #include "engine/RefreshCycle.h"
 
-#include <QApplication>
-
 #include "base/Exception.h"
+#include "catalogue/Icons.h"
 #include "engine/ActivityLog.h"
 #include "engine/PushCommands.h"
 #include "net/appexec.h"
@@ -10,9 +9,9 @@
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
 #include <QAction>
+#include <QApplication>
 #include <QLineEdit>
 #include <QPainter>
-#include <QPainterPath>
 #include <QToolBar>
 
 #include <cmath>
@@ -23,19 +22,8 @@ namespace quelmark {
 namespace {
 
 const QString kNotConnected = QStringLiteral("127.0.0.1");
-constexpr int kPictureSize = 20;
 constexpr int kSpinnerDots = 8;
 constexpr int kFrameInterval = 100;
-
-QIcon DrawnPicture(const std::function<void(QPainter &)> &draw)
-{
-    QPixmap pixmap(kPictureSize, kPictureSize);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    draw(painter);
-    return QIcon(pixmap);
-}
 
 } // namespace
 
@@ -44,25 +32,6 @@ int TestFilesMinutes(const QString &text)
     bool ok = false;
     const int minutes = text.trimmed().toInt(&ok);
     return ok ? minutes : 1;
-}
-
-QIcon StartPicture()
-{
-    return QIcon::fromTheme(QStringLiteral("media-playback-start"), DrawnPicture([](QPainter &p) {
-                                QPainterPath triangle;
-                                triangle.moveTo(5, 3);
-                                triangle.lineTo(17, 10);
-                                triangle.lineTo(5, 17);
-                                triangle.closeSubpath();
-                                p.fillPath(triangle, QColor(0x2e, 0x8b, 0x3a));
-                            }));
-}
-
-QIcon StopPicture()
-{
-    return QIcon::fromTheme(QStringLiteral("media-playback-stop"), DrawnPicture([](QPainter &p) {
-                                p.fillRect(QRectF(4, 4, 12, 12), QColor(0xc0, 0x2a, 0x1f));
-                            }));
 }
 
 // ---- animation ----------------------------------------------------------------------------
@@ -124,8 +93,8 @@ TRefreshCycle::TRefreshCycle(const TRefreshControls &controls, TAddressLookup lo
     appExec->SetWait(false);
     appExec->SetWindowState(wsNormal);
 
-    imgStart = StartPicture();
-    imgStop = StopPicture();
+    imgStart = Picture(TPicture::Start);
+    imgStop = Picture(TPicture::Stop);
     if (QAction *button = m_controls.btnStartStop) {
         button->setIcon(imgStart);
         button->setToolTip(QStringLiteral("Toggle the timer on/off"));

@@ -33,11 +33,6 @@ class TPushCommands;
 // integer the text holds, or 1 when it holds none.
 int TestFilesMinutes(const QString &text);
 
-// Return the timer button's pictures while stopped and while running: the theme's icons, or
-// drawn ones when the theme has none.
-QIcon StartPicture();
-QIcon StopPicture();
-
 // A small spinner, 20 by 20, that turns while playing.
 class TAnimation : public QWidget {
     Q_OBJECT

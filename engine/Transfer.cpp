@@ -192,7 +192,7 @@ bool TTransfer::TransferFile(const QString &localFile, const QString &hostFileNa
 {
     TBusyScope busy(*this, localFile);
     m_abortHanded = false;
-    const bool binary = fileType == QLatin1String("Binary");
+    const bool binary = fileType == FileType::Binary;
     TActivityLog *log = m_controls.log;
     if (log) {
         log->AddToLog(QStringLiteral("Connecting to: ") + m_controls.edtFTPServer->text());

@@ -1,6 +1,7 @@
 #include "app/F_Main.h"
 #include "catalogue/MessageBox.h"
 #include "catalogue/Navigator.h"
+#include "catalogue/P_Types.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
 #include "engine/RefreshCycle.h"
@@ -31,7 +32,7 @@ using namespace quelmark;
 
 namespace {
 
-const QString kOptionsKey = QStringLiteral("\\Software\\Varnholt\\Quelmark\\General Options");
+const QString kOptionsKey = store::BaseKey + '\\' + store::GeneralOptions;
 
 // Reads the general options with the sqlite3 command, as a user would: "name=value" lines in
 // the order they were first written.
@@ -77,7 +78,7 @@ TEST_F(MainWindowTest, FirstShowOnAnEmptyStoreWritesTheNineDefaultOptions)
     window.show();
 
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Varnholt Quelmark"));
-    EXPECT_EQ(window.CurrentPageTitle(), QStringLiteral("General Options"));
+    EXPECT_EQ(window.CurrentPageTitle(), pages::GeneralOptions);
     const QString tempFile =
         QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/QUELMARK.$$$");
     CloseStore();
@@ -91,8 +92,8 @@ TEST_F(MainWindowTest, FirstShowOnAnEmptyStoreWritesTheNineDefaultOptions)
 TEST_F(MainWindowTest, FirstShowLoadsStoredOptionsAndClosingWritesChangesBack)
 {
     TRegIniFile ini(BaseKeyPath());
-    ini.WriteText(QStringLiteral("General Options"), QStringLiteral("MinsTestFiles"), QStringLiteral("$1E"));
-    ini.WriteText(QStringLiteral("General Options"), QStringLiteral("Autoprocess"), QStringLiteral("2"));
+    ini.WriteText(store::GeneralOptions, store::MinsTestFiles, QStringLiteral("$1E"));
+    ini.WriteText(store::GeneralOptions, store::Autoprocess, QStringLiteral("2"));
     {
         TfrmMain window;
         window.show();
@@ -125,18 +126,16 @@ TEST_F(MainWindowTest, ClosingStoresTheShownSite)
     window.close();
 
     EXPECT_EQ(window.Catalogue().ListSites(), QStringList({"ftp.example.org"}));
-    TRegIniFile site(BaseKeyPath() + QStringLiteral("\\WWWSites\\ftp.example.org"));
-    EXPECT_EQ(site.ReadText(QString(), QStringLiteral("FTPServer"), QString()), QStringLiteral("ftp.example.org"));
-    EXPECT_EQ(site.ReadText(QStringLiteral("Item#0"), QStringLiteral("Caption"), QString()),
-              QStringLiteral("/home/u/index.html"));
+    TRegIniFile site(BaseKeyPath() + '\\' + store::SiteSection(QStringLiteral("ftp.example.org")));
+    EXPECT_EQ(site.ReadText(QString(), store::FTPServer, QString()), QStringLiteral("ftp.example.org"));
+    EXPECT_EQ(site.ReadText(store::ItemSection(0), store::Caption, QString()), QStringLiteral("/home/u/index.html"));
 }
 
 TEST_F(MainWindowTest, StoreErrorDuringShowGoesToTheErrorDisplayAndLeavesTheStoreAlone)
 {
-    TRegIniFile(BaseKeyPath())
-        .WriteText(QStringLiteral("General Options"), QStringLiteral("MinsTestFiles"), QStringLiteral("30"));
+    TRegIniFile(BaseKeyPath()).WriteText(store::GeneralOptions, store::MinsTestFiles, QStringLiteral("30"));
     CloseStore();
-    test::SetValueKind(store.FilePath(), kOptionsKey, QStringLiteral("MinsTestFiles"), 4);
+    test::SetValueKind(store.FilePath(), kOptionsKey, store::MinsTestFiles, 4);
     const QStringList before = test::DumpStore(store.FilePath());
 
     TfrmMain window;
@@ -154,7 +153,7 @@ TEST_F(MainWindowTest, CloseThatCannotSaveIsReportedAndStillCloses)
     TfrmMain window;
     window.show();
     CloseStore();
-    test::PoisonValueName(store.FilePath(), QStringLiteral("RedialCommand"));
+    test::PoisonValueName(store.FilePath(), store::RedialCommand);
     const QStringList before = test::DumpStore(store.FilePath());
     Find<TRegEdit>(window, "edtDefaultIPParam")->setText(QStringLiteral("%NEW%"));
 
@@ -176,8 +175,7 @@ TEST_F(MainWindowTest, CloseAskedForDuringAPushWaitsForItsEndAndThenSaves)
     EXPECT_FALSE(window.close());
     EXPECT_TRUE(window.isVisible());
     TRegIniFile ini(BaseKeyPath());
-    EXPECT_NE(ini.ReadText(QStringLiteral("General Options"), QStringLiteral("RedialCommand"), QString()),
-              QStringLiteral("after the push"));
+    EXPECT_NE(ini.ReadText(store::GeneralOptions, store::RedialCommand, QString()), QStringLiteral("after the push"));
 
     window.setEnabled(true);
     QElapsedTimer clock;
@@ -185,8 +183,7 @@ TEST_F(MainWindowTest, CloseAskedForDuringAPushWaitsForItsEndAndThenSaves)
     while (window.isVisible() && clock.elapsed() < 3000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     EXPECT_FALSE(window.isVisible());
-    EXPECT_EQ(ini.ReadText(QStringLiteral("General Options"), QStringLiteral("RedialCommand"), QString()),
-              QStringLiteral("after the push"));
+    EXPECT_EQ(ini.ReadText(store::GeneralOptions, store::RedialCommand, QString()), QStringLiteral("after the push"));
 }
 
 TEST_F(MainWindowTest, UnusableStoreIsNamedAndLeftUntouched)
@@ -238,7 +235,7 @@ TEST_F(MainWindowTest, FirstStartOnAnEmptyStoreShowsTheInitialOptionsWithTheTime
     ASSERT_EQ(navigator->topLevelItemCount(), 3);
     EXPECT_EQ(navigator->currentItem(), navigator->GeneralOptionsNode);
     EXPECT_EQ(navigator->WebSitesNode->childCount(), 0);
-    EXPECT_EQ(Find<QLabel>(window, "pnlDetailTitle")->text(), QStringLiteral("General Options"));
+    EXPECT_EQ(Find<QLabel>(window, "pnlDetailTitle")->text(), pages::GeneralOptions);
 
     EXPECT_FALSE(window.findChild<QTimer *>(QStringLiteral("tmrRefresh"))->isActive());
     EXPECT_EQ(window.RefreshCycle().Tag(), 0);
@@ -257,10 +254,9 @@ TEST_F(MainWindowTest, StoredAutoprocessAloneDecidesWhetherTheTimerRunsAfterTheF
     } cases[] = {{"1", true}, {"0", false}, {nullptr, false}};
     for (const auto &c : cases) {
         TRegIniFile ini(BaseKeyPath());
-        ini.DeleteSection(QStringLiteral("General Options"));
+        ini.DeleteSection(store::GeneralOptions);
         if (c.stored)
-            ini.WriteText(QStringLiteral("General Options"), QStringLiteral("Autoprocess"),
-                          QString::fromLatin1(c.stored));
+            ini.WriteText(store::GeneralOptions, store::Autoprocess, QString::fromLatin1(c.stored));
         TfrmMain window;
         window.show();
         const auto *timer = window.findChild<QTimer *>(QStringLiteral("tmrRefresh"));
@@ -331,10 +327,10 @@ TEST(MainWindowLayout, OptionsPanelIsCentredRoundingHalvesToEvenAndKeptOffTheEdg
 TEST_F(MainWindowTest, ClosingAfterTheOptionsFailedToLoadWritesNoDefaultsOverTheStore)
 {
     TRegIniFile ini(BaseKeyPath());
-    ini.WriteText(QStringLiteral("General Options"), QStringLiteral("MinsTestFiles"), QStringLiteral("30"));
-    ini.WriteText(QStringLiteral("General Options"), QStringLiteral("RedialCommand"), QStringLiteral("nmcli con up"));
+    ini.WriteText(store::GeneralOptions, store::MinsTestFiles, QStringLiteral("30"));
+    ini.WriteText(store::GeneralOptions, store::RedialCommand, QStringLiteral("nmcli con up"));
     CloseStore();
-    test::SetValueKind(store.FilePath(), kOptionsKey, QStringLiteral("MinsTestFiles"), 4);
+    test::SetValueKind(store.FilePath(), kOptionsKey, store::MinsTestFiles, 4);
     const QStringList before = test::DumpStore(store.FilePath());
     {
         TfrmMain window;

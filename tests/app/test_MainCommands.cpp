@@ -8,6 +8,7 @@
 #include "catalogue/FileDialogs.h"
 #include "catalogue/MessageBox.h"
 #include "catalogue/Navigator.h"
+#include "catalogue/P_Types.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
 #include "catalogue/filedrag.h"
@@ -218,8 +219,8 @@ TEST_F(MainCommandsTest, EachNewSiteCommandAddsTheSiteAndShowsItWithTheTypedFiel
         NewSite(route, name);
         expected.append(name);
         EXPECT_EQ(SelectedNodeText(), name) << route.name;
-        EXPECT_EQ(Title(), QStringLiteral("Site information for: ") + name);
-        EXPECT_EQ(window->CurrentPageTitle(), QStringLiteral("Web Sites"));
+        EXPECT_EQ(Title(), pages::SiteInformationFor + name);
+        EXPECT_EQ(window->CurrentPageTitle(), pages::WebSites);
         EXPECT_EQ(Find<TRegEdit>("edtFTPServer")->text(), name);
         EXPECT_EQ(Find<TRegEdit>("edtDefaultDir")->text(), QStringLiteral("/www/"));
     }
@@ -235,7 +236,7 @@ TEST_F(MainCommandsTest, NewSiteNamedWithABackslashIsRefusedAndNothingIsStored)
     EXPECT_EQ(TMessageBox::Shown()[0].kind, TMessageBox::TKind::Information);
     EXPECT_EQ(window->Navigator()->SiteNodes().size(), 0);
     EXPECT_TRUE(window->Catalogue().ListSites().isEmpty());
-    EXPECT_EQ(SelectedNodeText(), QStringLiteral("General Options"));
+    EXPECT_EQ(SelectedNodeText(), pages::GeneralOptions);
 }
 
 TEST_F(MainCommandsTest, EachDeleteSiteCommandRemovesTheShownSiteAfterAsking)
@@ -257,8 +258,8 @@ TEST_F(MainCommandsTest, EachDeleteSiteCommandRemovesTheShownSiteAfterAsking)
         EXPECT_EQ(TMessageBox::Shown()[0].text, QStringLiteral("Delete site: doomed.example.org?"));
         EXPECT_TRUE(window->Catalogue().ListSites().isEmpty()) << route.name;
         EXPECT_TRUE(window->Navigator()->SiteNodes().isEmpty());
-        EXPECT_EQ(Title(), QStringLiteral("Web Sites"));
-        EXPECT_EQ(window->CurrentPageTitle(), QStringLiteral("Blank"));
+        EXPECT_EQ(Title(), pages::WebSites);
+        EXPECT_EQ(window->CurrentPageTitle(), pages::Blank);
     }
 }
 
@@ -334,19 +335,18 @@ TEST_F(MainCommandsTest, FilesDroppedOnTheWindowJoinTheShownSiteOnly)
 TEST_F(MainCommandsTest, ViewMenuShowsOptionsAndLogAndExitClosesWithASave)
 {
     Run({"mniViewLogView", false});
-    EXPECT_EQ(SelectedNodeText(), QStringLiteral("View Log"));
-    EXPECT_EQ(window->CurrentPageTitle(), QStringLiteral("Log Files"));
+    EXPECT_EQ(SelectedNodeText(), pages::ViewLog);
+    EXPECT_EQ(window->CurrentPageTitle(), pages::LogFiles);
     EXPECT_EQ(Find<QTabWidget>("nbMain")->currentWidget(), Find<TTextArea>("memoLog"));
     Run({"mniViewGeneralOptions", false});
-    EXPECT_EQ(SelectedNodeText(), QStringLiteral("General Options"));
-    EXPECT_EQ(Title(), QStringLiteral("General Options"));
+    EXPECT_EQ(SelectedNodeText(), pages::GeneralOptions);
+    EXPECT_EQ(Title(), pages::GeneralOptions);
 
     Find<TRegEdit>("edtDefaultIPParam")->setText(QStringLiteral("%ADDR%"));
     Run({"mniFileExit", false});
     EXPECT_FALSE(window->isVisible());
     TRegIniFile ini(BaseKeyPath());
-    EXPECT_EQ(ini.ReadText(QStringLiteral("General Options"), QStringLiteral("DefaultIPParam"), QString()),
-              QStringLiteral("%ADDR%"));
+    EXPECT_EQ(ini.ReadText(store::GeneralOptions, store::DefaultIPParam, QString()), QStringLiteral("%ADDR%"));
 }
 
 TEST_F(MainCommandsTest, HelpButtonIsDownExactlyWhileTheInstructionsAreShown)

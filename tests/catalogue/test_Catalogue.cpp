@@ -1,3 +1,4 @@
+#include "catalogue/P_Types.h"
 #include "catalogue/Registry.h"
 #include "tests/support/CatalogueWindow.h"
 #include "tests/support/StoreDump.h"
@@ -22,10 +23,10 @@ protected:
 
     TListRow *AddFile(const QString &local, const QString &host)
     {
-        return AddRow(local, {host, "Ascii", "%IP%", "New", "", "", ""});
+        return AddRow(local, {host, FileType::Ascii, "%IP%", FileStatus::New, "", "", ""});
     }
 
-    QString SiteKey(const QString &name) const { return BaseKeyPath() + QStringLiteral("\\WWWSites\\") + name; }
+    QString SiteKey(const QString &name) const { return BaseKeyPath() + '\\' + store::SiteSection(name); }
 
     QString StoredText(const QString &section, const QString &name)
     {
@@ -42,14 +43,15 @@ TEST_F(CatalogueTest, SaveWritesRowsThenTheFourFieldsAndTheOptions)
     catalogue->SaveCurrentSite();
 
     const QString key = SiteKey(QStringLiteral("ftp.example.org"));
-    EXPECT_EQ(test::SubkeyNames(store.FilePath(), key), QStringList({"Item#0", "Item#1"}));
+    EXPECT_EQ(test::SubkeyNames(store.FilePath(), key), QStringList({store::ItemSection(0), store::ItemSection(1)}));
     EXPECT_EQ(test::ValueNamesInWriteOrder(store.FilePath(), key),
-              QStringList({"FTPServer", "UserName", "Password", "DefaultDir"}));
-    EXPECT_EQ(StoredText(QStringLiteral("WWWSites\\ftp.example.org"), QStringLiteral("Password")),
+              QStringList({store::FTPServer, store::UserName, store::Password, store::DefaultDir}));
+    EXPECT_EQ(StoredText(store::SiteSection(QStringLiteral("ftp.example.org")), store::Password),
               QStringLiteral("secret"));
-    EXPECT_EQ(StoredText(QStringLiteral("WWWSites\\ftp.example.org\\Item#1"), QStringLiteral("Subline#0")),
+    EXPECT_EQ(StoredText(store::SiteSection(QStringLiteral("ftp.example.org")) + '\\' + store::ItemSection(1),
+                         store::SublineName(colHostFileName)),
               QStringLiteral("/www/logo.png"));
-    EXPECT_EQ(StoredText(QStringLiteral("General Options"), QStringLiteral("DefaultIPParam")), QStringLiteral("%IP%"));
+    EXPECT_EQ(StoredText(store::GeneralOptions, store::DefaultIPParam), QStringLiteral("%IP%"));
     EXPECT_TRUE(controls.lvFileDetails->RegKeyword().isEmpty()) << "the list's value name is emptied again";
 }
 
@@ -61,7 +63,7 @@ TEST_F(CatalogueTest, EmptySiteIsItsKeyWithOnlyTheFourValues)
     const QString key = SiteKey(QStringLiteral("empty.example.org"));
     EXPECT_TRUE(test::SubkeyNames(store.FilePath(), key).isEmpty());
     EXPECT_EQ(test::ValueNamesInWriteOrder(store.FilePath(), key),
-              QStringList({"FTPServer", "UserName", "Password", "DefaultDir"}));
+              QStringList({store::FTPServer, store::UserName, store::Password, store::DefaultDir}));
 }
 
 TEST_F(CatalogueTest, SaveWithoutASiteNameWritesOnlyTheOptions)
@@ -71,9 +73,8 @@ TEST_F(CatalogueTest, SaveWithoutASiteNameWritesOnlyTheOptions)
     edtDefaultIPParam->setText(QStringLiteral("%ADDR%"));
     catalogue->SaveCurrentSite();
     const QStringList dump = test::DumpStore(store.FilePath());
-    EXPECT_TRUE(dump.filter(QStringLiteral("WWWSites")).isEmpty()) << dump.join('\n').toStdString();
-    EXPECT_EQ(StoredText(QStringLiteral("General Options"), QStringLiteral("DefaultIPParam")),
-              QStringLiteral("%ADDR%"));
+    EXPECT_TRUE(dump.filter(store::WWWSites).isEmpty()) << dump.join('\n').toStdString();
+    EXPECT_EQ(StoredText(store::GeneralOptions, store::DefaultIPParam), QStringLiteral("%ADDR%"));
 }
 
 TEST_F(CatalogueTest, LoadSiteBringsBackRowsAndFieldsAndKeepsFieldsAMissingSiteLacks)
@@ -90,9 +91,8 @@ TEST_F(CatalogueTest, LoadSiteBringsBackRowsAndFieldsAndKeepsFieldsAMissingSiteL
     EXPECT_EQ(controls.lvFileDetails->RegKeyword(), QStringLiteral("two"));
 
     ShowSite("", "", "", "");
-    StoredText(QStringLiteral("General Options"), QStringLiteral("DefaultIPParam"));
-    TRegIniFile(BaseKeyPath())
-        .WriteText(QStringLiteral("General Options"), QStringLiteral("DefaultIPParam"), QStringLiteral("%NEW%"));
+    StoredText(store::GeneralOptions, store::DefaultIPParam);
+    TRegIniFile(BaseKeyPath()).WriteText(store::GeneralOptions, store::DefaultIPParam, QStringLiteral("%NEW%"));
     catalogue->LoadSite(QStringLiteral("one"));
     ASSERT_EQ(controls.lvFileDetails->RowCount(), 1);
     const TListRow *row = controls.lvFileDetails->Row(0);
@@ -139,7 +139,7 @@ TEST_F(CatalogueTest, FailedSaveAfterTheSiteKeyWasDeletedLeavesTheSiteWhole)
     catalogue->SaveCurrentSite();
     CloseStore();
     // The fields pass comes after the list pass has deleted and rewritten the site key.
-    test::PoisonValueName(store.FilePath(), QStringLiteral("Password"));
+    test::PoisonValueName(store.FilePath(), store::Password);
     const QStringList before = test::DumpStore(store.FilePath());
 
     controls.lvFileDetails->ClearRows();

@@ -1,3 +1,4 @@
+#include "catalogue/P_Types.h"
 #include "catalogue/Registry.h"
 #include "tests/support/CatalogueWindow.h"
 #include "tests/support/StoreDump.h"
@@ -40,16 +41,16 @@ TEST_F(NavigatorTest, EmptyStoreGivesThreeNodesWithGeneralOptionsShownAndTheOpti
     navigator->BuildNavigator();
 
     ASSERT_EQ(navigator->topLevelItemCount(), 3);
-    EXPECT_EQ(navigator->topLevelItem(0)->text(0), QStringLiteral("General Options"));
-    EXPECT_EQ(navigator->topLevelItem(1)->text(0), QStringLiteral("Web Sites"));
-    EXPECT_EQ(navigator->topLevelItem(2)->text(0), QStringLiteral("View Log"));
+    EXPECT_EQ(navigator->topLevelItem(0)->text(0), pages::GeneralOptions);
+    EXPECT_EQ(navigator->topLevelItem(1)->text(0), pages::WebSites);
+    EXPECT_EQ(navigator->topLevelItem(2)->text(0), pages::ViewLog);
     for (int i = 0; i < 3; ++i)
         EXPECT_FALSE(navigator->topLevelItem(i)->icon(0).pixmap(16).isNull()) << "node " << i << " has an image";
     EXPECT_EQ(navigator->WebSitesNode->childCount(), 0);
     EXPECT_EQ(navigator->currentItem(), navigator->GeneralOptionsNode);
-    EXPECT_EQ(ShownPage(), QStringLiteral("General Options"));
-    EXPECT_EQ(title->text(), QStringLiteral("General Options"));
-    EXPECT_EQ(TRegIniFile(BaseKeyPath()).ReadText("General Options", "DefaultIPParam", "<absent>"),
+    EXPECT_EQ(ShownPage(), pages::GeneralOptions);
+    EXPECT_EQ(title->text(), pages::GeneralOptions);
+    EXPECT_EQ(TRegIniFile(BaseKeyPath()).ReadText(store::GeneralOptions, store::DefaultIPParam, "<absent>"),
               QStringLiteral("%IP%"));
     EXPECT_TRUE(reported.isEmpty());
 }
@@ -73,14 +74,14 @@ TEST_F(NavigatorTest, SiteNodesFollowTheStoreOrderAndLoadOnlyWhenSelected)
 
     navigator->setCurrentItem(SiteNode(QStringLiteral("Alpha.example")));
     EXPECT_EQ(catalogue->CurrentSiteName(), QStringLiteral("Alpha.example"));
-    EXPECT_EQ(ShownPage(), QStringLiteral("Web Sites"));
-    EXPECT_EQ(title->text(), QStringLiteral("Site information for: Alpha.example"));
+    EXPECT_EQ(ShownPage(), pages::WebSites);
+    EXPECT_EQ(title->text(), pages::SiteInformationFor + "Alpha.example");
     ASSERT_EQ(controls.lvFileDetails->RowCount(), 1);
     EXPECT_EQ(controls.lvFileDetails->Row(0)->Caption(), QStringLiteral("/a"));
 
     navigator->setCurrentItem(navigator->ViewLogNode);
-    EXPECT_EQ(ShownPage(), QStringLiteral("Log Files"));
-    EXPECT_EQ(title->text(), QStringLiteral("Log Files"));
+    EXPECT_EQ(ShownPage(), pages::LogFiles);
+    EXPECT_EQ(title->text(), pages::LogFiles);
     EXPECT_TRUE(catalogue->CurrentSiteName().isEmpty());
 }
 
@@ -89,33 +90,34 @@ TEST_F(NavigatorTest, WebSitesNodeHidesTheListWithoutClearingOrWritingItAgain)
     StoreSite(QStringLiteral("a.example"), "/first");
     navigator->BuildNavigator();
     navigator->setCurrentItem(SiteNode(QStringLiteral("a.example")));
-    controls.lvFileDetails->Row(0)->SetSubItem(3, QStringLiteral("Hold"));
+    controls.lvFileDetails->Row(0)->SetSubItem(colStatus, FileStatus::Hold);
 
     navigator->setCurrentItem(navigator->WebSitesNode);
-    EXPECT_EQ(ShownPage(), QStringLiteral("Blank"));
-    EXPECT_EQ(title->text(), QStringLiteral("Web Sites"));
+    EXPECT_EQ(ShownPage(), pages::Blank);
+    EXPECT_EQ(title->text(), pages::WebSites);
     EXPECT_EQ(controls.lvFileDetails->RowCount(), 1) << "the list is hidden, not cleared";
-    const QString status = BaseKeyPath() + "\\WWWSites\\a.example\\Item#0|Subline#3";
-    EXPECT_EQ(Stored(status), QStringList({status + "|1|Hold"})) << "leaving the site wrote it";
+    const QString status = BaseKeyPath() + '\\' + store::SiteSection("a.example") + '\\' + store::ItemSection(0) + '|' +
+                           store::SublineName(colStatus);
+    EXPECT_EQ(Stored(status), QStringList({status + "|1|" + FileStatus::Hold})) << "leaving the site wrote it";
 
-    controls.lvFileDetails->Row(0)->SetSubItem(3, QStringLiteral("Error"));
+    controls.lvFileDetails->Row(0)->SetSubItem(colStatus, FileStatus::Error);
     controls.lvFileDetails->AddRow()->SetCaption(QStringLiteral("/second"));
     navigator->setCurrentItem(navigator->GeneralOptionsNode);
-    EXPECT_EQ(Stored(status), QStringList({status + "|1|Hold"})) << "a site not shown is not written";
-    EXPECT_TRUE(Stored("Item#1").isEmpty());
+    EXPECT_EQ(Stored(status), QStringList({status + "|1|" + FileStatus::Hold})) << "a site not shown is not written";
+    EXPECT_TRUE(Stored(store::ItemSection(1)).isEmpty());
 }
 
 TEST_F(NavigatorTest, DropsAreAcceptedOnlyWhileASiteNodeIsSelected)
 {
     StoreSite(QStringLiteral("a.example"), "/a");
     navigator->BuildNavigator();
-    EXPECT_FALSE(DragAccepted()) << "General Options";
+    EXPECT_FALSE(DragAccepted()) << "General Options node";
     navigator->setCurrentItem(navigator->WebSitesNode);
-    EXPECT_FALSE(DragAccepted()) << "Web Sites";
+    EXPECT_FALSE(DragAccepted()) << "Web Sites node";
     navigator->setCurrentItem(SiteNode(QStringLiteral("a.example")));
     EXPECT_TRUE(DragAccepted()) << "a site";
     navigator->setCurrentItem(navigator->ViewLogNode);
-    EXPECT_FALSE(DragAccepted()) << "View Log";
+    EXPECT_FALSE(DragAccepted()) << "View Log node";
 }
 
 TEST_F(NavigatorTest, SiteExistsRegardsCaseAndCountsTheEmptyName)
@@ -126,7 +128,7 @@ TEST_F(NavigatorTest, SiteExistsRegardsCaseAndCountsTheEmptyName)
     EXPECT_TRUE(navigator->SiteExists(QStringLiteral("Ftp.Example.org")));
     EXPECT_FALSE(navigator->SiteExists(QStringLiteral("ftp.example.org")));
     EXPECT_FALSE(navigator->SiteExists(QStringLiteral("Ftp.Example.org ")));
-    EXPECT_FALSE(navigator->SiteExists(QStringLiteral("General Options"))) << "only site nodes count";
+    EXPECT_FALSE(navigator->SiteExists(pages::GeneralOptions)) << "only site nodes count";
 }
 
 TEST_F(NavigatorTest, RemovingTheSelectedNodeRunsASelectionChange)
@@ -168,13 +170,13 @@ TEST_F(NavigatorTest, FailedSaveStopsTheChangeAndKeepsTheShownSiteSelected)
     navigator->BuildNavigator();
     navigator->setCurrentItem(SiteNode(QStringLiteral("a.example")));
     const QStringList before = test::DumpStore(store.FilePath());
-    test::PoisonValueName(store.FilePath(), QStringLiteral("DefaultIPParam"));
+    test::PoisonValueName(store.FilePath(), store::DefaultIPParam);
 
     navigator->setCurrentItem(navigator->ViewLogNode);
     EXPECT_EQ(reported.size(), 1) << "the error reached the general display";
     EXPECT_EQ(navigator->currentItem(), SiteNode(QStringLiteral("a.example")));
-    EXPECT_EQ(ShownPage(), QStringLiteral("Web Sites"));
-    EXPECT_EQ(title->text(), QStringLiteral("Site information for: a.example"));
+    EXPECT_EQ(ShownPage(), pages::WebSites);
+    EXPECT_EQ(title->text(), pages::SiteInformationFor + "a.example");
     EXPECT_EQ(catalogue->CurrentSiteName(), QStringLiteral("a.example"));
     EXPECT_TRUE(fileDrag->EnableDrop());
     EXPECT_EQ(test::DumpStore(store.FilePath()), before);

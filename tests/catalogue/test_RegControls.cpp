@@ -1,4 +1,5 @@
 #include "catalogue/Catalogue.h"
+#include "catalogue/P_Types.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
 #include "tests/support/StoreDump.h"
@@ -16,7 +17,7 @@ using quelmark::test::DumpStore;
 
 namespace {
 
-const QString kSection = QStringLiteral("General Options");
+const QString &kSection = store::GeneralOptions;
 
 class RegControlsTest : public ::testing::Test {
 protected:
@@ -249,7 +250,7 @@ TEST_F(RegControlsTest, SaveSkipsControlsWithoutBothNames)
 {
     Persisted<TRegEdit>("NoSection", QString())->setText(QStringLiteral("x"));
     Persisted<TRegEdit>("", kSection)->setText(QStringLiteral("y"));
-    auto *list = Persisted<TRegListView>("", QStringLiteral("WWWSites"));
+    auto *list = Persisted<TRegListView>("", store::WWWSites);
     ConfigureFileList(list);
     list->AddRow()->SetCaption(QStringLiteral("row"));
     Persisted<TRegEdit>("Named")->setText(QStringLiteral("z"));
@@ -265,7 +266,7 @@ TEST_F(RegControlsTest, LoadOfSimpleKindsUsesEmptyNamesButTheListNeedsBoth)
     // An empty section is the base key itself and an empty name its unnamed value.
     TRegIniFile(BaseKeyPath()).WriteString(QString(), QStringLiteral("unnamed"));
     auto *bare = Persisted<TRegEdit>("", QString());
-    auto *list = Persisted<TRegListView>("", QStringLiteral("WWWSites"));
+    auto *list = Persisted<TRegListView>("", store::WWWSites);
     ConfigureFileList(list);
     list->AddRow()->SetCaption(QStringLiteral("kept"));
     LoadRegControls(&window, BaseKeyPath());
@@ -322,16 +323,27 @@ protected:
     void SetUp() override
     {
         RegControlsTest::SetUp();
-        list = Persisted<TRegListView>("site", QStringLiteral("WWWSites"));
+        list = Persisted<TRegListView>("site", store::WWWSites);
         ConfigureFileList(list);
     }
 
-    QString SiteKey() const { return KeyPath(QStringLiteral("WWWSites\\site")); }
-    QString ItemKey(int i) const { return SiteKey() + QStringLiteral("\\Item#") + QString::number(i); }
+    QString SiteKey() const { return KeyPath(store::SiteSection(QStringLiteral("site"))); }
+    QString ItemKey(int i) const { return KeyPath(Item(i)); }
+    // The section of row i of the site, relative to the base key.
+    static QString Item(int i) { return store::SiteSection(QStringLiteral("site")) + '\\' + store::ItemSection(i); }
 
     void PutItem(const QString &item, const QString &name, const QString &value)
     {
-        Put(QStringLiteral("WWWSites\\site\\") + item, name, value);
+        Put(store::SiteSection(QStringLiteral("site")) + '\\' + item, name, value);
+    }
+
+    // The value names of a stored row holding n column texts, in the order they are written.
+    static QStringList RowValueNames(int n)
+    {
+        QStringList names = {store::Caption, store::Checked, store::ImageIndex, store::StateIndex};
+        for (int k = 0; k < n; ++k)
+            names.append(store::SublineName(k));
+        return names;
     }
 
     TRegListView *list = nullptr;
@@ -339,9 +351,9 @@ protected:
 
 TEST_F(RegListViewTest, RowWithThreeSublinesGetsFiveEmptyOnesAndDefaultsFillTheMarks)
 {
-    PutItem(QStringLiteral("Item#0"), QStringLiteral("Caption"), QStringLiteral("/home/u/index.html"));
+    PutItem(store::ItemSection(0), store::Caption, QStringLiteral("/home/u/index.html"));
     for (int k = 0; k < 3; ++k)
-        PutItem(QStringLiteral("Item#0"), QStringLiteral("Subline#%1").arg(k), QStringLiteral("t%1").arg(k));
+        PutItem(store::ItemSection(0), store::SublineName(k), QStringLiteral("t%1").arg(k));
     LoadRegControls(&window, BaseKeyPath());
 
     ASSERT_EQ(list->RowCount(), 1);
@@ -355,25 +367,25 @@ TEST_F(RegListViewTest, RowWithThreeSublinesGetsFiveEmptyOnesAndDefaultsFillTheM
 
 TEST_F(RegListViewTest, GapInSublinesEndsTheRowAndTheOrphanIsDroppedAtNextSave)
 {
-    PutItem(QStringLiteral("Item#0"), QStringLiteral("Caption"), QStringLiteral("a"));
-    PutItem(QStringLiteral("Item#0"), QStringLiteral("Subline#0"), QStringLiteral("s0"));
-    PutItem(QStringLiteral("Item#0"), QStringLiteral("Subline#1"), QStringLiteral("s1"));
-    PutItem(QStringLiteral("Item#0"), QStringLiteral("Subline#3"), QStringLiteral("s3"));
+    PutItem(store::ItemSection(0), store::Caption, QStringLiteral("a"));
+    PutItem(store::ItemSection(0), store::SublineName(0), QStringLiteral("s0"));
+    PutItem(store::ItemSection(0), store::SublineName(1), QStringLiteral("s1"));
+    PutItem(store::ItemSection(0), store::SublineName(3), QStringLiteral("s3"));
     LoadRegControls(&window, BaseKeyPath());
     ASSERT_EQ(list->RowCount(), 1);
     EXPECT_EQ(list->Row(0)->SubItems(), QStringList({"s0", "s1", "", "", "", "", "", ""}));
 
     SaveRegControls(&window, BaseKeyPath());
-    EXPECT_EQ(Get(QStringLiteral("WWWSites\\site\\Item#0"), QStringLiteral("Subline#3")), QString());
-    EXPECT_EQ(Get(QStringLiteral("WWWSites\\site\\Item#0"), QStringLiteral("Subline#2")), QString());
-    EXPECT_EQ(Get(QStringLiteral("WWWSites\\site\\Item#0"), QStringLiteral("Subline#1")), QStringLiteral("s1"));
+    EXPECT_EQ(Get(Item(0), store::SublineName(3)), QString());
+    EXPECT_EQ(Get(Item(0), store::SublineName(2)), QString());
+    EXPECT_EQ(Get(Item(0), store::SublineName(1)), QStringLiteral("s1"));
 }
 
 TEST_F(RegListViewTest, RowWithoutCaptionOrSublinesLoadsAsUnknownWithNoColumnTexts)
 {
-    PutItem(QStringLiteral("Item#0"), QStringLiteral("Checked"), QStringLiteral("1"));
-    PutItem(QStringLiteral("Item#0"), QStringLiteral("ImageIndex"), QStringLiteral("3"));
-    PutItem(QStringLiteral("Item#0"), QStringLiteral("StateIndex"), QStringLiteral("2"));
+    PutItem(store::ItemSection(0), store::Checked, QStringLiteral("1"));
+    PutItem(store::ItemSection(0), store::ImageIndex, QStringLiteral("3"));
+    PutItem(store::ItemSection(0), store::StateIndex, QStringLiteral("2"));
     LoadRegControls(&window, BaseKeyPath());
     ASSERT_EQ(list->RowCount(), 1);
     const TListRow *row = list->Row(0);
@@ -387,13 +399,13 @@ TEST_F(RegListViewTest, RowWithoutCaptionOrSublinesLoadsAsUnknownWithNoColumnTex
 
 TEST_F(RegListViewTest, RowsComeBackInStoreOrderWhateverTheirKeyNames)
 {
-    for (const char *name : {"Item#5", "Zebra", "Item#0"})
-        PutItem(QString::fromLatin1(name), QStringLiteral("Caption"), QString::fromLatin1(name));
+    const QStringList names = {store::ItemSection(5), QStringLiteral("Zebra"), store::ItemSection(0)};
+    for (const QString &name : names)
+        PutItem(name, store::Caption, name);
     LoadRegControls(&window, BaseKeyPath());
     ASSERT_EQ(list->RowCount(), 3);
-    EXPECT_EQ(list->Row(0)->Caption(), QStringLiteral("Item#5"));
-    EXPECT_EQ(list->Row(1)->Caption(), QStringLiteral("Zebra"));
-    EXPECT_EQ(list->Row(2)->Caption(), QStringLiteral("Item#0"));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(list->Row(i)->Caption(), names[i]);
 }
 
 TEST_F(RegListViewTest, SaveNumbersRowsAfreshAndRemovesForeignContent)
@@ -404,19 +416,19 @@ TEST_F(RegListViewTest, SaveNumbersRowsAfreshAndRemovesForeignContent)
         row->SetSubItems({QStringLiteral("/h%1").arg(i), QStringLiteral("Ascii")});
     }
     SaveRegControls(&window, BaseKeyPath());
-    Put(QStringLiteral("WWWSites\\site"), QStringLiteral("Foreign"), QStringLiteral("x"));
-    PutItem(QStringLiteral("Extra"), QStringLiteral("Caption"), QStringLiteral("x"));
+    Put(store::SiteSection(QStringLiteral("site")), QStringLiteral("Foreign"), QStringLiteral("x"));
+    PutItem(QStringLiteral("Extra"), store::Caption, QStringLiteral("x"));
 
     list->RemoveRow(list->Row(1));
     list->RemoveRow(list->Row(0));
     SaveRegControls(&window, BaseKeyPath());
 
-    EXPECT_EQ(test::SubkeyNames(store.FilePath(), SiteKey()), QStringList({"Item#0", "Item#1"}));
+    EXPECT_EQ(test::SubkeyNames(store.FilePath(), SiteKey()),
+              QStringList({store::ItemSection(0), store::ItemSection(1)}));
     EXPECT_EQ(test::ValueNamesInWriteOrder(store.FilePath(), SiteKey()), QStringList());
-    EXPECT_EQ(Get(QStringLiteral("WWWSites\\site\\Item#0"), QStringLiteral("Caption")), QStringLiteral("file2"));
-    EXPECT_EQ(Get(QStringLiteral("WWWSites\\site\\Item#1"), QStringLiteral("Caption")), QStringLiteral("file3"));
-    EXPECT_EQ(test::ValueNamesInWriteOrder(store.FilePath(), ItemKey(1)),
-              QStringList({"Caption", "Checked", "ImageIndex", "StateIndex", "Subline#0", "Subline#1"}));
+    EXPECT_EQ(Get(Item(0), store::Caption), QStringLiteral("file2"));
+    EXPECT_EQ(Get(Item(1), store::Caption), QStringLiteral("file3"));
+    EXPECT_EQ(test::ValueNamesInWriteOrder(store.FilePath(), ItemKey(1)), RowValueNames(2));
 }
 
 TEST_F(RegListViewTest, SaveLoadSaveHoldsEightSublinesTheLastEmpty)
@@ -434,11 +446,10 @@ TEST_F(RegListViewTest, SaveLoadSaveHoldsEightSublinesTheLastEmpty)
     SaveRegControls(&window, BaseKeyPath());
 
     const QStringList names = test::ValueNamesInWriteOrder(store.FilePath(), ItemKey(0));
-    EXPECT_EQ(names, QStringList({"Caption", "Checked", "ImageIndex", "StateIndex", "Subline#0", "Subline#1",
-                                  "Subline#2", "Subline#3", "Subline#4", "Subline#5", "Subline#6", "Subline#7"}));
-    EXPECT_EQ(Get(QStringLiteral("WWWSites\\site\\Item#0"), QStringLiteral("Subline#7")), QString());
-    EXPECT_EQ(Get(QStringLiteral("WWWSites\\site\\Item#0"), QStringLiteral("Subline#6")), QStringLiteral("R"));
-    EXPECT_EQ(Get(QStringLiteral("WWWSites\\site\\Item#0"), QStringLiteral("Checked")), QStringLiteral("1"));
+    EXPECT_EQ(names, RowValueNames(8));
+    EXPECT_EQ(Get(Item(0), store::SublineName(7)), QString());
+    EXPECT_EQ(Get(Item(0), store::SublineName(6)), QStringLiteral("R"));
+    EXPECT_EQ(Get(Item(0), store::Checked), QStringLiteral("1"));
     ASSERT_EQ(list->RowCount(), 1);
     EXPECT_EQ(list->Row(0)->ImageIndex(), 4);
     EXPECT_EQ(list->Row(0)->StateIndex(), 7);
@@ -475,7 +486,7 @@ protected:
         return bar;
     }
 
-    QString Tb(const char *bar, const char *name) { return Get(QString::fromLatin1(bar), QString::fromLatin1(name)); }
+    QString Tb(const char *bar, const QString &name) { return Get(QString::fromLatin1(bar), name); }
 };
 
 TEST_F(ToolbarLayoutTest, SavesDockAndVisibilityAndFixedDocksKeepOnlyVisibility)
@@ -492,17 +503,17 @@ TEST_F(ToolbarLayoutTest, SavesDockAndVisibilityAndFixedDocksKeepOnlyVisibility)
     mw.show();
     SaveToolbarLayout(&mw, BaseKeyPath());
 
-    EXPECT_EQ(Tb("tbGeneralInfo", "Visible"), QStringLiteral("1"));
-    EXPECT_EQ(Tb("tbGeneralInfo", "DockedTo"), QStringLiteral("dockTop"));
-    EXPECT_EQ(Tb("tbGeneralInfo", "DockRow"), QStringLiteral("0"));
-    EXPECT_EQ(Tb("tbLeft", "DockedTo"), QStringLiteral("dockLeft"));
-    EXPECT_EQ(Tb("tbHidden", "Visible"), QStringLiteral("0"));
-    EXPECT_EQ(Tb("tbHidden", "DockedTo"), QStringLiteral("dockBottom"));
+    EXPECT_EQ(Tb("tbGeneralInfo", store::Visible), QStringLiteral("1"));
+    EXPECT_EQ(Tb("tbGeneralInfo", store::DockedTo), QStringLiteral("dockTop"));
+    EXPECT_EQ(Tb("tbGeneralInfo", store::DockRow), QStringLiteral("0"));
+    EXPECT_EQ(Tb("tbLeft", store::DockedTo), QStringLiteral("dockLeft"));
+    EXPECT_EQ(Tb("tbHidden", store::Visible), QStringLiteral("0"));
+    EXPECT_EQ(Tb("tbHidden", store::DockedTo), QStringLiteral("dockBottom"));
     EXPECT_EQ(test::ValueNamesInWriteOrder(store.FilePath(), KeyPath(QStringLiteral("tbGeneralInfo"))),
-              QStringList({"Visible", "DockedTo", "DockRow", "DockPos", "FloatLeft", "FloatTop", "FloatRight",
-                           "FloatBottom", "FloatRightX"}));
+              QStringList({store::Visible, store::DockedTo, store::DockRow, store::DockPos, store::FloatLeft,
+                           store::FloatTop, store::FloatRight, store::FloatBottom, store::FloatRightX}));
     EXPECT_EQ(test::ValueNamesInWriteOrder(store.FilePath(), KeyPath(QStringLiteral("tbFilesToolbar"))),
-              QStringList({"Visible"}));
+              QStringList({store::Visible}));
 }
 
 TEST_F(ToolbarLayoutTest, LoadRestoresDocksRowsVisibilityAndFloating)
@@ -514,15 +525,15 @@ TEST_F(ToolbarLayoutTest, LoadRestoresDocksRowsVisibilityAndFloating)
     Bar(saved, "tbC", Qt::RightToolBarArea)->hide();
     saved.show();
     SaveToolbarLayout(&saved, BaseKeyPath());
-    EXPECT_EQ(Tb("tbB", "DockRow"), QStringLiteral("1"));
+    EXPECT_EQ(Tb("tbB", store::DockRow), QStringLiteral("1"));
     (void)a;
 
-    Put(QStringLiteral("tbD"), QStringLiteral("DockedTo"), QStringLiteral("nil"));
-    Put(QStringLiteral("tbD"), QStringLiteral("FloatLeft"), QStringLiteral("40"));
-    Put(QStringLiteral("tbD"), QStringLiteral("FloatTop"), QStringLiteral("50"));
-    Put(QStringLiteral("tbD"), QStringLiteral("FloatRight"), QStringLiteral("240"));
-    Put(QStringLiteral("tbD"), QStringLiteral("FloatBottom"), QStringLiteral("80"));
-    Put(QStringLiteral("tbE"), QStringLiteral("DockedTo"), QStringLiteral("dockGone"));
+    Put(QStringLiteral("tbD"), store::DockedTo, store::Floating);
+    Put(QStringLiteral("tbD"), store::FloatLeft, QStringLiteral("40"));
+    Put(QStringLiteral("tbD"), store::FloatTop, QStringLiteral("50"));
+    Put(QStringLiteral("tbD"), store::FloatRight, QStringLiteral("240"));
+    Put(QStringLiteral("tbD"), store::FloatBottom, QStringLiteral("80"));
+    Put(QStringLiteral("tbE"), store::DockedTo, QStringLiteral("dockGone"));
 
     QMainWindow loaded;
     auto *la = Bar(loaded, "tbA", Qt::LeftToolBarArea);
@@ -544,8 +555,8 @@ TEST_F(ToolbarLayoutTest, LoadRestoresDocksRowsVisibilityAndFloating)
 
     // A floating toolbar is stored as such.
     SaveToolbarLayout(&loaded, BaseKeyPath());
-    EXPECT_EQ(Tb("tbD", "DockedTo"), QStringLiteral("nil"));
-    EXPECT_EQ(Tb("tbD", "FloatRight"), QStringLiteral("240"));
+    EXPECT_EQ(Tb("tbD", store::DockedTo), store::Floating);
+    EXPECT_EQ(Tb("tbD", store::FloatRight), QStringLiteral("240"));
 }
 
 TEST_F(ToolbarLayoutTest, UnnamedToolbarOrDockFailsAndStoresNothing)

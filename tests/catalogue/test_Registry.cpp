@@ -1,5 +1,6 @@
 // The settings store: value encodings, key paths, enumeration, deletion, transactions, and what
 // happens to store files that cannot be used.
+#include "catalogue/P_Types.h"
 #include "catalogue/Registry.h"
 #include "catalogue/Sqlite.h"
 #include "tests/support/TempStore.h"
@@ -143,26 +144,25 @@ TEST(StoredNumber, ParsesDecimalAndAllHexPrefixesAndRejectsAnythingElse)
 TEST_F(RegistryTest, NumbersAreWrittenAsDecimalAndUnreadableTextsGiveTheDefault)
 {
     TRegIniFile ini(kBase);
-    ini.WriteNumber(QStringLiteral("General Options"), QStringLiteral("MinsTestFiles"), -1);
-    EXPECT_EQ(ini.ReadText(QStringLiteral("General Options"), QStringLiteral("MinsTestFiles"), {}),
-              QStringLiteral("-1"));
-    EXPECT_EQ(ini.ReadNumber(QStringLiteral("General Options"), QStringLiteral("MinsTestFiles"), 5), -1);
+    ini.WriteNumber(store::GeneralOptions, QStringLiteral("MinsTestFiles"), -1);
+    EXPECT_EQ(ini.ReadText(store::GeneralOptions, QStringLiteral("MinsTestFiles"), {}), QStringLiteral("-1"));
+    EXPECT_EQ(ini.ReadNumber(store::GeneralOptions, QStringLiteral("MinsTestFiles"), 5), -1);
 
     const struct {
         const char *stored;
         std::int32_t expected;
     } cases[] = {{"0x1E", 30}, {"$1E", 30}, {"12abc", 5}, {"", 5}, {"4294967296", 5}};
     for (const auto &c : cases) {
-        ini.WriteText(QStringLiteral("General Options"), QStringLiteral("N"), QString::fromLatin1(c.stored));
-        EXPECT_EQ(ini.ReadNumber(QStringLiteral("General Options"), QStringLiteral("N"), 5), c.expected) << c.stored;
+        ini.WriteText(store::GeneralOptions, QStringLiteral("N"), QString::fromLatin1(c.stored));
+        EXPECT_EQ(ini.ReadNumber(store::GeneralOptions, QStringLiteral("N"), 5), c.expected) << c.stored;
     }
-    EXPECT_EQ(ini.ReadNumber(QStringLiteral("General Options"), QStringLiteral("Missing"), 5), 5);
+    EXPECT_EQ(ini.ReadNumber(store::GeneralOptions, QStringLiteral("Missing"), 5), 5);
 }
 
 TEST_F(RegistryTest, FlagsAreOneAndZeroAndAnyNonZeroNumberReadsTrue)
 {
     TRegIniFile ini(kBase);
-    const QString section = QStringLiteral("General Options");
+    const QString section = store::GeneralOptions;
     ini.WriteFlag(section, QStringLiteral("On"), true);
     ini.WriteFlag(section, QStringLiteral("Off"), false);
     EXPECT_EQ(ini.ReadText(section, QStringLiteral("On"), {}), QStringLiteral("1"));
@@ -204,13 +204,13 @@ TEST_F(RegistryTest, TextsComeBackExactlyAsWritten)
 TEST_F(RegistryTest, ValuesOfAnotherKindFailToReadAsTextExceptExpandableText)
 {
     TRegIniFile ini(kBase);
-    ini.WriteText(QStringLiteral("General Options"), QStringLiteral("Autoprocess"), QStringLiteral("1"));
+    ini.WriteText(store::GeneralOptions, QStringLiteral("Autoprocess"), QStringLiteral("1"));
     Sql("UPDATE vals SET kind=4, data=x'1e000000' WHERE name='Autoprocess';"
         "INSERT INTO vals SELECT key, 'Bin', 3, x'00ff' FROM vals WHERE name='Autoprocess';"
         "INSERT INTO vals SELECT key, 'List', 7, 'a' FROM vals WHERE name='Autoprocess';"
         "INSERT INTO vals SELECT key, 'Path', 2, '%HOME%\\x' FROM vals WHERE name='Autoprocess';");
 
-    const QString section = QStringLiteral("General Options");
+    const QString section = store::GeneralOptions;
     EXPECT_EQ(ErrorOf([&] { ini.ReadText(section, QStringLiteral("Autoprocess"), {}); }),
               QStringLiteral("Invalid data type for 'Autoprocess'"));
     EXPECT_EQ(ErrorOf([&] { ini.ReadFlag(section, QStringLiteral("Autoprocess"), false); }),
@@ -254,7 +254,7 @@ TEST_F(RegistryTest, SectionsAreRelativeToTheOpenedKeyUnlessTheyStartWithABacksl
     TRegistry reg;
     EXPECT_FALSE(reg.OpenKey(QStringLiteral("Software\\Nobody"), false));
     ASSERT_TRUE(reg.OpenKey(kBase, false));
-    ASSERT_TRUE(reg.OpenKey(QStringLiteral("WWWSites"), false));
+    ASSERT_TRUE(reg.OpenKey(store::WWWSites, false));
     EXPECT_EQ(reg.CurrentPath(), kBase + QStringLiteral("\\WWWSites"));
 }
 
@@ -277,13 +277,14 @@ TEST_F(RegistryTest, NamesDifferingOnlyInCaseAreDistinctKeysAndValues)
 TEST_F(RegistryTest, SubkeysEnumerateInCreationOrder)
 {
     TRegIniFile sites(kBase + QStringLiteral("\\WWWSites"));
-    for (const char *name : {"zeta", "alpha", "Item#10", "Item#2", "mid"})
-        sites.WriteText(QString::fromLatin1(name), QStringLiteral("x"), QStringLiteral("1"));
+    for (const QString &name : {QStringLiteral("zeta"), QStringLiteral("alpha"), store::ItemSection(10),
+                                store::ItemSection(2), QStringLiteral("mid")})
+        sites.WriteText(name, QStringLiteral("x"), QStringLiteral("1"));
     sites.DeleteSection(QStringLiteral("alpha"));
     sites.WriteText(QStringLiteral("alpha"), QStringLiteral("x"), QStringLiteral("1"));
     QStringList names{QStringLiteral("stale entry")};
     sites.ListSections(names);
-    EXPECT_EQ(names, (QStringList{"zeta", "Item#10", "Item#2", "mid", "alpha"}));
+    EXPECT_EQ(names, (QStringList{"zeta", store::ItemSection(10), store::ItemSection(2), "mid", "alpha"}));
 }
 
 TEST_F(RegistryTest, ReadingMissingSectionsCreatesNothing)
@@ -292,7 +293,7 @@ TEST_F(RegistryTest, ReadingMissingSectionsCreatesNothing)
     const QString before = Dump();
     EXPECT_EQ(ini.ReadText(QStringLiteral("WWWSites\\nobody"), QStringLiteral("UserName"), QStringLiteral("d")),
               QStringLiteral("d"));
-    EXPECT_EQ(ini.ReadNumber(QStringLiteral("General Options"), QStringLiteral("MinsTestFiles"), 10), 10);
+    EXPECT_EQ(ini.ReadNumber(store::GeneralOptions, QStringLiteral("MinsTestFiles"), 10), 10);
     EXPECT_TRUE(ini.ReadFlag(QStringLiteral("\\Nowhere"), QStringLiteral("Autoprocess"), true));
     TRegistry reg;
     EXPECT_FALSE(reg.OpenKey(QStringLiteral("\\Nowhere"), false));
@@ -305,10 +306,9 @@ TEST_F(RegistryTest, AStoreThatFailsWhileReadingRaisesInsteadOfGivingTheDefault)
     // A default in place of an unreadable value would be written back over the real one by
     // the next save.
     TRegIniFile ini(kBase);
-    ini.WriteText(QStringLiteral("General Options"), QStringLiteral("RedialCommand"), QStringLiteral("dial"));
+    ini.WriteText(store::GeneralOptions, QStringLiteral("RedialCommand"), QStringLiteral("dial"));
     Sql("ALTER TABLE vals RENAME TO moved");
-    const QString message =
-        ErrorOf([&] { ini.ReadText(QStringLiteral("General Options"), QStringLiteral("RedialCommand"), {}); });
+    const QString message = ErrorOf([&] { ini.ReadText(store::GeneralOptions, QStringLiteral("RedialCommand"), {}); });
     EXPECT_TRUE(message.startsWith(QStringLiteral("Failed to get data for 'RedialCommand'\n")))
         << message.toStdString();
     EXPECT_TRUE(message.contains(m_store.FilePath())) << message.toStdString();
@@ -383,15 +383,15 @@ TEST_F(RegistryTest, NestedTransactionsCommitOnlyAtTheOutermostLevel)
 TEST_F(RegistryTest, AnUncommittedInnerTransactionRollsBackEverything)
 {
     TRegIniFile ini(kBase);
-    ini.WriteText(QStringLiteral("General Options"), QStringLiteral("TempFileName"), QStringLiteral("before"));
+    ini.WriteText(store::GeneralOptions, QStringLiteral("TempFileName"), QStringLiteral("before"));
     const QString before = Dump();
     {
         TStoreTransaction outer;
-        ini.WriteText(QStringLiteral("General Options"), QStringLiteral("TempFileName"), QStringLiteral("after"));
+        ini.WriteText(store::GeneralOptions, QStringLiteral("TempFileName"), QStringLiteral("after"));
         ini.WriteText(QStringLiteral("WWWSites\\new"), QStringLiteral("UserName"), QStringLiteral("u"));
         {
             TStoreTransaction inner;
-            ini.DeleteSection(QStringLiteral("General Options"));
+            ini.DeleteSection(store::GeneralOptions);
         }
         ini.WriteText(QStringLiteral("Later"), QStringLiteral("v"), QStringLiteral("x"));
         EXPECT_NE(ErrorOf([&] { outer.Commit(); }), QStringLiteral("<no error>"));
@@ -406,13 +406,13 @@ TEST_F(RegistryTest, AnUncommittedInnerTransactionRollsBackEverything)
 TEST_F(RegistryTest, AFailedOperationInsideATransactionLeavesTheStoreUntouched)
 {
     TRegIniFile ini(kBase);
-    ini.WriteText(QStringLiteral("General Options"), QStringLiteral("Bad"), QStringLiteral("x"));
+    ini.WriteText(store::GeneralOptions, QStringLiteral("Bad"), QStringLiteral("x"));
     Sql("UPDATE vals SET kind=4 WHERE name='Bad'");
     const QString before = Dump();
     EXPECT_EQ(ErrorOf([&] {
                   TStoreTransaction save;
-                  ini.WriteText(QStringLiteral("General Options"), QStringLiteral("Good"), QStringLiteral("y"));
-                  ini.ReadText(QStringLiteral("General Options"), QStringLiteral("Bad"), {});
+                  ini.WriteText(store::GeneralOptions, QStringLiteral("Good"), QStringLiteral("y"));
+                  ini.ReadText(store::GeneralOptions, QStringLiteral("Bad"), {});
                   save.Commit();
               }),
               QStringLiteral("Invalid data type for 'Bad'"));
@@ -458,8 +458,7 @@ INSERT INTO vals VALUES
     ASSERT_TRUE(before.contains(QStringLiteral("vals|CREATE TABLE vals"))) << before.toStdString();
 
     TRegIniFile ini(kBase);
-    EXPECT_EQ(ini.ReadText(QStringLiteral("General Options"), QStringLiteral("DefaultIPParam"), {}),
-              QStringLiteral("%IP% ü"));
+    EXPECT_EQ(ini.ReadText(store::GeneralOptions, store::DefaultIPParam, {}), QStringLiteral("%IP% ü"));
     CloseStore();
     EXPECT_EQ(Sqlite3Cli(m_store.FilePath(), snapshot), before);
     EXPECT_EQ(Sqlite3Cli(m_store.FilePath(), QStringLiteral("SELECT name, value FROM meta")),
@@ -471,8 +470,8 @@ INSERT INTO vals VALUES
 TEST_F(RegistryTest, TheStoreIsPlainSqliteThatTheCommandLineToolReads)
 {
     TRegIniFile ini(kBase);
-    ini.WriteText(QStringLiteral("General Options"), QStringLiteral("DefaultIPParam"), QStringLiteral("%IP% ü"));
-    ini.WriteNumber(QStringLiteral("General Options"), QStringLiteral("MinsTestFiles"), 10);
+    ini.WriteText(store::GeneralOptions, QStringLiteral("DefaultIPParam"), QStringLiteral("%IP% ü"));
+    ini.WriteNumber(store::GeneralOptions, QStringLiteral("MinsTestFiles"), 10);
 
     const QString query = QStringLiteral(
         "SELECT k.name || '|' || v.name || '|' || v.kind || '|' || v.data FROM vals v JOIN keys k ON k.id = v.key "
@@ -494,7 +493,7 @@ TEST_F(RegistryTest, TheStoreIsPlainSqliteThatTheCommandLineToolReads)
 TEST_F(RegistryTest, TheStoreFileAndItsFolderArePrivateToTheUser)
 {
     TRegIniFile ini(kBase);
-    ini.WriteText(QStringLiteral("General Options"), QStringLiteral("Password"), QStringLiteral("secret"));
+    ini.WriteText(store::GeneralOptions, QStringLiteral("Password"), QStringLiteral("secret"));
     EXPECT_EQ(m_store.FilePath(), m_store.ConfigDir() + QStringLiteral("/Varnholt/Quelmark/store.db"));
     struct stat info {};
     for (const QString &folder : {QStringLiteral("/Varnholt"), QStringLiteral("/Varnholt/Quelmark")}) {
@@ -582,19 +581,19 @@ TEST_F(UnusableStoreTest, AFileLockedByAnotherProgramIsReportedAndLeftAlone)
 TEST_F(UnusableStoreTest, WritesFailClearlyWhileAnotherProgramHoldsTheWriteLock)
 {
     TRegIniFile ini(kBase);
-    ini.WriteText(QStringLiteral("General Options"), QStringLiteral("A"), QStringLiteral("1"));
+    ini.WriteText(store::GeneralOptions, QStringLiteral("A"), QStringLiteral("1"));
     {
         sqlite::Connection holder(m_path.toStdString());
         holder.Exec("BEGIN IMMEDIATE");
         // Reads still see the last committed state.
-        EXPECT_EQ(ini.ReadText(QStringLiteral("General Options"), QStringLiteral("A"), {}), QStringLiteral("1"));
-        const QString message = ErrorOf(
-            [&] { ini.WriteText(QStringLiteral("General Options"), QStringLiteral("A"), QStringLiteral("2")); });
+        EXPECT_EQ(ini.ReadText(store::GeneralOptions, QStringLiteral("A"), {}), QStringLiteral("1"));
+        const QString message =
+            ErrorOf([&] { ini.WriteText(store::GeneralOptions, QStringLiteral("A"), QStringLiteral("2")); });
         EXPECT_TRUE(message.startsWith(QStringLiteral("Failed to set data for 'A'\n"))) << message.toStdString();
         EXPECT_TRUE(message.contains(m_path)) << message.toStdString();
     }
-    ini.WriteText(QStringLiteral("General Options"), QStringLiteral("A"), QStringLiteral("3"));
-    EXPECT_EQ(ini.ReadText(QStringLiteral("General Options"), QStringLiteral("A"), {}), QStringLiteral("3"));
+    ini.WriteText(store::GeneralOptions, QStringLiteral("A"), QStringLiteral("3"));
+    EXPECT_EQ(ini.ReadText(store::GeneralOptions, QStringLiteral("A"), {}), QStringLiteral("3"));
 }
 
 TEST_F(UnusableStoreTest, AWriteWaitsForALockThatIsReleasedWithinTheBusyTimeout)
@@ -612,8 +611,8 @@ TEST_F(UnusableStoreTest, AWriteWaitsForALockThatIsReleasedWithinTheBusyTimeout)
                                  "db.execute('COMMIT')\n"),
                   m_path});
     ASSERT_TRUE(holder.waitForReadyRead(10000)) << "the lock holder did not start";
-    ini.WriteText(QStringLiteral("General Options"), QStringLiteral("A"), QStringLiteral("written"));
-    EXPECT_EQ(ini.ReadText(QStringLiteral("General Options"), QStringLiteral("A"), {}), QStringLiteral("written"));
+    ini.WriteText(store::GeneralOptions, QStringLiteral("A"), QStringLiteral("written"));
+    EXPECT_EQ(ini.ReadText(store::GeneralOptions, QStringLiteral("A"), {}), QStringLiteral("written"));
     holder.waitForFinished(10000);
 }
 

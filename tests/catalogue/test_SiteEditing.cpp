@@ -2,13 +2,13 @@
 #include "catalogue/F_NewWWW.h"
 #include "catalogue/FileDialogs.h"
 #include "catalogue/MessageBox.h"
+#include "catalogue/P_Types.h"
 #include "catalogue/Registry.h"
 #include "catalogue/SiteEditing.h"
 #include "tests/support/CatalogueWindow.h"
 #include "tests/support/StoreDump.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QFocusEvent>
 #include <QPushButton>
 #include <QTimer>
@@ -107,32 +107,6 @@ protected:
     int leftOpen = 0;
 };
 
-TEST(SiteEditingHelpers, NormalizeHostDirTrimsAndEndsWithSlashOnlyWhenNeeded)
-{
-    const struct {
-        const char *typed;
-        const char *result;
-    } cases[] = {
-        {"  /www  ", "/www/"}, {"/www/  ", "/www/  "}, {"   ", "   "}, {"", ""}, {"www", "www/"}, {"/", "/"},
-    };
-    for (const auto &c : cases) {
-        QString text = QString::fromLatin1(c.typed);
-        NormalizeHostDir(text);
-        EXPECT_EQ(text, QString::fromLatin1(c.result)) << "typed \"" << c.typed << '"';
-    }
-}
-
-TEST(SiteEditingHelpers, SelectComboItemMatchesExactlyOrSelectsNothing)
-{
-    QComboBox list;
-    list.addItems({"New", "Moved", "Edited"});
-    SelectComboItem(&list, QStringLiteral("Moved"));
-    EXPECT_EQ(list.currentIndex(), 1);
-    SelectComboItem(&list, QStringLiteral("moved"));
-    EXPECT_EQ(list.currentIndex(), -1);
-    EXPECT_EQ(list.currentText(), QString());
-}
-
 TEST_F(SiteEditingTest, NewSiteKeepsTheBlanksOfItsNameTidiesTheDirectoryAndIsShownAtOnce)
 {
     navigator->BuildNavigator();
@@ -150,7 +124,7 @@ TEST_F(SiteEditingTest, NewSiteKeepsTheBlanksOfItsNameTidiesTheDirectoryAndIsSho
     EXPECT_EQ(SiteNames(), QStringList({" ftp.example.org "}));
     EXPECT_EQ(navigator->currentItem()->text(0), QStringLiteral(" ftp.example.org "));
     EXPECT_EQ(catalogue->CurrentSiteName(), QStringLiteral(" ftp.example.org "));
-    EXPECT_EQ(title->text(), QStringLiteral("Site information for:  ftp.example.org "));
+    EXPECT_EQ(title->text(), pages::SiteInformationFor + " ftp.example.org ");
     EXPECT_TRUE(fileDrag->EnableDrop());
     EXPECT_EQ(controls.edtDefaultDir->text(), QStringLiteral("/www/"));
     EXPECT_EQ(controls.edtPassword->text(), QStringLiteral("secret"));
@@ -236,8 +210,8 @@ TEST_F(SiteEditingTest, DeleteSiteAsksFirstAndThenLeavesNothingOfItInTheStore)
     EXPECT_EQ(SiteNames(), QStringList({"keep.example"}));
     EXPECT_TRUE(Stored("gone.example").isEmpty());
     EXPECT_EQ(navigator->currentItem(), navigator->WebSitesNode);
-    EXPECT_EQ(ShownPage(), QStringLiteral("Blank"));
-    EXPECT_EQ(title->text(), QStringLiteral("Web Sites"));
+    EXPECT_EQ(ShownPage(), pages::Blank);
+    EXPECT_EQ(title->text(), pages::WebSites);
     EXPECT_TRUE(catalogue->CurrentSiteName().isEmpty());
 
     navigator->SelectNode(navigator->GeneralOptionsNode);

@@ -3,6 +3,7 @@
 #include "base/Exception.h"
 #include "catalogue/MessageBox.h"
 #include "catalogue/Navigator.h"
+#include "catalogue/P_Types.h"
 #include "catalogue/Registry.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/PushFixture.h"
@@ -133,7 +134,7 @@ TEST_F(PushCommandsTest, PushAllWalksEverySiteStoresEachAtTheNextAndShowsTheUser
     w->edtLastIPAddress->setText(QStringLiteral("10.20.30.40"));
     w->Build();
     w->edtLocalAddress->setText(QStringLiteral("stale"));
-    ASSERT_EQ(w->ShownPage(), QStringLiteral("General Options"));
+    ASSERT_EQ(w->ShownPage(), pages::GeneralOptions);
 
     // While the refused site is pushed, the first site is stored already and this one not yet.
     QStringList storedDuringRefused;
@@ -160,8 +161,8 @@ TEST_F(PushCommandsTest, PushAllWalksEverySiteStoresEachAtTheNextAndShowsTheUser
     EXPECT_EQ(lines.first(), kChecking);
     EXPECT_EQ(lines.last(), kDone);
     EXPECT_EQ(lines.count(kConnecting), 3);
-    EXPECT_EQ(w->ShownPage(), QStringLiteral("General Options"));
-    EXPECT_EQ(w->pnlDetailTitle->text(), QStringLiteral("General Options"));
+    EXPECT_EQ(w->ShownPage(), pages::GeneralOptions);
+    EXPECT_EQ(w->pnlDetailTitle->text(), pages::GeneralOptions);
     EXPECT_EQ(w->catalogue->CurrentSiteName(), QString());
     EXPECT_TRUE(w->window->isEnabled());
     EXPECT_EQ(w->edtLocalAddress->text(), QStringLiteral("10.20.30.40"));
@@ -288,8 +289,8 @@ TEST_F(PushCommandsTest, AnErrorMidWalkKeepsEarlierStatusesStoresTheSiteAndShows
     EXPECT_FALSE(OnServer(QStringLiteral("after.txt")));
     EXPECT_FALSE(OnServer(QStringLiteral("third.txt")));
     EXPECT_EQ(w->LogCount(kDone), 0);
-    EXPECT_EQ(w->ShownPage(), QStringLiteral("Log Files"));
-    EXPECT_EQ(w->pnlDetailTitle->text(), QStringLiteral("Log Files"));
+    EXPECT_EQ(w->ShownPage(), pages::LogFiles);
+    EXPECT_EQ(w->pnlDetailTitle->text(), pages::LogFiles);
     EXPECT_TRUE(w->window->isEnabled());
     EXPECT_EQ(w->edtLocalAddress->text(), QStringLiteral("10.20.30.40")) << "refreshed by the clean-up";
     EXPECT_FALSE(w->push->Pushing());
@@ -309,19 +310,21 @@ TEST_F(PushCommandsTest, ASiteThatFailsToLoadIsNeverStoredOverThePreviousSite)
     w->StoreSite(QStringLiteral("Broken"), QStringLiteral("someone else"), QStringLiteral("secret"),
                  {Entry(other, QStringLiteral("New"))});
     // Its fields load, then its list stops at a value of the wrong kind.
-    test::SetValueKind(w->store.FilePath(), BaseKeyPath() + QStringLiteral("\\WWWSites\\Broken\\Item#0"),
-                       QStringLiteral("Subline#0"), 4);
+    test::SetValueKind(w->store.FilePath(),
+                       BaseKeyPath() + '\\' + store::SiteSection(QStringLiteral("Broken")) + '\\' +
+                           store::ItemSection(0),
+                       store::SublineName(0), 4);
     w->Build();
 
     Guarded([this] { w->push->btnPushAllNowClick(); });
 
     ASSERT_EQ(reported.size(), 1) << "the store's error reaches the error display";
     EXPECT_EQ(w->Stored(QStringLiteral("Good"), 0, colStatus), QStringLiteral("Moved"));
-    TRegIniFile goodSite(BaseKeyPath() + QStringLiteral("\\WWWSites\\Good"));
-    EXPECT_EQ(goodSite.ReadText(QStringLiteral("Item#0"), QStringLiteral("Caption"), QString()), good);
-    EXPECT_EQ(goodSite.ReadText(QString(), QStringLiteral("UserName"), QString()), server->User());
+    TRegIniFile goodSite(BaseKeyPath() + '\\' + store::SiteSection(QStringLiteral("Good")));
+    EXPECT_EQ(goodSite.ReadText(store::ItemSection(0), store::Caption, QString()), good);
+    EXPECT_EQ(goodSite.ReadText(QString(), store::UserName, QString()), server->User());
     EXPECT_EQ(w->Stored(QStringLiteral("Broken"), 0, colStatus), QStringLiteral("New"));
-    EXPECT_EQ(w->ShownPage(), QStringLiteral("General Options"));
+    EXPECT_EQ(w->ShownPage(), pages::GeneralOptions);
 }
 
 TEST_F(PushCommandsTest, TicksAndCommandsDuringAPushStartNothingAndTheNextTickChecks)

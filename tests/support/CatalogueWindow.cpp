@@ -7,16 +7,16 @@ namespace quelmark::test {
 CatalogueWindow::CatalogueWindow()
 {
     edtDefaultIPParam = new TRegEdit(&window);
-    edtDefaultIPParam->SetRegSection(QStringLiteral("General Options"));
-    edtDefaultIPParam->SetRegKeyword(QStringLiteral("DefaultIPParam"));
+    edtDefaultIPParam->SetRegSection(store::GeneralOptions);
+    edtDefaultIPParam->SetRegKeyword(store::DefaultIPParam);
     edtDefaultIPParam->setText(QStringLiteral("%IP%"));
     nbDetail = new QStackedWidget(&window);
-    for (const char *name : {"General Options", "Web Sites", "Log Files", "Blank"}) {
+    for (const QString &name : {pages::GeneralOptions, pages::WebSites, pages::LogFiles, pages::Blank}) {
         auto *page = new QWidget;
         nbDetail->addWidget(page);
-        pages.insert(QString::fromLatin1(name), page);
+        this->pages.insert(name, page);
     }
-    QWidget *sitePage = pages.value(QStringLiteral("Web Sites"));
+    QWidget *sitePage = this->pages.value(pages::WebSites);
     controls = {new TRegListView(sitePage), new TRegEdit(sitePage), new TRegEdit(sitePage), new TRegEdit(sitePage),
                 new TRegEdit(sitePage)};
     ConfigureFileList(controls.lvFileDetails);
@@ -39,7 +39,7 @@ TListRow *CatalogueWindow::AddRow(const QString &localFile, const QStringList &c
 void CatalogueWindow::StoreSite(const QString &name, const QString &localFile)
 {
     controls.lvFileDetails->ClearRows();
-    AddRow(localFile, {"/www/f", "Ascii", "%IP%", "New", "", "", ""});
+    AddRow(localFile, {"/www/f", FileType::Ascii, "%IP%", FileStatus::New, "", "", ""});
     controls.edtFTPServer->setText(name);
     catalogue->SetCurrentSiteName(name);
     catalogue->SaveCurrentSite();

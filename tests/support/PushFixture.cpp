@@ -9,16 +9,16 @@ namespace quelmark::test {
 PushWindow::PushWindow()
 {
     QWidget *w = window.get();
-    edtLastIPAddress->SetRegSection(QStringLiteral("General Options"));
-    edtLastIPAddress->SetRegKeyword(QStringLiteral("LastIPAddress"));
+    edtLastIPAddress->SetRegSection(store::GeneralOptions);
+    edtLastIPAddress->SetRegKeyword(store::LastIPAddress);
     edtLastIPAddress->setText(localAddress);
     edtLocalAddress->setText(localAddress);
 
     nbDetail = new QStackedWidget(w);
-    for (const char *title : {"General Options", "Web Sites", "Log Files", "Blank"}) {
+    for (const QString &title : {pages::GeneralOptions, pages::WebSites, pages::LogFiles, pages::Blank}) {
         auto *page = new QWidget;
         nbDetail->addWidget(page);
-        pages.insert(QString::fromLatin1(title), page);
+        this->pages.insert(title, page);
     }
     w->layout()->addWidget(nbDetail);
     pnlDetailTitle = new QLabel(w);
@@ -35,7 +35,7 @@ PushWindow::PushWindow()
         .catalogue = catalogue.get(),
         .navigator = navigator,
         .nbDetail = nbDetail,
-        .webSitesPage = pages.value(QStringLiteral("Web Sites")),
+        .webSitesPage = this->pages.value(pages::WebSites),
         .pnlDetailTitle = pnlDetailTitle,
         .transfer = transfer.get(),
         .log = log.get(),
@@ -106,9 +106,8 @@ int PushWindow::LogCount(const QString &line) const
 
 QString PushWindow::Stored(const QString &siteName, int row, int column) const
 {
-    TRegIniFile ini(BaseKeyPath() + QStringLiteral("\\WWWSites\\") + siteName);
-    return ini.ReadText(QStringLiteral("Item#") + QString::number(row),
-                        QStringLiteral("Subline#") + QString::number(column), QStringLiteral("?"));
+    TRegIniFile ini(BaseKeyPath() + '\\' + store::SiteSection(siteName));
+    return ini.ReadText(store::ItemSection(row), store::SublineName(column), QStringLiteral("?"));
 }
 
 } // namespace quelmark::test

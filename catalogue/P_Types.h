@@ -1,0 +1,140 @@
+// The program's vocabulary: every text that the store, the file list, the engine and the window
+// share is written here once and used by name everywhere else.
+//
+// Stored names are the store's layout: changing one of them loses what earlier runs stored.
+// Status and type texts are stored too, in the file list's rows, and compared as exact texts.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace quelmark {
+
+// ---- the settings store -------------------------------------------------------------------
+
+namespace store {
+
+// The key below which the program keeps all its data.
+inline const QString BaseKey = QStringLiteral("\\Software\\Varnholt\\Quelmark");
+
+// The general options: one section, one value per option.
+inline const QString GeneralOptions = QStringLiteral("General Options");
+inline const QString Autoprocess = QStringLiteral("Autoprocess");
+inline const QString MinsTestFiles = QStringLiteral("MinsTestFiles");
+inline const QString DetailedLogging = QStringLiteral("DetailedLogging");
+inline const QString TempFileName = QStringLiteral("TempFileName");
+inline const QString DefaultIPParam = QStringLiteral("DefaultIPParam");
+inline const QString TimeStampLog = QStringLiteral("TimeStampLog");
+inline const QString LastIPAddress = QStringLiteral("LastIPAddress");
+inline const QString RedialCommand = QStringLiteral("RedialCommand");
+inline const QString AutoReconnect = QStringLiteral("AutoReconnect");
+
+// The sites: one key per site below WWWSites, named after the site, holding the site's values
+// and one "Item#<i>" key per file entry.
+inline const QString WWWSites = QStringLiteral("WWWSites");
+inline const QString FTPServer = QStringLiteral("FTPServer");
+inline const QString UserName = QStringLiteral("UserName");
+inline const QString Password = QStringLiteral("Password");
+inline const QString DefaultDir = QStringLiteral("DefaultDir");
+
+// One file entry's key: the caption, the three marks and one "Subline#<k>" per column text.
+inline const QString ItemPrefix = QStringLiteral("Item#");
+inline const QString Caption = QStringLiteral("Caption");
+inline const QString Checked = QStringLiteral("Checked");
+inline const QString ImageIndex = QStringLiteral("ImageIndex");
+inline const QString StateIndex = QStringLiteral("StateIndex");
+inline const QString SublinePrefix = QStringLiteral("Subline#");
+
+// Returns the key of the file entry at position i: "Item#" and i in decimal.
+inline QString ItemSection(int i)
+{
+    return ItemPrefix + QString::number(i);
+}
+
+// Returns the value name of column text k: "Subline#" and k in decimal.
+inline QString SublineName(int k)
+{
+    return SublinePrefix + QString::number(k);
+}
+
+// Returns the section of a site's key, relative to the base key: "WWWSites\<name>".
+inline QString SiteSection(const QString &name)
+{
+    return WWWSites + QLatin1Char('\\') + name;
+}
+
+// A toolbar's layout: one section per toolbar, named after it.
+inline const QString Visible = QStringLiteral("Visible");
+inline const QString DockedTo = QStringLiteral("DockedTo");
+inline const QString DockRow = QStringLiteral("DockRow");
+inline const QString DockPos = QStringLiteral("DockPos");
+inline const QString FloatLeft = QStringLiteral("FloatLeft");
+inline const QString FloatTop = QStringLiteral("FloatTop");
+inline const QString FloatRight = QStringLiteral("FloatRight");
+inline const QString FloatBottom = QStringLiteral("FloatBottom");
+inline const QString FloatRightX = QStringLiteral("FloatRightX");
+// The DockedTo text of a floating toolbar.
+inline const QString Floating = QStringLiteral("nil");
+
+} // namespace store
+
+// ---- file entries -------------------------------------------------------------------------
+
+// The column texts of a file-list row, by name. The "Local File" path is the row's caption.
+enum TFileColumn : int {
+    colHostFileName = 0,
+    colFileType = 1,
+    colIPParameter = 2,
+    colStatus = 3,
+    colFileDateTime = 4,
+    colFileSize = 5,
+    colAttribs = 6,
+};
+
+// The number of column texts a row made by the program holds.
+inline constexpr int FileColumnCount = 7;
+
+// The file list's headers, the caption's first.
+inline const QStringList FileListHeaders = {
+    QStringLiteral("Local File"),   QStringLiteral("Host File Name"), QStringLiteral("File Type"),
+    QStringLiteral("IP Parameter"), QStringLiteral("Status"),         QStringLiteral("File Date & Time"),
+    QStringLiteral("File Size"),    QStringLiteral("Attribs"),
+};
+
+// The state of a file entry. "New" and "Error" make an entry due; a push sets "Moved" or
+// "Error"; editing one entry proposes "Edited"; "Hold" is the user's.
+namespace FileStatus {
+inline const QString New = QStringLiteral("New");
+inline const QString Moved = QStringLiteral("Moved");
+inline const QString Edited = QStringLiteral("Edited");
+inline const QString Error = QStringLiteral("Error");
+inline const QString Hold = QStringLiteral("Hold");
+// In the order the file dialog offers them.
+inline const QStringList All = {New, Moved, Edited, Error, Hold};
+} // namespace FileStatus
+
+// The transfer type of a file entry: exactly "Binary" uploads the file as it is, any other
+// text as text with the IP parameter replaced.
+namespace FileType {
+inline const QString Ascii = QStringLiteral("Ascii");
+inline const QString Binary = QStringLiteral("Binary");
+// In the order the file dialog offers them.
+inline const QStringList All = {Ascii, Binary};
+} // namespace FileType
+
+// ---- the window ---------------------------------------------------------------------------
+
+// The titles of the detail area's pages, by which the navigator and the window find them, and
+// the texts of the navigator's nodes and of the detail title.
+namespace pages {
+inline const QString GeneralOptions = QStringLiteral("General Options");
+inline const QString WebSites = QStringLiteral("Web Sites");
+inline const QString LogFiles = QStringLiteral("Log Files");
+inline const QString Blank = QStringLiteral("Blank");
+// The navigator node that shows "Log Files".
+inline const QString ViewLog = QStringLiteral("View Log");
+// The detail title while a site is shown, followed by the site's name.
+inline const QString SiteInformationFor = QStringLiteral("Site information for: ");
+} // namespace pages
+
+} // namespace quelmark
