@@ -224,29 +224,21 @@ void TfrmMain::CreateGeneralOptionsPage()
 void TfrmMain::CreateWebSitesPage()
 {
     QWidget *page = AddPage(pages::WebSites);
-    edtFTPServer = Named(new TRegEdit, "edtFTPServer");
-    edtUserName = Named(new TRegEdit, "edtUserName");
-    edtPassword = Named(new TRegEdit, "edtPassword");
-    UseStarEcho(edtPassword);
-    edtDefaultDir = Named(new TRegEdit, "edtDefaultDir");
-    lvFileDetails = Named(new TRegListView, "lvFileDetails");
-    ConfigureFileList(lvFileDetails);
-    lvFileDetails->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    // Local files mostly share their leading folders: cut at the left, a narrow column still
-    // shows the file names that tell the rows apart.
-    lvFileDetails->setTextElideMode(Qt::ElideLeft);
+    m_catalogue = std::make_unique<TCatalogue>(this, page);
+    const TShownSite &site = m_catalogue->Shown();
+    lvFileDetails = site.lvFileDetails;
     tbFilesToolbar = Toolbar("tbFilesToolbar", "Files Toolbar");
     dockFiles = FixedDock("dockFiles", tbFilesToolbar);
 
     auto *fields = new QGridLayout;
     fields->addWidget(new QLabel(QStringLiteral("FTP Server:")), 0, 0);
-    fields->addWidget(edtFTPServer, 0, 1);
+    fields->addWidget(site.edtFTPServer, 0, 1);
     fields->addWidget(new QLabel(QStringLiteral("User Name:")), 0, 2);
-    fields->addWidget(edtUserName, 0, 3);
+    fields->addWidget(site.edtUserName, 0, 3);
     fields->addWidget(new QLabel(QStringLiteral("Default Dir:")), 1, 0);
-    fields->addWidget(edtDefaultDir, 1, 1);
+    fields->addWidget(site.edtDefaultDir, 1, 1);
     fields->addWidget(new QLabel(QStringLiteral("Password:")), 1, 2);
-    fields->addWidget(edtPassword, 1, 3);
+    fields->addWidget(site.edtPassword, 1, 3);
 
     auto *column = new QVBoxLayout(page);
     column->addLayout(fields);

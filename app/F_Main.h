@@ -150,10 +150,7 @@ private:
     TRegEdit *edtRedialCommand = nullptr;
     TRegCheckBox *chkAutoReconnect = nullptr;
 
-    TRegEdit *edtFTPServer = nullptr;
-    TRegEdit *edtUserName = nullptr;
-    TRegEdit *edtPassword = nullptr;
-    TRegEdit *edtDefaultDir = nullptr;
+    // The site fields and the file list are the catalogue's (TShownSite); the window places them.
     QWidget *dockFiles = nullptr;
     QToolBar *tbFilesToolbar = nullptr;
     TRegListView *lvFileDetails = nullptr;

@@ -38,8 +38,6 @@ void TfrmMain::CreateNonVisualParts()
     SocketComponent->setObjectName(QStringLiteral("SocketComponent"));
     FileDrag = new TFileDrag(this);
     FileDrag->setObjectName(QStringLiteral("FileDrag"));
-    m_catalogue = std::make_unique<TCatalogue>(
-        this, TSiteControls{lvFileDetails, edtFTPServer, edtUserName, edtPassword, edtDefaultDir});
     m_log = std::make_unique<TActivityLog>(memoLog, chkTimeStampLog, chkDetailedLogging, this);
 }
 
@@ -65,9 +63,6 @@ void TfrmMain::CreateEngine()
 
     const TTransferControls transfer{
         .mainWindow = this,
-        .edtFTPServer = edtFTPServer,
-        .edtUserName = edtUserName,
-        .edtPassword = edtPassword,
         .edtTempFileName = edtTempFileName,
         .edtLocalAddress = edtLocalAddress,
         .statusBar = statusBar(),

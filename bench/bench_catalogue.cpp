@@ -57,12 +57,8 @@ private:
 struct SiteWindow {
     SiteWindow()
     {
-        controls = {new TRegListView(&window), new TRegEdit(&window), new TRegEdit(&window), new TRegEdit(&window),
-                    new TRegEdit(&window)};
-        ConfigureFileList(controls.lvFileDetails);
-        catalogue = std::make_unique<TCatalogue>(&window, controls);
         for (int i = 0; i < kRows; ++i) {
-            TListRow *row = controls.lvFileDetails->AddRow();
+            TListRow *row = catalogue->Shown().lvFileDetails->AddRow();
             row->SetCaption(RowCaption(i));
             row->SetSubItems(RowTexts(i));
         }
@@ -70,8 +66,7 @@ struct SiteWindow {
     }
 
     QWidget window;
-    TSiteControls controls;
-    std::unique_ptr<TCatalogue> catalogue;
+    std::unique_ptr<TCatalogue> catalogue = std::make_unique<TCatalogue>(&window, &window);
 };
 
 void BM_SaveAndLoadSite_Catalogue(benchmark::State &state)
@@ -85,7 +80,7 @@ void BM_SaveAndLoadSite_Catalogue(benchmark::State &state)
         site.catalogue->SaveCurrentSite();
         site.catalogue->LoadSite(kSite);
         state.PauseTiming();
-        if (site.controls.lvFileDetails->RowCount() != kRows)
+        if (site.catalogue->Shown().lvFileDetails->RowCount() != kRows)
             std::abort();
         store.reset();
         state.ResumeTiming();

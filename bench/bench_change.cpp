@@ -51,7 +51,7 @@ void BM_FileNeedsPush_NoParameter_10000(benchmark::State &state)
     int due = 0;
     for (auto _ : state)
         for (int i = 0; i < folder.list.RowCount(); ++i)
-            due += FileNeedsPush(*folder.list.Row(i), QStringLiteral("10.0.0.1"), lookup);
+            due += FileNeedsPush(FileEntryOf(*folder.list.Row(i)), QStringLiteral("10.0.0.1"), lookup);
     benchmark::DoNotOptimize(due);
 }
 BENCHMARK(BM_FileNeedsPush_NoParameter_10000)->Unit(benchmark::kMillisecond);
@@ -79,7 +79,7 @@ void BM_FileNeedsPush_WithParameter_1000(benchmark::State &state)
     int due = 0;
     for (auto _ : state)
         for (int i = 0; i < folder.list.RowCount(); ++i)
-            due += FileNeedsPush(*folder.list.Row(i), last, lookup);
+            due += FileNeedsPush(FileEntryOf(*folder.list.Row(i)), last, lookup);
     benchmark::DoNotOptimize(due);
 }
 BENCHMARK(BM_FileNeedsPush_WithParameter_1000)->Unit(benchmark::kMillisecond);

@@ -42,10 +42,7 @@ struct PushAllWindow {
     PushAllWindow()
     {
         SetStoreFilePath(dir.path() + QStringLiteral("/store.db"));
-        controls = {new TRegListView(&window), new TRegEdit(&window), new TRegEdit(&window), new TRegEdit(&window),
-                    new TRegEdit(&window)};
-        ConfigureFileList(controls.lvFileDetails);
-        catalogue = std::make_unique<TCatalogue>(&window, controls);
+        catalogue = std::make_unique<TCatalogue>(&window, &window);
         nbDetail = new QStackedWidget(&window);
         for (const QString &title : {pages::GeneralOptions, pages::WebSites, pages::LogFiles, pages::Blank}) {
             auto *page = new QWidget;
@@ -79,14 +76,14 @@ struct PushAllWindow {
     void StoreSites()
     {
         for (int s = 0; s < kSites; ++s) {
-            controls.lvFileDetails->ClearRows();
+            catalogue->Shown().lvFileDetails->ClearRows();
             for (int f = 0; f < kFiles; ++f) {
                 const QString path = dir.filePath(QStringLiteral("s%1_page%2.html").arg(s).arg(f));
                 QFile file(path);
                 file.open(QIODevice::WriteOnly);
                 file.write("<p>page</p>\n");
                 file.close();
-                TListRow *row = controls.lvFileDetails->AddRow();
+                TListRow *row = catalogue->Shown().lvFileDetails->AddRow();
                 row->SetCaption(path);
                 row->SetSubItems({QStringLiteral("/www/page.html"), FileType::Ascii, QString(), QString()});
                 SetFileStatus(*row, FileStatus::Moved);
@@ -95,12 +92,11 @@ struct PushAllWindow {
             catalogue->SaveCurrentSite();
         }
         catalogue->SetCurrentSiteName(QString());
-        controls.lvFileDetails->ClearRows();
+        catalogue->Shown().lvFileDetails->ClearRows();
     }
 
     QTemporaryDir dir;
     QWidget window;
-    TSiteControls controls;
     std::unique_ptr<TCatalogue> catalogue;
     QStackedWidget *nbDetail = nullptr;
     QMap<QString, QWidget *> pages;

@@ -11,28 +11,16 @@ QString BaseKeyPath()
     return store::BaseKey;
 }
 
-void ConfigureFileList(TRegListView *list)
+TCatalogue::TCatalogue(QWidget *window, QWidget *page, QString basePath)
+    : m_window(window), m_shown(page), m_basePath(std::move(basePath))
 {
-    // 0: the standard width.
-    list->SetColumns(FileListHeaders, {100, 150, 60, 80, 0, 100, 75, 0});
 }
 
-TCatalogue::TCatalogue(QWidget *window, const TSiteControls &controls, QString basePath)
-    : m_window(window), m_controls(controls), m_basePath(std::move(basePath))
+TSite TCatalogue::CurrentSite() const
 {
-    m_controls.lvFileDetails->SetRegSection(store::WWWSites);
-    m_controls.edtFTPServer->SetRegKeyword(store::FTPServer);
-    m_controls.edtUserName->SetRegKeyword(store::UserName);
-    m_controls.edtPassword->SetRegKeyword(store::Password);
-    m_controls.edtDefaultDir->SetRegKeyword(store::DefaultDir);
-}
-
-void TCatalogue::SetSiteFieldsSection(const QString &section)
-{
-    m_controls.edtFTPServer->SetRegSection(section);
-    m_controls.edtUserName->SetRegSection(section);
-    m_controls.edtPassword->SetRegSection(section);
-    m_controls.edtDefaultDir->SetRegSection(section);
+    TSite site = m_shown.Site();
+    site.name = m_currentSiteName;
+    return site;
 }
 
 void TCatalogue::SaveCurrentSite()
@@ -40,12 +28,11 @@ void TCatalogue::SaveCurrentSite()
     // The list pass deletes the whole site key, so the fields are written in a second pass;
     // one transaction around both keeps a failure from leaving the site without its rows.
     TStoreTransaction transaction;
-    m_controls.lvFileDetails->SetRegKeyword(m_currentSiteName);
-    SetSiteFieldsSection(QString());
+    m_shown.SetListSite(m_currentSiteName);
+    m_shown.SetFieldsSite(QString());
     SaveRegControls(m_window, m_basePath);
-    m_controls.lvFileDetails->SetRegKeyword(QString());
-    if (!m_currentSiteName.isEmpty())
-        SetSiteFieldsSection(store::SiteSection(m_currentSiteName));
+    m_shown.SetListSite(QString());
+    m_shown.SetFieldsSite(m_currentSiteName);
     SaveRegControls(m_window, m_basePath);
     transaction.Commit();
 }
@@ -54,8 +41,8 @@ void TCatalogue::LoadSite(const QString &name)
 {
     if (name.isEmpty())
         return;
-    m_controls.lvFileDetails->SetRegKeyword(name);
-    SetSiteFieldsSection(store::SiteSection(name));
+    m_shown.SetListSite(name);
+    m_shown.SetFieldsSite(name);
     LoadRegControls(m_window, m_basePath);
 }
 

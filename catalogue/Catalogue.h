@@ -1,11 +1,13 @@
 // The shown site and its passage between the window's controls and the store.
 //
-// At most one site is shown at a time: its four fields and its file list live in controls of
-// the main window. TCatalogue writes that site back under the name in CurrentSiteName, reads
-// another site into the controls, lists the stored sites and deletes one. The site fields and
-// the list are persisted controls whose section and value name it points at the site before
-// each whole-window save or load.
+// At most one site is shown at a time: its fields and its file list live in controls of the
+// main window (TShownSite, which the catalogue makes). TCatalogue writes that site back under
+// the name in CurrentSiteName, reads another site into the controls, lists the stored sites and
+// deletes one. The site fields and the list are persisted controls whose section and value name
+// it points at the site before each whole-window save or load.
 #pragma once
+
+#include "catalogue/ShownSite.h"
 
 #include <QString>
 #include <QStringList>
@@ -14,33 +16,21 @@ class QWidget;
 
 namespace quelmark {
 
-class TRegEdit;
-class TRegListView;
-
 // Returns the key below which the program keeps all its data.
 QString BaseKeyPath();
 
-// Gives a file list its eight columns ("Local File", "Host File Name", ...) and widths.
-void ConfigureFileList(TRegListView *list);
-
-// The controls that show one site, all owned by the window.
-struct TSiteControls {
-    TRegListView *lvFileDetails = nullptr;
-    TRegEdit *edtFTPServer = nullptr;
-    TRegEdit *edtUserName = nullptr;
-    TRegEdit *edtPassword = nullptr;
-    TRegEdit *edtDefaultDir = nullptr;
-};
-
 class TCatalogue {
 public:
-    // Ties the catalogue to a window and the site controls inside it; basePath is the key the
-    // whole-window operations work below (BaseKeyPath() for the program).
-    TCatalogue(QWidget *window, const TSiteControls &controls, QString basePath = BaseKeyPath());
+    // Makes the shown site's controls on page and ties the catalogue to the window whose
+    // persisted controls it saves and loads; basePath is the key the whole-window operations
+    // work below (BaseKeyPath() for the program).
+    TCatalogue(QWidget *window, QWidget *page, QString basePath = BaseKeyPath());
 
     // The name of the site shown in the controls; empty when none is.
     const QString &CurrentSiteName() const { return m_currentSiteName; }
     void SetCurrentSiteName(const QString &name) { m_currentSiteName = name; }
+    // Returns the shown site as values, named by CurrentSiteName.
+    TSite CurrentSite() const;
 
     // Writes the shown site (when CurrentSiteName is set) and the general options, as one
     // transaction: on failure the store keeps what it held before.
@@ -54,14 +44,13 @@ public:
     QStringList ListSites();
 
     QWidget *Window() const { return m_window; }
-    const TSiteControls &Controls() const { return m_controls; }
+    TShownSite &Shown() { return m_shown; }
+    const TShownSite &Shown() const { return m_shown; }
     const QString &BasePath() const { return m_basePath; }
 
 private:
-    void SetSiteFieldsSection(const QString &section);
-
     QWidget *m_window = nullptr;
-    TSiteControls m_controls;
+    TShownSite m_shown;
     QString m_basePath;
     QString m_currentSiteName;
 };

@@ -108,25 +108,25 @@ void TfrmAddNewFile::ConnectHandlers()
 }
 
 int TfrmAddNewFile::RunFileDialog(const QString &caption, TEditMode mode, const QString &defaultParam,
-                                  TFileEntryTexts &texts)
+                                  TFileEntry &entry)
 {
     setWindowTitle(caption);
-    edtLocalFileName->setText(texts.localFile);
-    edtHostFullName->setText(texts.hostFileName);
-    SelectComboItem(cboFileType, texts.fileType);
-    SelectComboItem(cboFileStatus, texts.status);
-    edtParameterToReplace->setText(texts.ipParameter);
+    edtLocalFileName->setText(entry.localFile);
+    edtHostFullName->setText(entry.hostFileName);
+    SelectComboItem(cboFileType, entry.fileType);
+    SelectComboItem(cboFileStatus, entry.status);
+    edtParameterToReplace->setText(entry.ipParameter);
     DefaultParam = defaultParam;
     EditMode = mode;
     SetModeAppearance();
 
     const int result = exec();
     if (result == QDialog::Accepted) {
-        texts.localFile = edtLocalFileName->text();
-        texts.hostFileName = edtHostFullName->text();
-        texts.fileType = cboFileType->currentText();
-        texts.ipParameter = edtParameterToReplace->text();
-        texts.status = cboFileStatus->currentText();
+        entry.localFile = edtLocalFileName->text();
+        entry.hostFileName = edtHostFullName->text();
+        entry.fileType = cboFileType->currentText();
+        entry.ipParameter = edtParameterToReplace->text();
+        entry.status = cboFileStatus->currentText();
     }
     return result;
 }

@@ -1,9 +1,11 @@
 // The dialog that adds one file entry or edits one or several.
 //
 // Made once and reused. RunFileDialog fills it for one use, shows it modally and hands back
-// the five texts of an entry when the user presses OK. In "Multi Edit" the local and host
+// the five texts of an entry the dialog edits when the user presses OK. In "Multi Edit" the local and host
 // file names are out of reach, since they cannot be shared by several entries.
 #pragma once
+
+#include "catalogue/P_Types.h"
 
 #include <QDialog>
 
@@ -16,23 +18,15 @@ namespace quelmark {
 
 enum class TEditMode { New, SingleEdit, MultiEdit };
 
-// The five texts of a file entry as the dialog shows and returns them.
-struct TFileEntryTexts {
-    QString localFile;
-    QString hostFileName;
-    QString fileType;
-    QString ipParameter;
-    QString status;
-};
-
 class TfrmAddNewFile : public QDialog {
     Q_OBJECT
 public:
     explicit TfrmAddNewFile(QWidget *parent = nullptr);
 
-    // Shows the dialog with caption, mode and default IP parameter, starting from texts.
-    // Returns QDialog::Accepted or QDialog::Rejected; texts are written back only on OK.
-    int RunFileDialog(const QString &caption, TEditMode mode, const QString &defaultParam, TFileEntryTexts &texts);
+    // Shows the dialog with caption, mode and default IP parameter, starting from entry's local
+    // file, host file name, type, IP parameter and status. Returns QDialog::Accepted or
+    // QDialog::Rejected; those five are written back only on OK, the others never.
+    int RunFileDialog(const QString &caption, TEditMode mode, const QString &defaultParam, TFileEntry &entry);
 
     // Returns the filters the file chooser offers, the first one selected.
     static QStringList BrowseFilters();

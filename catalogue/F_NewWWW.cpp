@@ -48,6 +48,12 @@ void TfrmAddNewWebSite::CreateControls()
     column->addWidget(buttons);
 }
 
+TSite TfrmAddNewWebSite::Site() const
+{
+    const QString server = edtFTPServer->text();
+    return {server, server, edtUserName->text(), edtPassword->text(), edtDefaultHostDir->text()};
+}
+
 void TfrmAddNewWebSite::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);

@@ -4,6 +4,8 @@
 // empty server name and tidies the default directory before it closes.
 #pragma once
 
+#include "catalogue/P_Types.h"
+
 #include <QDialog>
 
 class QLineEdit;
@@ -15,6 +17,9 @@ class TfrmAddNewWebSite : public QDialog {
     Q_OBJECT
 public:
     explicit TfrmAddNewWebSite(QWidget *parent = nullptr);
+
+    // Returns the site typed in: named after its FTP server, as a new site is.
+    TSite Site() const;
 
     void btnOKClick();
     void btnCancelClick();

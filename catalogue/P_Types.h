@@ -122,6 +122,29 @@ inline const QString Binary = QStringLiteral("Binary");
 inline const QStringList All = {Ascii, Binary};
 } // namespace FileType
 
+// One file entry of a site, as values. A row short of column texts gives empty texts.
+struct TFileEntry {
+    QString localFile{};
+    QString hostFileName{};
+    QString fileType{};
+    QString ipParameter{};
+    QString status{};
+    QString fileDateTime{};
+    QString fileSize{};
+    QString attribs{};
+};
+
+// One site, as values: the name of its key and the values stored in it. An option that belongs
+// to one site is one more field here and one more row, with its store name and its control, in
+// the table of catalogue/ShownSite.cpp.
+struct TSite {
+    QString name{};
+    QString server{};
+    QString user{};
+    QString password{};
+    QString defaultDir{};
+};
+
 // ---- the window ---------------------------------------------------------------------------
 
 // The titles of the detail area's pages, by which the navigator and the window find them, and

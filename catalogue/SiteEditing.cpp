@@ -20,12 +20,12 @@ TSiteEditor::TSiteEditor(const TSiteEditingParts &parts, QObject *parent) : QObj
 {
     if (m_parts.fileDrag)
         m_parts.fileDrag->OnDrop = [this](TFileDrag *sender) { FileDragDrop(sender); };
-    m_parts.catalogue->Controls().edtDefaultDir->installEventFilter(this);
+    Shown().edtDefaultDir->installEventFilter(this);
 }
 
 bool TSiteEditor::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::FocusOut && watched == m_parts.catalogue->Controls().edtDefaultDir)
+    if (event->type() == QEvent::FocusOut && watched == Shown().edtDefaultDir)
         Guarded([this] { edtDefaultDirExit(); });
     return QObject::eventFilter(watched, event);
 }
@@ -35,7 +35,8 @@ void TSiteEditor::NewWebSite()
     TfrmAddNewWebSite *dialog = m_parts.siteDialog;
     if (dialog->exec() != QDialog::Accepted)
         return;
-    const QString name = dialog->edtFTPServer->text();
+    const TSite site = dialog->Site();
+    const QString &name = site.name;
     // A "\" would make the name a path to a key below another site's key.
     if (name.contains(QLatin1Char('\\'))) {
         TMessageBox::Information(m_parts.window,
@@ -47,7 +48,12 @@ void TSiteEditor::NewWebSite()
         return;
     }
     AddSiteNode(name);
-    CopySiteFields();
+    Shown().SetSite(site);
+}
+
+TShownSite &TSiteEditor::Shown()
+{
+    return m_parts.catalogue->Shown();
 }
 
 void TSiteEditor::AddSiteNode(const QString &name)
@@ -62,16 +68,6 @@ void TSiteEditor::AddSiteNode(const QString &name)
             navigator->RemoveSiteNode(node);
         throw;
     }
-}
-
-void TSiteEditor::CopySiteFields()
-{
-    const TSiteControls &fields = m_parts.catalogue->Controls();
-    const TfrmAddNewWebSite *dialog = m_parts.siteDialog;
-    fields.edtFTPServer->setText(dialog->edtFTPServer->text());
-    fields.edtUserName->setText(dialog->edtUserName->text());
-    fields.edtPassword->setText(dialog->edtPassword->text());
-    fields.edtDefaultDir->setText(dialog->edtDefaultHostDir->text());
 }
 
 void TSiteEditor::DeleteWebSite()
@@ -95,34 +91,27 @@ void TSiteEditor::DeleteWebSite()
 void TSiteEditor::NewFile()
 {
     const QString defaultParam = m_parts.edtDefaultIPParam->text();
-    TFileEntryTexts texts{QString(), QString(), FileType::Ascii, defaultParam, FileStatus::New};
-    if (m_parts.fileDialog->RunFileDialog(QStringLiteral("Add a new file..."), TEditMode::New, defaultParam, texts) !=
+    TFileEntry entry{.fileType = FileType::Ascii, .ipParameter = defaultParam, .status = FileStatus::New};
+    if (m_parts.fileDialog->RunFileDialog(QStringLiteral("Add a new file..."), TEditMode::New, defaultParam, entry) !=
         QDialog::Accepted)
         return;
-    if (!AddFileEntry(texts.localFile, texts.hostFileName, texts.fileType, texts.ipParameter, texts.status))
+    if (!AddFileEntry(entry))
         TMessageBox::Information(m_parts.window, QStringLiteral("The file you are adding already exists..."));
 }
 
-bool TSiteEditor::AddFileEntry(const QString &localFile, const QString &hostFileName, const QString &fileType,
-                               const QString &ipParameter, const QString &status)
+bool TSiteEditor::AddFileEntry(TFileEntry entry)
 {
-    TRegListView *list = m_parts.catalogue->Controls().lvFileDetails;
-    for (int i = 0; i < list->RowCount(); ++i) {
-        if (list->Row(i)->Caption() == localFile)
-            return false;
-    }
-    QString dateTime, size, attribs;
+    if (Shown().Lists(entry.localFile))
+        return false;
     if (FileDetails)
-        FileDetails(localFile, dateTime, size, attribs);
-    TListRow *row = list->AddRow();
-    row->SetCaption(localFile);
-    row->SetSubItems({hostFileName, fileType, ipParameter, status, dateTime, size, attribs});
+        FileDetails(entry.localFile, entry.fileDateTime, entry.fileSize, entry.attribs);
+    Shown().AddEntry(entry);
     return true;
 }
 
 void TSiteEditor::EditFiles()
 {
-    const int selected = static_cast<int>(m_parts.catalogue->Controls().lvFileDetails->SelectedRows().size());
+    const int selected = static_cast<int>(Shown().lvFileDetails->SelectedRows().size());
     if (selected == 0)
         return;
     if (selected == 1)
@@ -133,41 +122,42 @@ void TSiteEditor::EditFiles()
 
 void TSiteEditor::EditSingleFile()
 {
-    TListRow *row = m_parts.catalogue->Controls().lvFileDetails->SelectedRows().first();
+    TListRow *row = Shown().lvFileDetails->SelectedRows().first();
     const QString defaultParam = m_parts.edtDefaultIPParam->text();
-    TFileEntryTexts texts{row->Caption(), row->SubItem(colHostFileName), row->SubItem(colFileType),
-                          row->SubItem(colIPParameter), FileStatus::Edited};
+    TFileEntry entry = FileEntryOf(*row);
+    entry.status = FileStatus::Edited;
     if (m_parts.fileDialog->RunFileDialog(QStringLiteral("Edit single file..."), TEditMode::SingleEdit, defaultParam,
-                                          texts) != QDialog::Accepted)
+                                          entry) != QDialog::Accepted)
         return;
-    row->SetCaption(texts.localFile);
-    row->SetSubItem(colHostFileName, texts.hostFileName);
-    row->SetSubItem(colFileType, texts.fileType);
-    row->SetSubItem(colIPParameter, texts.ipParameter);
-    row->SetSubItem(colStatus, texts.status);
+    // Column by column: a row keeps the column texts the dialog does not edit, however many.
+    row->SetCaption(entry.localFile);
+    row->SetSubItem(colHostFileName, entry.hostFileName);
+    row->SetSubItem(colFileType, entry.fileType);
+    row->SetSubItem(colIPParameter, entry.ipParameter);
+    row->SetSubItem(colStatus, entry.status);
 }
 
 void TSiteEditor::EditSeveralFiles()
 {
-    TFileEntryTexts texts;
+    TFileEntry shared;
     if (m_parts.fileDialog->RunFileDialog(QStringLiteral("Multiple file edit..."), TEditMode::MultiEdit,
-                                          m_parts.edtDefaultIPParam->text(), texts) != QDialog::Accepted)
+                                          m_parts.edtDefaultIPParam->text(), shared) != QDialog::Accepted)
         return;
-    const QList<TListRow *> rows = m_parts.catalogue->Controls().lvFileDetails->SelectedRows();
+    const QList<TListRow *> rows = Shown().lvFileDetails->SelectedRows();
     for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
         TListRow *row = *it;
-        if (!texts.fileType.isEmpty())
-            row->SetSubItem(colFileType, texts.fileType);
+        if (!shared.fileType.isEmpty())
+            row->SetSubItem(colFileType, shared.fileType);
         // The IP parameter has no "leave alone" state: an empty field clears it everywhere.
-        row->SetSubItem(colIPParameter, texts.ipParameter);
-        if (!texts.status.isEmpty())
-            row->SetSubItem(colStatus, texts.status);
+        row->SetSubItem(colIPParameter, shared.ipParameter);
+        if (!shared.status.isEmpty())
+            row->SetSubItem(colStatus, shared.status);
     }
 }
 
 void TSiteEditor::RemoveFiles()
 {
-    TRegListView *list = m_parts.catalogue->Controls().lvFileDetails;
+    TRegListView *list = Shown().lvFileDetails;
     const QList<TListRow *> rows = list->SelectedRows();
     if (rows.isEmpty()) {
         TMessageBox::Information(m_parts.window, QStringLiteral("Please select a file first..."));
@@ -184,7 +174,7 @@ void TSiteEditor::RemoveFiles()
 
 void TSiteEditor::edtDefaultDirExit()
 {
-    QLineEdit *edit = m_parts.catalogue->Controls().edtDefaultDir;
+    QLineEdit *edit = Shown().edtDefaultDir;
     QString dir = edit->text();
     NormalizeHostDir(dir);
     if (dir != edit->text())
@@ -193,10 +183,13 @@ void TSiteEditor::edtDefaultDirExit()
 
 void TSiteEditor::FileDragDrop(TFileDrag *sender)
 {
-    const QString dir = m_parts.catalogue->Controls().edtDefaultDir->text();
+    const QString dir = Shown().edtDefaultDir->text();
     for (int i = 0; i < sender->FileCount(); ++i) {
         // A file already listed is passed over without a word.
-        AddFileEntry(sender->NameWithPath(i), dir + sender->NameOnly(i), FileType::Binary, QString(), FileStatus::New);
+        AddFileEntry({.localFile = sender->NameWithPath(i),
+                      .hostFileName = dir + sender->NameOnly(i),
+                      .fileType = FileType::Binary,
+                      .status = FileStatus::New});
     }
 }
 

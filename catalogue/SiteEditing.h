@@ -6,6 +6,8 @@
 // destructive commands ask first.
 #pragma once
 
+#include "catalogue/P_Types.h"
+
 #include <QObject>
 #include <QString>
 
@@ -19,6 +21,7 @@ namespace quelmark {
 class TCatalogue;
 class TFileDrag;
 class TNavigator;
+class TShownSite;
 class TfrmAddNewFile;
 class TfrmAddNewWebSite;
 
@@ -53,9 +56,9 @@ public:
     void EditFiles();
     // Removes the selected rows, after asking.
     void RemoveFiles();
-    // Appends a row unless one with exactly this local file is listed; returns whether it did.
-    bool AddFileEntry(const QString &localFile, const QString &hostFileName, const QString &fileType,
-                      const QString &ipParameter, const QString &status);
+    // Appends a row for the entry, its file details taken now, unless one with exactly this
+    // local file is listed; returns whether it did.
+    bool AddFileEntry(TFileEntry entry);
     // Tidies the shown site's default directory.
     void edtDefaultDirExit();
     // Adds each dropped file as a new binary entry named after the default directory.
@@ -71,7 +74,7 @@ private:
     void EditSingleFile();
     void EditSeveralFiles();
     void AddSiteNode(const QString &name);
-    void CopySiteFields();
+    TShownSite &Shown();
 
     TSiteEditingParts m_parts;
 };

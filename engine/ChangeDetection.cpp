@@ -47,16 +47,14 @@ bool FileDetailsChanged(const QString &path, const QString &storedDateTime, cons
     return attribs != storedAttribs || size != storedSize || dateTime != storedDateTime;
 }
 
-bool FileNeedsPush(const TListRow &row, const QString &lastIPAddress, const TAddressLookup &localAddress)
+bool FileNeedsPush(const TFileEntry &entry, const QString &lastIPAddress, const TAddressLookup &localAddress)
 {
     // The address rule comes first, so an entry on "Hold" still carries a new address out.
-    if (!row.SubItem(colIPParameter).isEmpty() && localAddress && localAddress() != lastIPAddress)
+    if (!entry.ipParameter.isEmpty() && localAddress && localAddress() != lastIPAddress)
         return true;
-    const QString status = row.SubItem(colStatus);
-    if (status == FileStatus::New || status == FileStatus::Error)
+    if (entry.status == FileStatus::New || entry.status == FileStatus::Error)
         return true;
-    return FileDetailsChanged(row.Caption(), row.SubItem(colFileDateTime), row.SubItem(colFileSize),
-                              row.SubItem(colAttribs));
+    return FileDetailsChanged(entry.localFile, entry.fileDateTime, entry.fileSize, entry.attribs);
 }
 
 void SetFileStatus(TListRow &row, const QString &status)

@@ -34,11 +34,10 @@ bool GetFileDetails(const QString &path, QString &dateTime, QString &size, QStri
 bool FileDetailsChanged(const QString &path, const QString &storedDateTime, const QString &storedSize,
                         const QString &storedAttribs);
 
-// Tells whether the entry in row must be pushed. The first rule that fires decides: an IP
-// parameter with a current address (from localAddress) other than lastIPAddress; status "New";
-// status "Error"; a change of the local file's details. A row short of columns reads as empty
-// texts.
-bool FileNeedsPush(const TListRow &row, const QString &lastIPAddress, const TAddressLookup &localAddress);
+// Tells whether the entry must be pushed. The first rule that fires decides: an IP parameter
+// with a current address (from localAddress) other than lastIPAddress; status "New"; status
+// "Error"; a change of the local file's details.
+bool FileNeedsPush(const TFileEntry &entry, const QString &lastIPAddress, const TAddressLookup &localAddress);
 
 // Writes status into the row; for "Moved" also the local file's current details, which become
 // empty texts when the file has vanished.

@@ -165,7 +165,7 @@ void TPushCommands::PushSite()
     const int count = list->RowCount();
     for (int i = 0; i < count; ++i) {
         TListRow *row = list->Row(i);
-        if (row && FileNeedsPush(*row, lastIPAddress, m_localAddress))
+        if (row && FileNeedsPush(FileEntryOf(*row), lastIPAddress, m_localAddress))
             SetFileStatus(*row, PushRow(*row) ? FileStatus::Moved : FileStatus::Error);
     }
 }
@@ -186,13 +186,12 @@ void TPushCommands::PushSelected()
 
 bool TPushCommands::PushRow(TListRow &row)
 {
-    return m_controls.transfer->TransferFile(row.Caption(), row.SubItem(colHostFileName), row.SubItem(colFileType),
-                                             row.SubItem(colIPParameter));
+    return m_controls.transfer->TransferFile(m_controls.catalogue->CurrentSite(), FileEntryOf(row));
 }
 
 TRegListView *TPushCommands::FileList() const
 {
-    return m_controls.catalogue->Controls().lvFileDetails;
+    return m_controls.catalogue->Shown().lvFileDetails;
 }
 
 void TPushCommands::AddToLog(const QString &message)

@@ -187,26 +187,26 @@ TTransfer::~TTransfer()
     }
 }
 
-bool TTransfer::TransferFile(const QString &localFile, const QString &hostFileName, const QString &fileType,
-                             const QString &ipParameter)
+bool TTransfer::TransferFile(const TSite &site, const TFileEntry &entry)
 {
+    const QString &localFile = entry.localFile;
     TBusyScope busy(*this, localFile);
     m_abortHanded = false;
-    const bool binary = fileType == FileType::Binary;
+    const bool binary = entry.fileType == FileType::Binary;
     TActivityLog *log = m_controls.log;
     if (log) {
-        log->AddToLog(QStringLiteral("Connecting to: ") + m_controls.edtFTPServer->text());
+        log->AddToLog(QStringLiteral("Connecting to: ") + site.server);
         log->AddToLog(TransferingPrefix + localFile);
     }
 
     TFtpClient &client = *m_controls.ftpClient;
-    client.SetHostName(m_controls.edtFTPServer->text());
-    client.SetUserName(m_controls.edtUserName->text());
-    client.SetPassWord(m_controls.edtPassword->text());
+    client.SetHostName(site.server);
+    client.SetUserName(site.user);
+    client.SetPassWord(site.password);
     client.SetHostDirName(QString());
-    client.SetHostFileName(hostFileName);
-    if (!ipParameter.isEmpty() && !binary)
-        client.SetLocalFileName(MakeUploadCopy(localFile, ipParameter));
+    client.SetHostFileName(entry.hostFileName);
+    if (!entry.ipParameter.isEmpty() && !binary)
+        client.SetLocalFileName(MakeUploadCopy(localFile, entry.ipParameter));
     else
         client.SetLocalFileName(localFile);
 

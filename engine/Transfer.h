@@ -53,9 +53,6 @@ void WriteUploadCopy(const QList<QByteArray> &lines, const QString &path);
 // The window's controls and parts a transfer works with; the window owns them all.
 struct TTransferControls {
     QWidget *mainWindow = nullptr;
-    QLineEdit *edtFTPServer = nullptr;
-    QLineEdit *edtUserName = nullptr;
-    QLineEdit *edtPassword = nullptr;
     QLineEdit *edtTempFileName = nullptr;
     QLineEdit *edtLocalAddress = nullptr;
     QStatusBar *statusBar = nullptr;
@@ -78,13 +75,13 @@ public:
     TTransfer(const TTransfer &) = delete;
     TTransfer &operator=(const TTransfer &) = delete;
 
-    // Uploads one file entry and returns true when the server confirmed it and the user did not
-    // cancel it (a cancelled upload leaves a cut-short file on the server). The failure's text
-    // goes to the log. Raises Exception "Cannot open file <name>" or "Cannot create file
-    // <name>" when the substituted copy cannot be made, and lets a socket failure of the
-    // client through; the window is restored in every case.
-    bool TransferFile(const QString &localFile, const QString &hostFileName, const QString &fileType,
-                      const QString &ipParameter);
+    // Uploads one file entry (its local file, host file name, type and IP parameter) to the
+    // site's server with the site's user name and password, and returns true when the server
+    // confirmed it and the user did not cancel it (a cancelled upload leaves a cut-short file on
+    // the server). The failure's text goes to the log. Raises Exception "Cannot open file
+    // <name>" or "Cannot create file <name>" when the substituted copy cannot be made, and lets
+    // a socket failure of the client through; the window is restored in every case.
+    bool TransferFile(const TSite &site, const TFileEntry &entry);
 
     // Handler of the client's progress: label, bar, and the abort request after Cancel.
     void ftpClientProgress(QObject *sender, std::int64_t count, bool &abort);

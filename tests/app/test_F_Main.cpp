@@ -121,7 +121,7 @@ TEST_F(MainWindowTest, ClosingStoresTheShownSite)
     auto *list = Find<TRegListView>(window, "lvFileDetails");
     TListRow *row = list->AddRow();
     row->SetCaption(QStringLiteral("/home/u/index.html"));
-    row->SetSubItems({"/www/index.html", "Ascii", "%IP%", "New", "", "", ""});
+    row->SetSubItems({"/www/index.html", FileType::Ascii, "%IP%", FileStatus::New, "", "", ""});
     window.Catalogue().SetCurrentSiteName(QStringLiteral("ftp.example.org"));
     window.close();
 

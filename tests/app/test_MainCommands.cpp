@@ -127,7 +127,7 @@ protected:
     {
         TListRow *row = List()->AddRow();
         row->SetCaption(local);
-        row->SetSubItems({"index.html", "Ascii", param, "New", "", "", ""});
+        row->SetSubItems({"index.html", FileType::Ascii, param, FileStatus::New, "", "", ""});
         return row;
     }
 
@@ -304,7 +304,7 @@ TEST_F(MainCommandsTest, FileCommandsReachTheEditorFromButtonsPopupAndDoubleClic
     });
     EXPECT_EQ(captions, QStringList(3, QStringLiteral("Edit single file...")));
     EXPECT_EQ(List()->Row(0)->SubItem(0), QStringLiteral("/www/edited.html"));
-    EXPECT_EQ(List()->Row(0)->SubItem(3), QStringLiteral("Edited"));
+    EXPECT_EQ(List()->Row(0)->SubItem(3), FileStatus::Edited);
 
     // Remove: toolbar and pop-up, each after asking.
     for (const TRoute &route : {TRoute{"btnRemoveFile", true}, TRoute{"mniPopFilesRemoveFile", false}}) {
@@ -327,7 +327,7 @@ TEST_F(MainCommandsTest, FilesDroppedOnTheWindowJoinTheShownSiteOnly)
     drop->Drop({folder.filePath(QStringLiteral("logo.png"))});
     ASSERT_EQ(List()->RowCount(), 1);
     EXPECT_EQ(List()->Row(0)->SubItem(0), QStringLiteral("/www/logo.png"));
-    EXPECT_EQ(List()->Row(0)->SubItem(1), QStringLiteral("Binary"));
+    EXPECT_EQ(List()->Row(0)->SubItem(1), FileType::Binary);
     Run({"mniViewLogView", false});
     EXPECT_FALSE(drop->EnableDrop());
 }
@@ -466,7 +466,7 @@ TEST_F(MainCommandsTest, PushCommandsUploadThroughTheWindowsClientWithTheMachine
     List()->Row(0)->setSelected(true);
     TMessageBox::SetNextAnswer(TMessageBox::TAnswer::Ok);
     Run({"btnPushSelectedNow", true});
-    EXPECT_EQ(List()->Row(0)->SubItem(3), QStringLiteral("Moved"));
+    EXPECT_EQ(List()->Row(0)->SubItem(3), FileStatus::Moved);
     // An ASCII upload is stored with the server's own line ends.
     EXPECT_EQ(server.Stored(QStringLiteral("index.html")), QByteArray("<p>Here: ") + address.toLatin1() + "</p>\n");
 

@@ -15,10 +15,10 @@ protected:
 
     void ShowSite(const QString &server, const QString &user, const QString &password, const QString &dir)
     {
-        controls.edtFTPServer->setText(server);
-        controls.edtUserName->setText(user);
-        controls.edtPassword->setText(password);
-        controls.edtDefaultDir->setText(dir);
+        Shown().edtFTPServer->setText(server);
+        Shown().edtUserName->setText(user);
+        Shown().edtPassword->setText(password);
+        Shown().edtDefaultDir->setText(dir);
     }
 
     TListRow *AddFile(const QString &local, const QString &host)
@@ -52,7 +52,7 @@ TEST_F(CatalogueTest, SaveWritesRowsThenTheFourFieldsAndTheOptions)
                          store::SublineName(colHostFileName)),
               QStringLiteral("/www/logo.png"));
     EXPECT_EQ(StoredText(store::GeneralOptions, store::DefaultIPParam), QStringLiteral("%IP%"));
-    EXPECT_TRUE(controls.lvFileDetails->RegKeyword().isEmpty()) << "the list's value name is emptied again";
+    EXPECT_TRUE(Shown().lvFileDetails->RegKeyword().isEmpty()) << "the list's value name is emptied again";
 }
 
 TEST_F(CatalogueTest, EmptySiteIsItsKeyWithOnlyTheFourValues)
@@ -85,28 +85,28 @@ TEST_F(CatalogueTest, LoadSiteBringsBackRowsAndFieldsAndKeepsFieldsAMissingSiteL
     catalogue->SaveCurrentSite();
 
     catalogue->LoadSite(QStringLiteral("two"));
-    EXPECT_EQ(controls.lvFileDetails->RowCount(), 0);
-    EXPECT_EQ(controls.edtUserName->text(), QStringLiteral("anna")) << "a site without values keeps the texts";
+    EXPECT_EQ(Shown().lvFileDetails->RowCount(), 0);
+    EXPECT_EQ(Shown().edtUserName->text(), QStringLiteral("anna")) << "a site without values keeps the texts";
     EXPECT_TRUE(test::DumpStore(store.FilePath()).contains(SiteKey(QStringLiteral("two"))));
-    EXPECT_EQ(controls.lvFileDetails->RegKeyword(), QStringLiteral("two"));
+    EXPECT_EQ(Shown().lvFileDetails->RegKeyword(), QStringLiteral("two"));
 
     ShowSite("", "", "", "");
     StoredText(store::GeneralOptions, store::DefaultIPParam);
     TRegIniFile(BaseKeyPath()).WriteText(store::GeneralOptions, store::DefaultIPParam, QStringLiteral("%NEW%"));
     catalogue->LoadSite(QStringLiteral("one"));
-    ASSERT_EQ(controls.lvFileDetails->RowCount(), 1);
-    const TListRow *row = controls.lvFileDetails->Row(0);
+    ASSERT_EQ(Shown().lvFileDetails->RowCount(), 1);
+    const TListRow *row = Shown().lvFileDetails->Row(0);
     EXPECT_EQ(row->Caption(), QStringLiteral("/home/anna/a.html"));
     EXPECT_EQ(row->SubItems().size(), 8);
     EXPECT_TRUE(row->Checked());
-    EXPECT_EQ(controls.edtFTPServer->text(), QStringLiteral("one.example.org"));
-    EXPECT_EQ(controls.edtPassword->text(), QStringLiteral("pw1"));
-    EXPECT_EQ(controls.edtDefaultDir->text(), QStringLiteral("/one/"));
+    EXPECT_EQ(Shown().edtFTPServer->text(), QStringLiteral("one.example.org"));
+    EXPECT_EQ(Shown().edtPassword->text(), QStringLiteral("pw1"));
+    EXPECT_EQ(Shown().edtDefaultDir->text(), QStringLiteral("/one/"));
     EXPECT_EQ(edtDefaultIPParam->text(), QStringLiteral("%NEW%")) << "the options are read again";
 
     const QStringList before = test::DumpStore(store.FilePath());
     catalogue->LoadSite(QString());
-    EXPECT_EQ(controls.lvFileDetails->RowCount(), 1);
+    EXPECT_EQ(Shown().lvFileDetails->RowCount(), 1);
     EXPECT_EQ(test::DumpStore(store.FilePath()), before);
 }
 
@@ -114,7 +114,7 @@ TEST_F(CatalogueTest, SitesAreListedInCreationOrderAndDeletedWhole)
 {
     for (const char *name : {"zeta", "Alpha", "alpha"}) {
         ShowSite(QString::fromLatin1(name), "", "", "");
-        controls.lvFileDetails->ClearRows();
+        Shown().lvFileDetails->ClearRows();
         AddFile(QStringLiteral("/f/") + QString::fromLatin1(name), QStringLiteral("/h"));
         catalogue->SetCurrentSiteName(QString::fromLatin1(name));
         catalogue->SaveCurrentSite();
@@ -142,15 +142,15 @@ TEST_F(CatalogueTest, FailedSaveAfterTheSiteKeyWasDeletedLeavesTheSiteWhole)
     test::PoisonValueName(store.FilePath(), store::Password);
     const QStringList before = test::DumpStore(store.FilePath());
 
-    controls.lvFileDetails->ClearRows();
+    Shown().lvFileDetails->ClearRows();
     AddFile("/new/c", "/c");
-    controls.edtPassword->setText(QStringLiteral("new"));
+    Shown().edtPassword->setText(QStringLiteral("new"));
     EXPECT_THROW(catalogue->SaveCurrentSite(), ERegistryException);
     EXPECT_EQ(test::DumpStore(store.FilePath()), before);
 
     catalogue->LoadSite(QStringLiteral("site"));
-    ASSERT_EQ(controls.lvFileDetails->RowCount(), 2);
-    EXPECT_EQ(controls.lvFileDetails->Row(1)->Caption(), QStringLiteral("/old/b"));
+    ASSERT_EQ(Shown().lvFileDetails->RowCount(), 2);
+    EXPECT_EQ(Shown().lvFileDetails->Row(1)->Caption(), QStringLiteral("/old/b"));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // being saved, never a mixture and never nothing. The test program starts itself again as the
 // saving child, which the parent kills with SIGKILL at several moments into the save.
 #include "catalogue/Catalogue.h"
+#include "catalogue/P_Types.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
 #include "tests/support/TempStore.h"
@@ -27,14 +28,6 @@ constexpr int kNewRows = 10000;
 
 // A window with the site controls, as the catalogue expects them.
 struct TSiteWindow {
-    TSiteWindow()
-    {
-        controls = {new TRegListView(&window), new TRegEdit(&window), new TRegEdit(&window), new TRegEdit(&window),
-                    new TRegEdit(&window)};
-        ConfigureFileList(controls.lvFileDetails);
-        catalogue = std::make_unique<TCatalogue>(&window, controls);
-    }
-
     void Fill(const QString &tag, int rows)
     {
         controls.edtFTPServer->setText(tag + QStringLiteral("-server"));
@@ -43,14 +36,14 @@ struct TSiteWindow {
         for (int i = 0; i < rows; ++i) {
             TListRow *row = controls.lvFileDetails->AddRow();
             row->SetCaption(QStringLiteral("/%1/file%2.html").arg(tag).arg(i));
-            row->SetSubItems({QStringLiteral("/www/%1/%2").arg(tag).arg(i), "Ascii", "%IP%", "Moved", "1/2/24 10:00:00",
-                              "1234", ""});
+            row->SetSubItems({QStringLiteral("/www/%1/%2").arg(tag).arg(i), FileType::Ascii, "%IP%", FileStatus::Moved,
+                              "1/2/24 10:00:00", "1234", ""});
         }
     }
 
     QWidget window;
-    TSiteControls controls;
-    std::unique_ptr<TCatalogue> catalogue;
+    std::unique_ptr<TCatalogue> catalogue = std::make_unique<TCatalogue>(&window, &window);
+    TShownSite &controls = catalogue->Shown();
 };
 
 // Returns "old" or "new" when the stored site is exactly one of the two, else what is wrong.

@@ -70,14 +70,14 @@ TEST_F(NavigatorTest, SiteNodesFollowTheStoreOrderAndLoadOnlyWhenSelected)
     }
     EXPECT_EQ(texts, QStringList({"zeta.example", "Alpha.example", "mid.example"}));
     EXPECT_TRUE(navigator->WebSitesNode->isExpanded());
-    EXPECT_EQ(controls.lvFileDetails->RowCount(), 0) << "building lists names only";
+    EXPECT_EQ(Shown().lvFileDetails->RowCount(), 0) << "building lists names only";
 
     navigator->setCurrentItem(SiteNode(QStringLiteral("Alpha.example")));
     EXPECT_EQ(catalogue->CurrentSiteName(), QStringLiteral("Alpha.example"));
     EXPECT_EQ(ShownPage(), pages::WebSites);
     EXPECT_EQ(title->text(), pages::SiteInformationFor + "Alpha.example");
-    ASSERT_EQ(controls.lvFileDetails->RowCount(), 1);
-    EXPECT_EQ(controls.lvFileDetails->Row(0)->Caption(), QStringLiteral("/a"));
+    ASSERT_EQ(Shown().lvFileDetails->RowCount(), 1);
+    EXPECT_EQ(Shown().lvFileDetails->Row(0)->Caption(), QStringLiteral("/a"));
 
     navigator->setCurrentItem(navigator->ViewLogNode);
     EXPECT_EQ(ShownPage(), pages::LogFiles);
@@ -90,18 +90,18 @@ TEST_F(NavigatorTest, WebSitesNodeHidesTheListWithoutClearingOrWritingItAgain)
     StoreSite(QStringLiteral("a.example"), "/first");
     navigator->BuildNavigator();
     navigator->setCurrentItem(SiteNode(QStringLiteral("a.example")));
-    controls.lvFileDetails->Row(0)->SetSubItem(colStatus, FileStatus::Hold);
+    Shown().lvFileDetails->Row(0)->SetSubItem(colStatus, FileStatus::Hold);
 
     navigator->setCurrentItem(navigator->WebSitesNode);
     EXPECT_EQ(ShownPage(), pages::Blank);
     EXPECT_EQ(title->text(), pages::WebSites);
-    EXPECT_EQ(controls.lvFileDetails->RowCount(), 1) << "the list is hidden, not cleared";
+    EXPECT_EQ(Shown().lvFileDetails->RowCount(), 1) << "the list is hidden, not cleared";
     const QString status = BaseKeyPath() + '\\' + store::SiteSection("a.example") + '\\' + store::ItemSection(0) + '|' +
                            store::SublineName(colStatus);
     EXPECT_EQ(Stored(status), QStringList({status + "|1|" + FileStatus::Hold})) << "leaving the site wrote it";
 
-    controls.lvFileDetails->Row(0)->SetSubItem(colStatus, FileStatus::Error);
-    controls.lvFileDetails->AddRow()->SetCaption(QStringLiteral("/second"));
+    Shown().lvFileDetails->Row(0)->SetSubItem(colStatus, FileStatus::Error);
+    Shown().lvFileDetails->AddRow()->SetCaption(QStringLiteral("/second"));
     navigator->setCurrentItem(navigator->GeneralOptionsNode);
     EXPECT_EQ(Stored(status), QStringList({status + "|1|" + FileStatus::Hold})) << "a site not shown is not written";
     EXPECT_TRUE(Stored(store::ItemSection(1)).isEmpty());
@@ -157,10 +157,10 @@ TEST_F(NavigatorTest, SelectNodeRunsTheChangeEvenForTheSelectedNode)
     StoreSite(QStringLiteral("a.example"), "/a");
     navigator->BuildNavigator();
     navigator->SelectNode(SiteNode(QStringLiteral("a.example")));
-    ASSERT_EQ(controls.lvFileDetails->RowCount(), 1);
-    controls.lvFileDetails->Row(0)->SetCaption(QStringLiteral("/edited"));
+    ASSERT_EQ(Shown().lvFileDetails->RowCount(), 1);
+    Shown().lvFileDetails->Row(0)->SetCaption(QStringLiteral("/edited"));
     navigator->SelectNode(SiteNode(QStringLiteral("a.example")));
-    EXPECT_EQ(controls.lvFileDetails->Row(0)->Caption(), QStringLiteral("/edited")) << "saved, then read back";
+    EXPECT_EQ(Shown().lvFileDetails->Row(0)->Caption(), QStringLiteral("/edited")) << "saved, then read back";
     EXPECT_EQ(catalogue->CurrentSiteName(), QStringLiteral("a.example"));
 }
 

@@ -88,9 +88,9 @@ protected:
 
     void Select(std::initializer_list<int> rows)
     {
-        controls.lvFileDetails->clearSelection();
+        Shown().lvFileDetails->clearSelection();
         for (int i : rows)
-            controls.lvFileDetails->Row(i)->setSelected(true);
+            Shown().lvFileDetails->Row(i)->setSelected(true);
     }
 
     QStringList Texts() const
@@ -126,8 +126,8 @@ TEST_F(SiteEditingTest, NewSiteKeepsTheBlanksOfItsNameTidiesTheDirectoryAndIsSho
     EXPECT_EQ(catalogue->CurrentSiteName(), QStringLiteral(" ftp.example.org "));
     EXPECT_EQ(title->text(), pages::SiteInformationFor + " ftp.example.org ");
     EXPECT_TRUE(fileDrag->EnableDrop());
-    EXPECT_EQ(controls.edtDefaultDir->text(), QStringLiteral("/www/"));
-    EXPECT_EQ(controls.edtPassword->text(), QStringLiteral("secret"));
+    EXPECT_EQ(Shown().edtDefaultDir->text(), QStringLiteral("/www/"));
+    EXPECT_EQ(Shown().edtPassword->text(), QStringLiteral("secret"));
     const QString key = BaseKeyPath() + "\\WWWSites\\ ftp.example.org ";
     EXPECT_EQ(Stored("WWWSites\\"), QStringList({key})) << "the empty key exists at once";
 
@@ -192,10 +192,10 @@ TEST_F(SiteEditingTest, DeleteSiteAsksFirstAndThenLeavesNothingOfItInTheStore)
     EXPECT_EQ(Texts(), QStringList({"You can only delete web sites."}));
 
     NewSite(QStringLiteral("keep.example"));
-    AddRow("/k.html", "Ascii", "", "New");
+    AddRow("/k.html", FileType::Ascii, "", FileStatus::New);
     NewSite(QStringLiteral("gone.example"));
-    AddRow("/a.html", "Ascii", "%IP%", "New");
-    AddRow("/b.html", "Binary", "", "Moved");
+    AddRow("/a.html", FileType::Ascii, "%IP%", FileStatus::New);
+    AddRow("/b.html", FileType::Binary, "", FileStatus::Moved);
     navigator->SelectNode(navigator->SiteNodes().at(1)); // written with its rows
     ASSERT_EQ(Stored("gone.example\\Item#1|Caption").size(), 1);
 
@@ -235,19 +235,19 @@ TEST_F(SiteEditingTest, NewFileRefusesAnEmptyLocalFileAndAddsTheEntryWithItsDeta
     });
     editor->NewFile();
 
-    EXPECT_EQ(shown, QStringList({"Add a new file...", "Ascii", "%IP%", "New"}));
+    EXPECT_EQ(shown, QStringList({"Add a new file...", FileType::Ascii, "%IP%", FileStatus::New}));
     EXPECT_EQ(Texts(), QStringList({"Please enter a local file name..."}));
-    ASSERT_EQ(controls.lvFileDetails->RowCount(), 1);
-    const TListRow *row = controls.lvFileDetails->Row(0);
+    ASSERT_EQ(Shown().lvFileDetails->RowCount(), 1);
+    const TListRow *row = Shown().lvFileDetails->Row(0);
     EXPECT_EQ(row->Caption(), QStringLiteral("/home/u/index.html"));
-    EXPECT_EQ(row->SubItems(),
-              QStringList({"/www/index.html", "Ascii", "%IP%", "New", "07.12.2024 10:00:00", "123", "R"}));
+    EXPECT_EQ(row->SubItems(), QStringList({"/www/index.html", FileType::Ascii, "%IP%", FileStatus::New,
+                                            "07.12.2024 10:00:00", "123", "R"}));
 }
 
 TEST_F(SiteEditingTest, AddFileEntryRefusesAnExactDuplicateOnly)
 {
-    EXPECT_TRUE(editor->AddFileEntry("/home/u/Page.txt", "/p", "Ascii", "", "New"));
-    EXPECT_EQ(controls.lvFileDetails->Row(0)->SubItems().mid(4), QStringList({"", "", ""}))
+    EXPECT_TRUE(editor->AddFileEntry({"/home/u/Page.txt", "/p", FileType::Ascii, "", FileStatus::New}));
+    EXPECT_EQ(Shown().lvFileDetails->Row(0)->SubItems().mid(4), QStringList({"", "", ""}))
         << "a file that cannot be examined leaves its details empty";
 
     WhileShown(&fileDialog, [this] {
@@ -256,10 +256,10 @@ TEST_F(SiteEditingTest, AddFileEntryRefusesAnExactDuplicateOnly)
     });
     editor->NewFile();
     EXPECT_EQ(Texts(), QStringList({"The file you are adding already exists..."}));
-    EXPECT_EQ(controls.lvFileDetails->RowCount(), 1);
+    EXPECT_EQ(Shown().lvFileDetails->RowCount(), 1);
 
-    EXPECT_TRUE(editor->AddFileEntry("/home/u/page.txt", "/p", "Ascii", "", "New"));
-    EXPECT_EQ(controls.lvFileDetails->RowCount(), 2);
+    EXPECT_TRUE(editor->AddFileEntry({"/home/u/page.txt", "/p", FileType::Ascii, "", FileStatus::New}));
+    EXPECT_EQ(Shown().lvFileDetails->RowCount(), 2);
 }
 
 TEST_F(SiteEditingTest, BinaryEntryKeepsItsIPParameterWhileTheFieldIsOutOfReach)
@@ -277,15 +277,28 @@ TEST_F(SiteEditingTest, BinaryEntryKeepsItsIPParameterWhileTheFieldIsOutOfReach)
 
     EXPECT_FALSE(enabledAsBinary);
     EXPECT_EQ(fillAsBinary, QApplication::palette(fileDialog.edtParameterToReplace).color(QPalette::Button));
-    ASSERT_EQ(controls.lvFileDetails->RowCount(), 1);
-    EXPECT_EQ(controls.lvFileDetails->Row(0)->SubItem(1), QStringLiteral("Binary"));
-    EXPECT_EQ(controls.lvFileDetails->Row(0)->SubItem(2), QStringLiteral("%IP%"));
+    ASSERT_EQ(Shown().lvFileDetails->RowCount(), 1);
+    EXPECT_EQ(Shown().lvFileDetails->Row(0)->SubItem(1), FileType::Binary);
+    EXPECT_EQ(Shown().lvFileDetails->Row(0)->SubItem(2), QStringLiteral("%IP%"));
+}
+
+TEST_F(SiteEditingTest, SingleEditOfALoadedRowKeepsItsEighthColumnText)
+{
+    AddRow("/a.html", FileType::Ascii, "%IP%", FileStatus::Moved)->AppendSubItem(QString());
+    Select({0});
+    WhileShown(&fileDialog, [this] {
+        fileDialog.edtHostFullName->setText(QStringLiteral("/www/b.html"));
+        fileDialog.btnOK->click();
+    });
+    editor->EditFiles();
+    EXPECT_EQ(Shown().lvFileDetails->Row(0)->SubItems(),
+              QStringList({"/www/b.html", FileType::Ascii, "%IP%", FileStatus::Edited, "d", "s", "a", ""}));
 }
 
 TEST_F(SiteEditingTest, SingleEditProposesEditedAndAcceptsAnEmptyLocalFile)
 {
-    AddRow("/a.html", "Binary", "", "Hold");
-    AddRow("/b.html", "Ascii", "%IP%", "Moved");
+    AddRow("/a.html", FileType::Binary, "", FileStatus::Hold);
+    AddRow("/b.html", FileType::Ascii, "%IP%", FileStatus::Moved);
     Select({0});
     QStringList shown;
     WhileShown(&fileDialog, [this, &shown] {
@@ -297,19 +310,20 @@ TEST_F(SiteEditingTest, SingleEditProposesEditedAndAcceptsAnEmptyLocalFile)
     });
     editor->EditFiles();
 
-    EXPECT_EQ(shown, QStringList({"Edit single file...", "/a.html", "/www/a.html", "Binary", "Edited"}));
+    EXPECT_EQ(shown,
+              QStringList({"Edit single file...", "/a.html", "/www/a.html", FileType::Binary, FileStatus::Edited}));
     EXPECT_EQ(leftOpen, 0);
     EXPECT_TRUE(Texts().isEmpty());
-    const TListRow *row = controls.lvFileDetails->Row(0);
+    const TListRow *row = Shown().lvFileDetails->Row(0);
     EXPECT_EQ(row->Caption(), QString());
-    EXPECT_EQ(row->SubItems(), QStringList({"/www/a.html", "Binary", "", "Edited", "d", "s", "a"}));
+    EXPECT_EQ(row->SubItems(), QStringList({"/www/a.html", FileType::Binary, "", FileStatus::Edited, "d", "s", "a"}));
 }
 
 TEST_F(SiteEditingTest, MultiEditClearsTheIPParameterEverywhereButKeepsBlankTypeAndStatus)
 {
-    AddRow("/a.html", "Ascii", "%IP%", "Hold");
-    AddRow("/b.html", "Ascii", "%IP%", "New");
-    AddRow("/c.html", "Binary", "%ADDR%", "Moved");
+    AddRow("/a.html", FileType::Ascii, "%IP%", FileStatus::Hold);
+    AddRow("/b.html", FileType::Ascii, "%IP%", FileStatus::New);
+    AddRow("/c.html", FileType::Binary, "%ADDR%", FileStatus::Moved);
     Select({0, 2});
     WhileShown(&fileDialog, [this] {
         EXPECT_EQ(fileDialog.windowTitle(), QStringLiteral("Multiple file edit..."));
@@ -322,11 +336,11 @@ TEST_F(SiteEditingTest, MultiEditClearsTheIPParameterEverywhereButKeepsBlankType
     });
     editor->EditFiles();
 
-    EXPECT_EQ(controls.lvFileDetails->Row(0)->SubItems(),
-              QStringList({"/www/a.html", "Ascii", "", "Hold", "d", "s", "a"}));
-    EXPECT_EQ(controls.lvFileDetails->Row(1)->SubItem(2), QStringLiteral("%IP%")) << "not selected";
-    EXPECT_EQ(controls.lvFileDetails->Row(2)->SubItems(),
-              QStringList({"/www/c.html", "Binary", "", "Moved", "d", "s", "a"}));
+    EXPECT_EQ(Shown().lvFileDetails->Row(0)->SubItems(),
+              QStringList({"/www/a.html", FileType::Ascii, "", FileStatus::Hold, "d", "s", "a"}));
+    EXPECT_EQ(Shown().lvFileDetails->Row(1)->SubItem(2), QStringLiteral("%IP%")) << "not selected";
+    EXPECT_EQ(Shown().lvFileDetails->Row(2)->SubItems(),
+              QStringList({"/www/c.html", FileType::Binary, "", FileStatus::Moved, "d", "s", "a"}));
 
     WhileShown(&fileDialog, [this] {
         fileDialog.cboFileType->setCurrentIndex(1);
@@ -335,14 +349,16 @@ TEST_F(SiteEditingTest, MultiEditClearsTheIPParameterEverywhereButKeepsBlankType
         fileDialog.btnOK->click();
     });
     editor->EditFiles();
-    EXPECT_EQ(controls.lvFileDetails->Row(0)->SubItems().mid(1, 3), QStringList({"Binary", "%IP%", "New"}));
-    EXPECT_EQ(controls.lvFileDetails->Row(2)->SubItems().mid(1, 3), QStringList({"Binary", "%IP%", "New"}));
-    EXPECT_EQ(controls.lvFileDetails->Row(0)->Caption(), QStringLiteral("/a.html"));
+    EXPECT_EQ(Shown().lvFileDetails->Row(0)->SubItems().mid(1, 3),
+              QStringList({FileType::Binary, "%IP%", FileStatus::New}));
+    EXPECT_EQ(Shown().lvFileDetails->Row(2)->SubItems().mid(1, 3),
+              QStringList({FileType::Binary, "%IP%", FileStatus::New}));
+    EXPECT_EQ(Shown().lvFileDetails->Row(0)->Caption(), QStringLiteral("/a.html"));
 }
 
 TEST_F(SiteEditingTest, EditWithNothingSelectedDoesNothingAndCancelKeepsTheRow)
 {
-    AddRow("/a.html", "Ascii", "%IP%", "Hold");
+    AddRow("/a.html", FileType::Ascii, "%IP%", FileStatus::Hold);
     editor->EditFiles(); // no dialog: a shown one would stay open and fail the test by timeout
     Select({0});
     WhileShown(&fileDialog, [this] {
@@ -350,57 +366,58 @@ TEST_F(SiteEditingTest, EditWithNothingSelectedDoesNothingAndCancelKeepsTheRow)
         fileDialog.btnCancel->click();
     });
     editor->EditFiles();
-    EXPECT_EQ(controls.lvFileDetails->Row(0)->SubItems().mid(1, 3), QStringList({"Ascii", "%IP%", "Hold"}));
+    EXPECT_EQ(Shown().lvFileDetails->Row(0)->SubItems().mid(1, 3),
+              QStringList({FileType::Ascii, "%IP%", FileStatus::Hold}));
 }
 
 TEST_F(SiteEditingTest, RemoveFilesAsksOnceForOneRowOrForSeveral)
 {
     editor->RemoveFiles();
     EXPECT_EQ(Texts(), QStringList({"Please select a file first..."}));
-    AddRow("/a.html", "Ascii", "", "New");
-    AddRow("/b.html", "Ascii", "", "New");
-    AddRow("/c.html", "Ascii", "", "New");
-    AddRow("/d.html", "Ascii", "", "New");
+    AddRow("/a.html", FileType::Ascii, "", FileStatus::New);
+    AddRow("/b.html", FileType::Ascii, "", FileStatus::New);
+    AddRow("/c.html", FileType::Ascii, "", FileStatus::New);
+    AddRow("/d.html", FileType::Ascii, "", FileStatus::New);
 
     TMessageBox::ClearShown();
     Select({1});
     TMessageBox::SetNextAnswer(TAnswer::No);
     editor->RemoveFiles();
     EXPECT_EQ(Texts(), QStringList({"Remove the file /b.html?"}));
-    EXPECT_EQ(controls.lvFileDetails->RowCount(), 4);
+    EXPECT_EQ(Shown().lvFileDetails->RowCount(), 4);
     TMessageBox::SetNextAnswer(TAnswer::Yes);
     editor->RemoveFiles();
-    EXPECT_EQ(controls.lvFileDetails->RowCount(), 3);
+    EXPECT_EQ(Shown().lvFileDetails->RowCount(), 3);
 
     TMessageBox::ClearShown();
     Select({0, 2});
     TMessageBox::SetNextAnswer(TAnswer::Yes);
     editor->RemoveFiles();
     EXPECT_EQ(Texts(), QStringList({"Delete the selected files?"}));
-    ASSERT_EQ(controls.lvFileDetails->RowCount(), 1);
-    EXPECT_EQ(controls.lvFileDetails->Row(0)->Caption(), QStringLiteral("/c.html"));
+    ASSERT_EQ(Shown().lvFileDetails->RowCount(), 1);
+    EXPECT_EQ(Shown().lvFileDetails->Row(0)->Caption(), QStringLiteral("/c.html"));
 }
 
 TEST_F(SiteEditingTest, DroppedFilesBecomeBinaryEntriesNamedAfterTheDefaultDirectory)
 {
     fileDrag->Drop({"/home/u/site/page.html"});
-    controls.edtDefaultDir->setText(QStringLiteral("/www/"));
+    Shown().edtDefaultDir->setText(QStringLiteral("/www/"));
     fileDrag->Drop({"/home/u/site/logo.png", "/home/u/site/page.html"});
 
-    ASSERT_EQ(controls.lvFileDetails->RowCount(), 2) << "a listed file is passed over";
-    EXPECT_EQ(controls.lvFileDetails->Row(0)->SubItems(),
-              QStringList({"page.html", "Binary", "", "New", "07.12.2024 10:00:00", "123", "R"}));
-    EXPECT_EQ(controls.lvFileDetails->Row(1)->Caption(), QStringLiteral("/home/u/site/logo.png"));
-    EXPECT_EQ(controls.lvFileDetails->Row(1)->SubItem(0), QStringLiteral("/www/logo.png"));
+    ASSERT_EQ(Shown().lvFileDetails->RowCount(), 2) << "a listed file is passed over";
+    EXPECT_EQ(Shown().lvFileDetails->Row(0)->SubItems(),
+              QStringList({"page.html", FileType::Binary, "", FileStatus::New, "07.12.2024 10:00:00", "123", "R"}));
+    EXPECT_EQ(Shown().lvFileDetails->Row(1)->Caption(), QStringLiteral("/home/u/site/logo.png"));
+    EXPECT_EQ(Shown().lvFileDetails->Row(1)->SubItem(0), QStringLiteral("/www/logo.png"));
     EXPECT_TRUE(Texts().isEmpty());
 }
 
 TEST_F(SiteEditingTest, DefaultDirectoryIsTidiedWhenItLosesTheFocus)
 {
-    controls.edtDefaultDir->setText(QStringLiteral("  /www  "));
+    Shown().edtDefaultDir->setText(QStringLiteral("  /www  "));
     QFocusEvent out(QEvent::FocusOut);
-    QApplication::sendEvent(controls.edtDefaultDir, &out);
-    EXPECT_EQ(controls.edtDefaultDir->text(), QStringLiteral("/www/"));
+    QApplication::sendEvent(Shown().edtDefaultDir, &out);
+    EXPECT_EQ(Shown().edtDefaultDir->text(), QStringLiteral("/www/"));
 }
 
 TEST_F(SiteEditingTest, BrowseOffersTheFiltersAndTakesOnlyAChosenFile)
@@ -420,8 +437,8 @@ TEST_F(SiteEditingTest, BrowseOffersTheFiltersAndTakesOnlyAChosenFile)
     EXPECT_EQ(TFileDialogs::Shown().first().kind, TFileDialogs::TKind::Open);
     EXPECT_EQ(TFileDialogs::Shown().first().filters,
               QStringList({"html, htm files (*.html *.htm)", "Text Files (*.txt)", "All Files (*)"}));
-    ASSERT_EQ(controls.lvFileDetails->RowCount(), 1);
-    EXPECT_EQ(controls.lvFileDetails->Row(0)->Caption(), QStringLiteral("/home/u/chosen.htm"));
+    ASSERT_EQ(Shown().lvFileDetails->RowCount(), 1);
+    EXPECT_EQ(Shown().lvFileDetails->Row(0)->Caption(), QStringLiteral("/home/u/chosen.htm"));
 }
 
 // Names the control that holds the focus inside dialog, empty when none does.
@@ -456,7 +473,7 @@ TEST_F(SiteEditingTest, EachOpeningOfADialogStartsAtItsFirstField)
     EXPECT_EQ(newFocus, QStringLiteral("edtLocalFileName"));
 
     // With both file names out of reach the first field to fill is the file type.
-    AddRow("/b.html", "Ascii", "%IP%", "New");
+    AddRow("/b.html", FileType::Ascii, "%IP%", FileStatus::New);
     Select({0, 1});
     QString multiFocus;
     WhileShown(&fileDialog, [this, &multiFocus] { multiFocus = FocusedName(fileDialog); });
@@ -466,8 +483,8 @@ TEST_F(SiteEditingTest, EachOpeningOfADialogStartsAtItsFirstField)
 
 TEST_F(SiteEditingTest, FileDialogKeepsOneSizeInEveryMode)
 {
-    AddRow("/a.html", "Ascii", "%IP%", "New");
-    AddRow("/b.html", "Ascii", "%IP%", "New");
+    AddRow("/a.html", FileType::Ascii, "%IP%", FileStatus::New);
+    AddRow("/b.html", FileType::Ascii, "%IP%", FileStatus::New);
     QSize single;
     QSize multi;
     Select({0});

@@ -1,6 +1,7 @@
 #include "engine/ChangeDetection.h"
 
 #include "catalogue/Catalogue.h"
+#include "catalogue/P_Types.h"
 #include "catalogue/RegControls.h"
 
 #include <QDateTime>
@@ -49,17 +50,17 @@ protected:
 
     // A row as it stands after a successful push of path.
     TListRow *PushedRow(const QString &path, const QString &ipParameter = QString(),
-                        const QString &status = QStringLiteral("Moved"))
+                        const QString &status = FileStatus::Moved)
     {
         TListRow *row = list.AddRow();
         row->SetCaption(path);
-        row->SetSubItems({QStringLiteral("/www/x.html"), QStringLiteral("Ascii"), ipParameter, QString()});
-        SetFileStatus(*row, QStringLiteral("Moved"));
+        row->SetSubItems({QStringLiteral("/www/x.html"), FileType::Ascii, ipParameter, QString()});
+        SetFileStatus(*row, FileStatus::Moved);
         row->SetSubItem(colStatus, status);
         return row;
     }
 
-    bool NeedsPush(const TListRow &row) { return FileNeedsPush(row, lastAddress, lookup); }
+    bool NeedsPush(const TListRow &row) { return FileNeedsPush(FileEntryOf(row), lastAddress, lookup); }
 
     QTemporaryDir dir;
     TRegListView list;
@@ -132,8 +133,8 @@ TEST_F(ChangeDetectionTest, PathThatCannotBeExaminedLeavesTheOutputsAlone)
 TEST_F(ChangeDetectionTest, AddressChangeMakesEntriesWithParameterDueWhateverTheirStatus)
 {
     const QString path = MakeFile(QStringLiteral("page.html"));
-    TListRow *held = PushedRow(path, QStringLiteral("%IP%"), QStringLiteral("Hold"));
-    TListRow *plain = PushedRow(path, QString(), QStringLiteral("Moved"));
+    TListRow *held = PushedRow(path, QStringLiteral("%IP%"), FileStatus::Hold);
+    TListRow *plain = PushedRow(path, QString(), FileStatus::Moved);
 
     EXPECT_FALSE(NeedsPush(*held));
     EXPECT_FALSE(NeedsPush(*plain));
@@ -159,10 +160,10 @@ TEST_F(ChangeDetectionTest, OnlyEntriesWithParameterLookTheAddressUp)
 TEST_F(ChangeDetectionTest, NewAndErrorAreAlwaysDueOtherStatusesOnlyOnChange)
 {
     const QString path = MakeFile(QStringLiteral("page.html"));
-    EXPECT_TRUE(NeedsPush(*PushedRow(path, QString(), QStringLiteral("New"))));
-    EXPECT_TRUE(NeedsPush(*PushedRow(path, QString(), QStringLiteral("Error"))));
-    EXPECT_FALSE(NeedsPush(*PushedRow(path, QString(), QStringLiteral("Edited"))));
-    EXPECT_FALSE(NeedsPush(*PushedRow(path, QString(), QStringLiteral("Hold"))));
+    EXPECT_TRUE(NeedsPush(*PushedRow(path, QString(), FileStatus::New)));
+    EXPECT_TRUE(NeedsPush(*PushedRow(path, QString(), FileStatus::Error)));
+    EXPECT_FALSE(NeedsPush(*PushedRow(path, QString(), FileStatus::Edited)));
+    EXPECT_FALSE(NeedsPush(*PushedRow(path, QString(), FileStatus::Hold)));
     EXPECT_FALSE(NeedsPush(*PushedRow(path, QString(), QStringLiteral("new"))));
 }
 
@@ -197,11 +198,11 @@ TEST_F(ChangeDetectionTest, MovedStoresCurrentDetailsOtherStatusesKeepThem)
     ASSERT_TRUE(NeedsPush(*row));
 
     const QString before = row->SubItem(colFileDateTime);
-    SetFileStatus(*row, QStringLiteral("Error"));
-    EXPECT_EQ(row->SubItem(colStatus), QStringLiteral("Error"));
+    SetFileStatus(*row, FileStatus::Error);
+    EXPECT_EQ(row->SubItem(colStatus), FileStatus::Error);
     EXPECT_EQ(row->SubItem(colFileDateTime), before);
 
-    SetFileStatus(*row, QStringLiteral("Moved"));
+    SetFileStatus(*row, FileStatus::Moved);
     QString date, size, attribs;
     GetFileDetails(path, date, size, attribs);
     EXPECT_EQ(row->SubItem(colFileDateTime), date);
@@ -218,7 +219,7 @@ TEST_F(ChangeDetectionTest, VanishedFileIsDueOnlyWhileDetailsAreStored)
     ASSERT_TRUE(QFile::remove(path));
     EXPECT_TRUE(NeedsPush(*row));
 
-    SetFileStatus(*row, QStringLiteral("Moved"));
+    SetFileStatus(*row, FileStatus::Moved);
     EXPECT_EQ(row->SubItem(colFileDateTime) + row->SubItem(colFileSize) + row->SubItem(colAttribs), QString());
     EXPECT_FALSE(NeedsPush(*row));
 }
@@ -232,11 +233,11 @@ TEST_F(ChangeDetectionTest, RowShortOfColumnsIsJudgedWithEmptyTexts)
 
     TListRow *shortRow = list.AddRow();
     shortRow->SetCaption(path);
-    shortRow->SetSubItems({QStringLiteral("/x"), QStringLiteral("Ascii"), QString(), QStringLiteral("Moved"),
-                           QStringLiteral("01/01/70")});
+    shortRow->SetSubItems(
+        {QStringLiteral("/x"), FileType::Ascii, QString(), FileStatus::Moved, QStringLiteral("01/01/70")});
     EXPECT_TRUE(NeedsPush(*shortRow)) << "stored texts cut short differ from the file's";
 
-    SetFileStatus(*shortRow, QStringLiteral("Moved"));
+    SetFileStatus(*shortRow, FileStatus::Moved);
     EXPECT_EQ(shortRow->SubItems().size(), 7);
     EXPECT_FALSE(NeedsPush(*shortRow));
 }

@@ -90,11 +90,10 @@ protected:
         return {date, size, attribs};
     }
 
-    // An entry of type "Binary" without IP parameter, uploaded as it is.
+    // An entry of type FileType::Binary without IP parameter, uploaded as it is.
     static EntryTexts Entry(const QString &path, const QString &status, const QStringList &details = {"", "", ""})
     {
-        return {path,
-                QStringList{Host(QFileInfo(path).fileName()), QStringLiteral("Binary"), QString(), status} + details};
+        return {path, QStringList{Host(QFileInfo(path).fileName()), FileType::Binary, QString(), status} + details};
     }
 
     // An entry whose file has not changed since its last push.
@@ -108,7 +107,7 @@ protected:
         w->StoreSite(name, server->User(), password.isEmpty() ? server->Password() : password, entries);
     }
 
-    TListRow *Row(int i) const { return w->site.lvFileDetails->Row(i); }
+    TListRow *Row(int i) const { return w->Shown().lvFileDetails->Row(i); }
 
     bool OnServer(const QString &name) const { return QFile::exists(QDir(server->Home()).filePath(Host(name))); }
 
@@ -124,13 +123,11 @@ TEST_F(PushCommandsTest, PushAllWalksEverySiteStoresEachAtTheNextAndShowsTheUser
     const QString b = Local(QStringLiteral("b.txt"), "kept");
     const QString c = Local(QStringLiteral("c.html"), "at %IP%\r\n");
     const QString d = Local(QStringLiteral("d.txt"), "refused");
-    EntryTexts substituted{c,
-                           {Host(QStringLiteral("c.html")), QStringLiteral("Ascii"), QStringLiteral("%IP%"),
-                            QStringLiteral("New"), "", "", ""}};
-    StoreSite(QStringLiteral("Alpha"),
-              {Entry(a, QStringLiteral("New")), Unchanged(b, QStringLiteral("Moved")), substituted});
+    EntryTexts substituted{
+        c, {Host(QStringLiteral("c.html")), FileType::Ascii, QStringLiteral("%IP%"), FileStatus::New, "", "", ""}};
+    StoreSite(QStringLiteral("Alpha"), {Entry(a, FileStatus::New), Unchanged(b, FileStatus::Moved), substituted});
     StoreSite(QStringLiteral("Empty"), {});
-    StoreSite(QStringLiteral("Refused"), {Entry(d, QStringLiteral("New"))}, QStringLiteral("wrong password"));
+    StoreSite(QStringLiteral("Refused"), {Entry(d, FileStatus::New)}, QStringLiteral("wrong password"));
     w->edtLastIPAddress->setText(QStringLiteral("10.20.30.40"));
     w->Build();
     w->edtLocalAddress->setText(QStringLiteral("stale"));
@@ -141,18 +138,18 @@ TEST_F(PushCommandsTest, PushAllWalksEverySiteStoresEachAtTheNextAndShowsTheUser
     const auto display = w->ftpClient->OnDisplay;
     w->ftpClient->OnDisplay = [&](QObject *sender, QString &msg) {
         display(sender, msg);
-        if (storedDuringRefused.isEmpty() && w->site.edtPassword->text() == QStringLiteral("wrong password"))
+        if (storedDuringRefused.isEmpty() && w->Shown().edtPassword->text() == QStringLiteral("wrong password"))
             storedDuringRefused = {w->Stored(QStringLiteral("Alpha"), 0, colStatus),
                                    w->Stored(QStringLiteral("Refused"), 0, colStatus)};
     };
     w->push->btnPushAllNowClick();
 
-    EXPECT_EQ(storedDuringRefused, (QStringList{QStringLiteral("Moved"), QStringLiteral("New")}));
-    EXPECT_EQ(w->Stored(QStringLiteral("Alpha"), 0, colStatus), QStringLiteral("Moved"));
+    EXPECT_EQ(storedDuringRefused, (QStringList{FileStatus::Moved, FileStatus::New}));
+    EXPECT_EQ(w->Stored(QStringLiteral("Alpha"), 0, colStatus), FileStatus::Moved);
     EXPECT_EQ(w->Stored(QStringLiteral("Alpha"), 0, colFileSize), QStringLiteral("5"));
-    EXPECT_EQ(w->Stored(QStringLiteral("Alpha"), 1, colStatus), QStringLiteral("Moved"));
-    EXPECT_EQ(w->Stored(QStringLiteral("Alpha"), 2, colStatus), QStringLiteral("Moved"));
-    EXPECT_EQ(w->Stored(QStringLiteral("Refused"), 0, colStatus), QStringLiteral("Error"));
+    EXPECT_EQ(w->Stored(QStringLiteral("Alpha"), 1, colStatus), FileStatus::Moved);
+    EXPECT_EQ(w->Stored(QStringLiteral("Alpha"), 2, colStatus), FileStatus::Moved);
+    EXPECT_EQ(w->Stored(QStringLiteral("Refused"), 0, colStatus), FileStatus::Error);
     EXPECT_EQ(server->Stored(Host(QStringLiteral("a.txt"))), QByteArray("alpha"));
     EXPECT_EQ(server->Stored(Host(QStringLiteral("c.html"))), QByteArray("at 10.20.30.40\n"));
     EXPECT_FALSE(OnServer(QStringLiteral("b.txt"))) << "an unchanged entry is not pushed";
@@ -189,11 +186,11 @@ TEST_F(PushCommandsTest, PushFilesActsByTheNumberOfSelectedRows)
     const QString moved = Local(QStringLiteral("moved.txt"), "moved");
     const QString fresh = Local(QStringLiteral("fresh.txt"), "fresh");
     const QString other = Local(QStringLiteral("other.txt"), "other");
-    StoreSite(QStringLiteral("Site"), {Entry(fresh, QStringLiteral("New")), Unchanged(moved, QStringLiteral("Moved")),
-                                       Unchanged(held, QStringLiteral("Hold")), Entry(other, QStringLiteral("New"))});
+    StoreSite(QStringLiteral("Site"), {Entry(fresh, FileStatus::New), Unchanged(moved, FileStatus::Moved),
+                                       Unchanged(held, FileStatus::Hold), Entry(other, FileStatus::New)});
     w->Build();
     w->Select(w->SiteNode(QStringLiteral("Site")));
-    ASSERT_EQ(w->site.lvFileDetails->RowCount(), 4);
+    ASSERT_EQ(w->Shown().lvFileDetails->RowCount(), 4);
 
     w->push->mniPopFilesPushFileClick();
     ASSERT_EQ(TMessageBox::Shown().size(), 1);
@@ -207,15 +204,15 @@ TEST_F(PushCommandsTest, PushFilesActsByTheNumberOfSelectedRows)
     w->push->mniPopFilesPushFileClick();
     EXPECT_TRUE(TMessageBox::Shown().isEmpty()) << "several rows: nothing is asked";
     EXPECT_EQ(w->LogCount(kConnecting), 2);
-    EXPECT_EQ(Row(0)->SubItem(colStatus), QStringLiteral("Moved"));
-    EXPECT_EQ(Row(1)->SubItem(colStatus), QStringLiteral("Moved"));
-    EXPECT_EQ(Row(2)->SubItem(colStatus), QStringLiteral("Hold"));
-    EXPECT_EQ(Row(3)->SubItem(colStatus), QStringLiteral("Moved")) << "due, though not selected";
+    EXPECT_EQ(Row(0)->SubItem(colStatus), FileStatus::Moved);
+    EXPECT_EQ(Row(1)->SubItem(colStatus), FileStatus::Moved);
+    EXPECT_EQ(Row(2)->SubItem(colStatus), FileStatus::Hold);
+    EXPECT_EQ(Row(3)->SubItem(colStatus), FileStatus::Moved) << "due, though not selected";
     EXPECT_TRUE(OnServer(QStringLiteral("fresh.txt")));
     EXPECT_TRUE(OnServer(QStringLiteral("other.txt")));
     EXPECT_FALSE(OnServer(QStringLiteral("moved.txt")));
 
-    w->site.lvFileDetails->clearSelection();
+    w->Shown().lvFileDetails->clearSelection();
     Row(2)->setSelected(true);
     TMessageBox::SetNextAnswer(Answer::Ok);
     w->push->mniPopFilesPushFileClick();
@@ -228,7 +225,7 @@ TEST_F(PushCommandsTest, ForcedPushAsksFirstWritesOnlyTheStatusAndLeavesAChanged
 {
     const QString page = Local(QStringLiteral("page.txt"), "version one");
     const QStringList stored = Details(page);
-    StoreSite(QStringLiteral("Site"), {Unchanged(page, QStringLiteral("Hold"))});
+    StoreSite(QStringLiteral("Site"), {Unchanged(page, FileStatus::Hold)});
     w->Build();
     w->Select(w->SiteNode(QStringLiteral("Site")));
     w->push->btnPushSelectedNowClick();
@@ -240,12 +237,12 @@ TEST_F(PushCommandsTest, ForcedPushAsksFirstWritesOnlyTheStatusAndLeavesAChanged
     ASSERT_EQ(TMessageBox::Shown().size(), 1);
     EXPECT_EQ(TMessageBox::Shown()[0].text, QStringLiteral("Push the file: ") + page + QStringLiteral("?"));
     EXPECT_EQ(w->LogCount(kConnecting), 0);
-    EXPECT_EQ(Row(0)->SubItem(colStatus), QStringLiteral("Hold"));
+    EXPECT_EQ(Row(0)->SubItem(colStatus), FileStatus::Hold);
 
     TMessageBox::SetNextAnswer(Answer::Ok);
     w->push->btnPushSelectedNowClick();
     EXPECT_EQ(server->Stored(Host(QStringLiteral("page.txt"))), QByteArray("version one"));
-    EXPECT_EQ(Row(0)->SubItem(colStatus), QStringLiteral("Moved"));
+    EXPECT_EQ(Row(0)->SubItem(colStatus), FileStatus::Moved);
 
     Local(QStringLiteral("page.txt"), "version two, longer");
     TMessageBox::SetNextAnswer(Answer::Ok);
@@ -267,12 +264,10 @@ TEST_F(PushCommandsTest, AnErrorMidWalkKeepsEarlierStatusesStoresTheSiteAndShows
     const QString third = Local(QStringLiteral("third.txt"), "4");
     const QString missing = dir.filePath(QStringLiteral("missing.html"));
     EntryTexts unreadable{
-        missing,
-        {Host(QStringLiteral("missing.html")), QStringLiteral("Ascii"), QStringLiteral("%IP%"), QStringLiteral("New")}};
-    StoreSite(QStringLiteral("First"), {Entry(first, QStringLiteral("New"))});
-    StoreSite(QStringLiteral("Second"),
-              {Entry(before, QStringLiteral("New")), unreadable, Entry(after, QStringLiteral("Error"))});
-    StoreSite(QStringLiteral("Third"), {Entry(third, QStringLiteral("New"))});
+        missing, {Host(QStringLiteral("missing.html")), FileType::Ascii, QStringLiteral("%IP%"), FileStatus::New}};
+    StoreSite(QStringLiteral("First"), {Entry(first, FileStatus::New)});
+    StoreSite(QStringLiteral("Second"), {Entry(before, FileStatus::New), unreadable, Entry(after, FileStatus::Error)});
+    StoreSite(QStringLiteral("Third"), {Entry(third, FileStatus::New)});
     w->edtLastIPAddress->setText(QStringLiteral("10.20.30.40"));
     w->Build();
     w->Select(w->navigator->ViewLogNode);
@@ -281,11 +276,11 @@ TEST_F(PushCommandsTest, AnErrorMidWalkKeepsEarlierStatusesStoresTheSiteAndShows
     Guarded([this] { w->push->btnPushAllNowClick(); });
 
     EXPECT_EQ(reported, QStringList{QStringLiteral("Cannot open file ") + missing});
-    EXPECT_EQ(w->Stored(QStringLiteral("First"), 0, colStatus), QStringLiteral("Moved"));
-    EXPECT_EQ(w->Stored(QStringLiteral("Second"), 0, colStatus), QStringLiteral("Moved"));
-    EXPECT_EQ(w->Stored(QStringLiteral("Second"), 1, colStatus), QStringLiteral("New"));
-    EXPECT_EQ(w->Stored(QStringLiteral("Second"), 2, colStatus), QStringLiteral("Error"));
-    EXPECT_EQ(w->Stored(QStringLiteral("Third"), 0, colStatus), QStringLiteral("New"));
+    EXPECT_EQ(w->Stored(QStringLiteral("First"), 0, colStatus), FileStatus::Moved);
+    EXPECT_EQ(w->Stored(QStringLiteral("Second"), 0, colStatus), FileStatus::Moved);
+    EXPECT_EQ(w->Stored(QStringLiteral("Second"), 1, colStatus), FileStatus::New);
+    EXPECT_EQ(w->Stored(QStringLiteral("Second"), 2, colStatus), FileStatus::Error);
+    EXPECT_EQ(w->Stored(QStringLiteral("Third"), 0, colStatus), FileStatus::New);
     EXPECT_FALSE(OnServer(QStringLiteral("after.txt")));
     EXPECT_FALSE(OnServer(QStringLiteral("third.txt")));
     EXPECT_EQ(w->LogCount(kDone), 0);
@@ -299,16 +294,16 @@ TEST_F(PushCommandsTest, AnErrorMidWalkKeepsEarlierStatusesStoresTheSiteAndShows
     QFile::copy(first, missing);
     w->push->btnPushAllNowClick();
     EXPECT_TRUE(reported.isEmpty());
-    EXPECT_EQ(w->Stored(QStringLiteral("Third"), 0, colStatus), QStringLiteral("Moved")) << "the next push-all goes on";
+    EXPECT_EQ(w->Stored(QStringLiteral("Third"), 0, colStatus), FileStatus::Moved) << "the next push-all goes on";
 }
 
 TEST_F(PushCommandsTest, ASiteThatFailsToLoadIsNeverStoredOverThePreviousSite)
 {
     const QString good = Local(QStringLiteral("good.txt"), "good");
     const QString other = Local(QStringLiteral("other.txt"), "other");
-    StoreSite(QStringLiteral("Good"), {Entry(good, QStringLiteral("New"))});
+    StoreSite(QStringLiteral("Good"), {Entry(good, FileStatus::New)});
     w->StoreSite(QStringLiteral("Broken"), QStringLiteral("someone else"), QStringLiteral("secret"),
-                 {Entry(other, QStringLiteral("New"))});
+                 {Entry(other, FileStatus::New)});
     // Its fields load, then its list stops at a value of the wrong kind.
     test::SetValueKind(w->store.FilePath(),
                        BaseKeyPath() + '\\' + store::SiteSection(QStringLiteral("Broken")) + '\\' +
@@ -319,18 +314,18 @@ TEST_F(PushCommandsTest, ASiteThatFailsToLoadIsNeverStoredOverThePreviousSite)
     Guarded([this] { w->push->btnPushAllNowClick(); });
 
     ASSERT_EQ(reported.size(), 1) << "the store's error reaches the error display";
-    EXPECT_EQ(w->Stored(QStringLiteral("Good"), 0, colStatus), QStringLiteral("Moved"));
+    EXPECT_EQ(w->Stored(QStringLiteral("Good"), 0, colStatus), FileStatus::Moved);
     TRegIniFile goodSite(BaseKeyPath() + '\\' + store::SiteSection(QStringLiteral("Good")));
     EXPECT_EQ(goodSite.ReadText(store::ItemSection(0), store::Caption, QString()), good);
     EXPECT_EQ(goodSite.ReadText(QString(), store::UserName, QString()), server->User());
-    EXPECT_EQ(w->Stored(QStringLiteral("Broken"), 0, colStatus), QStringLiteral("New"));
+    EXPECT_EQ(w->Stored(QStringLiteral("Broken"), 0, colStatus), FileStatus::New);
     EXPECT_EQ(w->ShownPage(), pages::GeneralOptions);
 }
 
 TEST_F(PushCommandsTest, TicksAndCommandsDuringAPushStartNothingAndTheNextTickChecks)
 {
     const QString page = Local(QStringLiteral("page.txt"), "page");
-    StoreSite(QStringLiteral("Site"), {Entry(page, QStringLiteral("New"))});
+    StoreSite(QStringLiteral("Site"), {Entry(page, FileStatus::New)});
     w->edtLastIPAddress->setText(QStringLiteral("10.20.30.40"));
     w->Build();
     w->spnTestFilesMinutes->SetText(QStringLiteral("3"));

@@ -1,6 +1,7 @@
 #include "engine/RefreshCycle.h"
 
 #include "base/Exception.h"
+#include "catalogue/P_Types.h"
 #include "net/Sockets.h"
 #include "net/appexec.h"
 #include "tests/support/Namespace.h"
@@ -125,10 +126,8 @@ TEST_F(RefreshCycleTest, ACheckRefreshesBothAddressFieldsFromFreshLookups)
 TEST_F(RefreshCycleTest, APushAllEndedByAnErrorLeavesTheCheckDueAtTheNextTick)
 {
     const QString missing = dir.filePath(QStringLiteral("missing.html"));
-    w.StoreSite(
-        QStringLiteral("Site"), QStringLiteral("user"), QStringLiteral("password"),
-        {{missing,
-          {QStringLiteral("page.html"), QStringLiteral("Ascii"), QStringLiteral("%IP%"), QStringLiteral("New")}}});
+    w.StoreSite(QStringLiteral("Site"), QStringLiteral("user"), QStringLiteral("password"),
+                {{missing, {QStringLiteral("page.html"), FileType::Ascii, QStringLiteral("%IP%"), FileStatus::New}}});
     w.Build();
     w.spnTestFilesMinutes->SetText(QStringLiteral("2"));
     w.cycle->MinuteCount = 1;

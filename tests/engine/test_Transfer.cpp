@@ -1,6 +1,7 @@
 #include "engine/Transfer.h"
 
 #include "base/Exception.h"
+#include "catalogue/P_Types.h"
 #include "tests/support/EngineFixture.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/Printing.h"
@@ -177,6 +178,14 @@ protected:
 
     QStringList LogLines() const { return w->memoLog->Lines(); }
 
+    // Uploads local to the test's server under HostName().
+    bool Transfer(const QString &local, const QString &fileType, const QString &ipParameter)
+    {
+        return w->transfer->TransferFile(
+            w->site,
+            {.localFile = local, .hostFileName = HostName(), .fileType = fileType, .ipParameter = ipParameter});
+    }
+
     PyFtpServer *server = &test::SharedPyFtpServer();
     std::unique_ptr<EngineWindow> w;
 };
@@ -193,7 +202,7 @@ TEST_F(TransferTest, SubstitutedCopyCarriesTheFreshAddressAndCrLfLineEnds)
     const QString local = Local(QStringLiteral("page.html"), source);
     w->chkDetailedLogging->setChecked(true);
 
-    ASSERT_TRUE(w->transfer->TransferFile(local, HostName(), QStringLiteral("Ascii"), QStringLiteral("%IP%")));
+    ASSERT_TRUE(Transfer(local, FileType::Ascii, QStringLiteral("%IP%")));
 
     const QByteArray copy =
         "a 10.20.30.40 b %IP%\r\nno %ip% here\r\nx10.20.30.40\r\n\xe9 10.20.30.40 \xff\r\nlast 10.20.30.40\r\n";
@@ -216,7 +225,7 @@ TEST_F(TransferTest, BinaryEntryIsSentAsItIsWithImageType)
     const QString local = Local(QStringLiteral("image.bin"), source);
     w->chkDetailedLogging->setChecked(true);
 
-    ASSERT_TRUE(w->transfer->TransferFile(local, HostName(), QStringLiteral("Binary"), QStringLiteral("%IP%")));
+    ASSERT_TRUE(Transfer(local, FileType::Binary, QStringLiteral("%IP%")));
     EXPECT_EQ(server->Stored(HostName()), source);
     EXPECT_TRUE(LogLines().contains(QStringLiteral("> TYPE I")));
     EXPECT_FALSE(QFileInfo::exists(w->edtTempFileName->text())) << "no copy is made";
@@ -227,7 +236,7 @@ TEST_F(TransferTest, TypeOtherThanExactlyBinaryIsAsciiWithSubstitution)
 {
     const QString local = Local(QStringLiteral("page.html"), "at %IP%\n");
     w->chkDetailedLogging->setChecked(true);
-    ASSERT_TRUE(w->transfer->TransferFile(local, HostName(), QStringLiteral("binary"), QStringLiteral("%IP%")));
+    ASSERT_TRUE(Transfer(local, QStringLiteral("binary"), QStringLiteral("%IP%")));
     EXPECT_EQ(server->Stored(HostName()), QByteArray("at 10.20.30.40\n"));
     EXPECT_TRUE(LogLines().contains(QStringLiteral("> TYPE A")));
 }
@@ -239,7 +248,7 @@ TEST_F(TransferTest, EntryWithoutParameterSendsTheFileItselfAndLeavesTheCopyAlon
     WriteAll(temp, "earlier copy");
     const QString local = Local(QStringLiteral("page.html"), "plain %IP%\n");
 
-    ASSERT_TRUE(w->transfer->TransferFile(local, HostName(), QStringLiteral("Ascii"), QString()));
+    ASSERT_TRUE(Transfer(local, FileType::Ascii, QString()));
     EXPECT_EQ(server->Stored(HostName()), QByteArray("plain %IP%\n"));
     EXPECT_EQ(ReadAll(temp), QByteArray("earlier copy"));
     EXPECT_EQ(w->edtLocalAddress->text(), QStringLiteral("10.9.9.9"));
@@ -249,7 +258,7 @@ TEST_F(TransferTest, DetailedLogShowsTheConversationBetweenTheEngineLines)
 {
     const QString local = Local(QStringLiteral("page.html"), "x\n");
     w->chkDetailedLogging->setChecked(true);
-    ASSERT_TRUE(w->transfer->TransferFile(local, HostName(), QStringLiteral("Ascii"), QString()));
+    ASSERT_TRUE(Transfer(local, FileType::Ascii, QString()));
 
     const QStringList lines = LogLines();
     ASSERT_GE(lines.size(), 6);
@@ -264,7 +273,7 @@ TEST_F(TransferTest, DetailedLogShowsTheConversationBetweenTheEngineLines)
 TEST_F(TransferTest, PlainLogHoldsOnlyTheEngineLines)
 {
     const QString local = Local(QStringLiteral("page.html"), "x\n");
-    ASSERT_TRUE(w->transfer->TransferFile(local, HostName(), QStringLiteral("Ascii"), QString()));
+    ASSERT_TRUE(Transfer(local, FileType::Ascii, QString()));
     EXPECT_EQ(LogLines(), QStringList({QStringLiteral("Connecting to: 127.0.0.1"),
                                        QStringLiteral("Transfering file: ") + local, QString()}));
 }
@@ -272,19 +281,19 @@ TEST_F(TransferTest, PlainLogHoldsOnlyTheEngineLines)
 TEST_F(TransferTest, FailuresReturnFalseWithTheClientTextAndRestoreTheWindow)
 {
     const QString local = Local(QStringLiteral("page.html"), "x\n");
-    w->site.edtPassword->setText(QStringLiteral("wrong"));
-    EXPECT_FALSE(w->transfer->TransferFile(local, HostName(), QStringLiteral("Ascii"), QStringLiteral("%IP%")));
+    w->site.password = QStringLiteral("wrong");
+    EXPECT_FALSE(Transfer(local, FileType::Ascii, QStringLiteral("%IP%")));
     EXPECT_TRUE(LogLines().last().startsWith(QStringLiteral("530"))) << LogLines().last().toStdString();
     ExpectIdle();
 
     w->SetSite(test::FreeLoopbackPort(), server->User(), server->Password());
-    EXPECT_FALSE(w->transfer->TransferFile(local, HostName(), QStringLiteral("Ascii"), QString()));
+    EXPECT_FALSE(Transfer(local, FileType::Ascii, QString()));
     EXPECT_EQ(LogLines().last(), QStringLiteral("Can't connect to host '127.0.0.1'"));
     ExpectIdle();
 
     w->SetSite(server->Port(), server->User(), server->Password());
     const QString missing = dir.filePath(QStringLiteral("missing.html"));
-    EXPECT_FALSE(w->transfer->TransferFile(missing, HostName(), QStringLiteral("Ascii"), QString()));
+    EXPECT_FALSE(Transfer(missing, FileType::Ascii, QString()));
     EXPECT_TRUE(LogLines().last().startsWith(QStringLiteral("Unable to open local file")));
     ExpectIdle();
 }
@@ -292,18 +301,14 @@ TEST_F(TransferTest, FailuresReturnFalseWithTheClientTextAndRestoreTheWindow)
 TEST_F(TransferTest, UnreadableSourceOrUnwritableCopyRaisesAfterTheCleanUp)
 {
     const QString missing = dir.filePath(QStringLiteral("missing.html"));
-    EXPECT_EQ(test::MessageOf<Exception>([&] {
-                  w->transfer->TransferFile(missing, HostName(), QStringLiteral("Ascii"), QStringLiteral("%IP%"));
-              }),
+    EXPECT_EQ(test::MessageOf<Exception>([&] { Transfer(missing, FileType::Ascii, QStringLiteral("%IP%")); }),
               QStringLiteral("Cannot open file ") + missing);
     ExpectIdle();
 
     const QString local = Local(QStringLiteral("page.html"), "x\n");
     const QString badTemp = dir.filePath(QStringLiteral("absent/QUELMARK.$$$"));
     w->edtTempFileName->setText(badTemp);
-    EXPECT_EQ(test::MessageOf<Exception>([&] {
-                  w->transfer->TransferFile(local, HostName(), QStringLiteral("Ascii"), QStringLiteral("%IP%"));
-              }),
+    EXPECT_EQ(test::MessageOf<Exception>([&] { Transfer(local, FileType::Ascii, QStringLiteral("%IP%")); }),
               QStringLiteral("Cannot create file ") + badTemp);
     ExpectIdle();
     EXPECT_FALSE(QFileInfo::exists(QDir(server->Home()).filePath(HostName()))) << "nothing was sent";
@@ -330,7 +335,7 @@ TEST_F(TransferTest, CancelDuringTheUploadAbortsIt)
         progress->btnCancel->click();
     };
 
-    EXPECT_FALSE(w->transfer->TransferFile(local, HostName(), QStringLiteral("Binary"), QString()));
+    EXPECT_FALSE(Transfer(local, FileType::Binary, QString()));
     EXPECT_TRUE(sawBusyWindow);
     EXPECT_GE(barSeen, 0);
     EXPECT_LT(barSeen, 100);
@@ -342,7 +347,7 @@ TEST_F(TransferTest, CancelBeforeATransferDoesNotCarryOver)
 {
     const QString local = Local(QStringLiteral("page.html"), "x\n");
     w->frmProgress->btnCancel->click();
-    EXPECT_TRUE(w->transfer->TransferFile(local, HostName(), QStringLiteral("Ascii"), QString()));
+    EXPECT_TRUE(Transfer(local, FileType::Ascii, QString()));
     EXPECT_EQ(server->Stored(HostName()), QByteArray("x\n"));
 }
 

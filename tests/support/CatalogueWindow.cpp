@@ -16,13 +16,9 @@ CatalogueWindow::CatalogueWindow()
         nbDetail->addWidget(page);
         this->pages.insert(name, page);
     }
-    QWidget *sitePage = this->pages.value(pages::WebSites);
-    controls = {new TRegListView(sitePage), new TRegEdit(sitePage), new TRegEdit(sitePage), new TRegEdit(sitePage),
-                new TRegEdit(sitePage)};
-    ConfigureFileList(controls.lvFileDetails);
+    catalogue = std::make_unique<TCatalogue>(&window, this->pages.value(pages::WebSites));
     title = new QLabel(&window);
     fileDrag = new TFileDrag(&window);
-    catalogue = std::make_unique<TCatalogue>(&window, controls);
     navigator = new TNavigator({nbDetail, pages, title, catalogue.get(), fileDrag}, &window);
 }
 
@@ -30,7 +26,7 @@ CatalogueWindow::~CatalogueWindow() = default;
 
 TListRow *CatalogueWindow::AddRow(const QString &localFile, const QStringList &columns)
 {
-    TListRow *row = controls.lvFileDetails->AddRow();
+    TListRow *row = Shown().lvFileDetails->AddRow();
     row->SetCaption(localFile);
     row->SetSubItems(columns);
     return row;
@@ -38,13 +34,13 @@ TListRow *CatalogueWindow::AddRow(const QString &localFile, const QStringList &c
 
 void CatalogueWindow::StoreSite(const QString &name, const QString &localFile)
 {
-    controls.lvFileDetails->ClearRows();
+    Shown().lvFileDetails->ClearRows();
     AddRow(localFile, {"/www/f", FileType::Ascii, "%IP%", FileStatus::New, "", "", ""});
-    controls.edtFTPServer->setText(name);
+    Shown().edtFTPServer->setText(name);
     catalogue->SetCurrentSiteName(name);
     catalogue->SaveCurrentSite();
     catalogue->SetCurrentSiteName(QString());
-    controls.lvFileDetails->ClearRows();
+    Shown().lvFileDetails->ClearRows();
 }
 
 TNavigatorNode *CatalogueWindow::SiteNode(const QString &name) const

@@ -29,6 +29,8 @@ public:
 
     TNavigatorNode *SiteNode(const QString &name) const;
     QStringList SiteNames() const;
+    // The site fields and the file list, made by the catalogue.
+    TShownSite &Shown() { return catalogue->Shown(); }
     // Returns the title of the page the detail area shows.
     QString ShownPage() const { return pages.key(nbDetail->currentWidget()); }
     // Returns the lines of the store dump that contain part.
@@ -39,7 +41,6 @@ public:
     TRegEdit *edtDefaultIPParam = nullptr;
     QStackedWidget *nbDetail = nullptr;
     QMap<QString, QWidget *> pages;
-    TSiteControls controls;
     QLabel *title = nullptr;
     TFileDrag *fileDrag = nullptr;
     std::unique_ptr<TCatalogue> catalogue;

@@ -27,12 +27,6 @@ EngineWindow::EngineWindow(std::uint16_t waitIntervalMs) : window(std::make_uniq
     edtLastIPAddress = Named<TRegEdit>(w, "edtLastIPAddress");
     edtLocalAddress = Named<QLineEdit>(w, "edtLocalAddress");
     edtLocalAddress->setReadOnly(true);
-    site.edtFTPServer = Named<TRegEdit>(w, "edtFTPServer");
-    site.edtUserName = Named<TRegEdit>(w, "edtUserName");
-    site.edtPassword = Named<TRegEdit>(w, "edtPassword");
-    site.edtDefaultDir = Named<TRegEdit>(w, "edtDefaultDir");
-    site.lvFileDetails = Named<TRegListView>(w, "lvFileDetails");
-    ConfigureFileList(site.lvFileDetails);
     memoLog = Named<TTextArea>(w, "memoLog");
     memoLocalFile = Named<TTextArea>(w, "memoLocalFile");
     memoHostFile = Named<TTextArea>(w, "memoHostFile");
@@ -47,9 +41,6 @@ EngineWindow::EngineWindow(std::uint16_t waitIntervalMs) : window(std::make_uniq
     log = std::make_unique<TActivityLog>(memoLog, chkTimeStampLog, chkDetailedLogging, w);
     const TTransferControls controls{
         .mainWindow = w,
-        .edtFTPServer = site.edtFTPServer,
-        .edtUserName = site.edtUserName,
-        .edtPassword = site.edtPassword,
         .edtTempFileName = edtTempFileName,
         .edtLocalAddress = edtLocalAddress,
         .statusBar = statusBar,
@@ -72,18 +63,8 @@ EngineWindow::~EngineWindow()
 
 void EngineWindow::SetSite(std::uint16_t port, const QString &user, const QString &password)
 {
-    site.edtFTPServer->setText(QStringLiteral("127.0.0.1"));
-    site.edtUserName->setText(user);
-    site.edtPassword->setText(password);
+    site = {.server = QStringLiteral("127.0.0.1"), .user = user, .password = password};
     ftpClient->SetPort(QString::number(port));
-}
-
-TListRow *EngineWindow::AddRow(const QString &localFile, const QStringList &columns)
-{
-    TListRow *row = site.lvFileDetails->AddRow();
-    row->SetCaption(localFile);
-    row->SetSubItems(columns);
-    return row;
 }
 
 } // namespace quelmark::test

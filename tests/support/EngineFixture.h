@@ -28,10 +28,8 @@ public:
     EngineWindow(const EngineWindow &) = delete;
     EngineWindow &operator=(const EngineWindow &) = delete;
 
-    // Points the site fields at an FTP server on loopback; the client uses port.
+    // Points site at an FTP server on loopback; the client uses port.
     void SetSite(std::uint16_t port, const QString &user, const QString &password);
-    // Adds a file row with the given column texts (the caption is the local file).
-    TListRow *AddRow(const QString &localFile, const QStringList &columns);
 
     // The address the engine's look-up returns (a test can change it at any time).
     QString localAddress = QStringLiteral("10.20.30.40");
@@ -42,7 +40,8 @@ public:
     TRegEdit *edtTempFileName = nullptr;
     TRegEdit *edtLastIPAddress = nullptr;
     QLineEdit *edtLocalAddress = nullptr;
-    TSiteControls site;
+    // The site a transfer test uploads to.
+    TSite site;
     QStatusBar *statusBar = nullptr;
     TTextArea *memoLog = nullptr;
     TTextArea *memoLocalFile = nullptr;

@@ -23,7 +23,7 @@ PushWindow::PushWindow()
     w->layout()->addWidget(nbDetail);
     pnlDetailTitle = new QLabel(w);
     fileDrag = new TFileDrag(w);
-    catalogue = std::make_unique<TCatalogue>(w, site);
+    catalogue = std::make_unique<TCatalogue>(w, this->pages.value(pages::WebSites));
     navigator = new TNavigator({nbDetail, pages, pnlDetailTitle, catalogue.get(), fileDrag}, w);
 
     const TAddressLookup counted = [this] {
@@ -76,18 +76,19 @@ PushWindow::~PushWindow()
 void PushWindow::StoreSite(const QString &name, const QString &user, const QString &password,
                            const QList<EntryTexts> &entries)
 {
-    site.lvFileDetails->ClearRows();
-    for (const EntryTexts &entry : entries)
-        AddRow(entry.localFile, entry.columns);
-    site.edtFTPServer->setText(QStringLiteral("127.0.0.1"));
-    site.edtUserName->setText(user);
-    site.edtPassword->setText(password);
+    TShownSite &shown = Shown();
+    shown.lvFileDetails->ClearRows();
+    for (const EntryTexts &entry : entries) {
+        TListRow *row = shown.lvFileDetails->AddRow();
+        row->SetCaption(entry.localFile);
+        row->SetSubItems(entry.columns);
+    }
+    shown.SetSite({.server = QStringLiteral("127.0.0.1"), .user = user, .password = password});
     catalogue->SetCurrentSiteName(name);
     catalogue->SaveCurrentSite();
     catalogue->SetCurrentSiteName(QString());
-    site.lvFileDetails->ClearRows();
-    for (TRegEdit *field : {site.edtFTPServer, site.edtUserName, site.edtPassword, site.edtDefaultDir})
-        field->clear();
+    shown.lvFileDetails->ClearRows();
+    shown.SetSite({});
 }
 
 TNavigatorNode *PushWindow::SiteNode(const QString &name) const

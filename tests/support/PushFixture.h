@@ -37,6 +37,8 @@ public:
     // Builds the navigator from the store ("General Options" ends up selected).
     void Build() { navigator->BuildNavigator(); }
 
+    TShownSite &Shown() { return catalogue->Shown(); }
+
     // Selects a navigator node the way the user does.
     void Select(QTreeWidgetItem *node) { navigator->SelectNode(node); }
     TNavigatorNode *SiteNode(const QString &name) const;
