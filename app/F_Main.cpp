@@ -2,6 +2,7 @@
 
 #include "app/F_Instr.h"
 #include "app/Termination.h"
+#include "catalogue/GeneralOptions.h"
 #include "catalogue/Icons.h"
 #include "catalogue/MessageBox.h"
 #include "catalogue/Navigator.h"
@@ -38,23 +39,6 @@ namespace {
 const char *const kPageTitle = "pageTitle";
 constexpr int kOutlineWidth = 156;
 constexpr int kGrabBarWidth = 5;
-
-TRegEdit *OptionEdit(const char *name, const QString &keyword, const QString &initial)
-{
-    auto *edit = Named(new TRegEdit, name);
-    edit->SetRegSection(store::GeneralOptions);
-    edit->SetRegKeyword(keyword);
-    edit->setText(initial);
-    return edit;
-}
-
-TRegCheckBox *OptionCheck(const char *name, const QString &keyword, const char *caption)
-{
-    auto *check = Named(new TRegCheckBox(QString::fromLatin1(caption)), name);
-    check->SetRegSection(store::GeneralOptions);
-    check->SetRegKeyword(keyword);
-    return check;
-}
 
 // A bar with a caption, as above the navigator, the detail area and the file list.
 QLabel *TitleBar(const QString &text, const char *name)
@@ -130,8 +114,9 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent)
     CreateOutline();
     CreateSplitter();
     CreateOtherWindows();
-    CreateEngine();
     CreateCommands();
+    CreateEngine();
+    CreateSiteEditor();
     FormCreate();
     PlaceOnScreen();
 }
@@ -193,32 +178,18 @@ void TfrmMain::CreateGeneralOptionsPage()
     pnlGeneralOptions->setFixedSize(381, 249);
     page->installEventFilter(this);
 
-    // Created in the order in which the options are saved and loaded.
-    chkAutoProcess = OptionCheck("chkAutoProcess", store::Autoprocess, "Auto-process");
-    spnTestFilesMinutes = Named(new TRegSpinEdit, "spnTestFilesMinutes");
-    spnTestFilesMinutes->SetRegSection(store::GeneralOptions);
-    spnTestFilesMinutes->SetRegKeyword(store::MinsTestFiles);
-    spnTestFilesMinutes->SetRange(1, 7200);
-    spnTestFilesMinutes->SetSingleStep(5);
-    spnTestFilesMinutes->SetValue(10);
-    chkDetailedLogging = OptionCheck("chkDetailedLogging", store::DetailedLogging, "Detailed Logging");
-    edtTempFileName = OptionEdit("edtTempFileName", store::TempFileName, DefaultUploadCopyPath());
-    edtDefaultIPParam = OptionEdit("edtDefaultIPParam", store::DefaultIPParam, QStringLiteral("%IP%"));
-    chkTimeStampLog = OptionCheck("chkTimeStampLog", store::TimeStampLog, "Timestamp Log Entries");
-    edtLastIPAddress = OptionEdit("edtLastIPAddress", store::LastIPAddress, QString());
-    edtRedialCommand = OptionEdit("edtRedialCommand", store::RedialCommand, QStringLiteral("rasphone -d ricochet"));
-    chkAutoReconnect = OptionCheck("chkAutoReconnect", store::AutoReconnect, "Auto-reconnect");
-
+    m_options = std::make_unique<TGeneralOptions>(pnlGeneralOptions, DefaultUploadCopyPath());
+    const TGeneralOptions &o = *m_options;
     auto *form = new QFormLayout(pnlGeneralOptions);
-    form->addRow(chkAutoProcess);
-    form->addRow(QStringLiteral("Test local files every (mins):"), spnTestFilesMinutes);
-    form->addRow(chkDetailedLogging);
-    form->addRow(chkTimeStampLog);
-    form->addRow(QStringLiteral("Temp Local File:"), edtTempFileName);
-    form->addRow(QStringLiteral("Default IP Param:"), edtDefaultIPParam);
-    form->addRow(QStringLiteral("Last IP Address:"), edtLastIPAddress);
-    form->addRow(QStringLiteral("Reconnect Cmd:"), edtRedialCommand);
-    form->addRow(chkAutoReconnect);
+    form->addRow(o.chkAutoProcess);
+    form->addRow(QStringLiteral("Test local files every (mins):"), o.spnTestFilesMinutes);
+    form->addRow(o.chkDetailedLogging);
+    form->addRow(o.chkTimeStampLog);
+    form->addRow(QStringLiteral("Temp Local File:"), o.edtTempFileName);
+    form->addRow(QStringLiteral("Default IP Param:"), o.edtDefaultIPParam);
+    form->addRow(QStringLiteral("Last IP Address:"), o.edtLastIPAddress);
+    form->addRow(QStringLiteral("Reconnect Cmd:"), o.edtRedialCommand);
+    form->addRow(o.chkAutoReconnect);
 }
 
 void TfrmMain::CreateWebSitesPage()
@@ -338,7 +309,7 @@ void TfrmMain::closeEvent(QCloseEvent *event)
     // A push holds the window disabled and runs nested inside the event loop; closing now would
     // store its half-done statuses and end the program under a transfer. The close comes once
     // the push is over.
-    if (!isEnabled() || m_push->Pushing()) {
+    if (!isEnabled() || m_engine->Push().Pushing()) {
         event->ignore();
         CloseWhenIdle(this);
         return;
@@ -370,9 +341,9 @@ void TfrmMain::FormShow()
     LoadToolbarLayout(this, BaseKeyPath());
     m_storeLoaded = true;
     tvNavigator->BuildNavigator();
-    if (chkAutoProcess->isChecked()) {
-        m_refresh->SetTag(0);
-        m_refresh->btnStartStopClick();
+    if (m_options->chkAutoProcess->isChecked()) {
+        RefreshCycle().SetTag(0);
+        RefreshCycle().btnStartStopClick();
     }
 }
 

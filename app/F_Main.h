@@ -8,6 +8,7 @@
 #pragma once
 
 #include "catalogue/Catalogue.h"
+#include "engine/Engine.h"
 
 #include <QMainWindow>
 #include <QMap>
@@ -26,20 +27,15 @@ class QToolBar;
 
 namespace quelmark {
 
-class TActivityLog;
 class TFileDrag;
 class TFtpClient;
+class TGeneralOptions;
 class TNavigator;
-class TPushCommands;
 class TRefreshCycle;
-class TRegCheckBox;
-class TRegEdit;
 class TRegListView;
-class TRegSpinEdit;
 class TSiteEditor;
 class TSockets;
 class TTextArea;
-class TTransfer;
 class TWSocket;
 class TWait;
 class TfrmAbout;
@@ -67,7 +63,7 @@ public:
 
     TCatalogue &Catalogue() { return *m_catalogue; }
     TNavigator *Navigator() const { return tvNavigator; }
-    TRefreshCycle &RefreshCycle() { return *m_refresh; }
+    TRefreshCycle &RefreshCycle() { return m_engine->Refresh(); }
 
     // Shows the page of nbDetail with that title ("General Options", "Web Sites", "Log Files",
     // "Blank").
@@ -107,7 +103,7 @@ private:
     void CreateNonVisualParts();
     void CreateOtherWindows();
     void CreateEngine();
-    void CreateRefreshCycle();
+    void CreateSiteEditor();
     QString LocalIPAddress() const;
 
     // Menus, toolbar buttons and pop-up menus (MainCommands.cpp).
@@ -139,16 +135,8 @@ private:
     QStackedWidget *nbDetail = nullptr;
     QMap<QString, QWidget *> m_pages;
 
+    // The nine option controls are TGeneralOptions'; the window places them on this panel.
     QWidget *pnlGeneralOptions = nullptr;
-    TRegCheckBox *chkAutoProcess = nullptr;
-    TRegSpinEdit *spnTestFilesMinutes = nullptr;
-    TRegCheckBox *chkDetailedLogging = nullptr;
-    TRegEdit *edtTempFileName = nullptr;
-    TRegEdit *edtDefaultIPParam = nullptr;
-    TRegCheckBox *chkTimeStampLog = nullptr;
-    TRegEdit *edtLastIPAddress = nullptr;
-    TRegEdit *edtRedialCommand = nullptr;
-    TRegCheckBox *chkAutoReconnect = nullptr;
 
     // The site fields and the file list are the catalogue's (TShownSite); the window places them.
     QWidget *dockFiles = nullptr;
@@ -181,11 +169,9 @@ private:
     TfrmInstr *frmInstr = nullptr;
     TfrmAbout *frmAbout = nullptr;
 
+    std::unique_ptr<TGeneralOptions> m_options;
     std::unique_ptr<TCatalogue> m_catalogue;
-    std::unique_ptr<TActivityLog> m_log;
-    std::unique_ptr<TTransfer> m_transfer;
-    std::unique_ptr<TPushCommands> m_push;
-    TRefreshCycle *m_refresh = nullptr;
+    std::unique_ptr<TEngine> m_engine;
     TSiteEditor *m_editor = nullptr;
     bool m_shownOnce = false;
     // Set once the first showing has read the options and the toolbar layout whole; until then

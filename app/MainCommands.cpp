@@ -11,7 +11,6 @@
 #include "catalogue/SiteEditing.h"
 #include "engine/ActivityLog.h"
 #include "engine/PushCommands.h"
-#include "engine/RefreshCycle.h"
 
 #include <QAction>
 #include <QLabel>
@@ -26,7 +25,6 @@ void TfrmMain::CreateCommands()
 {
     CreateMenus();
     CreateToolbarButtons();
-    CreateRefreshCycle();
     CreatePopupMenus();
     lvFileDetails->viewport()->installEventFilter(this);
 }
@@ -82,7 +80,7 @@ void TfrmMain::CreateToolbarButtons()
     btnStartStop = Button(tbGeneralInfo, "btnStartStop", QStringLiteral("Toggle the timer on/off"),
                           Picture(TPicture::Start), nullptr);
     Button(tbGeneralInfo, "btnPushAllNow", QStringLiteral("Send ALL files to ALL servers NOW as needed..."),
-           Picture(TPicture::PushAll), [this] { m_push->btnPushAllNowClick(); });
+           Picture(TPicture::PushAll), [this] { m_engine->Push().btnPushAllNowClick(); });
     btnHelp = Button(tbGeneralInfo, "btnHelp", QStringLiteral("Instructions/Help"), Picture(TPicture::Help),
                      [this] { btnHelpClick(); });
     btnHelp->setCheckable(true);
@@ -95,9 +93,9 @@ void TfrmMain::CreateToolbarButtons()
            [this] { m_editor->DeleteWebSite(); });
 
     Button(tbFilesToolbar, "btnPushSelectedNow", QStringLiteral("Force the selected file to the server (Push Now)"),
-           Picture(TPicture::PushSelected), [this] { m_push->btnPushSelectedNowClick(); });
+           Picture(TPicture::PushSelected), [this] { m_engine->Push().btnPushSelectedNowClick(); });
     Button(tbFilesToolbar, "btnPushAllSiteNow", QStringLiteral("Push below files to the server..."),
-           Picture(TPicture::PushSite), [this] { m_push->btnPushAllSiteNowClick(); });
+           Picture(TPicture::PushSite), [this] { m_engine->Push().btnPushAllSiteNowClick(); });
     Button(tbFilesToolbar, "btnNewFile", QStringLiteral("Add a new file"), Picture(TPicture::NewFile),
            [this] { m_editor->NewFile(); });
     Button(tbFilesToolbar, "btnEditFile", QStringLiteral("Edit selected file(s)"), Picture(TPicture::EditFile),
@@ -106,7 +104,7 @@ void TfrmMain::CreateToolbarButtons()
            [this] { m_editor->RemoveFiles(); });
 
     Button(tbMain, "btnSaveCurrentFile", QStringLiteral("Save current file"), Picture(TPicture::Save),
-           [this] { m_log->btnSaveCurrentFileClick(); });
+           [this] { m_engine->Log().btnSaveCurrentFileClick(); });
 
     frmInstr->OnVisibleChange = [this](bool shown) { btnHelp->setChecked(shown); };
 }
@@ -126,7 +124,7 @@ void TfrmMain::CreatePopupMenus()
     popFiles = new QMenu(this);
     popFiles->setObjectName(QStringLiteral("popFiles"));
     popFiles->addAction(Command("mniPopFilesPushFile", QStringLiteral("&Push File(s)"),
-                                [this] { m_push->mniPopFilesPushFileClick(); }));
+                                [this] { m_engine->Push().mniPopFilesPushFileClick(); }));
     popFiles->addSeparator();
     popFiles->addAction(Command("mniPopFilesNewFile", QStringLiteral("&New File"), [this] { m_editor->NewFile(); }));
     popFiles->addAction(

@@ -6,16 +6,13 @@
 
 #include "catalogue/F_NewFil.h"
 #include "catalogue/F_NewWWW.h"
-#include "catalogue/Navigator.h"
+#include "catalogue/GeneralOptions.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/SiteEditing.h"
 #include "catalogue/filedrag.h"
-#include "engine/ActivityLog.h"
 #include "engine/ChangeDetection.h"
+#include "engine/Engine.h"
 #include "engine/F_Prgrss.h"
-#include "engine/PushCommands.h"
-#include "engine/RefreshCycle.h"
-#include "engine/Transfer.h"
 #include "ftp/Ftpcli.h"
 #include "net/Sockets.h"
 #include "net/WSocket.h"
@@ -38,7 +35,6 @@ void TfrmMain::CreateNonVisualParts()
     SocketComponent->setObjectName(QStringLiteral("SocketComponent"));
     FileDrag = new TFileDrag(this);
     FileDrag->setObjectName(QStringLiteral("FileDrag"));
-    m_log = std::make_unique<TActivityLog>(memoLog, chkTimeStampLog, chkDetailedLogging, this);
 }
 
 void TfrmMain::CreateOtherWindows()
@@ -57,68 +53,35 @@ QString TfrmMain::LocalIPAddress() const
     return SocketComponent->LocalIPAddress();
 }
 
+// Made after the commands: the refresh cycle takes over the start/stop button.
 void TfrmMain::CreateEngine()
 {
-    const TAddressLookup lookup = [this] { return LocalIPAddress(); };
-
-    const TTransferControls transfer{
+    const TEngineParts parts{
+        .catalogue = m_catalogue.get(),
+        .options = m_options.get(),
+        .ftpClient = ftpClient,
+        .waitControl = waitControl,
+        .memoLog = memoLog,
+        .localAddress = [this] { return LocalIPAddress(); },
         .mainWindow = this,
-        .edtTempFileName = edtTempFileName,
+        .navigator = tvNavigator,
         .edtLocalAddress = edtLocalAddress,
         .statusBar = statusBar(),
         .memoLocalFile = memoLocalFile,
         .memoHostFile = memoHostFile,
         .frmProgress = frmProgress,
-        .ftpClient = ftpClient,
-        .waitControl = waitControl,
-        .log = m_log.get(),
-    };
-    m_transfer = std::make_unique<TTransfer>(transfer, lookup);
-
-    const TPushControls push{
-        .mainWindow = this,
-        .catalogue = m_catalogue.get(),
-        .navigator = tvNavigator,
-        .nbDetail = nbDetail,
-        .webSitesPage = m_pages.value(pages::WebSites),
-        .pnlDetailTitle = pnlDetailTitle,
-        .transfer = m_transfer.get(),
-        .log = m_log.get(),
-        .edtLocalAddress = edtLocalAddress,
-        .edtLastIPAddress = edtLastIPAddress,
-    };
-    m_push = std::make_unique<TPushCommands>(push, lookup);
-
-    const TSiteEditingParts editing{
-        .window = this,
-        .navigator = tvNavigator,
-        .catalogue = m_catalogue.get(),
-        .siteDialog = frmAddNewWebSite,
-        .fileDialog = frmAddNewFile,
-        .edtDefaultIPParam = edtDefaultIPParam,
-        .fileDrag = FileDrag,
-    };
-    m_editor = new TSiteEditor(editing, this);
-    m_editor->FileDetails = GetFileDetails;
-}
-
-// The refresh cycle needs its toolbar button, so it is made with the buttons.
-void TfrmMain::CreateRefreshCycle()
-{
-    const TRefreshControls refresh{
-        .spnTestFilesMinutes = spnTestFilesMinutes,
-        .chkAutoReconnect = chkAutoReconnect,
-        .edtRedialCommand = edtRedialCommand,
-        .edtLocalAddress = edtLocalAddress,
-        .edtLastIPAddress = edtLastIPAddress,
         .btnStartStop = btnStartStop,
         .toolbar = tbGeneralInfo,
-        .log = m_log.get(),
-        .push = m_push.get(),
     };
-    m_refresh = new TRefreshCycle(
-        refresh, [this] { return LocalIPAddress(); }, this);
-    m_refresh->setObjectName(QStringLiteral("RefreshCycle"));
+    m_engine = std::make_unique<TEngine>(parts, this);
+}
+
+void TfrmMain::CreateSiteEditor()
+{
+    m_editor = new TSiteEditor(
+        {this, tvNavigator, m_catalogue.get(), frmAddNewWebSite, frmAddNewFile, m_options->edtDefaultIPParam, FileDrag},
+        this);
+    m_editor->FileDetails = GetFileDetails;
 }
 
 } // namespace quelmark

@@ -4,20 +4,20 @@
 // adds to the storage work it cannot avoid.
 #include "bench/BenchMain.h"
 #include "catalogue/Catalogue.h"
+#include "catalogue/GeneralOptions.h"
 #include "catalogue/Navigator.h"
 #include "catalogue/P_Types.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
 #include "catalogue/filedrag.h"
-#include "engine/ActivityLog.h"
 #include "engine/ChangeDetection.h"
+#include "engine/Engine.h"
 #include "engine/PushCommands.h"
 #include "engine/TextArea.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
-#include <QLineEdit>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 
@@ -37,38 +37,31 @@ QString SiteName(int s)
     return QStringLiteral("site%1.example.com").arg(s);
 }
 
-// A window with the parts a push-all works on, over a store of its own holding the sites.
+// A window with the parts a push-all works on, over a store of its own holding the sites; the
+// engine is built as the program builds it.
 struct PushAllWindow {
     PushAllWindow()
     {
         SetStoreFilePath(dir.path() + QStringLiteral("/store.db"));
-        catalogue = std::make_unique<TCatalogue>(&window, &window);
-        nbDetail = new QStackedWidget(&window);
-        for (const QString &title : {pages::GeneralOptions, pages::WebSites, pages::LogFiles, pages::Blank}) {
-            auto *page = new QWidget;
-            nbDetail->addWidget(page);
-            this->pages.insert(title, page);
-        }
-        title = new QLabel(&window);
-        navigator = new TNavigator({nbDetail, pages, title, catalogue.get(), new TFileDrag(&window)}, &window);
-        memoLog = new TTextArea(&window);
-        log = std::make_unique<TActivityLog>(memoLog, nullptr, nullptr);
-        edtLocalAddress = new QLineEdit(&window);
-        edtLastIPAddress = new QLineEdit(QStringLiteral("10.0.0.1"), &window);
+        options->edtLastIPAddress->setText(QStringLiteral("10.0.0.1"));
+        auto *nbDetail = new QStackedWidget(&window);
+        QMap<QString, QWidget *> pageByTitle;
+        for (const QString &title : {pages::GeneralOptions, pages::WebSites, pages::LogFiles, pages::Blank})
+            pageByTitle.insert(title, nbDetail->widget(nbDetail->addWidget(new QWidget)));
+        catalogue = std::make_unique<TCatalogue>(&window, pageByTitle.value(pages::WebSites));
+        auto *navigator = new TNavigator(
+            {nbDetail, pageByTitle, new QLabel(&window), catalogue.get(), new TFileDrag(&window)}, &window);
         StoreSites();
         navigator->BuildNavigator();
 
-        TPushControls c;
-        c.mainWindow = &window;
-        c.catalogue = catalogue.get();
-        c.navigator = navigator;
-        c.nbDetail = nbDetail;
-        c.webSitesPage = this->pages.value(pages::WebSites);
-        c.pnlDetailTitle = title;
-        c.log = log.get();
-        c.edtLocalAddress = edtLocalAddress;
-        c.edtLastIPAddress = edtLastIPAddress;
-        push = std::make_unique<TPushCommands>(c, [] { return QStringLiteral("10.0.0.1"); });
+        TEngineParts parts;
+        parts.catalogue = catalogue.get();
+        parts.options = options.get();
+        parts.memoLog = memoLog;
+        parts.localAddress = [] { return QStringLiteral("10.0.0.1"); };
+        parts.mainWindow = &window;
+        parts.navigator = navigator;
+        engine = std::make_unique<TEngine>(parts);
     }
 
     ~PushAllWindow() { SetStoreFilePath(QString()); }
@@ -97,23 +90,17 @@ struct PushAllWindow {
 
     QTemporaryDir dir;
     QWidget window;
+    std::unique_ptr<TGeneralOptions> options = std::make_unique<TGeneralOptions>(&window, QString());
     std::unique_ptr<TCatalogue> catalogue;
-    QStackedWidget *nbDetail = nullptr;
-    QMap<QString, QWidget *> pages;
-    QLabel *title = nullptr;
-    TNavigator *navigator = nullptr;
-    TTextArea *memoLog = nullptr;
-    std::unique_ptr<TActivityLog> log;
-    QLineEdit *edtLocalAddress = nullptr;
-    QLineEdit *edtLastIPAddress = nullptr;
-    std::unique_ptr<TPushCommands> push;
+    TTextArea *memoLog = new TTextArea(&window);
+    std::unique_ptr<TEngine> engine;
 };
 
 void BM_PushAll_NothingDue(benchmark::State &state)
 {
     PushAllWindow w;
     for (auto _ : state) {
-        w.push->btnPushAllNowClick();
+        w.engine->Push().btnPushAllNowClick();
         if (w.memoLog->LineCount() > 1000)
             w.memoLog->ClearLines();
     }

@@ -159,7 +159,7 @@ void TNavigator::ShowNode(QTreeWidgetItem *node)
     case nkSite: {
         const QString name = node->text(0);
         m_parts.fileDrag->SetEnableDrop(true);
-        ShowDetail(pages::WebSites, pages::SiteInformationFor + name);
+        ShowSitePage(name);
         try {
             m_parts.catalogue->LoadSite(name);
         } catch (...) {
@@ -177,6 +177,11 @@ void TNavigator::ShowNode(QTreeWidgetItem *node)
     default:
         break;
     }
+}
+
+void TNavigator::ShowSitePage(const QString &name)
+{
+    ShowDetail(pages::WebSites, pages::SiteInformationFor + name);
 }
 
 void TNavigator::ShowDetail(const QString &page, const QString &title)

@@ -74,6 +74,8 @@ public:
     void SelectNode(QTreeWidgetItem *node);
     // Removes a site node; the selection change that the removal raises runs as the user's.
     void RemoveSiteNode(TNavigatorNode *node);
+    // Shows the "Web Sites" page titled for the named site, whichever node is selected.
+    void ShowSitePage(const QString &name);
 
     // The selection change for the newly selected node. When the shown site cannot be saved
     // the change stops, the previous node is selected again and the error propagates.

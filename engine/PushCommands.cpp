@@ -2,15 +2,14 @@
 
 #include "base/Exception.h"
 #include "catalogue/Catalogue.h"
+#include "catalogue/GeneralOptions.h"
 #include "catalogue/MessageBox.h"
 #include "catalogue/Navigator.h"
 #include "catalogue/RegControls.h"
 #include "engine/ActivityLog.h"
 #include "engine/Transfer.h"
 
-#include <QLabel>
 #include <QLineEdit>
-#include <QStackedWidget>
 
 namespace quelmark {
 
@@ -33,7 +32,7 @@ class TPushCommands::TPushAllCleanup {
 public:
     explicit TPushAllCleanup(TPushCommands &commands) : m_commands(commands)
     {
-        const TPushControls &c = m_commands.m_controls;
+        const TEngineParts &c = m_commands.m_parts;
         if (c.mainWindow)
             c.mainWindow->setEnabled(false);
         m_remembered = c.navigator ? c.navigator->currentItem() : nullptr;
@@ -65,14 +64,13 @@ public:
 private:
     void Run()
     {
-        const TPushControls &c = m_commands.m_controls;
+        const TEngineParts &c = m_commands.m_parts;
         if (c.mainWindow)
             c.mainWindow->setEnabled(true);
-        if (m_commands.m_localAddress) {
+        if (c.localAddress) {
             if (c.edtLocalAddress)
-                c.edtLocalAddress->setText(m_commands.m_localAddress());
-            if (c.edtLastIPAddress)
-                c.edtLastIPAddress->setText(m_commands.m_localAddress());
+                c.edtLocalAddress->setText(c.localAddress());
+            m_commands.LastIPAddress()->setText(c.localAddress());
         }
         if (c.navigator)
             c.navigator->SelectNode(m_remembered);
@@ -83,8 +81,8 @@ private:
     bool m_done = false;
 };
 
-TPushCommands::TPushCommands(const TPushControls &controls, TAddressLookup localAddress)
-    : m_controls(controls), m_localAddress(std::move(localAddress))
+TPushCommands::TPushCommands(const TEngineParts &parts, TTransfer &transfer, TActivityLog &log)
+    : m_parts(parts), m_transfer(transfer), m_log(log)
 {
 }
 
@@ -93,13 +91,13 @@ void TPushCommands::btnPushAllNowClick()
     if (m_pushing)
         return;
     TPushingMark mark(m_pushing);
-    AddToLog(QStringLiteral(">>>> Checking all files..."));
-    if (!m_controls.navigator || m_controls.navigator->SiteNodes().isEmpty())
+    m_log.AddToLog(QStringLiteral(">>>> Checking all files..."));
+    if (!m_parts.navigator || m_parts.navigator->SiteNodes().isEmpty())
         return;
     TPushAllCleanup cleanup(*this);
     WalkSites();
     cleanup.Finish();
-    AddToLog(QStringLiteral(">>>> Done checking all files..."));
+    m_log.AddToLog(QStringLiteral(">>>> Done checking all files..."));
 }
 
 void TPushCommands::btnPushAllSiteNowClick()
@@ -125,7 +123,7 @@ void TPushCommands::mniPopFilesPushFileClick()
     TPushingMark mark(m_pushing);
     const qsizetype selected = FileList()->SelectedRows().size();
     if (selected == 0)
-        TMessageBox::Information(m_controls.mainWindow, QStringLiteral("No files selected to push..."));
+        TMessageBox::Information(m_parts.mainWindow, QStringLiteral("No files selected to push..."));
     else if (selected == 1)
         PushSelected();
     else
@@ -134,38 +132,30 @@ void TPushCommands::mniPopFilesPushFileClick()
 
 void TPushCommands::WalkSites()
 {
-    TCatalogue &catalogue = *m_controls.catalogue;
+    TCatalogue &catalogue = *m_parts.catalogue;
     QStringList names;
-    for (const TNavigatorNode *node : m_controls.navigator->SiteNodes())
+    for (const TNavigatorNode *node : m_parts.navigator->SiteNodes())
         names.append(node->text(0));
     for (const QString &name : names) {
         catalogue.SaveCurrentSite();
         // Until the next site has loaded whole, the list is no site's: a load that fails
         // part-way must not be stored under the previous site's name by the clean-up.
         catalogue.SetCurrentSiteName(QString());
-        ShowSite(name);
+        m_parts.navigator->ShowSitePage(name);
         catalogue.LoadSite(name);
         catalogue.SetCurrentSiteName(name);
         PushSite();
     }
 }
 
-void TPushCommands::ShowSite(const QString &name)
-{
-    if (m_controls.nbDetail && m_controls.webSitesPage)
-        m_controls.nbDetail->setCurrentWidget(m_controls.webSitesPage);
-    if (m_controls.pnlDetailTitle)
-        m_controls.pnlDetailTitle->setText(pages::SiteInformationFor + name);
-}
-
 void TPushCommands::PushSite()
 {
     TRegListView *list = FileList();
-    const QString lastIPAddress = m_controls.edtLastIPAddress ? m_controls.edtLastIPAddress->text() : QString();
+    const QString lastIPAddress = LastIPAddress()->text();
     const int count = list->RowCount();
     for (int i = 0; i < count; ++i) {
         TListRow *row = list->Row(i);
-        if (row && FileNeedsPush(FileEntryOf(*row), lastIPAddress, m_localAddress))
+        if (row && FileNeedsPush(FileEntryOf(*row), lastIPAddress, m_parts.localAddress))
             SetFileStatus(*row, PushRow(*row) ? FileStatus::Moved : FileStatus::Error);
     }
 }
@@ -177,7 +167,7 @@ void TPushCommands::PushSelected()
         return;
     TListRow *row = selected.first();
     const QString question = QStringLiteral("Push the file: ") + row->Caption() + QStringLiteral("?");
-    if (TMessageBox::ConfirmOkCancel(m_controls.mainWindow, question) != TMessageBox::TAnswer::Ok)
+    if (TMessageBox::ConfirmOkCancel(m_parts.mainWindow, question) != TMessageBox::TAnswer::Ok)
         return;
     // Only the status: the stored details stay those of the last push that change detection
     // asked for, so a file changed since then is still found due.
@@ -186,18 +176,17 @@ void TPushCommands::PushSelected()
 
 bool TPushCommands::PushRow(TListRow &row)
 {
-    return m_controls.transfer->TransferFile(m_controls.catalogue->CurrentSite(), FileEntryOf(row));
+    return m_transfer.TransferFile(m_parts.catalogue->CurrentSite(), FileEntryOf(row));
 }
 
 TRegListView *TPushCommands::FileList() const
 {
-    return m_controls.catalogue->Shown().lvFileDetails;
+    return m_parts.catalogue->Shown().lvFileDetails;
 }
 
-void TPushCommands::AddToLog(const QString &message)
+QLineEdit *TPushCommands::LastIPAddress() const
 {
-    if (m_controls.log)
-        m_controls.log->AddToLog(message);
+    return m_parts.options->edtLastIPAddress;
 }
 
 } // namespace quelmark

@@ -11,45 +11,24 @@
 // hands it to the general error display.
 #pragma once
 
-#include "engine/ChangeDetection.h"
+#include "engine/EngineParts.h"
 
 #include <QString>
 
-class QLabel;
-class QLineEdit;
-class QStackedWidget;
 class QTreeWidgetItem;
-class QWidget;
 
 namespace quelmark {
 
 class TActivityLog;
-class TCatalogue;
 class TListRow;
-class TNavigator;
 class TRegListView;
 class TTransfer;
 
-// The window's parts the commands work with; the window owns them all.
-struct TPushControls {
-    QWidget *mainWindow = nullptr;
-    TCatalogue *catalogue = nullptr;
-    TNavigator *navigator = nullptr;
-    QStackedWidget *nbDetail = nullptr;
-    // The page of nbDetail that shows one site.
-    QWidget *webSitesPage = nullptr;
-    QLabel *pnlDetailTitle = nullptr;
-    TTransfer *transfer = nullptr;
-    TActivityLog *log = nullptr;
-    QLineEdit *edtLocalAddress = nullptr;
-    QLineEdit *edtLastIPAddress = nullptr;
-};
-
 class TPushCommands {
 public:
-    // localAddress is the machine's address look-up, asked by change detection and for the two
-    // address fields after a push-all.
-    TPushCommands(const TPushControls &controls, TAddressLookup localAddress);
+    // Pushes through transfer and logs to log. The parts' localAddress is asked by change
+    // detection and for the two address fields after a push-all.
+    TPushCommands(const TEngineParts &parts, TTransfer &transfer, TActivityLog &log);
     TPushCommands(const TPushCommands &) = delete;
     TPushCommands &operator=(const TPushCommands &) = delete;
 
@@ -79,11 +58,11 @@ private:
     void PushSelected();
     bool PushRow(TListRow &row);
     void WalkSites();
-    void ShowSite(const QString &name);
-    void AddToLog(const QString &message);
+    QLineEdit *LastIPAddress() const;
 
-    TPushControls m_controls;
-    TAddressLookup m_localAddress;
+    TEngineParts m_parts;
+    TTransfer &m_transfer;
+    TActivityLog &m_log;
     bool m_pushing = false;
 };
 

@@ -1,13 +1,13 @@
 #include "engine/RefreshCycle.h"
 
 #include "base/Exception.h"
+#include "catalogue/GeneralOptions.h"
 #include "catalogue/Icons.h"
+#include "catalogue/RegControls.h"
 #include "engine/ActivityLog.h"
 #include "engine/PushCommands.h"
 #include "net/appexec.h"
 
-#include <QAbstractButton>
-#include <QAbstractSpinBox>
 #include <QAction>
 #include <QApplication>
 #include <QLineEdit>
@@ -79,8 +79,8 @@ void TAnimation::paintEvent(QPaintEvent *)
 
 // ---- refresh cycle ------------------------------------------------------------------------
 
-TRefreshCycle::TRefreshCycle(const TRefreshControls &controls, TAddressLookup localAddress, QObject *owner)
-    : QObject(owner), m_controls(controls), m_localAddress(std::move(localAddress))
+TRefreshCycle::TRefreshCycle(const TEngineParts &parts, TPushCommands &push, TActivityLog &log, QObject *owner)
+    : QObject(owner), m_parts(parts), m_push(push), m_log(log)
 {
     tmrRefresh = new QTimer(this);
     tmrRefresh->setObjectName(QStringLiteral("tmrRefresh"));
@@ -95,7 +95,7 @@ TRefreshCycle::TRefreshCycle(const TRefreshControls &controls, TAddressLookup lo
 
     imgStart = Picture(TPicture::Start);
     imgStop = Picture(TPicture::Stop);
-    if (QAction *button = m_controls.btnStartStop) {
+    if (QAction *button = m_parts.btnStartStop) {
         button->setIcon(imgStart);
         button->setToolTip(QStringLiteral("Toggle the timer on/off"));
         connect(button, &QAction::triggered, this, [this] { Guarded([this] { btnStartStopClick(); }); });
@@ -111,10 +111,10 @@ TRefreshCycle::~TRefreshCycle()
 
 void TRefreshCycle::PlaceAnimation()
 {
-    Animation = new TAnimation(m_controls.toolbar);
-    if (QToolBar *bar = m_controls.toolbar) {
+    Animation = new TAnimation(m_parts.toolbar);
+    if (QToolBar *bar = m_parts.toolbar) {
         const QList<QAction *> actions = bar->actions();
-        const qsizetype at = actions.indexOf(m_controls.btnStartStop);
+        const qsizetype at = actions.indexOf(m_parts.btnStartStop);
         if (at >= 0 && at + 1 < actions.size())
             m_animationAction = bar->insertWidget(actions[at + 1], Animation);
         else
@@ -147,8 +147,8 @@ void TRefreshCycle::btnStartStopClick()
         tmrRefresh->start();
     else
         tmrRefresh->stop();
-    if (m_controls.btnStartStop)
-        m_controls.btnStartStop->setIcon(start ? imgStop : imgStart);
+    if (m_parts.btnStartStop)
+        m_parts.btnStartStop->setIcon(start ? imgStop : imgStart);
     if (Animation) {
         if (start)
             Animation->Play();
@@ -164,47 +164,39 @@ void TRefreshCycle::tmrRefreshTimer()
     // Pushes never nest, and none starts under an open dialog: a push-all reloads the file
     // list, whose rows an editing dialog or a question may be working on. MinuteCount stays at
     // N or above, so the check follows at the first tick after.
-    if ((m_controls.push && m_controls.push->Pushing()) || QApplication::activeModalWidget())
+    if (m_push.Pushing() || QApplication::activeModalWidget())
         return;
-    const QString minutes = m_controls.spnTestFilesMinutes ? m_controls.spnTestFilesMinutes->text() : QString();
-    if (MinuteCount < TestFilesMinutes(minutes))
+    if (MinuteCount < TestFilesMinutes(m_parts.options->spnTestFilesMinutes->text()))
         return;
     Check();
 }
 
 void TRefreshCycle::Check()
 {
-    if (m_localAddress() != kNotConnected) {
-        if (m_controls.push)
-            m_controls.push->btnPushAllNowClick();
-        if (m_controls.edtLocalAddress)
-            m_controls.edtLocalAddress->setText(m_localAddress());
-        if (m_controls.edtLastIPAddress)
-            m_controls.edtLastIPAddress->setText(m_localAddress());
+    const TAddressLookup &localAddress = m_parts.localAddress;
+    if (localAddress() != kNotConnected) {
+        m_push.btnPushAllNowClick();
+        if (m_parts.edtLocalAddress)
+            m_parts.edtLocalAddress->setText(localAddress());
+        m_parts.options->edtLastIPAddress->setText(localAddress());
         MinuteCount = 1;
-    } else if (m_controls.chkAutoReconnect && m_controls.chkAutoReconnect->isChecked()) {
+    } else if (m_parts.options->chkAutoReconnect->isChecked()) {
         Reconnect();
         --MinuteCount;
     } else {
-        AddToLog(QStringLiteral("!!!!!Not connected to the network..."));
+        m_log.AddToLog(QStringLiteral("!!!!!Not connected to the network..."));
         MinuteCount = 0;
     }
 }
 
 void TRefreshCycle::Reconnect()
 {
-    const QString command = m_controls.edtRedialCommand ? m_controls.edtRedialCommand->text() : QString();
-    AddToLog(QStringLiteral("*****Disconnected from network..."));
-    AddToLog(QStringLiteral("*****Running command: ") + command);
-    AddToLog(QStringLiteral("*****Waiting for one minute..."));
+    const QString command = m_parts.options->edtRedialCommand->text();
+    m_log.AddToLog(QStringLiteral("*****Disconnected from network..."));
+    m_log.AddToLog(QStringLiteral("*****Running command: ") + command);
+    m_log.AddToLog(QStringLiteral("*****Waiting for one minute..."));
     appExec->SetExeName(command);
     appExec->Execute();
-}
-
-void TRefreshCycle::AddToLog(const QString &message)
-{
-    if (m_controls.log)
-        m_controls.log->AddToLog(message);
 }
 
 } // namespace quelmark

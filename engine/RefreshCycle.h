@@ -7,7 +7,7 @@
 // toolbar button starts and stops the timer; a small animation plays while it runs.
 #pragma once
 
-#include "engine/ChangeDetection.h"
+#include "engine/EngineParts.h"
 
 #include <QIcon>
 #include <QObject>
@@ -17,10 +17,7 @@
 
 #include <cstdint>
 
-class QAbstractButton;
-class QAbstractSpinBox;
 class QAction;
-class QLineEdit;
 class QToolBar;
 
 namespace quelmark {
@@ -53,30 +50,15 @@ private:
     int m_frame = 0;
 };
 
-// The window's controls and parts the cycle works with; the window owns them all.
-struct TRefreshControls {
-    QAbstractSpinBox *spnTestFilesMinutes = nullptr;
-    QAbstractButton *chkAutoReconnect = nullptr;
-    QLineEdit *edtRedialCommand = nullptr;
-    QLineEdit *edtLocalAddress = nullptr;
-    QLineEdit *edtLastIPAddress = nullptr;
-    // The toolbar button "Toggle the timer on/off"; the animation is placed just after it on
-    // toolbar.
-    QAction *btnStartStop = nullptr;
-    QToolBar *toolbar = nullptr;
-    TActivityLog *log = nullptr;
-    TPushCommands *push = nullptr;
-};
-
 class TRefreshCycle : public QObject {
     Q_OBJECT
 public:
     static constexpr int DefaultInterval = 60000;
 
     // Creates the timer (stopped, one tick a minute) and the reconnect launcher, gives the
-    // button its picture and hint and ties its clicks to btnStartStopClick. localAddress is the
-    // machine's address look-up.
-    TRefreshCycle(const TRefreshControls &controls, TAddressLookup localAddress, QObject *owner = nullptr);
+    // parts' start/stop button its picture and hint and ties its clicks to btnStartStopClick.
+    // A check pushes all through push and notes what it does in log.
+    TRefreshCycle(const TEngineParts &parts, TPushCommands &push, TActivityLog &log, QObject *owner = nullptr);
     ~TRefreshCycle() override;
 
     // The tick: counts the minute and, when a check is due, looks up the address and pushes,
@@ -108,10 +90,10 @@ private:
     void ShowAnimation(bool show);
     void Check();
     void Reconnect();
-    void AddToLog(const QString &message);
 
-    TRefreshControls m_controls;
-    TAddressLookup m_localAddress;
+    TEngineParts m_parts;
+    TPushCommands &m_push;
+    TActivityLog &m_log;
     QPointer<QAction> m_animationAction;
     int m_tag = 0;
 };

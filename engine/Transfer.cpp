@@ -1,6 +1,8 @@
 #include "engine/Transfer.h"
 
 #include "base/Exception.h"
+#include "catalogue/GeneralOptions.h"
+#include "catalogue/RegControls.h"
 #include "engine/ActivityLog.h"
 #include "engine/F_Prgrss.h"
 #include "engine/TextArea.h"
@@ -119,7 +121,7 @@ class TTransfer::TBusyScope {
 public:
     TBusyScope(TTransfer &transfer, const QString &localFile) : m_transfer(transfer)
     {
-        const TTransferControls &c = transfer.m_controls;
+        const TEngineParts &c = transfer.m_parts;
         QApplication::setOverrideCursor(Qt::WaitCursor);
         if (c.mainWindow)
             c.mainWindow->setEnabled(false);
@@ -138,7 +140,7 @@ public:
 
     ~TBusyScope()
     {
-        const TTransferControls &c = m_transfer.m_controls;
+        const TEngineParts &c = m_transfer.m_parts;
         if (c.frmProgress) {
             c.frmProgress->hide();
             c.frmProgress->progressBar->setValue(0);
@@ -159,31 +161,27 @@ private:
     TTransfer &m_transfer;
 };
 
-TTransfer::TTransfer(const TTransferControls &controls, TAddressLookup localAddress)
-    : m_controls(controls), m_localAddress(std::move(localAddress))
+TTransfer::TTransfer(const TEngineParts &parts, TActivityLog &log) : m_parts(parts), m_log(log)
 {
-    if (TFtpClient *client = m_controls.ftpClient) {
+    if (TFtpClient *client = m_parts.ftpClient) {
         client->SetTimeOut(15);
-        client->SetWait(m_controls.waitControl);
-        client->OnDisplay = [this](QObject *sender, QString &msg) {
-            if (m_controls.log)
-                m_controls.log->ftpClientDisplay(sender, msg);
-        };
+        client->SetWait(m_parts.waitControl);
+        client->OnDisplay = [this](QObject *sender, QString &msg) { m_log.ftpClientDisplay(sender, msg); };
         client->OnProgress = [this](QObject *sender, std::int64_t count, bool &abort) {
             ftpClientProgress(sender, count, abort);
         };
     }
-    if (m_controls.frmProgress)
-        m_controls.frmProgress->SetTransferCancelledFlag(&TransferCancelled);
+    if (m_parts.frmProgress)
+        m_parts.frmProgress->SetTransferCancelledFlag(&TransferCancelled);
 }
 
 TTransfer::~TTransfer()
 {
-    if (m_controls.frmProgress)
-        m_controls.frmProgress->SetTransferCancelledFlag(nullptr);
-    if (m_controls.ftpClient) {
-        m_controls.ftpClient->OnDisplay = nullptr;
-        m_controls.ftpClient->OnProgress = nullptr;
+    if (m_parts.frmProgress)
+        m_parts.frmProgress->SetTransferCancelledFlag(nullptr);
+    if (m_parts.ftpClient) {
+        m_parts.ftpClient->OnDisplay = nullptr;
+        m_parts.ftpClient->OnProgress = nullptr;
     }
 }
 
@@ -193,13 +191,10 @@ bool TTransfer::TransferFile(const TSite &site, const TFileEntry &entry)
     TBusyScope busy(*this, localFile);
     m_abortHanded = false;
     const bool binary = entry.fileType == FileType::Binary;
-    TActivityLog *log = m_controls.log;
-    if (log) {
-        log->AddToLog(QStringLiteral("Connecting to: ") + site.server);
-        log->AddToLog(TransferingPrefix + localFile);
-    }
+    m_log.AddToLog(QStringLiteral("Connecting to: ") + site.server);
+    m_log.AddToLog(TransferingPrefix + localFile);
 
-    TFtpClient &client = *m_controls.ftpClient;
+    TFtpClient &client = *m_parts.ftpClient;
     client.SetHostName(site.server);
     client.SetUserName(site.user);
     client.SetPassWord(site.password);
@@ -215,8 +210,7 @@ bool TTransfer::TransferFile(const TSite &site, const TFileEntry &entry)
     client.SetBinary(binary);
 
     const bool stored = client.Put();
-    if (log)
-        log->AddToLog(client.ErrorMessage());
+    m_log.AddToLog(client.ErrorMessage());
     // The client only closes the data connection on Cancel, and a server takes that for the
     // end of the file and confirms it: the upload is cut short all the same, so the entry must
     // not pass for pushed.
@@ -234,12 +228,12 @@ QString TTransfer::MakeUploadCopy(const QString &localFile, const QString &ipPar
     file.close();
 
     m_localLines = SplitLines(bytes);
-    ShowLines(m_controls.memoLocalFile, m_localLines);
+    ShowLines(m_parts.memoLocalFile, m_localLines);
     m_hostLines = m_localLines;
     ReplaceIPParam(m_hostLines, ipParameter.toLocal8Bit(), CurrentAddress());
-    ShowLines(m_controls.memoHostFile, m_hostLines);
+    ShowLines(m_parts.memoHostFile, m_hostLines);
 
-    const QString tempFile = m_controls.edtTempFileName->text();
+    const QString tempFile = m_parts.options->edtTempFileName->text();
     WriteUploadCopy(m_hostLines, tempFile);
     return tempFile;
 }
@@ -248,11 +242,12 @@ QByteArray TTransfer::CurrentAddress()
 {
     // A fresh look-up: the box may still show the address of the last push-all, while the
     // change detection that set this push off compared against the current one.
-    if (m_localAddress && m_controls.edtLocalAddress)
-        m_controls.edtLocalAddress->setText(m_localAddress());
-    if (m_controls.edtLocalAddress)
-        return m_controls.edtLocalAddress->text().toLatin1();
-    return m_localAddress ? m_localAddress().toLatin1() : QByteArray();
+    const TAddressLookup &lookup = m_parts.localAddress;
+    if (lookup && m_parts.edtLocalAddress)
+        m_parts.edtLocalAddress->setText(lookup());
+    if (m_parts.edtLocalAddress)
+        return m_parts.edtLocalAddress->text().toLatin1();
+    return lookup ? lookup().toLatin1() : QByteArray();
 }
 
 void TTransfer::ShowLines(TTextArea *area, const QList<QByteArray> &lines)
@@ -269,7 +264,7 @@ void TTransfer::ShowLines(TTextArea *area, const QList<QByteArray> &lines)
 void TTransfer::ftpClientProgress(QObject *, std::int64_t count, bool &abort)
 {
     const std::int64_t size = CurrentFileSize.trimmed().toLongLong();
-    if (TfrmProgress *progress = m_controls.frmProgress) {
+    if (TfrmProgress *progress = m_parts.frmProgress) {
         progress->lblMessage->setText(TransferingPrefix + CurrentFileName);
         progress->progressBar->setValue(ProgressPercent(count, size));
     }

@@ -7,7 +7,7 @@
 // Cancel, and every step goes to the activity log.
 #pragma once
 
-#include "engine/ChangeDetection.h"
+#include "engine/EngineParts.h"
 
 #include <QByteArray>
 #include <QList>
@@ -16,18 +16,9 @@
 
 #include <cstdint>
 
-class QLineEdit;
-class QPlainTextEdit;
-class QStatusBar;
-class QWidget;
-
 namespace quelmark {
 
 class TActivityLog;
-class TFtpClient;
-class TTextArea;
-class TWait;
-class TfrmProgress;
 
 // Splits file bytes into lines; CR LF, LF and CR alone each end a line, and a last line
 // without an ending still counts. Lines are never decoded.
@@ -50,27 +41,13 @@ QString DefaultUploadCopyPath();
 // created (mode 0700) when missing. Raises Exception "Cannot create file <path>" on failure.
 void WriteUploadCopy(const QList<QByteArray> &lines, const QString &path);
 
-// The window's controls and parts a transfer works with; the window owns them all.
-struct TTransferControls {
-    QWidget *mainWindow = nullptr;
-    QLineEdit *edtTempFileName = nullptr;
-    QLineEdit *edtLocalAddress = nullptr;
-    QStatusBar *statusBar = nullptr;
-    TTextArea *memoLocalFile = nullptr;
-    TTextArea *memoHostFile = nullptr;
-    TfrmProgress *frmProgress = nullptr;
-    TFtpClient *ftpClient = nullptr;
-    TWait *waitControl = nullptr;
-    TActivityLog *log = nullptr;
-};
-
 class TTransfer {
 public:
-    // Configures the window's FTP client once (time-out, wait control, display and progress
-    // handlers) and ties the progress window's Cancel to TransferCancelled. localAddress looks
-    // up the address written into upload copies; without it the text of edtLocalAddress is
-    // used as it stands.
-    TTransfer(const TTransferControls &controls, TAddressLookup localAddress);
+    // Configures the FTP client once (time-out, wait control, display lines to log, progress
+    // handler) and ties the progress window's Cancel to TransferCancelled. The parts'
+    // localAddress looks up the address written into upload copies; without it the text of
+    // edtLocalAddress is used as it stands.
+    TTransfer(const TEngineParts &parts, TActivityLog &log);
     ~TTransfer();
     TTransfer(const TTransfer &) = delete;
     TTransfer &operator=(const TTransfer &) = delete;
@@ -103,8 +80,8 @@ private:
     QByteArray CurrentAddress();
     void ShowLines(TTextArea *area, const QList<QByteArray> &lines);
 
-    TTransferControls m_controls;
-    TAddressLookup m_localAddress;
+    TEngineParts m_parts;
+    TActivityLog &m_log;
     QList<QByteArray> m_localLines;
     QList<QByteArray> m_hostLines;
     bool m_abortHanded = false;

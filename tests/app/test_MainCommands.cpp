@@ -17,6 +17,7 @@
 #include "ftp/Ftpcli.h"
 #include "net/Sockets.h"
 #include "tests/support/FtpServers.h"
+#include "tests/support/ModalDialog.h"
 #include "tests/support/TempStore.h"
 
 #include <QAction>
@@ -89,17 +90,7 @@ protected:
         }
     }
 
-    // Runs act while the dialog runs modally; a dialog act left open is cancelled and counted.
-    void WhileShown(QDialog *dialog, std::function<void()> act)
-    {
-        QTimer::singleShot(0, dialog, [this, dialog, act] {
-            act();
-            if (dialog->isVisible()) {
-                ++leftOpen;
-                dialog->reject();
-            }
-        });
-    }
+    void WhileShown(QDialog *dialog, std::function<void()> act) { test::WhileShown(dialog, std::move(act), leftOpen); }
 
     void NewSite(const TRoute &route, const QString &server)
     {

@@ -70,7 +70,7 @@ TEST_F(CatalogueTest, SaveWithoutASiteNameWritesOnlyTheOptions)
 {
     ShowSite("stale.example.org", "u", "p", "/");
     AddFile("/tmp/a", "/a");
-    edtDefaultIPParam->setText(QStringLiteral("%ADDR%"));
+    options->edtDefaultIPParam->setText(QStringLiteral("%ADDR%"));
     catalogue->SaveCurrentSite();
     const QStringList dump = test::DumpStore(store.FilePath());
     EXPECT_TRUE(dump.filter(store::WWWSites).isEmpty()) << dump.join('\n').toStdString();
@@ -102,7 +102,7 @@ TEST_F(CatalogueTest, LoadSiteBringsBackRowsAndFieldsAndKeepsFieldsAMissingSiteL
     EXPECT_EQ(Shown().edtFTPServer->text(), QStringLiteral("one.example.org"));
     EXPECT_EQ(Shown().edtPassword->text(), QStringLiteral("pw1"));
     EXPECT_EQ(Shown().edtDefaultDir->text(), QStringLiteral("/one/"));
-    EXPECT_EQ(edtDefaultIPParam->text(), QStringLiteral("%NEW%")) << "the options are read again";
+    EXPECT_EQ(options->edtDefaultIPParam->text(), QStringLiteral("%NEW%")) << "the options are read again";
 
     const QStringList before = test::DumpStore(store.FilePath());
     catalogue->LoadSite(QString());

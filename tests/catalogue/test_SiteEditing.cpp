@@ -6,6 +6,7 @@
 #include "catalogue/Registry.h"
 #include "catalogue/SiteEditing.h"
 #include "tests/support/CatalogueWindow.h"
+#include "tests/support/ModalDialog.h"
 #include "tests/support/StoreDump.h"
 
 #include <QApplication>
@@ -34,7 +35,8 @@ protected:
         TMessageBox::SetTestMode(true);
         TFileDialogs::SetTestMode(true);
         editor = new TSiteEditor(
-            {&window, navigator, catalogue.get(), &siteDialog, &fileDialog, edtDefaultIPParam, fileDrag}, &window);
+            {&window, navigator, catalogue.get(), &siteDialog, &fileDialog, options->edtDefaultIPParam, fileDrag},
+            &window);
         editor->FileDetails = [](const QString &path, QString &dateTime, QString &size, QString &attribs) {
             if (!path.endsWith(QLatin1String(".html")))
                 return false;
@@ -51,18 +53,7 @@ protected:
         TFileDialogs::SetTestMode(false);
     }
 
-    // Runs act while dialog is shown modally; a dialog that act left open is cancelled and
-    // counted in leftOpen, so a refused OK never blocks the test.
-    void WhileShown(QDialog *dialog, std::function<void()> act)
-    {
-        QTimer::singleShot(0, dialog, [this, dialog, act] {
-            act();
-            if (dialog->isVisible()) {
-                ++leftOpen;
-                dialog->reject();
-            }
-        });
-    }
+    void WhileShown(QDialog *dialog, std::function<void()> act) { test::WhileShown(dialog, std::move(act), leftOpen); }
 
     void TypeSite(const QString &server, const QString &user, const QString &password, const QString &dir)
     {

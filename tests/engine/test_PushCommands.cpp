@@ -5,8 +5,8 @@
 #include "catalogue/Navigator.h"
 #include "catalogue/P_Types.h"
 #include "catalogue/Registry.h"
+#include "tests/support/EngineFixture.h"
 #include "tests/support/FtpServers.h"
-#include "tests/support/PushFixture.h"
 #include "tests/support/StoreDump.h"
 
 #include <QDir>
@@ -51,10 +51,10 @@ protected:
         if (!server->Running())
             GTEST_SKIP() << "pyftpdlib server: " << server->Failure().toStdString();
         ASSERT_TRUE(dir.isValid());
-        w = std::make_unique<test::PushWindow>();
+        w = std::make_unique<test::EngineWindow>();
         ASSERT_TRUE(w->store.IsValid());
-        w->ftpClient->SetPort(server->PortText());
-        w->edtTempFileName->setText(dir.filePath(QStringLiteral("upload.tmp")));
+        w->parts.ftpClient->SetPort(server->PortText());
+        w->options->edtTempFileName->setText(dir.filePath(QStringLiteral("upload.tmp")));
         TMessageBox::SetTestMode(true);
         SetTopLevelReporter([this](const QString &message) { reported.append(message); });
     }
@@ -113,7 +113,7 @@ protected:
 
     PyFtpServer *server = &test::SharedPyFtpServer();
     QTemporaryDir dir;
-    std::unique_ptr<test::PushWindow> w;
+    std::unique_ptr<test::EngineWindow> w;
     QStringList reported;
 };
 
@@ -128,15 +128,15 @@ TEST_F(PushCommandsTest, PushAllWalksEverySiteStoresEachAtTheNextAndShowsTheUser
     StoreSite(QStringLiteral("Alpha"), {Entry(a, FileStatus::New), Unchanged(b, FileStatus::Moved), substituted});
     StoreSite(QStringLiteral("Empty"), {});
     StoreSite(QStringLiteral("Refused"), {Entry(d, FileStatus::New)}, QStringLiteral("wrong password"));
-    w->edtLastIPAddress->setText(QStringLiteral("10.20.30.40"));
+    w->options->edtLastIPAddress->setText(QStringLiteral("10.20.30.40"));
     w->Build();
-    w->edtLocalAddress->setText(QStringLiteral("stale"));
+    w->parts.edtLocalAddress->setText(QStringLiteral("stale"));
     ASSERT_EQ(w->ShownPage(), pages::GeneralOptions);
 
     // While the refused site is pushed, the first site is stored already and this one not yet.
     QStringList storedDuringRefused;
-    const auto display = w->ftpClient->OnDisplay;
-    w->ftpClient->OnDisplay = [&](QObject *sender, QString &msg) {
+    const auto display = w->parts.ftpClient->OnDisplay;
+    w->parts.ftpClient->OnDisplay = [&](QObject *sender, QString &msg) {
         display(sender, msg);
         if (storedDuringRefused.isEmpty() && w->Shown().edtPassword->text() == QStringLiteral("wrong password"))
             storedDuringRefused = {w->Stored(QStringLiteral("Alpha"), 0, colStatus),
@@ -159,24 +159,24 @@ TEST_F(PushCommandsTest, PushAllWalksEverySiteStoresEachAtTheNextAndShowsTheUser
     EXPECT_EQ(lines.last(), kDone);
     EXPECT_EQ(lines.count(kConnecting), 3);
     EXPECT_EQ(w->ShownPage(), pages::GeneralOptions);
-    EXPECT_EQ(w->pnlDetailTitle->text(), pages::GeneralOptions);
+    EXPECT_EQ(w->title->text(), pages::GeneralOptions);
     EXPECT_EQ(w->catalogue->CurrentSiteName(), QString());
-    EXPECT_TRUE(w->window->isEnabled());
-    EXPECT_EQ(w->edtLocalAddress->text(), QStringLiteral("10.20.30.40"));
-    EXPECT_EQ(w->edtLastIPAddress->text(), QStringLiteral("10.20.30.40"));
+    EXPECT_TRUE(w->window.isEnabled());
+    EXPECT_EQ(w->parts.edtLocalAddress->text(), QStringLiteral("10.20.30.40"));
+    EXPECT_EQ(w->options->edtLastIPAddress->text(), QStringLiteral("10.20.30.40"));
     EXPECT_TRUE(reported.isEmpty());
 }
 
 TEST_F(PushCommandsTest, PushAllWithoutSitesWritesOnlyTheCheckingLineAndLeavesTheWindowAlone)
 {
     w->Build();
-    w->edtLocalAddress->setText(QStringLiteral("as before"));
+    w->parts.edtLocalAddress->setText(QStringLiteral("as before"));
     EnabledChanges changes;
-    w->window->installEventFilter(&changes);
+    w->window.installEventFilter(&changes);
     w->push->btnPushAllNowClick();
     EXPECT_EQ(w->LogLines(), QStringList{kChecking});
     EXPECT_EQ(changes.count, 0) << "the window is never disabled";
-    EXPECT_EQ(w->edtLocalAddress->text(), QStringLiteral("as before"));
+    EXPECT_EQ(w->parts.edtLocalAddress->text(), QStringLiteral("as before"));
     EXPECT_EQ(w->lookups, 0);
 }
 
@@ -268,10 +268,10 @@ TEST_F(PushCommandsTest, AnErrorMidWalkKeepsEarlierStatusesStoresTheSiteAndShows
     StoreSite(QStringLiteral("First"), {Entry(first, FileStatus::New)});
     StoreSite(QStringLiteral("Second"), {Entry(before, FileStatus::New), unreadable, Entry(after, FileStatus::Error)});
     StoreSite(QStringLiteral("Third"), {Entry(third, FileStatus::New)});
-    w->edtLastIPAddress->setText(QStringLiteral("10.20.30.40"));
+    w->options->edtLastIPAddress->setText(QStringLiteral("10.20.30.40"));
     w->Build();
     w->Select(w->navigator->ViewLogNode);
-    w->edtLocalAddress->setText(QStringLiteral("stale"));
+    w->parts.edtLocalAddress->setText(QStringLiteral("stale"));
 
     Guarded([this] { w->push->btnPushAllNowClick(); });
 
@@ -285,9 +285,9 @@ TEST_F(PushCommandsTest, AnErrorMidWalkKeepsEarlierStatusesStoresTheSiteAndShows
     EXPECT_FALSE(OnServer(QStringLiteral("third.txt")));
     EXPECT_EQ(w->LogCount(kDone), 0);
     EXPECT_EQ(w->ShownPage(), pages::LogFiles);
-    EXPECT_EQ(w->pnlDetailTitle->text(), pages::LogFiles);
-    EXPECT_TRUE(w->window->isEnabled());
-    EXPECT_EQ(w->edtLocalAddress->text(), QStringLiteral("10.20.30.40")) << "refreshed by the clean-up";
+    EXPECT_EQ(w->title->text(), pages::LogFiles);
+    EXPECT_TRUE(w->window.isEnabled());
+    EXPECT_EQ(w->parts.edtLocalAddress->text(), QStringLiteral("10.20.30.40")) << "refreshed by the clean-up";
     EXPECT_FALSE(w->push->Pushing());
 
     reported.clear();
@@ -326,17 +326,17 @@ TEST_F(PushCommandsTest, TicksAndCommandsDuringAPushStartNothingAndTheNextTickCh
 {
     const QString page = Local(QStringLiteral("page.txt"), "page");
     StoreSite(QStringLiteral("Site"), {Entry(page, FileStatus::New)});
-    w->edtLastIPAddress->setText(QStringLiteral("10.20.30.40"));
+    w->options->edtLastIPAddress->setText(QStringLiteral("10.20.30.40"));
     w->Build();
-    w->spnTestFilesMinutes->SetText(QStringLiteral("3"));
+    w->options->spnTestFilesMinutes->SetText(QStringLiteral("3"));
     w->cycle->tmrRefreshTimer();
     w->cycle->tmrRefreshTimer();
 
     // The FTP client dispatches events while it waits; a tick and the user's commands arrive
     // in the middle of the transfer.
     int nested = 0;
-    const auto display = w->ftpClient->OnDisplay;
-    w->ftpClient->OnDisplay = [&](QObject *sender, QString &msg) {
+    const auto display = w->parts.ftpClient->OnDisplay;
+    w->parts.ftpClient->OnDisplay = [&](QObject *sender, QString &msg) {
         display(sender, msg);
         if (nested++ == 0) {
             w->cycle->tmrRefreshTimer();
@@ -350,7 +350,7 @@ TEST_F(PushCommandsTest, TicksAndCommandsDuringAPushStartNothingAndTheNextTickCh
     w->Select(w->SiteNode(QStringLiteral("Site")));
     Row(0)->setSelected(true);
     w->push->btnPushAllNowClick();
-    w->ftpClient->OnDisplay = display;
+    w->parts.ftpClient->OnDisplay = display;
 
     EXPECT_GT(nested, 0);
     EXPECT_EQ(w->LogCount(kChecking), 1) << "the tick during the push started no push-all";

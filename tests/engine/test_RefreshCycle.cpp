@@ -4,8 +4,8 @@
 #include "catalogue/P_Types.h"
 #include "net/Sockets.h"
 #include "net/appexec.h"
+#include "tests/support/EngineFixture.h"
 #include "tests/support/Namespace.h"
-#include "tests/support/PushFixture.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -72,7 +72,7 @@ protected:
     // A reconnect command that appends one line to a file each time it runs.
     QString AppendingCommand() const { return QStringLiteral("/bin/sh -c 'echo x >> \"%1\"'").arg(marks); }
 
-    test::PushWindow w;
+    test::EngineWindow w;
     QTemporaryDir dir;
     QString marks = dir.filePath(QStringLiteral("reconnects"));
     QStringList reported;
@@ -102,25 +102,25 @@ TEST_F(RefreshCycleTest, ConnectedChecksFallEveryNMinusOneTicksAfterTheFirst)
     };
     for (const auto &c : cases) {
         w.cycle->MinuteCount = 0;
-        w.spnTestFilesMinutes->SetText(QString::fromLatin1(c.minutes));
+        w.options->spnTestFilesMinutes->SetText(QString::fromLatin1(c.minutes));
         EXPECT_EQ(CheckingTicks(c.ticks), c.checks) << "minutes " << c.minutes;
     }
 }
 
 TEST_F(RefreshCycleTest, ACheckRefreshesBothAddressFieldsFromFreshLookups)
 {
-    w.spnTestFilesMinutes->SetText(QStringLiteral("1"));
+    w.options->spnTestFilesMinutes->SetText(QStringLiteral("1"));
     w.localAddress = QStringLiteral("192.0.2.7");
     w.cycle->tmrRefreshTimer();
-    EXPECT_EQ(w.edtLocalAddress->text(), QStringLiteral("192.0.2.7"));
-    EXPECT_EQ(w.edtLastIPAddress->text(), QStringLiteral("192.0.2.7"));
+    EXPECT_EQ(w.parts.edtLocalAddress->text(), QStringLiteral("192.0.2.7"));
+    EXPECT_EQ(w.options->edtLastIPAddress->text(), QStringLiteral("192.0.2.7"));
     EXPECT_EQ(w.lookups, 3) << "one to decide, one for each field";
     EXPECT_EQ(w.cycle->MinuteCount, 1);
 
     w.localAddress = QStringLiteral("0.0.0.0");
     w.cycle->tmrRefreshTimer();
     EXPECT_EQ(w.LogCount(kChecking), 2) << "an unresolvable host name counts as connected";
-    EXPECT_EQ(w.edtLastIPAddress->text(), QStringLiteral("0.0.0.0"));
+    EXPECT_EQ(w.options->edtLastIPAddress->text(), QStringLiteral("0.0.0.0"));
 }
 
 TEST_F(RefreshCycleTest, APushAllEndedByAnErrorLeavesTheCheckDueAtTheNextTick)
@@ -129,20 +129,20 @@ TEST_F(RefreshCycleTest, APushAllEndedByAnErrorLeavesTheCheckDueAtTheNextTick)
     w.StoreSite(QStringLiteral("Site"), QStringLiteral("user"), QStringLiteral("password"),
                 {{missing, {QStringLiteral("page.html"), FileType::Ascii, QStringLiteral("%IP%"), FileStatus::New}}});
     w.Build();
-    w.spnTestFilesMinutes->SetText(QStringLiteral("2"));
+    w.options->spnTestFilesMinutes->SetText(QStringLiteral("2"));
     w.cycle->MinuteCount = 1;
-    w.edtLocalAddress->setText(QStringLiteral("stale"));
+    w.parts.edtLocalAddress->setText(QStringLiteral("stale"));
 
     EXPECT_THROW(w.cycle->tmrRefreshTimer(), Exception);
     EXPECT_EQ(w.cycle->MinuteCount, 2);
-    EXPECT_EQ(w.edtLocalAddress->text(), w.localAddress) << "the push-all's clean-up refreshed it";
+    EXPECT_EQ(w.parts.edtLocalAddress->text(), w.localAddress) << "the push-all's clean-up refreshed it";
     EXPECT_THROW(w.cycle->tmrRefreshTimer(), Exception);
     EXPECT_EQ(w.LogCount(kChecking), 2) << "checked again at the next tick";
 }
 
 TEST_F(RefreshCycleTest, NoCheckStartsUnderAnOpenDialogAndTheFirstTickAfterChecks)
 {
-    w.spnTestFilesMinutes->SetText(QStringLiteral("2"));
+    w.options->spnTestFilesMinutes->SetText(QStringLiteral("2"));
     QDialog dialog;
     QList<int> checked;
     // Ticks 1 to 3 arrive while a modal dialog runs; tick 4 after it closed.
@@ -167,22 +167,22 @@ TEST_F(RefreshCycleTest, StartStopTogglesTimerPictureAndAnimationAndKeepsTheMinu
 {
     EXPECT_FALSE(w.cycle->tmrRefresh->isActive()) << "created stopped";
     EXPECT_EQ(w.cycle->tmrRefresh->interval(), 60000);
-    EXPECT_EQ(w.btnStartStop->icon().cacheKey(), w.cycle->imgStart.cacheKey());
-    EXPECT_FALSE(w.btnStartStop->icon().pixmap(20).isNull());
+    EXPECT_EQ(w.parts.btnStartStop->icon().cacheKey(), w.cycle->imgStart.cacheKey());
+    EXPECT_FALSE(w.parts.btnStartStop->icon().pixmap(20).isNull());
     EXPECT_FALSE(w.cycle->AnimationShown());
 
-    w.btnStartStop->trigger();
+    w.parts.btnStartStop->trigger();
     EXPECT_EQ(w.cycle->Tag(), 1);
     EXPECT_TRUE(w.cycle->tmrRefresh->isActive());
-    EXPECT_EQ(w.btnStartStop->icon().cacheKey(), w.cycle->imgStop.cacheKey());
+    EXPECT_EQ(w.parts.btnStartStop->icon().cacheKey(), w.cycle->imgStop.cacheKey());
     EXPECT_TRUE(w.cycle->AnimationShown());
     EXPECT_TRUE(w.cycle->Animation->Playing());
 
     EXPECT_TRUE(CheckingTicks(7).isEmpty());
-    w.btnStartStop->trigger();
+    w.parts.btnStartStop->trigger();
     EXPECT_EQ(w.cycle->Tag(), 0);
     EXPECT_FALSE(w.cycle->tmrRefresh->isActive());
-    EXPECT_EQ(w.btnStartStop->icon().cacheKey(), w.cycle->imgStart.cacheKey());
+    EXPECT_EQ(w.parts.btnStartStop->icon().cacheKey(), w.cycle->imgStart.cacheKey());
     EXPECT_FALSE(w.cycle->AnimationShown());
     EXPECT_FALSE(w.cycle->Animation->Playing());
 
@@ -195,9 +195,9 @@ TEST_F(RefreshCycleTest, StartStopTogglesTimerPictureAndAnimationAndKeepsTheMinu
 TEST_F(RefreshCycleTest, DisconnectedWithAutoReconnectStartsTheCommandAtEveryTick)
 {
     w.localAddress = QStringLiteral("127.0.0.1");
-    w.chkAutoReconnect->setChecked(true);
-    w.edtRedialCommand->setText(AppendingCommand());
-    w.spnTestFilesMinutes->SetText(QStringLiteral("3"));
+    w.options->chkAutoReconnect->setChecked(true);
+    w.options->edtRedialCommand->setText(AppendingCommand());
+    w.options->spnTestFilesMinutes->SetText(QStringLiteral("3"));
 
     EXPECT_EQ(CheckingTicks(5, kDisconnected), (QList<int>{3, 4, 5}));
     EXPECT_TRUE(WaitForLines(marks, 3)) << "the command ran at each of the three checks";
@@ -213,8 +213,8 @@ TEST_F(RefreshCycleTest, DisconnectedWithAutoReconnectStartsTheCommandAtEveryTic
 TEST_F(RefreshCycleTest, DisconnectedWithoutAutoReconnectWarnsOnceEveryNTicks)
 {
     w.localAddress = QStringLiteral("127.0.0.1");
-    w.edtRedialCommand->setText(AppendingCommand());
-    w.spnTestFilesMinutes->SetText(QStringLiteral("3"));
+    w.options->edtRedialCommand->setText(AppendingCommand());
+    w.options->spnTestFilesMinutes->SetText(QStringLiteral("3"));
     EXPECT_EQ(CheckingTicks(9, kNotConnected), (QList<int>{3, 6, 9}));
     EXPECT_EQ(w.LogLines().size(), 3);
     QCoreApplication::processEvents();
@@ -224,9 +224,9 @@ TEST_F(RefreshCycleTest, DisconnectedWithoutAutoReconnectWarnsOnceEveryNTicks)
 TEST_F(RefreshCycleTest, AReconnectCommandThatCannotStartIsReportedAndTheNextTickChecksAgain)
 {
     w.localAddress = QStringLiteral("127.0.0.1");
-    w.chkAutoReconnect->setChecked(true);
-    w.edtRedialCommand->setText(QStringLiteral("no-such-dialler-program -d ricochet"));
-    w.spnTestFilesMinutes->SetText(QStringLiteral("3"));
+    w.options->chkAutoReconnect->setChecked(true);
+    w.options->edtRedialCommand->setText(QStringLiteral("no-such-dialler-program -d ricochet"));
+    w.options->spnTestFilesMinutes->SetText(QStringLiteral("3"));
     w.cycle->MinuteCount = 2;
 
     // Through the real timer, so the error takes the way a tick's error takes in the program.
@@ -250,7 +250,7 @@ TEST_F(RefreshCycleTest, AReconnectCommandThatCannotStartIsReportedAndTheNextTic
     EXPECT_THROW(w.cycle->tmrRefreshTimer(), EAppExecWinExec) << "the next tick checks again";
     EXPECT_EQ(w.LogCount(kDisconnected), 2);
 
-    w.edtRedialCommand->setText(AppendingCommand());
+    w.options->edtRedialCommand->setText(AppendingCommand());
     EXPECT_NO_THROW(w.cycle->tmrRefreshTimer());
     EXPECT_TRUE(WaitForLines(marks, 1));
     EXPECT_EQ(w.cycle->MinuteCount, 4);
@@ -264,14 +264,14 @@ const char *const kChildLog = "QUELMARK_TEST_REFRESH_LOG";
 // file beside the log.
 void RunDisconnectedChecks()
 {
-    test::PushWindow w;
+    test::EngineWindow w;
     w.Build();
     w.lookup = [] { return TSockets().LocalIPAddress(); };
-    w.spnTestFilesMinutes->SetText(QStringLiteral("1"));
+    w.options->spnTestFilesMinutes->SetText(QStringLiteral("1"));
     w.cycle->tmrRefreshTimer();
     const QString logPath = qEnvironmentVariable(kChildLog);
-    w.chkAutoReconnect->setChecked(true);
-    w.edtRedialCommand->setText(QStringLiteral("/bin/sh -c 'echo x >> \"%1.marks\"'").arg(logPath));
+    w.options->chkAutoReconnect->setChecked(true);
+    w.options->edtRedialCommand->setText(QStringLiteral("/bin/sh -c 'echo x >> \"%1.marks\"'").arg(logPath));
     w.cycle->tmrRefreshTimer();
     WaitForLines(logPath + QStringLiteral(".marks"), 1);
     QFile out(logPath);

@@ -146,9 +146,9 @@ protected:
             GTEST_SKIP() << "pyftpdlib server: " << server->Failure().toStdString();
         w = std::make_unique<EngineWindow>();
         w->SetSite(server->Port(), server->User(), server->Password());
-        w->edtTempFileName->setText(DefaultUploadCopyPath());
-        w->edtLocalAddress->setText(QStringLiteral("10.9.9.9"));
-        w->window->show();
+        w->options->edtTempFileName->setText(DefaultUploadCopyPath());
+        w->parts.edtLocalAddress->setText(QStringLiteral("10.9.9.9"));
+        w->window.show();
     }
 
     QString Local(const QString &name, const QByteArray &bytes)
@@ -167,16 +167,16 @@ protected:
     // Checks that the window is back to idle after a transfer, however it ended.
     void ExpectIdle()
     {
-        EXPECT_TRUE(w->window->isEnabled());
+        EXPECT_TRUE(w->window.isEnabled());
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-        EXPECT_FALSE(w->frmProgress->isVisible());
-        EXPECT_EQ(w->frmProgress->progressBar->value(), 0);
-        EXPECT_EQ(w->frmProgress->lblMessage->text(), QStringLiteral("Transfering file... "));
-        EXPECT_EQ(w->statusBar->currentMessage(), QString());
+        EXPECT_FALSE(w->parts.frmProgress->isVisible());
+        EXPECT_EQ(w->parts.frmProgress->progressBar->value(), 0);
+        EXPECT_EQ(w->parts.frmProgress->lblMessage->text(), QStringLiteral("Transfering file... "));
+        EXPECT_EQ(w->parts.statusBar->currentMessage(), QString());
         EXPECT_FALSE(w->transfer->TransferCancelled);
     }
 
-    QStringList LogLines() const { return w->memoLog->Lines(); }
+    QStringList LogLines() const { return w->parts.memoLog->Lines(); }
 
     // Uploads local to the test's server under HostName().
     bool Transfer(const QString &local, const QString &fileType, const QString &ipParameter)
@@ -200,18 +200,18 @@ TEST_F(TransferTest, SubstitutedCopyCarriesTheFreshAddressAndCrLfLineEnds)
 {
     const QByteArray source = "a %IP% b %IP%\r\nno %ip% here\nx%IP%\r\xe9 %IP% \xff\nlast %IP%";
     const QString local = Local(QStringLiteral("page.html"), source);
-    w->chkDetailedLogging->setChecked(true);
+    w->options->chkDetailedLogging->setChecked(true);
 
     ASSERT_TRUE(Transfer(local, FileType::Ascii, QStringLiteral("%IP%")));
 
     const QByteArray copy =
         "a 10.20.30.40 b %IP%\r\nno %ip% here\r\nx10.20.30.40\r\n\xe9 10.20.30.40 \xff\r\nlast 10.20.30.40\r\n";
-    EXPECT_EQ(ReadAll(w->edtTempFileName->text()), copy);
+    EXPECT_EQ(ReadAll(w->options->edtTempFileName->text()), copy);
     EXPECT_EQ(server->Stored(HostName()), AsStoredInAscii(copy));
-    EXPECT_EQ(w->edtLocalAddress->text(), QStringLiteral("10.20.30.40")) << "the box shows the address sent";
+    EXPECT_EQ(w->parts.edtLocalAddress->text(), QStringLiteral("10.20.30.40")) << "the box shows the address sent";
     EXPECT_TRUE(LogLines().contains(QStringLiteral("> TYPE A")));
-    EXPECT_EQ(w->memoLocalFile->LineCount(), 5);
-    EXPECT_EQ(w->memoHostFile->Lines().value(2), QStringLiteral("x10.20.30.40"));
+    EXPECT_EQ(w->parts.memoLocalFile->LineCount(), 5);
+    EXPECT_EQ(w->parts.memoHostFile->Lines().value(2), QStringLiteral("x10.20.30.40"));
     EXPECT_EQ(w->transfer->CurrentFileName, local);
     EXPECT_EQ(w->transfer->CurrentFileSize, QString::number(source.size())) << "the local file's, not the copy's";
     ExpectIdle();
@@ -223,19 +223,19 @@ TEST_F(TransferTest, BinaryEntryIsSentAsItIsWithImageType)
     for (int i = 0; i < 3000; ++i)
         source += char(i * 7);
     const QString local = Local(QStringLiteral("image.bin"), source);
-    w->chkDetailedLogging->setChecked(true);
+    w->options->chkDetailedLogging->setChecked(true);
 
     ASSERT_TRUE(Transfer(local, FileType::Binary, QStringLiteral("%IP%")));
     EXPECT_EQ(server->Stored(HostName()), source);
     EXPECT_TRUE(LogLines().contains(QStringLiteral("> TYPE I")));
-    EXPECT_FALSE(QFileInfo::exists(w->edtTempFileName->text())) << "no copy is made";
-    EXPECT_EQ(w->memoHostFile->LineCount(), 0);
+    EXPECT_FALSE(QFileInfo::exists(w->options->edtTempFileName->text())) << "no copy is made";
+    EXPECT_EQ(w->parts.memoHostFile->LineCount(), 0);
 }
 
 TEST_F(TransferTest, TypeOtherThanExactlyBinaryIsAsciiWithSubstitution)
 {
     const QString local = Local(QStringLiteral("page.html"), "at %IP%\n");
-    w->chkDetailedLogging->setChecked(true);
+    w->options->chkDetailedLogging->setChecked(true);
     ASSERT_TRUE(Transfer(local, QStringLiteral("binary"), QStringLiteral("%IP%")));
     EXPECT_EQ(server->Stored(HostName()), QByteArray("at 10.20.30.40\n"));
     EXPECT_TRUE(LogLines().contains(QStringLiteral("> TYPE A")));
@@ -243,7 +243,7 @@ TEST_F(TransferTest, TypeOtherThanExactlyBinaryIsAsciiWithSubstitution)
 
 TEST_F(TransferTest, EntryWithoutParameterSendsTheFileItselfAndLeavesTheCopyAlone)
 {
-    const QString temp = w->edtTempFileName->text();
+    const QString temp = w->options->edtTempFileName->text();
     QDir().mkpath(QFileInfo(temp).absolutePath());
     WriteAll(temp, "earlier copy");
     const QString local = Local(QStringLiteral("page.html"), "plain %IP%\n");
@@ -251,13 +251,13 @@ TEST_F(TransferTest, EntryWithoutParameterSendsTheFileItselfAndLeavesTheCopyAlon
     ASSERT_TRUE(Transfer(local, FileType::Ascii, QString()));
     EXPECT_EQ(server->Stored(HostName()), QByteArray("plain %IP%\n"));
     EXPECT_EQ(ReadAll(temp), QByteArray("earlier copy"));
-    EXPECT_EQ(w->edtLocalAddress->text(), QStringLiteral("10.9.9.9"));
+    EXPECT_EQ(w->parts.edtLocalAddress->text(), QStringLiteral("10.9.9.9"));
 }
 
 TEST_F(TransferTest, DetailedLogShowsTheConversationBetweenTheEngineLines)
 {
     const QString local = Local(QStringLiteral("page.html"), "x\n");
-    w->chkDetailedLogging->setChecked(true);
+    w->options->chkDetailedLogging->setChecked(true);
     ASSERT_TRUE(Transfer(local, FileType::Ascii, QString()));
 
     const QStringList lines = LogLines();
@@ -307,7 +307,7 @@ TEST_F(TransferTest, UnreadableSourceOrUnwritableCopyRaisesAfterTheCleanUp)
 
     const QString local = Local(QStringLiteral("page.html"), "x\n");
     const QString badTemp = dir.filePath(QStringLiteral("absent/QUELMARK.$$$"));
-    w->edtTempFileName->setText(badTemp);
+    w->options->edtTempFileName->setText(badTemp);
     EXPECT_EQ(test::MessageOf<Exception>([&] { Transfer(local, FileType::Ascii, QStringLiteral("%IP%")); }),
               QStringLiteral("Cannot create file ") + badTemp);
     ExpectIdle();
@@ -323,13 +323,13 @@ TEST_F(TransferTest, CancelDuringTheUploadAbortsIt)
     int events = 0;
     // The user's click arrives between two progress events: the first one that follows it
     // hands the request to the client.
-    w->ftpClient->OnProgress = [&](QObject *sender, std::int64_t count, bool &abort) {
+    w->parts.ftpClient->OnProgress = [&](QObject *sender, std::int64_t count, bool &abort) {
         w->transfer->ftpClientProgress(sender, count, abort);
         if (++events > 1)
             return;
-        TfrmProgress *progress = w->frmProgress;
-        sawBusyWindow = !w->window->isEnabled() && progress->isVisible() && progress->isEnabled() &&
-                        w->statusBar->currentMessage() == QStringLiteral("Transfering file: ") + local &&
+        TfrmProgress *progress = w->parts.frmProgress;
+        sawBusyWindow = !w->window.isEnabled() && progress->isVisible() && progress->isEnabled() &&
+                        w->parts.statusBar->currentMessage() == QStringLiteral("Transfering file: ") + local &&
                         progress->lblMessage->text() == QStringLiteral("Transfering file: ") + local;
         barSeen = progress->progressBar->value();
         progress->btnCancel->click();
@@ -346,7 +346,7 @@ TEST_F(TransferTest, CancelDuringTheUploadAbortsIt)
 TEST_F(TransferTest, CancelBeforeATransferDoesNotCarryOver)
 {
     const QString local = Local(QStringLiteral("page.html"), "x\n");
-    w->frmProgress->btnCancel->click();
+    w->parts.frmProgress->btnCancel->click();
     EXPECT_TRUE(Transfer(local, FileType::Ascii, QString()));
     EXPECT_EQ(server->Stored(HostName()), QByteArray("x\n"));
 }
@@ -359,14 +359,14 @@ TEST_F(TransferTest, ProgressHandlerShowsTheNameAndHandsOnCancel)
     bool abort = true;
     t.ftpClientProgress(nullptr, 0, abort);
     EXPECT_FALSE(abort);
-    EXPECT_EQ(w->frmProgress->progressBar->value(), 100);
-    EXPECT_EQ(w->frmProgress->lblMessage->text(), QStringLiteral("Transfering file: /x/empty.html"));
+    EXPECT_EQ(w->parts.frmProgress->progressBar->value(), 100);
+    EXPECT_EQ(w->parts.frmProgress->lblMessage->text(), QStringLiteral("Transfering file: /x/empty.html"));
 
     t.CurrentFileSize = QStringLiteral("4294967296");
-    w->frmProgress->btnCancel->click();
+    w->parts.frmProgress->btnCancel->click();
     t.ftpClientProgress(nullptr, std::int64_t(1) << 31, abort);
     EXPECT_TRUE(abort);
-    EXPECT_EQ(w->frmProgress->progressBar->value(), 50);
+    EXPECT_EQ(w->parts.frmProgress->progressBar->value(), 50);
 }
 
 } // namespace

@@ -6,20 +6,17 @@ namespace quelmark::test {
 
 CatalogueWindow::CatalogueWindow()
 {
-    edtDefaultIPParam = new TRegEdit(&window);
-    edtDefaultIPParam->SetRegSection(store::GeneralOptions);
-    edtDefaultIPParam->SetRegKeyword(store::DefaultIPParam);
-    edtDefaultIPParam->setText(QStringLiteral("%IP%"));
+    options = std::make_unique<TGeneralOptions>(&window, QString());
     nbDetail = new QStackedWidget(&window);
     for (const QString &name : {pages::GeneralOptions, pages::WebSites, pages::LogFiles, pages::Blank}) {
         auto *page = new QWidget;
         nbDetail->addWidget(page);
-        this->pages.insert(name, page);
+        pageByTitle.insert(name, page);
     }
-    catalogue = std::make_unique<TCatalogue>(&window, this->pages.value(pages::WebSites));
+    catalogue = std::make_unique<TCatalogue>(&window, pageByTitle.value(pages::WebSites));
     title = new QLabel(&window);
     fileDrag = new TFileDrag(&window);
-    navigator = new TNavigator({nbDetail, pages, title, catalogue.get(), fileDrag}, &window);
+    navigator = new TNavigator({nbDetail, pageByTitle, title, catalogue.get(), fileDrag}, &window);
 }
 
 CatalogueWindow::~CatalogueWindow() = default;

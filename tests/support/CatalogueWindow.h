@@ -1,9 +1,10 @@
-// A window laid out like the main one for the catalogue tests: the DefaultIPParam option, the
-// detail pages with the site fields and the file list on "Web Sites", the title bar, the drop
-// target, the catalogue over a private store and the navigator (not yet built).
+// A window laid out like the main one for the catalogue tests: the general options, the detail
+// pages with the site fields and the file list on "Web Sites", the title bar, the drop target,
+// the catalogue over a private store and the navigator (not yet built).
 #pragma once
 
 #include "catalogue/Catalogue.h"
+#include "catalogue/GeneralOptions.h"
 #include "catalogue/Navigator.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/filedrag.h"
@@ -32,15 +33,15 @@ public:
     // The site fields and the file list, made by the catalogue.
     TShownSite &Shown() { return catalogue->Shown(); }
     // Returns the title of the page the detail area shows.
-    QString ShownPage() const { return pages.key(nbDetail->currentWidget()); }
+    QString ShownPage() const { return pageByTitle.key(nbDetail->currentWidget()); }
     // Returns the lines of the store dump that contain part.
     QStringList Stored(const QString &part) const;
 
     TempStore store;
     QWidget window;
-    TRegEdit *edtDefaultIPParam = nullptr;
+    std::unique_ptr<TGeneralOptions> options;
     QStackedWidget *nbDetail = nullptr;
-    QMap<QString, QWidget *> pages;
+    QMap<QString, QWidget *> pageByTitle;
     QLabel *title = nullptr;
     TFileDrag *fileDrag = nullptr;
     std::unique_ptr<TCatalogue> catalogue;

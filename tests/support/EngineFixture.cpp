@@ -1,70 +1,77 @@
 #include "tests/support/EngineFixture.h"
 
-#include <QVBoxLayout>
+#include "catalogue/P_Utils.h"
+#include "catalogue/Registry.h"
 
 namespace quelmark::test {
 
-namespace {
-
-template <typename T> T *Named(QWidget *parent, const char *name)
+EngineWindow::EngineWindow(std::uint16_t waitIntervalMs)
 {
-    auto *w = new T(parent);
-    w->setObjectName(QString::fromLatin1(name));
-    parent->layout()->addWidget(w);
-    return w;
-}
-
-} // namespace
-
-EngineWindow::EngineWindow(std::uint16_t waitIntervalMs) : window(std::make_unique<QWidget>())
-{
-    QWidget *w = window.get();
-    new QVBoxLayout(w);
-    chkTimeStampLog = Named<TRegCheckBox>(w, "chkTimeStampLog");
-    chkDetailedLogging = Named<TRegCheckBox>(w, "chkDetailedLogging");
-    edtTempFileName = Named<TRegEdit>(w, "edtTempFileName");
-    edtTempFileName->setText(DefaultUploadCopyPath());
-    edtLastIPAddress = Named<TRegEdit>(w, "edtLastIPAddress");
-    edtLocalAddress = Named<QLineEdit>(w, "edtLocalAddress");
-    edtLocalAddress->setReadOnly(true);
-    memoLog = Named<TTextArea>(w, "memoLog");
-    memoLocalFile = Named<TTextArea>(w, "memoLocalFile");
-    memoHostFile = Named<TTextArea>(w, "memoHostFile");
-    statusBar = Named<QStatusBar>(w, "StatusBar");
-    waitControl = Named<TWait>(w, "waitControl");
-    waitControl->SetInterval(waitIntervalMs);
-    ftpClient = Named<TFtpClient>(w, "ftpClient");
+    options->edtTempFileName->setText(DefaultUploadCopyPath());
+    options->edtLastIPAddress->setText(localAddress);
+    parts.catalogue = catalogue.get();
+    parts.options = options.get();
+    parts.ftpClient = Named(new TFtpClient(&window), "ftpClient");
+    parts.waitControl = Named(new TWait(&window), "waitControl");
+    parts.waitControl->SetInterval(waitIntervalMs);
+    parts.memoLog = Named(new TTextArea(&window), "memoLog");
+    parts.localAddress = [this] {
+        ++lookups;
+        return lookup ? lookup() : localAddress;
+    };
+    parts.mainWindow = &window;
+    parts.navigator = navigator;
+    parts.edtLocalAddress = Named(new QLineEdit(localAddress, &window), "edtLocalAddress");
+    parts.edtLocalAddress->setReadOnly(true);
+    parts.statusBar = Named(new QStatusBar(&window), "StatusBar");
+    parts.memoLocalFile = Named(new TTextArea(&window), "memoLocalFile");
+    parts.memoHostFile = Named(new TTextArea(&window), "memoHostFile");
     // Owned by the window like the program's, so Cancel is checked to work while the window
     // is disabled.
-    frmProgress = new TfrmProgress(w);
+    parts.frmProgress = new TfrmProgress(&window);
+    parts.toolbar = new QToolBar(&window);
+    parts.btnStartStop = parts.toolbar->addAction(QString());
+    parts.toolbar->addAction(QStringLiteral("after"));
 
-    log = std::make_unique<TActivityLog>(memoLog, chkTimeStampLog, chkDetailedLogging, w);
-    const TTransferControls controls{
-        .mainWindow = w,
-        .edtTempFileName = edtTempFileName,
-        .edtLocalAddress = edtLocalAddress,
-        .statusBar = statusBar,
-        .memoLocalFile = memoLocalFile,
-        .memoHostFile = memoHostFile,
-        .frmProgress = frmProgress,
-        .ftpClient = ftpClient,
-        .waitControl = waitControl,
-        .log = log.get(),
-    };
-    transfer = std::make_unique<TTransfer>(controls, [this] { return localAddress; });
+    engine = std::make_unique<TEngine>(parts, &window);
+    log = &engine->Log();
+    transfer = &engine->Transfer();
+    push = &engine->Push();
+    cycle = &engine->Refresh();
 }
 
-EngineWindow::~EngineWindow()
-{
-    transfer.reset();
-    log.reset();
-    window.reset();
-}
+EngineWindow::~EngineWindow() = default;
 
 void EngineWindow::SetSite(std::uint16_t port, const QString &user, const QString &password)
 {
     site = {.server = QStringLiteral("127.0.0.1"), .user = user, .password = password};
-    ftpClient->SetPort(QString::number(port));
+    parts.ftpClient->SetPort(QString::number(port));
+}
+
+void EngineWindow::StoreSite(const QString &name, const QString &user, const QString &password,
+                             const QList<EntryTexts> &entries)
+{
+    TShownSite &shown = Shown();
+    shown.lvFileDetails->ClearRows();
+    for (const EntryTexts &entry : entries)
+        AddRow(entry.localFile, entry.columns);
+    shown.SetSite({.server = QStringLiteral("127.0.0.1"), .user = user, .password = password});
+    catalogue->SetCurrentSiteName(name);
+    catalogue->SaveCurrentSite();
+    catalogue->SetCurrentSiteName(QString());
+    shown.lvFileDetails->ClearRows();
+    shown.SetSite({});
+}
+
+int EngineWindow::LogCount(const QString &line) const
+{
+    return static_cast<int>(LogLines().count(line));
+}
+
+QString EngineWindow::Stored(const QString &siteName, int row, int column) const
+{
+    TRegIniFile ini(BaseKeyPath() + '\\' + store::SiteSection(siteName));
+    return ini.ReadText(store::ItemSection(row), store::SublineName(column), QStringLiteral("?"));
 }
 
 } // namespace quelmark::test

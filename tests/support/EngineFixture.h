@@ -1,56 +1,76 @@
-// A stand-in main window for engine tests: the controls and parts the push engine works with,
-// wired the way the program wires them, with a short wait interval so time-outs take
-// fractions of a second.
+// A stand-in main window for the engine tests: the catalogue window (CatalogueWindow) plus the
+// parts the push engine runs on, with the engine built by engine/Engine the way the program
+// builds it, and a short wait interval so time-outs take fractions of a second.
 #pragma once
 
 #include "catalogue/Catalogue.h"
 #include "catalogue/RegControls.h"
 #include "engine/ActivityLog.h"
+#include "engine/Engine.h"
 #include "engine/F_Prgrss.h"
+#include "engine/PushCommands.h"
+#include "engine/RefreshCycle.h"
 #include "engine/TextArea.h"
 #include "engine/Transfer.h"
 #include "ftp/Ftpcli.h"
 #include "ftp/Wait.h"
+#include "tests/support/CatalogueWindow.h"
 
+#include <QAction>
 #include <QLineEdit>
 #include <QStatusBar>
-#include <QWidget>
+#include <QToolBar>
 
+#include <functional>
 #include <memory>
 
 namespace quelmark::test {
 
-class EngineWindow {
+// The column texts of one file entry, after its local file.
+struct EntryTexts {
+    QString localFile;
+    QStringList columns; // host file name, type, IP parameter, status, date/time, size, attribs
+};
+
+class EngineWindow : public CatalogueWindow {
 public:
     // waitIntervalMs is the wait control's tick; the client's time-out is 15 ticks.
     explicit EngineWindow(std::uint16_t waitIntervalMs = 100);
-    ~EngineWindow();
+    ~EngineWindow() override;
     EngineWindow(const EngineWindow &) = delete;
     EngineWindow &operator=(const EngineWindow &) = delete;
 
     // Points site at an FTP server on loopback; the client uses port.
     void SetSite(std::uint16_t port, const QString &user, const QString &password);
+    // Stores a site on the FTP server at 127.0.0.1 as an earlier run would have left it; the
+    // controls are emptied again afterwards.
+    void StoreSite(const QString &name, const QString &user, const QString &password, const QList<EntryTexts> &entries);
+    // Builds the navigator from the store ("General Options" ends up selected).
+    void Build() { navigator->BuildNavigator(); }
+    // Selects a navigator node the way the user does.
+    void Select(QTreeWidgetItem *node) { navigator->SelectNode(node); }
 
-    // The address the engine's look-up returns (a test can change it at any time).
+    QStringList LogLines() const { return parts.memoLog->Lines(); }
+    // Counts the log lines equal to line.
+    int LogCount(const QString &line) const;
+    // Returns a column text of a stored row ("?" when it is not stored).
+    QString Stored(const QString &site, int row, int column) const;
+
+    // The address the engine's look-up returns, unless lookup replaces it; every call is
+    // counted.
     QString localAddress = QStringLiteral("10.20.30.40");
-
-    std::unique_ptr<QWidget> window;
-    TRegCheckBox *chkTimeStampLog = nullptr;
-    TRegCheckBox *chkDetailedLogging = nullptr;
-    TRegEdit *edtTempFileName = nullptr;
-    TRegEdit *edtLastIPAddress = nullptr;
-    QLineEdit *edtLocalAddress = nullptr;
+    std::function<QString()> lookup;
+    int lookups = 0;
     // The site a transfer test uploads to.
     TSite site;
-    QStatusBar *statusBar = nullptr;
-    TTextArea *memoLog = nullptr;
-    TTextArea *memoLocalFile = nullptr;
-    TTextArea *memoHostFile = nullptr;
-    TWait *waitControl = nullptr;
-    TFtpClient *ftpClient = nullptr;
-    TfrmProgress *frmProgress = nullptr;
-    std::unique_ptr<TActivityLog> log;
-    std::unique_ptr<TTransfer> transfer;
+
+    // What the engine was built from: the catalogue window's parts and the engine's own.
+    TEngineParts parts;
+    std::unique_ptr<TEngine> engine;
+    TActivityLog *log = nullptr;
+    TTransfer *transfer = nullptr;
+    TPushCommands *push = nullptr;
+    TRefreshCycle *cycle = nullptr;
 };
 
 } // namespace quelmark::test

@@ -1,0 +1,37 @@
+// The general options: the nine persisted controls of the "General Options" page, each tied to
+// its value in the store's "General Options" section and holding its initial value.
+//
+// The window lays them out; the engine reads them (and writes "Last IP Address:"); the
+// whole-window save and load move them to and from the store with everything else.
+#pragma once
+
+class QString;
+class QWidget;
+
+namespace quelmark {
+
+class TRegCheckBox;
+class TRegEdit;
+class TRegSpinEdit;
+
+class TGeneralOptions {
+public:
+    // Makes the option controls as children of parent, in the order they are stored, named as the
+    // window's controls are ("chkAutoProcess", ...). tempFileName is the initial "Temp Local
+    // File:".
+    TGeneralOptions(QWidget *parent, const QString &tempFileName);
+    TGeneralOptions(const TGeneralOptions &) = delete;
+    TGeneralOptions &operator=(const TGeneralOptions &) = delete;
+
+    TRegCheckBox *chkAutoProcess = nullptr;
+    TRegSpinEdit *spnTestFilesMinutes = nullptr;
+    TRegCheckBox *chkDetailedLogging = nullptr;
+    TRegEdit *edtTempFileName = nullptr;
+    TRegEdit *edtDefaultIPParam = nullptr;
+    TRegCheckBox *chkTimeStampLog = nullptr;
+    TRegEdit *edtLastIPAddress = nullptr;
+    TRegEdit *edtRedialCommand = nullptr;
+    TRegCheckBox *chkAutoReconnect = nullptr;
+};
+
+} // namespace quelmark

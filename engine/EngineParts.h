@@ -1,0 +1,53 @@
+// The parts the push engine runs on, in one struct: what the transfer, the push commands and
+// the refresh cycle read, write and show.
+//
+// The first group is what every engine needs; the second is what a window adds, and each of
+// those may be null: the engine then shows nothing there (no window to disable, no progress
+// window, no status bar, no start/stop button). Push-all walks the navigator's sites, so
+// without a navigator it logs its first line and pushes nothing.
+#pragma once
+
+#include "engine/ChangeDetection.h"
+
+class QAction;
+class QLineEdit;
+class QStatusBar;
+class QToolBar;
+class QWidget;
+
+namespace quelmark {
+
+class TCatalogue;
+class TFtpClient;
+class TGeneralOptions;
+class TNavigator;
+class TTextArea;
+class TWait;
+class TfrmProgress;
+
+struct TEngineParts {
+    // What every engine runs on.
+    TCatalogue *catalogue = nullptr;
+    TGeneralOptions *options = nullptr;
+    TFtpClient *ftpClient = nullptr;
+    TWait *waitControl = nullptr;
+    TTextArea *memoLog = nullptr;
+    // The machine's address look-up, asked by change detection, for upload copies and for the
+    // address fields.
+    TAddressLookup localAddress;
+
+    // What a window adds.
+    QWidget *mainWindow = nullptr;
+    TNavigator *navigator = nullptr;
+    QLineEdit *edtLocalAddress = nullptr;
+    QStatusBar *statusBar = nullptr;
+    TTextArea *memoLocalFile = nullptr;
+    TTextArea *memoHostFile = nullptr;
+    TfrmProgress *frmProgress = nullptr;
+    // The toolbar button "Toggle the timer on/off"; the animation is placed just after it on
+    // toolbar.
+    QAction *btnStartStop = nullptr;
+    QToolBar *toolbar = nullptr;
+};
+
+} // namespace quelmark
