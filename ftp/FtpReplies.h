@@ -1,11 +1,15 @@
 // The text side of the FTP conversation, kept free of sockets so it can be checked alone:
-// reading reply codes (RFC 959, section 4.2), the argument of the PORT command (RFC 959,
-// section 4.1.2) and the statistics line shown when a data connection closes.
+// reading reply codes (RFC 959, section 4.2), the arguments of PORT and the reply to PASV
+// (RFC 959, section 4.1.2), the argument of EPRT and the reply to EPSV (RFC 2428), the
+// statistics line shown when a data connection closes, and the names and delays an upload
+// works with.
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
+#include <optional>
 
 namespace quelmark {
 
@@ -26,6 +30,43 @@ bool ReplyEnds(const QString &opening, const QString &line);
 // Formats the PORT argument "h1,h2,h3,h4,p1,p2" for an IPv4 address and a port, both in host
 // byte order.
 QString PortArgument(std::uint32_t address, std::uint16_t port);
+
+// Address and port announced by a reply to PASV, both in host byte order.
+struct TPassiveAddress {
+    std::uint32_t address = 0;
+    std::uint16_t port = 0;
+};
+
+// Reads the first "h1,h2,h3,h4,p1,p2" of a reply to PASV ("227 Entering Passive Mode
+// (192,0,2,7,4,1)"; servers differ in what surrounds it): six numbers from 0 to 255, blanks
+// allowed around the commas. Nothing when there is none or its port is 0.
+std::optional<TPassiveAddress> ParsePasvReply(const QString &reply);
+
+// Reads the port of a reply to EPSV: RFC 2428 puts it between the delimiters of
+// "(<d><d><d>port<d>)", <d> one printable character other than a digit ("(|||6446|)").
+// Nothing for any other form or a port outside 1 to 65535.
+std::optional<std::uint16_t> ParseEpsvReply(const QString &reply);
+
+// Formats the EPRT argument "|1|192.0.2.7|6275|" (IPv4) or "|2|2001:db8::5|6275|" (IPv6).
+QString EprtArgument(bool ipv6, const QString &address, std::uint16_t port);
+
+// Tells whether the data connection goes to the address a reply to PASV announced rather than
+// to the server of the control connection (peer): only when it is that same address or a public
+// one. A server behind a router announces its address inside that network (private, loopback,
+// link-local, shared, unspecified), which cannot be reached from outside it.
+bool UseAnnouncedAddress(const QString &announced, const QString &peer);
+
+// Returns the folders a host file name lies in, outermost first, each as a path the server can
+// create: "/a/b/page.html" gives "/a", "/a/b"; "a/page.html" gives "a"; a bare name none.
+QStringList FolderPrefixes(const QString &hostFileName);
+
+// Returns the name a file is stored under before it is renamed into place: in the same folder,
+// the host file name with ".quelmark-part" appended.
+QString TemporaryName(const QString &hostFileName);
+
+// Returns the pause before the given retry (1 for the first) in milliseconds: the base for the
+// first, doubling with each retry, at most 60 seconds.
+std::int64_t RetryPauseMs(int retry, std::int64_t baseMs);
 
 // Returns the transfer rate in bytes per second, as the statistics line shows it: exact up to
 // 32767 bytes, in whole thousands of the per-millisecond rate above; a rate too large for 64

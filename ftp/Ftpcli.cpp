@@ -13,6 +13,7 @@
 #include <QScopeGuard>
 #include <QTimer>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -66,9 +67,10 @@ void AbortQuietly(TWSocket &socket) noexcept
     }
 }
 
-bool SameHost(const sockaddr_in &a, const sockaddr_in &b)
+// Refused, reset, aborted or timed out: the kinds of connection failure that may pass.
+bool PassingConnectFailure(std::int32_t number)
 {
-    return a.sin_family == b.sin_family && a.sin_addr.s_addr == b.sin_addr.s_addr;
+    return number == 10061 || number == 10054 || number == 10053 || number == 10060;
 }
 
 } // namespace
@@ -98,31 +100,166 @@ void TFtpClient::SetWait(TWait *wait)
 
 bool TFtpClient::Put()
 {
+    return RunGuarded([this] {
+        const bool stored = RunAttempts([this] {
+            ForgetClosedSession();
+            if (m_loggedIn && m_sessionKey != SessionKey())
+                Finish();
+            const bool ok = Store();
+            RethrowEndError();
+            Finish();
+            return ok;
+        });
+        Display(stored ? QStringLiteral("Done") : QStringLiteral("Failed"));
+        return stored;
+    });
+}
+
+bool TFtpClient::OpenSession()
+{
+    return RunGuarded([this] {
+        return RunAttempts([this] {
+            ForgetClosedSession();
+            if (m_loggedIn && m_sessionKey == SessionKey())
+                return true;
+            if (m_loggedIn)
+                Finish();
+            if (Login() && ChangeHostDir())
+                return true;
+            Finish();
+            return false;
+        });
+    });
+}
+
+bool TFtpClient::PutFile()
+{
+    return RunGuarded([this] {
+        const bool stored = RunAttempts([this] { return PutFileOnce(); });
+        Display(stored ? QStringLiteral("Done") : QStringLiteral("Failed"));
+        return stored;
+    });
+}
+
+bool TFtpClient::CloseSession()
+{
+    return RunGuarded([this] {
+        ForgetClosedSession();
+        if (!m_loggedIn && m_controlSocket->State() == TSocketState::Closed)
+            return true;
+        return Finish();
+    });
+}
+
+bool TFtpClient::SessionOpen() const
+{
+    return m_loggedIn && m_controlSocket->State() == TSocketState::Connected;
+}
+
+QStringList TFtpClient::SessionKey() const
+{
+    return {m_hostName, m_port, m_userName, m_passWord, m_hostDirName};
+}
+
+// A server may end an idle session on its own: that session is over without a word, and the
+// next file starts a fresh one.
+void TFtpClient::ForgetClosedSession()
+{
+    if (!m_loggedIn || m_controlSocket->State() == TSocketState::Connected)
+        return;
+    m_loggedIn = false;
+    CloseQuietly(*m_controlSocket);
+    AbortQuietly(*m_dataSocket);
+}
+
+bool TFtpClient::PutFileOnce()
+{
+    ForgetClosedSession();
+    if (m_loggedIn && m_sessionKey != SessionKey())
+        Finish();
+    ResetTransfer();
+    // In an open session the checks that a login makes before connecting apply to this file.
+    const bool ready = m_loggedIn ? CheckCommandTexts() && CheckLocalFile() : Login() && ChangeHostDir();
+    const bool stored = ready && SendType() && StoreFile();
+    // A failed file leaves the server in a state this side cannot know: the session ends.
+    if (!stored)
+        Finish();
+    return stored;
+}
+
+// Runs one public call: a call made while another runs on this client (from a timer handler
+// dispatched inside one of its waits) is refused and leaves the running one alone; an exception
+// leaves with both connections and the local file closed.
+template <typename Call> bool TFtpClient::RunGuarded(Call call)
+{
     if (m_running) {
-        // A timer handler dispatched inside one of our waits must not start a second session
-        // on the same sockets. The running session keeps its own error text.
         m_errorMessage = QStringLiteral("Another transfer is running on this FTP client");
         return false;
     }
     m_running = true;
-    m_quitAnswered = false;
     const auto done = qScopeGuard([this] {
         m_running = false;
         m_errorMessage = m_sessionError;
     });
-    bool stored = false;
     try {
-        stored = Store();
-        if (m_endError)
-            std::rethrow_exception(std::exchange(m_endError, nullptr));
-        Finish();
+        return call();
     } catch (...) {
         CleanUpAfterException();
         SetError(ExceptionMessage(std::current_exception()));
         throw;
     }
-    Display(stored ? QStringLiteral("Done") : QStringLiteral("Failed"));
-    return stored;
+}
+
+// Runs an attempt, and again after a pause for as long as it failed for a passing cause and
+// retries are left. Each attempt starts with no error of its own.
+template <typename Attempt> bool TFtpClient::RunAttempts(Attempt attempt)
+{
+    for (int retry = 1;; ++retry) {
+        m_sessionError.clear();
+        m_errorMessage.clear();
+        m_failure = TFailure::None;
+        m_quitAnswered = false;
+        if (attempt())
+            return true;
+        if (retry > m_retries || m_failure != TFailure::Transient || !PauseBeforeRetry(retry))
+            return false;
+    }
+}
+
+// Waits before a retry with the application's events going on; the progress handler is asked
+// as during a transfer, so a cancel acts at once. False when it asked to stop.
+bool TFtpClient::PauseBeforeRetry(int retry)
+{
+    const std::int64_t delayMs = RetryPauseMs(retry, m_retryDelayMs);
+    Display(
+        QStringLiteral("Trying again in %1 seconds (retry %2 of %3)").arg(delayMs / 1000.0).arg(retry).arg(m_retries));
+    m_takenBytes = 0;
+    DispatchScope scope;
+    bool goOn = true;
+    QTimer poll;
+    poll.setInterval(static_cast<int>(std::clamp<std::int64_t>(delayMs, 1, kProgressPollMs)));
+    connect(&poll, &QTimer::timeout, this, [&] { Guarded([&] { goOn = goOn && AskToGoOn(); }); });
+    poll.start();
+    const QDeadlineTimer deadline(delayMs);
+    while (goOn && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        scope.RethrowParked();
+    }
+    if (goOn)
+        return true;
+    m_sessionError.clear();
+    Fail(QStringLiteral("Cancelled by the user"));
+    return false;
+}
+
+bool TFtpClient::AskToGoOn()
+{
+    bool abort = false;
+    if (OnProgress)
+        OnProgress(this, m_takenBytes, abort);
+    if (abort)
+        Display(QStringLiteral("Abort requested"));
+    return !abort;
 }
 
 bool TFtpClient::Login()
@@ -132,8 +269,7 @@ bool TFtpClient::Login()
     m_sessionError.clear();
     m_errorMessage.clear();
     if (!m_wait) {
-        SetError(QStringLiteral("No wait object"));
-        Display(m_errorMessage);
+        Fail(QStringLiteral("No wait object"));
         return false;
     }
     if (!CheckCommandTexts() || !CheckLocalFile() || !ConnectControl())
@@ -152,6 +288,7 @@ bool TFtpClient::Login()
     }
     if (code == 230) {
         m_loggedIn = true;
+        m_sessionKey = SessionKey();
         return true;
     }
     SetErrorFromReply();
@@ -171,8 +308,7 @@ bool TFtpClient::CheckCommandTexts()
     };
     for (const auto &[text, what] : fields) {
         if (ContainsLineBreak(*text)) {
-            SetError(QStringLiteral("The %1 holds a line break; nothing was sent").arg(QLatin1String(what)));
-            Display(m_errorMessage);
+            Fail(QStringLiteral("The %1 holds a line break; nothing was sent").arg(QLatin1String(what)));
             return false;
         }
     }
@@ -193,34 +329,67 @@ bool TFtpClient::CheckLocalFile()
 
 void TFtpClient::RefuseLocalFile()
 {
-    SetError(PrintableText(m_localFileName) + QStringLiteral(" is not a regular file"));
-    Display(m_errorMessage);
+    Fail(PrintableText(m_localFileName) + QStringLiteral(" is not a regular file"));
 }
 
 bool TFtpClient::ConnectControl()
 {
+    std::vector<sockaddr_storage> addresses;
     try {
         m_controlSocket->SetProto(QStringLiteral("tcp"));
         m_controlSocket->SetPort(m_port);
         // A silent name server must not hold the program longer than any other wait.
         m_controlSocket->SetAddr(m_hostName, m_timeOut);
-        m_controlSocket->OnDataAvailable = nullptr;
-        m_controlSocket->Connect();
+        addresses = m_controlSocket->ResolvedAddresses();
     } catch (const ESocketException &e) {
         SetError(e.Message());
-        // A connect refused at once leaves a handle behind; closed, Quit sees a closed
-        // connection instead of failing on a half-open one.
         if (m_controlSocket->State() != TSocketState::Closed)
             CloseQuietly(*m_controlSocket);
         return false;
     }
-    if (!m_controlSocket->Wait(m_timeOut, TSocketState::Connected)) {
-        SetError(QStringLiteral("Can't connect to host '") + PrintableText(m_hostName) + QLatin1Char('\''));
-        Display(m_errorMessage);
-        m_controlSocket->Close();
+    // A name with addresses of both families may be reachable over one of them only: when the
+    // first address fails, the first one of the other family gets its turn.
+    const std::uint16_t port = AddressPort(m_controlSocket->SocketAddress());
+    std::vector<sockaddr_storage> tries{addresses.front()};
+    const auto other = std::find_if(addresses.begin(), addresses.end(), [&](const sockaddr_storage &address) {
+        return address.ss_family != tries.front().ss_family;
+    });
+    if (other != addresses.end())
+        tries.push_back(*other);
+    for (std::size_t i = 0; i < tries.size(); ++i) {
+        SetAddressPort(tries[i], port);
+        if (TryConnect(tries[i], i + 1 == tries.size())) {
+            m_sessionType = 0;
+            m_epsvRefused = false;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Connects to one address; the failure of the last one to try becomes the session's error.
+bool TFtpClient::TryConnect(const sockaddr_storage &address, bool last)
+{
+    try {
+        m_controlSocket->SetSocketAddress(address);
+        m_controlSocket->OnDataAvailable = nullptr;
+        m_controlSocket->Connect();
+    } catch (const ESocketException &e) {
+        // A connect refused at once leaves a handle behind; closed, Quit sees a closed
+        // connection instead of failing on a half-open one.
+        if (m_controlSocket->State() != TSocketState::Closed)
+            CloseQuietly(*m_controlSocket);
+        if (last)
+            SetError(e.Message(), PassingConnectFailure(e.Number()) ? TFailure::Transient : TFailure::Permanent);
         return false;
     }
-    return true;
+    if (m_controlSocket->Wait(m_timeOut, TSocketState::Connected))
+        return true;
+    if (last)
+        Fail(QStringLiteral("Can't connect to host '") + PrintableText(m_hostName) + QLatin1Char('\''),
+             TFailure::Transient);
+    m_controlSocket->Close();
+    return false;
 }
 
 bool TFtpClient::ChangeHostDir()
@@ -237,9 +406,14 @@ bool TFtpClient::ChangeHostDir()
 
 bool TFtpClient::SendType()
 {
-    SendCommand(QStringLiteral("TYPE ") + QLatin1Char(m_typeLetter) + CrLf);
-    if (GetResponse() == 200)
+    // Within a session the type holds until changed.
+    if (m_sessionType == m_typeLetter)
         return true;
+    SendCommand(QStringLiteral("TYPE ") + QLatin1Char(m_typeLetter) + CrLf);
+    if (GetResponse() == 200) {
+        m_sessionType = m_typeLetter;
+        return true;
+    }
     SetErrorFromReply();
     return false;
 }
@@ -275,6 +449,12 @@ void TFtpClient::SendCommand(const QString &line)
     m_controlSocket->Send(line.toUtf8());
 }
 
+std::int32_t TFtpClient::Command(const QString &command)
+{
+    SendCommand(command + CrLf);
+    return GetResponse();
+}
+
 std::int32_t TFtpClient::GetResponse()
 {
     const bool complete = ReadReplyLine(m_timeOut);
@@ -301,16 +481,17 @@ std::int32_t TFtpClient::ReadRestOfReply(const QString &opening)
     const QString tooSlow = QStringLiteral("The server's reply did not end within %1 seconds").arg(EffectiveTimeOut());
     for (int lines = 1;; ++lines) {
         if (lines >= kMaxReplyLines)
-            return FailReply(QStringLiteral("The server's reply did not end within %1 lines").arg(kMaxReplyLines));
+            return FailReply(QStringLiteral("The server's reply did not end within %1 lines").arg(kMaxReplyLines),
+                             TFailure::Permanent);
         const std::int64_t ticks = (deadline.remainingTime() + tickMs - 1) / tickMs;
         if (ticks <= 0)
-            return FailReply(tooSlow);
+            return FailReply(tooSlow, TFailure::Transient);
         if (!ReadReplyLine(static_cast<std::int32_t>(ticks))) {
             // Cut short by the countdown. With a whole TimeOut to wait, the server fell silent
             // and the part it sent decides, as for any reply; with less, the reply's own time
             // ran out.
             if (ticks < EffectiveTimeOut())
-                return FailReply(tooSlow);
+                return FailReply(tooSlow, TFailure::Transient);
             break;
         }
         if (ReplyEnds(opening, m_lastResponse) || m_controlSocket->State() == TSocketState::Closed)
@@ -321,10 +502,9 @@ std::int32_t TFtpClient::ReadRestOfReply(const QString &opening)
 
 // The rest of such a reply would be read as the answers to the next commands: the control
 // connection is of no further use.
-std::int32_t TFtpClient::FailReply(const QString &text)
+std::int32_t TFtpClient::FailReply(const QString &text, TFailure failure)
 {
-    SetError(text);
-    Display(text);
+    Fail(text, failure);
     m_controlSocket->Close();
     return 0;
 }
@@ -357,36 +537,163 @@ private:
 
 bool TFtpClient::Store()
 {
+    ResetTransfer();
+    if (!Login() || !ChangeHostDir() || !SendType())
+        return false;
+    return StoreFile();
+}
+
+void TFtpClient::ResetTransfer()
+{
     m_totalBytes = 0;
     m_takenBytes = 0;
     m_fileSize = 0;
     m_startTick.reset();
     m_dataState = TDataState::Idle;
     m_dropControl = false;
-    if (!Login() || !ChangeHostDir() || !SendType())
-        return false;
-    TDataStepEnd end(*this);
-    ListenForData();
-    if (!OpenLocalFile())
-        return false;
-    if (!AnnouncePort()) {
-        SetErrorFromReply();
-        return false;
+    m_storAnswered = false;
+    m_closedEarly.clear();
+    m_passiveReply.clear();
+}
+
+void TFtpClient::RethrowEndError()
+{
+    if (m_endError)
+        std::rethrow_exception(std::exchange(m_endError, nullptr));
+}
+
+// Stores the file under its name, or under the temporary name and then renamed into place;
+// missing folders are made when a refused STOR may have been for want of them.
+bool TFtpClient::StoreFile()
+{
+    const QString target = m_uploadViaTempName ? TemporaryName(m_hostFileName) : m_hostFileName;
+    const bool folders = m_createFolders && !FolderPrefixes(target).isEmpty();
+    TStoreResult result = StoreAs(target, folders);
+    RethrowEndError();
+    if (result == TStoreResult::Refused && folders && (m_storCode == 550 || m_storCode == 553)) {
+        if (!MakeFolders(target))
+            return false;
+        result = StoreAs(target, false);
+        RethrowEndError();
     }
-    SendCommand(QStringLiteral("STOR ") + m_hostFileName + CrLf);
-    StartSending();
+    if (!m_uploadViaTempName)
+        return result == TStoreResult::Stored;
+    if (result == TStoreResult::Stored)
+        return RenameIntoPlace(target);
+    if (result == TStoreResult::Failed)
+        RemoveTemporary(target);
+    return false;
+}
+
+// One STOR of the file under target, with its data connection set up and ended. A refusal
+// that folders may mend (foldersMayFollow) is no error yet.
+TFtpClient::TStoreResult TFtpClient::StoreAs(const QString &target, bool foldersMayFollow)
+{
+    ResetTransfer();
+    TDataStepEnd end(*this);
+    if (!m_passive)
+        ListenForData();
+    if (!OpenLocalFile())
+        return TStoreResult::NotSent;
+    if (!(m_passive ? ConnectForData() : AnnouncePort()))
+        return TStoreResult::NotSent;
+    SendCommand(QStringLiteral("STOR ") + target + CrLf);
+    // The server's own connection may come before its reply, and the bytes go as soon as it is
+    // there; a connection this side opened waits for the reply, so a refused STOR costs none.
+    if (!m_passive)
+        StartSending();
     const std::int32_t code = GetResponse();
+    m_storAnswered = true;
     // Nothing on the control connection is handled while the data moves; the closing reply
     // waits in the connection until it is read.
     m_controlSocket->Pause();
     // RFC 959 allows 125 as well: a server that connected for data at PORT time says the
     // connection is already open.
     if (code != 150 && code != 125) {
-        SetErrorFromReply();
-        return false;
+        m_storCode = code;
+        if (!foldersMayFollow || (code != 550 && code != 553))
+            SetErrorFromReply();
+        return TStoreResult::Refused;
+    }
+    if (!m_closedEarly.isEmpty()) {
+        Fail(m_closedEarly, TFailure::Transient);
+        m_dropControl = true;
+        return TStoreResult::Failed;
     }
     Display(QStringLiteral("Sending data from file ") + m_localFileName);
-    return WaitForDataEnd() && ConfirmStored();
+    if (m_passive)
+        StartSending();
+    return WaitForDataEnd() && ConfirmStored() ? TStoreResult::Stored : TStoreResult::Failed;
+}
+
+// Makes each folder of the name, outermost first. A folder that exists already is refused like
+// one that cannot be made (550); the STOR that follows tells which it was.
+bool TFtpClient::MakeFolders(const QString &target)
+{
+    for (const QString &folder : FolderPrefixes(target)) {
+        Command(QStringLiteral("MKD ") + folder);
+        if (m_controlSocket->State() != TSocketState::Connected) {
+            SetErrorFromReply();
+            return false;
+        }
+    }
+    return true;
+}
+
+// Renames the whole file from its temporary name over the real one. Some servers will not
+// rename over an existing file: then the old one is removed first, which a DELE that fails
+// shows was not the cause.
+bool TFtpClient::RenameIntoPlace(const QString &temporary)
+{
+    if (Command(QStringLiteral("RNFR ") + temporary) != 350) {
+        SetErrorFromReply();
+        RemoveTemporary(temporary);
+        return false;
+    }
+    const std::int32_t code = Command(QStringLiteral("RNTO ") + m_hostFileName);
+    if (code / 100 == 2)
+        return true;
+    const QString refusal = m_lastResponse;
+    if (code / 100 == 5 && Command(QStringLiteral("DELE ") + m_hostFileName) / 100 == 2) {
+        if (Command(QStringLiteral("RNFR ") + temporary) == 350 &&
+            Command(QStringLiteral("RNTO ") + m_hostFileName) / 100 == 2)
+            return true;
+        // The old file is gone: the new one, whole, stays under the temporary name.
+        Fail(QStringLiteral("The old %1 was removed, but the new file could not be renamed to it and stays as %2: %3")
+                 .arg(PrintableText(m_hostFileName), PrintableText(temporary), m_lastResponse));
+        return false;
+    }
+    if (refusal.isEmpty())
+        SetErrorFromReply();
+    else
+        SetReplyError(refusal);
+    RemoveTemporary(temporary);
+    return false;
+}
+
+// Removes what a failed upload left under the temporary name, over a fresh session when the
+// failure ended this one. The file under the real name was never touched.
+void TFtpClient::RemoveTemporary(const QString &temporary)
+{
+    if (!SessionOpen() && !Reconnect())
+        return;
+    Command(QStringLiteral("DELE ") + temporary);
+}
+
+// Logs in again after the control connection was dropped; the failure that dropped it stays the
+// session's error.
+bool TFtpClient::Reconnect()
+{
+    const QString error = m_sessionError;
+    const TFailure failure = m_failure;
+    m_loggedIn = false;
+    if (m_controlSocket->State() != TSocketState::Closed)
+        m_controlSocket->Close();
+    const bool ok = Login() && ChangeHostDir();
+    m_sessionError = error;
+    m_errorMessage = error;
+    m_failure = failure;
+    return ok;
 }
 
 void TFtpClient::EndDataStep()
@@ -409,17 +716,22 @@ void TFtpClient::ListenForData()
 {
     // Bound to the address the control connection uses, not to every address: from any other
     // network this machine is on the port cannot be reached at all.
-    sockaddr_in local{};
-    socklen_t length = sizeof local;
-    m_controlSocket->GetSockName(local, length);
+    sockaddr_storage local{};
+    if (m_controlSocket->GetSockName(local) != 0)
+        local = Ipv4Address(INADDR_ANY);
+    SetAddressPort(local, 0);
     m_dataSocket->SetProto(QStringLiteral("tcp"));
-    m_dataSocket->SetAddr(SocketAddressText(local));
-    m_dataSocket->SetPort(QStringLiteral("0"));
+    m_dataSocket->SetSocketAddress(local);
     m_dataSocket->OnSessionAvailable = nullptr;
     m_dataSocket->OnDataAvailable = nullptr;
     m_dataSocket->OnSessionClosed = nullptr;
     m_dataSocket->Listen();
     m_dataState = TDataState::Listening;
+    AttachDataHandlers();
+}
+
+void TFtpClient::AttachDataHandlers()
+{
     m_dataSocket->OnSessionAvailable = [this](QObject *s, std::uint16_t e) { DataSessionAvailable(s, e); };
     m_dataSocket->OnSessionClosed = [this](QObject *s, std::uint16_t e) { DataSessionClosed(s, e); };
     m_dataSocket->OnDataSent = [this](QObject *s, std::uint16_t e) { SendNextBlock(s, e); };
@@ -431,8 +743,7 @@ bool TFtpClient::OpenLocalFile()
     // Without O_NONBLOCK a FIFO put in the file's place since the check would block here.
     m_file.Reset(::open(QFile::encodeName(m_localFileName).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!m_file.Valid()) {
-        SetError(QStringLiteral("Unable to open local file, error %1").arg(errno));
-        Display(m_errorMessage);
+        Fail(QStringLiteral("Unable to open local file, error %1").arg(errno));
         return false;
     }
     struct stat status {};
@@ -447,23 +758,114 @@ bool TFtpClient::OpenLocalFile()
 
 bool TFtpClient::AnnouncePort()
 {
-    sockaddr_in local{};
-    socklen_t length = sizeof local;
-    m_dataSocket->GetSockName(local, length);
-    return SendPort(ntohs(local.sin_port)) == 200;
+    sockaddr_storage local{};
+    m_dataSocket->GetSockName(local);
+    if (SendPort(AddressPort(local)) == 200)
+        return true;
+    SetErrorFromReply();
+    return false;
 }
 
 std::int32_t TFtpClient::SendPort(std::uint16_t port)
 {
     // The server connects back to the address it sees on the control connection; on a host
     // with several addresses any other one may be unreachable from it or refused as foreign.
-    sockaddr_in control{};
-    socklen_t length = sizeof control;
-    std::uint32_t address = 0;
-    if (m_controlSocket->GetSockName(control, length) == 0)
-        address = ntohl(control.sin_addr.s_addr);
-    SendCommand(QStringLiteral("PORT ") + PortArgument(address, port) + CrLf);
-    return GetResponse();
+    sockaddr_storage control{};
+    if (m_controlSocket->GetSockName(control) != 0)
+        control = Ipv4Address(INADDR_ANY);
+    // PORT holds IPv4 addresses only; RFC 2428's EPRT names the family.
+    if (control.ss_family == AF_INET6)
+        return Command(QStringLiteral("EPRT ") + EprtArgument(true, AddressText(control), port));
+    const auto &v4 = reinterpret_cast<const sockaddr_in &>(control);
+    return Command(QStringLiteral("PORT ") + PortArgument(ntohl(v4.sin_addr.s_addr), port));
+}
+
+// Passive mode: the server names a port and this side connects to it, before STOR, within
+// TimeOut.
+bool TFtpClient::ConnectForData()
+{
+    const std::optional<sockaddr_storage> target = RequestPassive();
+    if (!target)
+        return false;
+    m_dataSocket->SetProto(QStringLiteral("tcp"));
+    m_dataSocket->SetSocketAddress(*target);
+    m_dataSocket->OnSessionAvailable = nullptr;
+    m_dataSocket->OnDataAvailable = nullptr;
+    m_dataSocket->OnSessionClosed = nullptr;
+    m_dataState = TDataState::Listening;
+    AttachDataHandlers();
+    const QString refused = QStringLiteral("Can't open the data connection to %1 port %2 (%3)")
+                                .arg(AddressText(*target))
+                                .arg(AddressPort(*target))
+                                .arg(m_passiveReply);
+    try {
+        m_dataSocket->Connect();
+    } catch (const ESocketException &e) {
+        Fail(refused + QStringLiteral(": ") + e.Message(),
+             PassingConnectFailure(e.Number()) ? TFailure::Transient : TFailure::Permanent);
+        return false;
+    }
+    if (!m_dataSocket->Wait(m_timeOut, TSocketState::Connected)) {
+        Fail(refused, TFailure::Transient);
+        return false;
+    }
+    // The end of the file must reach the server in order; the reset that a close of a
+    // connecting socket gives would throw away what it has not read yet.
+    m_dataSocket->EndInOrderOnClose();
+    m_startTick = TickCount();
+    m_dataState = TDataState::OpenedEarly;
+    Display(QStringLiteral("Data: session opened"));
+    return true;
+}
+
+// EPSV names only a port, on the server of the control connection; a server that does not
+// know it (500, 502) is asked with PASV, which exists for IPv4 only.
+std::optional<sockaddr_storage> TFtpClient::RequestPassive()
+{
+    sockaddr_storage peer = m_controlSocket->SocketAddress();
+    const bool ipv6 = peer.ss_family == AF_INET6;
+    if (!m_epsvRefused || ipv6) {
+        const std::int32_t code = Command(QStringLiteral("EPSV"));
+        if (code == 229) {
+            m_passiveReply = m_lastResponse;
+            const std::optional<std::uint16_t> port = ParseEpsvReply(m_lastResponse);
+            if (!port) {
+                Fail(QStringLiteral("Cannot read the data port in the server's reply: ") + m_lastResponse);
+                return std::nullopt;
+            }
+            SetAddressPort(peer, *port);
+            return peer;
+        }
+        if (ipv6 || (code != 500 && code != 502)) {
+            SetErrorFromReply();
+            return std::nullopt;
+        }
+        m_epsvRefused = true;
+    }
+    return PasvTarget();
+}
+
+std::optional<sockaddr_storage> TFtpClient::PasvTarget()
+{
+    if (Command(QStringLiteral("PASV")) != 227) {
+        SetErrorFromReply();
+        return std::nullopt;
+    }
+    m_passiveReply = m_lastResponse;
+    const std::optional<TPassiveAddress> announced = ParsePasvReply(m_lastResponse);
+    if (!announced) {
+        Fail(QStringLiteral("Cannot read the data address in the server's reply: ") + m_lastResponse);
+        return std::nullopt;
+    }
+    sockaddr_storage target = Ipv4Address(htonl(announced->address), announced->port);
+    const sockaddr_storage &peer = m_controlSocket->SocketAddress();
+    if (!UseAnnouncedAddress(AddressText(target), AddressText(peer))) {
+        Display(QStringLiteral("Data: the server announced %1, connecting to %2 instead")
+                    .arg(AddressText(target), AddressText(peer)));
+        target = peer;
+        SetAddressPort(target, announced->port);
+    }
+    return target;
 }
 
 bool TFtpClient::WaitForDataEnd()
@@ -516,7 +918,8 @@ void TFtpClient::DataTimedOut()
     }
     const std::int32_t limit = EffectiveTimeOut();
     FailData(m_startTick ? QStringLiteral("The data connection stalled: nothing moved for %1 seconds").arg(limit)
-                         : QStringLiteral("The server did not open the data connection within %1 seconds").arg(limit));
+                         : QStringLiteral("The server did not open the data connection within %1 seconds").arg(limit),
+             TFailure::Transient);
 }
 
 bool TFtpClient::ConfirmStored()
@@ -538,9 +941,9 @@ void TFtpClient::DataSessionAvailable(QObject *sender, std::uint16_t)
     UniqueFd accepted(m_dataSocket->Accept());
     // Anyone on the way to the port could connect first and be sent the file: only the server
     // of the control connection may, everyone else is shut out and the port stays open for it.
-    const sockaddr_in peer = m_dataSocket->SocketAddress();
+    const sockaddr_storage peer = m_dataSocket->SocketAddress();
     if (!SameHost(peer, m_controlSocket->SocketAddress())) {
-        Display(QStringLiteral("Data: refused a connection from ") + SocketAddressText(peer));
+        Display(QStringLiteral("Data: refused a connection from ") + AddressText(peer));
         return;
     }
     m_startTick = TickCount();
@@ -584,7 +987,7 @@ void TFtpClient::SendNextBlock(QObject *, std::uint16_t)
         m_dataState = TDataState::Draining;
         m_dataSocket->Shutdown(1);
     } else {
-        FailData(QStringLiteral("Error reading file, error %1").arg(error));
+        FailData(QStringLiteral("Error reading file, error %1").arg(error), TFailure::Permanent);
     }
 }
 
@@ -615,15 +1018,14 @@ bool TFtpClient::TriggerProgress()
     if (abort) {
         Display(QStringLiteral("Abort requested"));
         if (!DataStepOver())
-            FailData(QStringLiteral("Cancelled by the user"));
+            FailData(QStringLiteral("Cancelled by the user"), TFailure::Permanent);
     }
     return !abort;
 }
 
-void TFtpClient::FailData(const QString &text)
+void TFtpClient::FailData(const QString &text, TFailure failure)
 {
-    SetError(text);
-    Display(text);
+    Fail(text, failure);
     m_dataState = TDataState::Broken;
     // The server's reply to a broken transfer tells nothing more, and waiting for it would keep
     // a cancelled upload running.
@@ -666,9 +1068,14 @@ void TFtpClient::FailClosedEarly()
     const QString text = QStringLiteral("The server closed the data connection after %1 of %2 bytes")
                              .arg(m_takenBytes)
                              .arg(std::max(m_fileSize, m_totalBytes));
-    SetError(text);
-    Display(text);
     m_dataState = TDataState::Broken;
+    if (!m_storAnswered) {
+        // A server that refuses the STOR closes a data connection opened for it: the reply
+        // that is due decides what the close means.
+        m_closedEarly = text;
+        return;
+    }
+    Fail(text, TFailure::Transient);
     m_dropControl = true;
 }
 
@@ -681,22 +1088,37 @@ void TFtpClient::Display(const QString &text)
     }
 }
 
-void TFtpClient::SetError(const QString &text)
+void TFtpClient::SetError(const QString &text, TFailure failure)
 {
     if (!m_sessionError.isEmpty())
         return;
     m_sessionError = text;
     m_errorMessage = text;
+    m_failure = failure;
+}
+
+void TFtpClient::Fail(const QString &text, TFailure failure)
+{
+    SetError(text, failure);
+    Display(text);
+}
+
+// RFC 959's 4xx replies say the command failed for the moment; 5xx ones say it fails for good.
+void TFtpClient::SetReplyError(const QString &reply)
+{
+    const std::int32_t code = ReplyCode(reply);
+    SetError(reply, code >= 400 && code < 500 ? TFailure::Transient : TFailure::Permanent);
 }
 
 void TFtpClient::SetErrorFromReply()
 {
     if (!m_lastResponse.isEmpty())
-        SetError(m_lastResponse);
+        SetReplyError(m_lastResponse);
     else if (m_controlSocket->State() == TSocketState::Closed)
-        SetError(QStringLiteral("The server closed the connection without a reply"));
+        SetError(QStringLiteral("The server closed the connection without a reply"), TFailure::Transient);
     else
-        SetError(QStringLiteral("No reply from the server within %1 seconds").arg(EffectiveTimeOut()));
+        SetError(QStringLiteral("No reply from the server within %1 seconds").arg(EffectiveTimeOut()),
+                 TFailure::Transient);
 }
 
 void TFtpClient::CleanUpAfterException() noexcept

@@ -1,12 +1,16 @@
-// TFtpClient: uploads one local file to an FTP server per call of Put.
+// TFtpClient: uploads local files to an FTP server, one per call of Put, or several over one
+// session with PutFile.
 //
 // Speaks the control side of FTP (RFC 959) over one event-driven socket and moves the file over
-// a second one in active mode: the client listens, announces the port with PORT and the server
-// connects for STOR. Only whole-file uploads exist. Every wait is bounded by the TWait countdown
-// the client hands to its sockets; while a wait runs the application's events keep being
-// dispatched. What the client does is reported as display lines through OnDisplay, the file's
-// progress through OnProgress, and the outcome as Put's result with the first failure's text in
-// ErrorMessage.
+// a second one. In active mode the client listens and announces the port with PORT (EPRT on
+// IPv6, RFC 2428) and the server connects for STOR; in passive mode the client asks with EPSV
+// (PASV when the server does not know it) and connects. Only whole-file uploads exist; a file
+// may be stored under a temporary name and renamed into place, its folders may be created, and
+// an upload that failed for a passing cause may be tried again. Every wait is bounded by the
+// TWait countdown the client hands to its sockets; while a wait runs the application's events
+// keep being dispatched. What the client does is reported as display lines through OnDisplay,
+// the file's progress through OnProgress, and the outcome as the call's result with the first
+// failure's text in ErrorMessage.
 #pragma once
 
 #include "ftp/Wait.h"
@@ -15,8 +19,10 @@
 
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <exception>
@@ -38,8 +44,27 @@ public:
     // Runs a whole session: login, optional CWD, TYPE, PORT, STOR with the file's bytes, QUIT.
     // Returns true only when the server took every byte of the file and confirmed it with 226
     // or 250; shows "Done" or "Failed" last. A socket failure outside the connect step leaves
-    // as ESocketException, with both connections and the local file closed.
+    // as ESocketException, with both connections and the local file closed. With Retries, a
+    // session that failed for a passing cause is run again after a pause.
     bool Put();
+
+    // Several files over one login: PutFile once per file, then CloseSession.
+    //
+    // Connects, logs in and changes to HostDirName unless a session with the same HostName,
+    // Port, UserName, PassWord and HostDirName is open; true when one is. A failure leaves no
+    // session. Retries as Put does.
+    bool OpenSession();
+    // Stores LocalFileName as HostFileName over the open session, opening one first when there
+    // is none (or it is for another server, user or folder; that one is ended). TYPE is sent
+    // when the file's type differs from the session's. Shows "Done" or "Failed" last; success
+    // as for Put. A failure ends the session (with QUIT while the server is still in step), so
+    // the next call starts afresh; ErrorMessage holds this file's first failure. Retries as Put
+    // does, each retry in a fresh session.
+    bool PutFile();
+    // Ends the session with QUIT; true when there was none or the server answered 221.
+    bool CloseSession();
+    // Tells whether a session is logged in on an open control connection.
+    bool SessionOpen() const;
 
     TFtpDisplay OnDisplay;
     TFtpProgress OnProgress;
@@ -70,6 +95,29 @@ public:
     void SetTimeOut(std::int32_t ticks) { m_timeOut = ticks; }
     QString ErrorMessage() const { return m_errorMessage; }
 
+    // The client opens the data connection (EPSV, or PASV when EPSV is refused with 500 or
+    // 502) instead of listening for the server's (PORT, or EPRT on IPv6). Off unless set.
+    bool Passive() const { return m_passive; }
+    void SetPassive(bool v) { m_passive = v; }
+    // A STOR refused with 550 or 553 for a name in folders makes the client create each folder
+    // with MKD and send STOR once more. Off unless set.
+    bool CreateFolders() const { return m_createFolders; }
+    void SetCreateFolders(bool v) { m_createFolders = v; }
+    // The file is stored as TemporaryName(HostFileName) and renamed over HostFileName with
+    // RNFR/RNTO (after DELE of the old file when the server will not rename over it); a failed
+    // upload removes the temporary file and leaves the old one. Off unless set.
+    bool UploadViaTempName() const { return m_uploadViaTempName; }
+    void SetUploadViaTempName(bool v) { m_uploadViaTempName = v; }
+    // How many times an upload that failed for a passing cause (a connection refused, reset or
+    // timed out, a 4xx reply, a stalled data connection) is tried again; 5xx replies and local
+    // failures are not. 0 unless set.
+    std::int32_t Retries() const { return m_retries; }
+    void SetRetries(std::int32_t count) { m_retries = std::max(0, count); }
+    // The pause before the first retry in milliseconds (2000 unless set); it doubles with each
+    // further retry, up to 60 seconds.
+    std::int32_t RetryDelayMs() const { return m_retryDelayMs; }
+    void SetRetryDelayMs(std::int32_t ms) { m_retryDelayMs = std::max(0, ms); }
+
     bool LoggedIn() const { return m_loggedIn; }
     QString LastResponse() const { return m_lastResponse; }
     std::int64_t TotalBytes() const { return m_totalBytes; }
@@ -91,6 +139,9 @@ protected:
     // countdown cut short ends the reply; a reply that does not end within TimeOut ticks of its
     // first line or within 1000 lines fails the step and closes the control connection.
     std::int32_t GetResponse();
+    // Sends one command (without CR LF) and returns the reply's code.
+    std::int32_t Command(const QString &command);
+    // Announces the listening port: PORT, or EPRT on an IPv6 control connection.
     std::int32_t SendPort(std::uint16_t port);
     void DataSessionAvailable(QObject *sender, std::uint16_t error);
     void SendNextBlock(QObject *sender, std::uint16_t error);
@@ -102,36 +153,67 @@ private:
     // Where the data connection of one store step stands.
     enum class TDataState : std::uint8_t {
         Idle,               // no store step has set it up yet
-        Listening,          // waiting for the server's connection; STOR not sent yet
+        Listening,          // being set up (listening, or connecting in passive mode); no STOR yet
         AwaitingConnection, // STOR sent; the server has not connected yet
-        OpenedEarly,        // the server connected before STOR; the bytes wait for it
+        OpenedEarly,        // the connection opened before STOR; the bytes wait for it
         Sending,            // the file's blocks go out
         Draining,           // end of file: the sending side is shut, the server takes the rest
         Done,               // the server took every byte and the connection is over
         Broken,             // the connection ended early or was broken off
     };
+    // How one STOR of the file ended.
+    enum class TStoreResult : std::uint8_t {
+        NotSent, // a failure before STOR: nothing was created on the server
+        Refused, // STOR was refused; nothing was created
+        Failed,  // STOR was accepted but the upload failed: a part may be on the server
+        Stored,  // the server took every byte and confirmed it
+    };
+    // Whether a failure may pass if the upload is tried again.
+    enum class TFailure : std::uint8_t { None, Transient, Permanent };
     class TDataStepEnd;
 
+    template <typename Attempt> bool RunGuarded(Attempt attempt);
+    template <typename Attempt> bool RunAttempts(Attempt attempt);
+    bool PauseBeforeRetry(int retry);
+    bool PutFileOnce();
+    QStringList SessionKey() const;
+    void ForgetClosedSession();
     bool CheckCommandTexts();
     bool CheckLocalFile();
     void RefuseLocalFile();
     bool ConnectControl();
+    bool TryConnect(const sockaddr_storage &address, bool last);
     bool ReadReplyLine(std::int32_t ticks);
     std::int32_t ReadRestOfReply(const QString &opening);
-    std::int32_t FailReply(const QString &text);
+    std::int32_t FailReply(const QString &text, TFailure failure);
+    bool StoreFile();
+    TStoreResult StoreAs(const QString &target, bool foldersMayFollow);
+    bool MakeFolders(const QString &target);
+    bool RenameIntoPlace(const QString &temporary);
+    void RemoveTemporary(const QString &temporary);
+    bool Reconnect();
+    void RethrowEndError();
+    void ResetTransfer();
     void ListenForData();
+    void AttachDataHandlers();
     bool OpenLocalFile();
     bool AnnouncePort();
+    bool ConnectForData();
+    std::optional<sockaddr_storage> RequestPassive();
+    std::optional<sockaddr_storage> PasvTarget();
+    bool AskToGoOn();
     void StartSending();
     bool WaitForDataEnd();
     void DataTimedOut();
     bool ConfirmStored();
     void DiscardIncoming();
     void MeasureTaken();
-    void FailData(const QString &text);
+    void FailData(const QString &text, TFailure failure);
     void FailClosedEarly();
+    void Fail(const QString &text, TFailure failure = TFailure::Permanent);
+    void SetReplyError(const QString &reply);
     bool DataStepOver() const { return m_dataState == TDataState::Done || m_dataState == TDataState::Broken; }
-    void SetError(const QString &text);
+    void SetError(const QString &text, TFailure failure = TFailure::Permanent);
     void SetErrorFromReply();
     void EndDataStep();
     void CleanUpAfterException() noexcept;
@@ -175,6 +257,27 @@ private:
     bool m_dropControl = false;
     // An exception raised by a handler while the data step ended, rethrown by Put.
     std::exception_ptr m_endError;
+
+    bool m_passive = false;
+    bool m_createFolders = false;
+    bool m_uploadViaTempName = false;
+    std::int32_t m_retries = 0;
+    std::int32_t m_retryDelayMs = 2000;
+    // Whether the session's first failure may pass on another try.
+    TFailure m_failure = TFailure::None;
+    // What the session was opened for, its current type letter (0 before the first TYPE), and
+    // whether its server refused EPSV.
+    QStringList m_sessionKey;
+    char m_sessionType = 0;
+    bool m_epsvRefused = false;
+    // The reply to STOR has been read; a data connection that ends before it is judged by it.
+    bool m_storAnswered = false;
+    // The server ended the data connection too early, noted while its reply to STOR was due.
+    QString m_closedEarly;
+    // The reply that named the passive data port, for the texts of a failed connection to it.
+    QString m_passiveReply;
+    // The code of the last refused STOR.
+    std::int32_t m_storCode = 0;
 };
 
 } // namespace quelmark

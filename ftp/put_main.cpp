@@ -1,8 +1,10 @@
-// quelmark-put: uploads one file with the program's FTP client, from the command line.
+// quelmark-put: uploads files with the program's FTP client, from the command line.
 //
-// Prints each display line as it comes, then the error text when there is one. Exits 0 when the
-// server confirmed the file, 1 when the upload failed, 2 for bad arguments.
+// Prints each display line as it comes, then the error text when there is one. One --local and
+// --remote pair is one session; several pairs go over one session, in the order given. Exits 0
+// when the server confirmed every file, 1 when an upload failed, 2 for bad arguments.
 #include "base/Exception.h"
+#include "base/ServerField.h"
 #include "ftp/Ftpcli.h"
 #include "ftp/Wait.h"
 
@@ -15,6 +17,8 @@ using namespace quelmark;
 
 namespace {
 
+constexpr int kMaxRetries = 10;
+
 void PrintLine(const QString &line, FILE *stream = stdout)
 {
     std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
@@ -23,22 +27,41 @@ void PrintLine(const QString &line, FILE *stream = stdout)
 
 void AddOptions(QCommandLineParser &parser)
 {
-    parser.setApplicationDescription(QStringLiteral("Uploads one file to an FTP server in active mode."));
+    parser.setApplicationDescription(QStringLiteral("Uploads files to an FTP server."));
     parser.addHelpOption();
     parser.addOptions({
-        {QStringLiteral("host"), QStringLiteral("Server host name or address."), QStringLiteral("name")},
-        {QStringLiteral("port"), QStringLiteral("Control port or service name (default ftp)."), QStringLiteral("port"),
-         QStringLiteral("ftp")},
+        {QStringLiteral("host"),
+         QStringLiteral("Server: host name or address, host:port, an IPv6 address or [IPv6 address]:port."),
+         QStringLiteral("server")},
+        {QStringLiteral("port"), QStringLiteral("Control port or service name (default ftp, or the port of --host)."),
+         QStringLiteral("port")},
         {QStringLiteral("user"), QStringLiteral("User name."), QStringLiteral("name")},
         {QStringLiteral("password"), QStringLiteral("Password."), QStringLiteral("text")},
         {QStringLiteral("dir"), QStringLiteral("Server directory to change to."), QStringLiteral("path")},
-        {QStringLiteral("remote"), QStringLiteral("Name to store the file under."), QStringLiteral("name")},
-        {QStringLiteral("local"), QStringLiteral("Local file to send."), QStringLiteral("path")},
+        {QStringLiteral("remote"), QStringLiteral("Name to store a file under; once per --local."),
+         QStringLiteral("name")},
+        {QStringLiteral("local"), QStringLiteral("Local file to send; may be given several times."),
+         QStringLiteral("path")},
         {QStringLiteral("ascii"), QStringLiteral("Announce type A.")},
         {QStringLiteral("binary"), QStringLiteral("Announce type I (default).")},
         {QStringLiteral("timeout"), QStringLiteral("Seconds to wait for each reply (default 15)."),
          QStringLiteral("seconds"), QStringLiteral("15")},
+        {QStringLiteral("passive"), QStringLiteral("Open the data connection from here (EPSV, PASV).")},
+        {QStringLiteral("create-dirs"), QStringLiteral("Create missing folders of the remote name.")},
+        {QStringLiteral("via-temp"), QStringLiteral("Store under a temporary name, then rename into place.")},
+        {QStringLiteral("retries"), QStringLiteral("Tries after a passing failure, 0 to 10 (default 0)."),
+         QStringLiteral("count"), QStringLiteral("0")},
+        {QStringLiteral("retry-delay"),
+         QStringLiteral("Milliseconds before the first retry (default 2000); each further one waits twice as long."),
+         QStringLiteral("ms"), QStringLiteral("2000")},
     });
+}
+
+bool ReadNumber(const QCommandLineParser &parser, const char *name, int low, int high, int &value)
+{
+    bool ok = false;
+    value = parser.value(QLatin1String(name)).toInt(&ok);
+    return ok && value >= low && value <= high;
 }
 
 // Returns an empty text when the arguments make sense, else what is wrong with them.
@@ -48,12 +71,19 @@ QString CheckArguments(const QCommandLineParser &parser)
         if (parser.value(QLatin1String(required)).isEmpty())
             return QStringLiteral("--%1 is required").arg(QLatin1String(required));
     }
+    if (parser.values(QStringLiteral("local")).size() != parser.values(QStringLiteral("remote")).size())
+        return QStringLiteral("every --local needs its --remote");
+    if (const TServerField server = ParseServerField(parser.value(QStringLiteral("host"))); !server.Valid())
+        return QStringLiteral("--host: ") + server.error;
     if (parser.isSet(QStringLiteral("ascii")) && parser.isSet(QStringLiteral("binary")))
         return QStringLiteral("--ascii and --binary exclude each other");
-    bool ok = false;
-    const int timeout = parser.value(QStringLiteral("timeout")).toInt(&ok);
-    if (!ok || timeout <= 0)
+    int number = 0;
+    if (!ReadNumber(parser, "timeout", 1, 1000000, number))
         return QStringLiteral("--timeout needs a positive number of seconds");
+    if (!ReadNumber(parser, "retries", 0, kMaxRetries, number))
+        return QStringLiteral("--retries needs a number from 0 to %1").arg(kMaxRetries);
+    if (!ReadNumber(parser, "retry-delay", 0, 60000, number))
+        return QStringLiteral("--retry-delay needs a number of milliseconds from 0 to 60000");
     if (!parser.positionalArguments().isEmpty())
         return QStringLiteral("unexpected argument: ") + parser.positionalArguments().first();
     return {};
@@ -61,16 +91,49 @@ QString CheckArguments(const QCommandLineParser &parser)
 
 void Configure(TFtpClient &client, const QCommandLineParser &parser)
 {
-    client.SetHostName(parser.value(QStringLiteral("host")));
-    client.SetPort(parser.value(QStringLiteral("port")));
+    const TServerField server = ParseServerField(parser.value(QStringLiteral("host")));
+    client.SetHostName(server.host);
+    // --port wins over a port in --host.
+    if (parser.isSet(QStringLiteral("port")))
+        client.SetPort(parser.value(QStringLiteral("port")));
+    else if (server.port != 0)
+        client.SetPort(QString::number(server.port));
     client.SetUserName(parser.value(QStringLiteral("user")));
     client.SetPassWord(parser.value(QStringLiteral("password")));
     client.SetHostDirName(parser.value(QStringLiteral("dir")));
-    client.SetHostFileName(parser.value(QStringLiteral("remote")));
-    client.SetLocalFileName(parser.value(QStringLiteral("local")));
     client.SetBinary(!parser.isSet(QStringLiteral("ascii")));
     client.SetTimeOut(parser.value(QStringLiteral("timeout")).toInt());
+    client.SetPassive(parser.isSet(QStringLiteral("passive")));
+    client.SetCreateFolders(parser.isSet(QStringLiteral("create-dirs")));
+    client.SetUploadViaTempName(parser.isSet(QStringLiteral("via-temp")));
+    client.SetRetries(parser.value(QStringLiteral("retries")).toInt());
+    client.SetRetryDelayMs(parser.value(QStringLiteral("retry-delay")).toInt());
     client.OnDisplay = [](QObject *, QString &msg) { PrintLine(msg); };
+}
+
+// Sends every pair; one pair is one whole session, several share one.
+bool Upload(TFtpClient &client, const QStringList &locals, const QStringList &remotes)
+{
+    if (locals.size() == 1) {
+        client.SetLocalFileName(locals.first());
+        client.SetHostFileName(remotes.first());
+        const bool stored = client.Put();
+        if (!client.ErrorMessage().isEmpty())
+            PrintLine(client.ErrorMessage());
+        return stored;
+    }
+    bool all = true;
+    for (qsizetype i = 0; i < locals.size(); ++i) {
+        client.SetLocalFileName(locals.at(i));
+        client.SetHostFileName(remotes.at(i));
+        if (!client.PutFile()) {
+            all = false;
+            if (!client.ErrorMessage().isEmpty())
+                PrintLine(client.ErrorMessage());
+        }
+    }
+    client.CloseSession();
+    return all;
 }
 
 } // namespace
@@ -103,14 +166,10 @@ int main(int argc, char **argv)
     TFtpClient client;
     client.SetWait(&wait);
     Configure(client, parser);
-    bool stored = false;
     try {
-        stored = client.Put();
+        return Upload(client, parser.values(QStringLiteral("local")), parser.values(QStringLiteral("remote"))) ? 0 : 1;
     } catch (const std::exception &) {
         PrintLine(ExceptionMessage(std::current_exception()));
         return 1;
     }
-    if (!client.ErrorMessage().isEmpty())
-        PrintLine(client.ErrorMessage());
-    return stored ? 0 : 1;
 }

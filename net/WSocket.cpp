@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <utility>
 
 namespace quelmark {
@@ -106,6 +107,21 @@ bool ParseDotted(const QByteArray &name, std::uint32_t &address)
     throw ESocketException(QStringLiteral("SetAddr: Cannot convert host address '%1'").arg(PrintableText(text)));
 }
 
+// Both families, each address once, in the order the resolver gave them.
+std::vector<sockaddr_storage> StreamAddresses(const addrinfo *found)
+{
+    std::vector<sockaddr_storage> addresses;
+    for (const addrinfo *entry = found; entry; entry = entry->ai_next) {
+        if ((entry->ai_family != AF_INET && entry->ai_family != AF_INET6) ||
+            entry->ai_addrlen > sizeof(sockaddr_storage))
+            continue;
+        sockaddr_storage address{};
+        std::memcpy(&address, entry->ai_addr, entry->ai_addrlen);
+        addresses.push_back(address);
+    }
+    return addresses;
+}
+
 std::vector<std::uint32_t> Ipv4Addresses(const addrinfo *found)
 {
     std::vector<std::uint32_t> addresses;
@@ -127,7 +143,8 @@ public:
     {
         ReapParked();
         m_request->name = name;
-        m_request->hints.ai_family = AF_INET;
+        // No AI_ADDRCONFIG: where only loopback is up the flag makes every look-up fail.
+        m_request->hints.ai_family = AF_UNSPEC;
         m_request->hints.ai_socktype = SOCK_STREAM;
         m_request->control.ar_name = m_request->name.constData();
         m_request->control.ar_request = &m_request->hints;
@@ -148,11 +165,11 @@ public:
 
     bool Running() const { return m_started && ::gai_error(&m_request->control) == EAI_INPROGRESS; }
     // The addresses found; empty while running and when the name does not resolve.
-    std::vector<std::uint32_t> Addresses() const
+    std::vector<sockaddr_storage> Addresses() const
     {
         if (!m_started || ::gai_error(&m_request->control) != 0)
             return {};
-        return Ipv4Addresses(m_request->control.ar_result);
+        return StreamAddresses(m_request->control.ar_result);
     }
 
 private:
@@ -266,8 +283,8 @@ void TWSocket::ResetSocket()
 {
     if (m_hSocket != -1)
         ReleaseHandle();
-    m_socketAddress = sockaddr_in{};
-    m_socketAddress.sin_family = AF_INET;
+    m_socketAddress = Ipv4Address(INADDR_ANY);
+    m_resolved.clear();
     m_portAssigned = false;
     m_addrAssigned = false;
     m_protoAssigned = true;
@@ -306,7 +323,7 @@ void TWSocket::SocketError(const QString &function, std::int32_t number)
         if (m_state != TSocketState::Closed)
             ChangeState(TSocketState::Closed);
     }
-    throw ESocketException(message);
+    throw ESocketException(message, number);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -320,7 +337,7 @@ void TWSocket::SetPort(const QString &text)
     m_portAssigned = true;
     const QString trimmed = Trimmed(text);
     if (IsNumeric(trimmed)) {
-        m_socketAddress.sin_port = htons(static_cast<std::uint16_t>(DigitsValue(trimmed)));
+        SetAddressPort(m_socketAddress, static_cast<std::uint16_t>(DigitsValue(trimmed)));
         return;
     }
     StartLibrary();
@@ -336,7 +353,7 @@ void TWSocket::SetPort(const QString &text)
         m_portAssigned = false;
         SocketError(QStringLiteral("SetPort: Cannot convert port '%1'").arg(trimmed), kNoData);
     }
-    m_socketAddress.sin_port = static_cast<in_port_t>(found->s_port);
+    SetAddressPort(m_socketAddress, ntohs(static_cast<std::uint16_t>(found->s_port)));
 }
 
 void TWSocket::SetProto(const QString &text)
@@ -371,7 +388,14 @@ void TWSocket::SetAddr(const QString &text)
         return;
     m_addrText = text;
     m_addrAssigned = false;
-    m_socketAddress.sin_addr.s_addr = ResolveHost(text);
+    const QByteArray name = NameBytes(Trimmed(text), 256);
+    const std::optional<sockaddr_storage> ipv6 = name.contains(':') ? NumericAddress(name) : std::nullopt;
+    if (ipv6) {
+        ++g_resolveHostCalls;
+        StoreAddress(*ipv6);
+    } else {
+        StoreAddress(Ipv4Address(ResolveHost(text)));
+    }
     m_addrAssigned = true;
 }
 
@@ -381,18 +405,38 @@ void TWSocket::SetAddr(const QString &text, std::int32_t count)
         return;
     m_addrText = text;
     m_addrAssigned = false;
-    m_socketAddress.sin_addr.s_addr = ResolveHostWithin(text, count);
+    const std::vector<sockaddr_storage> addresses = ResolveHostWithin(text, count);
+    StoreAddress(addresses.front());
+    m_resolved = addresses;
     m_addrAssigned = true;
 }
 
-std::uint32_t TWSocket::ResolveHostWithin(const QString &text, std::int32_t count)
+// The address part changes, the port converted from Port stays.
+void TWSocket::StoreAddress(const sockaddr_storage &address)
+{
+    const std::uint16_t port = AddressPort(m_socketAddress);
+    m_socketAddress = address;
+    SetAddressPort(m_socketAddress, port);
+    m_resolved = {address};
+}
+
+void TWSocket::SetSocketAddress(const sockaddr_storage &address)
+{
+    m_socketAddress = address;
+    m_resolved = {address};
+    m_addrText = AddressText(address);
+    m_portText = QString::number(AddressPort(address));
+    m_addrAssigned = true;
+    m_portAssigned = true;
+}
+
+std::vector<sockaddr_storage> TWSocket::ResolveHostWithin(const QString &text, std::int32_t count)
 {
     ++g_resolveHostCalls;
     StartLibrary();
     const QByteArray name = NameBytes(Trimmed(text), 256);
-    std::uint32_t address = 0;
-    if (ParseDotted(name, address))
-        return address;
+    if (const std::optional<sockaddr_storage> numeric = NumericAddress(name))
+        return {*numeric};
     if (name.isEmpty() || name.contains('\0'))
         CannotConvert(text);
     if (!m_waitCtrl)
@@ -414,10 +458,10 @@ std::uint32_t TWSocket::ResolveHostWithin(const QString &text, std::int32_t coun
                                    .arg(PrintableText(text))
                                    .arg(ticks));
     }
-    const std::vector<std::uint32_t> addresses = lookup.Addresses();
+    const std::vector<sockaddr_storage> addresses = lookup.Addresses();
     if (addresses.empty())
         CannotConvert(text);
-    return addresses.front();
+    return OrderForConnecting(addresses, HasGlobalIpv6Route());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -440,7 +484,7 @@ void TWSocket::Connect()
     if (!m_protoAssigned)
         throw ESocketException(QStringLiteral("Connect: No Protocol Specified"));
 
-    const int fd = ::socket(AF_INET, m_socketType | SOCK_NONBLOCK | SOCK_CLOEXEC, m_protocol);
+    const int fd = ::socket(m_socketAddress.ss_family, m_socketType | SOCK_NONBLOCK | SOCK_CLOEXEC, m_protocol);
     if (fd < 0)
         SocketError(QStringLiteral("Connect (socket)"), LastSocketError());
     m_hSocket = fd;
@@ -448,7 +492,7 @@ void TWSocket::Connect()
     ChangeState(TSocketState::Opened);
 
     if (m_socketType == SOCK_DGRAM) {
-        if (m_socketAddress.sin_addr.s_addr == INADDR_BROADCAST) {
+        if (SameHost(m_socketAddress, Ipv4Address(INADDR_BROADCAST))) {
             const int on = 1;
             SetOption(SO_BROADCAST, &on, sizeof on, "setsockopt(SO_BROADCAST)");
         }
@@ -466,7 +510,7 @@ void TWSocket::Connect()
     m_connectPending = true;
     Register(KindRead | KindWrite | KindConnect | KindClose);
     const auto *address = reinterpret_cast<const sockaddr *>(&m_socketAddress);
-    if (::connect(fd, address, sizeof m_socketAddress) != 0 && errno != EINPROGRESS) {
+    if (::connect(fd, address, AddressLength(m_socketAddress)) != 0 && errno != EINPROGRESS) {
         const std::int32_t number = LastSocketError();
         m_connectPending = false;
         if (number != kWouldBlock) {
@@ -490,10 +534,10 @@ std::int32_t TWSocket::Listen()
     if (m_hSocket != -1)
         ReleaseHandle();
     // The new handle belongs to this call until the bind succeeds: a failed bind closes it.
-    UniqueFd fd(::socket(AF_INET, m_socketType | SOCK_NONBLOCK | SOCK_CLOEXEC, m_protocol));
+    UniqueFd fd(::socket(m_socketAddress.ss_family, m_socketType | SOCK_NONBLOCK | SOCK_CLOEXEC, m_protocol));
     if (fd.Get() < 0)
         SocketError(QStringLiteral("socket"), LastSocketError());
-    if (::bind(fd.Get(), reinterpret_cast<const sockaddr *>(&m_socketAddress), sizeof m_socketAddress) != 0)
+    if (::bind(fd.Get(), reinterpret_cast<const sockaddr *>(&m_socketAddress), AddressLength(m_socketAddress)) != 0)
         SocketError(QStringLiteral("Bind"), LastSocketError());
     m_hSocket = fd.Release();
     ++m_generation;
@@ -522,7 +566,7 @@ std::int32_t TWSocket::Accept()
 {
     if (m_state != TSocketState::Listening)
         SocketError(QStringLiteral("not a listening socket"), kInvalidArgument);
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     socklen_t length = sizeof peer;
     const int fd = ::accept4(m_hSocket, reinterpret_cast<sockaddr *>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
     const std::int32_t number = LastSocketError();
@@ -607,6 +651,14 @@ void TWSocket::Abort()
     CloseHandle(false);
 }
 
+void TWSocket::EndInOrderOnClose()
+{
+    if (m_hSocket == -1)
+        return;
+    const linger inOrder{0, 0};
+    ::setsockopt(m_hSocket, SOL_SOCKET, SO_LINGER, &inOrder, sizeof inOrder);
+}
+
 void TWSocket::CloseHandle(bool orderly)
 {
     if (m_hSocket == -1) {
@@ -663,6 +715,12 @@ void TWSocket::Resume()
 
 int TWSocket::GetSockName(sockaddr_in &name, socklen_t &length) const
 {
+    return ::getsockname(m_hSocket, reinterpret_cast<sockaddr *>(&name), &length);
+}
+
+int TWSocket::GetSockName(sockaddr_storage &name) const
+{
+    socklen_t length = sizeof name;
     return ::getsockname(m_hSocket, reinterpret_cast<sockaddr *>(&name), &length);
 }
 
@@ -774,7 +832,7 @@ TWSocket::IoResult TWSocket::PlatformSend(const char *bytes, std::int64_t count)
     ssize_t n;
     if (m_socketType == SOCK_DGRAM)
         n = ::sendto(m_hSocket, bytes, static_cast<std::size_t>(count), MSG_NOSIGNAL,
-                     reinterpret_cast<const sockaddr *>(&m_socketAddress), sizeof m_socketAddress);
+                     reinterpret_cast<const sockaddr *>(&m_socketAddress), AddressLength(m_socketAddress));
     else
         n = ::send(m_hSocket, bytes, static_cast<std::size_t>(count), MSG_NOSIGNAL);
     if (n < 0)

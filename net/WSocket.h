@@ -12,6 +12,7 @@
 #pragma once
 
 #include "base/Exception.h"
+#include "net/SocketAddress.h"
 #include "net/UniqueFd.h"
 #include "net/WSockbuf.h"
 
@@ -26,6 +27,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class QSocketNotifier;
@@ -47,7 +49,15 @@ enum class TSocketState : std::uint8_t {
 
 class ESocketException : public Exception {
 public:
-    using Exception::Exception;
+    explicit ESocketException(QString message, std::int32_t number = 0)
+        : Exception(std::move(message)), m_number(number)
+    {
+    }
+    // The error number behind the failure (10061 for a refused connection), 0 when none.
+    std::int32_t Number() const { return m_number; }
+
+private:
+    std::int32_t m_number = 0;
 };
 
 class TWSocket : public QObject {
@@ -97,6 +107,9 @@ public:
     // Closes like Close, but breaks the connection off with a reset instead of ending it in
     // order, so the peer cannot take what it received for all there was.
     void Abort();
+    // Makes Close end the connection in order, so the peer gets every byte sent, instead of the
+    // reset that Connect arranges for a stream socket.
+    void EndInOrderOnClose();
     // Shuts one (0 receive, 1 send) or both (2) directions down, if there is a handle.
     void Shutdown(int how);
     // Stops this socket's notifications; those already queued are ignored.
@@ -107,6 +120,7 @@ public:
     bool Paused() const { return m_notificationsPaused; }
     // Writes the socket's local address; returns 0 on success, -1 on failure.
     int GetSockName(sockaddr_in &name, socklen_t &length) const;
+    int GetSockName(sockaddr_storage &name) const;
     // Sends queued bytes until the queue is empty or the platform takes no more.
     void TryToSend();
     // Returns every field with a reset value to it; addresses texts, queue, events, LastError
@@ -114,11 +128,18 @@ public:
     void ResetSocket();
 
     QString Addr() const { return m_addrText; }
+    // Converts a dotted IPv4 address, an IPv6 address or a host name (looked up for IPv4) to
+    // the address the socket connects to or listens on.
     void SetAddr(const QString &text);
-    // Sets Addr like SetAddr, but a host name is looked up while the WaitCtrl countdown of
-    // count ticks runs and the application's events go on; a look-up not finished by then
-    // raises "SetAddr: Host name '...' not resolved within N seconds".
+    // Sets Addr like SetAddr, but a host name is looked up for both families while the WaitCtrl
+    // countdown of count ticks runs and the application's events go on; a look-up not finished
+    // by then raises "SetAddr: Host name '...' not resolved within N seconds". The name's first
+    // address in the order to try them (OrderForConnecting) becomes the socket's.
     void SetAddr(const QString &text, std::int32_t count);
+    // Returns every address the last conversion of Addr found, in the order to try them.
+    const std::vector<sockaddr_storage> &ResolvedAddresses() const { return m_resolved; }
+    // Sets address and port at once from a record, as if Addr and Port had been written.
+    void SetSocketAddress(const sockaddr_storage &address);
     QString Port() const { return m_portText; }
     void SetPort(const QString &text);
     QString Proto() const { return m_protoText; }
@@ -139,8 +160,8 @@ public:
     TWait *WaitCtrl() const;
     void SetWaitCtrl(TWait *waitCtrl);
 
-    // Port and address converted from Port and Addr (network byte order); after Accept, the peer.
-    const sockaddr_in &SocketAddress() const { return m_socketAddress; }
+    // Port and address converted from Port and Addr; after Accept, the peer.
+    const sockaddr_storage &SocketAddress() const { return m_socketAddress; }
     // Returns the unsent byte count of each block of the send queue, oldest first.
     std::vector<std::int32_t> QueuedBlockSizes() const;
     // Returns how many of the bytes handed to Send the peer has not acknowledged yet: those
@@ -184,7 +205,8 @@ private:
     void Register(unsigned kinds);
     void PrepareAdoption(std::int32_t handle);
     void CloseHandle(bool orderly);
-    std::uint32_t ResolveHostWithin(const QString &text, std::int32_t count);
+    std::vector<sockaddr_storage> ResolveHostWithin(const QString &text, std::int32_t count);
+    void StoreAddress(const sockaddr_storage &address);
     void AdoptHandle(std::int32_t handle);
     std::int32_t ReleaseHandle();
     void ArmRead();
@@ -232,7 +254,8 @@ private:
     std::int32_t m_readCount = 0;
     bool m_closeReported = false;
     std::int32_t m_hSocket = -1;
-    sockaddr_in m_socketAddress{};
+    sockaddr_storage m_socketAddress{};
+    std::vector<sockaddr_storage> m_resolved;
 
     // Notification machinery.
     unsigned m_registered = 0;

@@ -380,11 +380,11 @@ TEST_F(WSocketTest, PortTakesNumbersAndServiceNamesAndRefusesTheRest)
 {
     TWSocket socket;
     socket.SetPort(QStringLiteral("ftp"));
-    EXPECT_EQ(ntohs(socket.SocketAddress().sin_port), 21);
+    EXPECT_EQ(AddressPort(socket.SocketAddress()), 21);
     socket.SetPort(QStringLiteral(" 8021x "));
-    EXPECT_EQ(ntohs(socket.SocketAddress().sin_port), 8021);
+    EXPECT_EQ(AddressPort(socket.SocketAddress()), 8021);
     socket.SetPort(QStringLiteral("65557"));
-    EXPECT_EQ(ntohs(socket.SocketAddress().sin_port), 21) << "cut to 16 bits";
+    EXPECT_EQ(AddressPort(socket.SocketAddress()), 21) << "cut to 16 bits";
 
     const struct {
         const char *text;
@@ -421,7 +421,7 @@ TEST_F(WSocketTest, SameAddrTextIsResolvedOnceUntilTheSocketCloses)
     socket.SetAddr(QStringLiteral("localhost"));
     socket.SetAddr(QStringLiteral("localhost"));
     EXPECT_EQ(ResolveHostCalls() - before, 1u);
-    EXPECT_EQ(socket.SocketAddress().sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(AddressText(socket.SocketAddress()), QStringLiteral("127.0.0.1"));
     socket.Close();
     socket.SetAddr(QStringLiteral("localhost"));
     EXPECT_EQ(ResolveHostCalls() - before, 1u) << "Close on a closed socket resets nothing";
@@ -545,7 +545,7 @@ TEST_F(WSocketTest, ListeningSocketAcceptsAndAdoptsTheOfferedConnection)
     const sockaddr_in address = Loopback(ntohs(local.sin_port));
     ASSERT_EQ(::connect(client.Get(), reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
     EXPECT_TRUE(server.Wait(100, TSocketState::Connected));
-    EXPECT_EQ(server.SocketAddress().sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(AddressText(server.SocketAddress()), QStringLiteral("127.0.0.1"));
     PeerSend(client, "STOR data\r\n");
     EXPECT_EQ(server.ReadLine(50), QStringLiteral("STOR data"));
 }
