@@ -1,14 +1,22 @@
 // quelmark-put as a user runs it: a real upload, each kind of failure with the client's text
-// and exit 1, and bad arguments with exit 2.
+// and exit 1, and bad arguments with exit 2; passive mode, IPv6, the server forms of --host,
+// missing folders, atomic replacement, retries and several files over one session, against
+// real servers where they can show it.
 #include "tests/support/FtpServers.h"
 #include "tests/support/Namespace.h"
 #include "tests/support/Printing.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
 
 using namespace quelmark::test;
 
@@ -20,6 +28,40 @@ struct ToolRun {
 };
 
 const QString Tool = QStringLiteral(QUELMARK_BINARY_DIR "/quelmark-put");
+
+QByteArray Pattern(qint64 size, int seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 131 + seed + (i >> 11) * 7) & 0xFF);
+    return bytes;
+}
+
+QString WriteFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        ADD_FAILURE() << "cannot write " << path.toStdString();
+    return path;
+}
+
+// The arguments that log in to a server; the host and what to send are added by the caller.
+QStringList LoginTo(const FtpServerProcess &server)
+{
+    return {QStringLiteral("--user"),    server.User(),      QStringLiteral("--password"), server.Password(),
+            QStringLiteral("--timeout"), QStringLiteral("5")};
+}
+
+QStringList At(const FtpServerProcess &server, const QString &host = QStringLiteral("127.0.0.1"))
+{
+    return {QStringLiteral("--host"), host, QStringLiteral("--port"), server.PortText()};
+}
+
+QStringList Send(const QString &local, const QString &remote)
+{
+    return {QStringLiteral("--local"), local, QStringLiteral("--remote"), remote};
+}
 
 ToolRun RunTool(const QStringList &arguments, bool headlessDefault = false)
 {
@@ -120,12 +162,25 @@ TEST_F(PutTool, BadArgumentsExitWithTwoBeforeConnecting)
     noHost.remove(0, 2);
     QStringList badTimeout = base;
     badTimeout.last() = QStringLiteral("soon");
+    QStringList withHost = base;
+    withHost.remove(0, 4);
+    const auto host = [&withHost](const char *text) { return withHost + QStringList{"--host", text}; };
     const QStringList cases[] = {
         noHost,
         badTimeout,
         base + QStringList{QStringLiteral("--ascii"), QStringLiteral("--binary")},
         base + QStringList{QStringLiteral("--colour")},
         base + QStringList{QStringLiteral("stray")},
+        base + QStringList{QStringLiteral("--retries"), QStringLiteral("11")},
+        base + QStringList{QStringLiteral("--retries"), QStringLiteral("-1")},
+        base + QStringList{QStringLiteral("--local"), local},
+        host("127.0.0.1:0"),
+        host("127.0.0.1:65536"),
+        host("127.0.0.1:21x"),
+        host("[::1"),
+        host("[::1]:21:22"),
+        host("ftp.example.org:21:22"),
+        host("[ftp.example.org]:21"),
     };
     for (const QStringList &arguments : cases) {
         const ToolRun run = RunTool(arguments);
@@ -182,6 +237,224 @@ TEST(PutToolNamespace, ConnectFailingAtOnceEndsAsOrdinaryFailure)
     EXPECT_EQ(lines[0], QStringLiteral("Can't QUIT: connection closed"));
     EXPECT_EQ(lines[1], QStringLiteral("Failed"));
     EXPECT_TRUE(lines[2].startsWith(QLatin1String("Error 10051 in function Connect"))) << run.output.toStdString();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Passive mode, IPv6 and the server forms of --host
+
+TEST(PutToolPassive, PassiveUploadsAreByteExact)
+{
+    struct Row {
+        const char *what;
+        std::function<std::unique_ptr<FtpServerProcess>()> start;
+        QStringList expected; // among the lines shown
+    };
+    const std::uint16_t pasvPorts = FreeLoopbackPort();
+    const Row rows[] = {
+        {"pyftpdlib", [] { return std::make_unique<PyFtpServer>(); }, {"> EPSV"}},
+        {"vsftpd with a passive port range",
+         [&] {
+             return std::make_unique<VsftpServer>(
+                 VsftpOptions{false, pasvPorts, static_cast<std::uint16_t>(std::min(65535, pasvPorts + 50))});
+         },
+         {"> EPSV"}},
+        {"a server that refuses EPSV",
+         [] { return std::make_unique<ScriptedFtpServer>(QStringLiteral("epsv_refused")); },
+         {"> EPSV", "< 502 Command not implemented.", "> PASV"}},
+        {"a server that refuses PORT",
+         [] { return std::make_unique<ScriptedFtpServer>(QStringLiteral("port_refused")); },
+         {"> EPSV"}},
+    };
+    QTemporaryDir dir;
+    const QByteArray bytes = Pattern((1 << 20) + 17, 3);
+    const QString local = WriteFile(dir.filePath(QStringLiteral("upload.bin")), bytes);
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::unique_ptr<FtpServerProcess> server = row.start();
+        if (!server->Running()) {
+            ADD_FAILURE() << server->Failure().toStdString();
+            continue;
+        }
+        const ToolRun run = RunTool(At(*server) + LoginTo(*server) + Send(local, QStringLiteral("upload.bin")) +
+                                    QStringList{QStringLiteral("--passive")});
+        EXPECT_EQ(run.exitCode, 0) << run.lines.join('\n').toStdString();
+        for (const QString &line : row.expected)
+            EXPECT_TRUE(run.lines.contains(line)) << line.toStdString();
+        EXPECT_FALSE(run.lines.join('\n').contains(QLatin1String("> PORT")));
+        EXPECT_TRUE(server->Stored(QStringLiteral("upload.bin")) == bytes) << "stored bytes differ";
+    }
+}
+
+// On an IPv6 control connection PORT and PASV cannot name an address: active mode announces
+// with EPRT, passive mode asks with EPSV alone.
+TEST(PutToolPassive, Ipv6LoopbackUsesEprtActiveAndEpsvPassive)
+{
+    VsftpServer server(VsftpOptions{true, 0, 0});
+    ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
+    struct Row {
+        const char *what;
+        QStringList arguments;
+        QString announced;
+    };
+    const Row rows[] = {
+        {"active", At(server, QStringLiteral("::1")), QStringLiteral("> EPRT |2|::1|")},
+        {"passive, port in the bracketed form",
+         {QStringLiteral("--host"), QStringLiteral("[::1]:") + server.PortText(), QStringLiteral("--passive")},
+         QStringLiteral("> EPSV")},
+    };
+    QTemporaryDir dir;
+    const QByteArray bytes = Pattern(300000, 5);
+    const QString local = WriteFile(dir.filePath(QStringLiteral("six.bin")), bytes);
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        QFile::remove(QDir(server.Home()).filePath(QStringLiteral("six.bin")));
+        const ToolRun run = RunTool(row.arguments + LoginTo(server) + Send(local, QStringLiteral("six.bin")));
+        EXPECT_EQ(run.exitCode, 0) << run.lines.join('\n').toStdString();
+        EXPECT_TRUE(std::any_of(run.lines.begin(), run.lines.end(), [&](const QString &line) {
+            return line.startsWith(row.announced);
+        })) << run.lines.join('\n').toStdString();
+        EXPECT_FALSE(run.lines.join('\n').contains(QRegularExpression(QStringLiteral("> (PORT|PASV)"))));
+        EXPECT_TRUE(server.Stored(QStringLiteral("six.bin")) == bytes) << "stored bytes differ";
+    }
+}
+
+TEST_F(PutTool, PortInHostIsUsedAndPortOptionWinsOverIt)
+{
+    const QStringList hosts[] = {
+        {QStringLiteral("--host"), QStringLiteral("127.0.0.1:") + server.PortText()},
+        {QStringLiteral("--host"), QStringLiteral("127.0.0.1:1"), QStringLiteral("--port"), server.PortText()},
+    };
+    for (const QStringList &host : hosts) {
+        SCOPED_TRACE(host.join(' ').toStdString());
+        QFile::remove(QDir(server.Home()).filePath(QStringLiteral("index.html")));
+        const ToolRun run = RunTool(host + LoginTo(server) + Send(local, QStringLiteral("index.html")));
+        EXPECT_EQ(run.exitCode, 0) << run.lines.join('\n').toStdString();
+        EXPECT_EQ(server.Stored(QStringLiteral("index.html")), content);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Missing folders and atomic replacement
+
+// The first folder exists already: its MKD is refused (550), which is fine.
+TEST_F(PutTool, CreateDirsStoresIntoFoldersThatDoNotExistYet)
+{
+    ASSERT_TRUE(QDir(server.Home()).mkpath(QStringLiteral("a")));
+    const QStringList arguments = At(server) + LoginTo(server) + Send(local, QStringLiteral("/a/b/c/page.html"));
+    const ToolRun without = RunTool(arguments);
+    EXPECT_EQ(without.exitCode, 1);
+    EXPECT_EQ(without.lines.last(), QStringLiteral("550 No such file or directory."));
+
+    const ToolRun with = RunTool(arguments + QStringList{QStringLiteral("--create-dirs")});
+    EXPECT_EQ(with.exitCode, 0) << with.lines.join('\n').toStdString();
+    EXPECT_TRUE(with.lines.contains(QStringLiteral("> MKD /a")));
+    EXPECT_TRUE(with.lines.contains(QStringLiteral("> MKD /a/b/c")));
+    EXPECT_EQ(server.Stored(QStringLiteral("a/b/c/page.html")), content);
+}
+
+// Whoever reads the page while it is replaced sees the old one or the whole new one, never a
+// part: the bytes go to a temporary name and are renamed over the page at the end.
+TEST_F(PutTool, ViaTempReaderOnlyEverSeesTheOldOrTheWholeNewFile)
+{
+    const QByteArray before = Pattern(4096, 1);
+    const QByteArray after = Pattern(64 << 20, 2);
+    const QString page = WriteFile(QDir(server.Home()).filePath(QStringLiteral("page.bin")), before);
+    const QString source = WriteFile(dir.filePath(QStringLiteral("new.bin")), after);
+    QProcess tool;
+    tool.start(Tool, At(server) + LoginTo(server) + Send(source, QStringLiteral("page.bin")) +
+                         QStringList{QStringLiteral("--via-temp"), QStringLiteral("--passive")});
+    ASSERT_TRUE(tool.waitForStarted());
+    int sawBefore = 0;
+    int sawAfter = 0;
+    int sawOther = 0;
+    while (!tool.waitForFinished(5)) {
+        QFile f(page);
+        const QByteArray seen = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("missing");
+        seen == before ? ++sawBefore : seen == after ? ++sawAfter : ++sawOther;
+    }
+    EXPECT_EQ(tool.exitCode(), 0) << tool.readAllStandardOutput().toStdString();
+    EXPECT_EQ(sawOther, 0) << "the reader saw a file that is neither the old nor the new one";
+    EXPECT_GT(sawBefore, 0) << "the reader never looked during the upload";
+    EXPECT_TRUE(server.Stored(QStringLiteral("page.bin")) == after);
+    EXPECT_EQ(QDir(server.Home()).entryList(QDir::Files), QStringList{QStringLiteral("page.bin")});
+}
+
+// The server drops both connections in the middle of the file: the old page stays, and the
+// part under the temporary name is removed over a fresh session.
+TEST(PutToolTemp, FailedUploadLeavesTheOldFileAndNoTemporaryOne)
+{
+    ScriptedFtpServer server(QStringLiteral("close_mid_transfer"));
+    ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
+    QTemporaryDir dir;
+    const QByteArray before("<p>the old page</p>");
+    WriteFile(QDir(server.Home()).filePath(QStringLiteral("page.html")), before);
+    const QString local = WriteFile(dir.filePath(QStringLiteral("page.html")), Pattern(1 << 20, 4));
+
+    const ToolRun run = RunTool(At(server) + QStringList{"--user", "user", "--password", "secret", "--via-temp"} +
+                                Send(local, QStringLiteral("page.html")));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(server.Stored(QStringLiteral("page.html")), before);
+    EXPECT_EQ(QDir(server.Home()).entryList(QDir::Files), QStringList{QStringLiteral("page.html")});
+    const QStringList second = server.Received(2).mid(server.Received(1).size());
+    EXPECT_EQ(second, QStringList({"USER user", "PASS secret", "DELE page.html.quelmark-part", "QUIT"}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Retries and sessions
+
+TEST(PutToolRetries, OnlyPassingFailuresAreTriedAgain)
+{
+    struct Row {
+        const char *what;
+        const char *scenario;
+        const char *password;
+        const char *retries;
+        int exitCode;
+        int sessions;
+    };
+    const Row rows[] = {
+        // A 421 and then a reset: reached on the third try.
+        {"two refusals, two retries", "refuse_first_two", "secret", "2", 0, 3},
+        {"two refusals, no retry", "refuse_first_two", "secret", "0", 1, 1},
+        {"530 is final", "ok", "bad", "2", 1, 1},
+    };
+    QTemporaryDir dir;
+    const QString local = WriteFile(dir.filePath(QStringLiteral("page.html")), Pattern(5000, 6));
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        ScriptedFtpServer server(QString::fromLatin1(row.scenario));
+        ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
+        const ToolRun run = RunTool(At(server) + Send(local, QStringLiteral("page.html")) +
+                                    QStringList{"--user", "user", "--password", row.password, "--retries", row.retries,
+                                                "--retry-delay", "50", "--timeout", "3"});
+        EXPECT_EQ(run.exitCode, row.exitCode) << run.lines.join('\n').toStdString();
+        server.Received(row.sessions);
+        EXPECT_EQ(server.EndedSessions(), row.sessions);
+        const qsizetype retries = run.lines.filter(QRegularExpression(QStringLiteral("^Trying again in"))).size();
+        EXPECT_EQ(retries, row.sessions - 1);
+    }
+}
+
+TEST(PutToolSessions, SeveralPairsGoOverOneLogin)
+{
+    ScriptedFtpServer server(QStringLiteral("ok"));
+    ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
+    QTemporaryDir dir;
+    QStringList pairs;
+    for (int i = 1; i <= 3; ++i) {
+        const QString name = QStringLiteral("page%1.html").arg(i);
+        pairs += Send(WriteFile(dir.filePath(name), Pattern(1000 * i, i)), name);
+    }
+    const ToolRun run = RunTool(At(server) + QStringList{"--user", "user", "--password", "secret"} + pairs);
+    EXPECT_EQ(run.exitCode, 0) << run.lines.join('\n').toStdString();
+    EXPECT_EQ(run.lines.count(QStringLiteral("Done")), 3);
+    QStringList received = server.Received();
+    received.replaceInStrings(QRegularExpression(QStringLiteral("^PORT .*")), QStringLiteral("PORT"));
+    EXPECT_EQ(received, QStringList({"USER user", "PASS secret", "TYPE I", "PORT", "STOR page1.html", "PORT",
+                                     "STOR page2.html", "PORT", "STOR page3.html", "QUIT"}));
+    EXPECT_EQ(server.EndedSessions(), 1);
+    for (int i = 1; i <= 3; ++i)
+        EXPECT_EQ(server.Stored(QStringLiteral("page%1.html").arg(i)), Pattern(1000 * i, i));
 }
 
 } // namespace

@@ -27,16 +27,25 @@ QString ServerScript(const char *name)
 }
 
 // A plain blocking probe: the caller only wants to know whether the port answers yet.
-bool Accepts(std::uint16_t port)
+bool Accepts(std::uint16_t port, bool ipv6)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0;
+    bool ok = false;
+    if (ipv6) {
+        sockaddr_in6 sa{};
+        sa.sin6_family = AF_INET6;
+        sa.sin6_port = htons(port);
+        sa.sin6_addr = in6addr_loopback;
+        ok = ::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0;
+    } else {
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(port);
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ok = ::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0;
+    }
     ::close(fd);
     return ok;
 }
@@ -112,7 +121,7 @@ bool FtpServerProcess::LaunchPrintingPort(const QString &program, const QStringL
     return true;
 }
 
-bool FtpServerProcess::LaunchOnPort(const QString &program, const QStringList &arguments, std::uint16_t port)
+bool FtpServerProcess::LaunchOnPort(const QString &program, const QStringList &arguments, std::uint16_t port, bool ipv6)
 {
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::MergedChannels);
@@ -126,7 +135,7 @@ bool FtpServerProcess::LaunchOnPort(const QString &program, const QStringList &a
                      .arg(QString::fromLocal8Bit(m_process->readAll()).trimmed()));
             return false;
         }
-        if (Accepts(port)) {
+        if (Accepts(port, ipv6)) {
             m_port = port;
             m_failure.clear();
             return true;
@@ -153,7 +162,7 @@ PyFtpServer &SharedPyFtpServer()
     return server;
 }
 
-VsftpServer::VsftpServer()
+VsftpServer::VsftpServer(const VsftpOptions &options) : m_options(options)
 {
     if (!QFile::exists(Vsftpd)) {
         Fail(QStringLiteral("vsftpd is not installed"));
@@ -168,7 +177,7 @@ VsftpServer::VsftpServer()
     // The free port can be taken by someone else before vsftpd binds it: try a few.
     for (int attempt = 0; attempt < 3; ++attempt) {
         const std::uint16_t port = FreeLoopbackPort();
-        if (LaunchOnPort(Vsftpd, {WriteConfig(port)}, port))
+        if (LaunchOnPort(Vsftpd, {WriteConfig(port)}, port, m_options.ipv6))
             return;
     }
 }
@@ -214,14 +223,22 @@ QString VsftpServer::WriteConfig(std::uint16_t port)
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return path;
-    const QString text = QStringLiteral("listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=%1\n"
-                                        "background=NO\nanonymous_enable=NO\nlocal_enable=YES\nwrite_enable=YES\n"
-                                        "local_umask=022\nlocal_root=%2\nport_enable=YES\nconnect_from_port_20=NO\n"
-                                        "pasv_enable=YES\npasv_address=127.0.0.1\nseccomp_sandbox=NO\n"
-                                        "pam_service_name=vsftpd\nsecure_chroot_dir=%3\nxferlog_enable=YES\n"
-                                        "vsftpd_log_file=%4\nlog_ftp_protocol=YES\n")
-                             .arg(port)
-                             .arg(m_home, m_dir.filePath(QStringLiteral("empty")), LogFile());
+    // The IPv6 listener answers EPSV with a port alone; pasv_address is an IPv4 address.
+    const QString listen = m_options.ipv6 ? QStringLiteral("listen=NO\nlisten_ipv6=YES\nlisten_address6=::1\n")
+                                          : QStringLiteral("listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n"
+                                                           "pasv_address=127.0.0.1\n");
+    QString text = listen + QStringLiteral("listen_port=%1\n"
+                                           "background=NO\nanonymous_enable=NO\nlocal_enable=YES\nwrite_enable=YES\n"
+                                           "local_umask=022\nlocal_root=%2\nport_enable=YES\nconnect_from_port_20=NO\n"
+                                           "pasv_enable=YES\nseccomp_sandbox=NO\n"
+                                           "pam_service_name=vsftpd\nsecure_chroot_dir=%3\nxferlog_enable=YES\n"
+                                           "vsftpd_log_file=%4\nlog_ftp_protocol=YES\n")
+                                .arg(port)
+                                .arg(m_home, m_dir.filePath(QStringLiteral("empty")), LogFile());
+    if (m_options.pasvMinPort != 0)
+        text += QStringLiteral("pasv_min_port=%1\npasv_max_port=%2\n")
+                    .arg(m_options.pasvMinPort)
+                    .arg(m_options.pasvMaxPort);
     f.write(text.toLocal8Bit());
     return path;
 }
@@ -264,6 +281,12 @@ QStringList ScriptedFtpServer::Received(int sessions, int timeoutMs) const
         }
     }
     return result;
+}
+
+int ScriptedFtpServer::EndedSessions() const
+{
+    QFile f(m_record);
+    return f.open(QIODevice::ReadOnly) ? static_cast<int>(f.readAll().count("--END--\n")) : 0;
 }
 
 } // namespace quelmark::test

@@ -40,8 +40,9 @@ protected:
     FtpServerProcess();
     // Starts the program and reads its port from the first line it prints.
     bool LaunchPrintingPort(const QString &program, const QStringList &arguments);
-    // Starts the program on a known port and waits until it accepts connections.
-    bool LaunchOnPort(const QString &program, const QStringList &arguments, std::uint16_t port);
+    // Starts the program on a known port of the loopback address (::1 when ipv6) and waits
+    // until it accepts connections.
+    bool LaunchOnPort(const QString &program, const QStringList &arguments, std::uint16_t port, bool ipv6 = false);
     void Fail(const QString &why) { m_failure = why.isEmpty() ? QStringLiteral("failed") : why; }
 
     QTemporaryDir m_dir;
@@ -59,16 +60,28 @@ public:
     explicit PyFtpServer(const QString &address = QStringLiteral("127.0.0.1"), std::uint16_t port = 0);
 };
 
+struct VsftpOptions {
+    // Listens on ::1 instead of 127.0.0.1.
+    bool ipv6 = false;
+    // Opens passive data ports only in this range; 0 leaves the choice to vsftpd.
+    std::uint16_t pasvMinPort = 0;
+    std::uint16_t pasvMaxPort = 0;
+};
+
 // Needs root: it creates the local user it logs in with when missing.
 class VsftpServer : public FtpServerProcess {
 public:
-    VsftpServer();
+    explicit VsftpServer(const VsftpOptions &options = {});
     QString LogFile() const;
+    // The address it listens on: "127.0.0.1" or "::1".
+    QString Host() const { return m_options.ipv6 ? QStringLiteral("::1") : QStringLiteral("127.0.0.1"); }
 
 private:
     bool PrepareUser();
     bool PrepareFolders();
     QString WriteConfig(std::uint16_t port);
+
+    VsftpOptions m_options;
 };
 
 class ScriptedFtpServer : public FtpServerProcess {
@@ -81,6 +94,8 @@ public:
     // Returns the command lines received in the first `sessions` sessions, waiting up to
     // timeoutMs for them to end; lines of sessions still running are left out.
     QStringList Received(int sessions = 1, int timeoutMs = 5000) const;
+    // Returns how many sessions have ended so far.
+    int EndedSessions() const;
 
 private:
     QString m_record;

@@ -10,9 +10,12 @@ another until killed. Every command line received is appended to RECORD_FILE as 
 In every scenario a PASS of "bad" is refused with 530 and a STOR of a name beginning with
 "refuse" is refused with 553, so one server can fail sessions in several ways. A stored file
 grows on disk as its bytes arrive, so a test can see how much the server holds at any moment.
+EPSV and PASV open a listener on the control connection's address; RNFR/RNTO, DELE and MKD act
+on the names in STORE_DIR (the last part of a path only, like STOR).
 """
 import os
 import socket
+import struct
 import sys
 import time
 
@@ -23,6 +26,8 @@ SCENARIOS = {
     "early_data", "close_on_user", "stor_125", "connect_at_port",
     "endless_reply_fast", "endless_reply_slow", "empty_inner_line",
     "third_party_data", "data_talks_back", "data_close_early_226", "slow_sink",
+    "epsv_refused", "epsv_garbage", "pasv_garbage", "pasv_private", "pasv_unreachable",
+    "rnto_no_overwrite", "refuse_first_two",
 }
 
 # How long the endless replies go on before the server gives up and hangs up.
@@ -30,13 +35,16 @@ ENDLESS_SECONDS = 8
 
 
 class Session:
-    def __init__(self, scenario, conn, record, store_dir):
+    def __init__(self, scenario, conn, record, store_dir, index):
         self.scenario = scenario
         self.conn = conn
         self.reader = conn.makefile("rb")
         self.record = record
         self.store_dir = store_dir
+        self.index = index
         self.data_addr = None
+        self.passive = None
+        self.rename_from = None
 
     def send(self, text):
         data = text if isinstance(text, bytes) else text.encode("latin-1")
@@ -63,6 +71,13 @@ class Session:
         s = self.scenario
         if s == "no_greeting":
             return False
+        if s == "refuse_first_two" and self.index < 2:
+            # The first is turned away with a reply, the second is reset without a word.
+            if self.index == 0:
+                self.reply("421 Too many connections, try again later.")
+            else:
+                self.conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            return False
         if s == "multiline_greeting":
             self.send("220-Welcome to the scripted server\r\n220-Second line\r\n220 Ready\r\n")
         elif s == "long_reply":
@@ -79,7 +94,8 @@ class Session:
 
     def run(self):
         if not self.greet():
-            self.drain()
+            if not (self.scenario == "refuse_first_two" and self.index < 2):
+                self.drain()
             return
         while True:
             cmd = self.read_command()
@@ -93,10 +109,80 @@ class Session:
                 return
 
     def connect_data(self):
-        """Opens the data connection from the address the control connection arrived at, as
-        real servers do."""
+        """Opens the data connection: takes the client's on the passive listener, or connects
+        from the address the control connection arrived at, as real servers do."""
+        if self.passive is not None:
+            self.passive.settimeout(30)
+            data, _ = self.passive.accept()
+            self.passive.close()
+            self.passive = None
+            data.settimeout(30)
+            return data
         source = (self.conn.getsockname()[0], 0)
         return socket.create_connection(self.data_addr, timeout=30, source_address=source)
+
+    def listen_passive(self):
+        """Opens the passive listener and returns the port to announce."""
+        if self.passive is not None:
+            self.passive.close()
+        self.passive = socket.socket(self.conn.family, socket.SOCK_STREAM)
+        self.passive.bind((self.conn.getsockname()[0], 0))
+        self.passive.listen(1)
+        if self.scenario == "pasv_unreachable":
+            # A port nothing listens on: taken for a moment, then given back.
+            probe = socket.socket(self.conn.family, socket.SOCK_STREAM)
+            probe.bind((self.conn.getsockname()[0], 0))
+            port = probe.getsockname()[1]
+            probe.close()
+            return port
+        return self.passive.getsockname()[1]
+
+    def on_EPSV(self, arg):
+        if self.scenario == "epsv_refused" or self.scenario.startswith("pasv_"):
+            self.reply("502 Command not implemented.")
+        elif self.scenario == "epsv_garbage":
+            self.reply("229 Entering Extended Passive Mode (|||6x446|)")
+        else:
+            self.reply("229 Entering Extended Passive Mode (|||%d|)" % self.listen_passive())
+
+    def on_PASV(self, arg):
+        port = self.listen_passive()
+        if self.scenario == "pasv_garbage":
+            self.reply("227 Entering Passive Mode (127,0,0,1,300)")
+            return
+        address = "10.1.2.3" if self.scenario == "pasv_private" else self.conn.getsockname()[0]
+        self.reply("227 Entering Passive Mode (%s,%d,%d)" % (address.replace(".", ","), port >> 8, port & 255))
+
+    def stored_path(self, name):
+        return os.path.join(self.store_dir, os.path.basename(name) or "unnamed")
+
+    def on_MKD(self, arg):
+        self.reply('257 "%s" created.' % arg)
+
+    def on_DELE(self, arg):
+        try:
+            os.remove(self.stored_path(arg))
+            self.reply("250 Deleted.")
+        except OSError:
+            self.reply("550 No such file.")
+
+    def on_RNFR(self, arg):
+        if os.path.exists(self.stored_path(arg)):
+            self.rename_from = self.stored_path(arg)
+            self.reply("350 Ready for RNTO.")
+        else:
+            self.reply("550 No such file.")
+
+    def on_RNTO(self, arg):
+        source, self.rename_from = self.rename_from, None
+        target = self.stored_path(arg)
+        if source is None:
+            self.reply("503 RNFR first.")
+        elif self.scenario == "rnto_no_overwrite" and os.path.exists(target):
+            self.reply("550 Will not rename over an existing file.")
+        else:
+            os.rename(source, target)
+            self.reply("250 Renamed.")
 
     def endless_reply(self, fast):
         """A greeting whose continuation lines never end: in bursts, or one every 0.1 s."""
@@ -239,7 +325,7 @@ class Session:
         slowly is 2048 bytes every 0.1 s."""
         if data is None:
             data = self.connect_data()
-        path = os.path.join(self.store_dir, os.path.basename(name) or "unnamed")
+        path = self.stored_path(name)
         got = 0
         with open(path, "wb") as out:
             while limit is None or got < limit:
@@ -260,23 +346,25 @@ def main():
         return 2
     scenario, record_path, store_dir = sys.argv[1:4]
     address = sys.argv[4] if len(sys.argv) == 5 else "127.0.0.1"
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener = socket.socket(socket.AF_INET6 if ":" in address else socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind((address, 0))
     listener.listen(5)
     print(listener.getsockname()[1], flush=True)
     with open(record_path, "a", encoding="latin-1") as record:
+        index = 0
         while True:
             conn, _ = listener.accept()
             # Replies that follow each other without a command between (150, then 226) would
             # otherwise wait for the client's delayed ACK.
             conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
             try:
-                Session(scenario, conn, record, store_dir).run()
+                Session(scenario, conn, record, store_dir, index).run()
             except OSError:
                 pass
             finally:
                 conn.close()
+                index += 1
                 record.write("--END--\n")
                 record.flush()
 
