@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
+
 namespace quelmark {
 
 namespace {
@@ -50,7 +52,9 @@ TServerField WithPort(const QString &host, const QString &port, const QString &w
         return Refused(QStringLiteral("The port in \"%1\" is not a number from 1 to 65535").arg(whole));
     if (digits < port.size())
         return Refused(QStringLiteral("Unexpected text after the port in \"%1\"").arg(whole));
-    const int value = digits > 5 ? 0 : port.toInt();
+    int value = 0;
+    for (const QChar c : port)
+        value = std::min(value * 10 + (c.unicode() - '0'), 100000);
     if (value < 1 || value > 65535)
         return Refused(QStringLiteral("The port %1 in \"%2\" is outside 1 to 65535").arg(port, whole));
     return Accepted(host, static_cast<std::uint16_t>(value));

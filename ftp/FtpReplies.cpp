@@ -118,7 +118,13 @@ QString PortArgument(std::uint32_t address, std::uint16_t port)
 std::optional<TPassiveAddress> ParsePasvReply(const QString &reply)
 {
     for (qsizetype i = 0; i < reply.size(); ++i) {
+        // A tuple begins at a number that is not part of a longer number or tuple.
         if (!IsAsciiDigit(reply.at(i)) || (i > 0 && IsAsciiDigit(reply.at(i - 1))))
+            continue;
+        qsizetype before = i - 1;
+        while (before >= 0 && reply.at(before) == QLatin1Char(' '))
+            --before;
+        if (before >= 0 && reply.at(before) == QLatin1Char(','))
             continue;
         if (const std::optional<TPassiveAddress> found = PasvTupleAt(reply, i))
             return found->port != 0 ? found : std::nullopt;

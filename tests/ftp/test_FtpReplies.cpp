@@ -110,4 +110,119 @@ TEST(FtpReplies, LineBreaksAreFoundAnywhere)
     EXPECT_TRUE(ContainsLineBreak(QStringLiteral("a\r")));
 }
 
+TEST(FtpReplies, PasvReplyGivesTheFirstSixNumberTuple)
+{
+    struct Row {
+        const char *reply;
+        std::uint32_t address; // 0: nothing read
+        std::uint16_t port;
+    };
+    const Row rows[] = {
+        {"227 Entering Passive Mode (192,0,2,7,4,1)", 0xC0000207u, 1025},
+        {"227 Entering Passive Mode 192,0,2,7,4,1", 0xC0000207u, 1025},
+        {"227 =192,0,2,7,255,255", 0xC0000207u, 65535},
+        {"227 Entering Passive Mode (192, 0, 2, 7, 4, 1).", 0xC0000207u, 1025},
+        {"227 Passive (10,0,0,1,0,21) then (1,2,3,4,5,6)", 0x0A000001u, 21},
+        {"227 Entering Passive Mode (192,0,2,7,4)", 0, 0},
+        {"227 Entering Passive Mode (192,0,2,7,4,1,9)", 0, 0},
+        {"227 Entering Passive Mode (192, 0, 2, 7, 4, 1, 9)", 0, 0},
+        {"227 Entering Passive Mode (192,0,2,256,4,1)", 0, 0},
+        {"227 Entering Passive Mode (192,0,2,1007,4,1)", 0, 0},
+        {"227 Entering Passive Mode (192,0,2,7,0,0)", 0, 0},
+        {"227 Entering Passive Mode (192,0,2,7,-4,1)", 0, 0},
+        {"227 Entering Passive Mode", 0, 0},
+        {"", 0, 0},
+    };
+    for (const Row &row : rows) {
+        const std::optional<TPassiveAddress> read = ParsePasvReply(QString::fromLatin1(row.reply));
+        ASSERT_EQ(read.has_value(), row.address != 0) << row.reply;
+        if (read) {
+            EXPECT_EQ(read->address, row.address) << row.reply;
+            EXPECT_EQ(read->port, row.port) << row.reply;
+        }
+    }
+}
+
+TEST(FtpReplies, EpsvReplyGivesThePortBetweenItsDelimiters)
+{
+    struct Row {
+        const char *reply;
+        int port; // 0: nothing read
+    };
+    const Row rows[] = {
+        {"229 Entering Extended Passive Mode (|||6446|)", 6446},
+        {"229 EPSV ok (!!!1!)", 1},
+        {"229 (|||65535|)", 65535},
+        {"229 Mode (x) then (|||21|)", 21},
+        {"229 Entering Extended Passive Mode (|||65536|)", 0},
+        {"229 Entering Extended Passive Mode (|||0|)", 0},
+        {"229 Entering Extended Passive Mode (|||6x446|)", 0},
+        {"229 Entering Extended Passive Mode (||6446|)", 0},
+        {"229 Entering Extended Passive Mode (|1|127.0.0.1|6446|)", 0},
+        {"229 Entering Extended Passive Mode (|||6446!)", 0},
+        {"229 Entering Extended Passive Mode (|||6446|", 0},
+        {"229 Entering Extended Passive Mode (11164461)", 0},
+        {"229 Entering Extended Passive Mode", 0},
+    };
+    for (const Row &row : rows) {
+        const std::optional<std::uint16_t> port = ParseEpsvReply(QString::fromLatin1(row.reply));
+        EXPECT_EQ(port.value_or(0), row.port) << row.reply;
+    }
+}
+
+TEST(FtpReplies, EprtArgumentNamesFamilyAddressAndPort)
+{
+    EXPECT_EQ(EprtArgument(false, QStringLiteral("132.235.1.2"), 6275), QStringLiteral("|1|132.235.1.2|6275|"));
+    EXPECT_EQ(EprtArgument(true, QStringLiteral("::1"), 5282), QStringLiteral("|2|::1|5282|"));
+}
+
+// The announced address counts only when it is the control peer's or a public one.
+TEST(FtpReplies, AnnouncedPassiveAddressIsUsedOnlyWhenReachable)
+{
+    struct Row {
+        const char *announced;
+        const char *peer;
+        bool use;
+    };
+    const Row rows[] = {
+        {"127.0.0.1", "127.0.0.1", true},      {"192.168.1.5", "192.168.1.5", true},
+        {"203.0.113.9", "198.51.100.7", true}, {"192.168.1.5", "198.51.100.7", false},
+        {"10.0.0.7", "192.168.1.5", false},    {"127.0.0.1", "198.51.100.7", false},
+        {"0.0.0.0", "198.51.100.7", false},    {"100.64.0.9", "198.51.100.7", false},
+        {"169.254.3.4", "10.0.0.1", false},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(UseAnnouncedAddress(QString::fromLatin1(row.announced), QString::fromLatin1(row.peer)), row.use)
+            << row.announced << " from " << row.peer;
+}
+
+TEST(FtpReplies, FolderPrefixesListTheFoldersOutermostFirst)
+{
+    struct Row {
+        const char *name;
+        QStringList folders;
+    };
+    const Row rows[] = {
+        {"/a/b/c/page.html", {"/a", "/a/b", "/a/b/c"}},
+        {"a/b/page.html", {"a", "a/b"}},
+        {"//a//page.html", {"/a"}},
+        {"page.html", {}},
+        {"/page.html", {}},
+        {"", {}},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(FolderPrefixes(QString::fromLatin1(row.name)), row.folders) << row.name;
+    EXPECT_EQ(TemporaryName(QStringLiteral("/www/index.html")), QStringLiteral("/www/index.html.quelmark-part"));
+}
+
+TEST(FtpReplies, RetryPausesDoubleUpToAMinute)
+{
+    const std::int64_t pauses[] = {2000, 4000, 8000, 16000, 32000, 60000, 60000};
+    for (int retry = 1; retry <= 7; ++retry)
+        EXPECT_EQ(RetryPauseMs(retry, 2000), pauses[retry - 1]) << "retry " << retry;
+    EXPECT_EQ(RetryPauseMs(3, 50), 200);
+    EXPECT_EQ(RetryPauseMs(1000, 2000), 60000);
+    EXPECT_EQ(RetryPauseMs(1, 0), 0);
+}
+
 } // namespace

@@ -804,3 +804,153 @@ except OSError:
     ExpectAllClosed();
     server.waitForFinished(5000);
 }
+
+// ---------------------------------------------------------------------------------------------
+// Passive replies, atomic replacement, sessions and retries
+
+// A reply that names no usable data port fails within TimeOut with the reply in the text, the
+// control connection still in step; a private address in a PASV reply is replaced by the
+// server's own.
+TEST_F(FtpcliScripted, PassiveRepliesAreReadCarefully)
+{
+    struct Case {
+        const char *scenario;
+        bool stored;
+        const char *error; // a pattern
+        const char *shown; // a pattern, among the lines
+    };
+    const Case cases[] = {
+        {"pasv_garbage", false,
+         R"(^Cannot read the data address in the server's reply: 227 Entering Passive Mode \(127,0,0,1,300\)$)",
+         "^> PASV$"},
+        {"epsv_garbage", false,
+         R"(^Cannot read the data port in the server's reply: 229 Entering Extended Passive Mode \(\|\|\|6x446\|\)$)",
+         "^> EPSV$"},
+        {"pasv_unreachable", false,
+         R"(^Can't open the data connection to 127\.0\.0\.1 port \d+ \(227 Entering Passive Mode \(127,0,0,1,\d+,\d+\)\))",
+         "^> PASV$"},
+        {"pasv_private", true, "^$", "^Data: the server announced 10.1.2.3, connecting to 127.0.0.1 instead$"},
+    };
+    const QByteArray bytes = Pattern(5000);
+    const QString path = LocalFile(bytes);
+    client.SetPassive(true);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.scenario);
+        ScriptedFtpServer server(QString::fromLatin1(c.scenario));
+        Aim(server, path);
+        lines.clear();
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_EQ(client.Put(), c.stored);
+        EXPECT_LT(clock.elapsed(), Ticks * TickMs + 1000);
+        EXPECT_TRUE(QRegularExpression(QString::fromLatin1(c.error)).match(client.ErrorMessage()).hasMatch())
+            << client.ErrorMessage().toStdString();
+        EXPECT_FALSE(lines.filter(QRegularExpression(QString::fromLatin1(c.shown))).isEmpty())
+            << lines.join('\n').toStdString();
+        EXPECT_EQ(Transcript(server).last(), QStringLiteral("QUIT"));
+        EXPECT_EQ(server.Stored(QStringLiteral("page.html")) == bytes, c.stored);
+        ExpectAllClosed();
+    }
+}
+
+TEST_F(FtpcliScripted, ViaTempRenamesIntoPlaceOrRemovesWhatItLeft)
+{
+    struct Case {
+        const char *scenario;
+        bool stored;
+        QStringList commands; // after TYPE I, PORT and STOR of the temporary name, all sessions
+    };
+    const Case cases[] = {
+        {"ok", true, {"RNFR page.html.quelmark-part", "RNTO page.html", "QUIT"}},
+        // This server will not rename over the old page: it goes first.
+        {"rnto_no_overwrite",
+         true,
+         {"RNFR page.html.quelmark-part", "RNTO page.html", "DELE page.html", "RNFR page.html.quelmark-part",
+          "RNTO page.html", "QUIT"}},
+        // The closing reply is a failure, which leaves the control connection out of step: the
+        // part is removed over a fresh session.
+        {"no_226", false, {"USER user", "PASS secret", "DELE page.html.quelmark-part", "QUIT"}},
+    };
+    const QByteArray old("<p>old</p>");
+    const QByteArray bytes = Pattern(3000);
+    const QString path = LocalFile(bytes);
+    client.SetUploadViaTempName(true);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.scenario);
+        ScriptedFtpServer server(QString::fromLatin1(c.scenario));
+        Aim(server, path);
+        QFile page(QDir(server.Home()).filePath(QStringLiteral("page.html")));
+        ASSERT_TRUE(page.open(QIODevice::WriteOnly) && page.write(old) == old.size());
+        page.close();
+        EXPECT_EQ(client.Put(), c.stored) << client.ErrorMessage().toStdString();
+        const QStringList received = Transcript(server, c.stored ? 1 : 2);
+        EXPECT_EQ(received.mid(0, 5), QStringList({"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*",
+                                                   "STOR page.html.quelmark-part"}));
+        EXPECT_EQ(received.mid(5), c.commands);
+        EXPECT_EQ(server.Stored(QStringLiteral("page.html")), c.stored ? bytes : old);
+        EXPECT_EQ(QDir(server.Home()).entryList(QDir::Files), QStringList{QStringLiteral("page.html")});
+        ExpectAllClosed();
+    }
+}
+
+// Files of one session share its login; TYPE goes out when the type changes; a failed file
+// ends the session and the next one opens a new.
+TEST_F(FtpcliScripted, SessionStoresFileAfterFileAndEndsAtAFailure)
+{
+    ScriptedFtpServer server(QStringLiteral("ok"));
+    Aim(server, LocalFile(Pattern(2000)));
+    struct File {
+        const char *name;
+        bool binary;
+        bool stored;
+    };
+    const File files[] = {{"a.html", true, true},
+                          {"b.html", true, true},
+                          {"c.html", false, true},
+                          {"refused.html", true, false},
+                          {"d.html", true, true}};
+    for (const File &file : files) {
+        SCOPED_TRACE(file.name);
+        client.SetHostFileName(QString::fromLatin1(file.name));
+        client.SetBinary(file.binary);
+        lines.clear();
+        EXPECT_EQ(client.PutFile(), file.stored);
+        EXPECT_EQ(lines.last(), file.stored ? QStringLiteral("Done") : QStringLiteral("Failed"));
+        EXPECT_EQ(client.ErrorMessage().isEmpty(), file.stored) << client.ErrorMessage().toStdString();
+        EXPECT_EQ(client.SessionOpen(), file.stored);
+    }
+    EXPECT_TRUE(client.CloseSession());
+    ExpectAllClosed();
+    EXPECT_EQ(Transcript(server, 2), QStringList({"USER user",          "PASS secret", "TYPE I",
+                                                  "PORT 127,0,0,1,*,*", "STOR a.html", "PORT 127,0,0,1,*,*",
+                                                  "STOR b.html",        "TYPE A",      "PORT 127,0,0,1,*,*",
+                                                  "STOR c.html",        "TYPE I",      "PORT 127,0,0,1,*,*",
+                                                  "STOR refused.html",  "QUIT",        "USER user",
+                                                  "PASS secret",        "TYPE I",      "PORT 127,0,0,1,*,*",
+                                                  "STOR d.html",        "QUIT"}));
+    EXPECT_EQ(server.Stored(QStringLiteral("d.html")), Pattern(2000));
+}
+
+// The pause before a retry keeps the program's events going, and a cancel ends it at once.
+TEST_F(FtpcliScripted, CancelEndsThePauseBeforeARetry)
+{
+    ScriptedFtpServer server(QStringLiteral("refuse_first_two"));
+    Aim(server, LocalFile("x"));
+    client.SetRetries(5);
+    client.SetRetryDelayMs(2000);
+    int beats = 0;
+    QTimer heart;
+    QObject::connect(&heart, &QTimer::timeout, [&] { ++beats; });
+    heart.start(50);
+    QElapsedTimer clock;
+    onProgress = [&](std::int64_t, bool &abort) { abort = clock.isValid() && clock.elapsed() > 500; };
+    clock.start();
+
+    EXPECT_FALSE(client.Put());
+    EXPECT_LT(clock.elapsed(), 1500);
+    EXPECT_GE(beats, 5) << "the event loop stood still during the pause";
+    EXPECT_EQ(client.ErrorMessage(), QStringLiteral("Cancelled by the user"));
+    EXPECT_TRUE(lines.contains(QStringLiteral("Trying again in 2 seconds (retry 1 of 5)")));
+    EXPECT_EQ(server.EndedSessions(), 1);
+    ExpectAllClosed();
+}

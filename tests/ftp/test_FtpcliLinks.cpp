@@ -1,5 +1,6 @@
 // The FTP client in network namespaces the test makes itself: host texts, a name server that
-// never answers, and a slow link shaped between two namespaces. Each test runs itself again
+// never answers, names with addresses of both families, and a slow link shaped between two
+// namespaces. Each test runs itself again
 // inside its namespaces; the outer run passes on the inner verdict.
 #include "ftp/Ftpcli.h"
 #include "ftp/Wait.h"
@@ -163,6 +164,50 @@ TEST_F(FtpcliLinks, SlowLinkStoresEveryByteAndShowsTheBytesTheServerTook)
     EXPECT_GT(heldAtDataSent, 0);
     EXPECT_LE(std::abs(progressAtDataSent - heldAtDataSent), heldAtDataSent / 20)
         << "progress " << progressAtDataSent << ", the server held " << heldAtDataSent;
+}
+
+// A name with an IPv4 and an IPv6 address: the family tried first depends on whether the
+// machine reaches the IPv6 Internet, and when the server listens on the other family only, the
+// client goes on to it.
+class FtpcliBothFamilies : public FtpcliLinks {
+protected:
+    void Run(const QString &extraSetUp, int firstFamily, const QString &serverAddress)
+    {
+        static QTemporaryDir outside;
+        const QString hosts = outside.filePath(QStringLiteral("hosts"));
+        QFile f(hosts);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("127.0.0.1 dual.test\n::1 dual.test\n");
+        f.close();
+        if (!Inside())
+            return RerunInside(QStringLiteral("nm"),
+                               QStringLiteral("mount --bind '%1' /etc/hosts").arg(hosts) + extraSetUp);
+        TWSocket probe;
+        probe.SetWaitCtrl(&wait);
+        probe.SetAddr(QStringLiteral("dual.test"), 10);
+        ASSERT_EQ(probe.ResolvedAddresses().size(), 2u);
+        EXPECT_EQ(probe.ResolvedAddresses().front().ss_family, firstFamily);
+
+        PyFtpServer server(serverAddress);
+        ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
+        Aim(QStringLiteral("dual.test"), server.PortText(), 40, 10);
+        client.SetUserName(server.User());
+        client.SetPassWord(server.Password());
+        WriteLocal("both families");
+        EXPECT_TRUE(client.Put()) << lines.join('\n').toStdString();
+        EXPECT_EQ(server.Stored(QStringLiteral("page.html")), QByteArray("both families"));
+    }
+};
+
+TEST_F(FtpcliBothFamilies, WithoutAGlobalIpv6RouteIpv4ComesFirstThenIpv6)
+{
+    Run(QString(), AF_INET, QStringLiteral("::1"));
+}
+
+TEST_F(FtpcliBothFamilies, WithAGlobalIpv6RouteIpv6ComesFirstThenIpv4)
+{
+    Run(QStringLiteral(" && ip -6 addr add 2001:db8::2/64 dev lo nodad && ip -6 route add 2000::/3 dev lo"), AF_INET6,
+        QStringLiteral("127.0.0.1"));
 }
 
 } // namespace

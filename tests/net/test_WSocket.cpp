@@ -550,6 +550,32 @@ TEST_F(WSocketTest, ListeningSocketAcceptsAndAdoptsTheOfferedConnection)
     EXPECT_EQ(server.ReadLine(50), QStringLiteral("STOR data"));
 }
 
+// The same socket over IPv6: an address written as itself, listening, connecting and taking
+// the connection, the peer's address read back.
+TEST_F(WSocketTest, Ipv6LoopbackListensConnectsAndAccepts)
+{
+    TWSocket server;
+    server.SetWaitCtrl(&wait);
+    server.SetAddr(QStringLiteral("::1"));
+    server.SetPort(QStringLiteral("0"));
+    ASSERT_EQ(server.Listen(), 0);
+    sockaddr_storage local{};
+    ASSERT_EQ(server.GetSockName(local), 0);
+    EXPECT_EQ(local.ss_family, AF_INET6);
+    server.OnSessionAvailable = [&](QObject *, std::uint16_t) { server.SetHSocket(server.Accept()); };
+
+    TWSocket client;
+    client.SetWaitCtrl(&wait);
+    client.SetAddr(QStringLiteral("::1"), 50);
+    client.SetPort(QString::number(AddressPort(local)));
+    client.Connect();
+    ASSERT_TRUE(client.Wait(100, TSocketState::Connected));
+    ASSERT_TRUE(server.Wait(100, TSocketState::Connected));
+    EXPECT_EQ(AddressText(server.SocketAddress()), QStringLiteral("::1"));
+    client.Send(QByteArray("EPSV\r\n"));
+    EXPECT_EQ(server.ReadLine(50), QStringLiteral("EPSV"));
+}
+
 TEST_F(WSocketTest, FailedListenLeavesNoHandleBehind)
 {
     TWSocket first;
