@@ -28,11 +28,24 @@ bool IsAsciiDigit(QChar c)
     return c >= QLatin1Char('0') && c <= QLatin1Char('9');
 }
 
+// An interface name or number, as a zone of an IPv6 address names one.
+bool IsZone(QStringView zone)
+{
+    if (zone.isEmpty())
+        return false;
+    for (const QChar c : zone) {
+        if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != QLatin1Char('-') && c != QLatin1Char('_') &&
+            c != QLatin1Char('.'))
+            return false;
+    }
+    return true;
+}
+
 // An IPv6 address, perhaps with a zone after '%' ("fe80::1%eth0").
 bool IsIpv6Address(const QString &text)
 {
     const qsizetype percent = text.indexOf(QLatin1Char('%'));
-    if (percent == 0 || percent == text.size() - 1)
+    if (percent == 0 || (percent > 0 && !IsZone(QStringView(text).mid(percent + 1))))
         return false;
     const QString address = percent < 0 ? text : text.left(percent);
     for (const QChar c : address) {
@@ -83,6 +96,12 @@ TServerField ParseServerField(const QString &text)
     const QString trimmed = text.trimmed();
     if (trimmed.isEmpty())
         return Refused(QStringLiteral("No server given"));
+    // No name or address holds one; inside a command they would only cause harm.
+    const bool strange = std::any_of(trimmed.begin(), trimmed.end(), [](QChar c) {
+        return c.isSpace() || c.category() == QChar::Other_Control || c.category() == QChar::Other_Format;
+    });
+    if (strange)
+        return Refused(QStringLiteral("A server name holds no blanks or control characters"));
     if (trimmed.startsWith(QLatin1Char('[')))
         return Bracketed(trimmed);
     if (trimmed.contains(QLatin1Char('[')) || trimmed.contains(QLatin1Char(']')))

@@ -102,8 +102,9 @@ bool TFtpClient::Put()
 {
     return RunGuarded([this] {
         const bool stored = RunAttempts([this] {
+            // A whole session of its own, as designed: one that PutFile left open ends first.
             ForgetClosedSession();
-            if (m_loggedIn && m_sessionKey != SessionKey())
+            if (m_loggedIn)
                 Finish();
             const bool ok = Store();
             RethrowEndError();

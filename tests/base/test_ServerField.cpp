@@ -52,13 +52,16 @@ TEST(ServerField, MistakesAreRefusedWithAMessageThatNamesThem)
         {"host:ftp", R"(The port in "host:ftp" is not a number from 1 to 65535)"},
         {"host:21x", R"(Unexpected text after the port in "host:21x")"},
         {"host:21 ", nullptr}, // blanks around the whole text do not count
-        {"host:21 x", R"(Unexpected text after the port in "host:21 x")"},
+        {"host:21 x", "A server name holds no blanks or control characters"},
+        {"ftp example.org", "A server name holds no blanks or control characters"},
+        {"ftp.example.org\n:21", "A server name holds no blanks or control characters"},
         {":21", R"(No host before the port in ":21")"},
         {"[2001:db8::5", R"(Unbalanced "[" in "[2001:db8::5")"},
         {"2001:db8::5]:21", R"(Unbalanced bracket in "2001:db8::5]:21")"},
         {"[2001:db8::5]21", R"(Unexpected text after "]" in "[2001:db8::5]21")"},
         {"[2001:db8::5]:21:22", R"(Unexpected text after the port in "[2001:db8::5]:21:22")"},
         {"[ftp.example.org]:21", R"(Only an IPv6 address may stand in brackets: "[ftp.example.org]:21")"},
+        {"[fe80::1%[x]:21", R"(Only an IPv6 address may stand in brackets: "[fe80::1%[x]:21")"},
         {"ftp.example.org:21:22", "\"ftp.example.org:21:22\" is neither a host with a port nor an IPv6 address "
                                   "(write an IPv6 address with a port as [address]:port)"},
     };
