@@ -17,6 +17,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -907,7 +908,9 @@ void TWSocket::EndLine()
         m_waitCtrl->Stop();
 }
 
-// Takes one byte at a time, so nothing beyond the LF leaves the platform's buffer.
+// Takes what waits in as few receives as the platform allows, yet never a byte beyond the LF:
+// a peek shows the waiting bytes, and only those up to the LF are taken, so the next line stays
+// with the platform as if the bytes had been taken one at a time.
 void TWSocket::LineCollect()
 {
     for (;;) {
@@ -924,14 +927,21 @@ void TWSocket::LineCollect()
         }
         if (waiting == 0)
             return;
-        char byte = 0;
-        const IoResult received = PlatformReceive(&byte, 1, false);
+        char chunk[kMaxLineLength + 2];
+        IoResult received = PlatformReceive(chunk, std::min<std::int64_t>(waiting, sizeof chunk), true);
+        if (received.bytes > 0) {
+            const void *lf = std::memchr(chunk, '\n', static_cast<std::size_t>(received.bytes));
+            const std::int64_t wanted = lf ? static_cast<const char *>(lf) - chunk + 1 : received.bytes;
+            received = PlatformReceive(chunk, wanted, false);
+        }
         ArmRead();
-        if (received.bytes == 1) {
-            ++m_readCount;
-            if (LineByte(byte)) {
-                EndLine();
-                return;
+        if (received.bytes > 0) {
+            for (std::int64_t i = 0; i < received.bytes; ++i) {
+                ++m_readCount;
+                if (LineByte(chunk[i])) {
+                    EndLine();
+                    return;
+                }
             }
         } else if (received.bytes == 0 || received.error == kConnReset) {
             EndLine();
