@@ -45,7 +45,8 @@ public:
     // Returns true only when the server took every byte of the file and confirmed it with 226
     // or 250; shows "Done" or "Failed" last. A socket failure outside the connect step leaves
     // as ESocketException, with both connections and the local file closed. With Retries, a
-    // session that failed for a passing cause is run again after a pause.
+    // session that failed for a passing cause is run again after a pause. A session that
+    // PutFile left open is ended first.
     bool Put();
 
     // Several files over one login: PutFile once per file, then CloseSession.
