@@ -3,12 +3,63 @@
 #include "app/F_About.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace quelmark {
 
 namespace {
 
 const QString OptionPrefix = QStringLiteral("--");
+
+// The window-system options Qt's application object takes out of the arguments: the first group
+// with a value ("-name VALUE" or "-name=VALUE"), the second without.
+const QStringList QtOptionsWithValue = {
+    QStringLiteral("platform"),
+    QStringLiteral("platformpluginpath"),
+    QStringLiteral("platformtheme"),
+    QStringLiteral("plugin"),
+    QStringLiteral("qwindowgeometry"),
+    QStringLiteral("geometry"),
+    QStringLiteral("qwindowicon"),
+    QStringLiteral("icon"),
+    QStringLiteral("qwindowtitle"),
+    QStringLiteral("title"),
+    QStringLiteral("session"),
+    QStringLiteral("display"),
+    QStringLiteral("name"),
+    QStringLiteral("style"),
+    QStringLiteral("stylesheet"),
+    QStringLiteral("qmljsdebugger"),
+};
+const QStringList QtSwitches = {
+    QStringLiteral("reverse"), QStringLiteral("widgetcount"), QStringLiteral("nograb"),
+    QStringLiteral("dograb"),  QStringLiteral("sync"),        QStringLiteral("testability"),
+};
+
+// Takes a Qt window-system option at arguments[i] (and its value) into line; false when the
+// argument is not one.
+bool TakeWindowArgument(const QStringList &arguments, qsizetype &i, TCommandLine &line)
+{
+    const QString &argument = arguments[i];
+    if (!argument.startsWith(QLatin1Char('-')) || argument.startsWith(OptionPrefix))
+        return false;
+    const qsizetype equals = argument.indexOf(QLatin1Char('='));
+    const QString name = argument.mid(1, equals < 0 ? -1 : equals - 1);
+    if (QtSwitches.contains(name) && equals < 0) {
+        line.WindowArguments << argument;
+        return true;
+    }
+    if (!QtOptionsWithValue.contains(name))
+        return false;
+    line.WindowArguments << argument;
+    if (equals < 0) {
+        if (i + 1 >= arguments.size())
+            line.Error = QStringLiteral("option '%1' needs a value").arg(argument);
+        else
+            line.WindowArguments << arguments[++i];
+    }
+    return true;
+}
 
 const TOptionSpec *FindOption(const std::vector<TOptionSpec> &options, const QString &name)
 {
@@ -33,6 +84,17 @@ const std::vector<TOptionSpec> &ProgramOptions()
     static const std::vector<TOptionSpec> options{
         {QStringLiteral("help"), {}, QStringLiteral("Prints this help and exits.")},
         {QStringLiteral("version"), {}, QStringLiteral("Prints the program's version and exits.")},
+        {QStringLiteral("push-all"),
+         {},
+         QStringLiteral("Pushes every file that is due, as the window's push-all does, without a window.")},
+        {QStringLiteral("dry-run"),
+         {},
+         QStringLiteral("Prints for every file whether it is due and why; changes nothing.")},
+        {QStringLiteral("service"),
+         {},
+         QStringLiteral("Runs the refresh cycle without a window until SIGTERM or SIGINT.")},
+        {QStringLiteral("site"), QStringLiteral("NAME"),
+         QStringLiteral("Narrows --push-all or --dry-run to one site.")},
     };
     return options;
 }
@@ -42,6 +104,8 @@ TCommandLine ParseCommandLine(const QStringList &arguments, const std::vector<TO
     TCommandLine line;
     for (qsizetype i = 0; i < arguments.size() && line.Error.isEmpty(); ++i) {
         const QString &argument = arguments[i];
+        if (TakeWindowArgument(arguments, i, line))
+            continue;
         if (!argument.startsWith(OptionPrefix) || argument.size() == OptionPrefix.size()) {
             line.Error = QStringLiteral("unexpected argument '%1'").arg(argument);
             continue;
@@ -67,8 +131,39 @@ TCommandLine ParseCommandLine(const QStringList &arguments, const std::vector<TO
             line.Error = QStringLiteral("option '%1' needs a value").arg(Synopsis(*option));
         }
     }
-    if (!line.Error.isEmpty())
+    if (!line.Error.isEmpty()) {
         line.Given.clear();
+        line.WindowArguments.clear();
+    }
+    return line;
+}
+
+TCommandLine ParseProgramCommandLine(const QStringList &arguments)
+{
+    TCommandLine line = ParseCommandLine(arguments);
+    if (!line.Error.isEmpty())
+        return line;
+    const std::pair<QString, TRunMode> modes[] = {
+        {QStringLiteral("push-all"), TRunMode::PushAll},
+        {QStringLiteral("dry-run"), TRunMode::DryRun},
+        {QStringLiteral("service"), TRunMode::Service},
+    };
+    QStringList given;
+    for (const auto &[name, mode] : modes) {
+        if (line.Has(name)) {
+            given << OptionPrefix + name;
+            line.Mode = mode;
+        }
+    }
+    if (given.size() > 1)
+        line.Error = QStringLiteral("options %1 cannot be combined").arg(given.join(QStringLiteral(" and ")));
+    else if (line.Has(QStringLiteral("site")) && line.Mode != TRunMode::PushAll && line.Mode != TRunMode::DryRun)
+        line.Error = QStringLiteral("option '--site' narrows --push-all or --dry-run, and neither is given");
+    if (!line.Error.isEmpty()) {
+        line.Given.clear();
+        line.WindowArguments.clear();
+        line.Mode = TRunMode::Window;
+    }
     return line;
 }
 
@@ -85,6 +180,12 @@ QString UsageText(const std::vector<TOptionSpec> &options)
                                   "Options:\n");
     for (const TOptionSpec &option : options)
         text += QStringLiteral("  %1  %2\n").arg(Synopsis(option).leftJustified(width), option.Help);
+    text += QStringLiteral("\n"
+                           "--dry-run prints one line per file entry, fields separated by tabs:\n"
+                           "  SITE  LOCAL FILE  HOST FILE NAME  due|not due  REASON\n"
+                           "Exit status: 0 when nothing failed, 1 when a file could not be pushed or the\n"
+                           "machine is not connected, 2 when the arguments or the settings store cannot be\n"
+                           "used. The window also takes Qt's window-system options (-session, -display, ...).\n");
     return text;
 }
 

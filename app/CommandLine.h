@@ -2,7 +2,9 @@
 //
 // The options are one table; an option is added by adding its row there and reading it with
 // Has() or Value() in main. Parsing needs no application object, so an answer that needs no
-// window (--help, --version) comes before any display is looked for.
+// window (--help, --version) comes before any display is looked for. The window-system options
+// that Qt itself takes (a session manager restoring the window passes "-session ID") are set
+// aside for Qt rather than refused.
 #pragma once
 
 #include <QMap>
@@ -20,6 +22,9 @@ struct TOptionSpec {
     QString Help;
 };
 
+// What the program is asked to run: its window, or one of the runs without a window.
+enum class TRunMode { Window, PushAll, DryRun, Service };
+
 // What the command line asks for: the options given, or why the arguments cannot be used.
 struct TCommandLine {
     // Returns whether the option was given.
@@ -28,16 +33,24 @@ struct TCommandLine {
     QString Value(const QString &name) const { return Given.value(name); }
 
     QMap<QString, QString> Given;
+    // Qt's own window-system options, with their values, in the order given.
+    QStringList WindowArguments;
+    TRunMode Mode = TRunMode::Window;
     QString Error;
 };
 
 // Returns the options quelmark knows, in the order the usage lists them.
 const std::vector<TOptionSpec> &ProgramOptions();
 
-// Parses the arguments after the program's name against the table. An unknown option, a
-// missing value, a value given to a switch, an option given twice or any argument that is not
-// an option sets Error.
+// Parses the arguments after the program's name against the table; Qt's window-system options
+// ("-session ID", "-style=NAME", ...) go to WindowArguments. An unknown option, a missing value,
+// a value given to a switch, an option given twice or any other argument that is not an option
+// sets Error.
 TCommandLine ParseCommandLine(const QStringList &arguments, const std::vector<TOptionSpec> &options = ProgramOptions());
+
+// Parses the program's own command line and sets Mode from --push-all, --dry-run or --service;
+// more than one of them, or --site without --push-all or --dry-run, sets Error.
+TCommandLine ParseProgramCommandLine(const QStringList &arguments);
 
 // Returns the usage: the synopsis, what the program does without options, and one line per
 // option with its help.

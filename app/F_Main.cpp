@@ -307,10 +307,11 @@ void TfrmMain::showEvent(QShowEvent *event)
 void TfrmMain::closeEvent(QCloseEvent *event)
 {
     // A push holds the window disabled and runs nested inside the event loop; closing now would
-    // store its half-done statuses and end the program under a transfer. The close comes once
-    // the push is over.
+    // end the program under a transfer. The push is stopped instead (its upload cancelled as
+    // Cancel does, the entries not reached left as they are) and the close comes once it is over.
     if (!isEnabled() || m_engine->Push().Pushing()) {
         event->ignore();
+        m_engine->Push().Stop();
         CloseWhenIdle(this);
         return;
     }

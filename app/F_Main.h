@@ -55,6 +55,10 @@ int CentredOffset(int outer, int inner);
 // message to show (it names the file). The file is never changed by a failed attempt.
 QString CheckStoreAtStart();
 
+// Returns the machine's address look-up on sockets, the one the window and the runs without a
+// window hand their engines.
+TAddressLookup LocalAddressLookup(TSockets *sockets);
+
 class TfrmMain : public QMainWindow {
     Q_OBJECT
 public:
@@ -64,6 +68,10 @@ public:
     TCatalogue &Catalogue() { return *m_catalogue; }
     TNavigator *Navigator() const { return tvNavigator; }
     TRefreshCycle &RefreshCycle() { return m_engine->Refresh(); }
+    TEngine &Engine() { return *m_engine; }
+    TGeneralOptions &Options() { return *m_options; }
+    // Returns the machine's local address, as the engine looks it up.
+    QString LocalIPAddress() const;
 
     // Shows the page of nbDetail with that title ("General Options", "Web Sites", "Log Files",
     // "Blank").
@@ -104,7 +112,6 @@ private:
     void CreateOtherWindows();
     void CreateEngine();
     void CreateSiteEditor();
-    QString LocalIPAddress() const;
 
     // Menus, toolbar buttons and pop-up menus (MainCommands.cpp).
     void CreateCommands();

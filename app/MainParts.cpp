@@ -48,9 +48,14 @@ void TfrmMain::CreateOtherWindows()
     frmAbout = new TfrmAbout(this);
 }
 
+TAddressLookup LocalAddressLookup(TSockets *sockets)
+{
+    return [sockets] { return sockets->LocalIPAddress(); };
+}
+
 QString TfrmMain::LocalIPAddress() const
 {
-    return SocketComponent->LocalIPAddress();
+    return LocalAddressLookup(SocketComponent)();
 }
 
 // Made after the commands: the refresh cycle takes over the start/stop button.

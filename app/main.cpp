@@ -1,8 +1,8 @@
 #include "app/CommandLine.h"
 #include "app/F_Main.h"
-#include "app/Termination.h"
-#include "base/Exception.h"
-#include "catalogue/MessageBox.h"
+#include "app/Headless.h"
+#include "app/WindowHolder.h"
+#include "base/QtMessages.h"
 
 #include <QApplication>
 
@@ -36,16 +36,44 @@ std::optional<int> AnswerWithoutWindow(const quelmark::TCommandLine &line)
     return std::nullopt;
 }
 
+// Chooses where Qt draws. A run without a window draws nowhere: it takes the offscreen platform
+// unless the user named one, so neither a missing display nor an unreachable one can stop it.
+// The window needs a display; without one the program says so instead of letting Qt abort.
+std::optional<int> ChoosePlatform(const quelmark::TCommandLine &line)
+{
+    const bool named = !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
+                       line.WindowArguments.contains(QStringLiteral("-platform")) ||
+                       line.WindowArguments.contains(QStringLiteral("-display"));
+    if (named)
+        return std::nullopt;
+    if (line.Mode != quelmark::TRunMode::Window) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return std::nullopt;
+    }
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        Print(QStringLiteral("quelmark: there is no display to open the window on (neither DISPLAY nor "
+                             "WAYLAND_DISPLAY is set); --push-all, --dry-run and --service run without one\n"),
+              stderr);
+        return 2;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    quelmark::InstallQuietMessageHandler();
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    if (const std::optional<int> exitCode = AnswerWithoutWindow(quelmark::ParseCommandLine(arguments)))
+    const quelmark::TCommandLine line = quelmark::ParseProgramCommandLine(arguments);
+    if (const std::optional<int> exitCode = AnswerWithoutWindow(line))
+        return *exitCode;
+    if (const std::optional<int> exitCode = ChoosePlatform(line))
         return *exitCode;
 
+    // Qt takes its own window-system options (-session, -style, ...) out of argv here.
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Varnholt"));
     QApplication::setApplicationName(QStringLiteral("Quelmark"));
@@ -53,19 +81,7 @@ int main(int argc, char **argv)
     // Lets the desktop match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(QUELMARK_DESKTOP_ID));
 
-    // Without its store the program can neither show nor keep anything: say which file is at
-    // fault and stop before any window could write to it.
-    const QString problem = quelmark::CheckStoreAtStart();
-    if (!problem.isEmpty()) {
-        quelmark::TMessageBox::Critical(nullptr, problem);
-        return 1;
-    }
-
-    quelmark::TfrmMain window;
-    // Asked to end by the system or the session, the program closes its window as the user
-    // would, so the shown site, the options and the toolbar layout are kept.
-    quelmark::TTermination termination;
-    termination.OnTerminate = [&window] { quelmark::CloseWhenIdle(&window); };
-    window.show();
-    return app.exec();
+    if (line.Mode != quelmark::TRunMode::Window)
+        return quelmark::RunHeadless(line);
+    return quelmark::RunWindow(line);
 }

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -93,6 +94,11 @@ struct Store {
 
 std::unique_ptr<Store> g_store;
 QString g_pathOverride;
+bool g_readOnly = false;
+
+// The id a read-only store gives a key it lacks, its root included: no row has it (the program
+// never chooses ids), so the key lists no subkeys and holds no values.
+constexpr std::int64_t kAbsentKey = std::numeric_limits<std::int64_t>::max();
 int g_busyTimeout = 5000;
 std::uint64_t g_generations = 0;
 
@@ -202,8 +208,30 @@ std::int64_t PrepareSchema(sqlite::Connection &db, const QString &path, std::int
     return root;
 }
 
+// Opens the file as it stands for reading: the layout of version 0 reads like the current one,
+// and a file without its root reads as an empty store.
+std::unique_ptr<Store> OpenStoreReadOnly(const QString &path)
+{
+    if (!QFileInfo::exists(path))
+        FailOpen(path, QStringLiteral("it does not exist"));
+    auto store = std::make_unique<Store>();
+    store->path = path;
+    try {
+        store->db = std::make_unique<sqlite::Connection>(QFile::encodeName(path).toStdString(), true);
+        store->db->SetBusyTimeout(g_busyTimeout);
+        StoredSchemaVersion(*store->db, path);
+        store->root = FindRoot(*store->db).value_or(kAbsentKey);
+    } catch (const ESqliteError &error) {
+        FailOpen(path, error.Message());
+    }
+    store->generation = ++g_generations;
+    return store;
+}
+
 std::unique_ptr<Store> OpenStore(const QString &path)
 {
+    if (g_readOnly)
+        return OpenStoreReadOnly(path);
     MakeFolders(path);
     MakeFileIfMissing(path);
     auto store = std::make_unique<Store>();
@@ -317,6 +345,8 @@ std::int64_t CreateKey(std::int64_t from, const QString &path)
     // another writer.
     if (const auto existing = FindKey(store, from, path))
         return *existing;
+    if (g_readOnly)
+        return kAbsentKey;
     TStoreTransaction transaction(QStringLiteral("Failed to create key %1").arg(path));
     std::int64_t id = 0;
     try {
@@ -412,6 +442,12 @@ void CloseStore()
     g_store.reset();
 }
 
+void SetStoreReadOnly(bool readOnly)
+{
+    CloseStore();
+    g_readOnly = readOnly;
+}
+
 void SetStoreBusyTimeout(int milliseconds)
 {
     g_busyTimeout = milliseconds;
@@ -433,8 +469,9 @@ TStoreTransaction::TStoreTransaction(const QString &failureText)
     if (store.depth == 0) {
         // IMMEDIATE: a deferred transaction that later needs to write cannot wait for another
         // writer (SQLite reports busy at once to avoid a deadlock), so the lock is taken here.
+        // A read-only store never writes, and must not keep writers waiting.
         try {
-            store.db->Exec("BEGIN IMMEDIATE");
+            store.db->Exec(g_readOnly ? "BEGIN" : "BEGIN IMMEDIATE");
         } catch (const ESqliteError &error) {
             Fail(store, failureText, error);
         }

@@ -37,6 +37,11 @@ void SetStoreFilePath(const QString &path);
 // Closes the shared connection (it is reopened on the next access). An open transaction is
 // rolled back.
 void CloseStore();
+// Makes the next opening of the store read-only (true) or read-write (false, the default) and
+// closes the shared connection. A read-only store is opened as it is, without creating the file
+// or its folders, switching its journal or bringing its layout up to date, so not one byte of
+// it changes; a missing key reads as empty, and every write fails.
+void SetStoreReadOnly(bool readOnly);
 // Sets how long an access waits for another program that holds the store locked before it
 // fails (5 seconds unless changed).
 void SetStoreBusyTimeout(int milliseconds);

@@ -94,9 +94,10 @@ QByteArray Statement::Bytes(int column) const
     return data ? QByteArray(static_cast<const char *>(data), size) : QByteArray();
 }
 
-Connection::Connection(const std::string &path)
+Connection::Connection(const std::string &path, bool readOnly)
 {
-    const int rc = sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    const int mode = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+    const int rc = sqlite3_open_v2(path.c_str(), &m_db, mode | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         const ESqliteError error(m_db ? sqlite3_extended_errcode(m_db) : rc,
                                  QString::fromUtf8(m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc)));

@@ -75,8 +75,8 @@ private:
 // One open database connection; closed by the destructor after its statements.
 class Connection {
 public:
-    // Opens an existing file for reading and writing; never creates one.
-    explicit Connection(const std::string &path);
+    // Opens an existing file for reading and writing, or for reading only; never creates one.
+    explicit Connection(const std::string &path, bool readOnly = false);
     ~Connection();
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;

@@ -10,6 +10,7 @@
 #include <QSaveFile>
 
 #include <new>
+#include <sys/stat.h>
 
 namespace quelmark {
 
@@ -28,8 +29,13 @@ QString LogTimeStamp(const QDateTime &localTime)
 
 void SaveLinesToFile(const QStringList &lines, const QString &path)
 {
+    // The log names servers, users and folders: a new file is the user's alone. A file that
+    // is replaced keeps the mode it had, as QSaveFile does.
+    const bool created = !QFile::exists(path);
     QSaveFile file(path);
     bool ok = file.open(QIODevice::WriteOnly);
+    if (ok && created)
+        ok = ::fchmod(file.handle(), 0600) == 0;
     for (int i = 0; ok && i < lines.size(); ++i)
         ok = file.write(lines[i].toLocal8Bit() + "\r\n") >= 0;
     if (!ok || !file.commit())
@@ -63,7 +69,9 @@ void TActivityLog::AddToLog(TTextArea *area, const QString &message)
         area->AppendLine(line);
     } catch (const std::bad_alloc &) {
         ClearForResources(area);
+        return;
     }
+    Added(area, line);
 }
 
 void TActivityLog::ftpClientDisplay(QObject *, QString &msg)
@@ -103,6 +111,13 @@ void TActivityLog::ClearForResources(TTextArea *area)
 {
     area->ClearLines();
     area->AppendLine(ClearedLine);
+    Added(area, ClearedLine);
+}
+
+void TActivityLog::Added(const TTextArea *area, const QString &line)
+{
+    if (OnLineAdded && area == m_memoLog)
+        OnLineAdded(line);
 }
 
 } // namespace quelmark

@@ -24,7 +24,7 @@ namespace quelmark {
 QString LogTimeStamp(const QDateTime &localTime);
 
 // Writes lines to a file, replacing it, each followed by CR LF; the file is replaced whole or
-// not at all. Raises Exception "Cannot create file <path>" when it cannot be written.
+// not at all, and a new file gets mode 0600. Raises Exception "Cannot create file <path>" when it cannot be written.
 void SaveLinesToFile(const QStringList &lines, const QString &path);
 
 class TActivityLog {
@@ -63,11 +63,15 @@ public:
 
     // Returns the current local time; replaceable so tests can fix the stamp.
     std::function<QDateTime()> Now;
+    // Told every line appended to memoLog, as it stands there (stamp included), when it is
+    // appended; a program without a window prints them.
+    std::function<void(const QString &line)> OnLineAdded;
 
 private:
     bool Checked(const QPointer<QAbstractButton> &box) const;
     bool HasRoom(const TTextArea *area, const QString &line) const;
     void ClearForResources(TTextArea *area);
+    void Added(const TTextArea *area, const QString &line);
 
     QPointer<TTextArea> m_memoLog;
     QPointer<QAbstractButton> m_chkTimeStampLog;

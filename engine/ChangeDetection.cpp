@@ -47,14 +47,40 @@ bool FileDetailsChanged(const QString &path, const QString &storedDateTime, cons
     return attribs != storedAttribs || size != storedSize || dateTime != storedDateTime;
 }
 
-bool FileNeedsPush(const TFileEntry &entry, const QString &lastIPAddress, const TAddressLookup &localAddress)
+TPushDecision PushDecision(const TFileEntry &entry, const QString &lastIPAddress, const TAddressLookup &localAddress)
 {
     // The address rule comes first, so an entry on "Hold" still carries a new address out.
-    if (!entry.ipParameter.isEmpty() && localAddress && localAddress() != lastIPAddress)
-        return true;
-    if (entry.status == FileStatus::New || entry.status == FileStatus::Error)
-        return true;
-    return FileDetailsChanged(entry.localFile, entry.fileDateTime, entry.fileSize, entry.attribs);
+    if (!entry.ipParameter.isEmpty() && localAddress) {
+        const QString current = localAddress();
+        if (current != lastIPAddress)
+            return {true, QStringLiteral("address changed (%1 -> %2)").arg(lastIPAddress, current)};
+    }
+    if (entry.status == FileStatus::New)
+        return {true, QStringLiteral("new")};
+    if (entry.status == FileStatus::Error)
+        return {true, QStringLiteral("error last time")};
+
+    QString dateTime, size, attribs;
+    const bool found = GetFileDetails(entry.localFile, dateTime, size, attribs);
+    const bool changed = attribs != entry.attribs || size != entry.fileSize || dateTime != entry.fileDateTime;
+    if (!found)
+        return {changed, QStringLiteral("file missing")};
+    if (attribs != entry.attribs)
+        return {true, QStringLiteral("changed: attributes")};
+    if (size != entry.fileSize)
+        return {true, QStringLiteral("changed: size")};
+    if (dateTime != entry.fileDateTime)
+        return {true, QStringLiteral("changed: date")};
+    if (entry.status == FileStatus::Hold)
+        return {false, QStringLiteral("hold")};
+    if (entry.status == FileStatus::Edited)
+        return {false, QStringLiteral("edited")};
+    return {false, QStringLiteral("unchanged")};
+}
+
+bool FileNeedsPush(const TFileEntry &entry, const QString &lastIPAddress, const TAddressLookup &localAddress)
+{
+    return PushDecision(entry, lastIPAddress, localAddress).due;
 }
 
 void SetFileStatus(TListRow &row, const QString &status)

@@ -34,9 +34,22 @@ bool GetFileDetails(const QString &path, QString &dateTime, QString &size, QStri
 bool FileDetailsChanged(const QString &path, const QString &storedDateTime, const QString &storedSize,
                         const QString &storedAttribs);
 
-// Tells whether the entry must be pushed. The first rule that fires decides: an IP parameter
+// Whether an entry is due and why, in the words the dry run prints.
+struct TPushDecision {
+    bool due = false;
+    // Due: "address changed (<old> -> <new>)", "new", "error last time", "changed: attributes",
+    // "changed: size", "changed: date" or "file missing". Not due: "file missing", "hold",
+    // "edited" or "unchanged".
+    QString reason;
+};
+
+// Decides whether the entry must be pushed. The first rule that fires decides: an IP parameter
 // with a current address (from localAddress) other than lastIPAddress; status "New"; status
-// "Error"; a change of the local file's details.
+// "Error"; a change of the local file's details, compared as attributes, size, date in that
+// order (a missing file compares as three empty texts).
+TPushDecision PushDecision(const TFileEntry &entry, const QString &lastIPAddress, const TAddressLookup &localAddress);
+
+// Tells whether the entry must be pushed: PushDecision's answer without its reason.
 bool FileNeedsPush(const TFileEntry &entry, const QString &lastIPAddress, const TAddressLookup &localAddress);
 
 // Writes status into the row; for "Moved" also the local file's current details, which become

@@ -67,7 +67,7 @@ private:
         const TEngineParts &c = m_commands.m_parts;
         if (c.mainWindow)
             c.mainWindow->setEnabled(true);
-        if (c.localAddress) {
+        if (c.localAddress && !m_commands.m_stopping) {
             if (c.edtLocalAddress)
                 c.edtLocalAddress->setText(c.localAddress());
             m_commands.LastIPAddress()->setText(c.localAddress());
@@ -88,7 +88,7 @@ TPushCommands::TPushCommands(const TEngineParts &parts, TTransfer &transfer, TAc
 
 void TPushCommands::btnPushAllNowClick()
 {
-    if (m_pushing)
+    if (m_pushing || m_stopping)
         return;
     TPushingMark mark(m_pushing);
     m_log.AddToLog(QStringLiteral(">>>> Checking all files..."));
@@ -97,12 +97,13 @@ void TPushCommands::btnPushAllNowClick()
     TPushAllCleanup cleanup(*this);
     WalkSites();
     cleanup.Finish();
-    m_log.AddToLog(QStringLiteral(">>>> Done checking all files..."));
+    m_log.AddToLog(m_stopping ? QStringLiteral(">>>> Stopped checking files...")
+                              : QStringLiteral(">>>> Done checking all files..."));
 }
 
 void TPushCommands::btnPushAllSiteNowClick()
 {
-    if (m_pushing)
+    if (m_pushing || m_stopping)
         return;
     TPushingMark mark(m_pushing);
     PushSite();
@@ -110,15 +111,21 @@ void TPushCommands::btnPushAllSiteNowClick()
 
 void TPushCommands::btnPushSelectedNowClick()
 {
-    if (m_pushing)
+    if (m_pushing || m_stopping)
         return;
     TPushingMark mark(m_pushing);
     PushSelected();
 }
 
+void TPushCommands::Stop()
+{
+    m_stopping = true;
+    m_transfer.TransferCancelled = true;
+}
+
 void TPushCommands::mniPopFilesPushFileClick()
 {
-    if (m_pushing)
+    if (m_pushing || m_stopping)
         return;
     TPushingMark mark(m_pushing);
     const qsizetype selected = FileList()->SelectedRows().size();
@@ -137,6 +144,8 @@ void TPushCommands::WalkSites()
     for (const TNavigatorNode *node : m_parts.navigator->SiteNodes())
         names.append(node->text(0));
     for (const QString &name : names) {
+        if (m_stopping)
+            break;
         catalogue.SaveCurrentSite();
         // Until the next site has loaded whole, the list is no site's: a load that fails
         // part-way must not be stored under the previous site's name by the clean-up.
@@ -153,7 +162,7 @@ void TPushCommands::PushSite()
     TRegListView *list = FileList();
     const QString lastIPAddress = LastIPAddress()->text();
     const int count = list->RowCount();
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < count && !m_stopping; ++i) {
         TListRow *row = list->Row(i);
         if (row && FileNeedsPush(FileEntryOf(*row), lastIPAddress, m_parts.localAddress))
             SetFileStatus(*row, PushRow(*row) ? FileStatus::Moved : FileStatus::Error);

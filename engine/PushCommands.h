@@ -49,6 +49,15 @@ public:
     // True while a command runs, from its start to the end of its clean-up.
     bool Pushing() const { return m_pushing; }
 
+    // Ends the running command early, for a program asked to end or to hand the store over:
+    // its transfer is cancelled as Cancel does, the rows and sites after it are left as they
+    // are, a push-all leaves "Last IP Address:" alone (entries not reached must still find the
+    // address changed) and logs ">>>> Stopped checking files..." instead of its last line. No
+    // command starts until Resume().
+    void Stop();
+    void Resume() { m_stopping = false; }
+    bool Stopping() const { return m_stopping; }
+
 private:
     class TPushAllCleanup;
     class TPushingMark;
@@ -64,6 +73,7 @@ private:
     TTransfer &m_transfer;
     TActivityLog &m_log;
     bool m_pushing = false;
+    bool m_stopping = false;
 };
 
 } // namespace quelmark

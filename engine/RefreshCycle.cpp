@@ -164,10 +164,12 @@ void TRefreshCycle::tmrRefreshTimer()
     // Pushes never nest, and none starts under an open dialog: a push-all reloads the file
     // list, whose rows an editing dialog or a question may be working on. MinuteCount stays at
     // N or above, so the check follows at the first tick after.
-    if (m_push.Pushing() || QApplication::activeModalWidget())
+    if (m_push.Pushing() || m_push.Stopping() || QApplication::activeModalWidget())
         return;
     if (MinuteCount < TestFilesMinutes(m_parts.options->spnTestFilesMinutes->text()))
         return;
+    if (BeforeCheck)
+        BeforeCheck();
     Check();
 }
 
@@ -176,6 +178,8 @@ void TRefreshCycle::Check()
     const TAddressLookup &localAddress = m_parts.localAddress;
     if (localAddress() != kNotConnected) {
         m_push.btnPushAllNowClick();
+        if (m_push.Stopping())
+            return;
         if (m_parts.edtLocalAddress)
             m_parts.edtLocalAddress->setText(localAddress());
         m_parts.options->edtLastIPAddress->setText(localAddress());

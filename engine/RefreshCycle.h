@@ -16,6 +16,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 
 class QAction;
 class QToolBar;
@@ -62,8 +63,9 @@ public:
     ~TRefreshCycle() override;
 
     // The tick: counts the minute and, when a check is due, looks up the address and pushes,
-    // reconnects or notes the disconnection. A tick during a push counts its minute only, so
-    // the check it would have made comes at the next tick. Raises the launcher's error when
+    // reconnects or notes the disconnection. A tick during a push, or while pushes are stopped,
+    // counts its minute only, so the check it would have made comes at the next tick; so does
+    // a push-all that was stopped, which leaves both address fields alone. Raises the launcher's error when
     // the reconnect command cannot be started, with MinuteCount left as it was.
     void tmrRefreshTimer();
     // Starts the timer when stopped (Tag 0), stops it when running.
@@ -84,6 +86,10 @@ public:
     QIcon imgStop;
     // Ticks counted towards the next check; survives stopping and starting.
     std::int32_t MinuteCount = 0;
+    // Runs at a tick that makes a check, just before it; a program without a window reads the
+    // options and the site list afresh here. What it raises ends the tick with the check still
+    // due.
+    std::function<void()> BeforeCheck;
 
 private:
     void PlaceAnimation();

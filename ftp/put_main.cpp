@@ -4,6 +4,7 @@
 // --remote pair is one session; several pairs go over one session, in the order given. Exits 0
 // when the server confirmed every file, 1 when an upload failed, 2 for bad arguments.
 #include "base/Exception.h"
+#include "base/QtMessages.h"
 #include "base/ServerField.h"
 #include "ftp/Ftpcli.h"
 #include "ftp/Wait.h"
@@ -140,6 +141,7 @@ bool Upload(TFtpClient &client, const QStringList &locals, const QStringList &re
 
 int main(int argc, char **argv)
 {
+    InstallQuietMessageHandler();
     // The wait control is a widget, so a platform is needed even without a screen.
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

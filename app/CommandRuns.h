@@ -1,0 +1,84 @@
+// The runs the command line asks for, --push-all and --dry-run, carried out on the parts of
+// whichever program holds the store: the window, the service, or a run without a window of its
+// own. They go through the same catalogue, navigator and engine the window's commands use, so a
+// push from the command line writes the same statuses, details, "Last IP Address:" and log
+// lines as the window's push-all.
+#pragma once
+
+#include "app/CommandLine.h"
+#include "engine/ChangeDetection.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QWidget;
+
+namespace quelmark {
+
+class TActivityLog;
+class TCatalogue;
+class TEngine;
+class TGeneralOptions;
+class TNavigator;
+
+// What a run works on.
+struct TRunParts {
+    TCatalogue *catalogue = nullptr;
+    TNavigator *navigator = nullptr;
+    TGeneralOptions *options = nullptr;
+    TEngine *engine = nullptr;
+    TAddressLookup localAddress;
+};
+
+// One run asked for: PushAll or DryRun, narrowed to one site when site is set.
+struct TRunRequest {
+    TRunMode mode = TRunMode::PushAll;
+    QString site;
+};
+
+// Where a run's output goes: standard output and standard error, of this program or of the one
+// that handed the run over.
+class TRunOutput {
+public:
+    virtual ~TRunOutput() = default;
+    virtual void Out(const QString &line) = 0;
+    virtual void Err(const QString &line) = 0;
+};
+
+// Sends every log line to output too while it lives; the log's earlier listener keeps hearing
+// them, and has the log back alone afterwards.
+class TLogCapture {
+public:
+    TLogCapture(TActivityLog &log, TRunOutput &output);
+    ~TLogCapture();
+    TLogCapture(const TLogCapture &) = delete;
+    TLogCapture &operator=(const TLogCapture &) = delete;
+
+private:
+    TActivityLog &m_log;
+    std::function<void(const QString &)> m_previous;
+};
+
+// The address change detection and push-all take for "not connected".
+inline const QString NotConnectedAddress = QStringLiteral("127.0.0.1");
+
+// Runs the request and returns its exit status; never raises.
+//
+// PushAll: the window's push-all (or, for one site, its push of the shown site, with that site
+// shown for the while and the user's node shown again after, which stores it). Its log lines go
+// to the engine's log. Returns 0 when nothing failed or nothing was due, 1 when an entry ended
+// "Error", the push stopped on an error, or the machine is not connected (nothing is pushed
+// then, as the refresh cycle does), 2 for a site that does not exist.
+//
+// DryRun: one line per file entry to output's Out, sites in navigator order and entries in list
+// order: site, local file, host file name, "due" or "not due", and change detection's reason,
+// separated by tabs. It changes nothing: the shown site is read from its controls, any other
+// from the store. Returns 0, or 2 when the store cannot be read or the site does not exist.
+int RunCommand(const TRunParts &parts, const TRunRequest &request, TRunOutput &output);
+
+// Returns one dry-run line.
+QString DryRunLine(const QString &site, const TFileEntry &entry, const TPushDecision &decision);
+
+} // namespace quelmark

@@ -1,0 +1,317 @@
+#include "app/Handover.h"
+
+#include "base/Exception.h"
+
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QTimer>
+
+#include <cstdio>
+#include <optional>
+
+namespace quelmark {
+
+namespace {
+
+constexpr int kPumpMs = 100;
+constexpr int kHeartbeatMs = 2000;
+// The asking side gives up after this long without a word; the holder speaks every
+// kHeartbeatMs however busy it is, since its waits keep dispatching events.
+constexpr int kSilenceMs = 15000;
+constexpr int kConnectMs = 3000;
+// A request line longer than this is not one of ours.
+constexpr qint64 kMaxRequest = 64 * 1024;
+
+const QString kRun = QStringLiteral("run");
+const QString kSite = QStringLiteral("site");
+const QString kOut = QStringLiteral("out");
+const QString kErr = QStringLiteral("err");
+const QString kExit = QStringLiteral("exit");
+const QString kAlive = QStringLiteral("alive");
+const QString kRaise = QStringLiteral("raise");
+const QString kRaised = QStringLiteral("raised");
+const QString kRelease = QStringLiteral("release");
+const QString kReleased = QStringLiteral("released");
+const QString kPushAll = QStringLiteral("push-all");
+const QString kDryRun = QStringLiteral("dry-run");
+
+void Send(QLocalSocket *socket, const QJsonObject &message)
+{
+    if (!socket || socket->state() != QLocalSocket::ConnectedState)
+        return;
+    socket->write(QJsonDocument(message).toJson(QJsonDocument::Compact) + '\n');
+    socket->flush();
+}
+
+void Finish(QLocalSocket *socket, const QString &error, int status)
+{
+    if (!error.isEmpty())
+        Send(socket, {{kErr, error}});
+    Send(socket, {{kExit, status}});
+    if (socket)
+        socket->disconnectFromServer();
+}
+
+std::optional<QJsonObject> Parse(const QByteArray &line)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(line.trimmed(), &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    return document.object();
+}
+
+void Print(FILE *stream, const QString &line)
+{
+    std::fputs((line + QLatin1Char('\n')).toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
+// Sends one request and waits for the message that carries key; nullopt when the holder does
+// not answer in time.
+std::optional<QJsonValue> Ask(const TStoreHolder &holder, const QJsonObject &request, const QString &key, int timeoutMs)
+{
+    std::unique_ptr<QLocalSocket> socket = ConnectToHolder(holder, kConnectMs);
+    if (!socket)
+        return std::nullopt;
+    Send(socket.get(), request);
+    QElapsedTimer total, silence;
+    total.start();
+    silence.start();
+    while (total.elapsed() < timeoutMs && silence.elapsed() < kSilenceMs) {
+        while (socket->canReadLine()) {
+            silence.restart();
+            if (const auto message = Parse(socket->readLine()); message && message->contains(key))
+                return message->value(key);
+        }
+        if (socket->state() != QLocalSocket::ConnectedState && socket->bytesAvailable() == 0)
+            return std::nullopt;
+        socket->waitForReadyRead(200);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+struct THandoverServer::TWaiting {
+    QPointer<QLocalSocket> socket;
+    TRunRequest request;
+    // Runs since a dialog has kept this request waiting; invalid while none does.
+    QElapsedTimer underDialog;
+};
+
+class THandoverServer::TSocketOutput : public TRunOutput {
+public:
+    explicit TSocketOutput(QLocalSocket *socket) : m_socket(socket) {}
+    void Out(const QString &line) override { Send(m_socket, {{kOut, line}}); }
+    void Err(const QString &line) override { Send(m_socket, {{kErr, line}}); }
+
+private:
+    QPointer<QLocalSocket> m_socket;
+};
+
+THandoverServer::THandoverServer(THolder &holder, QObject *parent) : QObject(parent), m_holder(holder)
+{
+    m_server = new QLocalServer(this);
+    // Only this user may hand the program commands or read what a dry run prints.
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    connect(m_server, &QLocalServer::newConnection, this, [this] { Guarded([this] { Accept(); }); });
+    m_pump = new QTimer(this);
+    m_pump->setInterval(kPumpMs);
+    connect(m_pump, &QTimer::timeout, this, [this] { Guarded([this] { Pump(); }); });
+    m_heartbeat = new QTimer(this);
+    m_heartbeat->setInterval(kHeartbeatMs);
+    connect(m_heartbeat, &QTimer::timeout, this, [this] { Guarded([this] { Beat(); }); });
+    m_heartbeat->start();
+}
+
+THandoverServer::~THandoverServer()
+{
+    Close(QStringLiteral("The program that holds the settings store has ended; nothing was run"));
+}
+
+void THandoverServer::Listen(const QString &path)
+{
+    QLocalServer::removeServer(path);
+    if (!m_server->listen(path))
+        throw Exception(QStringLiteral("Cannot take commands on %1: %2").arg(path, m_server->errorString()));
+}
+
+void THandoverServer::Close(const QString &why)
+{
+    m_server->close();
+    for (TWaiting &waiting : m_waiting)
+        Finish(waiting.socket, why, 2);
+    m_waiting.clear();
+    m_pump->stop();
+}
+
+void THandoverServer::Accept()
+{
+    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+        socket->setParent(this);
+        m_sockets.append(socket);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { Guarded([this, socket] { Read(socket); }); });
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    }
+}
+
+void THandoverServer::Read(QLocalSocket *socket)
+{
+    while (socket->canReadLine())
+        Handle(socket, socket->readLine());
+    if (socket->bytesAvailable() > kMaxRequest)
+        socket->abort();
+}
+
+void THandoverServer::Handle(QLocalSocket *socket, const QByteArray &line)
+{
+    const std::optional<QJsonObject> message = Parse(line);
+    if (!message) {
+        Finish(socket, QStringLiteral("Not a request: %1").arg(QString::fromUtf8(line.trimmed())), 2);
+        return;
+    }
+    if (message->contains(kRaise)) {
+        Send(socket, {{kRaised, m_holder.Raise()}});
+        return;
+    }
+    if (message->contains(kRelease)) {
+        QPointer<QLocalSocket> asker(socket);
+        if (!m_holder.Release([asker] { Send(asker, {{kReleased, true}}); }))
+            Send(socket, {{kReleased, false}});
+        return;
+    }
+    const QString run = message->value(kRun).toString();
+    if (run != kPushAll && run != kDryRun) {
+        Finish(socket, QStringLiteral("Not a request: %1").arg(QString::fromUtf8(line.trimmed())), 2);
+        return;
+    }
+    TWaiting waiting;
+    waiting.socket = socket;
+    waiting.request = {run == kPushAll ? TRunMode::PushAll : TRunMode::DryRun, message->value(kSite).toString()};
+    m_waiting.push_back(waiting);
+    m_pump->start();
+}
+
+void THandoverServer::Pump()
+{
+    m_waiting.remove_if([](const TWaiting &waiting) { return !waiting.socket; });
+    if (m_waiting.empty()) {
+        m_pump->stop();
+        return;
+    }
+    if (m_running)
+        return;
+    TWaiting &next = m_waiting.front();
+    const THolder::TBusy busy = m_holder.Busy();
+    // A dry run only reads, so a dialog does not hold it up; a push would reload the file list
+    // the dialog may be working on.
+    if (busy == THolder::TBusy::No || (busy == THolder::TBusy::Dialog && next.request.mode == TRunMode::DryRun)) {
+        RunNext();
+        return;
+    }
+    if (busy == THolder::TBusy::Pushing) {
+        next.underDialog.invalidate();
+        return;
+    }
+    if (!next.underDialog.isValid())
+        next.underDialog.start();
+    if (next.underDialog.elapsed() >= DialogPatienceMs) {
+        Finish(next.socket,
+               QStringLiteral("The window has a dialog open, so nothing was pushed; close the dialog and try again"),
+               2);
+        m_waiting.pop_front();
+    }
+}
+
+void THandoverServer::RunNext()
+{
+    TWaiting waiting = m_waiting.front();
+    m_waiting.pop_front();
+    m_running = true;
+    TSocketOutput output(waiting.socket);
+    int status = 1;
+    try {
+        status = m_holder.Run(waiting.request, output);
+    } catch (...) {
+        output.Err(ExceptionMessage(std::current_exception()));
+    }
+    m_running = false;
+    Finish(waiting.socket, QString(), status);
+}
+
+void THandoverServer::Beat()
+{
+    m_sockets.removeAll(nullptr);
+    for (const QPointer<QLocalSocket> &socket : m_sockets)
+        Send(socket, {{kAlive, true}});
+}
+
+std::unique_ptr<QLocalSocket> ConnectToHolder(const TStoreHolder &holder, int timeoutMs)
+{
+    auto socket = std::make_unique<QLocalSocket>();
+    socket->connectToServer(holder.socketPath);
+    if (!socket->waitForConnected(timeoutMs))
+        return nullptr;
+    return socket;
+}
+
+int HandOverRun(QLocalSocket &socket, const TStoreHolder &holder, const TRunRequest &request)
+{
+    Send(&socket, {{kRun, request.mode == TRunMode::DryRun ? kDryRun : kPushAll}, {kSite, request.site}});
+    QElapsedTimer silence;
+    silence.start();
+    for (;;) {
+        while (socket.canReadLine()) {
+            silence.restart();
+            const std::optional<QJsonObject> message = Parse(socket.readLine());
+            if (!message)
+                continue;
+            if (message->contains(kOut))
+                Print(stdout, message->value(kOut).toString());
+            if (message->contains(kErr))
+                Print(stderr, message->value(kErr).toString());
+            if (message->contains(kExit))
+                return message->value(kExit).toInt(2);
+        }
+        if (socket.state() != QLocalSocket::ConnectedState && socket.bytesAvailable() == 0) {
+            Print(stderr, QStringLiteral("The %1 ended before the run was over").arg(HolderText(holder)));
+            return 2;
+        }
+        if (silence.elapsed() > kSilenceMs) {
+            Print(stderr, QStringLiteral("The %1 stopped answering").arg(HolderText(holder)));
+            return 2;
+        }
+        socket.waitForReadyRead(500);
+    }
+}
+
+bool AskToRaise(const TStoreHolder &holder)
+{
+    const std::optional<QJsonValue> answer = Ask(holder, {{kRaise, true}}, kRaised, 5000);
+    return answer && answer->toBool();
+}
+
+bool AskToRelease(const TStoreHolder &holder)
+{
+    // The service first ends a running upload; the client's own waits bound that.
+    const std::optional<QJsonValue> answer = Ask(holder, {{kRelease, true}}, kReleased, 30000);
+    return answer && answer->toBool();
+}
+
+QString HolderText(const TStoreHolder &holder)
+{
+    QString text = QStringLiteral("program");
+    if (holder.role == roles::Window)
+        text = QStringLiteral("window");
+    else if (holder.role == roles::Service)
+        text = QStringLiteral("service");
+    else if (holder.role == roles::PushAll)
+        text = QStringLiteral("quelmark --push-all");
+    return holder.pid > 0 ? text + QStringLiteral(" (process %1)").arg(holder.pid) : text;
+}
+
+} // namespace quelmark

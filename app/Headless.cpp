@@ -1,0 +1,405 @@
+#include "app/Headless.h"
+
+#include "app/F_Main.h"
+#include "app/Termination.h"
+#include "base/Exception.h"
+#include "catalogue/Catalogue.h"
+#include "catalogue/GeneralOptions.h"
+#include "catalogue/Navigator.h"
+#include "catalogue/P_Types.h"
+#include "catalogue/RegControls.h"
+#include "catalogue/Registry.h"
+#include "catalogue/filedrag.h"
+#include "engine/ActivityLog.h"
+#include "engine/Engine.h"
+#include "engine/PushCommands.h"
+#include "engine/RefreshCycle.h"
+#include "engine/TextArea.h"
+#include "engine/Transfer.h"
+#include "ftp/Ftpcli.h"
+#include "ftp/Wait.h"
+#include "net/Sockets.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLocalSocket>
+#include <QStackedWidget>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace quelmark {
+
+namespace {
+
+constexpr int kIdlePollMs = 50;
+// How long a run gives the holder of the store to answer before it says so and ends.
+constexpr int kReachHolderMs = 5000;
+
+void Print(FILE *stream, const QString &line)
+{
+    std::fputs((line + QLatin1Char('\n')).toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
+class TTerminalOutput : public TRunOutput {
+public:
+    void Out(const QString &line) override { Print(stdout, line); }
+    void Err(const QString &line) override { Print(stderr, line); }
+};
+
+// Reads who holds the store, giving a holder that has just taken the lock a moment to say so.
+TStoreHolder WaitForHolder(const TStoreLock &lock)
+{
+    QElapsedTimer clock;
+    clock.start();
+    TStoreHolder holder = lock.ReadHolder();
+    while (!holder.Complete() && clock.elapsed() < 2000) {
+        QThread::msleep(50);
+        holder = lock.ReadHolder();
+    }
+    return holder;
+}
+
+QString InUseText(const TStoreHolder &holder)
+{
+    return holder.pid > 0 ? QStringLiteral("The settings store is in use by process %1").arg(holder.pid)
+                          : QStringLiteral("The settings store is in use by another program");
+}
+
+// A push or dry run on this program's own parts. A push holds the store meanwhile and carries
+// out the runs handed to it before it ends.
+int RunHere(const TRunRequest &request, TStoreLock &lock)
+{
+    THeadlessHost host;
+    THandoverServer server(host);
+    TTermination termination;
+    if (lock.Held()) {
+        const QString socketPath = HandoverSocketPath(StoreFilePath());
+        try {
+            server.Listen(socketPath);
+        } catch (const Exception &error) {
+            Print(stderr, error.Message());
+        }
+        lock.Publish({QCoreApplication::applicationPid(), roles::PushAll, socketPath});
+    }
+    termination.OnTerminate = [&host, &server] {
+        server.Close(QStringLiteral("quelmark --push-all is ending; nothing was run"));
+        host.Engine().Push().Stop();
+    };
+    TTerminalOutput output;
+    try {
+        host.LoadOptions();
+        if (request.mode == TRunMode::PushAll)
+            host.LoadSites();
+    } catch (const Exception &error) {
+        output.Err(error.Message());
+        return 2;
+    }
+    const int status = RunCommand(host.Parts(), request, output);
+    while (server.HasWork())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    server.Close(QStringLiteral("quelmark --push-all has ended; nothing was run"));
+    lock.Release();
+    return status;
+}
+
+// Runs a push or a dry run here when nobody holds the store, or hands it to the program that
+// does and prints what comes back.
+int RunOrHandOver(const TRunRequest &request, TStoreLock &lock)
+{
+    QElapsedTimer clock;
+    clock.start();
+    TStoreHolder holder;
+    while (clock.elapsed() < kReachHolderMs) {
+        // A dry run writes nothing, so it need not keep others from the store, and leaves even
+        // the lock file as it finds it.
+        const bool free = request.mode == TRunMode::DryRun ? !lock.HeldByAnyone() : lock.TryAcquire();
+        if (free)
+            return RunHere(request, lock);
+        holder = lock.ReadHolder();
+        if (holder.Complete()) {
+            if (const std::unique_ptr<QLocalSocket> socket = ConnectToHolder(holder, 1000))
+                return HandOverRun(*socket, holder, request);
+        }
+        QThread::msleep(100);
+    }
+    Print(stderr, InUseText(holder) + QStringLiteral(", which does not answer"));
+    return 2;
+}
+
+} // namespace
+
+// ---- the host -----------------------------------------------------------------------------
+
+THeadlessHost::THeadlessHost(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("headless"));
+    auto *optionsPanel = new QWidget(this);
+    m_options = std::make_unique<TGeneralOptions>(optionsPanel, DefaultUploadCopyPath());
+
+    auto *nbDetail = new QStackedWidget(this);
+    QMap<QString, QWidget *> pages;
+    for (const QString &title : {pages::GeneralOptions, pages::WebSites, pages::LogFiles, pages::Blank}) {
+        auto *page = new QWidget;
+        nbDetail->addWidget(page);
+        pages.insert(title, page);
+    }
+    m_catalogue = std::make_unique<TCatalogue>(this, pages.value(pages::WebSites));
+    m_fileDrag = new TFileDrag(this);
+    m_navigator = new TNavigator({nbDetail, pages, new QLabel(this), m_catalogue.get(), m_fileDrag}, this);
+
+    m_ftpClient = new TFtpClient(this);
+    m_ftpClient->setObjectName(QStringLiteral("ftpClient"));
+    m_waitControl = new TWait(this);
+    m_waitControl->SetInterval(1000);
+    m_memoLog = new TTextArea(this);
+    m_sockets = new TSockets(this);
+
+    const TEngineParts parts{
+        .catalogue = m_catalogue.get(),
+        .options = m_options.get(),
+        .ftpClient = m_ftpClient,
+        .waitControl = m_waitControl,
+        .memoLog = m_memoLog,
+        .localAddress = LocalAddressLookup(m_sockets),
+        .navigator = m_navigator,
+    };
+    m_engine = std::make_unique<TEngine>(parts, this);
+}
+
+THeadlessHost::~THeadlessHost() = default;
+
+TRunParts THeadlessHost::Parts()
+{
+    return {m_catalogue.get(), m_navigator, m_options.get(), m_engine.get(), LocalAddressLookup(m_sockets)};
+}
+
+void THeadlessHost::LoadOptions()
+{
+    LoadRegControls(this, BaseKeyPath());
+}
+
+void THeadlessHost::LoadSites()
+{
+    m_navigator->BuildNavigator();
+}
+
+THolder::TBusy THeadlessHost::Busy() const
+{
+    return m_engine->Push().Pushing() ? TBusy::Pushing : TBusy::No;
+}
+
+int THeadlessHost::Run(const TRunRequest &request, TRunOutput &output)
+{
+    return RunCommand(Parts(), request, output);
+}
+
+bool THeadlessHost::Release(std::function<void()> released)
+{
+    return OnRelease && OnRelease(std::move(released));
+}
+
+// ---- the service --------------------------------------------------------------------------
+
+TService::TService(THeadlessHost &host, const QString &storePath, QObject *parent)
+    : QObject(parent), m_host(host), m_storePath(storePath), m_lock(storePath), m_server(host)
+{
+    m_retry.setSingleShot(false);
+    connect(&m_retry, &QTimer::timeout, this, [this] { Guarded([this] { TryHold(); }); });
+    m_host.OnRelease = [this](std::function<void()> released) { return ReleaseForWindow(std::move(released)); };
+    TRefreshCycle &cycle = m_host.Engine().Refresh();
+    // The window may have changed the options or the sites since the last check.
+    cycle.BeforeCheck = [this] {
+        m_host.LoadOptions();
+        m_host.LoadSites();
+    };
+    m_host.Engine().Log().OnLineAdded = [](const QString &line) { Print(stdout, line); };
+}
+
+TService::~TService()
+{
+    m_host.OnRelease = nullptr;
+    m_host.Engine().Refresh().BeforeCheck = nullptr;
+    m_host.Engine().Log().OnLineAdded = nullptr;
+}
+
+std::optional<int> TService::Start()
+{
+    if (m_lock.TryAcquire()) {
+        Hold();
+        return std::nullopt;
+    }
+    const TStoreHolder holder = WaitForHolder(m_lock);
+    if (holder.role == roles::Service) {
+        Print(stderr, InUseText(holder));
+        return 2;
+    }
+    Print(stderr, QStringLiteral("The settings store is in use by the %1; the checks start once it lets go")
+                      .arg(HolderText(holder)));
+    m_state = TState::Waiting;
+    m_retry.start(RetryMs);
+    return std::nullopt;
+}
+
+void TService::TryHold()
+{
+    if (m_state != TState::Waiting)
+        return;
+    if (m_lock.TryAcquire()) {
+        m_retry.stop();
+        if (m_started)
+            Print(stderr, QStringLiteral("The settings store is free again; the checks go on"));
+        Hold();
+        return;
+    }
+    // Two services that waited for the same window: the one that took the store goes on.
+    const TStoreHolder holder = m_lock.ReadHolder();
+    if (holder.Complete() && holder.role == roles::Service)
+        Refuse(holder);
+}
+
+void TService::Refuse(const TStoreHolder &holder)
+{
+    Print(stderr, InUseText(holder));
+    m_retry.stop();
+    m_state = TState::Ending;
+    if (OnEnded)
+        OnEnded(2);
+}
+
+void TService::Hold()
+{
+    m_state = TState::Holding;
+    const QString socketPath = HandoverSocketPath(m_storePath);
+    try {
+        m_server.Listen(socketPath);
+    } catch (const Exception &error) {
+        Print(stderr, error.Message());
+    }
+    m_lock.Publish({QCoreApplication::applicationPid(), roles::Service, socketPath});
+    m_host.Engine().Push().Resume();
+    // The first check comes at once: the address may have changed while nothing was watching.
+    const bool first = !m_started;
+    m_started = true;
+    TRefreshCycle &cycle = m_host.Engine().Refresh();
+    if (cycle.Tag() == 0)
+        cycle.btnStartStopClick();
+    if (first)
+        QTimer::singleShot(0, this, [this] { Guarded([this] { FirstCheck(); }); });
+}
+
+void TService::FirstCheck()
+{
+    if (m_state != TState::Holding)
+        return;
+    TRefreshCycle &cycle = m_host.Engine().Refresh();
+    // Counted as if the period had passed; the tick reads the options before it checks.
+    const int minutes = TestFilesMinutes(m_host.Options().spnTestFilesMinutes->text());
+    cycle.MinuteCount = std::max(cycle.MinuteCount, minutes - 1);
+    cycle.tmrRefreshTimer();
+}
+
+bool TService::ReleaseForWindow(std::function<void()> released)
+{
+    if (m_state != TState::Holding)
+        return false;
+    m_state = TState::Releasing;
+    Print(stderr, QStringLiteral("The window was opened; the checks wait until it is closed"));
+    WhenIdle([this, released = std::move(released)] {
+        LetGo(QStringLiteral("The service handed the settings store to the window; nothing was run"));
+        released();
+        if (m_state == TState::Releasing) {
+            m_state = TState::Waiting;
+            m_retry.start(RetryMs);
+        }
+    });
+    return true;
+}
+
+void TService::End()
+{
+    if (m_state == TState::Ending)
+        return;
+    const bool holding = m_state == TState::Holding || m_state == TState::Releasing;
+    m_state = TState::Ending;
+    m_retry.stop();
+    WhenIdle([this, holding] {
+        if (holding)
+            LetGo(QStringLiteral("The service is ending; nothing was run"));
+        if (OnEnded)
+            OnEnded(0);
+    });
+}
+
+void TService::WhenIdle(std::function<void()> then)
+{
+    TPushCommands &push = m_host.Engine().Push();
+    push.Stop();
+    TRefreshCycle &cycle = m_host.Engine().Refresh();
+    if (cycle.Tag() != 0)
+        cycle.btnStartStopClick();
+    if (push.Pushing() || m_server.HasWork()) {
+        QTimer::singleShot(kIdlePollMs, this, [this, then = std::move(then)]() mutable {
+            Guarded([this, &then] { WhenIdle(std::move(then)); });
+        });
+        return;
+    }
+    then();
+}
+
+void TService::LetGo(const QString &why)
+{
+    m_server.Close(why);
+    try {
+        m_host.Catalogue().SaveCurrentSite();
+    } catch (const Exception &error) {
+        Print(stderr, error.Message());
+    }
+    m_lock.Release();
+}
+
+// ---- the modes ----------------------------------------------------------------------------
+
+int RunHeadless(const TCommandLine &line)
+{
+    SetTopLevelReporter([](const QString &message) { Print(stderr, message); });
+    const QString storePath = StoreFilePath();
+    // A push or a dry run on a store that is not there would only find nothing to do; the
+    // user is more likely to have started it with another configuration folder than meant.
+    // The service makes the store as the window does, and takes up the sites once there are any.
+    if (line.Mode != TRunMode::Service && !QFileInfo::exists(storePath)) {
+        Print(stderr, QStringLiteral("The settings store %1 does not exist; the window makes it when it is first "
+                                     "opened")
+                          .arg(storePath));
+        return 2;
+    }
+    SetStoreReadOnly(line.Mode == TRunMode::DryRun);
+    if (const QString problem = CheckStoreAtStart(); !problem.isEmpty()) {
+        Print(stderr, problem);
+        return 2;
+    }
+
+    try {
+        if (line.Mode != TRunMode::Service) {
+            TStoreLock lock(storePath);
+            return RunOrHandOver({line.Mode, line.Value(QStringLiteral("site"))}, lock);
+        }
+        THeadlessHost host;
+        TService service(host, storePath);
+        TTermination termination;
+        service.OnEnded = [](int status) { QCoreApplication::exit(status); };
+        termination.OnTerminate = [&service] { service.End(); };
+        if (const std::optional<int> refused = service.Start())
+            return *refused;
+        return QCoreApplication::exec();
+    } catch (const Exception &error) {
+        Print(stderr, error.Message());
+        return 2;
+    }
+}
+
+} // namespace quelmark

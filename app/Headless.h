@@ -1,0 +1,119 @@
+// The program without a window: --push-all, --dry-run and --service.
+//
+// THeadlessHost holds what the window holds for the engine (the general options, the shown
+// site, the navigator, the FTP client, the log) as widgets that are never shown, and builds the
+// same engine from them through engine/Engine. A run that finds the store held by the window or
+// the service hands its command over (app/Handover.h) instead of running it here.
+#pragma once
+
+#include "app/CommandLine.h"
+#include "app/CommandRuns.h"
+#include "app/Handover.h"
+#include "catalogue/StoreLock.h"
+
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace quelmark {
+
+class TCatalogue;
+class TEngine;
+class TFileDrag;
+class TFtpClient;
+class TGeneralOptions;
+class TNavigator;
+class TSockets;
+class TTextArea;
+class TWait;
+
+class THeadlessHost : public QWidget, public THolder {
+    Q_OBJECT
+public:
+    explicit THeadlessHost(QWidget *parent = nullptr);
+    ~THeadlessHost() override;
+
+    TRunParts Parts();
+    TEngine &Engine() { return *m_engine; }
+    TCatalogue &Catalogue() { return *m_catalogue; }
+    TNavigator &Navigator() { return *m_navigator; }
+    TGeneralOptions &Options() { return *m_options; }
+    TFtpClient &FtpClient() { return *m_ftpClient; }
+
+    // Reads the general options from the store.
+    void LoadOptions();
+    // Builds the navigator's sites from the store as the window's first showing does, which
+    // also writes the general options back.
+    void LoadSites();
+
+    TBusy Busy() const override;
+    int Run(const TRunRequest &request, TRunOutput &output) override;
+    bool Release(std::function<void()> released) override;
+    // What Release does: a service steps aside; any other run refuses.
+    std::function<bool(std::function<void()>)> OnRelease;
+
+private:
+    std::unique_ptr<TGeneralOptions> m_options;
+    std::unique_ptr<TCatalogue> m_catalogue;
+    std::unique_ptr<TEngine> m_engine;
+    TNavigator *m_navigator = nullptr;
+    TFileDrag *m_fileDrag = nullptr;
+    TFtpClient *m_ftpClient = nullptr;
+    TWait *m_waitControl = nullptr;
+    TTextArea *m_memoLog = nullptr;
+    TSockets *m_sockets = nullptr;
+};
+
+// The refresh cycle without a window, holding the store: it takes the store's lock (and waits
+// while a window or a push from the command line holds it), checks once at start and then every
+// "Test local files every (mins):" minutes, reading the options and the sites afresh before each
+// check, and prints every log line to standard output. It steps aside while a window is open
+// and goes on when the window closes.
+class TService : public QObject {
+    Q_OBJECT
+public:
+    TService(THeadlessHost &host, const QString &storePath, QObject *parent = nullptr);
+    ~TService() override;
+
+    // Takes the store or starts waiting for it. Returns 2, after printing "The settings store is
+    // in use by process <pid>", when another service holds it; nothing when running.
+    std::optional<int> Start();
+    // Ends within moments: a running upload is cancelled, the options are saved and the store is
+    // let go; then OnEnded runs with the exit status.
+    void End();
+    std::function<void(int status)> OnEnded;
+
+    // True while this service holds the store (not while it waits for a window to close).
+    bool Holding() const { return m_state == TState::Holding; }
+
+    // How often a waiting service tries to take the store.
+    int RetryMs = 1000;
+
+private:
+    enum class TState { Idle, Waiting, Holding, Releasing, Ending };
+
+    void TryHold();
+    void Hold();
+    void FirstCheck();
+    bool ReleaseForWindow(std::function<void()> released);
+    void WhenIdle(std::function<void()> then);
+    void LetGo(const QString &why);
+    void Refuse(const TStoreHolder &holder);
+
+    THeadlessHost &m_host;
+    QString m_storePath;
+    TStoreLock m_lock;
+    THandoverServer m_server;
+    QTimer m_retry;
+    TState m_state = TState::Idle;
+    bool m_started = false;
+};
+
+// Runs the mode the command line asks for without a window and returns its exit status.
+int RunHeadless(const TCommandLine &line);
+
+} // namespace quelmark
