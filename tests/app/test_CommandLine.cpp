@@ -5,6 +5,7 @@
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -40,11 +41,49 @@ TEST(CommandLine, ParsesSwitchesAndValuesAndRefusesWhatItDoesNotKnow)
         {{"--help=yes"}, {}, "option '--help' takes no value"},
         {{"--site"}, {}, "option '--site NAME' needs a value"},
         {{"--site", "a", "--site=b"}, {}, "option '--site' is given twice"},
+        {{"-session"}, {}, "option '-session' needs a value"},
+        {{"-sessionx", "1"}, {}, "unexpected argument '-sessionx'"},
     };
     for (const ParseRow &row : rows) {
         const TCommandLine line = ParseCommandLine(row.arguments, Table);
         EXPECT_EQ(line.Error, row.error) << row.arguments.join(' ').toStdString();
         EXPECT_EQ(line.Given, row.given) << row.arguments.join(' ').toStdString();
+    }
+}
+
+// What a session manager or a user passes for Qt is kept for Qt, in order, values included.
+TEST(CommandLine, QtsWindowOptionsAreSetAsideForTheWindow)
+{
+    const TCommandLine line = ParseCommandLine(
+        {"-session", "1a2b", "--help", "-style=fusion", "-reverse", "-display", ":1", "--site", "-name"}, Table);
+    EXPECT_EQ(line.Error, QString());
+    EXPECT_EQ(line.WindowArguments, QStringList({"-session", "1a2b", "-style=fusion", "-reverse", "-display", ":1"}));
+    EXPECT_EQ(line.Given, (QMap<QString, QString>{{"help", ""}, {"site", "-name"}}));
+}
+
+TEST(CommandLine, OneRunModeAtATimeAndSiteOnlyWithAPushOrADryRun)
+{
+    const struct {
+        QStringList arguments;
+        TRunMode mode;
+        QString error;
+    } rows[] = {
+        {{}, TRunMode::Window, {}},
+        {{"-session", "x"}, TRunMode::Window, {}},
+        {{"--push-all"}, TRunMode::PushAll, {}},
+        {{"--site", "a b", "--push-all"}, TRunMode::PushAll, {}},
+        {{"--dry-run", "--site=a"}, TRunMode::DryRun, {}},
+        {{"--service"}, TRunMode::Service, {}},
+        {{"--push-all", "--dry-run"}, TRunMode::Window, "options --push-all and --dry-run cannot be combined"},
+        {{"--service", "--site", "a"},
+         TRunMode::Window,
+         "option '--site' narrows --push-all or --dry-run, and neither is given"},
+        {{"--site", "a"}, TRunMode::Window, "option '--site' narrows --push-all or --dry-run, and neither is given"},
+    };
+    for (const auto &row : rows) {
+        const TCommandLine line = ParseProgramCommandLine(row.arguments);
+        EXPECT_EQ(line.Error, row.error) << row.arguments.join(' ').toStdString();
+        EXPECT_EQ(line.Mode, row.mode) << row.arguments.join(' ').toStdString();
     }
 }
 
@@ -61,15 +100,19 @@ struct ProgramRun {
     QString err;
 };
 
-// Runs build/quelmark with nothing that names a display or a platform.
-ProgramRun RunHeadless(const QStringList &arguments)
+// Runs build/quelmark (or another program of the build) with nothing that names a display, a
+// platform or a runtime folder.
+ProgramRun RunHeadless(const QStringList &arguments, const char *name = "quelmark", const QString &configHome = {})
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        env.remove(QString::fromLatin1(name));
+    for (const char *variable :
+         {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR", "QT_LOGGING_RULES"})
+        env.remove(QString::fromLatin1(variable));
+    if (!configHome.isEmpty())
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
     QProcess program;
     program.setProcessEnvironment(env);
-    program.start(QStringLiteral(QUELMARK_BINARY_DIR "/quelmark"), arguments);
+    program.start(QStringLiteral(QUELMARK_BINARY_DIR "/") + QLatin1String(name), arguments);
     ProgramRun run;
     if (!program.waitForFinished(10000) || program.exitStatus() != QProcess::NormalExit)
         return run;
@@ -95,6 +138,11 @@ TEST(CommandLine, ProgramAnswersWithoutADisplay)
         {{"--help"}, 0, usage, ""},
         {{"--push-everything"}, 2, "", "quelmark: unknown option '--push-everything'\\n\\n" + usage},
         {{"--version", "extra"}, 2, "", "quelmark: unexpected argument 'extra'\\n\\n" + usage},
+        {{"--service", "--dry-run"},
+         2,
+         "",
+         "quelmark: options --dry-run and --service cannot be combined\\n\\n" + usage},
+        {{}, 2, "", "quelmark: there is no display to open the window on .*--service run without one\\n"},
     };
     for (const ProgramRow &row : rows) {
         const ProgramRun run = RunHeadless(row.arguments);
@@ -106,6 +154,21 @@ TEST(CommandLine, ProgramAnswersWithoutADisplay)
         EXPECT_TRUE(whole(row.out).match(run.out).hasMatch()) << what << "\nout: " << run.out.toStdString();
         EXPECT_TRUE(whole(row.err).match(run.err).hasMatch()) << what << "\nerr: " << run.err.toStdString();
     }
+}
+
+// Qt says where it would put runtime files when XDG_RUNTIME_DIR is unset, among other things
+// nobody at the terminal can act on; both programs keep it to themselves.
+TEST(CommandLine, NeitherProgramPrintsQtsOwnWarnings)
+{
+    const ProgramRun put = RunHeadless({"--host", "127.0.0.1", "--local", "/nonexistent"}, "quelmark-put");
+    EXPECT_FALSE(put.err.contains("QStandardPaths")) << put.err.toStdString();
+    EXPECT_FALSE(put.out.contains("QStandardPaths")) << put.out.toStdString();
+    EXPECT_NE(put.exitCode, -1);
+
+    QTemporaryDir config;
+    const ProgramRun dry = RunHeadless({"--dry-run"}, "quelmark", config.path());
+    EXPECT_FALSE(dry.err.contains("QStandardPaths")) << dry.err.toStdString();
+    EXPECT_NE(dry.exitCode, -1);
 }
 
 } // namespace

@@ -465,6 +465,37 @@ INSERT INTO vals VALUES
               QStringLiteral("schema_version|1\n"));
 }
 
+// A read-only store is for looking: a file another tool made (no meta table, rollback journal)
+// keeps every byte, keys it lacks read as empty, and a write fails instead of landing.
+TEST_F(RegistryTest, AReadOnlyStoreChangesNoByteReadsMissingKeysAsEmptyAndRefusesWrites)
+{
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(m_store.FilePath()).absolutePath()));
+    ASSERT_TRUE(MakeStoreFile(m_store.FilePath(), kKeysAndVals + QStringLiteral(R"(
+INSERT INTO keys VALUES (5, 4, 'General Options');
+INSERT INTO vals VALUES (5, 'MinsTestFiles', 1, '30');
+)")));
+    const QByteArray before = FileBytes(m_store.FilePath());
+    SetStoreReadOnly(true);
+    {
+        TRegIniFile ini(kBase);
+        EXPECT_EQ(ini.ReadText(store::GeneralOptions, store::MinsTestFiles, {}), QStringLiteral("30"));
+        TRegIniFile sites(kBase + QStringLiteral("\\WWWSites"));
+        QStringList names{QStringLiteral("stale")};
+        sites.ListSections(names);
+        EXPECT_TRUE(names.isEmpty());
+        EXPECT_TRUE(ErrorOf([&] { ini.WriteText(store::GeneralOptions, store::MinsTestFiles, QStringLiteral("1")); })
+                        .startsWith(QStringLiteral("Failed to set data for 'MinsTestFiles'")));
+    }
+    SetStoreReadOnly(false);
+    EXPECT_EQ(FileBytes(m_store.FilePath()), before);
+
+    SetStoreReadOnly(true);
+    QFile::remove(m_store.FilePath());
+    EXPECT_TRUE(ErrorOf([] { TRegIniFile ini(kBase); }).contains(QStringLiteral("it does not exist")));
+    SetStoreReadOnly(false);
+    EXPECT_FALSE(QFile::exists(m_store.FilePath())) << "a read-only store is never made";
+}
+
 // ---- the file ----
 
 TEST_F(RegistryTest, TheStoreIsPlainSqliteThatTheCommandLineToolReads)

@@ -32,6 +32,13 @@ protected:
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
     }
 
+    static int Mode(const QString &path)
+    {
+        struct stat st {};
+        ::stat(QFile::encodeName(path).constData(), &st);
+        return st.st_mode & 07777;
+    }
+
     QTemporaryDir dir;
     TTextArea memoLog;
     QCheckBox chkTimeStampLog;
@@ -93,6 +100,8 @@ TEST_F(ActivityLogTest, ClientLinesAreLoggedOnlyWithDetailedLogging)
 
 TEST_F(ActivityLogTest, FullAreaIsClearedAndNotedAndTheLineDropped)
 {
+    QStringList heard;
+    log.OnLineAdded = [&heard](const QString &line) { heard << line; };
     log.SetCapacity(3, 1000);
     log.AddToLog(QStringLiteral("one"));
     log.AddToLog(QStringLiteral("two"));
@@ -107,6 +116,9 @@ TEST_F(ActivityLogTest, FullAreaIsClearedAndNotedAndTheLineDropped)
     log.AddToLog(QString(80, QLatin1Char('x')));
     EXPECT_EQ(memoLog.Lines(), QStringList({QStringLiteral("Cleared output area due to limited resources...")}))
         << "the note carries no stamp; a too long line counts like too many lines";
+    const QString cleared = QStringLiteral("Cleared output area due to limited resources...");
+    EXPECT_EQ(heard, QStringList({"one", "two", "three", cleared, "five", cleared}))
+        << "a listener hears what the area shows, the dropped lines not";
 }
 
 TEST_F(ActivityLogTest, SavedFileHoldsTheLinesWithCrLfAndTheLogStays)
@@ -119,6 +131,7 @@ TEST_F(ActivityLogTest, SavedFileHoldsTheLinesWithCrLfAndTheLogStays)
     log.btnSaveCurrentFileClick();
 
     EXPECT_EQ(ReadFile(path), QByteArray("first\r\n\r\ncaf\xc3\xa9\r\n"));
+    EXPECT_EQ(Mode(path), 0600) << "the log names servers and users: a new file is the user's alone";
     EXPECT_EQ(memoLog.LineCount(), 3);
     ASSERT_EQ(TFileDialogs::Shown().size(), 1);
     const TFileDialogs::TShown &shown = TFileDialogs::Shown().front();
@@ -135,9 +148,11 @@ TEST_F(ActivityLogTest, EmptyLogSavesAnEmptyFileOverAnOldOne)
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
     old.write("old contents\r\n");
     old.close();
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
     TFileDialogs::SetNextAnswer(path);
     log.btnSaveCurrentFileClick();
     EXPECT_EQ(ReadFile(path), QByteArray());
+    EXPECT_EQ(Mode(path), 0640) << "a replaced file keeps the mode its owner gave it";
 }
 
 TEST_F(ActivityLogTest, CancelledDialogWritesNothing)

@@ -224,6 +224,52 @@ TEST_F(ChangeDetectionTest, VanishedFileIsDueOnlyWhileDetailsAreStored)
     EXPECT_FALSE(NeedsPush(*row));
 }
 
+// Each reason the dry run prints, with the answer the push itself acts on beside it.
+TEST_F(ChangeDetectionTest, EveryDecisionNamesTheRuleThatMadeIt)
+{
+    const QString path = MakeFile(QStringLiteral("page.html"));
+    const QString missing = dir.filePath(QStringLiteral("gone.html"));
+    QString date, size, attribs;
+    ASSERT_TRUE(GetFileDetails(path, date, size, attribs));
+    const auto entry = [&](const QString &status, const QString &ip = QString()) {
+        return TFileEntry{path, QStringLiteral("x.html"), FileType::Ascii, ip, status, date, size, attribs};
+    };
+    TFileEntry touched = entry(FileStatus::Moved), grown = touched, locked = touched, gone = touched,
+               goneBare = touched;
+    touched.fileDateTime = QStringLiteral("1/1/70");
+    grown.fileSize = QStringLiteral("4");
+    grown.fileDateTime = QStringLiteral("1/1/70");
+    locked.attribs = QStringLiteral("R");
+    locked.fileSize = QStringLiteral("4");
+    gone.localFile = missing;
+    goneBare = {missing, QStringLiteral("x.html"), FileType::Ascii, QString(), FileStatus::Moved};
+
+    currentAddress = QStringLiteral("10.0.0.8");
+    const struct {
+        TFileEntry entry;
+        bool due;
+        QString reason;
+    } rows[] = {
+        {entry(FileStatus::Hold, QStringLiteral("%IP%")), true, QStringLiteral("address changed (10.0.0.7 -> 10.0.0.8)")},
+        {entry(FileStatus::New), true, QStringLiteral("new")},
+        {entry(FileStatus::Error), true, QStringLiteral("error last time")},
+        {locked, true, QStringLiteral("changed: attributes")},
+        {grown, true, QStringLiteral("changed: size")},
+        {touched, true, QStringLiteral("changed: date")},
+        {gone, true, QStringLiteral("file missing")},
+        {goneBare, false, QStringLiteral("file missing")},
+        {entry(FileStatus::Hold), false, QStringLiteral("hold")},
+        {entry(FileStatus::Edited), false, QStringLiteral("edited")},
+        {entry(FileStatus::Moved), false, QStringLiteral("unchanged")},
+    };
+    for (const auto &row : rows) {
+        const TPushDecision decision = PushDecision(row.entry, lastAddress, lookup);
+        EXPECT_EQ(decision.reason, row.reason);
+        EXPECT_EQ(decision.due, row.due) << row.reason.toStdString();
+        EXPECT_EQ(FileNeedsPush(row.entry, lastAddress, lookup), row.due) << row.reason.toStdString();
+    }
+}
+
 TEST_F(ChangeDetectionTest, RowShortOfColumnsIsJudgedWithEmptyTexts)
 {
     const QString path = MakeFile(QStringLiteral("page.html"));
