@@ -93,6 +93,11 @@ int RunHere(const TRunRequest &request, TStoreLock &lock)
     TTerminalOutput output;
     try {
         host.LoadOptions();
+        // A site that is not there is a wrong argument: refused before anything is written.
+        if (!request.site.isEmpty() && !host.Catalogue().ListSites().contains(request.site)) {
+            output.Err(QStringLiteral("There is no site named \"%1\"").arg(request.site));
+            return 2;
+        }
         if (request.mode == TRunMode::PushAll)
             host.LoadSites();
     } catch (const Exception &error) {

@@ -7,6 +7,7 @@
 // loopback address of its own; binding that port needs root.
 #include "net/Sockets.h"
 #include "tests/support/FtpServers.h"
+#include "tests/support/StoreScript.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -24,80 +25,9 @@
 
 namespace {
 
+using namespace quelmark;
+
 const QString kServerAddress = QStringLiteral("127.0.0.21");
-QString Quoted(const QString &text)
-{
-    QString quoted = text;
-    return QLatin1Char('\'') + quoted.replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
-}
-
-// Builds the SQL that creates the store: the key tree as rows of `keys`, values of kind 1.
-class StoreScript {
-public:
-    StoreScript(const QString &user, const QString &password) : m_user(user), m_password(password)
-    {
-        m_sql = QStringLiteral(
-            "CREATE TABLE keys (id INTEGER PRIMARY KEY, parent INTEGER REFERENCES keys(id) ON DELETE CASCADE,"
-            " name TEXT NOT NULL, UNIQUE (parent, name));\n"
-            "CREATE TABLE vals (key INTEGER NOT NULL REFERENCES keys(id) ON DELETE CASCADE, name TEXT NOT NULL,"
-            " kind INTEGER NOT NULL, data BLOB, PRIMARY KEY (key, name));\n"
-            "INSERT INTO keys VALUES (1, NULL, '');\n");
-        m_base = Key(Key(Key(1, "Software"), "Varnholt"), "Quelmark");
-    }
-
-    int Key(int parent, const QString &name)
-    {
-        m_sql +=
-            QStringLiteral("INSERT INTO keys VALUES (%1, %2, %3);\n").arg(++m_lastId).arg(parent).arg(Quoted(name));
-        return m_lastId;
-    }
-    void Value(int key, const QString &name, const QString &text)
-    {
-        m_sql += QStringLiteral("INSERT INTO vals VALUES (%1, %2, 1, CAST(%3 AS BLOB));\n")
-                     .arg(key)
-                     .arg(Quoted(name), Quoted(text));
-    }
-    void Site(int sites, const QString &name, const QList<QStringList> &files)
-    {
-        const int site = Key(sites, name);
-        Value(site, QStringLiteral("FTPServer"), kServerAddress);
-        Value(site, QStringLiteral("UserName"), m_user);
-        Value(site, QStringLiteral("Password"), m_password);
-        Value(site, QStringLiteral("DefaultDir"), QStringLiteral("/"));
-        for (int i = 0; i < files.size(); ++i) {
-            const int item = Key(site, QStringLiteral("Item#%1").arg(i));
-            Value(item, QStringLiteral("Caption"), files[i][0]);
-            const QStringList columns = {files[i][1], files[i][2], files[i][3], "New", "", "", ""};
-            for (int k = 0; k < columns.size(); ++k)
-                Value(item, QStringLiteral("Subline#%1").arg(k), columns[k]);
-        }
-    }
-
-    int Base() const { return m_base; }
-    const QString &Sql() const { return m_sql; }
-
-private:
-    QString m_user;
-    QString m_password;
-    QString m_sql;
-    int m_lastId = 1;
-    int m_base = 0;
-};
-
-QString RunSqlite(const QString &file, const QString &sql)
-{
-    QProcess sqlite;
-    sqlite.start(QStringLiteral("sqlite3"), {file});
-    if (!sqlite.waitForStarted(5000))
-        return QStringLiteral("<sqlite3 not started>");
-    sqlite.write(sql.toUtf8());
-    sqlite.closeWriteChannel();
-    sqlite.waitForFinished(10000);
-    if (sqlite.exitCode() != 0)
-        ADD_FAILURE() << "sqlite3: " << sqlite.readAllStandardError().toStdString();
-    return QString::fromUtf8(sqlite.readAllStandardOutput()).trimmed();
-}
-
 bool WriteFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
@@ -169,17 +99,17 @@ TEST_F(EndToEnd, FirstCheckAfterAMinutePushesEverySiteWithTheAddressAndTheEndSig
     ASSERT_TRUE(WriteFile(Path("pages/about.html"), about));
     ASSERT_TRUE(WriteFile(Path("pages/logo.bin"), binary));
 
-    StoreScript store(server->User(), server->Password());
-    const int options = store.Key(store.Base(), QStringLiteral("General Options"));
-    store.Value(options, QStringLiteral("Autoprocess"), QStringLiteral("1"));
-    store.Value(options, QStringLiteral("MinsTestFiles"), QStringLiteral("1"));
-    store.Value(options, QStringLiteral("TempFileName"), Path("upload.tmp"));
-    const int sites = store.Key(store.Base(), QStringLiteral("WWWSites"));
-    store.Site(sites, QStringLiteral("first"),
-               {{Path("pages/index.html"), "index.html", "Ascii", "%IP%"},
-                {Path("pages/logo.bin"), "logo.bin", "Binary", "%IP%"}});
-    store.Site(sites, QStringLiteral("second"), {{Path("pages/about.html"), "about.html", "Ascii", "%IP%"}});
-    RunSqlite(StoreFile(), store.Sql());
+    test::StoreScript store;
+    store.Option(QStringLiteral("Autoprocess"), QStringLiteral("1"));
+    store.Option(QStringLiteral("MinsTestFiles"), QStringLiteral("1"));
+    store.Option(QStringLiteral("TempFileName"), Path("upload.tmp"));
+    const QString user = server->User(), password = server->Password();
+    store.Site(QStringLiteral("first"), kServerAddress, user, password,
+               {{Path("pages/index.html"), "index.html", "Ascii", "%IP%", "New", "", "", ""},
+                {Path("pages/logo.bin"), "logo.bin", "Binary", "%IP%", "New", "", "", ""}});
+    store.Site(QStringLiteral("second"), kServerAddress, user, password,
+               {{Path("pages/about.html"), "about.html", "Ascii", "%IP%", "New", "", "", ""}});
+    ASSERT_EQ(store.WriteTo(StoreFile()), QString());
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -210,7 +140,7 @@ TEST_F(EndToEnd, FirstCheckAfterAMinutePushesEverySiteWithTheAddressAndTheEndSig
     EXPECT_EQ(ReadFile(QDir(server->Home()).filePath("logo.bin")), binary);
 
     // Status, size and date of every entry, as the close stored them.
-    const QString rows = RunSqlite(StoreFile(), QStringLiteral(R"(
+    const QString rows = test::RunSqlite(StoreFile(), QStringLiteral(R"(
         SELECT s.name || ' ' || c.data || ' ' || st.data || ' ' || sz.data || ' ' || (length(dt.data) > 0)
         FROM keys s JOIN keys i ON i.parent = s.id
         JOIN vals c ON c.key = i.id AND c.name = 'Caption'
@@ -225,9 +155,9 @@ TEST_F(EndToEnd, FirstCheckAfterAMinutePushesEverySiteWithTheAddressAndTheEndSig
                         .arg(binary.size())
                         .arg(Path("pages/about.html"))
                         .arg(about.size()));
-    EXPECT_EQ(
-        RunSqlite(StoreFile(), QStringLiteral("SELECT CAST(data AS TEXT) FROM vals WHERE name = 'LastIPAddress';")),
-        QString::fromLatin1(address));
+    EXPECT_EQ(test::RunSqlite(StoreFile(),
+                              QStringLiteral("SELECT CAST(data AS TEXT) FROM vals WHERE name = 'LastIPAddress';")),
+              QString::fromLatin1(address));
 }
 
 } // namespace

@@ -243,13 +243,15 @@ QString VsftpServer::WriteConfig(std::uint16_t port)
     return path;
 }
 
-ScriptedFtpServer::ScriptedFtpServer(const QString &scenario, const QString &address, const QStringList &wrapper)
+ScriptedFtpServer::ScriptedFtpServer(const QString &scenario, const QString &address, const QStringList &wrapper,
+                                     std::uint16_t port)
 {
     m_home = m_dir.filePath(QStringLiteral("store"));
     m_record = m_dir.filePath(QStringLiteral("received.txt"));
     QDir().mkpath(m_home);
     QStringList command = wrapper;
-    command << Python << ServerScript("ftp_script_server.py") << scenario << m_record << m_home << address;
+    command << Python << ServerScript("ftp_script_server.py") << scenario << m_record << m_home << address
+            << QString::number(port);
     LaunchPrintingPort(command.first(), command.mid(1));
 }
 

@@ -86,10 +86,10 @@ private:
 
 class ScriptedFtpServer : public FtpServerProcess {
 public:
-    // Listens on address; a wrapper (for instance {"unshare", "-n"}) runs the server through
-    // that command, whose process then becomes the server's.
+    // Listens on address and port (0: a free one); a wrapper (for instance {"unshare", "-n"})
+    // runs the server through that command, whose process then becomes the server's.
     explicit ScriptedFtpServer(const QString &scenario, const QString &address = QStringLiteral("127.0.0.1"),
-                               const QStringList &wrapper = {});
+                               const QStringList &wrapper = {}, std::uint16_t port = 0);
 
     // Returns the command lines received in the first `sessions` sessions, waiting up to
     // timeoutMs for them to end; lines of sessions still running are left out.

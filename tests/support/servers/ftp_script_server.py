@@ -1,9 +1,9 @@
 #!/usr/bin/python3
 """A scripted FTP server that misbehaves on purpose, for the client's tests.
 
-Usage: ftp_script_server.py SCENARIO RECORD_FILE STORE_DIR [ADDRESS]
+Usage: ftp_script_server.py SCENARIO RECORD_FILE STORE_DIR [ADDRESS [PORT]]
 
-Listens on ADDRESS (default 127.0.0.1), port 0, prints the port on its own line and serves one session after
+Listens on ADDRESS (default 127.0.0.1) and PORT (default 0, a free one), prints the port on its own line and serves one session after
 another until killed. Every command line received is appended to RECORD_FILE as it arrives;
 "--END--" follows each session once the client has gone. Stored files land in STORE_DIR.
 
@@ -341,14 +341,15 @@ class Session:
 
 
 def main():
-    if len(sys.argv) not in (4, 5) or sys.argv[1] not in SCENARIOS:
+    if len(sys.argv) not in (4, 5, 6) or sys.argv[1] not in SCENARIOS:
         sys.stderr.write(__doc__)
         return 2
     scenario, record_path, store_dir = sys.argv[1:4]
-    address = sys.argv[4] if len(sys.argv) == 5 else "127.0.0.1"
+    address = sys.argv[4] if len(sys.argv) >= 5 else "127.0.0.1"
+    port = int(sys.argv[5]) if len(sys.argv) == 6 else 0
     listener = socket.socket(socket.AF_INET6 if ":" in address else socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind((address, 0))
+    listener.bind((address, port))
     listener.listen(5)
     print(listener.getsockname()[1], flush=True)
     with open(record_path, "a", encoding="latin-1") as record:

@@ -1,0 +1,398 @@
+// The real program without a window: started with nothing that names a display, on a store
+// made with the sqlite3 command, pushing to real servers on loopback addresses of their own.
+//
+// The program always connects to the "ftp" port, so the servers listen on port 21, which needs
+// root; the tests that push skip without it.
+#include "engine/ChangeDetection.h"
+#include "net/Sockets.h"
+#include "tests/support/FtpServers.h"
+#include "tests/support/Printing.h"
+#include "tests/support/StoreScript.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+using namespace quelmark;
+
+const QString kPyftpdAddress = QStringLiteral("127.0.0.22");
+const QString kSlowAddress = QStringLiteral("127.0.0.23");
+
+struct Finished {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+class Headless : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(QDir().mkpath(Path("pages")) && QDir().mkpath(Path("config/Varnholt/Quelmark")));
+    }
+
+    void TearDown() override
+    {
+        for (auto &process : started) {
+            if (process->state() != QProcess::NotRunning) {
+                process->kill();
+                process->waitForFinished(5000);
+            }
+        }
+    }
+
+    // Starts a pyftpdlib server on port 21 of address; skips the test where that cannot be.
+    std::unique_ptr<test::PyFtpServer> PortTwentyOne(const QString &address)
+    {
+        if (::geteuid() != 0)
+            return nullptr;
+        auto server = std::make_unique<test::PyFtpServer>(address, 21);
+        return server->Running() ? std::move(server) : nullptr;
+    }
+
+    QString Path(const char *relative) const { return dir.filePath(QString::fromLatin1(relative)); }
+    QString StoreFile() const { return Path("config/Varnholt/Quelmark/store.db"); }
+    QString LockFile() const { return StoreFile() + QStringLiteral(".lock"); }
+
+    // The environment of a cron job or a system service: no display, no platform named.
+    QProcessEnvironment Environment(bool window = false) const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        if (window)
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), Path("config"));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), Path("cache"));
+        return env;
+    }
+
+    QProcess &Start(const QStringList &arguments, bool window = false)
+    {
+        started.push_back(std::make_unique<QProcess>());
+        QProcess &process = *started.back();
+        process.setProcessEnvironment(Environment(window));
+        process.start(QStringLiteral(QUELMARK_BINARY_DIR "/quelmark"), arguments);
+        EXPECT_TRUE(process.waitForStarted(5000)) << process.errorString().toStdString();
+        return process;
+    }
+
+    Finished Run(const QStringList &arguments, int timeoutMs = 20000)
+    {
+        QProcess &process = Start(arguments);
+        Finished finished;
+        if (process.waitForFinished(timeoutMs) && process.exitStatus() == QProcess::NormalExit)
+            finished.exitCode = process.exitCode();
+        finished.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+        finished.err = QString::fromLocal8Bit(process.readAllStandardError());
+        return finished;
+    }
+
+    static QByteArray Hash(const QString &file)
+    {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256) : "";
+    }
+
+    static bool Write(const QString &path, const QByteArray &bytes)
+    {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    }
+
+    static bool Within(int ms, const std::function<bool()> &done)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done() && clock.elapsed() < ms)
+            QThread::msleep(50);
+        return done();
+    }
+
+    static qint64 LockHolderPid(const QString &lockFile)
+    {
+        QFile file(lockFile);
+        return file.open(QIODevice::ReadOnly) ? file.readLine().trimmed().toLongLong() : 0;
+    }
+
+    // A store with two sites on the pyftpdlib server: "first" with a page that carries the
+    // address, "second" with a binary file.
+    void TwoSites(const QString &firstPassword, const QString &user, const QString &password)
+    {
+        ASSERT_TRUE(Write(Path("pages/index.html"), "<p>at %IP% now</p>\n"));
+        ASSERT_TRUE(Write(Path("pages/logo.bin"), QByteArray("\x00\x01%IP%\xff", 7)));
+        test::StoreScript store;
+        store.Option(QStringLiteral("TempFileName"), Path("upload.tmp"));
+        store.Option(QStringLiteral("TimeStampLog"), QStringLiteral("1"));
+        store.Option(QStringLiteral("DetailedLogging"), QStringLiteral("1"));
+        store.Site(QStringLiteral("first"), kPyftpdAddress, user, firstPassword,
+                   {{Path("pages/index.html"), "index.html", "Ascii", "%IP%", "New", "", "", ""}});
+        store.Site(QStringLiteral("second"), kPyftpdAddress, user, password,
+                   {{Path("pages/logo.bin"), "logo.bin", "Binary", "", "New", "", "", ""}});
+        ASSERT_EQ(store.WriteTo(StoreFile()), QString());
+    }
+
+    QTemporaryDir dir;
+    std::vector<std::unique_ptr<QProcess>> started;
+};
+
+TEST_F(Headless, PushAllWithoutADisplayPushesEverySiteAndWritesTheResultsBack)
+{
+    const auto server = PortTwentyOne(kPyftpdAddress);
+    if (!server)
+        GTEST_SKIP() << "needs root and a free port 21 on " << kPyftpdAddress.toStdString();
+    TwoSites(server->Password(), server->User(), server->Password());
+    // Left by a run that was killed: the process it names is gone.
+    ASSERT_TRUE(Write(LockFile(), "999999\nwindow\n/nowhere.sock\n"));
+
+    const Finished run = Run({QStringLiteral("--push-all")});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_EQ(run.err, QString());
+    const QByteArray address = TSockets().LocalIPAddress().toLatin1();
+    EXPECT_EQ(server->Stored(QStringLiteral("index.html")), "<p>at " + address + " now</p>\n");
+    EXPECT_EQ(server->Stored(QStringLiteral("logo.bin")), QByteArray("\x00\x01%IP%\xff", 7));
+    EXPECT_EQ(
+        test::StoredEntries(StoreFile()),
+        QStringLiteral("first|%1|Moved|19\nsecond|%2|Moved|7").arg(Path("pages/index.html"), Path("pages/logo.bin")));
+    EXPECT_EQ(test::StoredOption(StoreFile(), QStringLiteral("LastIPAddress")), QString::fromLatin1(address));
+
+    // Every log line, time-stamped, the client's own lines among them, in the order they came.
+    const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_GE(lines.size(), 4) << run.out.toStdString();
+    for (const QString &line : lines)
+        EXPECT_TRUE(line.startsWith(QLatin1Char('[')) && line.contains(QStringLiteral("] -- "))) << line.toStdString();
+    EXPECT_TRUE(lines.first().endsWith(QStringLiteral("] -- >>>> Checking all files...")));
+    EXPECT_TRUE(lines.last().endsWith(QStringLiteral("] -- >>>> Done checking all files...")));
+    EXPECT_TRUE(run.out.contains(QStringLiteral("] -- > STOR index.html\n")));
+    EXPECT_TRUE(run.out.contains(QStringLiteral("] -- > PASS ****\n")));
+    EXPECT_EQ(LockHolderPid(LockFile()), 0) << "the lock file still names a holder";
+}
+
+TEST_F(Headless, PushAllWithAWrongPasswordForOneSiteExitsOneAndStillPushesTheOther)
+{
+    const auto server = PortTwentyOne(kPyftpdAddress);
+    if (!server)
+        GTEST_SKIP() << "needs root and a free port 21 on " << kPyftpdAddress.toStdString();
+    TwoSites(QStringLiteral("not the password"), server->User(), server->Password());
+
+    const Finished run = Run({QStringLiteral("--push-all")});
+    EXPECT_EQ(run.exitCode, 1) << run.out.toStdString();
+    EXPECT_TRUE(server->Stored(QStringLiteral("index.html")).isEmpty());
+    EXPECT_EQ(server->Stored(QStringLiteral("logo.bin")).size(), 7);
+    EXPECT_EQ(
+        test::StoredEntries(StoreFile()),
+        QStringLiteral("first|%1|Error|\nsecond|%2|Moved|7").arg(Path("pages/index.html"), Path("pages/logo.bin")));
+}
+
+TEST_F(Headless, AStoreOrArgumentsThatCannotBeUsedExitTwoAndLeaveTheStoreAsItWas)
+{
+    test::StoreScript store;
+    store.Site(QStringLiteral("only"), kPyftpdAddress, QStringLiteral("u"), QStringLiteral("p"), {});
+    ASSERT_EQ(store.WriteTo(StoreFile()), QString());
+    // Once through the program, which brings the layout up to date and writes the options.
+    Run({QStringLiteral("--push-all")});
+    const QByteArray usable = Hash(StoreFile());
+    const struct {
+        QStringList arguments;
+        bool corrupt;
+        QString err; // a part of what standard error says
+    } rows[] = {
+        {{"--push-all", "--site", "other"}, false, QStringLiteral("There is no site named \"other\"")},
+        {{"--dry-run", "--site=other"}, false, QStringLiteral("There is no site named \"other\"")},
+        {{"--push-all"}, true, StoreFile() + QStringLiteral(" cannot be opened: file is not a database")},
+        {{"--dry-run"}, true, QStringLiteral("file is not a database")},
+        {{"--service"}, true, QStringLiteral("file is not a database")},
+    };
+    for (const auto &row : rows) {
+        if (row.corrupt)
+            ASSERT_TRUE(Write(StoreFile(), QByteArray(4096, 'x')));
+        const QByteArray before = Hash(StoreFile());
+        const Finished run = Run(row.arguments);
+        const std::string what = row.arguments.join(' ').toStdString();
+        EXPECT_EQ(run.exitCode, 2) << what;
+        EXPECT_TRUE(run.err.contains(row.err)) << what << ": " << run.err.toStdString();
+        EXPECT_EQ(Hash(StoreFile()), before) << what;
+        EXPECT_TRUE(row.corrupt || before == usable) << what;
+    }
+
+    ASSERT_TRUE(QFile::remove(StoreFile()));
+    const Finished missing = Run({QStringLiteral("--push-all")});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_TRUE(missing.err.contains(QStringLiteral(" does not exist"))) << missing.err.toStdString();
+    EXPECT_FALSE(QFile::exists(StoreFile())) << "a push made a store where there was none";
+}
+
+// One entry for each reason, judged against the store as it is on disk; afterwards the store
+// has the same bytes, nothing was copied for upload and not even a lock file was made.
+TEST_F(Headless, DryRunPrintsEachEntrysReasonAndChangesNothing)
+{
+    const auto page = [this](const char *name, const QByteArray &bytes = "page\n") {
+        const QString path = Path("pages/") + QLatin1String(name);
+        EXPECT_TRUE(Write(path, bytes));
+        return path;
+    };
+    const auto details = [](const QString &path) {
+        QString date, size, attribs;
+        EXPECT_TRUE(GetFileDetails(path, date, size, attribs));
+        return QStringList{date, size, attribs};
+    };
+    const QString fresh = page("fresh.html"), failed = page("failed.html"), edited = page("edited.html"),
+                  moving = page("moving.html"), touched = page("touched.html"), grown = page("grown.html"),
+                  locked = page("locked.html"), held = page("held.html"), quiet = page("quiet.html");
+    const QString missing = Path("pages/gone.html");
+    ASSERT_EQ(::chmod(QFile::encodeName(locked).constData(), 0444), 0);
+    const QStringList d = details(fresh);
+    const QString otherDate = QStringLiteral("1/2/03 4:05:06");
+
+    test::StoreScript store;
+    store.Option(QStringLiteral("TempFileName"), Path("upload.tmp"));
+    store.Option(QStringLiteral("LastIPAddress"), QStringLiteral("10.9.8.7"));
+    const auto entry = [](const QString &file, const QString &ip, const QString &status, const QStringList &texts) {
+        return QStringList{file, QFileInfo(file).fileName(), QStringLiteral("Ascii"), ip, status} + texts;
+    };
+    store.Site(QStringLiteral("first"), kPyftpdAddress, QStringLiteral("u"), QStringLiteral("p"),
+               {entry(fresh, {}, "New", details(fresh)), entry(failed, {}, "Error", details(failed)),
+                entry(edited, {}, "Edited", details(edited)), entry(moving, "%IP%", "Hold", details(moving)),
+                entry(touched, {}, "Moved", {otherDate, d[1], d[2]})});
+    store.Site(QStringLiteral("second"), kPyftpdAddress, QStringLiteral("u"), QStringLiteral("p"),
+               {entry(grown, {}, "Moved", {details(grown)[0], QStringLiteral("3"), d[2]}),
+                entry(locked, {}, "Moved", {details(locked)[0], d[1], QString()}), entry(missing, {}, "Moved", d),
+                entry(held, {}, "Hold", details(held)), entry(quiet, {}, "Moved", details(quiet))});
+    ASSERT_EQ(store.WriteTo(StoreFile()), QString());
+    const QByteArray before = Hash(StoreFile());
+
+    const QString address = TSockets().LocalIPAddress();
+    const QString expected =
+        QStringList{
+            "first\t" + fresh + "\tfresh.html\tdue\tnew",
+            "first\t" + failed + "\tfailed.html\tdue\terror last time",
+            "first\t" + edited + "\tedited.html\tnot due\tedited",
+            "first\t" + moving + "\tmoving.html\tdue\taddress changed (10.9.8.7 -> " + address + ")",
+            "first\t" + touched + "\ttouched.html\tdue\tchanged: date",
+            "second\t" + grown + "\tgrown.html\tdue\tchanged: size",
+            "second\t" + locked + "\tlocked.html\tdue\tchanged: attributes",
+            "second\t" + missing + "\tgone.html\tdue\tfile missing",
+            "second\t" + held + "\theld.html\tnot due\thold",
+            "second\t" + quiet + "\tquiet.html\tnot due\tunchanged",
+        }
+            .join('\n') +
+        '\n';
+
+    const Finished run = Run({QStringLiteral("--dry-run")});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out, expected);
+    EXPECT_EQ(run.err, QString());
+    const Finished narrowed = Run({QStringLiteral("--dry-run"), QStringLiteral("--site"), QStringLiteral("second")});
+    EXPECT_EQ(narrowed.out, expected.mid(expected.indexOf(QStringLiteral("second\t"))));
+
+    EXPECT_EQ(Hash(StoreFile()), before) << "the dry run changed the store";
+    EXPECT_FALSE(QFile::exists(Path("upload.tmp")));
+    EXPECT_FALSE(QFile::exists(Path("cache")));
+    EXPECT_FALSE(QFile::exists(LockFile()));
+}
+
+// The service checks at once, so a file changed while it was not running goes up within the
+// first period; the end signal then cancels the upload it is in the middle of, the program
+// saves and ends well within two seconds, and the entries it did not finish stay due.
+TEST_F(Headless, ServicePushesAChangedFileAndTheEndSignalCancelsALongUploadAndKeepsTheStore)
+{
+    const auto server = PortTwentyOne(kPyftpdAddress);
+    if (!server)
+        GTEST_SKIP() << "needs root and a free port 21 on " << kPyftpdAddress.toStdString();
+    test::ScriptedFtpServer slow(QStringLiteral("slow_sink"), kSlowAddress, {}, 21);
+    ASSERT_TRUE(slow.Running()) << slow.Failure().toStdString();
+    ASSERT_TRUE(Write(Path("pages/index.html"), "changed since the last push\n"));
+    ASSERT_TRUE(Write(Path("pages/big.bin"), QByteArray(4 * 1024 * 1024, 'b')));
+
+    test::StoreScript store;
+    store.Option(QStringLiteral("MinsTestFiles"), QStringLiteral("1"));
+    store.Option(QStringLiteral("TempFileName"), Path("upload.tmp"));
+    store.Option(QStringLiteral("LastIPAddress"), QStringLiteral("10.9.8.7"));
+    store.Site(QStringLiteral("a"), kPyftpdAddress, server->User(), server->Password(),
+               {{Path("pages/index.html"), "index.html", "Ascii", "", "Moved", "1/2/03", "5", ""}});
+    store.Site(QStringLiteral("b"), kSlowAddress, QStringLiteral("u"), QStringLiteral("p"),
+               {{Path("pages/big.bin"), "big.bin", "Binary", "", "New", "", "", ""},
+                {Path("pages/index.html"), "after.html", "Ascii", "", "New", "", "", ""}});
+    ASSERT_EQ(store.WriteTo(StoreFile()), QString());
+
+    QProcess &service = Start({QStringLiteral("--service")});
+    const QString slowFile = QDir(slow.Home()).filePath(QStringLiteral("big.bin"));
+    EXPECT_TRUE(Within(15000, [&] { return !server->Stored(QStringLiteral("index.html")).isEmpty(); }))
+        << "the changed file did not go up";
+    ASSERT_TRUE(Within(15000, [&] { return QFileInfo(slowFile).size() > 0; })) << "the long upload did not start";
+
+    QElapsedTimer clock;
+    clock.start();
+    service.terminate();
+    ASSERT_TRUE(service.waitForFinished(10000));
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_EQ(service.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(service.exitCode(), 0);
+    const QString out = QString::fromLocal8Bit(service.readAllStandardOutput());
+    EXPECT_TRUE(out.contains(QStringLiteral("\nCancelled by the user\n"))) << out.toStdString();
+    EXPECT_TRUE(out.endsWith(QStringLiteral(">>>> Stopped checking files...\n"))) << out.toStdString();
+    EXPECT_LT(QFileInfo(slowFile).size(), 4 * 1024 * 1024);
+
+    EXPECT_EQ(
+        test::StoredEntries(StoreFile()),
+        QStringLiteral("a|%1|Moved|28\nb|%2|Error|\nb|%1|New|").arg(Path("pages/index.html"), Path("pages/big.bin")));
+    EXPECT_EQ(test::StoredOption(StoreFile(), QStringLiteral("LastIPAddress")), QStringLiteral("10.9.8.7"))
+        << "entries not reached must still find the address changed";
+    EXPECT_EQ(test::StoredOption(StoreFile(), QStringLiteral("MinsTestFiles")), QStringLiteral("1"));
+}
+
+// One program per store: a second service is refused, a window makes the service step aside
+// until it is closed, and a second window only brings the first to the front.
+TEST_F(Headless, ASecondServiceIsRefusedAndAWindowTakesTheStoreFromTheServiceUntilItCloses)
+{
+    test::StoreScript store;
+    store.Option(QStringLiteral("MinsTestFiles"), QStringLiteral("5"));
+    ASSERT_EQ(store.WriteTo(StoreFile()), QString());
+
+    QProcess &service = Start({QStringLiteral("--service")});
+    ASSERT_TRUE(Within(5000, [&] { return LockHolderPid(LockFile()) == service.processId(); }));
+
+    const Finished second = Run({QStringLiteral("--service")}, 10000);
+    EXPECT_EQ(second.exitCode, 2);
+    EXPECT_EQ(second.err, QStringLiteral("The settings store is in use by process %1\n").arg(service.processId()));
+
+    QProcess &window = Start({}, true);
+    EXPECT_TRUE(Within(10000, [&] { return LockHolderPid(LockFile()) == window.processId(); }));
+    QProcess &another = Start({QStringLiteral("-session"), QStringLiteral("restored")}, true);
+    EXPECT_TRUE(another.waitForFinished(10000));
+    EXPECT_EQ(another.exitCode(), 0) << another.readAllStandardError().toStdString();
+    EXPECT_EQ(window.state(), QProcess::Running);
+
+    window.terminate();
+    EXPECT_TRUE(window.waitForFinished(5000));
+    EXPECT_TRUE(Within(5000, [&] { return LockHolderPid(LockFile()) == service.processId(); }))
+        << "the service did not take the store back";
+
+    QElapsedTimer clock;
+    clock.start();
+    service.terminate();
+    ASSERT_TRUE(service.waitForFinished(5000));
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_EQ(service.exitCode(), 0);
+    const QString said = QString::fromLocal8Bit(service.readAllStandardError());
+    EXPECT_TRUE(said.contains(QStringLiteral("The window was opened"))) << said.toStdString();
+    EXPECT_EQ(test::StoredOption(StoreFile(), QStringLiteral("MinsTestFiles")), QStringLiteral("5"));
+}
+
+} // namespace
