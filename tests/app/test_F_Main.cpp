@@ -1,14 +1,19 @@
 #include "app/F_Main.h"
+#include "app/Termination.h"
 #include "catalogue/MessageBox.h"
 #include "catalogue/Navigator.h"
 #include "catalogue/P_Types.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
+#include "engine/PushCommands.h"
 #include "engine/RefreshCycle.h"
 #include "engine/TextArea.h"
+#include "ftp/Ftpcli.h"
 #include "ftp/Wait.h"
 #include "net/Sockets.h"
+#include "tests/support/FtpServers.h"
 #include "tests/support/StoreDump.h"
+#include "tests/support/StoreScript.h"
 #include "tests/support/TempStore.h"
 
 #include <QCoreApplication>
@@ -27,6 +32,8 @@
 #include <QToolBar>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 using namespace quelmark;
 
@@ -184,6 +191,61 @@ TEST_F(MainWindowTest, CloseAskedForDuringAPushWaitsForItsEndAndThenSaves)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(ini.ReadText(store::GeneralOptions, store::RedialCommand, QString()), QStringLiteral("after the push"));
+}
+
+// Asked to end in the middle of a long upload, the window does not wait for it: the upload is
+// cancelled as Cancel does, the push stops there, and the window saves and closes at once. The
+// entry cut short is "Error" and the one after it is left due; the options are kept.
+TEST_F(MainWindowTest, EndSignalDuringALongUploadCancelsItThenSavesAndClosesWithinTwoSeconds)
+{
+    test::ScriptedFtpServer slow(QStringLiteral("slow_sink"));
+    ASSERT_TRUE(slow.Running()) << slow.Failure().toStdString();
+    QTemporaryDir folder;
+    const QString big = folder.filePath(QStringLiteral("big.bin"));
+    QFile file(big);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(QByteArray(4 * 1024 * 1024, 'b')) > 0);
+    file.close();
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(store.FilePath()).absolutePath()));
+    test::StoreScript script;
+    script.Site(
+        QStringLiteral("slow"), QStringLiteral("127.0.0.1"), QStringLiteral("u"), QStringLiteral("p"),
+        {{big, "big.bin", "Binary", "", "New", "", "", ""}, {big, "next.bin", "Binary", "", "New", "", "", ""}});
+    ASSERT_EQ(script.WriteTo(store.FilePath()), QString());
+
+    const QString received = QDir(slow.Home()).filePath(QStringLiteral("big.bin"));
+    QElapsedTimer sinceSignal;
+    {
+        TfrmMain window;
+        Find<TFtpClient>(window, "ftpClient")->SetPort(slow.PortText());
+        window.show();
+        Find<TRegEdit>(window, "edtRedialCommand")->setText(QStringLiteral("kept at the end"));
+        TTermination termination;
+        termination.OnTerminate = [&window] { window.close(); };
+        QTimer::singleShot(0, &window,
+                           [&window] { Guarded([&window] { window.Engine().Push().btnPushAllNowClick(); }); });
+        QTimer signal;
+        QObject::connect(&signal, &QTimer::timeout, [&] {
+            if (!sinceSignal.isValid() && QFileInfo(received).size() > 0) {
+                sinceSignal.start();
+                ::raise(SIGTERM);
+            }
+        });
+        signal.start(50);
+        QElapsedTimer clock;
+        clock.start();
+        while (window.isVisible() && clock.elapsed() < 20000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        ASSERT_TRUE(sinceSignal.isValid()) << "the upload never started";
+        EXPECT_FALSE(window.isVisible());
+        EXPECT_LT(sinceSignal.elapsed(), 2000);
+        const QStringList log = window.findChild<TTextArea *>(QStringLiteral("memoLog"))->Lines();
+        EXPECT_TRUE(log.contains(QStringLiteral("Cancelled by the user"))) << log.join('\n').toStdString();
+        EXPECT_EQ(log.value(log.size() - 1), QStringLiteral(">>>> Stopped checking files..."));
+    }
+    EXPECT_LT(QFileInfo(received).size(), 4 * 1024 * 1024);
+    CloseStore();
+    EXPECT_EQ(test::StoredEntries(store.FilePath()), QStringLiteral("slow|%1|Error|\nslow|%1|New|").arg(big));
+    EXPECT_EQ(test::StoredOption(store.FilePath(), store::RedialCommand), QStringLiteral("kept at the end"));
 }
 
 TEST_F(MainWindowTest, UnusableStoreIsNamedAndLeftUntouched)

@@ -1,0 +1,285 @@
+// Two programs on one store: the window (here, in this process) holds it, and the real program
+// started from a terminal hands its push or dry run to the window, which carries it out on what
+// it shows; and the service, which reads the options and the sites afresh before every check.
+#include "app/F_Main.h"
+#include "app/Headless.h"
+#include "app/WindowHolder.h"
+#include "catalogue/MessageBox.h"
+#include "catalogue/Navigator.h"
+#include "catalogue/P_Types.h"
+#include "catalogue/RegControls.h"
+#include "catalogue/Registry.h"
+#include "engine/ActivityLog.h"
+#include "engine/Engine.h"
+#include "engine/PushCommands.h"
+#include "engine/RefreshCycle.h"
+#include "engine/TextArea.h"
+#include "ftp/Ftpcli.h"
+#include "tests/support/FtpServers.h"
+#include "tests/support/Printing.h"
+#include "tests/support/StoreScript.h"
+#include "tests/support/TempStore.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace quelmark;
+
+namespace {
+
+struct Finished {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Dispatches events until done() holds or the time is up; returns done().
+bool Within(int ms, const std::function<bool()> &done)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+// A window holder that counts how often it was brought to the front.
+class CountingHolder : public TWindowHolder {
+public:
+    using TWindowHolder::TWindowHolder;
+    bool Raise() override
+    {
+        ++raised;
+        return TWindowHolder::Raise();
+    }
+    int raised = 0;
+};
+
+class HandoverTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(store.IsValid() && folder.isValid());
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(store.FilePath()).absolutePath()));
+        TMessageBox::SetTestMode(true);
+    }
+    void TearDown() override
+    {
+        TMessageBox::SetTestMode(false);
+        CloseStore();
+    }
+
+    QString Page(const char *name, const QByteArray &bytes)
+    {
+        const QString path = folder.filePath(QString::fromLatin1(name));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        return path;
+    }
+
+    // Runs the real program from a terminal while this process keeps dispatching events, so
+    // the window here can answer it.
+    Finished Quelmark(const QStringList &arguments, bool window = false)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        if (window)
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), store.ConfigDir());
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(QUELMARK_BINARY_DIR "/quelmark"), arguments);
+        Finished finished;
+        if (!Within(20000, [&process] { return process.state() == QProcess::NotRunning; })) {
+            process.kill();
+            process.waitForFinished(5000);
+            return finished;
+        }
+        finished.exitCode = process.exitCode();
+        finished.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+        finished.err = QString::fromLocal8Bit(process.readAllStandardError());
+        return finished;
+    }
+
+    // Makes the window hold the store as the program does: the lock taken, commands taken on
+    // the socket the lock file names.
+    void Hold(TfrmMain &window, std::uint16_t ftpPort)
+    {
+        window.findChild<TFtpClient *>(QStringLiteral("ftpClient"))->SetPort(QString::number(ftpPort));
+        holder = std::make_unique<CountingHolder>(window);
+        server = std::make_unique<THandoverServer>(*holder);
+        lock = std::make_unique<TStoreLock>(store.FilePath());
+        ASSERT_TRUE(lock->TryAcquire());
+        const QString socket = HandoverSocketPath(store.FilePath());
+        server->Listen(socket);
+        lock->Publish({QCoreApplication::applicationPid(), roles::Window, socket});
+        window.show();
+    }
+
+    TListRow *ShownRow(TfrmMain &window, int i) { return window.Catalogue().Shown().lvFileDetails->Row(i); }
+
+    test::TempStore store;
+    QTemporaryDir folder;
+    std::unique_ptr<CountingHolder> holder;
+    std::unique_ptr<THandoverServer> server;
+    std::unique_ptr<TStoreLock> lock;
+};
+
+// The window shows the site; a dry run from the terminal answers from what the window shows (a
+// status not stored yet), a push from the terminal is the window's own push-all, whose result
+// the window shows and, once it closes, the store keeps.
+TEST_F(HandoverTest, PushAndDryRunFromATerminalRunInTheWindowThatShowsTheSite)
+{
+    test::PyFtpServer &ftp = test::SharedPyFtpServer();
+    ASSERT_TRUE(ftp.Running()) << ftp.Failure().toStdString();
+    const QString page = Page("handed.html", "handed over\n");
+    test::StoreScript script;
+    script.Option(QStringLiteral("TempFileName"), folder.filePath(QStringLiteral("upload.tmp")));
+    script.Site(QStringLiteral("mysite"), QStringLiteral("127.0.0.1"), ftp.User(), ftp.Password(),
+                {{page, "handed.html", "Ascii", "", "New", "", "", ""}});
+    ASSERT_EQ(script.WriteTo(store.FilePath()), QString());
+
+    {
+        TfrmMain window;
+        Hold(window, ftp.Port());
+        window.Navigator()->SelectNode(window.Navigator()->SiteNodes().value(0));
+        ShownRow(window, 0)->SetSubItem(colStatus, FileStatus::Error);
+
+        const Finished dry = Quelmark({QStringLiteral("--dry-run")});
+        EXPECT_EQ(dry.exitCode, 0) << dry.err.toStdString();
+        EXPECT_EQ(dry.out, QStringLiteral("mysite\t%1\thanded.html\tdue\terror last time\n").arg(page));
+
+        const Finished push = Quelmark({QStringLiteral("--push-all")});
+        EXPECT_EQ(push.exitCode, 0) << push.err.toStdString();
+        QStringList lines = push.out.split(QLatin1Char('\n'));
+        ASSERT_EQ(lines.takeLast(), QString()) << "the last line ends too";
+        EXPECT_EQ(lines.value(0), QStringLiteral(">>>> Checking all files..."));
+        EXPECT_TRUE(lines.contains(QStringLiteral("Transfering file: ") + page)) << push.out.toStdString();
+        EXPECT_EQ(lines.value(lines.size() - 1), QStringLiteral(">>>> Done checking all files..."));
+        EXPECT_EQ(ftp.Stored(QStringLiteral("handed.html")), QByteArray("handed over\n"));
+        EXPECT_EQ(window.Engine().Log().memoLog()->Lines(), lines) << "the window's log holds the same lines";
+        EXPECT_EQ(ShownRow(window, 0)->SubItem(colStatus), FileStatus::Moved) << "the window shows the result";
+        EXPECT_EQ(window.CurrentPageTitle(), pages::WebSites);
+
+        const Finished unknown = Quelmark({QStringLiteral("--push-all"), QStringLiteral("--site=elsewhere")});
+        EXPECT_EQ(unknown.exitCode, 2);
+        EXPECT_EQ(unknown.err, QStringLiteral("There is no site named \"elsewhere\"\n"));
+
+        const Finished second = Quelmark({}, true);
+        EXPECT_EQ(second.exitCode, 0) << second.err.toStdString();
+        EXPECT_EQ(holder->raised, 1);
+        window.close();
+        server.reset();
+        lock.reset();
+    }
+    CloseStore();
+    EXPECT_EQ(test::StoredEntries(store.FilePath()), QStringLiteral("mysite|%1|Moved|12").arg(page));
+}
+
+// Runs wait in line behind the window's own push and run after it; a push waits for an open
+// dialog only so long, while a dry run, which reads only, goes ahead.
+TEST_F(HandoverTest, HandedRunsWaitForTheWindowsPushAndAPushIsRefusedWhileADialogStaysOpen)
+{
+    test::ScriptedFtpServer slow(QStringLiteral("slow_sink"));
+    ASSERT_TRUE(slow.Running()) << slow.Failure().toStdString();
+    const QString page = Page("slow.bin", QByteArray(48 * 1024, 's'));
+    test::StoreScript script;
+    script.Site(QStringLiteral("slow"), QStringLiteral("127.0.0.1"), QStringLiteral("u"), QStringLiteral("p"),
+                {{page, "slow.bin", "Binary", "", "New", "", "", ""}});
+    ASSERT_EQ(script.WriteTo(store.FilePath()), QString());
+
+    TfrmMain window;
+    Hold(window, slow.Port());
+    QTimer::singleShot(0, &window, [&window] { Guarded([&window] { window.Engine().Push().btnPushAllNowClick(); }); });
+    const Finished behind = Quelmark({QStringLiteral("--push-all")});
+    EXPECT_EQ(behind.exitCode, 0) << behind.err.toStdString();
+    EXPECT_EQ(behind.out, QStringLiteral(">>>> Checking all files...\n>>>> Done checking all files...\n"))
+        << "the window's push ran first and left nothing due";
+    EXPECT_EQ(slow.Stored(QStringLiteral("slow.bin")).size(), 48 * 1024);
+
+    server->DialogPatienceMs = 300;
+    QDialog dialog(&window);
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.show();
+    ASSERT_EQ(QApplication::activeModalWidget(), &dialog);
+    const Finished refused = Quelmark({QStringLiteral("--push-all")});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("dialog open"))) << refused.err.toStdString();
+    EXPECT_EQ(refused.out, QString()) << "nothing of a push may start under the dialog";
+    const Finished dry = Quelmark({QStringLiteral("--dry-run")});
+    EXPECT_EQ(dry.exitCode, 0);
+    EXPECT_EQ(dry.out, QStringLiteral("slow\t%1\tslow.bin\tnot due\tunchanged\n").arg(page));
+    dialog.close();
+}
+
+// The service reads the options and the sites afresh before every check: a site added and an
+// option changed (as the window does while the service waits for it to close) count at the
+// next check.
+TEST(HeadlessService, ChecksAtStartAndTakesUpSitesAndOptionsChangedSince)
+{
+    test::TempStore store;
+    QTemporaryDir folder;
+    test::PyFtpServer &ftp = test::SharedPyFtpServer();
+    ASSERT_TRUE(ftp.Running()) << ftp.Failure().toStdString();
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(store.FilePath()).absolutePath()));
+    const auto page = [&folder](const char *name) {
+        const QString path = folder.filePath(QString::fromLatin1(name));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write("service\n") == 8);
+        return path;
+    };
+    test::StoreScript script;
+    script.Option(QStringLiteral("MinsTestFiles"), QStringLiteral("1"));
+    script.Option(QStringLiteral("TempFileName"), folder.filePath(QStringLiteral("upload.tmp")));
+    script.Site(QStringLiteral("a"), QStringLiteral("127.0.0.1"), ftp.User(), ftp.Password(),
+                {{page("svc-a.html"), "svc-a.html", "Ascii", "", "New", "", "", ""}});
+    ASSERT_EQ(script.WriteTo(store.FilePath()), QString());
+
+    int ended = -1;
+    {
+        THeadlessHost host;
+        host.FtpClient().SetPort(ftp.PortText());
+        // A tick of a tenth of a second stands in for the minute.
+        host.Engine().Refresh().tmrRefresh->setInterval(100);
+        TService service(host, store.FilePath());
+        service.OnEnded = [&ended](int status) { ended = status; };
+        ASSERT_EQ(service.Start(), std::nullopt);
+        EXPECT_TRUE(Within(10000, [&ftp] { return !ftp.Stored(QStringLiteral("svc-a.html")).isEmpty(); }));
+
+        TRegIniFile ini(BaseKeyPath());
+        const QString site = store::SiteSection(QStringLiteral("b"));
+        ini.WriteText(site, store::FTPServer, QStringLiteral("127.0.0.1"));
+        ini.WriteText(site, store::UserName, ftp.User());
+        ini.WriteText(site, store::Password, ftp.Password());
+        const QString item = site + QLatin1Char('\\') + store::ItemSection(0);
+        ini.WriteText(item, store::Caption, page("svc-b.html"));
+        const QStringList columns{"svc-b.html", "Ascii", "", "New", "", "", ""};
+        for (int k = 0; k < columns.size(); ++k)
+            ini.WriteText(item, store::SublineName(k), columns[k]);
+        ini.WriteText(store::GeneralOptions, store::DetailedLogging, QStringLiteral("1"));
+
+        EXPECT_TRUE(Within(10000, [&ftp] { return !ftp.Stored(QStringLiteral("svc-b.html")).isEmpty(); }));
+        EXPECT_TRUE(host.Engine().Log().memoLog()->Lines().contains(QStringLiteral("> STOR svc-b.html")));
+        service.End();
+        EXPECT_TRUE(Within(5000, [&ended] { return ended >= 0; }));
+    }
+    EXPECT_EQ(ended, 0);
+    CloseStore();
+    EXPECT_EQ(
+        test::StoredEntries(store.FilePath()),
+        QStringLiteral("a|%1|Moved|8\nb|%2|Moved|8").arg(folder.filePath("svc-a.html"), folder.filePath("svc-b.html")));
+}
+
+} // namespace
