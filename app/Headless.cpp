@@ -74,6 +74,13 @@ QString InUseText(const TStoreHolder &holder)
 // out the runs handed to it before it ends.
 int RunHere(const TRunRequest &request, TStoreLock &lock)
 {
+    // Opened only now: a run handed to the holder must not so much as bring the file's layout
+    // up to date behind the holder's back.
+    SetStoreReadOnly(request.mode == TRunMode::DryRun);
+    if (const QString problem = CheckStoreAtStart(); !problem.isEmpty()) {
+        Print(stderr, problem);
+        return 2;
+    }
     THeadlessHost host;
     THandoverServer server(host);
     TTermination termination;
@@ -382,16 +389,14 @@ int RunHeadless(const TCommandLine &line)
                           .arg(storePath));
         return 2;
     }
-    SetStoreReadOnly(line.Mode == TRunMode::DryRun);
-    if (const QString problem = CheckStoreAtStart(); !problem.isEmpty()) {
-        Print(stderr, problem);
-        return 2;
-    }
-
     try {
         if (line.Mode != TRunMode::Service) {
             TStoreLock lock(storePath);
             return RunOrHandOver({line.Mode, line.Value(QStringLiteral("site"))}, lock);
+        }
+        if (const QString problem = CheckStoreAtStart(); !problem.isEmpty()) {
+            Print(stderr, problem);
+            return 2;
         }
         THeadlessHost host;
         TService service(host, storePath);

@@ -224,6 +224,35 @@ TEST_F(HandoverTest, HandedRunsWaitForTheWindowsPushAndAPushIsRefusedWhileADialo
     dialog.close();
 }
 
+// A program holds the lock but takes no commands (hung, or not this program at all): a run gives
+// up after a few seconds, names the process and ends with 2, and the store is left alone.
+TEST_F(HandoverTest, AHolderThatDoesNotAnswerIsNamedAndTheRunEndsWithTwo)
+{
+    test::StoreScript script;
+    ASSERT_EQ(script.WriteTo(store.FilePath()), QString());
+    const QString lockFile = store.FilePath() + QStringLiteral(".lock");
+    QProcess hung;
+    hung.start(QStringLiteral("flock"), {QStringLiteral("--exclusive"), QStringLiteral("--no-fork"), lockFile,
+                                         QStringLiteral("sleep"), QStringLiteral("30")});
+    ASSERT_TRUE(hung.waitForStarted(5000));
+    ASSERT_TRUE(
+        Within(5000, [&lockFile] { return TStoreLock(QFileInfo(lockFile).path() + "/store.db").HeldByAnyone(); }));
+    QFile file(lockFile);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral("%1\nwindow\n%2\n").arg(hung.processId()).arg(folder.filePath("none.sock")).toUtf8());
+    file.close();
+    const QByteArray before = test::RunSqlite(store.FilePath(), QStringLiteral(".dump")).toUtf8();
+
+    const Finished run = Quelmark({QStringLiteral("--push-all")});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(
+        run.err,
+        QStringLiteral("The settings store is in use by process %1, which does not answer\n").arg(hung.processId()));
+    EXPECT_EQ(test::RunSqlite(store.FilePath(), QStringLiteral(".dump")).toUtf8(), before);
+    hung.kill();
+    hung.waitForFinished(5000);
+}
+
 // The service reads the options and the sites afresh before every check: a site added and an
 // option changed (as the window does while the service waits for it to close) count at the
 // next check.
