@@ -483,8 +483,9 @@ INSERT INTO vals VALUES (5, 'MinsTestFiles', 1, '30');
         QStringList names{QStringLiteral("stale")};
         sites.ListSections(names);
         EXPECT_TRUE(names.isEmpty());
-        EXPECT_TRUE(ErrorOf([&] { ini.WriteText(store::GeneralOptions, store::MinsTestFiles, QStringLiteral("1")); })
-                        .startsWith(QStringLiteral("Failed to set data for 'MinsTestFiles'")));
+        EXPECT_TRUE(ErrorOf([&] {
+                        ini.WriteText(store::GeneralOptions, store::MinsTestFiles, QStringLiteral("1"));
+                    }).startsWith(QStringLiteral("Failed to set data for 'MinsTestFiles'")));
     }
     SetStoreReadOnly(false);
     EXPECT_EQ(FileBytes(m_store.FilePath()), before);

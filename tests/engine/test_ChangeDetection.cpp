@@ -250,7 +250,8 @@ TEST_F(ChangeDetectionTest, EveryDecisionNamesTheRuleThatMadeIt)
         bool due;
         QString reason;
     } rows[] = {
-        {entry(FileStatus::Hold, QStringLiteral("%IP%")), true, QStringLiteral("address changed (10.0.0.7 -> 10.0.0.8)")},
+        {entry(FileStatus::Hold, QStringLiteral("%IP%")), true,
+         QStringLiteral("address changed (10.0.0.7 -> 10.0.0.8)")},
         {entry(FileStatus::New), true, QStringLiteral("new")},
         {entry(FileStatus::Error), true, QStringLiteral("error last time")},
         {locked, true, QStringLiteral("changed: attributes")},
