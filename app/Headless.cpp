@@ -336,12 +336,10 @@ void TService::End()
 {
     if (m_state == TState::Ending)
         return;
-    const bool holding = m_state == TState::Holding || m_state == TState::Releasing;
     m_state = TState::Ending;
     m_retry.stop();
-    WhenIdle([this, holding] {
-        if (holding)
-            LetGo(QStringLiteral("The service is ending; nothing was run"));
+    WhenIdle([this] {
+        LetGo(QStringLiteral("The service is ending; nothing was run"));
         if (OnEnded)
             OnEnded(0);
     });
@@ -366,6 +364,10 @@ void TService::WhenIdle(std::function<void()> then)
 void TService::LetGo(const QString &why)
 {
     m_server.Close(why);
+    // Saved only under the lock: a service that already stepped aside for a window must not
+    // write behind its back.
+    if (!m_lock.Held())
+        return;
     try {
         m_host.Catalogue().SaveCurrentSite();
     } catch (const Exception &error) {
