@@ -2,6 +2,7 @@
 
 #include "app/F_Instr.h"
 #include "app/Termination.h"
+#include "app/Tray.h"
 #include "catalogue/GeneralOptions.h"
 #include "catalogue/Icons.h"
 #include "catalogue/MessageBox.h"
@@ -10,6 +11,7 @@
 #include "catalogue/P_Utils.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
+#include "catalogue/SiteEditing.h"
 #include "engine/ActivityLog.h"
 #include "engine/PushCommands.h"
 #include "engine/RefreshCycle.h"
@@ -18,8 +20,11 @@
 #include "ftp/Wait.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFormLayout>
 #include <QGridLayout>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScreen>
@@ -88,6 +93,26 @@ int CentredOffset(int outer, int inner)
     return offset < 1 ? 1 : static_cast<int>(offset);
 }
 
+QRect PlaceOnScreens(const QRect &frame, const QList<QRect> &screens)
+{
+    if (screens.isEmpty())
+        return frame;
+    QRect target = screens.first();
+    qint64 bestOverlap = 0;
+    for (const QRect &screen : screens) {
+        const QRect overlap = screen.intersected(frame);
+        const qint64 area = overlap.isEmpty() ? 0 : qint64(overlap.width()) * overlap.height();
+        if (area > bestOverlap) {
+            bestOverlap = area;
+            target = screen;
+        }
+    }
+    const QSize size = frame.size().boundedTo(target.size());
+    const int left = std::clamp(frame.left(), target.left(), target.left() + target.width() - size.width());
+    const int top = std::clamp(frame.top(), target.top(), target.top() + target.height() - size.height());
+    return {QPoint(left, top), size};
+}
+
 QString CheckStoreAtStart()
 {
     try {
@@ -117,6 +142,7 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent)
     CreateCommands();
     CreateEngine();
     CreateSiteEditor();
+    CreateTray();
     FormCreate();
     PlaceOnScreen();
 }
@@ -190,6 +216,7 @@ void TfrmMain::CreateGeneralOptionsPage()
     form->addRow(QStringLiteral("Last IP Address:"), o.edtLastIPAddress);
     form->addRow(QStringLiteral("Reconnect Cmd:"), o.edtRedialCommand);
     form->addRow(o.chkAutoReconnect);
+    form->addRow(o.chkCloseToTray);
 }
 
 void TfrmMain::CreateWebSitesPage()
@@ -234,6 +261,8 @@ void TfrmMain::CreateLogFilesPage()
     nbMain->addTab(memoLog, QStringLiteral("Log File"));
     nbMain->addTab(memoLocalFile, QStringLiteral("Local File"));
     nbMain->addTab(memoHostFile, QStringLiteral("Host File"));
+    // Each time the log comes into view it opens at its newest line, from its left edge.
+    memoLog->installEventFilter(this);
 
     auto *column = new QVBoxLayout(page);
     column->addWidget(dockLogFiles);
@@ -306,6 +335,13 @@ void TfrmMain::showEvent(QShowEvent *event)
 
 void TfrmMain::closeEvent(QCloseEvent *event)
 {
+    // Only the desktop's close (the title bar's button) goes to the tray; Exit, the tray's Exit
+    // and the end signal close the window from the program and end it.
+    if (event->spontaneous() && ClosesToTray()) {
+        event->ignore();
+        hide();
+        return;
+    }
     // A push holds the window disabled and runs nested inside the event loop; closing now would
     // end the program under a transfer. The push is stopped instead (its upload cancelled as
     // Cancel does, the entries not reached left as they are) and the close comes once it is over.
@@ -319,6 +355,22 @@ void TfrmMain::closeEvent(QCloseEvent *event)
     // close would leave the user no way out but killing the program.
     Guarded([this] { FormClose(); });
     event->accept();
+    // Closing a window that waits in the tray is no last visible window closing: the program
+    // has to be told to end.
+    if (isHidden())
+        QCoreApplication::quit();
+}
+
+bool TfrmMain::ClosesToTray()
+{
+    return m_tray->Icon() && m_options->chkCloseToTray->isChecked() && RefreshCycle().Tag() != 0;
+}
+
+void TfrmMain::ShowFromTray()
+{
+    show();
+    raise();
+    activateWindow();
 }
 
 bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
@@ -331,13 +383,36 @@ bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
         Guarded([this] { lvFileDetailsDblClick(); });
         return true;
     }
+    if (event->type() == QEvent::KeyPress && watched == lvFileDetails)
+        return FileListKey(static_cast<QKeyEvent *>(event)->key());
+    if (event->type() == QEvent::Show && watched == memoLog)
+        memoLog->ShowNewest();
     return QMainWindow::eventFilter(watched, event);
+}
+
+bool TfrmMain::FileListKey(int key)
+{
+    switch (key) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        Guarded([this] { m_editor->EditFiles(); });
+        return true;
+    case Qt::Key_Delete:
+        Guarded([this] { m_editor->RemoveFiles(); });
+        return true;
+    case Qt::Key_Insert:
+        Guarded([this] { m_editor->NewFile(); });
+        return true;
+    default:
+        return false;
+    }
 }
 
 void TfrmMain::FormShow()
 {
     waitControl->move(-100, -100);
     ShowPage(pages::Blank);
+    LoadWindowPlace();
     LoadRegControls(this, BaseKeyPath());
     LoadToolbarLayout(this, BaseKeyPath());
     m_storeLoaded = true;
@@ -354,6 +429,45 @@ void TfrmMain::FormClose()
         return;
     m_catalogue->SaveCurrentSite();
     SaveToolbarLayout(this, BaseKeyPath());
+    SaveWindowPlace();
+}
+
+void TfrmMain::LoadWindowPlace()
+{
+    TRegIniFile ini(BaseKeyPath());
+    const QRect stored(ini.ReadNumber(store::Window, store::Left, 0), ini.ReadNumber(store::Window, store::Top, 0),
+                       ini.ReadNumber(store::Window, store::Width, 0), ini.ReadNumber(store::Window, store::Height, 0));
+    if (stored.width() > 0 && stored.height() > 0) {
+        // Placed by its frame, so the title bar is never left above the screen's top.
+        const QMargins frame(x() - frameGeometry().x(), y() - frameGeometry().y(),
+                             frameGeometry().right() - geometry().right(),
+                             frameGeometry().bottom() - geometry().bottom());
+        QList<QRect> screens;
+        for (const QScreen *display : QGuiApplication::screens())
+            screens.append(display->availableGeometry());
+        if (const QScreen *primary = QGuiApplication::primaryScreen())
+            screens.prepend(primary->availableGeometry());
+        setGeometry(PlaceOnScreens(stored.marginsAdded(frame), screens).marginsRemoved(frame));
+    }
+    const int divider = ini.ReadNumber(store::Window, store::Divider, 0);
+    if (divider > 0)
+        grabBar->setSizes({divider, std::max(1, width() - divider - kGrabBarWidth)});
+    if (ini.ReadFlag(store::Window, store::Maximized, false))
+        setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void TfrmMain::SaveWindowPlace()
+{
+    // The normal place is kept also for a maximised window, so it comes back there when the
+    // user leaves the maximised state after the next start.
+    const QRect place = isMaximized() ? normalGeometry() : geometry();
+    TRegIniFile ini(BaseKeyPath());
+    ini.WriteNumber(store::Window, store::Left, place.x());
+    ini.WriteNumber(store::Window, store::Top, place.y());
+    ini.WriteNumber(store::Window, store::Width, place.width());
+    ini.WriteNumber(store::Window, store::Height, place.height());
+    ini.WriteFlag(store::Window, store::Maximized, isMaximized());
+    ini.WriteNumber(store::Window, store::Divider, grabBar->sizes().value(0));
 }
 
 void TfrmMain::FormResize()

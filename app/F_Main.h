@@ -43,6 +43,7 @@ class TfrmAddNewFile;
 class TfrmAddNewWebSite;
 class TfrmInstr;
 class TfrmProgress;
+class TTray;
 
 // Returns the program's name, used as application title and window caption.
 QString ApplicationTitle();
@@ -50,6 +51,11 @@ QString ApplicationTitle();
 // Returns the offset that centres an inner extent in an outer one: half the difference,
 // rounded to the nearest integer (a half to the even neighbour), at least 1.
 int CentredOffset(int outer, int inner);
+
+// Returns where a window whose frame was stored at frame goes among the screens' available
+// areas (the primary first): onto the screen it overlaps most, or the primary when it overlaps
+// none, no larger than that screen and moved inside it.
+QRect PlaceOnScreens(const QRect &frame, const QList<QRect> &screens);
 
 // Opens the settings store once; returns an empty text when it can be used, otherwise the
 // message to show (it names the file). The file is never changed by a failed attempt.
@@ -72,6 +78,8 @@ public:
     TGeneralOptions &Options() { return *m_options; }
     // Returns the machine's local address, as the engine looks it up.
     QString LocalIPAddress() const;
+    // The system tray icon's part; it has no icon where the desktop offers no tray.
+    TTray &Tray() { return *m_tray; }
 
     // Shows the page of nbDetail with that title ("General Options", "Web Sites", "Log Files",
     // "Blank").
@@ -87,6 +95,8 @@ public:
     void mniHelpAboutClick();
     void btnHelpClick();
     void lvFileDetailsDblClick();
+    // Brings the window back from the tray, in the state it had.
+    void ShowFromTray();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -106,12 +116,18 @@ private:
     QWidget *AddPage(const QString &title);
     void PlaceOnScreen();
     void InstallErrorDisplay();
+    void LoadWindowPlace();
+    void SaveWindowPlace();
+    bool FileListKey(int key);
 
     // Non-visual parts, the other windows and the engine (MainParts.cpp).
     void CreateNonVisualParts();
     void CreateOtherWindows();
     void CreateEngine();
     void CreateSiteEditor();
+    void CreateTray();
+    void UpdateTray();
+    bool ClosesToTray();
 
     // Menus, toolbar buttons and pop-up menus (MainCommands.cpp).
     void CreateCommands();
@@ -180,6 +196,7 @@ private:
     std::unique_ptr<TCatalogue> m_catalogue;
     std::unique_ptr<TEngine> m_engine;
     TSiteEditor *m_editor = nullptr;
+    TTray *m_tray = nullptr;
     bool m_shownOnce = false;
     // Set once the first showing has read the options and the toolbar layout whole; until then
     // the controls hold defaults, and closing must not write them over what the store keeps.

@@ -11,6 +11,7 @@
 #include "catalogue/SiteEditing.h"
 #include "engine/ActivityLog.h"
 #include "engine/PushCommands.h"
+#include "engine/RefreshCycle.h"
 
 #include <QAction>
 #include <QLabel>
@@ -27,6 +28,7 @@ void TfrmMain::CreateCommands()
     CreateToolbarButtons();
     CreatePopupMenus();
     lvFileDetails->viewport()->installEventFilter(this);
+    lvFileDetails->installEventFilter(this);
 }
 
 QAction *TfrmMain::Command(const char *name, const QString &text, std::function<void()> handler)
@@ -65,6 +67,18 @@ void TfrmMain::CreateMenus()
     view->addAction(
         Command("mniViewGeneralOptions", QStringLiteral("&General Options"), [this] { mniViewGeneralOptionsClick(); }));
     view->addAction(Command("mniViewLogView", QStringLiteral("&Log"), [this] { mniViewLogViewClick(); }));
+
+    // The main toolbar's two commands, with keys of their own.
+    QMenu *push = menuBar()->addMenu(QStringLiteral("&Push"));
+    push->setObjectName(QStringLiteral("mnuPush"));
+    QAction *startStop = Command("mniPushStartStop", QStringLiteral("&Start/Stop Timer"),
+                                 [this] { RefreshCycle().btnStartStopClick(); });
+    startStop->setShortcut(Qt::Key_F5);
+    push->addAction(startStop);
+    QAction *pushAll =
+        Command("mniPushAll", QStringLiteral("Push &All"), [this] { m_engine->Push().btnPushAllNowClick(); });
+    pushAll->setShortcut(Qt::Key_F6);
+    push->addAction(pushAll);
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
@@ -126,11 +140,20 @@ void TfrmMain::CreatePopupMenus()
     popFiles->addAction(Command("mniPopFilesPushFile", QStringLiteral("&Push File(s)"),
                                 [this] { m_engine->Push().mniPopFilesPushFileClick(); }));
     popFiles->addSeparator();
-    popFiles->addAction(Command("mniPopFilesNewFile", QStringLiteral("&New File"), [this] { m_editor->NewFile(); }));
+    // The keys the file list answers itself (see FileListKey), shown beside their items.
+    const auto withKey = [](QAction *item, Qt::Key key) {
+        item->setShortcut(key);
+        item->setShortcutContext(Qt::WidgetShortcut);
+        return item;
+    };
+    popFiles->addAction(withKey(
+        Command("mniPopFilesNewFile", QStringLiteral("&New File"), [this] { m_editor->NewFile(); }), Qt::Key_Insert));
     popFiles->addAction(
-        Command("mniPopFilesEditFile", QStringLiteral("&Edit File(s)"), [this] { m_editor->EditFiles(); }));
-    popFiles->addAction(
-        Command("mniPopFilesRemoveFile", QStringLiteral("&Remove File(s)"), [this] { m_editor->RemoveFiles(); }));
+        withKey(Command("mniPopFilesEditFile", QStringLiteral("&Edit File(s)"), [this] { m_editor->EditFiles(); }),
+                Qt::Key_Return));
+    popFiles->addAction(withKey(
+        Command("mniPopFilesRemoveFile", QStringLiteral("&Remove File(s)"), [this] { m_editor->RemoveFiles(); }),
+        Qt::Key_Delete));
     lvFileDetails->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(lvFileDetails, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { ShowPopup(popFiles, lvFileDetails->viewport(), pos); });

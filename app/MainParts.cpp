@@ -3,6 +3,7 @@
 #include "app/F_About.h"
 #include "app/F_Instr.h"
 #include "app/F_Main.h"
+#include "app/Tray.h"
 
 #include "catalogue/F_NewFil.h"
 #include "catalogue/F_NewWWW.h"
@@ -13,10 +14,13 @@
 #include "engine/ChangeDetection.h"
 #include "engine/Engine.h"
 #include "engine/F_Prgrss.h"
+#include "engine/PushCommands.h"
+#include "engine/RefreshCycle.h"
 #include "ftp/Ftpcli.h"
 #include "net/Sockets.h"
 #include "net/WSocket.h"
 
+#include <QLineEdit>
 #include <QStatusBar>
 
 namespace quelmark {
@@ -77,6 +81,8 @@ void TfrmMain::CreateEngine()
         .frmProgress = frmProgress,
         .btnStartStop = btnStartStop,
         .toolbar = tbGeneralInfo,
+        // The site editor comes after the engine; it is asked only when a tick arrives.
+        .checksHeld = [this] { return m_editor && m_editor->Editing(); },
     };
     m_engine = std::make_unique<TEngine>(parts, this);
 }
@@ -87,6 +93,33 @@ void TfrmMain::CreateSiteEditor()
         {this, tvNavigator, m_catalogue.get(), frmAddNewWebSite, frmAddNewFile, m_options->edtDefaultIPParam, FileDrag},
         this);
     m_editor->FileDetails = GetFileDetails;
+}
+
+void TfrmMain::CreateTray()
+{
+    m_tray = new TTray({
+                           .show = [this] { ShowFromTray(); },
+                           .startStop = [this] { RefreshCycle().btnStartStopClick(); },
+                           .pushAll = [this] { m_engine->Push().btnPushAllNowClick(); },
+                           .exit = [this] { mniFileExitClick(); },
+                       },
+                       this);
+    TRefreshCycle &cycle = RefreshCycle();
+    cycle.OnRunningChange = [this](QObject *) { UpdateTray(); };
+    cycle.OnCheckDone = [this](QObject *, const TCheckReport &report) {
+        UpdateTray();
+        if (!report.failure.isEmpty())
+            m_tray->Notify(report.failure);
+    };
+    connect(edtLocalAddress, &QLineEdit::textChanged, this, [this] { UpdateTray(); });
+    // Without a tray there is nothing to close to; the option is kept for a desktop that has one.
+    m_options->chkCloseToTray->setEnabled(m_tray->Icon() != nullptr);
+    UpdateTray();
+}
+
+void TfrmMain::UpdateTray()
+{
+    m_tray->ShowState(RefreshCycle().Tag() != 0, edtLocalAddress->text(), RefreshCycle().LastCheck());
 }
 
 } // namespace quelmark

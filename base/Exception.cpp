@@ -3,6 +3,7 @@
 #include "base/Dispatch.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace quelmark {
 
@@ -34,6 +35,13 @@ QString ExceptionMessage(const std::exception_ptr &error)
 void SetTopLevelReporter(TopLevelReporter r)
 {
     reporter() = std::move(r);
+}
+
+UnattendedScope::UnattendedScope(TopLevelReporter r) : m_previous(std::exchange(reporter(), std::move(r))) {}
+
+UnattendedScope::~UnattendedScope()
+{
+    reporter() = std::move(m_previous);
 }
 
 void ReportTopLevel(const std::exception_ptr &error) noexcept

@@ -37,6 +37,20 @@ using TopLevelReporter = std::function<void(const QString &message)>;
 void SetTopLevelReporter(TopLevelReporter reporter);
 void ReportTopLevel(const std::exception_ptr &error) noexcept;
 
+// While one lives, ReportTopLevel hands errors to its own reporter instead of the general error
+// display: work that nobody started by hand (the refresh timer's) must never wait at a modal
+// box for someone to click it away. Scopes nest; the innermost one reports.
+class UnattendedScope {
+public:
+    explicit UnattendedScope(TopLevelReporter reporter);
+    ~UnattendedScope();
+    UnattendedScope(const UnattendedScope &) = delete;
+    UnattendedScope &operator=(const UnattendedScope &) = delete;
+
+private:
+    TopLevelReporter m_previous;
+};
+
 // Hands an exception that left a handler to the innermost nested dispatch loop, or to the
 // top-level reporter when no such loop runs.
 void ParkOrReport(const std::exception_ptr &error) noexcept;

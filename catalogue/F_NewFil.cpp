@@ -105,10 +105,11 @@ void TfrmAddNewFile::ConnectHandlers()
             GuardedHandler([this] { btnSetIPParamToDefaultClick(); }));
     connect(cboFileType, &QComboBox::currentIndexChanged, this, GuardedHandler([this] { cboFileTypeChange(); }));
     connect(cboFileStatus, &QComboBox::currentIndexChanged, this, GuardedHandler([this] { cboFileTypeChange(); }));
+    connect(edtParameterToReplace, &QLineEdit::textEdited, this, [this] { m_ipParameterChanged = true; });
 }
 
 int TfrmAddNewFile::RunFileDialog(const QString &caption, TEditMode mode, const QString &defaultParam,
-                                  TFileEntry &entry)
+                                  TFileEntry &entry, TEntryRefusal refusal)
 {
     setWindowTitle(caption);
     edtLocalFileName->setText(entry.localFile);
@@ -119,16 +120,29 @@ int TfrmAddNewFile::RunFileDialog(const QString &caption, TEditMode mode, const 
     DefaultParam = defaultParam;
     EditMode = mode;
     SetModeAppearance();
+    m_refusal = std::move(refusal);
+    m_ipParameterChanged = false;
 
     const int result = exec();
+    m_refusal = nullptr;
     if (result == QDialog::Accepted) {
-        entry.localFile = edtLocalFileName->text();
-        entry.hostFileName = edtHostFullName->text();
-        entry.fileType = cboFileType->currentText();
-        entry.ipParameter = edtParameterToReplace->text();
-        entry.status = cboFileStatus->currentText();
+        const TFileEntry typed = TypedEntry();
+        entry.localFile = typed.localFile;
+        entry.hostFileName = typed.hostFileName;
+        entry.fileType = typed.fileType;
+        entry.ipParameter = typed.ipParameter;
+        entry.status = typed.status;
     }
     return result;
+}
+
+TFileEntry TfrmAddNewFile::TypedEntry() const
+{
+    return {.localFile = edtLocalFileName->text(),
+            .hostFileName = edtHostFullName->text(),
+            .fileType = cboFileType->currentText(),
+            .ipParameter = edtParameterToReplace->text(),
+            .status = cboFileStatus->currentText()};
 }
 
 void TfrmAddNewFile::SetModeAppearance()
@@ -186,20 +200,39 @@ void TfrmAddNewFile::btnBrowseForAFileClick()
 void TfrmAddNewFile::btnClearIPParameterClick()
 {
     edtParameterToReplace->clear();
+    m_ipParameterChanged = true;
 }
 
 void TfrmAddNewFile::btnSetIPParamToDefaultClick()
 {
     edtParameterToReplace->setText(DefaultParam);
+    m_ipParameterChanged = true;
 }
 
 void TfrmAddNewFile::btnOKClick()
 {
     if (EditMode == TEditMode::New && edtLocalFileName->text().isEmpty()) {
-        TMessageBox::Information(this, QStringLiteral("Please enter a local file name..."));
+        Refuse(QStringLiteral("Please enter a local file name..."), edtLocalFileName);
+        return;
+    }
+    // Without a host file name the server refuses every upload of the entry.
+    if (EditMode != TEditMode::MultiEdit && edtHostFullName->text().trimmed().isEmpty()) {
+        Refuse(QStringLiteral("Please enter a host file name..."), edtHostFullName);
+        return;
+    }
+    const QString refusal = m_refusal ? m_refusal(TypedEntry()) : QString();
+    if (!refusal.isEmpty()) {
+        Refuse(refusal, edtLocalFileName);
         return;
     }
     accept();
+}
+
+void TfrmAddNewFile::Refuse(const QString &text, QWidget *field)
+{
+    // The dialog stays open with what was typed, for the user to put it right.
+    TMessageBox::Information(this, text);
+    field->setFocus();
 }
 
 void TfrmAddNewFile::btnCancelClick()

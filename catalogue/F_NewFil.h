@@ -9,6 +9,8 @@
 
 #include <QDialog>
 
+#include <functional>
+
 class QComboBox;
 class QLineEdit;
 class QToolButton;
@@ -18,6 +20,9 @@ namespace quelmark {
 
 enum class TEditMode { New, SingleEdit, MultiEdit };
 
+// Returns why the dialog must refuse an entry as typed, or an empty text to let it through.
+using TEntryRefusal = std::function<QString(const TFileEntry &entry)>;
+
 class TfrmAddNewFile : public QDialog {
     Q_OBJECT
 public:
@@ -25,8 +30,15 @@ public:
 
     // Shows the dialog with caption, mode and default IP parameter, starting from entry's local
     // file, host file name, type, IP parameter and status. Returns QDialog::Accepted or
-    // QDialog::Rejected; those five are written back only on OK, the others never.
-    int RunFileDialog(const QString &caption, TEditMode mode, const QString &defaultParam, TFileEntry &entry);
+    // QDialog::Rejected; those five are written back only on OK, the others never. OK refuses,
+    // with a message and the dialog kept open with what was typed, an empty local file in
+    // "New", an empty host file name in "New" and "Single Edit", and whatever refusal names.
+    int RunFileDialog(const QString &caption, TEditMode mode, const QString &defaultParam, TFileEntry &entry,
+                      TEntryRefusal refusal = {});
+
+    // Tells whether the user changed the IP parameter during the last use (typed in it, cleared
+    // it or set it to the default): in "Multi Edit" an untouched field means "leave alone".
+    bool IPParameterChanged() const { return m_ipParameterChanged; }
 
     // Returns the filters the file chooser offers, the first one selected.
     static QStringList BrowseFilters();
@@ -63,6 +75,11 @@ private:
     void ConnectHandlers();
     void SetModeAppearance();
     void FocusFirstField();
+    TFileEntry TypedEntry() const;
+    void Refuse(const QString &text, QWidget *field);
+
+    TEntryRefusal m_refusal;
+    bool m_ipParameterChanged = false;
 };
 
 } // namespace quelmark

@@ -69,6 +69,11 @@ void TfrmAddNewWebSite::btnOKClick()
         edtFTPServer->setFocus();
         return;
     }
+    if (const QString refusal = Refusal ? Refusal(Site()) : QString(); !refusal.isEmpty()) {
+        TMessageBox::Information(this, refusal);
+        edtFTPServer->setFocus();
+        return;
+    }
     QString dir = edtDefaultHostDir->text();
     NormalizeHostDir(dir);
     edtDefaultHostDir->setText(dir);

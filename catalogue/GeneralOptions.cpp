@@ -44,6 +44,7 @@ TGeneralOptions::TGeneralOptions(QWidget *parent, const QString &tempFileName)
     edtRedialCommand =
         OptionEdit(parent, "edtRedialCommand", store::RedialCommand, QStringLiteral("rasphone -d ricochet"));
     chkAutoReconnect = OptionCheck(parent, "chkAutoReconnect", store::AutoReconnect, "Auto-reconnect");
+    chkCloseToTray = OptionCheck(parent, "chkCloseToTray", store::CloseToTray, "Close to tray");
 }
 
 } // namespace quelmark

@@ -1,5 +1,5 @@
-// The general options: the nine persisted controls of the "General Options" page, each tied to
-// its value in the store's "General Options" section and holding its initial value.
+// The general options: the persisted controls of the "General Options" page, each tied to its
+// value in the store's "General Options" section and holding its initial value.
 //
 // The window lays them out; the engine reads them (and writes "Last IP Address:"); the
 // whole-window save and load move them to and from the store with everything else.
@@ -32,6 +32,8 @@ public:
     TRegEdit *edtLastIPAddress = nullptr;
     TRegEdit *edtRedialCommand = nullptr;
     TRegCheckBox *chkAutoReconnect = nullptr;
+    // "Close to tray": closing the window hides it in the system tray while the timer runs.
+    TRegCheckBox *chkCloseToTray = nullptr;
 };
 
 } // namespace quelmark

@@ -28,6 +28,7 @@ inline const QString TimeStampLog = QStringLiteral("TimeStampLog");
 inline const QString LastIPAddress = QStringLiteral("LastIPAddress");
 inline const QString RedialCommand = QStringLiteral("RedialCommand");
 inline const QString AutoReconnect = QStringLiteral("AutoReconnect");
+inline const QString CloseToTray = QStringLiteral("CloseToTray");
 
 // The sites: one key per site below WWWSites, named after the site, holding the site's values
 // and one "Item#<i>" key per file entry.
@@ -76,6 +77,16 @@ inline const QString FloatRightX = QStringLiteral("FloatRightX");
 // The DockedTo text of a floating toolbar.
 inline const QString Floating = QStringLiteral("nil");
 
+// The main window's place: one section, integers. Left, Top, Width and Height are those of the
+// window's normal (not maximised) state; Divider is the navigator's width beside the detail area.
+inline const QString Window = QStringLiteral("Window");
+inline const QString Left = QStringLiteral("Left");
+inline const QString Top = QStringLiteral("Top");
+inline const QString Width = QStringLiteral("Width");
+inline const QString Height = QStringLiteral("Height");
+inline const QString Maximized = QStringLiteral("Maximized");
+inline const QString Divider = QStringLiteral("Divider");
+
 } // namespace store
 
 // ---- file entries -------------------------------------------------------------------------
@@ -101,8 +112,8 @@ inline const QStringList FileListHeaders = {
     QStringLiteral("File Size"),    QStringLiteral("Attribs"),
 };
 
-// The state of a file entry. "New" and "Error" make an entry due; a push sets "Moved" or
-// "Error"; editing one entry proposes "Edited"; "Hold" is the user's.
+// The state of a file entry. "New", "Edited" and "Error" make an entry due; a push sets
+// "Moved" or "Error"; editing one entry proposes "Edited"; "Hold" is the user's.
 namespace FileStatus {
 inline const QString New = QStringLiteral("New");
 inline const QString Moved = QStringLiteral("Moved");

@@ -449,12 +449,41 @@ void TRegListView::SaveTo(TRegIniFile &ini, const QString &basePath)
     }
 }
 
+namespace {
+
+// Returns the index an "Item#<i>" key name carries, or -1 for any other name.
+int ItemIndex(const QString &section)
+{
+    if (!section.startsWith(store::ItemPrefix))
+        return -1;
+    const QStringView digits = QStringView(section).mid(store::ItemPrefix.size());
+    bool ok = !digits.isEmpty() && digits.front().isDigit();
+    const int index = ok ? digits.toInt(&ok) : -1;
+    return ok ? index : -1;
+}
+
+// Puts the rows' keys in the order they were saved: the store lists keys by name, where
+// "Item#10" comes before "Item#2". Keys of other names follow, in the store's order.
+void SortByItemIndex(QStringList &sections)
+{
+    std::stable_sort(sections.begin(), sections.end(), [](const QString &a, const QString &b) {
+        const int ia = ItemIndex(a);
+        const int ib = ItemIndex(b);
+        if (ia < 0 || ib < 0)
+            return ia >= 0 && ib < 0;
+        return ia < ib;
+    });
+}
+
+} // namespace
+
 void TRegListView::LoadFrom(TRegIniFile &, const QString &basePath)
 {
     clear();
     TRegIniFile site(SiteKeyPath(basePath));
     QStringList sections;
     site.ListSections(sections);
+    SortByItemIndex(sections);
     for (const QString &section : sections)
         LoadRow(site, section);
 }

@@ -57,7 +57,10 @@ constexpr const char *kFindRoot = "SELECT id FROM keys WHERE parent IS NULL AND 
 constexpr const char *kInsertRoot = "INSERT INTO keys(parent, name) VALUES(NULL, '')";
 constexpr const char *kFindChild = "SELECT id FROM keys WHERE parent=?1 AND name=?2";
 constexpr const char *kInsertChild = "INSERT INTO keys(parent, name) VALUES(?1, ?2)";
-constexpr const char *kListChildren = "SELECT id, name FROM keys WHERE parent=?1 ORDER BY id";
+// Name order, as the registry lists keys: letter case ignored first, then exact bytes, so the
+// list of sites stays the same however often they are saved (a save re-creates a site's key).
+constexpr const char *kListChildren =
+    "SELECT id, name FROM keys WHERE parent=?1 ORDER BY name COLLATE NOCASE, name COLLATE BINARY";
 constexpr const char *kDeleteKey = "DELETE FROM keys WHERE id=?1";
 constexpr const char *kDeleteValues = "DELETE FROM vals WHERE key=?1";
 constexpr const char *kReadValue = "SELECT kind, data FROM vals WHERE key=?1 AND name=?2";

@@ -95,7 +95,8 @@ public:
     QString ReadString(const QString &name) const;
     // Writes a text value, creating or replacing it; raises "Failed to set data for '%s'".
     void WriteString(const QString &name, const QString &value);
-    // Fills the list with the names of the open key's subkeys, in creation order.
+    // Fills the list with the names of the open key's subkeys in name order: letter case
+    // ignored first, then exact byte order between names that differ only in case.
     void GetKeyNames(QStringList &names) const;
     // Deletes a key below the open one (or an absolute key) with everything below it, depth
     // first, in one transaction. False when the key is absent; the open key itself and the

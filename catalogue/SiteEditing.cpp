@@ -16,10 +16,24 @@
 
 namespace quelmark {
 
+// Marks an editing command as running for exactly as long as it runs, however it ends.
+class TSiteEditor::TEditingMark {
+public:
+    explicit TEditingMark(int &editing) : m_editing(editing) { ++m_editing; }
+    ~TEditingMark() { --m_editing; }
+    TEditingMark(const TEditingMark &) = delete;
+    TEditingMark &operator=(const TEditingMark &) = delete;
+
+private:
+    int &m_editing;
+};
+
 TSiteEditor::TSiteEditor(const TSiteEditingParts &parts, QObject *parent) : QObject(parent), m_parts(parts)
 {
     if (m_parts.fileDrag)
         m_parts.fileDrag->OnDrop = [this](TFileDrag *sender) { FileDragDrop(sender); };
+    if (m_parts.siteDialog)
+        m_parts.siteDialog->Refusal = [this](const TSite &site) { return SiteRefusal(site.name); };
     Shown().edtDefaultDir->installEventFilter(this);
 }
 
@@ -32,23 +46,28 @@ bool TSiteEditor::eventFilter(QObject *watched, QEvent *event)
 
 void TSiteEditor::NewWebSite()
 {
+    TEditingMark mark(m_editing);
     TfrmAddNewWebSite *dialog = m_parts.siteDialog;
     if (dialog->exec() != QDialog::Accepted)
         return;
     const TSite site = dialog->Site();
-    const QString &name = site.name;
-    // A "\" would make the name a path to a key below another site's key.
-    if (name.contains(QLatin1Char('\\'))) {
-        TMessageBox::Information(m_parts.window,
-                                 QStringLiteral("A web site name cannot contain the character \"\\\"."));
+    // The dialog refuses such a name already; asked again in case it ran without its refusal.
+    if (const QString refusal = SiteRefusal(site.name); !refusal.isEmpty()) {
+        TMessageBox::Information(m_parts.window, refusal);
         return;
     }
-    if (m_parts.navigator->SiteExists(name)) {
-        TMessageBox::Information(m_parts.window, QStringLiteral("A web site with that name already exists..."));
-        return;
-    }
-    AddSiteNode(name);
+    AddSiteNode(site.name);
     Shown().SetSite(site);
+}
+
+QString TSiteEditor::SiteRefusal(const QString &name) const
+{
+    // A "\" would make the name a path to a key below another site's key.
+    if (name.contains(QLatin1Char('\\')))
+        return QStringLiteral("A web site name cannot contain the character \"\\\".");
+    if (m_parts.navigator->SiteExists(name))
+        return QStringLiteral("A web site with that name already exists...");
+    return QString();
 }
 
 TShownSite &TSiteEditor::Shown()
@@ -72,6 +91,7 @@ void TSiteEditor::AddSiteNode(const QString &name)
 
 void TSiteEditor::DeleteWebSite()
 {
+    TEditingMark mark(m_editing);
     TNavigator *navigator = m_parts.navigator;
     QTreeWidgetItem *selected = navigator->currentItem();
     if (NodeKindOf(selected) != nkSite) {
@@ -90,13 +110,19 @@ void TSiteEditor::DeleteWebSite()
 
 void TSiteEditor::NewFile()
 {
+    TEditingMark mark(m_editing);
     const QString defaultParam = m_parts.edtDefaultIPParam->text();
+    const QString listed = QStringLiteral("The file you are adding already exists...");
     TFileEntry entry{.fileType = FileType::Ascii, .ipParameter = defaultParam, .status = FileStatus::New};
-    if (m_parts.fileDialog->RunFileDialog(QStringLiteral("Add a new file..."), TEditMode::New, defaultParam, entry) !=
-        QDialog::Accepted)
+    // Refused in the dialog, so what was typed stays there to be put right.
+    const TEntryRefusal refusal = [this, listed](const TFileEntry &typed) {
+        return Shown().Lists(typed.localFile) ? listed : QString();
+    };
+    if (m_parts.fileDialog->RunFileDialog(QStringLiteral("Add a new file..."), TEditMode::New, defaultParam, entry,
+                                          refusal) != QDialog::Accepted)
         return;
     if (!AddFileEntry(entry))
-        TMessageBox::Information(m_parts.window, QStringLiteral("The file you are adding already exists..."));
+        TMessageBox::Information(m_parts.window, listed);
 }
 
 bool TSiteEditor::AddFileEntry(TFileEntry entry)
@@ -111,6 +137,7 @@ bool TSiteEditor::AddFileEntry(TFileEntry entry)
 
 void TSiteEditor::EditFiles()
 {
+    TEditingMark mark(m_editing);
     const int selected = static_cast<int>(Shown().lvFileDetails->SelectedRows().size());
     if (selected == 0)
         return;
@@ -146,10 +173,11 @@ void TSiteEditor::EditSeveralFiles()
     const QList<TListRow *> rows = Shown().lvFileDetails->SelectedRows();
     for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
         TListRow *row = *it;
+        // A field the user left alone keeps each row's own value: the rows seldom share one.
         if (!shared.fileType.isEmpty())
             row->SetSubItem(colFileType, shared.fileType);
-        // The IP parameter has no "leave alone" state: an empty field clears it everywhere.
-        row->SetSubItem(colIPParameter, shared.ipParameter);
+        if (m_parts.fileDialog->IPParameterChanged())
+            row->SetSubItem(colIPParameter, shared.ipParameter);
         if (!shared.status.isEmpty())
             row->SetSubItem(colStatus, shared.status);
     }
@@ -157,6 +185,7 @@ void TSiteEditor::EditSeveralFiles()
 
 void TSiteEditor::RemoveFiles()
 {
+    TEditingMark mark(m_editing);
     TRegListView *list = Shown().lvFileDetails;
     const QList<TListRow *> rows = list->SelectedRows();
     if (rows.isEmpty()) {

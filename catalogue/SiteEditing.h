@@ -64,6 +64,10 @@ public:
     // Adds each dropped file as a new binary entry named after the default directory.
     void FileDragDrop(TFileDrag *sender);
 
+    // True while one of the commands above runs, its dialogs and questions included: the sites
+    // and rows it works on must not be reloaded under it.
+    bool Editing() const { return m_editing > 0; }
+
     // Supplies the detail texts of a new entry; without one they stay empty.
     TFileDetailsFn FileDetails;
 
@@ -71,12 +75,16 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    class TEditingMark;
+
     void EditSingleFile();
     void EditSeveralFiles();
     void AddSiteNode(const QString &name);
+    QString SiteRefusal(const QString &name) const;
     TShownSite &Shown();
 
     TSiteEditingParts m_parts;
+    int m_editing = 0;
 };
 
 } // namespace quelmark

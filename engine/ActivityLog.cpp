@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QLocale>
+#include <QLoggingCategory>
 #include <QSaveFile>
 
 #include <new>
@@ -17,6 +18,9 @@ namespace quelmark {
 namespace {
 
 const QString ClearedLine = QStringLiteral("Cleared output area due to limited resources...");
+
+// Off by default: a desktop program has no business writing each line to its terminal.
+Q_LOGGING_CATEGORY(lcActivityLog, "quelmark.log", QtWarningMsg)
 
 } // namespace
 
@@ -61,6 +65,8 @@ void TActivityLog::AddToLog(TTextArea *area, const QString &message)
     // whichever break it uses.
     if (line.contains(QLatin1Char('\r')))
         line.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    if (area == m_memoLog)
+        qCInfo(lcActivityLog).noquote() << line;
     if (!HasRoom(area, line)) {
         ClearForResources(area);
         return;

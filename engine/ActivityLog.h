@@ -2,7 +2,10 @@
 // with the FTP client's own lines added while detailed logging is on.
 //
 // The log lives only in memory, in the text area memoLog. When the area reaches its capacity
-// it is cleared and the fact is noted in it; the user can save it as a text file.
+// it is cleared and the fact is noted in it; the user can save it as a text file. Every line
+// also goes to the logging category "quelmark.log" at the info level, which is off unless
+// switched on (QT_LOGGING_RULES="quelmark.log.info=true"), so a program nobody watches can
+// still be followed on its standard error.
 #pragma once
 
 #include "engine/TextArea.h"

@@ -10,12 +10,15 @@
 
 namespace quelmark {
 
-QString FileDateTimeText(const QDateTime &localTime)
+QString FileDateTimeText(const QDateTime &lastWrite)
 {
     const QLocale locale = QLocale::system();
-    QString text = locale.toString(localTime.date(), QLocale::ShortFormat);
-    if (localTime.time() != QTime(0, 0))
-        text += QLatin1Char(' ') + locale.toString(localTime.time(), QLocale::LongFormat);
+    const QDateTime local = lastWrite.toLocalTime();
+    QString text = locale.toString(local.date(), QLocale::ShortFormat);
+    // Formatted from the date-time, not from its bare time: a bare time takes the zone
+    // abbreviation of today, so every file's text would change at each summer-time switch.
+    if (local.time() != QTime(0, 0))
+        text += QLatin1Char(' ') + locale.toString(local, locale.timeFormat(QLocale::LongFormat));
     return text;
 }
 
@@ -57,6 +60,10 @@ TPushDecision PushDecision(const TFileEntry &entry, const QString &lastIPAddress
     }
     if (entry.status == FileStatus::New)
         return {true, QStringLiteral("new")};
+    // An edited entry may name another host file while its local file stays as it was: only
+    // its status says that it has to go out again.
+    if (entry.status == FileStatus::Edited)
+        return {true, QStringLiteral("edited")};
     if (entry.status == FileStatus::Error)
         return {true, QStringLiteral("error last time")};
 
@@ -73,8 +80,6 @@ TPushDecision PushDecision(const TFileEntry &entry, const QString &lastIPAddress
         return {true, QStringLiteral("changed: date")};
     if (entry.status == FileStatus::Hold)
         return {false, QStringLiteral("hold")};
-    if (entry.status == FileStatus::Edited)
-        return {false, QStringLiteral("edited")};
     return {false, QStringLiteral("unchanged")};
 }
 

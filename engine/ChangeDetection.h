@@ -21,9 +21,12 @@ class TListRow;
 // Returns the machine's current local address as dotted text.
 using TAddressLookup = std::function<QString()>;
 
-// Writes a local date-time with the user's short date format, a blank and the long time
-// format; the time is left off when it is exactly midnight.
-QString FileDateTimeText(const QDateTime &localTime);
+// Returns the date text of a file last written at the moment lastWrite: that moment in local
+// time to the whole second, written with the user's short date format, a blank and the user's
+// long time format; the time is left off at exactly midnight. Every part of the text, the zone's
+// abbreviation and offset included, belongs to the moment itself and never to today, so the
+// same moment gives the same text on any day, in summer as in winter.
+QString FileDateTimeText(const QDateTime &lastWrite);
 
 // Captures the date/time, size and attribute texts of the file at path. Leaves all three
 // outputs unchanged and returns false when the path cannot be examined.
@@ -37,14 +40,14 @@ bool FileDetailsChanged(const QString &path, const QString &storedDateTime, cons
 // Whether an entry is due and why, in the words the dry run prints.
 struct TPushDecision {
     bool due = false;
-    // Due: "address changed (<old> -> <new>)", "new", "error last time", "changed: attributes",
-    // "changed: size", "changed: date" or "file missing". Not due: "file missing", "hold",
-    // "edited" or "unchanged".
+    // Due: "address changed (<old> -> <new>)", "new", "edited", "error last time",
+    // "changed: attributes", "changed: size", "changed: date" or "file missing". Not due:
+    // "file missing", "hold" or "unchanged".
     QString reason;
 };
 
 // Decides whether the entry must be pushed. The first rule that fires decides: an IP parameter
-// with a current address (from localAddress) other than lastIPAddress; status "New"; status
+// with a current address (from localAddress) other than lastIPAddress; status "New", "Edited" or
 // "Error"; a change of the local file's details, compared as attributes, size, date in that
 // order (a missing file compares as three empty texts).
 TPushDecision PushDecision(const TFileEntry &entry, const QString &lastIPAddress, const TAddressLookup &localAddress);

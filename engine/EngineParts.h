@@ -9,6 +9,8 @@
 
 #include "engine/ChangeDetection.h"
 
+#include <functional>
+
 class QAction;
 class QLineEdit;
 class QStatusBar;
@@ -44,10 +46,13 @@ struct TEngineParts {
     TTextArea *memoLocalFile = nullptr;
     TTextArea *memoHostFile = nullptr;
     TfrmProgress *frmProgress = nullptr;
-    // The toolbar button "Toggle the timer on/off"; the animation is placed just after it on
-    // toolbar.
+    // The toolbar button "Toggle the timer on/off"; the animation goes last on toolbar, so
+    // the buttons stay where they are when it appears.
     QAction *btnStartStop = nullptr;
     QToolBar *toolbar = nullptr;
+    // Tells whether the refresh cycle must hold its checks back for now: while the user edits
+    // the sites or file entries that a push would reload and read.
+    std::function<bool()> checksHeld;
 };
 
 } // namespace quelmark

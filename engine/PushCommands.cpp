@@ -25,9 +25,10 @@ private:
     bool &m_pushing;
 };
 
-// The end of a push-all, which runs however the walk ends: the window enabled, both address
-// fields refreshed, and the node the user had selected handled again as a selection change,
-// which stores the site still on screen and shows the user's page.
+// The end of a push-all, which runs however the walk ends: the window enabled, the address
+// fields refreshed ("Last IP Address:" only after a walk that completed), and the node the user
+// had selected handled again as a selection change, which stores the site still on screen and
+// shows the user's page.
 class TPushCommands::TPushAllCleanup {
 public:
     explicit TPushAllCleanup(TPushCommands &commands) : m_commands(commands)
@@ -70,7 +71,10 @@ private:
         if (c.localAddress && !m_commands.m_stopping) {
             if (c.edtLocalAddress)
                 c.edtLocalAddress->setText(c.localAddress());
-            m_commands.LastIPAddress()->setText(c.localAddress());
+            // Sites the walk never reached still hold entries that the old address made due;
+            // they must stay due for the next check.
+            if (m_done)
+                m_commands.LastIPAddress()->setText(c.localAddress());
         }
         if (c.navigator)
             c.navigator->SelectNode(m_remembered);
@@ -91,12 +95,16 @@ void TPushCommands::btnPushAllNowClick()
     if (m_pushing || m_stopping)
         return;
     TPushingMark mark(m_pushing);
+    m_tally = {};
     m_log.AddToLog(QStringLiteral(">>>> Checking all files..."));
-    if (!m_parts.navigator || m_parts.navigator->SiteNodes().isEmpty())
+    if (!m_parts.navigator || m_parts.navigator->SiteNodes().isEmpty()) {
+        m_tally.completed = true;
         return;
+    }
     TPushAllCleanup cleanup(*this);
     WalkSites();
     cleanup.Finish();
+    m_tally.completed = !m_stopping;
     m_log.AddToLog(m_stopping ? QStringLiteral(">>>> Stopped checking files...")
                               : QStringLiteral(">>>> Done checking all files..."));
 }
@@ -106,7 +114,9 @@ void TPushCommands::btnPushAllSiteNowClick()
     if (m_pushing || m_stopping)
         return;
     TPushingMark mark(m_pushing);
+    m_tally = {};
     PushSite();
+    m_tally.completed = true;
 }
 
 void TPushCommands::btnPushSelectedNowClick()
@@ -128,13 +138,13 @@ void TPushCommands::mniPopFilesPushFileClick()
     if (m_pushing || m_stopping)
         return;
     TPushingMark mark(m_pushing);
-    const qsizetype selected = FileList()->SelectedRows().size();
-    if (selected == 0)
+    const QList<TListRow *> selected = FileList()->SelectedRows();
+    if (selected.isEmpty())
         TMessageBox::Information(m_parts.mainWindow, QStringLiteral("No files selected to push..."));
-    else if (selected == 1)
+    else if (selected.size() == 1)
         PushSelected();
     else
-        PushSite();
+        PushSelectedRows(selected);
 }
 
 void TPushCommands::WalkSites()
@@ -164,8 +174,15 @@ void TPushCommands::PushSite()
     const int count = list->RowCount();
     for (int i = 0; i < count && !m_stopping; ++i) {
         TListRow *row = list->Row(i);
-        if (row && FileNeedsPush(FileEntryOf(*row), lastIPAddress, m_parts.localAddress))
-            SetFileStatus(*row, PushRow(*row) ? FileStatus::Moved : FileStatus::Error);
+        if (!row || !FileNeedsPush(FileEntryOf(*row), lastIPAddress, m_parts.localAddress))
+            continue;
+        const bool pushed = PushRow(*row);
+        SetFileStatus(*row, pushed ? FileStatus::Moved : FileStatus::Error);
+        if (pushed) {
+            ++m_tally.pushed;
+        } else if (m_tally.failed++ == 0) {
+            m_tally.firstFailure = m_transfer.LastFailure();
+        }
     }
 }
 
@@ -181,6 +198,16 @@ void TPushCommands::PushSelected()
     // Only the status: the stored details stay those of the last push that change detection
     // asked for, so a file changed since then is still found due.
     row->SetSubItem(colStatus, PushRow(*row) ? FileStatus::Moved : FileStatus::Error);
+}
+
+void TPushCommands::PushSelectedRows(const QList<TListRow *> &rows)
+{
+    const QString question = QStringLiteral("Push the %1 selected files?").arg(rows.size());
+    if (TMessageBox::ConfirmOkCancel(m_parts.mainWindow, question) != TMessageBox::TAnswer::Ok)
+        return;
+    // Forced like a single selected file: whatever their state, and only the status written.
+    for (TListRow *row : rows)
+        row->SetSubItem(colStatus, PushRow(*row) ? FileStatus::Moved : FileStatus::Error);
 }
 
 bool TPushCommands::PushRow(TListRow &row)

@@ -6,9 +6,10 @@
 // becomes the entry's status, "Moved" or "Error". Pushes never nest: while one runs, a second
 // request (a user command or a timer tick dispatched inside the transfer) does nothing.
 //
-// An error raised inside a command (a file that cannot be read for substitution, a store that
-// cannot be written) ends the command after its clean-up and propagates to the caller, which
-// hands it to the general error display.
+// A file that cannot be pushed (the server refuses it, the local page cannot be read, the user
+// cancels) is that entry's "Error" and the walk goes on. An error raised inside a command (a
+// store that cannot be written, an upload copy that cannot be made) ends the command after its
+// clean-up and propagates to the caller, which reports it.
 #pragma once
 
 #include "engine/EngineParts.h"
@@ -24,6 +25,16 @@ class TListRow;
 class TRegListView;
 class TTransfer;
 
+// What the last push of all sites or of the shown site did.
+struct TPushTally {
+    int pushed = 0;
+    int failed = 0;
+    // The reason of the first failed file; empty when none failed.
+    QString firstFailure;
+    // True when the push went through every site and row; false when an error ended it.
+    bool completed = false;
+};
+
 class TPushCommands {
 public:
     // Pushes through transfer and logs to log. The parts' localAddress is asked by change
@@ -35,7 +46,8 @@ public:
     // Pushes every due entry of every site, site by site in navigator order, and leaves the
     // navigator, the detail page and the store as a change back to the remembered node does.
     // Logs ">>>> Checking all files..." first and, when the walk completed,
-    // ">>>> Done checking all files...".
+    // ">>>> Done checking all files...". "Last IP Address:" takes the current address only
+    // when the walk completed, so what an error kept from going out is still due next time.
     void btnPushAllNowClick();
     // Pushes every due entry of the shown site, first row to last.
     void btnPushAllSiteNowClick();
@@ -43,11 +55,14 @@ public:
     // its state; writes only the status.
     void btnPushSelectedNowClick();
     // "Push File(s)": refuses with a note when nothing is selected, forces one selected row,
-    // and pushes the whole site as due when several are selected.
+    // and forces exactly the selected rows, after one question naming how many, when several
+    // are selected. A forced push writes only the status.
     void mniPopFilesPushFileClick();
 
     // True while a command runs, from its start to the end of its clean-up.
     bool Pushing() const { return m_pushing; }
+    // What the last push of all sites or of the shown site did.
+    const TPushTally &LastTally() const { return m_tally; }
 
     // Ends the running command early, for a program asked to end or to hand the store over:
     // its transfer is cancelled as Cancel does, the rows and sites after it are left as they
@@ -65,6 +80,7 @@ private:
     TRegListView *FileList() const;
     void PushSite();
     void PushSelected();
+    void PushSelectedRows(const QList<TListRow *> &rows);
     bool PushRow(TListRow &row);
     void WalkSites();
     QLineEdit *LastIPAddress() const;
@@ -74,6 +90,7 @@ private:
     TActivityLog &m_log;
     bool m_pushing = false;
     bool m_stopping = false;
+    TPushTally m_tally;
 };
 
 } // namespace quelmark

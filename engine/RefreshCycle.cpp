@@ -9,9 +9,9 @@
 #include "net/appexec.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QLineEdit>
 #include <QPainter>
+#include <QStatusBar>
 #include <QToolBar>
 
 #include <cmath>
@@ -32,6 +32,15 @@ int TestFilesMinutes(const QString &text)
     bool ok = false;
     const int minutes = text.trimmed().toInt(&ok);
     return ok ? minutes : 1;
+}
+
+QString CheckResultText(const TPushTally &tally)
+{
+    if (tally.failed > 0)
+        return QStringLiteral("%1 of %2 files failed").arg(tally.failed).arg(tally.pushed + tally.failed);
+    if (tally.pushed == 0)
+        return QStringLiteral("nothing was due");
+    return tally.pushed == 1 ? QStringLiteral("1 file pushed") : QStringLiteral("%1 files pushed").arg(tally.pushed);
 }
 
 // ---- animation ----------------------------------------------------------------------------
@@ -85,7 +94,7 @@ TRefreshCycle::TRefreshCycle(const TEngineParts &parts, TPushCommands &push, TAc
     tmrRefresh = new QTimer(this);
     tmrRefresh->setObjectName(QStringLiteral("tmrRefresh"));
     tmrRefresh->setInterval(DefaultInterval);
-    connect(tmrRefresh, &QTimer::timeout, this, [this] { Guarded([this] { tmrRefreshTimer(); }); });
+    connect(tmrRefresh, &QTimer::timeout, this, &TRefreshCycle::RunTick);
 
     appExec = new TAppExec(this);
     appExec->setObjectName(QStringLiteral("appExec"));
@@ -112,14 +121,9 @@ TRefreshCycle::~TRefreshCycle()
 void TRefreshCycle::PlaceAnimation()
 {
     Animation = new TAnimation(m_parts.toolbar);
-    if (QToolBar *bar = m_parts.toolbar) {
-        const QList<QAction *> actions = bar->actions();
-        const qsizetype at = actions.indexOf(m_parts.btnStartStop);
-        if (at >= 0 && at + 1 < actions.size())
-            m_animationAction = bar->insertWidget(actions[at + 1], Animation);
-        else
-            m_animationAction = bar->addWidget(Animation);
-    }
+    // Last on the bar: appearing anywhere else it would push the controls after it aside.
+    if (QToolBar *bar = m_parts.toolbar)
+        m_animationAction = bar->addWidget(Animation);
     ShowAnimation(false);
 }
 
@@ -156,15 +160,47 @@ void TRefreshCycle::btnStartStopClick()
             Animation->Stop();
     }
     ShowAnimation(start);
+    if (OnRunningChange)
+        OnRunningChange(this);
+}
+
+void TRefreshCycle::RunTick()
+{
+    // Errors met deep inside the check (a clean-up's second error, say) take the same way as
+    // the check's own: nobody is there to click a box away, and the timer would wait for it.
+    UnattendedScope unattended([this](const QString &message) { ShowUnattendedError(message); });
+    try {
+        tmrRefreshTimer();
+    } catch (...) {
+        const QString message = ExceptionMessage(std::current_exception());
+        ShowUnattendedError(message);
+        try {
+            CheckDone(QStringLiteral("stopped by an error"), message);
+        } catch (...) {
+            // Whoever shows reports failed as well; the log holds the error already.
+        }
+    }
+}
+
+void TRefreshCycle::ShowUnattendedError(const QString &message) noexcept
+{
+    try {
+        m_log.AddToLog(message);
+        if (m_parts.statusBar)
+            m_parts.statusBar->showMessage(message);
+    } catch (...) {
+        // The log itself failed; there is nowhere left to write, and the next tick tries again.
+    }
 }
 
 void TRefreshCycle::tmrRefreshTimer()
 {
     ++MinuteCount;
-    // Pushes never nest, and none starts under an open dialog: a push-all reloads the file
-    // list, whose rows an editing dialog or a question may be working on. MinuteCount stays at
-    // N or above, so the check follows at the first tick after.
-    if (m_push.Pushing() || m_push.Stopping() || QApplication::activeModalWidget())
+    // Pushes never nest, and none starts while pushes are stopped or while the user edits sites
+    // or entries: a push-all reloads the file list whose rows the editing works on. Any other
+    // window may stay open as long as it likes. MinuteCount stays at N or above, so the check
+    // follows at the first tick after.
+    if (m_push.Pushing() || m_push.Stopping() || (m_parts.checksHeld && m_parts.checksHeld()))
         return;
     if (MinuteCount < TestFilesMinutes(m_parts.options->spnTestFilesMinutes->text()))
         return;
@@ -175,6 +211,7 @@ void TRefreshCycle::tmrRefreshTimer()
 
 void TRefreshCycle::Check()
 {
+    m_checkStart = QDateTime::currentDateTime();
     const TAddressLookup &localAddress = m_parts.localAddress;
     if (localAddress() != kNotConnected) {
         m_push.btnPushAllNowClick();
@@ -184,13 +221,24 @@ void TRefreshCycle::Check()
             m_parts.edtLocalAddress->setText(localAddress());
         m_parts.options->edtLastIPAddress->setText(localAddress());
         MinuteCount = 1;
+        const TPushTally &tally = m_push.LastTally();
+        CheckDone(CheckResultText(tally), tally.firstFailure);
     } else if (m_parts.options->chkAutoReconnect->isChecked()) {
         Reconnect();
         --MinuteCount;
+        CheckDone(QStringLiteral("not connected, reconnect command started"), QString());
     } else {
         m_log.AddToLog(QStringLiteral("!!!!!Not connected to the network..."));
         MinuteCount = 0;
+        CheckDone(QStringLiteral("not connected"), QString());
     }
+}
+
+void TRefreshCycle::CheckDone(const QString &result, const QString &failure)
+{
+    m_lastCheck = TCheckReport{m_checkStart, result, failure};
+    if (OnCheckDone)
+        OnCheckDone(this, *m_lastCheck);
 }
 
 void TRefreshCycle::Reconnect()

@@ -5,10 +5,15 @@
 // as due; "127.0.0.1" means not connected, and with "Auto-reconnect" the reconnect command is
 // started and the check repeated at the next tick, without it the fact is only logged. A
 // toolbar button starts and stops the timer; a small animation plays while it runs.
+//
+// Nobody watches the timer's work: its errors never open a modal box (which would stop the
+// timer until someone clicked it away) but go to the log and the status bar and into the report
+// of the check, and the next tick checks again.
 #pragma once
 
 #include "engine/EngineParts.h"
 
+#include <QDateTime>
 #include <QIcon>
 #include <QObject>
 #include <QPointer>
@@ -17,6 +22,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 class QAction;
 class QToolBar;
@@ -26,10 +32,26 @@ namespace quelmark {
 class TActivityLog;
 class TAppExec;
 class TPushCommands;
+struct TPushTally;
 
 // Returns N, the ticks between checks, for the text of "Test local files every (mins):": the
 // integer the text holds, or 1 when it holds none.
 int TestFilesMinutes(const QString &text);
+
+// What one check of the refresh cycle found, for whoever shows it.
+struct TCheckReport {
+    // When the check began.
+    QDateTime time;
+    // One line: "2 files pushed", "nothing was due", "not connected", ...
+    QString result;
+    // The first error the check met: a file's failure or the error that stopped the check;
+    // empty when it met none.
+    QString failure;
+};
+
+// Returns the result line of a check whose push went as tally says: the files pushed, or how
+// many of the files it tried failed.
+QString CheckResultText(const TPushTally &tally);
 
 // A small spinner, 20 by 20, that turns while playing.
 class TAnimation : public QWidget {
@@ -63,11 +85,15 @@ public:
     ~TRefreshCycle() override;
 
     // The tick: counts the minute and, when a check is due, looks up the address and pushes,
-    // reconnects or notes the disconnection. A tick during a push, or while pushes are stopped,
-    // counts its minute only, so the check it would have made comes at the next tick; so does
-    // a push-all that was stopped, which leaves both address fields alone. Raises the launcher's error when
-    // the reconnect command cannot be started, with MinuteCount left as it was.
+    // reconnects or notes the disconnection. A tick during a push, while pushes are stopped or
+    // while the parts' checksHeld says so, counts its minute only, so the check it would have
+    // made comes at the first tick after; so does a push-all that was stopped, which leaves both
+    // address fields alone. Raises the launcher's error when the reconnect command cannot be
+    // started, and a push-all's error, with MinuteCount left at N or above.
     void tmrRefreshTimer();
+    // What the timer runs at each tick: tmrRefreshTimer, with every error it raises written to
+    // the log and the status bar and reported as the check's failure; none is shown in a box.
+    void RunTick();
     // Starts the timer when stopped (Tag 0), stops it when running.
     void btnStartStopClick();
 
@@ -77,6 +103,13 @@ public:
     void SetTag(int tag) { m_tag = tag; }
     // True while the animation is on show.
     bool AnimationShown() const;
+    // The report of the last check; none before the first.
+    const std::optional<TCheckReport> &LastCheck() const { return m_lastCheck; }
+
+    // Raised when the timer starts or stops, sender first.
+    std::function<void(QObject *sender)> OnRunningChange;
+    // Raised after every check with its report, sender first.
+    std::function<void(QObject *sender, const TCheckReport &report)> OnCheckDone;
 
     QTimer *tmrRefresh = nullptr;
     TAppExec *appExec = nullptr;
@@ -96,12 +129,16 @@ private:
     void ShowAnimation(bool show);
     void Check();
     void Reconnect();
+    void ShowUnattendedError(const QString &message) noexcept;
+    void CheckDone(const QString &result, const QString &failure);
 
     TEngineParts m_parts;
     TPushCommands &m_push;
     TActivityLog &m_log;
     QPointer<QAction> m_animationAction;
     int m_tag = 0;
+    QDateTime m_checkStart;
+    std::optional<TCheckReport> m_lastCheck;
 };
 
 } // namespace quelmark

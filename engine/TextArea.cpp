@@ -55,6 +55,12 @@ void TTextArea::ClearLines()
     m_charCount = 0;
 }
 
+void TTextArea::ShowNewest()
+{
+    horizontalScrollBar()->setValue(horizontalScrollBar()->minimum());
+    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
 QStringList TTextArea::Lines() const
 {
     QStringList lines;

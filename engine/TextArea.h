@@ -25,6 +25,8 @@ public:
     void ClearLines();
     // Returns the lines in order; empty when nothing was ever appended.
     QStringList Lines() const;
+    // Scrolls to the left edge and to the last line.
+    void ShowNewest();
 
     std::int64_t LineCount() const { return m_lineCount; }
     // Returns the characters held, counting one per line end.

@@ -28,6 +28,7 @@ namespace {
 
 const QString IdleLabel = QStringLiteral("Transfering file... ");
 const QString TransferingPrefix = QStringLiteral("Transfering file: ");
+const QString CancelledByUser = QStringLiteral("Cancelled by the user");
 
 QString DefaultCacheFolder()
 {
@@ -42,6 +43,19 @@ void PrepareFolder(const QString &folder)
         return;
     if (QDir().mkpath(folder))
         ::chmod(QFile::encodeName(folder).constData(), 0700);
+}
+
+// Reads a whole local file; on failure says why in reason.
+bool ReadLocalFile(const QString &path, QByteArray &bytes, QString &reason)
+{
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly)) {
+        bytes = file.readAll();
+        if (file.error() == QFileDevice::NoError)
+            return true;
+    }
+    reason = file.errorString();
+    return false;
 }
 
 } // namespace
@@ -200,33 +214,45 @@ bool TTransfer::TransferFile(const TSite &site, const TFileEntry &entry)
     client.SetPassWord(site.password);
     client.SetHostDirName(QString());
     client.SetHostFileName(entry.hostFileName);
-    if (!entry.ipParameter.isEmpty() && !binary)
-        client.SetLocalFileName(MakeUploadCopy(localFile, entry.ipParameter));
-    else
+    if (!entry.ipParameter.isEmpty() && !binary) {
+        // A page that cannot be read is this entry's failure, like a refused upload: the walk
+        // goes on with the next entry.
+        QByteArray bytes;
+        QString reason;
+        if (!ReadLocalFile(localFile, bytes, reason))
+            return Failed(QStringLiteral("Cannot open file %1: %2").arg(localFile, reason), localFile);
+        client.SetLocalFileName(MakeUploadCopy(bytes, entry.ipParameter));
+    } else {
         client.SetLocalFileName(localFile);
+    }
 
     CurrentFileName = localFile;
     GetFileDetails(localFile, CurrentFileDate, CurrentFileSize, CurrentFileAttribs);
     client.SetBinary(binary);
 
     const bool stored = client.Put();
-    m_log.AddToLog(client.ErrorMessage());
     // The client only closes the data connection on Cancel, and a server takes that for the
     // end of the file and confirms it: the upload is cut short all the same, so the entry must
     // not pass for pushed.
-    return stored && !m_abortHanded;
+    if (m_abortHanded)
+        return Failed(CancelledByUser, localFile);
+    if (!stored)
+        return Failed(client.ErrorMessage(), localFile);
+    m_log.AddToLog(client.ErrorMessage());
+    return true;
 }
 
-QString TTransfer::MakeUploadCopy(const QString &localFile, const QString &ipParameter)
+bool TTransfer::Failed(const QString &reason, const QString &localFile)
 {
-    QFile file(localFile);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Exception(QStringLiteral("Cannot open file %1").arg(localFile));
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw Exception(QStringLiteral("Cannot open file %1").arg(localFile));
-    file.close();
+    m_log.AddToLog(reason);
+    // A time-out that brought no reply leaves the client without a text; the failure still
+    // needs one wherever it is reported.
+    m_lastFailure = reason.isEmpty() ? QStringLiteral("Transfer of %1 failed").arg(localFile) : reason;
+    return false;
+}
 
+QString TTransfer::MakeUploadCopy(const QByteArray &bytes, const QString &ipParameter)
+{
     m_localLines = SplitLines(bytes);
     ShowLines(m_parts.memoLocalFile, m_localLines);
     m_hostLines = m_localLines;

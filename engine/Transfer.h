@@ -55,10 +55,15 @@ public:
     // Uploads one file entry (its local file, host file name, type and IP parameter) to the
     // site's server with the site's user name and password, and returns true when the server
     // confirmed it and the user did not cancel it (a cancelled upload leaves a cut-short file on
-    // the server). The failure's text goes to the log. Raises Exception "Cannot open file
-    // <name>" or "Cannot create file <name>" when the substituted copy cannot be made, and lets
-    // a socket failure of the client through; the window is restored in every case.
+    // the server). A failure's reason goes to the log and to LastFailure(): the client's text,
+    // "Cancelled by the user", or "Cannot open file <name>: <reason>" when the local file cannot
+    // be read for the substituted copy. Raises Exception "Cannot create file <name>" when the
+    // copy cannot be written, and lets a socket failure of the client through; the window is
+    // restored in every case.
     bool TransferFile(const TSite &site, const TFileEntry &entry);
+
+    // Returns the reason the last failed transfer gave; never empty after a failure.
+    const QString &LastFailure() const { return m_lastFailure; }
 
     // Handler of the client's progress: label, bar, and the abort request after Cancel.
     void ftpClientProgress(QObject *sender, std::int64_t count, bool &abort);
@@ -76,7 +81,8 @@ public:
 private:
     class TBusyScope;
 
-    QString MakeUploadCopy(const QString &localFile, const QString &ipParameter);
+    bool Failed(const QString &reason, const QString &localFile);
+    QString MakeUploadCopy(const QByteArray &bytes, const QString &ipParameter);
     QByteArray CurrentAddress();
     void ShowLines(TTextArea *area, const QList<QByteArray> &lines);
 
@@ -85,6 +91,7 @@ private:
     QList<QByteArray> m_localLines;
     QList<QByteArray> m_hostLines;
     bool m_abortHanded = false;
+    QString m_lastFailure;
 };
 
 } // namespace quelmark

@@ -12,7 +12,7 @@ QUELMARK_PACKAGES=(
     libsqlite3-dev sqlite3
     netbase iproute2 util-linux procps
     libgtest-dev libgmock-dev libbenchmark-dev
-    python3 python3-pyftpdlib vsftpd
+    python3 python3-pyftpdlib vsftpd faketime
     curl lftp hyperfine time
     xvfb xauth imagemagick
     dpkg-dev desktop-file-utils appstream systemd librsvg2-bin

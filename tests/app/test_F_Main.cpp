@@ -21,9 +21,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QProcess>
+#include <QScreen>
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QTabWidget>
@@ -78,7 +80,7 @@ protected:
     test::TempStore store;
 };
 
-TEST_F(MainWindowTest, FirstShowOnAnEmptyStoreWritesTheNineDefaultOptions)
+TEST_F(MainWindowTest, FirstShowOnAnEmptyStoreWritesTheDefaultOptions)
 {
     ASSERT_FALSE(QFile::exists(store.FilePath()));
     TfrmMain window;
@@ -91,8 +93,8 @@ TEST_F(MainWindowTest, FirstShowOnAnEmptyStoreWritesTheNineDefaultOptions)
     CloseStore();
     EXPECT_EQ(OptionsViaSqlite3(store.FilePath()),
               QStringList({"Autoprocess=0", "MinsTestFiles=10", "DetailedLogging=0", "TempFileName=" + tempFile,
-                           "DefaultIPParam=%IP%", "TimeStampLog=0",
-                           "LastIPAddress=", "RedialCommand=rasphone -d ricochet", "AutoReconnect=0"}));
+                           "DefaultIPParam=%IP%", "TimeStampLog=0", "LastIPAddress=",
+                           "RedialCommand=rasphone -d ricochet", "AutoReconnect=0", "CloseToTray=0"}));
     EXPECT_TRUE(TMessageBox::Shown().isEmpty());
 }
 
@@ -370,6 +372,75 @@ TEST_F(MainWindowTest, OptionsPanelStaysCentredAndOnePixelInWhenTheWindowIsTooSm
     grabBar->setSizes({300, 595});
     QCoreApplication::processEvents();
     EXPECT_EQ(panel->pos(), QPoint(CentredOffset(page->width(), 381), CentredOffset(page->height(), 249)));
+}
+
+TEST_F(MainWindowTest, WindowPlaceSizeAndDividerSurviveARestart)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect place(screen.left() + 40, screen.top() + 60, 700, 500);
+    {
+        TfrmMain window;
+        window.show();
+        window.setGeometry(place);
+        QCoreApplication::processEvents();
+        Find<QSplitter>(window, "grabBar")->setSizes({230, 465});
+        QCoreApplication::processEvents();
+        ASSERT_EQ(Find<QWidget>(window, "pnlOutline")->width(), 230);
+        window.close();
+    }
+    TRegIniFile ini(BaseKeyPath());
+    EXPECT_EQ(ini.ReadNumber(store::Window, store::Width, 0), 700);
+    EXPECT_EQ(ini.ReadNumber(store::Window, store::Divider, 0), 230);
+    EXPECT_EQ(ini.ReadText(store::Window, store::Maximized, QString()), QStringLiteral("0"));
+    {
+        TfrmMain again;
+        again.show();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(again.geometry(), place);
+        EXPECT_EQ(Find<QWidget>(again, "pnlOutline")->width(), 230);
+        again.showMaximized();
+        QCoreApplication::processEvents();
+        again.close();
+    }
+    EXPECT_EQ(ini.ReadText(store::Window, store::Maximized, QString()), QStringLiteral("1"));
+    EXPECT_EQ(ini.ReadNumber(store::Window, store::Width, 0), 700) << "the normal size is kept";
+    TfrmMain third;
+    third.show();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(third.isMaximized());
+}
+
+TEST_F(MainWindowTest, AWindowStoredOnAScreenThatIsGoneComesBackOnOne)
+{
+    TRegIniFile ini(BaseKeyPath());
+    for (const auto &[name, value] :
+         {std::pair{store::Left, 5000}, {store::Top, -3000}, {store::Width, 20000}, {store::Height, 400}})
+        ini.WriteNumber(store::Window, name, value);
+    TfrmMain window;
+    window.show();
+    QCoreApplication::processEvents();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(window.geometry())) << "on the screen, whole";
+    EXPECT_EQ(window.height(), 400);
+}
+
+TEST(MainWindowLayout, AStoredPlaceIsPutOnTheScreenItOverlapsMostOrElseOnThePrimary)
+{
+    const QList<QRect> screens = {{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}};
+    const struct {
+        QRect stored, placed;
+        const char *what;
+    } cases[] = {
+        {{100, 100, 800, 600}, {100, 100, 800, 600}, "inside the primary: kept"},
+        {{2000, 50, 800, 600}, {2000, 50, 800, 600}, "inside the second: kept"},
+        {{1800, 100, 800, 600}, {1920, 100, 800, 600}, "mostly on the second: moved into it"},
+        {{5000, 5000, 800, 600}, {1120, 480, 800, 600}, "on no screen: the primary"},
+        {{-300, -40, 800, 600}, {0, 0, 800, 600}, "over the primary's top left edge"},
+        {{2500, 100, 1500, 1200}, {1920, 0, 1280, 1024}, "larger than its screen: shrunk"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(PlaceOnScreens(c.stored, screens), c.placed) << c.what;
+    EXPECT_EQ(PlaceOnScreens({7, 8, 9, 10}, {}), QRect(7, 8, 9, 10)) << "no screens known";
 }
 
 TEST(MainWindowLayout, OptionsPanelIsCentredRoundingHalvesToEvenAndKeptOffTheEdge)

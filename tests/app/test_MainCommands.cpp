@@ -29,9 +29,11 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -181,9 +183,10 @@ TEST_F(MainCommandsTest, MenusAndPopupsOfferTheirItemsInOrder)
     QStringList titles;
     for (const QAction *action : window->menuBar()->actions())
         titles.append(action->text());
-    EXPECT_EQ(titles, QStringList({"&File", "&View", "&Help"}));
+    EXPECT_EQ(titles, QStringList({"&File", "&View", "&Push", "&Help"}));
     EXPECT_EQ(texts(Find<QMenu>("mnuFile")), QStringList({"&New Web Site", "&Delete Web Site", "-", "E&xit"}));
     EXPECT_EQ(texts(Find<QMenu>("mnuView")), QStringList({"&General Options", "&Log"}));
+    EXPECT_EQ(texts(Find<QMenu>("mnuPush")), QStringList({"&Start/Stop Timer", "Push &All"}));
     EXPECT_EQ(texts(Find<QMenu>("mnuHelp")), QStringList({"&Instructions...", "-", "&About"}));
     EXPECT_EQ(texts(Find<QMenu>("popNavigator")), QStringList({"&New Web Site", "&Delete Web Site"}));
     EXPECT_EQ(texts(Find<QMenu>("popFiles")),
@@ -216,7 +219,9 @@ TEST_F(MainCommandsTest, EachNewSiteCommandAddsTheSiteAndShowsItWithTheTypedFiel
         EXPECT_EQ(Find<TRegEdit>("edtDefaultDir")->text(), QStringLiteral("/www/"));
     }
     EXPECT_EQ(leftOpen, 0);
-    EXPECT_EQ(window->Catalogue().ListSites(), expected);
+    EXPECT_EQ(window->Catalogue().ListSites(),
+              QStringList({"ftp.btnNewWebSite.org", "ftp.mniFileNewWebSite.org", "ftp.mniPopNavNewWebSite.org"}))
+        << "stored in name order";
     EXPECT_TRUE(TMessageBox::Shown().isEmpty());
 }
 
@@ -268,6 +273,7 @@ TEST_F(MainCommandsTest, FileCommandsReachTheEditorFromButtonsPopupAndDoubleClic
             EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Add a new file..."));
             EXPECT_EQ(dialog->edtParameterToReplace->text(), QStringLiteral("%IP%"));
             dialog->edtLocalFileName->setText(local);
+            dialog->edtHostFullName->setText(QStringLiteral("/www/page.html"));
             dialog->btnOK->click();
         });
         Run(route);
@@ -306,6 +312,127 @@ TEST_F(MainCommandsTest, FileCommandsReachTheEditorFromButtonsPopupAndDoubleClic
         EXPECT_EQ(List()->RowCount(), --added) << route.name;
     }
     EXPECT_EQ(leftOpen, 0);
+}
+
+TEST_F(MainCommandsTest, FileListAnswersEnterWithAnEditDeleteWithARemovalAndInsertWithANewFile)
+{
+    NewSite({"btnNewWebSite", true}, QStringLiteral("keys.example.org"));
+    auto *dialog = window->findChild<TfrmAddNewFile *>();
+    ASSERT_NE(dialog, nullptr);
+    QStringList titles;
+    const auto record = [&titles, dialog] {
+        titles.append(dialog->windowTitle());
+        dialog->reject();
+    };
+
+    WhileShown(dialog, record);
+    QTest::keyClick(List(), Qt::Key_Insert);
+    AddRow(QStringLiteral("/tmp/a.html"));
+    List()->Row(0)->setSelected(true);
+    WhileShown(dialog, record);
+    QTest::keyClick(List(), Qt::Key_Return);
+    WhileShown(dialog, record);
+    QTest::keyClick(List(), Qt::Key_Enter);
+    EXPECT_EQ(titles, QStringList({"Add a new file...", "Edit single file...", "Edit single file..."}));
+
+    TMessageBox::SetNextAnswer(TMessageBox::TAnswer::No);
+    QTest::keyClick(List(), Qt::Key_Delete);
+    ASSERT_EQ(TMessageBox::Shown().size(), 1) << "asked first, as the button does";
+    EXPECT_EQ(TMessageBox::Shown()[0].text, QStringLiteral("Remove the file /tmp/a.html?"));
+    EXPECT_EQ(List()->RowCount(), 1);
+    TMessageBox::SetNextAnswer(TMessageBox::TAnswer::Yes);
+    QTest::keyClick(List(), Qt::Key_Delete);
+    EXPECT_EQ(List()->RowCount(), 0);
+    EXPECT_EQ(leftOpen, 0);
+    EXPECT_EQ(Find<QAction>("mniPopFilesRemoveFile")->shortcut(), QKeySequence(Qt::Key_Delete)) << "shown in the menu";
+}
+
+TEST_F(MainCommandsTest, PushMenuRunsTheTimerAndPushAllAndF5AndF6DoSoFromTheWindow)
+{
+    auto *timer = window->findChild<QTimer *>(QStringLiteral("tmrRefresh"));
+    ASSERT_NE(timer, nullptr);
+    Run({"mniPushStartStop", false});
+    EXPECT_TRUE(timer->isActive());
+    Run({"mniPushStartStop", false});
+    EXPECT_FALSE(timer->isActive());
+    Run({"mniPushAll", false});
+    EXPECT_EQ(LogLines(), QStringList({">>>> Checking all files..."}));
+
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(window.get(), Qt::Key_F5);
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_TRUE(window->RefreshCycle().AnimationShown());
+    QTest::keyClick(window.get(), Qt::Key_F5);
+    EXPECT_FALSE(timer->isActive());
+    QTest::keyClick(window.get(), Qt::Key_F6);
+    EXPECT_EQ(LogLines().size(), 2);
+}
+
+TEST_F(MainCommandsTest, TheAnimationStandsLastOnTheMainToolbarSoTheButtonsStayPut)
+{
+    QToolBar *bar = Find<QToolBar>("tbGeneralInfo");
+    ASSERT_NE(bar, nullptr);
+    const QList<QAction *> actions = bar->actions();
+    ASSERT_FALSE(actions.isEmpty());
+    EXPECT_EQ(bar->widgetForAction(actions.last()), window->RefreshCycle().Animation.data());
+    QWidget *push = Find<QToolButton>("btnPushAllNow");
+    const QPoint before = push->pos();
+    Run({"btnStartStop", true});
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window->RefreshCycle().AnimationShown());
+    EXPECT_EQ(push->pos(), before);
+}
+
+TEST_F(MainCommandsTest, TheLogOpensAtItsNewestLineFromItsLeftEdge)
+{
+    TTextArea *log = Find<TTextArea>("memoLog");
+    for (int i = 0; i < 300; ++i)
+        log->AppendLine(QStringLiteral("line %1 ").arg(i) + QString(400, QLatin1Char('x')));
+    // Scrolled away while the page was last on show.
+    Run({"mniViewLogView", false});
+    QCoreApplication::processEvents();
+    log->horizontalScrollBar()->setValue(log->horizontalScrollBar()->maximum());
+    log->verticalScrollBar()->setValue(0);
+    Run({"mniViewGeneralOptions", false});
+    log->AppendLine(QStringLiteral("newest"));
+
+    Run({"mniViewLogView", false});
+    QCoreApplication::processEvents();
+    EXPECT_GT(log->horizontalScrollBar()->maximum(), 0);
+    EXPECT_EQ(log->horizontalScrollBar()->value(), 0);
+    EXPECT_EQ(log->verticalScrollBar()->value(), log->verticalScrollBar()->maximum());
+    EXPECT_EQ(log->cursorForPosition(QPoint(2, log->viewport()->height() - 4)).block().text(),
+              QStringLiteral("newest"));
+}
+
+TEST_F(MainCommandsTest, OnlyTheEditingDialogsHoldTheTimersChecksBack)
+{
+    TRegSpinEdit *minutes = Find<TRegSpinEdit>("spnTestFilesMinutes");
+    minutes->SetValue(1);
+    const auto checks = [this] {
+        return static_cast<int>(LogLines().count(QStringLiteral(">>>> Checking all files...")));
+    };
+    const auto tickWhileShown = [this](QDialog *dialog) {
+        WhileShown(dialog, [this] { window->RefreshCycle().tmrRefreshTimer(); });
+    };
+
+    // The about box, a question and the save dialog's like: the check runs.
+    QDialog *about = window->findChild<TfrmAbout *>();
+    ASSERT_NE(about, nullptr);
+    tickWhileShown(about);
+    Run({"mniHelpAbout", false});
+    EXPECT_EQ(checks(), 1);
+
+    // The site dialog and the file dialog: it waits, and the first tick after checks.
+    NewSite({"btnNewWebSite", true}, QStringLiteral("held.example.org"));
+    tickWhileShown(window->findChild<TfrmAddNewWebSite *>());
+    Run({"btnNewWebSite", true});
+    tickWhileShown(window->findChild<TfrmAddNewFile *>());
+    Run({"btnNewFile", true});
+    EXPECT_EQ(checks(), 1);
+    window->RefreshCycle().tmrRefreshTimer();
+    EXPECT_EQ(checks(), 2);
 }
 
 TEST_F(MainCommandsTest, FilesDroppedOnTheWindowJoinTheShownSiteOnly)

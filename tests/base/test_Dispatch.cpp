@@ -59,6 +59,29 @@ TEST_F(DispatchTest, UncollectedParkedExceptionMovesOutwardThenToReporter)
     EXPECT_EQ(reported, QStringList{QStringLiteral("left behind")});
 }
 
+TEST_F(DispatchTest, UnattendedScopeTakesTopLevelErrorsWhileItLivesInnermostFirst)
+{
+    QStringList outerSeen, innerSeen;
+    {
+        UnattendedScope outer([&](const QString &message) { outerSeen << message; });
+        Guarded([] { throw Exception(QStringLiteral("outer")); });
+        {
+            UnattendedScope inner([&](const QString &message) { innerSeen << message; });
+            Guarded([] { throw Exception(QStringLiteral("inner")); });
+            // A nested dispatch loop still gets its handlers' errors back first.
+            DispatchScope loop;
+            Guarded([] { throw Exception(QStringLiteral("parked")); });
+            EXPECT_TRUE(loop.HasParked());
+            EXPECT_THROW(loop.RethrowParked(), Exception);
+        }
+        Guarded([] { throw Exception(QStringLiteral("outer again")); });
+    }
+    Guarded([] { throw Exception(QStringLiteral("display")); });
+    EXPECT_EQ(outerSeen, QStringList({"outer", "outer again"}));
+    EXPECT_EQ(innerSeen, QStringList({"inner"}));
+    EXPECT_EQ(reported, QStringList({"display"}));
+}
+
 TEST_F(DispatchTest, MessagesOfForeignExceptionsAreReadable)
 {
     EXPECT_EQ(ExceptionMessage(std::make_exception_ptr(Exception(QStringLiteral("Größe")))), QStringLiteral("Größe"));

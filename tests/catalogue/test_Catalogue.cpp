@@ -110,24 +110,25 @@ TEST_F(CatalogueTest, LoadSiteBringsBackRowsAndFieldsAndKeepsFieldsAMissingSiteL
     EXPECT_EQ(test::DumpStore(store.FilePath()), before);
 }
 
-TEST_F(CatalogueTest, SitesAreListedInCreationOrderAndDeletedWhole)
+TEST_F(CatalogueTest, SitesAreListedInNameOrderHoweverOftenTheyAreSavedAndDeletedWhole)
 {
-    for (const char *name : {"zeta", "Alpha", "alpha"}) {
+    // Each save deletes and re-creates the site's key; the order must not follow that.
+    for (const char *name : {"zeta", "beta", "Alpha", "alpha", "zeta", "Alpha"}) {
         ShowSite(QString::fromLatin1(name), "", "", "");
         Shown().lvFileDetails->ClearRows();
         AddFile(QStringLiteral("/f/") + QString::fromLatin1(name), QStringLiteral("/h"));
         catalogue->SetCurrentSiteName(QString::fromLatin1(name));
         catalogue->SaveCurrentSite();
     }
-    EXPECT_EQ(catalogue->ListSites(), QStringList({"zeta", "Alpha", "alpha"})) << "case makes two sites";
+    EXPECT_EQ(catalogue->ListSites(), QStringList({"Alpha", "alpha", "beta", "zeta"})) << "case makes two sites";
 
     catalogue->DeleteSiteKey(QStringLiteral("Alpha"));
-    EXPECT_EQ(catalogue->ListSites(), QStringList({"zeta", "alpha"}));
+    EXPECT_EQ(catalogue->ListSites(), QStringList({"alpha", "beta", "zeta"}));
     EXPECT_TRUE(test::DumpStore(store.FilePath()).filter(QStringLiteral("\\Alpha")).isEmpty());
 
     catalogue->DeleteSiteKey(QString());
     catalogue->DeleteSiteKey(QStringLiteral("never-there"));
-    EXPECT_EQ(catalogue->ListSites(), QStringList({"zeta", "alpha"}));
+    EXPECT_EQ(catalogue->ListSites(), QStringList({"alpha", "beta", "zeta"}));
 }
 
 TEST_F(CatalogueTest, FailedSaveAfterTheSiteKeyWasDeletedLeavesTheSiteWhole)

@@ -55,7 +55,7 @@ TEST_F(NavigatorTest, EmptyStoreGivesThreeNodesWithGeneralOptionsShownAndTheOpti
     EXPECT_TRUE(reported.isEmpty());
 }
 
-TEST_F(NavigatorTest, SiteNodesFollowTheStoreOrderAndLoadOnlyWhenSelected)
+TEST_F(NavigatorTest, SiteNodesFollowTheStoresNameOrderAndLoadOnlyWhenSelected)
 {
     StoreSite(QStringLiteral("zeta.example"), "/z");
     StoreSite(QStringLiteral("Alpha.example"), "/a");
@@ -68,7 +68,7 @@ TEST_F(NavigatorTest, SiteNodesFollowTheStoreOrderAndLoadOnlyWhenSelected)
         EXPECT_EQ(node->Object.NodeKind, nkSite);
         EXPECT_FALSE(node->icon(0).pixmap(16).isNull());
     }
-    EXPECT_EQ(texts, QStringList({"zeta.example", "Alpha.example", "mid.example"}));
+    EXPECT_EQ(texts, QStringList({"Alpha.example", "mid.example", "zeta.example"})) << "in name order";
     EXPECT_TRUE(navigator->WebSitesNode->isExpanded());
     EXPECT_EQ(Shown().lvFileDetails->RowCount(), 0) << "building lists names only";
 

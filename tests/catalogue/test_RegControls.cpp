@@ -397,15 +397,28 @@ TEST_F(RegListViewTest, RowWithoutCaptionOrSublinesLoadsAsUnknownWithNoColumnTex
     EXPECT_EQ(row->StateIndex(), 2);
 }
 
-TEST_F(RegListViewTest, RowsComeBackInStoreOrderWhateverTheirKeyNames)
+TEST_F(RegListViewTest, RowsComeBackInTheirIndexOrderAndKeysOfOtherNamesAfterThem)
 {
-    const QStringList names = {store::ItemSection(5), QStringLiteral("Zebra"), store::ItemSection(0)};
+    const QStringList names = {QStringLiteral("Zebra"), store::ItemSection(10), QStringLiteral("Item#"),
+                               store::ItemSection(2), store::ItemSection(0)};
     for (const QString &name : names)
         PutItem(name, store::Caption, name);
     LoadRegControls(&window, BaseKeyPath());
-    ASSERT_EQ(list->RowCount(), 3);
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(list->Row(i)->Caption(), names[i]);
+    QStringList captions;
+    for (int i = 0; i < list->RowCount(); ++i)
+        captions.append(list->Row(i)->Caption());
+    EXPECT_EQ(captions,
+              QStringList({store::ItemSection(0), store::ItemSection(2), store::ItemSection(10), "Item#", "Zebra"}));
+
+    // Twelve rows saved come back in their order, though the store lists "Item#10" first.
+    list->ClearRows();
+    for (int i = 0; i < 12; ++i)
+        list->AddRow()->SetCaption(QStringLiteral("file%1").arg(i));
+    SaveRegControls(&window, BaseKeyPath());
+    LoadRegControls(&window, BaseKeyPath());
+    ASSERT_EQ(list->RowCount(), 12);
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(list->Row(i)->Caption(), QStringLiteral("file%1").arg(i));
 }
 
 TEST_F(RegListViewTest, SaveNumbersRowsAfreshAndRemovesForeignContent)

@@ -274,17 +274,19 @@ TEST_F(RegistryTest, NamesDifferingOnlyInCaseAreDistinctKeysAndValues)
     EXPECT_EQ(names, QStringList{QStringLiteral("Site")});
 }
 
-TEST_F(RegistryTest, SubkeysEnumerateInCreationOrder)
+TEST_F(RegistryTest, SubkeysEnumerateInNameOrderCaseIgnoredFirstThenExactBytes)
 {
     TRegIniFile sites(kBase + QStringLiteral("\\WWWSites"));
-    for (const QString &name : {QStringLiteral("zeta"), QStringLiteral("alpha"), store::ItemSection(10),
-                                store::ItemSection(2), QStringLiteral("mid")})
+    for (const QString &name :
+         {QStringLiteral("zeta"), QStringLiteral("alpha"), store::ItemSection(10), store::ItemSection(2),
+          QStringLiteral("mid"), QStringLiteral("Alpha"), QStringLiteral("ALPHA")})
         sites.WriteText(name, QStringLiteral("x"), QStringLiteral("1"));
     sites.DeleteSection(QStringLiteral("alpha"));
     sites.WriteText(QStringLiteral("alpha"), QStringLiteral("x"), QStringLiteral("1"));
     QStringList names{QStringLiteral("stale entry")};
     sites.ListSections(names);
-    EXPECT_EQ(names, (QStringList{"zeta", store::ItemSection(10), store::ItemSection(2), "mid", "alpha"}));
+    EXPECT_EQ(names,
+              (QStringList{"ALPHA", "Alpha", "alpha", store::ItemSection(10), store::ItemSection(2), "mid", "zeta"}));
 }
 
 TEST_F(RegistryTest, ReadingMissingSectionsCreatesNothing)

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QFocusEvent>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
@@ -240,13 +241,7 @@ TEST_F(SiteEditingTest, AddFileEntryRefusesAnExactDuplicateOnly)
     EXPECT_TRUE(editor->AddFileEntry({"/home/u/Page.txt", "/p", FileType::Ascii, "", FileStatus::New}));
     EXPECT_EQ(Shown().lvFileDetails->Row(0)->SubItems().mid(4), QStringList({"", "", ""}))
         << "a file that cannot be examined leaves its details empty";
-
-    WhileShown(&fileDialog, [this] {
-        fileDialog.edtLocalFileName->setText(QStringLiteral("/home/u/Page.txt"));
-        fileDialog.btnOK->click();
-    });
-    editor->NewFile();
-    EXPECT_EQ(Texts(), QStringList({"The file you are adding already exists..."}));
+    EXPECT_FALSE(editor->AddFileEntry({"/home/u/Page.txt", "/q", FileType::Binary, "", FileStatus::New}));
     EXPECT_EQ(Shown().lvFileDetails->RowCount(), 1);
 
     EXPECT_TRUE(editor->AddFileEntry({"/home/u/page.txt", "/p", FileType::Ascii, "", FileStatus::New}));
@@ -259,6 +254,7 @@ TEST_F(SiteEditingTest, BinaryEntryKeepsItsIPParameterWhileTheFieldIsOutOfReach)
     QColor fillAsBinary;
     WhileShown(&fileDialog, [&, this] {
         fileDialog.edtLocalFileName->setText(QStringLiteral("/home/u/logo.png"));
+        fileDialog.edtHostFullName->setText(QStringLiteral("/www/logo.png"));
         fileDialog.cboFileType->setCurrentIndex(1);
         enabledAsBinary = fileDialog.edtParameterToReplace->isEnabled();
         fillAsBinary = fileDialog.edtParameterToReplace->palette().color(QPalette::Base);
@@ -310,7 +306,7 @@ TEST_F(SiteEditingTest, SingleEditProposesEditedAndAcceptsAnEmptyLocalFile)
     EXPECT_EQ(row->SubItems(), QStringList({"/www/a.html", FileType::Binary, "", FileStatus::Edited, "d", "s", "a"}));
 }
 
-TEST_F(SiteEditingTest, MultiEditClearsTheIPParameterEverywhereButKeepsBlankTypeAndStatus)
+TEST_F(SiteEditingTest, MultiEditWritesOnlyTheFieldsTheUserChanged)
 {
     AddRow("/a.html", FileType::Ascii, "%IP%", FileStatus::Hold);
     AddRow("/b.html", FileType::Ascii, "%IP%", FileStatus::New);
@@ -328,10 +324,38 @@ TEST_F(SiteEditingTest, MultiEditClearsTheIPParameterEverywhereButKeepsBlankType
     editor->EditFiles();
 
     EXPECT_EQ(Shown().lvFileDetails->Row(0)->SubItems(),
-              QStringList({"/www/a.html", FileType::Ascii, "", FileStatus::Hold, "d", "s", "a"}));
-    EXPECT_EQ(Shown().lvFileDetails->Row(1)->SubItem(2), QStringLiteral("%IP%")) << "not selected";
+              QStringList({"/www/a.html", FileType::Ascii, "%IP%", FileStatus::Hold, "d", "s", "a"}));
     EXPECT_EQ(Shown().lvFileDetails->Row(2)->SubItems(),
-              QStringList({"/www/c.html", FileType::Binary, "", FileStatus::Moved, "d", "s", "a"}));
+              QStringList({"/www/c.html", FileType::Binary, "%ADDR%", FileStatus::Moved, "d", "s", "a"}))
+        << "every field left alone keeps each row's own value";
+
+    // Only the status changed: the parameters stay, the status is shared.
+    WhileShown(&fileDialog, [this] {
+        fileDialog.cboFileStatus->setCurrentIndex(FileStatus::All.indexOf(FileStatus::Edited));
+        fileDialog.btnOK->click();
+    });
+    editor->EditFiles();
+    EXPECT_EQ(Shown().lvFileDetails->Row(0)->SubItems().mid(1, 3),
+              QStringList({FileType::Ascii, "%IP%", FileStatus::Edited}));
+    EXPECT_EQ(Shown().lvFileDetails->Row(2)->SubItems().mid(1, 3),
+              QStringList({FileType::Binary, "%ADDR%", FileStatus::Edited}));
+
+    // Typed, or cleared with its button: the parameter is the user's for every selected row.
+    WhileShown(&fileDialog, [this] {
+        QTest::keyClicks(fileDialog.edtParameterToReplace, QStringLiteral("%HERE%"));
+        fileDialog.btnOK->click();
+    });
+    editor->EditFiles();
+    EXPECT_EQ(Shown().lvFileDetails->Row(0)->SubItem(2), QStringLiteral("%HERE%"));
+    EXPECT_EQ(Shown().lvFileDetails->Row(2)->SubItem(2), QStringLiteral("%HERE%"));
+    WhileShown(&fileDialog, [this] {
+        fileDialog.btnClearIPParameter->click();
+        fileDialog.btnOK->click();
+    });
+    editor->EditFiles();
+    EXPECT_EQ(Shown().lvFileDetails->Row(0)->SubItem(2), QString());
+    EXPECT_EQ(Shown().lvFileDetails->Row(1)->SubItem(2), QStringLiteral("%IP%")) << "not selected";
+    EXPECT_EQ(Shown().lvFileDetails->Row(2)->SubItem(2), QString());
 
     WhileShown(&fileDialog, [this] {
         fileDialog.cboFileType->setCurrentIndex(1);
@@ -345,6 +369,76 @@ TEST_F(SiteEditingTest, MultiEditClearsTheIPParameterEverywhereButKeepsBlankType
     EXPECT_EQ(Shown().lvFileDetails->Row(2)->SubItems().mid(1, 3),
               QStringList({FileType::Binary, "%IP%", FileStatus::New}));
     EXPECT_EQ(Shown().lvFileDetails->Row(0)->Caption(), QStringLiteral("/a.html"));
+}
+
+TEST_F(SiteEditingTest, RefusalsKeepTheDialogOpenWithWhatWasTyped)
+{
+    navigator->BuildNavigator();
+    NewSite(QStringLiteral("ftp.example.org"));
+    AddRow("/listed.html", FileType::Ascii, "%IP%", FileStatus::New);
+    TMessageBox::ClearShown();
+
+    // A new file: first without a host file name, then as one listed already.
+    QStringList kept;
+    WhileShown(&fileDialog, [&, this] {
+        fileDialog.edtLocalFileName->setText(QStringLiteral("/listed.html"));
+        fileDialog.edtHostFullName->setText(QStringLiteral("   "));
+        fileDialog.btnOK->click();
+        kept << (fileDialog.isVisible() ? fileDialog.edtLocalFileName->text() : QStringLiteral("closed"));
+        fileDialog.edtHostFullName->setText(QStringLiteral("/www/other.html"));
+        fileDialog.btnOK->click();
+        kept << (fileDialog.isVisible() ? fileDialog.edtHostFullName->text() : QStringLiteral("closed"));
+        fileDialog.edtLocalFileName->setText(QStringLiteral("/other.html"));
+        fileDialog.btnOK->click();
+    });
+    editor->NewFile();
+    EXPECT_EQ(kept, QStringList({"/listed.html", "/www/other.html"}));
+    EXPECT_EQ(Texts(), QStringList({"Please enter a host file name...", "The file you are adding already exists..."}));
+    ASSERT_EQ(Shown().lvFileDetails->RowCount(), 2);
+    EXPECT_EQ(Shown().lvFileDetails->Row(1)->SubItem(0), QStringLiteral("/www/other.html"));
+
+    // A single edit may not empty the host file name either.
+    TMessageBox::ClearShown();
+    Select({0});
+    WhileShown(&fileDialog, [this] {
+        fileDialog.edtHostFullName->clear();
+        fileDialog.btnOK->click();
+    });
+    editor->EditFiles();
+    EXPECT_EQ(Texts(), QStringList({"Please enter a host file name..."}));
+    EXPECT_EQ(Shown().lvFileDetails->Row(0)->SubItem(0), QStringLiteral("/www/listed.html"));
+
+    // A new site under a name in use.
+    TMessageBox::ClearShown();
+    kept.clear();
+    WhileShown(&siteDialog, [&, this] {
+        TypeSite(QStringLiteral("ftp.example.org"), QStringLiteral("anna"), QStringLiteral("pw"), QString());
+        siteDialog.btnOK->click();
+        kept << (siteDialog.isVisible() ? siteDialog.edtUserName->text() : QStringLiteral("closed"));
+        siteDialog.edtFTPServer->setText(QStringLiteral("ftp.example.net"));
+        siteDialog.btnOK->click();
+    });
+    editor->NewWebSite();
+    EXPECT_EQ(kept, QStringList({"anna"}));
+    EXPECT_EQ(Texts(), QStringList({"A web site with that name already exists..."}));
+    EXPECT_EQ(SiteNames(), QStringList({"ftp.example.org", "ftp.example.net"}));
+    EXPECT_EQ(leftOpen, 1) << "only the single edit was left open, and cancelled";
+}
+
+TEST_F(SiteEditingTest, EditingIsMarkedWhileItsDialogsAndQuestionsAreOpen)
+{
+    AddRow("/a.html", FileType::Ascii, "%IP%", FileStatus::New);
+    QList<bool> seen;
+    auto look = [&, this] { seen << editor->Editing(); };
+    WhileShown(&fileDialog, look);
+    editor->NewFile();
+    Select({0});
+    WhileShown(&fileDialog, look);
+    editor->EditFiles();
+    WhileShown(&siteDialog, look);
+    editor->NewWebSite();
+    EXPECT_EQ(seen, QList<bool>({true, true, true}));
+    EXPECT_FALSE(editor->Editing()) << "nothing is left marked after the commands";
 }
 
 TEST_F(SiteEditingTest, EditWithNothingSelectedDoesNothingAndCancelKeepsTheRow)
@@ -420,6 +514,7 @@ TEST_F(SiteEditingTest, BrowseOffersTheFiltersAndTakesOnlyAChosenFile)
         EXPECT_EQ(fileDialog.edtLocalFileName->text(), QStringLiteral("/home/u/chosen.htm"));
         fileDialog.btnBrowseForAFile->click();
         EXPECT_EQ(fileDialog.edtLocalFileName->text(), QStringLiteral("/home/u/chosen.htm")) << "cancelled";
+        fileDialog.edtHostFullName->setText(QStringLiteral("/www/index.htm"));
         fileDialog.btnOK->click();
     });
     editor->NewFile();
@@ -454,6 +549,7 @@ TEST_F(SiteEditingTest, EachOpeningOfADialogStartsAtItsFirstField)
 
     WhileShown(&fileDialog, [this] {
         fileDialog.edtLocalFileName->setText(QStringLiteral("/a.html"));
+        fileDialog.edtHostFullName->setText(QStringLiteral("/www/a.html"));
         fileDialog.edtHostFullName->setFocus();
         fileDialog.btnOK->click();
     });

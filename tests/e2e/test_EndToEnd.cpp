@@ -1,7 +1,8 @@
 // The real program left to work on its own: a store prepared with the sqlite3 command holds two
 // sites on a real FTP server and "Auto-process"; at the first check, one minute after start,
 // every file goes up, the pages carrying the machine's address. The end signal then closes the
-// window the normal way, and the store holds what was pushed.
+// window the normal way, and the store holds what was pushed. A second run has a page missing:
+// the checks go on past it, one a minute, with nobody there to click anything.
 //
 // The program always connects to the "ftp" port, so the server listens on port 21 of a
 // loopback address of its own; binding that port needs root.
@@ -13,7 +14,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -69,6 +73,74 @@ protected:
     QString Path(const char *relative) const { return dir.filePath(QString::fromLatin1(relative)); }
     QString StoreFile() const { return Path("config/Varnholt/Quelmark/store.db"); }
 
+    // Starts build/quelmark headless on the test's folders with the extra environment.
+    void StartProgram(const QStringList &wrapper = {}, const QMap<QString, QString> &extra = {})
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), Path("config"));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), Path("cache"));
+        for (auto it = extra.begin(); it != extra.end(); ++it)
+            env.insert(it.key(), it.value());
+        program.setProcessEnvironment(env);
+        const QString binary = QStringLiteral(QUELMARK_BINARY_DIR "/quelmark");
+        if (wrapper.isEmpty())
+            program.start(binary, {});
+        else
+            program.start(wrapper.first(), wrapper.mid(1) + QStringList{binary});
+        ASSERT_TRUE(program.waitForStarted(5000)) << program.errorString().toStdString();
+    }
+
+    // Collects the program's log lines from its standard error until one more line equal to
+    // message (after its time stamp) has come than before, at most timeoutMs.
+    bool WaitForLogLine(const QString &message, int count, int timeoutMs)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < timeoutMs) {
+            program.waitForReadyRead(200);
+            const QStringList lines = QString::fromLocal8Bit(program.readAllStandardError()).split('\n');
+            for (const QString &line : lines) {
+                if (line.startsWith(QStringLiteral("quelmark.log: ")))
+                    logLines.append(line.mid(14));
+            }
+            if (LogMessages().count(message) >= count)
+                return true;
+            if (program.state() != QProcess::Running)
+                return false;
+        }
+        return false;
+    }
+
+    // The log's messages without their time stamps.
+    QStringList LogMessages() const
+    {
+        QStringList messages;
+        for (const QString &line : logLines)
+            messages.append(line.mid(line.indexOf(QStringLiteral("] -- ")) + 5));
+        return messages;
+    }
+
+    // The second of the day the program's clock showed when it logged the nth line equal to
+    // message; -1 when there is none.
+    int LoggedAt(const QString &message, int nth) const
+    {
+        const QStringList messages = LogMessages();
+        int seen = 0;
+        for (qsizetype i = 0; i < messages.size(); ++i) {
+            if (messages[i] != message || ++seen < nth)
+                continue;
+            const QRegularExpressionMatch time =
+                QRegularExpression(QStringLiteral(R"((\d\d):(\d\d):(\d\d))")).match(logLines[i]);
+            if (!time.hasMatch())
+                return -1;
+            return time.captured(1).toInt() * 3600 + time.captured(2).toInt() * 60 + time.captured(3).toInt();
+        }
+        return -1;
+    }
+
+    QStringList logLines;
+
     // Waits until every file exists on the server, at most timeoutMs.
     bool Uploaded(const QStringList &files, int timeoutMs)
     {
@@ -111,13 +183,7 @@ TEST_F(EndToEnd, FirstCheckAfterAMinutePushesEverySiteWithTheAddressAndTheEndSig
                {{Path("pages/about.html"), "about.html", "Ascii", "%IP%", "New", "", "", ""}});
     ASSERT_EQ(store.WriteTo(StoreFile()), QString());
 
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), Path("config"));
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), Path("cache"));
-    program.setProcessEnvironment(env);
-    program.start(QStringLiteral(QUELMARK_BINARY_DIR "/quelmark"), {});
-    ASSERT_TRUE(program.waitForStarted(5000)) << program.errorString().toStdString();
+    StartProgram();
 
     const bool uploaded = Uploaded({"index.html", "about.html", "logo.bin"}, 90000);
     const bool stillRunning = program.state() == QProcess::Running;
@@ -158,6 +224,68 @@ TEST_F(EndToEnd, FirstCheckAfterAMinutePushesEverySiteWithTheAddressAndTheEndSig
     EXPECT_EQ(test::RunSqlite(StoreFile(),
                               QStringLiteral("SELECT CAST(data AS TEXT) FROM vals WHERE name = 'LastIPAddress';")),
               QString::fromLatin1(address));
+}
+
+TEST_F(EndToEnd, AMissingPageIsLoggedAndPassedAndTheNextCheckComesAMinuteLaterWithNothingClicked)
+{
+    const QByteArray index = "<p>%IP%</p>\n";
+    const QByteArray about = "<p>about %IP%</p>\n";
+    ASSERT_TRUE(WriteFile(Path("pages/index.html"), index));
+    ASSERT_TRUE(WriteFile(Path("pages/about.html"), about));
+    const QString missing = Path("pages/missing.html");
+
+    StoreScript store(server->User(), server->Password());
+    const int options = store.Key(store.Base(), QStringLiteral("General Options"));
+    store.Value(options, QStringLiteral("Autoprocess"), QStringLiteral("1"));
+    store.Value(options, QStringLiteral("MinsTestFiles"), QStringLiteral("1"));
+    store.Value(options, QStringLiteral("TimeStampLog"), QStringLiteral("1"));
+    store.Value(options, QStringLiteral("TempFileName"), Path("upload.tmp"));
+    const int sites = store.Key(store.Base(), QStringLiteral("WWWSites"));
+    store.Site(sites, QStringLiteral("first"),
+               {{missing, "missing.html", "Ascii", "%IP%"}, {Path("pages/index.html"), "index.html", "Ascii", "%IP%"}});
+    store.Site(sites, QStringLiteral("second"), {{Path("pages/about.html"), "about.html", "Ascii", "%IP%"}});
+    RunSqlite(StoreFile(), store.Sql());
+
+    // libfaketime runs the program's clocks four times as fast, its minute in fifteen seconds,
+    // without an option of the program's own; without it the test takes its two real minutes.
+    const QString faketime = QStandardPaths::findExecutable(QStringLiteral("faketime"));
+    const int rate = faketime.isEmpty() ? 1 : 4;
+    QStringList wrapper;
+    if (!faketime.isEmpty())
+        wrapper = {faketime, QStringLiteral("-f"), QStringLiteral("+0 x%1").arg(rate)};
+    StartProgram(wrapper, {{QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("quelmark.log.info=true")},
+                           {QStringLiteral("LC_ALL"), QStringLiteral("C")},
+                           {QStringLiteral("NO_FAKE_STAT"), QStringLiteral("1")}});
+
+    const QString checking = QStringLiteral(">>>> Checking all files...");
+    const int minuteMs = 60000 / rate;
+    ASSERT_TRUE(WaitForLogLine(QStringLiteral(">>>> Done checking all files..."), 1, 2 * minuteMs + 30000))
+        << "the first check did not end: " << logLines.join('\n').toStdString();
+    const QByteArray address = quelmark::TSockets().LocalIPAddress().toLatin1();
+    EXPECT_EQ(ReadFile(QDir(server->Home()).filePath("index.html")), "<p>" + address + "</p>\n")
+        << "the file after the missing one went up";
+    EXPECT_TRUE(QFileInfo::exists(QDir(server->Home()).filePath("about.html"))) << "and so did the second site";
+    const QStringList first = LogMessages();
+    const qsizetype at = first.indexOf(QStringLiteral("Transfering file: ") + missing);
+    ASSERT_GE(at, 0);
+    EXPECT_EQ(first.value(at + 1),
+              QStringLiteral("Cannot open file ") + missing + QStringLiteral(": No such file or directory"));
+
+    ASSERT_TRUE(WaitForLogLine(checking, 2, 2 * minuteMs + 30000))
+        << "no second check: " << logLines.join('\n').toStdString();
+    const int seconds = (LoggedAt(checking, 2) - LoggedAt(checking, 1) + 86400) % 86400;
+    EXPECT_GE(seconds, 59) << "by the program's own clock";
+    EXPECT_LE(seconds, 62);
+    EXPECT_EQ(program.state(), QProcess::Running);
+
+    WaitForLogLine(QStringLiteral(">>>> Done checking all files..."), 2, minuteMs);
+    program.terminate();
+    ASSERT_TRUE(program.waitForFinished(15000)) << "the end signal did not close the program";
+    const QString statuses = RunSqlite(StoreFile(), QStringLiteral(R"(
+        SELECT s.name || ' ' || st.data FROM keys s JOIN keys i ON i.parent = s.id
+        JOIN vals st ON st.key = i.id AND st.name = 'Subline#3'
+        WHERE s.parent = (SELECT id FROM keys WHERE name = 'WWWSites') ORDER BY s.name, i.name;)"));
+    EXPECT_EQ(statuses, QStringLiteral("first Error\nfirst Moved\nsecond Moved"));
 }
 
 } // namespace

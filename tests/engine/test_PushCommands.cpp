@@ -165,6 +165,11 @@ TEST_F(PushCommandsTest, PushAllWalksEverySiteStoresEachAtTheNextAndShowsTheUser
     EXPECT_EQ(w->parts.edtLocalAddress->text(), QStringLiteral("10.20.30.40"));
     EXPECT_EQ(w->options->edtLastIPAddress->text(), QStringLiteral("10.20.30.40"));
     EXPECT_TRUE(reported.isEmpty());
+    const TPushTally &tally = w->push->LastTally();
+    EXPECT_EQ(tally.pushed, 2);
+    EXPECT_EQ(tally.failed, 1);
+    EXPECT_TRUE(tally.firstFailure.startsWith(QStringLiteral("530"))) << tally.firstFailure.toStdString();
+    EXPECT_TRUE(tally.completed);
 }
 
 TEST_F(PushCommandsTest, PushAllWithoutSitesWritesOnlyTheCheckingLineAndLeavesTheWindowAlone)
@@ -201,24 +206,35 @@ TEST_F(PushCommandsTest, PushFilesActsByTheNumberOfSelectedRows)
 
     for (int i : {0, 1, 2})
         Row(i)->setSelected(true);
+    const QStringList heldDetails = Row(2)->SubItems().mid(colFileDateTime, 3);
     w->push->mniPopFilesPushFileClick();
-    EXPECT_TRUE(TMessageBox::Shown().isEmpty()) << "several rows: nothing is asked";
-    EXPECT_EQ(w->LogCount(kConnecting), 2);
-    EXPECT_EQ(Row(0)->SubItem(colStatus), FileStatus::Moved);
-    EXPECT_EQ(Row(1)->SubItem(colStatus), FileStatus::Moved);
-    EXPECT_EQ(Row(2)->SubItem(colStatus), FileStatus::Hold);
-    EXPECT_EQ(Row(3)->SubItem(colStatus), FileStatus::Moved) << "due, though not selected";
+    ASSERT_EQ(TMessageBox::Shown().size(), 1);
+    EXPECT_EQ(TMessageBox::Shown()[0].kind, TMessageBox::TKind::ConfirmOkCancel);
+    EXPECT_EQ(TMessageBox::Shown()[0].text, QStringLiteral("Push the 3 selected files?"));
+    EXPECT_EQ(w->LogCount(kConnecting), 0) << "cancelled: nothing goes";
+    TMessageBox::ClearShown();
+
+    TMessageBox::SetNextAnswer(Answer::Ok);
+    w->push->mniPopFilesPushFileClick();
+    EXPECT_EQ(TMessageBox::Shown().size(), 1) << "one question for all three";
+    EXPECT_EQ(w->LogCount(kConnecting), 3);
+    for (int i : {0, 1, 2})
+        EXPECT_EQ(Row(i)->SubItem(colStatus), FileStatus::Moved) << "forced, whatever its state: row " << i;
+    EXPECT_EQ(Row(2)->SubItems().mid(colFileDateTime, 3), heldDetails) << "a forced push writes only the status";
+    EXPECT_EQ(Row(3)->SubItem(colStatus), FileStatus::New) << "due, but not selected";
     EXPECT_TRUE(OnServer(QStringLiteral("fresh.txt")));
-    EXPECT_TRUE(OnServer(QStringLiteral("other.txt")));
-    EXPECT_FALSE(OnServer(QStringLiteral("moved.txt")));
+    EXPECT_TRUE(OnServer(QStringLiteral("moved.txt")));
+    EXPECT_TRUE(OnServer(QStringLiteral("held.txt")));
+    EXPECT_FALSE(OnServer(QStringLiteral("other.txt")));
+    TMessageBox::ClearShown();
 
     w->Shown().lvFileDetails->clearSelection();
-    Row(2)->setSelected(true);
+    Row(3)->setSelected(true);
     TMessageBox::SetNextAnswer(Answer::Ok);
     w->push->mniPopFilesPushFileClick();
     ASSERT_EQ(TMessageBox::Shown().size(), 1) << "one row: the selected-file command with its question";
-    EXPECT_EQ(TMessageBox::Shown()[0].kind, TMessageBox::TKind::ConfirmOkCancel);
-    EXPECT_TRUE(OnServer(QStringLiteral("held.txt")));
+    EXPECT_EQ(TMessageBox::Shown()[0].text, QStringLiteral("Push the file: ") + other + QStringLiteral("?"));
+    EXPECT_TRUE(OnServer(QStringLiteral("other.txt")));
 }
 
 TEST_F(PushCommandsTest, ForcedPushAsksFirstWritesOnlyTheStatusAndLeavesAChangedFileDue)
@@ -256,7 +272,7 @@ TEST_F(PushCommandsTest, ForcedPushAsksFirstWritesOnlyTheStatusAndLeavesAChanged
     EXPECT_EQ(w->Stored(QStringLiteral("Site"), 0, colFileSize), QStringLiteral("19"));
 }
 
-TEST_F(PushCommandsTest, AnErrorMidWalkKeepsEarlierStatusesStoresTheSiteAndShowsTheUsersPage)
+TEST_F(PushCommandsTest, AnUnreadablePageIsThatEntrysErrorAndTheWalkGoesOnToLaterEntriesAndSites)
 {
     const QString first = Local(QStringLiteral("first.txt"), "1");
     const QString before = Local(QStringLiteral("before.txt"), "2");
@@ -273,28 +289,66 @@ TEST_F(PushCommandsTest, AnErrorMidWalkKeepsEarlierStatusesStoresTheSiteAndShows
     w->Select(w->navigator->ViewLogNode);
     w->parts.edtLocalAddress->setText(QStringLiteral("stale"));
 
-    Guarded([this] { w->push->btnPushAllNowClick(); });
+    w->push->btnPushAllNowClick();
 
-    EXPECT_EQ(reported, QStringList{QStringLiteral("Cannot open file ") + missing});
+    const QString reason =
+        QStringLiteral("Cannot open file ") + missing + QStringLiteral(": No such file or directory");
+    EXPECT_TRUE(reported.isEmpty()) << reported.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(w->Stored(QStringLiteral("First"), 0, colStatus), FileStatus::Moved);
     EXPECT_EQ(w->Stored(QStringLiteral("Second"), 0, colStatus), FileStatus::Moved);
-    EXPECT_EQ(w->Stored(QStringLiteral("Second"), 1, colStatus), FileStatus::New);
-    EXPECT_EQ(w->Stored(QStringLiteral("Second"), 2, colStatus), FileStatus::Error);
-    EXPECT_EQ(w->Stored(QStringLiteral("Third"), 0, colStatus), FileStatus::New);
-    EXPECT_FALSE(OnServer(QStringLiteral("after.txt")));
-    EXPECT_FALSE(OnServer(QStringLiteral("third.txt")));
-    EXPECT_EQ(w->LogCount(kDone), 0);
+    EXPECT_EQ(w->Stored(QStringLiteral("Second"), 1, colStatus), FileStatus::Error);
+    EXPECT_EQ(w->Stored(QStringLiteral("Second"), 2, colStatus), FileStatus::Moved);
+    EXPECT_EQ(w->Stored(QStringLiteral("Third"), 0, colStatus), FileStatus::Moved);
+    EXPECT_TRUE(OnServer(QStringLiteral("after.txt")));
+    EXPECT_TRUE(OnServer(QStringLiteral("third.txt")));
+    EXPECT_FALSE(OnServer(QStringLiteral("missing.html")));
+    const QStringList lines = w->LogLines();
+    const qsizetype at = lines.indexOf(QStringLiteral("Transfering file: ") + missing);
+    ASSERT_GE(at, 0);
+    EXPECT_EQ(lines.value(at + 1), reason) << "the log says why, right after the file's name";
+    EXPECT_EQ(lines.last(), kDone);
     EXPECT_EQ(w->ShownPage(), pages::LogFiles);
-    EXPECT_EQ(w->title->text(), pages::LogFiles);
     EXPECT_TRUE(w->window.isEnabled());
-    EXPECT_EQ(w->parts.edtLocalAddress->text(), QStringLiteral("10.20.30.40")) << "refreshed by the clean-up";
-    EXPECT_FALSE(w->push->Pushing());
+    EXPECT_EQ(w->options->edtLastIPAddress->text(), QStringLiteral("10.20.30.40"));
+    const TPushTally &tally = w->push->LastTally();
+    EXPECT_EQ(tally.pushed, 4);
+    EXPECT_EQ(tally.failed, 1);
+    EXPECT_EQ(tally.firstFailure, reason);
 
-    reported.clear();
     QFile::copy(first, missing);
     w->push->btnPushAllNowClick();
-    EXPECT_TRUE(reported.isEmpty());
-    EXPECT_EQ(w->Stored(QStringLiteral("Third"), 0, colStatus), FileStatus::Moved) << "the next push-all goes on";
+    EXPECT_EQ(w->Stored(QStringLiteral("Second"), 1, colStatus), FileStatus::Moved) << "retried at the next push-all";
+}
+
+TEST_F(PushCommandsTest, AWalkEndedByAnErrorKeepsTheLastAddressSoUnreachedSitesStayDue)
+{
+    const QString first = Local(QStringLiteral("first.html"), "at %IP%\n");
+    const QString later = Local(QStringLiteral("later.txt"), "later");
+    EntryTexts substituted{
+        first, {Host(QStringLiteral("first.html")), FileType::Ascii, QStringLiteral("%IP%"), FileStatus::New}};
+    EntryTexts withAddress = Unchanged(later, FileStatus::Moved);
+    withAddress.columns[colIPParameter] = QStringLiteral("%IP%");
+    StoreSite(QStringLiteral("First"), {substituted});
+    StoreSite(QStringLiteral("Second"), {withAddress});
+    w->options->edtLastIPAddress->setText(QStringLiteral("10.0.0.1"));
+    w->Build();
+    // The upload copy cannot be written: an error that ends the walk in the first site.
+    const QString badCopy = dir.filePath(QStringLiteral("absent/upload.tmp"));
+    w->options->edtTempFileName->setText(badCopy);
+
+    Guarded([this] { w->push->btnPushAllNowClick(); });
+    EXPECT_EQ(reported, QStringList{QStringLiteral("Cannot create file ") + badCopy});
+    EXPECT_FALSE(w->push->LastTally().completed);
+    EXPECT_EQ(w->LogCount(kDone), 0);
+    EXPECT_EQ(w->options->edtLastIPAddress->text(), QStringLiteral("10.0.0.1")) << "the walk did not complete";
+    EXPECT_EQ(w->parts.edtLocalAddress->text(), QStringLiteral("10.20.30.40"));
+    EXPECT_FALSE(OnServer(QStringLiteral("later.txt")));
+
+    w->options->edtTempFileName->setText(dir.filePath(QStringLiteral("upload.tmp")));
+    w->push->btnPushAllNowClick();
+    EXPECT_EQ(server->Stored(Host(QStringLiteral("later.txt"))), QByteArray("later"))
+        << "the address still differs from the last one, so the unreached site's entry goes now";
+    EXPECT_EQ(w->options->edtLastIPAddress->text(), QStringLiteral("10.20.30.40"));
 }
 
 TEST_F(PushCommandsTest, ASiteThatFailsToLoadIsNeverStoredOverThePreviousSite)
@@ -302,11 +356,11 @@ TEST_F(PushCommandsTest, ASiteThatFailsToLoadIsNeverStoredOverThePreviousSite)
     const QString good = Local(QStringLiteral("good.txt"), "good");
     const QString other = Local(QStringLiteral("other.txt"), "other");
     StoreSite(QStringLiteral("Good"), {Entry(good, FileStatus::New)});
-    w->StoreSite(QStringLiteral("Broken"), QStringLiteral("someone else"), QStringLiteral("secret"),
+    w->StoreSite(QStringLiteral("Unreadable"), QStringLiteral("someone else"), QStringLiteral("secret"),
                  {Entry(other, FileStatus::New)});
     // Its fields load, then its list stops at a value of the wrong kind.
     test::SetValueKind(w->store.FilePath(),
-                       BaseKeyPath() + '\\' + store::SiteSection(QStringLiteral("Broken")) + '\\' +
+                       BaseKeyPath() + '\\' + store::SiteSection(QStringLiteral("Unreadable")) + '\\' +
                            store::ItemSection(0),
                        store::SublineName(0), 4);
     w->Build();
@@ -318,7 +372,7 @@ TEST_F(PushCommandsTest, ASiteThatFailsToLoadIsNeverStoredOverThePreviousSite)
     TRegIniFile goodSite(BaseKeyPath() + '\\' + store::SiteSection(QStringLiteral("Good")));
     EXPECT_EQ(goodSite.ReadText(store::ItemSection(0), store::Caption, QString()), good);
     EXPECT_EQ(goodSite.ReadText(QString(), store::UserName, QString()), server->User());
-    EXPECT_EQ(w->Stored(QStringLiteral("Broken"), 0, colStatus), FileStatus::New);
+    EXPECT_EQ(w->Stored(QStringLiteral("Unreadable"), 0, colStatus), FileStatus::New);
     EXPECT_EQ(w->ShownPage(), pages::GeneralOptions);
 }
 

@@ -12,6 +12,7 @@
 #include <QDialog>
 #include <QFile>
 #include <QProcess>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -72,6 +73,25 @@ protected:
     // A reconnect command that appends one line to a file each time it runs.
     QString AppendingCommand() const { return QStringLiteral("/bin/sh -c 'echo x >> \"%1\"'").arg(marks); }
 
+    // Runs the real timer, a tick every few milliseconds, until the cycle has reported that
+    // many checks; returns the reports.
+    QList<TCheckReport> ReportsFromTheTimer(int count)
+    {
+        QList<TCheckReport> reports;
+        w.cycle->OnCheckDone = [&](QObject *, const TCheckReport &report) {
+            reports.append(report);
+            if (reports.size() == count)
+                w.cycle->tmrRefresh->stop();
+        };
+        w.cycle->tmrRefresh->setInterval(5);
+        w.cycle->btnStartStopClick();
+        QDeadlineTimer deadline(10000);
+        while (reports.size() < count && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        w.cycle->OnCheckDone = nullptr;
+        return reports;
+    }
+
     test::EngineWindow w;
     QTemporaryDir dir;
     QString marks = dir.filePath(QStringLiteral("reconnects"));
@@ -123,12 +143,27 @@ TEST_F(RefreshCycleTest, ACheckRefreshesBothAddressFieldsFromFreshLookups)
     EXPECT_EQ(w.options->edtLastIPAddress->text(), QStringLiteral("0.0.0.0"));
 }
 
+TEST(CheckResult, SaysWhatThePushDidInOneLine)
+{
+    const struct {
+        int pushed, failed;
+        const char *text;
+    } cases[] = {
+        {0, 0, "nothing was due"},     {1, 0, "1 file pushed"},       {3, 0, "3 files pushed"},
+        {0, 1, "1 of 1 files failed"}, {2, 3, "3 of 5 files failed"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(CheckResultText({.pushed = c.pushed, .failed = c.failed}), QString::fromLatin1(c.text)) << c.text;
+}
+
 TEST_F(RefreshCycleTest, APushAllEndedByAnErrorLeavesTheCheckDueAtTheNextTick)
 {
-    const QString missing = dir.filePath(QStringLiteral("missing.html"));
+    const QString page = dir.filePath(QStringLiteral("page.html"));
+    QFile(page).open(QIODevice::WriteOnly);
     w.StoreSite(QStringLiteral("Site"), QStringLiteral("user"), QStringLiteral("password"),
-                {{missing, {QStringLiteral("page.html"), FileType::Ascii, QStringLiteral("%IP%"), FileStatus::New}}});
+                {{page, {QStringLiteral("page.html"), FileType::Ascii, QStringLiteral("%IP%"), FileStatus::New}}});
     w.Build();
+    w.options->edtTempFileName->setText(dir.filePath(QStringLiteral("absent/upload.tmp")));
     w.options->spnTestFilesMinutes->SetText(QStringLiteral("2"));
     w.cycle->MinuteCount = 1;
     w.parts.edtLocalAddress->setText(QStringLiteral("stale"));
@@ -140,27 +175,25 @@ TEST_F(RefreshCycleTest, APushAllEndedByAnErrorLeavesTheCheckDueAtTheNextTick)
     EXPECT_EQ(w.LogCount(kChecking), 2) << "checked again at the next tick";
 }
 
-TEST_F(RefreshCycleTest, NoCheckStartsUnderAnOpenDialogAndTheFirstTickAfterChecks)
+TEST_F(RefreshCycleTest, ChecksRunUnderAnyOpenDialogAndWaitOnlyWhileEditingHoldsThem)
 {
     w.options->spnTestFilesMinutes->SetText(QStringLiteral("2"));
     QDialog dialog;
     QList<int> checked;
-    // Ticks 1 to 3 arrive while a modal dialog runs; tick 4 after it closed.
+    // Ticks 1 to 3 arrive while a modal dialog (an about box, a question) runs.
     QTimer::singleShot(0, &dialog, [&] {
-        for (int i = 1; i <= 3; ++i) {
-            const int before = w.LogCount(kChecking);
-            w.cycle->tmrRefreshTimer();
-            if (w.LogCount(kChecking) > before)
-                checked.append(i);
-        }
+        checked = CheckingTicks(3);
         dialog.reject();
     });
     dialog.exec();
-    const int before = w.LogCount(kChecking);
-    w.cycle->tmrRefreshTimer();
-    if (w.LogCount(kChecking) > before)
-        checked.append(4);
-    EXPECT_EQ(checked, QList<int>{4});
+    EXPECT_EQ(checked, (QList<int>{2, 3}));
+
+    // Ticks 1 to 3 while the user edits the sites; the first one after checks.
+    w.cycle->MinuteCount = 0;
+    w.holdChecks = true;
+    EXPECT_TRUE(CheckingTicks(3).isEmpty());
+    w.holdChecks = false;
+    EXPECT_EQ(CheckingTicks(1), QList<int>{1});
 }
 
 TEST_F(RefreshCycleTest, StartStopTogglesTimerPictureAndAnimationAndKeepsTheMinuteCount)
@@ -221,7 +254,34 @@ TEST_F(RefreshCycleTest, DisconnectedWithoutAutoReconnectWarnsOnceEveryNTicks)
     EXPECT_FALSE(QFile::exists(marks));
 }
 
-TEST_F(RefreshCycleTest, AReconnectCommandThatCannotStartIsReportedAndTheNextTickChecksAgain)
+TEST_F(RefreshCycleTest, TimerStartedErrorsGoToTheLogStatusBarAndReportNeverToABoxAndTheTimerGoesOn)
+{
+    // A push-all ended by an error: the upload copy of the site's page cannot be written.
+    const QString page = dir.filePath(QStringLiteral("page.html"));
+    QFile(page).open(QIODevice::WriteOnly);
+    w.StoreSite(QStringLiteral("Site"), QStringLiteral("user"), QStringLiteral("password"),
+                {{page, {QStringLiteral("page.html"), FileType::Ascii, QStringLiteral("%IP%"), FileStatus::New}}});
+    w.Build();
+    const QString badCopy = dir.filePath(QStringLiteral("absent/upload.tmp"));
+    w.options->edtTempFileName->setText(badCopy);
+    w.options->spnTestFilesMinutes->SetText(QStringLiteral("2"));
+    w.cycle->MinuteCount = 1;
+
+    const QList<TCheckReport> reports = ReportsFromTheTimer(2);
+    const QString error = QStringLiteral("Cannot create file ") + badCopy;
+    EXPECT_TRUE(reported.isEmpty()) << "no box: " << reported.join(QLatin1Char('\n')).toStdString();
+    ASSERT_EQ(reports.size(), 2) << "the second check came at the very next tick";
+    for (const TCheckReport &report : reports) {
+        EXPECT_EQ(report.failure, error);
+        EXPECT_EQ(report.result, QStringLiteral("stopped by an error"));
+        EXPECT_TRUE(report.time.isValid());
+    }
+    EXPECT_EQ(w.LogCount(error), 2) << "the log holds the same text";
+    EXPECT_EQ(w.parts.statusBar->currentMessage(), error);
+    EXPECT_EQ(w.cycle->MinuteCount, 3) << "kept at N and above";
+}
+
+TEST_F(RefreshCycleTest, AReconnectCommandThatCannotStartIsLoggedAndTheNextTickChecksAgain)
 {
     w.localAddress = QStringLiteral("127.0.0.1");
     w.options->chkAutoReconnect->setChecked(true);
@@ -229,31 +289,22 @@ TEST_F(RefreshCycleTest, AReconnectCommandThatCannotStartIsReportedAndTheNextTic
     w.options->spnTestFilesMinutes->SetText(QStringLiteral("3"));
     w.cycle->MinuteCount = 2;
 
-    // Through the real timer, so the error takes the way a tick's error takes in the program.
-    bool activeWhenReported = false;
-    SetTopLevelReporter([&](const QString &message) {
-        reported.append(message);
-        activeWhenReported = w.cycle->tmrRefresh->isActive();
-        w.cycle->tmrRefresh->stop();
-    });
-    w.cycle->tmrRefresh->setInterval(5);
-    w.cycle->btnStartStopClick();
-    QDeadlineTimer deadline(10000);
-    while (reported.isEmpty() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-
-    EXPECT_EQ(reported, QStringList{QStringLiteral("File was not found")});
-    EXPECT_TRUE(activeWhenReported) << "the timer keeps running";
-    EXPECT_EQ(w.cycle->MinuteCount, 3) << "not decreased";
-    EXPECT_EQ(w.LogCount(kWaiting), 1) << "the three lines come before the start";
-
-    EXPECT_THROW(w.cycle->tmrRefreshTimer(), EAppExecWinExec) << "the next tick checks again";
-    EXPECT_EQ(w.LogCount(kDisconnected), 2);
+    const QList<TCheckReport> reports = ReportsFromTheTimer(2);
+    EXPECT_TRUE(reported.isEmpty());
+    ASSERT_EQ(reports.size(), 2);
+    EXPECT_EQ(reports[0].failure, QStringLiteral("File was not found"));
+    EXPECT_EQ(w.LogLines().mid(0, 4),
+              (QStringList{kDisconnected, QStringLiteral("*****Running command: no-such-dialler-program -d ricochet"),
+                           kWaiting, QStringLiteral("File was not found")}));
+    EXPECT_EQ(w.LogCount(kDisconnected), 2) << "the next tick checked again";
+    EXPECT_EQ(w.cycle->MinuteCount, 4) << "not decreased";
 
     w.options->edtRedialCommand->setText(AppendingCommand());
     EXPECT_NO_THROW(w.cycle->tmrRefreshTimer());
     EXPECT_TRUE(WaitForLines(marks, 1));
     EXPECT_EQ(w.cycle->MinuteCount, 4);
+    EXPECT_EQ(w.cycle->LastCheck()->result, QStringLiteral("not connected, reconnect command started"));
+    EXPECT_TRUE(w.cycle->LastCheck()->failure.isEmpty());
 }
 
 // The loopback-only case runs this test program again inside a network namespace of its own

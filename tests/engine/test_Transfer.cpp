@@ -298,11 +298,15 @@ TEST_F(TransferTest, FailuresReturnFalseWithTheClientTextAndRestoreTheWindow)
     ExpectIdle();
 }
 
-TEST_F(TransferTest, UnreadableSourceOrUnwritableCopyRaisesAfterTheCleanUp)
+TEST_F(TransferTest, UnreadablePageFailsWithItsReasonAndAnUnwritableCopyRaisesAfterTheCleanUp)
 {
     const QString missing = dir.filePath(QStringLiteral("missing.html"));
-    EXPECT_EQ(test::MessageOf<Exception>([&] { Transfer(missing, FileType::Ascii, QStringLiteral("%IP%")); }),
-              QStringLiteral("Cannot open file ") + missing);
+    EXPECT_FALSE(Transfer(missing, FileType::Ascii, QStringLiteral("%IP%")));
+    const QString reason =
+        QStringLiteral("Cannot open file ") + missing + QStringLiteral(": No such file or directory");
+    EXPECT_EQ(LogLines(), QStringList({QStringLiteral("Connecting to: 127.0.0.1"),
+                                       QStringLiteral("Transfering file: ") + missing, reason}));
+    EXPECT_EQ(w->transfer->LastFailure(), reason);
     ExpectIdle();
 
     const QString local = Local(QStringLiteral("page.html"), "x\n");
@@ -340,6 +344,8 @@ TEST_F(TransferTest, CancelDuringTheUploadAbortsIt)
     EXPECT_GE(barSeen, 0);
     EXPECT_LT(barSeen, 100);
     EXPECT_LT(server->Stored(HostName()).size(), big.size());
+    EXPECT_EQ(LogLines().last(), QStringLiteral("Cancelled by the user")) << "not an empty line, as after a success";
+    EXPECT_EQ(w->transfer->LastFailure(), QStringLiteral("Cancelled by the user"));
     ExpectIdle();
 }
 

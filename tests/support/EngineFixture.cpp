@@ -32,6 +32,7 @@ EngineWindow::EngineWindow(std::uint16_t waitIntervalMs)
     parts.toolbar = new QToolBar(&window);
     parts.btnStartStop = parts.toolbar->addAction(QString());
     parts.toolbar->addAction(QStringLiteral("after"));
+    parts.checksHeld = [this] { return holdChecks; };
 
     engine = std::make_unique<TEngine>(parts, &window);
     log = &engine->Log();

@@ -63,6 +63,8 @@ public:
     int lookups = 0;
     // The site a transfer test uploads to.
     TSite site;
+    // What the engine's checksHeld answers.
+    bool holdChecks = false;
 
     // What the engine was built from: the catalogue window's parts and the engine's own.
     TEngineParts parts;

@@ -1,0 +1,106 @@
+#include "app/Tray.h"
+
+#include "catalogue/Icons.h"
+#include "catalogue/MessageBox.h"
+
+#include <QAction>
+#include <QLocale>
+#include <QMenu>
+#include <QSystemTrayIcon>
+
+namespace quelmark {
+
+namespace {
+
+std::optional<bool> &AvailableOverride()
+{
+    static std::optional<bool> available;
+    return available;
+}
+
+QString CheckLine(const std::optional<TCheckReport> &lastCheck)
+{
+    if (!lastCheck)
+        return QStringLiteral("No check yet");
+    return QStringLiteral("Last check: %1, %2")
+        .arg(QLocale::system().toString(lastCheck->time, QLocale::ShortFormat), lastCheck->result);
+}
+
+} // namespace
+
+QString TrayToolTip(bool running, const QString &address, const std::optional<TCheckReport> &lastCheck)
+{
+    return QStringList{TMessageBox::Title(),
+                       running ? QStringLiteral("Timer running") : QStringLiteral("Timer stopped"),
+                       QStringLiteral("Address: ") + address, CheckLine(lastCheck)}
+        .join(QLatin1Char('\n'));
+}
+
+bool TTray::Available()
+{
+    return AvailableOverride().value_or(QSystemTrayIcon::isSystemTrayAvailable());
+}
+
+void TTray::SetAvailableForTests(std::optional<bool> available)
+{
+    AvailableOverride() = available;
+}
+
+TTray::TTray(const TTrayCommands &commands, QObject *parent) : QObject(parent)
+{
+    if (!Available())
+        return;
+    m_menu = CreateMenu(commands);
+    m_icon = new QSystemTrayIcon(Picture(TPicture::Program), this);
+    m_icon->setObjectName(QStringLiteral("trayIcon"));
+    m_icon->setContextMenu(m_menu);
+    // A click on the icon itself brings the window back, as its first menu item does.
+    connect(m_icon, &QSystemTrayIcon::activated, this, [show = commands.show](QSystemTrayIcon::ActivationReason why) {
+        if (why == QSystemTrayIcon::Trigger && show)
+            Guarded(show);
+    });
+    m_icon->show();
+}
+
+TTray::~TTray()
+{
+    // The icon does not own its menu.
+    delete m_menu;
+}
+
+QMenu *TTray::CreateMenu(const TTrayCommands &commands)
+{
+    auto *menu = new QMenu;
+    menu->setObjectName(QStringLiteral("popTray"));
+    const auto add = [this, menu](const char *name, const char *text, const std::function<void()> &handler) {
+        QAction *action = menu->addAction(QString::fromLatin1(text));
+        action->setObjectName(QString::fromLatin1(name));
+        if (handler)
+            connect(action, &QAction::triggered, this, GuardedHandler(handler));
+    };
+    add("mniTrayShow", "&Show", commands.show);
+    add("mniTrayStartStop", "&Start/Stop Timer", commands.startStop);
+    add("mniTrayPushAll", "Push &All", commands.pushAll);
+    menu->addSeparator();
+    add("mniTrayExit", "E&xit", commands.exit);
+    return menu;
+}
+
+void TTray::ShowState(bool running, const QString &address, const std::optional<TCheckReport> &lastCheck)
+{
+    if (m_icon)
+        m_icon->setToolTip(TrayToolTip(running, address, lastCheck));
+}
+
+void TTray::Notify(const QString &text)
+{
+    if (!m_icon)
+        return;
+    if (TestMode()) {
+        Record({TMessageBox::Title(), text});
+        return;
+    }
+    m_icon->showMessage(TMessageBox::Title(), text, QSystemTrayIcon::Warning);
+}
+
+} // namespace quelmark

@@ -1,0 +1,70 @@
+// TTray: the program's icon in the desktop's system tray, for a program that mostly runs
+// unattended.
+//
+// While the desktop offers a tray, the icon's tooltip tells how the work goes (the timer's
+// state, the machine's address, the time and result of the last check), its menu offers Show,
+// Start/Stop, Push All and Exit, and a check that met an error shows a notification. Without a
+// tray there is no icon, and nothing else changes. Tests switch on the test mode: notifications
+// are then recorded instead of shown.
+#pragma once
+
+#include "catalogue/P_Utils.h"
+#include "engine/RefreshCycle.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class QMenu;
+class QSystemTrayIcon;
+
+namespace quelmark {
+
+// What the icon's menu runs, in its order.
+struct TTrayCommands {
+    std::function<void()> show;
+    std::function<void()> startStop;
+    std::function<void()> pushAll;
+    std::function<void()> exit;
+};
+
+// One notification as the test mode recorded it.
+struct TTrayMessage {
+    QString title;
+    QString text;
+};
+
+// Returns the icon's tooltip: the program's name, the timer's state, the address and the last
+// check's time and result (or that none ran yet), one per line.
+QString TrayToolTip(bool running, const QString &address, const std::optional<TCheckReport> &lastCheck);
+
+class TTray : public QObject, public TTestHook<bool, TTrayMessage> {
+    Q_OBJECT
+public:
+    // Tells whether the desktop offers a tray; a test may decide it instead.
+    static bool Available();
+    static void SetAvailableForTests(std::optional<bool> available);
+
+    // Makes and shows the icon with its menu when a tray is available; otherwise makes nothing.
+    explicit TTray(const TTrayCommands &commands, QObject *parent = nullptr);
+    ~TTray() override;
+    TTray(const TTray &) = delete;
+    TTray &operator=(const TTray &) = delete;
+
+    // The icon; null without a tray.
+    QSystemTrayIcon *Icon() const { return m_icon; }
+    // Puts the state into the tooltip.
+    void ShowState(bool running, const QString &address, const std::optional<TCheckReport> &lastCheck);
+    // Shows a warning notification with the text; nothing without a tray.
+    void Notify(const QString &text);
+
+private:
+    QMenu *CreateMenu(const TTrayCommands &commands);
+
+    QSystemTrayIcon *m_icon = nullptr;
+    QMenu *m_menu = nullptr;
+};
+
+} // namespace quelmark
