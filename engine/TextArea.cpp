@@ -15,6 +15,23 @@ TTextArea::TTextArea(QWidget *parent) : QPlainTextEdit(parent)
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // The area only ever grows at its end; an undo history would double what it holds.
     setUndoRedoEnabled(false);
+    connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, &TTextArea::FollowRange);
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &TTextArea::NoteScroll);
+}
+
+void TTextArea::FollowRange()
+{
+    // The range changes as lines come and as the area is laid out anew; a reader at the
+    // newest line stays there.
+    if (m_followNewest)
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+void TTextArea::NoteScroll(int value)
+{
+    // A hidden area's range is stale; only a visible one tells where the reader is.
+    if (isVisible())
+        m_followNewest = value == verticalScrollBar()->maximum();
 }
 
 void TTextArea::AppendLine(const QString &line)
@@ -35,6 +52,8 @@ void TTextArea::AppendLine(const QString &line)
     }
     m_lineCount = std::max<std::int64_t>(document()->blockCount(), 1);
     m_charCount += line.size() + 1;
+    if (m_followNewest)
+        PlaceCursorOnNewest();
 }
 
 void TTextArea::SetLines(const QStringList &lines)
@@ -57,8 +76,17 @@ void TTextArea::ClearLines()
 
 void TTextArea::ShowNewest()
 {
+    m_followNewest = true;
+    PlaceCursorOnNewest();
     horizontalScrollBar()->setValue(horizontalScrollBar()->minimum());
     verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+void TTextArea::PlaceCursorOnNewest()
+{
+    // The view brings its cursor into sight whenever it is laid out; at the start of the last
+    // line that keeps the newest line in view from the left edge.
+    setTextCursor(QTextCursor(document()->lastBlock()));
 }
 
 QStringList TTextArea::Lines() const

@@ -25,7 +25,8 @@ public:
     void ClearLines();
     // Returns the lines in order; empty when nothing was ever appended.
     QStringList Lines() const;
-    // Scrolls to the left edge and to the last line.
+    // Scrolls to the left edge and to the last line, and keeps the last line in view as lines
+    // come and the area changes size, until the user scrolls away from it.
     void ShowNewest();
 
     std::int64_t LineCount() const { return m_lineCount; }
@@ -33,8 +34,13 @@ public:
     std::int64_t CharCount() const { return m_charCount; }
 
 private:
+    void FollowRange();
+    void NoteScroll(int value);
+    void PlaceCursorOnNewest();
+
     std::int64_t m_lineCount = 0;
     std::int64_t m_charCount = 0;
+    bool m_followNewest = true;
 };
 
 } // namespace quelmark

@@ -349,6 +349,29 @@ TEST_F(TransferTest, CancelDuringTheUploadAbortsIt)
     ExpectIdle();
 }
 
+TEST_F(TransferTest, CancelAtTheLastProgressEventStillFailsTheEntryAndSaysSo)
+{
+    // The client has sent every byte when its last progress event asks for the abort: it has
+    // nothing left to cut short and the server confirms the file, yet the user said Cancel.
+    const QString local = Local(QStringLiteral("page.html"), "x\n");
+    int events = 0;
+    w->parts.ftpClient->OnProgress = [&](QObject *, std::int64_t, bool &) { ++events; };
+    ASSERT_TRUE(Transfer(local, FileType::Binary, QString()));
+    const int last = events;
+    ASSERT_GT(last, 0);
+
+    int seen = 0;
+    w->parts.ftpClient->OnProgress = [&](QObject *sender, std::int64_t count, bool &abort) {
+        if (++seen == last)
+            w->parts.frmProgress->btnCancel->click();
+        w->transfer->ftpClientProgress(sender, count, abort);
+    };
+    EXPECT_FALSE(Transfer(local, FileType::Binary, QString()));
+    EXPECT_EQ(LogLines().last(), QStringLiteral("Cancelled by the user")) << "not the empty line of a success";
+    EXPECT_EQ(w->transfer->LastFailure(), QStringLiteral("Cancelled by the user"));
+    ExpectIdle();
+}
+
 TEST_F(TransferTest, CancelBeforeATransferDoesNotCarryOver)
 {
     const QString local = Local(QStringLiteral("page.html"), "x\n");
