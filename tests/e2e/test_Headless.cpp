@@ -282,7 +282,7 @@ TEST_F(Headless, DryRunPrintsEachEntrysReasonAndChangesNothing)
         QStringList{
             "first\t" + fresh + "\tfresh.html\tdue\tnew",
             "first\t" + failed + "\tfailed.html\tdue\terror last time",
-            "first\t" + edited + "\tedited.html\tnot due\tedited",
+            "first\t" + edited + "\tedited.html\tdue\tedited",
             "first\t" + moving + "\tmoving.html\tdue\taddress changed (10.9.8.7 -> " + address + ")",
             "first\t" + touched + "\ttouched.html\tdue\tchanged: date",
             "second\t" + grown + "\tgrown.html\tdue\tchanged: size",

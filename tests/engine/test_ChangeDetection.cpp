@@ -257,6 +257,7 @@ TEST_F(ChangeDetectionTest, EveryDecisionNamesTheRuleThatMadeIt)
         {entry(FileStatus::Hold, QStringLiteral("%IP%")), true,
          QStringLiteral("address changed (10.0.0.7 -> 10.0.0.8)")},
         {entry(FileStatus::New), true, QStringLiteral("new")},
+        {entry(FileStatus::Edited), true, QStringLiteral("edited")},
         {entry(FileStatus::Error), true, QStringLiteral("error last time")},
         {locked, true, QStringLiteral("changed: attributes")},
         {grown, true, QStringLiteral("changed: size")},
@@ -264,7 +265,6 @@ TEST_F(ChangeDetectionTest, EveryDecisionNamesTheRuleThatMadeIt)
         {gone, true, QStringLiteral("file missing")},
         {goneBare, false, QStringLiteral("file missing")},
         {entry(FileStatus::Hold), false, QStringLiteral("hold")},
-        {entry(FileStatus::Edited), false, QStringLiteral("edited")},
         {entry(FileStatus::Moved), false, QStringLiteral("unchanged")},
     };
     for (const auto &row : rows) {
