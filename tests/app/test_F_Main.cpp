@@ -410,20 +410,6 @@ TEST_F(MainWindowTest, WindowPlaceSizeAndDividerSurviveARestart)
     EXPECT_TRUE(third.isMaximized());
 }
 
-TEST_F(MainWindowTest, AWindowStoredOnAScreenThatIsGoneComesBackOnOne)
-{
-    TRegIniFile ini(BaseKeyPath());
-    for (const auto &[name, value] :
-         {std::pair{store::Left, 5000}, {store::Top, -3000}, {store::Width, 20000}, {store::Height, 400}})
-        ini.WriteNumber(store::Window, name, value);
-    TfrmMain window;
-    window.show();
-    QCoreApplication::processEvents();
-    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    EXPECT_TRUE(screen.contains(window.geometry())) << "on the screen, whole";
-    EXPECT_EQ(window.height(), 400);
-}
-
 TEST(MainWindowLayout, AStoredPlaceIsPutOnTheScreenItOverlapsMostOrElseOnThePrimary)
 {
     const QList<QRect> screens = {{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}};

@@ -425,22 +425,6 @@ TEST_F(SiteEditingTest, RefusalsKeepTheDialogOpenWithWhatWasTyped)
     EXPECT_EQ(leftOpen, 1) << "only the single edit was left open, and cancelled";
 }
 
-TEST_F(SiteEditingTest, EditingIsMarkedWhileItsDialogsAndQuestionsAreOpen)
-{
-    AddRow("/a.html", FileType::Ascii, "%IP%", FileStatus::New);
-    QList<bool> seen;
-    auto look = [&, this] { seen << editor->Editing(); };
-    WhileShown(&fileDialog, look);
-    editor->NewFile();
-    Select({0});
-    WhileShown(&fileDialog, look);
-    editor->EditFiles();
-    WhileShown(&siteDialog, look);
-    editor->NewWebSite();
-    EXPECT_EQ(seen, QList<bool>({true, true, true}));
-    EXPECT_FALSE(editor->Editing()) << "nothing is left marked after the commands";
-}
-
 TEST_F(SiteEditingTest, EditWithNothingSelectedDoesNothingAndCancelKeepsTheRow)
 {
     AddRow("/a.html", FileType::Ascii, "%IP%", FileStatus::Hold);
