@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
 #include <QStandardPaths>
 
 #include <sqlite3.h>
@@ -64,11 +65,24 @@ constexpr const char *kListChildren =
 constexpr const char *kDeleteKey = "DELETE FROM keys WHERE id=?1";
 constexpr const char *kDeleteValues = "DELETE FROM vals WHERE key=?1";
 constexpr const char *kReadValue = "SELECT kind, data FROM vals WHERE key=?1 AND name=?2";
+constexpr const char *kReadValues = "SELECT name, kind, data FROM vals WHERE key=?1";
+constexpr const char *kInsertValue = "INSERT INTO vals(key, name, kind, data) VALUES(?1, ?2, 1, ?3)";
 constexpr const char *kWriteValue = "INSERT INTO vals(key, name, kind, data) VALUES(?1, ?2, 1, ?3) "
                                     "ON CONFLICT(key, name) DO UPDATE SET kind=1, data=excluded.data";
 
 constexpr int kKindText = int(TRegDataType::Text);
 constexpr int kKindExpandText = int(TRegDataType::ExpandText);
+
+bool IsTextKind(int kind)
+{
+    return kind == kKindText || kind == kKindExpandText;
+}
+
+// A value as read: its kind, and its text when it is of a text kind (the only kind ever read).
+struct StoredValue {
+    int kind;
+    QString text;
+};
 
 // The one connection of the process, with the state that lives as long as it does.
 struct Store {
@@ -87,11 +101,24 @@ struct Store {
         QString path;
         std::int64_t id = 0;
     } lastPath;
+    // Keys made inside the current transaction. Every subkey made below one of them went into
+    // keyCache, so a child missing there is absent without asking the file, and a value written
+    // to one is new unless this transaction wrote it before.
+    QSet<qint64> freshKeys;
+    // Every value of the key read last inside a transaction: a row's values are read one after
+    // the other, and one query for the whole key spares one query per value.
+    struct {
+        std::int64_t key = -1;
+        std::vector<std::pair<QString, StoredValue>> values;
+    } lastValues;
 
+    void ForgetValues() { lastValues.key = -1; }
     void ForgetKeys()
     {
         keyCache.clear();
+        freshKeys.clear();
         lastPath.from = -2;
+        ForgetValues();
     }
 };
 
@@ -282,6 +309,8 @@ std::optional<std::int64_t> FindChild(Store &store, std::int64_t parent, const Q
         const auto hit = store.keyCache.constFind(qMakePair(qint64(parent), name));
         if (hit != store.keyCache.cend())
             return *hit;
+        if (store.freshKeys.contains(parent))
+            return std::nullopt;
     }
     Use find(store.db->Cached(kFindChild));
     find->Bind(1, parent);
@@ -301,8 +330,10 @@ std::int64_t CreateChild(Store &store, std::int64_t parent, const QString &name)
     insert->Bind(2, name.toUtf8());
     insert->Run();
     const std::int64_t id = sqlite3_last_insert_rowid(store.db->Handle());
-    if (store.depth > 0)
+    if (store.depth > 0) {
         store.keyCache.insert(qMakePair(qint64(parent), name), id);
+        store.freshKeys.insert(id);
+    }
     return id;
 }
 
@@ -339,6 +370,13 @@ std::optional<std::int64_t> FindKey(Store &store, std::int64_t from, const QStri
     }
 }
 
+// Returns the text a transaction reports when it cannot begin. Only the outermost one begins,
+// so a nested one is spared making it.
+template <typename Make> QString BeginFailure(const Store &store, Make make)
+{
+    return store.depth > 0 ? QString() : make();
+}
+
 // Creates the key path in a transaction of its own (nested in the caller's, if any), so a
 // failure leaves no half-made path behind.
 std::int64_t CreateKey(std::int64_t from, const QString &path)
@@ -350,7 +388,8 @@ std::int64_t CreateKey(std::int64_t from, const QString &path)
         return *existing;
     if (g_readOnly)
         return kAbsentKey;
-    TStoreTransaction transaction(QStringLiteral("Failed to create key %1").arg(path));
+    TStoreTransaction transaction(
+        BeginFailure(store, [&] { return QStringLiteral("Failed to create key %1").arg(path); }));
     std::int64_t id = 0;
     try {
         id = *ResolveKey(store, from, path, true);
@@ -361,20 +400,45 @@ std::int64_t CreateKey(std::int64_t from, const QString &path)
     return id;
 }
 
-struct StoredValue {
-    int kind;
-    QByteArray data;
-};
+StoredValue ReadStoredValue(const sqlite::Statement &read, int kindColumn)
+{
+    const int kind = int(read.Int64(kindColumn));
+    return {kind, IsTextKind(kind) ? read.Utf8(kindColumn + 1) : QString()};
+}
+
+// Reads every value of the key into store.lastValues, unless they are there already. Trusted
+// only inside a transaction, where no one else writes and every write of ours forgets them.
+const std::vector<std::pair<QString, StoredValue>> &KeyValues(Store &store, std::int64_t key)
+{
+    if (store.lastValues.key == key)
+        return store.lastValues.values;
+    store.ForgetValues();
+    auto &values = store.lastValues.values;
+    values.clear();
+    Use read(store.db->Cached(kReadValues));
+    read->Bind(1, key);
+    while (read->Step())
+        values.emplace_back(read->Utf8(0), ReadStoredValue(*read, 1));
+    store.lastValues.key = key;
+    return values;
+}
 
 std::optional<StoredValue> FetchValue(Store &store, std::int64_t key, const QString &name)
 {
     try {
+        if (store.depth > 0) {
+            for (const auto &value : KeyValues(store, key)) {
+                if (value.first == name)
+                    return value.second;
+            }
+            return std::nullopt;
+        }
         Use read(store.db->Cached(kReadValue));
         read->Bind(1, key);
         read->Bind(2, name.toUtf8());
         if (!read->Step())
             return std::nullopt;
-        return StoredValue{int(read->Int64(0)), read->Bytes(1)};
+        return ReadStoredValue(*read, 0);
     } catch (const ESqliteError &error) {
         Fail(store, QStringLiteral("Failed to get data for '%1'").arg(name), error);
     }
@@ -383,18 +447,34 @@ std::optional<StoredValue> FetchValue(Store &store, std::int64_t key, const QStr
 QString ValueAsText(const StoredValue &value, const QString &name)
 {
     // Expandable text is returned as it is stored: the program never expands it.
-    if (value.kind != kKindText && value.kind != kKindExpandText)
+    if (!IsTextKind(value.kind))
         throw ERegistryException(QStringLiteral("Invalid data type for '%1'").arg(name));
-    return QString::fromUtf8(value.data);
+    return value.text;
+}
+
+// Adds a value to a key made in this transaction without looking for one to replace; false
+// when this transaction wrote that name there already.
+bool InsertNewText(Store &store, std::int64_t key, const QByteArray &name, const QByteArray &value)
+{
+    Use insert(store.db->Cached(kInsertValue));
+    insert->Bind(1, key);
+    insert->BindInPlace(2, name);
+    insert->BindInPlace(3, value);
+    return insert->RunUnlessDuplicate();
 }
 
 void StoreText(Store &store, std::int64_t key, const QString &name, const QString &value)
 {
+    store.ForgetValues();
+    const QByteArray nameBytes = name.toUtf8();
+    const QByteArray valueBytes = value.toUtf8();
     try {
+        if (store.depth > 0 && store.freshKeys.contains(key) && InsertNewText(store, key, nameBytes, valueBytes))
+            return;
         Use write(store.db->Cached(kWriteValue));
         write->Bind(1, key);
-        write->Bind(2, name.toUtf8());
-        write->Bind(3, value.toUtf8());
+        write->BindInPlace(2, nameBytes);
+        write->BindInPlace(3, valueBytes);
         write->Run();
     } catch (const ESqliteError &error) {
         Fail(store, QStringLiteral("Failed to set data for '%1'").arg(name), error);
@@ -407,7 +487,7 @@ std::vector<std::pair<std::int64_t, QString>> Children(Store &store, std::int64_
     Use list(store.db->Cached(kListChildren));
     list->Bind(1, key);
     while (list->Step())
-        children.emplace_back(list->Int64(0), QString::fromUtf8(list->Bytes(1)));
+        children.emplace_back(list->Int64(0), list->Utf8(1));
     return children;
 }
 
@@ -415,6 +495,7 @@ std::vector<std::pair<std::int64_t, QString>> Children(Store &store, std::int64_
 // recursion uses it.
 void DeleteTree(Store &store, std::int64_t key)
 {
+    store.ForgetValues();
     for (const auto &child : Children(store, key))
         DeleteTree(store, child.first);
     Use values(store.db->Cached(kDeleteValues));
@@ -574,8 +655,13 @@ void TRegistry::GetKeyNames(QStringList &names) const
     Store &store = TheStore();
     names.clear();
     try {
-        for (const auto &child : Children(store, m_currentKey < 0 ? store.root : m_currentKey))
+        const std::int64_t key = m_currentKey < 0 ? store.root : m_currentKey;
+        for (const auto &child : Children(store, key)) {
             names.append(child.second);
+            // The keys listed are usually opened next, one by one.
+            if (store.depth > 0)
+                store.keyCache.insert(qMakePair(qint64(key), child.second), child.first);
+        }
     } catch (const ESqliteError &error) {
         Fail(store, QStringLiteral("Failed to list the keys of %1").arg(m_currentPath), error);
     }
@@ -623,7 +709,8 @@ QString TRegIniFile::ReadText(const QString &section, const QString &ident, cons
 void TRegIniFile::WriteText(const QString &section, const QString &ident, const QString &value)
 {
     Store &store = TheStore();
-    TStoreTransaction transaction(QStringLiteral("Failed to set data for '%1'").arg(ident));
+    TStoreTransaction transaction(
+        BeginFailure(store, [&] { return QStringLiteral("Failed to set data for '%1'").arg(ident); }));
     StoreText(store, CreateKey(m_currentKey, section), ident, value);
     transaction.Commit();
 }

@@ -54,6 +54,13 @@ void Statement::Bind(int index, const QByteArray &utf8)
         Fail(rc);
 }
 
+void Statement::BindInPlace(int index, const QByteArray &utf8)
+{
+    const int rc = sqlite3_bind_text(m_stmt, index, utf8.constData(), int(utf8.size()), SQLITE_STATIC);
+    if (rc != SQLITE_OK)
+        Fail(rc);
+}
+
 bool Statement::Step()
 {
     const int rc = sqlite3_step(m_stmt);
@@ -67,6 +74,21 @@ bool Statement::Step()
 void Statement::Run()
 {
     while (Step()) {
+    }
+}
+
+bool Statement::RunUnlessDuplicate()
+{
+    for (;;) {
+        const int rc = sqlite3_step(m_stmt);
+        if (rc == SQLITE_DONE)
+            return true;
+        if (rc == SQLITE_ROW)
+            continue;
+        const int extended = sqlite3_extended_errcode(m_db);
+        if (extended == SQLITE_CONSTRAINT_PRIMARYKEY || extended == SQLITE_CONSTRAINT_UNIQUE)
+            return false;
+        Fail(rc);
     }
 }
 
@@ -92,6 +114,13 @@ QByteArray Statement::Bytes(int column) const
     const void *data = sqlite3_column_blob(m_stmt, column);
     const int size = sqlite3_column_bytes(m_stmt, column);
     return data ? QByteArray(static_cast<const char *>(data), size) : QByteArray();
+}
+
+QString Statement::Utf8(int column) const
+{
+    const void *data = sqlite3_column_blob(m_stmt, column);
+    const int size = sqlite3_column_bytes(m_stmt, column);
+    return data ? QString::fromUtf8(QByteArrayView(static_cast<const char *>(data), size)) : QString();
 }
 
 Connection::Connection(const std::string &path, bool readOnly)

@@ -40,10 +40,16 @@ public:
     void Bind(int index, std::int64_t value);
     // Binds the bytes as TEXT (they are UTF-8); a null array binds an empty text.
     void Bind(int index, const QByteArray &utf8);
+    // Binds the bytes as TEXT without copying them: they must stay unchanged until the statement
+    // is reset. A null array binds an empty text.
+    void BindInPlace(int index, const QByteArray &utf8);
     // Runs the statement one step; true when a row is available.
     bool Step();
     // Runs a statement that returns no rows.
     void Run();
+    // Runs a statement that returns no rows; false, instead of raising, when it stops because the
+    // row it adds would repeat a primary key or a unique column.
+    bool RunUnlessDuplicate();
     // Makes the statement ready for new bindings and a new run.
     void Reset() noexcept;
 
@@ -51,6 +57,8 @@ public:
     bool IsNull(int column) const;
     // Returns the raw bytes of a column (TEXT or BLOB alike).
     QByteArray Bytes(int column) const;
+    // Returns the bytes of a column read as UTF-8, as QString::fromUtf8(Bytes(column)) would.
+    QString Utf8(int column) const;
 
 private:
     [[noreturn]] void Fail(int code) const;
@@ -67,6 +75,7 @@ public:
     Use(const Use &) = delete;
     Use &operator=(const Use &) = delete;
     Statement *operator->() const { return &m_statement; }
+    Statement &operator*() const { return m_statement; }
 
 private:
     Statement &m_statement;
