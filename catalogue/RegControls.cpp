@@ -6,6 +6,7 @@
 #include <QButtonGroup>
 #include <QFocusEvent>
 #include <QHeaderView>
+#include <QScopeGuard>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -23,6 +24,15 @@ std::uint64_t g_nextSequence = 0;
 QString JoinPath(const QString &section, const QString &name)
 {
     return section.isEmpty() ? name : section + QLatin1Char('\\') + name;
+}
+
+// Returns store::SublineName(k). Every row uses the same names, so they are made once.
+QString KnownSublineName(int k)
+{
+    static QStringList names;
+    while (names.size() <= k)
+        names.append(store::SublineName(int(names.size())));
+    return names[k];
 }
 
 } // namespace
@@ -445,7 +455,7 @@ void TRegListView::SaveTo(TRegIniFile &ini, const QString &basePath)
         ini.WriteNumber(item, store::StateIndex, row->StateIndex());
         const QStringList &texts = row->SubItems();
         for (int k = 0; k < texts.size(); ++k)
-            ini.WriteText(item, store::SublineName(k), texts[k]);
+            ini.WriteText(item, KnownSublineName(k), texts[k]);
     }
 }
 
@@ -484,13 +494,20 @@ void TRegListView::LoadFrom(TRegIniFile &, const QString &basePath)
     QStringList sections;
     site.ListSections(sections);
     SortByItemIndex(sections);
-    for (const QString &section : sections)
-        LoadRow(site, section);
+    // The rows join the list together once they are read, which spares the list a notice for
+    // every row and every text set; a read that fails still leaves the rows read so far, the
+    // one it failed in included, in the list.
+    QList<QTreeWidgetItem *> rows;
+    const auto append = qScopeGuard([&] { addTopLevelItems(rows); });
+    for (const QString &section : sections) {
+        auto *row = new TListRow;
+        rows.append(row);
+        LoadRow(site, section, row);
+    }
 }
 
-void TRegListView::LoadRow(TRegIniFile &site, const QString &section)
+void TRegListView::LoadRow(TRegIniFile &site, const QString &section, TListRow *row)
 {
-    TListRow *row = AddRow();
     row->SetCaption(site.ReadText(section, store::Caption, QStringLiteral("Unknown")));
     row->SetChecked(site.ReadFlag(section, store::Checked, false));
     row->SetStateIndex(site.ReadNumber(section, store::StateIndex, -1));
@@ -502,7 +519,7 @@ void TRegListView::LoadRow(TRegIniFile &site, const QString &section)
     const QString endB = QStringLiteral("\x02<end>");
     QStringList texts;
     for (int k = 0;; ++k) {
-        const QString name = store::SublineName(k);
+        const QString name = KnownSublineName(k);
         const QString value = site.ReadText(section, name, endA);
         if (value == endA && site.ReadText(section, name, endB) == endB)
             break;

@@ -272,7 +272,7 @@ public:
 
 private:
     QString SiteKeyPath(const QString &basePath) const;
-    void LoadRow(TRegIniFile &site, const QString &section);
+    void LoadRow(TRegIniFile &site, const QString &section, TListRow *row);
 };
 
 } // namespace quelmark

@@ -106,10 +106,17 @@ struct Store {
     // to one is new unless this transaction wrote it before.
     QSet<qint64> freshKeys;
     // Every value of the key read last inside a transaction: a row's values are read one after
-    // the other, and one query for the whole key spares one query per value.
+    // the other, and one query for the whole key spares one query per value. Names and data
+    // stay UTF-8 in one buffer that is kept from key to key.
+    struct Entry {
+        qsizetype name, nameSize, data, dataSize;
+        int kind;
+        bool null; // data is NULL
+    };
     struct {
         std::int64_t key = -1;
-        std::vector<std::pair<QString, StoredValue>> values;
+        std::vector<Entry> entries;
+        std::string bytes;
     } lastValues;
 
     void ForgetValues() { lastValues.key = -1; }
@@ -408,31 +415,69 @@ StoredValue ReadStoredValue(const sqlite::Statement &read, int kindColumn)
 
 // Reads every value of the key into store.lastValues, unless they are there already. Trusted
 // only inside a transaction, where no one else writes and every write of ours forgets them.
-const std::vector<std::pair<QString, StoredValue>> &KeyValues(Store &store, std::int64_t key)
+void LoadKeyValues(Store &store, std::int64_t key)
 {
-    if (store.lastValues.key == key)
-        return store.lastValues.values;
+    auto &last = store.lastValues;
+    if (last.key == key)
+        return;
     store.ForgetValues();
-    auto &values = store.lastValues.values;
-    values.clear();
+    last.entries.clear();
+    last.bytes.clear();
     Use read(store.db->Cached(kReadValues));
     read->Bind(1, key);
-    while (read->Step())
-        values.emplace_back(read->Utf8(0), ReadStoredValue(*read, 1));
-    store.lastValues.key = key;
-    return values;
+    while (read->Step()) {
+        Store::Entry entry{};
+        const QByteArrayView name = read->View(0);
+        const QByteArrayView data = read->View(2);
+        entry.name = qsizetype(last.bytes.size());
+        entry.nameSize = name.size();
+        last.bytes.append(name.data(), name.size());
+        entry.data = qsizetype(last.bytes.size());
+        entry.dataSize = data.size();
+        entry.null = data.isNull();
+        last.bytes.append(data.data(), data.size());
+        entry.kind = int(read->Int64(1));
+        last.entries.push_back(entry);
+    }
+    last.key = key;
+}
+
+// Tells whether the stored UTF-8 bytes are the name's UTF-8 form, as the file compares names.
+bool SameName(QByteArrayView stored, QStringView name)
+{
+    // A character never takes fewer UTF-8 bytes than UTF-16 units.
+    if (stored.size() < name.size())
+        return false;
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t c = name[i].unicode();
+        if (c >= 0x80)
+            return stored == QByteArrayView(name.toString().toUtf8());
+        if (uchar(stored[i]) != c)
+            return false;
+    }
+    return stored.size() == name.size();
+}
+
+std::optional<StoredValue> ValueOfKey(Store &store, std::int64_t key, const QString &name)
+{
+    LoadKeyValues(store, key);
+    const auto &last = store.lastValues;
+    for (const Store::Entry &entry : last.entries) {
+        if (!SameName(QByteArrayView(last.bytes.data() + entry.name, entry.nameSize), name))
+            continue;
+        if (!IsTextKind(entry.kind) || entry.null)
+            return StoredValue{entry.kind, QString()};
+        return StoredValue{entry.kind,
+                           QString::fromUtf8(QByteArrayView(last.bytes.data() + entry.data, entry.dataSize))};
+    }
+    return std::nullopt;
 }
 
 std::optional<StoredValue> FetchValue(Store &store, std::int64_t key, const QString &name)
 {
     try {
-        if (store.depth > 0) {
-            for (const auto &value : KeyValues(store, key)) {
-                if (value.first == name)
-                    return value.second;
-            }
-            return std::nullopt;
-        }
+        if (store.depth > 0)
+            return ValueOfKey(store, key, name);
         Use read(store.db->Cached(kReadValue));
         read->Bind(1, key);
         read->Bind(2, name.toUtf8());

@@ -123,6 +123,12 @@ QString Statement::Utf8(int column) const
     return data ? QString::fromUtf8(QByteArrayView(static_cast<const char *>(data), size)) : QString();
 }
 
+QByteArrayView Statement::View(int column) const
+{
+    const void *data = sqlite3_column_blob(m_stmt, column);
+    return QByteArrayView(static_cast<const char *>(data), data ? sqlite3_column_bytes(m_stmt, column) : 0);
+}
+
 Connection::Connection(const std::string &path, bool readOnly)
 {
     const int mode = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;

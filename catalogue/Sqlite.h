@@ -59,6 +59,9 @@ public:
     QByteArray Bytes(int column) const;
     // Returns the bytes of a column read as UTF-8, as QString::fromUtf8(Bytes(column)) would.
     QString Utf8(int column) const;
+    // Returns the raw bytes of a column without copying them: valid until the next step or
+    // reset. Null where Bytes() would return a null array.
+    QByteArrayView View(int column) const;
 
 private:
     [[noreturn]] void Fail(int code) const;
