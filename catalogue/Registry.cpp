@@ -117,7 +117,10 @@ struct Store {
         std::int64_t key = -1;
         std::vector<Entry> entries;
         std::string bytes;
+        std::size_t next = 0; // where the next look-up starts: values are mostly read in order
     } lastValues;
+    // Reused buffers for the UTF-8 form of a value's name and text as they are written.
+    std::string nameUtf8, textUtf8;
 
     void ForgetValues() { lastValues.key = -1; }
     void ForgetKeys()
@@ -345,7 +348,9 @@ std::int64_t CreateChild(Store &store, std::int64_t parent, const QString &name)
 }
 
 // Follows a key path from `from` (or from the root for an absolute path); with `create`,
-// makes the missing levels. nullopt when a level is absent and not created.
+// makes the missing levels. nullopt when a level is absent and not created. Raises "Failed to
+// open key %s" when a level cannot be looked up and "Failed to create key %s" when one cannot
+// be made.
 std::optional<std::int64_t> ResolveKey(Store &store, std::int64_t from, const QString &path, bool create)
 {
     const bool cacheable = store.depth > 0;
@@ -355,13 +360,23 @@ std::optional<std::int64_t> ResolveKey(Store &store, std::int64_t from, const QS
     const QStringList levels = SplitKeyPath(path, absolute);
     std::int64_t id = absolute || from < 0 ? store.root : from;
     for (const QString &level : levels) {
-        const auto child = FindChild(store, id, level);
-        if (child)
+        std::optional<std::int64_t> child;
+        try {
+            child = FindChild(store, id, level);
+        } catch (const ESqliteError &error) {
+            Fail(store, QStringLiteral("Failed to open key %1").arg(path), error);
+        }
+        if (child) {
             id = *child;
-        else if (create)
-            id = CreateChild(store, id, level);
-        else
+            continue;
+        }
+        if (!create)
             return std::nullopt;
+        try {
+            id = CreateChild(store, id, level);
+        } catch (const ESqliteError &error) {
+            Fail(store, QStringLiteral("Failed to create key %1").arg(path), error);
+        }
     }
     if (cacheable)
         store.lastPath = {from, path, id};
@@ -370,11 +385,7 @@ std::optional<std::int64_t> ResolveKey(Store &store, std::int64_t from, const QS
 
 std::optional<std::int64_t> FindKey(Store &store, std::int64_t from, const QString &path)
 {
-    try {
-        return ResolveKey(store, from, path, false);
-    } catch (const ESqliteError &error) {
-        Fail(store, QStringLiteral("Failed to open key %1").arg(path), error);
-    }
+    return ResolveKey(store, from, path, false);
 }
 
 // Returns the text a transaction reports when it cannot begin. Only the outermost one begins,
@@ -389,20 +400,18 @@ template <typename Make> QString BeginFailure(const Store &store, Make make)
 std::int64_t CreateKey(std::int64_t from, const QString &path)
 {
     Store &store = TheStore();
-    // An existing key needs no write lock, so opening an accessor to read never waits for
-    // another writer.
-    if (const auto existing = FindKey(store, from, path))
-        return *existing;
-    if (g_readOnly)
-        return kAbsentKey;
+    // Outside a transaction an existing key needs no write lock, so opening an accessor to read
+    // never waits for another writer. Inside one the lock is held already: one walk will do. A
+    // read-only store makes nothing: a key it lacks reads as empty.
+    if (store.depth == 0 || g_readOnly) {
+        if (const auto existing = FindKey(store, from, path))
+            return *existing;
+        if (g_readOnly)
+            return kAbsentKey;
+    }
     TStoreTransaction transaction(
         BeginFailure(store, [&] { return QStringLiteral("Failed to create key %1").arg(path); }));
-    std::int64_t id = 0;
-    try {
-        id = *ResolveKey(store, from, path, true);
-    } catch (const ESqliteError &error) {
-        Fail(store, QStringLiteral("Failed to create key %1").arg(path), error);
-    }
+    const std::int64_t id = *ResolveKey(store, from, path, true);
     transaction.Commit();
     return id;
 }
@@ -423,6 +432,7 @@ void LoadKeyValues(Store &store, std::int64_t key)
     store.ForgetValues();
     last.entries.clear();
     last.bytes.clear();
+    last.next = 0;
     Use read(store.db->Cached(kReadValues));
     read->Bind(1, key);
     while (read->Step()) {
@@ -461,10 +471,14 @@ bool SameName(QByteArrayView stored, QStringView name)
 std::optional<StoredValue> ValueOfKey(Store &store, std::int64_t key, const QString &name)
 {
     LoadKeyValues(store, key);
-    const auto &last = store.lastValues;
-    for (const Store::Entry &entry : last.entries) {
+    auto &last = store.lastValues;
+    const std::size_t count = last.entries.size();
+    for (std::size_t n = 0; n < count; ++n) {
+        const std::size_t i = (last.next + n) % count;
+        const Store::Entry &entry = last.entries[i];
         if (!SameName(QByteArrayView(last.bytes.data() + entry.name, entry.nameSize), name))
             continue;
+        last.next = i + 1;
         if (!IsTextKind(entry.kind) || entry.null)
             return StoredValue{entry.kind, QString()};
         return StoredValue{entry.kind,
@@ -497,9 +511,26 @@ QString ValueAsText(const StoredValue &value, const QString &name)
     return value.text;
 }
 
+// Returns the UTF-8 form of the text, made in the buffer, which is kept from call to call:
+// ASCII text, as nearly every name and value is, is copied without allocating.
+QByteArrayView Utf8In(QStringView text, std::string &buffer)
+{
+    buffer.resize(std::size_t(text.size()));
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c >= 0x80) {
+            const QByteArray utf8 = text.toUtf8();
+            buffer.assign(utf8.constData(), std::size_t(utf8.size()));
+            break;
+        }
+        buffer[std::size_t(i)] = char(c);
+    }
+    return QByteArrayView(buffer.data(), qsizetype(buffer.size()));
+}
+
 // Adds a value to a key made in this transaction without looking for one to replace; false
 // when this transaction wrote that name there already.
-bool InsertNewText(Store &store, std::int64_t key, const QByteArray &name, const QByteArray &value)
+bool InsertNewText(Store &store, std::int64_t key, QByteArrayView name, QByteArrayView value)
 {
     Use insert(store.db->Cached(kInsertValue));
     insert->Bind(1, key);
@@ -511,8 +542,8 @@ bool InsertNewText(Store &store, std::int64_t key, const QByteArray &name, const
 void StoreText(Store &store, std::int64_t key, const QString &name, const QString &value)
 {
     store.ForgetValues();
-    const QByteArray nameBytes = name.toUtf8();
-    const QByteArray valueBytes = value.toUtf8();
+    const QByteArrayView nameBytes = Utf8In(name, store.nameUtf8);
+    const QByteArrayView valueBytes = Utf8In(value, store.textUtf8);
     try {
         if (store.depth > 0 && store.freshKeys.contains(key) && InsertNewText(store, key, nameBytes, valueBytes))
             return;

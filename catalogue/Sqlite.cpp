@@ -54,9 +54,11 @@ void Statement::Bind(int index, const QByteArray &utf8)
         Fail(rc);
 }
 
-void Statement::BindInPlace(int index, const QByteArray &utf8)
+void Statement::BindInPlace(int index, QByteArrayView utf8)
 {
-    const int rc = sqlite3_bind_text(m_stmt, index, utf8.constData(), int(utf8.size()), SQLITE_STATIC);
+    // A null pointer would bind NULL, never an empty text.
+    const char *data = utf8.data() ? utf8.data() : "";
+    const int rc = sqlite3_bind_text(m_stmt, index, data, int(utf8.size()), SQLITE_STATIC);
     if (rc != SQLITE_OK)
         Fail(rc);
 }

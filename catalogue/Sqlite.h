@@ -6,6 +6,7 @@
 #include "base/Exception.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 
 #include <cstdint>
 #include <memory>
@@ -41,8 +42,8 @@ public:
     // Binds the bytes as TEXT (they are UTF-8); a null array binds an empty text.
     void Bind(int index, const QByteArray &utf8);
     // Binds the bytes as TEXT without copying them: they must stay unchanged until the statement
-    // is reset. A null array binds an empty text.
-    void BindInPlace(int index, const QByteArray &utf8);
+    // is reset. A null view binds an empty text.
+    void BindInPlace(int index, QByteArrayView utf8);
     // Runs the statement one step; true when a row is available.
     bool Step();
     // Runs a statement that returns no rows.
