@@ -446,16 +446,18 @@ void TRegListView::SaveTo(TRegIniFile &ini, const QString &basePath)
     TRegistry probe;
     if (probe.OpenKey(SiteKeyPath(basePath), false))
         ini.DeleteSection(site);
+    TRegValues values;
     for (int i = 0; i < RowCount(); ++i) {
         const TListRow *row = Row(i);
-        const QString item = JoinPath(site, store::ItemSection(i));
-        ini.WriteText(item, store::Caption, row->Caption());
-        ini.WriteFlag(item, store::Checked, row->Checked());
-        ini.WriteNumber(item, store::ImageIndex, row->ImageIndex());
-        ini.WriteNumber(item, store::StateIndex, row->StateIndex());
+        values.Clear();
+        values.AddText(store::Caption, row->Caption());
+        values.AddFlag(store::Checked, row->Checked());
+        values.AddNumber(store::ImageIndex, row->ImageIndex());
+        values.AddNumber(store::StateIndex, row->StateIndex());
         const QStringList &texts = row->SubItems();
         for (int k = 0; k < texts.size(); ++k)
-            ini.WriteText(item, KnownSublineName(k), texts[k]);
+            values.AddText(KnownSublineName(k), texts[k]);
+        ini.WriteValues(JoinPath(site, store::ItemSection(i)), values);
     }
 }
 

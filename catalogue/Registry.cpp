@@ -11,11 +11,13 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
 #include <optional>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -119,8 +121,12 @@ struct Store {
         std::string bytes;
         std::size_t next = 0; // where the next look-up starts: values are mostly read in order
     } lastValues;
-    // Reused buffers for the UTF-8 form of a value's name and text as they are written.
+    // Reused buffers for the UTF-8 form of values' names and texts as they are written.
     std::string nameUtf8, textUtf8;
+    std::vector<std::string> batchUtf8;
+    // Statements that insert (into a key made in this transaction) or write several values in
+    // one go, by their number of values. Declared after `db`, so they go before it.
+    std::vector<std::unique_ptr<sqlite::Statement>> insertRows, writeRows;
 
     void ForgetValues() { lastValues.key = -1; }
     void ForgetKeys()
@@ -557,6 +563,74 @@ void StoreText(Store &store, std::int64_t key, const QString &name, const QStrin
     }
 }
 
+// At most this many values go into one statement; a longer list takes several.
+constexpr qsizetype kValuesPerStatement = 16;
+
+// Returns the statement that inserts, or inserts or replaces, `count` values of one key: ?1 is
+// the key, then a name and a text for each value.
+sqlite::Statement &RowsStatement(Store &store, qsizetype count, bool insertOnly)
+{
+    auto &statements = insertOnly ? store.insertRows : store.writeRows;
+    if (statements.size() <= std::size_t(count))
+        statements.resize(std::size_t(count) + 1);
+    std::unique_ptr<sqlite::Statement> &slot = statements[std::size_t(count)];
+    if (!slot) {
+        QByteArray sql("INSERT INTO vals(key, name, kind, data) VALUES");
+        for (qsizetype i = 0; i < count; ++i)
+            sql += QByteArray(i ? "," : "") + "(?1, ?" + QByteArray::number(2 + 2 * i) + ", 1, ?" +
+                   QByteArray::number(3 + 2 * i) + ")";
+        if (!insertOnly)
+            sql += " ON CONFLICT(key, name) DO UPDATE SET kind=1, data=excluded.data";
+        slot = std::make_unique<sqlite::Statement>(store.db->Handle(), sql.constData());
+    }
+    return *slot;
+}
+
+// Writes the values [first, first + count) in one statement; false when the statement failed
+// and the file is as it was before it.
+bool StoreTextsAtOnce(Store &store, std::int64_t key, const TRegValues &values, qsizetype first, qsizetype count)
+{
+    const bool fresh = store.depth > 0 && store.freshKeys.contains(key);
+    if (store.batchUtf8.size() < std::size_t(2 * count))
+        store.batchUtf8.resize(std::size_t(2 * count));
+    Use write(RowsStatement(store, count, fresh));
+    write->Bind(1, key);
+    for (qsizetype i = 0; i < count; ++i) {
+        write->BindInPlace(int(2 + 2 * i), Utf8In(values.Ident(first + i), store.batchUtf8[std::size_t(2 * i)]));
+        write->BindInPlace(int(3 + 2 * i), Utf8In(values.Text(first + i), store.batchUtf8[std::size_t(2 * i + 1)]));
+    }
+    try {
+        write->Run();
+    } catch (const ESqliteError &) {
+        // A failed statement leaves nothing of itself behind as long as the transaction
+        // survives it; when SQLite has ended the transaction, there is nothing left to redo.
+        if (!store.db->InTransaction())
+            throw;
+        return false;
+    }
+    return true;
+}
+
+void StoreTexts(Store &store, std::int64_t key, const TRegValues &values)
+{
+    store.ForgetValues();
+    for (qsizetype first = 0; first < values.Count(); first += kValuesPerStatement) {
+        const qsizetype count = std::min(kValuesPerStatement, values.Count() - first);
+        bool done = false;
+        try {
+            done = StoreTextsAtOnce(store, key, values, first, count);
+        } catch (const ESqliteError &error) {
+            Fail(store, QStringLiteral("Failed to set data for '%1'").arg(values.Ident(first)), error);
+        }
+        // A name twice among them, or a failure: one value at a time, which replaces what it
+        // must and raises for the very value that fails.
+        if (!done) {
+            for (qsizetype i = first; i < first + count; ++i)
+                StoreText(store, key, values.Ident(i), values.Text(i));
+        }
+    }
+}
+
 std::vector<std::pair<std::int64_t, QString>> Children(Store &store, std::int64_t key)
 {
     std::vector<std::pair<std::int64_t, QString>> children;
@@ -797,6 +871,17 @@ std::int32_t TRegIniFile::ReadNumber(const QString &section, const QString &iden
     return ParseStoredNumber(ReadText(section, ident, QString()), value) ? value : defaultValue;
 }
 
+void TRegIniFile::WriteValues(const QString &section, const TRegValues &values)
+{
+    if (values.Count() == 0)
+        return;
+    Store &store = TheStore();
+    TStoreTransaction transaction(
+        BeginFailure(store, [&] { return QStringLiteral("Failed to set data for '%1'").arg(values.Ident(0)); }));
+    StoreTexts(store, CreateKey(m_currentKey, section), values);
+    transaction.Commit();
+}
+
 void TRegIniFile::WriteNumber(const QString &section, const QString &ident, std::int32_t value)
 {
     WriteText(section, ident, QString::number(value));
@@ -820,6 +905,28 @@ void TRegIniFile::ListSections(QStringList &sections)
 bool TRegIniFile::DeleteSection(const QString &section)
 {
     return DeleteKey(section);
+}
+
+void TRegValues::AddText(const QString &ident, const QString &value)
+{
+    m_idents.append(ident);
+    m_texts.append(value);
+}
+
+void TRegValues::AddNumber(const QString &ident, std::int32_t value)
+{
+    AddText(ident, QString::number(value));
+}
+
+void TRegValues::AddFlag(const QString &ident, bool value)
+{
+    AddText(ident, value ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void TRegValues::Clear()
+{
+    m_idents.clear();
+    m_texts.clear();
 }
 
 namespace {

@@ -108,6 +108,24 @@ protected:
     QString m_currentPath;
 };
 
+// Values to be written into one section together, in the order they are added, each stored as
+// WriteText, WriteNumber or WriteFlag would store it.
+class TRegValues {
+public:
+    void AddText(const QString &ident, const QString &value);
+    void AddNumber(const QString &ident, std::int32_t value);
+    void AddFlag(const QString &ident, bool value);
+    // Empties the list, keeping its room for the next section's values.
+    void Clear();
+    qsizetype Count() const { return m_idents.size(); }
+    const QString &Ident(qsizetype i) const { return m_idents[i]; }
+    const QString &Text(qsizetype i) const { return m_texts[i]; }
+
+private:
+    QStringList m_idents;
+    QStringList m_texts;
+};
+
 // The accessor the program uses: opened on a key path, which it creates if missing.
 class TRegIniFile : public TRegistry {
 public:
@@ -123,6 +141,11 @@ public:
     void WriteNumber(const QString &section, const QString &ident, std::int32_t value);
     bool ReadFlag(const QString &section, const QString &ident, bool defaultValue);
     void WriteFlag(const QString &section, const QString &ident, bool value);
+    // Writes the values into the section in one transaction, leaving the store as one
+    // WriteText per value, in their order, inside one transaction would, failures and their
+    // messages included; the values go in with as few statements as their number allows. No
+    // values: nothing happens, not even the section is made.
+    void WriteValues(const QString &section, const TRegValues &values);
     void ListSections(QStringList &sections);
     bool DeleteSection(const QString &section);
 };

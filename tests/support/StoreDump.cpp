@@ -89,6 +89,13 @@ QStringList DumpStore(const QString &file)
     return lines;
 }
 
+QStringList RawStoreRows(const QString &file)
+{
+    return Query(file, QStringLiteral("SELECT 'key', id, quote(parent), hex(name) FROM keys "
+                                      "UNION ALL SELECT 'val', rowid, key, hex(name) || '|' || kind || '|' || "
+                                      "typeof(data) || '|' || hex(data) FROM vals ORDER BY 1, 2"));
+}
+
 QStringList ValueNamesInWriteOrder(const QString &file, const QString &keyPath)
 {
     return Query(

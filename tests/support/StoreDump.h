@@ -14,6 +14,11 @@ namespace quelmark::test {
 // content is the same.
 QStringList DumpStore(const QString &file);
 
+// Returns the rows of `keys` and `vals` as they lie in the file, ids and value row numbers
+// included, data as its type and hexadecimal bytes: two files give equal lists exactly when
+// the same keys and values were made in the same order.
+QStringList RawStoreRows(const QString &file);
+
 // Returns the value names of one key in the order they were first written.
 QStringList ValueNamesInWriteOrder(const QString &file, const QString &keyPath);
 
