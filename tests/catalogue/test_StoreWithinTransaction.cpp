@@ -5,6 +5,7 @@
 #include "catalogue/Catalogue.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
+#include "catalogue/ShownSite.h"
 #include "tests/support/StoreDump.h"
 #include "tests/support/TempStore.h"
 
@@ -188,14 +189,7 @@ const RowData kRows[] = {
 };
 
 struct TSiteWindow {
-    TSiteWindow()
-    {
-        controls = {new TRegListView(&window), new TRegEdit(&window), new TRegEdit(&window), new TRegEdit(&window),
-                    new TRegEdit(&window)};
-        ConfigureFileList(controls.lvFileDetails);
-        catalogue = std::make_unique<TCatalogue>(&window, controls);
-        catalogue->SetCurrentSiteName(kSite);
-    }
+    TSiteWindow() { catalogue->SetCurrentSiteName(kSite); }
     // Shows the first `count` rows of kRows.
     void Show(int count)
     {
@@ -210,8 +204,8 @@ struct TSiteWindow {
     }
 
     QWidget window;
-    TSiteControls controls;
-    std::unique_ptr<TCatalogue> catalogue;
+    std::unique_ptr<TCatalogue> catalogue = std::make_unique<TCatalogue>(&window, &window);
+    TShownSite &controls = catalogue->Shown();
 };
 
 // Writes the site the way a save is laid down: the old site key goes, each row's values are
