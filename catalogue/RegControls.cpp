@@ -463,7 +463,7 @@ void TRegListView::SaveTo(TRegIniFile &ini, const QString &basePath)
 
 namespace {
 
-// Returns the index an "Item#<i>" key name carries, or -1 for any other name.
+// Returns the index a file entry key name (Item#<i>) carries, or -1 for any other name.
 int ItemIndex(const QString &section)
 {
     if (!section.startsWith(store::ItemPrefix))
@@ -475,7 +475,7 @@ int ItemIndex(const QString &section)
 }
 
 // Puts the rows' keys in the order they were saved: the store lists keys by name, where
-// "Item#10" comes before "Item#2". Keys of other names follow, in the store's order.
+// Item#10 comes before Item#2. Keys of other names follow, in the store's order.
 void SortByItemIndex(QStringList &sections)
 {
     std::stable_sort(sections.begin(), sections.end(), [](const QString &a, const QString &b) {

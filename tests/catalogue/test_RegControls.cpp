@@ -399,7 +399,7 @@ TEST_F(RegListViewTest, RowWithoutCaptionOrSublinesLoadsAsUnknownWithNoColumnTex
 
 TEST_F(RegListViewTest, RowsComeBackInTheirIndexOrderAndKeysOfOtherNamesAfterThem)
 {
-    const QStringList names = {QStringLiteral("Zebra"), store::ItemSection(10), QStringLiteral("Item#"),
+    const QStringList names = {QStringLiteral("Zebra"), store::ItemSection(10), store::ItemPrefix,
                                store::ItemSection(2), store::ItemSection(0)};
     for (const QString &name : names)
         PutItem(name, store::Caption, name);
@@ -407,10 +407,10 @@ TEST_F(RegListViewTest, RowsComeBackInTheirIndexOrderAndKeysOfOtherNamesAfterThe
     QStringList captions;
     for (int i = 0; i < list->RowCount(); ++i)
         captions.append(list->Row(i)->Caption());
-    EXPECT_EQ(captions,
-              QStringList({store::ItemSection(0), store::ItemSection(2), store::ItemSection(10), "Item#", "Zebra"}));
+    EXPECT_EQ(captions, QStringList({store::ItemSection(0), store::ItemSection(2), store::ItemSection(10),
+                                     store::ItemPrefix, "Zebra"}));
 
-    // Twelve rows saved come back in their order, though the store lists "Item#10" first.
+    // Twelve rows saved come back in their order, though the store lists Item#10 first.
     list->ClearRows();
     for (int i = 0; i < 12; ++i)
         list->AddRow()->SetCaption(QStringLiteral("file%1").arg(i));

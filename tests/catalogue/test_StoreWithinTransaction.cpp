@@ -112,17 +112,17 @@ void WriteScript(bool whole)
     const auto read = [&](const char *section, const char *name) {
         return ini.ReadText(QString::fromUtf8(section), QString::fromUtf8(name), QStringLiteral("<gone>"));
     };
-    write("Site\\Item#0", "Caption", "a");
-    write("Site\\Item#0", "Checked", "0");
-    EXPECT_EQ(read("Site\\Item#0", "Caption"), QStringLiteral("a"));
-    write("Site\\Item#0", "Caption", "b");
-    EXPECT_EQ(read("Site\\Item#0", "Caption"), QStringLiteral("b"));
-    write("Site\\Item#1\\Deep", "Grüße", "日本");
-    write("Site\\Item#1", "", "unnamed");
-    write("Site\\Item#0", "Subline#0", "");
-    ini.DeleteSection(QStringLiteral("Site\\Item#1"));
-    EXPECT_EQ(read("Site\\Item#1", ""), QStringLiteral("<gone>"));
-    write("Site\\Item#2", "Caption", "made after a deletion");
+    write("Site\\Row0", "Caption", "a");
+    write("Site\\Row0", "Checked", "0");
+    EXPECT_EQ(read("Site\\Row0", "Caption"), QStringLiteral("a"));
+    write("Site\\Row0", "Caption", "b");
+    EXPECT_EQ(read("Site\\Row0", "Caption"), QStringLiteral("b"));
+    write("Site\\Row1\\Deep", "Grüße", "日本");
+    write("Site\\Row1", "", "unnamed");
+    write("Site\\Row0", "Line0", "");
+    ini.DeleteSection(QStringLiteral("Site\\Row1"));
+    EXPECT_EQ(read("Site\\Row1", ""), QStringLiteral("<gone>"));
+    write("Site\\Row2", "Caption", "made after a deletion");
     write("Existing", "V", "new");
     EXPECT_EQ(read("Existing", "V"), QStringLiteral("new"));
     write("Site", "FTPServer", "");
@@ -132,16 +132,16 @@ void WriteScript(bool whole)
     values.AddFlag(QStringLiteral("Checked"), true);
     values.AddText(QStringLiteral("Caption"), QStringLiteral("second"));
     values.AddNumber(QStringLiteral("Größe"), -12);
-    writeAll("Site\\Item#3", values);
-    EXPECT_EQ(read("Site\\Item#3", "Caption"), QStringLiteral("second"));
+    writeAll("Site\\Row3", values);
+    EXPECT_EQ(read("Site\\Row3", "Caption"), QStringLiteral("second"));
     values.Clear();
     values.AddText(QStringLiteral("W"), QStringLiteral("w"));
     values.AddText(QStringLiteral("V"), QStringLiteral("newer"));
     writeAll("Existing", values);
     values.Clear();
     for (int k = 0; k < 40; ++k)
-        values.AddText(QStringLiteral("Subline#%1").arg(k % 37), QStringLiteral("text %1").arg(k));
-    writeAll("Site\\Item#4", values);
+        values.AddText(QStringLiteral("Line%1").arg(k % 37), QStringLiteral("text %1").arg(k));
+    writeAll("Site\\Row4", values);
     writeAll("Site\\Never", TRegValues());
 }
 
@@ -164,13 +164,13 @@ TEST_F(StoreWithinTransactionTest, WritesInsideATransactionLeaveTheRowsThatSepar
     }
     EXPECT_EQ(rows[1], rows[0]);
     // The second write of a name replaces the first in its place.
-    EXPECT_EQ(test::ValueNamesInWriteOrder(files[1], kBase + QStringLiteral("\\Site\\Item#0")),
-              QStringList({"Caption", "Checked", "Subline#0"}));
-    EXPECT_EQ(test::ValueNamesInWriteOrder(files[1], kBase + QStringLiteral("\\Site\\Item#3")),
+    EXPECT_EQ(test::ValueNamesInWriteOrder(files[1], kBase + QStringLiteral("\\Site\\Row0")),
+              QStringList({"Caption", "Checked", "Line0"}));
+    EXPECT_EQ(test::ValueNamesInWriteOrder(files[1], kBase + QStringLiteral("\\Site\\Row3")),
               QStringList({"Caption", "Checked", "Größe"}));
-    EXPECT_EQ(test::ValueNamesInWriteOrder(files[1], kBase + QStringLiteral("\\Site\\Item#4")).size(), 37);
+    EXPECT_EQ(test::ValueNamesInWriteOrder(files[1], kBase + QStringLiteral("\\Site\\Row4")).size(), 37);
     EXPECT_EQ(test::SubkeyNames(files[1], kBase + QStringLiteral("\\Site")),
-              QStringList({"Item#0", "Item#2", "Item#3", "Item#4"}));
+              QStringList({"Row0", "Row2", "Row3", "Row4"}));
 }
 
 struct RowData {
@@ -213,17 +213,17 @@ struct TSiteWindow {
 void WriteSiteValueByValue(const QString &server, int rows)
 {
     TRegIniFile ini(kBase);
-    const QString site = QStringLiteral("WWWSites\\") + kSite;
+    const QString site = store::SiteSection(kSite);
     ini.DeleteSection(site);
     for (int i = 0; i < rows; ++i) {
         const RowData &row = kRows[i];
-        const QString item = site + QStringLiteral("\\Item#%1").arg(i);
+        const QString item = site + QLatin1Char('\\') + store::ItemSection(i);
         ini.WriteText(item, QStringLiteral("Caption"), row.caption);
         ini.WriteFlag(item, QStringLiteral("Checked"), row.checked);
         ini.WriteNumber(item, QStringLiteral("ImageIndex"), row.image);
         ini.WriteNumber(item, QStringLiteral("StateIndex"), row.state);
         for (int k = 0; k < row.texts.size(); ++k)
-            ini.WriteText(item, QStringLiteral("Subline#%1").arg(k), row.texts[k]);
+            ini.WriteText(item, store::SublineName(k), row.texts[k]);
     }
     ini.WriteText(site, QStringLiteral("FTPServer"), server);
     for (const char *field : {"UserName", "Password", "DefaultDir"})
@@ -276,7 +276,7 @@ TEST_F(StoreWithinTransactionTest, AValueThatCannotBeWrittenIsNamedAndTheSaveLea
     view.Show(int(std::size(kRows)));
     view.catalogue->SaveCurrentSite();
     CloseStore();
-    test::PoisonValueName(m_store.FilePath(), QStringLiteral("Subline#2"));
+    test::PoisonValueName(m_store.FilePath(), store::SublineName(2));
     const QStringList before = test::DumpStore(m_store.FilePath());
 
     view.controls.lvFileDetails->Row(0)->SetCaption(QStringLiteral("changed"));
@@ -289,14 +289,14 @@ TEST_F(StoreWithinTransactionTest, AValueThatCannotBeWrittenIsNamedAndTheSaveLea
 
 TEST_F(StoreWithinTransactionTest, ARowThatFailsToLoadStaysInTheListAsFarAsItWasRead)
 {
-    TRegIniFile ini(kBase + QStringLiteral("\\WWWSites\\") + kSite);
-    ini.WriteText(QStringLiteral("Item#0"), QStringLiteral("Caption"), QStringLiteral("first"));
-    ini.WriteText(QStringLiteral("Item#0"), QStringLiteral("Subline#0"), QStringLiteral("/www/first"));
-    ini.WriteText(QStringLiteral("Item#1"), QStringLiteral("Caption"), QStringLiteral("second"));
-    ini.WriteText(QStringLiteral("Item#1"), QStringLiteral("Checked"), QStringLiteral("1"));
-    ini.WriteText(QStringLiteral("Item#2"), QStringLiteral("Caption"), QStringLiteral("never read"));
-    test::SetValueKind(m_store.FilePath(), ini.CurrentPath() + QStringLiteral("\\Item#1"), QStringLiteral("Checked"),
-                       4);
+    TRegIniFile ini(kBase + QLatin1Char('\\') + store::SiteSection(kSite));
+    ini.WriteText(store::ItemSection(0), QStringLiteral("Caption"), QStringLiteral("first"));
+    ini.WriteText(store::ItemSection(0), store::SublineName(0), QStringLiteral("/www/first"));
+    ini.WriteText(store::ItemSection(1), QStringLiteral("Caption"), QStringLiteral("second"));
+    ini.WriteText(store::ItemSection(1), QStringLiteral("Checked"), QStringLiteral("1"));
+    ini.WriteText(store::ItemSection(2), QStringLiteral("Caption"), QStringLiteral("never read"));
+    test::SetValueKind(m_store.FilePath(), ini.CurrentPath() + QLatin1Char('\\') + store::ItemSection(1),
+                       QStringLiteral("Checked"), 4);
 
     TSiteWindow view;
     EXPECT_THROW(view.catalogue->LoadSite(kSite), ERegistryException);
