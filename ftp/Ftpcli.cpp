@@ -159,7 +159,9 @@ bool TFtpClient::SessionOpen() const
 
 QStringList TFtpClient::SessionKey() const
 {
-    return {m_hostName, m_port, m_userName, m_passWord, m_hostDirName};
+    return {m_hostName,           m_port,        m_userName,
+            m_passWord,           m_hostDirName, m_useTls ? QStringLiteral("TLS") : QString(),
+            m_trustedCertificate, m_caFile};
 }
 
 // A server may end an idle session on its own: that session is over without a word, and the
@@ -220,6 +222,7 @@ template <typename Attempt> bool TFtpClient::RunAttempts(Attempt attempt)
         m_errorMessage.clear();
         m_failure = TFailure::None;
         m_quitAnswered = false;
+        m_certificateProblem.reset();
         if (attempt())
             return true;
         if (retry > m_retries || m_failure != TFailure::Transient || !PauseBeforeRetry(retry))
@@ -273,7 +276,7 @@ bool TFtpClient::Login()
         Fail(QStringLiteral("No wait object"));
         return false;
     }
-    if (!CheckCommandTexts() || !CheckLocalFile() || !ConnectControl())
+    if (!CheckCommandTexts() || !CheckLocalFile() || !PrepareTls() || !ConnectControl())
         return false;
     Display(QStringLiteral("Connected for FTP"));
     if (GetResponse() != 220) {
@@ -281,6 +284,8 @@ bool TFtpClient::Login()
         m_controlSocket->Close();
         return false;
     }
+    if (m_useTls && !SecureControl())
+        return false;
     SendCommand(QStringLiteral("USER ") + m_userName + CrLf);
     std::int32_t code = GetResponse();
     if (code == 331) {
@@ -391,6 +396,89 @@ bool TFtpClient::TryConnect(const sockaddr_storage &address, bool last)
              TFailure::Transient);
     m_controlSocket->Close();
     return false;
+}
+
+// The TLS settings are made before the connection, so a CA file that cannot be read or a
+// fingerprint that is none fails the session before anything is sent.
+bool TFtpClient::PrepareTls()
+{
+    m_tlsContext.reset();
+    if (!m_useTls)
+        return true;
+    if (!m_trustedCertificate.trimmed().isEmpty() && !ParseFingerprint(m_trustedCertificate)) {
+        Fail(QStringLiteral("The trusted certificate '%1' is not a SHA-256 fingerprint (64 hex digits)")
+                 .arg(PrintableText(m_trustedCertificate)));
+        return false;
+    }
+    QString error;
+    m_tlsContext = TTlsContext::Make(m_caFile, error);
+    if (!m_tlsContext) {
+        Fail(error);
+        return false;
+    }
+    return true;
+}
+
+// RFC 4217: AUTH TLS before anything of the user's is sent, the handshake on the control
+// connection, then PBSZ 0 and PROT P, which put every data connection under TLS as well.
+bool TFtpClient::SecureControl()
+{
+    const std::int32_t code = Command(QStringLiteral("AUTH TLS"));
+    if (code != 234) {
+        if (m_lastResponse.isEmpty())
+            SetErrorFromReply();
+        else
+            Fail(QStringLiteral("The server does not offer TLS (AUTH TLS answered %1). Turn off 'Use TLS' for this "
+                                "site to send the password in clear text.")
+                     .arg(m_lastResponse),
+                 code / 100 == 4 ? TFailure::Transient : TFailure::Permanent);
+        Quit();
+        return false;
+    }
+    m_controlSocket->StartTls(m_tlsContext, TlsPeer());
+    if (!m_controlSocket->WaitForTls(m_timeOut)) {
+        FailTls(*m_controlSocket, QString());
+        return false;
+    }
+    Display(QStringLiteral("TLS: ") + m_controlSocket->TlsSummary());
+    if (Command(QStringLiteral("PBSZ 0")) != 200 || Command(QStringLiteral("PROT P")) != 200) {
+        SetErrorFromReply();
+        Quit();
+        return false;
+    }
+    return true;
+}
+
+TTlsPeer TFtpClient::TlsPeer() const
+{
+    return {m_hostName, ParseFingerprint(m_trustedCertificate).value_or(QByteArray())};
+}
+
+// Each data connection takes the client's part whoever opened it, and offers the control
+// connection's session for resumption: servers tie the data to the session that logged in.
+void TFtpClient::StartDataTls()
+{
+    if (!m_useTls)
+        return;
+    m_dataTlsStarted = true;
+    m_dataSocket->StartTls(m_tlsContext, TlsPeer(), m_controlSocket);
+}
+
+// A certificate the user could still decide to trust fails for good; a handshake the server cut
+// short or let stall may pass.
+void TFtpClient::FailTls(const TWSocket &socket, const QString &prefix)
+{
+    const std::optional<TCertificateProblem> &problem = socket.TlsCertificateProblem();
+    if (problem && !m_certificateProblem && m_sessionError.isEmpty())
+        m_certificateProblem = problem;
+    const QString text = socket.TlsError().isEmpty() ? QStringLiteral("The TLS handshake failed") : socket.TlsError();
+    Fail(prefix + text, problem ? TFailure::Permanent : TFailure::Transient);
+}
+
+// Why TLS failed on this store step's data connection; empty when it did not.
+QString TFtpClient::DataTlsError() const
+{
+    return m_dataTlsStarted ? m_dataSocket->TlsError() : QString();
 }
 
 bool TFtpClient::ChangeHostDir()
@@ -555,6 +643,7 @@ void TFtpClient::ResetTransfer()
     m_storAnswered = false;
     m_closedEarly.clear();
     m_passiveReply.clear();
+    m_dataTlsStarted = false;
 }
 
 void TFtpClient::RethrowEndError()
@@ -816,6 +905,12 @@ bool TFtpClient::ConnectForData()
     m_startTick = TickCount();
     m_dataState = TDataState::OpenedEarly;
     Display(QStringLiteral("Data: session opened"));
+    // The handshake goes on while STOR is sent: a server may take the connection only then.
+    StartDataTls();
+    if (m_dataSocket->State() != TSocketState::Connected) {
+        FailTls(*m_dataSocket, QStringLiteral("TLS on the data connection failed: "));
+        return false;
+    }
     return true;
 }
 
@@ -918,6 +1013,11 @@ void TFtpClient::DataTimedOut()
         return;
     }
     const std::int32_t limit = EffectiveTimeOut();
+    if (m_dataSocket->TlsState() == TWSocket::TTlsState::Handshaking) {
+        FailData(QStringLiteral("The TLS handshake on the data connection did not finish within %1 seconds").arg(limit),
+                 TFailure::Transient);
+        return;
+    }
     FailData(m_startTick ? QStringLiteral("The data connection stalled: nothing moved for %1 seconds").arg(limit)
                          : QStringLiteral("The server did not open the data connection within %1 seconds").arg(limit),
              TFailure::Transient);
@@ -952,6 +1052,7 @@ void TFtpClient::DataSessionAvailable(QObject *sender, std::uint16_t)
     m_dataState = storSent ? TDataState::Sending : TDataState::OpenedEarly;
     Display(QStringLiteral("Data: session opened"));
     m_dataSocket->SetHSocket(std::move(accepted));
+    StartDataTls();
     if (storSent)
         SendNextBlock(sender, 0);
 }
@@ -1063,12 +1164,17 @@ void TFtpClient::DataSessionClosed(QObject *, std::uint16_t)
     m_dataSocket->Close();
 }
 
-// The server ended the data connection before it had taken every byte of the file.
+// The server ended the data connection before it had taken every byte of the file, or its TLS
+// failed and it was broken off.
 void TFtpClient::FailClosedEarly()
 {
-    const QString text = QStringLiteral("The server closed the data connection after %1 of %2 bytes")
-                             .arg(m_takenBytes)
-                             .arg(std::max(m_fileSize, m_totalBytes));
+    const QString tls = DataTlsError();
+    const QString text = !tls.isEmpty() ? QStringLiteral("TLS on the data connection failed: ") + tls
+                                        : QStringLiteral("The server closed the data connection after %1 of %2 bytes")
+                                              .arg(m_takenBytes)
+                                              .arg(std::max(m_fileSize, m_totalBytes));
+    if (const auto &problem = m_dataSocket->TlsCertificateProblem(); problem && !tls.isEmpty() && !m_certificateProblem)
+        m_certificateProblem = problem;
     m_dataState = TDataState::Broken;
     if (!m_storAnswered) {
         // A server that refuses the STOR closes a data connection opened for it: the reply

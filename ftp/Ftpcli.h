@@ -6,7 +6,9 @@
 // IPv6, RFC 2428) and the server connects for STOR; in passive mode the client asks with EPSV
 // (PASV when the server does not know it) and connects. Only whole-file uploads exist; a file
 // may be stored under a temporary name and renamed into place, its folders may be created, and
-// an upload that failed for a passing cause may be tried again. Every wait is bounded by the
+// an upload that failed for a passing cause may be tried again. With TLS (RFC 4217) the client
+// asks for it with AUTH TLS after the greeting and runs the control connection and every data
+// connection under it, checking the server's certificate. Every wait is bounded by the
 // TWait countdown the client hands to its sockets; while a wait runs the application's events
 // keep being dispatched. What the client does is reported as display lines through OnDisplay,
 // the file's progress through OnProgress, and the outcome as the call's result with the first
@@ -119,6 +121,26 @@ public:
     std::int32_t RetryDelayMs() const { return m_retryDelayMs; }
     void SetRetryDelayMs(std::int32_t ms) { m_retryDelayMs = std::max(0, ms); }
 
+    // Explicit TLS: AUTH TLS after the greeting, then PBSZ 0 and PROT P, so that the login and
+    // every data connection (the data connections resume the control connection's TLS session)
+    // are encrypted. A server that refuses AUTH TLS fails the session; nothing falls back to
+    // clear text. The server's certificate must chain to the system's CAs or to CaFile and name
+    // HostName, or have the fingerprint TrustedCertificate. Off unless set.
+    bool UseTls() const { return m_useTls; }
+    void SetUseTls(bool v) { m_useTls = v; }
+    // The SHA-256 fingerprint of a server certificate to accept although it fails the check: hex
+    // pairs separated by ':' (as CertificateProblem gives it) or without them, either case. Empty
+    // unless set.
+    QString TrustedCertificate() const { return m_trustedCertificate; }
+    void SetTrustedCertificate(const QString &v) { m_trustedCertificate = v; }
+    // A PEM file of CA certificates trusted besides the system's. Empty unless set.
+    QString CaFile() const { return m_caFile; }
+    void SetCaFile(const QString &v) { m_caFile = v; }
+    // The server's certificate when it failed the check in the last call and was not trusted by
+    // fingerprint: subject, issuer, validity dates, reason and fingerprint, what a user needs to
+    // decide whether to trust it. ErrorMessage holds the same as one line of text.
+    const std::optional<TCertificateProblem> &CertificateProblem() const { return m_certificateProblem; }
+
     bool LoggedIn() const { return m_loggedIn; }
     QString LastResponse() const { return m_lastResponse; }
     std::int64_t TotalBytes() const { return m_totalBytes; }
@@ -184,6 +206,12 @@ private:
     void RefuseLocalFile();
     bool ConnectControl();
     bool TryConnect(const sockaddr_storage &address, bool last);
+    bool PrepareTls();
+    bool SecureControl();
+    TTlsPeer TlsPeer() const;
+    void StartDataTls();
+    void FailTls(const TWSocket &socket, const QString &prefix);
+    QString DataTlsError() const;
     bool ReadReplyLine(std::int32_t ticks);
     std::int32_t ReadRestOfReply(const QString &opening);
     std::int32_t FailReply(const QString &text, TFailure failure);
@@ -279,6 +307,15 @@ private:
     QString m_passiveReply;
     // The code of the last refused STOR.
     std::int32_t m_storCode = 0;
+
+    bool m_useTls = false;
+    QString m_trustedCertificate;
+    QString m_caFile;
+    // The TLS settings of the session (made at its login), and whether this store step's data
+    // connection started TLS.
+    std::shared_ptr<TTlsContext> m_tlsContext;
+    bool m_dataTlsStarted = false;
+    std::optional<TCertificateProblem> m_certificateProblem;
 };
 
 } // namespace quelmark

@@ -8,6 +8,7 @@
 #include "base/ServerField.h"
 #include "ftp/Ftpcli.h"
 #include "ftp/Wait.h"
+#include "net/TlsSession.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -55,6 +56,13 @@ void AddOptions(QCommandLineParser &parser)
         {QStringLiteral("retry-delay"),
          QStringLiteral("Milliseconds before the first retry (default 2000); each further one waits twice as long."),
          QStringLiteral("ms"), QStringLiteral("2000")},
+        {QStringLiteral("tls"), QStringLiteral("Explicit FTP over TLS: AUTH TLS, then everything encrypted.")},
+        {QStringLiteral("fingerprint"),
+         QStringLiteral("With --tls: accept the server certificate with this SHA-256 fingerprint although it fails "
+                        "the check."),
+         QStringLiteral("hex")},
+        {QStringLiteral("ca-file"), QStringLiteral("With --tls: also trust the CA certificates in this PEM file."),
+         QStringLiteral("path")},
     });
 }
 
@@ -85,6 +93,12 @@ QString CheckArguments(const QCommandLineParser &parser)
         return QStringLiteral("--retries needs a number from 0 to %1").arg(kMaxRetries);
     if (!ReadNumber(parser, "retry-delay", 0, 60000, number))
         return QStringLiteral("--retry-delay needs a number of milliseconds from 0 to 60000");
+    if (!parser.isSet(QStringLiteral("tls")) &&
+        (parser.isSet(QStringLiteral("fingerprint")) || parser.isSet(QStringLiteral("ca-file"))))
+        return QStringLiteral("--fingerprint and --ca-file need --tls");
+    if (parser.isSet(QStringLiteral("fingerprint")) && !ParseFingerprint(parser.value(QStringLiteral("fingerprint"))))
+        return QStringLiteral("--fingerprint needs a SHA-256 fingerprint: 64 hex digits, in pairs separated by ':' "
+                              "or not");
     if (!parser.positionalArguments().isEmpty())
         return QStringLiteral("unexpected argument: ") + parser.positionalArguments().first();
     return {};
@@ -109,6 +123,9 @@ void Configure(TFtpClient &client, const QCommandLineParser &parser)
     client.SetUploadViaTempName(parser.isSet(QStringLiteral("via-temp")));
     client.SetRetries(parser.value(QStringLiteral("retries")).toInt());
     client.SetRetryDelayMs(parser.value(QStringLiteral("retry-delay")).toInt());
+    client.SetUseTls(parser.isSet(QStringLiteral("tls")));
+    client.SetTrustedCertificate(parser.value(QStringLiteral("fingerprint")));
+    client.SetCaFile(parser.value(QStringLiteral("ca-file")));
     client.OnDisplay = [](QObject *, QString &msg) { PrintLine(msg); };
 }
 

@@ -39,6 +39,10 @@ constexpr std::int32_t kMaxLineLength = 255;
 constexpr int kMaxIdleReadRounds = 3;
 // How often a countdown asks whether the resolver has finished.
 constexpr int kLookupPollMs = 20;
+// Received bytes a TLS session may hold unprocessed; more waits in the platform's buffer.
+constexpr std::int64_t kMaxHeldCipher = 64 * 1024;
+// The plaintext of one TLS record at most (RFC 8446, section 5.1).
+constexpr std::int64_t kMaxRecordPlain = 16384;
 
 constexpr std::int32_t kWouldBlock = 10035;
 constexpr std::int32_t kInvalidArgument = 10022;
@@ -308,8 +312,9 @@ void TWSocket::ChangeState(TSocketState newState)
     m_state = newState;
     if (OnChangeState && FiringAllowed())
         OnChangeState(this, oldState, newState);
-    const bool awaitedEnds =
-        newState == m_awaitedState || (m_awaitedState == TSocketState::Connected && newState == TSocketState::Closed);
+    const bool awaitedEnds = newState == m_awaitedState ||
+                             (m_awaitedState == TSocketState::Connected && newState == TSocketState::Closed) ||
+                             (m_tlsAwaited && newState == TSocketState::Closed);
     if (awaitedEnds && m_waitCtrl)
         m_waitCtrl->Stop();
 }
@@ -633,6 +638,9 @@ std::int32_t TWSocket::ReleaseHandle()
     m_closePosted = false;
     m_finQueued = false;
     m_sendQueue.clear();
+    m_tls.reset();
+    m_tlsState = TTlsState::Off;
+    m_tlsEndWanted = false;
     const int fd = std::exchange(m_hSocket, -1);
     return ::close(fd) == 0 ? 0 : LastSocketError();
 }
@@ -671,8 +679,10 @@ void TWSocket::CloseHandle(bool orderly)
     }
     if (m_state == TSocketState::Closed)
         return;
-    if (orderly)
-        Shutdown(2);
+    if (orderly) {
+        SendCloseNotify();
+        PlatformShutdown(2);
+    }
     const std::int32_t failure = ReleaseHandle();
     if (failure != 0) {
         m_lastError = failure;
@@ -692,6 +702,19 @@ void TWSocket::CloseHandle(bool orderly)
 }
 
 void TWSocket::Shutdown(int how)
+{
+    if (m_hSocket == -1)
+        return;
+    if (how != 0 && m_tls) {
+        m_tlsEndWanted = true;
+        m_tlsEndHow = how;
+        SendTlsRecords();
+        return;
+    }
+    PlatformShutdown(how);
+}
+
+void TWSocket::PlatformShutdown(int how)
 {
     if (m_hSocket == -1)
         return;
@@ -762,7 +785,13 @@ void TWSocket::QueueBytes(const char *bytes, std::int32_t count)
 
 void TWSocket::TryToSend()
 {
-    if (m_hSocket == -1 || m_sendQueue.empty())
+    if (m_hSocket == -1)
+        return;
+    if (m_tls) {
+        SendTlsRecords();
+        return;
+    }
+    if (m_sendQueue.empty())
         return;
     while (SendFirstBlock()) {
     }
@@ -785,14 +814,7 @@ bool TWSocket::SendFirstBlock()
     if (sent.bytes == 0)
         return false;
     if (sent.bytes < 0) {
-        if (sent.error == kWouldBlock) {
-            ArmWrite();
-        } else if (sent.error == kInvalidArgument || sent.error == kNotSocket || sent.error == kConnReset ||
-                   sent.error == kNotConnected) {
-            Close();
-        } else {
-            SocketError(QStringLiteral("TryToSend failed"), sent.error);
-        }
+        SendFailed(sent.error);
         return false;
     }
     block.Remove(static_cast<std::int32_t>(sent.bytes));
@@ -802,6 +824,16 @@ bool TWSocket::SendFirstBlock()
         return false;
     }
     return true;
+}
+
+void TWSocket::SendFailed(std::int32_t error)
+{
+    if (error == kWouldBlock)
+        ArmWrite();
+    else if (error == kInvalidArgument || error == kNotSocket || error == kConnReset || error == kNotConnected)
+        Close();
+    else
+        SocketError(QStringLiteral("TryToSend failed"), error);
 }
 
 std::int64_t TWSocket::UnacknowledgedBytes() const
@@ -817,7 +849,9 @@ std::int64_t TWSocket::UnacknowledgedBytes() const
     // The end of the sending side takes one place in the platform's count until acknowledged.
     if (m_finQueued && platform > 0)
         --platform;
-    return count + platform;
+    if (!m_tls)
+        return count + platform;
+    return count + m_tls->PlainWritten() - m_tls->PlainCarriedBy(m_tls->CipherTaken() - platform);
 }
 
 std::vector<std::int32_t> TWSocket::QueuedBlockSizes() const
@@ -861,7 +895,7 @@ std::int32_t TWSocket::Receive(char *buffer, std::int32_t count)
     }
     if (count <= 0)
         return 0;
-    const IoResult received = PlatformReceive(buffer, count, false);
+    const IoResult received = StreamReceive(buffer, count, false);
     // Like the platform this stands in for, a receive re-enables the report of further data.
     ArmRead();
     if (received.bytes < 0) {
@@ -878,6 +912,48 @@ bool TWSocket::BytesWaiting(std::int32_t &count) const
         return false;
     count = waiting;
     return true;
+}
+
+// What the connection's user can read at once: the platform's count, or under TLS the decrypted
+// bytes that what has arrived holds.
+bool TWSocket::StreamWaiting(std::int32_t &count)
+{
+    if (!m_tls)
+        return BytesWaiting(count);
+    count = 0;
+    if (m_tlsState == TTlsState::On) {
+        PullCipher();
+        if (m_tls)
+            count = static_cast<std::int32_t>(std::min<std::int64_t>(m_tls->PlainWaiting(), INT32_MAX));
+    }
+    return true;
+}
+
+// The connection's bytes as its user sees them: as they came, or decrypted under TLS.
+TWSocket::IoResult TWSocket::StreamReceive(char *buffer, std::int64_t count, bool peek)
+{
+    if (!m_tls)
+        return PlatformReceive(buffer, count, peek);
+    if (m_tlsState != TTlsState::On)
+        return {-1, kWouldBlock};
+    PullCipher();
+    const TTlsSession::TReadResult read = m_tls->ReadPlain(buffer, count, peek);
+    // Reading may have produced an answer for the server; a write report sends it.
+    if (!m_tls->PendingCipher().isEmpty())
+        ArmWrite();
+    switch (read.kind) {
+    case TTlsSession::TRead::Bytes:
+        return {read.bytes, 0};
+    case TTlsSession::TRead::End:
+        return {0, 0};
+    case TTlsSession::TRead::Again:
+        return {-1, kWouldBlock};
+    case TTlsSession::TRead::Failed:
+        break;
+    }
+    if (m_tlsError.isEmpty())
+        m_tlsError = m_tls->Error();
+    return {-1, kConnReset};
 }
 
 QString TWSocket::ReadLine(std::int32_t count)
@@ -921,18 +997,18 @@ void TWSocket::LineCollect()
         if (m_state != TSocketState::Connected)
             return;
         std::int32_t waiting = 0;
-        if (!BytesWaiting(waiting)) {
+        if (!StreamWaiting(waiting)) {
             m_lineMode = false;
             SocketError(QStringLiteral("ioctlSocket"), LastSocketError());
         }
         if (waiting == 0)
             return;
         char chunk[kMaxLineLength + 2];
-        IoResult received = PlatformReceive(chunk, std::min<std::int64_t>(waiting, sizeof chunk), true);
+        IoResult received = StreamReceive(chunk, std::min<std::int64_t>(waiting, sizeof chunk), true);
         if (received.bytes > 0) {
             const void *lf = std::memchr(chunk, '\n', static_cast<std::size_t>(received.bytes));
             const std::int64_t wanted = lf ? static_cast<const char *>(lf) - chunk + 1 : received.bytes;
-            received = PlatformReceive(chunk, wanted, false);
+            received = StreamReceive(chunk, wanted, false);
         }
         ArmRead();
         if (received.bytes > 0) {
@@ -1154,12 +1230,16 @@ void TWSocket::HandleConnect(std::uint16_t error)
 // here end the delivery quietly: the next notification tries again.
 void TWSocket::HandleRead(std::uint16_t error)
 {
+    if (m_tlsState == TTlsState::Handshaking) {
+        AdvanceTls();
+        return;
+    }
     int idleRounds = 0;
     try {
         for (;;) {
             m_lastError = 0;
             std::int32_t before = 0;
-            BytesWaiting(before);
+            StreamWaiting(before);
             if (m_lineMode)
                 LineCollect();
             else if (OnDataAvailable)
@@ -1169,7 +1249,7 @@ void TWSocket::HandleRead(std::uint16_t error)
             if (m_lastError != 0 || m_hSocket == -1)
                 return;
             std::int32_t waiting = 0;
-            if (!BytesWaiting(waiting)) {
+            if (!StreamWaiting(waiting)) {
                 m_lastError = LastSocketError();
                 return;
             }
@@ -1196,9 +1276,15 @@ void TWSocket::HandleClose(std::uint16_t error)
 {
     if (m_state == TSocketState::Connecting)
         return;
+    if (m_tlsState == TTlsState::Handshaking) {
+        AdvanceTls();
+        if (m_tlsState == TTlsState::Handshaking)
+            FailTls(QStringLiteral("The server closed the connection during the TLS handshake"));
+        return;
+    }
     try {
         std::int32_t waiting = 0;
-        if (BytesWaiting(waiting) && waiting > 0)
+        if (StreamWaiting(waiting) && waiting > 0)
             DeliverOnce(error);
         if (OnSessionClosed && !m_closeReported && FiringAllowed()) {
             m_closeReported = true;
@@ -1212,6 +1298,200 @@ void TWSocket::HandleClose(std::uint16_t error)
     }
     if (m_state != TSocketState::Closed)
         Close();
+}
+
+// ---------------------------------------------------------------------------------------------
+// TLS
+
+void TWSocket::StartTls(std::shared_ptr<TTlsContext> context, const TTlsPeer &peer, const TWSocket *resumeFrom)
+{
+    if (m_state != TSocketState::Connected || m_hSocket == -1 || m_socketType != SOCK_STREAM)
+        SocketError(QStringLiteral("StartTls"), kNotConnected);
+    m_tlsError.clear();
+    m_tlsProblem.reset();
+    m_tlsEndWanted = false;
+    m_tls = std::make_unique<TTlsSession>(std::move(context), peer, resumeFrom ? resumeFrom->m_tls.get() : nullptr);
+    m_tlsState = TTlsState::Handshaking;
+    AdvanceTls();
+}
+
+bool TWSocket::WaitForTls(std::int32_t count)
+{
+    if (m_tlsState == TTlsState::Handshaking) {
+        if (!m_waitCtrl)
+            SocketError(QStringLiteral("TWSocket.Wait"), kNoData);
+        m_tlsAwaited = true;
+        struct Forget {
+            bool &awaited;
+            ~Forget() { awaited = false; }
+        } forget{m_tlsAwaited};
+        RunCountdown(count);
+    }
+    if (m_tlsState == TTlsState::Handshaking) {
+        const int ticks = m_waitCtrl ? m_waitCtrl->StartCount() : count;
+        FailTls(QStringLiteral("The TLS handshake did not finish within %1 seconds").arg(ticks));
+    }
+    return m_tlsState == TTlsState::On;
+}
+
+QString TWSocket::TlsSummary() const
+{
+    return m_tls && m_tlsState == TTlsState::On ? m_tls->Summary() : QString();
+}
+
+// Takes the handshake as far as what has arrived allows. Once done, the connection counts as
+// newly made: what waits in the queue goes, and write readiness is reported once.
+void TWSocket::AdvanceTls()
+{
+    PullCipher();
+    const TTlsSession::TStep step = m_tls->Handshake();
+    FlushCipher();
+    if (!m_tls || step == TTlsSession::TStep::Again)
+        return;
+    if (step == TTlsSession::TStep::Failed) {
+        FailTls(m_tls->Error());
+        return;
+    }
+    m_tlsState = TTlsState::On;
+    StopTlsWait();
+    TryToSend();
+    if (m_tls && m_allSent)
+        Post(KindWrite, 0);
+}
+
+// A failed TLS connection is broken off: nothing it carried may pass for a clean end.
+void TWSocket::FailTls(const QString &text)
+{
+    if (m_tlsError.isEmpty())
+        m_tlsError = text;
+    if (m_tls && m_tls->Problem() && !m_tlsProblem)
+        m_tlsProblem = m_tls->Problem();
+    StopTlsWait();
+    if (m_hSocket != -1 && m_state != TSocketState::Closed)
+        CloseHandle(false);
+    m_tlsState = TTlsState::Off;
+}
+
+void TWSocket::StopTlsWait()
+{
+    if (m_tlsAwaited && m_waitCtrl)
+        m_waitCtrl->Stop();
+}
+
+// Hands what the network brought to the TLS session, as much as it may hold: a server that
+// floods the connection waits in the platform's buffer, not in memory.
+void TWSocket::PullCipher()
+{
+    if (!m_tls || m_tls->EndOfStream())
+        return;
+    char chunk[16384];
+    while (m_tls->HeldCipher() < kMaxHeldCipher) {
+        const IoResult received = PlatformReceive(chunk, sizeof chunk, false);
+        if (received.bytes > 0) {
+            m_tls->PutCipher(chunk, received.bytes);
+            continue;
+        }
+        if (received.bytes == 0 || received.error == kConnReset)
+            m_tls->PutEndOfStream();
+        break;
+    }
+    ArmRead();
+}
+
+// Hands the session's output to the platform; true once all of it went.
+bool TWSocket::FlushCipher()
+{
+    while (m_tls) {
+        const QByteArrayView pending = m_tls->PendingCipher();
+        if (pending.isEmpty())
+            return true;
+        const IoResult sent = PlatformSend(pending.data(), pending.size());
+        if (sent.bytes < 0)
+            SendFailed(sent.error);
+        if (sent.bytes <= 0)
+            return false;
+        m_tls->TakeCipher(sent.bytes);
+        if (sent.bytes < pending.size()) {
+            ArmWrite();
+            return false;
+        }
+    }
+    return false;
+}
+
+// Encrypts the queued bytes a record at a time, each once the platform took the one before, so
+// the session never holds more than one record's output. Once the queue is out, the end that
+// Shutdown asked for follows.
+void TWSocket::SendTlsRecords()
+{
+    for (;;) {
+        if (!FlushCipher() || !m_tls || m_tlsState != TTlsState::On)
+            return;
+        const std::int64_t count = GatherQueued();
+        if (count == 0) {
+            m_allSent = true;
+            if (m_tlsEndWanted)
+                EndTlsSending();
+            return;
+        }
+        if (!m_tls->WritePlain(m_record.data(), count)) {
+            FailTls(m_tls->Error());
+            return;
+        }
+        DropQueued(count);
+    }
+}
+
+// Copies the unsent bytes at the head of the queue, up to one record's worth, into m_record.
+std::int64_t TWSocket::GatherQueued()
+{
+    m_record.resize(kMaxRecordPlain);
+    std::int64_t count = 0;
+    for (const auto &block : m_sendQueue) {
+        const TBuffer::Span unsent = block->Peek();
+        const std::int64_t take = std::min<std::int64_t>(unsent.count, kMaxRecordPlain - count);
+        std::memcpy(m_record.data() + count, unsent.start, static_cast<std::size_t>(take));
+        count += take;
+        if (count == kMaxRecordPlain)
+            break;
+    }
+    return count;
+}
+
+// Removes count sent bytes from the head of the queue; the last block stays for reuse.
+void TWSocket::DropQueued(std::int64_t count)
+{
+    while (count > 0 && !m_sendQueue.empty()) {
+        count -= m_sendQueue.front()->Remove(static_cast<std::int32_t>(count));
+        if (m_sendQueue.front()->Peek().count == 0 && m_sendQueue.size() > 1)
+            m_sendQueue.pop_front();
+    }
+}
+
+// The end of the sending side under TLS: close_notify, then the connection's own end once the
+// platform took it.
+void TWSocket::EndTlsSending()
+{
+    m_tls->Shutdown();
+    if (FlushCipher() && m_tls) {
+        m_tlsEndWanted = false;
+        PlatformShutdown(m_tlsEndHow);
+    }
+}
+
+// Offers close_notify to the platform once, before a close, when every queued byte went out: the
+// server may then take what it got for all there is. A close that drops queued bytes sends none.
+void TWSocket::SendCloseNotify()
+{
+    if (!m_tls || m_tlsState != TTlsState::On || GatherQueued() != 0)
+        return;
+    m_tls->Shutdown();
+    const QByteArrayView pending = m_tls->PendingCipher();
+    if (pending.isEmpty())
+        return;
+    const IoResult sent = PlatformSend(pending.data(), pending.size());
+    if (sent.bytes > 0)
+        m_tls->TakeCipher(sent.bytes);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -7,12 +7,17 @@
 // Wait and ReadLine look synchronous: they run the WaitCtrl countdown, which keeps dispatching
 // events until the socket stops it or the count runs out.
 //
+// A connected stream socket can run TLS as the client: from StartTls on, the handshake goes on
+// through the same notifications, and what the socket's users send and receive is the decrypted
+// stream.
+//
 // Every failure is raised as ESocketException. Handlers called from a notification run guarded:
 // an exception they raise inside Wait or ReadLine leaves that call into its caller.
 #pragma once
 
 #include "base/Exception.h"
 #include "net/SocketAddress.h"
+#include "net/TlsSession.h"
 #include "net/UniqueFd.h"
 #include "net/WSockbuf.h"
 
@@ -27,6 +32,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -69,6 +75,7 @@ public:
     using TSessionAvailable = std::function<void(QObject *sender, std::uint16_t error)>;
     using TSessionConnected = std::function<void(QObject *sender, std::uint16_t error)>;
     using TChangeState = std::function<void(QObject *sender, TSocketState oldState, TSocketState newState)>;
+    enum class TTlsState : std::uint8_t { Off, Handshaking, On };
 
     // Makes a closed socket owned by owner. When the owner is destroyed, the socket closes
     // without calling any of its events.
@@ -110,7 +117,9 @@ public:
     // Makes Close end the connection in order, so the peer gets every byte sent, instead of the
     // reset that Connect arranges for a stream socket.
     void EndInOrderOnClose();
-    // Shuts one (0 receive, 1 send) or both (2) directions down, if there is a handle.
+    // Shuts one (0 receive, 1 send) or both (2) directions down, if there is a handle. Under TLS
+    // the sending side ends with close_notify behind every queued byte, and the connection's own
+    // end follows once the platform took it.
     void Shutdown(int how);
     // Stops this socket's notifications; those already queued are ignored.
     void Pause();
@@ -118,6 +127,24 @@ public:
     void Resume();
     // Tells whether Pause stopped the notifications and no Resume has restarted them.
     bool Paused() const { return m_notificationsPaused; }
+    // Starts TLS as the client on a connected stream socket; raises "StartTls" (10057) on any
+    // other. The handshake goes on through the notifications; bytes handed to Send wait until it
+    // is done. resumeFrom offers the TLS session of that socket's connection for resumption. From
+    // then on Send, Receive, ReadLine and OnDataAvailable carry the decrypted bytes; Close sends
+    // close_notify first when everything queued went out, Abort never does.
+    void StartTls(std::shared_ptr<TTlsContext> context, const TTlsPeer &peer, const TWSocket *resumeFrom = nullptr);
+    // Waits up to count ticks for the handshake; true when TLS is on. A handshake not done by
+    // then fails, and the connection is broken off.
+    bool WaitForTls(std::int32_t count);
+    TTlsState TlsState() const { return m_tlsState; }
+    // Returns the version, cipher and server certificate of the running TLS session
+    // ("TLSv1.3, TLS_AES_256_GCM_SHA384, certificate CN=ftp.example.org (verified)").
+    QString TlsSummary() const;
+    // Returns why TLS failed on this socket since the last StartTls (the connection was broken
+    // off then); empty when it did not.
+    QString TlsError() const { return m_tlsError; }
+    // The server's certificate behind a TlsError, when it was the certificate that failed.
+    const std::optional<TCertificateProblem> &TlsCertificateProblem() const { return m_tlsProblem; }
     // Writes the socket's local address; returns 0 on success, -1 on failure.
     int GetSockName(sockaddr_in &name, socklen_t &length) const;
     int GetSockName(sockaddr_storage &name) const;
@@ -166,7 +193,8 @@ public:
     std::vector<std::int32_t> QueuedBlockSizes() const;
     // Returns how many of the bytes handed to Send the peer has not acknowledged yet: those
     // still queued here and those the platform holds (SIOCOUTQ); -1 when the platform cannot
-    // tell.
+    // tell. Under TLS the platform holds records, headers and tags included, and the peer can
+    // take a record only whole: a byte counts as taken once its whole record was acknowledged.
     std::int64_t UnacknowledgedBytes() const;
 
     TDataAvailable OnDataAvailable;
@@ -219,6 +247,8 @@ private:
     void HandleClose(std::uint16_t error);
     void DeliverOnce(std::uint16_t error);
     bool BytesWaiting(std::int32_t &count) const;
+    bool StreamWaiting(std::int32_t &count);
+    IoResult StreamReceive(char *buffer, std::int64_t count, bool peek);
     void LineCollect();
     bool LineByte(char byte);
     void EndLine();
@@ -227,6 +257,18 @@ private:
     void RunCountdown(std::int32_t count);
     void QueueBytes(const char *bytes, std::int32_t count);
     bool SendFirstBlock();
+    void SendFailed(std::int32_t error);
+    void PlatformShutdown(int how);
+    void AdvanceTls();
+    void FailTls(const QString &text);
+    void StopTlsWait();
+    void PullCipher();
+    bool FlushCipher();
+    void SendTlsRecords();
+    std::int64_t GatherQueued();
+    void DropQueued(std::int64_t count);
+    void EndTlsSending();
+    void SendCloseNotify();
     void WatchOwner();
     bool FiringAllowed() const { return !m_ownerDestroying; }
 
@@ -269,6 +311,18 @@ private:
     std::unique_ptr<QSocketNotifier> m_writeNotifier;
     bool m_ownerDestroying = false;
     QMetaObject::Connection m_ownerWatch;
+
+    // TLS of the current connection, and why it failed (kept until the next StartTls).
+    std::unique_ptr<TTlsSession> m_tls;
+    TTlsState m_tlsState = TTlsState::Off;
+    bool m_tlsAwaited = false;
+    // Shutdown asked to end the sending side (how) once everything queued went out.
+    bool m_tlsEndWanted = false;
+    int m_tlsEndHow = 1;
+    QString m_tlsError;
+    std::optional<TCertificateProblem> m_tlsProblem;
+    // The plaintext of the record being written, gathered from the queue's blocks.
+    std::vector<char> m_record;
 };
 
 // Returns this machine's host name (at most 63 characters); raises "Winsock.GetHostName failed".
