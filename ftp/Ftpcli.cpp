@@ -10,6 +10,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QScopeGuard>
 #include <QTimer>
 
@@ -29,6 +30,8 @@ const QString CrLf = QStringLiteral("\r\n");
 
 // Lines one reply may have; a server that sends more is not going to end it.
 constexpr int kMaxReplyLines = 1000;
+// TLS settings kept for as many CA files.
+constexpr std::size_t kKeptTlsContexts = 8;
 // How often the data step looks at the progress and asks whether to go on: well within a
 // second, so a cancel acts at once even with the usual one-second tick.
 constexpr int kProgressPollMs = 250;
@@ -399,10 +402,10 @@ bool TFtpClient::TryConnect(const sockaddr_storage &address, bool last)
 }
 
 // The TLS settings are made before the connection, so a CA file that cannot be read or a
-// fingerprint that is none fails the session before anything is sent.
+// fingerprint that is none fails the session before anything is sent. They are kept while the
+// CA file stays as it was: reading a CA bundle can cost tens of milliseconds.
 bool TFtpClient::PrepareTls()
 {
-    m_tlsContext.reset();
     if (!m_useTls)
         return true;
     if (!m_trustedCertificate.trimmed().isEmpty() && !ParseFingerprint(m_trustedCertificate)) {
@@ -410,12 +413,24 @@ bool TFtpClient::PrepareTls()
                  .arg(PrintableText(m_trustedCertificate)));
         return false;
     }
+    const QFileInfo file(m_caFile);
+    const QString key = m_caFile.isEmpty() ? QString()
+                                           : m_caFile + QLatin1Char('|') + QString::number(file.size()) +
+                                                 QLatin1Char('|') + file.lastModified().toString(Qt::ISODateWithMs);
+    if (const auto kept = m_tlsContexts.find(key); kept != m_tlsContexts.end()) {
+        m_tlsContext = kept->second;
+        return true;
+    }
     QString error;
     m_tlsContext = TTlsContext::Make(m_caFile, error);
     if (!m_tlsContext) {
         Fail(error);
         return false;
     }
+    // A few CA files at a time are all a program's sites use; an old one is not kept for ever.
+    if (m_tlsContexts.size() >= kKeptTlsContexts)
+        m_tlsContexts.clear();
+    m_tlsContexts[key] = m_tlsContext;
     return true;
 }
 
@@ -458,7 +473,7 @@ TTlsPeer TFtpClient::TlsPeer() const
 // connection's session for resumption: servers tie the data to the session that logged in.
 void TFtpClient::StartDataTls()
 {
-    if (!m_useTls)
+    if (!m_useTls || m_dataTlsStarted || m_dataSocket->State() != TSocketState::Connected)
         return;
     m_dataTlsStarted = true;
     m_dataSocket->StartTls(m_tlsContext, TlsPeer(), m_controlSocket);
@@ -689,9 +704,12 @@ TFtpClient::TStoreResult TFtpClient::StoreAs(const QString &target, bool folders
         return TStoreResult::NotSent;
     SendCommand(QStringLiteral("STOR ") + target + CrLf);
     // The server's own connection may come before its reply, and the bytes go as soon as it is
-    // there; a connection this side opened waits for the reply, so a refused STOR costs none.
+    // there; a connection this side opened waits for the reply, so a refused STOR costs none. Its
+    // TLS handshake starts now all the same: some servers answer only once it is done.
     if (!m_passive)
         StartSending();
+    else
+        StartDataTls();
     const std::int32_t code = GetResponse();
     m_storAnswered = true;
     // Nothing on the control connection is handled while the data moves; the closing reply
@@ -905,12 +923,6 @@ bool TFtpClient::ConnectForData()
     m_startTick = TickCount();
     m_dataState = TDataState::OpenedEarly;
     Display(QStringLiteral("Data: session opened"));
-    // The handshake goes on while STOR is sent: a server may take the connection only then.
-    StartDataTls();
-    if (m_dataSocket->State() != TSocketState::Connected) {
-        FailTls(*m_dataSocket, QStringLiteral("TLS on the data connection failed: "));
-        return false;
-    }
     return true;
 }
 
@@ -1052,19 +1064,23 @@ void TFtpClient::DataSessionAvailable(QObject *sender, std::uint16_t)
     m_dataState = storSent ? TDataState::Sending : TDataState::OpenedEarly;
     Display(QStringLiteral("Data: session opened"));
     m_dataSocket->SetHSocket(std::move(accepted));
-    StartDataTls();
-    if (storSent)
+    if (storSent) {
+        StartDataTls();
         SendNextBlock(sender, 0);
+    }
 }
 
 void TFtpClient::StartSending()
 {
     // A server may connect for data as soon as it has the PORT. Bytes sent, or a close, before
-    // it has the STOR can be thrown away with that connection, so the data waits for the STOR.
+    // it has the STOR can be thrown away with that connection (or make the server drop it), so
+    // the data, and the TLS handshake before it, wait for the STOR.
     if (m_dataState == TDataState::Listening) {
         m_dataState = TDataState::AwaitingConnection;
     } else if (m_dataState == TDataState::OpenedEarly) {
         m_dataState = TDataState::Sending;
+        if (!m_passive && m_dataSocket->State() == TSocketState::Connected)
+            StartDataTls();
         if (m_dataSocket->State() == TSocketState::Connected)
             SendNextBlock(this, 0);
     }

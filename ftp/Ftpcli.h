@@ -29,6 +29,8 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 
 namespace quelmark {
@@ -311,9 +313,10 @@ private:
     bool m_useTls = false;
     QString m_trustedCertificate;
     QString m_caFile;
-    // The TLS settings of the session (made at its login), and whether this store step's data
-    // connection started TLS.
+    // The TLS settings of the session; those made before, by the CA file (name, size, time) they
+    // were made with; and whether this store step's data connection started TLS.
     std::shared_ptr<TTlsContext> m_tlsContext;
+    std::map<QString, std::shared_ptr<TTlsContext>> m_tlsContexts;
     bool m_dataTlsStarted = false;
     std::optional<TCertificateProblem> m_certificateProblem;
 };

@@ -9,6 +9,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <cstdlib>
 #include <ctime>
 
 namespace quelmark {
@@ -126,8 +127,13 @@ std::shared_ptr<TTlsContext> TTlsContext::Make(const QString &caFile, QString &e
     std::shared_ptr<TTlsContext> context(new TTlsContext(ctx));
     SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
     SSL_CTX_set_options(ctx, SSL_OP_NO_RENEGOTIATION);
-    // A machine without a CA store may still trust a CA file or a fingerprint.
-    SSL_CTX_set_default_verify_paths(ctx);
+    // The system's CAs come from the hashed folder, each read when a chain needs it: reading the
+    // whole bundle would cost tens of milliseconds for every session. A machine without a CA store
+    // may still trust a CA file or a fingerprint.
+    const char *folder = std::getenv(X509_get_default_cert_dir_env());
+    SSL_CTX_load_verify_dir(ctx, folder ? folder : X509_get_default_cert_dir());
+    if (const char *bundle = std::getenv(X509_get_default_cert_file_env()))
+        SSL_CTX_load_verify_file(ctx, bundle);
     ERR_clear_error();
     if (!caFile.isEmpty()) {
         const QByteArray path = QFile::encodeName(caFile);

@@ -1345,13 +1345,15 @@ void TWSocket::AdvanceTls()
 {
     PullCipher();
     const TTlsSession::TStep step = m_tls->Handshake();
-    FlushCipher();
-    if (!m_tls || step == TTlsSession::TStep::Again)
-        return;
+    // A failed handshake is broken off; the alert it may have for the server is not worth a wait.
     if (step == TTlsSession::TStep::Failed) {
         FailTls(m_tls->Error());
         return;
     }
+    if (!FlushCipher() && !m_tls)
+        return;
+    if (step == TTlsSession::TStep::Again)
+        return;
     m_tlsState = TTlsState::On;
     StopTlsWait();
     TryToSend();
@@ -1406,7 +1408,9 @@ bool TWSocket::FlushCipher()
         if (pending.isEmpty())
             return true;
         const IoResult sent = PlatformSend(pending.data(), pending.size());
-        if (sent.bytes < 0)
+        if (sent.bytes < 0 && sent.error != kWouldBlock && m_tlsState == TTlsState::Handshaking)
+            FailTls(QStringLiteral("The server closed the connection during the TLS handshake"));
+        else if (sent.bytes < 0)
             SendFailed(sent.error);
         if (sent.bytes <= 0)
             return false;

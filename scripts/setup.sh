@@ -13,6 +13,7 @@ QUELMARK_PACKAGES=(
     netbase iproute2 util-linux procps
     libgtest-dev libgmock-dev libbenchmark-dev
     python3 python3-pyftpdlib vsftpd faketime
+    libssl-dev openssl python3-openssl tcpdump
     curl lftp hyperfine time
     xvfb xauth imagemagick
     dpkg-dev desktop-file-utils appstream systemd librsvg2-bin
