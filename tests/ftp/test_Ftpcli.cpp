@@ -4,6 +4,7 @@
 #include "ftp/Wait.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/Printing.h"
+#include "tests/support/TestCertificates.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -678,16 +679,25 @@ qint64 ResidentKiB()
 
 TEST_F(FtpcliScripted, ThousandPutsSucceedingAndFailingLeakNoDescriptorsOrMemory)
 {
+    using quelmark::test::Certificates;
     ScriptedFtpServer server(QStringLiteral("ok"));
+    ScriptedFtpServer secured(QStringLiteral("ok"), QStringLiteral("127.0.0.1"), {}, 0, Certificates().server);
+    ScriptedFtpServer cut(QStringLiteral("tls_cut"), QStringLiteral("127.0.0.1"), {}, 0, Certificates().server);
     const QString good = LocalFile(Pattern(3000));
     const QString missing = dir.filePath(QStringLiteral("missing.html"));
     const QString closedPort = QString::number(quelmark::test::FreeLoopbackPort());
     client.OnDisplay = nullptr;
     client.OnProgress = nullptr;
-    // Each failure kind takes its own path through the clean-up.
+    client.SetCaFile(Certificates().caFile);
+    // Each failure kind takes its own path through the clean-up; a third of the uploads use
+    // TLS, in both modes, refused or cut short or with a certificate that is not trusted.
     const auto putOnce = [&](int i) {
-        Aim(server, good);
-        switch (i % 8) {
+        const int kind = i % 12;
+        Aim(kind >= 8 && kind != 10 ? secured : kind == 10 && (i / 12) % 2 ? cut : server, good);
+        client.SetUseTls(kind >= 8);
+        client.SetPassive(kind == 9);
+        client.SetCaFile(kind == 11 ? QString() : Certificates().caFile);
+        switch (kind % 8) {
         case 4:
             client.SetPassWord(QStringLiteral("bad"));
             break;
@@ -705,7 +715,7 @@ TEST_F(FtpcliScripted, ThousandPutsSucceedingAndFailingLeakNoDescriptorsOrMemory
         }
         return client.Put();
     };
-    for (int i = 0; i < 8; ++i)
+    for (int i = 0; i < 24; ++i)
         putOnce(i);
     const int fdsBefore = OpenFdCount();
     [[maybe_unused]] const qint64 rssBefore = ResidentKiB();
@@ -714,7 +724,8 @@ TEST_F(FtpcliScripted, ThousandPutsSucceedingAndFailingLeakNoDescriptorsOrMemory
     for (int i = 0; i < 1000; ++i)
         stored += putOnce(i) ? 1 : 0;
 
-    EXPECT_EQ(stored, 500);
+    // Kinds 0 to 3, 8 and 9 store the file: 83 whole rounds of 12, then kinds 0 to 3.
+    EXPECT_EQ(stored, 83 * 6 + 4);
     EXPECT_EQ(OpenFdCount(), fdsBefore);
 #ifndef __SANITIZE_ADDRESS__
     // The address sanitizer holds freed memory back on purpose; it reports leaks itself at exit.

@@ -1,22 +1,28 @@
 // quelmark-put as a user runs it: a real upload, each kind of failure with the client's text
 // and exit 1, and bad arguments with exit 2; passive mode, IPv6, the server forms of --host,
-// missing folders, atomic replacement, retries and several files over one session, against
+// missing folders, atomic replacement, retries, several files over one session and TLS, against
 // real servers where they can show it.
 #include "tests/support/FtpServers.h"
 #include "tests/support/Namespace.h"
 #include "tests/support/Printing.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
 #include <memory>
+
+#include <unistd.h>
 
 using namespace quelmark::test;
 
@@ -174,6 +180,11 @@ TEST_F(PutTool, BadArgumentsExitWithTwoBeforeConnecting)
         base + QStringList{QStringLiteral("--retries"), QStringLiteral("11")},
         base + QStringList{QStringLiteral("--retries"), QStringLiteral("-1")},
         base + QStringList{QStringLiteral("--local"), local},
+        base + QStringList{QStringLiteral("--fingerprint"), Certificates().server.fingerprint},
+        base + QStringList{QStringLiteral("--ca-file"), Certificates().caFile},
+        base + QStringList{QStringLiteral("--tls"), QStringLiteral("--fingerprint"), QStringLiteral("AB:CD")},
+        base + QStringList{QStringLiteral("--tls"), QStringLiteral("--fingerprint"),
+                           Certificates().server.fingerprint + QStringLiteral(":00")},
         host("127.0.0.1:0"),
         host("127.0.0.1:65536"),
         host("127.0.0.1:21x"),
@@ -255,7 +266,7 @@ TEST(PutToolPassive, PassiveUploadsAreByteExact)
         {"vsftpd with a passive port range",
          [&] {
              return std::make_unique<VsftpServer>(
-                 VsftpOptions{false, pasvPorts, static_cast<std::uint16_t>(std::min(65535, pasvPorts + 50))});
+                 VsftpOptions{false, pasvPorts, static_cast<std::uint16_t>(std::min(65535, pasvPorts + 50)), {}});
          },
          {"> EPSV"}},
         {"a server that refuses EPSV",
@@ -289,7 +300,7 @@ TEST(PutToolPassive, PassiveUploadsAreByteExact)
 // with EPRT, passive mode asks with EPSV alone.
 TEST(PutToolPassive, Ipv6LoopbackUsesEprtActiveAndEpsvPassive)
 {
-    VsftpServer server(VsftpOptions{true, 0, 0});
+    VsftpServer server(VsftpOptions{true, 0, 0, {}});
     ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
     struct Row {
         const char *what;
@@ -458,3 +469,228 @@ TEST(PutToolSessions, SeveralPairsGoOverOneLogin)
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------------------------
+// TLS
+
+namespace {
+
+QStringList Tls(const QStringList &more = {QStringLiteral("--ca-file"), Certificates().caFile})
+{
+    return QStringList{QStringLiteral("--tls")} + more;
+}
+
+bool HasLine(const QStringList &lines, const QString &start, const QString &end = {})
+{
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const QString &line) { return line.startsWith(start) && line.endsWith(end); });
+}
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+// vsftpd requires TLS for the login and the data, and that each data connection resume the
+// control connection's session; it refuses an upload that ends without close_notify.
+TEST(PutToolTls, UploadsByteExactToVsftpdAndPyftpdlibInBothModes)
+{
+    VsftpServer vsftpd(VsftpOptions{false, 0, 0, Certificates().server});
+    PyFtpServer pyftpdlib(QStringLiteral("127.0.0.1"), 0, Certificates().server);
+    struct Row {
+        const char *what;
+        const FtpServerProcess &server;
+        QString host;
+        bool passive;
+    };
+    const Row rows[] = {
+        {"vsftpd, active", vsftpd, QStringLiteral("localhost"), false},
+        {"vsftpd, passive", vsftpd, QStringLiteral("localhost"), true},
+        {"pyftpdlib, active", pyftpdlib, QStringLiteral("127.0.0.1"), false},
+        {"pyftpdlib, passive", pyftpdlib, QStringLiteral("127.0.0.1"), true},
+    };
+    QTemporaryDir dir;
+    const QByteArray bytes = Pattern((1 << 20) + 333, 7);
+    const QString local = WriteFile(dir.filePath(QStringLiteral("upload.bin")), bytes);
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_TRUE(row.server.Running()) << row.server.Failure().toStdString();
+        const QString remote = QString::fromLatin1(row.what).remove(QRegularExpression(QStringLiteral("\\W")));
+        QStringList arguments = At(row.server, row.host) + LoginTo(row.server) + Send(local, remote) + Tls();
+        if (row.passive)
+            arguments << QStringLiteral("--passive");
+        const ToolRun run = RunTool(arguments);
+        EXPECT_EQ(run.exitCode, 0) << run.lines.join('\n').toStdString();
+        for (const char *line : {"> AUTH TLS", "> PBSZ 0", "> PROT P", "> PASS ****"})
+            EXPECT_TRUE(run.lines.contains(QLatin1String(line))) << line;
+        EXPECT_TRUE(HasLine(run.lines, QStringLiteral("< 234 ")));
+        EXPECT_TRUE(HasLine(run.lines, QStringLiteral("TLS: TLSv1."),
+                            QStringLiteral("certificate CN=localhost,O=Quelmark tests (verified)")))
+            << run.lines.join('\n').toStdString();
+        EXPECT_TRUE(row.server.Stored(remote) == bytes) << "stored bytes differ";
+    }
+    // debug_ssl: the login's connection is new, and each data connection resumed its session.
+    const QByteArray log = ReadAll(vsftpd.LogFile());
+    EXPECT_EQ(log.count(", not reused,"), 2) << log.toStdString();
+    EXPECT_EQ(log.count(", reused,"), 2) << log.toStdString();
+}
+
+// What crosses the loopback on the server's ports, control and passive data, as a capture shows
+// it: a plain login shows its commands, a TLS one neither the password nor the page.
+TEST(PutToolTls, CaptureOfTheWireShowsNeitherThePasswordNorThePage)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("tcpdump")).isEmpty() || ::geteuid() != 0)
+        GTEST_SKIP() << "capturing needs tcpdump and root";
+    const std::uint16_t pasv = FreeLoopbackPort();
+    const auto last = static_cast<std::uint16_t>(std::min(65535, pasv + 20));
+    VsftpServer server(VsftpOptions{false, pasv, last, Certificates().server});
+    ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
+    QTemporaryDir dir;
+    const QByteArray marker("quelmark-page-marker-7f3a");
+    const QByteArray page = QByteArray("<p>").append(marker).append("</p>\r\n").repeated(4000);
+    const QString local = WriteFile(dir.filePath(QStringLiteral("page.html")), page);
+    struct Row {
+        const char *what;
+        QStringList extra;
+        int exitCode;
+    };
+    const Row rows[] = {
+        // The server refuses a login in clear text after USER, which is on the wire as it is.
+        {"plain", {}, 1},
+        {"TLS", Tls() + QStringList{QStringLiteral("--passive")}, 0},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        const QString capture = dir.filePath(QLatin1String(row.what) + QStringLiteral(".pcap"));
+        QProcess tcpdump;
+        tcpdump.setReadChannel(QProcess::StandardError);
+        tcpdump.start(QStringLiteral("tcpdump"),
+                      {QStringLiteral("-i"), QStringLiteral("lo"), QStringLiteral("--immediate-mode"),
+                       QStringLiteral("-U"), QStringLiteral("-Z"), QStringLiteral("root"), QStringLiteral("-w"),
+                       capture,
+                       QStringLiteral("tcp port %1 or tcp portrange %2-%3").arg(server.Port()).arg(pasv).arg(last)});
+        QByteArray started;
+        while (!started.contains("listening on") && tcpdump.waitForReadyRead(5000))
+            started += tcpdump.readAllStandardError();
+        ASSERT_TRUE(started.contains("listening on")) << started.toStdString();
+        const ToolRun run =
+            RunTool(At(server) + LoginTo(server) + Send(local, QStringLiteral("page.html")) + row.extra);
+        EXPECT_EQ(run.exitCode, row.exitCode) << run.lines.join('\n').toStdString();
+        // What tcpdump has not written yet when it is stopped is lost: stop it once the file rests.
+        for (qint64 size = -1; size != QFileInfo(capture).size();) {
+            size = QFileInfo(capture).size();
+            QThread::msleep(200);
+        }
+        tcpdump.terminate();
+        tcpdump.waitForFinished(5000);
+        const QByteArray wire = ReadAll(capture);
+        EXPECT_TRUE(wire.contains("AUTH TLS") == (row.exitCode == 0)) << "the capture sees the control connection";
+        if (row.exitCode != 0) {
+            EXPECT_TRUE(wire.contains("USER " + server.User().toLatin1()));
+            continue;
+        }
+        EXPECT_GT(wire.size(), page.size()) << "the data connection is in the capture";
+        EXPECT_FALSE(wire.contains("USER")) << "the login crossed in clear text";
+        EXPECT_FALSE(wire.contains("PASS"));
+        EXPECT_FALSE(wire.contains(server.Password().toLatin1()));
+        EXPECT_FALSE(wire.contains(marker)) << "the page crossed in clear text";
+        EXPECT_TRUE(server.Stored(QStringLiteral("page.html")) == page);
+    }
+}
+
+TEST(PutToolTls, SelfSignedCertificateIsRefusedUnlessItsFingerprintIsGiven)
+{
+    const TestCertificate &selfSigned = Certificates().selfSigned;
+    VsftpServer server(VsftpOptions{false, 0, 0, selfSigned});
+    ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
+    QTemporaryDir dir;
+    const QByteArray bytes = Pattern(50000, 9);
+    const QString local = WriteFile(dir.filePath(QStringLiteral("page.html")), bytes);
+    struct Row {
+        const char *what;
+        QStringList tls;
+        int exitCode;
+    };
+    const Row rows[] = {
+        {"no fingerprint", Tls(), 1},
+        {"its fingerprint", Tls({QStringLiteral("--fingerprint"), selfSigned.fingerprint}), 0},
+        {"its fingerprint, bare and lower-case",
+         Tls({QStringLiteral("--fingerprint"), QString(selfSigned.fingerprint).remove(QLatin1Char(':')).toLower()}), 0},
+        {"another fingerprint", Tls({QStringLiteral("--fingerprint"), Certificates().server.fingerprint}), 1},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        QFile::remove(QDir(server.Home()).filePath(QStringLiteral("page.html")));
+        const ToolRun run = RunTool(At(server, QStringLiteral("localhost")) + LoginTo(server) +
+                                    Send(local, QStringLiteral("page.html")) + row.tls);
+        EXPECT_EQ(run.exitCode, row.exitCode) << run.lines.join('\n').toStdString();
+        ASSERT_FALSE(run.lines.isEmpty());
+        if (row.exitCode == 0) {
+            EXPECT_TRUE(HasLine(run.lines, QStringLiteral("TLS: "), QStringLiteral("(trusted by fingerprint)")));
+            EXPECT_TRUE(server.Stored(QStringLiteral("page.html")) == bytes);
+            continue;
+        }
+        EXPECT_TRUE(run.lines.last().startsWith(
+            QLatin1String("The server's certificate is not trusted: self-signed certificate. Subject: ")))
+            << run.lines.last().toStdString();
+        EXPECT_TRUE(run.lines.last().endsWith(QStringLiteral("SHA-256 fingerprint: ") + selfSigned.fingerprint));
+        EXPECT_FALSE(HasLine(run.lines, QStringLiteral("> USER")));
+    }
+}
+
+// Each fails with its own text, within the time-out, before anything of the user's is sent.
+TEST(PutToolTls, ExpiredWrongHostCutOrStalledHandshakeAndRefusedAuthFailClearly)
+{
+    const auto &c = Certificates();
+    struct Row {
+        const char *what;
+        const char *scenario;
+        TestCertificate certificate;
+        QString error; // the beginning of the last line
+        bool takesTheTimeOut;
+    };
+    const Row rows[] = {
+        {"expired", "ok", c.expired,
+         QStringLiteral("The server's certificate is not trusted: certificate has expired. Subject: "), false},
+        {"wrong host", "ok", c.wrongHost,
+         QStringLiteral("The server's certificate is not trusted: hostname mismatch: it is not issued for localhost. "
+                        "Subject: CN=wrong.example"),
+         false},
+        {"handshake cut", "tls_cut", c.server,
+         QStringLiteral("The server closed the connection during the TLS handshake"), false},
+        {"handshake stalls", "tls_silent", c.server,
+         QStringLiteral("The TLS handshake did not finish within 2 seconds"), true},
+        {"AUTH TLS refused",
+         "ok",
+         {},
+         QStringLiteral("The server does not offer TLS (AUTH TLS answered 502 Command not implemented.). Turn off "
+                        "'Use TLS' for this site to send the password in clear text."),
+         false},
+    };
+    QTemporaryDir dir;
+    const QString local = WriteFile(dir.filePath(QStringLiteral("page.html")), Pattern(5000, 2));
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        ScriptedFtpServer server(QString::fromLatin1(row.scenario), QStringLiteral("127.0.0.1"), {}, 0,
+                                 row.certificate);
+        ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
+        QElapsedTimer clock;
+        clock.start();
+        const ToolRun run = RunTool(At(server, QStringLiteral("localhost")) + Send(local, QStringLiteral("page.html")) +
+                                    QStringList{"--user", "user", "--password", "secret", "--timeout", "2"} + Tls());
+        const qint64 elapsed = clock.elapsed();
+        EXPECT_EQ(run.exitCode, 1) << run.lines.join('\n').toStdString();
+        ASSERT_FALSE(run.lines.isEmpty());
+        EXPECT_TRUE(run.lines.last().startsWith(row.error)) << run.lines.last().toStdString();
+        EXPECT_LT(elapsed, row.takesTheTimeOut ? 5000 : 2000);
+        if (row.takesTheTimeOut) {
+            EXPECT_GE(elapsed, 2000);
+        }
+        const QStringList received = server.Received();
+        EXPECT_FALSE(received.contains(QStringLiteral("USER user")) || received.contains(QStringLiteral("PASS secret")))
+            << received.join(' ').toStdString();
+    }
+}

@@ -5,21 +5,28 @@
 #include "ftp/Wait.h"
 #include "net/UniqueFd.h"
 #include "tests/support/Printing.h"
+#include "tests/support/TestCertificates.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTimer>
 #include <QWidget>
+
+#include <openssl/ssl.h>
 
 #include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 using namespace quelmark;
 
@@ -117,19 +124,59 @@ protected:
     // that follows every new connection is handled before this returns.
     UniqueFd ConnectToPeer(TWSocket &socket)
     {
-        socket.SetWaitCtrl(&wait);
-        socket.SetAddr(QStringLiteral("127.0.0.1"));
-        socket.SetPort(QString::number(PortOf(listener.Get())));
-        socket.Connect();
-        EXPECT_TRUE(socket.Wait(100, TSocketState::Connected));
+        ConnectOnly(socket);
         UniqueFd peer(::accept(listener.Get(), nullptr, nullptr));
         Pump(30);
         return peer;
     }
 
+    // Connects to the test's listener, where someone else accepts.
+    void ConnectOnly(TWSocket &socket)
+    {
+        socket.SetWaitCtrl(&wait);
+        socket.SetAddr(QStringLiteral("127.0.0.1"));
+        socket.SetPort(QString::number(PortOf(listener.Get())));
+        socket.Connect();
+        EXPECT_TRUE(socket.Wait(100, TSocketState::Connected));
+    }
+
     TWait wait;
     UniqueFd listener = PeerListener();
 };
+
+// The server's side of TLS on a blocking socket, in a thread of its own while the socket under
+// test runs on the event loop: accepts one connection, shakes hands and runs the script.
+class TlsPeer {
+public:
+    TlsPeer(const UniqueFd &listener, std::function<void(SSL *)> script)
+        : m_thread([fd = listener.Get(), script = std::move(script)] {
+              const UniqueFd peer(::accept(fd, nullptr, nullptr));
+              const auto &certificate = test::Certificates().server;
+              SSL_CTX *ctx = SSL_CTX_new(TLS_server_method());
+              SSL_CTX_use_certificate_chain_file(ctx, QFile::encodeName(certificate.certificate).constData());
+              SSL_CTX_use_PrivateKey_file(ctx, QFile::encodeName(certificate.key).constData(), SSL_FILETYPE_PEM);
+              SSL *ssl = SSL_new(ctx);
+              SSL_set_fd(ssl, peer.Get());
+              if (SSL_accept(ssl) == 1)
+                  script(ssl);
+              SSL_free(ssl);
+              SSL_CTX_free(ctx);
+          })
+    {
+    }
+    ~TlsPeer() { m_thread.join(); }
+
+private:
+    std::thread m_thread;
+};
+
+std::shared_ptr<TTlsContext> TestTlsContext()
+{
+    QString error;
+    std::shared_ptr<TTlsContext> context = TTlsContext::Make(test::Certificates().caFile, error);
+    EXPECT_TRUE(context) << error.toStdString();
+    return context;
+}
 
 // Fails the platform send while blocked is set, as a full send buffer would, and records the
 // size of every offer it passes on.
@@ -713,4 +760,89 @@ TEST_F(WSocketTest, DatagramSocketsSendToTheirAddressAndReceiveWhereTheyListen)
     ASSERT_EQ(receiver.GetSockName(local, length), 0);
     ASSERT_EQ(::sendto(peer.Get(), "pong", 4, 0, reinterpret_cast<const sockaddr *>(&local), sizeof local), 4);
     EXPECT_TRUE(PumpUntil([&] { return received == "pong"; }));
+}
+
+// ---------------------------------------------------------------------------------------------
+// TLS
+
+TEST_F(WSocketTest, TlsCarriesLinesAndDataAndEndsTheSendingSideWithCloseNotify)
+{
+    std::string bytes(300000, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i * 13 + i / 4099);
+    std::string received;
+    bool endedWithCloseNotify = false;
+    TWSocket socket;
+    {
+        const TlsPeer peer(listener, [&](SSL *ssl) {
+            SSL_write(ssl, "first\r\nsecond\r\n", 15);
+            char chunk[16384];
+            int n = 0;
+            while ((n = SSL_read(ssl, chunk, sizeof chunk)) > 0)
+                received.append(chunk, static_cast<std::size_t>(n));
+            endedWithCloseNotify = SSL_get_error(ssl, n) == SSL_ERROR_ZERO_RETURN;
+        });
+        ConnectOnly(socket);
+        socket.StartTls(TestTlsContext(), {QStringLiteral("localhost"), {}});
+        ASSERT_TRUE(socket.WaitForTls(100)) << socket.TlsError().toStdString();
+        EXPECT_TRUE(socket.TlsSummary().endsWith(QLatin1String("certificate CN=localhost,O=Quelmark tests (verified)")))
+            << socket.TlsSummary().toStdString();
+        EXPECT_EQ(socket.ReadLine(50), QStringLiteral("first"));
+        wait.SetInterval(1000);
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_EQ(socket.ReadLine(50), QStringLiteral("second")) << "the second line came in the same record";
+        EXPECT_LT(clock.elapsed(), 500);
+
+        socket.Send(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+        socket.Shutdown(1);
+        // The platform counts encrypted bytes; what is owed must never exceed what was handed over.
+        std::int64_t most = 0;
+        EXPECT_TRUE(PumpUntil([&] {
+            const std::int64_t owed = socket.UnacknowledgedBytes();
+            most = std::max(most, owed);
+            return owed == 0;
+        }));
+        EXPECT_LE(most, static_cast<std::int64_t>(bytes.size()));
+    }
+    EXPECT_TRUE(received == bytes) << received.size() << " bytes arrived";
+    EXPECT_TRUE(endedWithCloseNotify);
+}
+
+TEST_F(WSocketTest, TlsHandshakeThatStallsOrIsCutFailsWithinTheCountdownAndBreaksTheConnectionOff)
+{
+    struct Row {
+        const char *what;
+        std::function<void(UniqueFd &)> peer;
+        QString error;
+        bool atOnce;
+    };
+    const Row rows[] = {
+        {"silent", [](UniqueFd &) {}, QStringLiteral("The TLS handshake did not finish within 5 seconds"), false},
+        {"closed after the hello",
+         [](UniqueFd &peer) {
+             PeerReceive(peer, 1);
+             peer.Reset();
+         },
+         QStringLiteral("The server closed the connection during the TLS handshake"), true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        TWSocket socket;
+        EventLog events;
+        UniqueFd peer = ConnectToPeer(socket);
+        events.Attach(socket);
+        socket.StartTls(TestTlsContext(), {QStringLiteral("localhost"), {}});
+        row.peer(peer);
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_FALSE(socket.WaitForTls(5));
+        if (row.atOnce) {
+            EXPECT_LT(clock.elapsed(), 5 * kTickMs);
+        }
+        EXPECT_EQ(socket.TlsError(), row.error);
+        EXPECT_EQ(socket.State(), TSocketState::Closed);
+        EXPECT_EQ(socket.HSocket(), -1);
+        EXPECT_EQ(events.sessionClosed, 1);
+    }
 }

@@ -146,14 +146,16 @@ bool FtpServerProcess::LaunchOnPort(const QString &program, const QStringList &a
     return false;
 }
 
-PyFtpServer::PyFtpServer(const QString &address, std::uint16_t port)
+PyFtpServer::PyFtpServer(const QString &address, std::uint16_t port, const TestCertificate &tls)
 {
     m_user = QStringLiteral("quelmark");
     m_password = QStringLiteral("s3cret pass");
     m_home = m_dir.filePath(QStringLiteral("home"));
     QDir().mkpath(m_home);
-    LaunchPrintingPort(Python,
-                       {ServerScript("pyftpd_server.py"), m_user, m_password, m_home, address, QString::number(port)});
+    QStringList arguments{ServerScript("pyftpd_server.py"), m_user, m_password, m_home, address, QString::number(port)};
+    if (!tls.Empty())
+        arguments << tls.certificate << tls.key;
+    LaunchPrintingPort(Python, arguments);
 }
 
 PyFtpServer &SharedPyFtpServer()
@@ -239,12 +241,19 @@ QString VsftpServer::WriteConfig(std::uint16_t port)
         text += QStringLiteral("pasv_min_port=%1\npasv_max_port=%2\n")
                     .arg(m_options.pasvMinPort)
                     .arg(m_options.pasvMaxPort);
+    // require_ssl_reuse is vsftpd's default, written out all the same; debug_ssl logs whether each
+    // data connection resumed the session.
+    if (!m_options.tls.Empty())
+        text += QStringLiteral("ssl_enable=YES\nrsa_cert_file=%1\nrsa_private_key_file=%2\n"
+                               "force_local_data_ssl=YES\nforce_local_logins_ssl=YES\nrequire_ssl_reuse=YES\n"
+                               "strict_ssl_read_eof=YES\nssl_ciphers=HIGH\ndebug_ssl=YES\n")
+                    .arg(m_options.tls.certificate, m_options.tls.key);
     f.write(text.toLocal8Bit());
     return path;
 }
 
 ScriptedFtpServer::ScriptedFtpServer(const QString &scenario, const QString &address, const QStringList &wrapper,
-                                     std::uint16_t port)
+                                     std::uint16_t port, const TestCertificate &tls)
 {
     m_home = m_dir.filePath(QStringLiteral("store"));
     m_record = m_dir.filePath(QStringLiteral("received.txt"));
@@ -252,6 +261,8 @@ ScriptedFtpServer::ScriptedFtpServer(const QString &scenario, const QString &add
     QStringList command = wrapper;
     command << Python << ServerScript("ftp_script_server.py") << scenario << m_record << m_home << address
             << QString::number(port);
+    if (!tls.Empty())
+        command << tls.certificate << tls.key;
     LaunchPrintingPort(command.first(), command.mid(1));
 }
 

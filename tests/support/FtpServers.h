@@ -3,9 +3,11 @@
 // Each server is a child process that lives as long as its object. PyFtpServer and
 // VsftpServer are real servers with one user who may write below Home(); ScriptedFtpServer is
 // the program's own misbehaving server, driven by a scenario name and recording every command
-// line it receives. A server that could not start says why in Failure(); tests skip or fail
-// with that text.
+// line it receives. Given a certificate, each speaks explicit FTP over TLS (AUTH TLS). A server
+// that could not start says why in Failure(); tests skip or fail with that text.
 #pragma once
+
+#include "tests/support/TestCertificates.h"
 
 #include <QProcess>
 #include <QString>
@@ -56,8 +58,10 @@ protected:
 
 class PyFtpServer : public FtpServerProcess {
 public:
-    // Listens on the given address and port; port 0 picks a free one.
-    explicit PyFtpServer(const QString &address = QStringLiteral("127.0.0.1"), std::uint16_t port = 0);
+    // Listens on the given address and port; port 0 picks a free one. With a certificate it
+    // requires TLS on the control connection and on every data connection.
+    explicit PyFtpServer(const QString &address = QStringLiteral("127.0.0.1"), std::uint16_t port = 0,
+                         const TestCertificate &tls = {});
 };
 
 struct VsftpOptions {
@@ -66,6 +70,10 @@ struct VsftpOptions {
     // Opens passive data ports only in this range; 0 leaves the choice to vsftpd.
     std::uint16_t pasvMinPort = 0;
     std::uint16_t pasvMaxPort = 0;
+    // With a certificate: TLS required for the login and every data connection, each data
+    // connection a resumption of the control connection's TLS session, and an upload that ends
+    // without close_notify refused.
+    TestCertificate tls;
 };
 
 // Needs root: it creates the local user it logs in with when missing.
@@ -87,9 +95,11 @@ private:
 class ScriptedFtpServer : public FtpServerProcess {
 public:
     // Listens on address and port (0: a free one); a wrapper (for instance {"unshare", "-n"})
-    // runs the server through that command, whose process then becomes the server's.
+    // runs the server through that command, whose process then becomes the server's. With a
+    // certificate it answers AUTH TLS; without one it refuses it.
     explicit ScriptedFtpServer(const QString &scenario, const QString &address = QStringLiteral("127.0.0.1"),
-                               const QStringList &wrapper = {}, std::uint16_t port = 0);
+                               const QStringList &wrapper = {}, std::uint16_t port = 0,
+                               const TestCertificate &tls = {});
 
     // Returns the command lines received in the first `sessions` sessions, waiting up to
     // timeoutMs for them to end; lines of sessions still running are left out.

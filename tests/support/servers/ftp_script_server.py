@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """A scripted FTP server that misbehaves on purpose, for the client's tests.
 
-Usage: ftp_script_server.py SCENARIO RECORD_FILE STORE_DIR [ADDRESS [PORT]]
+Usage: ftp_script_server.py SCENARIO RECORD_FILE STORE_DIR [ADDRESS [PORT [CERTFILE KEYFILE]]]
 
 Listens on ADDRESS (default 127.0.0.1) and PORT (default 0, a free one), prints the port on its own line and serves one session after
 another until killed. Every command line received is appended to RECORD_FILE as it arrives;
@@ -12,9 +12,15 @@ In every scenario a PASS of "bad" is refused with 530 and a STOR of a name begin
 grows on disk as its bytes arrive, so a test can see how much the server holds at any moment.
 EPSV and PASV open a listener on the control connection's address; RNFR/RNTO, DELE and MKD act
 on the names in STORE_DIR (the last part of a path only, like STOR).
+
+With a certificate and its key the server answers AUTH TLS (RFC 4217) and takes the server's
+part of TLS on the control connection and, after PROT P, on every data connection; an upload
+whose data connection ends without close_notify is recorded as "DATA ENDED WITHOUT
+CLOSE_NOTIFY". Without them it refuses AUTH TLS like any command it does not know.
 """
 import os
 import socket
+import ssl
 import struct
 import sys
 import time
@@ -28,6 +34,7 @@ SCENARIOS = {
     "third_party_data", "data_talks_back", "data_close_early_226", "slow_sink",
     "epsv_refused", "epsv_garbage", "pasv_garbage", "pasv_private", "pasv_unreachable",
     "rnto_no_overwrite", "refuse_first_two",
+    "tls_cut", "tls_silent", "tls_data_cut",
 }
 
 # How long the endless replies go on before the server gives up and hangs up.
@@ -35,8 +42,10 @@ ENDLESS_SECONDS = 8
 
 
 class Session:
-    def __init__(self, scenario, conn, record, store_dir, index):
+    def __init__(self, scenario, conn, record, store_dir, index, tls=None):
         self.scenario = scenario
+        self.tls = tls
+        self.protect = False
         self.conn = conn
         self.reader = conn.makefile("rb")
         self.record = record
@@ -108,18 +117,49 @@ class Session:
             elif handler(arg) == "stop":
                 return
 
-    def connect_data(self):
+    def connect_data(self, secure=True):
         """Opens the data connection: takes the client's on the passive listener, or connects
-        from the address the control connection arrived at, as real servers do."""
+        from the address the control connection arrived at, as real servers do. After PROT P
+        the server takes the server's part of TLS on it, whoever connected."""
         if self.passive is not None:
             self.passive.settimeout(30)
             data, _ = self.passive.accept()
             self.passive.close()
             self.passive = None
             data.settimeout(30)
-            return data
-        source = (self.conn.getsockname()[0], 0)
-        return socket.create_connection(self.data_addr, timeout=30, source_address=source)
+        else:
+            source = (self.conn.getsockname()[0], 0)
+            data = socket.create_connection(self.data_addr, timeout=30, source_address=source)
+        if self.protect and secure:
+            data = self.tls.wrap_socket(data, server_side=True, suppress_ragged_eofs=False)
+        return data
+
+    def on_AUTH(self, arg):
+        if self.tls is None or arg.upper() != "TLS":
+            self.reply("502 Command not implemented.")
+            return None
+        self.reply("234 Proceed with negotiation.")
+        if self.scenario == "tls_cut":
+            # A part of the client's hello, then the connection ends.
+            self.conn.recv(64)
+            return "stop"
+        if self.scenario == "tls_silent":
+            while self.conn.recv(4096):
+                pass
+            return "stop"
+        self.conn = self.tls.wrap_socket(self.conn, server_side=True)
+        self.reader = self.conn.makefile("rb")
+        return None
+
+    def on_PBSZ(self, arg):
+        self.reply("200 PBSZ=0")
+
+    def on_PROT(self, arg):
+        if arg.upper() in ("P", "C"):
+            self.protect = arg.upper() == "P"
+            self.reply("200 Protection level set to %s." % arg.upper())
+        else:
+            self.reply("504 Protection level not supported.")
 
     def listen_passive(self):
         """Opens the passive listener and returns the port to announce."""
@@ -280,6 +320,12 @@ class Session:
             self.reply("150 Ok to send data.")
             self.drain()
             return "stop"
+        if self.scenario == "tls_data_cut":
+            # The data connection ends before its TLS handshake.
+            self.reply("150 Ok to send data.")
+            self.connect_data(secure=False).close()
+            self.reply("522 Data connections must be encrypted.")
+            return None
         if self.scenario == "early_data":
             self.receive(arg)
             self.reply("150 Ok to send data.")
@@ -331,22 +377,39 @@ class Session:
             while limit is None or got < limit:
                 if slow:
                     time.sleep(0.1)
-                chunk = data.recv(2048 if slow else 65536 if limit is None else limit - got)
+                try:
+                    chunk = data.recv(2048 if slow else 65536 if limit is None else limit - got)
+                except ssl.SSLEOFError:
+                    self.record.write("DATA ENDED WITHOUT CLOSE_NOTIFY\n")
+                    break
                 if not chunk:
                     break
                 out.write(chunk)
                 out.flush()
                 got += len(chunk)
+        if isinstance(data, ssl.SSLSocket):
+            try:
+                # close_notify back, as the client sent its own.
+                data = data.unwrap()
+            except (OSError, ValueError):
+                pass
         data.close()
 
 
+def tls_context(certificate, key):
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(certificate, key)
+    return context
+
+
 def main():
-    if len(sys.argv) not in (4, 5, 6) or sys.argv[1] not in SCENARIOS:
+    if len(sys.argv) not in (4, 5, 6, 8) or sys.argv[1] not in SCENARIOS:
         sys.stderr.write(__doc__)
         return 2
     scenario, record_path, store_dir = sys.argv[1:4]
     address = sys.argv[4] if len(sys.argv) >= 5 else "127.0.0.1"
-    port = int(sys.argv[5]) if len(sys.argv) == 6 else 0
+    port = int(sys.argv[5]) if len(sys.argv) >= 6 else 0
+    tls = tls_context(*sys.argv[6:8]) if len(sys.argv) == 8 else None
     listener = socket.socket(socket.AF_INET6 if ":" in address else socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind((address, port))
@@ -359,12 +422,18 @@ def main():
             # Replies that follow each other without a command between (150, then 226) would
             # otherwise wait for the client's delayed ACK.
             conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+            session = Session(scenario, conn, record, store_dir, index, tls)
             try:
-                Session(scenario, conn, record, store_dir, index).run()
-            except OSError:
+                session.run()
+            except (OSError, ValueError):
                 pass
             finally:
+                # The descriptor closes once the reader made from it is closed too. The session's
+                # connection may be the TLS one that took the accepted socket over.
+                session.reader.close()
+                session.conn.close()
                 conn.close()
+                del session
                 index += 1
                 record.write("--END--\n")
                 record.flush()
