@@ -1487,7 +1487,9 @@ void TWSocket::EndTlsSending()
 // server may then take what it got for all there is. A close that drops queued bytes sends none.
 void TWSocket::SendCloseNotify()
 {
-    if (!m_tls || m_tlsState != TTlsState::On || GatherQueued() != 0)
+    const bool queued = std::any_of(m_sendQueue.begin(), m_sendQueue.end(),
+                                    [](const std::unique_ptr<TBuffer> &block) { return block->Peek().count > 0; });
+    if (!m_tls || m_tlsState != TTlsState::On || queued)
         return;
     m_tls->Shutdown();
     const QByteArrayView pending = m_tls->PendingCipher();
