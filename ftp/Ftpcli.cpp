@@ -450,6 +450,10 @@ bool TFtpClient::SecureControl()
         Quit();
         return false;
     }
+    if (m_controlSocket->State() != TSocketState::Connected) {
+        Fail(QStringLiteral("The server closed the connection during the TLS handshake"), TFailure::Transient);
+        return false;
+    }
     m_controlSocket->StartTls(m_tlsContext, TlsPeer());
     if (!m_controlSocket->WaitForTls(m_timeOut)) {
         FailTls(*m_controlSocket, QString());
@@ -1079,8 +1083,7 @@ void TFtpClient::StartSending()
         m_dataState = TDataState::AwaitingConnection;
     } else if (m_dataState == TDataState::OpenedEarly) {
         m_dataState = TDataState::Sending;
-        if (!m_passive && m_dataSocket->State() == TSocketState::Connected)
-            StartDataTls();
+        StartDataTls();
         if (m_dataSocket->State() == TSocketState::Connected)
             SendNextBlock(this, 0);
     }
