@@ -641,6 +641,7 @@ std::int32_t TWSocket::ReleaseHandle()
     m_tls.reset();
     m_tlsState = TTlsState::Off;
     m_tlsEndWanted = false;
+    m_recordFill = 0;
     const int fd = std::exchange(m_hSocket, -1);
     return ::close(fd) == 0 ? 0 : LastSocketError();
 }
@@ -758,6 +759,7 @@ void TWSocket::Send(const void *bytes, std::int32_t count)
     if (count <= 0)
         return;
     m_allSent = false;
+    m_plainHanded += static_cast<std::uint64_t>(count);
     QueueBytes(static_cast<const char *>(bytes), count);
     TryToSend();
     // OnDataSent comes from the event loop, never from within Send.
@@ -851,7 +853,7 @@ std::int64_t TWSocket::UnacknowledgedBytes() const
         --platform;
     if (!m_tls)
         return count + platform;
-    return count + m_tls->PlainWritten() - m_tls->PlainCarriedBy(m_tls->CipherTaken() - platform);
+    return count + m_recordFill + m_tls->PlainWritten() - m_tls->PlainCarriedBy(m_tls->CipherTaken() - platform);
 }
 
 std::vector<std::int32_t> TWSocket::QueuedBlockSizes() const
@@ -1203,9 +1205,7 @@ void TWSocket::HandleSocketEvent(const Notification &n)
         HandleRead(n.error);
         break;
     case KindWrite:
-        TryToSend();
-        if (m_allSent && OnDataSent)
-            OnDataSent(this, n.error);
+        HandleWrite(n.error);
         break;
     case KindAccept:
         if (OnSessionAvailable)
@@ -1423,53 +1423,76 @@ bool TWSocket::FlushCipher()
     return false;
 }
 
-// Encrypts the queued bytes a record at a time, each once the platform took the one before, so
-// the session never holds more than one record's output. Once the queue is out, the end that
-// Shutdown asked for follows.
+// Encrypts the queued bytes in records of up to 16384 bytes, each once the platform took the one
+// before, so the session never holds more than one record's output. The OnDataSent loop hands
+// its bytes over a block at a time; while it runs they are gathered into full records, since a
+// record costs the server about as much work as a block, and a partial one goes once the loop
+// adds nothing more. Once everything went out, the end that Shutdown asked for follows.
 void TWSocket::SendTlsRecords()
 {
     for (;;) {
         if (!FlushCipher() || !m_tls || m_tlsState != TTlsState::On)
             return;
-        const std::int64_t count = GatherQueued();
-        if (count == 0) {
-            m_allSent = true;
-            if (m_tlsEndWanted)
-                EndTlsSending();
-            return;
+        FillRecord();
+        const bool partialGoes = m_recordFill > 0 && (!m_tlsGathering || m_tlsEndWanted);
+        if (m_recordFill == kMaxRecordPlain || partialGoes) {
+            if (!m_tls->WritePlain(m_record.data(), m_recordFill)) {
+                FailTls(m_tls->Error());
+                return;
+            }
+            m_recordFill = 0;
+            continue;
         }
-        if (!m_tls->WritePlain(m_record.data(), count)) {
-            FailTls(m_tls->Error());
-            return;
-        }
-        DropQueued(count);
+        m_allSent = true;
+        if (m_tlsEndWanted && m_recordFill == 0)
+            EndTlsSending();
+        return;
     }
 }
 
-// Copies the unsent bytes at the head of the queue, up to one record's worth, into m_record.
-std::int64_t TWSocket::GatherQueued()
+// Moves unsent bytes from the head of the queue into the record being gathered, until it is
+// full or the queue is empty; the last block stays in the queue for reuse.
+void TWSocket::FillRecord()
 {
     m_record.resize(kMaxRecordPlain);
-    std::int64_t count = 0;
-    for (const auto &block : m_sendQueue) {
-        const TBuffer::Span unsent = block->Peek();
-        const std::int64_t take = std::min<std::int64_t>(unsent.count, kMaxRecordPlain - count);
-        std::memcpy(m_record.data() + count, unsent.start, static_cast<std::size_t>(take));
-        count += take;
-        if (count == kMaxRecordPlain)
+    while (m_recordFill < kMaxRecordPlain && !m_sendQueue.empty()) {
+        TBuffer &block = *m_sendQueue.front();
+        const TBuffer::Span unsent = block.Peek();
+        const auto take =
+            static_cast<std::int32_t>(std::min<std::int64_t>(unsent.count, kMaxRecordPlain - m_recordFill));
+        std::memcpy(m_record.data() + m_recordFill, unsent.start, static_cast<std::size_t>(take));
+        m_recordFill += take;
+        block.Remove(take);
+        if (block.Peek().count > 0 || m_sendQueue.size() == 1)
             break;
+        m_sendQueue.pop_front();
     }
-    return count;
 }
 
-// Removes count sent bytes from the head of the queue; the last block stays for reuse.
-void TWSocket::DropQueued(std::int64_t count)
+// A write notification: what is queued goes, then OnDataSent once all of it went. Under TLS the
+// bytes its handler sends are gathered into full records; when it sends none, the sender has
+// paused, and the record gathered so far goes.
+void TWSocket::HandleWrite(std::uint16_t error)
 {
-    while (count > 0 && !m_sendQueue.empty()) {
-        count -= m_sendQueue.front()->Remove(static_cast<std::int32_t>(count));
-        if (m_sendQueue.front()->Peek().count == 0 && m_sendQueue.size() > 1)
-            m_sendQueue.pop_front();
+    if (!m_tls) {
+        TryToSend();
+        if (m_allSent && OnDataSent)
+            OnDataSent(this, error);
+        return;
     }
+    const std::uint64_t handed = m_plainHanded;
+    {
+        m_tlsGathering = true;
+        struct Stop {
+            bool &gathering;
+            ~Stop() { gathering = false; }
+        } stop{m_tlsGathering};
+        TryToSend();
+        if (m_allSent && OnDataSent)
+            OnDataSent(this, error);
+    }
+    if (handed == m_plainHanded)
+        TryToSend();
 }
 
 // The end of the sending side under TLS: close_notify, then the connection's own end once the
@@ -1489,7 +1512,7 @@ void TWSocket::SendCloseNotify()
 {
     const bool queued = std::any_of(m_sendQueue.begin(), m_sendQueue.end(),
                                     [](const std::unique_ptr<TBuffer> &block) { return block->Peek().count > 0; });
-    if (!m_tls || m_tlsState != TTlsState::On || queued)
+    if (!m_tls || m_tlsState != TTlsState::On || queued || m_recordFill > 0)
         return;
     m_tls->Shutdown();
     const QByteArrayView pending = m_tls->PendingCipher();

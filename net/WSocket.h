@@ -265,8 +265,8 @@ private:
     void PullCipher();
     bool FlushCipher();
     void SendTlsRecords();
-    std::int64_t GatherQueued();
-    void DropQueued(std::int64_t count);
+    void FillRecord();
+    void HandleWrite(std::uint16_t error);
     void EndTlsSending();
     void SendCloseNotify();
     void WatchOwner();
@@ -321,8 +321,12 @@ private:
     int m_tlsEndHow = 1;
     QString m_tlsError;
     std::optional<TCertificateProblem> m_tlsProblem;
-    // The plaintext of the record being written, gathered from the queue's blocks.
+    // The plaintext of the record being gathered from the queue's blocks, while the OnDataSent
+    // handler runs; and how many bytes Send was handed in all, to tell whether it handed more.
     std::vector<char> m_record;
+    std::int64_t m_recordFill = 0;
+    bool m_tlsGathering = false;
+    std::uint64_t m_plainHanded = 0;
 };
 
 // Returns this machine's host name (at most 63 characters); raises "Winsock.GetHostName failed".

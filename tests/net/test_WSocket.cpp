@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -807,6 +808,48 @@ TEST_F(WSocketTest, TlsCarriesLinesAndDataAndEndsTheSendingSideWithCloseNotify)
     }
     EXPECT_TRUE(received == bytes) << received.size() << " bytes arrived";
     EXPECT_TRUE(endedWithCloseNotify);
+}
+
+// A server pays for each record: the blocks the OnDataSent loop hands over one at a time leave
+// in full records, and what was gathered goes as soon as the loop pauses.
+TEST_F(WSocketTest, TlsGathersTheBlocksOfTheSendingLoopIntoFullRecords)
+{
+    constexpr int kBlocks = 64;
+    std::string received;
+    std::vector<int> recordSizes;
+    std::atomic<std::size_t> arrived = 0;
+    TWSocket socket;
+    {
+        const TlsPeer peer(listener, [&](SSL *ssl) {
+            char chunk[16384];
+            int n = 0;
+            while ((n = SSL_read(ssl, chunk, sizeof chunk)) > 0) {
+                // Each read returns at most one record.
+                recordSizes.push_back(n);
+                received.append(chunk, static_cast<std::size_t>(n));
+                arrived = received.size();
+            }
+        });
+        ConnectOnly(socket);
+        socket.StartTls(TestTlsContext(), {QStringLiteral("localhost"), {}});
+        ASSERT_TRUE(socket.WaitForTls(100)) << socket.TlsError().toStdString();
+        const std::string block(1024, 'b');
+        int sent = 0;
+        socket.OnDataSent = [&](QObject *, std::uint16_t) {
+            if (sent < kBlocks) {
+                socket.Send(block.data(), 1024);
+                ++sent;
+            }
+        };
+        EXPECT_TRUE(PumpUntil([&] { return arrived == kBlocks * 1024; }));
+        socket.OnDataSent = nullptr;
+        socket.Send("pause", 5);
+        EXPECT_TRUE(PumpUntil([&] { return arrived == kBlocks * 1024 + 5; })) << "a send outside the loop goes at once";
+        socket.Shutdown(1);
+        PumpUntil([&] { return socket.UnacknowledgedBytes() == 0; });
+    }
+    EXPECT_EQ(received, std::string(kBlocks * 1024, 'b') + "pause");
+    EXPECT_LE(recordSizes.size(), 7u) << "one record per block instead of full ones";
 }
 
 TEST_F(WSocketTest, TlsHandshakeThatStallsOrIsCutFailsWithinTheCountdownAndBreaksTheConnectionOff)
