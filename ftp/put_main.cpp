@@ -1,4 +1,5 @@
-// quelmark-put: uploads files with the program's FTP client, from the command line.
+// quelmark-put: uploads files with the program's FTP client, from the command line; with --sftp,
+// with its SFTP client.
 //
 // Prints each display line as it comes, then the error text when there is one. One --local and
 // --remote pair is one session; several pairs go over one session, in the order given. Exits 0
@@ -9,6 +10,7 @@
 #include "ftp/Ftpcli.h"
 #include "ftp/Wait.h"
 #include "net/TlsSession.h"
+#include "ftp/put_sftp.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -64,6 +66,7 @@ void AddOptions(QCommandLineParser &parser)
         {QStringLiteral("ca-file"), QStringLiteral("With --tls: also trust the CA certificates in this PEM file."),
          QStringLiteral("path")},
     });
+    AddSftpOptions(parser);
 }
 
 bool ReadNumber(const QCommandLineParser &parser, const char *name, int low, int high, int &value)
@@ -101,7 +104,7 @@ QString CheckArguments(const QCommandLineParser &parser)
                               "or not");
     if (!parser.positionalArguments().isEmpty())
         return QStringLiteral("unexpected argument: ") + parser.positionalArguments().first();
-    return {};
+    return CheckSftpArguments(parser);
 }
 
 void Configure(TFtpClient &client, const QCommandLineParser &parser)
@@ -179,6 +182,9 @@ int main(int argc, char **argv)
         PrintLine(wrong, stderr);
         return 2;
     }
+
+    if (parser.isSet(QStringLiteral("sftp")))
+        return RunSftp(parser);
 
     TWait wait;
     wait.SetInterval(1000);

@@ -1,0 +1,206 @@
+// TSftpClient: uploads local files to an SFTP server over one SSH session.
+//
+// The SSH side (connection, host key, authentication, the "sftp" channel) is TSshSession's; this
+// client speaks the SFTP version 3 requests itself (draft-ietf-secsh-filexfer-02) over that
+// non-blocking channel: INIT, STAT, MKDIR, OPEN, WRITE, FSTAT, FSETSTAT, CLOSE, RENAME or
+// posix-rename@openssh.com, REMOVE. libssh's own SFTP functions wait for each reply inside the
+// call and its version has no asynchronous write, so they would block the one thread for a whole
+// round trip per block; here every wait runs through the event loop, and up to 64 WRITE requests
+// of 32 KiB are in flight at once, as OpenSSH's own client keeps them, so a slow or distant link
+// stays full.
+//
+// Each file is written to a temporary name in the target folder and renamed over the real name
+// only when the server has confirmed every byte, so a reader of the real name sees the old file
+// or the whole new one, never a part. The new file gets mode 0644; a file it replaces keeps its
+// mode.
+//
+// It reports as TFtpClient does, with the same names: display lines through OnDisplay, the file's
+// progress through OnProgress (which can abort), the outcome as Put's result with the first
+// failure's text in ErrorMessage, every wait bounded by TimeOut ticks of the TWait countdown. The
+// password is never shown.
+#pragma once
+
+#include "ftp/SftpPackets.h"
+#include "ftp/SshSession.h"
+#include "ftp/Wait.h"
+#include "net/UniqueFd.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+namespace quelmark {
+
+// Joins the host folder and the host file name as a remote path: a file name that begins with
+// "/" stands alone, an empty folder leaves the name relative to the login folder.
+QString JoinRemotePath(const QString &folder, const QString &file);
+
+// Returns the path of a temporary file beside target: "." + its name + "." + tag + "-" + the
+// random number as eight hex digits, in target's folder.
+QString TemporaryPath(const QString &target, const QString &tag, std::uint32_t random);
+
+class TSftpClient : public QObject {
+    Q_OBJECT
+public:
+    using TSftpDisplay = std::function<void(QObject *sender, QString &msg)>;
+    // count is the number of the file's bytes the server has confirmed so far.
+    using TSftpProgress = std::function<void(QObject *sender, std::int64_t count, bool &abort)>;
+    // Asked when no known-hosts file holds the server's key; question reads "Trust the host key
+    // of <server> (<type> SHA256:<fingerprint>)?" and trust starts false.
+    using TSftpHostKey = std::function<void(QObject *sender, const QString &question, bool &trust)>;
+
+    explicit TSftpClient(QObject *parent = nullptr);
+    ~TSftpClient() override;
+
+    // Opens a session for several Puts: connects, checks the host key, logs in and starts SFTP.
+    // On false, ErrorMessage says why.
+    bool Open();
+    // Uploads LocalFileName as HostFileName below HostDirName. Without an open session it opens
+    // one and closes it again afterwards. Returns true only when the server confirmed every byte
+    // and the file is in place under its name; shows "Done" or "Failed" last. A failure ends the
+    // session; the next Put opens a new one.
+    bool Put();
+    // Ends the session; harmless when none is open.
+    void Close();
+    bool SessionOpen() const;
+
+    TSftpDisplay OnDisplay;
+    TSftpProgress OnProgress;
+    TSftpHostKey OnHostKey;
+
+    // The server: "host", "host:port" or "[address]:port"; the port is 22 unless given.
+    QString HostName() const { return m_hostName; }
+    void SetHostName(const QString &v) { m_hostName = v; }
+    QString UserName() const { return m_userName; }
+    void SetUserName(const QString &v) { m_userName = v; }
+    // The password, or the passphrase of the key when Auth is TSshAuth::Key.
+    QString PassWord() const { return m_passWord; }
+    void SetPassWord(const QString &v) { m_passWord = v; }
+    TSshAuth Auth() const { return m_auth; }
+    void SetAuth(TSshAuth v) { m_auth = v; }
+    // A private key file; empty tries ~/.ssh/id_ed25519, id_ecdsa, id_rsa, then the ssh-agent.
+    QString KeyFile() const { return m_keyFile; }
+    void SetKeyFile(const QString &v) { m_keyFile = v; }
+    // The program's own known-hosts file, where accepted host keys are stored; the user's
+    // ~/.ssh/known_hosts is read as well.
+    QString KnownHostsFile() const { return m_knownHostsFile; }
+    void SetKnownHostsFile(const QString &v) { m_knownHostsFile = v; }
+    // The fingerprint ("SHA256:...") of an unknown host key to accept and store.
+    QString AcceptedHostKey() const { return m_acceptedHostKey; }
+    void SetAcceptedHostKey(const QString &v) { m_acceptedHostKey = v; }
+    QString HostDirName() const { return m_hostDirName; }
+    void SetHostDirName(const QString &v) { m_hostDirName = v; }
+    QString HostFileName() const { return m_hostFileName; }
+    void SetHostFileName(const QString &v) { m_hostFileName = v; }
+    QString LocalFileName() const { return m_localFileName; }
+    void SetLocalFileName(const QString &v) { m_localFileName = v; }
+    // Creates the missing folders of the remote path before the upload.
+    bool CreateFolders() const { return m_createFolders; }
+    void SetCreateFolders(bool v) { m_createFolders = v; }
+    // Kept for callers of both clients: SFTP moves bytes unchanged either way.
+    bool Binary() const { return m_binary; }
+    void SetBinary(bool v) { m_binary = v; }
+    TWait *Wait() const { return m_wait; }
+    void SetWait(TWait *wait) { m_wait = wait; }
+    std::int32_t TimeOut() const { return m_timeOut; }
+    void SetTimeOut(std::int32_t ticks) { m_timeOut = ticks; }
+    QString ErrorMessage() const { return m_errorMessage; }
+    // Bytes of the last file the server confirmed.
+    std::int64_t TotalBytes() const { return m_taken; }
+
+private:
+    // Where the data step of one file stands.
+    enum class TDataState : std::uint8_t {
+        Idle,     // no data step has started
+        Sending,  // blocks go out as the pipeline has room
+        Draining, // end of file: the last confirmations are awaited
+        Done,     // every block confirmed
+        Broken,   // failed, cancelled or cut off
+    };
+    // The remote names and state of one file's upload.
+    struct TUpload {
+        QString target;
+        QString temporary;
+        bool targetExists = false;
+        std::uint32_t mode = 0644;
+        QByteArray handle;
+        bool temporaryCreated = false;
+    };
+
+    bool OpenSession();
+    bool StartSftp();
+    bool Upload();
+    bool CheckNames();
+    bool CheckLocalFile();
+    bool OpenLocalFile();
+    bool MakeFolders(const QString &folder);
+    bool MakeFolder(const QString &folder);
+    bool StatTarget();
+    bool OpenTemporary();
+    bool SendData();
+    void DataStep();
+    void FillPipeline();
+    bool TriggerProgress();
+    void FailData(const QString &text);
+    bool FinishTemporary();
+    void SetMode();
+    bool Replace();
+    bool ReplaceAside();
+    void Discard();
+    // Sends one request and waits up to TimeOut ticks for its reply; nullopt when the session
+    // failed (timed out, lost, garbled), with the error set and the session closed.
+    std::optional<sftp::TReply> Call(const QByteArray &request, std::uint32_t id, const QString &shown);
+    bool CallOk(const QByteArray &request, std::uint32_t id, const QString &shown, const QString &failure);
+    void DrainReplies();
+    void TakeWriteReply(const sftp::TReply &reply, std::uint32_t length);
+    std::uint32_t NextId() { return m_nextId++; }
+    void EndSession();
+    void SetError(const QString &text);
+    bool Fail(const QString &text);
+    void Display(const QString &text);
+    std::int32_t EffectiveTimeOut() const { return m_timeOut > 0 ? m_timeOut : 15; }
+    std::int64_t TickMs() const { return m_wait ? m_wait->Interval() : 1000; }
+
+    QString m_hostName;
+    QString m_userName;
+    QString m_passWord;
+    TSshAuth m_auth = TSshAuth::Password;
+    QString m_keyFile;
+    QString m_knownHostsFile;
+    QString m_acceptedHostKey;
+    QString m_hostDirName;
+    QString m_hostFileName;
+    QString m_localFileName;
+    bool m_createFolders = false;
+    bool m_binary = true;
+    QPointer<TWait> m_wait;
+    std::int32_t m_timeOut = 15;
+    QString m_errorMessage;
+
+    std::unique_ptr<TSshSession> m_session;
+    bool m_posixRename = false;
+    std::uint32_t m_nextId = 1;
+    // The reply a Call waits for, and a packet that could not be read.
+    std::optional<std::uint32_t> m_awaitedId;
+    std::optional<sftp::TReply> m_awaitedReply;
+    QString m_garbled;
+    bool m_running = false;
+
+    TUpload m_upload;
+    UniqueFd m_file;
+    std::vector<char> m_block;
+    TDataState m_dataState = TDataState::Idle;
+    // WRITE requests without a reply yet: id and length.
+    std::unordered_map<std::uint32_t, std::uint32_t> m_inFlight;
+    std::int64_t m_sent = 0;
+    std::int64_t m_taken = 0;
+};
+
+} // namespace quelmark
