@@ -436,11 +436,11 @@ void TSftpClient::DataStep()
         FailData(m_garbled);
         return;
     }
-    if (!m_session->Alive()) {
+    // Sending can find the connection gone too; no readiness of the socket follows then.
+    if (m_session->Alive())
+        FillPipeline();
+    if (!m_session->Alive())
         FailData(QStringLiteral("The connection to the server was lost: ") + m_session->LostReason());
-        return;
-    }
-    FillPipeline();
 }
 
 void TSftpClient::FillPipeline()

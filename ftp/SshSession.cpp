@@ -616,6 +616,10 @@ bool TSshSession::RunCountdown(std::int32_t ticks, const std::function<bool()> &
             wait->setVisible(false);
     });
     Arm();
+    if (m_lost && step()) {
+        m_stepDone = true;
+        return true;
+    }
     wait->SetCaption(QString::number(ticks));
     wait->setVisible(true);
     wait->Execute();
@@ -627,13 +631,18 @@ void TSshSession::SocketReady()
     Disarm();
     if (!m_step)
         return;
-    if (m_step()) {
+    bool finished = m_step();
+    if (!finished) {
+        Arm();
+        // A loss found while arming brings no further readiness: the step must see it now.
+        if (m_lost)
+            finished = m_step();
+    }
+    if (finished) {
         m_stepDone = true;
         if (m_counting && m_wait)
             m_wait->Stop();
-        return;
     }
-    Arm();
 }
 
 // Reading is always watched; writing only while libssh holds bytes the socket has not taken,
