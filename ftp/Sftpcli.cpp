@@ -115,8 +115,11 @@ bool TSftpClient::Open()
         return false;
     }
     m_running = true;
-    const auto done = qScopeGuard([this] { m_running = false; });
-    m_errorMessage.clear();
+    m_sessionError.clear();
+    const auto done = qScopeGuard([this] {
+        m_running = false;
+        m_errorMessage = m_sessionError;
+    });
     EndSession();
     try {
         return OpenSession();
@@ -136,8 +139,11 @@ bool TSftpClient::Put()
         return false;
     }
     m_running = true;
-    const auto done = qScopeGuard([this] { m_running = false; });
-    m_errorMessage.clear();
+    m_sessionError.clear();
+    const auto done = qScopeGuard([this] {
+        m_running = false;
+        m_errorMessage = m_sessionError;
+    });
     m_taken = 0;
     // A session that the server ended while it stood idle is no failure of this file.
     if (m_session && !m_session->StillAlive()) {
@@ -191,6 +197,8 @@ bool TSftpClient::OpenSession()
     const std::optional<TServerAddress> server = ParseServerAddress(m_hostName);
     if (!server)
         return Fail(QStringLiteral("The server '%1' is neither a host name nor host:port").arg(m_hostName));
+    if (m_userName.isEmpty())
+        return Fail(QStringLiteral("No user name to log in with"));
     TSshLogin login;
     login.server = *server;
     login.user = m_userName;
@@ -688,8 +696,10 @@ void TSftpClient::DrainReplies()
 
 void TSftpClient::SetError(const QString &text)
 {
-    if (m_errorMessage.isEmpty())
-        m_errorMessage = text;
+    if (!m_sessionError.isEmpty())
+        return;
+    m_sessionError = text;
+    m_errorMessage = text;
 }
 
 bool TSftpClient::Fail(const QString &text)

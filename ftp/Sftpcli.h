@@ -182,7 +182,10 @@ private:
     bool m_binary = true;
     QPointer<TWait> m_wait;
     std::int32_t m_timeOut = 15;
+    // ErrorMessage as callers see it, and the text of the running call's own first failure; they
+    // differ only while a refused nested call has put its refusal into ErrorMessage.
     QString m_errorMessage;
+    QString m_sessionError;
 
     std::unique_ptr<TSshSession> m_session;
     bool m_posixRename = false;

@@ -258,8 +258,9 @@ bool TSshSession::Handshake()
     const unsigned int port = m_login.server.port;
     const QByteArray host = m_login.server.host.toUtf8();
     const QByteArray user = m_login.user.toUtf8();
-    const QByteArray own = LibraryPath(m_login.knownHostsFile);
     const QByteArray users = LibraryPath(m_login.homeFolder + QStringLiteral("/.ssh/known_hosts"));
+    // Without a file of the program's own, the user's is read twice rather than libssh's default.
+    const QByteArray own = m_login.knownHostsFile.isEmpty() ? users : LibraryPath(m_login.knownHostsFile);
     // No ssh_config: what the site says is what is used.
     const bool set = ssh_options_set(session, SSH_OPTIONS_LOG_VERBOSITY, &quiet) == 0 &&
                      ssh_options_set(session, SSH_OPTIONS_PROCESS_CONFIG, &no) == 0 &&

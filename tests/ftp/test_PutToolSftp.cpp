@@ -1,5 +1,6 @@
 // quelmark-put --sftp against OpenSSH's sshd: byte-exact uploads with a password and with keys,
 // the host-key checks, and a replaced file that no reader ever sees half-written.
+#include "tests/support/Printing.h"
 #include "tests/support/SshServers.h"
 
 #include <QDir>

@@ -116,6 +116,11 @@ QString OpenSshServer::LogFile() const
 
 int OpenSshServer::KillSessions() const
 {
+    return SignalSessions(SIGKILL);
+}
+
+int OpenSshServer::SignalSessions(int signal) const
+{
     const qint64 listener = ProcessId();
     // All are found before any is killed: a killed parent hands its children on to init.
     QList<qint64> sessions;
@@ -126,12 +131,12 @@ int OpenSshServer::KillSessions() const
         if (number && pid != listener && DescendsFrom(pid, listener))
             sessions.append(pid);
     }
-    int killed = 0;
+    int signalled = 0;
     for (const qint64 pid : sessions) {
-        if (::kill(static_cast<pid_t>(pid), SIGKILL) == 0)
-            ++killed;
+        if (::kill(static_cast<pid_t>(pid), signal) == 0)
+            ++signalled;
     }
-    return killed;
+    return signalled;
 }
 
 void OpenSshServer::Stop()

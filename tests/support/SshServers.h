@@ -41,8 +41,10 @@ public:
     // A private key the server does not know.
     QString StrangerKeyFile() const;
     QString LogFile() const;
-    // Kills the processes that serve connections, not the listener: their clients see the
-    // connection drop as if the server had gone. Returns how many were killed.
+    // Sends the signal to the processes that serve connections, not to the listener; SIGKILL
+    // drops their connections as if the server had gone, SIGSTOP holds them still. Returns how
+    // many got it.
+    int SignalSessions(int signal) const;
     int KillSessions() const;
     // Ends the listener and its sessions.
     void Stop();
