@@ -14,6 +14,7 @@ QUELMARK_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     python3 python3-pyftpdlib vsftpd faketime
     libssl-dev openssl python3-openssl tcpdump
+    libssh-dev openssh-server
     curl lftp hyperfine time
     xvfb xauth imagemagick
     dpkg-dev desktop-file-utils appstream systemd librsvg2-bin
