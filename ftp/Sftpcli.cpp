@@ -395,37 +395,16 @@ bool TSftpClient::SendData()
     m_inFlight.clear();
     QElapsedTimer elapsed;
     elapsed.start();
-    // Bounded: the count of still time starts again whenever the server confirms a block or the
-    // channel takes one, so a slow link is not taken for a dead one. The progress handler is
-    // asked several times a tick, so a cancel acts at once whatever the server does.
     DispatchScope scope;
-    const std::int64_t limitMs = EffectiveTimeOut() * TickMs();
-    QElapsedTimer still;
-    still.start();
-    std::int64_t lastTaken = 0;
-    std::int64_t lastSent = 0;
     QTimer poll;
     poll.setInterval(static_cast<int>(std::min<std::int64_t>(TickMs(), ProgressPollMs)));
-    connect(&poll, &QTimer::timeout, this, [&] {
-        Guarded([&] {
-            if (m_dataState == TDataState::Done || m_dataState == TDataState::Broken)
-                return;
-            if (m_taken != lastTaken || m_sent != lastSent) {
-                lastTaken = m_taken;
-                lastSent = m_sent;
-                still.restart();
-            } else if (still.elapsed() >= limitMs) {
-                FailData(QStringLiteral("The server took no data for %1 seconds").arg(EffectiveTimeOut()));
-                return;
-            }
-            TriggerProgress();
-        });
-    });
+    m_lastMoved = {-1, -1};
+    connect(&poll, &QTimer::timeout, this, [this] { Guarded([this] { PollData(); }); });
     poll.start();
     m_session->Watch([this] { DataStep(); });
     const auto unwatch = qScopeGuard([this] { m_session->Unwatch(); });
     DataStep();
-    while (m_dataState != TDataState::Done && m_dataState != TDataState::Broken) {
+    while (DataActive()) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         scope.RethrowParked();
     }
@@ -435,9 +414,27 @@ bool TSftpClient::SendData()
     return m_dataState == TDataState::Done;
 }
 
+// Bounded: the count of still time starts again whenever the server confirms a block or the
+// channel takes one, so a slow link is not taken for a dead one. The progress handler is asked
+// several times a tick, so a cancel acts at once whatever the server does.
+void TSftpClient::PollData()
+{
+    if (!DataActive())
+        return;
+    const std::pair<std::int64_t, std::int64_t> moved{m_taken, m_sent};
+    if (moved != m_lastMoved) {
+        m_lastMoved = moved;
+        m_still.start();
+    } else if (m_still.elapsed() >= EffectiveTimeOut() * TickMs()) {
+        FailData(QStringLiteral("The server took no data for %1 seconds").arg(EffectiveTimeOut()));
+        return;
+    }
+    TriggerProgress();
+}
+
 void TSftpClient::DataStep()
 {
-    if (m_dataState != TDataState::Sending && m_dataState != TDataState::Draining)
+    if (!DataActive())
         return;
     DrainReplies();
     if (!m_garbled.isEmpty()) {
@@ -477,7 +474,7 @@ void TSftpClient::FillPipeline()
 
 void TSftpClient::TakeWriteReply(const TReply &reply, std::uint32_t length)
 {
-    if (m_dataState != TDataState::Sending && m_dataState != TDataState::Draining)
+    if (!DataActive())
         return;
     if (reply.type == TPacket::Status && reply.status == TStatus::Ok) {
         m_taken += length;
@@ -493,7 +490,7 @@ bool TSftpClient::TriggerProgress()
         OnProgress(this, m_taken, abort);
     if (abort) {
         Display(QStringLiteral("Abort requested"));
-        if (m_dataState == TDataState::Sending || m_dataState == TDataState::Draining)
+        if (DataActive())
             FailData(QStringLiteral("Cancelled by the user"));
     }
     return !abort;

@@ -25,6 +25,7 @@
 #include "ftp/Wait.h"
 #include "net/UniqueFd.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -34,6 +35,7 @@
 #include <memory>
 #include <optional>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace quelmark {
@@ -145,7 +147,9 @@ private:
     bool StatTarget();
     bool OpenTemporary();
     bool SendData();
+    void PollData();
     void DataStep();
+    bool DataActive() const { return m_dataState == TDataState::Sending || m_dataState == TDataState::Draining; }
     void FillPipeline();
     bool TriggerProgress();
     void FailData(const QString &text);
@@ -204,6 +208,9 @@ private:
     std::unordered_map<std::uint32_t, std::uint32_t> m_inFlight;
     std::int64_t m_sent = 0;
     std::int64_t m_taken = 0;
+    // The confirmed and the sent count when data last moved, and the time since then.
+    std::pair<std::int64_t, std::int64_t> m_lastMoved{-1, -1};
+    QElapsedTimer m_still;
 };
 
 } // namespace quelmark

@@ -219,24 +219,7 @@ bool TSshSession::Connect()
     UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!socket.Valid())
         return Fail(QStringLiteral("Cannot create a socket: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
-    int error = 0;
-    if (::connect(socket.Get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
-        error = errno;
-        if (error == EINPROGRESS) {
-            m_writeNotifier = std::make_unique<QSocketNotifier>(socket.Get(), QSocketNotifier::Write);
-            m_writeNotifier->setEnabled(false);
-            connect(m_writeNotifier.get(), &QSocketNotifier::activated, this,
-                    [this] { Guarded([this] { SocketReady(); }); });
-            const bool answered = RunCountdown(m_ticks, [] { return true; });
-            m_writeNotifier.reset();
-            socklen_t length = sizeof error;
-            if (!answered)
-                error = ETIMEDOUT;
-            else if (::getsockopt(socket.Get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0)
-                error = errno;
-        }
-    }
-    if (error != 0) {
+    if (const int error = ConnectSocket(socket.Get(), address); error != 0) {
         Display(QStringLiteral("Connect: %1").arg(QString::fromLocal8Bit(std::strerror(error))));
         return Fail(QStringLiteral("Can't connect to host '") + server.host + QLatin1Char('\''));
     }
@@ -247,32 +230,33 @@ bool TSshSession::Connect()
     return true;
 }
 
+int TSshSession::ConnectSocket(int fd, const sockaddr_in &address)
+{
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
+        return 0;
+    if (errno != EINPROGRESS)
+        return errno;
+    m_writeNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
+    m_writeNotifier->setEnabled(false);
+    connect(m_writeNotifier.get(), &QSocketNotifier::activated, this, [this] { Guarded([this] { SocketReady(); }); });
+    const auto forget = qScopeGuard([this] { m_writeNotifier.reset(); });
+    if (!RunCountdown(m_ticks, [] { return true; }))
+        return ETIMEDOUT;
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+        return errno;
+    return error;
+}
+
 bool TSshSession::Handshake()
 {
     m_session = std::make_unique<TLibsshSession>(ssh_new());
     ssh_session session = m_session->handle;
     if (!session)
         return Fail(QStringLiteral("Cannot set up an SSH session"));
-    const int quiet = SSH_LOG_NOLOG;
-    const int no = 0;
-    const unsigned int port = m_login.server.port;
-    const QByteArray host = m_login.server.host.toUtf8();
-    const QByteArray user = m_login.user.toUtf8();
-    const QByteArray users = LibraryPath(m_login.homeFolder + QStringLiteral("/.ssh/known_hosts"));
-    // Without a file of the program's own, the user's is read twice rather than libssh's default.
-    const QByteArray own = m_login.knownHostsFile.isEmpty() ? users : LibraryPath(m_login.knownHostsFile);
-    // No ssh_config: what the site says is what is used.
-    const bool set = ssh_options_set(session, SSH_OPTIONS_LOG_VERBOSITY, &quiet) == 0 &&
-                     ssh_options_set(session, SSH_OPTIONS_PROCESS_CONFIG, &no) == 0 &&
-                     ssh_options_set(session, SSH_OPTIONS_HOST, host.constData()) == 0 &&
-                     ssh_options_set(session, SSH_OPTIONS_PORT, &port) == 0 &&
-                     ssh_options_set(session, SSH_OPTIONS_USER, user.constData()) == 0 &&
-                     ssh_options_set(session, SSH_OPTIONS_KNOWNHOSTS, own.constData()) == 0 &&
-                     ssh_options_set(session, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, users.constData()) == 0;
-    if (!set)
-        return Fail(QStringLiteral("Cannot set up the SSH session: ") + LibraryError());
     const socket_t fd = m_socket.Get();
-    if (ssh_options_set(session, SSH_OPTIONS_FD, &fd) != 0)
+    if (!SetOptions() || ssh_options_set(session, SSH_OPTIONS_FD, &fd) != 0)
         return Fail(QStringLiteral("Cannot set up the SSH session: ") + LibraryError());
     // The session owns the socket from here on and closes it when it ends.
     m_socket.Release();
@@ -291,6 +275,27 @@ bool TSshSession::Handshake()
         return Fail(QStringLiteral("The SSH handshake with %1 failed: %2").arg(server, LibraryError()));
     Display(QStringLiteral("Connected for SFTP: ") + PrintableBytes(ssh_get_serverbanner(session)));
     return true;
+}
+
+bool TSshSession::SetOptions()
+{
+    ssh_session session = m_session->handle;
+    const int quiet = SSH_LOG_NOLOG;
+    const int no = 0;
+    const unsigned int port = m_login.server.port;
+    const QByteArray host = m_login.server.host.toUtf8();
+    const QByteArray user = m_login.user.toUtf8();
+    const QByteArray users = LibraryPath(m_login.homeFolder + QStringLiteral("/.ssh/known_hosts"));
+    // Without a file of the program's own, the user's is read twice rather than libssh's default.
+    const QByteArray own = m_login.knownHostsFile.isEmpty() ? users : LibraryPath(m_login.knownHostsFile);
+    // No ssh_config: what the site says is what is used.
+    return ssh_options_set(session, SSH_OPTIONS_LOG_VERBOSITY, &quiet) == 0 &&
+           ssh_options_set(session, SSH_OPTIONS_PROCESS_CONFIG, &no) == 0 &&
+           ssh_options_set(session, SSH_OPTIONS_HOST, host.constData()) == 0 &&
+           ssh_options_set(session, SSH_OPTIONS_PORT, &port) == 0 &&
+           ssh_options_set(session, SSH_OPTIONS_USER, user.constData()) == 0 &&
+           ssh_options_set(session, SSH_OPTIONS_KNOWNHOSTS, own.constData()) == 0 &&
+           ssh_options_set(session, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, users.constData()) == 0;
 }
 
 // ---------------------------------------------------------------------------------------------

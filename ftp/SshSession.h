@@ -28,6 +28,7 @@
 #include <optional>
 
 class QSocketNotifier;
+struct sockaddr_in;
 
 namespace quelmark {
 
@@ -121,7 +122,10 @@ private:
     struct TLibsshChannel;
 
     bool Connect();
+    // Connects the non-blocking socket within the countdown; returns 0 or the error number.
+    int ConnectSocket(int fd, const sockaddr_in &address);
     bool Handshake();
+    bool SetOptions();
     bool CheckHostKey(const TTrustQuestion &trust);
     bool AcceptHostKey(const QString &keyText, const QString &fingerprint, const TTrustQuestion &trust);
     bool StoreHostKey();
