@@ -158,13 +158,17 @@ bool OpenSshServer::PrepareUser()
         Fail(QStringLiteral("useradd %1 failed").arg(m_user));
         return false;
     }
-    // Other tests set the same password at the same time; the shadow file's lock makes one wait.
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        if (RunProgram(QStringLiteral("/usr/sbin/chpasswd"), {}, nullptr,
-                       (m_user + ':' + m_password + '\n').toLocal8Bit()))
-            return true;
-        QThread::msleep(100);
+    // Once per test program is enough; other programs set the same password at the same time,
+    // and the shadow file's lock makes one of them wait or fail.
+    static bool passwordSet = false;
+    for (int attempt = 0; attempt < 5 && !passwordSet; ++attempt) {
+        passwordSet = RunProgram(QStringLiteral("/usr/sbin/chpasswd"), {}, nullptr,
+                                 (m_user + ':' + m_password + '\n').toLocal8Bit());
+        if (!passwordSet)
+            QThread::msleep(100);
     }
+    if (passwordSet)
+        return true;
     Fail(QStringLiteral("chpasswd for %1 failed").arg(m_user));
     return false;
 }
