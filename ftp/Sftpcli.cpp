@@ -403,7 +403,7 @@ bool TSftpClient::SendData()
     poll.start();
     m_session->Watch([this] { DataStep(); });
     const auto unwatch = qScopeGuard([this] { m_session->Unwatch(); });
-    DataStep();
+    m_session->Kick();
     while (DataActive()) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         scope.RethrowParked();

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <libssh/libssh.h>
 
@@ -29,6 +30,8 @@ namespace {
 
 // The user's default keys, tried in this order when no key file is named.
 constexpr std::array<const char *, 3> DefaultKeys = {"id_ed25519", "id_ecdsa", "id_rsa"};
+// How often a step runs again for what libssh took in before the event loop gets a turn.
+constexpr int MaxPasses = 64;
 // How much one read takes from the channel.
 constexpr int ReadChunk = 32 * 1024;
 
@@ -180,6 +183,7 @@ void TSshSession::Close()
     // The notifiers go first: the socket they watch closes with the session.
     m_readNotifier.reset();
     m_writeNotifier.reset();
+    m_channelOpen = false;
     m_channel.reset();
     m_session.reset();
     m_socket.Reset();
@@ -193,7 +197,7 @@ void TSshSession::Close()
 
 bool TSshSession::Alive() const
 {
-    return m_channel && !m_lost;
+    return m_channelOpen && !m_lost;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -238,7 +242,7 @@ int TSshSession::ConnectSocket(int fd, const sockaddr_in &address)
         return errno;
     m_writeNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
     m_writeNotifier->setEnabled(false);
-    connect(m_writeNotifier.get(), &QSocketNotifier::activated, this, [this] { Guarded([this] { SocketReady(); }); });
+    connect(m_writeNotifier.get(), &QSocketNotifier::activated, this, [this] { Guarded([this] { Kick(); }); });
     const auto forget = qScopeGuard([this] { m_writeNotifier.reset(); });
     if (!RunCountdown(m_ticks, [] { return true; }))
         return ETIMEDOUT;
@@ -265,7 +269,7 @@ bool TSshSession::Handshake()
     m_writeNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
     for (QSocketNotifier *notifier : {m_readNotifier.get(), m_writeNotifier.get()}) {
         notifier->setEnabled(false);
-        connect(notifier, &QSocketNotifier::activated, this, [this] { Guarded([this] { SocketReady(); }); });
+        connect(notifier, &QSocketNotifier::activated, this, [this] { Guarded([this] { Kick(); }); });
     }
     const int rc = Drive([session] { return ssh_connect(session); }, SSH_AGAIN, m_ticks);
     const QString server = ServerText(m_login.server);
@@ -529,6 +533,7 @@ bool TSshSession::OpenChannel()
         return Fail(QStringLiteral("The server did not open the SFTP channel within %1 seconds").arg(m_ticks));
     if (rc != SSH_OK)
         return Fail(QStringLiteral("The server did not open the SFTP channel: ") + LibraryError());
+    m_channelOpen = true;
     Display(QStringLiteral("SFTP channel open"));
     return true;
 }
@@ -621,6 +626,11 @@ bool TSshSession::RunCountdown(std::int32_t ticks, const std::function<bool()> &
         if (wait)
             wait->setVisible(false);
     });
+    // What libssh took in before the countdown started comes first.
+    if (Settle()) {
+        m_stepDone = true;
+        return true;
+    }
     Arm();
     if (m_lost && step()) {
         m_stepDone = true;
@@ -632,15 +642,20 @@ bool TSshSession::RunCountdown(std::int32_t ticks, const std::function<bool()> &
     return m_stepDone;
 }
 
-void TSshSession::SocketReady()
+void TSshSession::Kick()
 {
     Disarm();
+    RunStep();
+}
+
+void TSshSession::RunStep()
+{
     if (!m_step)
         return;
-    bool finished = m_step();
+    bool finished = m_step() || Settle();
     if (!finished) {
         Arm();
-        // A loss found while arming brings no further readiness: the step must see it now.
+        // A loss brings no further readiness: the step must see it now.
         if (m_lost)
             finished = m_step();
     }
@@ -651,8 +666,35 @@ void TSshSession::SocketReady()
     }
 }
 
+// Sending lets libssh read from the socket too. What it took in no readiness of the socket will
+// announce, so the step runs again while libssh holds something for it; after enough passes the
+// rest waits for the next turn of the event loop, so events keep flowing.
+bool TSshSession::Settle()
+{
+    for (int pass = 0; HasWaiting(); ++pass) {
+        if (pass == MaxPasses) {
+            QTimer::singleShot(0, this, [this] { Guarded([this] { Kick(); }); });
+            return false;
+        }
+        if (m_step())
+            return true;
+    }
+    return false;
+}
+
+bool TSshSession::HasWaiting() const
+{
+    if (!m_channelOpen || m_lost)
+        return false;
+    // Data, or an end of the channel to notice.
+    if (ssh_channel_poll(m_channel->handle, 0) != 0)
+        return true;
+    return m_outgoingSent < m_outgoing.size() && ssh_channel_window_size(m_channel->handle) > 0;
+}
+
 // Reading is always watched; writing only while libssh holds bytes the socket has not taken,
-// since a socket with room would otherwise report itself ready without end.
+// since a socket with room would otherwise report itself ready without end. Arming reads and
+// writes nothing itself, so nothing arrives unseen.
 void TSshSession::Arm()
 {
     if (!m_step || m_lost)
@@ -662,14 +704,11 @@ void TSshSession::Arm()
             m_writeNotifier->setEnabled(true);
         return;
     }
-    const int flushed = ssh_blocking_flush(m_session->handle, 0);
-    if (flushed == SSH_ERROR && m_channel) {
-        Lose(LibraryError());
-        return;
-    }
-    m_backlog = flushed == SSH_AGAIN;
+    // Until the channel is open, libssh's own calls run each time and poll the socket: its
+    // flags say whether it waits to write.
+    const bool write = m_channelOpen ? m_backlog : (ssh_get_poll_flags(m_session->handle) & SSH_WRITE_PENDING) != 0;
     m_readNotifier->setEnabled(true);
-    m_writeNotifier->setEnabled(m_backlog);
+    m_writeNotifier->setEnabled(write);
 }
 
 void TSshSession::Disarm()
@@ -686,6 +725,8 @@ void TSshSession::Pump()
         return;
     WriteOut();
     ReadIn();
+    // Reading may have queued a window adjustment for the server.
+    Flush();
 }
 
 void TSshSession::WriteOut()
@@ -710,8 +751,15 @@ void TSshSession::WriteOut()
         m_outgoing.resize(0);
         m_outgoingSent = 0;
     }
-    // libssh sends only the first of several packets at once and keeps the rest for the next
-    // time its socket is polled: this is that time.
+    Flush();
+}
+
+// libssh sends only the first of several packets at once and keeps the rest for the next time
+// its socket is polled: this is that time.
+void TSshSession::Flush()
+{
+    if (m_lost)
+        return;
     const int flushed = ssh_blocking_flush(m_session->handle, 0);
     if (flushed == SSH_ERROR)
         Lose(LibraryError());

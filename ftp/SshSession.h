@@ -116,6 +116,8 @@ public:
     // for loops of the caller's own.
     void Watch(std::function<void()> step);
     void Unwatch();
+    // Runs the step now, as a readiness of the socket does.
+    void Kick();
 
 private:
     struct TLibsshSession;
@@ -139,11 +141,14 @@ private:
     // within ticks; returns its last answer (again when the time ran out).
     int Drive(const std::function<int()> &call, int again, std::int32_t ticks);
     bool RunCountdown(std::int32_t ticks, const std::function<bool()> &step);
-    void SocketReady();
+    void RunStep();
+    bool Settle();
+    bool HasWaiting() const;
     void Arm();
     void Disarm();
     void Pump();
     void WriteOut();
+    void Flush();
     void ReadIn();
     void Lose(const QString &why);
     bool Fail(const QString &text);
@@ -158,6 +163,8 @@ private:
     UniqueFd m_socket;
     std::unique_ptr<TLibsshSession> m_session;
     std::unique_ptr<TLibsshChannel> m_channel;
+    // The "sftp" subsystem runs on the channel.
+    bool m_channelOpen = false;
     std::unique_ptr<QSocketNotifier> m_readNotifier;
     std::unique_ptr<QSocketNotifier> m_writeNotifier;
     // What a readiness of the socket runs: a countdown's step (true ends the countdown), or a
