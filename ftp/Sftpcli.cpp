@@ -2,6 +2,7 @@
 
 #include "base/Dispatch.h"
 #include "base/Exception.h"
+#include "base/ServerField.h"
 #include "ftp/FtpReplies.h"
 #include "net/Printable.h"
 
@@ -108,29 +109,43 @@ bool TSftpClient::SessionOpen() const
     return m_session && m_session->Alive();
 }
 
-bool TSftpClient::Open()
+bool TSftpClient::Put()
 {
-    if (m_running) {
-        m_errorMessage = QStringLiteral("Another transfer is running on this SFTP client");
-        return false;
-    }
-    m_running = true;
-    m_sessionError.clear();
-    const auto done = qScopeGuard([this] {
-        m_running = false;
-        m_errorMessage = m_sessionError;
-    });
-    EndSession();
-    try {
-        return OpenSession();
-    } catch (...) {
+    return RunExclusively([this] {
         EndSession();
-        SetError(ExceptionMessage(std::current_exception()));
-        throw;
-    }
+        const bool stored = StoreFile();
+        EndSession();
+        Display(stored ? QStringLiteral("Done") : QStringLiteral("Failed"));
+        return stored;
+    });
 }
 
-bool TSftpClient::Put()
+bool TSftpClient::OpenSession()
+{
+    return RunExclusively([this] { return EnsureSession(); });
+}
+
+bool TSftpClient::PutFile()
+{
+    return RunExclusively([this] {
+        const bool stored = StoreFile();
+        if (!stored)
+            EndSession();
+        Display(stored ? QStringLiteral("Done") : QStringLiteral("Failed"));
+        return stored;
+    });
+}
+
+bool TSftpClient::CloseSession()
+{
+    // From a handler inside one of our own waits the session is in use: it ends with its call.
+    if (m_running)
+        return false;
+    EndSession();
+    return true;
+}
+
+bool TSftpClient::RunExclusively(const std::function<bool()> &body)
 {
     if (m_running) {
         // A timer handler dispatched inside one of our waits must not start a second upload on
@@ -144,34 +159,20 @@ bool TSftpClient::Put()
         m_running = false;
         m_errorMessage = m_sessionError;
     });
-    m_taken = 0;
-    // A session that the server ended while it stood idle is no failure of this file.
-    if (m_session && !m_session->StillAlive()) {
-        Display(QStringLiteral("The session ended while idle: ") + m_session->LostReason());
-        EndSession();
-    }
-    const bool ownSession = !m_session;
-    bool stored = false;
     try {
-        stored = CheckNames() && CheckLocalFile() && (m_session || OpenSession()) && Upload();
-        if (!stored || ownSession)
-            EndSession();
+        return body();
     } catch (...) {
         m_file.Reset();
         EndSession();
         SetError(ExceptionMessage(std::current_exception()));
         throw;
     }
-    Display(stored ? QStringLiteral("Done") : QStringLiteral("Failed"));
-    return stored;
 }
 
-void TSftpClient::Close()
+bool TSftpClient::StoreFile()
 {
-    // From a handler inside one of our own waits the session is in use: it ends with the Put.
-    if (m_running)
-        return;
-    EndSession();
+    m_taken = 0;
+    return CheckNames() && CheckLocalFile() && EnsureSession() && Upload();
 }
 
 void TSftpClient::EndSession()
@@ -190,13 +191,31 @@ void TSftpClient::EndSession()
 // ---------------------------------------------------------------------------------------------
 // The session
 
-bool TSftpClient::OpenSession()
+QStringList TSftpClient::SessionKey() const
+{
+    return {m_hostName, m_port,          m_userName, m_passWord, QString::number(static_cast<int>(m_auth)),
+            m_keyFile,  m_knownHostsFile};
+}
+
+bool TSftpClient::EnsureSession()
+{
+    if (m_session && m_sessionKey == SessionKey()) {
+        // A session that the server ended while it stood idle is no failure of this file.
+        if (m_session->StillAlive())
+            return true;
+        Display(QStringLiteral("The session ended while idle: ") + m_session->LostReason());
+    }
+    EndSession();
+    return StartSession();
+}
+
+bool TSftpClient::StartSession()
 {
     if (!m_wait)
         return Fail(QStringLiteral("No wait object"));
-    const std::optional<TServerAddress> server = ParseServerAddress(m_hostName);
+    const std::optional<TServerAddress> server = ServerAddress();
     if (!server)
-        return Fail(QStringLiteral("The server '%1' is neither a host name nor host:port").arg(m_hostName));
+        return false;
     if (m_userName.isEmpty())
         return Fail(QStringLiteral("No user name to log in with"));
     TSshLogin login;
@@ -221,7 +240,29 @@ bool TSftpClient::OpenSession()
         m_session.reset();
         return false;
     }
+    m_sessionKey = SessionKey();
     return StartSftp();
+}
+
+// The server field gives the host and perhaps a port; Port, when set, wins; 22 otherwise.
+std::optional<TServerAddress> TSftpClient::ServerAddress()
+{
+    const TServerField field = ParseServerField(m_hostName);
+    if (!field.Valid()) {
+        Fail(QStringLiteral("The server '%1' cannot be used: %2").arg(m_hostName, field.error));
+        return std::nullopt;
+    }
+    TServerAddress server{field.host, field.port != 0 ? field.port : std::uint16_t(22)};
+    if (!m_port.isEmpty()) {
+        bool ok = false;
+        const uint port = m_port.toUInt(&ok);
+        if (!ok || port == 0 || port > 65535) {
+            Fail(QStringLiteral("The port '%1' is not a number from 1 to 65535").arg(m_port));
+            return std::nullopt;
+        }
+        server.port = static_cast<std::uint16_t>(port);
+    }
+    return server;
 }
 
 bool TSftpClient::StartSftp()

@@ -29,6 +29,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -61,25 +62,35 @@ public:
     explicit TSftpClient(QObject *parent = nullptr);
     ~TSftpClient() override;
 
-    // Opens a session for several Puts: connects, checks the host key, logs in and starts SFTP.
-    // On false, ErrorMessage says why.
-    bool Open();
-    // Uploads LocalFileName as HostFileName below HostDirName. Without an open session it opens
-    // one and closes it again afterwards. Returns true only when the server confirmed every byte
-    // and the file is in place under its name; shows "Done" or "Failed" last. A failure ends the
-    // session; the next Put opens a new one.
+    // Runs a whole session for one file: ends any open session, connects, checks the host key,
+    // logs in, uploads LocalFileName as HostFileName below HostDirName and ends the session.
+    // Returns true only when the server confirmed every byte and the file is in place under its
+    // name; shows "Done" or "Failed" last.
     bool Put();
-    // Ends the session; harmless when none is open.
-    void Close();
+
+    // Several files over one session: PutFile once per file, then CloseSession.
+    //
+    // Opens a session unless one for the same server, port, user and credentials is open; true
+    // when one is. On false, ErrorMessage says why.
+    bool OpenSession();
+    // Uploads as Put does, over the open session, opening one first when there is none (or it is
+    // for another server or user; that one is ended). A failure ends the session, so the next
+    // call starts afresh; ErrorMessage holds this file's first failure.
+    bool PutFile();
+    // Ends the session; true, or false when called from a handler while the session is in use.
+    bool CloseSession();
     bool SessionOpen() const;
 
     TSftpDisplay OnDisplay;
     TSftpProgress OnProgress;
     TSftpHostKey OnHostKey;
 
-    // The server: "host", "host:port" or "[address]:port"; the port is 22 unless given.
+    // The server field: "host", "host:port", an IPv6 address or "[address]:port".
     QString HostName() const { return m_hostName; }
     void SetHostName(const QString &v) { m_hostName = v; }
+    // The port, winning over one in HostName; empty leaves it to HostName, or 22.
+    QString Port() const { return m_port; }
+    void SetPort(const QString &v) { m_port = v; }
     QString UserName() const { return m_userName; }
     void SetUserName(const QString &v) { m_userName = v; }
     // The password, or the passphrase of the key when Auth is TSshAuth::Key.
@@ -136,7 +147,12 @@ private:
         bool temporaryCreated = false;
     };
 
-    bool OpenSession();
+    bool RunExclusively(const std::function<bool()> &body);
+    bool StoreFile();
+    QStringList SessionKey() const;
+    bool EnsureSession();
+    bool StartSession();
+    std::optional<TServerAddress> ServerAddress();
     bool StartSftp();
     bool Upload();
     bool CheckNames();
@@ -173,6 +189,7 @@ private:
     std::int64_t TickMs() const { return m_wait ? m_wait->Interval() : 1000; }
 
     QString m_hostName;
+    QString m_port;
     QString m_userName;
     QString m_passWord;
     TSshAuth m_auth = TSshAuth::Password;
@@ -192,6 +209,8 @@ private:
     QString m_sessionError;
 
     std::unique_ptr<TSshSession> m_session;
+    // What the open session was opened with.
+    QStringList m_sessionKey;
     bool m_posixRename = false;
     std::uint32_t m_nextId = 1;
     // The reply a Call waits for, and a packet that could not be read.

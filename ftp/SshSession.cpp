@@ -2,6 +2,7 @@
 
 #include "base/Exception.h"
 #include "net/Printable.h"
+#include "net/SocketAddress.h"
 #include "net/UniqueFd.h"
 #include "net/WSocket.h"
 
@@ -21,8 +22,10 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <array>
 #include <type_traits>
+#include <vector>
 
 namespace quelmark {
 
@@ -51,19 +54,6 @@ QByteArray LibraryPath(const QString &path)
     return QFile::encodeName(QString(path).replace(QLatin1Char('%'), QStringLiteral("%%")));
 }
 
-std::optional<std::uint16_t> ReadPort(const QString &text)
-{
-    bool ok = false;
-    const uint value = text.toUInt(&ok);
-    for (const QChar c : text) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return std::nullopt;
-    }
-    if (!ok || value == 0 || value > 65535)
-        return std::nullopt;
-    return static_cast<std::uint16_t>(value);
-}
-
 // Returns the key's fingerprint as OpenSSH prints it, "SHA256:" and the unpadded base64 of the
 // hash; empty when libssh cannot hash the key.
 QString Fingerprint(ssh_key key)
@@ -78,41 +68,6 @@ QString Fingerprint(ssh_key key)
 }
 
 } // namespace
-
-std::optional<TServerAddress> ParseServerAddress(const QString &text, std::uint16_t defaultPort)
-{
-    const QString field = text.trimmed();
-    TServerAddress server{field, defaultPort};
-    QString portText;
-    if (field.startsWith(QLatin1Char('['))) {
-        const qsizetype close = field.indexOf(QLatin1Char(']'));
-        if (close < 0)
-            return std::nullopt;
-        server.host = field.mid(1, close - 1);
-        const QString rest = field.mid(close + 1);
-        if (!rest.isEmpty() && !rest.startsWith(QLatin1Char(':')))
-            return std::nullopt;
-        portText = rest.mid(1);
-        if (rest == QLatin1String(":"))
-            return std::nullopt;
-    } else if (field.count(QLatin1Char(':')) == 1) {
-        // More than one colon is an IPv6 address without a port.
-        const qsizetype colon = field.indexOf(QLatin1Char(':'));
-        server.host = field.left(colon);
-        portText = field.mid(colon + 1);
-        if (portText.isEmpty())
-            return std::nullopt;
-    }
-    if (server.host.isEmpty())
-        return std::nullopt;
-    if (!portText.isEmpty()) {
-        const std::optional<std::uint16_t> port = ReadPort(portText);
-        if (!port)
-            return std::nullopt;
-        server.port = *port;
-    }
-    return server;
-}
 
 QString ServerText(const TServerAddress &server)
 {
@@ -207,50 +162,65 @@ bool TSshSession::Connect()
 {
     const TServerAddress &server = m_login.server;
     Display(QStringLiteral("Connecting to %1 port %2 for SFTP").arg(server.host).arg(server.port));
-    sockaddr_in address{};
+    std::vector<sockaddr_storage> addresses;
     try {
         // The look-up runs while the countdown dispatches events: a silent name server must not
         // hold the program.
         TWSocket resolver;
         resolver.SetWaitCtrl(m_wait);
         resolver.SetAddr(server.host, m_ticks);
-        address = resolver.SocketAddress();
+        addresses = resolver.ResolvedAddresses();
     } catch (const ESocketException &e) {
         return Fail(e.Message());
     }
-    address.sin_family = AF_INET;
-    address.sin_port = htons(server.port);
-    UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!socket.Valid())
-        return Fail(QStringLiteral("Cannot create a socket: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
-    if (const int error = ConnectSocket(socket.Get(), address); error != 0) {
-        Display(QStringLiteral("Connect: %1").arg(QString::fromLocal8Bit(std::strerror(error))));
+    // A name with addresses of both families may be reachable over one of them only: when the
+    // first address fails, the first one of the other family gets its turn.
+    if (addresses.empty())
         return Fail(QStringLiteral("Can't connect to host '") + server.host + QLatin1Char('\''));
+    std::vector<sockaddr_storage> tries{addresses.front()};
+    const auto other = std::find_if(addresses.begin(), addresses.end(), [&](const sockaddr_storage &address) {
+        return address.ss_family != tries.front().ss_family;
+    });
+    if (other != addresses.end())
+        tries.push_back(*other);
+    for (sockaddr_storage &address : tries) {
+        SetAddressPort(address, server.port);
+        if (const int error = ConnectSocket(address); error != 0)
+            Display(QStringLiteral("Connect to %1: %2")
+                        .arg(AddressText(address), QString::fromLocal8Bit(std::strerror(error))));
+        else
+            return true;
+    }
+    return Fail(QStringLiteral("Can't connect to host '") + server.host + QLatin1Char('\''));
+}
+
+// Connects a non-blocking socket within the countdown and keeps it; returns 0 or the error.
+int TSshSession::ConnectSocket(const sockaddr_storage &address)
+{
+    UniqueFd socket(::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!socket.Valid())
+        return errno;
+    if (::connect(socket.Get(), reinterpret_cast<const sockaddr *>(&address), AddressLength(address)) != 0) {
+        if (errno != EINPROGRESS)
+            return errno;
+        m_writeNotifier = std::make_unique<QSocketNotifier>(socket.Get(), QSocketNotifier::Write);
+        m_writeNotifier->setEnabled(false);
+        connect(m_writeNotifier.get(), &QSocketNotifier::activated, this, [this] { Guarded([this] { Kick(); }); });
+        const auto forget = qScopeGuard([this] { m_writeNotifier.reset(); });
+        if (!RunCountdown(m_ticks, [] { return true; }))
+            return ETIMEDOUT;
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (::getsockopt(socket.Get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+            return errno;
+        if (error != 0)
+            return error;
     }
     // Requests and their replies are small and go one at a time until the data moves: no delay.
     const int one = 1;
     ::setsockopt(socket.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     m_socket = std::move(socket);
-    return true;
-}
-
-int TSshSession::ConnectSocket(int fd, const sockaddr_in &address)
-{
-    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
-        return 0;
-    if (errno != EINPROGRESS)
-        return errno;
-    m_writeNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
-    m_writeNotifier->setEnabled(false);
-    connect(m_writeNotifier.get(), &QSocketNotifier::activated, this, [this] { Guarded([this] { Kick(); }); });
-    const auto forget = qScopeGuard([this] { m_writeNotifier.reset(); });
-    if (!RunCountdown(m_ticks, [] { return true; }))
-        return ETIMEDOUT;
-    int error = 0;
-    socklen_t length = sizeof error;
-    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
-        return errno;
-    return error;
+    return 0;
 }
 
 bool TSshSession::Handshake()

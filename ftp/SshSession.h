@@ -28,7 +28,7 @@
 #include <optional>
 
 class QSocketNotifier;
-struct sockaddr_in;
+struct sockaddr_storage;
 
 namespace quelmark {
 
@@ -38,15 +38,11 @@ enum class TSshAuth : std::uint8_t {
     Key,      // a private key; the password is its passphrase
 };
 
-// A server field split into its parts.
+// The server a session connects to.
 struct TServerAddress {
     QString host;
     std::uint16_t port = 22;
 };
-
-// Reads a server field: "host", "host:port", "[address]:port" or "[address]"; the port defaults to
-// defaultPort. nullopt when the host is empty or the port is not a number from 1 to 65535.
-std::optional<TServerAddress> ParseServerAddress(const QString &text, std::uint16_t defaultPort = 22);
 
 // Returns the server as known-hosts files and messages name it: "host", or "[host]:port" off 22.
 QString ServerText(const TServerAddress &server);
@@ -124,8 +120,7 @@ private:
     struct TLibsshChannel;
 
     bool Connect();
-    // Connects the non-blocking socket within the countdown; returns 0 or the error number.
-    int ConnectSocket(int fd, const sockaddr_in &address);
+    int ConnectSocket(const sockaddr_storage &address);
     bool Handshake();
     bool SetOptions();
     bool CheckHostKey(const TTrustQuestion &trust);

@@ -27,24 +27,16 @@ QString ProgramKnownHostsFile()
            QStringLiteral("/Varnholt/Quelmark/known_hosts");
 }
 
-// The server as the client takes it: --host, with --port added when it is given.
-QString ServerField(const QCommandLineParser &parser)
-{
-    const QString host = parser.value(QStringLiteral("host"));
-    if (!parser.isSet(QStringLiteral("port")))
-        return host;
-    return (host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host) + QLatin1Char(':') +
-           parser.value(QStringLiteral("port"));
-}
-
 void Configure(TSftpClient &client, const QCommandLineParser &parser)
 {
-    client.SetHostName(ServerField(parser));
+    client.SetHostName(parser.value(QStringLiteral("host")));
+    if (parser.isSet(QStringLiteral("port")))
+        client.SetPort(parser.value(QStringLiteral("port")));
     client.SetUserName(parser.value(QStringLiteral("user")));
     client.SetPassWord(parser.value(QStringLiteral("password")));
     client.SetHostDirName(parser.value(QStringLiteral("dir")));
     client.SetTimeOut(parser.value(QStringLiteral("timeout")).toInt());
-    client.SetCreateFolders(parser.isSet(QStringLiteral("create-folders")));
+    client.SetCreateFolders(parser.isSet(QStringLiteral("create-dirs")));
     client.SetKnownHostsFile(parser.isSet(QStringLiteral("known-hosts")) ? parser.value(QStringLiteral("known-hosts"))
                                                                          : ProgramKnownHostsFile());
     client.SetAcceptedHostKey(parser.value(QStringLiteral("accept-host-key")));
@@ -55,13 +47,36 @@ void Configure(TSftpClient &client, const QCommandLineParser &parser)
     client.OnDisplay = [](QObject *, QString &msg) { PrintLine(msg); };
 }
 
+// Sends every pair; one pair is one whole session, several share one.
+bool Upload(TSftpClient &client, const QStringList &locals, const QStringList &remotes)
+{
+    if (locals.size() == 1) {
+        client.SetLocalFileName(locals.first());
+        client.SetHostFileName(remotes.first());
+        const bool stored = client.Put();
+        if (!stored)
+            PrintLine(client.ErrorMessage());
+        return stored;
+    }
+    bool all = true;
+    for (qsizetype i = 0; i < locals.size(); ++i) {
+        client.SetLocalFileName(locals.at(i));
+        client.SetHostFileName(remotes.at(i));
+        if (!client.PutFile()) {
+            all = false;
+            PrintLine(client.ErrorMessage());
+        }
+    }
+    client.CloseSession();
+    return all;
+}
+
 } // namespace
 
 void AddSftpOptions(QCommandLineParser &parser)
 {
     parser.addOptions({
-        {QStringLiteral("sftp"),
-         QStringLiteral("Upload over SFTP (SSH); --host may be host:port, port 22 by default.")},
+        {QStringLiteral("sftp"), QStringLiteral("Upload over SFTP (SSH), port 22 unless --host or --port names one.")},
         {QStringLiteral("key"),
          QStringLiteral("SFTP: log in with this private key, the password being its passphrase; an empty path "
                         "tries ~/.ssh/id_ed25519, id_ecdsa, id_rsa and the ssh-agent."),
@@ -72,23 +87,29 @@ void AddSftpOptions(QCommandLineParser &parser)
         {QStringLiteral("accept-host-key"),
          QStringLiteral("SFTP: accept and store an unknown host key with this fingerprint."),
          QStringLiteral("SHA256:...")},
-        {QStringLiteral("create-folders"), QStringLiteral("SFTP: create missing folders of the remote name.")},
     });
 }
 
 QString CheckSftpArguments(const QCommandLineParser &parser)
 {
-    const bool sftp = parser.isSet(QStringLiteral("sftp"));
-    for (const char *option : {"key", "known-hosts", "accept-host-key", "create-folders"}) {
-        if (!sftp && parser.isSet(QLatin1String(option)))
-            return QStringLiteral("--%1 needs --sftp").arg(QLatin1String(option));
-    }
-    if (!sftp)
+    if (!parser.isSet(QStringLiteral("sftp"))) {
+        for (const char *option : {"key", "known-hosts", "accept-host-key"}) {
+            if (parser.isSet(QLatin1String(option)))
+                return QStringLiteral("--%1 needs --sftp").arg(QLatin1String(option));
+        }
         return {};
-    if (parser.values(QStringLiteral("local")).size() != parser.values(QStringLiteral("remote")).size())
-        return QStringLiteral("--local and --remote come in pairs");
-    if (!ParseServerAddress(ServerField(parser)))
-        return QStringLiteral("--host and --port name no server: ") + ServerField(parser);
+    }
+    // SFTP renames into place always and has no data connection to turn round.
+    if (parser.isSet(QStringLiteral("passive")))
+        return QStringLiteral("--passive is for FTP only");
+    if (parser.value(QStringLiteral("retries")).toInt() != 0)
+        return QStringLiteral("--retries is for FTP only");
+    if (parser.isSet(QStringLiteral("port"))) {
+        bool ok = false;
+        const uint port = parser.value(QStringLiteral("port")).toUInt(&ok);
+        if (!ok || port == 0 || port > 65535)
+            return QStringLiteral("--port needs a number from 1 to 65535 with --sftp");
+    }
     return {};
 }
 
@@ -99,28 +120,12 @@ int RunSftp(const QCommandLineParser &parser)
     TSftpClient client;
     client.SetWait(&wait);
     Configure(client, parser);
-    const QStringList locals = parser.values(QStringLiteral("local"));
-    const QStringList remotes = parser.values(QStringLiteral("remote"));
-    int failures = 0;
     try {
-        if (locals.size() > 1 && !client.Open()) {
-            PrintLine(client.ErrorMessage());
-            return 1;
-        }
-        for (qsizetype i = 0; i < locals.size(); ++i) {
-            client.SetLocalFileName(locals.at(i));
-            client.SetHostFileName(remotes.at(i));
-            if (!client.Put()) {
-                PrintLine(client.ErrorMessage());
-                ++failures;
-            }
-        }
-        client.Close();
+        return Upload(client, parser.values(QStringLiteral("local")), parser.values(QStringLiteral("remote"))) ? 0 : 1;
     } catch (const std::exception &) {
         PrintLine(ExceptionMessage(std::current_exception()));
         return 1;
     }
-    return failures == 0 ? 0 : 1;
 }
 
 } // namespace quelmark

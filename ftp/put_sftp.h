@@ -8,7 +8,7 @@ class QCommandLineParser;
 
 namespace quelmark {
 
-// Adds --sftp, --key, --known-hosts, --accept-host-key and --create-folders.
+// Adds --sftp, --key, --known-hosts and --accept-host-key.
 void AddSftpOptions(QCommandLineParser &parser);
 
 // Returns an empty text when the SFTP arguments make sense, else what is wrong with them.

@@ -200,8 +200,10 @@ TEST_F(PutToolSftp, UnknownHostKeyFailsWithItsFingerprintAndPassesWhenAccepted)
                         {QStringLiteral("--accept-host-key"), server->HostKeyFingerprint()}));
     EXPECT_EQ(run.exitCode, 0) << run.Text().toStdString();
     EXPECT_EQ(server->Stored(QStringLiteral("page.html")), QByteArray("<p>page</p>\n"));
-    // Stored: the next run knows the key without being told.
-    run = Run(Arguments({{local, QStringLiteral("again.html")}}));
+    // Stored: the next run knows the key without being told, also with the port apart.
+    QStringList portApart = Arguments({{local, QStringLiteral("again.html")}});
+    portApart.replace(portApart.indexOf(server->Server()), QStringLiteral("127.0.0.1"));
+    run = Run(portApart << QStringLiteral("--port") << server->PortText());
     EXPECT_EQ(run.exitCode, 0) << run.Text().toStdString();
 }
 
@@ -308,7 +310,8 @@ TEST_F(PutToolSftp, BadArgumentsExitWithTwoBeforeConnecting)
     QStringList keyWithoutSftp =
         Arguments({{local, QStringLiteral("page.html")}}, {QStringLiteral("--key"), QString()});
     keyWithoutSftp.removeAll(QStringLiteral("--sftp"));
-    for (const QStringList &arguments : {unpaired, badPort, keyWithoutSftp}) {
+    const QStringList passive = Arguments({{local, QStringLiteral("page.html")}}, {QStringLiteral("--passive")});
+    for (const QStringList &arguments : {unpaired, badPort, keyWithoutSftp, passive}) {
         const ToolRun run = Run(arguments);
         EXPECT_EQ(run.exitCode, 2) << arguments.join(' ').toStdString();
         EXPECT_TRUE(run.lines.isEmpty());

@@ -99,11 +99,12 @@ protected:
         return path;
     }
 
-    bool PutFile(const QString &remote, const QByteArray &content)
+    // Uploads with Put, or with PutFile over the session when inSession is set.
+    bool PutFile(const QString &remote, const QByteArray &content, bool inSession = false)
     {
         client.SetLocalFileName(Local(QStringLiteral("local-") + QString(remote).replace('/', '_'), content));
         client.SetHostFileName(remote);
-        return client.Put();
+        return inSession ? client.PutFile() : client.Put();
     }
 
     void PutOnServer(const QString &name, const QByteArray &content, int mode = 0644)
@@ -156,15 +157,15 @@ TEST_F(SftpClient, SeveralFilesInOneSessionGetTheirModesAndLeaveNothingBehind)
         {"a/b/deep.html", 0644} // below folders that did not exist
     };
     client.SetCreateFolders(true);
-    ASSERT_TRUE(client.Open()) << client.ErrorMessage().toStdString();
+    ASSERT_TRUE(client.OpenSession()) << client.ErrorMessage().toStdString();
     for (const auto &row : rows) {
         SCOPED_TRACE(row.remote.toStdString());
-        EXPECT_TRUE(PutFile(row.remote, row.remote.toUtf8())) << client.ErrorMessage().toStdString();
+        EXPECT_TRUE(PutFile(row.remote, row.remote.toUtf8(), true)) << client.ErrorMessage().toStdString();
         EXPECT_EQ(server->Stored(row.remote), row.remote.toUtf8());
         EXPECT_EQ(ModeOnServer(row.remote), row.mode);
         EXPECT_TRUE(client.SessionOpen());
     }
-    client.Close();
+    EXPECT_TRUE(client.CloseSession());
     EXPECT_FALSE(client.SessionOpen());
     EXPECT_EQ(lines.filter(QStringLiteral("Connected for SFTP")).size(), 1);
     EXPECT_TRUE(lines.contains(QStringLiteral("> MKDIR a/b")));
@@ -184,13 +185,15 @@ TEST_F(SftpClient, AFailedFileEndsTheSessionAndTheNextFileOpensANewOne)
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.remote.toStdString());
-        ASSERT_TRUE(client.Open());
-        EXPECT_FALSE(PutFile(row.remote, "x"));
+        ASSERT_TRUE(client.OpenSession());
+        EXPECT_FALSE(PutFile(row.remote, "x", true));
         EXPECT_TRUE(client.ErrorMessage().startsWith(row.error)) << client.ErrorMessage().toStdString();
         EXPECT_EQ(lines.last(), QStringLiteral("Failed"));
         EXPECT_FALSE(client.SessionOpen());
-        EXPECT_TRUE(PutFile(QStringLiteral("page.html"), "ok")) << client.ErrorMessage().toStdString();
+        EXPECT_TRUE(PutFile(QStringLiteral("page.html"), "ok", true)) << client.ErrorMessage().toStdString();
         EXPECT_TRUE(client.ErrorMessage().isEmpty());
+        EXPECT_TRUE(client.SessionOpen());
+        client.CloseSession();
     }
     EXPECT_TRUE(LeftOvers().isEmpty());
 }
