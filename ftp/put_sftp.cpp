@@ -102,6 +102,8 @@ QString CheckSftpArguments(const QCommandLineParser &parser)
     // SFTP renames into place always and has no data connection to turn round.
     if (parser.isSet(QStringLiteral("passive")))
         return QStringLiteral("--passive is for FTP only");
+    if (parser.isSet(QStringLiteral("tls")))
+        return QStringLiteral("--tls is for FTP only: SFTP is encrypted by SSH");
     if (parser.value(QStringLiteral("retries")).toInt() != 0)
         return QStringLiteral("--retries is for FTP only");
     if (parser.isSet(QStringLiteral("port"))) {
