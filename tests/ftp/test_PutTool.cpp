@@ -686,8 +686,9 @@ TEST(PutToolTls, ExpiredWrongHostCutOrStalledHandshakeAndRefusedAuthFailClearly)
         ASSERT_FALSE(run.lines.isEmpty());
         EXPECT_TRUE(run.lines.last().startsWith(row.error)) << run.lines.last().toStdString();
         EXPECT_LT(elapsed, row.takesTheTimeOut ? 5000 : 2000);
+        // Qt's coarse timers may fire up to 5 % early.
         if (row.takesTheTimeOut) {
-            EXPECT_GE(elapsed, 2000);
+            EXPECT_GE(elapsed, 1900);
         }
         const QStringList received = server.Received();
         EXPECT_FALSE(received.contains(QStringLiteral("USER user")) || received.contains(QStringLiteral("PASS secret")))
