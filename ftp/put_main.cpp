@@ -9,8 +9,8 @@
 #include "base/ServerField.h"
 #include "ftp/Ftpcli.h"
 #include "ftp/Wait.h"
-#include "net/TlsSession.h"
 #include "ftp/put_sftp.h"
+#include "net/TlsSession.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1460,7 +1460,9 @@ void TWSocket::FillRecord()
         const TBuffer::Span unsent = block.Peek();
         const auto take =
             static_cast<std::int32_t>(std::min<std::int64_t>(unsent.count, kMaxRecordPlain - m_recordFill));
-        std::memcpy(m_record.data() + m_recordFill, unsent.start, static_cast<std::size_t>(take));
+        // An emptied block has no bytes to point at.
+        if (take > 0)
+            std::memcpy(m_record.data() + m_recordFill, unsent.start, static_cast<std::size_t>(take));
         m_recordFill += take;
         block.Remove(take);
         if (block.Peek().count > 0 || m_sendQueue.size() == 1)
