@@ -69,7 +69,7 @@ QStringList CoveredSites(const TRunParts &parts, const TRunRequest &request, QSt
 
 // The window's push of the shown site, for a site that need not be shown: it is shown for the
 // while, and showing the user's node again afterwards stores it with its new statuses.
-void PushOneSite(const TRunParts &parts, const QString &site)
+void PushOneSite(const TRunParts &parts, const QString &site, const QString &address)
 {
     TNavigator &navigator = *parts.navigator;
     QTreeWidgetItem *remembered = navigator.currentItem();
@@ -80,7 +80,7 @@ void PushOneSite(const TRunParts &parts, const QString &site)
         }
     }
     try {
-        parts.engine->Push().btnPushAllSiteNowClick();
+        parts.engine->Push().PushShownSite(address);
     } catch (...) {
         try {
             navigator.SelectNode(remembered);
@@ -121,15 +121,24 @@ int PushAll(const TRunParts &parts, const TRunRequest &request, TRunOutput &outp
         output.Err(QStringLiteral("A push is already running; nothing was pushed"));
         return 2;
     }
-    if (parts.localAddress() == NotConnectedAddress) {
-        parts.engine->Log().AddToLog(QStringLiteral("!!!!!Not connected to the network..."));
-        return 1;
-    }
     try {
+        const TAddressResult found = push.CheckAddress();
+        if (push.Stopping()) {
+            output.Err(QStringLiteral("Stopped during the address check; nothing was pushed"));
+            return 1;
+        }
+        if (!found.Connected()) {
+            // As the refresh cycle says it: a failed check with its reason, the "Local" rule's
+            // "127.0.0.1" as it always was.
+            if (found.address.isEmpty())
+                parts.engine->Log().AddToLog(found.failure);
+            parts.engine->Log().AddToLog(QStringLiteral("!!!!!Not connected to the network..."));
+            return 1;
+        }
         if (request.site.isEmpty())
-            push.btnPushAllNowClick();
+            push.PushAll(found.address);
         else
-            PushOneSite(parts, request.site);
+            PushOneSite(parts, request.site, found.address);
         return AnyEntryInError(parts, sites) || push.Stopping() ? 1 : 0;
     } catch (...) {
         output.Err(ExceptionMessage(std::current_exception()));
@@ -146,15 +155,22 @@ int DryRun(const TRunParts &parts, const TRunRequest &request, TRunOutput &outpu
             output.Err(error);
             return 2;
         }
-        if (parts.localAddress() == NotConnectedAddress)
+        const TAddressResult found = parts.engine->Push().CheckAddress();
+        if (!found.Connected() && found.address.isEmpty())
+            output.Err(found.failure + QStringLiteral(": --push-all would push nothing"));
+        else if (!found.Connected())
             output.Err(
                 QStringLiteral("This machine is not connected (its address is %1): --push-all would push nothing")
-                    .arg(NotConnectedAddress));
+                    .arg(found.address));
+        // Without an address the address rule has nothing to compare and judges no entry.
+        TAddressLookup current;
+        if (!found.address.isEmpty())
+            current = [address = found.address] { return address; };
         const QString lastIPAddress = parts.options->edtLastIPAddress->text();
         TSiteReader reader(parts);
         for (const QString &site : sites) {
             for (const TFileEntry &entry : reader.Entries(site))
-                output.Out(DryRunLine(site, entry, PushDecision(entry, lastIPAddress, parts.localAddress)));
+                output.Out(DryRunLine(site, entry, PushDecision(entry, lastIPAddress, current)));
         }
         return 0;
     } catch (...) {

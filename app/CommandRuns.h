@@ -29,7 +29,6 @@ struct TRunParts {
     TNavigator *navigator = nullptr;
     TGeneralOptions *options = nullptr;
     TEngine *engine = nullptr;
-    TAddressLookup localAddress;
 };
 
 // One run asked for: PushAll or DryRun, narrowed to one site when site is set.
@@ -61,20 +60,19 @@ private:
     std::function<void(const QString &)> m_previous;
 };
 
-// The address change detection and push-all take for "not connected".
-inline const QString NotConnectedAddress = QStringLiteral("127.0.0.1");
-
 // Runs the request and returns its exit status; never raises.
 //
-// PushAll: the window's push-all (or, for one site, its push of the shown site, with that site
-// shown for the while and the user's node shown again after, which stores it). Its log lines go
-// to the engine's log. Returns 0 when nothing failed or nothing was due, 1 when an entry ended
-// "Error", the push stopped on an error, or the machine is not connected (nothing is pushed
-// then, as the refresh cycle does), 2 for a site that does not exist.
+// PushAll: the address is looked up once, then the window's push-all runs with it (or, for one
+// site, its push of the shown site, with that site shown for the while and the user's node
+// shown again after, which stores it). Its log lines go to the engine's log. Returns 0 when
+// nothing failed or nothing was due, 1 when an entry ended "Error", the push stopped on an
+// error, or the machine is not connected or the address check failed (nothing is pushed then,
+// as the refresh cycle does, and the log says why), 2 for a site that does not exist.
 //
 // DryRun: one line per file entry to output's Out, sites in navigator order and entries in list
 // order: site, local file, host file name, "due" or "not due", and change detection's reason,
-// separated by tabs. It changes nothing: the shown site is read from its controls, any other
+// separated by tabs, judged with one look-up of the address; a look-up that finds none is said
+// on Err. It changes nothing: the shown site is read from its controls, any other
 // from the store. Returns 0, or 2 when the store cannot be read or the site does not exist.
 int RunCommand(const TRunParts &parts, const TRunRequest &request, TRunOutput &output);
 

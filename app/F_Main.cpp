@@ -13,16 +13,19 @@
 #include "catalogue/Registry.h"
 #include "catalogue/SiteEditing.h"
 #include "engine/ActivityLog.h"
+#include "engine/AddressChoice.h"
 #include "engine/PushCommands.h"
 #include "engine/RefreshCycle.h"
 #include "engine/TextArea.h"
 #include "engine/Transfer.h"
 #include "ftp/Wait.h"
+#include "net/NetworkInterfaces.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFormLayout>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -143,6 +146,7 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent)
     CreateEngine();
     CreateSiteEditor();
     CreateTray();
+    WatchAddressOptions();
     FormCreate();
     PlaceOnScreen();
 }
@@ -213,10 +217,30 @@ void TfrmMain::CreateGeneralOptionsPage()
     form->addRow(o.chkTimeStampLog);
     form->addRow(QStringLiteral("Temp Local File:"), o.edtTempFileName);
     form->addRow(QStringLiteral("Default IP Param:"), o.edtDefaultIPParam);
+    auto *source = new QHBoxLayout;
+    source->addWidget(o.cmbAddressSource, 1);
+    source->addWidget(new QLabel(QStringLiteral("IP version:")));
+    source->addWidget(o.cmbAddressFamily);
+    form->addRow(QStringLiteral("Address from:"), source);
+    o.cmbAddressInterface->addItems(NetworkInterfaceNames());
+    o.cmbAddressInterface->setCurrentIndex(-1);
+    form->addRow(QStringLiteral("Interface:"), o.cmbAddressInterface);
+    form->addRow(QStringLiteral("Check URL:"), o.edtAddressURL);
+    form->addRow(QStringLiteral("Address command:"), o.edtAddressCommand);
     form->addRow(QStringLiteral("Last IP Address:"), o.edtLastIPAddress);
     form->addRow(QStringLiteral("Reconnect Cmd:"), o.edtRedialCommand);
     form->addRow(o.chkAutoReconnect);
     form->addRow(o.chkCloseToTray);
+}
+
+// Only the field the chosen source needs is on show; "Local" needs none.
+void TfrmMain::ShowAddressFields()
+{
+    auto *form = static_cast<QFormLayout *>(pnlGeneralOptions->layout());
+    const std::optional<TAddressSourceKind> kind = ChosenAddressSource(*m_options);
+    form->setRowVisible(m_options->cmbAddressInterface, kind == TAddressSourceKind::Interface);
+    form->setRowVisible(m_options->edtAddressURL, kind == TAddressSourceKind::Web);
+    form->setRowVisible(m_options->edtAddressCommand, kind == TAddressSourceKind::Command);
 }
 
 void TfrmMain::CreateWebSitesPage()
@@ -307,8 +331,9 @@ void TfrmMain::CreateSplitter()
 void TfrmMain::FormCreate()
 {
     // The refresh cycle starts stopped with its button in the stopped state and no minute
-    // counted (it was made so in CreateEngine).
-    edtLocalAddress->setText(LocalIPAddress());
+    // counted (it was made so in CreateEngine). The options are still the initial ones, whose
+    // source answers at once.
+    RefreshAddressField();
     nbMain->setCurrentWidget(memoLog);
 }
 
@@ -348,7 +373,9 @@ void TfrmMain::closeEvent(QCloseEvent *event)
     if (!isEnabled() || m_engine->Push().Pushing()) {
         event->ignore();
         m_engine->Push().Stop();
-        CloseWhenIdle(this);
+        // An address check leaves the window enabled; it ends once the handler that runs this
+        // returns.
+        CloseWhenIdle(this, [this] { return m_engine->Push().Pushing(); });
         return;
     }
     // A store that refuses the save is reported, yet the window still closes: refusing to
@@ -416,6 +443,7 @@ void TfrmMain::FormShow()
     LoadRegControls(this, BaseKeyPath());
     LoadToolbarLayout(this, BaseKeyPath());
     m_storeLoaded = true;
+    RefreshAddressField();
     tvNavigator->BuildNavigator();
     if (m_options->chkAutoProcess->isChecked()) {
         RefreshCycle().SetTag(0);

@@ -12,6 +12,7 @@
 
 #include <QMainWindow>
 #include <QMap>
+#include <QPointer>
 
 #include <functional>
 #include <memory>
@@ -27,6 +28,8 @@ class QToolBar;
 
 namespace quelmark {
 
+class TAddressSource;
+struct TAddressResult;
 class TFileDrag;
 class TFtpClient;
 class TGeneralOptions;
@@ -61,10 +64,6 @@ QRect PlaceOnScreens(const QRect &frame, const QList<QRect> &screens);
 // message to show (it names the file). The file is never changed by a failed attempt.
 QString CheckStoreAtStart();
 
-// Returns the machine's address look-up on sockets, the one the window and the runs without a
-// window hand their engines.
-TAddressLookup LocalAddressLookup(TSockets *sockets);
-
 class TfrmMain : public QMainWindow {
     Q_OBJECT
 public:
@@ -76,8 +75,6 @@ public:
     TRefreshCycle &RefreshCycle() { return m_engine->Refresh(); }
     TEngine &Engine() { return *m_engine; }
     TGeneralOptions &Options() { return *m_options; }
-    // Returns the machine's local address, as the engine looks it up.
-    QString LocalIPAddress() const;
     // The system tray icon's part; it has no icon where the desktop offers no tray.
     TTray &Tray() { return *m_tray; }
 
@@ -128,6 +125,11 @@ private:
     void CreateTray();
     void UpdateTray();
     bool ClosesToTray();
+    void WatchAddressOptions();
+    void ShowAddressFields();
+    void ShowAddressSource(const QString &failure);
+    void RefreshAddressField();
+    void ShowAddressFound(const QString &shownBefore, const TAddressResult &result);
 
     // Menus, toolbar buttons and pop-up menus (MainCommands.cpp).
     void CreateCommands();
@@ -158,7 +160,7 @@ private:
     QStackedWidget *nbDetail = nullptr;
     QMap<QString, QWidget *> m_pages;
 
-    // The nine option controls are TGeneralOptions'; the window places them on this panel.
+    // The option controls are TGeneralOptions'; the window places them on this panel.
     QWidget *pnlGeneralOptions = nullptr;
 
     // The site fields and the file list are the catalogue's (TShownSite); the window places them.
@@ -182,6 +184,8 @@ private:
     TFtpClient *ftpClient = nullptr;
     TWSocket *wSocket = nullptr;
     TSockets *SocketComponent = nullptr;
+    // Where the engine finds the address, as the general options choose it.
+    TAddressSource *m_addressSource = nullptr;
     TWait *waitControl = nullptr;
     TFileDrag *FileDrag = nullptr;
 
@@ -197,6 +201,10 @@ private:
     std::unique_ptr<TEngine> m_engine;
     TSiteEditor *m_editor = nullptr;
     TTray *m_tray = nullptr;
+    // Looks the address up for the address field when the options change, beside the engine's.
+    QPointer<TAddressSource> m_addressPreview;
+    // The address options the field was last refreshed for.
+    QString m_addressShownFor;
     bool m_shownOnce = false;
     // Set once the first showing has read the options and the toolbar layout whole; until then
     // the controls hold defaults, and closing must not write them over what the store keeps.

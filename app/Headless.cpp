@@ -11,6 +11,7 @@
 #include "catalogue/Registry.h"
 #include "catalogue/filedrag.h"
 #include "engine/ActivityLog.h"
+#include "engine/AddressChoice.h"
 #include "engine/Engine.h"
 #include "engine/PushCommands.h"
 #include "engine/RefreshCycle.h"
@@ -18,7 +19,7 @@
 #include "engine/Transfer.h"
 #include "ftp/Ftpcli.h"
 #include "ftp/Wait.h"
-#include "net/Sockets.h"
+#include "net/AddressSource.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -169,17 +170,17 @@ THeadlessHost::THeadlessHost(QWidget *parent) : QWidget(parent)
     m_waitControl = new TWait(this);
     m_waitControl->SetInterval(1000);
     m_memoLog = new TTextArea(this);
-    m_sockets = new TSockets(this);
+    m_addressSource = new TAddressSource(this);
 
-    const TEngineParts parts{
+    TEngineParts parts{
         .catalogue = m_catalogue.get(),
         .options = m_options.get(),
         .ftpClient = m_ftpClient,
         .waitControl = m_waitControl,
         .memoLog = m_memoLog,
-        .localAddress = LocalAddressLookup(m_sockets),
         .navigator = m_navigator,
     };
+    UseChosenAddressSource(parts, m_addressSource);
     m_engine = std::make_unique<TEngine>(parts, this);
 }
 
@@ -187,7 +188,7 @@ THeadlessHost::~THeadlessHost() = default;
 
 TRunParts THeadlessHost::Parts()
 {
-    return {m_catalogue.get(), m_navigator, m_options.get(), m_engine.get(), LocalAddressLookup(m_sockets)};
+    return {m_catalogue.get(), m_navigator, m_options.get(), m_engine.get()};
 }
 
 void THeadlessHost::LoadOptions()

@@ -21,13 +21,13 @@
 
 namespace quelmark {
 
+class TAddressSource;
 class TCatalogue;
 class TEngine;
 class TFileDrag;
 class TFtpClient;
 class TGeneralOptions;
 class TNavigator;
-class TSockets;
 class TTextArea;
 class TWait;
 
@@ -65,7 +65,7 @@ private:
     TFtpClient *m_ftpClient = nullptr;
     TWait *m_waitControl = nullptr;
     TTextArea *m_memoLog = nullptr;
-    TSockets *m_sockets = nullptr;
+    TAddressSource *m_addressSource = nullptr;
 };
 
 // The refresh cycle without a window, holding the store: it takes the store's lock (and waits

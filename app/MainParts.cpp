@@ -11,12 +11,14 @@
 #include "catalogue/RegControls.h"
 #include "catalogue/SiteEditing.h"
 #include "catalogue/filedrag.h"
+#include "engine/AddressChoice.h"
 #include "engine/ChangeDetection.h"
 #include "engine/Engine.h"
 #include "engine/F_Prgrss.h"
 #include "engine/PushCommands.h"
 #include "engine/RefreshCycle.h"
 #include "ftp/Ftpcli.h"
+#include "net/AddressSource.h"
 #include "net/Sockets.h"
 #include "net/WSocket.h"
 
@@ -37,6 +39,8 @@ void TfrmMain::CreateNonVisualParts()
     wSocket->SetProto(QStringLiteral("tcp"));
     SocketComponent = new TSockets(this);
     SocketComponent->setObjectName(QStringLiteral("SocketComponent"));
+    m_addressSource = new TAddressSource(this);
+    m_addressSource->setObjectName(QStringLiteral("addressSource"));
     FileDrag = new TFileDrag(this);
     FileDrag->setObjectName(QStringLiteral("FileDrag"));
 }
@@ -52,26 +56,15 @@ void TfrmMain::CreateOtherWindows()
     frmAbout = new TfrmAbout(this);
 }
 
-TAddressLookup LocalAddressLookup(TSockets *sockets)
-{
-    return [sockets] { return sockets->LocalIPAddress(); };
-}
-
-QString TfrmMain::LocalIPAddress() const
-{
-    return LocalAddressLookup(SocketComponent)();
-}
-
 // Made after the commands: the refresh cycle takes over the start/stop button.
 void TfrmMain::CreateEngine()
 {
-    const TEngineParts parts{
+    TEngineParts parts{
         .catalogue = m_catalogue.get(),
         .options = m_options.get(),
         .ftpClient = ftpClient,
         .waitControl = waitControl,
         .memoLog = memoLog,
-        .localAddress = [this] { return LocalIPAddress(); },
         .mainWindow = this,
         .navigator = tvNavigator,
         .edtLocalAddress = edtLocalAddress,
@@ -84,7 +77,68 @@ void TfrmMain::CreateEngine()
         // The site editor comes after the engine; it is asked only when a tick arrives.
         .checksHeld = [this] { return m_editor && m_editor->Editing(); },
     };
+    UseChosenAddressSource(parts, m_addressSource);
     m_engine = std::make_unique<TEngine>(parts, this);
+}
+
+// The address field follows the address options: its tooltip at once, its address once a
+// change is complete (a choice made, an edit left), looked up without waiting for a slow
+// source.
+void TfrmMain::WatchAddressOptions()
+{
+    const TGeneralOptions &o = *m_options;
+    const auto tip = [this] { ShowAddressSource(QString()); };
+    const auto refresh = [this] { Guarded([this] { RefreshAddressField(); }); };
+    connect(o.cmbAddressSource, &QComboBox::currentIndexChanged, this, [this] { ShowAddressFields(); });
+    for (QComboBox *choice : {o.cmbAddressSource, o.cmbAddressFamily, o.cmbAddressInterface}) {
+        connect(choice, &QComboBox::currentTextChanged, this, tip);
+        connect(choice, &QComboBox::activated, this, refresh);
+    }
+    connect(o.cmbAddressInterface->lineEdit(), &QLineEdit::editingFinished, this, refresh);
+    for (QLineEdit *edit : {static_cast<QLineEdit *>(o.edtAddressURL), static_cast<QLineEdit *>(o.edtAddressCommand)}) {
+        connect(edit, &QLineEdit::textChanged, this, tip);
+        connect(edit, &QLineEdit::editingFinished, this, refresh);
+    }
+    ShowAddressFields();
+    ShowAddressSource(QString());
+}
+
+void TfrmMain::ShowAddressSource(const QString &failure)
+{
+    const QString source = AddressSourceText(*m_options);
+    edtLocalAddress->setToolTip(failure.isEmpty() ? source : source + QLatin1Char('\n') + failure);
+}
+
+// A source that answers at once is asked at once; a slow one is asked on the side, and what it
+// finds shows only if no push has shown an address meanwhile.
+void TfrmMain::RefreshAddressField()
+{
+    const QString settings = AddressSourceText(*m_options);
+    if (settings == m_addressShownFor)
+        return;
+    m_addressShownFor = settings;
+    delete m_addressPreview.data();
+    m_addressPreview = new TAddressSource(this);
+    if (const QString unusable = ChooseAddressSource(*m_options, *m_addressPreview); !unusable.isEmpty()) {
+        ShowAddressFound(QString(), TAddressResult::Failed(unusable));
+        return;
+    }
+    const TAddressSourceKind kind = m_addressPreview->Source();
+    if (kind == TAddressSourceKind::Local || kind == TAddressSourceKind::Interface) {
+        ShowAddressFound(edtLocalAddress->text(), m_addressPreview->Lookup());
+        return;
+    }
+    m_addressPreview->OnDone = [this, shown = edtLocalAddress->text()](QObject *, const TAddressResult &result) {
+        ShowAddressFound(shown, result);
+    };
+    m_addressPreview->Start();
+}
+
+void TfrmMain::ShowAddressFound(const QString &shownBefore, const TAddressResult &result)
+{
+    ShowAddressSource(result.Connected() ? QString() : result.failure);
+    if (!result.address.isEmpty() && edtLocalAddress->text() == shownBefore)
+        edtLocalAddress->setText(result.address);
 }
 
 void TfrmMain::CreateSiteEditor()

@@ -70,17 +70,17 @@ void TTermination::Drain()
         OnTerminate();
 }
 
-void CloseWhenIdle(QWidget *window)
+void CloseWhenIdle(QWidget *window, std::function<bool()> busy)
 {
-    if (window->isEnabled()) {
+    if (window->isEnabled() && !(busy && busy())) {
         window->close();
         return;
     }
     QPointer<QWidget> guard(window);
-    QTimer::singleShot(200, window, [guard] {
-        Guarded([guard] {
+    QTimer::singleShot(200, window, [guard, busy = std::move(busy)] {
+        Guarded([&] {
             if (guard)
-                CloseWhenIdle(guard);
+                CloseWhenIdle(guard, busy);
         });
     });
 }

@@ -32,7 +32,7 @@ private:
 };
 
 // Closes window as the user would, once it takes commands again: while a push holds it
-// disabled the close waits for the push to end.
-void CloseWhenIdle(class QWidget *window);
+// disabled, or busy says that something still runs, the close waits for it to end.
+void CloseWhenIdle(class QWidget *window, std::function<bool()> busy = {});
 
 } // namespace quelmark

@@ -82,8 +82,7 @@ THolder::TBusy TWindowHolder::Busy() const
 int TWindowHolder::Run(const TRunRequest &request, TRunOutput &output)
 {
     TfrmMain &window = m_window;
-    const TRunParts parts{&window.Catalogue(), window.Navigator(), &window.Options(), &window.Engine(),
-                          [&window] { return window.LocalIPAddress(); }};
+    const TRunParts parts{&window.Catalogue(), window.Navigator(), &window.Options(), &window.Engine()};
     return RunCommand(parts, request, output);
 }
 

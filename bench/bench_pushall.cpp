@@ -58,7 +58,7 @@ struct PushAllWindow {
         parts.catalogue = catalogue.get();
         parts.options = options.get();
         parts.memoLog = memoLog;
-        parts.localAddress = [] { return QStringLiteral("10.0.0.1"); };
+        parts.localAddress = [] { return TAddressResult::Found(QStringLiteral("10.0.0.1")); };
         parts.mainWindow = &window;
         parts.navigator = navigator;
         engine = std::make_unique<TEngine>(parts);

@@ -25,6 +25,22 @@ TRegCheckBox *OptionCheck(QWidget *parent, const char *name, const QString &stor
     return check;
 }
 
+// A drop-down that stores its text; an editable one takes any text and starts empty.
+TRegComboBox *OptionChoice(QWidget *parent, const char *name, const QString &storeName, const QStringList &items,
+                           bool editable)
+{
+    auto *choice = Named(new TRegComboBox(parent), name);
+    choice->SetRegSection(store::GeneralOptions);
+    choice->SetRegKeyword(storeName);
+    choice->setEditable(editable);
+    if (editable)
+        choice->setInsertPolicy(QComboBox::NoInsert);
+    choice->addItems(items);
+    if (editable)
+        choice->setCurrentIndex(-1);
+    return choice;
+}
+
 } // namespace
 
 TGeneralOptions::TGeneralOptions(QWidget *parent, const QString &tempFileName)
@@ -45,6 +61,11 @@ TGeneralOptions::TGeneralOptions(QWidget *parent, const QString &tempFileName)
         OptionEdit(parent, "edtRedialCommand", store::RedialCommand, QStringLiteral("rasphone -d ricochet"));
     chkAutoReconnect = OptionCheck(parent, "chkAutoReconnect", store::AutoReconnect, "Auto-reconnect");
     chkCloseToTray = OptionCheck(parent, "chkCloseToTray", store::CloseToTray, "Close to tray");
+    cmbAddressSource = OptionChoice(parent, "cmbAddressSource", store::AddressSource, AddressFrom::All, false);
+    cmbAddressInterface = OptionChoice(parent, "cmbAddressInterface", store::AddressInterface, {}, true);
+    edtAddressURL = OptionEdit(parent, "edtAddressURL", store::AddressURL, QString());
+    edtAddressCommand = OptionEdit(parent, "edtAddressCommand", store::AddressCommand, QString());
+    cmbAddressFamily = OptionChoice(parent, "cmbAddressFamily", store::AddressFamily, IPVersion::All, false);
 }
 
 } // namespace quelmark

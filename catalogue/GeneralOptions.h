@@ -11,6 +11,7 @@ class QWidget;
 namespace quelmark {
 
 class TRegCheckBox;
+class TRegComboBox;
 class TRegEdit;
 class TRegSpinEdit;
 
@@ -34,6 +35,15 @@ public:
     TRegCheckBox *chkAutoReconnect = nullptr;
     // "Close to tray": closing the window hides it in the system tray while the timer runs.
     TRegCheckBox *chkCloseToTray = nullptr;
+
+    // Where the address written into pages comes from. "Address from:" offers the sources of
+    // AddressFrom ("Local" at first); "Interface:" is editable and starts empty, the window
+    // lists the machine's interfaces in it; "IP version:" offers IPv4 (at first) and IPv6.
+    TRegComboBox *cmbAddressSource = nullptr;
+    TRegComboBox *cmbAddressInterface = nullptr;
+    TRegEdit *edtAddressURL = nullptr;
+    TRegEdit *edtAddressCommand = nullptr;
+    TRegComboBox *cmbAddressFamily = nullptr;
 };
 
 } // namespace quelmark

@@ -29,6 +29,13 @@ inline const QString LastIPAddress = QStringLiteral("LastIPAddress");
 inline const QString RedialCommand = QStringLiteral("RedialCommand");
 inline const QString AutoReconnect = QStringLiteral("AutoReconnect");
 inline const QString CloseToTray = QStringLiteral("CloseToTray");
+// Where the address written into pages comes from (AddressFrom below), with what each source
+// needs and the IP version (IPVersion below).
+inline const QString AddressSource = QStringLiteral("AddressSource");
+inline const QString AddressInterface = QStringLiteral("AddressInterface");
+inline const QString AddressURL = QStringLiteral("AddressURL");
+inline const QString AddressCommand = QStringLiteral("AddressCommand");
+inline const QString AddressFamily = QStringLiteral("AddressFamily");
 
 // The sites: one key per site below WWWSites, named after the site, holding the site's values
 // and one "Item#<i>" key per file entry.
@@ -155,6 +162,26 @@ struct TSite {
     QString password{};
     QString defaultDir{};
 };
+
+// ---- the address ------------------------------------------------------------------------
+
+// The sources of "Address from:", as stored: "Local" is the machine's own address, the
+// program's rule from its first version on.
+namespace AddressFrom {
+inline const QString Local = QStringLiteral("Local");
+inline const QString Interface = QStringLiteral("Interface");
+inline const QString Web = QStringLiteral("Web");
+inline const QString Command = QStringLiteral("Command");
+// In the order the drop-down offers them.
+inline const QStringList All = {Local, Interface, Web, Command};
+} // namespace AddressFrom
+
+// The choices of "IP version:", as stored.
+namespace IPVersion {
+inline const QString IPv4 = QStringLiteral("IPv4");
+inline const QString IPv6 = QStringLiteral("IPv6");
+inline const QStringList All = {IPv4, IPv6};
+} // namespace IPVersion
 
 // ---- the window ---------------------------------------------------------------------------
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "engine/ChangeDetection.h"
+#include "net/AddressText.h"
 
 #include <functional>
 
@@ -18,6 +19,10 @@ class QToolBar;
 class QWidget;
 
 namespace quelmark {
+
+// Looks the machine's address up from the source the user chose and returns the outcome; a
+// slow source lets the event loop run meanwhile.
+using TAddressCheck = std::function<TAddressResult()>;
 
 class TCatalogue;
 class TFtpClient;
@@ -34,9 +39,12 @@ struct TEngineParts {
     TFtpClient *ftpClient = nullptr;
     TWait *waitControl = nullptr;
     TTextArea *memoLog = nullptr;
-    // The machine's address look-up, asked by change detection, for upload copies and for the
-    // address fields.
-    TAddressLookup localAddress;
+    // The machine's address look-up: asked once by every push and every check of the refresh
+    // cycle, whose change detection, upload copies and address fields all take that one answer.
+    TAddressCheck localAddress{};
+    // Abandons a look-up of localAddress that is waiting, which then returns its failure; may be
+    // empty.
+    std::function<void()> abandonAddressCheck{};
 
     // What a window adds.
     QWidget *mainWindow = nullptr;
@@ -52,7 +60,7 @@ struct TEngineParts {
     QToolBar *toolbar = nullptr;
     // Tells whether the refresh cycle must hold its checks back for now: while the user edits
     // the sites or file entries that a push would reload and read.
-    std::function<bool()> checksHeld;
+    std::function<bool()> checksHeld{};
 };
 
 } // namespace quelmark

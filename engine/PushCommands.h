@@ -14,6 +14,7 @@
 
 #include "engine/EngineParts.h"
 
+#include <QSet>
 #include <QString>
 
 class QTreeWidgetItem;
@@ -37,8 +38,9 @@ struct TPushTally {
 
 class TPushCommands {
 public:
-    // Pushes through transfer and logs to log. The parts' localAddress is asked by change
-    // detection and for the two address fields after a push-all.
+    // Pushes through transfer and logs to log. Every command looks the address up once through
+    // the parts' localAddress and hands that one answer to change detection, the upload copies
+    // and the address fields.
     TPushCommands(const TEngineParts &parts, TTransfer &transfer, TActivityLog &log);
     TPushCommands(const TPushCommands &) = delete;
     TPushCommands &operator=(const TPushCommands &) = delete;
@@ -46,11 +48,18 @@ public:
     // Pushes every due entry of every site, site by site in navigator order, and leaves the
     // navigator, the detail page and the store as a change back to the remembered node does.
     // Logs ">>>> Checking all files..." first and, when the walk completed,
-    // ">>>> Done checking all files...". "Last IP Address:" takes the current address only
-    // when the walk completed, so what an error kept from going out is still due next time.
+    // ">>>> Done checking all files...". "Last IP Address:" takes the address only when the
+    // walk completed, so what an error kept from going out is still due next time. The address
+    // is looked up once there are sites to walk, with the window disabled; a look-up that
+    // leaves no address is logged and raised as Exception, and nothing is pushed.
     void btnPushAllNowClick();
-    // Pushes every due entry of the shown site, first row to last.
+    // Pushes all sites as btnPushAllNowClick does with the address a caller has looked up.
+    void PushAll(const QString &address);
+    // Pushes every due entry of the shown site, first row to last, after one look-up.
     void btnPushAllSiteNowClick();
+    // Pushes the shown site as btnPushAllSiteNowClick does with the address a caller has
+    // looked up.
+    void PushShownSite(const QString &address);
     // Asks "Push the file: <name>?" for the first selected row and, on OK, uploads it whatever
     // its state; writes only the status.
     void btnPushSelectedNowClick();
@@ -59,16 +68,22 @@ public:
     // are selected. A forced push writes only the status.
     void mniPopFilesPushFileClick();
 
-    // True while a command runs, from its start to the end of its clean-up.
+    // Looks the address up once through the parts' localAddress and returns the outcome. The
+    // look-up counts as a running command, so no tick, command or handed-over run starts a push
+    // while a slow source is asked; the window itself is left as it is. Logs the note an
+    // address calls for (AddressNote) once per run and address.
+    TAddressResult CheckAddress();
+
+    // True while a command or an address check runs, from its start to the end of its clean-up.
     bool Pushing() const { return m_pushing; }
     // What the last push of all sites or of the shown site did.
     const TPushTally &LastTally() const { return m_tally; }
 
     // Ends the running command early, for a program asked to end or to hand the store over:
-    // its transfer is cancelled as Cancel does, the rows and sites after it are left as they
-    // are, a push-all leaves "Last IP Address:" alone (entries not reached must still find the
-    // address changed) and logs ">>>> Stopped checking files..." instead of its last line. No
-    // command starts until Resume().
+    // an address check is abandoned, its transfer is cancelled as Cancel does, the rows and
+    // sites after it are left as they are, a push-all leaves "Last IP Address:" alone (entries
+    // not reached must still find the address changed) and logs ">>>> Stopped checking
+    // files..." instead of its last line. No command starts until Resume().
     void Stop();
     void Resume() { m_stopping = false; }
     bool Stopping() const { return m_stopping; }
@@ -77,13 +92,17 @@ private:
     class TPushAllCleanup;
     class TPushingMark;
 
+    bool Refused() const;
+    void PushAllSites(const QString *address);
+    QString AddressForCommand();
     TRegListView *FileList() const;
-    void PushSite();
+    void PushSite(const QString &address);
     void PushSelected();
     void PushSelectedRows(const QList<TListRow *> &rows);
-    bool PushRow(TListRow &row);
-    void WalkSites();
+    bool PushRow(TListRow &row, const QString &address);
+    void WalkSites(const QString &address);
     QLineEdit *LastIPAddress() const;
+    void NoteOnce(const QString &line);
 
     TEngineParts m_parts;
     TTransfer &m_transfer;
@@ -91,6 +110,8 @@ private:
     bool m_pushing = false;
     bool m_stopping = false;
     TPushTally m_tally;
+    // The notes about addresses written so far in this run.
+    QSet<QString> m_notes;
 };
 
 } // namespace quelmark

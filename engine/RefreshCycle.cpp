@@ -21,7 +21,6 @@ namespace quelmark {
 
 namespace {
 
-const QString kNotConnected = QStringLiteral("127.0.0.1");
 constexpr int kSpinnerDots = 8;
 constexpr int kFrameInterval = 100;
 
@@ -212,25 +211,36 @@ void TRefreshCycle::tmrRefreshTimer()
 void TRefreshCycle::Check()
 {
     m_checkStart = QDateTime::currentDateTime();
-    const TAddressLookup &localAddress = m_parts.localAddress;
-    if (localAddress() != kNotConnected) {
-        m_push.btnPushAllNowClick();
+    const TAddressResult found = m_push.CheckAddress();
+    // The window stays open to the user while a slow source is asked: an edit of the sites or
+    // the end of the program that began meanwhile holds the push back, and the check stays due.
+    if (m_push.Stopping() || (m_parts.checksHeld && m_parts.checksHeld()))
+        return;
+    if (found.Connected()) {
+        m_push.PushAll(found.address);
         if (m_push.Stopping())
             return;
         if (m_parts.edtLocalAddress)
-            m_parts.edtLocalAddress->setText(localAddress());
-        m_parts.options->edtLastIPAddress->setText(localAddress());
+            m_parts.edtLocalAddress->setText(found.address);
+        m_parts.options->edtLastIPAddress->setText(found.address);
         MinuteCount = 1;
         const TPushTally &tally = m_push.LastTally();
         CheckDone(CheckResultText(tally), tally.firstFailure);
-    } else if (m_parts.options->chkAutoReconnect->isChecked()) {
+        return;
+    }
+    // A failed check is logged with its reason; the "Local" rule's "127.0.0.1" is the machine
+    // without a network, told as it always was.
+    const QString failure = found.address.isEmpty() ? found.failure : QString();
+    if (!failure.isEmpty())
+        m_log.AddToLog(failure);
+    if (m_parts.options->chkAutoReconnect->isChecked()) {
         Reconnect();
         --MinuteCount;
-        CheckDone(QStringLiteral("not connected, reconnect command started"), QString());
+        CheckDone(QStringLiteral("not connected, reconnect command started"), failure);
     } else {
         m_log.AddToLog(QStringLiteral("!!!!!Not connected to the network..."));
         MinuteCount = 0;
-        CheckDone(QStringLiteral("not connected"), QString());
+        CheckDone(QStringLiteral("not connected"), failure);
     }
 }
 

@@ -1,10 +1,11 @@
 // The refresh cycle: the timer that makes the program work unattended.
 //
 // The timer ticks once a minute. Every N ticks ("Test local files every (mins):") the machine's
-// address is looked up: any address but "127.0.0.1" means connected, and all sites are pushed
-// as due; "127.0.0.1" means not connected, and with "Auto-reconnect" the reconnect command is
-// started and the check repeated at the next tick, without it the fact is only logged. A
-// toolbar button starts and stops the timer; a small animation plays while it runs.
+// address is looked up from the source the user chose: an address found means connected, and
+// all sites are pushed as due with it; "127.0.0.1" from the "Local" rule, or a check that fails
+// (its reason goes to the log), means not connected, and with "Auto-reconnect" the reconnect
+// command is started and the check repeated at the next tick, without it the fact is only
+// logged. A toolbar button starts and stops the timer; a small animation plays while it runs.
 //
 // Nobody watches the timer's work: its errors never open a modal box (which would stop the
 // timer until someone clicked it away) but go to the log and the status bar and into the report
@@ -85,10 +86,10 @@ public:
     ~TRefreshCycle() override;
 
     // The tick: counts the minute and, when a check is due, looks up the address and pushes,
-    // reconnects or notes the disconnection. A tick during a push, while pushes are stopped or
-    // while the parts' checksHeld says so, counts its minute only, so the check it would have
-    // made comes at the first tick after; so does a push-all that was stopped, which leaves both
-    // address fields alone. Raises the launcher's error when the reconnect command cannot be
+    // reconnects or notes the disconnection. A tick during a push or an address check, while
+    // pushes are stopped or while the parts' checksHeld says so, counts its minute only, so the
+    // check it would have made comes at the first tick after; so does a check whose push was
+    // stopped or held back after its look-up, which leaves both address fields alone. Raises the launcher's error when the reconnect command cannot be
     // started, and a push-all's error, with MinuteCount left at N or above.
     void tmrRefreshTimer();
     // What the timer runs at each tick: tmrRefreshTimer, with every error it raises written to

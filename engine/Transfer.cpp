@@ -199,7 +199,7 @@ TTransfer::~TTransfer()
     }
 }
 
-bool TTransfer::TransferFile(const TSite &site, const TFileEntry &entry)
+bool TTransfer::TransferFile(const TSite &site, const TFileEntry &entry, const QString &address)
 {
     const QString &localFile = entry.localFile;
     TBusyScope busy(*this, localFile);
@@ -221,7 +221,7 @@ bool TTransfer::TransferFile(const TSite &site, const TFileEntry &entry)
         QString reason;
         if (!ReadLocalFile(localFile, bytes, reason))
             return Failed(QStringLiteral("Cannot open file %1: %2").arg(localFile, reason), localFile);
-        client.SetLocalFileName(MakeUploadCopy(bytes, entry.ipParameter));
+        client.SetLocalFileName(MakeUploadCopy(bytes, entry.ipParameter, address));
     } else {
         client.SetLocalFileName(localFile);
     }
@@ -251,29 +251,20 @@ bool TTransfer::Failed(const QString &reason, const QString &localFile)
     return false;
 }
 
-QString TTransfer::MakeUploadCopy(const QByteArray &bytes, const QString &ipParameter)
+QString TTransfer::MakeUploadCopy(const QByteArray &bytes, const QString &ipParameter, const QString &address)
 {
+    if (m_parts.edtLocalAddress)
+        m_parts.edtLocalAddress->setText(address);
     m_localLines = SplitLines(bytes);
     ShowLines(m_parts.memoLocalFile, m_localLines);
     m_hostLines = m_localLines;
-    ReplaceIPParam(m_hostLines, ipParameter.toLocal8Bit(), CurrentAddress());
+    // An address is plain ASCII, an IPv6 one included (compressed, without brackets).
+    ReplaceIPParam(m_hostLines, ipParameter.toLocal8Bit(), address.toLatin1());
     ShowLines(m_parts.memoHostFile, m_hostLines);
 
     const QString tempFile = m_parts.options->edtTempFileName->text();
     WriteUploadCopy(m_hostLines, tempFile);
     return tempFile;
-}
-
-QByteArray TTransfer::CurrentAddress()
-{
-    // A fresh look-up: the box may still show the address of the last push-all, while the
-    // change detection that set this push off compared against the current one.
-    const TAddressLookup &lookup = m_parts.localAddress;
-    if (lookup && m_parts.edtLocalAddress)
-        m_parts.edtLocalAddress->setText(lookup());
-    if (m_parts.edtLocalAddress)
-        return m_parts.edtLocalAddress->text().toLatin1();
-    return lookup ? lookup().toLatin1() : QByteArray();
 }
 
 void TTransfer::ShowLines(TTextArea *area, const QList<QByteArray> &lines)

@@ -44,23 +44,22 @@ void WriteUploadCopy(const QList<QByteArray> &lines, const QString &path);
 class TTransfer {
 public:
     // Configures the FTP client once (time-out, wait control, display lines to log, progress
-    // handler) and ties the progress window's Cancel to TransferCancelled. The parts'
-    // localAddress looks up the address written into upload copies; without it the text of
-    // edtLocalAddress is used as it stands.
+    // handler) and ties the progress window's Cancel to TransferCancelled.
     TTransfer(const TEngineParts &parts, TActivityLog &log);
     ~TTransfer();
     TTransfer(const TTransfer &) = delete;
     TTransfer &operator=(const TTransfer &) = delete;
 
     // Uploads one file entry (its local file, host file name, type and IP parameter) to the
-    // site's server with the site's user name and password, and returns true when the server
+    // site's server with the site's user name and password, the IP parameter replaced by
+    // address (which edtLocalAddress then shows) in the copy of a page, and returns true when the server
     // confirmed it and the user did not cancel it (a cancelled upload leaves a cut-short file on
     // the server). A failure's reason goes to the log and to LastFailure(): the client's text,
     // "Cancelled by the user", or "Cannot open file <name>: <reason>" when the local file cannot
     // be read for the substituted copy. Raises Exception "Cannot create file <name>" when the
     // copy cannot be written, and lets a socket failure of the client through; the window is
     // restored in every case.
-    bool TransferFile(const TSite &site, const TFileEntry &entry);
+    bool TransferFile(const TSite &site, const TFileEntry &entry, const QString &address);
 
     // Returns the reason the last failed transfer gave; never empty after a failure.
     const QString &LastFailure() const { return m_lastFailure; }
@@ -82,8 +81,7 @@ private:
     class TBusyScope;
 
     bool Failed(const QString &reason, const QString &localFile);
-    QString MakeUploadCopy(const QByteArray &bytes, const QString &ipParameter);
-    QByteArray CurrentAddress();
+    QString MakeUploadCopy(const QByteArray &bytes, const QString &ipParameter, const QString &address);
     void ShowLines(TTextArea *area, const QList<QByteArray> &lines);
 
     TEngineParts m_parts;

@@ -243,6 +243,11 @@ TAddressSource::TAddressSource(QObject *owner) : QObject(owner) {}
 // The checks go before the manager whose replies they hold.
 TAddressSource::~TAddressSource()
 {
+    Abandon();
+}
+
+void TAddressSource::Abandon()
+{
     const QObjectList children = QObject::children();
     for (QObject *child : children) {
         if (auto *check = dynamic_cast<AddressCheck *>(child))

@@ -56,6 +56,11 @@ public:
     // outcome from the event loop. Lookups started one after another run side by side.
     void Start();
 
+    // Abandons the checks that still run, as destruction does: a Lookup waiting for one returns
+    // the failure "the check was abandoned" as soon as the handler that called this returns,
+    // and OnDone hears of none of them.
+    void Abandon();
+
     TAddressSourceKind Source() const { return m_source; }
     void SetSource(TAddressSourceKind source) { m_source = source; }
     TAddressFamily Family() const { return m_family; }

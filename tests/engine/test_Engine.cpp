@@ -55,7 +55,7 @@ TEST(Engine, WithoutAWindowsPartsItPushesTheShownSiteLogsAndChecksOnTicks)
                     .memoLog = memoLog,
                     .localAddress = [&lookups] {
                         ++lookups;
-                        return QStringLiteral("10.1.2.3");
+                        return TAddressResult::Found(QStringLiteral("198.51.100.3"));
                     }});
 
     const QString host = QStringLiteral("Engine_page.html");
@@ -68,7 +68,7 @@ TEST(Engine, WithoutAWindowsPartsItPushesTheShownSiteLogsAndChecksOnTicks)
                                 .status = FileStatus::New});
     engine.Push().btnPushAllSiteNowClick();
 
-    EXPECT_EQ(server.Stored(host), QByteArray("at 10.1.2.3\n"));
+    EXPECT_EQ(server.Stored(host), QByteArray("at 198.51.100.3\n"));
     EXPECT_EQ(FileEntryOf(*catalogue.Shown().lvFileDetails->Row(0)).status, FileStatus::Moved);
     EXPECT_EQ(memoLog->Lines().value(0), QStringLiteral("Connecting to: 127.0.0.1"));
 
@@ -76,7 +76,7 @@ TEST(Engine, WithoutAWindowsPartsItPushesTheShownSiteLogsAndChecksOnTicks)
     options.spnTestFilesMinutes->SetText(QStringLiteral("1"));
     engine.Refresh().tmrRefreshTimer();
     EXPECT_EQ(memoLog->Lines().last(), QStringLiteral(">>>> Checking all files..."));
-    EXPECT_EQ(options.edtLastIPAddress->text(), QStringLiteral("10.1.2.3"));
+    EXPECT_EQ(options.edtLastIPAddress->text(), QStringLiteral("198.51.100.3"));
     EXPECT_GT(lookups, 0);
 }
 

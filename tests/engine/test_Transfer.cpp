@@ -182,12 +182,14 @@ protected:
     bool Transfer(const QString &local, const QString &fileType, const QString &ipParameter)
     {
         return w->transfer->TransferFile(
-            w->site,
-            {.localFile = local, .hostFileName = HostName(), .fileType = fileType, .ipParameter = ipParameter});
+            w->site, {.localFile = local, .hostFileName = HostName(), .fileType = fileType, .ipParameter = ipParameter},
+            address);
     }
 
     PyFtpServer *server = &test::SharedPyFtpServer();
     std::unique_ptr<EngineWindow> w;
+    // The address of the push the transfer belongs to.
+    QString address = QStringLiteral("10.20.30.40");
 };
 
 // The server stores an ASCII upload with its own line ends.

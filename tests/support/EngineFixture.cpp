@@ -17,8 +17,16 @@ EngineWindow::EngineWindow(std::uint16_t waitIntervalMs)
     parts.memoLog = Named(new TTextArea(&window), "memoLog");
     parts.localAddress = [this] {
         ++lookups;
-        return lookup ? lookup() : localAddress;
+        if (lookup)
+            return lookup();
+        if (localAddress != QLatin1String("127.0.0.1"))
+            return TAddressResult::Found(localAddress);
+        TAddressResult notConnected = TAddressResult::Failed(QStringLiteral("no IPv4 address outside loopback"));
+        notConnected.address = localAddress;
+        return notConnected;
     };
+    m_source = new TAddressSource(&window);
+    parts.abandonAddressCheck = [this] { m_source->Abandon(); };
     parts.mainWindow = &window;
     parts.navigator = navigator;
     parts.edtLocalAddress = Named(new QLineEdit(localAddress, &window), "edtLocalAddress");
@@ -42,6 +50,11 @@ EngineWindow::EngineWindow(std::uint16_t waitIntervalMs)
 }
 
 EngineWindow::~EngineWindow() = default;
+
+void EngineWindow::UseTheChosenSource()
+{
+    lookup = ChosenAddressLookup(m_source, options.get());
+}
 
 void EngineWindow::SetSite(std::uint16_t port, const QString &user, const QString &password)
 {

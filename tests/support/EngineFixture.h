@@ -6,6 +6,7 @@
 #include "catalogue/Catalogue.h"
 #include "catalogue/RegControls.h"
 #include "engine/ActivityLog.h"
+#include "engine/AddressChoice.h"
 #include "engine/Engine.h"
 #include "engine/F_Prgrss.h"
 #include "engine/PushCommands.h"
@@ -56,11 +57,13 @@ public:
     // Returns a column text of a stored row ("?" when it is not stored).
     QString Stored(const QString &site, int row, int column) const;
 
-    // The address the engine's look-up returns, unless lookup replaces it; every call is
-    // counted.
+    // The address the engine's look-up finds, unless lookup replaces it; every call is counted.
+    // "127.0.0.1" is found as the "Local" rule finds it, meaning "not connected".
     QString localAddress = QStringLiteral("10.20.30.40");
-    std::function<QString()> lookup;
+    std::function<TAddressResult()> lookup;
     int lookups = 0;
+    // Makes lookup ask a real address source as the options choose it.
+    void UseTheChosenSource();
     // The site a transfer test uploads to.
     TSite site;
     // What the engine's checksHeld answers.
@@ -73,6 +76,9 @@ public:
     TTransfer *transfer = nullptr;
     TPushCommands *push = nullptr;
     TRefreshCycle *cycle = nullptr;
+
+private:
+    TAddressSource *m_source = nullptr;
 };
 
 } // namespace quelmark::test

@@ -1,0 +1,45 @@
+// The address source as the general options choose it, and what the program says about the
+// addresses it finds there.
+//
+// The five address options ("Address from:", "Interface:", "Check URL:", "Address command:",
+// "IP version:") are read afresh at every look-up, so a change on the General Options page
+// counts from the next check on. Addresses that the world cannot reach are still used; the log
+// says so once per run and address.
+#pragma once
+
+#include "engine/EngineParts.h"
+#include "net/AddressSource.h"
+
+#include <QString>
+
+#include <optional>
+
+namespace quelmark {
+
+class TGeneralOptions;
+
+// Returns the source "Address from:" names; nothing when it names none this program knows.
+std::optional<TAddressSourceKind> ChosenAddressSource(const TGeneralOptions &options);
+
+// Sets source up as the general options say. Returns the reason they cannot be used ("Address
+// from:" or "IP version:" naming nothing known), or an empty text when source is set.
+QString ChooseAddressSource(const TGeneralOptions &options, TAddressSource &source);
+
+// Returns a look-up on source, set up afresh from options at each call.
+TAddressCheck ChosenAddressLookup(TAddressSource *source, const TGeneralOptions *options);
+
+// Gives parts their address look-up: source as the parts' options choose it, and the way to
+// abandon a look-up that waits. The window and the runs without a window wire it so.
+void UseChosenAddressSource(TEngineParts &parts, TAddressSource *source);
+
+// Returns where the address comes from, for the address field's tooltip: "Address from: Web
+// (https://…)", the interface, URL or command in brackets when one belongs to the source, and
+// ", IPv6" after it for IPv6.
+QString AddressSourceText(const TGeneralOptions &options);
+
+// Returns the note the log gets about address found by source, or an empty text: a warning when
+// "Web" or "Command" gave a private, loopback, link-local or CGNAT address, which is used all
+// the same; a hint towards "Web" when "Local" gave a private or CGNAT address.
+QString AddressNote(TAddressSourceKind source, const QString &address);
+
+} // namespace quelmark
