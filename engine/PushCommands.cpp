@@ -324,7 +324,8 @@ void TPushCommands::PushSelectedRows(const QList<TListRow *> &rows)
     const QString question = QStringLiteral("Push the %1 selected files?").arg(rows.size());
     if (TMessageBox::ConfirmOkCancel(m_parts.mainWindow, question) != TMessageBox::TAnswer::Ok)
         return;
-    const bool needed = std::any_of(rows.begin(), rows.end(), [](TListRow *row) { return NeedsAddress(FileEntryOf(*row)); });
+    const bool needed =
+        std::any_of(rows.begin(), rows.end(), [](TListRow *row) { return NeedsAddress(FileEntryOf(*row)); });
     const QString address = needed ? AddressForCommand() : QString();
     // Forced like a single selected file: whatever their state, and only the status written.
     for (TListRow *row : rows)

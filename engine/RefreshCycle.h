@@ -89,8 +89,9 @@ public:
     // reconnects or notes the disconnection. A tick during a push or an address check, while
     // pushes are stopped or while the parts' checksHeld says so, counts its minute only, so the
     // check it would have made comes at the first tick after; so does a check whose push was
-    // stopped or held back after its look-up, which leaves both address fields alone. Raises the launcher's error when the reconnect command cannot be
-    // started, and a push-all's error, with MinuteCount left at N or above.
+    // stopped or held back after its look-up, which leaves both address fields alone. Raises
+    // the launcher's error when the reconnect command cannot be started, and a push-all's
+    // error, with MinuteCount left at N or above.
     void tmrRefreshTimer();
     // What the timer runs at each tick: tmrRefreshTimer, with every error it raises written to
     // the log and the status bar and reported as the check's failure; none is shown in a box.

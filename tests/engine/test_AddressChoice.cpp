@@ -1,0 +1,221 @@
+#include "engine/AddressChoice.h"
+
+#include "catalogue/GeneralOptions.h"
+#include "catalogue/P_Types.h"
+#include "net/NetworkInterfaces.h"
+#include "tests/support/EngineFixture.h"
+#include "tests/support/FtpServers.h"
+#include "tests/support/HttpServer.h"
+#include "tests/support/Namespace.h"
+#include "tests/support/Printing.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace quelmark {
+namespace {
+
+using test::EntryTexts;
+
+const QString kNotConnected = QStringLiteral("!!!!!Not connected to the network...");
+
+class AddressChoiceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!server->Running())
+            GTEST_SKIP() << "pyftpdlib server: " << server->Failure().toStdString();
+        ASSERT_TRUE(dir.isValid());
+        w = std::make_unique<test::EngineWindow>();
+        ASSERT_TRUE(w->store.IsValid());
+        w->parts.ftpClient->SetPort(server->PortText());
+        w->options->edtTempFileName->setText(dir.filePath(QStringLiteral("upload.tmp")));
+        w->options->spnTestFilesMinutes->SetText(QStringLiteral("1"));
+    }
+
+    // The name on the server, unique to the running test and the site.
+    static QString Host(const QString &site)
+    {
+        return QStringLiteral("%1_%2.html")
+            .arg(QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name()), site);
+    }
+
+    // Stores a site whose one page carries the address and is otherwise unchanged since its
+    // last push, so only a change of address makes it due.
+    void StorePageSite(const QString &name)
+    {
+        const QString path = dir.filePath(name + QStringLiteral(".html"));
+        QFile page(path);
+        ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+        page.write("at %IP%\n");
+        page.close();
+        QString date, size, attribs;
+        ASSERT_TRUE(GetFileDetails(path, date, size, attribs));
+        w->StoreSite(name, server->User(), server->Password(),
+                     {EntryTexts{path, {Host(name), FileType::Ascii, "%IP%", FileStatus::Moved, date, size, attribs}}});
+    }
+
+    QByteArray OnServer(const QString &site) const { return server->Stored(Host(site)); }
+
+    // Chooses the source as the General Options page does.
+    void Choose(const QString &source, const QString &family = IPVersion::IPv4)
+    {
+        w->options->cmbAddressSource->setCurrentText(source);
+        w->options->cmbAddressFamily->setCurrentText(family);
+        w->UseTheChosenSource();
+    }
+
+    test::PyFtpServer *server = &test::SharedPyFtpServer();
+    QTemporaryDir dir;
+    std::unique_ptr<test::EngineWindow> w;
+};
+
+// The address is looked up once per push-all; every file of it, change detection, the copies
+// and both address fields see that one answer.
+TEST_F(AddressChoiceTest, APushAllLooksTheAddressUpOnceForEveryFileAndBothFields)
+{
+    StorePageSite(QStringLiteral("a"));
+    StorePageSite(QStringLiteral("b"));
+    w->Build();
+    // Each look-up finds another address, so a second one would show.
+    w->lookup = [this] { return TAddressResult::Found(QStringLiteral("198.51.100.%1").arg(w->lookups)); };
+    w->push->btnPushAllNowClick();
+    EXPECT_EQ(w->lookups, 1);
+    EXPECT_EQ(OnServer(QStringLiteral("a")), "at 198.51.100.1\n");
+    EXPECT_EQ(OnServer(QStringLiteral("b")), "at 198.51.100.1\n");
+    EXPECT_EQ(w->options->edtLastIPAddress->text(), QStringLiteral("198.51.100.1"));
+    EXPECT_EQ(w->parts.edtLocalAddress->text(), QStringLiteral("198.51.100.1"));
+}
+
+// A check that finds no address is "not connected": nothing is pushed, the last good address
+// stays, the log says why, and with "Auto-reconnect" the reconnect command runs.
+TEST_F(AddressChoiceTest, AFailedCheckCountsAsNotConnectedAndTheLogSaysWhy)
+{
+    test::HttpAddressServer &http = test::SharedHttpAddressServer();
+    if (!http.Running())
+        GTEST_SKIP() << http.Failure().toStdString();
+    StorePageSite(QStringLiteral("a"));
+    w->Build();
+    const QString unavailable = http.Url(QStringLiteral("/status/503"));
+    const QString garbage = http.Url(QStringLiteral("/answer/") + QUrl::toPercentEncoding("no address, 1.2.3"));
+    const QString reconnect = QStringLiteral("true");
+    const struct {
+        QString source;
+        QString where;
+        bool autoReconnect;
+        QString reason;
+    } rows[] = {
+        {AddressFrom::Web, unavailable, false, QStringLiteral("%1 answered 503").arg(unavailable)},
+        {AddressFrom::Web, garbage, true, QStringLiteral("no IPv4 address in the answer")},
+        {AddressFrom::Command, QStringLiteral("sh -c 'exit 3'"), false,
+         QStringLiteral("sh -c 'exit 3' exited with status 3")},
+    };
+    for (const auto &row : rows) {
+        const std::string what = (row.source + QLatin1Char(' ') + row.where).toStdString();
+        w->options->edtAddressURL->setText(row.source == AddressFrom::Web ? row.where : QString());
+        w->options->edtAddressCommand->setText(row.source == AddressFrom::Command ? row.where : QString());
+        w->options->chkAutoReconnect->setChecked(row.autoReconnect);
+        w->options->edtRedialCommand->setText(reconnect);
+        Choose(row.source);
+        w->parts.memoLog->ClearLines();
+        w->cycle->tmrRefreshTimer();
+
+        const QString failure = QStringLiteral("Address check failed: ") + row.reason;
+        const QStringList expected = row.autoReconnect
+                                         ? QStringList{failure, QStringLiteral("*****Disconnected from network..."),
+                                                       QStringLiteral("*****Running command: ") + reconnect,
+                                                       QStringLiteral("*****Waiting for one minute...")}
+                                         : QStringList{failure, kNotConnected};
+        EXPECT_EQ(w->LogLines(), expected) << what;
+        EXPECT_TRUE(OnServer(QStringLiteral("a")).isNull()) << what;
+        EXPECT_EQ(w->options->edtLastIPAddress->text(), QStringLiteral("10.20.30.40")) << what;
+        EXPECT_EQ(w->parts.edtLocalAddress->text(), QStringLiteral("10.20.30.40")) << what;
+    }
+}
+
+// An address the world cannot reach is used all the same; the log says so once per run and
+// address. A private address of the "Local" rule brings a hint towards "Web".
+TEST_F(AddressChoiceTest, AnUnreachableAddressIsUsedAndNotedOnce)
+{
+    using K = TAddressSourceKind;
+    const struct {
+        TAddressSourceKind source;
+        const char *address;
+        const char *note; // how the note begins; empty when there is none
+    } rows[] = {
+        {K::Web, "192.168.1.20", "Warning: 192.168.1.20 from \"Web\" is a private address"},
+        {K::Command, "127.0.0.1", "Warning: 127.0.0.1 from \"Command\" is a loopback address"},
+        {K::Web, "169.254.3.4", "Warning: 169.254.3.4 from \"Web\" is a link-local address"},
+        {K::Command, "100.64.0.9", "Warning: 100.64.0.9 from \"Command\" is a CGNAT address"},
+        {K::Web, "2001:db8::7", ""},
+        {K::Local, "10.1.2.3", "Hint: 10.1.2.3 is a private address"},
+        {K::Local, "203.0.113.7", ""},
+        {K::Interface, "10.1.2.3", ""},
+    };
+    for (const auto &row : rows) {
+        const QString note = AddressNote(row.source, QString::fromLatin1(row.address));
+        const QString begins = QString::fromLatin1(row.note);
+        EXPECT_EQ(note.left(begins.size()), begins) << row.address;
+        EXPECT_EQ(note.isEmpty(), begins.isEmpty()) << row.address;
+    }
+
+    StorePageSite(QStringLiteral("a"));
+    w->Build();
+    w->options->edtAddressCommand->setText(QStringLiteral("echo 10.0.0.5"));
+    Choose(AddressFrom::Command);
+    for (int check = 0; check < 2; ++check)
+        w->cycle->tmrRefreshTimer();
+    EXPECT_EQ(OnServer(QStringLiteral("a")), "at 10.0.0.5\n");
+    EXPECT_EQ(w->LogLines().filter(QStringLiteral("Warning: 10.0.0.5 from \"Command\"")).size(), 1);
+}
+
+// The interface case runs this test program again inside a network namespace made for it,
+// with a veth pair whose one end holds a global IPv6 address.
+const char *const kChildMark = "QUELMARK_TEST_ADDRESS_CHOICE_CHILD";
+
+TEST_F(AddressChoiceTest, AnInterfaceWithIpv6WritesItsGlobalAddressIntoThePage)
+{
+    if (!qEnvironmentVariableIsSet(kChildMark)) {
+        const std::optional<QStringList> flags = test::UnshareFlags();
+        if (!flags)
+            GTEST_SKIP() << test::NamespaceSkipReason().toStdString();
+        const test::UnsharedRun run = test::RerunCurrentTestUnshared(
+            *flags,
+            QStringLiteral("ip link add qc0 type veth peer name qc1 && ip addr add 192.0.2.10/24 dev qc0 && "
+                           "ip -6 addr add 2001:db8:7::10/64 dev qc0 nodad && ip link set qc0 up && "
+                           "ip link set qc1 up"),
+            kChildMark, QStringLiteral("1"));
+        EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+        EXPECT_TRUE(run.output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << run.output.toStdString();
+        return;
+    }
+    // The kernel adds the link-local address beside the global one once the link is up.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [] {
+            for (const TNetworkInterface &entry : ListNetworkInterfaces()) {
+                if (entry.name == QLatin1String("qc0"))
+                    return entry.ipv6.size() >= 2;
+            }
+            return false;
+        },
+        5000));
+    StorePageSite(QStringLiteral("a"));
+    w->Build();
+    w->options->cmbAddressInterface->setEditText(QStringLiteral("qc0"));
+    Choose(AddressFrom::Interface, IPVersion::IPv6);
+    w->cycle->tmrRefreshTimer();
+    EXPECT_EQ(OnServer(QStringLiteral("a")), QByteArray("at 2001:db8:7::10\n"))
+        << w->LogLines().join('\n').toStdString();
+    EXPECT_EQ(w->options->edtLastIPAddress->text(), QStringLiteral("2001:db8:7::10"));
+}
+
+} // namespace
+} // namespace quelmark
