@@ -219,7 +219,7 @@ void TRegComboBox::SaveTo(TRegIniFile &ini, const QString &)
     if (m_regSaveIndex)
         ini.WriteNumber(RegSection(), RegKeyword(), currentIndex());
     else
-        ini.WriteText(RegSection(), RegKeyword(), currentText());
+        ini.WriteText(RegSection(), RegKeyword(), RegText());
 }
 
 void TRegComboBox::LoadFrom(TRegIniFile &ini, const QString &)
@@ -229,10 +229,17 @@ void TRegComboBox::LoadFrom(TRegIniFile &ini, const QString &)
         return;
     }
     const QString text = ini.ReadText(RegSection(), RegKeyword(), currentText());
-    if (isEditable())
+    if (isEditable()) {
         setEditText(text);
-    else
-        setCurrentIndex(findText(text));
+        return;
+    }
+    setCurrentIndex(findText(text));
+    m_keptText = currentIndex() < 0 ? text : QString();
+}
+
+QString TRegComboBox::RegText() const
+{
+    return !isEditable() && currentIndex() < 0 ? m_keptText : currentText();
 }
 
 TRegListBox::TRegListBox(QWidget *parent) : QListWidget(parent) {}

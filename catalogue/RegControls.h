@@ -157,7 +157,9 @@ private:
     std::int32_t m_singleStep = 1;
 };
 
-// Drop-down box; stores its selected index (with RegSaveIndex) or its text.
+// Drop-down box; stores its selected index (with RegSaveIndex) or its text. A drop-down that
+// offers fixed items and loads a text none of them has (written by hand or by a later
+// version) selects nothing and keeps that text, storing it back until the user picks an item.
 class TRegComboBox : public QComboBox, public TRegControl {
     Q_OBJECT
 public:
@@ -166,9 +168,13 @@ public:
     void SetRegSaveIndex(bool saveIndex) { m_regSaveIndex = saveIndex; }
     void SaveTo(TRegIniFile &ini, const QString &basePath) override;
     void LoadFrom(TRegIniFile &ini, const QString &basePath) override;
+    // Returns the text SaveTo stores: the current text, or the kept text while nothing is
+    // selected.
+    QString RegText() const;
 
 private:
     bool m_regSaveIndex = false;
+    QString m_keptText;
 };
 
 // List box; stores its selected row, and only with RegSaveIndex.

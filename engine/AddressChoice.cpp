@@ -15,12 +15,12 @@ QString ChooseAddressSource(const TGeneralOptions &options, TAddressSource &sour
     const std::optional<TAddressSourceKind> kind = ChosenAddressSource(options);
     if (!kind) {
         return QStringLiteral("\"Address from:\" names no source this program knows (\"%1\")")
-            .arg(options.cmbAddressSource->currentText());
+            .arg(options.cmbAddressSource->RegText());
     }
     const std::optional<TAddressFamily> family = AddressFamilyFromName(options.cmbAddressFamily->currentText());
     if (!family) {
         return QStringLiteral("\"IP version:\" names no version this program knows (\"%1\")")
-            .arg(options.cmbAddressFamily->currentText());
+            .arg(options.cmbAddressFamily->RegText());
     }
     source.SetSource(*kind);
     source.SetFamily(*family);

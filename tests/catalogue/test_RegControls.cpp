@@ -184,6 +184,24 @@ TEST_F(RegControlsTest, EveryKindSavesAndLoadsItsState)
     EXPECT_EQ(group->ItemIndex(), 1);
 }
 
+// A text that none of the fixed items has (a later version's choice, say) selects nothing and
+// goes back to the store as it came, until the user picks an item.
+TEST_F(RegControlsTest, ADropDownKeepsAStoredTextItDoesNotOffer)
+{
+    auto *combo = Persisted<TRegComboBox>("Choice");
+    combo->addItems({QStringLiteral("Local"), QStringLiteral("Web")});
+    Put(kSection, QStringLiteral("Choice"), QStringLiteral("Carrier pigeon"));
+    LoadRegControls(&window, BaseKeyPath());
+    EXPECT_EQ(combo->currentIndex(), -1);
+    EXPECT_EQ(combo->RegText(), QStringLiteral("Carrier pigeon"));
+    SaveRegControls(&window, BaseKeyPath());
+    EXPECT_EQ(Get(kSection, QStringLiteral("Choice")), QStringLiteral("Carrier pigeon"));
+
+    combo->setCurrentIndex(1);
+    SaveRegControls(&window, BaseKeyPath());
+    EXPECT_EQ(Get(kSection, QStringLiteral("Choice")), QStringLiteral("Web"));
+}
+
 TEST_F(RegControlsTest, MemoKeepsItsEightFontAndColourValues)
 {
     auto *memo = Persisted<TRegMemo>("Log", QStringLiteral("Memo"));
