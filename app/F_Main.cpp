@@ -231,6 +231,7 @@ void TfrmMain::CreateGeneralOptionsPage()
     form->addRow(QStringLiteral("Reconnect Cmd:"), o.edtRedialCommand);
     form->addRow(o.chkAutoReconnect);
     form->addRow(o.chkCloseToTray);
+    form->addRow(o.chkReuseSession);
 }
 
 // Only the field the chosen source needs is on show; "Local" needs none.
@@ -261,6 +262,7 @@ void TfrmMain::CreateWebSitesPage()
     fields->addWidget(site.edtDefaultDir, 1, 1);
     fields->addWidget(new QLabel(QStringLiteral("Password:")), 1, 2);
     fields->addWidget(site.edtPassword, 1, 3);
+    fields->addWidget(site.Options().Panel(), 2, 0, 1, 4);
 
     auto *column = new QVBoxLayout(page);
     column->addLayout(fields);

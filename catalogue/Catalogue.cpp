@@ -43,6 +43,9 @@ void TCatalogue::LoadSite(const QString &name)
         return;
     m_shown.SetListSite(name);
     m_shown.SetFieldsSite(name);
+    // A site field the key lacks keeps the text the site before left, but an option the key
+    // lacks means what the site did before options existed.
+    m_shown.ClearOptions();
     LoadRegControls(m_window, m_basePath);
 }
 

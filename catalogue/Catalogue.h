@@ -35,8 +35,9 @@ public:
     // Writes the shown site (when CurrentSiteName is set) and the general options, as one
     // transaction: on failure the store keeps what it held before.
     void SaveCurrentSite();
-    // Reads the named site into the list and site fields and re-reads the general options;
-    // an empty name does nothing. A site without a key gets an empty one.
+    // Reads the named site into the list, the site fields and the option controls and re-reads the
+    // general options; an empty name does nothing. A site without a key gets an empty one. A
+    // field the key lacks keeps its text; an option the key lacks shows TSite's initial value.
     void LoadSite(const QString &name);
     // Deletes the named site's key and everything below it; an empty name does nothing.
     void DeleteSiteKey(const QString &name);

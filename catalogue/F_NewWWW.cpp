@@ -1,5 +1,6 @@
 #include "catalogue/F_NewWWW.h"
 
+#include "base/ServerField.h"
 #include "catalogue/MessageBox.h"
 #include "catalogue/P_Utils.h"
 
@@ -19,6 +20,8 @@ TfrmAddNewWebSite::TfrmAddNewWebSite(QWidget *parent) : QDialog(parent)
     MakeFixedDialog(this);
 }
 
+TfrmAddNewWebSite::~TfrmAddNewWebSite() = default;
+
 void TfrmAddNewWebSite::CreateControls()
 {
     edtFTPServer = Named(new QLineEdit, "edtFTPServer");
@@ -34,6 +37,9 @@ void TfrmAddNewWebSite::CreateControls()
     form->addRow(QStringLiteral("User Name:"), edtUserName);
     form->addRow(QStringLiteral("Password:"), edtPassword);
     form->addRow(QStringLiteral("Default Dir:"), edtDefaultHostDir);
+    m_options = std::make_unique<TSiteOptionControls>(this, false);
+    m_options->Set(NewSiteOptions());
+    form->addRow(m_options->Panel());
 
     auto *buttons = new QDialogButtonBox;
     btnOK = Named(buttons->addButton(QStringLiteral("&OK"), QDialogButtonBox::AcceptRole), "btnOK");
@@ -51,7 +57,9 @@ void TfrmAddNewWebSite::CreateControls()
 TSite TfrmAddNewWebSite::Site() const
 {
     const QString server = edtFTPServer->text();
-    return {server, server, edtUserName->text(), edtPassword->text(), edtDefaultHostDir->text()};
+    TSite site{server, server, edtUserName->text(), edtPassword->text(), edtDefaultHostDir->text()};
+    m_options->Get(site);
+    return site;
 }
 
 void TfrmAddNewWebSite::showEvent(QShowEvent *event)
@@ -69,6 +77,8 @@ void TfrmAddNewWebSite::btnOKClick()
         edtFTPServer->setFocus();
         return;
     }
+    if (RefuseServer())
+        return;
     if (const QString refusal = Refusal ? Refusal(Site()) : QString(); !refusal.isEmpty()) {
         TMessageBox::Information(this, refusal);
         edtFTPServer->setFocus();
@@ -78,6 +88,18 @@ void TfrmAddNewWebSite::btnOKClick()
     NormalizeHostDir(dir);
     edtDefaultHostDir->setText(dir);
     accept();
+}
+
+bool TfrmAddNewWebSite::RefuseServer()
+{
+    // Caught here, the mistake is put right with the text still in the field; caught at the
+    // first push, it would only be an entry's error in the log.
+    const TServerField server = ParseServerField(edtFTPServer->text());
+    if (server.Valid())
+        return false;
+    TMessageBox::Information(this, server.error + QLatin1Char('.'));
+    edtFTPServer->setFocus();
+    return true;
 }
 
 void TfrmAddNewWebSite::btnCancelClick()

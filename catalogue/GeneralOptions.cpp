@@ -66,6 +66,8 @@ TGeneralOptions::TGeneralOptions(QWidget *parent, const QString &tempFileName)
     edtAddressURL = OptionEdit(parent, "edtAddressURL", store::AddressURL, QString());
     edtAddressCommand = OptionEdit(parent, "edtAddressCommand", store::AddressCommand, QString());
     cmbAddressFamily = OptionChoice(parent, "cmbAddressFamily", store::AddressFamily, IPVersion::All, false);
+    chkReuseSession = OptionCheck(parent, "chkReuseSession", store::ReuseSession, "One FTP session per site");
+    chkReuseSession->setChecked(true);
 }
 
 } // namespace quelmark

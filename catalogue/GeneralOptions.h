@@ -44,6 +44,9 @@ public:
     TRegEdit *edtAddressURL = nullptr;
     TRegEdit *edtAddressCommand = nullptr;
     TRegComboBox *cmbAddressFamily = nullptr;
+
+    // "One FTP session per site": the files of one site push go over one login.
+    TRegCheckBox *chkReuseSession = nullptr;
 };
 
 } // namespace quelmark

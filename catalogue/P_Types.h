@@ -36,6 +36,7 @@ inline const QString AddressInterface = QStringLiteral("AddressInterface");
 inline const QString AddressURL = QStringLiteral("AddressURL");
 inline const QString AddressCommand = QStringLiteral("AddressCommand");
 inline const QString AddressFamily = QStringLiteral("AddressFamily");
+inline const QString ReuseSession = QStringLiteral("ReuseSession");
 
 // The sites: one key per site below WWWSites, named after the site, holding the site's values
 // and one "Item#<i>" key per file entry.
@@ -44,6 +45,12 @@ inline const QString FTPServer = QStringLiteral("FTPServer");
 inline const QString UserName = QStringLiteral("UserName");
 inline const QString Password = QStringLiteral("Password");
 inline const QString DefaultDir = QStringLiteral("DefaultDir");
+// A site's options: a value missing from the site's key means what sites did before the
+// option existed.
+inline const QString Passive = QStringLiteral("Passive");
+inline const QString CreateFolders = QStringLiteral("CreateFolders");
+inline const QString UploadViaTempName = QStringLiteral("UploadViaTempName");
+inline const QString Retries = QStringLiteral("Retries");
 
 // One file entry's key: the caption, the three marks and one "Subline#<k>" per column text.
 inline const QString ItemPrefix = QStringLiteral("Item#");
@@ -153,14 +160,23 @@ struct TFileEntry {
 };
 
 // One site, as values: the name of its key and the values stored in it. An option that belongs
-// to one site is one more field here and one more row, with its store name and its control, in
-// the table of catalogue/ShownSite.cpp.
+// to one site is one more field here and one more row, with its store name, its caption and
+// the choice a new site proposes, in the table of catalogue/SiteOptions.cpp.
 struct TSite {
     QString name{};
     QString server{};
     QString user{};
     QString password{};
     QString defaultDir{};
+    // The options; their initial values are those of a site whose key holds none of them.
+    // The data connection is opened by this side (EPSV, or PASV).
+    bool passive = false;
+    // Folders of a host file name that the server lacks are made when it refuses the file.
+    bool createFolders = false;
+    // A file is stored under a temporary name and renamed over the old one.
+    bool uploadViaTempName = false;
+    // How often an upload that failed for a passing cause is tried again.
+    int retries = 0;
 };
 
 // ---- the address ------------------------------------------------------------------------

@@ -7,8 +7,8 @@ namespace quelmark {
 
 namespace {
 
-// The site's values with their store names and their fields. A per-site option is one more
-// row here and one more field in TSite (and, on the window, one more place on the page).
+// The site's text values with their store names and their fields. The options have a table of
+// their own (SiteOptions.cpp).
 struct TSiteField {
     QString TSite::*value;
     const QString &storeName;
@@ -47,6 +47,7 @@ TShownSite::TShownSite(QWidget *page)
         this->*f.field = edit;
     }
     UseStarEcho(edtPassword);
+    m_options = std::make_unique<TSiteOptionControls>(page, true);
 
     lvFileDetails = Named(new TRegListView(page), "lvFileDetails");
     lvFileDetails->SetRegSection(store::WWWSites);
@@ -61,6 +62,7 @@ TSite TShownSite::Site() const
     TSite site;
     for (const TSiteField &f : kSiteFields)
         site.*f.value = (this->*f.field)->text();
+    m_options->Get(site);
     return site;
 }
 
@@ -68,6 +70,12 @@ void TShownSite::SetSite(const TSite &site)
 {
     for (const TSiteField &f : kSiteFields)
         (this->*f.field)->setText(site.*f.value);
+    m_options->Set(site);
+}
+
+void TShownSite::ClearOptions()
+{
+    m_options->Set(TSite{});
 }
 
 void TShownSite::SetFieldsSite(const QString &name)
@@ -75,6 +83,7 @@ void TShownSite::SetFieldsSite(const QString &name)
     const QString section = name.isEmpty() ? QString() : store::SiteSection(name);
     for (const TSiteField &f : kSiteFields)
         (this->*f.field)->SetRegSection(section);
+    m_options->SetRegSection(section);
 }
 
 void TShownSite::SetListSite(const QString &name)

@@ -1,4 +1,4 @@
-// The shown site: the site fields and the file list of the "Web Sites" page.
+// The shown site: the site fields, the site's options and the file list of the "Web Sites" page.
 //
 // TShownSite makes these controls, ties each to its store name, and hands out what they show as
 // values: the site (TSite) and its file entries (TFileEntry). The catalogue points them at a
@@ -6,8 +6,11 @@
 #pragma once
 
 #include "catalogue/P_Types.h"
+#include "catalogue/SiteOptions.h"
 
 #include <QList>
+
+#include <memory>
 
 class QWidget;
 
@@ -25,19 +28,23 @@ TFileEntry FileEntryOf(const TListRow &row);
 
 class TShownSite {
 public:
-    // Makes the site fields and the file list as children of page, in the order they are stored,
-    // each named as the window's controls are ("edtFTPServer", ..., "lvFileDetails").
+    // Makes the site fields, the option controls and the file list as children of page, in the
+    // order they are stored, each named as the window's controls are ("edtFTPServer", ...,
+    // "chkPassive", ..., "lvFileDetails").
     explicit TShownSite(QWidget *page);
     TShownSite(const TShownSite &) = delete;
     TShownSite &operator=(const TShownSite &) = delete;
 
     // Returns the site the fields show; the name is left empty (the catalogue knows it).
     TSite Site() const;
-    // Shows a site's values in the fields; the name is not a field.
+    // Shows a site's values in the fields and the option controls; the name is not a field.
     void SetSite(const TSite &site);
+    // Shows the options of a site whose key holds none, as a load does before it reads them: an
+    // option the key lacks must not keep the previous site's choice.
+    void ClearOptions();
 
-    // Points the fields at the key of the named site, or at none for an empty name: a field
-    // without a key is neither saved nor loaded.
+    // Points the fields and the option controls at the key of the named site, or at none for an
+    // empty name: a control without a key is neither saved nor loaded.
     void SetFieldsSite(const QString &name);
     // Names the site whose rows the list saves and loads; empty: none.
     void SetListSite(const QString &name);
@@ -54,6 +61,12 @@ public:
     TRegEdit *edtPassword = nullptr;
     TRegEdit *edtDefaultDir = nullptr;
     TRegListView *lvFileDetails = nullptr;
+
+    // The option controls, on a panel of their own that the window places.
+    TSiteOptionControls &Options() const { return *m_options; }
+
+private:
+    std::unique_ptr<TSiteOptionControls> m_options;
 };
 
 } // namespace quelmark

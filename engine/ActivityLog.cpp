@@ -82,7 +82,8 @@ void TActivityLog::AddToLog(TTextArea *area, const QString &message)
 
 void TActivityLog::ftpClientDisplay(QObject *, QString &msg)
 {
-    if (Checked(m_chkDetailedLogging))
+    // A retry's pause can hold a push for up to a minute: the log says why, detailed or not.
+    if (Checked(m_chkDetailedLogging) || msg.startsWith(RetryLinePrefix))
         AddToLog(msg);
 }
 

@@ -30,6 +30,9 @@ QString LogTimeStamp(const QDateTime &localTime);
 // not at all, and a new file gets mode 0600. Raises Exception "Cannot create file <path>" when it cannot be written.
 void SaveLinesToFile(const QStringList &lines, const QString &path);
 
+// The beginning of the FTP client's note before it tries an upload again.
+inline const QString RetryLinePrefix = QStringLiteral("Trying again in ");
+
 class TActivityLog {
 public:
     // The default capacity: whichever comes first of 200,000 lines or 32 Mi characters (64 MiB
@@ -51,7 +54,7 @@ public:
     void AddToLog(const QString &message) { AddToLog(m_memoLog, message); }
 
     // Handler of the FTP client's display lines: logged only while "Detailed Logging" is
-    // checked.
+    // checked, except the notes that announce a retry, which are always logged.
     void ftpClientDisplay(QObject *sender, QString &msg);
 
     // Asks for a file name and saves the log's lines there with CR LF after each; the log is

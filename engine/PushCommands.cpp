@@ -290,6 +290,7 @@ void TPushCommands::PushSite(const QString &address)
     const QString lastIPAddress = LastIPAddress()->text();
     const TAddressLookup current = [&address] { return address; };
     const int count = list->RowCount();
+    TTransfer::TSiteSession session(m_transfer);
     for (int i = 0; i < count && !m_stopping; ++i) {
         TListRow *row = list->Row(i);
         if (!row || !FileNeedsPush(FileEntryOf(*row), lastIPAddress, current))
@@ -302,6 +303,7 @@ void TPushCommands::PushSite(const QString &address)
             m_tally.firstFailure = m_transfer.LastFailure();
         }
     }
+    session.End();
 }
 
 void TPushCommands::PushSelected()
@@ -328,8 +330,10 @@ void TPushCommands::PushSelectedRows(const QList<TListRow *> &rows)
         std::any_of(rows.begin(), rows.end(), [](TListRow *row) { return NeedsAddress(FileEntryOf(*row)); });
     const QString address = needed ? AddressForCommand() : QString();
     // Forced like a single selected file: whatever their state, and only the status written.
+    TTransfer::TSiteSession session(m_transfer);
     for (TListRow *row : rows)
         row->SetSubItem(colStatus, PushRow(*row, address) ? FileStatus::Moved : FileStatus::Error);
+    session.End();
 }
 
 bool TPushCommands::PushRow(TListRow &row, const QString &address)

@@ -1,6 +1,7 @@
 #include "engine/Transfer.h"
 
 #include "base/Exception.h"
+#include "base/ServerField.h"
 #include "catalogue/GeneralOptions.h"
 #include "catalogue/RegControls.h"
 #include "engine/ActivityLog.h"
@@ -20,6 +21,7 @@
 #include <QTemporaryFile>
 
 #include <cstdio>
+#include <optional>
 #include <sys/stat.h>
 
 namespace quelmark {
@@ -29,6 +31,8 @@ namespace {
 const QString IdleLabel = QStringLiteral("Transfering file... ");
 const QString TransferingPrefix = QStringLiteral("Transfering file: ");
 const QString CancelledByUser = QStringLiteral("Cancelled by the user");
+// The control port of a server text that names none.
+const QString FtpService = QStringLiteral("ftp");
 
 QString DefaultCacheFolder()
 {
@@ -56,6 +60,24 @@ bool ReadLocalFile(const QString &path, QByteArray &bytes, QString &reason)
     }
     reason = file.errorString();
     return false;
+}
+
+// Gives the client the site's server, port, log-in and options; returns why the server text
+// names no usable server, or an empty text.
+QString UseSite(TFtpClient &client, const TSite &site)
+{
+    const TServerField server = ParseServerField(site.server);
+    if (!server.Valid())
+        return server.error;
+    client.SetHostName(server.host);
+    client.SetPort(server.port != 0 ? QString::number(server.port) : FtpService);
+    client.SetUserName(site.user);
+    client.SetPassWord(site.password);
+    client.SetPassive(site.passive);
+    client.SetCreateFolders(site.createFolders);
+    client.SetUploadViaTempName(site.uploadViaTempName);
+    client.SetRetries(site.retries);
+    return QString();
 }
 
 } // namespace
@@ -175,6 +197,64 @@ private:
     TTransfer &m_transfer;
 };
 
+// Keeps user commands out while a shared session ends between two files: the window
+// disabled, the busy cursor.
+class TTransfer::TWindowLock {
+public:
+    explicit TWindowLock(QWidget *window) : m_window(window)
+    {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        if (m_window)
+            m_window->setEnabled(false);
+    }
+
+    ~TWindowLock()
+    {
+        if (m_window)
+            m_window->setEnabled(true);
+        QApplication::restoreOverrideCursor();
+    }
+
+    TWindowLock(const TWindowLock &) = delete;
+    TWindowLock &operator=(const TWindowLock &) = delete;
+
+private:
+    QWidget *m_window;
+};
+
+TTransfer::TSiteSession::TSiteSession(TTransfer &transfer) : m_transfer(transfer)
+{
+    const TGeneralOptions *options = transfer.m_parts.options;
+    m_active = !transfer.m_sharedSession && options && options->chkReuseSession->isChecked();
+    if (m_active)
+        transfer.m_sharedSession = true;
+}
+
+TTransfer::TSiteSession::~TSiteSession()
+{
+    // Reached by an error on its way out too: a second one from here can only be reported.
+    try {
+        End();
+    } catch (...) {
+        ReportTopLevel(std::current_exception());
+    }
+}
+
+void TTransfer::TSiteSession::End()
+{
+    if (!m_active)
+        return;
+    m_active = false;
+    m_transfer.m_sharedSession = false;
+    TFtpClient &client = *m_transfer.m_parts.ftpClient;
+    // A session that failed or was cancelled is over already; one the server ended while idle
+    // only needs forgetting, and neither locks the window.
+    std::optional<TWindowLock> lock;
+    if (client.SessionOpen())
+        lock.emplace(m_transfer.m_parts.mainWindow);
+    client.CloseSession();
+}
+
 TTransfer::TTransfer(const TEngineParts &parts, TActivityLog &log) : m_parts(parts), m_log(log)
 {
     if (TFtpClient *client = m_parts.ftpClient) {
@@ -209,9 +289,8 @@ bool TTransfer::TransferFile(const TSite &site, const TFileEntry &entry, const Q
     m_log.AddToLog(TransferingPrefix + localFile);
 
     TFtpClient &client = *m_parts.ftpClient;
-    client.SetHostName(site.server);
-    client.SetUserName(site.user);
-    client.SetPassWord(site.password);
+    if (const QString unusable = UseSite(client, site); !unusable.isEmpty())
+        return Failed(unusable, localFile);
     client.SetHostDirName(QString());
     client.SetHostFileName(entry.hostFileName);
     if (!entry.ipParameter.isEmpty() && !binary) {
@@ -230,12 +309,14 @@ bool TTransfer::TransferFile(const TSite &site, const TFileEntry &entry, const Q
     GetFileDetails(localFile, CurrentFileDate, CurrentFileSize, CurrentFileAttribs);
     client.SetBinary(binary);
 
-    const bool stored = client.Put();
+    const bool stored = m_sharedSession ? client.PutFile() : client.Put();
     // The client only closes the data connection on Cancel, and a server takes that for the
     // end of the file and confirms it: the upload is cut short all the same, so the entry must
-    // not pass for pushed.
-    if (m_abortHanded)
+    // not pass for pushed. Cancel ends a shared session as well.
+    if (m_abortHanded) {
+        client.CloseSession();
         return Failed(CancelledByUser, localFile);
+    }
     if (!stored)
         return Failed(client.ErrorMessage(), localFile);
     m_log.AddToLog(client.ErrorMessage());

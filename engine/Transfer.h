@@ -50,15 +50,38 @@ public:
     TTransfer(const TTransfer &) = delete;
     TTransfer &operator=(const TTransfer &) = delete;
 
+    // Lets the transfers made while it lives share one FTP session when "One FTP session per
+    // site" is checked: the first file logs in, each next one is stored over the same control
+    // connection (a file that fails ends the session and the next logs in afresh), and End, or
+    // the end of the scope however it comes, ends the session with QUIT. Otherwise, or inside
+    // another such scope, it does nothing and each transfer is a whole session of its own.
+    class TSiteSession {
+    public:
+        explicit TSiteSession(TTransfer &transfer);
+        // Ends the session unless End did; a failure to end it is reported, not raised.
+        ~TSiteSession();
+        TSiteSession(const TSiteSession &) = delete;
+        TSiteSession &operator=(const TSiteSession &) = delete;
+
+        // Ends the session with QUIT, the window locked while the server answers; a socket
+        // failure goes to the caller.
+        void End();
+
+    private:
+        TTransfer &m_transfer;
+        bool m_active = false;
+    };
+
     // Uploads one file entry (its local file, host file name, type and IP parameter) to the
-    // site's server with the site's user name and password, the IP parameter replaced by
-    // address (which edtLocalAddress then shows) in the copy of a page, and returns true when the server
-    // confirmed it and the user did not cancel it (a cancelled upload leaves a cut-short file on
-    // the server). A failure's reason goes to the log and to LastFailure(): the client's text,
-    // "Cancelled by the user", or "Cannot open file <name>: <reason>" when the local file cannot
-    // be read for the substituted copy. Raises Exception "Cannot create file <name>" when the
-    // copy cannot be written, and lets a socket failure of the client through; the window is
-    // restored in every case.
+    // site's server (the host and port of its server text) with the site's user name, password
+    // and options, the IP parameter replaced by address (which edtLocalAddress then shows) in
+    // the copy of a page, and returns true when the server confirmed it and the user did not
+    // cancel it (a cancelled upload leaves a cut-short file on the server, and ends the
+    // session). A failure's reason goes to the log and to LastFailure(): the client's text,
+    // "Cancelled by the user", why the server text names no usable server, or "Cannot open file
+    // <name>: <reason>" when the local file cannot be read for the substituted copy. Raises
+    // Exception "Cannot create file <name>" when the copy cannot be written, and lets a socket
+    // failure of the client through; the window is restored in every case.
     bool TransferFile(const TSite &site, const TFileEntry &entry, const QString &address);
 
     // Returns the reason the last failed transfer gave; never empty after a failure.
@@ -79,6 +102,7 @@ public:
 
 private:
     class TBusyScope;
+    class TWindowLock;
 
     bool Failed(const QString &reason, const QString &localFile);
     QString MakeUploadCopy(const QByteArray &bytes, const QString &ipParameter, const QString &address);
@@ -89,6 +113,8 @@ private:
     QList<QByteArray> m_localLines;
     QList<QByteArray> m_hostLines;
     bool m_abortHanded = false;
+    // Set while a TSiteSession shares one FTP session between transfers.
+    bool m_sharedSession = false;
     QString m_lastFailure;
 };
 

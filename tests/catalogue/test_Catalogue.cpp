@@ -26,6 +26,13 @@ protected:
         return AddRow(local, {host, FileType::Ascii, "%IP%", FileStatus::New, "", "", ""});
     }
 
+    // The values of a site's key, in the order they are written: the four fields, the options.
+    static QStringList SiteValueNames()
+    {
+        return {store::FTPServer, store::UserName,      store::Password,          store::DefaultDir,
+                store::Passive,   store::CreateFolders, store::UploadViaTempName, store::Retries};
+    }
+
     QString SiteKey(const QString &name) const { return BaseKeyPath() + '\\' + store::SiteSection(name); }
 
     QString StoredText(const QString &section, const QString &name)
@@ -34,7 +41,7 @@ protected:
     }
 };
 
-TEST_F(CatalogueTest, SaveWritesRowsThenTheFourFieldsAndTheOptions)
+TEST_F(CatalogueTest, SaveWritesRowsThenTheSiteValuesAndTheOptions)
 {
     ShowSite("ftp.example.org", "anna", "secret", "/www/");
     AddFile("/home/anna/index.html", "/www/index.html");
@@ -44,8 +51,7 @@ TEST_F(CatalogueTest, SaveWritesRowsThenTheFourFieldsAndTheOptions)
 
     const QString key = SiteKey(QStringLiteral("ftp.example.org"));
     EXPECT_EQ(test::SubkeyNames(store.FilePath(), key), QStringList({store::ItemSection(0), store::ItemSection(1)}));
-    EXPECT_EQ(test::ValueNamesInWriteOrder(store.FilePath(), key),
-              QStringList({store::FTPServer, store::UserName, store::Password, store::DefaultDir}));
+    EXPECT_EQ(test::ValueNamesInWriteOrder(store.FilePath(), key), SiteValueNames());
     EXPECT_EQ(StoredText(store::SiteSection(QStringLiteral("ftp.example.org")), store::Password),
               QStringLiteral("secret"));
     EXPECT_EQ(StoredText(store::SiteSection(QStringLiteral("ftp.example.org")) + '\\' + store::ItemSection(1),
@@ -55,15 +61,14 @@ TEST_F(CatalogueTest, SaveWritesRowsThenTheFourFieldsAndTheOptions)
     EXPECT_TRUE(Shown().lvFileDetails->RegKeyword().isEmpty()) << "the list's value name is emptied again";
 }
 
-TEST_F(CatalogueTest, EmptySiteIsItsKeyWithOnlyTheFourValues)
+TEST_F(CatalogueTest, EmptySiteIsItsKeyWithOnlyItsValues)
 {
     ShowSite("empty.example.org", "", "", "");
     catalogue->SetCurrentSiteName(QStringLiteral("empty.example.org"));
     catalogue->SaveCurrentSite();
     const QString key = SiteKey(QStringLiteral("empty.example.org"));
     EXPECT_TRUE(test::SubkeyNames(store.FilePath(), key).isEmpty());
-    EXPECT_EQ(test::ValueNamesInWriteOrder(store.FilePath(), key),
-              QStringList({store::FTPServer, store::UserName, store::Password, store::DefaultDir}));
+    EXPECT_EQ(test::ValueNamesInWriteOrder(store.FilePath(), key), SiteValueNames());
 }
 
 TEST_F(CatalogueTest, SaveWithoutASiteNameWritesOnlyTheOptions)
@@ -108,6 +113,37 @@ TEST_F(CatalogueTest, LoadSiteBringsBackRowsAndFieldsAndKeepsFieldsAMissingSiteL
     catalogue->LoadSite(QString());
     EXPECT_EQ(Shown().lvFileDetails->RowCount(), 1);
     EXPECT_EQ(test::DumpStore(store.FilePath()), before);
+}
+
+// An option missing from a site's key is what sites did before it existed, whatever the site
+// shown before chose; the site fields keep the designed carry-over.
+TEST_F(CatalogueTest, OptionsGoToTheSiteKeyAndOnesTheKeyLacksShowTheBehaviourOfOldSites)
+{
+    const auto shownOptions = [this] {
+        const TSite site = catalogue->CurrentSite();
+        return QList<int>{site.passive, site.createFolders, site.uploadViaTempName, site.retries};
+    };
+    ShowSite("modern.example.org", "anna", "pw", "/");
+    Shown().Options().Set({.passive = true, .createFolders = true, .uploadViaTempName = false, .retries = 3});
+    catalogue->SetCurrentSiteName(QStringLiteral("modern"));
+    catalogue->SaveCurrentSite();
+    const QString section = store::SiteSection(QStringLiteral("modern"));
+    EXPECT_EQ(QStringList({StoredText(section, store::Passive), StoredText(section, store::CreateFolders),
+                           StoredText(section, store::UploadViaTempName), StoredText(section, store::Retries)}),
+              QStringList({"1", "1", "0", "3"}));
+
+    // As an older run left it: the four fields only.
+    const QString oldSection = store::SiteSection(QStringLiteral("old"));
+    TRegIniFile(BaseKeyPath()).WriteText(oldSection, store::FTPServer, QStringLiteral("old.example.org"));
+    catalogue->LoadSite(QStringLiteral("old"));
+    EXPECT_EQ(shownOptions(), QList<int>({0, 0, 0, 0}));
+    EXPECT_EQ(Shown().edtUserName->text(), QStringLiteral("anna")) << "a field keeps the text of the site before";
+
+    TRegIniFile(BaseKeyPath()).WriteText(oldSection, store::Retries, QStringLiteral("99"));
+    catalogue->LoadSite(QStringLiteral("modern"));
+    EXPECT_EQ(shownOptions(), QList<int>({1, 1, 0, 3}));
+    catalogue->LoadSite(QStringLiteral("old"));
+    EXPECT_EQ(shownOptions(), QList<int>({0, 0, 0, 10})) << "a number beyond the box's range is its greatest";
 }
 
 TEST_F(CatalogueTest, SitesAreListedInNameOrderHoweverOftenTheyAreSavedAndDeletedWhole)

@@ -151,6 +151,60 @@ TEST_F(SiteEditingTest, NewSiteDialogShowsWhatWasTypedBeforeAndCancelChangesNoth
     EXPECT_TRUE(Texts().isEmpty());
 }
 
+TEST_F(SiteEditingTest, NewSiteProposesTheModernOptionsAndStoresThemWithTheSite)
+{
+    navigator->BuildNavigator();
+    NewSite(QStringLiteral("ftp.example.org"));
+    navigator->SelectNode(navigator->GeneralOptionsNode);
+    const QString key = BaseKeyPath() + "\\WWWSites\\ftp.example.org|";
+    for (const char *value : {"Passive|1|1", "CreateFolders|1|1", "UploadViaTempName|1|1", "Retries|1|2"})
+        EXPECT_EQ(Stored(key + QLatin1String(value)).size(), 1) << value;
+}
+
+// What the server field must hold: a host, an address, either with a port. Anything else is
+// refused with the dialog kept open over what was typed.
+TEST_F(SiteEditingTest, NewSiteRefusesAServerTextThatNamesNoUsableServer)
+{
+    navigator->BuildNavigator();
+    const struct {
+        const char *server;
+        const char *refusal; // nullptr: accepted
+    } rows[] = {
+        {"ftp.example.org:2121", nullptr},
+        {"2001:db8::5", nullptr},
+        {"[2001:db8::5]:2121", nullptr},
+        {"ftp.example.org:0", R"(The port 0 in "ftp.example.org:0" is outside 1 to 65535.)"},
+        {"ftp.example.org:65536", R"(The port 65536 in "ftp.example.org:65536" is outside 1 to 65535.)"},
+        {"[2001:db8::5:2121", R"(Unbalanced "[" in "[2001:db8::5:2121".)"},
+        {"ftp.example.org:21/www", R"(Unexpected text after the port in "ftp.example.org:21/www".)"},
+        {"[2001:db8::5]:21x", R"(Unexpected text after the port in "[2001:db8::5]:21x".)"},
+    };
+    QStringList added;
+    for (const auto &row : rows) {
+        const QString server = QString::fromLatin1(row.server);
+        TMessageBox::ClearShown();
+        bool keptOpen = false;
+        QString kept;
+        WhileShown(&siteDialog, [&] {
+            TypeSite(server, QStringLiteral("user"), QStringLiteral("pw"), QString());
+            siteDialog.btnOK->click();
+            keptOpen = siteDialog.isVisible();
+            kept = siteDialog.edtFTPServer->text();
+        });
+        editor->NewWebSite();
+        if (!row.refusal) {
+            added.append(server);
+            EXPECT_TRUE(Texts().isEmpty()) << row.server;
+            continue;
+        }
+        leftOpen = 0;
+        EXPECT_EQ(Texts(), QStringList({QString::fromLatin1(row.refusal)}));
+        EXPECT_TRUE(keptOpen) << row.server;
+        EXPECT_EQ(kept, server);
+    }
+    EXPECT_EQ(SiteNames(), added);
+}
+
 TEST_F(SiteEditingTest, NewSiteRefusesAnExistingNameButNotOneDifferingInCase)
 {
     navigator->BuildNavigator();

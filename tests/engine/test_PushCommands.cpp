@@ -13,6 +13,8 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -28,7 +30,6 @@ using Answer = TMessageBox::TAnswer;
 
 const QString kChecking = QStringLiteral(">>>> Checking all files...");
 const QString kDone = QStringLiteral(">>>> Done checking all files...");
-const QString kConnecting = QStringLiteral("Connecting to: 127.0.0.1");
 
 // Counts the window's changes between enabled and disabled.
 class EnabledChanges : public QObject {
@@ -53,7 +54,8 @@ protected:
         ASSERT_TRUE(dir.isValid());
         w = std::make_unique<test::EngineWindow>();
         ASSERT_TRUE(w->store.IsValid());
-        w->parts.ftpClient->SetPort(server->PortText());
+        w->ftpPort = server->Port();
+        connecting = QStringLiteral("Connecting to: ") + w->Server();
         w->options->edtTempFileName->setText(dir.filePath(QStringLiteral("upload.tmp")));
         TMessageBox::SetTestMode(true);
         SetTopLevelReporter([this](const QString &message) { reported.append(message); });
@@ -109,11 +111,35 @@ protected:
 
     TListRow *Row(int i) const { return w->Shown().lvFileDetails->Row(i); }
 
+    // Shows a site on the server at port of 127.0.0.1, with rows made from entries.
+    void ShowSite(std::uint16_t port, const TSite &options, const QList<EntryTexts> &entries)
+    {
+        w->ftpPort = port;
+        connecting = QStringLiteral("Connecting to: ") + w->Server();
+        TSite site = options;
+        site.server = w->Server();
+        w->Shown().SetSite(site);
+        for (const EntryTexts &entry : entries)
+            w->AddRow(entry.localFile, entry.columns);
+    }
+
+    // The commands a scripted server received, with the data port in PORT left out.
+    static QStringList Commands(const test::ScriptedFtpServer &scripted, int sessions)
+    {
+        QStringList lines = scripted.Received(sessions);
+        for (QString &line : lines) {
+            if (line.startsWith(QLatin1String("PORT ")))
+                line = QStringLiteral("PORT");
+        }
+        return lines;
+    }
+
     bool OnServer(const QString &name) const { return QFile::exists(QDir(server->Home()).filePath(Host(name))); }
 
     PyFtpServer *server = &test::SharedPyFtpServer();
     QTemporaryDir dir;
     std::unique_ptr<test::EngineWindow> w;
+    QString connecting;
     QStringList reported;
 };
 
@@ -157,7 +183,7 @@ TEST_F(PushCommandsTest, PushAllWalksEverySiteStoresEachAtTheNextAndShowsTheUser
     const QStringList lines = w->LogLines();
     EXPECT_EQ(lines.first(), kChecking);
     EXPECT_EQ(lines.last(), kDone);
-    EXPECT_EQ(lines.count(kConnecting), 3);
+    EXPECT_EQ(lines.count(connecting), 3);
     EXPECT_EQ(w->ShownPage(), pages::GeneralOptions);
     EXPECT_EQ(w->title->text(), pages::GeneralOptions);
     EXPECT_EQ(w->catalogue->CurrentSiteName(), QString());
@@ -201,7 +227,7 @@ TEST_F(PushCommandsTest, PushFilesActsByTheNumberOfSelectedRows)
     ASSERT_EQ(TMessageBox::Shown().size(), 1);
     EXPECT_EQ(TMessageBox::Shown()[0].kind, TMessageBox::TKind::Information);
     EXPECT_EQ(TMessageBox::Shown()[0].text, QStringLiteral("No files selected to push..."));
-    EXPECT_EQ(w->LogCount(kConnecting), 0);
+    EXPECT_EQ(w->LogCount(connecting), 0);
     TMessageBox::ClearShown();
 
     for (int i : {0, 1, 2})
@@ -211,13 +237,13 @@ TEST_F(PushCommandsTest, PushFilesActsByTheNumberOfSelectedRows)
     ASSERT_EQ(TMessageBox::Shown().size(), 1);
     EXPECT_EQ(TMessageBox::Shown()[0].kind, TMessageBox::TKind::ConfirmOkCancel);
     EXPECT_EQ(TMessageBox::Shown()[0].text, QStringLiteral("Push the 3 selected files?"));
-    EXPECT_EQ(w->LogCount(kConnecting), 0) << "cancelled: nothing goes";
+    EXPECT_EQ(w->LogCount(connecting), 0) << "cancelled: nothing goes";
     TMessageBox::ClearShown();
 
     TMessageBox::SetNextAnswer(Answer::Ok);
     w->push->mniPopFilesPushFileClick();
     EXPECT_EQ(TMessageBox::Shown().size(), 1) << "one question for all three";
-    EXPECT_EQ(w->LogCount(kConnecting), 3);
+    EXPECT_EQ(w->LogCount(connecting), 3);
     for (int i : {0, 1, 2})
         EXPECT_EQ(Row(i)->SubItem(colStatus), FileStatus::Moved) << "forced, whatever its state: row " << i;
     EXPECT_EQ(Row(2)->SubItems().mid(colFileDateTime, 3), heldDetails) << "a forced push writes only the status";
@@ -252,7 +278,7 @@ TEST_F(PushCommandsTest, ForcedPushAsksFirstWritesOnlyTheStatusAndLeavesAChanged
     w->push->btnPushSelectedNowClick();
     ASSERT_EQ(TMessageBox::Shown().size(), 1);
     EXPECT_EQ(TMessageBox::Shown()[0].text, QStringLiteral("Push the file: ") + page + QStringLiteral("?"));
-    EXPECT_EQ(w->LogCount(kConnecting), 0);
+    EXPECT_EQ(w->LogCount(connecting), 0);
     EXPECT_EQ(Row(0)->SubItem(colStatus), FileStatus::Hold);
 
     TMessageBox::SetNextAnswer(Answer::Ok);
@@ -266,9 +292,9 @@ TEST_F(PushCommandsTest, ForcedPushAsksFirstWritesOnlyTheStatusAndLeavesAChanged
     EXPECT_EQ(server->Stored(Host(QStringLiteral("page.txt"))), QByteArray("version two, longer"));
     EXPECT_EQ(Row(0)->SubItems().mid(colFileDateTime, 3), stored) << "the details stay those of the last push-all";
 
-    const int before = w->LogCount(kConnecting);
+    const int before = w->LogCount(connecting);
     w->push->btnPushAllNowClick();
-    EXPECT_EQ(w->LogCount(kConnecting), before + 1) << "the changed file is still found due";
+    EXPECT_EQ(w->LogCount(connecting), before + 1) << "the changed file is still found due";
     EXPECT_EQ(w->Stored(QStringLiteral("Site"), 0, colFileSize), QStringLiteral("19"));
 }
 
@@ -376,6 +402,79 @@ TEST_F(PushCommandsTest, ASiteThatFailsToLoadIsNeverStoredOverThePreviousSite)
     EXPECT_EQ(w->ShownPage(), pages::GeneralOptions);
 }
 
+// The files of one site go over one login; an error in the middle of the site still ends that
+// session with QUIT.
+TEST_F(PushCommandsTest, ASitesFilesShareOneSessionThatAnErrorInTheMiddleStillEnds)
+{
+    test::ScriptedFtpServer scripted(QStringLiteral("ok"));
+    ASSERT_TRUE(scripted.Running()) << scripted.Failure().toStdString();
+    const QString a = Local(QStringLiteral("a.bin"), "aa");
+    const QString b = Local(QStringLiteral("b.html"), "bb\n");
+    const QString c = Local(QStringLiteral("c.html"), "at %IP%\n");
+    EntryTexts text = Entry(b, FileStatus::New);
+    text.columns[colFileType] = FileType::Ascii;
+    EntryTexts substituted = Entry(c, FileStatus::New);
+    substituted.columns[colFileType] = FileType::Ascii;
+    substituted.columns[colIPParameter] = QStringLiteral("%IP%");
+    ShowSite(scripted.Port(), {.user = QStringLiteral("u"), .password = QStringLiteral("p")},
+             {Entry(a, FileStatus::New), text, substituted});
+    // The third file's upload copy cannot be written.
+    w->options->edtTempFileName->setText(dir.filePath(QStringLiteral("absent/upload.tmp")));
+
+    EXPECT_THROW(w->push->btnPushAllSiteNowClick(), Exception);
+    EXPECT_EQ(Commands(scripted, 1), QStringList({"USER u", "PASS p", "TYPE I", "PORT", "STOR " + Host("a.bin"),
+                                                  "TYPE A", "PORT", "STOR " + Host("b.html"), "QUIT"}));
+    EXPECT_EQ(QStringList({Row(0)->SubItem(colStatus), Row(1)->SubItem(colStatus), Row(2)->SubItem(colStatus)}),
+              QStringList({FileStatus::Moved, FileStatus::Moved, FileStatus::New}));
+    EXPECT_EQ(w->LogCount(connecting), 3) << "each file has its lines";
+    EXPECT_TRUE(w->window.isEnabled());
+}
+
+// Cancel ends the file it came in and the session with it; the next file logs in afresh.
+TEST_F(PushCommandsTest, CancelInASharedSessionEndsItAndTheNextFileLogsInAfresh)
+{
+    test::ScriptedFtpServer scripted(QStringLiteral("ok"));
+    ASSERT_TRUE(scripted.Running()) << scripted.Failure().toStdString();
+    const QString first = Local(QStringLiteral("first.bin"), "12");
+    const QString second = Local(QStringLiteral("second.bin"), "34");
+    ShowSite(scripted.Port(), {.user = QStringLiteral("u"), .password = QStringLiteral("p")},
+             {Entry(first, FileStatus::New), Entry(second, FileStatus::New)});
+    // Cancel comes when the server holds all of the first file: nothing is left to cut short.
+    const auto progress = w->parts.ftpClient->OnProgress;
+    w->parts.ftpClient->OnProgress = [&](QObject *sender, std::int64_t count, bool &abort) {
+        if (count == 2 && w->transfer->CurrentFileName == first)
+            w->parts.frmProgress->btnCancel->click();
+        progress(sender, count, abort);
+    };
+
+    w->push->btnPushAllSiteNowClick();
+    w->parts.ftpClient->OnProgress = progress;
+    EXPECT_EQ(QStringList({Row(0)->SubItem(colStatus), Row(1)->SubItem(colStatus)}),
+              QStringList({FileStatus::Error, FileStatus::Moved}));
+    const QStringList commands = Commands(scripted, 2);
+    EXPECT_EQ(commands.count(QStringLiteral("USER u")), 2) << commands.join('|').toStdString();
+    EXPECT_EQ(commands.mid(commands.lastIndexOf(QStringLiteral("USER u"))),
+              QStringList({"USER u", "PASS p", "TYPE I", "PORT", "STOR " + Host("second.bin"), "QUIT"}));
+}
+
+TEST_F(PushCommandsTest, APassiveSiteThatCreatesFoldersPushesIntoAMissingFolder)
+{
+    const QString page = Local(QStringLiteral("page.html"), "deep\n");
+    const QString target = Host(QStringLiteral("new")) + QStringLiteral("/folder/page.html");
+    ShowSite(server->Port(),
+             {.user = server->User(), .password = server->Password(), .passive = true, .createFolders = true},
+             {{page, {target, FileType::Binary, QString(), FileStatus::New}}});
+    w->options->chkDetailedLogging->setChecked(true);
+
+    w->push->btnPushAllSiteNowClick();
+    EXPECT_EQ(Row(0)->SubItem(colStatus), FileStatus::Moved);
+    EXPECT_EQ(server->Stored(target), QByteArray("deep\n"));
+    const QStringList lines = w->LogLines();
+    EXPECT_TRUE(lines.contains(QStringLiteral("> EPSV"))) << lines.join('\n').toStdString();
+    EXPECT_FALSE(lines.filter(QRegularExpression(QStringLiteral("^> (PORT|EPRT) "))).size() > 0);
+    EXPECT_TRUE(lines.contains(QStringLiteral("> MKD ") + Host(QStringLiteral("new"))));
+}
+
 TEST_F(PushCommandsTest, TicksAndCommandsDuringAPushStartNothingAndTheNextTickChecks)
 {
     const QString page = Local(QStringLiteral("page.txt"), "page");
@@ -408,7 +507,7 @@ TEST_F(PushCommandsTest, TicksAndCommandsDuringAPushStartNothingAndTheNextTickCh
 
     EXPECT_GT(nested, 0);
     EXPECT_EQ(w->LogCount(kChecking), 1) << "the tick during the push started no push-all";
-    EXPECT_EQ(w->LogCount(kConnecting), 1);
+    EXPECT_EQ(w->LogCount(connecting), 1);
     EXPECT_TRUE(TMessageBox::Shown().isEmpty());
     EXPECT_EQ(w->cycle->MinuteCount, 3) << "the tick's minute counts, its check waits";
 

@@ -264,7 +264,7 @@ TEST_F(TransferTest, DetailedLogShowsTheConversationBetweenTheEngineLines)
 
     const QStringList lines = LogLines();
     ASSERT_GE(lines.size(), 6);
-    EXPECT_EQ(lines[0], QStringLiteral("Connecting to: 127.0.0.1"));
+    EXPECT_EQ(lines[0], QStringLiteral("Connecting to: ") + w->Server());
     EXPECT_EQ(lines[1], QStringLiteral("Transfering file: ") + local);
     EXPECT_EQ(lines[2], QStringLiteral("Connected for FTP"));
     EXPECT_TRUE(lines.contains(QStringLiteral("> PASS ****")));
@@ -276,7 +276,7 @@ TEST_F(TransferTest, PlainLogHoldsOnlyTheEngineLines)
 {
     const QString local = Local(QStringLiteral("page.html"), "x\n");
     ASSERT_TRUE(Transfer(local, FileType::Ascii, QString()));
-    EXPECT_EQ(LogLines(), QStringList({QStringLiteral("Connecting to: 127.0.0.1"),
+    EXPECT_EQ(LogLines(), QStringList({QStringLiteral("Connecting to: ") + w->Server(),
                                        QStringLiteral("Transfering file: ") + local, QString()}));
 }
 
@@ -306,7 +306,7 @@ TEST_F(TransferTest, UnreadablePageFailsWithItsReasonAndAnUnwritableCopyRaisesAf
     EXPECT_FALSE(Transfer(missing, FileType::Ascii, QStringLiteral("%IP%")));
     const QString reason =
         QStringLiteral("Cannot open file ") + missing + QStringLiteral(": No such file or directory");
-    EXPECT_EQ(LogLines(), QStringList({QStringLiteral("Connecting to: 127.0.0.1"),
+    EXPECT_EQ(LogLines(), QStringList({QStringLiteral("Connecting to: ") + w->Server(),
                                        QStringLiteral("Transfering file: ") + missing, reason}));
     EXPECT_EQ(w->transfer->LastFailure(), reason);
     ExpectIdle();

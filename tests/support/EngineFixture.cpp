@@ -58,8 +58,13 @@ void EngineWindow::UseTheChosenSource()
 
 void EngineWindow::SetSite(std::uint16_t port, const QString &user, const QString &password)
 {
-    site = {.server = QStringLiteral("127.0.0.1"), .user = user, .password = password};
-    parts.ftpClient->SetPort(QString::number(port));
+    ftpPort = port;
+    site = {.server = Server(), .user = user, .password = password};
+}
+
+QString EngineWindow::Server() const
+{
+    return ftpPort == 0 ? QStringLiteral("127.0.0.1") : QStringLiteral("127.0.0.1:%1").arg(ftpPort);
 }
 
 void EngineWindow::StoreSite(const QString &name, const QString &user, const QString &password,
@@ -69,7 +74,7 @@ void EngineWindow::StoreSite(const QString &name, const QString &user, const QSt
     shown.lvFileDetails->ClearRows();
     for (const EntryTexts &entry : entries)
         AddRow(entry.localFile, entry.columns);
-    shown.SetSite({.server = QStringLiteral("127.0.0.1"), .user = user, .password = password});
+    shown.SetSite({.server = Server(), .user = user, .password = password});
     catalogue->SetCurrentSiteName(name);
     catalogue->SaveCurrentSite();
     catalogue->SetCurrentSiteName(QString());

@@ -41,9 +41,11 @@ public:
     EngineWindow(const EngineWindow &) = delete;
     EngineWindow &operator=(const EngineWindow &) = delete;
 
-    // Points site at an FTP server on loopback; the client uses port.
+    // Points site at an FTP server on port of 127.0.0.1; the sites StoreSite stores go there too.
     void SetSite(std::uint16_t port, const QString &user, const QString &password);
-    // Stores a site on the FTP server at 127.0.0.1 as an earlier run would have left it; the
+    // The server text of the sites: "127.0.0.1:<ftpPort>", or "127.0.0.1" while ftpPort is 0.
+    QString Server() const;
+    // Stores a site on the FTP server at Server() as an earlier run would have left it; the
     // controls are emptied again afterwards.
     void StoreSite(const QString &name, const QString &user, const QString &password, const QList<EntryTexts> &entries);
     // Builds the navigator from the store ("General Options" ends up selected).
@@ -64,8 +66,9 @@ public:
     int lookups = 0;
     // Makes lookup ask a real address source as the options choose it.
     void UseTheChosenSource();
-    // The site a transfer test uploads to.
+    // The site a transfer test uploads to, and the port of the server the sites name.
     TSite site;
+    std::uint16_t ftpPort = 0;
     // What the engine's checksHeld answers.
     bool holdChecks = false;
 

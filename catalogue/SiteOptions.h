@@ -1,0 +1,46 @@
+// A site's options beside its server, user name, password and default directory: how its
+// uploads go (passive mode, missing folders made, files replaced under a temporary name,
+// retries), each a value of the site's key.
+//
+// A value missing from the key means what sites did before the option existed: TSite's initial
+// value. A new site proposes the modern choice instead (NewSiteOptions). The site page shows the
+// options as persisted controls, so the whole-window save and load move them with the site's
+// fields; the site dialog shows them as plain controls.
+#pragma once
+
+#include "catalogue/P_Types.h"
+
+#include <QList>
+
+class QWidget;
+
+namespace quelmark {
+
+// Returns a site with the options the "New Web Site" dialog proposes and no other values.
+TSite NewSiteOptions();
+
+class TSiteOptionControls {
+public:
+    // Makes a panel below parent with one control per option, in the table's order: a check box
+    // for an option that is on or off ("chkPassive", ...), a spin box with its caption for a
+    // number ("spnRetries"). Persisted controls carry the option's store name; plain ones do not.
+    TSiteOptionControls(QWidget *parent, bool persisted);
+    TSiteOptionControls(const TSiteOptionControls &) = delete;
+    TSiteOptionControls &operator=(const TSiteOptionControls &) = delete;
+
+    QWidget *Panel() const { return m_panel; }
+    // Copies the options the controls show into site.
+    void Get(TSite &site) const;
+    // Shows the options of site.
+    void Set(const TSite &site);
+    // Points persisted controls at a site's key (a section relative to the base key), or at none
+    // for an empty section.
+    void SetRegSection(const QString &section);
+
+private:
+    QWidget *m_panel = nullptr;
+    // One per row of the table, in its order.
+    QList<QWidget *> m_controls;
+};
+
+} // namespace quelmark
