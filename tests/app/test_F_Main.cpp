@@ -96,7 +96,7 @@ TEST_F(MainWindowTest, FirstShowOnAnEmptyStoreWritesTheDefaultOptions)
         QStringList({"Autoprocess=0", "MinsTestFiles=10", "DetailedLogging=0", "TempFileName=" + tempFile,
                      "DefaultIPParam=%IP%", "TimeStampLog=0", "LastIPAddress=", "RedialCommand=rasphone -d ricochet",
                      "AutoReconnect=0", "CloseToTray=0", "AddressSource=Local",
-                     "AddressInterface=", "AddressURL=", "AddressCommand=", "AddressFamily=IPv4"}));
+                     "AddressInterface=", "AddressURL=", "AddressCommand=", "AddressFamily=IPv4", "ReuseSession=1"}));
     EXPECT_TRUE(TMessageBox::Shown().isEmpty());
 }
 
@@ -110,6 +110,7 @@ TEST_F(MainWindowTest, FirstShowLoadsStoredOptionsAndClosingWritesChangesBack)
         window.show();
         EXPECT_EQ(Find<TRegSpinEdit>(window, "spnTestFilesMinutes")->Value(), 30);
         EXPECT_TRUE(Find<TRegCheckBox>(window, "chkAutoProcess")->isChecked());
+        EXPECT_TRUE(Find<TRegCheckBox>(window, "chkReuseSession")->isChecked()) << "a store without the value";
 
         Find<TRegSpinEdit>(window, "spnTestFilesMinutes")->SetValue(45);
         Find<TRegEdit>(window, "edtRedialCommand")->setText(QStringLiteral("nmcli con up home"));
@@ -212,7 +213,8 @@ TEST_F(MainWindowTest, EndSignalDuringALongUploadCancelsItThenSavesAndClosesWith
     ASSERT_TRUE(QDir().mkpath(QFileInfo(store.FilePath()).absolutePath()));
     test::StoreScript script;
     script.Site(
-        QStringLiteral("slow"), QStringLiteral("127.0.0.1"), QStringLiteral("u"), QStringLiteral("p"),
+        QStringLiteral("slow"), QStringLiteral("127.0.0.1:") + slow.PortText(), QStringLiteral("u"),
+        QStringLiteral("p"),
         {{big, "big.bin", "Binary", "", "New", "", "", ""}, {big, "next.bin", "Binary", "", "New", "", "", ""}});
     ASSERT_EQ(script.WriteTo(store.FilePath()), QString());
 
@@ -220,7 +222,6 @@ TEST_F(MainWindowTest, EndSignalDuringALongUploadCancelsItThenSavesAndClosesWith
     QElapsedTimer sinceSignal;
     {
         TfrmMain window;
-        Find<TFtpClient>(window, "ftpClient")->SetPort(slow.PortText());
         window.show();
         Find<TRegEdit>(window, "edtRedialCommand")->setText(QStringLiteral("kept at the end"));
         TTermination termination;
@@ -296,6 +297,7 @@ TEST_F(MainWindowTest, FirstStartOnAnEmptyStoreShowsTheInitialOptionsWithTheTime
     EXPECT_EQ(Find<TRegSpinEdit>(window, "spnTestFilesMinutes")->Value(), 10);
     for (const char *box : {"chkAutoProcess", "chkDetailedLogging", "chkTimeStampLog", "chkAutoReconnect"})
         EXPECT_FALSE(Find<TRegCheckBox>(window, box)->isChecked()) << box;
+    EXPECT_TRUE(Find<TRegCheckBox>(window, "chkReuseSession")->isChecked());
 
     TNavigator *navigator = window.Navigator();
     ASSERT_EQ(navigator->topLevelItemCount(), 3);

@@ -14,7 +14,6 @@
 #include "engine/PushCommands.h"
 #include "engine/RefreshCycle.h"
 #include "engine/TextArea.h"
-#include "ftp/Ftpcli.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/Printing.h"
 #include "tests/support/StoreScript.h"
@@ -115,9 +114,8 @@ protected:
 
     // Makes the window hold the store as the program does: the lock taken, commands taken on
     // the socket the lock file names.
-    void Hold(TfrmMain &window, std::uint16_t ftpPort)
+    void Hold(TfrmMain &window)
     {
-        window.findChild<TFtpClient *>(QStringLiteral("ftpClient"))->SetPort(QString::number(ftpPort));
         holder = std::make_unique<CountingHolder>(window);
         server = std::make_unique<THandoverServer>(*holder);
         lock = std::make_unique<TStoreLock>(store.FilePath());
@@ -147,13 +145,13 @@ TEST_F(HandoverTest, PushAndDryRunFromATerminalRunInTheWindowThatShowsTheSite)
     const QString page = Page("handed.html", "handed over\n");
     test::StoreScript script;
     script.Option(QStringLiteral("TempFileName"), folder.filePath(QStringLiteral("upload.tmp")));
-    script.Site(QStringLiteral("mysite"), QStringLiteral("127.0.0.1"), ftp.User(), ftp.Password(),
+    script.Site(QStringLiteral("mysite"), QStringLiteral("127.0.0.1:") + ftp.PortText(), ftp.User(), ftp.Password(),
                 {{page, "handed.html", "Ascii", "", "New", "", "", ""}});
     ASSERT_EQ(script.WriteTo(store.FilePath()), QString());
 
     {
         TfrmMain window;
-        Hold(window, ftp.Port());
+        Hold(window);
         window.Navigator()->SelectNode(window.Navigator()->SiteNodes().value(0));
         ShownRow(window, 0)->SetSubItem(colStatus, FileStatus::Error);
 
@@ -196,12 +194,12 @@ TEST_F(HandoverTest, HandedRunsWaitForTheWindowsPushAndAPushIsRefusedWhileADialo
     ASSERT_TRUE(slow.Running()) << slow.Failure().toStdString();
     const QString page = Page("slow.bin", QByteArray(48 * 1024, 's'));
     test::StoreScript script;
-    script.Site(QStringLiteral("slow"), QStringLiteral("127.0.0.1"), QStringLiteral("u"), QStringLiteral("p"),
-                {{page, "slow.bin", "Binary", "", "New", "", "", ""}});
+    script.Site(QStringLiteral("slow"), QStringLiteral("127.0.0.1:") + slow.PortText(), QStringLiteral("u"),
+                QStringLiteral("p"), {{page, "slow.bin", "Binary", "", "New", "", "", ""}});
     ASSERT_EQ(script.WriteTo(store.FilePath()), QString());
 
     TfrmMain window;
-    Hold(window, slow.Port());
+    Hold(window);
     QTimer::singleShot(0, &window, [&window] { Guarded([&window] { window.Engine().Push().btnPushAllNowClick(); }); });
     const Finished behind = Quelmark({QStringLiteral("--push-all")});
     EXPECT_EQ(behind.exitCode, 0) << behind.err.toStdString();
@@ -272,14 +270,13 @@ TEST(HeadlessService, ChecksAtStartAndTakesUpSitesAndOptionsChangedSince)
     test::StoreScript script;
     script.Option(QStringLiteral("MinsTestFiles"), QStringLiteral("1"));
     script.Option(QStringLiteral("TempFileName"), folder.filePath(QStringLiteral("upload.tmp")));
-    script.Site(QStringLiteral("a"), QStringLiteral("127.0.0.1"), ftp.User(), ftp.Password(),
+    script.Site(QStringLiteral("a"), QStringLiteral("127.0.0.1:") + ftp.PortText(), ftp.User(), ftp.Password(),
                 {{page("svc-a.html"), "svc-a.html", "Ascii", "", "New", "", "", ""}});
     ASSERT_EQ(script.WriteTo(store.FilePath()), QString());
 
     int ended = -1;
     {
         THeadlessHost host;
-        host.FtpClient().SetPort(ftp.PortText());
         // A tick of a tenth of a second stands in for the minute.
         host.Engine().Refresh().tmrRefresh->setInterval(100);
         TService service(host, store.FilePath());
@@ -289,7 +286,7 @@ TEST(HeadlessService, ChecksAtStartAndTakesUpSitesAndOptionsChangedSince)
 
         TRegIniFile ini(BaseKeyPath());
         const QString site = store::SiteSection(QStringLiteral("b"));
-        ini.WriteText(site, store::FTPServer, QStringLiteral("127.0.0.1"));
+        ini.WriteText(site, store::FTPServer, QStringLiteral("127.0.0.1:") + ftp.PortText());
         ini.WriteText(site, store::UserName, ftp.User());
         ini.WriteText(site, store::Password, ftp.Password());
         const QString item = site + QLatin1Char('\\') + store::ItemSection(0);

@@ -563,8 +563,8 @@ TEST_F(MainCommandsTest, PushCommandsUploadThroughTheWindowsClientWithTheMachine
     test::PyFtpServer server;
     if (!server.Running())
         GTEST_SKIP() << server.Failure().toStdString();
-    window->findChild<TFtpClient *>(QStringLiteral("ftpClient"))->SetPort(server.PortText());
-    NewSite({"btnNewWebSite", true}, QStringLiteral("127.0.0.1"));
+    const QString host = QStringLiteral("127.0.0.1:") + server.PortText();
+    NewSite({"btnNewWebSite", true}, host);
     Find<TRegEdit>("edtUserName")->setText(server.User());
     Find<TRegEdit>("edtPassword")->setText(server.Password());
 
@@ -599,7 +599,7 @@ TEST_F(MainCommandsTest, PushCommandsUploadThroughTheWindowsClientWithTheMachine
     EXPECT_EQ(server.Stored(QStringLiteral("index.html")),
               QByteArray("<p>Now at ") + address.toLatin1() + ", still.</p>\n");
     EXPECT_TRUE(window->isEnabled());
-    EXPECT_TRUE(LogLines().contains(QStringLiteral("Connecting to: 127.0.0.1")));
+    EXPECT_TRUE(LogLines().contains(QStringLiteral("Connecting to: ") + host));
 }
 
 TEST_F(MainCommandsTest, InstructionsOpenCentredOverTheWindowAndStayWhereTheUserMovesThem)

@@ -1,8 +1,9 @@
 // The real program without a window: started with nothing that names a display, on a store
 // made with the sqlite3 command, pushing to real servers on loopback addresses of their own.
 //
-// The program always connects to the "ftp" port, so the servers listen on port 21, which needs
-// root; the tests that push skip without it.
+// A site whose server text names no port is reached on the "ftp" port, so the servers of those
+// tests listen on port 21, which needs root; they skip without it. The tests of the site
+// options name the port.
 #include "engine/ChangeDetection.h"
 #include "net/Sockets.h"
 #include "tests/support/FtpServers.h"
@@ -16,6 +17,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QUrl>
@@ -148,6 +150,24 @@ protected:
         store.Site(QStringLiteral("second"), kPyftpdAddress, user, password,
                    {{Path("pages/logo.bin"), "logo.bin", "Binary", "", "New", "", "", ""}});
         ASSERT_EQ(store.WriteTo(StoreFile()), QString());
+    }
+
+    // The lines of a run that begin a file's part of the log, in their order.
+    static QStringList FileLines(const Finished &run)
+    {
+        return run.out.split(QLatin1Char('\n'))
+            .filter(QRegularExpression(QStringLiteral("^(Connecting to|Transfering file): ")));
+    }
+
+    // The commands a scripted server received, the argument of PORT left out.
+    static QStringList Commands(const test::ScriptedFtpServer &server, int sessions = 1)
+    {
+        QStringList lines = server.Received(sessions);
+        for (QString &line : lines) {
+            if (line.startsWith(QLatin1String("PORT ")))
+                line = QStringLiteral("PORT");
+        }
+        return lines;
     }
 
     QTemporaryDir dir;
@@ -461,6 +481,125 @@ TEST_F(Headless, ASecondServiceIsRefusedAndAWindowTakesTheStoreFromTheServiceUnt
     const QString said = QString::fromLocal8Bit(service.readAllStandardError());
     EXPECT_TRUE(said.contains(QStringLiteral("The window was opened"))) << said.toStdString();
     EXPECT_EQ(test::StoredOption(StoreFile(), QStringLiteral("MinsTestFiles")), QStringLiteral("5"));
+}
+
+// The files of a site go over one login, on IPv4 and on IPv6, unless the general option says
+// otherwise; either way the log reads file by file. vsftpd logs every command it receives.
+TEST_F(Headless, ASitesFilesGoOverOneLoginAndTheLogStillReadsFileByFile)
+{
+    const struct {
+        const char *what;
+        bool ipv6;
+        const char *reuseSession; // nullptr: a store without the value
+        int logins;
+    } rows[] = {
+        {"a store without the option", false, nullptr, 1},
+        {"one session per site unchecked", false, "0", 3},
+        {"IPv6, port in brackets", true, "1", 1},
+    };
+    const QByteArray first = QByteArray("\x00\x01binary\xff", 10);
+    const QByteArray third(70000, 't');
+    ASSERT_TRUE(Write(Path("pages/one.bin"), first) && Write(Path("pages/two.html"), "<p>%IP%</p>\n") &&
+                Write(Path("pages/three.bin"), third));
+    const QByteArray address = TSockets().LocalIPAddress().toLatin1();
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        test::VsftpServer server(test::VsftpOptions{.ipv6 = row.ipv6});
+        ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
+        const QString host =
+            row.ipv6 ? QStringLiteral("[::1]:") + server.PortText() : QStringLiteral("127.0.0.1:") + server.PortText();
+        test::StoreScript store;
+        store.Option(QStringLiteral("TempFileName"), Path("upload.tmp"));
+        if (row.reuseSession)
+            store.Option(QStringLiteral("ReuseSession"), QString::fromLatin1(row.reuseSession));
+        const int site = store.Site(QStringLiteral("pages"), host, server.User(), server.Password(),
+                                    {{Path("pages/one.bin"), "one.bin", "Binary", "", "New", "", "", ""},
+                                     {Path("pages/two.html"), "two.html", "Ascii", "%IP%", "New", "", "", ""},
+                                     {Path("pages/three.bin"), "three.bin", "Binary", "", "New", "", "", ""}});
+        store.Value(site, QStringLiteral("Passive"), QStringLiteral("1"));
+        QFile::remove(StoreFile());
+        ASSERT_EQ(store.WriteTo(StoreFile()), QString());
+
+        const Finished run = Run({QStringLiteral("--push-all")});
+        EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
+        EXPECT_EQ(server.Stored(QStringLiteral("one.bin")), first);
+        EXPECT_TRUE(server.Stored(QStringLiteral("two.html")).startsWith("<p>" + address + "</p>"));
+        EXPECT_EQ(server.Stored(QStringLiteral("three.bin")), third);
+        const QString connecting = QStringLiteral("Connecting to: ") + host;
+        const QString sending = QStringLiteral("Transfering file: ");
+        EXPECT_EQ(FileLines(run),
+                  QStringList({connecting, sending + Path("pages/one.bin"), connecting,
+                               sending + Path("pages/two.html"), connecting, sending + Path("pages/three.bin")}));
+        QFile log(server.LogFile());
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+        const QString said = QString::fromLocal8Bit(log.readAll());
+        EXPECT_EQ(said.count(QRegularExpression(QStringLiteral("\"USER "))), row.logins) << said.toStdString();
+        EXPECT_EQ(said.count(QRegularExpression(QStringLiteral("\"(PORT|EPRT) "))), 0) << "passive only";
+    }
+}
+
+// A site of an earlier version's store (its key holds none of the options) talks as the
+// program always did; each option stored for a site changes what goes to that site's server.
+TEST_F(Headless, AnEarlierStoresSiteTalksAsBeforeAndEachSiteOptionReachesItsServer)
+{
+    test::ScriptedFtpServer earlier(QStringLiteral("ok"));
+    test::ScriptedFtpServer passive(QStringLiteral("epsv_refused"));
+    test::ScriptedFtpServer atomic(QStringLiteral("rnto_no_overwrite"));
+    test::ScriptedFtpServer busy(QStringLiteral("refuse_first"));
+    test::PyFtpServer folders;
+    for (const test::FtpServerProcess *server :
+         std::initializer_list<const test::FtpServerProcess *>{&earlier, &passive, &atomic, &busy, &folders})
+        ASSERT_TRUE(server->Running()) << server->Failure().toStdString();
+    ASSERT_TRUE(Write(QDir(atomic.Home()).filePath(QStringLiteral("page.bin")), "old page"));
+    ASSERT_TRUE(Write(Path("pages/page.bin"), "new page"));
+    const QString page = Path("pages/page.bin");
+    const auto at = [](const test::FtpServerProcess &server) {
+        return QStringLiteral("127.0.0.1:") + server.PortText();
+    };
+    const QStringList entry{page, "page.bin", "Binary", "", "New", "", "", ""};
+
+    test::StoreScript store;
+    store.Option(QStringLiteral("TempFileName"), Path("upload.tmp"));
+    store.Site(QStringLiteral("1 earlier"), at(earlier), QStringLiteral("u"), QStringLiteral("p"), {entry});
+    const struct {
+        const char *site;
+        const test::FtpServerProcess *server;
+        const char *option;
+        const char *value;
+        QString hostFile;
+    } options[] = {
+        {"2 passive", &passive, "Passive", "1", QStringLiteral("page.bin")},
+        {"3 atomic", &atomic, "UploadViaTempName", "1", QStringLiteral("page.bin")},
+        {"4 retried", &busy, "Retries", "1", QStringLiteral("page.bin")},
+        {"5 folders", &folders, "CreateFolders", "1", QStringLiteral("/a/b/c/page.bin")},
+    };
+    for (const auto &o : options) {
+        const bool ours = o.server == &folders;
+        QStringList withHost = entry;
+        withHost[1] = o.hostFile;
+        const int key = store.Site(QString::fromLatin1(o.site), at(*o.server), ours ? folders.User() : "u",
+                                   ours ? folders.Password() : "p", {withHost});
+        store.Value(key, QString::fromLatin1(o.option), QString::fromLatin1(o.value));
+    }
+    ASSERT_EQ(store.WriteTo(StoreFile()), QString());
+
+    const Finished run = Run({QStringLiteral("--push-all")});
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
+    const QStringList login{"USER u", "PASS p", "TYPE I"};
+    EXPECT_EQ(Commands(earlier), login + QStringList({"PORT", "STOR page.bin", "QUIT"}));
+    EXPECT_EQ(Commands(passive), login + QStringList({"EPSV", "PASV", "STOR page.bin", "QUIT"}));
+    EXPECT_EQ(Commands(atomic), login + QStringList({"PORT", "STOR page.bin.quelmark-part",
+                                                     "RNFR page.bin.quelmark-part", "RNTO page.bin", "DELE page.bin",
+                                                     "RNFR page.bin.quelmark-part", "RNTO page.bin", "QUIT"}));
+    EXPECT_EQ(atomic.Stored(QStringLiteral("page.bin")), "new page");
+    EXPECT_EQ(Commands(busy, 2), login + QStringList({"PORT", "STOR page.bin", "QUIT"})) << "a refusal, then a retry";
+    EXPECT_TRUE(run.out.contains(QStringLiteral("\nTrying again in 2 seconds (retry 1 of 1)\n")))
+        << run.out.toStdString();
+    EXPECT_EQ(folders.Stored(QStringLiteral("a/b/c/page.bin")), "new page");
+    EXPECT_EQ(test::StoredEntries(StoreFile()),
+              QStringLiteral("1 earlier|%1|Moved|8\n2 passive|%1|Moved|8\n3 atomic|%1|Moved|8\n4 retried|%1|Moved|8\n"
+                             "5 folders|%1|Moved|8")
+                  .arg(page));
 }
 
 } // namespace

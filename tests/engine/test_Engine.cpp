@@ -43,7 +43,6 @@ TEST(Engine, WithoutAWindowsPartsItPushesTheShownSiteLogsAndChecksOnTicks)
     TGeneralOptions options(&holder, dir.filePath(QStringLiteral("copy.$$$")));
     TCatalogue catalogue(&holder, &holder);
     auto *client = new TFtpClient(&holder);
-    client->SetPort(server.PortText());
     auto *wait = new TWait(&holder);
     wait->SetInterval(100);
     auto *memoLog = new TTextArea(&holder);
@@ -59,8 +58,8 @@ TEST(Engine, WithoutAWindowsPartsItPushesTheShownSiteLogsAndChecksOnTicks)
                     }});
 
     const QString host = QStringLiteral("Engine_page.html");
-    catalogue.Shown().SetSite(
-        {.server = QStringLiteral("127.0.0.1"), .user = server.User(), .password = server.Password()});
+    const QString address = QStringLiteral("127.0.0.1:") + server.PortText();
+    catalogue.Shown().SetSite({.server = address, .user = server.User(), .password = server.Password()});
     catalogue.Shown().AddEntry({.localFile = local,
                                 .hostFileName = host,
                                 .fileType = FileType::Ascii,
@@ -70,7 +69,7 @@ TEST(Engine, WithoutAWindowsPartsItPushesTheShownSiteLogsAndChecksOnTicks)
 
     EXPECT_EQ(server.Stored(host), QByteArray("at 198.51.100.3\n"));
     EXPECT_EQ(FileEntryOf(*catalogue.Shown().lvFileDetails->Row(0)).status, FileStatus::Moved);
-    EXPECT_EQ(memoLog->Lines().value(0), QStringLiteral("Connecting to: 127.0.0.1"));
+    EXPECT_EQ(memoLog->Lines().value(0), QStringLiteral("Connecting to: ") + address);
 
     // Push-all walks a navigator's sites: without one it only says that it checks.
     options.spnTestFilesMinutes->SetText(QStringLiteral("1"));

@@ -46,8 +46,8 @@ void StoreScript::Option(const QString &name, const QString &text)
     Value(m_options, name, text);
 }
 
-void StoreScript::Site(const QString &name, const QString &server, const QString &user, const QString &password,
-                       const QList<QStringList> &entries)
+int StoreScript::Site(const QString &name, const QString &server, const QString &user, const QString &password,
+                      const QList<QStringList> &entries)
 {
     if (m_sites == 0)
         m_sites = Key(m_base, QStringLiteral("WWWSites"));
@@ -62,6 +62,7 @@ void StoreScript::Site(const QString &name, const QString &server, const QString
         for (int k = 1; k < entries[i].size(); ++k)
             Value(item, QStringLiteral("Subline#%1").arg(k - 1), entries[i][k]);
     }
+    return site;
 }
 
 QString StoreScript::WriteTo(const QString &file) const

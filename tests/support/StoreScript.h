@@ -21,9 +21,9 @@ public:
     void Option(const QString &name, const QString &text);
     // Adds a site below "WWWSites" with its connection values and file entries; each entry is the
     // local file followed by the column texts (host file name, type, IP parameter, status,
-    // date and time, size, attributes).
-    void Site(const QString &name, const QString &server, const QString &user, const QString &password,
-              const QList<QStringList> &entries);
+    // date and time, size, attributes). Returns the site's key, for values of its own.
+    int Site(const QString &name, const QString &server, const QString &user, const QString &password,
+             const QList<QStringList> &entries);
 
     int Base() const { return m_base; }
     const QString &Sql() const { return m_sql; }

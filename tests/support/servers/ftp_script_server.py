@@ -33,7 +33,7 @@ SCENARIOS = {
     "endless_reply_fast", "endless_reply_slow", "empty_inner_line",
     "third_party_data", "data_talks_back", "data_close_early_226", "slow_sink",
     "epsv_refused", "epsv_garbage", "pasv_garbage", "pasv_private", "pasv_unreachable",
-    "rnto_no_overwrite", "refuse_first_two",
+    "rnto_no_overwrite", "refuse_first_two", "refuse_first",
     "tls_cut", "tls_silent", "tls_data_cut",
 }
 
@@ -80,6 +80,9 @@ class Session:
         s = self.scenario
         if s == "no_greeting":
             return False
+        if s == "refuse_first" and self.index == 0:
+            self.reply("421 Too many connections, try again later.")
+            return False
         if s == "refuse_first_two" and self.index < 2:
             # The first is turned away with a reply, the second is reset without a word.
             if self.index == 0:
@@ -103,7 +106,7 @@ class Session:
 
     def run(self):
         if not self.greet():
-            if not (self.scenario == "refuse_first_two" and self.index < 2):
+            if not (self.scenario.startswith("refuse_first") and self.index < 2):
                 self.drain()
             return
         while True:
