@@ -4,8 +4,9 @@
 // The first two push only the entries that change detection finds due; the selected-file
 // command forces one entry after asking. Each file goes through the transfer, and its result
 // becomes the entry's status, "Moved" or "Error". The files of one site push, and several
-// selected files, share one FTP session unless "One FTP session per site" is unchecked. Pushes never nest: while one
-// runs, a second request (a user command or a timer tick dispatched inside the transfer) does nothing.
+// selected files, share one FTP session unless "One FTP session per site" is unchecked.
+// Pushes never nest: while one runs, a second request (a user command or a timer tick
+// dispatched inside the transfer) does nothing.
 //
 // A file that cannot be pushed (the server refuses it, the local page cannot be read, the user
 // cancels) is that entry's "Error" and the walk goes on. An error raised inside a command (a

@@ -430,6 +430,31 @@ TEST_F(PushCommandsTest, ASitesFilesShareOneSessionThatAnErrorInTheMiddleStillEn
     EXPECT_TRUE(w->window.isEnabled());
 }
 
+// A file the server refuses ends the session; the next file logs in afresh, and the one after
+// it shares that new session.
+TEST_F(PushCommandsTest, AFileTheServerRefusesEndsTheSessionAndTheNextLogsInAfresh)
+{
+    test::ScriptedFtpServer scripted(QStringLiteral("ok"));
+    ASSERT_TRUE(scripted.Running()) << scripted.Failure().toStdString();
+    const QString file = Local(QStringLiteral("file.bin"), "12");
+    const auto to = [&file](const char *host) {
+        return EntryTexts{file, {QString::fromLatin1(host), FileType::Binary, QString(), FileStatus::New}};
+    };
+    ShowSite(scripted.Port(), {.user = QStringLiteral("u"), .password = QStringLiteral("p")},
+             {to("one.bin"), to("refused.bin"), to("two.bin"), to("three.bin")});
+
+    w->push->btnPushAllSiteNowClick();
+    const QStringList login{"USER u", "PASS p", "TYPE I"};
+    EXPECT_EQ(Commands(scripted, 2), login + QStringList({"PORT", "STOR one.bin", "PORT", "STOR refused.bin", "QUIT"}) +
+                                         login +
+                                         QStringList({"PORT", "STOR two.bin", "PORT", "STOR three.bin", "QUIT"}));
+    QStringList statuses;
+    for (int i = 0; i < 4; ++i)
+        statuses.append(Row(i)->SubItem(colStatus));
+    EXPECT_EQ(statuses, QStringList({FileStatus::Moved, FileStatus::Error, FileStatus::Moved, FileStatus::Moved}));
+    EXPECT_EQ(w->LogCount(connecting), 4);
+}
+
 // Cancel ends the file it came in and the session with it; the next file logs in afresh.
 TEST_F(PushCommandsTest, CancelInASharedSessionEndsItAndTheNextFileLogsInAfresh)
 {

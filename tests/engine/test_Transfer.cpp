@@ -300,6 +300,33 @@ TEST_F(TransferTest, FailuresReturnFalseWithTheClientTextAndRestoreTheWindow)
     ExpectIdle();
 }
 
+// The server text on the page is not checked as it is typed: a push of its site says what is
+// wrong with it, for each file, and goes nowhere.
+TEST_F(TransferTest, ServerTextThatNamesNoUsableServerFailsTheFileWithWhy)
+{
+    const struct {
+        const char *server;
+        const char *reason;
+    } rows[] = {
+        {"127.0.0.1:0", R"(The port 0 in "127.0.0.1:0" is outside 1 to 65535)"},
+        {"127.0.0.1:99999", R"(The port 99999 in "127.0.0.1:99999" is outside 1 to 65535)"},
+        {"[::1", R"(Unbalanced "[" in "[::1")"},
+        {"127.0.0.1:21/www", R"(Unexpected text after the port in "127.0.0.1:21/www")"},
+    };
+    const QString local = Local(QStringLiteral("page.html"), "x\n");
+    for (const auto &row : rows) {
+        w->parts.memoLog->ClearLines();
+        w->site.server = QString::fromLatin1(row.server);
+        EXPECT_FALSE(Transfer(local, FileType::Ascii, QStringLiteral("%IP%")));
+        EXPECT_EQ(LogLines(),
+                  QStringList({QStringLiteral("Connecting to: ") + w->site.server,
+                               QStringLiteral("Transfering file: ") + local, QString::fromLatin1(row.reason)}));
+        EXPECT_EQ(w->transfer->LastFailure(), QString::fromLatin1(row.reason));
+        ExpectIdle();
+    }
+    EXPECT_FALSE(QFileInfo::exists(QDir(server->Home()).filePath(HostName()))) << "nothing was sent";
+}
+
 TEST_F(TransferTest, UnreadablePageFailsWithItsReasonAndAnUnwritableCopyRaisesAfterTheCleanUp)
 {
     const QString missing = dir.filePath(QStringLiteral("missing.html"));
