@@ -504,7 +504,9 @@ TEST_F(Headless, ASitesFilesGoOverOneLoginAndTheLogStillReadsFileByFile)
     const QByteArray address = TSockets().LocalIPAddress().toLatin1();
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
-        test::VsftpServer server(test::VsftpOptions{.ipv6 = row.ipv6});
+        test::VsftpOptions options;
+        options.ipv6 = row.ipv6;
+        test::VsftpServer server(options);
         ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
         const QString host =
             row.ipv6 ? QStringLiteral("[::1]:") + server.PortText() : QStringLiteral("127.0.0.1:") + server.PortText();

@@ -14,7 +14,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -480,24 +479,6 @@ TEST_F(PushCommandsTest, CancelInASharedSessionEndsItAndTheNextFileLogsInAfresh)
     EXPECT_EQ(commands.count(QStringLiteral("USER u")), 2) << commands.join('|').toStdString();
     EXPECT_EQ(commands.mid(commands.lastIndexOf(QStringLiteral("USER u"))),
               QStringList({"USER u", "PASS p", "TYPE I", "PORT", "STOR " + Host("second.bin"), "QUIT"}));
-}
-
-TEST_F(PushCommandsTest, APassiveSiteThatCreatesFoldersPushesIntoAMissingFolder)
-{
-    const QString page = Local(QStringLiteral("page.html"), "deep\n");
-    const QString target = Host(QStringLiteral("new")) + QStringLiteral("/folder/page.html");
-    ShowSite(server->Port(),
-             {.user = server->User(), .password = server->Password(), .passive = true, .createFolders = true},
-             {{page, {target, FileType::Binary, QString(), FileStatus::New}}});
-    w->options->chkDetailedLogging->setChecked(true);
-
-    w->push->btnPushAllSiteNowClick();
-    EXPECT_EQ(Row(0)->SubItem(colStatus), FileStatus::Moved);
-    EXPECT_EQ(server->Stored(target), QByteArray("deep\n"));
-    const QStringList lines = w->LogLines();
-    EXPECT_TRUE(lines.contains(QStringLiteral("> EPSV"))) << lines.join('\n').toStdString();
-    EXPECT_FALSE(lines.filter(QRegularExpression(QStringLiteral("^> (PORT|EPRT) "))).size() > 0);
-    EXPECT_TRUE(lines.contains(QStringLiteral("> MKD ") + Host(QStringLiteral("new"))));
 }
 
 TEST_F(PushCommandsTest, TicksAndCommandsDuringAPushStartNothingAndTheNextTickChecks)
