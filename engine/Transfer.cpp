@@ -289,8 +289,6 @@ bool TTransfer::TransferFile(const TSite &site, const TFileEntry &entry, const Q
     m_log.AddToLog(TransferingPrefix + localFile);
 
     TFtpClient &client = *m_parts.ftpClient;
-    if (const QString unusable = UseSite(client, site); !unusable.isEmpty())
-        return Failed(unusable, localFile);
     client.SetHostDirName(QString());
     client.SetHostFileName(entry.hostFileName);
     if (!entry.ipParameter.isEmpty() && !binary) {
@@ -308,6 +306,10 @@ bool TTransfer::TransferFile(const TSite &site, const TFileEntry &entry, const Q
     CurrentFileName = localFile;
     GetFileDetails(localFile, CurrentFileDate, CurrentFileSize, CurrentFileAttribs);
     client.SetBinary(binary);
+    // Checked where the client would have found the server unreachable, so a page that cannot
+    // be read or copied still says so first.
+    if (const QString unusable = UseSite(client, site); !unusable.isEmpty())
+        return Failed(unusable, localFile);
 
     const bool stored = m_sharedSession ? client.PutFile() : client.Put();
     // The client only closes the data connection on Cancel, and a server takes that for the

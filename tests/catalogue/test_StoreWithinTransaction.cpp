@@ -209,7 +209,8 @@ struct TSiteWindow {
 };
 
 // Writes the site the way a save is laid down: the old site key goes, each row's values are
-// written in their order, then the four fields; every value in a transaction of its own.
+// written in their order, then the four fields and the site options; every value in a
+// transaction of its own.
 void WriteSiteValueByValue(const QString &server, int rows)
 {
     TRegIniFile ini(kBase);
@@ -228,6 +229,8 @@ void WriteSiteValueByValue(const QString &server, int rows)
     ini.WriteText(site, QStringLiteral("FTPServer"), server);
     for (const char *field : {"UserName", "Password", "DefaultDir"})
         ini.WriteText(site, QString::fromLatin1(field), QString());
+    for (const char *option : {"Passive", "CreateFolders", "UploadViaTempName", "Retries"})
+        ini.WriteText(site, QString::fromLatin1(option), QStringLiteral("0"));
 }
 
 TEST_F(StoreWithinTransactionTest, ASavedSiteIsTheSiteWrittenValueByValueAndLoadsBackWhole)
