@@ -8,7 +8,6 @@
 #include "engine/ChangeDetection.h"
 #include "engine/RefreshCycle.h"
 #include "engine/TextArea.h"
-#include "ftp/Ftpcli.h"
 #include "net/Sockets.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/HttpServer.h"
@@ -81,13 +80,12 @@ TEST_F(AddressFieldTest, AStoreOfThePreviousVersionKeepsTheLocalRule)
     old.Option(store::MinsTestFiles, QStringLiteral("1"));
     old.Option(store::TempFileName, folder.filePath(QStringLiteral("upload.tmp")));
     old.Option(store::LastIPAddress, QStringLiteral("10.9.8.7"));
-    old.Site(QStringLiteral("home"), QStringLiteral("127.0.0.1"), server.User(), server.Password(),
+    old.Site(QStringLiteral("home"), QStringLiteral("127.0.0.1:") + server.PortText(), server.User(), server.Password(),
              {{page, "AStoreOfThePreviousVersion.html", "Ascii", "%IP%", "Moved", date, size, attribs}});
     ASSERT_TRUE(QDir().mkpath(QFileInfo(store.FilePath()).path()));
     ASSERT_EQ(old.WriteTo(store.FilePath()), QString());
 
     Open();
-    window->findChild<TFtpClient *>(QStringLiteral("ftpClient"))->SetPort(server.PortText());
     const TGeneralOptions &o = window->Options();
     EXPECT_EQ(o.cmbAddressSource->currentText(), AddressFrom::Local);
     EXPECT_EQ(o.cmbAddressFamily->currentText(), IPVersion::IPv4);

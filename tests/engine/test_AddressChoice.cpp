@@ -36,7 +36,7 @@ protected:
         ASSERT_TRUE(dir.isValid());
         w = std::make_unique<test::EngineWindow>();
         ASSERT_TRUE(w->store.IsValid());
-        w->parts.ftpClient->SetPort(server->PortText());
+        w->ftpPort = server->Port();
         w->options->edtTempFileName->setText(dir.filePath(QStringLiteral("upload.tmp")));
         w->options->spnTestFilesMinutes->SetText(QStringLiteral("1"));
     }
