@@ -225,7 +225,8 @@ private:
 TTransfer::TSiteSession::TSiteSession(TTransfer &transfer) : m_transfer(transfer)
 {
     const TGeneralOptions *options = transfer.m_parts.options;
-    m_active = !transfer.m_sharedSession && options && options->chkReuseSession->isChecked();
+    m_active =
+        !transfer.m_sharedSession && transfer.m_parts.ftpClient && options && options->chkReuseSession->isChecked();
     if (m_active)
         transfer.m_sharedSession = true;
 }

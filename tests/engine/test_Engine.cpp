@@ -79,5 +79,25 @@ TEST(Engine, WithoutAWindowsPartsItPushesTheShownSiteLogsAndChecksOnTicks)
     EXPECT_GT(lookups, 0);
 }
 
+// An engine that only judges what is due (as the benchmarks build one) has no FTP client: a
+// site push with nothing due must not reach for one.
+TEST(Engine, WithoutAnFtpClientASitePushWithNothingDueGoesNowhere)
+{
+    test::TempStore store;
+    ASSERT_TRUE(store.IsValid());
+    QTemporaryDir dir;
+    QWidget holder;
+    TGeneralOptions options(&holder, dir.filePath(QStringLiteral("copy.$$$")));
+    TCatalogue catalogue(&holder, &holder);
+    auto *memoLog = new TTextArea(&holder);
+    TEngine engine({.catalogue = &catalogue, .options = &options, .memoLog = memoLog, .localAddress = [] {
+                        return TAddressResult::Found(QStringLiteral("198.51.100.3"));
+                    }});
+    catalogue.Shown().AddEntry({.localFile = dir.filePath(QStringLiteral("held.html")), .status = FileStatus::Hold});
+
+    engine.Push().btnPushAllSiteNowClick();
+    EXPECT_TRUE(memoLog->Lines().isEmpty());
+}
+
 } // namespace
 } // namespace quelmark
