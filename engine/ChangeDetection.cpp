@@ -1,6 +1,7 @@
 #include "engine/ChangeDetection.h"
 
 #include "catalogue/RegControls.h"
+#include "engine/FileDateText.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -22,6 +23,17 @@ QString FileDateTimeText(const QDateTime &lastWrite)
     return text;
 }
 
+QString FileDateTimeTextAt(qint64 secsSinceEpoch)
+{
+    // Qt reads the system locale once, when it is first asked for it, so its formats and names
+    // can be taken once too.
+    static TFileDateFormatter formatter(QLocale::system(), QLocale::system().timeFormat(QLocale::LongFormat));
+    QString text;
+    if (formatter.Text(secsSinceEpoch, text))
+        return text;
+    return FileDateTimeText(QDateTime::fromSecsSinceEpoch(secsSinceEpoch));
+}
+
 bool GetFileDetails(const QString &path, QString &dateTime, QString &size, QString &attribs)
 {
     if (path.isEmpty())
@@ -38,7 +50,7 @@ bool GetFileDetails(const QString &path, QString &dateTime, QString &size, QStri
     if (path.mid(path.lastIndexOf(QLatin1Char('/')) + 1).startsWith(QLatin1Char('.')))
         attribs += QLatin1Char('H');
     size = QString::number(static_cast<qint64>(st.st_size));
-    dateTime = FileDateTimeText(QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec));
+    dateTime = FileDateTimeTextAt(st.st_mtim.tv_sec);
     return true;
 }
 

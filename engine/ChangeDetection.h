@@ -28,6 +28,11 @@ using TAddressLookup = std::function<QString()>;
 // same moment gives the same text on any day, in summer as in winter.
 QString FileDateTimeText(const QDateTime &lastWrite);
 
+// Returns FileDateTimeText of the moment secsSinceEpoch seconds after the epoch, the same text
+// made from pieces of the system locale's formats, taken at the first call, and of the zone
+// abbreviations met so far.
+QString FileDateTimeTextAt(qint64 secsSinceEpoch);
+
 // Captures the date/time, size and attribute texts of the file at path. Leaves all three
 // outputs unchanged and returns false when the path cannot be examined.
 bool GetFileDetails(const QString &path, QString &dateTime, QString &size, QString &attribs);
