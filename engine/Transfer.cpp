@@ -10,19 +10,13 @@
 #include "ftp/Ftpcli.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
-#include <QStandardPaths>
 #include <QStatusBar>
-#include <QTemporaryFile>
 
-#include <cstdio>
 #include <optional>
-#include <sys/stat.h>
 
 namespace quelmark {
 
@@ -33,34 +27,6 @@ const QString TransferingPrefix = QStringLiteral("Transfering file: ");
 const QString CancelledByUser = QStringLiteral("Cancelled by the user");
 // The control port of a server text that names none.
 const QString FtpService = QStringLiteral("ftp");
-
-QString DefaultCacheFolder()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-}
-
-// Creates the default cache folder, private to the user, when the copy goes there and the
-// folder is missing; any other folder must exist already.
-void PrepareFolder(const QString &folder)
-{
-    if (QFileInfo::exists(folder) || QDir::cleanPath(folder) != QDir::cleanPath(DefaultCacheFolder()))
-        return;
-    if (QDir().mkpath(folder))
-        ::chmod(QFile::encodeName(folder).constData(), 0700);
-}
-
-// Reads a whole local file; on failure says why in reason.
-bool ReadLocalFile(const QString &path, QByteArray &bytes, QString &reason)
-{
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly)) {
-        bytes = file.readAll();
-        if (file.error() == QFileDevice::NoError)
-            return true;
-    }
-    reason = file.errorString();
-    return false;
-}
 
 // Gives the client the site's server, port, log-in and options; returns why the server text
 // names no usable server, or an empty text.
@@ -82,36 +48,6 @@ QString UseSite(TFtpClient &client, const TSite &site)
 
 } // namespace
 
-QList<QByteArray> SplitLines(const QByteArray &bytes)
-{
-    QList<QByteArray> lines;
-    qsizetype start = 0;
-    const qsizetype size = bytes.size();
-    for (qsizetype i = 0; i < size; ++i) {
-        const char c = bytes[i];
-        if (c != '\r' && c != '\n')
-            continue;
-        lines.append(bytes.mid(start, i - start));
-        if (c == '\r' && i + 1 < size && bytes[i + 1] == '\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < size)
-        lines.append(bytes.mid(start));
-    return lines;
-}
-
-void ReplaceIPParam(QList<QByteArray> &lines, const QByteArray &parameter, const QByteArray &address)
-{
-    if (parameter.isEmpty())
-        return;
-    for (QByteArray &line : lines) {
-        const qsizetype at = line.indexOf(parameter);
-        if (at >= 0)
-            line.replace(at, parameter.size(), address);
-    }
-}
-
 int ProgressPercent(std::int64_t count, std::int64_t size)
 {
     if (size <= 0)
@@ -120,36 +56,6 @@ int ProgressPercent(std::int64_t count, std::int64_t size)
     if (percent <= 0.0)
         return 0;
     return percent >= 100.0 ? 100 : static_cast<int>(percent);
-}
-
-QString DefaultUploadCopyPath()
-{
-    return DefaultCacheFolder() + QStringLiteral("/QUELMARK.$$$");
-}
-
-void WriteUploadCopy(const QList<QByteArray> &lines, const QString &path)
-{
-    const QString folder = QFileInfo(path).absolutePath();
-    PrepareFolder(folder);
-    // A fresh file (O_EXCL, mode 0600) renamed over the target: rename() replaces a link
-    // planted at the path instead of writing to where it points, unlike QSaveFile.
-    QTemporaryFile file(folder + QStringLiteral("/.quelmark-XXXXXX"));
-    bool ok = file.open();
-    QByteArray block;
-    for (qsizetype i = 0; ok && i < lines.size(); ++i) {
-        block += lines[i];
-        block += "\r\n";
-        if (block.size() >= 65536 || i + 1 == lines.size()) {
-            ok = file.write(block) == block.size();
-            block.clear();
-        }
-    }
-    ok = ok && file.flush() && ::fchmod(file.handle(), 0600) == 0;
-    if (ok && std::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(path).constData()) == 0) {
-        file.setAutoRemove(false);
-        return;
-    }
-    throw Exception(QStringLiteral("Cannot create file %1").arg(path));
 }
 
 // Locks the window for one transfer and restores it however the transfer ends.
@@ -295,11 +201,11 @@ bool TTransfer::TransferFile(const TSite &site, const TFileEntry &entry, const Q
     if (!entry.ipParameter.isEmpty() && !binary) {
         // A page that cannot be read is this entry's failure, like a refused upload: the walk
         // goes on with the next entry.
-        QByteArray bytes;
         QString reason;
-        if (!ReadLocalFile(localFile, bytes, reason))
+        const std::optional<QString> copy = MakeUploadCopy(localFile, entry.ipParameter, address, reason);
+        if (!copy)
             return Failed(QStringLiteral("Cannot open file %1: %2").arg(localFile, reason), localFile);
-        client.SetLocalFileName(MakeUploadCopy(bytes, entry.ipParameter, address));
+        client.SetLocalFileName(*copy);
     } else {
         client.SetLocalFileName(localFile);
     }
@@ -335,31 +241,38 @@ bool TTransfer::Failed(const QString &reason, const QString &localFile)
     return false;
 }
 
-QString TTransfer::MakeUploadCopy(const QByteArray &bytes, const QString &ipParameter, const QString &address)
+std::optional<QString> TTransfer::MakeUploadCopy(const QString &localFile, const QString &ipParameter,
+                                                 const QString &address, QString &reason)
 {
+    QFile page(localFile);
+    if (!OpenPage(page, reason))
+        return std::nullopt;
     if (m_parts.edtLocalAddress)
         m_parts.edtLocalAddress->setText(address);
-    m_localLines = SplitLines(bytes);
-    ShowLines(m_parts.memoLocalFile, m_localLines);
-    m_hostLines = m_localLines;
+    // The two pages show the lines of the page and of the copy; their texts are gathered as the
+    // copy is written and shown once the page has been read whole, as before a write that
+    // fails.
+    QStringList localLines;
+    QStringList hostLines;
+    TPageSubstitution::TLineHandler onLine;
+    if (m_parts.memoLocalFile || m_parts.memoHostFile) {
+        onLine = [&localLines, &hostLines](const QByteArray &local, const QByteArray &host) {
+            localLines.append(QString::fromLocal8Bit(local));
+            hostLines.append(QString::fromLocal8Bit(host));
+        };
+    }
     // An address is plain ASCII, an IPv6 one included (compressed, without brackets).
-    ReplaceIPParam(m_hostLines, ipParameter.toLocal8Bit(), address.toLatin1());
-    ShowLines(m_parts.memoHostFile, m_hostLines);
-
+    TPageSubstitution substitution(ipParameter.toLocal8Bit(), address.toLatin1(), std::move(onLine));
     const QString tempFile = m_parts.options->edtTempFileName->text();
-    WriteUploadCopy(m_hostLines, tempFile);
+    TUploadCopyFile copy(tempFile);
+    if (!SubstitutePage(page, substitution, copy, reason))
+        return std::nullopt;
+    if (m_parts.memoLocalFile)
+        m_parts.memoLocalFile->SetLines(localLines);
+    if (m_parts.memoHostFile)
+        m_parts.memoHostFile->SetLines(hostLines);
+    copy.Commit();
     return tempFile;
-}
-
-void TTransfer::ShowLines(TTextArea *area, const QList<QByteArray> &lines)
-{
-    if (!area)
-        return;
-    QStringList texts;
-    texts.reserve(lines.size());
-    for (const QByteArray &line : lines)
-        texts.append(QString::fromLocal8Bit(line));
-    area->SetLines(texts);
 }
 
 void TTransfer::ftpClientProgress(QObject *, std::int64_t count, bool &abort)

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "engine/EngineParts.h"
+#include "engine/UploadCopy.h"
 
 #include <QByteArray>
 #include <QList>
@@ -15,31 +16,15 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 namespace quelmark {
 
 class TActivityLog;
 
-// Splits file bytes into lines; CR LF, LF and CR alone each end a line, and a last line
-// without an ending still counts. Lines are never decoded.
-QList<QByteArray> SplitLines(const QByteArray &bytes);
-
-// Replaces, in each line, the first occurrence of parameter (exact bytes, letter case
-// included) by address; further occurrences and the inserted address are left alone. An
-// empty parameter changes nothing.
-void ReplaceIPParam(QList<QByteArray> &lines, const QByteArray &parameter, const QByteArray &address);
-
 // Returns the bar position for count bytes of a file of size bytes: the truncated
 // percentage, kept within 0..100; an empty file counts as complete.
 int ProgressPercent(std::int64_t count, std::int64_t size);
-
-// Returns the default temporary upload file: QUELMARK.$$$ in the per-user cache folder.
-QString DefaultUploadCopyPath();
-
-// Writes lines with CR LF after each as a new file renamed over path, mode 0600: a file or a
-// link already at path is replaced, never written through. The default cache folder is
-// created (mode 0700) when missing. Raises Exception "Cannot create file <path>" on failure.
-void WriteUploadCopy(const QList<QByteArray> &lines, const QString &path);
 
 class TTransfer {
 public:
@@ -96,22 +81,16 @@ public:
     QString CurrentFileSize;
     QString CurrentFileAttribs;
 
-    // The byte lines of the last substituted transfer: the local file's and the copy's.
-    const QList<QByteArray> &LocalFileLines() const { return m_localLines; }
-    const QList<QByteArray> &HostFileLines() const { return m_hostLines; }
-
 private:
     class TBusyScope;
     class TWindowLock;
 
     bool Failed(const QString &reason, const QString &localFile);
-    QString MakeUploadCopy(const QByteArray &bytes, const QString &ipParameter, const QString &address);
-    void ShowLines(TTextArea *area, const QList<QByteArray> &lines);
+    std::optional<QString> MakeUploadCopy(const QString &localFile, const QString &ipParameter, const QString &address,
+                                          QString &reason);
 
     TEngineParts m_parts;
     TActivityLog &m_log;
-    QList<QByteArray> m_localLines;
-    QList<QByteArray> m_hostLines;
     bool m_abortHanded = false;
     // Set while a TSiteSession shares one FTP session between transfers.
     bool m_sharedSession = false;

@@ -330,7 +330,9 @@ TEST_F(TransferTest, ServerTextThatNamesNoUsableServerFailsTheFileWithWhy)
 TEST_F(TransferTest, UnreadablePageFailsWithItsReasonAndAnUnwritableCopyRaisesAfterTheCleanUp)
 {
     const QString missing = dir.filePath(QStringLiteral("missing.html"));
+    w->parts.memoLocalFile->SetLines({QStringLiteral("earlier page")});
     EXPECT_FALSE(Transfer(missing, FileType::Ascii, QStringLiteral("%IP%")));
+    EXPECT_EQ(w->parts.memoLocalFile->Lines(), QStringList{QStringLiteral("earlier page")});
     const QString reason =
         QStringLiteral("Cannot open file ") + missing + QStringLiteral(": No such file or directory");
     EXPECT_EQ(LogLines(), QStringList({QStringLiteral("Connecting to: ") + w->Server(),
@@ -338,11 +340,13 @@ TEST_F(TransferTest, UnreadablePageFailsWithItsReasonAndAnUnwritableCopyRaisesAf
     EXPECT_EQ(w->transfer->LastFailure(), reason);
     ExpectIdle();
 
-    const QString local = Local(QStringLiteral("page.html"), "x\n");
+    const QString local = Local(QStringLiteral("page.html"), "x %IP%\n");
     const QString badTemp = dir.filePath(QStringLiteral("absent/QUELMARK.$$$"));
     w->options->edtTempFileName->setText(badTemp);
     EXPECT_EQ(test::MessageOf<Exception>([&] { Transfer(local, FileType::Ascii, QStringLiteral("%IP%")); }),
               QStringLiteral("Cannot create file ") + badTemp);
+    EXPECT_EQ(w->parts.memoHostFile->Lines(), QStringList{QStringLiteral("x 10.20.30.40")})
+        << "the page was read whole before its copy failed";
     ExpectIdle();
     EXPECT_FALSE(QFileInfo::exists(QDir(server->Home()).filePath(HostName()))) << "nothing was sent";
 }

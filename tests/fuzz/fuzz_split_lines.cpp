@@ -1,11 +1,14 @@
 // A page as the transfer prepares it: split into lines, then the first placeholder of each
-// line replaced by the address. The input is the placeholder's length and the address's
-// length (one byte each), the placeholder, the address and the page.
-#include "engine/Transfer.h"
+// line replaced by the address, and the same copy made in one pass over blocks of the page.
+// The input is the placeholder's length and the address's length (one byte each), the
+// placeholder, the address and the page.
+#include "engine/UploadCopy.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 #include <QByteArray>
 #include <QList>
+
+#include <algorithm>
 
 using namespace quelmark;
 
@@ -58,6 +61,32 @@ void CheckReplacement(const QList<QByteArray> &before, const QList<QByteArray> &
     }
 }
 
+// The copy made block by block, the bytes a block leaves over handed again with the next, is
+// the replaced lines, each with CR LF.
+void CheckStreamed(const QByteArray &page, const QList<QByteArray> &replaced, const QByteArray &parameter,
+                   const QByteArray &address, qsizetype blockSize)
+{
+    TPageSubstitution substitution(parameter, address);
+    QByteArray copy;
+    QByteArray pending;
+    for (qsizetype next = 0;; next += blockSize) {
+        pending += page.mid(next, blockSize);
+        const bool last = next >= page.size();
+        const qsizetype taken = substitution.Take(pending.constData(), pending.size(), last, copy);
+        FUZZ_REQUIRE(taken >= 0 && taken <= pending.size());
+        if (last) {
+            FUZZ_REQUIRE(taken == pending.size());
+            break;
+        }
+        pending.remove(0, taken);
+        FUZZ_REQUIRE(pending.size() < std::max<qsizetype>(parameter.size(), 1));
+    }
+    QByteArray expected;
+    for (const QByteArray &line : replaced)
+        expected += line + "\r\n";
+    FUZZ_REQUIRE(copy == expected);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -74,5 +103,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     QList<QByteArray> replaced = lines;
     ReplaceIPParam(replaced, parameter, address);
     CheckReplacement(lines, replaced, parameter, address);
+    CheckStreamed(page, replaced, parameter, address, 1 + static_cast<qsizetype>(parameterLength + addressLength) % 13);
     return 0;
 }
