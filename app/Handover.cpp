@@ -122,10 +122,10 @@ THandoverServer::THandoverServer(THolder &holder, QObject *parent) : QObject(par
     m_pump = new QTimer(this);
     m_pump->setInterval(kPumpMs);
     connect(m_pump, &QTimer::timeout, this, [this] { Guarded([this] { Pump(); }); });
+    // Beats only while someone is connected: an idle program is not woken for nobody.
     m_heartbeat = new QTimer(this);
     m_heartbeat->setInterval(kHeartbeatMs);
     connect(m_heartbeat, &QTimer::timeout, this, [this] { Guarded([this] { Beat(); }); });
-    m_heartbeat->start();
 }
 
 THandoverServer::~THandoverServer()
@@ -156,6 +156,8 @@ void THandoverServer::Accept()
         m_sockets.append(socket);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { Guarded([this, socket] { Read(socket); }); });
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        if (!m_heartbeat->isActive())
+            m_heartbeat->start();
     }
 }
 
@@ -246,6 +248,8 @@ void THandoverServer::RunNext()
 void THandoverServer::Beat()
 {
     m_sockets.removeAll(nullptr);
+    if (m_sockets.isEmpty())
+        m_heartbeat->stop();
     for (const QPointer<QLocalSocket> &socket : m_sockets)
         Send(socket, {{kAlive, true}});
 }

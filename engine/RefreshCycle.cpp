@@ -53,18 +53,86 @@ TAnimation::TAnimation(QWidget *parent) : QWidget(parent)
         m_frame = (m_frame + 1) % kSpinnerDots;
         update();
     });
+    WatchAncestors();
 }
 
 void TAnimation::Play()
 {
-    m_frames.start();
+    m_playing = true;
+    TurnWhenOnShow();
 }
 
 void TAnimation::Stop()
 {
-    m_frames.stop();
+    m_playing = false;
     m_frame = 0;
+    TurnWhenOnShow();
     update();
+}
+
+void TAnimation::TurnWhenOnShow()
+{
+    // isVisible() covers a hidden window, toolbar or action; a minimised window keeps its
+    // widgets visible and only says so itself.
+    const bool turn = m_playing && isVisible() && !window()->isMinimized();
+    if (turn == m_frames.isActive())
+        return;
+    if (turn)
+        m_frames.start();
+    else
+        m_frames.stop();
+}
+
+void TAnimation::WatchAncestors()
+{
+    for (const QPointer<QWidget> &ancestor : std::as_const(m_ancestors))
+        if (ancestor)
+            ancestor->removeEventFilter(this);
+    m_ancestors.clear();
+    // Up to the window: a toolbar torn off into a window of its own is one, the main window
+    // then no longer.
+    for (QWidget *ancestor = parentWidget(); ancestor; ancestor = ancestor->parentWidget()) {
+        ancestor->installEventFilter(this);
+        m_ancestors.append(ancestor);
+        if (ancestor->isWindow())
+            break;
+    }
+}
+
+bool TAnimation::event(QEvent *event)
+{
+    const bool handled = QWidget::event(event);
+    switch (event->type()) {
+    case QEvent::ParentChange:
+        WatchAncestors();
+        TurnWhenOnShow();
+        break;
+    // Showing and hiding any ancestor reaches this widget too.
+    case QEvent::Show:
+    case QEvent::Hide:
+    case QEvent::WindowStateChange:
+        TurnWhenOnShow();
+        break;
+    default:
+        break;
+    }
+    return handled;
+}
+
+bool TAnimation::eventFilter(QObject *, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::ParentChange:
+        WatchAncestors();
+        TurnWhenOnShow();
+        break;
+    case QEvent::WindowStateChange:
+        TurnWhenOnShow();
+        break;
+    default:
+        break;
+    }
+    return false;
 }
 
 void TAnimation::paintEvent(QPaintEvent *)
@@ -128,10 +196,11 @@ void TRefreshCycle::PlaceAnimation()
 
 void TRefreshCycle::ShowAnimation(bool show)
 {
-    // A widget on a toolbar is shown and hidden through its action.
+    // A widget on a toolbar is shown and hidden through its action. Without a toolbar to stand
+    // on (a run without a window), showing it would make it a window of its own.
     if (m_animationAction)
         m_animationAction->setVisible(show);
-    else if (Animation)
+    else if (Animation && Animation->parentWidget())
         Animation->setVisible(show);
 }
 

@@ -16,6 +16,7 @@
 
 #include <QDateTime>
 #include <QIcon>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -54,7 +55,9 @@ struct TCheckReport {
 // many of the files it tried failed.
 QString CheckResultText(const TPushTally &tally);
 
-// A small spinner, 20 by 20, that turns while playing.
+// A small spinner, 20 by 20, that turns while playing and on show: visible, in a window that
+// is neither hidden nor minimised. Out of sight it keeps no timer, so a program that waits in
+// the tray or on the task bar for its next check is not woken for it.
 class TAnimation : public QWidget {
     Q_OBJECT
 public:
@@ -62,16 +65,28 @@ public:
 
     void Play();
     void Stop();
-    bool Playing() const { return m_frames.isActive(); }
+    // True from Play to Stop, on show or not.
+    bool Playing() const { return m_playing; }
+    // True while the frames change: playing and on show.
+    bool Turning() const { return m_frames.isActive(); }
 
     QSize sizeHint() const override { return {20, 20}; }
 
 protected:
+    bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    void WatchAncestors();
+    void TurnWhenOnShow();
+
     QTimer m_frames;
     int m_frame = 0;
+    bool m_playing = false;
+    // The widgets between this one and its window, the window included, whose changes of
+    // window state and parent it follows.
+    QList<QPointer<QWidget>> m_ancestors;
 };
 
 class TRefreshCycle : public QObject {

@@ -25,12 +25,14 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 using namespace quelmark;
@@ -251,6 +253,35 @@ TEST_F(HandoverTest, AHolderThatDoesNotAnswerIsNamedAndTheRunEndsWithTwo)
     hung.waitForFinished(5000);
 }
 
+// A holder nobody talks to keeps no timer running; one that a run of the program is connected
+// to tells it every two seconds that it is alive, until the run goes.
+TEST(HandoverServer, BeatsOnlyWhileARunIsConnected)
+{
+    struct IdleHolder : THolder {
+        TBusy Busy() const override { return TBusy::No; }
+        int Run(const TRunRequest &, TRunOutput &) override { return 0; }
+    } holder;
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("socket"));
+    THandoverServer server(holder);
+    server.Listen(path);
+    const auto beating = [&server] {
+        const QList<QTimer *> timers = server.findChildren<QTimer *>();
+        return std::any_of(timers.begin(), timers.end(), [](const QTimer *timer) { return timer->isActive(); });
+    };
+    EXPECT_FALSE(beating());
+
+    QLocalSocket run;
+    run.connectToServer(path);
+    EXPECT_TRUE(Within(5000, beating));
+    EXPECT_TRUE(Within(5000, [&run] { return run.canReadLine(); }));
+    EXPECT_EQ(run.readLine().trimmed(), QByteArray(R"({"alive":true})"));
+
+    run.disconnectFromServer();
+    EXPECT_TRUE(Within(5000, [&beating] { return !beating(); }));
+}
+
 // The service reads the options and the sites afresh before every check: a site added and an
 // option changed (as the window does while the service waits for it to close) count at the
 // next check.
@@ -282,6 +313,11 @@ TEST(HeadlessService, ChecksAtStartAndTakesUpSitesAndOptionsChangedSince)
         TService service(host, store.FilePath());
         service.OnEnded = [&ended](int status) { ended = status; };
         ASSERT_EQ(service.Start(), std::nullopt);
+        // Without a window the timer's animation has nowhere to be shown, and is not shown as a
+        // window of its own.
+        EXPECT_TRUE(host.Engine().Refresh().tmrRefresh->isActive());
+        EXPECT_FALSE(host.Engine().Refresh().Animation->isVisible());
+        EXPECT_FALSE(host.Engine().Refresh().Animation->Turning());
         EXPECT_TRUE(Within(10000, [&ftp] { return !ftp.Stored(QStringLiteral("svc-a.html")).isEmpty(); }));
 
         TRegIniFile ini(BaseKeyPath());

@@ -225,6 +225,60 @@ TEST_F(RefreshCycleTest, StartStopTogglesTimerPictureAndAnimationAndKeepsTheMinu
     EXPECT_EQ(CheckingTicks(3), QList<int>{3}) << "the seven ticks before the stop still count";
 }
 
+// Out of sight the animation keeps no timer: a program waiting on the task bar or in the tray is
+// woken by nothing faster than the minute's tick.
+TEST_F(RefreshCycleTest, TheAnimationTurnsOnlyWhileOnShowInAWindowThatIsNeitherHiddenNorMinimised)
+{
+    TAnimation &animation = *w.cycle->Animation;
+    QToolBar &bar = *w.parts.toolbar;
+    w.parts.btnStartStop->trigger();
+    EXPECT_TRUE(animation.Playing());
+    EXPECT_FALSE(animation.Turning()) << "the window was never shown";
+
+    const struct {
+        const char *step;
+        std::function<void()> run;
+        bool turning;
+    } steps[] = {
+        {"window shown", [&] { w.window.show(); }, true},
+        {"window minimised", [&] { w.window.showMinimized(); }, false},
+        {"window restored", [&] { w.window.showNormal(); }, true},
+        {"window hidden", [&] { w.window.hide(); }, false},
+        {"window shown again", [&] { w.window.show(); }, true},
+        {"toolbar hidden", [&] { bar.hide(); }, false},
+        {"toolbar shown", [&] { bar.show(); }, true},
+        {"timer stopped", [&] { w.parts.btnStartStop->trigger(); }, false},
+        {"timer started", [&] { w.parts.btnStartStop->trigger(); }, true},
+        // Torn off, the toolbar is a window of its own, minimised apart from the main one.
+        {"toolbar torn off",
+         [&] {
+             bar.setParent(nullptr);
+             bar.show();
+         },
+         true},
+        {"torn-off toolbar minimised", [&] { bar.showMinimized(); }, false},
+        {"main window minimised, toolbar restored",
+         [&] {
+             w.window.showMinimized();
+             bar.showNormal();
+         },
+         true},
+        {"toolbar back in the minimised window",
+         [&] {
+             bar.setParent(&w.window);
+             bar.show();
+         },
+         false},
+        {"window restored with it", [&] { w.window.showNormal(); }, true},
+    };
+    for (const auto &step : steps) {
+        step.run();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(animation.Turning(), step.turning) << step.step;
+        EXPECT_EQ(animation.Playing(), w.cycle->Tag() == 1) << step.step;
+    }
+}
+
 TEST_F(RefreshCycleTest, DisconnectedWithAutoReconnectStartsTheCommandAtEveryTick)
 {
     w.localAddress = QStringLiteral("127.0.0.1");
