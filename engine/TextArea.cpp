@@ -4,6 +4,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextLayout>
 
 namespace quelmark {
 
@@ -86,7 +87,18 @@ void TTextArea::PlaceCursorOnNewest()
 {
     // The view brings its cursor into sight whenever it is laid out; at the start of the last
     // line that keeps the newest line in view from the left edge.
-    setTextCursor(QTextCursor(document()->lastBlock()));
+    const QTextBlock left = textCursor().block();
+    const QTextBlock newest = document()->lastBlock();
+    setTextCursor(QTextCursor(newest));
+    // Placing the cursor shapes its line's text, and the shaped text (several times the text
+    // itself) stays with the line until it is laid out again. An empty layout pass frees it
+    // once the cursor has left the line, which is laid out again when it is next shown: a log
+    // of many lines holds little more than their characters.
+    if (left.isValid() && left != newest) {
+        QTextLayout *layout = left.layout();
+        layout->beginLayout();
+        layout->endLayout();
+    }
 }
 
 QStringList TTextArea::Lines() const
