@@ -36,13 +36,14 @@ void PrepareFolder(const QString &folder)
         ::chmod(QFile::encodeName(folder).constData(), 0700);
 }
 
-// The first byte at or after from that is c, or end when there is none. Kept between calls as
-// next, so that every byte is searched once however many lines lie before the one found.
-const char *NextOf(char c, const char *from, const char *end, const char *&next)
+// The position of the first c at or after from in data, or size when there is none. Kept
+// between calls in next (-1 before the first), so that every byte is searched once however many
+// lines lie before the one found.
+qsizetype NextOf(char c, const char *data, qsizetype from, qsizetype size, qsizetype &next)
 {
     if (next < from) {
-        const void *found = std::memchr(from, c, static_cast<std::size_t>(end - from));
-        next = found ? static_cast<const char *>(found) : end;
+        const void *found = std::memchr(data + from, c, static_cast<std::size_t>(size - from));
+        next = found ? static_cast<const char *>(found) - data : size;
     }
     return next;
 }
@@ -129,47 +130,46 @@ void TPageSubstitution::EndLine(QByteArray &out)
 
 qsizetype TPageSubstitution::Take(const char *data, qsizetype size, bool last, QByteArray &out)
 {
-    const char *at = data;
-    const char *const end = data + size;
-    if (m_afterCR && at < end) {
+    qsizetype at = 0;
+    if (m_afterCR && at < size) {
         m_afterCR = false;
-        if (*at == '\n')
+        if (data[at] == '\n')
             ++at;
     }
-    // Where the next CR, LF and parameter lie (end for none); searched again only once passed.
-    const char *nextCR = nullptr;
-    const char *nextLF = nullptr;
-    const char *nextParameter = nullptr;
+    // Where the next CR, LF and parameter lie (size for none); searched again only once passed.
+    qsizetype nextCR = -1;
+    qsizetype nextLF = -1;
+    qsizetype nextParameter = -1;
     const qsizetype parameterSize = m_parameter.size();
-    while (at < end) {
-        const char *const lineEnd = std::min(NextOf('\r', at, end, nextCR), NextOf('\n', at, end, nextLF));
+    while (at < size) {
+        const qsizetype lineEnd = std::min(NextOf('\r', data, at, size, nextCR), NextOf('\n', data, at, size, nextLF));
         if (m_searching && !m_replaced) {
             if (nextParameter < at) {
-                const void *found = memmem(at, static_cast<std::size_t>(end - at), m_parameter.constData(),
+                const void *found = memmem(data + at, static_cast<std::size_t>(size - at), m_parameter.constData(),
                                            static_cast<std::size_t>(parameterSize));
-                nextParameter = found ? static_cast<const char *>(found) : end;
+                nextParameter = found ? static_cast<const char *>(found) - data : size;
             }
             // A parameter holds no line break, so one found before the line's end lies within it.
             if (nextParameter < lineEnd) {
-                Emit(at, nextParameter - at, out);
+                Emit(data + at, nextParameter - at, out);
                 EmitAddress(out);
                 at = nextParameter + parameterSize;
-            } else if (lineEnd == end && !last) {
+            } else if (lineEnd == size && !last) {
                 // The block's last bytes may begin an occurrence that the next block completes.
-                const char *const kept = std::max(at, end - (parameterSize - 1));
-                Emit(at, kept - at, out);
-                return kept - data;
+                const qsizetype kept = std::max(at, size - (parameterSize - 1));
+                Emit(data + at, kept - at, out);
+                return kept;
             }
         }
-        Emit(at, lineEnd - at, out);
-        if (lineEnd == end)
+        Emit(data + at, lineEnd - at, out);
+        if (lineEnd == size)
             break;
         EndLine(out);
         at = lineEnd + 1;
-        if (*lineEnd == '\r') {
-            if (at == end)
+        if (data[lineEnd] == '\r') {
+            if (at == size)
                 m_afterCR = true;
-            else if (*at == '\n')
+            else if (data[at] == '\n')
                 ++at;
         }
     }
