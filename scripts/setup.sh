@@ -10,7 +10,7 @@ QUELMARK_PACKAGES=(
     clang libclang-rt-14-dev
     qt6-base-dev libgl-dev
     libsqlite3-dev sqlite3
-    netbase iproute2 util-linux procps
+    netbase iproute2 util-linux procps tzdata
     libgtest-dev libgmock-dev libbenchmark-dev
     python3 python3-pyftpdlib vsftpd faketime
     libssl-dev openssl python3-openssl tcpdump
