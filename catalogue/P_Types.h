@@ -51,6 +51,10 @@ inline const QString Passive = QStringLiteral("Passive");
 inline const QString CreateFolders = QStringLiteral("CreateFolders");
 inline const QString UploadViaTempName = QStringLiteral("UploadViaTempName");
 inline const QString Retries = QStringLiteral("Retries");
+inline const QString Security = QStringLiteral("Security");
+inline const QString TrustedCertificate = QStringLiteral("TrustedCertificate");
+inline const QString Protocol = QStringLiteral("Protocol");
+inline const QString KeyFile = QStringLiteral("KeyFile");
 
 // One file entry's key: the caption, the three marks and one "Subline#<k>" per column text.
 inline const QString ItemPrefix = QStringLiteral("Item#");
@@ -147,6 +151,20 @@ inline const QString Binary = QStringLiteral("Binary");
 inline const QStringList All = {Ascii, Binary};
 } // namespace FileType
 
+// A site's "Security", as stored: "TLS" runs the FTP login and every upload under explicit TLS.
+namespace SiteSecurity {
+inline const QString None = QStringLiteral("None");
+inline const QString TLS = QStringLiteral("TLS");
+} // namespace SiteSecurity
+
+// A site's "Protocol:", as stored.
+namespace SiteProtocol {
+inline const QString FTP = QStringLiteral("FTP");
+inline const QString SFTP = QStringLiteral("SFTP");
+// In the order the drop-down offers them.
+inline const QStringList All = {FTP, SFTP};
+} // namespace SiteProtocol
+
 // One file entry of a site, as values. A row short of column texts gives empty texts.
 struct TFileEntry {
     QString localFile{};
@@ -177,6 +195,16 @@ struct TSite {
     bool uploadViaTempName = false;
     // How often an upload that failed for a passing cause is tried again.
     int retries = 0;
+    // "TLS": explicit TLS on the control and data connections; anything else: plain FTP.
+    QString security = SiteSecurity::None;
+    // The SHA-256 fingerprint of a server certificate the user accepted although it failed the
+    // check: hex pairs separated by ':'.
+    QString trustedCertificate{};
+    // "SFTP": the files go over SSH; anything else: FTP.
+    QString protocol = SiteProtocol::FTP;
+    // SFTP: a private key to log in with, the password being its passphrase. Empty: the
+    // password, or without one the user's default keys and the ssh-agent.
+    QString keyFile{};
 };
 
 // ---- the address ------------------------------------------------------------------------

@@ -105,14 +105,26 @@ void TRegMaskEdit::LoadFrom(TRegIniFile &ini, const QString &)
 
 TRegCheckBox::TRegCheckBox(const QString &text, QWidget *parent) : QCheckBox(text, parent) {}
 
+void TRegCheckBox::SetStoredTexts(const QString &off, const QString &on)
+{
+    m_offText = off;
+    m_onText = on;
+}
+
 void TRegCheckBox::SaveTo(TRegIniFile &ini, const QString &)
 {
-    ini.WriteFlag(RegSection(), RegKeyword(), isChecked());
+    if (m_onText.isEmpty())
+        ini.WriteFlag(RegSection(), RegKeyword(), isChecked());
+    else
+        ini.WriteText(RegSection(), RegKeyword(), isChecked() ? m_onText : m_offText);
 }
 
 void TRegCheckBox::LoadFrom(TRegIniFile &ini, const QString &)
 {
-    setChecked(ini.ReadFlag(RegSection(), RegKeyword(), isChecked()));
+    if (m_onText.isEmpty())
+        setChecked(ini.ReadFlag(RegSection(), RegKeyword(), isChecked()));
+    else
+        setChecked(ini.ReadText(RegSection(), RegKeyword(), isChecked() ? m_onText : m_offText) == m_onText);
 }
 
 TRegRadioButton::TRegRadioButton(const QString &text, QWidget *parent) : QRadioButton(text, parent) {}

@@ -92,14 +92,20 @@ public:
     void LoadFrom(TRegIniFile &ini, const QString &basePath) override;
 };
 
-// Check box; stores its checked state as "1" or "0".
+// Check box; stores its checked state as "1" or "0", or as one of two texts given to it.
 class TRegCheckBox : public QCheckBox, public TRegControl {
     Q_OBJECT
 public:
     explicit TRegCheckBox(QWidget *parent = nullptr) : QCheckBox(parent) {}
     explicit TRegCheckBox(const QString &text, QWidget *parent = nullptr);
+    // Stores off or on instead of "0" or "1"; a stored text other than on loads as unchecked.
+    void SetStoredTexts(const QString &off, const QString &on);
     void SaveTo(TRegIniFile &ini, const QString &basePath) override;
     void LoadFrom(TRegIniFile &ini, const QString &basePath) override;
+
+private:
+    QString m_offText;
+    QString m_onText;
 };
 
 // Radio button; stores its checked state as "1" or "0".

@@ -3,9 +3,11 @@
 #include "catalogue/P_Utils.h"
 #include "catalogue/RegControls.h"
 
+#include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSpinBox>
 
 #include <variant>
@@ -28,12 +30,34 @@ struct TCountOption {
     int forNewSite;
 };
 
+// An option that is on or off, shown as a check box, stored as one of two texts.
+struct TSwitchOption {
+    QString TSite::*value;
+    const QString &off;
+    const QString &on;
+    const QString &forNewSite;
+};
+
+// One of a few texts, shown as a drop-down after its caption.
+struct TChoiceOption {
+    QString TSite::*value;
+    const QStringList &choices;
+    const QString &forNewSite;
+};
+
+// A free text, shown as a text box after its caption on a row of its own.
+struct TTextOption {
+    QString TSite::*value;
+};
+
+using TOptionKind = std::variant<TFlagOption, TCountOption, TSwitchOption, TChoiceOption, TTextOption>;
+
 // A site option: one more is one more field of TSite, one more store name and one more row.
 struct TSiteOption {
     const QString &storeName;
     const char *objectName;
     const char *caption;
-    std::variant<TFlagOption, TCountOption> kind;
+    TOptionKind kind;
 };
 
 const TSiteOption kSiteOptions[] = {
@@ -42,6 +66,13 @@ const TSiteOption kSiteOptions[] = {
     {store::UploadViaTempName, "chkUploadViaTempName", "Replace files atomically",
      TFlagOption{&TSite::uploadViaTempName, true}},
     {store::Retries, "spnRetries", "Retries:", TCountOption{&TSite::retries, 0, 10, 2}},
+    {store::Security, "chkSecurity", "Use TLS (explicit)",
+     TSwitchOption{&TSite::security, SiteSecurity::None, SiteSecurity::TLS, SiteSecurity::TLS}},
+    {store::Protocol, "cbxProtocol",
+     "Protocol:", TChoiceOption{&TSite::protocol, SiteProtocol::All, SiteProtocol::FTP}},
+    {store::TrustedCertificate, "edtTrustedCertificate",
+     "Trusted certificate:", TTextOption{&TSite::trustedCertificate}},
+    {store::KeyFile, "edtKeyFile", "Key file:", TTextOption{&TSite::keyFile}},
 };
 
 constexpr int kColumns = 2;
@@ -58,6 +89,41 @@ QWidget *MakeFlag(const TSiteOption &option, bool persisted)
     if (persisted)
         static_cast<TRegCheckBox *>(check)->SetRegKeyword(option.storeName);
     return Named(check, option.objectName);
+}
+
+QWidget *MakeSwitch(const TSiteOption &option, const TSwitchOption &choice, bool persisted)
+{
+    QWidget *check = MakeFlag(option, persisted);
+    if (persisted)
+        static_cast<TRegCheckBox *>(check)->SetStoredTexts(choice.off, choice.on);
+    return check;
+}
+
+QWidget *MakeChoice(const TSiteOption &option, const TChoiceOption &choice, bool persisted)
+{
+    QComboBox *box = nullptr;
+    if (persisted) {
+        auto *reg = new TRegComboBox;
+        reg->SetRegKeyword(option.storeName);
+        box = reg;
+    } else {
+        box = new QComboBox;
+    }
+    box->addItems(choice.choices);
+    return Named(box, option.objectName);
+}
+
+QWidget *MakeText(const TSiteOption &option, bool persisted)
+{
+    QLineEdit *edit = nullptr;
+    if (persisted) {
+        auto *reg = new TRegEdit;
+        reg->SetRegKeyword(option.storeName);
+        edit = reg;
+    } else {
+        edit = new QLineEdit;
+    }
+    return Named(edit, option.objectName);
 }
 
 QWidget *MakeCount(const TSiteOption &option, const TCountOption &count, bool persisted)
@@ -78,16 +144,25 @@ QWidget *MakeCount(const TSiteOption &option, const TCountOption &count, bool pe
     return Named(spin, option.objectName);
 }
 
-// Puts a spin box after its caption, the pair kept at the left of its cell.
-QLayout *CaptionedCell(const TSiteOption &option, QWidget *control)
+// Puts a control after its caption, the pair kept at the left of its cell unless the control
+// takes the cell's whole width.
+QLayout *CaptionedCell(const TSiteOption &option, QWidget *control, bool wide = false)
 {
     auto *label = new QLabel(QString::fromLatin1(option.caption));
     label->setBuddy(control);
     auto *cell = new QHBoxLayout;
     cell->addWidget(label);
-    cell->addWidget(control);
-    cell->addStretch(1);
+    cell->addWidget(control, wide ? 1 : 0);
+    if (!wide)
+        cell->addStretch(1);
     return cell;
+}
+
+QString ChoiceOf(const QWidget *control)
+{
+    if (const auto *reg = qobject_cast<const TRegComboBox *>(control))
+        return reg->RegText();
+    return static_cast<const QComboBox *>(control)->currentText();
 }
 
 int CountOf(const QWidget *control)
@@ -112,7 +187,10 @@ TSite NewSiteOptions()
     TSite site;
     for (const TSiteOption &option : kSiteOptions) {
         std::visit(TOverloaded{[&](const TFlagOption &f) { site.*f.value = f.forNewSite; },
-                               [&](const TCountOption &c) { site.*c.value = c.forNewSite; }},
+                               [&](const TCountOption &c) { site.*c.value = c.forNewSite; },
+                               [&](const TSwitchOption &w) { site.*w.value = w.forNewSite; },
+                               [&](const TChoiceOption &c) { site.*c.value = c.forNewSite; },
+                               [&](const TTextOption &) {}},
                    option.kind);
     }
     return site;
@@ -125,20 +203,36 @@ TSiteOptionControls::TSiteOptionControls(QWidget *parent, bool persisted)
     grid->setContentsMargins(0, 0, 0, 0);
     int cell = 0;
     for (const TSiteOption &option : kSiteOptions) {
+        // A text takes a whole row: it starts on a fresh one and the next option goes below.
+        if (std::holds_alternative<TTextOption>(option.kind) && cell % kColumns != 0)
+            cell += kColumns - cell % kColumns;
         const int row = cell / kColumns;
         const int column = cell % kColumns;
         ++cell;
+        QWidget *control = nullptr;
         std::visit(TOverloaded{[&](const TFlagOption &) {
-                                   QWidget *check = MakeFlag(option, persisted);
-                                   grid->addWidget(check, row, column);
-                                   m_controls.append(check);
+                                   control = MakeFlag(option, persisted);
+                                   grid->addWidget(control, row, column);
                                },
                                [&](const TCountOption &count) {
-                                   QWidget *spin = MakeCount(option, count, persisted);
-                                   grid->addLayout(CaptionedCell(option, spin), row, column);
-                                   m_controls.append(spin);
+                                   control = MakeCount(option, count, persisted);
+                                   grid->addLayout(CaptionedCell(option, control), row, column);
+                               },
+                               [&](const TSwitchOption &choice) {
+                                   control = MakeSwitch(option, choice, persisted);
+                                   grid->addWidget(control, row, column);
+                               },
+                               [&](const TChoiceOption &choice) {
+                                   control = MakeChoice(option, choice, persisted);
+                                   grid->addLayout(CaptionedCell(option, control), row, column);
+                               },
+                               [&](const TTextOption &) {
+                                   control = MakeText(option, persisted);
+                                   grid->addLayout(CaptionedCell(option, control, true), row, 0, 1, kColumns);
+                                   cell += kColumns - 1;
                                }},
                    option.kind);
+        m_controls.append(control);
     }
     Set(TSite{});
 }
@@ -150,7 +244,14 @@ void TSiteOptionControls::Get(TSite &site) const
         std::visit(TOverloaded{[&](const TFlagOption &f) {
                                    site.*f.value = static_cast<const QCheckBox *>(control)->isChecked();
                                },
-                               [&](const TCountOption &c) { site.*c.value = CountOf(control); }},
+                               [&](const TCountOption &c) { site.*c.value = CountOf(control); },
+                               [&](const TSwitchOption &w) {
+                                   site.*w.value = static_cast<const QCheckBox *>(control)->isChecked() ? w.on : w.off;
+                               },
+                               [&](const TChoiceOption &c) { site.*c.value = ChoiceOf(control); },
+                               [&](const TTextOption &t) {
+                                   site.*t.value = static_cast<const QLineEdit *>(control)->text().trimmed();
+                               }},
                    kSiteOptions[i].kind);
     }
 }
@@ -160,8 +261,15 @@ void TSiteOptionControls::Set(const TSite &site)
     for (qsizetype i = 0; i < m_controls.size(); ++i) {
         QWidget *control = m_controls[i];
         std::visit(
-            TOverloaded{[&](const TFlagOption &f) { static_cast<QCheckBox *>(control)->setChecked(site.*f.value); },
-                        [&](const TCountOption &c) { SetCount(control, site.*c.value); }},
+            TOverloaded{
+                [&](const TFlagOption &f) { static_cast<QCheckBox *>(control)->setChecked(site.*f.value); },
+                [&](const TCountOption &c) { SetCount(control, site.*c.value); },
+                [&](const TSwitchOption &w) { static_cast<QCheckBox *>(control)->setChecked(site.*w.value == w.on); },
+                [&](const TChoiceOption &c) {
+                    auto *box = static_cast<QComboBox *>(control);
+                    box->setCurrentIndex(box->findText(site.*c.value));
+                },
+                [&](const TTextOption &t) { static_cast<QLineEdit *>(control)->setText(site.*t.value); }},
             kSiteOptions[i].kind);
     }
 }

@@ -133,6 +133,8 @@ TPushCommands::TPushCommands(const TEngineParts &parts, TTransfer &transfer, TAc
 
 void TPushCommands::btnPushAllNowClick()
 {
+    // Only the window has somebody to ask.
+    TTransfer::TQuestionScope questions(m_transfer, m_parts.mainWindow != nullptr);
     PushAllSites(nullptr);
 }
 
@@ -167,6 +169,8 @@ void TPushCommands::btnPushAllSiteNowClick()
     if (Refused())
         return;
     TPushingMark mark(m_pushing);
+    // Only the window has somebody to ask.
+    TTransfer::TQuestionScope questions(m_transfer, m_parts.mainWindow != nullptr);
     m_tally = {};
     PushSite(AddressForCommand());
     m_tally.completed = true;
@@ -187,6 +191,8 @@ void TPushCommands::btnPushSelectedNowClick()
     if (Refused())
         return;
     TPushingMark mark(m_pushing);
+    // Only the window has somebody to ask.
+    TTransfer::TQuestionScope questions(m_transfer, m_parts.mainWindow != nullptr);
     PushSelected();
 }
 
@@ -255,6 +261,8 @@ void TPushCommands::mniPopFilesPushFileClick()
     if (Refused())
         return;
     TPushingMark mark(m_pushing);
+    // Only the window has somebody to ask.
+    TTransfer::TQuestionScope questions(m_transfer, m_parts.mainWindow != nullptr);
     const QList<TListRow *> selected = FileList()->SelectedRows();
     if (selected.isEmpty())
         TMessageBox::Information(m_parts.mainWindow, QStringLiteral("No files selected to push..."));

@@ -1,6 +1,9 @@
 // The push commands: all files of all sites, all files of the shown site, the selected file,
 // and "Push File(s)" of the file list's popup menu.
 //
+// The commands the user starts in the window may ask whether to trust a server's certificate or
+// host key; the same pushes run by the timer or for a caller (PushAll, PushShownSite) never ask.
+//
 // The first two push only the entries that change detection finds due; the selected-file
 // command forces one entry after asking. Each file goes through the transfer, and its result
 // becomes the entry's status, "Moved" or "Error". The files of one site push, and several

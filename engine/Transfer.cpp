@@ -2,15 +2,21 @@
 
 #include "base/Exception.h"
 #include "base/ServerField.h"
+#include "catalogue/Catalogue.h"
 #include "catalogue/GeneralOptions.h"
+#include "catalogue/MessageBox.h"
 #include "catalogue/RegControls.h"
+#include "catalogue/Registry.h"
 #include "engine/ActivityLog.h"
 #include "engine/F_Prgrss.h"
 #include "engine/TextArea.h"
 #include "ftp/Ftpcli.h"
+#include "ftp/Sftpcli.h"
+#include "net/TlsSession.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -28,13 +34,9 @@ const QString CancelledByUser = QStringLiteral("Cancelled by the user");
 // The control port of a server text that names none.
 const QString FtpService = QStringLiteral("ftp");
 
-// Gives the client the site's server, port, log-in and options; returns why the server text
-// names no usable server, or an empty text.
-QString UseSite(TFtpClient &client, const TSite &site)
+// Gives the FTP client the site's server, port, log-in and options.
+void UseSite(TFtpClient &client, const TSite &site, const TServerField &server)
 {
-    const TServerField server = ParseServerField(site.server);
-    if (!server.Valid())
-        return server.error;
     client.SetHostName(server.host);
     client.SetPort(server.port != 0 ? QString::number(server.port) : FtpService);
     client.SetUserName(site.user);
@@ -43,10 +45,35 @@ QString UseSite(TFtpClient &client, const TSite &site)
     client.SetCreateFolders(site.createFolders);
     client.SetUploadViaTempName(site.uploadViaTempName);
     client.SetRetries(site.retries);
-    return QString();
+    client.SetUseTls(site.security == SiteSecurity::TLS);
+    client.SetTrustedCertificate(site.trustedCertificate);
+}
+
+// Gives the SFTP client the site's server, port and log-in: a key file with the password as its
+// passphrase, else the password, else the user's default keys and the ssh-agent.
+void UseSite(TSftpClient &client, const TSite &site, const TServerField &server)
+{
+    client.SetHostName(server.host);
+    client.SetPort(server.port != 0 ? QString::number(server.port) : QString());
+    client.SetUserName(site.user);
+    client.SetPassWord(site.password);
+    client.SetKeyFile(site.keyFile);
+    client.SetAuth(site.keyFile.isEmpty() && !site.password.isEmpty() ? TSshAuth::Password : TSshAuth::Key);
+    client.SetKnownHostsFile(ProgramKnownHostsFile());
+    client.SetCreateFolders(site.createFolders);
 }
 
 } // namespace
+
+QString ProgramKnownHostsFile()
+{
+    return QFileInfo(StoreFilePath()).absolutePath() + QStringLiteral("/known_hosts");
+}
+
+QString CertificateQuestion(const QString &site)
+{
+    return QStringLiteral("Trust this certificate for %1?").arg(site);
+}
 
 int ProgressPercent(std::int64_t count, std::int64_t size)
 {
@@ -153,17 +180,43 @@ void TTransfer::TSiteSession::End()
         return;
     m_active = false;
     m_transfer.m_sharedSession = false;
-    TFtpClient &client = *m_transfer.m_parts.ftpClient;
+    TFtpClient *client = m_transfer.m_parts.ftpClient;
+    TSftpClient &sftp = *m_transfer.m_sftpClient;
     // A session that failed or was cancelled is over already; one the server ended while idle
     // only needs forgetting, and neither locks the window.
     std::optional<TWindowLock> lock;
-    if (client.SessionOpen())
+    if ((client && client->SessionOpen()) || sftp.SessionOpen())
         lock.emplace(m_transfer.m_parts.mainWindow);
-    client.CloseSession();
+    m_transfer.CloseSessions();
 }
 
-TTransfer::TTransfer(const TEngineParts &parts, TActivityLog &log) : m_parts(parts), m_log(log)
+TTransfer::TQuestionScope::TQuestionScope(TTransfer &transfer, bool asking)
+    : m_transfer(transfer), m_previous(transfer.m_asking)
 {
+    if (!asking)
+        return;
+    if (!m_previous)
+        m_transfer.m_refused.clear();
+    m_transfer.m_asking = true;
+}
+
+TTransfer::TQuestionScope::~TQuestionScope()
+{
+    m_transfer.m_asking = m_previous;
+}
+
+TTransfer::TTransfer(const TEngineParts &parts, TActivityLog &log)
+    : m_parts(parts), m_log(log), m_sftpClient(std::make_unique<TSftpClient>())
+{
+    TSftpClient &sftp = *m_sftpClient;
+    sftp.setObjectName(QStringLiteral("sftpClient"));
+    sftp.SetTimeOut(15);
+    sftp.SetWait(m_parts.waitControl);
+    sftp.OnDisplay = [this](QObject *sender, QString &msg) { m_log.ftpClientDisplay(sender, msg); };
+    sftp.OnProgress = [this](QObject *sender, std::int64_t count, bool &abort) {
+        ftpClientProgress(sender, count, abort);
+    };
+    sftp.OnHostKey = [this](QObject *, const QString &question, bool &trust) { trust = Ask(question); };
     if (TFtpClient *client = m_parts.ftpClient) {
         client->SetTimeOut(15);
         client->SetWait(m_parts.waitControl);
@@ -195,9 +248,8 @@ bool TTransfer::TransferFile(const TSite &site, const TFileEntry &entry, const Q
     m_log.AddToLog(QStringLiteral("Connecting to: ") + site.server);
     m_log.AddToLog(TransferingPrefix + localFile);
 
-    TFtpClient &client = *m_parts.ftpClient;
-    client.SetHostDirName(QString());
-    client.SetHostFileName(entry.hostFileName);
+    m_hostFileName = entry.hostFileName;
+    m_uploadName = localFile;
     if (!entry.ipParameter.isEmpty() && !binary) {
         // A page that cannot be read is this entry's failure, like a refused upload: the walk
         // goes on with the next entry.
@@ -205,31 +257,101 @@ bool TTransfer::TransferFile(const TSite &site, const TFileEntry &entry, const Q
         const std::optional<QString> copy = MakeUploadCopy(localFile, entry.ipParameter, address, reason);
         if (!copy)
             return Failed(QStringLiteral("Cannot open file %1: %2").arg(localFile, reason), localFile);
-        client.SetLocalFileName(*copy);
-    } else {
-        client.SetLocalFileName(localFile);
+        m_uploadName = *copy;
     }
 
     CurrentFileName = localFile;
     GetFileDetails(localFile, CurrentFileDate, CurrentFileSize, CurrentFileAttribs);
-    client.SetBinary(binary);
     // Checked where the client would have found the server unreachable, so a page that cannot
     // be read or copied still says so first.
-    if (const QString unusable = UseSite(client, site); !unusable.isEmpty())
-        return Failed(unusable, localFile);
+    const TServerField server = ParseServerField(site.server);
+    if (!server.Valid())
+        return Failed(server.error, localFile);
 
-    const bool stored = m_sharedSession ? client.PutFile() : client.Put();
+    const bool sftp = site.protocol == SiteProtocol::SFTP;
+    const bool stored = sftp ? PutSftp(site, server) : PutFtp(site, server, binary);
     // The client only closes the data connection on Cancel, and a server takes that for the
     // end of the file and confirms it: the upload is cut short all the same, so the entry must
     // not pass for pushed. Cancel ends a shared session as well.
     if (m_abortHanded) {
-        client.CloseSession();
+        CloseSessions();
         return Failed(CancelledByUser, localFile);
     }
+    const QString outcome = sftp ? m_sftpClient->ErrorMessage() : m_parts.ftpClient->ErrorMessage();
     if (!stored)
-        return Failed(client.ErrorMessage(), localFile);
-    m_log.AddToLog(client.ErrorMessage());
+        return Failed(outcome, localFile);
+    // The FTP server's closing reply says the file is in; an SFTP server sends none.
+    m_log.AddToLog(sftp ? QStringLiteral("Done") : outcome);
     return true;
+}
+
+bool TTransfer::PutFtp(const TSite &site, const TServerField &server, bool binary)
+{
+    TFtpClient &client = *m_parts.ftpClient;
+    client.SetHostDirName(QString());
+    client.SetHostFileName(m_hostFileName);
+    client.SetLocalFileName(m_uploadName);
+    client.SetBinary(binary);
+    UseSite(client, site, server);
+    const auto put = [&] { return m_sharedSession ? client.PutFile() : client.Put(); };
+    if (put())
+        return true;
+    if (m_abortHanded || !client.CertificateProblem())
+        return false;
+    // The failed check's text (subject, issuer, dates, reason, fingerprint) is what the user
+    // decides on; it goes to the log whatever the answer.
+    const TCertificateProblem problem = *client.CertificateProblem();
+    const QString name = site.name.isEmpty() ? server.host : site.name;
+    const QString question = client.ErrorMessage() + QStringLiteral("\n\n") + CertificateQuestion(name);
+    if (!Ask(question))
+        return false;
+    m_log.AddToLog(client.ErrorMessage());
+    m_log.AddToLog(QStringLiteral("Certificate trusted for %1: %2").arg(name, problem.fingerprint));
+    TrustCertificate(site, problem.fingerprint);
+    client.SetTrustedCertificate(problem.fingerprint);
+    return put();
+}
+
+bool TTransfer::PutSftp(const TSite &site, const TServerField &server)
+{
+    TSftpClient &client = *m_sftpClient;
+    client.SetHostDirName(QString());
+    client.SetHostFileName(m_hostFileName);
+    client.SetLocalFileName(m_uploadName);
+    UseSite(client, site, server);
+    return m_sharedSession ? client.PutFile() : client.Put();
+}
+
+// The box hangs on the progress window: the main window is disabled during a transfer, and so
+// would be a box of its own.
+bool TTransfer::Ask(const QString &question)
+{
+    if (!m_asking || m_refused.contains(question))
+        return false;
+    if (TMessageBox::Confirm(m_parts.frmProgress, question) == TBoxAnswer::Yes)
+        return true;
+    m_refused.insert(question);
+    return false;
+}
+
+// Stored at once: the user's decision must outlive a push that an error ends later.
+void TTransfer::TrustCertificate(const TSite &site, const QString &fingerprint)
+{
+    TCatalogue *catalogue = m_parts.catalogue;
+    if (!catalogue || site.name.isEmpty() || catalogue->CurrentSiteName() != site.name)
+        return;
+    TSiteOptionControls &options = catalogue->Shown().Options();
+    TSite shown = catalogue->Shown().Site();
+    shown.trustedCertificate = fingerprint;
+    options.Set(shown);
+    catalogue->SaveCurrentSite();
+}
+
+void TTransfer::CloseSessions()
+{
+    if (m_parts.ftpClient)
+        m_parts.ftpClient->CloseSession();
+    m_sftpClient->CloseSession();
 }
 
 bool TTransfer::Failed(const QString &reason, const QString &localFile)

@@ -13,23 +13,36 @@
 #include <QByteArray>
 #include <QList>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 namespace quelmark {
 
 class TActivityLog;
+class TSftpClient;
+struct TServerField;
 
 // Returns the bar position for count bytes of a file of size bytes: the truncated
 // percentage, kept within 0..100; an empty file counts as complete.
 int ProgressPercent(std::int64_t count, std::int64_t size);
 
+// Returns the program's own known-hosts file, where host keys the user trusted are kept: beside
+// the settings store.
+QString ProgramKnownHostsFile();
+
+// Returns the question that asks the user to trust a site's server certificate: "Trust this
+// certificate for <site>?".
+QString CertificateQuestion(const QString &site);
+
 class TTransfer {
 public:
-    // Configures the FTP client once (time-out, wait control, display lines to log, progress
-    // handler) and ties the progress window's Cancel to TransferCancelled.
+    // Configures the FTP client and the SFTP client (which it makes and owns) once: time-out,
+    // wait control, display lines to log, progress handler, the host-key question. Ties the
+    // progress window's Cancel to TransferCancelled.
     TTransfer(const TEngineParts &parts, TActivityLog &log);
     ~TTransfer();
     TTransfer(const TTransfer &) = delete;
@@ -57,12 +70,33 @@ public:
         bool m_active = false;
     };
 
+    // Lets the transfers made while it lives ask the user whether to trust a server certificate
+    // or an SSH host key that fails the check; otherwise such a file fails with the fingerprint
+    // in its reason. Only a push the user started in the window opens one; the timer and the
+    // commands run without a window never do. A question the user answered No is not asked
+    // again while the scope lives. A scope made with asking false changes nothing.
+    class TQuestionScope {
+    public:
+        TQuestionScope(TTransfer &transfer, bool asking);
+        ~TQuestionScope();
+        TQuestionScope(const TQuestionScope &) = delete;
+        TQuestionScope &operator=(const TQuestionScope &) = delete;
+
+    private:
+        TTransfer &m_transfer;
+        bool m_previous;
+    };
+
     // Uploads one file entry (its local file, host file name, type and IP parameter) to the
     // site's server (the host and port of its server text) with the site's user name, password
-    // and options, the IP parameter replaced by address (which edtLocalAddress then shows) in
+    // and options, over FTP (under TLS when the site's Security is "TLS") or, when its Protocol
+    // is "SFTP", over SSH, the IP parameter replaced by address (which edtLocalAddress then shows) in
     // the copy of a page, and returns true when the server confirmed it and the user did not
     // cancel it (a cancelled upload leaves a cut-short file on the server, and ends the
-    // session). A failure's reason goes to the log and to LastFailure(): the client's text,
+    // session). A certificate or host key that fails the check is put to the user while a
+    // TQuestionScope lives: a trusted certificate's fingerprint goes to the shown site's
+    // TrustedCertificate (stored at once) and the file is tried again, a trusted host key goes
+    // to ProgramKnownHostsFile. A failure's reason goes to the log and to LastFailure(): the client's text,
     // "Cancelled by the user", why the server text names no usable server, or "Cannot open file
     // <name>: <reason>" when the local file cannot be read for the substituted copy. Raises
     // Exception "Cannot create file <name>" when the copy cannot be written, and lets a socket
@@ -88,6 +122,11 @@ private:
     bool Failed(const QString &reason, const QString &localFile);
     std::optional<QString> MakeUploadCopy(const QString &localFile, const QString &ipParameter, const QString &address,
                                           QString &reason);
+    bool PutFtp(const TSite &site, const TServerField &server, bool binary);
+    bool PutSftp(const TSite &site, const TServerField &server);
+    bool Ask(const QString &question);
+    void TrustCertificate(const TSite &site, const QString &fingerprint);
+    void CloseSessions();
 
     TEngineParts m_parts;
     TActivityLog &m_log;
@@ -95,6 +134,13 @@ private:
     // Set while a TSiteSession shares one FTP session between transfers.
     bool m_sharedSession = false;
     QString m_lastFailure;
+    std::unique_ptr<TSftpClient> m_sftpClient;
+    // Set while a TQuestionScope lives; the questions answered No meanwhile.
+    bool m_asking = false;
+    QSet<QString> m_refused;
+    // The entry's file as uploaded: the local file or its substituted copy.
+    QString m_uploadName;
+    QString m_hostFileName;
 };
 
 } // namespace quelmark

@@ -1,0 +1,211 @@
+// Trusting a server the check does not vouch for, on the real main window: a TLS server with a
+// self-signed certificate and an SSH server whose host key no known-hosts file holds. Only a push
+// the user started asks; the timer's push fails the file and says why in the log and the tray.
+#include "app/F_Main.h"
+#include "app/Tray.h"
+#include "catalogue/MessageBox.h"
+#include "catalogue/P_Types.h"
+#include "catalogue/RegControls.h"
+#include "catalogue/Registry.h"
+#include "engine/RefreshCycle.h"
+#include "engine/TextArea.h"
+#include "tests/support/FtpServers.h"
+#include "tests/support/SshServers.h"
+#include "tests/support/TempStore.h"
+
+#include <QAction>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace quelmark;
+
+namespace {
+
+const QString kSite = QStringLiteral("pages");
+
+class ServerTrustTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(store.IsValid());
+        ASSERT_TRUE(folder.isValid());
+        TMessageBox::SetTestMode(true);
+        TTray::SetTestMode(true);
+        TTray::SetAvailableForTests(true);
+    }
+    void TearDown() override
+    {
+        window.reset();
+        TTray::SetAvailableForTests(std::nullopt);
+        TTray::SetTestMode(false);
+        TMessageBox::SetTestMode(false);
+    }
+
+    // Stores the site with its values and two pages that carry the address.
+    void StoreSite(const QList<std::pair<QString, QString>> &values)
+    {
+        TRegIniFile ini(BaseKeyPath());
+        const QString section = store::SiteSection(kSite);
+        for (const auto &[name, text] : values)
+            ini.WriteText(section, name, text);
+        for (int i = 0; i < 2; ++i) {
+            const QString name = QStringLiteral("page%1.html").arg(i);
+            const QString local = folder.filePath(name);
+            QFile page(local);
+            ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+            page.write("<p>at %IP%</p>\n");
+            const QString item = section + '\\' + store::ItemSection(i);
+            ini.WriteText(item, store::Caption, local);
+            const QStringList columns = {name, FileType::Ascii, "%IP%", FileStatus::New, "", "", ""};
+            for (int k = 0; k < columns.size(); ++k)
+                ini.WriteText(item, store::SublineName(k), columns[k]);
+        }
+    }
+
+    QString StoredValue(const QString &name) const
+    {
+        return TRegIniFile(BaseKeyPath()).ReadText(store::SiteSection(kSite), name, QStringLiteral("none"));
+    }
+
+    QStringList StoredStatuses() const
+    {
+        TRegIniFile ini(BaseKeyPath());
+        QStringList statuses;
+        for (int i = 0; i < 2; ++i)
+            statuses.append(ini.ReadText(store::SiteSection(kSite) + '\\' + store::ItemSection(i),
+                                         store::SublineName(colStatus), QString()));
+        return statuses;
+    }
+
+    // Marks both entries due again in the store, which the window shows no site of.
+    void MakeDue()
+    {
+        TRegIniFile ini(BaseKeyPath());
+        for (int i = 0; i < 2; ++i)
+            ini.WriteText(store::SiteSection(kSite) + '\\' + store::ItemSection(i), store::SublineName(colStatus),
+                          FileStatus::New);
+    }
+
+    void PushAllFromTheWindow()
+    {
+        auto *item = window->findChild<QAction *>(QStringLiteral("mniPushAll"));
+        ASSERT_NE(item, nullptr);
+        item->trigger();
+    }
+
+    QString Log() const { return window->findChild<TTextArea *>(QStringLiteral("memoLog"))->Lines().join('\n'); }
+
+    test::TempStore store;
+    QTemporaryDir folder;
+    std::unique_ptr<TfrmMain> window;
+};
+
+// Each row: the server, the site's values, the fingerprint the failure names, the question the
+// user is asked, and where a yes is kept.
+TEST_F(ServerTrustTest, OnlyAUserStartedPushAsksOnceAndAYesLetsThatPushAndTheNextThrough)
+{
+    const test::TestCertificate &certificate = test::Certificates().selfSigned;
+    test::PyFtpServer tls(QStringLiteral("127.0.0.1"), 0, certificate);
+    test::OpenSshServer ssh;
+    ASSERT_TRUE(tls.Running()) << tls.Failure().toStdString();
+    if (!ssh.Running())
+        GTEST_SKIP() << ssh.Failure().toStdString();
+    const QString sshServer = QStringLiteral("127.0.0.1:") + ssh.PortText();
+    const struct {
+        const char *what;
+        const test::FtpServerProcess *server;
+        QList<std::pair<QString, QString>> values;
+        QString fingerprint;
+        QString question;
+        // The stored page: FTP's text mode gives the server its own line ends, SFTP none.
+        QByteArray page;
+    } rows[] = {
+        {"a self-signed certificate",
+         &tls,
+         {{store::FTPServer, QStringLiteral("127.0.0.1:") + tls.PortText()}, {store::Security, SiteSecurity::TLS}},
+         certificate.fingerprint,
+         QStringLiteral("Trust this certificate for pages?"),
+         "<p>at %1</p>\n"},
+        {"an unknown host key",
+         &ssh,
+         {{store::FTPServer, sshServer}, {store::Protocol, SiteProtocol::SFTP}},
+         ssh.HostKeyFingerprint(),
+         QStringLiteral("Trust the host key of %1 (%2 %3)?")
+             .arg(sshServer, ssh.HostKeyType(), ssh.HostKeyFingerprint()),
+         "<p>at %1</p>\r\n"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        QList<std::pair<QString, QString>> values = row.values;
+        values.append({{store::UserName, row.server->User()}, {store::Password, row.server->Password()}});
+        StoreSite(values);
+        window = std::make_unique<TfrmMain>();
+        window->show();
+        TMessageBox::ClearShown();
+        TTray::ClearShown();
+
+        // The timer's check: nobody is asked; the log and the tray say which key it was.
+        window->findChild<TRegSpinEdit *>(QStringLiteral("spnTestFilesMinutes"))->SetValue(1);
+        window->RefreshCycle().RunTick();
+        EXPECT_TRUE(TMessageBox::Shown().isEmpty());
+        ASSERT_EQ(TTray::Shown().size(), 1);
+        EXPECT_TRUE(TTray::Shown()[0].text.contains(row.fingerprint)) << TTray::Shown()[0].text.toStdString();
+        EXPECT_TRUE(Log().contains(row.fingerprint));
+        EXPECT_EQ(StoredStatuses(), QStringList({FileStatus::Error, FileStatus::Error}));
+
+        // The user's push, answered No: asked once for both files, nothing kept.
+        PushAllFromTheWindow();
+        ASSERT_EQ(TMessageBox::Shown().size(), 1);
+        EXPECT_TRUE(TMessageBox::Shown()[0].text.endsWith(row.question)) << TMessageBox::Shown()[0].text.toStdString();
+        EXPECT_TRUE(TMessageBox::Shown()[0].text.contains(row.fingerprint));
+        EXPECT_EQ(StoredStatuses(), QStringList({FileStatus::Error, FileStatus::Error}));
+
+        // Yes: both files go, and the answer is kept.
+        TMessageBox::SetNextAnswer(TBoxAnswer::Yes);
+        PushAllFromTheWindow();
+        ASSERT_EQ(TMessageBox::Shown().size(), 2);
+        EXPECT_EQ(StoredStatuses(), QStringList({FileStatus::Moved, FileStatus::Moved})) << Log().toStdString();
+        const QByteArray address = window->findChild<QLineEdit *>(QStringLiteral("edtLocalAddress"))->text().toLatin1();
+        EXPECT_EQ(row.server->Stored(QStringLiteral("page1.html")), QByteArray(row.page).replace("%1", address));
+
+        // The next push goes through without a question.
+        MakeDue();
+        PushAllFromTheWindow();
+        EXPECT_EQ(TMessageBox::Shown().size(), 2);
+        EXPECT_EQ(StoredStatuses(), QStringList({FileStatus::Moved, FileStatus::Moved}));
+        window.reset();
+        TRegIniFile(BaseKeyPath()).DeleteSection(store::SiteSection(kSite));
+    }
+    // Where each yes went: the certificate's fingerprint into the site, which was erased since,
+    // and the host key into the program's own known-hosts file beside the store.
+    QFile knownHosts(QFileInfo(store.FilePath()).absolutePath() + QStringLiteral("/known_hosts"));
+    ASSERT_TRUE(knownHosts.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(knownHosts.readAll().contains(QStringLiteral("[127.0.0.1]:%1 ").arg(ssh.PortText()).toLatin1()));
+}
+
+TEST_F(ServerTrustTest, ATrustedCertificateIsStoredInTheSiteAsItsFingerprint)
+{
+    const test::TestCertificate &certificate = test::Certificates().selfSigned;
+    test::PyFtpServer tls(QStringLiteral("127.0.0.1"), 0, certificate);
+    ASSERT_TRUE(tls.Running()) << tls.Failure().toStdString();
+    StoreSite({{store::FTPServer, QStringLiteral("127.0.0.1:") + tls.PortText()},
+               {store::Security, SiteSecurity::TLS},
+               {store::UserName, tls.User()},
+               {store::Password, tls.Password()}});
+    window = std::make_unique<TfrmMain>();
+    window->show();
+    EXPECT_EQ(StoredValue(store::TrustedCertificate), QStringLiteral("none"));
+    TMessageBox::SetNextAnswer(TBoxAnswer::Yes);
+    PushAllFromTheWindow();
+    EXPECT_EQ(StoredValue(store::TrustedCertificate), certificate.fingerprint);
+    EXPECT_EQ(StoredValue(store::Security), SiteSecurity::TLS);
+    EXPECT_EQ(window->findChild<QLineEdit *>(QStringLiteral("edtTrustedCertificate"))->text(), certificate.fingerprint);
+}
+
+} // namespace
