@@ -189,6 +189,37 @@ TEST_F(ServerTrustTest, OnlyAUserStartedPushAsksOnceAndAYesLetsThatPushAndTheNex
     EXPECT_TRUE(knownHosts.readAll().contains(QStringLiteral("[127.0.0.1]:%1 ").arg(ssh.PortText()).toLatin1()));
 }
 
+// A host key other than the one the user trusted is never put to the user: the push fails with
+// a warning, whoever started it.
+TEST_F(ServerTrustTest, AChangedHostKeyFailsAUserStartedPushWithoutAQuestion)
+{
+    auto first = std::make_unique<test::OpenSshServer>();
+    if (!first->Running())
+        GTEST_SKIP() << first->Failure().toStdString();
+    const std::uint16_t port = first->Port();
+    const QString server = QStringLiteral("127.0.0.1:") + first->PortText();
+    StoreSite({{store::FTPServer, server},
+               {store::Protocol, SiteProtocol::SFTP},
+               {store::UserName, first->User()},
+               {store::Password, first->Password()}});
+    window = std::make_unique<TfrmMain>();
+    window->show();
+    TMessageBox::SetNextAnswer(TBoxAnswer::Yes);
+    PushAllFromTheWindow();
+    ASSERT_EQ(StoredStatuses(), QStringList({FileStatus::Moved, FileStatus::Moved})) << Log().toStdString();
+    first.reset();
+
+    test::OpenSshServer second({.port = port});
+    ASSERT_TRUE(second.Running()) << second.Failure().toStdString();
+    MakeDue();
+    TMessageBox::ClearShown();
+    TMessageBox::SetNextAnswer(TBoxAnswer::Yes);
+    PushAllFromTheWindow();
+    EXPECT_TRUE(TMessageBox::Shown().isEmpty());
+    EXPECT_EQ(StoredStatuses(), QStringList({FileStatus::Error, FileStatus::Error}));
+    EXPECT_TRUE(Log().contains(QStringLiteral("WARNING: the host key of ") + server)) << Log().toStdString();
+}
+
 TEST_F(ServerTrustTest, ATrustedCertificateIsStoredInTheSiteAsItsFingerprint)
 {
     const test::TestCertificate &certificate = test::Certificates().selfSigned;

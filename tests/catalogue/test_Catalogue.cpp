@@ -29,8 +29,9 @@ protected:
     // The values of a site's key, in the order they are written: the four fields, the options.
     static QStringList SiteValueNames()
     {
-        return {store::FTPServer, store::UserName,      store::Password,          store::DefaultDir,
-                store::Passive,   store::CreateFolders, store::UploadViaTempName, store::Retries};
+        return {store::FTPServer, store::UserName,      store::Password,           store::DefaultDir,
+                store::Passive,   store::CreateFolders, store::UploadViaTempName,  store::Retries,
+                store::Security,  store::Protocol,      store::TrustedCertificate, store::KeyFile};
     }
 
     QString SiteKey(const QString &name) const { return BaseKeyPath() + '\\' + store::SiteSection(name); }
@@ -121,29 +122,49 @@ TEST_F(CatalogueTest, OptionsGoToTheSiteKeyAndOnesTheKeyLacksShowTheBehaviourOfO
 {
     const auto shownOptions = [this] {
         const TSite site = catalogue->CurrentSite();
-        return QList<int>{site.passive, site.createFolders, site.uploadViaTempName, site.retries};
+        return QStringList{QString::number(site.passive),
+                           QString::number(site.createFolders),
+                           QString::number(site.uploadViaTempName),
+                           QString::number(site.retries),
+                           site.security,
+                           site.protocol,
+                           site.trustedCertificate,
+                           site.keyFile};
     };
+    const QString fingerprint = QStringLiteral("0A:1B:2C");
     ShowSite("modern.example.org", "anna", "pw", "/");
-    Shown().Options().Set({.passive = true, .createFolders = true, .uploadViaTempName = false, .retries = 3});
+    Shown().Options().Set({.passive = true,
+                           .createFolders = true,
+                           .uploadViaTempName = false,
+                           .retries = 3,
+                           .security = QStringLiteral("TLS"),
+                           .trustedCertificate = fingerprint,
+                           .protocol = QStringLiteral("SFTP"),
+                           .keyFile = QStringLiteral("/keys/id")});
     catalogue->SetCurrentSiteName(QStringLiteral("modern"));
     catalogue->SaveCurrentSite();
     const QString section = store::SiteSection(QStringLiteral("modern"));
-    EXPECT_EQ(QStringList({StoredText(section, store::Passive), StoredText(section, store::CreateFolders),
-                           StoredText(section, store::UploadViaTempName), StoredText(section, store::Retries)}),
-              QStringList({"1", "1", "0", "3"}));
+    QStringList stored;
+    for (const QString &name : {store::Passive, store::CreateFolders, store::UploadViaTempName, store::Retries,
+                                store::Security, store::Protocol, store::TrustedCertificate, store::KeyFile})
+        stored.append(StoredText(section, name));
+    const QStringList modern = {"1", "1", "0", "3", "TLS", "SFTP", fingerprint, "/keys/id"};
+    EXPECT_EQ(stored, modern);
 
     // As an older run left it: the four fields only.
     const QString oldSection = store::SiteSection(QStringLiteral("old"));
     TRegIniFile(BaseKeyPath()).WriteText(oldSection, store::FTPServer, QStringLiteral("old.example.org"));
     catalogue->LoadSite(QStringLiteral("old"));
-    EXPECT_EQ(shownOptions(), QList<int>({0, 0, 0, 0}));
+    const QStringList old = {"0", "0", "0", "0", "None", "FTP", "", ""};
+    EXPECT_EQ(shownOptions(), old);
     EXPECT_EQ(Shown().edtUserName->text(), QStringLiteral("anna")) << "a field keeps the text of the site before";
 
     TRegIniFile(BaseKeyPath()).WriteText(oldSection, store::Retries, QStringLiteral("99"));
     catalogue->LoadSite(QStringLiteral("modern"));
-    EXPECT_EQ(shownOptions(), QList<int>({1, 1, 0, 3}));
+    EXPECT_EQ(shownOptions(), modern);
     catalogue->LoadSite(QStringLiteral("old"));
-    EXPECT_EQ(shownOptions(), QList<int>({0, 0, 0, 10})) << "a number beyond the box's range is its greatest";
+    EXPECT_EQ(shownOptions().value(3), QStringLiteral("10")) << "a number beyond the box's range is its greatest";
+    EXPECT_EQ(shownOptions().mid(4), old.mid(4));
 }
 
 TEST_F(CatalogueTest, SitesAreListedInNameOrderHoweverOftenTheyAreSavedAndDeletedWhole)

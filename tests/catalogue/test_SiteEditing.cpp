@@ -157,7 +157,8 @@ TEST_F(SiteEditingTest, NewSiteProposesTheModernOptionsAndStoresThemWithTheSite)
     NewSite(QStringLiteral("ftp.example.org"));
     navigator->SelectNode(navigator->GeneralOptionsNode);
     const QString key = BaseKeyPath() + "\\WWWSites\\ftp.example.org|";
-    for (const char *value : {"Passive|1|1", "CreateFolders|1|1", "UploadViaTempName|1|1", "Retries|1|2"})
+    for (const char *value : {"Passive|1|1", "CreateFolders|1|1", "UploadViaTempName|1|1", "Retries|1|2",
+                              "Security|1|TLS", "Protocol|1|FTP", "TrustedCertificate|1|", "KeyFile|1|"})
         EXPECT_EQ(Stored(key + QLatin1String(value)).size(), 1) << value;
 }
 

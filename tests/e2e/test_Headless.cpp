@@ -9,6 +9,7 @@
 #include "tests/support/FtpServers.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/Printing.h"
+#include "tests/support/SshServers.h"
 #include "tests/support/StoreScript.h"
 
 #include <QCryptographicHash>
@@ -84,6 +85,8 @@ protected:
             env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), Path("config"));
         env.insert(QStringLiteral("XDG_CACHE_HOME"), Path("cache"));
+        if (!home.isEmpty())
+            env.insert(QStringLiteral("HOME"), home);
         return env;
     }
 
@@ -171,6 +174,8 @@ protected:
     }
 
     QTemporaryDir dir;
+    // The user's home folder for the program, when a test keeps it from the real one.
+    QString home;
     std::vector<std::unique_ptr<QProcess>> started;
 };
 
@@ -602,6 +607,80 @@ TEST_F(Headless, AnEarlierStoresSiteTalksAsBeforeAndEachSiteOptionReachesItsServ
               QStringLiteral("1 earlier|%1|Moved|8\n2 passive|%1|Moved|8\n3 atomic|%1|Moved|8\n4 retried|%1|Moved|8\n"
                              "5 folders|%1|Moved|8")
                   .arg(page));
+}
+
+// Without a window nobody is asked: a certificate or host key that nothing vouches for fails its
+// site's files with the fingerprint in the log, and what the user trusted before (a site's
+// TrustedCertificate, a host key in the program's known-hosts file) lets the files through.
+TEST_F(Headless, PushAllFailsAServerNothingVouchesForWithItsFingerprintAndUsesWhatTheUserTrusted)
+{
+    const test::TestCertificate &certificate = test::Certificates().selfSigned;
+    test::PyFtpServer tls(QStringLiteral("127.0.0.1"), 0, certificate);
+    ASSERT_TRUE(tls.Running()) << tls.Failure().toStdString();
+    test::OpenSshServer unknown;
+    test::OpenSshServer known;
+    if (!unknown.Running() || !known.Running())
+        GTEST_SKIP() << unknown.Failure().toStdString() << known.Failure().toStdString();
+    home = Path("home");
+    ASSERT_TRUE(QDir().mkpath(home));
+    ASSERT_TRUE(Write(Path("config/Varnholt/Quelmark/known_hosts"), known.KnownHostsLine().toLatin1() + "\n"));
+    ASSERT_TRUE(Write(Path("pages/page.html"), "<p>at %IP%</p>\n"));
+    const QString page = Path("pages/page.html");
+
+    const struct {
+        const char *site;
+        const test::FtpServerProcess *server;
+        QList<std::pair<const char *, QString>> values;
+        QString hostFile;
+        const char *status;
+        QString fingerprint; // named in the log when the site fails
+    } sites[] = {
+        {"1 certificate", &tls, {{"Security", "TLS"}}, "one.html", "Error", certificate.fingerprint},
+        {"2 certificate trusted",
+         &tls,
+         {{"Security", "TLS"}, {"TrustedCertificate", certificate.fingerprint}},
+         "two.html",
+         "Moved",
+         {}},
+        {"3 host key", &unknown, {{"Protocol", "SFTP"}}, "three.html", "Error", unknown.HostKeyFingerprint()},
+        {"4 host key known",
+         &known,
+         {{"Protocol", "SFTP"}, {"KeyFile", known.KeyFile()}, {"CreateFolders", "1"}},
+         "www/four.html",
+         "Moved",
+         {}},
+    };
+    test::StoreScript store;
+    store.Option(QStringLiteral("TempFileName"), Path("upload.tmp"));
+    QStringList statuses;
+    for (const auto &s : sites) {
+        // The key logs in without a password; the password logs in elsewhere.
+        const bool byKey = s.server == &known;
+        const int key = store.Site(QString::fromLatin1(s.site), QStringLiteral("127.0.0.1:") + s.server->PortText(),
+                                   s.server->User(), byKey ? QString() : s.server->Password(),
+                                   {{page, s.hostFile, "Ascii", "%IP%", "New", "", "", ""}});
+        for (const auto &[name, value] : s.values)
+            store.Value(key, QString::fromLatin1(name), value);
+        // A pushed entry records the page's size; a failed one keeps what it had.
+        const QString status = QString::fromLatin1(s.status);
+        statuses.append(QStringLiteral("%1|%2|%3|%4")
+                            .arg(QString::fromLatin1(s.site), page, status,
+                                 status == QLatin1String("Moved") ? QStringLiteral("15") : QString()));
+    }
+    ASSERT_EQ(store.WriteTo(StoreFile()), QString());
+
+    const Finished run = Run({QStringLiteral("--push-all")});
+    EXPECT_EQ(run.exitCode, 1) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_EQ(test::StoredEntries(StoreFile()), statuses.join('\n')) << run.out.toStdString();
+    for (const auto &s : sites) {
+        if (!s.fingerprint.isEmpty())
+            EXPECT_TRUE(run.out.contains(s.fingerprint)) << s.site << "\n" << run.out.toStdString();
+    }
+    const QByteArray address = TSockets().LocalIPAddress().toLatin1();
+    EXPECT_EQ(tls.Stored(QStringLiteral("two.html")), "<p>at " + address + "</p>\n");
+    EXPECT_EQ(known.Stored(QStringLiteral("www/four.html")), "<p>at " + address + "</p>\r\n");
+    EXPECT_EQ(tls.Stored(QStringLiteral("one.html")), QByteArray());
+    EXPECT_EQ(unknown.Stored(QStringLiteral("three.html")), QByteArray());
 }
 
 } // namespace
