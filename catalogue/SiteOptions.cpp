@@ -75,7 +75,9 @@ const TSiteOption kSiteOptions[] = {
     {store::KeyFile, "edtKeyFile", "Key file:", TTextOption{&TSite::keyFile}},
 };
 
+// Cells per row; a text takes one, as half a row.
 constexpr int kColumns = 2;
+constexpr int kTextColumns = 1;
 
 template <typename... Handlers> struct TOverloaded : Handlers... {
     using Handlers::operator()...;
@@ -203,9 +205,9 @@ TSiteOptionControls::TSiteOptionControls(QWidget *parent, bool persisted)
     grid->setContentsMargins(0, 0, 0, 0);
     int cell = 0;
     for (const TSiteOption &option : kSiteOptions) {
-        // A text takes a whole row: it starts on a fresh one and the next option goes below.
-        if (std::holds_alternative<TTextOption>(option.kind) && cell % kColumns != 0)
-            cell += kColumns - cell % kColumns;
+        // A text takes half a row, beginning at its start or its middle.
+        if (std::holds_alternative<TTextOption>(option.kind) && cell % kTextColumns != 0)
+            cell += kTextColumns - cell % kTextColumns;
         const int row = cell / kColumns;
         const int column = cell % kColumns;
         ++cell;
@@ -228,8 +230,8 @@ TSiteOptionControls::TSiteOptionControls(QWidget *parent, bool persisted)
                                },
                                [&](const TTextOption &) {
                                    control = MakeText(option, persisted);
-                                   grid->addLayout(CaptionedCell(option, control, true), row, 0, 1, kColumns);
-                                   cell += kColumns - 1;
+                                   grid->addLayout(CaptionedCell(option, control, true), row, column, 1, kTextColumns);
+                                   cell += kTextColumns - 1;
                                }},
                    option.kind);
         m_controls.append(control);

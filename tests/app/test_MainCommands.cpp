@@ -22,6 +22,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
 #include <QFile>
 #include <QLabel>
@@ -565,6 +566,8 @@ TEST_F(MainCommandsTest, PushCommandsUploadThroughTheWindowsClientWithTheMachine
         GTEST_SKIP() << server.Failure().toStdString();
     const QString host = QStringLiteral("127.0.0.1:") + server.PortText();
     NewSite({"btnNewWebSite", true}, host);
+    // The new site proposes TLS, which this server does not offer.
+    Find<QCheckBox>("chkSecurity")->setChecked(false);
     Find<TRegEdit>("edtUserName")->setText(server.User());
     Find<TRegEdit>("edtPassword")->setText(server.Password());
 

@@ -231,6 +231,10 @@ void WriteSiteValueByValue(const QString &server, int rows)
         ini.WriteText(site, QString::fromLatin1(field), QString());
     for (const char *option : {"Passive", "CreateFolders", "UploadViaTempName", "Retries"})
         ini.WriteText(site, QString::fromLatin1(option), QStringLiteral("0"));
+    ini.WriteText(site, QStringLiteral("Security"), QStringLiteral("None"));
+    ini.WriteText(site, QStringLiteral("Protocol"), QStringLiteral("FTP"));
+    for (const char *text : {"TrustedCertificate", "KeyFile"})
+        ini.WriteText(site, QString::fromLatin1(text), QString());
 }
 
 TEST_F(StoreWithinTransactionTest, ASavedSiteIsTheSiteWrittenValueByValueAndLoadsBackWhole)
