@@ -311,7 +311,8 @@ TEST_F(PutToolSftp, BadArgumentsExitWithTwoBeforeConnecting)
         Arguments({{local, QStringLiteral("page.html")}}, {QStringLiteral("--key"), QString()});
     keyWithoutSftp.removeAll(QStringLiteral("--sftp"));
     const QStringList passive = Arguments({{local, QStringLiteral("page.html")}}, {QStringLiteral("--passive")});
-    for (const QStringList &arguments : {unpaired, badPort, keyWithoutSftp, passive}) {
+    const QStringList tls = Arguments({{local, QStringLiteral("page.html")}}, {QStringLiteral("--tls")});
+    for (const QStringList &arguments : {unpaired, badPort, keyWithoutSftp, passive, tls}) {
         const ToolRun run = Run(arguments);
         EXPECT_EQ(run.exitCode, 2) << arguments.join(' ').toStdString();
         EXPECT_TRUE(run.lines.isEmpty());
