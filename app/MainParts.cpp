@@ -59,6 +59,9 @@ void TfrmMain::CreateOtherWindows()
 // Made after the commands: the refresh cycle takes over the start/stop button.
 void TfrmMain::CreateEngine()
 {
+    // The client's waits refuse the user's input, but Cancel must reach a transfer that is still
+    // connecting or logging in.
+    waitControl->LetInputThrough(frmProgress);
     TEngineParts parts{
         .catalogue = m_catalogue.get(),
         .options = m_options.get(),

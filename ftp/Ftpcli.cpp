@@ -32,6 +32,16 @@ const QString CrLf = QStringLiteral("\r\n");
 constexpr int kMaxReplyLines = 1000;
 // TLS settings kept for as many CA files.
 constexpr std::size_t kKeptTlsContexts = 8;
+// The file is accounted in blocks of this size: each has its progress event.
+constexpr std::int64_t kBlockSize = 1024;
+// It is read in chunks of this size, each handed to the data connection in one offer.
+constexpr std::size_t kChunkSize = 64 * 1024;
+// Bytes one event-loop pass hands over at most while the platform takes them, so that the
+// application's events (a Cancel click among them) are not held up by a fast link.
+constexpr std::int64_t kPassBytes = 1 << 20;
+// How often a wait of the control connection asks whether to go on, once it has lasted that
+// long: an end request acts well within a second, and a prompt server's replies cost no question.
+constexpr int kCancelPollMs = 250;
 // How often the data step looks at the progress and asks whether to go on: well within a
 // second, so a cancel acts at once even with the usual one-second tick.
 constexpr int kProgressPollMs = 250;
@@ -203,6 +213,7 @@ template <typename Call> bool TFtpClient::RunGuarded(Call call)
         return false;
     }
     m_running = true;
+    m_cancelled = false;
     const auto done = qScopeGuard([this] {
         m_running = false;
         m_errorMessage = m_sessionError;
@@ -257,6 +268,51 @@ bool TFtpClient::PauseBeforeRetry(int retry)
     m_sessionError.clear();
     Fail(QStringLiteral("Cancelled by the user"));
     return false;
+}
+
+// Asks the progress handler every kCancelPollMs, for as long as one wait of the control
+// connection (a look-up, the connect, a reply, the TLS handshake) runs, whether to go on: a
+// Cancel or an end request then ends the wait at once instead of after the server's time.
+class TFtpClient::TCancelWatch {
+public:
+    explicit TCancelWatch(TFtpClient &client)
+    {
+        m_timer.setInterval(kCancelPollMs);
+        QObject::connect(&m_timer, &QTimer::timeout, &client,
+                         [&client] { Guarded([&client] { client.CheckCancel(); }); });
+        m_timer.start();
+    }
+
+private:
+    QTimer m_timer;
+};
+
+void TFtpClient::CheckCancel()
+{
+    if (m_cancelled || !OnProgress)
+        return;
+    bool abort = false;
+    OnProgress(this, m_takenBytes, abort);
+    if (abort)
+        CancelSession();
+}
+
+// Breaks the session off at once: both connections are reset, so no wait is left for either,
+// and the running wait ends. A cancel while QUIT waits for its answer fails nothing: the
+// session's work is done then.
+void TFtpClient::CancelSession()
+{
+    m_cancelled = true;
+    Display(QStringLiteral("Abort requested"));
+    const QString text = QStringLiteral("Cancelled by the user");
+    if (m_dataState != TDataState::Idle && !DataStepOver())
+        FailData(text, TFailure::Permanent);
+    else if (!m_quitting)
+        Fail(text);
+    AbortQuietly(*m_controlSocket);
+    AbortQuietly(*m_dataSocket);
+    if (m_wait)
+        m_wait->Stop();
 }
 
 bool TFtpClient::AskToGoOn()
@@ -348,6 +404,7 @@ bool TFtpClient::ConnectControl()
         m_controlSocket->SetProto(QStringLiteral("tcp"));
         m_controlSocket->SetPort(m_port);
         // A silent name server must not hold the program longer than any other wait.
+        const TCancelWatch watch(*this);
         m_controlSocket->SetAddr(m_hostName, m_timeOut);
         addresses = m_controlSocket->ResolvedAddresses();
     } catch (const ESocketException &e) {
@@ -365,7 +422,7 @@ bool TFtpClient::ConnectControl()
     });
     if (other != addresses.end())
         tries.push_back(*other);
-    for (std::size_t i = 0; i < tries.size(); ++i) {
+    for (std::size_t i = 0; i < tries.size() && !m_cancelled; ++i) {
         SetAddressPort(tries[i], port);
         if (TryConnect(tries[i], i + 1 == tries.size())) {
             m_sessionType = 0;
@@ -392,8 +449,10 @@ bool TFtpClient::TryConnect(const sockaddr_storage &address, bool last)
             SetError(e.Message(), PassingConnectFailure(e.Number()) ? TFailure::Transient : TFailure::Permanent);
         return false;
     }
-    if (m_controlSocket->Wait(m_timeOut, TSocketState::Connected))
+    if (const TCancelWatch watch(*this); m_controlSocket->Wait(m_timeOut, TSocketState::Connected))
         return true;
+    if (m_cancelled)
+        return false;
     if (last)
         Fail(QStringLiteral("Can't connect to host '") + PrintableText(m_hostName) + QLatin1Char('\''),
              TFailure::Transient);
@@ -455,8 +514,9 @@ bool TFtpClient::SecureControl()
         return false;
     }
     m_controlSocket->StartTls(m_tlsContext, TlsPeer());
-    if (!m_controlSocket->WaitForTls(m_timeOut)) {
-        FailTls(*m_controlSocket, QString());
+    if (const TCancelWatch watch(*this); !m_controlSocket->WaitForTls(m_timeOut)) {
+        if (!m_cancelled)
+            FailTls(*m_controlSocket, QString());
         return false;
     }
     Display(QStringLiteral("TLS: ") + m_controlSocket->TlsSummary());
@@ -538,12 +598,14 @@ bool TFtpClient::Quit()
 {
     m_loggedIn = false;
     if (m_controlSocket->State() == TSocketState::Closed) {
-        // After a complete QUIT exchange a closed connection is the session's proper end.
-        if (!m_quitAnswered)
+        // After a complete QUIT exchange, or a cancel, a closed connection is the session's end.
+        if (!m_quitAnswered && !m_cancelled)
             Display(QStringLiteral("Can't QUIT: connection closed"));
         return true;
     }
     SendCommand(QStringLiteral("QUIT") + CrLf);
+    m_quitting = true;
+    const auto answered = qScopeGuard([this] { m_quitting = false; });
     const std::int32_t code = GetResponse();
     m_quitAnswered = code != 0;
     m_controlSocket->Close();
@@ -552,6 +614,8 @@ bool TFtpClient::Quit()
 
 void TFtpClient::SendCommand(const QString &line)
 {
+    if (m_cancelled)
+        return;
     Display(QStringLiteral("> ") + ShownCommand(line.left(line.size() - 2)));
     DispatchPending();
     m_controlSocket->Send(line.toUtf8());
@@ -565,6 +629,11 @@ std::int32_t TFtpClient::Command(const QString &command)
 
 std::int32_t TFtpClient::GetResponse()
 {
+    if (m_cancelled) {
+        m_lastResponse.clear();
+        return 0;
+    }
+    const TCancelWatch watch(*this);
     const bool complete = ReadReplyLine(m_timeOut);
     const QString opening = m_lastResponse;
     if (complete && ReplyContinues(opening) && m_controlSocket->State() != TSocketState::Closed)
@@ -575,6 +644,9 @@ std::int32_t TFtpClient::GetResponse()
 bool TFtpClient::ReadReplyLine(std::int32_t ticks)
 {
     m_lastResponse = PrintableBytes(m_controlSocket->ReadLineBytes(ticks));
+    // A cancelled wait brought no reply.
+    if (m_cancelled)
+        return true;
     Display(QStringLiteral("< ") + m_lastResponse);
     return !m_controlSocket->LineMode();
 }
@@ -654,6 +726,9 @@ bool TFtpClient::Store()
 void TFtpClient::ResetTransfer()
 {
     m_totalBytes = 0;
+    m_chunkStart = 0;
+    m_chunkEnd = 0;
+    m_nextBlock = 0;
     m_takenBytes = 0;
     m_fileSize = 0;
     m_startTick.reset();
@@ -796,6 +871,8 @@ void TFtpClient::RemoveTemporary(const QString &temporary)
 // session's error.
 bool TFtpClient::Reconnect()
 {
+    if (m_cancelled)
+        return false;
     const QString error = m_sessionError;
     const TFailure failure = m_failure;
     m_loggedIn = false;
@@ -917,8 +994,9 @@ bool TFtpClient::ConnectForData()
              PassingConnectFailure(e.Number()) ? TFailure::Transient : TFailure::Permanent);
         return false;
     }
-    if (!m_dataSocket->Wait(m_timeOut, TSocketState::Connected)) {
-        Fail(refused, TFailure::Transient);
+    if (const TCancelWatch watch(*this); !m_dataSocket->Wait(m_timeOut, TSocketState::Connected)) {
+        if (!m_cancelled)
+            Fail(refused, TFailure::Transient);
         return false;
     }
     // The end of the file must reach the server in order; the reset that a close of a
@@ -1089,27 +1167,81 @@ void TFtpClient::StartSending()
     }
 }
 
+// Hands the file to the data connection: every 1024-byte block has its progress event, which
+// may cancel the upload, but the bytes go in chunks as large as the platform takes, several in
+// one event-loop pass. Each pass asks before its first bytes go, so a cancel made between passes
+// stops the upload before anything more leaves; the other blocks of a chunk are asked once the
+// chunk went, so that their figures can count what the server took of the blocks before them.
 void TFtpClient::SendNextBlock(QObject *, std::uint16_t)
 {
     // OnDataSent stays attached after a transfer: a late write readiness must find nothing to do.
-    if (!m_file.Valid() || m_dataState != TDataState::Sending || m_dataSocket->State() != TSocketState::Connected)
-        return;
-    if (!TriggerProgress())
-        return;
-    const ssize_t n = ::read(m_file.Get(), m_block.data(), m_block.size());
+    const std::int64_t passEnd = m_totalBytes + kPassBytes;
+    // Whether the figure was measured since the last bytes went.
+    bool measured = false;
+    while (SendingData()) {
+        if (m_totalBytes == m_chunkEnd) {
+            m_nextBlock = m_chunkEnd;
+            if (!AskForBlock(!measured) || !ReadChunk())
+                return;
+        } else if (m_nextBlock < m_chunkEnd && !AskForBlock(true)) {
+            return;
+        }
+        const std::int64_t offset = m_totalBytes - m_chunkStart;
+        m_totalBytes +=
+            m_dataSocket->SendSome(m_chunk.data() + offset, static_cast<std::int32_t>(m_chunkEnd - m_totalBytes));
+        // A send the peer reset has ended the step already.
+        if (!SendingData())
+            return;
+        MeasureTaken();
+        measured = true;
+        while (m_nextBlock < m_totalBytes) {
+            if (!AskForBlock(false))
+                return;
+        }
+        // The rest of the chunk goes, and the next pass begins, with the next OnDataSent.
+        if (m_totalBytes < m_chunkEnd || !m_dataSocket->AllSent() || m_totalBytes >= passEnd)
+            return;
+    }
+}
+
+bool TFtpClient::SendingData() const
+{
+    return m_file.Valid() && m_dataState == TDataState::Sending && m_dataSocket->State() == TSocketState::Connected;
+}
+
+// The progress event of the block at m_nextBlock: its figure is what the server took of the bytes
+// before it, measured now or as measured last.
+bool TFtpClient::AskForBlock(bool measure)
+{
+    if (measure)
+        MeasureTaken();
+    const std::int64_t before = m_nextBlock;
+    m_nextBlock += kBlockSize;
+    return AskWithFigure(std::min(m_takenBytes, before));
+}
+
+// Reads the next chunk of the file; at its end only the sending side ends: the server reads to
+// the end of the data and closes. Closing the whole socket while bytes from the server wait
+// unread would reset the connection, and a reset throws away what the platform still holds
+// for the server.
+bool TFtpClient::ReadChunk()
+{
+    if (m_chunk.empty())
+        m_chunk.resize(kChunkSize);
+    const ssize_t n = ::read(m_file.Get(), m_chunk.data(), m_chunk.size());
     const int error = errno;
     if (n > 0) {
-        m_totalBytes += n;
-        m_dataSocket->Send(m_block.data(), static_cast<std::int32_t>(n));
-    } else if (n == 0) {
-        // Only the sending side ends: the server reads to the end of the data and closes.
-        // Closing the whole socket while bytes from the server wait unread would reset the
-        // connection, and a reset throws away what the platform still holds for the server.
+        m_chunkStart = m_chunkEnd;
+        m_chunkEnd += n;
+        return true;
+    }
+    if (n == 0) {
         m_dataState = TDataState::Draining;
         m_dataSocket->Shutdown(1);
     } else {
         FailData(QStringLiteral("Error reading file, error %1").arg(error), TFailure::Permanent);
     }
+    return false;
 }
 
 void TFtpClient::DiscardIncoming()
@@ -1133,9 +1265,14 @@ void TFtpClient::MeasureTaken()
 bool TFtpClient::TriggerProgress()
 {
     MeasureTaken();
+    return AskWithFigure(m_takenBytes);
+}
+
+bool TFtpClient::AskWithFigure(std::int64_t figure)
+{
     bool abort = false;
     if (OnProgress)
-        OnProgress(this, m_takenBytes, abort);
+        OnProgress(this, figure, abort);
     if (abort) {
         Display(QStringLiteral("Abort requested"));
         if (!DataStepOver())

@@ -32,6 +32,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace quelmark {
 
@@ -171,6 +172,7 @@ protected:
     void DataSessionAvailable(QObject *sender, std::uint16_t error);
     void SendNextBlock(QObject *sender, std::uint16_t error);
     bool TriggerProgress();
+    bool AskWithFigure(std::int64_t figure);
     void DataSessionClosed(QObject *sender, std::uint16_t error);
     void Display(const QString &text);
 
@@ -196,6 +198,7 @@ private:
     // Whether a failure may pass if the upload is tried again.
     enum class TFailure : std::uint8_t { None, Transient, Permanent };
     class TDataStepEnd;
+    class TCancelWatch;
 
     template <typename Attempt> bool RunGuarded(Attempt attempt);
     template <typename Attempt> bool RunAttempts(Attempt attempt);
@@ -233,7 +236,12 @@ private:
     std::optional<sockaddr_storage> RequestPassive();
     std::optional<sockaddr_storage> PasvTarget();
     bool AskToGoOn();
+    void CheckCancel();
+    void CancelSession();
     void StartSending();
+    bool SendingData() const;
+    bool AskForBlock(bool measure);
+    bool ReadChunk();
     bool WaitForDataEnd();
     void DataTimedOut();
     bool ConfirmStored();
@@ -274,7 +282,13 @@ private:
     QString m_errorMessage;
     QString m_sessionError;
     bool m_loggedIn = false;
-    std::array<char, 1024> m_block{};
+    // The chunk of the file read last, and where it begins and ends in the file; the file
+    // offset of the next block whose progress event is due.
+    std::vector<char> m_chunk;
+    std::int64_t m_chunkStart = 0;
+    std::int64_t m_chunkEnd = 0;
+    std::int64_t m_nextBlock = 0;
+    // Bytes of the file handed to the data connection.
     std::int64_t m_totalBytes = 0;
     // Bytes of the file the server has acknowledged, and the file's size when it was opened.
     std::int64_t m_takenBytes = 0;
@@ -282,6 +296,9 @@ private:
     bool m_running = false;
     // A QUIT of this session was answered: a closed connection after it is no failure.
     bool m_quitAnswered = false;
+    // QUIT waits for its answer; and a cancel broke the call's session off.
+    bool m_quitting = false;
+    bool m_cancelled = false;
     TDataState m_dataState = TDataState::Idle;
     // Set by a failure of the data step that leaves the control connection out of step: the
     // step's end closes it instead of leaving it for QUIT.

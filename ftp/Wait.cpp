@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTimer>
+#include <QWindow>
 
 #include <utility>
 
@@ -37,38 +38,67 @@ bool IsRefusedButton(const QEvent *event)
     return button == Qt::LeftButton || button == Qt::RightButton;
 }
 
+// Tells whether the event's receiver is one of the windows, a widget in one, or the platform
+// window that shows one.
+bool InsideWindows(const QObject *receiver, const std::vector<QPointer<QWidget>> &windows)
+{
+    const auto *widget = qobject_cast<const QWidget *>(receiver);
+    for (const QPointer<QWidget> &window : windows) {
+        if (!window)
+            continue;
+        if (widget ? widget == window || window->isAncestorOf(widget)
+                   : receiver == static_cast<const QObject *>(window->windowHandle()))
+            return true;
+    }
+    return false;
+}
+
 // Refuses key presses and left or right mouse-button presses with the system beep while a wait
-// runs; everything else (painting, timers, socket notifications, mouse movement, releases)
-// passes.
+// runs, but for those aimed at the windows let through; everything else (painting, timers,
+// socket notifications, mouse movement, releases) passes.
 class InputRefuser : public QObject {
 public:
-    bool eventFilter(QObject *, QEvent *event) override
+    explicit InputRefuser(const std::vector<QPointer<QWidget>> &passing) : m_passing(passing) {}
+
+    bool eventFilter(QObject *receiver, QEvent *event) override
     {
         switch (event->type()) {
         case QEvent::KeyPress:
-            Beep();
-            return true;
+            return Refuse(receiver);
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonDblClick:
-            if (!IsRefusedButton(event))
-                return false;
-            Beep();
-            return true;
+            return IsRefusedButton(event) && Refuse(receiver);
         case QEvent::ShortcutOverride:
             // Claim the key for the focus widget so no shortcut fires; the key press that
             // follows is then refused above.
+            if (InsideWindows(receiver, m_passing))
+                return false;
             event->accept();
             return true;
         default:
             return false;
         }
     }
+
+private:
+    bool Refuse(const QObject *receiver) const
+    {
+        if (InsideWindows(receiver, m_passing))
+            return false;
+        Beep();
+        return true;
+    }
+
+    const std::vector<QPointer<QWidget>> &m_passing;
 };
 
 // Installs the filter for the lifetime of one wait, so an exception leaving Execute removes it.
 class InputFilterGuard {
 public:
-    InputFilterGuard() { qApp->installEventFilter(&m_filter); }
+    explicit InputFilterGuard(const std::vector<QPointer<QWidget>> &passing) : m_filter(passing)
+    {
+        qApp->installEventFilter(&m_filter);
+    }
     ~InputFilterGuard() { qApp->removeEventFilter(&m_filter); }
 
 private:
@@ -133,7 +163,7 @@ bool TWait::Waiting() const
 
 void TWait::Execute()
 {
-    InputFilterGuard filter;
+    InputFilterGuard filter(m_inputWindows);
     DispatchScope scope;
     m_modalResult = 0;
     m_startCount = ReadCount(m_caption);
@@ -163,6 +193,12 @@ void TWait::Stop()
     // Wake a wait that is blocked for the next event, so it sees the stopped timer.
     if (auto *dispatcher = QAbstractEventDispatcher::instance())
         dispatcher->wakeUp();
+}
+
+void TWait::LetInputThrough(QWidget *window)
+{
+    std::erase_if(m_inputWindows, [](const QPointer<QWidget> &kept) { return !kept; });
+    m_inputWindows.emplace_back(window);
 }
 
 void TWait::Tick()

@@ -4,13 +4,15 @@
 // counts down once per Interval milliseconds while the application's events keep being
 // dispatched. Stop (called from a handler running inside the wait) ends it with ModalResult 1;
 // running out ends it with ModalResult 2. Key and mouse-button presses are refused with a beep
-// while a wait runs.
+// while a wait runs, but for those aimed at the windows LetInputThrough names.
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 class QTimer;
 
@@ -30,6 +32,9 @@ public:
     void Execute();
     // Ends the running wait; harmless when none runs.
     void Stop();
+    // Lets key and mouse-button presses reach window and the widgets in it while a wait runs,
+    // so that its buttons (a Cancel) work then; input anywhere else stays refused.
+    void LetInputThrough(QWidget *window);
 
     QString Caption() const { return m_caption; }
     void SetCaption(const QString &caption);
@@ -52,6 +57,7 @@ private:
     QTimer *m_timer = nullptr;
     int m_modalResult = 0;
     int m_startCount = 60;
+    std::vector<QPointer<QWidget>> m_inputWindows;
 };
 
 // Reads a count the way the control does: leading blanks skipped, then the longest run of

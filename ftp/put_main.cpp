@@ -186,7 +186,10 @@ int main(int argc, char **argv)
     if (parser.isSet(QStringLiteral("sftp")))
         return RunSftp(parser);
 
-    TWait wait;
+    // Nobody sees the countdown of a command-line tool: inside a window that is never shown it
+    // makes no window of its own and is never painted, which would only load the fonts.
+    QWidget unseen;
+    TWait wait(&unseen);
     wait.SetInterval(1000);
     TFtpClient client;
     client.SetWait(&wait);

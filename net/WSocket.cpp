@@ -772,6 +772,33 @@ void TWSocket::Send(const QByteArray &bytes)
     Send(bytes.constData(), static_cast<std::int32_t>(bytes.size()));
 }
 
+std::int32_t TWSocket::SendSome(const char *bytes, std::int32_t count)
+{
+    if (m_state != TSocketState::Connected)
+        SocketError(QStringLiteral("Send"), kNotConnected);
+    if (count <= 0)
+        return 0;
+    const bool queued = std::any_of(m_sendQueue.begin(), m_sendQueue.end(),
+                                    [](const std::unique_ptr<TBuffer> &block) { return block->Peek().count > 0; });
+    // Queued bytes go first, and TLS encrypts from the queue.
+    if (m_tls || queued || m_socketType != SOCK_STREAM) {
+        Send(bytes, count);
+        return count;
+    }
+    const IoResult sent = PlatformSend(bytes, count);
+    if (sent.bytes < 0) {
+        SendFailed(sent.error);
+        return 0;
+    }
+    if (sent.bytes < count) {
+        // The queue stays empty, so the report of room to come is OnDataSent.
+        ArmWrite();
+        return static_cast<std::int32_t>(sent.bytes);
+    }
+    Post(KindWrite, 0);
+    return count;
+}
+
 void TWSocket::QueueBytes(const char *bytes, std::int32_t count)
 {
     if (m_sendQueue.empty())
@@ -1176,6 +1203,11 @@ void TWSocket::Post(Kind kind, std::int32_t error)
 {
     if (m_hSocket == -1)
         return;
+    if (kind == KindWrite && error == 0) {
+        if (m_writePostedFor == m_generation)
+            return;
+        m_writePostedFor = m_generation;
+    }
     const Notification n{m_hSocket, m_generation, kind, static_cast<std::uint16_t>(error)};
     QCoreApplication::postEvent(this, new NotificationEvent(n));
 }
@@ -1194,6 +1226,8 @@ bool TWSocket::event(QEvent *e)
 
 void TWSocket::HandleSocketEvent(const Notification &n)
 {
+    if (n.kind == KindWrite && m_writePostedFor == n.generation)
+        m_writePostedFor.reset();
     // Notifications queued for an earlier handle, or before Pause, are stale.
     if (n.handle != m_hSocket || n.generation != m_generation || m_notificationsPaused || m_hSocket == -1)
         return;

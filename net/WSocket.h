@@ -96,6 +96,15 @@ public:
     // the event loop once the queue is empty, never from within Send.
     void Send(const void *bytes, std::int32_t count);
     void Send(const QByteArray &bytes);
+    // Offers the bytes to the platform in one call, without queueing them, and returns how many
+    // it took. When it took them all, OnDataSent follows from the event loop as after Send; when
+    // it took fewer (its buffer is full), OnDataSent follows once it has room again, and the
+    // caller offers the rest then. Under TLS, and while bytes handed to Send still wait, the
+    // bytes are queued as Send queues them and all count as taken.
+    std::int32_t SendSome(const char *bytes, std::int32_t count);
+    // Tells whether everything handed over has gone to the platform (under TLS: been encrypted
+    // and gone, but for the record that gathers while the OnDataSent handler runs).
+    bool AllSent() const { return m_allSent; }
     // Takes up to count bytes from the connection, outside the line reader. Returns the number
     // taken, 0 at the end of the stream, or -1 with LastError set (10035 when nothing waits).
     std::int32_t Receive(char *buffer, std::int32_t count);
@@ -305,6 +314,9 @@ private:
     bool m_connectPending = false;
     bool m_listener = false;
     bool m_closePosted = false;
+    // The generation of the handle for which a write report waits in the event queue: the
+    // sends of one pass need one report, not one each.
+    std::optional<std::uint64_t> m_writePostedFor;
     // Shutdown has queued the end of the sending side (a FIN, counted by SIOCOUTQ).
     bool m_finQueued = false;
     std::unique_ptr<QSocketNotifier> m_readNotifier;

@@ -37,6 +37,7 @@ using namespace quelmark;
 
 const QString kPyftpdAddress = QStringLiteral("127.0.0.22");
 const QString kSlowAddress = QStringLiteral("127.0.0.23");
+const QString kSilentAddress = QStringLiteral("127.0.0.24");
 
 struct Finished {
     int exitCode = -1;
@@ -398,6 +399,41 @@ TEST_F(Headless, DryRunPrintsEachEntrysReasonAndChangesNothing)
     EXPECT_FALSE(QFile::exists(Path("upload.tmp")));
     EXPECT_FALSE(QFile::exists(Path("cache")));
     EXPECT_FALSE(QFile::exists(LockFile()));
+}
+
+// The end signal does not wait for a server that holds back its answer to the password: the
+// login is cancelled at once, the entry stays unpushed, and the program ends within two seconds.
+TEST_F(Headless, PushAllEndsSoonAfterTheEndSignalWhileTheServerHoldsTheLoginReply)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root for port 21 on " << kSilentAddress.toStdString();
+    test::ScriptedFtpServer silent(QStringLiteral("no_pass_reply"), kSilentAddress, {}, 21);
+    ASSERT_TRUE(silent.Running()) << silent.Failure().toStdString();
+    ASSERT_TRUE(Write(Path("pages/index.html"), "waits for the login\n"));
+    test::StoreScript store;
+    store.Option(QStringLiteral("TempFileName"), Path("upload.tmp"));
+    store.Option(QStringLiteral("DetailedLogging"), QStringLiteral("1"));
+    store.Site(QStringLiteral("held"), kSilentAddress, QStringLiteral("u"), QStringLiteral("p"),
+               {{Path("pages/index.html"), "index.html", "Ascii", "", "New", "", "", ""}});
+    ASSERT_EQ(store.WriteTo(StoreFile()), QString());
+
+    QProcess &push = Start({QStringLiteral("--push-all")});
+    QString out;
+    ASSERT_TRUE(Within(10000, [&] {
+        push.waitForReadyRead(50);
+        out += QString::fromLocal8Bit(push.readAllStandardOutput());
+        return out.contains(QStringLiteral("> PASS ****\n"));
+    })) << out.toStdString();
+
+    QElapsedTimer clock;
+    clock.start();
+    push.terminate();
+    ASSERT_TRUE(push.waitForFinished(20000));
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_EQ(push.exitStatus(), QProcess::NormalExit);
+    out += QString::fromLocal8Bit(push.readAllStandardOutput());
+    EXPECT_TRUE(out.contains(QStringLiteral("\nCancelled by the user\n"))) << out.toStdString();
+    EXPECT_EQ(test::StoredEntries(StoreFile()), QStringLiteral("held|%1|Error|").arg(Path("pages/index.html")));
 }
 
 // The service checks at once, so a file changed while it was not running goes up within the

@@ -17,6 +17,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 
@@ -438,6 +439,101 @@ TEST_F(FtpcliScripted, CancelEndsTheUploadWithinASecond)
     EXPECT_TRUE(lines.contains(QStringLiteral("Cancelled by the user")));
     EXPECT_EQ(lines.last(), QStringLiteral("Failed"));
     ExpectAllClosed();
+}
+
+// The file leaves in chunks as large as the platform takes, yet every 1024-byte block keeps its
+// progress event, in order, and the figure of a block never counts the block itself or a later
+// one; a server whose small buffer takes the bytes slowly still gets every one.
+TEST_F(FtpcliScripted, EveryBlockHasItsProgressEventInOrderWhateverThePlatformTakes)
+{
+    // The data step's own look at the progress comes every quarter second, after these uploads.
+    wait.SetInterval(1000);
+    struct Case {
+        const char *scenario;
+        qint64 size;
+    };
+    for (const Case &c : {Case{"ok", (200 << 10) + 100}, Case{"ok", 256 << 10}, Case{"trickle_sink", (4 << 20) + 1}}) {
+        SCOPED_TRACE(std::string(c.scenario) + " " + std::to_string(c.size));
+        ScriptedFtpServer server(QString::fromLatin1(c.scenario));
+        const QByteArray bytes = Pattern(c.size);
+        Aim(server, LocalFile(bytes));
+        progress.clear();
+
+        ASSERT_TRUE(client.Put()) << lines.join('\n').toStdString();
+        EXPECT_EQ(server.Stored(QStringLiteral("page.html")), bytes);
+        const std::size_t blocks = static_cast<std::size_t>((c.size + 1023) / 1024);
+        // One per block, one at the end of the file and one when the data connection closed; a
+        // slow server may see the data step look at the progress in between.
+        if (QLatin1String(c.scenario) == QLatin1String("ok"))
+            EXPECT_EQ(progress.size(), blocks + 2);
+        else
+            EXPECT_GE(progress.size(), blocks + 2);
+        EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+        for (std::size_t i = 0; i < progress.size(); ++i)
+            ASSERT_LE(progress[i], static_cast<std::int64_t>(i) * 1024) << "event " << i;
+        EXPECT_EQ(progress.back(), c.size);
+    }
+}
+
+// A cancel asked for at a block inside a chunk that already left stops the upload there: no later
+// block has an event, the data connection is broken off, and the upload fails as cancelled.
+TEST_F(FtpcliScripted, CancelAtABlockInsideAChunkStopsThereAndFailsTheUpload)
+{
+    wait.SetInterval(1000);
+    ScriptedFtpServer server(QStringLiteral("ok"));
+    const QByteArray bytes = Pattern(1 << 20);
+    Aim(server, LocalFile(bytes));
+    onProgress = [&](std::int64_t, bool &abort) { abort = progress.size() == 10; };
+
+    EXPECT_FALSE(client.Put());
+    // The tenth event asked to stop; the only one after it comes as the data connection closes.
+    EXPECT_EQ(progress.size(), 11u);
+    EXPECT_EQ(client.ErrorMessage(), QStringLiteral("Cancelled by the user"));
+    EXPECT_TRUE(lines.contains(QStringLiteral("Abort requested")));
+    EXPECT_EQ(lines.last(), QStringLiteral("Failed"));
+    EXPECT_FALSE(lines.contains(QStringLiteral("Data Sent")));
+    EXPECT_LT(server.Stored(QStringLiteral("page.html")).size(), bytes.size());
+    ExpectAllClosed();
+}
+
+// An end request or the user's Cancel must not wait for the server's time: while the client
+// waits for the greeting, a login reply or the TLS handshake, the next look at the progress
+// handler ends the session as cancelled.
+TEST_F(FtpcliScripted, CancelEndsAWaitOfTheLoginWithinASecond)
+{
+    using quelmark::test::Certificates;
+    wait.SetInterval(1000);
+    client.SetTimeOut(15);
+    client.SetCaFile(Certificates().caFile);
+    struct Case {
+        const char *scenario;
+        bool tls;
+        QStringList commands;
+    };
+    const Case cases[] = {
+        {"no_greeting", false, {}},
+        {"no_pass_reply", false, {"USER user", "PASS secret"}},
+        {"tls_silent", true, {"AUTH TLS"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.scenario);
+        ScriptedFtpServer server(QString::fromLatin1(c.scenario), QStringLiteral("127.0.0.1"), {}, 0,
+                                 c.tls ? Certificates().server : quelmark::test::TestCertificate{});
+        Aim(server, LocalFile("x"));
+        client.SetUseTls(c.tls);
+        lines.clear();
+        QElapsedTimer sinceCancel;
+        QTimer::singleShot(500, [&] { sinceCancel.start(); });
+        onProgress = [&](std::int64_t, bool &abort) { abort = sinceCancel.isValid(); };
+
+        EXPECT_FALSE(client.Put());
+        ASSERT_TRUE(sinceCancel.isValid());
+        EXPECT_LT(sinceCancel.elapsed(), 1000);
+        EXPECT_EQ(client.ErrorMessage(), QStringLiteral("Cancelled by the user"));
+        EXPECT_EQ(lines.mid(lines.size() - 3), QStringList({"Abort requested", "Cancelled by the user", "Failed"}));
+        EXPECT_EQ(Transcript(server), c.commands);
+        ExpectAllClosed();
+    }
 }
 
 TEST_F(FtpcliScripted, EmptyLocalFileIsStoredEmpty)

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
@@ -226,6 +227,37 @@ TEST_F(WaitTest, KeyAndButtonPressesAreRefusedWithBeepWhileMovesPass)
     EXPECT_EQ(probe.keys, 1);
     EXPECT_EQ(probe.presses, 1);
     EXPECT_EQ(beeps, 3);
+}
+
+// A window let through (the progress window with its Cancel) takes key and button presses while
+// a wait runs, the widgets in it too; every other window's are still refused with the beep.
+TEST_F(WaitTest, InputToAWindowLetThroughPassesWhileOtherInputIsRefused)
+{
+    InputProbe refused;
+    InputProbe passing;
+    QPushButton cancel(QStringLiteral("Cancel"), &passing);
+    cancel.setGeometry(100, 50, 80, 30);
+    int clicks = 0;
+    QObject::connect(&cancel, &QPushButton::clicked, [&] { ++clicks; });
+    refused.show();
+    passing.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&refused));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&passing));
+    wait.LetInputThrough(&passing);
+
+    DuringWait([&] {
+        QTest::keyClick(passing.windowHandle(), Qt::Key_A);
+        QTest::mouseClick(passing.windowHandle(), Qt::LeftButton, {}, QPoint(10, 10));
+        QTest::mouseClick(passing.windowHandle(), Qt::LeftButton, {}, QPoint(140, 65));
+        QTest::keyClick(refused.windowHandle(), Qt::Key_A);
+        QTest::mouseClick(refused.windowHandle(), Qt::LeftButton, {}, QPoint(10, 10));
+    });
+    EXPECT_EQ(passing.keys, 1);
+    EXPECT_EQ(passing.presses, 1);
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(refused.keys, 0);
+    EXPECT_EQ(refused.presses, 0);
+    EXPECT_EQ(beeps, 2);
 }
 
 TEST_F(WaitTest, ShortcutDoesNotFireDuringWait)

@@ -34,7 +34,7 @@ SCENARIOS = {
     "third_party_data", "data_talks_back", "data_close_early_226", "slow_sink",
     "epsv_refused", "epsv_garbage", "pasv_garbage", "pasv_private", "pasv_unreachable",
     "rnto_no_overwrite", "refuse_first_two", "refuse_first",
-    "tls_cut", "tls_silent", "tls_data_cut",
+    "tls_cut", "tls_silent", "tls_data_cut", "trickle_sink", "no_pass_reply",
 }
 
 # How long the endless replies go on before the server gives up and hangs up.
@@ -130,6 +130,14 @@ class Session:
             self.passive.close()
             self.passive = None
             data.settimeout(30)
+        elif self.scenario == "trickle_sink":
+            # A small receive window and a slow reader: once the client's send buffer is full,
+            # its sends are taken in part.
+            data = socket.socket(socket.AF_INET6 if ":" in self.data_addr[0] else socket.AF_INET)
+            data.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 16384)
+            data.settimeout(30)
+            data.bind((self.conn.getsockname()[0], 0))
+            data.connect(self.data_addr)
         else:
             source = (self.conn.getsockname()[0], 0)
             data = socket.create_connection(self.data_addr, timeout=30, source_address=source)
@@ -244,6 +252,9 @@ class Session:
             self.reply("331 Please specify the password.")
 
     def on_PASS(self, arg):
+        if self.scenario == "no_pass_reply":
+            self.drain()
+            return "stop"
         if arg == "bad":
             self.reply("530 Login incorrect.")
         elif self.scenario == "empty_inner_line":
@@ -358,6 +369,8 @@ class Session:
                 self.receive(arg, data)
             elif self.scenario == "slow_sink":
                 self.receive(arg, slow=True)
+            elif self.scenario == "trickle_sink":
+                self.receive(arg, trickle=True)
             else:
                 self.receive(arg)
             if self.scenario == "third_party_data":
@@ -369,19 +382,19 @@ class Session:
         else:
             self.reply("226 Transfer complete.")
 
-    def receive(self, name, data=None, limit=None, slow=False):
+    def receive(self, name, data=None, limit=None, slow=False, trickle=False):
         """Stores what arrives on the data connection until its end or until `limit` bytes;
-        slowly is 2048 bytes every 0.1 s."""
+        slowly is 2048 bytes every 0.1 s, a trickle 16384 bytes every 2 ms."""
         if data is None:
             data = self.connect_data()
         path = self.stored_path(name)
         got = 0
         with open(path, "wb") as out:
             while limit is None or got < limit:
-                if slow:
-                    time.sleep(0.1)
+                if slow or trickle:
+                    time.sleep(0.1 if slow else 0.002)
                 try:
-                    chunk = data.recv(2048 if slow else 65536 if limit is None else limit - got)
+                    chunk = data.recv(2048 if slow else 16384 if trickle else 65536 if limit is None else limit - got)
                 except ssl.SSLEOFError:
                     self.record.write("DATA ENDED WITHOUT CLOSE_NOTIFY\n")
                     break
