@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -392,6 +393,82 @@ TEST_F(WSocketTest, SendThatGoesOutAtOnceStillReportsOnDataSentLater)
     Pump(50);
     EXPECT_EQ(events.dataSent, 1);
     EXPECT_EQ(PeerReceive(peer, 4000), bytes);
+}
+
+// SendSome offers the bytes once and queues nothing of its own: what the platform did not take
+// stays with the caller, OnDataSent says when there is room, and the sends of one pass get one
+// report. Behind bytes that Send queued, the bytes join the queue, so the order holds.
+TEST_F(WSocketTest, SendSomeOffersTheBytesOnceAndReportsOnceAPass)
+{
+    ThrottledSocket socket;
+    EventLog events;
+    const UniqueFd peer = ConnectToPeer(socket);
+    events.Attach(socket);
+    const std::string block(4000, 'a');
+
+    EXPECT_EQ(socket.SendSome(block.data(), 4000), 4000);
+    EXPECT_EQ(socket.SendSome("bc", 2), 2);
+    EXPECT_EQ(socket.offers, (std::vector<std::int64_t>{4000, 2}));
+    EXPECT_EQ(events.dataSent, 0);
+    Pump(50);
+    EXPECT_EQ(events.dataSent, 1);
+    EXPECT_EQ(PeerReceive(peer, 4002), block + "bc");
+
+    socket.blocked = true;
+    EXPECT_EQ(socket.SendSome("de", 2), 0);
+    EXPECT_TRUE(std::all_of(socket.QueuedBlockSizes().begin(), socket.QueuedBlockSizes().end(),
+                            [](std::int32_t size) { return size == 0; }));
+    EXPECT_TRUE(PumpUntil([&] { return events.dataSent == 2; })) << "no report of room";
+
+    socket.blocked = true;
+    socket.Send("fg", 2);
+    EXPECT_EQ(socket.SendSome("hi", 2), 2);
+    EXPECT_TRUE(PumpUntil([&] { return events.dataSent >= 3; }));
+    EXPECT_EQ(PeerReceive(peer, 4), "fghi");
+}
+
+// A peer that takes the bytes slowly through a small buffer leaves SendSome many partial offers;
+// handing the rest on at each OnDataSent brings every byte across, in order.
+TEST_F(WSocketTest, SendSomeToASlowPeerDeliversEveryByteInOrder)
+{
+    TWSocket socket;
+    const UniqueFd peer = ConnectToPeer(socket);
+    // A small send buffer: the platform takes a part of each offer.
+    const int small = 4096;
+    ::setsockopt(socket.HSocket(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    std::string bytes(1 << 20, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>((i * 13) >> 5);
+    std::string received;
+    std::thread reader([&] {
+        char chunk[4096];
+        ssize_t n = 0;
+        while ((n = ::recv(peer.Get(), chunk, sizeof chunk, 0)) > 0) {
+            received.append(chunk, static_cast<std::size_t>(n));
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    std::size_t handed = 0;
+    int partial = 0;
+    const auto handOn = [&] {
+        while (handed < bytes.size()) {
+            const auto offer = static_cast<std::int32_t>(std::min<std::size_t>(65536, bytes.size() - handed));
+            const std::int32_t taken = socket.SendSome(bytes.data() + handed, offer);
+            handed += static_cast<std::size_t>(taken);
+            if (taken < offer) {
+                ++partial;
+                return;
+            }
+        }
+    };
+    socket.OnDataSent = [&](QObject *, std::uint16_t) { handOn(); };
+    handOn();
+    EXPECT_TRUE(PumpUntil([&] { return handed == bytes.size(); }, 15000));
+    socket.OnDataSent = nullptr;
+    socket.Shutdown(1);
+    reader.join();
+    EXPECT_GT(partial, 0) << "the platform took every offer whole";
+    EXPECT_TRUE(received == bytes) << received.size() << " bytes arrived";
 }
 
 TEST_F(WSocketTest, SendOnAnUnconnectedSocketRaises10057AndClosesItsHandle)
