@@ -5,6 +5,7 @@
 #include "catalogue/P_Types.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
+#include "engine/F_Prgrss.h"
 #include "engine/PushCommands.h"
 #include "engine/RefreshCycle.h"
 #include "engine/TextArea.h"
@@ -25,11 +26,13 @@
 #include <QIcon>
 #include <QLabel>
 #include <QProcess>
+#include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QToolBar>
 
@@ -251,6 +254,50 @@ TEST_F(MainWindowTest, EndSignalDuringALongUploadCancelsItThenSavesAndClosesWith
     CloseStore();
     EXPECT_EQ(test::StoredEntries(store.FilePath()), QStringLiteral("slow|%1|Error|\nslow|%1|New|").arg(big));
     EXPECT_EQ(test::StoredOption(store.FilePath(), store::RedialCommand), QStringLiteral("kept at the end"));
+}
+
+// The user's Cancel reaches a transfer that waits for the server's answer to the password: the
+// wait refuses input everywhere but in the progress window, and the session ends at once.
+TEST_F(MainWindowTest, CancelWhileTheServerHoldsTheLoginReplyEndsTheTransferWithinASecond)
+{
+    test::ScriptedFtpServer silent(QStringLiteral("no_pass_reply"));
+    ASSERT_TRUE(silent.Running()) << silent.Failure().toStdString();
+    QTemporaryDir folder;
+    const QString page = folder.filePath(QStringLiteral("page.html"));
+    QFile file(page);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("held at the login\n") > 0);
+    file.close();
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(store.FilePath()).absolutePath()));
+    test::StoreScript script;
+    script.Option(QStringLiteral("DetailedLogging"), QStringLiteral("1"));
+    script.Site(QStringLiteral("held"), QStringLiteral("127.0.0.1:") + silent.PortText(), QStringLiteral("u"),
+                QStringLiteral("p"), {{page, "page.html", "Binary", "", "New", "", "", ""}});
+    ASSERT_EQ(script.WriteTo(store.FilePath()), QString());
+
+    TfrmMain window;
+    window.show();
+    auto *progress = window.findChild<TfrmProgress *>();
+    ASSERT_NE(progress, nullptr);
+    const TTextArea *log = window.findChild<TTextArea *>(QStringLiteral("memoLog"));
+    QTimer::singleShot(0, &window, [&window] { Guarded([&window] { window.Engine().Push().btnPushAllNowClick(); }); });
+    QElapsedTimer sinceClick;
+    QTimer click;
+    QObject::connect(&click, &QTimer::timeout, [&] {
+        if (!sinceClick.isValid() && log->Lines().contains(QStringLiteral("> PASS ****"))) {
+            sinceClick.start();
+            QTest::mouseClick(progress->btnCancel, Qt::LeftButton);
+        }
+    });
+    click.start(50);
+    QElapsedTimer clock;
+    clock.start();
+    while (!(sinceClick.isValid() && window.isEnabled()) && clock.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_TRUE(sinceClick.isValid()) << log->Lines().join('\n').toStdString();
+    EXPECT_LT(sinceClick.elapsed(), 1000);
+    EXPECT_TRUE(log->Lines().contains(QStringLiteral("Cancelled by the user")))
+        << log->Lines().join('\n').toStdString();
+    CloseStore();
 }
 
 TEST_F(MainWindowTest, UnusableStoreIsNamedAndLeftUntouched)
