@@ -16,6 +16,7 @@
 #include <QCommandLineParser>
 
 #include <cstdio>
+#include <cstdlib>
 
 using namespace quelmark;
 
@@ -157,6 +158,15 @@ bool Upload(TFtpClient &client, const QStringList &locals, const QStringList &re
     return all;
 }
 
+// Ends the tool once its output is out, without tearing Qt down: the offscreen platform's font
+// database loads the whole font configuration only to release it, which costs more than the
+// upload of a small file. The connections are closed by then; the kernel takes the rest.
+[[noreturn]] void EndWith(int status)
+{
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -184,7 +194,7 @@ int main(int argc, char **argv)
     }
 
     if (parser.isSet(QStringLiteral("sftp")))
-        return RunSftp(parser);
+        EndWith(RunSftp(parser));
 
     // Nobody sees the countdown of a command-line tool: inside a window that is never shown it
     // makes no window of its own and is never painted, which would only load the fonts.
@@ -194,10 +204,12 @@ int main(int argc, char **argv)
     TFtpClient client;
     client.SetWait(&wait);
     Configure(client, parser);
+    int status = 1;
     try {
-        return Upload(client, parser.values(QStringLiteral("local")), parser.values(QStringLiteral("remote"))) ? 0 : 1;
+        status =
+            Upload(client, parser.values(QStringLiteral("local")), parser.values(QStringLiteral("remote"))) ? 0 : 1;
     } catch (const std::exception &) {
         PrintLine(ExceptionMessage(std::current_exception()));
-        return 1;
     }
+    EndWith(status);
 }
