@@ -31,6 +31,9 @@ constexpr std::size_t BlockSize = 32 * 1024;
 constexpr std::size_t MaxInFlight = 64;
 // How often the data step looks at the progress and asks whether to go on.
 constexpr int ProgressPollMs = 250;
+// How often a wait outside the data step (the connection, the handshake, the log-in, a request)
+// asks whether to go on, once it has lasted that long.
+constexpr int CancelPollMs = 250;
 constexpr std::uint32_t NewFileMode = 0644;
 constexpr std::uint32_t NewFolderMode = 0755;
 // The temporary file is the user's alone until it is complete.
@@ -145,6 +148,36 @@ bool TSftpClient::CloseSession()
     return true;
 }
 
+// Asks the progress handler every CancelPollMs, for as long as one wait of the session runs,
+// whether to go on: a Cancel or an end request ends the wait at once instead of after TimeOut.
+class TSftpClient::TCancelWatch {
+public:
+    explicit TCancelWatch(TSftpClient &client)
+    {
+        m_timer.setInterval(CancelPollMs);
+        QObject::connect(&m_timer, &QTimer::timeout, &client,
+                         [&client] { Guarded([&client] { client.CheckCancel(); }); });
+        m_timer.start();
+    }
+
+private:
+    QTimer m_timer;
+};
+
+void TSftpClient::CheckCancel()
+{
+    if (m_cancelled || !OnProgress || !m_session)
+        return;
+    bool abort = false;
+    OnProgress(this, m_taken, abort);
+    if (!abort)
+        return;
+    m_cancelled = true;
+    Display(QStringLiteral("Abort requested"));
+    Fail(QStringLiteral("Cancelled by the user"));
+    m_session->Cancel();
+}
+
 bool TSftpClient::RunExclusively(const std::function<bool()> &body)
 {
     if (m_running) {
@@ -154,6 +187,7 @@ bool TSftpClient::RunExclusively(const std::function<bool()> &body)
         return false;
     }
     m_running = true;
+    m_cancelled = false;
     m_sessionError.clear();
     const auto done = qScopeGuard([this] {
         m_running = false;
@@ -235,7 +269,7 @@ bool TSftpClient::StartSession()
     m_session =
         std::make_unique<TSshSession>(m_wait, EffectiveTimeOut(), [this](const QString &line) { Display(line); });
     m_nextId = 1;
-    if (!m_session->Open(login, trust)) {
+    if (const TCancelWatch watch(*this); !m_session->Open(login, trust)) {
         SetError(m_session->Error());
         m_session.reset();
         return false;
@@ -270,6 +304,7 @@ bool TSftpClient::StartSftp()
     Display(QStringLiteral("> INIT 3"));
     m_session->Send(InitRequest());
     std::optional<TVersion> version;
+    const TCancelWatch watch(*this);
     const TSshSession::TEnd end = m_session->WaitUntil(
         [&] {
             QByteArray body;
@@ -282,6 +317,8 @@ bool TSftpClient::StartSftp()
             return true;
         },
         EffectiveTimeOut());
+    if (m_cancelled)
+        return false;
     if (end == TSshSession::TEnd::Lost)
         return Fail(QStringLiteral("The connection to the server was lost: ") + m_session->LostReason());
     if (end == TSshSession::TEnd::TimedOut)
@@ -670,10 +707,14 @@ void TSftpClient::Discard()
 
 std::optional<TReply> TSftpClient::Call(const QByteArray &request, std::uint32_t id, const QString &shown)
 {
+    // After a cancel nothing more is asked of the server.
+    if (m_cancelled)
+        return std::nullopt;
     Display(QStringLiteral("> ") + shown);
     m_awaitedId = id;
     m_awaitedReply.reset();
     m_session->Send(request);
+    const TCancelWatch watch(*this);
     const TSshSession::TEnd end = m_session->WaitUntil(
         [this] {
             DrainReplies();
@@ -686,12 +727,15 @@ std::optional<TReply> TSftpClient::Call(const QByteArray &request, std::uint32_t
         Display(QStringLiteral("< ") + ReplyText(*reply));
         return reply;
     }
-    if (!m_garbled.isEmpty())
+    if (m_cancelled) {
+        // The cancel said why already.
+    } else if (!m_garbled.isEmpty()) {
         Fail(m_garbled);
-    else if (end == TSshSession::TEnd::Lost)
+    } else if (end == TSshSession::TEnd::Lost) {
         Fail(QStringLiteral("The connection to the server was lost: ") + m_session->LostReason());
-    else
+    } else {
         Fail(QStringLiteral("No reply from the server within %1 seconds").arg(EffectiveTimeOut()));
+    }
     // A late reply would be taken for the answer to a later request: the session is of no
     // further use.
     m_session->Close();

@@ -147,7 +147,10 @@ private:
         bool temporaryCreated = false;
     };
 
+    class TCancelWatch;
+
     bool RunExclusively(const std::function<bool()> &body);
+    void CheckCancel();
     bool StoreFile();
     QStringList SessionKey() const;
     bool EnsureSession();
@@ -218,6 +221,8 @@ private:
     std::optional<sftp::TReply> m_awaitedReply;
     QString m_garbled;
     bool m_running = false;
+    // A cancel broke the running call's session off.
+    bool m_cancelled = false;
 
     TUpload m_upload;
     UniqueFd m_file;

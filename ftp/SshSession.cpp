@@ -123,6 +123,7 @@ bool TSshSession::Open(const TSshLogin &login, const TTrustQuestion &trust)
 {
     Close();
     m_error.clear();
+    m_cancelled = false;
     m_login = login;
     if (!m_wait)
         return Fail(QStringLiteral("No wait object"));
@@ -148,6 +149,13 @@ void TSshSession::Close()
     m_backlog = false;
     m_lost = false;
     m_lostReason.clear();
+}
+
+void TSshSession::Cancel()
+{
+    m_cancelled = true;
+    if (m_wait)
+        m_wait->Stop();
 }
 
 bool TSshSession::Alive() const
@@ -185,7 +193,10 @@ bool TSshSession::Connect()
         tries.push_back(*other);
     for (sockaddr_storage &address : tries) {
         SetAddressPort(address, server.port);
-        if (const int error = ConnectSocket(address); error != 0)
+        const int error = ConnectSocket(address);
+        if (m_cancelled)
+            break;
+        if (error != 0)
             Display(QStringLiteral("Connect to %1: %2")
                         .arg(AddressText(address), QString::fromLocal8Bit(std::strerror(error))));
         else
@@ -584,7 +595,7 @@ int TSshSession::Drive(const std::function<int()> &call, int again, std::int32_t
 bool TSshSession::RunCountdown(std::int32_t ticks, const std::function<bool()> &step)
 {
     QPointer<TWait> wait = m_wait;
-    if (!wait)
+    if (!wait || m_cancelled)
         return false;
     m_step = step;
     m_stepDone = false;
@@ -768,6 +779,12 @@ void TSshSession::Lose(const QString &why)
 
 bool TSshSession::Fail(const QString &text)
 {
+    // A cancelled wait failed for that reason alone, whatever the step would say.
+    if (m_cancelled) {
+        if (m_error.isEmpty())
+            m_error = QStringLiteral("Cancelled by the user");
+        return false;
+    }
     if (m_error.isEmpty())
         m_error = text;
     Display(text);

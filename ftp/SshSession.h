@@ -87,6 +87,9 @@ public:
     bool Open(const TSshLogin &login, const TTrustQuestion &trust);
     // Ends the channel and the connection without waiting; harmless when nothing is open.
     void Close();
+    // Ends the running wait at once, and every later one of this session before it starts; what
+    // waited fails with "Cancelled by the user". The next Open starts afresh.
+    void Cancel();
 
     // The text of the first failure.
     QString Error() const { return m_error; }
@@ -175,6 +178,7 @@ private:
     bool m_lost = false;
     QString m_lostReason;
     QString m_error;
+    bool m_cancelled = false;
 };
 
 } // namespace quelmark

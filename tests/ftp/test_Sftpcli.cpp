@@ -362,19 +362,39 @@ TEST_F(SftpClient, TrustQuestionDecidesAnUnknownKeyAndAYesIsKept)
     EXPECT_EQ(questions, QStringList({question, question})) << "asked again after a no, never after a yes";
 }
 
+// A server that accepts connections (the kernel does, on its behalf) and never speaks.
+class SilentServer {
+public:
+    SilentServer() : m_listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+            ::listen(m_listener, 4) != 0)
+            ADD_FAILURE() << "cannot listen on loopback";
+        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);
+        m_server = QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port));
+    }
+    ~SilentServer() { ::close(m_listener); }
+    SilentServer(const SilentServer &) = delete;
+    SilentServer &operator=(const SilentServer &) = delete;
+
+    // "127.0.0.1:<port>"
+    QString Server() const { return m_server; }
+
+private:
+    int m_listener;
+    QString m_server;
+};
+
 // A server that accepts the connection and never speaks: the handshake ends within TimeOut ticks
 // and the application's events go on meanwhile.
 TEST(SftpClientBounds, SilentServerEndsWithinTimeOutWhileEventsGoOn)
 {
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 4), 0);
-    ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
-    const QString server = QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port));
+    const SilentServer silent;
+    const QString server = silent.Server();
     TWait wait;
     wait.SetInterval(100);
     TSftpClient client;
@@ -395,7 +415,34 @@ TEST(SftpClientBounds, SilentServerEndsWithinTimeOutWhileEventsGoOn)
               QStringLiteral("The SSH handshake with %1 did not end within 3 seconds").arg(server));
     EXPECT_LT(elapsed.elapsed(), 3000);
     EXPECT_GE(ticks, 5);
-    ::close(listener);
+}
+
+// A Cancel or an end request does not wait for a silent server: the next look at the progress
+// handler ends the handshake's wait, and the session fails as cancelled.
+TEST(SftpClientBounds, CancelEndsTheWaitForASilentServerWithinASecond)
+{
+    const SilentServer silent;
+    TWait wait;
+    wait.SetInterval(1000);
+    TSftpClient client;
+    client.SetWait(&wait);
+    client.SetTimeOut(15);
+    client.SetHostName(silent.Server());
+    client.SetUserName(QStringLiteral("nobody"));
+    client.SetLocalFileName(QStringLiteral(QUELMARK_SOURCE_DIR "/CMakeLists.txt"));
+    client.SetHostFileName(QStringLiteral("x"));
+    QStringList lines;
+    client.OnDisplay = [&](QObject *, QString &line) { lines << line; };
+    QElapsedTimer sinceCancel;
+    QTimer::singleShot(500, [&] { sinceCancel.start(); });
+    client.OnProgress = [&](QObject *, std::int64_t, bool &abort) { abort = sinceCancel.isValid(); };
+
+    EXPECT_FALSE(client.Put());
+    ASSERT_TRUE(sinceCancel.isValid());
+    EXPECT_LT(sinceCancel.elapsed(), 1000);
+    EXPECT_EQ(client.ErrorMessage(), QStringLiteral("Cancelled by the user"));
+    EXPECT_EQ(lines.mid(lines.size() - 3), QStringList({"Abort requested", "Cancelled by the user", "Failed"}))
+        << lines.join('\n').toStdString();
 }
 
 } // namespace
