@@ -189,7 +189,8 @@ bool TFileDateFormatter::Text(qint64 secsSinceEpoch, QString &text)
     QVarLengthArray<const QString *, 16> parts;
     qsizetype size = date.size() + 1;
     for (const TPiece &piece : m_pieces) {
-        const QString *part = &piece.texts.constFirst();
+        // A zone piece has no texts of its own: its text is looked up per moment.
+        const QString *part = nullptr;
         switch (piece.field) {
         case TField::Hour:
             part = &piece.texts[local.tm_hour];
@@ -204,6 +205,7 @@ bool TFileDateFormatter::Text(qint64 secsSinceEpoch, QString &text)
             part = &ZoneAbbreviation(secsSinceEpoch, local);
             break;
         case TField::None:
+            part = &piece.texts.constFirst();
             break;
         }
         parts.append(part);
