@@ -538,7 +538,9 @@ TEST_F(Headless, ASitesFilesGoOverOneLoginAndTheLogStillReadsFileByFile)
         {"one session per site unchecked", false, "0", 3},
         {"IPv6, port in brackets", true, "1", 1},
     };
-    const QByteArray first = QByteArray("\x00\x01binary\xff", 10);
+    const QByteArray first = QByteArray("\x00\x01"
+                                        "binary\xff",
+                                        9);
     const QByteArray third(70000, 't');
     ASSERT_TRUE(Write(Path("pages/one.bin"), first) && Write(Path("pages/two.html"), "<p>%IP%</p>\n") &&
                 Write(Path("pages/three.bin"), third));

@@ -72,7 +72,7 @@ TEST(PageSubstitution, CopiesInAnyBlockSizeEqualTheWholePageSplitAndReplaced)
         "%IP%\r\n%IP%\r%IP%\n%IP%",
         "%IP%%IP%%IP%\r\n%I\r\nP%\n%%IP%%\n%IP",
         "aaaa\naaa\raa\r\na",
-        QByteArray("nul\0 %IP% \0byte\r\n", 19),
+        QByteArray("nul\0 %IP% \0byte\r\n", sizeof("nul\0 %IP% \0byte\r\n") - 1),
         "a\r\n\r\nb\r\r\rc\n\n\nd\r",
     };
     const struct {
