@@ -10,6 +10,7 @@
 #include "ftp/Ftpcli.h"
 #include "ftp/Wait.h"
 #include "ftp/put_sftp.h"
+#include "ftp/put_upload.h"
 #include "net/TlsSession.h"
 
 #include <QApplication>
@@ -133,31 +134,6 @@ void Configure(TFtpClient &client, const QCommandLineParser &parser)
     client.OnDisplay = [](QObject *, QString &msg) { PrintLine(msg); };
 }
 
-// Sends every pair; one pair is one whole session, several share one.
-bool Upload(TFtpClient &client, const QStringList &locals, const QStringList &remotes)
-{
-    if (locals.size() == 1) {
-        client.SetLocalFileName(locals.first());
-        client.SetHostFileName(remotes.first());
-        const bool stored = client.Put();
-        if (!client.ErrorMessage().isEmpty())
-            PrintLine(client.ErrorMessage());
-        return stored;
-    }
-    bool all = true;
-    for (qsizetype i = 0; i < locals.size(); ++i) {
-        client.SetLocalFileName(locals.at(i));
-        client.SetHostFileName(remotes.at(i));
-        if (!client.PutFile()) {
-            all = false;
-            if (!client.ErrorMessage().isEmpty())
-                PrintLine(client.ErrorMessage());
-        }
-    }
-    client.CloseSession();
-    return all;
-}
-
 // Ends the tool once its output is out, without tearing Qt down: the offscreen platform's font
 // database loads the whole font configuration only to release it, which costs more than the
 // upload of a small file. The connections are closed by then; the kernel takes the rest.
@@ -206,8 +182,10 @@ int main(int argc, char **argv)
     Configure(client, parser);
     int status = 1;
     try {
-        status =
-            Upload(client, parser.values(QStringLiteral("local")), parser.values(QStringLiteral("remote"))) ? 0 : 1;
+        status = UploadPairs(client, parser.values(QStringLiteral("local")), parser.values(QStringLiteral("remote")),
+                             [](const QString &line) { PrintLine(line); })
+                     ? 0
+                     : 1;
     } catch (const std::exception &) {
         PrintLine(ExceptionMessage(std::current_exception()));
     }

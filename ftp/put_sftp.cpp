@@ -3,6 +3,7 @@
 #include "base/Exception.h"
 #include "ftp/Sftpcli.h"
 #include "ftp/Wait.h"
+#include "ftp/put_upload.h"
 
 #include <QCommandLineParser>
 #include <QStandardPaths>
@@ -45,30 +46,6 @@ void Configure(TSftpClient &client, const QCommandLineParser &parser)
         client.SetKeyFile(parser.value(QStringLiteral("key")));
     }
     client.OnDisplay = [](QObject *, QString &msg) { PrintLine(msg); };
-}
-
-// Sends every pair; one pair is one whole session, several share one.
-bool Upload(TSftpClient &client, const QStringList &locals, const QStringList &remotes)
-{
-    if (locals.size() == 1) {
-        client.SetLocalFileName(locals.first());
-        client.SetHostFileName(remotes.first());
-        const bool stored = client.Put();
-        if (!stored)
-            PrintLine(client.ErrorMessage());
-        return stored;
-    }
-    bool all = true;
-    for (qsizetype i = 0; i < locals.size(); ++i) {
-        client.SetLocalFileName(locals.at(i));
-        client.SetHostFileName(remotes.at(i));
-        if (!client.PutFile()) {
-            all = false;
-            PrintLine(client.ErrorMessage());
-        }
-    }
-    client.CloseSession();
-    return all;
 }
 
 } // namespace
@@ -123,7 +100,10 @@ int RunSftp(const QCommandLineParser &parser)
     client.SetWait(&wait);
     Configure(client, parser);
     try {
-        return Upload(client, parser.values(QStringLiteral("local")), parser.values(QStringLiteral("remote"))) ? 0 : 1;
+        return UploadPairs(client, parser.values(QStringLiteral("local")), parser.values(QStringLiteral("remote")),
+                           [](const QString &line) { PrintLine(line); })
+                   ? 0
+                   : 1;
     } catch (const std::exception &) {
         PrintLine(ExceptionMessage(std::current_exception()));
         return 1;
