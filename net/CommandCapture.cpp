@@ -81,24 +81,47 @@ TCommandCapture::~TCommandCapture()
 
 bool TCommandCapture::Start(const QString &commandLine, int timeoutMs)
 {
+    QString why;
+    const std::optional<QStringList> words = Words(commandLine, why);
+    return words ? StartWords(*words, timeoutMs) : StartWords({}, timeoutMs, why);
+}
+
+std::optional<QStringList> TCommandCapture::Words(const QString &commandLine, QString &why)
+{
+    if (commandLine.size() > TAppExec::MaxCommandLength) {
+        why = QStringLiteral("the command line is longer than %1 characters").arg(TAppExec::MaxCommandLength);
+        return std::nullopt;
+    }
+    std::optional<QStringList> words = SplitCommandLine(commandLine);
+    if (!words)
+        why = QStringLiteral("the command line has a quote that is not closed");
+    else if (words->isEmpty())
+        why = QStringLiteral("the command line is empty");
+    else
+        return words;
+    return std::nullopt;
+}
+
+bool TCommandCapture::StartWords(const QStringList &words, int timeoutMs)
+{
+    return StartWords(words, timeoutMs, QStringLiteral("the command line is empty"));
+}
+
+bool TCommandCapture::StartWords(const QStringList &words, int timeoutMs, const QString &whyNoWords)
+{
     if (m_end == TCaptureEnd::Running)
         return Refuse(QStringLiteral("a command started earlier still runs"));
     m_end = TCaptureEnd::Idle;
     m_status = 0;
     m_output.clear();
     m_startError.clear();
-    if (commandLine.size() > TAppExec::MaxCommandLength)
-        return Refuse(QStringLiteral("the command line is longer than %1 characters").arg(TAppExec::MaxCommandLength));
-    const std::optional<QStringList> words = SplitCommandLine(commandLine);
-    if (!words)
-        return Refuse(QStringLiteral("the command line has a quote that is not closed"));
-    if (words->isEmpty())
-        return Refuse(QStringLiteral("the command line is empty"));
+    if (words.isEmpty())
+        return Refuse(whyNoWords);
 
     OutputPipe pipe;
     if (::pipe2(pipe.fds, O_CLOEXEC) != 0)
         return Refuse(ErrnoText(errno));
-    const int error = SpawnInSession(*words, pipe.fds[1], m_pid);
+    const int error = SpawnInSession(words, pipe.fds[1], m_pid);
     if (error != 0)
         return Refuse(ErrnoText(error));
     // Only our end is non-blocking: the program's end shares no file status with it.

@@ -11,8 +11,10 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
+#include <optional>
 
 #include <sys/types.h>
 
@@ -45,6 +47,13 @@ public:
     // line is refused (empty, longer than the launcher takes, a quote not closed), the program
     // cannot be started, or a program started earlier still runs.
     bool Start(const QString &commandLine, int timeoutMs);
+    // Starts the program named by the first word with all the words as its arguments, as Start
+    // does with the words of a line.
+    bool StartWords(const QStringList &words, int timeoutMs);
+
+    // Returns the words of a command line, or nothing with the reason in why when the line is
+    // refused: empty, longer than the launcher takes, or with a quote not closed.
+    static std::optional<QStringList> Words(const QString &commandLine, QString &why);
 
     TCaptureEnd End() const { return m_end; }
     int Status() const { return m_status; }
@@ -55,6 +64,7 @@ public:
     TNotifyEvent OnFinished;
 
 private:
+    bool StartWords(const QStringList &words, int timeoutMs, const QString &whyNoWords);
     bool Refuse(const QString &why);
     void WatchEnd();
     void ReadOutput();
