@@ -21,25 +21,6 @@ using namespace quelmark::test;
 
 namespace {
 
-const char *const kInside = "QUELMARK_FTPCLI_LINKS_INSIDE";
-
-bool Inside()
-{
-    return qEnvironmentVariableIsSet(kInside);
-}
-
-// Runs the current test again inside the namespaces and passes on its verdict.
-void RerunInside(const QString &namespaces, const QString &setUp = {})
-{
-    const std::optional<QStringList> flags = UnshareFlags(namespaces);
-    if (!flags)
-        GTEST_SKIP() << NamespaceSkipReason(namespaces).toStdString();
-    const UnsharedRun run = RerunCurrentTestUnshared(*flags, setUp, kInside, QStringLiteral("1"));
-    if (run.output.contains(QLatin1String("[  SKIPPED ]")))
-        GTEST_SKIP() << run.output.toStdString();
-    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
-}
-
 class FtpcliLinks : public ::testing::Test {
 protected:
     void Aim(const QString &host, const QString &port, std::uint16_t tickMs, std::int32_t ticks)
@@ -68,8 +49,8 @@ protected:
 // Only loopback in here: no name server can be reached, so a name fails at once.
 TEST_F(FtpcliLinks, HostIsADottedAddressOnlyWhenThatIsTheWholeText)
 {
-    if (!Inside())
-        return RerunInside(QStringLiteral("n"));
+    if (!InsideNamespace())
+        return RerunInNamespace();
     ScriptedFtpServer server(QStringLiteral("ok"), QStringLiteral("127.0.0.51"));
     ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
     Aim(QString(), server.PortText(), 40, 10);
@@ -99,8 +80,8 @@ TEST_F(FtpcliLinks, SilentNameServerIsWaitedForOnlyTheTimeOut)
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("nameserver 127.0.0.53\noptions timeout:4 attempts:2\n");
     f.close();
-    if (!Inside())
-        return RerunInside(QStringLiteral("nm"), QStringLiteral("mount --bind '%1' /etc/resolv.conf").arg(resolv));
+    if (!InsideNamespace())
+        return RerunInNamespace(QStringLiteral("mount --bind '%1' /etc/resolv.conf").arg(resolv), QStringLiteral("nm"));
     QProcess nameServer;
     nameServer.start(QStringLiteral("/usr/bin/python3"),
                      {QStringLiteral("-c"), QStringLiteral("import socket, time; s = socket.socket(2, 2); "
@@ -129,8 +110,8 @@ TEST_F(FtpcliLinks, SilentNameServerIsWaitedForOnlyTheTimeOut)
 // took the bytes, and the progress must count what the server took.
 TEST_F(FtpcliLinks, SlowLinkStoresEveryByteAndShowsTheBytesTheServerTook)
 {
-    if (!Inside())
-        return RerunInside(QStringLiteral("n"));
+    if (!InsideNamespace())
+        return RerunInNamespace();
     ScriptedFtpServer server(QStringLiteral("ok"), QStringLiteral("0.0.0.0"),
                              {QStringLiteral("unshare"), QStringLiteral("-n")});
     ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
@@ -179,9 +160,9 @@ protected:
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("127.0.0.1 dual.test\n::1 dual.test\n");
         f.close();
-        if (!Inside())
-            return RerunInside(QStringLiteral("nm"),
-                               QStringLiteral("mount --bind '%1' /etc/hosts").arg(hosts) + extraSetUp);
+        if (!InsideNamespace())
+            return RerunInNamespace(QStringLiteral("mount --bind '%1' /etc/hosts").arg(hosts) + extraSetUp,
+                                    QStringLiteral("nm"));
         TWSocket probe;
         probe.SetWaitCtrl(&wait);
         probe.SetAddr(QStringLiteral("dual.test"), 10);

@@ -208,24 +208,6 @@ TEST(AddressSource, DestroyingTheSourceKillsItsRunningCommandAndReportsNothing)
     EXPECT_EQ(reports, 0);
 }
 
-// The interface cases run this same test program again inside a network namespace made for
-// them; the child checks, the parent reports its output.
-const char *const kChildMark = "QUELMARK_TEST_ADDRESS_CHILD";
-
-bool RunningAsChild()
-{
-    return qEnvironmentVariableIsSet(kChildMark);
-}
-
-void RunInNamespace(const QString &setUp)
-{
-    const std::optional<QStringList> flags = test::UnshareFlags();
-    if (!flags)
-        GTEST_SKIP() << test::NamespaceSkipReason().toStdString();
-    const test::UnsharedRun run = test::RerunCurrentTestUnshared(*flags, setUp, kChildMark, QStringLiteral("1"));
-    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
-}
-
 TAddressResult LookUp(TAddressSourceKind kind, TAddressFamily family, const QString &interfaceName = QString())
 {
     TAddressSource source;
@@ -237,10 +219,10 @@ TAddressResult LookUp(TAddressSourceKind kind, TAddressFamily family, const QStr
 
 TEST(AddressSource, InterfaceAndLocalIpv6TakeTheNamespacesAddresses)
 {
-    if (!RunningAsChild()) {
+    if (!test::InsideNamespace()) {
         // qa0 holds a link-local IPv4 address before the global one; qa1 only the link-local
         // IPv6 address it makes itself; qb0 has an address but stays down.
-        return RunInNamespace(
+        return test::RerunInNamespace(
             QStringLiteral("ip link add qa0 type veth peer name qa1 && ip addr add 169.254.7.7/16 dev qa0 && "
                            "ip addr add 192.0.2.10/24 dev qa0 && ip -6 addr add 2001:db8:0:0::10/64 dev qa0 nodad && "
                            "ip link set qa0 up && ip link set qa1 up && ip link add qb0 type veth peer name qb1 && "
@@ -284,8 +266,8 @@ TEST(AddressSource, InterfaceAndLocalIpv6TakeTheNamespacesAddresses)
 
 TEST(AddressSource, LoopbackOnlyNetworkHasNoLocalAddress)
 {
-    if (!RunningAsChild())
-        return RunInNamespace(QString());
+    if (!test::InsideNamespace())
+        return test::RerunInNamespace();
     EXPECT_EQ(Outcome(LookUp(TAddressSourceKind::Local, v6)),
               Failed("no global IPv6 address on an interface that is up"));
     // IPv4 keeps the program's own word for "not connected" beside the reason.

@@ -12,8 +12,6 @@ using namespace quelmark;
 
 namespace {
 
-const char *const kChildMark = "QUELMARK_TEST_ADDRESS_WATCH_CHILD";
-
 // Runs one ip command line in this process's network namespace; returns its errors, if any.
 QString Ip(const QString &arguments)
 {
@@ -28,17 +26,10 @@ QString Ip(const QString &arguments)
 // and 10.77.1.5/24 on qw0.
 TEST(AddressWatch, AnnouncesAddressesAndNewDefaultRoutesOnceABurstHasSettled)
 {
-    if (!qEnvironmentVariableIsSet(kChildMark)) {
-        const std::optional<QStringList> flags = test::UnshareFlags();
-        if (!flags)
-            GTEST_SKIP() << test::NamespaceSkipReason().toStdString();
-        const test::UnsharedRun run = test::RerunCurrentTestUnshared(
-            *flags,
+    if (!test::InsideNamespace()) {
+        return test::RerunInNamespace(
             QStringLiteral("ip link add qw0 type veth peer name qw1 && ip link set qw0 up && ip link set qw1 up && "
-                           "ip addr add 10.77.1.5/24 dev qw0"),
-            kChildMark, QStringLiteral("1"));
-        EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
-        return;
+                           "ip addr add 10.77.1.5/24 dev qw0"));
     }
     TAddressWatch watch;
     int changes = 0;

@@ -10,6 +10,7 @@ namespace quelmark::test {
 namespace {
 
 constexpr int kChildTimeoutMs = 60000;
+const char *const kInsideNamespace = "QUELMARK_TEST_INSIDE_NAMESPACE";
 const QString kBringLoUp = QStringLiteral("ip link set lo up");
 
 void StartUnshared(QProcess &process, const QStringList &flags, const QString &script, const QStringList &arguments)
@@ -67,6 +68,23 @@ UnsharedRun RerunCurrentTestUnshared(const QStringList &flags, const QString &se
     StartUnshared(process, flags, script, {QCoreApplication::applicationFilePath(), filter});
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromLocal8Bit(process.readAll()), QString()};
+}
+
+bool InsideNamespace()
+{
+    return qEnvironmentVariableIsSet(kInsideNamespace);
+}
+
+void RerunInNamespace(const QString &setUp, const QString &namespaces)
+{
+    const std::optional<QStringList> flags = UnshareFlags(namespaces);
+    if (!flags)
+        GTEST_SKIP() << NamespaceSkipReason(namespaces).toStdString();
+    const UnsharedRun run = RerunCurrentTestUnshared(*flags, setUp, kInsideNamespace, QStringLiteral("1"));
+    if (run.output.contains(QLatin1String("[  SKIPPED ]")))
+        GTEST_SKIP() << run.output.toStdString();
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains(QLatin1String("[  PASSED  ] 1 test"))) << run.output.toStdString();
 }
 
 } // namespace quelmark::test

@@ -33,4 +33,13 @@ UnsharedRun RunUnshared(const QStringList &flags, const QString &script);
 UnsharedRun RerunCurrentTestUnshared(const QStringList &flags, const QString &setUp, const char *variable,
                                      const QString &value);
 
+// True in a run of a test that RerunInNamespace started.
+bool InsideNamespace();
+
+// Runs the current test again inside namespaces of its own (by their letters, network alone by
+// default), after lo is up and setUp ran, and passes its verdict on: a failure with the child's
+// output, a skip when the child skipped or the namespaces are not permitted here. A test calls it
+// when InsideNamespace() is false and returns.
+void RerunInNamespace(const QString &setUp = {}, const QString &namespaces = QStringLiteral("n"));
+
 } // namespace quelmark::test
