@@ -1,6 +1,7 @@
 #include "app/Handover.h"
 
 #include "base/Exception.h"
+#include "base/Printable.h"
 
 #include <QElapsedTimer>
 #include <QJsonDocument>
@@ -66,8 +67,7 @@ std::optional<QJsonObject> Parse(const QByteArray &line)
 
 void Print(FILE *stream, const QString &line)
 {
-    std::fputs((line + QLatin1Char('\n')).toLocal8Bit().constData(), stream);
-    std::fflush(stream);
+    PrintLine(stream, line);
 }
 
 // Sends one request and waits for the message that carries key; nullopt when the holder does

@@ -3,6 +3,7 @@
 #include "app/F_Main.h"
 #include "app/Termination.h"
 #include "base/Exception.h"
+#include "base/Printable.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/GeneralOptions.h"
 #include "catalogue/Navigator.h"
@@ -42,8 +43,7 @@ constexpr int kReachHolderMs = 5000;
 
 void Print(FILE *stream, const QString &line)
 {
-    std::fputs((line + QLatin1Char('\n')).toLocal8Bit().constData(), stream);
-    std::fflush(stream);
+    PrintLine(stream, line);
 }
 
 class TTerminalOutput : public TRunOutput {

@@ -1,5 +1,6 @@
 #include "app/Tray.h"
 
+#include "base/Printable.h"
 #include "catalogue/Icons.h"
 #include "catalogue/MessageBox.h"
 
@@ -23,7 +24,7 @@ QString CheckLine(const std::optional<TCheckReport> &lastCheck)
     if (!lastCheck)
         return QStringLiteral("No check yet");
     return QStringLiteral("Last check: %1, %2")
-        .arg(QLocale::system().toString(lastCheck->time, QLocale::ShortFormat), lastCheck->result);
+        .arg(QLocale::system().toString(lastCheck->time, QLocale::ShortFormat), PrintableText(lastCheck->result));
 }
 
 } // namespace
@@ -32,7 +33,7 @@ QString TrayToolTip(bool running, const QString &address, const std::optional<TC
 {
     return QStringList{TMessageBox::Title(),
                        running ? QStringLiteral("Timer running") : QStringLiteral("Timer stopped"),
-                       QStringLiteral("Address: ") + address, CheckLine(lastCheck)}
+                       QStringLiteral("Address: ") + PrintableText(address), CheckLine(lastCheck)}
         .join(QLatin1Char('\n'));
 }
 
@@ -96,11 +97,12 @@ void TTray::Notify(const QString &text)
 {
     if (!m_icon)
         return;
+    const QString shown = PrintableLines(text);
     if (TestMode()) {
-        Record({TMessageBox::Title(), text});
+        Record({TMessageBox::Title(), shown});
         return;
     }
-    m_icon->showMessage(TMessageBox::Title(), text, QSystemTrayIcon::Warning);
+    m_icon->showMessage(TMessageBox::Title(), shown, QSystemTrayIcon::Warning);
 }
 
 } // namespace quelmark

@@ -57,7 +57,8 @@ public:
     QSystemTrayIcon *Icon() const { return m_icon; }
     // Puts the state into the tooltip.
     void ShowState(bool running, const QString &address, const std::optional<TCheckReport> &lastCheck);
-    // Shows a warning notification with the text; nothing without a tray.
+    // Shows a warning notification with the text, its control characters shown as PrintableLines
+    // shows them; nothing without a tray.
     void Notify(const QString &text);
 
 private:

@@ -2,6 +2,7 @@
 
 #include "app/F_Main.h"
 #include "app/Termination.h"
+#include "base/Printable.h"
 #include "catalogue/MessageBox.h"
 #include "catalogue/Registry.h"
 #include "engine/PushCommands.h"
@@ -22,8 +23,7 @@ constexpr int kWaitForStoreMs = 10000;
 
 void PrintError(const QString &message)
 {
-    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
-    std::fflush(stderr);
+    PrintLine(stderr, message);
 }
 
 // Says why the window does not open: on standard error and, for a user who started it from the

@@ -2,6 +2,7 @@
 #include "app/F_Main.h"
 #include "app/Headless.h"
 #include "app/WindowHolder.h"
+#include "base/Printable.h"
 #include "base/QtMessages.h"
 
 #include <QApplication>
@@ -13,7 +14,7 @@ namespace {
 
 void Print(const QString &text, FILE *stream)
 {
-    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fputs(quelmark::PrintableLines(text).toLocal8Bit().constData(), stream);
     std::fflush(stream);
 }
 

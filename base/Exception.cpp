@@ -1,6 +1,7 @@
 #include "base/Exception.h"
 
 #include "base/Dispatch.h"
+#include "base/Printable.h"
 
 #include <cstdio>
 #include <utility>
@@ -51,7 +52,7 @@ void ReportTopLevel(const std::exception_ptr &error) noexcept
         if (reporter())
             reporter()(message);
         else
-            std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+            PrintLine(stderr, message);
     } catch (...) {
         // The display itself failed; there is nobody left to tell.
     }

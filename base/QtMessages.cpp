@@ -1,5 +1,7 @@
 #include "base/QtMessages.h"
 
+#include "base/Printable.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -14,8 +16,7 @@ void QuietHandler(QtMsgType type, const QMessageLogContext &, const QString &mes
 {
     if (type != QtFatalMsg)
         return;
-    std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, message.toLocal8Bit().constData());
-    std::fflush(stderr);
+    PrintLine(stderr, QString::fromLocal8Bit(program_invocation_short_name) + QStringLiteral(": ") + message);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "engine/ActivityLog.h"
 
 #include "base/Exception.h"
+#include "base/Printable.h"
 #include "catalogue/FileDialogs.h"
 
 #include <QAbstractButton>
@@ -43,7 +44,7 @@ void SaveLinesToFile(const QStringList &lines, const QString &path)
     for (int i = 0; ok && i < lines.size(); ++i)
         ok = file.write(lines[i].toLocal8Bit() + "\r\n") >= 0;
     if (!ok || !file.commit())
-        throw Exception(QStringLiteral("Cannot create file %1").arg(path));
+        throw Exception(QStringLiteral("Cannot create file %1").arg(PrintableText(path)));
 }
 
 TActivityLog::TActivityLog(TTextArea *memoLog, QAbstractButton *chkTimeStampLog, QAbstractButton *chkDetailedLogging,
@@ -60,11 +61,9 @@ void TActivityLog::AddToLog(TTextArea *area, const QString &message)
     QString line;
     if (Checked(m_chkTimeStampLog))
         line = LogTimeStamp(Now());
-    line += message;
     // A message holding line breaks (a socket error's second line) becomes several lines,
-    // whichever break it uses.
-    if (line.contains(QLatin1Char('\r')))
-        line.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    // whichever break it uses; any other control character is shown, never obeyed.
+    line += PrintableLines(message);
     if (area == m_memoLog)
         qCInfo(lcActivityLog).noquote() << line;
     if (!HasRoom(area, line)) {

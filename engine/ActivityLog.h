@@ -46,7 +46,8 @@ public:
     TActivityLog(TTextArea *memoLog, QAbstractButton *chkTimeStampLog, QAbstractButton *chkDetailedLogging,
                  QWidget *dialogParent = nullptr);
 
-    // Appends one line to area, time-stamped while "Timestamp Log Entries" is checked. When
+    // Appends one line to area, time-stamped while "Timestamp Log Entries" is checked, its
+    // control characters shown as PrintableLines shows them. When
     // the area has no room left it is cleared and given the single line
     // "Cleared output area due to limited resources..." instead; the line is dropped.
     void AddToLog(TTextArea *area, const QString &message);

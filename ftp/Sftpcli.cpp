@@ -2,9 +2,9 @@
 
 #include "base/Dispatch.h"
 #include "base/Exception.h"
+#include "base/Printable.h"
 #include "base/ServerField.h"
 #include "ftp/FtpReplies.h"
-#include "net/Printable.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "ftp/SshSession.h"
 
 #include "base/Exception.h"
-#include "net/Printable.h"
+#include "base/Printable.h"
 #include "net/SocketAddress.h"
 #include "net/UniqueFd.h"
 #include "net/WSocket.h"

@@ -5,6 +5,7 @@
 // --remote pair is one session; several pairs go over one session, in the order given. Exits 0
 // when the server confirmed every file, 1 when an upload failed, 2 for bad arguments.
 #include "base/Exception.h"
+#include "base/Printable.h"
 #include "base/QtMessages.h"
 #include "base/ServerField.h"
 #include "ftp/Ftpcli.h"
@@ -24,12 +25,6 @@ using namespace quelmark;
 namespace {
 
 constexpr int kMaxRetries = 10;
-
-void PrintLine(const QString &line, FILE *stream = stdout)
-{
-    std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
-    std::fflush(stream);
-}
 
 void AddOptions(QCommandLineParser &parser)
 {
@@ -131,7 +126,7 @@ void Configure(TFtpClient &client, const QCommandLineParser &parser)
     client.SetUseTls(parser.isSet(QStringLiteral("tls")));
     client.SetTrustedCertificate(parser.value(QStringLiteral("fingerprint")));
     client.SetCaFile(parser.value(QStringLiteral("ca-file")));
-    client.OnDisplay = [](QObject *, QString &msg) { PrintLine(msg); };
+    client.OnDisplay = [](QObject *, QString &msg) { PrintLine(stdout, msg); };
 }
 
 // Ends the tool once its output is out, without tearing Qt down: the offscreen platform's font
@@ -154,18 +149,18 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("quelmark-put"));
-    SetTopLevelReporter([](const QString &message) { PrintLine(message, stderr); });
+    SetTopLevelReporter([](const QString &message) { PrintLine(stderr, message); });
 
     QCommandLineParser parser;
     AddOptions(parser);
     if (!parser.parse(QApplication::arguments())) {
-        PrintLine(parser.errorText(), stderr);
+        PrintLine(stderr, parser.errorText());
         return 2;
     }
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
     if (const QString wrong = CheckArguments(parser); !wrong.isEmpty()) {
-        PrintLine(wrong, stderr);
+        PrintLine(stderr, wrong);
         return 2;
     }
 
@@ -183,11 +178,11 @@ int main(int argc, char **argv)
     int status = 1;
     try {
         status = UploadPairs(client, parser.values(QStringLiteral("local")), parser.values(QStringLiteral("remote")),
-                             [](const QString &line) { PrintLine(line); })
+                             [](const QString &line) { PrintLine(stdout, line); })
                      ? 0
                      : 1;
     } catch (const std::exception &) {
-        PrintLine(ExceptionMessage(std::current_exception()));
+        PrintLine(stdout, ExceptionMessage(std::current_exception()));
     }
     EndWith(status);
 }

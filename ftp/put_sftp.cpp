@@ -1,6 +1,7 @@
 #include "ftp/put_sftp.h"
 
 #include "base/Exception.h"
+#include "base/Printable.h"
 #include "ftp/Sftpcli.h"
 #include "ftp/Wait.h"
 #include "ftp/put_upload.h"
@@ -13,12 +14,6 @@
 namespace quelmark {
 
 namespace {
-
-void PrintLine(const QString &line)
-{
-    std::fprintf(stdout, "%s\n", line.toLocal8Bit().constData());
-    std::fflush(stdout);
-}
 
 // The program's own known-hosts file, so that a key accepted in the window counts here as well
 // and the other way round.
@@ -45,7 +40,7 @@ void Configure(TSftpClient &client, const QCommandLineParser &parser)
         client.SetAuth(TSshAuth::Key);
         client.SetKeyFile(parser.value(QStringLiteral("key")));
     }
-    client.OnDisplay = [](QObject *, QString &msg) { PrintLine(msg); };
+    client.OnDisplay = [](QObject *, QString &msg) { PrintLine(stdout, msg); };
 }
 
 } // namespace
@@ -101,11 +96,11 @@ int RunSftp(const QCommandLineParser &parser)
     Configure(client, parser);
     try {
         return UploadPairs(client, parser.values(QStringLiteral("local")), parser.values(QStringLiteral("remote")),
-                           [](const QString &line) { PrintLine(line); })
+                           [](const QString &line) { PrintLine(stdout, line); })
                    ? 0
                    : 1;
     } catch (const std::exception &) {
-        PrintLine(ExceptionMessage(std::current_exception()));
+        PrintLine(stdout, ExceptionMessage(std::current_exception()));
         return 1;
     }
 }

@@ -1,6 +1,6 @@
 #include "net/NewAddressCommand.h"
 
-#include "net/Printable.h"
+#include "base/Printable.h"
 
 #include <utility>
 

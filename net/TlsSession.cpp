@@ -1,6 +1,6 @@
 #include "net/TlsSession.h"
 
-#include "net/Printable.h"
+#include "base/Printable.h"
 #include "net/SocketAddress.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "net/WSocket.h"
 
+#include "base/Printable.h"
 #include "ftp/Wait.h"
-#include "net/Printable.h"
 #include "net/SocketErrors.h"
 #include "net/UniqueFd.h"
 

@@ -1,4 +1,4 @@
-#include "net/Printable.h"
+#include "base/Printable.h"
 
 namespace quelmark {
 
@@ -9,12 +9,22 @@ bool IsControl(char32_t c)
     return c < 0x20 || (c >= 0x7F && c <= 0x9F);
 }
 
-void AppendEscaped(QString &out, unsigned char byte)
+bool IsSeparator(char32_t c)
+{
+    return c == 0x2028 || c == 0x2029;
+}
+
+void AppendByte(QString &out, unsigned char byte)
 {
     static const char digits[] = "0123456789abcdef";
     out += QLatin1String("\\x");
     out += QLatin1Char(digits[byte >> 4]);
     out += QLatin1Char(digits[byte & 0x0F]);
+}
+
+void AppendCodePoint(QString &out, char32_t c)
+{
+    out += QStringLiteral("\\u{%1}").arg(static_cast<uint>(c), 4, 16, QLatin1Char('0'));
 }
 
 bool IsContinuation(unsigned char byte)
@@ -55,6 +65,31 @@ qsizetype SequenceLength(QByteArrayView bytes, qsizetype i)
     return length;
 }
 
+// Returns text with its controls, separators and lone surrogates escaped; the characters in
+// kept pass as they are.
+QString Escaped(const QString &text, QStringView kept)
+{
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        const bool pair = c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
+        if (pair) {
+            out += c;
+            out += text.at(++i);
+        } else if (kept.contains(c)) {
+            out += c;
+        } else if (IsControl(c.unicode())) {
+            AppendByte(out, static_cast<unsigned char>(c.unicode()));
+        } else if (IsSeparator(c.unicode()) || c.isSurrogate()) {
+            AppendCodePoint(out, c.unicode());
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 QString PrintableBytes(QByteArrayView bytes)
@@ -65,11 +100,13 @@ QString PrintableBytes(QByteArrayView bytes)
         const qsizetype length = SequenceLength(bytes, i);
         const QString character = length > 0 ? QString::fromUtf8(bytes.sliced(i, length)) : QString();
         // A control character is one or two bytes long; longer ones begin above U+07FF.
-        if (length > 0 && !IsControl(character.at(0).unicode())) {
+        if (length > 0 && IsSeparator(character.at(0).unicode())) {
+            AppendCodePoint(out, character.at(0).unicode());
+        } else if (length > 0 && !IsControl(character.at(0).unicode())) {
             out += character;
         } else {
             for (qsizetype k = 0; k < qMax<qsizetype>(length, 1); ++k)
-                AppendEscaped(out, static_cast<unsigned char>(bytes[i + k]));
+                AppendByte(out, static_cast<unsigned char>(bytes[i + k]));
         }
         i += qMax<qsizetype>(length, 1);
     }
@@ -78,15 +115,21 @@ QString PrintableBytes(QByteArrayView bytes)
 
 QString PrintableText(const QString &text)
 {
-    QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
-        if (IsControl(c.unicode()))
-            AppendEscaped(out, static_cast<unsigned char>(c.unicode()));
-        else
-            out += c;
-    }
-    return out;
+    return Escaped(text, {});
+}
+
+QString PrintableLines(const QString &text)
+{
+    QString lines = text;
+    if (lines.contains(QLatin1Char('\r')))
+        lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return Escaped(lines, u"\t\n");
+}
+
+void PrintLine(FILE *stream, const QString &text)
+{
+    std::fputs((PrintableLines(text) + QLatin1Char('\n')).toLocal8Bit().constData(), stream);
+    std::fflush(stream);
 }
 
 } // namespace quelmark
