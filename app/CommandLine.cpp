@@ -10,6 +10,8 @@ namespace quelmark {
 namespace {
 
 const QString OptionPrefix = QStringLiteral("--");
+// The usage fits a terminal of 80 columns with the cursor still on the line.
+constexpr qsizetype kUsageColumns = 79;
 
 // The window-system options Qt's application object takes out of the arguments: the first group
 // with a value ("-name VALUE" or "-name=VALUE"), the second without.
@@ -61,11 +63,31 @@ bool TakeWindowArgument(const QStringList &arguments, qsizetype &i, TCommandLine
     return true;
 }
 
-const TOptionSpec *FindOption(const std::vector<TOptionSpec> &options, const QString &name)
+// Returns the option an argument names: "-h" by its short name, "--name" or "--name=value"
+// (equals then marks the '='), or nullptr after setting error.
+const TOptionSpec *OptionOf(const std::vector<TOptionSpec> &options, const QString &argument, qsizetype &equals,
+                            QString &error)
 {
+    if (argument.size() > 1 && argument[0] == QLatin1Char('-') && argument[1] != QLatin1Char('-')) {
+        const auto found = std::find_if(options.begin(), options.end(), [&argument](const TOptionSpec &o) {
+            return !o.Short.isEmpty() && argument.mid(1) == o.Short;
+        });
+        if (found != options.end())
+            return &*found;
+    }
+    if (!argument.startsWith(OptionPrefix) || argument.size() == OptionPrefix.size()) {
+        error = QStringLiteral("unexpected argument '%1'").arg(argument);
+        return nullptr;
+    }
+    equals = argument.indexOf(QLatin1Char('='));
+    const QString name = argument.mid(OptionPrefix.size(), equals < 0 ? -1 : equals - OptionPrefix.size());
     const auto found =
         std::find_if(options.begin(), options.end(), [&name](const TOptionSpec &o) { return o.Name == name; });
-    return found == options.end() ? nullptr : &*found;
+    if (found == options.end()) {
+        error = QStringLiteral("unknown option '%1'").arg(OptionPrefix + name);
+        return nullptr;
+    }
+    return &*found;
 }
 
 // Returns the option's name as the usage shows it, with its value when it takes one.
@@ -77,12 +99,40 @@ QString Synopsis(const TOptionSpec &option)
     return text;
 }
 
+// Returns the option as the usage lists it: "-h, --help", "    --site NAME".
+QString UsageName(const TOptionSpec &option)
+{
+    return (option.Short.isEmpty() ? QStringLiteral("    ") : QStringLiteral("-%1, ").arg(option.Short)) +
+           Synopsis(option);
+}
+
+// Returns head followed by the words of body, broken at blanks into lines of at most
+// kUsageColumns characters; the lines after the first begin with indent blanks.
+QString Wrapped(const QString &head, const QString &body, qsizetype indent)
+{
+    QString text;
+    QString line = head;
+    bool wordOnLine = false;
+    for (const QString &word : body.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (wordOnLine && line.size() + 1 + word.size() > kUsageColumns) {
+            text += line + QLatin1Char('\n');
+            line = QString(indent, QLatin1Char(' '));
+            wordOnLine = false;
+        }
+        if (wordOnLine)
+            line += QLatin1Char(' ');
+        line += word;
+        wordOnLine = true;
+    }
+    return text + line + QLatin1Char('\n');
+}
+
 } // namespace
 
 const std::vector<TOptionSpec> &ProgramOptions()
 {
     static const std::vector<TOptionSpec> options{
-        {QStringLiteral("help"), {}, QStringLiteral("Prints this help and exits.")},
+        {QStringLiteral("help"), {}, QStringLiteral("Prints this help and exits."), QStringLiteral("h")},
         {QStringLiteral("version"), {}, QStringLiteral("Prints the program's version and exits.")},
         {QStringLiteral("push-all"),
          {},
@@ -95,6 +145,7 @@ const std::vector<TOptionSpec> &ProgramOptions()
          QStringLiteral("Runs the refresh cycle without a window until SIGTERM or SIGINT.")},
         {QStringLiteral("site"), QStringLiteral("NAME"),
          QStringLiteral("Narrows --push-all or --dry-run to one site.")},
+        {QStringLiteral("list-sites"), {}, QStringLiteral("Prints the names of the sites, one a line, and exits.")},
     };
     return options;
 }
@@ -106,17 +157,12 @@ TCommandLine ParseCommandLine(const QStringList &arguments, const std::vector<TO
         const QString &argument = arguments[i];
         if (TakeWindowArgument(arguments, i, line))
             continue;
-        if (!argument.startsWith(OptionPrefix) || argument.size() == OptionPrefix.size()) {
-            line.Error = QStringLiteral("unexpected argument '%1'").arg(argument);
+        qsizetype equals = -1;
+        const TOptionSpec *option = OptionOf(options, argument, equals, line.Error);
+        if (!option)
             continue;
-        }
-        // "--name=value" carries its value; "--name value" takes the next argument.
-        const qsizetype equals = argument.indexOf(QLatin1Char('='));
-        const QString name = argument.mid(OptionPrefix.size(), equals < 0 ? -1 : equals - OptionPrefix.size());
-        const TOptionSpec *option = FindOption(options, name);
-        if (!option) {
-            line.Error = QStringLiteral("unknown option '%1'").arg(OptionPrefix + name);
-        } else if (line.Has(name)) {
+        const QString &name = option->Name;
+        if (line.Has(name)) {
             line.Error = QStringLiteral("option '%1' is given twice").arg(OptionPrefix + name);
         } else if (option->ValueName.isEmpty()) {
             if (equals >= 0)
@@ -147,6 +193,7 @@ TCommandLine ParseProgramCommandLine(const QStringList &arguments)
         {QStringLiteral("push-all"), TRunMode::PushAll},
         {QStringLiteral("dry-run"), TRunMode::DryRun},
         {QStringLiteral("service"), TRunMode::Service},
+        {QStringLiteral("list-sites"), TRunMode::ListSites},
     };
     QStringList given;
     for (const auto &[name, mode] : modes) {
@@ -171,21 +218,26 @@ QString UsageText(const std::vector<TOptionSpec> &options)
 {
     qsizetype width = 0;
     for (const TOptionSpec &option : options)
-        width = std::max(width, Synopsis(option).size());
+        width = std::max(width, UsageName(option).size());
 
-    QString text = QStringLiteral("Usage: quelmark [OPTION]...\n"
-                                  "Keeps files on FTP web sites up to date and writes this machine's current IP\n"
-                                  "address into them as it uploads them. Without an option it opens its window.\n"
-                                  "\n"
-                                  "Options:\n");
+    QString text = QStringLiteral("Usage: quelmark [OPTION]...\n") +
+                   Wrapped({},
+                           QStringLiteral("Keeps files on FTP, FTPS and SFTP web sites up to date and writes this "
+                                          "machine's current IP address into them as it uploads them. Without an "
+                                          "option it opens its window."),
+                           0) +
+                   QStringLiteral("\nOptions:\n");
     for (const TOptionSpec &option : options)
-        text += QStringLiteral("  %1  %2\n").arg(Synopsis(option).leftJustified(width), option.Help);
+        text += Wrapped(QStringLiteral("  %1  ").arg(UsageName(option).leftJustified(width)), option.Help, width + 4);
     text += QStringLiteral("\n"
                            "--dry-run prints one line per file entry, fields separated by tabs:\n"
-                           "  SITE  LOCAL FILE  HOST FILE NAME  due|not due  REASON\n"
-                           "Exit status: 0 when nothing failed, 1 when a file could not be pushed or the\n"
-                           "machine is not connected, 2 when the arguments or the settings store cannot be\n"
-                           "used. The window also takes Qt's window-system options (-session, -display, ...).\n");
+                           "  SITE  LOCAL FILE  HOST FILE NAME  due|not due  REASON\n");
+    text += Wrapped({},
+                    QStringLiteral("Exit status: 0 when nothing failed, 1 when a file could not be pushed or the "
+                                   "machine is not connected, 2 when the arguments or the settings store cannot be "
+                                   "used. The window also takes Qt's window-system options, such as -session "
+                                   "and -display."),
+                    0);
     return text;
 }
 

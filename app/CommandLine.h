@@ -15,15 +15,17 @@
 
 namespace quelmark {
 
-// One option of the table: "--Name", or "--Name VALUE" / "--Name=VALUE" when ValueName is set.
+// One option of the table: "--Name", or "--Name VALUE" / "--Name=VALUE" when ValueName is set;
+// also "-Short" when Short is set.
 struct TOptionSpec {
     QString Name;
     QString ValueName;
     QString Help;
+    QString Short{};
 };
 
 // What the program is asked to run: its window, or one of the runs without a window.
-enum class TRunMode { Window, PushAll, DryRun, Service };
+enum class TRunMode { Window, PushAll, DryRun, Service, ListSites };
 
 // What the command line asks for: the options given, or why the arguments cannot be used.
 struct TCommandLine {
@@ -48,12 +50,13 @@ const std::vector<TOptionSpec> &ProgramOptions();
 // sets Error.
 TCommandLine ParseCommandLine(const QStringList &arguments, const std::vector<TOptionSpec> &options = ProgramOptions());
 
-// Parses the program's own command line and sets Mode from --push-all, --dry-run or --service;
+// Parses the program's own command line and sets Mode from --push-all, --dry-run, --service or
+// --list-sites;
 // more than one of them, or --site without --push-all or --dry-run, sets Error.
 TCommandLine ParseProgramCommandLine(const QStringList &arguments);
 
-// Returns the usage: the synopsis, what the program does without options, and one line per
-// option with its help.
+// Returns the usage: the synopsis, what the program does without options, and each option with
+// its help, wrapped within 80 columns.
 QString UsageText(const std::vector<TOptionSpec> &options = ProgramOptions());
 
 // Returns the line --version prints: "quelmark <version>".

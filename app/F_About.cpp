@@ -26,8 +26,10 @@ TfrmAbout::TfrmAbout(QWidget *parent) : QDialog(parent)
     name->setObjectName(QStringLiteral("lblProgramName"));
     auto *version = new QLabel(QStringLiteral("Version ") + ProgramVersion());
     version->setObjectName(QStringLiteral("lblVersion"));
-    auto *purpose = new QLabel(QStringLiteral("Keeps the pages of your FTP web sites up to date and writes this "
-                                              "machine's current IP address into them as it uploads them."));
+    auto *purpose = new QLabel(QStringLiteral("Keeps the pages of your web sites up to date over FTP, FTPS or SFTP "
+                                              "and writes this machine's current IP address into them as it "
+                                              "uploads them."));
+    purpose->setObjectName(QStringLiteral("lblPurpose"));
     purpose->setWordWrap(true);
     purpose->setMinimumWidth(280);
 

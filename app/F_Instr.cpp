@@ -11,11 +11,12 @@ namespace quelmark {
 
 QString InstructionsDescription()
 {
-    return QStringLiteral("Varnholt Quelmark keeps pages on your FTP web sites up to date and writes this machine's "
-                          "current IP address into them as it uploads them.\n"
+    return QStringLiteral("Varnholt Quelmark keeps pages on your web sites up to date over FTP, FTPS or SFTP and "
+                          "writes this machine's current IP address into them as it uploads them.\n"
                           "\n"
-                          "1. Add a web site with the \"New Web Site\" button under the navigator: the FTP server, "
-                          "your user name, your password and the folder your pages go to.\n"
+                          "1. Add a web site with the \"New Web Site\" button under the navigator: the server, "
+                          "your user name, your password and the folder your pages go to. On the site's page, "
+                          "\"Use TLS (explicit)\" sends over FTPS, and \"Protocol:\" SFTP over SSH.\n"
                           "2. Add the local files that belong on that site with \"Add a new file\", or drop them "
                           "from the desktop onto the window while the site is shown. Give each file the name it "
                           "should have on the server.\n"
@@ -56,7 +57,8 @@ QString InstructionsDisclaimer()
                           "and it publishes your machine's address in the pages you mark. Keep copies of your "
                           "pages, and think about who may read that address.\n"
                           "\n"
-                          "Plain FTP sends your user name and password unencrypted.");
+                          "Plain FTP sends your user name and password unencrypted; FTPS and SFTP encrypt them "
+                          "with the files.");
 }
 
 TfrmInstr::TfrmInstr(QWidget *parent) : QWidget(parent, Qt::Window)

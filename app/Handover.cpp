@@ -65,11 +65,6 @@ std::optional<QJsonObject> Parse(const QByteArray &line)
     return document.object();
 }
 
-void Print(FILE *stream, const QString &line)
-{
-    PrintLine(stream, line);
-}
-
 // Sends one request and waits for the message that carries key; nullopt when the holder does
 // not answer in time.
 std::optional<QJsonValue> Ask(const TStoreHolder &holder, const QJsonObject &request, const QString &key, int timeoutMs)
@@ -275,18 +270,18 @@ int HandOverRun(QLocalSocket &socket, const TStoreHolder &holder, const TRunRequ
             if (!message)
                 continue;
             if (message->contains(kOut))
-                Print(stdout, message->value(kOut).toString());
+                PrintLine(stdout, message->value(kOut).toString());
             if (message->contains(kErr))
-                Print(stderr, message->value(kErr).toString());
+                PrintError(message->value(kErr).toString());
             if (message->contains(kExit))
                 return message->value(kExit).toInt(2);
         }
         if (socket.state() != QLocalSocket::ConnectedState && socket.bytesAvailable() == 0) {
-            Print(stderr, QStringLiteral("The %1 ended before the run was over").arg(HolderText(holder)));
+            PrintError(QStringLiteral("The %1 ended before the run was over").arg(HolderText(holder)));
             return 2;
         }
         if (silence.elapsed() > kSilenceMs) {
-            Print(stderr, QStringLiteral("The %1 stopped answering").arg(HolderText(holder)));
+            PrintError(QStringLiteral("The %1 stopped answering").arg(HolderText(holder)));
             return 2;
         }
         socket.waitForReadyRead(500);

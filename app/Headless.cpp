@@ -41,15 +41,10 @@ constexpr int kIdlePollMs = 50;
 // How long a run gives the holder of the store to answer before it says so and ends.
 constexpr int kReachHolderMs = 5000;
 
-void Print(FILE *stream, const QString &line)
-{
-    PrintLine(stream, line);
-}
-
 class TTerminalOutput : public TRunOutput {
 public:
-    void Out(const QString &line) override { Print(stdout, line); }
-    void Err(const QString &line) override { Print(stderr, line); }
+    void Out(const QString &line) override { PrintLine(stdout, line); }
+    void Err(const QString &line) override { PrintError(line); }
 };
 
 // Reads who holds the store, giving a holder that has just taken the lock a moment to say so.
@@ -79,7 +74,7 @@ int RunHere(const TRunRequest &request, TStoreLock &lock)
     // up to date behind the holder's back.
     SetStoreReadOnly(request.mode == TRunMode::DryRun);
     if (const QString problem = CheckStoreAtStart(); !problem.isEmpty()) {
-        Print(stderr, problem);
+        PrintError(problem);
         return 2;
     }
     THeadlessHost host;
@@ -90,7 +85,7 @@ int RunHere(const TRunRequest &request, TStoreLock &lock)
         try {
             server.Listen(socketPath);
         } catch (const Exception &error) {
-            Print(stderr, error.Message());
+            PrintError(error.Message());
         }
         lock.Publish({QCoreApplication::applicationPid(), roles::PushAll, socketPath});
     }
@@ -140,7 +135,7 @@ int RunOrHandOver(const TRunRequest &request, TStoreLock &lock)
         }
         QThread::msleep(100);
     }
-    Print(stderr, InUseText(holder) + QStringLiteral(", which does not answer"));
+    PrintError(InUseText(holder) + QStringLiteral(", which does not answer"));
     return 2;
 }
 
@@ -230,7 +225,7 @@ TService::TService(THeadlessHost &host, const QString &storePath, QObject *paren
         m_host.LoadOptions();
         m_host.LoadSites();
     };
-    m_host.Engine().Log().OnLineAdded = [](const QString &line) { Print(stdout, line); };
+    m_host.Engine().Log().OnLineAdded = [](const QString &line) { PrintLine(stdout, line); };
 }
 
 TService::~TService()
@@ -248,11 +243,11 @@ std::optional<int> TService::Start()
     }
     const TStoreHolder holder = WaitForHolder(m_lock);
     if (holder.role == roles::Service) {
-        Print(stderr, InUseText(holder));
+        PrintError(InUseText(holder));
         return 2;
     }
-    Print(stderr, QStringLiteral("The settings store is in use by the %1; the checks start once it lets go")
-                      .arg(HolderText(holder)));
+    PrintError(QStringLiteral("The settings store is in use by the %1; the checks start once it lets go")
+                   .arg(HolderText(holder)));
     m_state = TState::Waiting;
     m_retry.start(RetryMs);
     return std::nullopt;
@@ -265,7 +260,7 @@ void TService::TryHold()
     if (m_lock.TryAcquire()) {
         m_retry.stop();
         if (m_started)
-            Print(stderr, QStringLiteral("The settings store is free again; the checks go on"));
+            PrintError(QStringLiteral("The settings store is free again; the checks go on"));
         Hold();
         return;
     }
@@ -277,7 +272,7 @@ void TService::TryHold()
 
 void TService::Refuse(const TStoreHolder &holder)
 {
-    Print(stderr, InUseText(holder));
+    PrintError(InUseText(holder));
     m_retry.stop();
     m_state = TState::Ending;
     if (OnEnded)
@@ -291,7 +286,7 @@ void TService::Hold()
     try {
         m_server.Listen(socketPath);
     } catch (const Exception &error) {
-        Print(stderr, error.Message());
+        PrintError(error.Message());
     }
     m_lock.Publish({QCoreApplication::applicationPid(), roles::Service, socketPath});
     m_host.Engine().Push().Resume();
@@ -321,7 +316,7 @@ bool TService::ReleaseForWindow(std::function<void()> released)
     if (m_state != TState::Holding)
         return false;
     m_state = TState::Releasing;
-    Print(stderr, QStringLiteral("The window was opened; the checks wait until it is closed"));
+    PrintError(QStringLiteral("The window was opened; the checks wait until it is closed"));
     WhenIdle([this, released = std::move(released)] {
         LetGo(QStringLiteral("The service handed the settings store to the window; nothing was run"));
         released();
@@ -372,7 +367,7 @@ void TService::LetGo(const QString &why)
     try {
         m_host.Catalogue().SaveCurrentSite();
     } catch (const Exception &error) {
-        Print(stderr, error.Message());
+        PrintError(error.Message());
     }
     m_lock.Release();
 }
@@ -381,15 +376,15 @@ void TService::LetGo(const QString &why)
 
 int RunHeadless(const TCommandLine &line)
 {
-    SetTopLevelReporter([](const QString &message) { Print(stderr, message); });
+    SetTopLevelReporter([](const QString &message) { PrintError(message); });
     const QString storePath = StoreFilePath();
     // A push or a dry run on a store that is not there would only find nothing to do; the
     // user is more likely to have started it with another configuration folder than meant.
     // The service makes the store as the window does, and takes up the sites once there are any.
     if (line.Mode != TRunMode::Service && !QFileInfo::exists(storePath)) {
-        Print(stderr, QStringLiteral("The settings store %1 does not exist; the window makes it when it is first "
-                                     "opened")
-                          .arg(storePath));
+        PrintError(QStringLiteral("The settings store %1 does not exist; the window makes it when it is first "
+                                  "opened")
+                       .arg(storePath));
         return 2;
     }
     try {
@@ -398,7 +393,7 @@ int RunHeadless(const TCommandLine &line)
             return RunOrHandOver({line.Mode, line.Value(QStringLiteral("site"))}, lock);
         }
         if (const QString problem = CheckStoreAtStart(); !problem.isEmpty()) {
-            Print(stderr, problem);
+            PrintError(problem);
             return 2;
         }
         THeadlessHost host;
@@ -410,7 +405,7 @@ int RunHeadless(const TCommandLine &line)
             return *refused;
         return QCoreApplication::exec();
     } catch (const Exception &error) {
-        Print(stderr, error.Message());
+        PrintError(error.Message());
         return 2;
     }
 }

@@ -21,11 +21,6 @@ namespace {
 // How long a window waits for a push from the command line to give the store back.
 constexpr int kWaitForStoreMs = 10000;
 
-void PrintError(const QString &message)
-{
-    PrintLine(stderr, message);
-}
-
 // Says why the window does not open: on standard error and, for a user who started it from the
 // desktop, in a box.
 void Refuse(const QString &message)

@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 #include "app/F_Main.h"
 #include "app/Headless.h"
+#include "app/SiteNames.h"
 #include "app/WindowHolder.h"
 #include "base/Printable.h"
 #include "base/QtMessages.h"
@@ -12,26 +13,22 @@
 
 namespace {
 
-void Print(const QString &text, FILE *stream)
-{
-    std::fputs(quelmark::PrintableLines(text).toLocal8Bit().constData(), stream);
-    std::fflush(stream);
-}
-
 // Answers what needs no window. This runs before any application object exists, so it works
 // where no display is there.
 std::optional<int> AnswerWithoutWindow(const quelmark::TCommandLine &line)
 {
+    // One line that says what is wrong; the whole usage would push it out of sight. The
+    // arguments in it are the user's text, shown as one line whatever they hold.
     if (!line.Error.isEmpty()) {
-        Print(QStringLiteral("quelmark: %1\n\n").arg(line.Error) + quelmark::UsageText(), stderr);
+        quelmark::PrintError(quelmark::PrintableText(line.Error) + QStringLiteral("; see --help"));
         return 2;
     }
     if (line.Has(QStringLiteral("help"))) {
-        Print(quelmark::UsageText(), stdout);
+        std::fputs(quelmark::UsageText().toLocal8Bit().constData(), stdout);
         return 0;
     }
     if (line.Has(QStringLiteral("version"))) {
-        Print(quelmark::VersionLine() + QLatin1Char('\n'), stdout);
+        quelmark::PrintLine(stdout, quelmark::VersionLine());
         return 0;
     }
     return std::nullopt;
@@ -52,9 +49,9 @@ std::optional<int> ChoosePlatform(const quelmark::TCommandLine &line)
         return std::nullopt;
     }
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
-        Print(QStringLiteral("quelmark: there is no display to open the window on (neither DISPLAY nor "
-                             "WAYLAND_DISPLAY is set); --push-all, --dry-run and --service run without one\n"),
-              stderr);
+        quelmark::PrintError(QStringLiteral("there is no display to open the window on (neither DISPLAY nor "
+                                            "WAYLAND_DISPLAY is set); --push-all, --dry-run and --service run "
+                                            "without one"));
         return 2;
     }
     return std::nullopt;
@@ -71,13 +68,17 @@ int main(int argc, char **argv)
     const quelmark::TCommandLine line = quelmark::ParseProgramCommandLine(arguments);
     if (const std::optional<int> exitCode = AnswerWithoutWindow(line))
         return *exitCode;
+
+    // Where the store is follows from these names.
+    QCoreApplication::setOrganizationName(QStringLiteral("Varnholt"));
+    QCoreApplication::setApplicationName(QStringLiteral("Quelmark"));
+    if (line.Mode == quelmark::TRunMode::ListSites)
+        return quelmark::PrintSiteNames();
     if (const std::optional<int> exitCode = ChoosePlatform(line))
         return *exitCode;
 
     // Qt takes its own window-system options (-session, -style, ...) out of argv here.
     QApplication app(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("Varnholt"));
-    QApplication::setApplicationName(QStringLiteral("Quelmark"));
     QApplication::setApplicationDisplayName(quelmark::ApplicationTitle());
     // Lets the desktop match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(QUELMARK_DESKTOP_ID));

@@ -1,5 +1,7 @@
 #include "base/Printable.h"
 
+#include <cerrno>
+
 namespace quelmark {
 
 namespace {
@@ -130,6 +132,12 @@ void PrintLine(FILE *stream, const QString &text)
 {
     std::fputs((PrintableLines(text) + QLatin1Char('\n')).toLocal8Bit().constData(), stream);
     std::fflush(stream);
+}
+
+void PrintError(const QString &text)
+{
+    std::fflush(stdout);
+    PrintLine(stderr, QString::fromLocal8Bit(program_invocation_short_name) + QStringLiteral(": ") + text);
 }
 
 } // namespace quelmark

@@ -31,4 +31,9 @@ QString PrintableLines(const QString &text);
 // the system's encoding, at once: the one way the programs print to a terminal.
 void PrintLine(FILE *stream, const QString &text);
 
+// Writes the program's name, ": " and the text to standard error as PrintLine does, so that in a
+// script's log or a unit's journal a line says which program said it; standard output is
+// flushed first, so lines of both streams that share a terminal stand in the order printed.
+void PrintError(const QString &text);
+
 } // namespace quelmark

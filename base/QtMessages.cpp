@@ -5,9 +5,6 @@
 #include <QString>
 #include <QtGlobal>
 
-#include <cerrno>
-#include <cstdio>
-
 namespace quelmark {
 
 namespace {
@@ -16,7 +13,7 @@ void QuietHandler(QtMsgType type, const QMessageLogContext &, const QString &mes
 {
     if (type != QtFatalMsg)
         return;
-    PrintLine(stderr, QString::fromLocal8Bit(program_invocation_short_name) + QStringLiteral(": ") + message);
+    PrintError(message);
 }
 
 } // namespace

@@ -11,6 +11,16 @@ QString BaseKeyPath()
     return store::BaseKey;
 }
 
+QStringList StoredSiteNames(const QString &basePath)
+{
+    TStoreTransaction transaction;
+    TRegIniFile sites(basePath + QLatin1Char('\\') + store::WWWSites);
+    QStringList names;
+    sites.ListSections(names);
+    transaction.Commit();
+    return names;
+}
+
 TCatalogue::TCatalogue(QWidget *window, QWidget *page, QString basePath)
     : m_window(window), m_shown(page), m_basePath(std::move(basePath))
 {
@@ -60,12 +70,7 @@ void TCatalogue::DeleteSiteKey(const QString &name)
 
 QStringList TCatalogue::ListSites()
 {
-    TStoreTransaction transaction;
-    TRegIniFile sites(m_basePath + QLatin1Char('\\') + store::WWWSites);
-    QStringList names;
-    sites.ListSections(names);
-    transaction.Commit();
-    return names;
+    return StoredSiteNames(m_basePath);
 }
 
 } // namespace quelmark

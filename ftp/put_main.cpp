@@ -1,9 +1,10 @@
-// quelmark-put: uploads files with the program's FTP client, from the command line; with --sftp,
-// with its SFTP client.
+// quelmark-put: uploads files with the program's FTP client (FTPS with --tls), from the command
+// line; with --sftp, with its SFTP client.
 //
 // Prints each display line as it comes, then the error text when there is one. One --local and
 // --remote pair is one session; several pairs go over one session, in the order given. Exits 0
-// when the server confirmed every file, 1 when an upload failed, 2 for bad arguments.
+// when the server confirmed every file, 1 when an upload failed, 2 for bad arguments, which it
+// names in one line on standard error.
 #include "base/Exception.h"
 #include "base/Printable.h"
 #include "base/QtMessages.h"
@@ -16,6 +17,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QRegularExpression>
 
 #include <cstdio>
 #include <cstdlib>
@@ -28,7 +30,7 @@ constexpr int kMaxRetries = 10;
 
 void AddOptions(QCommandLineParser &parser)
 {
-    parser.setApplicationDescription(QStringLiteral("Uploads files to an FTP server."));
+    parser.setApplicationDescription(QStringLiteral("Uploads files to an FTP, FTPS or SFTP server."));
     parser.addHelpOption();
     parser.addOptions({
         {QStringLiteral("host"),
@@ -73,6 +75,18 @@ bool ReadNumber(const QCommandLineParser &parser, const char *name, int low, int
     return ok && value >= low && value <= high;
 }
 
+// A number names the port itself and must be one; any other text is a service name, looked up
+// when connecting.
+bool PortUsable(const QString &text)
+{
+    static const QRegularExpression number(QStringLiteral("^\\s*[+-]?[0-9]+\\s*$"));
+    if (!number.match(text).hasMatch())
+        return true;
+    bool ok = false;
+    const int port = text.trimmed().toInt(&ok);
+    return ok && port >= 1 && port <= 65535;
+}
+
 // Returns an empty text when the arguments make sense, else what is wrong with them.
 QString CheckArguments(const QCommandLineParser &parser)
 {
@@ -84,6 +98,8 @@ QString CheckArguments(const QCommandLineParser &parser)
         return QStringLiteral("every --local needs its --remote");
     if (const TServerField server = ParseServerField(parser.value(QStringLiteral("host"))); !server.Valid())
         return QStringLiteral("--host: ") + server.error;
+    if (!PortUsable(parser.value(QStringLiteral("port"))))
+        return QStringLiteral("--port needs a port number from 1 to 65535 or a service name");
     if (parser.isSet(QStringLiteral("ascii")) && parser.isSet(QStringLiteral("binary")))
         return QStringLiteral("--ascii and --binary exclude each other");
     int number = 0;
@@ -102,6 +118,37 @@ QString CheckArguments(const QCommandLineParser &parser)
     if (!parser.positionalArguments().isEmpty())
         return QStringLiteral("unexpected argument: ") + parser.positionalArguments().first();
     return CheckSftpArguments(parser);
+}
+
+// Returns what the parser found wrong; an unknown option is named as it was given.
+QString ParseError(const QCommandLineParser &parser, const QStringList &arguments)
+{
+    const QStringList unknown = parser.unknownOptionNames();
+    if (!unknown.isEmpty()) {
+        for (const QString &argument : arguments.mid(1)) {
+            const QString name = argument.section(QLatin1Char('='), 0, 0);
+            const qsizetype dashes = name.startsWith(QStringLiteral("--")) ? 2 : 1;
+            if (name.startsWith(QLatin1Char('-')) && unknown.contains(name.mid(dashes)))
+                return QStringLiteral("unknown option '%1'").arg(name);
+        }
+        // Letters run together ("-xv") are options of their own.
+        return QStringLiteral("unknown option '-%1'").arg(unknown.first());
+    }
+    // Qt's own texts read "Missing value after '--host'."; the line goes on after them.
+    QString text = parser.errorText();
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    if (!text.isEmpty())
+        text[0] = text[0].toLower();
+    return text;
+}
+
+// Says in one line what is wrong with the arguments, the user's text in it shown as one line
+// whatever it holds; returns the exit status for them.
+int RefuseArguments(const QString &wrong)
+{
+    PrintError(PrintableText(wrong) + QStringLiteral("; see --help"));
+    return 2;
 }
 
 void Configure(TFtpClient &client, const QCommandLineParser &parser)
@@ -149,20 +196,16 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("quelmark-put"));
-    SetTopLevelReporter([](const QString &message) { PrintLine(stderr, message); });
+    SetTopLevelReporter([](const QString &message) { PrintError(message); });
 
     QCommandLineParser parser;
     AddOptions(parser);
-    if (!parser.parse(QApplication::arguments())) {
-        PrintLine(stderr, parser.errorText());
-        return 2;
-    }
+    if (!parser.parse(QApplication::arguments()))
+        return RefuseArguments(ParseError(parser, QApplication::arguments()));
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
-    if (const QString wrong = CheckArguments(parser); !wrong.isEmpty()) {
-        PrintLine(stderr, wrong);
-        return 2;
-    }
+    if (const QString wrong = CheckArguments(parser); !wrong.isEmpty())
+        return RefuseArguments(wrong);
 
     if (parser.isSet(QStringLiteral("sftp")))
         EndWith(RunSftp(parser));

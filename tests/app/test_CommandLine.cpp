@@ -1,8 +1,11 @@
-// The command line: parsing against an option table (with a value option as later options will
-// have), and the real program answering --help, --version and bad arguments with no display.
+// The command line: parsing against an option table, the usage, and the real programs answering
+// --help, --version and bad arguments with no display.
 #include "app/CommandLine.h"
 #include "tests/support/Printing.h"
+#include "tests/support/StoreScript.h"
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -14,7 +17,7 @@ using namespace quelmark;
 namespace {
 
 const std::vector<TOptionSpec> Table{
-    {QStringLiteral("help"), {}, QStringLiteral("Prints this help and exits.")},
+    {QStringLiteral("help"), {}, QStringLiteral("Prints this help and exits."), QStringLiteral("h")},
     {QStringLiteral("site"), QStringLiteral("NAME"), QStringLiteral("Narrows the run to one site.")},
 };
 
@@ -35,7 +38,9 @@ TEST(CommandLine, ParsesSwitchesAndValuesAndRefusesWhatItDoesNotKnow)
         {{"--site", "--help"}, {{"site", "--help"}}, none},
         {{"--bogus"}, {}, "unknown option '--bogus'"},
         {{"--help", "--bogus=1"}, {}, "unknown option '--bogus'"},
-        {{"-h"}, {}, "unexpected argument '-h'"},
+        {{"-h"}, {{"help", ""}}, none},
+        {{"-h", "--help"}, {}, "option '--help' is given twice"},
+        {{"-s", "a"}, {}, "unexpected argument '-s'"},
         {{"--"}, {}, "unexpected argument '--'"},
         {{"page.html"}, {}, "unexpected argument 'page.html'"},
         {{"--help=yes"}, {}, "option '--help' takes no value"},
@@ -79,6 +84,11 @@ TEST(CommandLine, OneRunModeAtATimeAndSiteOnlyWithAPushOrADryRun)
          TRunMode::Window,
          "option '--site' narrows --push-all or --dry-run, and neither is given"},
         {{"--site", "a"}, TRunMode::Window, "option '--site' narrows --push-all or --dry-run, and neither is given"},
+        {{"--list-sites"}, TRunMode::ListSites, {}},
+        {{"--list-sites", "--service"}, TRunMode::Window, "options --service and --list-sites cannot be combined"},
+        {{"--list-sites", "--site", "a"},
+         TRunMode::Window,
+         "option '--site' narrows --push-all or --dry-run, and neither is given"},
     };
     for (const auto &row : rows) {
         const TCommandLine line = ParseProgramCommandLine(row.arguments);
@@ -87,11 +97,21 @@ TEST(CommandLine, OneRunModeAtATimeAndSiteOnlyWithAPushOrADryRun)
     }
 }
 
-TEST(CommandLine, UsageListsEveryOptionWithItsHelp)
+TEST(CommandLine, UsageListsEveryOptionWithItsHelpWrappedUnderIt)
 {
-    const QStringList lines = UsageText(Table).split('\n');
-    EXPECT_TRUE(lines.contains("  --help       Prints this help and exits.")) << lines.join('\n').toStdString();
-    EXPECT_TRUE(lines.contains("  --site NAME  Narrows the run to one site.")) << lines.join('\n').toStdString();
+    std::vector<TOptionSpec> table = Table;
+    table.push_back({QStringLiteral("long"), QStringLiteral("X"),
+                     QStringLiteral("A help text long enough to need a second line, and with it a third one, "
+                                    "for it goes on about very little for quite a while.")});
+    const QStringList lines = UsageText(table).split('\n');
+    const auto has = [&lines](const char *line) {
+        EXPECT_TRUE(lines.contains(QLatin1String(line))) << line << "\nin\n" << lines.join('\n').toStdString();
+    };
+    has("  -h, --help       Prints this help and exits.");
+    has("      --site NAME  Narrows the run to one site.");
+    has("      --long X     A help text long enough to need a second line, and with it a");
+    has("                   third one, for it goes on about very little for quite a");
+    has("                   while.");
 }
 
 struct ProgramRun {
@@ -131,17 +151,20 @@ struct ProgramRow {
 
 TEST(CommandLine, ProgramAnswersWithoutADisplay)
 {
-    const QString usage = QStringLiteral("Usage: quelmark \\[OPTION\\]\\.\\.\\.\\n(.*\\n)*  --help +Prints this help"
-                                         "(.*\\n)*  --version +Prints the program's version(.*\\n)*");
+    const QString usage =
+        QStringLiteral("Usage: quelmark \\[OPTION\\]\\.\\.\\.\\n(.*\\n)*  -h, --help +Prints this help"
+                       "(.*\\n)*      --version +Prints the program's version(.*\\n)*");
     const std::vector<ProgramRow> rows{
         {{"--version"}, 0, "quelmark [0-9]+(\\.[0-9]+)+\\n", ""},
         {{"--help"}, 0, usage, ""},
-        {{"--push-everything"}, 2, "", "quelmark: unknown option '--push-everything'\\n\\n" + usage},
-        {{"--version", "extra"}, 2, "", "quelmark: unexpected argument 'extra'\\n\\n" + usage},
+        {{"-h"}, 0, usage, ""},
+        {{"--push-everything"}, 2, "", "quelmark: unknown option '--push-everything'; see --help\\n"},
+        {{"--version", "extra"}, 2, "", "quelmark: unexpected argument 'extra'; see --help\\n"},
+        {{"--a\nforged line"}, 2, "", "quelmark: unknown option '--a\\\\x0aforged line'; see --help\\n"},
         {{"--service", "--dry-run"},
          2,
          "",
-         "quelmark: options --dry-run and --service cannot be combined\\n\\n" + usage},
+         "quelmark: options --dry-run and --service cannot be combined; see --help\\n"},
         {{}, 2, "", "quelmark: there is no display to open the window on .*--service run without one\\n"},
     };
     for (const ProgramRow &row : rows) {
@@ -154,6 +177,41 @@ TEST(CommandLine, ProgramAnswersWithoutADisplay)
         EXPECT_TRUE(whole(row.out).match(run.out).hasMatch()) << what << "\nout: " << run.out.toStdString();
         EXPECT_TRUE(whole(row.err).match(run.err).hasMatch()) << what << "\nerr: " << run.err.toStdString();
     }
+}
+
+// What both programs print at the terminal: a help that fits 80 columns and names the three ways
+// up, and a wrong argument named in one line after the program's name.
+TEST(CommandLine, BothProgramsHelpWithin80ColumnsAndRefuseInOneLine)
+{
+    for (const char *program : {"quelmark", "quelmark-put"}) {
+        for (const char *help : {"-h", "--help"}) {
+            const ProgramRun run = RunHeadless({QLatin1String(help)}, program);
+            const std::string what = std::string(program) + " " + help;
+            EXPECT_EQ(run.exitCode, 0) << what;
+            for (const QString &line : run.out.split('\n'))
+                EXPECT_LE(line.size(), 80) << what << ": " << line.toStdString();
+            for (const char *protocol : {"FTP,", "FTPS", "SFTP"})
+                EXPECT_TRUE(run.out.contains(QLatin1String(protocol))) << what << " names no " << protocol;
+        }
+        const QString name = QLatin1String(program);
+        const struct {
+            QStringList arguments;
+            QString err;
+        } refusals[] = {
+            {{"--x"}, name + ": unknown option '--x'; see --help\n"},
+            {{"-h", "--x=1"}, name + ": unknown option '--x'; see --help\n"},
+        };
+        for (const auto &refusal : refusals) {
+            const ProgramRun run = RunHeadless(refusal.arguments, program);
+            EXPECT_EQ(run.exitCode, 2) << program;
+            EXPECT_EQ(run.err, refusal.err) << program;
+            EXPECT_EQ(run.out, QString()) << program;
+        }
+    }
+    const ProgramRun port =
+        RunHeadless({"--host", "127.0.0.1", "--port", "70000", "--local", "a", "--remote", "a"}, "quelmark-put");
+    EXPECT_EQ(port.exitCode, 2);
+    EXPECT_EQ(port.err, "quelmark-put: --port needs a port number from 1 to 65535 or a service name; see --help\n");
 }
 
 // Qt says where it would put runtime files when XDG_RUNTIME_DIR is unset, among other things
@@ -169,6 +227,52 @@ TEST(CommandLine, NeitherProgramPrintsQtsOwnWarnings)
     const ProgramRun dry = RunHeadless({"--dry-run"}, "quelmark", config.path());
     EXPECT_FALSE(dry.err.contains("QStandardPaths")) << dry.err.toStdString();
     EXPECT_NE(dry.exitCode, -1);
+}
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// --list-sites prints what shell completion offers: the names as stored, one a line, from a store
+// it leaves as it found it; a store it cannot read is said and exits 2, with nothing on output.
+TEST(CommandLine, ListSitesPrintsTheStoredNamesAndLeavesTheStoreAlone)
+{
+    QTemporaryDir config;
+    const QString folder = config.filePath(QStringLiteral("Varnholt/Quelmark"));
+    const QString storeFile = folder + QStringLiteral("/store.db");
+    ASSERT_TRUE(QDir().mkpath(folder));
+
+    const ProgramRun missing = RunHeadless({"--list-sites"}, "quelmark", config.path());
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_EQ(missing.out, QString());
+    EXPECT_EQ(missing.err, QStringLiteral("quelmark: The settings store %1 does not exist; the window makes it when "
+                                          "it is first opened\n")
+                               .arg(storeFile));
+
+    test::StoreScript script;
+    for (const char *name : {"zeta.example.org", "Alpha site", "beta:2121", "alpha", "two\nlines"})
+        script.Site(QString::fromUtf8(name), QStringLiteral("ftp.example.org"), QStringLiteral("u"), {}, {});
+    ASSERT_EQ(script.WriteTo(storeFile), QString());
+    const QByteArray before = ReadAll(storeFile);
+    const ProgramRun listed = RunHeadless({"--list-sites"}, "quelmark", config.path());
+    EXPECT_EQ(listed.exitCode, 0) << listed.err.toStdString();
+    EXPECT_EQ(listed.out, QStringLiteral("alpha\nAlpha site\nbeta:2121\ntwo\\x0alines\nzeta.example.org\n"));
+    EXPECT_EQ(listed.err, QString());
+    EXPECT_EQ(ReadAll(storeFile), before);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("store.db")}) << "no journal is left";
+
+    QFile corrupt(storeFile);
+    ASSERT_TRUE(corrupt.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    corrupt.write(QByteArray(4096, 'x'));
+    corrupt.close();
+    const ProgramRun unreadable = RunHeadless({"--list-sites"}, "quelmark", config.path());
+    EXPECT_EQ(unreadable.exitCode, 2);
+    EXPECT_EQ(unreadable.out, QString());
+    EXPECT_TRUE(unreadable.err.startsWith(QStringLiteral("quelmark: ")) &&
+                unreadable.err.contains(QStringLiteral("file is not a database")))
+        << unreadable.err.toStdString();
 }
 
 } // namespace

@@ -175,7 +175,7 @@ TEST_F(HandoverTest, PushAndDryRunFromATerminalRunInTheWindowThatShowsTheSite)
 
         const Finished unknown = Quelmark({QStringLiteral("--push-all"), QStringLiteral("--site=elsewhere")});
         EXPECT_EQ(unknown.exitCode, 2);
-        EXPECT_EQ(unknown.err, QStringLiteral("There is no site named \"elsewhere\"\n"));
+        EXPECT_EQ(unknown.err, QStringLiteral("quelmark: There is no site named \"elsewhere\"\n"));
 
         const Finished second = Quelmark({}, true);
         EXPECT_EQ(second.exitCode, 0) << second.err.toStdString();
@@ -245,9 +245,8 @@ TEST_F(HandoverTest, AHolderThatDoesNotAnswerIsNamedAndTheRunEndsWithTwo)
 
     const Finished run = Quelmark({QStringLiteral("--push-all")});
     EXPECT_EQ(run.exitCode, 2);
-    EXPECT_EQ(
-        run.err,
-        QStringLiteral("The settings store is in use by process %1, which does not answer\n").arg(hung.processId()));
+    EXPECT_EQ(run.err, QStringLiteral("quelmark: The settings store is in use by process %1, which does not answer\n")
+                           .arg(hung.processId()));
     EXPECT_EQ(test::RunSqlite(store.FilePath(), QStringLiteral(".dump")).toUtf8(), before);
     hung.kill();
     hung.waitForFinished(5000);

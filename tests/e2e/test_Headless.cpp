@@ -499,7 +499,8 @@ TEST_F(Headless, ASecondServiceIsRefusedAndAWindowTakesTheStoreFromTheServiceUnt
 
     const Finished second = Run({QStringLiteral("--service")}, 10000);
     EXPECT_EQ(second.exitCode, 2);
-    EXPECT_EQ(second.err, QStringLiteral("The settings store is in use by process %1\n").arg(service.processId()));
+    EXPECT_EQ(second.err,
+              QStringLiteral("quelmark: The settings store is in use by process %1\n").arg(service.processId()));
 
     QProcess &window = Start({}, true);
     EXPECT_TRUE(Within(10000, [&] { return LockHolderPid(LockFile()) == window.processId(); }));

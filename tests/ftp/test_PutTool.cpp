@@ -171,6 +171,11 @@ TEST_F(PutTool, BadArgumentsExitWithTwoBeforeConnecting)
     QStringList withHost = base;
     withHost.remove(0, 4);
     const auto host = [&withHost](const char *text) { return withHost + QStringList{"--host", text}; };
+    const auto port = [&base](const char *text) {
+        QStringList arguments = base;
+        arguments[arguments.indexOf(QStringLiteral("--port")) + 1] = QString::fromLatin1(text);
+        return arguments;
+    };
     const QStringList cases[] = {
         noHost,
         badTimeout,
@@ -192,6 +197,10 @@ TEST_F(PutTool, BadArgumentsExitWithTwoBeforeConnecting)
         host("[::1]:21:22"),
         host("ftp.example.org:21:22"),
         host("[ftp.example.org]:21"),
+        port("0"),
+        port("70000"),
+        port("-21"),
+        port("99999999999"),
     };
     for (const QStringList &arguments : cases) {
         const ToolRun run = RunTool(arguments);
