@@ -18,6 +18,7 @@ QUELMARK_PACKAGES=(
     curl lftp hyperfine time
     xvfb xauth imagemagick
     dpkg-dev desktop-file-utils appstream systemd librsvg2-bin
+    lintian mandoc man-db bsdextrautils bash-completion
 )
 
 # quelmark_install_packages [package...]: the given packages, or all of QUELMARK_PACKAGES.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Debian package from the build folder, checks that its dependencies name Debian's Qt
-# and SQLite library packages, unpacks it into a scratch root (dpkg -x) and runs the programs
-# from there with no display; the packaged systemd units pass systemd's own check.
+# Builds the Debian package from the build folder, checks that lintian finds no error in it and
+# that its dependencies name Debian's Qt and SQLite library packages, unpacks it into a scratch
+# root (dpkg -x) and runs the programs from there with no display; the packaged systemd units
+# pass systemd's own check.
 # Arguments: build folder, desktop id.
 set -euo pipefail
 build=$1 id=$2
@@ -22,6 +23,11 @@ debs=("$scratch"/out/*.deb)
 [ ${#debs[@]} -eq 1 ] || fail "cpack made ${#debs[@]} packages"
 deb=${debs[0]}
 
+# Errors only: the information lintian gives (hardening flags, sections strip leaves) is not a
+# fault of the package. Its note about running as root is not either.
+said=$(lintian --fail-on error "$deb" 2>&1) ||
+    fail "lintian finds errors: $(grep -v 'running with root privileges' <<<"$said")"
+
 depends=$(dpkg-deb --field "$deb" Depends)
 for package in libqt6widgets6 libsqlite3-0; do
     grep -Eq "(^|, )$package( |,|$)" <<<"$depends" || fail "Depends does not name $package: $depends"
@@ -35,7 +41,12 @@ printed=$("${headless[@]}" "$root/usr/bin/quelmark" --version) || fail "quelmark
 [ "$printed" = "quelmark $version" ] || fail "quelmark --version prints '$printed' from package version $version"
 "${headless[@]}" "$root/usr/bin/quelmark-put" --help >/dev/null 2>&1 || fail "quelmark-put --help fails"
 
+changelog=$(zcat "$root/usr/share/doc/quelmark/changelog.gz" | sed -n 1p) || fail "the package has no changelog"
+[[ $changelog == "quelmark ($version) "* ]] || fail "the changelog's newest entry is '$changelog', the package $version"
+
 for file in usr/share/applications/$id.desktop usr/share/metainfo/$id.metainfo.xml \
+    usr/share/doc/quelmark/copyright usr/share/man/man1/quelmark.1.gz usr/share/man/man1/quelmark-put.1.gz \
+    usr/share/bash-completion/completions/quelmark usr/share/bash-completion/completions/quelmark-put \
     usr/share/icons/hicolor/scalable/apps/$id.svg usr/lib/systemd/user/quelmark.service \
     usr/lib/systemd/user/quelmark-push.service usr/lib/systemd/user/quelmark-push.timer; do
     [ -f "$root/$file" ] || fail "the package has no /$file"
