@@ -1,35 +1,19 @@
-// The runs the command line asks for, --push-all and --dry-run, carried out on the parts of
+// The runs the command line asks for, --push-all and --dry-run, carried out on the engine of
 // whichever program holds the store: the window, the service, or a run without a window of its
-// own. They go through the same catalogue, navigator and engine the window's commands use, so a
-// push from the command line writes the same statuses, details, "Last IP Address:" and log
-// lines as the window's push-all.
+// own. They go through the same engine and the same data the holder's own pushes use, so a push
+// from the command line writes the same statuses, details, "Last IP Address:" and log lines as
+// the window's push-all.
 #pragma once
 
 #include "app/CommandLine.h"
-#include "engine/ChangeDetection.h"
+#include "engine/EngineObserver.h"
 
 #include <QString>
 #include <QStringList>
 
-#include <functional>
-
-class QWidget;
-
 namespace quelmark {
 
-class TActivityLog;
-class TCatalogue;
 class TEngine;
-class TGeneralOptions;
-class TNavigator;
-
-// What a run works on.
-struct TRunParts {
-    TCatalogue *catalogue = nullptr;
-    TNavigator *navigator = nullptr;
-    TGeneralOptions *options = nullptr;
-    TEngine *engine = nullptr;
-};
 
 // One run asked for: PushAll or DryRun, narrowed to one site when site is set.
 struct TRunRequest {
@@ -46,25 +30,26 @@ public:
     virtual void Err(const QString &line) = 0;
 };
 
-// Sends every log line to output too while it lives; the log's earlier listener keeps hearing
-// them, and has the log back alone afterwards.
-class TLogCapture {
+// Sends every log line of the engine to output too while it lives; the engine's other
+// observers keep hearing them.
+class TLogCapture : public TEngineObserver {
 public:
-    TLogCapture(TActivityLog &log, TRunOutput &output);
-    ~TLogCapture();
+    TLogCapture(TEngine &engine, TRunOutput &output);
+    ~TLogCapture() override;
     TLogCapture(const TLogCapture &) = delete;
     TLogCapture &operator=(const TLogCapture &) = delete;
 
+    void LogLine(const QString &line) override;
+
 private:
-    TActivityLog &m_log;
-    std::function<void(const QString &)> m_previous;
+    TEngine &m_engine;
+    TRunOutput &m_output;
 };
 
 // Runs the request and returns its exit status; never raises.
 //
-// PushAll: the address is looked up once, then the window's push-all runs with it (or, for one
-// site, its push of the shown site, with that site shown for the while and the user's node
-// shown again after, which stores it). Its log lines go to the engine's log. Returns 0 when
+// PushAll: the address is looked up once, then the engine's push of all sites runs with it (or,
+// for one site, its push of that site alone). Its log lines go to the engine's log. Returns 0 when
 // nothing failed or nothing was due, 1 when an entry ended "Error", the push stopped on an
 // error, or the machine is not connected or the address check failed (nothing is pushed then,
 // as the refresh cycle does, and the log says why), 2 for a site that does not exist.
@@ -72,11 +57,11 @@ private:
 // DryRun: one line per file entry to output's Out, sites in navigator order and entries in list
 // order: site, local file, host file name, "due" or "not due", and change detection's reason,
 // separated by tabs, judged with one look-up of the address; a look-up that finds none is said
-// on Err. It changes nothing: the shown site is read from its controls, any other
-// from the store. Returns 0, or 2 when the store cannot be read or the site does not exist.
-int RunCommand(const TRunParts &parts, const TRunRequest &request, TRunOutput &output);
+// on Err. It changes nothing: the sites are read as the holder sees them (the engine data's
+// ReadSite). Returns 0, or 2 when the store cannot be read or the site does not exist.
+int RunCommand(TEngine &engine, const TRunRequest &request, TRunOutput &output);
 
 // Returns one dry-run line.
-QString DryRunLine(const QString &site, const TFileEntry &entry, const TPushDecision &decision);
+QString DryRunLine(const QString &site, const TPushEntry &entry, const TPushDecision &decision);
 
 } // namespace quelmark

@@ -14,6 +14,7 @@
 #include "catalogue/SiteEditing.h"
 #include "engine/ActivityLog.h"
 #include "engine/AddressChoice.h"
+#include "engine/EngineView.h"
 #include "engine/PushCommands.h"
 #include "engine/RefreshCycle.h"
 #include "engine/TextArea.h"
@@ -153,6 +154,8 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent)
 
 TfrmMain::~TfrmMain()
 {
+    if (m_trayFollower)
+        m_engine->RemoveObserver(m_trayFollower.get());
     // The instructions window may go after the help button does.
     frmInstr->OnVisibleChange = nullptr;
     SetTopLevelReporter(nullptr);
@@ -238,7 +241,7 @@ void TfrmMain::CreateGeneralOptionsPage()
 void TfrmMain::ShowAddressFields()
 {
     auto *form = static_cast<QFormLayout *>(pnlGeneralOptions->layout());
-    const std::optional<TAddressSourceKind> kind = ChosenAddressSource(*m_options);
+    const std::optional<TAddressSourceKind> kind = ChosenAddressSource(m_options->Get());
     form->setRowVisible(m_options->cmbAddressInterface, kind == TAddressSourceKind::Interface);
     form->setRowVisible(m_options->edtAddressURL, kind == TAddressSourceKind::Web);
     form->setRowVisible(m_options->edtAddressCommand, kind == TAddressSourceKind::Command);

@@ -30,6 +30,7 @@ namespace quelmark {
 
 class TAddressSource;
 struct TAddressResult;
+class TEngineView;
 class TFileDrag;
 class TFtpClient;
 class TGeneralOptions;
@@ -41,6 +42,7 @@ class TSockets;
 class TTextArea;
 class TWSocket;
 class TWait;
+class TWindowSites;
 class TfrmAbout;
 class TfrmAddNewFile;
 class TfrmAddNewWebSite;
@@ -74,6 +76,8 @@ public:
     TNavigator *Navigator() const { return tvNavigator; }
     TRefreshCycle &RefreshCycle() { return m_engine->Refresh(); }
     TEngine &Engine() { return *m_engine; }
+    // What the engine shows in the window: the log, the timer's button and animation, ...
+    TEngineView &EngineView() { return *m_view; }
     TGeneralOptions &Options() { return *m_options; }
     // The system tray icon's part; it has no icon where the desktop offers no tray.
     TTray &Tray() { return *m_tray; }
@@ -198,7 +202,11 @@ private:
 
     std::unique_ptr<TGeneralOptions> m_options;
     std::unique_ptr<TCatalogue> m_catalogue;
+    std::unique_ptr<TWindowSites> m_sites;
     std::unique_ptr<TEngine> m_engine;
+    // Goes before the engine it observes.
+    std::unique_ptr<TEngineView> m_view;
+    std::unique_ptr<TEngineObserver> m_trayFollower;
     TSiteEditor *m_editor = nullptr;
     TTray *m_tray = nullptr;
     // Looks the address up for the address field when the options change, beside the engine's.

@@ -14,9 +14,9 @@
 #include "engine/ActivityLog.h"
 #include "engine/AddressChoice.h"
 #include "engine/Engine.h"
+#include "engine/EngineView.h"
 #include "engine/PushCommands.h"
 #include "engine/RefreshCycle.h"
-#include "engine/TextArea.h"
 #include "engine/Transfer.h"
 #include "ftp/Ftpcli.h"
 #include "ftp/Wait.h"
@@ -107,7 +107,7 @@ int RunHere(const TRunRequest &request, TStoreLock &lock)
         output.Err(error.Message());
         return 2;
     }
-    const int status = RunCommand(host.Parts(), request, output);
+    const int status = RunCommand(host.Engine(), request, output);
     while (server.HasWork())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     server.Close(QStringLiteral("quelmark --push-all has ended; nothing was run"));
@@ -164,27 +164,19 @@ THeadlessHost::THeadlessHost(QWidget *parent) : QWidget(parent)
     m_ftpClient->setObjectName(QStringLiteral("ftpClient"));
     m_waitControl = new TWait(this);
     m_waitControl->SetInterval(1000);
-    m_memoLog = new TTextArea(this);
     m_addressSource = new TAddressSource(this);
 
+    m_sites = std::make_unique<TWindowSites>(*m_catalogue, *m_navigator, *m_options);
     TEngineParts parts{
-        .catalogue = m_catalogue.get(),
-        .options = m_options.get(),
+        .data = m_sites.get(),
         .ftpClient = m_ftpClient,
         .waitControl = m_waitControl,
-        .memoLog = m_memoLog,
-        .navigator = m_navigator,
     };
     UseChosenAddressSource(parts, m_addressSource);
     m_engine = std::make_unique<TEngine>(parts, this);
 }
 
 THeadlessHost::~THeadlessHost() = default;
-
-TRunParts THeadlessHost::Parts()
-{
-    return {m_catalogue.get(), m_navigator, m_options.get(), m_engine.get()};
-}
 
 void THeadlessHost::LoadOptions()
 {
@@ -203,7 +195,7 @@ THolder::TBusy THeadlessHost::Busy() const
 
 int THeadlessHost::Run(const TRunRequest &request, TRunOutput &output)
 {
-    return RunCommand(Parts(), request, output);
+    return RunCommand(*m_engine, request, output);
 }
 
 bool THeadlessHost::Release(std::function<void()> released)
@@ -225,14 +217,19 @@ TService::TService(THeadlessHost &host, const QString &storePath, QObject *paren
         m_host.LoadOptions();
         m_host.LoadSites();
     };
-    m_host.Engine().Log().OnLineAdded = [](const QString &line) { PrintLine(stdout, line); };
+    m_host.Engine().AddObserver(&m_printer);
 }
 
 TService::~TService()
 {
     m_host.OnRelease = nullptr;
     m_host.Engine().Refresh().BeforeCheck = nullptr;
-    m_host.Engine().Log().OnLineAdded = nullptr;
+    m_host.Engine().RemoveObserver(&m_printer);
+}
+
+void TService::TPrinter::LogLine(const QString &line)
+{
+    PrintLine(stdout, line);
 }
 
 std::optional<int> TService::Start()
@@ -306,7 +303,7 @@ void TService::FirstCheck()
         return;
     TRefreshCycle &cycle = m_host.Engine().Refresh();
     // Counted as if the period had passed; the tick reads the options before it checks.
-    const int minutes = TestFilesMinutes(m_host.Options().spnTestFilesMinutes->text());
+    const int minutes = m_host.Engine().Parts().data->Options().testFilesMinutes;
     cycle.MinuteCount = std::max(cycle.MinuteCount, minutes - 1);
     cycle.tmrRefreshTimer();
 }

@@ -28,8 +28,8 @@ class TFileDrag;
 class TFtpClient;
 class TGeneralOptions;
 class TNavigator;
-class TTextArea;
 class TWait;
+class TWindowSites;
 
 class THeadlessHost : public QWidget, public THolder {
     Q_OBJECT
@@ -37,7 +37,6 @@ public:
     explicit THeadlessHost(QWidget *parent = nullptr);
     ~THeadlessHost() override;
 
-    TRunParts Parts();
     TEngine &Engine() { return *m_engine; }
     TCatalogue &Catalogue() { return *m_catalogue; }
     TNavigator &Navigator() { return *m_navigator; }
@@ -59,12 +58,12 @@ public:
 private:
     std::unique_ptr<TGeneralOptions> m_options;
     std::unique_ptr<TCatalogue> m_catalogue;
+    std::unique_ptr<TWindowSites> m_sites;
     std::unique_ptr<TEngine> m_engine;
     TNavigator *m_navigator = nullptr;
     TFileDrag *m_fileDrag = nullptr;
     TFtpClient *m_ftpClient = nullptr;
     TWait *m_waitControl = nullptr;
-    TTextArea *m_memoLog = nullptr;
     TAddressSource *m_addressSource = nullptr;
 };
 
@@ -104,7 +103,14 @@ private:
     void LetGo(const QString &why);
     void Refuse(const TStoreHolder &holder);
 
+    // Prints every log line on standard output.
+    class TPrinter : public TEngineObserver {
+    public:
+        void LogLine(const QString &line) override;
+    };
+
     THeadlessHost &m_host;
+    TPrinter m_printer;
     QString m_storePath;
     TStoreLock m_lock;
     THandoverServer m_server;

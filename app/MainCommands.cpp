@@ -9,7 +9,7 @@
 #include "catalogue/P_Utils.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/SiteEditing.h"
-#include "engine/ActivityLog.h"
+#include "engine/EngineView.h"
 #include "engine/PushCommands.h"
 #include "engine/RefreshCycle.h"
 
@@ -118,7 +118,7 @@ void TfrmMain::CreateToolbarButtons()
            [this] { m_editor->RemoveFiles(); });
 
     Button(tbMain, "btnSaveCurrentFile", QStringLiteral("Save current file"), Picture(TPicture::Save),
-           [this] { m_engine->Log().btnSaveCurrentFileClick(); });
+           [this] { m_view->Log().btnSaveCurrentFileClick(); });
 
     frmInstr->OnVisibleChange = [this](bool shown) { btnHelp->setChecked(shown); };
 }

@@ -14,6 +14,7 @@
 #include "engine/AddressChoice.h"
 #include "engine/ChangeDetection.h"
 #include "engine/Engine.h"
+#include "engine/EngineView.h"
 #include "engine/F_Prgrss.h"
 #include "engine/PushCommands.h"
 #include "engine/RefreshCycle.h"
@@ -26,6 +27,31 @@
 #include <QStatusBar>
 
 namespace quelmark {
+
+namespace {
+
+// Keeps the tray's tooltip with the timer and the checks, and notifies what a check met.
+class TTrayFollower : public TEngineObserver {
+public:
+    TTrayFollower(std::function<void()> update, std::function<void(const QString &)> notify)
+        : m_update(std::move(update)), m_notify(std::move(notify))
+    {
+    }
+
+    void TimerChanged(bool) override { m_update(); }
+    void CheckDone(const TCheckReport &report) override
+    {
+        m_update();
+        if (!report.failure.isEmpty())
+            m_notify(report.failure);
+    }
+
+private:
+    std::function<void()> m_update;
+    std::function<void(const QString &)> m_notify;
+};
+
+} // namespace
 
 void TfrmMain::CreateNonVisualParts()
 {
@@ -62,26 +88,27 @@ void TfrmMain::CreateEngine()
     // The client's waits refuse the user's input, but Cancel must reach a transfer that is still
     // connecting or logging in.
     waitControl->LetInputThrough(frmProgress);
+    m_sites = std::make_unique<TWindowSites>(*m_catalogue, *tvNavigator, *m_options);
     TEngineParts parts{
-        .catalogue = m_catalogue.get(),
-        .options = m_options.get(),
+        .data = m_sites.get(),
         .ftpClient = ftpClient,
         .waitControl = waitControl,
-        .memoLog = memoLog,
-        .mainWindow = this,
-        .navigator = tvNavigator,
-        .edtLocalAddress = edtLocalAddress,
-        .statusBar = statusBar(),
-        .memoLocalFile = memoLocalFile,
-        .memoHostFile = memoHostFile,
-        .frmProgress = frmProgress,
-        .btnStartStop = btnStartStop,
-        .toolbar = tbGeneralInfo,
         // The site editor comes after the engine; it is asked only when a tick arrives.
         .checksHeld = [this] { return m_editor && m_editor->Editing(); },
     };
     UseChosenAddressSource(parts, m_addressSource);
     m_engine = std::make_unique<TEngine>(parts, this);
+    m_view = std::make_unique<TEngineView>(*m_engine, TEngineViewParts{
+                                                          .mainWindow = this,
+                                                          .memoLog = memoLog,
+                                                          .edtLocalAddress = edtLocalAddress,
+                                                          .statusBar = statusBar(),
+                                                          .memoLocalFile = memoLocalFile,
+                                                          .memoHostFile = memoHostFile,
+                                                          .frmProgress = frmProgress,
+                                                          .btnStartStop = btnStartStop,
+                                                          .toolbar = tbGeneralInfo,
+                                                      });
 }
 
 // The address field follows the address options: its tooltip at once, its address once a
@@ -108,7 +135,7 @@ void TfrmMain::WatchAddressOptions()
 
 void TfrmMain::ShowAddressSource(const QString &failure)
 {
-    const QString source = AddressSourceText(*m_options);
+    const QString source = AddressSourceText(m_options->Get());
     edtLocalAddress->setToolTip(failure.isEmpty() ? source : source + QLatin1Char('\n') + failure);
 }
 
@@ -116,13 +143,14 @@ void TfrmMain::ShowAddressSource(const QString &failure)
 // finds shows only if no push has shown an address meanwhile.
 void TfrmMain::RefreshAddressField()
 {
-    const QString settings = AddressSourceText(*m_options);
+    const TOptions options = m_options->Get();
+    const QString settings = AddressSourceText(options);
     if (settings == m_addressShownFor)
         return;
     m_addressShownFor = settings;
     delete m_addressPreview.data();
     m_addressPreview = new TAddressSource(this);
-    if (const QString unusable = ChooseAddressSource(*m_options, *m_addressPreview); !unusable.isEmpty()) {
+    if (const QString unusable = ChooseAddressSource(options, *m_addressPreview); !unusable.isEmpty()) {
         ShowAddressFound(QString(), TAddressResult::Failed(unusable));
         return;
     }
@@ -161,13 +189,9 @@ void TfrmMain::CreateTray()
                            .exit = [this] { mniFileExitClick(); },
                        },
                        this);
-    TRefreshCycle &cycle = RefreshCycle();
-    cycle.OnRunningChange = [this](QObject *) { UpdateTray(); };
-    cycle.OnCheckDone = [this](QObject *, const TCheckReport &report) {
-        UpdateTray();
-        if (!report.failure.isEmpty())
-            m_tray->Notify(report.failure);
-    };
+    m_trayFollower = std::make_unique<TTrayFollower>([this] { UpdateTray(); },
+                                                     [this](const QString &failure) { m_tray->Notify(failure); });
+    m_engine->AddObserver(m_trayFollower.get());
     connect(edtLocalAddress, &QLineEdit::textChanged, this, [this] { UpdateTray(); });
     // Without a tray there is nothing to close to; the option is kept for a desktop that has one.
     m_options->chkCloseToTray->setEnabled(m_tray->Icon() != nullptr);

@@ -1,8 +1,8 @@
 #include "app/SiteNames.h"
 
 #include "base/Printable.h"
-#include "catalogue/Catalogue.h"
 #include "catalogue/Registry.h"
+#include "catalogue/SiteRecord.h"
 
 #include <QFileInfo>
 

@@ -76,9 +76,7 @@ THolder::TBusy TWindowHolder::Busy() const
 
 int TWindowHolder::Run(const TRunRequest &request, TRunOutput &output)
 {
-    TfrmMain &window = m_window;
-    const TRunParts parts{&window.Catalogue(), window.Navigator(), &window.Options(), &window.Engine()};
-    return RunCommand(parts, request, output);
+    return RunCommand(m_window.Engine(), request, output);
 }
 
 bool TWindowHolder::Raise()

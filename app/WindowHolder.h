@@ -16,8 +16,8 @@ public:
 
     // Pushing while a push runs or the window is disabled; Dialog while a modal dialog is open.
     TBusy Busy() const override;
-    // Runs the request on the window's catalogue, navigator and engine; the log lines of a push
-    // go to output as the log shows them.
+    // Runs the request on the window's engine; the log lines of a push go to output as the log
+    // shows them.
     int Run(const TRunRequest &request, TRunOutput &output) override;
     bool Raise() override;
 

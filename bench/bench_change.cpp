@@ -4,6 +4,7 @@
 #include "catalogue/Catalogue.h"
 #include "catalogue/RegControls.h"
 #include "engine/ChangeDetection.h"
+#include "engine/EngineView.h"
 #include "engine/UploadCopy.h"
 #include "net/Sockets.h"
 
@@ -42,7 +43,8 @@ struct PushedFolder {
             TListRow *row = list.AddRow();
             row->SetCaption(path);
             row->SetSubItems({QStringLiteral("/x.html"), FileType::Ascii, ipParameter, QString()});
-            SetFileStatus(*row, FileStatus::Moved);
+            const TFileDetails details = CurrentFileDetails(path);
+            SetRowStatus(*row, TFileStatus::Moved, &details);
         }
     }
     QTemporaryDir dir;
@@ -57,7 +59,7 @@ void BM_FileNeedsPush_NoParameter_10000(benchmark::State &state)
     int due = 0;
     for (auto _ : state)
         for (int i = 0; i < folder.list.RowCount(); ++i)
-            due += FileNeedsPush(FileEntryOf(*folder.list.Row(i)), QStringLiteral("10.0.0.1"), lookup);
+            due += FileNeedsPush(PushEntryOf(FileEntryOf(*folder.list.Row(i))), QStringLiteral("10.0.0.1"), lookup);
     benchmark::DoNotOptimize(due);
 }
 BENCHMARK(BM_FileNeedsPush_NoParameter_10000)->Unit(benchmark::kMillisecond);
@@ -85,7 +87,7 @@ void BM_FileNeedsPush_WithParameter_1000(benchmark::State &state)
     int due = 0;
     for (auto _ : state)
         for (int i = 0; i < folder.list.RowCount(); ++i)
-            due += FileNeedsPush(FileEntryOf(*folder.list.Row(i)), last, lookup);
+            due += FileNeedsPush(PushEntryOf(FileEntryOf(*folder.list.Row(i))), last, lookup);
     benchmark::DoNotOptimize(due);
 }
 BENCHMARK(BM_FileNeedsPush_WithParameter_1000)->Unit(benchmark::kMillisecond);

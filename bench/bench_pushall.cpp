@@ -12,6 +12,7 @@
 #include "catalogue/filedrag.h"
 #include "engine/ChangeDetection.h"
 #include "engine/Engine.h"
+#include "engine/EngineView.h"
 #include "engine/PushCommands.h"
 #include "engine/TextArea.h"
 
@@ -54,17 +55,19 @@ struct PushAllWindow {
         StoreSites();
         navigator->BuildNavigator();
 
+        sites = std::make_unique<TWindowSites>(*catalogue, *navigator, *options);
         TEngineParts parts;
-        parts.catalogue = catalogue.get();
-        parts.options = options.get();
-        parts.memoLog = memoLog;
+        parts.data = sites.get();
         parts.localAddress = [] { return TAddressResult::Found(QStringLiteral("10.0.0.1")); };
-        parts.mainWindow = &window;
-        parts.navigator = navigator;
         engine = std::make_unique<TEngine>(parts);
+        view = std::make_unique<TEngineView>(*engine, TEngineViewParts{.mainWindow = &window, .memoLog = memoLog});
     }
 
-    ~PushAllWindow() { SetStoreFilePath(QString()); }
+    ~PushAllWindow()
+    {
+        view.reset();
+        SetStoreFilePath(QString());
+    }
 
     void StoreSites()
     {
@@ -79,7 +82,8 @@ struct PushAllWindow {
                 TListRow *row = catalogue->Shown().lvFileDetails->AddRow();
                 row->SetCaption(path);
                 row->SetSubItems({QStringLiteral("/www/page.html"), FileType::Ascii, QString(), QString()});
-                SetFileStatus(*row, FileStatus::Moved);
+                const TFileDetails details = CurrentFileDetails(path);
+                SetRowStatus(*row, TFileStatus::Moved, &details);
             }
             catalogue->SetCurrentSiteName(SiteName(s));
             catalogue->SaveCurrentSite();
@@ -93,7 +97,9 @@ struct PushAllWindow {
     std::unique_ptr<TGeneralOptions> options = std::make_unique<TGeneralOptions>(&window, QString());
     std::unique_ptr<TCatalogue> catalogue;
     TTextArea *memoLog = new TTextArea(&window);
+    std::unique_ptr<TWindowSites> sites;
     std::unique_ptr<TEngine> engine;
+    std::unique_ptr<TEngineView> view;
 };
 
 void BM_PushAll_NothingDue(benchmark::State &state)

@@ -22,6 +22,7 @@
 #include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
 #include "engine/ActivityLog.h"
+#include "engine/EngineView.h"
 #include "engine/RefreshCycle.h"
 #include "engine/TextArea.h"
 
@@ -179,11 +180,11 @@ int Pushes(const QString &host, const QString &port, const QString &user, const 
             const TListRow *row = window->Catalogue().Shown().lvFileDetails->Row(0);
             if (!row || row->SubItem(colStatus) != FileStatus::Moved) {
                 ++failed;
-                const QStringList lines = window->Engine().Log().memoLog()->Lines();
+                const QStringList lines = window->EngineView().Log().Area()->Lines();
                 for (const QString &line : lines.mid(std::max<qsizetype>(0, lines.size() - 8)))
                     std::fprintf(stderr, "%s\n", qPrintable(line));
             }
-            TTextArea &log = *window->Engine().Log().memoLog();
+            TTextArea &log = *window->EngineView().Log().Area();
             if (i == 10) {
                 after10 = ResidentKiB();
                 lines10 = log.LineCount();
@@ -192,7 +193,7 @@ int Pushes(const QString &host, const QString &port, const QString &user, const 
                 log.ClearLines();
         }
         afterAll = ResidentKiB();
-        linesAll = window->Engine().Log().memoLog()->LineCount();
+        linesAll = window->EngineView().Log().Area()->LineCount();
         Action(*window, "mniFileExit")->trigger();
     });
     if (failed > 0) {

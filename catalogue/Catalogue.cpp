@@ -6,21 +6,6 @@
 
 namespace quelmark {
 
-QString BaseKeyPath()
-{
-    return store::BaseKey;
-}
-
-QStringList StoredSiteNames(const QString &basePath)
-{
-    TStoreTransaction transaction;
-    TRegIniFile sites(basePath + QLatin1Char('\\') + store::WWWSites);
-    QStringList names;
-    sites.ListSections(names);
-    transaction.Commit();
-    return names;
-}
-
 TCatalogue::TCatalogue(QWidget *window, QWidget *page, QString basePath)
     : m_window(window), m_shown(page), m_basePath(std::move(basePath))
 {

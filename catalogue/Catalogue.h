@@ -16,13 +16,6 @@ class QWidget;
 
 namespace quelmark {
 
-// Returns the key below which the program keeps all its data.
-QString BaseKeyPath();
-
-// Returns the names of the sites stored below basePath, in the store's order; raises the
-// store's error when it cannot be read. Needs no window.
-QStringList StoredSiteNames(const QString &basePath = BaseKeyPath());
-
 class TCatalogue {
 public:
     // Makes the shown site's controls on page and ties the catalogue to the window whose

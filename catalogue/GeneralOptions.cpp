@@ -8,12 +8,11 @@ namespace quelmark {
 
 namespace {
 
-TRegEdit *OptionEdit(QWidget *parent, const char *name, const QString &storeName, const QString &initial)
+TRegEdit *OptionEdit(QWidget *parent, const char *name, const QString &storeName)
 {
     auto *edit = Named(new TRegEdit(parent), name);
     edit->SetRegSection(store::GeneralOptions);
     edit->SetRegKeyword(storeName);
-    edit->setText(initial);
     return edit;
 }
 
@@ -36,8 +35,6 @@ TRegComboBox *OptionChoice(QWidget *parent, const char *name, const QString &sto
     if (editable)
         choice->setInsertPolicy(QComboBox::NoInsert);
     choice->addItems(items);
-    if (editable)
-        choice->setCurrentIndex(-1);
     return choice;
 }
 
@@ -49,25 +46,66 @@ TGeneralOptions::TGeneralOptions(QWidget *parent, const QString &tempFileName)
     spnTestFilesMinutes = Named(new TRegSpinEdit(parent), "spnTestFilesMinutes");
     spnTestFilesMinutes->SetRegSection(store::GeneralOptions);
     spnTestFilesMinutes->SetRegKeyword(store::MinsTestFiles);
-    spnTestFilesMinutes->SetRange(1, 7200);
+    spnTestFilesMinutes->SetRange(MinTestFilesMinutes, MaxTestFilesMinutes);
     spnTestFilesMinutes->SetSingleStep(5);
-    spnTestFilesMinutes->SetValue(10);
     chkDetailedLogging = OptionCheck(parent, "chkDetailedLogging", store::DetailedLogging, "Detailed Logging");
-    edtTempFileName = OptionEdit(parent, "edtTempFileName", store::TempFileName, tempFileName);
-    edtDefaultIPParam = OptionEdit(parent, "edtDefaultIPParam", store::DefaultIPParam, QStringLiteral("%IP%"));
+    edtTempFileName = OptionEdit(parent, "edtTempFileName", store::TempFileName);
+    edtDefaultIPParam = OptionEdit(parent, "edtDefaultIPParam", store::DefaultIPParam);
     chkTimeStampLog = OptionCheck(parent, "chkTimeStampLog", store::TimeStampLog, "Timestamp Log Entries");
-    edtLastIPAddress = OptionEdit(parent, "edtLastIPAddress", store::LastIPAddress, QString());
-    edtRedialCommand =
-        OptionEdit(parent, "edtRedialCommand", store::RedialCommand, QStringLiteral("rasphone -d ricochet"));
+    edtLastIPAddress = OptionEdit(parent, "edtLastIPAddress", store::LastIPAddress);
+    edtRedialCommand = OptionEdit(parent, "edtRedialCommand", store::RedialCommand);
     chkAutoReconnect = OptionCheck(parent, "chkAutoReconnect", store::AutoReconnect, "Auto-reconnect");
     chkCloseToTray = OptionCheck(parent, "chkCloseToTray", store::CloseToTray, "Close to tray");
     cmbAddressSource = OptionChoice(parent, "cmbAddressSource", store::AddressSource, AddressFrom::All, false);
     cmbAddressInterface = OptionChoice(parent, "cmbAddressInterface", store::AddressInterface, {}, true);
-    edtAddressURL = OptionEdit(parent, "edtAddressURL", store::AddressURL, QString());
-    edtAddressCommand = OptionEdit(parent, "edtAddressCommand", store::AddressCommand, QString());
+    edtAddressURL = OptionEdit(parent, "edtAddressURL", store::AddressURL);
+    edtAddressCommand = OptionEdit(parent, "edtAddressCommand", store::AddressCommand);
     cmbAddressFamily = OptionChoice(parent, "cmbAddressFamily", store::AddressFamily, IPVersion::All, false);
     chkReuseSession = OptionCheck(parent, "chkReuseSession", store::ReuseSession, "One FTP session per site");
-    chkReuseSession->setChecked(true);
+    Set(InitialOptions(tempFileName));
+}
+
+TOptions TGeneralOptions::Get() const
+{
+    return {
+        .autoProcess = chkAutoProcess->isChecked(),
+        // As typed: the box keeps its number inside its range only once the focus leaves it.
+        .testFilesMinutes = TestFilesMinutes(spnTestFilesMinutes->text()),
+        .detailedLogging = chkDetailedLogging->isChecked(),
+        .tempFileName = edtTempFileName->text(),
+        .defaultIPParam = edtDefaultIPParam->text(),
+        .timeStampLog = chkTimeStampLog->isChecked(),
+        .lastIPAddress = edtLastIPAddress->text(),
+        .redialCommand = edtRedialCommand->text(),
+        .autoReconnect = chkAutoReconnect->isChecked(),
+        .closeToTray = chkCloseToTray->isChecked(),
+        .addressSource = cmbAddressSource->RegText(),
+        .addressInterface = cmbAddressInterface->RegText(),
+        .addressURL = edtAddressURL->text(),
+        .addressCommand = edtAddressCommand->text(),
+        .addressFamily = cmbAddressFamily->RegText(),
+        .reuseSession = chkReuseSession->isChecked(),
+    };
+}
+
+void TGeneralOptions::Set(const TOptions &options)
+{
+    chkAutoProcess->setChecked(options.autoProcess);
+    spnTestFilesMinutes->SetValue(options.testFilesMinutes);
+    chkDetailedLogging->setChecked(options.detailedLogging);
+    edtTempFileName->setText(options.tempFileName);
+    edtDefaultIPParam->setText(options.defaultIPParam);
+    chkTimeStampLog->setChecked(options.timeStampLog);
+    edtLastIPAddress->setText(options.lastIPAddress);
+    edtRedialCommand->setText(options.redialCommand);
+    chkAutoReconnect->setChecked(options.autoReconnect);
+    chkCloseToTray->setChecked(options.closeToTray);
+    cmbAddressSource->SetRegText(options.addressSource);
+    cmbAddressInterface->SetRegText(options.addressInterface);
+    edtAddressURL->setText(options.addressURL);
+    edtAddressCommand->setText(options.addressCommand);
+    cmbAddressFamily->SetRegText(options.addressFamily);
+    chkReuseSession->setChecked(options.reuseSession);
 }
 
 } // namespace quelmark

@@ -1,11 +1,12 @@
 // The general options: the persisted controls of the "General Options" page, each tied to its
 // value in the store's "General Options" section and holding its initial value.
 //
-// The window lays them out; the engine reads them (and writes "Last IP Address:"); the
+// The window lays them out and hands what they show to the engine as one value (Get); the
 // whole-window save and load move them to and from the store with everything else.
 #pragma once
 
-class QString;
+#include "catalogue/Settings.h"
+
 class QWidget;
 
 namespace quelmark {
@@ -23,6 +24,12 @@ public:
     TGeneralOptions(QWidget *parent, const QString &tempFileName);
     TGeneralOptions(const TGeneralOptions &) = delete;
     TGeneralOptions &operator=(const TGeneralOptions &) = delete;
+
+    // Returns the options the controls show: the number as the spin box holds it, the
+    // drop-downs' texts as they would be stored.
+    TOptions Get() const;
+    // Shows the options.
+    void Set(const TOptions &options);
 
     TRegCheckBox *chkAutoProcess = nullptr;
     TRegSpinEdit *spnTestFilesMinutes = nullptr;

@@ -2,6 +2,7 @@
 
 #include "catalogue/P_Types.h"
 #include "catalogue/Registry.h"
+#include "catalogue/SiteRecord.h"
 
 #include <QButtonGroup>
 #include <QFocusEvent>
@@ -24,15 +25,6 @@ std::uint64_t g_nextSequence = 0;
 QString JoinPath(const QString &section, const QString &name)
 {
     return section.isEmpty() ? name : section + QLatin1Char('\\') + name;
-}
-
-// Returns store::SublineName(k). Every row uses the same names, so they are made once.
-QString KnownSublineName(int k)
-{
-    static QStringList names;
-    while (names.size() <= k)
-        names.append(store::SublineName(int(names.size())));
-    return names[k];
 }
 
 } // namespace
@@ -240,7 +232,11 @@ void TRegComboBox::LoadFrom(TRegIniFile &ini, const QString &)
         setCurrentIndex(ini.ReadNumber(RegSection(), RegKeyword(), 0));
         return;
     }
-    const QString text = ini.ReadText(RegSection(), RegKeyword(), currentText());
+    SetRegText(ini.ReadText(RegSection(), RegKeyword(), currentText()));
+}
+
+void TRegComboBox::SetRegText(const QString &text)
+{
     if (isEditable()) {
         setEditText(text);
         return;
@@ -459,98 +455,38 @@ QString TRegListView::SiteKeyPath(const QString &basePath) const
 
 void TRegListView::SaveTo(TRegIniFile &ini, const QString &basePath)
 {
-    // The key is rebuilt from scratch, so rows removed since the last save, and anything
-    // another tool put there, disappear; rows are numbered again from 0.
-    const QString site = JoinPath(RegSection(), RegKeyword());
-    TRegistry probe;
-    if (probe.OpenKey(SiteKeyPath(basePath), false))
-        ini.DeleteSection(site);
-    TRegValues values;
+    QList<TStoredRow> rows;
+    rows.reserve(RowCount());
     for (int i = 0; i < RowCount(); ++i) {
         const TListRow *row = Row(i);
-        values.Clear();
-        values.AddText(store::Caption, row->Caption());
-        values.AddFlag(store::Checked, row->Checked());
-        values.AddNumber(store::ImageIndex, row->ImageIndex());
-        values.AddNumber(store::StateIndex, row->StateIndex());
-        const QStringList &texts = row->SubItems();
-        for (int k = 0; k < texts.size(); ++k)
-            values.AddText(KnownSublineName(k), texts[k]);
-        ini.WriteValues(JoinPath(site, store::ItemSection(i)), values);
+        rows.append({row->Caption(), row->SubItems(), row->Checked(), row->ImageIndex(), row->StateIndex()});
     }
+    WriteRows(ini, basePath, JoinPath(RegSection(), RegKeyword()), rows);
 }
-
-namespace {
-
-// Returns the index a file entry key name (Item#<i>) carries, or -1 for any other name.
-int ItemIndex(const QString &section)
-{
-    if (!section.startsWith(store::ItemPrefix))
-        return -1;
-    const QStringView digits = QStringView(section).mid(store::ItemPrefix.size());
-    bool ok = !digits.isEmpty() && digits.front().isDigit();
-    const int index = ok ? digits.toInt(&ok) : -1;
-    return ok ? index : -1;
-}
-
-// Puts the rows' keys in the order they were saved: the store lists keys by name, where
-// Item#10 comes before Item#2. Keys of other names follow, in the store's order.
-void SortByItemIndex(QStringList &sections)
-{
-    std::stable_sort(sections.begin(), sections.end(), [](const QString &a, const QString &b) {
-        const int ia = ItemIndex(a);
-        const int ib = ItemIndex(b);
-        if (ia < 0 || ib < 0)
-            return ia >= 0 && ib < 0;
-        return ia < ib;
-    });
-}
-
-} // namespace
 
 void TRegListView::LoadFrom(TRegIniFile &, const QString &basePath)
 {
     clear();
     TRegIniFile site(SiteKeyPath(basePath));
-    QStringList sections;
-    site.ListSections(sections);
-    SortByItemIndex(sections);
     // The rows join the list together once they are read, which spares the list a notice for
     // every row and every text set; a read that fails still leaves the rows read so far, the
     // one it failed in included, in the list.
-    QList<QTreeWidgetItem *> rows;
-    const auto append = qScopeGuard([&] { addTopLevelItems(rows); });
-    for (const QString &section : sections) {
-        auto *row = new TListRow;
-        rows.append(row);
-        LoadRow(site, section, row);
-    }
-}
-
-void TRegListView::LoadRow(TRegIniFile &site, const QString &section, TListRow *row)
-{
-    row->SetCaption(site.ReadText(section, store::Caption, QStringLiteral("Unknown")));
-    row->SetChecked(site.ReadFlag(section, store::Checked, false));
-    row->SetStateIndex(site.ReadNumber(section, store::StateIndex, -1));
-    row->SetImageIndex(site.ReadNumber(section, store::ImageIndex, 0));
-
-    // A value is missing exactly when two reads with different defaults both return their
-    // default, so no stored text can be mistaken for the end of the list.
-    const QString endA = QStringLiteral("\x01<end>");
-    const QString endB = QStringLiteral("\x02<end>");
-    QStringList texts;
-    for (int k = 0;; ++k) {
-        const QString name = KnownSublineName(k);
-        const QString value = site.ReadText(section, name, endA);
-        if (value == endA && site.ReadText(section, name, endB) == endB)
-            break;
-        texts.append(value);
-    }
-    if (!texts.isEmpty()) {
-        while (texts.size() < columnCount())
-            texts.append(QString());
-    }
-    row->SetSubItems(texts);
+    QList<TStoredRow> stored;
+    const auto append = qScopeGuard([&] {
+        QList<QTreeWidgetItem *> rows;
+        rows.reserve(stored.size());
+        for (const TStoredRow &values : std::as_const(stored)) {
+            auto *row = new TListRow;
+            row->SetCaption(values.caption);
+            row->SetChecked(values.checked);
+            row->SetStateIndex(values.stateIndex);
+            row->SetImageIndex(values.imageIndex);
+            row->SetSubItems(values.texts);
+            rows.append(row);
+        }
+        addTopLevelItems(rows);
+    });
+    ReadRows(site, columnCount(), stored);
 }
 
 } // namespace quelmark

@@ -177,6 +177,9 @@ public:
     // Returns the text SaveTo stores: the current text, or the kept text while nothing is
     // selected.
     QString RegText() const;
+    // Shows text as a load does: an editable box takes it, a box of fixed items selects the item
+    // of that text or, when none has it, selects nothing and keeps the text.
+    void SetRegText(const QString &text);
 
 private:
     bool m_regSaveIndex = false;
@@ -284,7 +287,6 @@ public:
 
 private:
     QString SiteKeyPath(const QString &basePath) const;
-    void LoadRow(TRegIniFile &site, const QString &section, TListRow *row);
 };
 
 } // namespace quelmark

@@ -7,21 +7,9 @@ namespace quelmark {
 
 namespace {
 
-// The site's text values with their store names and their fields. The options have a table of
-// their own (SiteOptions.cpp).
-struct TSiteField {
-    QString TSite::*value;
-    const QString &storeName;
-    TRegEdit *TShownSite::*field;
-    const char *objectName;
-};
-
-const TSiteField kSiteFields[] = {
-    {&TSite::server, store::FTPServer, &TShownSite::edtFTPServer, "edtFTPServer"},
-    {&TSite::user, store::UserName, &TShownSite::edtUserName, "edtUserName"},
-    {&TSite::password, store::Password, &TShownSite::edtPassword, "edtPassword"},
-    {&TSite::defaultDir, store::DefaultDir, &TShownSite::edtDefaultDir, "edtDefaultDir"},
-};
+// The text boxes of the site fields, in the order of SiteFieldTable().
+TRegEdit *TShownSite::*const kFieldBoxes[] = {&TShownSite::edtFTPServer, &TShownSite::edtUserName,
+                                              &TShownSite::edtPassword, &TShownSite::edtDefaultDir};
 
 // The file list's column widths, the caption's first; 0 keeps the standard width.
 const QList<int> kColumnWidths = {100, 150, 60, 80, 0, 100, 75, 0};
@@ -35,16 +23,16 @@ void ConfigureFileList(TRegListView *list)
 
 TFileEntry FileEntryOf(const TListRow &row)
 {
-    return {row.Caption(),          row.SubItem(colHostFileName), row.SubItem(colFileType), row.SubItem(colIPParameter),
-            row.SubItem(colStatus), row.SubItem(colFileDateTime), row.SubItem(colFileSize), row.SubItem(colAttribs)};
+    return FileEntryOf(TStoredRow{.caption = row.Caption(), .texts = row.SubItems()});
 }
 
 TShownSite::TShownSite(QWidget *page)
 {
-    for (const TSiteField &f : kSiteFields) {
+    for (std::size_t i = 0; i < std::size(kFieldBoxes); ++i) {
+        const TSiteField &f = SiteFieldTable()[i];
         TRegEdit *edit = Named(new TRegEdit(page), f.objectName);
         edit->SetRegKeyword(f.storeName);
-        this->*f.field = edit;
+        this->*kFieldBoxes[i] = edit;
     }
     UseStarEcho(edtPassword);
     m_options = std::make_unique<TSiteOptionControls>(page, true);
@@ -60,16 +48,16 @@ TShownSite::TShownSite(QWidget *page)
 TSite TShownSite::Site() const
 {
     TSite site;
-    for (const TSiteField &f : kSiteFields)
-        site.*f.value = (this->*f.field)->text();
+    for (std::size_t i = 0; i < std::size(kFieldBoxes); ++i)
+        site.*SiteFieldTable()[i].value = (this->*kFieldBoxes[i])->text();
     m_options->Get(site);
     return site;
 }
 
 void TShownSite::SetSite(const TSite &site)
 {
-    for (const TSiteField &f : kSiteFields)
-        (this->*f.field)->setText(site.*f.value);
+    for (std::size_t i = 0; i < std::size(kFieldBoxes); ++i)
+        (this->*kFieldBoxes[i])->setText(site.*SiteFieldTable()[i].value);
     m_options->Set(site);
 }
 
@@ -81,8 +69,8 @@ void TShownSite::ClearOptions()
 void TShownSite::SetFieldsSite(const QString &name)
 {
     const QString section = name.isEmpty() ? QString() : store::SiteSection(name);
-    for (const TSiteField &f : kSiteFields)
-        (this->*f.field)->SetRegSection(section);
+    for (TRegEdit *TShownSite::*box : kFieldBoxes)
+        (this->*box)->SetRegSection(section);
     m_options->SetRegSection(section);
 }
 
@@ -103,10 +91,10 @@ QList<TFileEntry> TShownSite::Entries() const
 
 TListRow *TShownSite::AddEntry(const TFileEntry &entry)
 {
+    const TStoredRow stored = StoredRowOf(entry);
     TListRow *row = lvFileDetails->AddRow();
-    row->SetCaption(entry.localFile);
-    row->SetSubItems({entry.hostFileName, entry.fileType, entry.ipParameter, entry.status, entry.fileDateTime,
-                      entry.fileSize, entry.attribs});
+    row->SetCaption(stored.caption);
+    row->SetSubItems(stored.texts);
     return row;
 }
 

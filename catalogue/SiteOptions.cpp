@@ -1,7 +1,9 @@
 #include "catalogue/SiteOptions.h"
 
+#include "base/Overloaded.h"
 #include "catalogue/P_Utils.h"
 #include "catalogue/RegControls.h"
+#include "catalogue/SiteRecord.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -16,73 +18,9 @@ namespace quelmark {
 
 namespace {
 
-// An option that is on or off, shown as a check box captioned with its text.
-struct TFlagOption {
-    bool TSite::*value;
-    bool forNewSite;
-};
-
-// A number within a range, shown as a spin box after its caption.
-struct TCountOption {
-    int TSite::*value;
-    int minimum;
-    int maximum;
-    int forNewSite;
-};
-
-// An option that is on or off, shown as a check box, stored as one of two texts.
-struct TSwitchOption {
-    QString TSite::*value;
-    const QString &off;
-    const QString &on;
-    const QString &forNewSite;
-};
-
-// One of a few texts, shown as a drop-down after its caption.
-struct TChoiceOption {
-    QString TSite::*value;
-    const QStringList &choices;
-    const QString &forNewSite;
-};
-
-// A free text, shown as a text box after its caption on a row of its own.
-struct TTextOption {
-    QString TSite::*value;
-};
-
-using TOptionKind = std::variant<TFlagOption, TCountOption, TSwitchOption, TChoiceOption, TTextOption>;
-
-// A site option: one more is one more field of TSite, one more store name and one more row.
-struct TSiteOption {
-    const QString &storeName;
-    const char *objectName;
-    const char *caption;
-    TOptionKind kind;
-};
-
-const TSiteOption kSiteOptions[] = {
-    {store::Passive, "chkPassive", "Passive mode", TFlagOption{&TSite::passive, true}},
-    {store::CreateFolders, "chkCreateFolders", "Create missing folders", TFlagOption{&TSite::createFolders, true}},
-    {store::UploadViaTempName, "chkUploadViaTempName", "Replace files atomically",
-     TFlagOption{&TSite::uploadViaTempName, true}},
-    {store::Retries, "spnRetries", "Retries:", TCountOption{&TSite::retries, 0, 10, 2}},
-    {store::Security, "chkSecurity", "Use TLS (explicit)",
-     TSwitchOption{&TSite::security, SiteSecurity::None, SiteSecurity::TLS, SiteSecurity::TLS}},
-    {store::Protocol, "cbxProtocol",
-     "Protocol:", TChoiceOption{&TSite::protocol, SiteProtocol::All, SiteProtocol::FTP}},
-    {store::TrustedCertificate, "edtTrustedCertificate",
-     "Trusted certificate:", TTextOption{&TSite::trustedCertificate}},
-    {store::KeyFile, "edtKeyFile", "Key file:", TTextOption{&TSite::keyFile}},
-};
-
 // Cells per row; a text takes one, as half a row.
 constexpr int kColumns = 2;
 constexpr int kTextColumns = 1;
-
-template <typename... Handlers> struct TOverloaded : Handlers... {
-    using Handlers::operator()...;
-};
-template <typename... Handlers> TOverloaded(Handlers...) -> TOverloaded<Handlers...>;
 
 QWidget *MakeFlag(const TSiteOption &option, bool persisted)
 {
@@ -184,27 +122,13 @@ void SetCount(QWidget *control, int value)
 
 } // namespace
 
-TSite NewSiteOptions()
-{
-    TSite site;
-    for (const TSiteOption &option : kSiteOptions) {
-        std::visit(TOverloaded{[&](const TFlagOption &f) { site.*f.value = f.forNewSite; },
-                               [&](const TCountOption &c) { site.*c.value = c.forNewSite; },
-                               [&](const TSwitchOption &w) { site.*w.value = w.forNewSite; },
-                               [&](const TChoiceOption &c) { site.*c.value = c.forNewSite; },
-                               [&](const TTextOption &) {}},
-                   option.kind);
-    }
-    return site;
-}
-
 TSiteOptionControls::TSiteOptionControls(QWidget *parent, bool persisted)
 {
     m_panel = Named(new QWidget(parent), "pnlSiteOptions");
     auto *grid = new QGridLayout(m_panel);
     grid->setContentsMargins(0, 0, 0, 0);
     int cell = 0;
-    for (const TSiteOption &option : kSiteOptions) {
+    for (const TSiteOption &option : SiteOptionTable()) {
         // A text takes half a row, beginning at its start or its middle.
         if (std::holds_alternative<TTextOption>(option.kind) && cell % kTextColumns != 0)
             cell += kTextColumns - cell % kTextColumns;
@@ -254,7 +178,7 @@ void TSiteOptionControls::Get(TSite &site) const
                                [&](const TTextOption &t) {
                                    site.*t.value = static_cast<const QLineEdit *>(control)->text().trimmed();
                                }},
-                   kSiteOptions[i].kind);
+                   SiteOptionTable()[i].kind);
     }
 }
 
@@ -272,7 +196,7 @@ void TSiteOptionControls::Set(const TSite &site)
                     box->setCurrentIndex(box->findText(site.*c.value));
                 },
                 [&](const TTextOption &t) { static_cast<QLineEdit *>(control)->setText(site.*t.value); }},
-            kSiteOptions[i].kind);
+            SiteOptionTable()[i].kind);
     }
 }
 

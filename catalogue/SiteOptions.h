@@ -2,22 +2,18 @@
 // uploads go (passive mode, missing folders made, files replaced under a temporary name,
 // retries), each a value of the site's key.
 //
-// A value missing from the key means what sites did before the option existed: TSite's initial
-// value. A new site proposes the modern choice instead (NewSiteOptions). The site page shows the
-// options as persisted controls, so the whole-window save and load move them with the site's
-// fields; the site dialog shows them as plain controls.
+// The options, their store names and what a new site proposes are the table of SiteRecord.h. The
+// site page shows them as persisted controls, so the whole-window save and load move them with
+// the site's fields; the site dialog shows them as plain controls.
 #pragma once
 
-#include "catalogue/P_Types.h"
+#include "catalogue/SiteRecord.h"
 
 #include <QList>
 
 class QWidget;
 
 namespace quelmark {
-
-// Returns a site with the options the "New Web Site" dialog proposes and no other values.
-TSite NewSiteOptions();
 
 class TSiteOptionControls {
 public:

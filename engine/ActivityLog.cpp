@@ -2,23 +2,19 @@
 
 #include "base/Exception.h"
 #include "base/Printable.h"
-#include "catalogue/FileDialogs.h"
+#include "engine/EngineObserver.h"
 
-#include <QAbstractButton>
 #include <QDateTime>
 #include <QFile>
 #include <QLocale>
 #include <QLoggingCategory>
 #include <QSaveFile>
 
-#include <new>
 #include <sys/stat.h>
 
 namespace quelmark {
 
 namespace {
-
-const QString ClearedLine = QStringLiteral("Cleared output area due to limited resources...");
 
 // Off by default: a desktop program has no business writing each line to its terminal.
 Q_LOGGING_CATEGORY(lcActivityLog, "quelmark.log", QtWarningMsg)
@@ -47,53 +43,32 @@ void SaveLinesToFile(const QStringList &lines, const QString &path)
         throw Exception(QStringLiteral("Cannot create file %1").arg(PrintableText(path)));
 }
 
-TActivityLog::TActivityLog(TTextArea *memoLog, QAbstractButton *chkTimeStampLog, QAbstractButton *chkDetailedLogging,
-                           QWidget *dialogParent)
-    : Now([] { return QDateTime::currentDateTime(); }), m_memoLog(memoLog), m_chkTimeStampLog(chkTimeStampLog),
-      m_chkDetailedLogging(chkDetailedLogging), m_dialogParent(dialogParent)
+TActivityLog::TActivityLog(TEngineObserver &events, std::function<TOptions()> options)
+    : Now([] { return QDateTime::currentDateTime(); }), m_events(events), m_options(std::move(options))
 {
 }
 
-void TActivityLog::AddToLog(TTextArea *area, const QString &message)
+void TActivityLog::AddToLog(const QString &message)
 {
-    if (!area)
-        return;
     QString line;
-    if (Checked(m_chkTimeStampLog))
+    if (m_options && m_options().timeStampLog)
         line = LogTimeStamp(Now());
     // A message holding line breaks (a socket error's second line) becomes several lines,
     // whichever break it uses; any other control character is shown, never obeyed.
     line += PrintableLines(message);
-    if (area == m_memoLog)
-        qCInfo(lcActivityLog).noquote() << line;
-    if (!HasRoom(area, line)) {
-        ClearForResources(area);
+    qCInfo(lcActivityLog).noquote() << line;
+    if (!HasRoom(line)) {
+        ClearForResources();
         return;
     }
-    try {
-        area->AppendLine(line);
-    } catch (const std::bad_alloc &) {
-        ClearForResources(area);
-        return;
-    }
-    Added(area, line);
+    Hand(line);
 }
 
 void TActivityLog::ftpClientDisplay(QObject *, QString &msg)
 {
     // A retry's pause can hold a push for up to a minute: the log says why, detailed or not.
-    if (Checked(m_chkDetailedLogging) || msg.startsWith(RetryLinePrefix))
+    if ((m_options && m_options().detailedLogging) || msg.startsWith(RetryLinePrefix))
         AddToLog(msg);
-}
-
-void TActivityLog::btnSaveCurrentFileClick()
-{
-    const QString path = TFileDialogs::GetSaveFileName(
-        m_dialogParent, QStringLiteral("Save log file..."),
-        {QStringLiteral("Text Files (*.TXT)"), QStringLiteral("All Files (*.*)")}, QStringLiteral("TXT"));
-    if (path.isEmpty() || !m_memoLog)
-        return;
-    SaveLinesToFile(m_memoLog->Lines(), path);
 }
 
 void TActivityLog::SetCapacity(std::int64_t maxLines, std::int64_t maxChars)
@@ -102,28 +77,25 @@ void TActivityLog::SetCapacity(std::int64_t maxLines, std::int64_t maxChars)
     m_maxChars = maxChars;
 }
 
-bool TActivityLog::Checked(const QPointer<QAbstractButton> &box) const
-{
-    return box && box->isChecked();
-}
-
-bool TActivityLog::HasRoom(const TTextArea *area, const QString &line) const
+bool TActivityLog::HasRoom(const QString &line) const
 {
     const std::int64_t newLines = 1 + line.count(QLatin1Char('\n'));
-    return area->LineCount() + newLines <= m_maxLines && area->CharCount() + line.size() + 1 <= m_maxChars;
+    return m_lineCount + newLines <= m_maxLines && m_charCount + line.size() + 1 <= m_maxChars;
 }
 
-void TActivityLog::ClearForResources(TTextArea *area)
+void TActivityLog::ClearForResources()
 {
-    area->ClearLines();
-    area->AppendLine(ClearedLine);
-    Added(area, ClearedLine);
+    m_lineCount = 0;
+    m_charCount = 0;
+    m_events.LogCleared();
+    Hand(LogClearedLine);
 }
 
-void TActivityLog::Added(const TTextArea *area, const QString &line)
+void TActivityLog::Hand(const QString &line)
 {
-    if (OnLineAdded && area == m_memoLog)
-        OnLineAdded(line);
+    m_lineCount += 1 + line.count(QLatin1Char('\n'));
+    m_charCount += line.size() + 1;
+    m_events.LogLine(line);
 }
 
 } // namespace quelmark

@@ -1,63 +1,61 @@
 #include "engine/AddressChoice.h"
 
-#include "catalogue/GeneralOptions.h"
-#include "catalogue/RegControls.h"
-
 namespace quelmark {
 
-std::optional<TAddressSourceKind> ChosenAddressSource(const TGeneralOptions &options)
+std::optional<TAddressSourceKind> ChosenAddressSource(const TOptions &options)
 {
-    return AddressSourceFromName(options.cmbAddressSource->currentText());
+    return AddressSourceFromName(options.addressSource);
 }
 
-QString ChooseAddressSource(const TGeneralOptions &options, TAddressSource &source)
+QString ChooseAddressSource(const TOptions &options, TAddressSource &source)
 {
     const std::optional<TAddressSourceKind> kind = ChosenAddressSource(options);
-    if (!kind) {
+    if (!kind)
         return QStringLiteral("\"Address from:\" names no source this program knows (\"%1\")")
-            .arg(options.cmbAddressSource->RegText());
-    }
-    const std::optional<TAddressFamily> family = AddressFamilyFromName(options.cmbAddressFamily->currentText());
-    if (!family) {
+            .arg(options.addressSource);
+    const std::optional<TAddressFamily> family = AddressFamilyFromName(options.addressFamily);
+    if (!family)
         return QStringLiteral("\"IP version:\" names no version this program knows (\"%1\")")
-            .arg(options.cmbAddressFamily->RegText());
-    }
+            .arg(options.addressFamily);
     source.SetSource(*kind);
     source.SetFamily(*family);
-    source.SetInterfaceName(options.cmbAddressInterface->currentText());
-    source.SetURL(options.edtAddressURL->text());
-    source.SetCommand(options.edtAddressCommand->text());
+    source.SetInterfaceName(options.addressInterface);
+    source.SetURL(options.addressURL);
+    source.SetCommand(options.addressCommand);
     return QString();
 }
 
-TAddressCheck ChosenAddressLookup(TAddressSource *source, const TGeneralOptions *options)
+TAddressCheck ChosenAddressLookup(TAddressSource *source, std::function<TOptions()> options)
 {
-    return [source, options] {
-        const QString unusable = ChooseAddressSource(*options, *source);
+    return [source, options = std::move(options)] {
+        const QString unusable = ChooseAddressSource(options(), *source);
         return unusable.isEmpty() ? source->Lookup() : TAddressResult::Failed(unusable);
     };
 }
 
 void UseChosenAddressSource(TEngineParts &parts, TAddressSource *source)
 {
-    parts.localAddress = ChosenAddressLookup(source, parts.options);
+    TEngineData *data = parts.data;
+    parts.localAddress = ChosenAddressLookup(source, [data] { return data->Options(); });
     parts.abandonAddressCheck = [source] { source->Abandon(); };
 }
 
-QString AddressSourceText(const TGeneralOptions &options)
+QString AddressSourceText(const TOptions &options)
 {
     const std::optional<TAddressSourceKind> kind = ChosenAddressSource(options);
     QString detail;
     if (kind == TAddressSourceKind::Interface)
-        detail = options.cmbAddressInterface->currentText();
+        detail = options.addressInterface;
     else if (kind == TAddressSourceKind::Web)
-        detail = options.edtAddressURL->text();
+        detail = options.addressURL;
     else if (kind == TAddressSourceKind::Command)
-        detail = options.edtAddressCommand->text();
-    QString text = QStringLiteral("Address from: ") + options.cmbAddressSource->currentText();
+        detail = options.addressCommand;
+    // A source none of the choices names shows as none, as the drop-down shows it.
+    const QString source = kind ? options.addressSource : QString();
+    QString text = QStringLiteral("Address from: ") + source;
     if (!detail.trimmed().isEmpty())
         text += QStringLiteral(" (%1)").arg(detail.trimmed());
-    if (options.cmbAddressFamily->currentText() == AddressFamilyName(TAddressFamily::IPv6))
+    if (options.addressFamily == AddressFamilyName(TAddressFamily::IPv6))
         text += QStringLiteral(", IPv6");
     return text;
 }

@@ -12,30 +12,29 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace quelmark {
 
-class TGeneralOptions;
-
 // Returns the source "Address from:" names; nothing when it names none this program knows.
-std::optional<TAddressSourceKind> ChosenAddressSource(const TGeneralOptions &options);
+std::optional<TAddressSourceKind> ChosenAddressSource(const TOptions &options);
 
 // Sets source up as the general options say. Returns the reason they cannot be used ("Address
 // from:" or "IP version:" naming nothing known), or an empty text when source is set.
-QString ChooseAddressSource(const TGeneralOptions &options, TAddressSource &source);
+QString ChooseAddressSource(const TOptions &options, TAddressSource &source);
 
-// Returns a look-up on source, set up afresh from options at each call.
-TAddressCheck ChosenAddressLookup(TAddressSource *source, const TGeneralOptions *options);
+// Returns a look-up on source, set up afresh from the options options returns at each call.
+TAddressCheck ChosenAddressLookup(TAddressSource *source, std::function<TOptions()> options);
 
-// Gives parts their address look-up: source as the parts' options choose it, and the way to
-// abandon a look-up that waits. The window and the runs without a window wire it so.
+// Gives parts their address look-up: source as the parts' data's options choose it, and the way
+// to abandon a look-up that waits. The window and the runs without a window wire it so.
 void UseChosenAddressSource(TEngineParts &parts, TAddressSource *source);
 
 // Returns where the address comes from, for the address field's tooltip: "Address from: Web
 // (https://…)", the interface, URL or command in brackets when one belongs to the source, and
 // ", IPv6" after it for IPv6.
-QString AddressSourceText(const TGeneralOptions &options);
+QString AddressSourceText(const TOptions &options);
 
 // Returns the note the log gets about address found by source, or an empty text: a warning when
 // "Web" or "Command" gave a private, loopback, link-local or CGNAT address, which is used all

@@ -1,6 +1,5 @@
 #include "engine/ChangeDetection.h"
 
-#include "catalogue/RegControls.h"
 #include "engine/FileDateText.h"
 
 #include <QDateTime>
@@ -10,6 +9,53 @@
 #include <sys/stat.h>
 
 namespace quelmark {
+
+TFileStatus FileStatusOf(const QString &text)
+{
+    for (const TFileStatus status :
+         {TFileStatus::New, TFileStatus::Moved, TFileStatus::Edited, TFileStatus::Error, TFileStatus::Hold}) {
+        if (text == FileStatusText(status))
+            return status;
+    }
+    return TFileStatus::Other;
+}
+
+const QString &FileStatusText(TFileStatus status)
+{
+    static const QString none;
+    switch (status) {
+    case TFileStatus::New:
+        return FileStatus::New;
+    case TFileStatus::Moved:
+        return FileStatus::Moved;
+    case TFileStatus::Edited:
+        return FileStatus::Edited;
+    case TFileStatus::Error:
+        return FileStatus::Error;
+    case TFileStatus::Hold:
+        return FileStatus::Hold;
+    case TFileStatus::Other:
+        break;
+    }
+    return none;
+}
+
+TFileType FileTypeOf(const QString &text)
+{
+    return text == FileType::Binary ? TFileType::Binary : TFileType::Ascii;
+}
+
+TPushEntry PushEntryOf(const TFileEntry &entry)
+{
+    return {entry.localFile,
+            entry.hostFileName,
+            FileTypeOf(entry.fileType),
+            entry.ipParameter,
+            FileStatusOf(entry.status),
+            entry.fileDateTime,
+            entry.fileSize,
+            entry.attribs};
+}
 
 QString FileDateTimeText(const QDateTime &lastWrite)
 {
@@ -54,6 +100,25 @@ bool GetFileDetails(const QString &path, QString &dateTime, QString &size, QStri
     return true;
 }
 
+TFileDetails CurrentFileDetails(const QString &path)
+{
+    TFileDetails details;
+    GetFileDetails(path, details.dateTime, details.size, details.attribs);
+    return details;
+}
+
+TPushEntry WithStatus(TPushEntry entry, TFileStatus status)
+{
+    entry.status = status;
+    if (status != TFileStatus::Moved)
+        return entry;
+    const TFileDetails details = CurrentFileDetails(entry.localFile);
+    entry.fileDateTime = details.dateTime;
+    entry.fileSize = details.size;
+    entry.attribs = details.attribs;
+    return entry;
+}
+
 bool FileDetailsChanged(const QString &path, const QString &storedDateTime, const QString &storedSize,
                         const QString &storedAttribs)
 {
@@ -62,7 +127,7 @@ bool FileDetailsChanged(const QString &path, const QString &storedDateTime, cons
     return attribs != storedAttribs || size != storedSize || dateTime != storedDateTime;
 }
 
-TPushDecision PushDecision(const TFileEntry &entry, const QString &lastIPAddress, const TAddressLookup &localAddress)
+TPushDecision PushDecision(const TPushEntry &entry, const QString &lastIPAddress, const TAddressLookup &localAddress)
 {
     // The address rule comes first, so an entry on "Hold" still carries a new address out.
     if (!entry.ipParameter.isEmpty() && localAddress) {
@@ -70,13 +135,13 @@ TPushDecision PushDecision(const TFileEntry &entry, const QString &lastIPAddress
         if (current != lastIPAddress)
             return {true, QStringLiteral("address changed (%1 -> %2)").arg(lastIPAddress, current)};
     }
-    if (entry.status == FileStatus::New)
+    if (entry.status == TFileStatus::New)
         return {true, QStringLiteral("new")};
     // An edited entry may name another host file while its local file stays as it was: only
     // its status says that it has to go out again.
-    if (entry.status == FileStatus::Edited)
+    if (entry.status == TFileStatus::Edited)
         return {true, QStringLiteral("edited")};
-    if (entry.status == FileStatus::Error)
+    if (entry.status == TFileStatus::Error)
         return {true, QStringLiteral("error last time")};
 
     QString dateTime, size, attribs;
@@ -90,26 +155,14 @@ TPushDecision PushDecision(const TFileEntry &entry, const QString &lastIPAddress
         return {true, QStringLiteral("changed: size")};
     if (dateTime != entry.fileDateTime)
         return {true, QStringLiteral("changed: date")};
-    if (entry.status == FileStatus::Hold)
+    if (entry.status == TFileStatus::Hold)
         return {false, QStringLiteral("hold")};
     return {false, QStringLiteral("unchanged")};
 }
 
-bool FileNeedsPush(const TFileEntry &entry, const QString &lastIPAddress, const TAddressLookup &localAddress)
+bool FileNeedsPush(const TPushEntry &entry, const QString &lastIPAddress, const TAddressLookup &localAddress)
 {
     return PushDecision(entry, lastIPAddress, localAddress).due;
-}
-
-void SetFileStatus(TListRow &row, const QString &status)
-{
-    row.SetSubItem(colStatus, status);
-    if (status != FileStatus::Moved)
-        return;
-    QString dateTime, size, attribs;
-    GetFileDetails(row.Caption(), dateTime, size, attribs);
-    row.SetSubItem(colFileDateTime, dateTime);
-    row.SetSubItem(colFileSize, size);
-    row.SetSubItem(colAttribs, attribs);
 }
 
 } // namespace quelmark

@@ -1,4 +1,4 @@
-// Change detection: whether a file entry needs a push, judged on the texts of its list row.
+// Change detection: whether a file entry needs a push, judged on its status and its texts.
 //
 // A local file is described by three texts: its last-write date and time, its size and its
 // attribute letters. They are captured when an entry is pushed and compared, as exact texts,
@@ -16,7 +16,43 @@ class QDateTime;
 
 namespace quelmark {
 
-class TListRow;
+// The state of a file entry; Other stands for a text none of the statuses has (written by hand
+// or by a later version), which the engine treats as it treats "Moved" and never writes.
+enum class TFileStatus { New, Moved, Edited, Error, Hold, Other };
+
+// The transfer type of a file entry: exactly "Binary" uploads the file as it is, any other
+// text as text with the IP parameter replaced.
+enum class TFileType { Ascii, Binary };
+
+// Returns the status a text names: the texts of FileStatus, Other for any other text.
+TFileStatus FileStatusOf(const QString &text);
+// Returns the text of a status; empty for Other.
+const QString &FileStatusText(TFileStatus status);
+// Returns the type a text names.
+TFileType FileTypeOf(const QString &text);
+
+// One file entry as the engine works on it.
+struct TPushEntry {
+    QString localFile{};
+    QString hostFileName{};
+    TFileType fileType = TFileType::Ascii;
+    QString ipParameter{};
+    TFileStatus status = TFileStatus::Other;
+    QString fileDateTime{};
+    QString fileSize{};
+    QString attribs{};
+};
+
+// Returns the entry a stored file entry's texts describe.
+TPushEntry PushEntryOf(const TFileEntry &entry);
+
+// The texts that describe a local file: its last-write date and time, its size and its
+// attribute letters.
+struct TFileDetails {
+    QString dateTime{};
+    QString size{};
+    QString attribs{};
+};
 
 // Returns the machine's current local address as dotted text.
 using TAddressLookup = std::function<QString()>;
@@ -37,6 +73,13 @@ QString FileDateTimeTextAt(qint64 secsSinceEpoch);
 // outputs unchanged and returns false when the path cannot be examined.
 bool GetFileDetails(const QString &path, QString &dateTime, QString &size, QString &attribs);
 
+// Returns the details of the file at path now; three empty texts when it cannot be examined.
+TFileDetails CurrentFileDetails(const QString &path);
+
+// Returns the entry as a push that ended with status leaves it: the status and, for "Moved",
+// the local file's current details, which become empty texts when the file has vanished.
+TPushEntry WithStatus(TPushEntry entry, TFileStatus status);
+
 // Tells whether any of the file's current texts differs from the stored one; a missing file
 // compares as three empty texts.
 bool FileDetailsChanged(const QString &path, const QString &storedDateTime, const QString &storedSize,
@@ -55,13 +98,9 @@ struct TPushDecision {
 // with a current address (from localAddress) other than lastIPAddress; status "New", "Edited" or
 // "Error"; a change of the local file's details, compared as attributes, size, date in that
 // order (a missing file compares as three empty texts).
-TPushDecision PushDecision(const TFileEntry &entry, const QString &lastIPAddress, const TAddressLookup &localAddress);
+TPushDecision PushDecision(const TPushEntry &entry, const QString &lastIPAddress, const TAddressLookup &localAddress);
 
 // Tells whether the entry must be pushed: PushDecision's answer without its reason.
-bool FileNeedsPush(const TFileEntry &entry, const QString &lastIPAddress, const TAddressLookup &localAddress);
-
-// Writes status into the row; for "Moved" also the local file's current details, which become
-// empty texts when the file has vanished.
-void SetFileStatus(TListRow &row, const QString &status);
+bool FileNeedsPush(const TPushEntry &entry, const QString &lastIPAddress, const TAddressLookup &localAddress);
 
 } // namespace quelmark

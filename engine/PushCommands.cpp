@@ -1,17 +1,9 @@
 #include "engine/PushCommands.h"
 
 #include "base/Exception.h"
-#include "catalogue/Catalogue.h"
-#include "catalogue/GeneralOptions.h"
-#include "catalogue/MessageBox.h"
-#include "catalogue/Navigator.h"
-#include "catalogue/RegControls.h"
 #include "engine/ActivityLog.h"
 #include "engine/AddressChoice.h"
 #include "engine/Transfer.h"
-
-#include <QLineEdit>
-#include <QStatusBar>
 
 #include <algorithm>
 #include <utility>
@@ -34,46 +26,37 @@ private:
 
 namespace {
 
-// Keeps the window from taking commands for as long as it lives, and gives it back as it was.
-class TWindowHeld {
+// Keeps the user's commands out for as long as it lives.
+class THeld {
 public:
-    explicit TWindowHeld(QWidget *window) : m_window(window && window->isEnabled() ? window : nullptr)
-    {
-        if (m_window)
-            m_window->setEnabled(false);
-    }
-    ~TWindowHeld()
-    {
-        if (m_window)
-            m_window->setEnabled(true);
-    }
-    TWindowHeld(const TWindowHeld &) = delete;
-    TWindowHeld &operator=(const TWindowHeld &) = delete;
+    THeld(TEngineObserver &events, THold hold) : m_events(events), m_hold(hold) { m_events.Hold(m_hold, true); }
+    ~THeld() { m_events.Hold(m_hold, false); }
+    THeld(const THeld &) = delete;
+    THeld &operator=(const THeld &) = delete;
 
 private:
-    QWidget *m_window;
+    TEngineObserver &m_events;
+    THold m_hold;
 };
 
 // Tells whether a forced push of the entry writes the address into a copy.
-bool NeedsAddress(const TFileEntry &entry)
+bool NeedsAddress(const TPushEntry &entry)
 {
-    return !entry.ipParameter.isEmpty() && entry.fileType != FileType::Binary;
+    return !entry.ipParameter.isEmpty() && entry.fileType != TFileType::Binary;
 }
 
 } // namespace
 
-// The end of a push-all, which runs however the walk ends: the window enabled, the address
-// fields showing the push's address ("Last IP Address:" only after a walk that completed; neither
-// when no address was found), and the node the user had selected handled again as a selection
-// change, which stores the site still on screen and shows the user's page.
+// The end of a push-all, which runs however the walk ends: the user's commands let in again, the
+// address in use and "Last IP Address:" showing the push's address ("Last IP Address:" only after
+// a walk that completed; neither when no address was found), and the walk's end, which stores
+// the last site and shows again what the user had shown.
 class TPushCommands::TPushAllCleanup {
 public:
     explicit TPushAllCleanup(TPushCommands &commands) : m_commands(commands)
     {
-        const TEngineParts &c = m_commands.m_parts;
-        if (c.mainWindow)
-            c.mainWindow->setEnabled(false);
-        m_remembered = c.navigator ? c.navigator->currentItem() : nullptr;
+        m_commands.m_events.Hold(THold::PushAll, true);
+        m_commands.m_parts.data->BeginWalk();
     }
 
     ~TPushAllCleanup()
@@ -105,36 +88,30 @@ public:
 private:
     void Run()
     {
-        const TEngineParts &c = m_commands.m_parts;
-        if (c.mainWindow)
-            c.mainWindow->setEnabled(true);
+        m_commands.m_events.Hold(THold::PushAll, false);
         if (!m_address.isEmpty() && !m_commands.m_stopping) {
-            if (c.edtLocalAddress)
-                c.edtLocalAddress->setText(m_address);
+            m_commands.m_events.AddressInUse(m_address);
             // Sites the walk never reached still hold entries that the old address made due;
             // they must stay due for the next check.
             if (m_done)
-                m_commands.LastIPAddress()->setText(m_address);
+                m_commands.m_parts.data->SetLastIPAddress(m_address);
         }
-        if (c.navigator)
-            c.navigator->SelectNode(m_remembered);
+        m_commands.m_parts.data->EndWalk();
     }
 
     TPushCommands &m_commands;
-    QTreeWidgetItem *m_remembered = nullptr;
     QString m_address;
     bool m_done = false;
 };
 
-TPushCommands::TPushCommands(const TEngineParts &parts, TTransfer &transfer, TActivityLog &log)
-    : m_parts(parts), m_transfer(transfer), m_log(log)
+TPushCommands::TPushCommands(const TEngineParts &parts, TEngineObserver &events, TTransfer &transfer, TActivityLog &log)
+    : m_parts(parts), m_events(events), m_transfer(transfer), m_log(log)
 {
 }
 
 void TPushCommands::btnPushAllNowClick()
 {
-    // Only the window has somebody to ask.
-    TTransfer::TQuestionScope questions(m_transfer, m_parts.mainWindow != nullptr);
+    TTransfer::TQuestionScope questions(m_transfer, true);
     PushAllSites(nullptr);
 }
 
@@ -150,7 +127,7 @@ void TPushCommands::PushAllSites(const QString *address)
     TPushingMark mark(m_pushing);
     m_tally = {};
     m_log.AddToLog(QStringLiteral(">>>> Checking all files..."));
-    if (!m_parts.navigator || m_parts.navigator->SiteNodes().isEmpty()) {
+    if (!m_parts.data || m_parts.data->SiteNames().isEmpty()) {
         m_tally.completed = true;
         return;
     }
@@ -169,10 +146,11 @@ void TPushCommands::btnPushAllSiteNowClick()
     if (Refused())
         return;
     TPushingMark mark(m_pushing);
-    // Only the window has somebody to ask.
-    TTransfer::TQuestionScope questions(m_transfer, m_parts.mainWindow != nullptr);
+    TTransfer::TQuestionScope questions(m_transfer, true);
     m_tally = {};
-    PushSite(AddressForCommand());
+    const QString address = AddressForCommand();
+    TSiteEntries shown = m_parts.data->ShownSite();
+    PushSite(shown, address);
     m_tally.completed = true;
 }
 
@@ -182,7 +160,31 @@ void TPushCommands::PushShownSite(const QString &address)
         return;
     TPushingMark mark(m_pushing);
     m_tally = {};
-    PushSite(address);
+    TSiteEntries shown = m_parts.data->ShownSite();
+    PushSite(shown, address);
+    m_tally.completed = true;
+}
+
+void TPushCommands::PushOneSite(const QString &name, const QString &address)
+{
+    if (Refused())
+        return;
+    TPushingMark mark(m_pushing);
+    m_tally = {};
+    TEngineData &data = *m_parts.data;
+    data.BeginWalk();
+    try {
+        TSiteEntries site = data.OpenSite(name);
+        PushSite(site, address);
+    } catch (...) {
+        try {
+            data.EndWalk();
+        } catch (...) {
+            // The push's own error is the one to tell; this one would only hide it.
+        }
+        throw;
+    }
+    data.EndWalk();
     m_tally.completed = true;
 }
 
@@ -191,8 +193,7 @@ void TPushCommands::btnPushSelectedNowClick()
     if (Refused())
         return;
     TPushingMark mark(m_pushing);
-    // Only the window has somebody to ask.
-    TTransfer::TQuestionScope questions(m_transfer, m_parts.mainWindow != nullptr);
+    TTransfer::TQuestionScope questions(m_transfer, true);
     PushSelected();
 }
 
@@ -201,26 +202,27 @@ TAddressResult TPushCommands::CheckAddress()
     TPushingMark mark(m_pushing);
     if (!m_parts.localAddress)
         return TAddressResult::Failed(QStringLiteral("there is nothing to look the address up with"));
-    const std::optional<TAddressSourceKind> source = ChosenAddressSource(*m_parts.options);
-    // A slow source keeps the window open to the user; the status bar says what is going on.
+    const TOptions options = m_parts.data ? m_parts.data->Options() : TOptions{};
+    const std::optional<TAddressSourceKind> source = ChosenAddressSource(options);
+    // A slow source keeps the window open to the user; the status line says what is going on.
     const bool slow = source == TAddressSourceKind::Web || source == TAddressSourceKind::Command;
-    const QString checking = QStringLiteral("Checking the address... ") + AddressSourceText(*m_parts.options);
-    if (slow && m_parts.statusBar)
-        m_parts.statusBar->showMessage(checking);
+    const QString checking = QStringLiteral("Checking the address... ") + AddressSourceText(options);
+    if (slow)
+        m_events.Note(checking);
     const TAddressResult found = m_parts.localAddress();
-    if (slow && m_parts.statusBar && m_parts.statusBar->currentMessage() == checking)
-        m_parts.statusBar->clearMessage();
+    if (slow)
+        m_events.NoteDone(checking);
     if (found.Connected() && source)
         NoteOnce(AddressNote(*source, found.address));
     return found;
 }
 
-// A command the user started waits for its address with the window held, as for a transfer. A
-// failure that leaves no address ends it before anything is pushed; the "Local" rule's
-// "127.0.0.1" is pushed as it always was.
+// A command the user started waits for its address with the user's commands held back, as for a
+// transfer. A failure that leaves no address ends it before anything is pushed; the "Local"
+// rule's "127.0.0.1" is pushed as it always was.
 QString TPushCommands::AddressForCommand()
 {
-    TWindowHeld held(m_parts.mainWindow);
+    THeld held(m_events, THold::AddressCheck);
     const TAddressResult found = CheckAddress();
     if (found.address.isEmpty()) {
         m_log.AddToLog(found.failure);
@@ -237,14 +239,14 @@ void TPushCommands::NoteOnce(const QString &line)
     m_log.AddToLog(line);
 }
 
-// The window is disabled during a push, so a refusal is seen only while a tick's address check
-// runs or from outside the window (the tray).
+// The window holds its commands back during a push, so a refusal is seen only while a tick's
+// address check runs or from outside the window (the tray).
 bool TPushCommands::Refused() const
 {
     if (!m_pushing && !m_stopping)
         return false;
-    if (m_pushing && m_parts.statusBar)
-        m_parts.statusBar->showMessage(QStringLiteral("A push or an address check is running; nothing was started"));
+    if (m_pushing)
+        m_events.Note(QStringLiteral("A push or an address check is running; nothing was started"));
     return true;
 }
 
@@ -261,11 +263,10 @@ void TPushCommands::mniPopFilesPushFileClick()
     if (Refused())
         return;
     TPushingMark mark(m_pushing);
-    // Only the window has somebody to ask.
-    TTransfer::TQuestionScope questions(m_transfer, m_parts.mainWindow != nullptr);
-    const QList<TListRow *> selected = FileList()->SelectedRows();
+    TTransfer::TQuestionScope questions(m_transfer, true);
+    const QList<int> selected = m_parts.data->SelectedRows();
     if (selected.isEmpty())
-        TMessageBox::Information(m_parts.mainWindow, QStringLiteral("No files selected to push..."));
+        m_events.Ask(TQuestion::Inform, QStringLiteral("No files selected to push..."));
     else if (selected.size() == 1)
         PushSelected();
     else
@@ -274,41 +275,35 @@ void TPushCommands::mniPopFilesPushFileClick()
 
 void TPushCommands::WalkSites(const QString &address)
 {
-    TCatalogue &catalogue = *m_parts.catalogue;
-    QStringList names;
-    for (const TNavigatorNode *node : m_parts.navigator->SiteNodes())
-        names.append(node->text(0));
+    TEngineData &data = *m_parts.data;
+    const QStringList names = data.SiteNames();
     for (const QString &name : names) {
         if (m_stopping)
             break;
-        catalogue.SaveCurrentSite();
-        // Until the next site has loaded whole, the list is no site's: a load that fails
-        // part-way must not be stored under the previous site's name by the clean-up.
-        catalogue.SetCurrentSiteName(QString());
-        m_parts.navigator->ShowSitePage(name);
-        catalogue.LoadSite(name);
-        catalogue.SetCurrentSiteName(name);
-        PushSite(address);
+        TSiteEntries site = data.OpenSite(name);
+        PushSite(site, address);
     }
 }
 
-void TPushCommands::PushSite(const QString &address)
+void TPushCommands::PushSite(TSiteEntries &site, const QString &address)
 {
-    TRegListView *list = FileList();
-    const QString lastIPAddress = LastIPAddress()->text();
+    const QString lastIPAddress = m_parts.data->Options().lastIPAddress;
     const TAddressLookup current = [&address] { return address; };
-    const int count = list->RowCount();
     TTransfer::TSiteSession session(m_transfer);
-    for (int i = 0; i < count && !m_stopping; ++i) {
-        TListRow *row = list->Row(i);
-        if (!row || !FileNeedsPush(FileEntryOf(*row), lastIPAddress, current))
+    for (int i = 0; i < site.entries.size() && !m_stopping; ++i) {
+        if (!FileNeedsPush(site.entries[i], lastIPAddress, current))
             continue;
-        const bool pushed = PushRow(*row, address);
-        SetFileStatus(*row, pushed ? FileStatus::Moved : FileStatus::Error);
+        const bool pushed = PushRow(site, i, address);
+        TPushEntry &entry = site.entries[i];
+        entry = WithStatus(entry, pushed ? TFileStatus::Moved : TFileStatus::Error);
         if (pushed) {
+            const TFileDetails details{entry.fileDateTime, entry.fileSize, entry.attribs};
+            m_parts.data->SetStatus(i, entry.status, &details);
             ++m_tally.pushed;
-        } else if (m_tally.failed++ == 0) {
-            m_tally.firstFailure = m_transfer.LastFailure();
+        } else {
+            m_parts.data->SetStatus(i, entry.status, nullptr);
+            if (m_tally.failed++ == 0)
+                m_tally.firstFailure = m_transfer.LastFailure();
         }
     }
     session.End();
@@ -316,47 +311,40 @@ void TPushCommands::PushSite(const QString &address)
 
 void TPushCommands::PushSelected()
 {
-    const QList<TListRow *> selected = FileList()->SelectedRows();
+    const QList<int> selected = m_parts.data->SelectedRows();
     if (selected.isEmpty())
         return;
-    TListRow *row = selected.first();
-    const QString question = QStringLiteral("Push the file: ") + row->Caption() + QStringLiteral("?");
-    if (TMessageBox::ConfirmOkCancel(m_parts.mainWindow, question) != TMessageBox::TAnswer::Ok)
+    TSiteEntries shown = m_parts.data->ShownSite();
+    const int row = selected.first();
+    const QString question =
+        QStringLiteral("Push the file: ") + shown.entries.value(row).localFile + QStringLiteral("?");
+    if (!m_events.Ask(TQuestion::Confirm, question).value_or(false))
         return;
-    const QString address = NeedsAddress(FileEntryOf(*row)) ? AddressForCommand() : QString();
+    const QString address = NeedsAddress(shown.entries.value(row)) ? AddressForCommand() : QString();
     // Only the status: the stored details stay those of the last push that change detection
     // asked for, so a file changed since then is still found due.
-    row->SetSubItem(colStatus, PushRow(*row, address) ? FileStatus::Moved : FileStatus::Error);
+    m_parts.data->SetStatus(row, PushRow(shown, row, address) ? TFileStatus::Moved : TFileStatus::Error, nullptr);
 }
 
-void TPushCommands::PushSelectedRows(const QList<TListRow *> &rows)
+void TPushCommands::PushSelectedRows(const QList<int> &rows)
 {
     const QString question = QStringLiteral("Push the %1 selected files?").arg(rows.size());
-    if (TMessageBox::ConfirmOkCancel(m_parts.mainWindow, question) != TMessageBox::TAnswer::Ok)
+    if (!m_events.Ask(TQuestion::Confirm, question).value_or(false))
         return;
+    TSiteEntries shown = m_parts.data->ShownSite();
     const bool needed =
-        std::any_of(rows.begin(), rows.end(), [](TListRow *row) { return NeedsAddress(FileEntryOf(*row)); });
+        std::any_of(rows.begin(), rows.end(), [&shown](int row) { return NeedsAddress(shown.entries.value(row)); });
     const QString address = needed ? AddressForCommand() : QString();
     // Forced like a single selected file: whatever their state, and only the status written.
     TTransfer::TSiteSession session(m_transfer);
-    for (TListRow *row : rows)
-        row->SetSubItem(colStatus, PushRow(*row, address) ? FileStatus::Moved : FileStatus::Error);
+    for (const int row : rows)
+        m_parts.data->SetStatus(row, PushRow(shown, row, address) ? TFileStatus::Moved : TFileStatus::Error, nullptr);
     session.End();
 }
 
-bool TPushCommands::PushRow(TListRow &row, const QString &address)
+bool TPushCommands::PushRow(TSiteEntries &site, int row, const QString &address)
 {
-    return m_transfer.TransferFile(m_parts.catalogue->CurrentSite(), FileEntryOf(row), address);
-}
-
-TRegListView *TPushCommands::FileList() const
-{
-    return m_parts.catalogue->Shown().lvFileDetails;
-}
-
-QLineEdit *TPushCommands::LastIPAddress() const
-{
-    return m_parts.options->edtLastIPAddress;
+    return m_transfer.TransferFile(site.site, site.entries.value(row), address);
 }
 
 } // namespace quelmark

@@ -1,8 +1,9 @@
 // The push commands: all files of all sites, all files of the shown site, the selected file,
 // and "Push File(s)" of the file list's popup menu.
 //
-// The commands the user starts in the window may ask whether to trust a server's certificate or
-// host key; the same pushes run by the timer or for a caller (PushAll, PushShownSite) never ask.
+// The commands the user starts in the window may ask (through the engine's observers) whether to
+// trust a server's certificate or host key; the same pushes run by the timer or for a caller
+// (PushAll, PushShownSite, PushOneSite) never ask.
 //
 // The first two push only the entries that change detection finds due; the selected-file
 // command forces one entry after asking. Each file goes through the transfer, and its result
@@ -22,13 +23,9 @@
 #include <QSet>
 #include <QString>
 
-class QTreeWidgetItem;
-
 namespace quelmark {
 
 class TActivityLog;
-class TListRow;
-class TRegListView;
 class TTransfer;
 
 // What the last push of all sites or of the shown site did.
@@ -43,19 +40,19 @@ struct TPushTally {
 
 class TPushCommands {
 public:
-    // Pushes through transfer and logs to log. Every command looks the address up once through
-    // the parts' localAddress and hands that one answer to change detection, the upload copies
-    // and the address fields.
-    TPushCommands(const TEngineParts &parts, TTransfer &transfer, TActivityLog &log);
+    // Pushes through transfer, logs to log and tells events. Every command looks the address up
+    // once through the parts' localAddress and hands that one answer to change detection, the
+    // upload copies and the address fields.
+    TPushCommands(const TEngineParts &parts, TEngineObserver &events, TTransfer &transfer, TActivityLog &log);
     TPushCommands(const TPushCommands &) = delete;
     TPushCommands &operator=(const TPushCommands &) = delete;
 
-    // Pushes every due entry of every site, site by site in navigator order, and leaves the
-    // navigator, the detail page and the store as a change back to the remembered node does.
-    // Logs ">>>> Checking all files..." first and, when the walk completed,
+    // Pushes every due entry of every site, site by site in the data's order, as one walk (the
+    // data's BeginWalk, OpenSite and EndWalk), the user's commands held back meanwhile. Logs
+    // ">>>> Checking all files..." first and, when the walk completed,
     // ">>>> Done checking all files...". "Last IP Address:" takes the address only when the
     // walk completed, so what an error kept from going out is still due next time. The address
-    // is looked up once there are sites to walk, with the window disabled; a look-up that
+    // is looked up once there are sites to walk, the user's commands held back; a look-up that
     // leaves no address is logged and raised as Exception, and nothing is pushed.
     void btnPushAllNowClick();
     // Pushes all sites as btnPushAllNowClick does with the address a caller has looked up.
@@ -65,6 +62,10 @@ public:
     // Pushes the shown site as btnPushAllSiteNowClick does with the address a caller has
     // looked up.
     void PushShownSite(const QString &address);
+    // Pushes every due entry of the named site with the address a caller has looked up, as a
+    // walk over that one site: the site is shown for the while, and what was shown before is
+    // shown again after, which stores it.
+    void PushOneSite(const QString &name, const QString &address);
     // Asks "Push the file: <name>?" for the first selected row and, on OK, uploads it whatever
     // its state; writes only the status.
     void btnPushSelectedNowClick();
@@ -75,7 +76,7 @@ public:
 
     // Looks the address up once through the parts' localAddress and returns the outcome. The
     // look-up counts as a running command, so no tick, command or handed-over run starts a push
-    // while a slow source is asked; the window itself is left as it is. Logs the note an
+    // while a slow source is asked; the user's commands are not held back. Logs the note an
     // address calls for (AddressNote) once per run and address.
     TAddressResult CheckAddress();
 
@@ -100,16 +101,15 @@ private:
     bool Refused() const;
     void PushAllSites(const QString *address);
     QString AddressForCommand();
-    TRegListView *FileList() const;
-    void PushSite(const QString &address);
+    void PushSite(TSiteEntries &site, const QString &address);
     void PushSelected();
-    void PushSelectedRows(const QList<TListRow *> &rows);
-    bool PushRow(TListRow &row, const QString &address);
+    void PushSelectedRows(const QList<int> &rows);
+    bool PushRow(TSiteEntries &site, int row, const QString &address);
     void WalkSites(const QString &address);
-    QLineEdit *LastIPAddress() const;
     void NoteOnce(const QString &line);
 
     TEngineParts m_parts;
+    TEngineObserver &m_events;
     TTransfer &m_transfer;
     TActivityLog &m_log;
     bool m_pushing = false;

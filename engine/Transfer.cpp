@@ -2,25 +2,14 @@
 
 #include "base/Exception.h"
 #include "base/ServerField.h"
-#include "catalogue/Catalogue.h"
-#include "catalogue/GeneralOptions.h"
-#include "catalogue/MessageBox.h"
-#include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
 #include "engine/ActivityLog.h"
-#include "engine/F_Prgrss.h"
-#include "engine/TextArea.h"
 #include "ftp/Ftpcli.h"
 #include "ftp/Sftpcli.h"
 #include "net/TlsSession.h"
 
-#include <QApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QLabel>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QStatusBar>
 
 #include <optional>
 
@@ -28,7 +17,6 @@ namespace quelmark {
 
 namespace {
 
-const QString IdleLabel = QStringLiteral("Transfering file... ");
 const QString TransferingPrefix = QStringLiteral("Transfering file: ");
 const QString CancelledByUser = QStringLiteral("Cancelled by the user");
 // The control port of a server text that names none.
@@ -85,41 +73,18 @@ int ProgressPercent(std::int64_t count, std::int64_t size)
     return percent >= 100.0 ? 100 : static_cast<int>(percent);
 }
 
-// Locks the window for one transfer and restores it however the transfer ends.
+// Tells the observers that a transfer runs, for as long as it runs, however it ends.
 class TTransfer::TBusyScope {
 public:
     TBusyScope(TTransfer &transfer, const QString &localFile) : m_transfer(transfer)
     {
-        const TEngineParts &c = transfer.m_parts;
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        if (c.mainWindow)
-            c.mainWindow->setEnabled(false);
-        if (c.frmProgress) {
-            c.frmProgress->progressBar->setValue(0);
-            c.frmProgress->lblMessage->setText(IdleLabel);
-            // A progress window owned by the main window is disabled with it; Cancel must
-            // stay usable.
-            c.frmProgress->setEnabled(true);
-            c.frmProgress->show();
-        }
-        if (c.statusBar)
-            c.statusBar->showMessage(TransferingPrefix + localFile);
+        transfer.m_events.TransferStarted(localFile);
         transfer.TransferCancelled = false;
     }
 
     ~TBusyScope()
     {
-        const TEngineParts &c = m_transfer.m_parts;
-        if (c.frmProgress) {
-            c.frmProgress->hide();
-            c.frmProgress->progressBar->setValue(0);
-            c.frmProgress->lblMessage->setText(IdleLabel);
-        }
-        if (c.statusBar)
-            c.statusBar->clearMessage();
-        if (c.mainWindow)
-            c.mainWindow->setEnabled(true);
-        QApplication::restoreOverrideCursor();
+        m_transfer.m_events.TransferEnded();
         m_transfer.TransferCancelled = false;
     }
 
@@ -130,36 +95,23 @@ private:
     TTransfer &m_transfer;
 };
 
-// Keeps user commands out while a shared session ends between two files: the window
-// disabled, the busy cursor.
+// Keeps user commands out while a shared session ends between two files.
 class TTransfer::TWindowLock {
 public:
-    explicit TWindowLock(QWidget *window) : m_window(window)
-    {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        if (m_window)
-            m_window->setEnabled(false);
-    }
-
-    ~TWindowLock()
-    {
-        if (m_window)
-            m_window->setEnabled(true);
-        QApplication::restoreOverrideCursor();
-    }
+    explicit TWindowLock(TEngineObserver &events) : m_events(events) { m_events.Hold(THold::SessionEnd, true); }
+    ~TWindowLock() { m_events.Hold(THold::SessionEnd, false); }
 
     TWindowLock(const TWindowLock &) = delete;
     TWindowLock &operator=(const TWindowLock &) = delete;
 
 private:
-    QWidget *m_window;
+    TEngineObserver &m_events;
 };
 
 TTransfer::TSiteSession::TSiteSession(TTransfer &transfer) : m_transfer(transfer)
 {
-    const TGeneralOptions *options = transfer.m_parts.options;
-    m_active =
-        !transfer.m_sharedSession && transfer.m_parts.ftpClient && options && options->chkReuseSession->isChecked();
+    const TEngineParts &parts = transfer.m_parts;
+    m_active = !transfer.m_sharedSession && parts.ftpClient && parts.data && parts.data->Options().reuseSession;
     if (m_active)
         transfer.m_sharedSession = true;
 }
@@ -186,7 +138,7 @@ void TTransfer::TSiteSession::End()
     // only needs forgetting, and neither locks the window.
     std::optional<TWindowLock> lock;
     if ((client && client->SessionOpen()) || sftp.SessionOpen())
-        lock.emplace(m_transfer.m_parts.mainWindow);
+        lock.emplace(m_transfer.m_events);
     m_transfer.CloseSessions();
 }
 
@@ -205,8 +157,8 @@ TTransfer::TQuestionScope::~TQuestionScope()
     m_transfer.m_asking = m_previous;
 }
 
-TTransfer::TTransfer(const TEngineParts &parts, TActivityLog &log)
-    : m_parts(parts), m_log(log), m_sftpClient(std::make_unique<TSftpClient>())
+TTransfer::TTransfer(const TEngineParts &parts, TEngineObserver &events, TActivityLog &log)
+    : m_parts(parts), m_events(events), m_log(log), m_sftpClient(std::make_unique<TSftpClient>())
 {
     TSftpClient &sftp = *m_sftpClient;
     sftp.setObjectName(QStringLiteral("sftpClient"));
@@ -225,26 +177,29 @@ TTransfer::TTransfer(const TEngineParts &parts, TActivityLog &log)
             ftpClientProgress(sender, count, abort);
         };
     }
-    if (m_parts.frmProgress)
-        m_parts.frmProgress->SetTransferCancelledFlag(&TransferCancelled);
 }
 
 TTransfer::~TTransfer()
 {
-    if (m_parts.frmProgress)
-        m_parts.frmProgress->SetTransferCancelledFlag(nullptr);
     if (m_parts.ftpClient) {
         m_parts.ftpClient->OnDisplay = nullptr;
         m_parts.ftpClient->OnProgress = nullptr;
     }
 }
 
-bool TTransfer::TransferFile(const TSite &site, const TFileEntry &entry, const QString &address)
+bool TTransfer::TransferFile(TSite &site, const TPushEntry &entry, const QString &address)
+{
+    const bool pushed = Upload(site, entry, address);
+    m_events.FileDone({site.name, entry.localFile, entry.hostFileName, pushed, pushed ? QString() : m_lastFailure});
+    return pushed;
+}
+
+bool TTransfer::Upload(TSite &site, const TPushEntry &entry, const QString &address)
 {
     const QString &localFile = entry.localFile;
     TBusyScope busy(*this, localFile);
     m_abortHanded = false;
-    const bool binary = entry.fileType == FileType::Binary;
+    const bool binary = entry.fileType == TFileType::Binary;
     m_log.AddToLog(QStringLiteral("Connecting to: ") + site.server);
     m_log.AddToLog(TransferingPrefix + localFile);
 
@@ -285,7 +240,7 @@ bool TTransfer::TransferFile(const TSite &site, const TFileEntry &entry, const Q
     return true;
 }
 
-bool TTransfer::PutFtp(const TSite &site, const TServerField &server, bool binary)
+bool TTransfer::PutFtp(TSite &site, const TServerField &server, bool binary)
 {
     TFtpClient &client = *m_parts.ftpClient;
     client.SetHostDirName(QString());
@@ -307,7 +262,10 @@ bool TTransfer::PutFtp(const TSite &site, const TServerField &server, bool binar
         return false;
     m_log.AddToLog(client.ErrorMessage());
     m_log.AddToLog(QStringLiteral("Certificate trusted for %1: %2").arg(name, problem.fingerprint));
-    TrustCertificate(site, problem.fingerprint);
+    // Stored at once: the user's decision must outlive a push that an error ends later.
+    site.trustedCertificate = problem.fingerprint;
+    if (m_parts.data && !site.name.isEmpty())
+        m_parts.data->TrustCertificate(site.name, problem.fingerprint);
     client.SetTrustedCertificate(problem.fingerprint);
     return put();
 }
@@ -322,29 +280,14 @@ bool TTransfer::PutSftp(const TSite &site, const TServerField &server)
     return m_sharedSession ? client.PutFile() : client.Put();
 }
 
-// The box hangs on the progress window: the main window is disabled during a transfer, and so
-// would be a box of its own.
 bool TTransfer::Ask(const QString &question)
 {
     if (!m_asking || m_refused.contains(question))
         return false;
-    if (TMessageBox::Confirm(m_parts.frmProgress, question) == TBoxAnswer::Yes)
+    if (m_events.Ask(TQuestion::Trust, question).value_or(false))
         return true;
     m_refused.insert(question);
     return false;
-}
-
-// Stored at once: the user's decision must outlive a push that an error ends later.
-void TTransfer::TrustCertificate(const TSite &site, const QString &fingerprint)
-{
-    TCatalogue *catalogue = m_parts.catalogue;
-    if (!catalogue || site.name.isEmpty() || catalogue->CurrentSiteName() != site.name)
-        return;
-    TSiteOptionControls &options = catalogue->Shown().Options();
-    TSite shown = catalogue->Shown().Site();
-    shown.trustedCertificate = fingerprint;
-    options.Set(shown);
-    catalogue->SaveCurrentSite();
 }
 
 void TTransfer::CloseSessions()
@@ -369,15 +312,14 @@ std::optional<QString> TTransfer::MakeUploadCopy(const QString &localFile, const
     QFile page(localFile);
     if (!OpenPage(page, reason))
         return std::nullopt;
-    if (m_parts.edtLocalAddress)
-        m_parts.edtLocalAddress->setText(address);
-    // The two pages show the lines of the page and of the copy; their texts are gathered as the
-    // copy is written and shown once the page has been read whole, as before a write that
-    // fails.
+    m_events.AddressInUse(address);
+    // The lines of the page and of the copy are gathered as the copy is written and shown once
+    // the page has been read whole, as before a write that fails.
     QStringList localLines;
     QStringList hostLines;
     TPageSubstitution::TLineHandler onLine;
-    if (m_parts.memoLocalFile || m_parts.memoHostFile) {
+    const bool showsLines = m_events.ShowsPageLines();
+    if (showsLines) {
         onLine = [&localLines, &hostLines](const QByteArray &local, const QByteArray &host) {
             localLines.append(QString::fromLocal8Bit(local));
             hostLines.append(QString::fromLocal8Bit(host));
@@ -385,25 +327,19 @@ std::optional<QString> TTransfer::MakeUploadCopy(const QString &localFile, const
     }
     // An address is plain ASCII, an IPv6 one included (compressed, without brackets).
     TPageSubstitution substitution(ipParameter.toLocal8Bit(), address.toLatin1(), std::move(onLine));
-    const QString tempFile = m_parts.options->edtTempFileName->text();
+    const QString tempFile = m_parts.data ? m_parts.data->Options().tempFileName : DefaultUploadCopyPath();
     TUploadCopyFile copy(tempFile);
     if (!SubstitutePage(page, substitution, copy, reason))
         return std::nullopt;
-    if (m_parts.memoLocalFile)
-        m_parts.memoLocalFile->SetLines(localLines);
-    if (m_parts.memoHostFile)
-        m_parts.memoHostFile->SetLines(hostLines);
+    if (showsLines)
+        m_events.PageCopied(localLines, hostLines);
     copy.Commit();
     return tempFile;
 }
 
 void TTransfer::ftpClientProgress(QObject *, std::int64_t count, bool &abort)
 {
-    const std::int64_t size = CurrentFileSize.trimmed().toLongLong();
-    if (TfrmProgress *progress = m_parts.frmProgress) {
-        progress->lblMessage->setText(TransferingPrefix + CurrentFileName);
-        progress->progressBar->setValue(ProgressPercent(count, size));
-    }
+    m_events.TransferProgress(CurrentFileName, count, CurrentFileSize.trimmed().toLongLong());
     abort = TransferCancelled;
     m_abortHanded = m_abortHanded || abort;
 }

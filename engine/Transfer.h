@@ -1,10 +1,11 @@
-// File transfer: pushes one file entry of the shown site to that site's FTP server.
+// File transfer: pushes one file entry of a site to that site's server.
 //
 // For an entry with an IP parameter that is not of type "Binary", the local file's lines are
 // copied into the temporary upload file with the first occurrence of the parameter in each
-// line replaced by the machine's address, and that copy is uploaded instead. While a transfer
-// runs the main window is disabled, the progress window shows how far it has gone and offers
-// Cancel, and every step goes to the activity log.
+// line replaced by the machine's address, and that copy is uploaded instead. The observers are
+// told when a transfer starts, how far it has gone and when it ends (the window then holds its
+// commands back and shows the progress window, whose Cancel sets TransferCancelled), and every
+// step goes to the activity log.
 #pragma once
 
 #include "engine/EngineParts.h"
@@ -41,9 +42,9 @@ QString CertificateQuestion(const QString &site);
 class TTransfer {
 public:
     // Configures the FTP client and the SFTP client (which it makes and owns) once: time-out,
-    // wait control, display lines to log, progress handler, the host-key question. Ties the
-    // progress window's Cancel to TransferCancelled.
-    TTransfer(const TEngineParts &parts, TActivityLog &log);
+    // wait control, display lines to log, progress handler, the host-key question. Tells events
+    // what it does.
+    TTransfer(const TEngineParts &parts, TEngineObserver &events, TActivityLog &log);
     ~TTransfer();
     TTransfer(const TTransfer &) = delete;
     TTransfer &operator=(const TTransfer &) = delete;
@@ -61,8 +62,8 @@ public:
         TSiteSession(const TSiteSession &) = delete;
         TSiteSession &operator=(const TSiteSession &) = delete;
 
-        // Ends the session with QUIT, the window locked while the server answers; a socket
-        // failure goes to the caller.
+        // Ends the session with QUIT, the user's commands held back while the server answers; a
+        // socket failure goes to the caller.
         void End();
 
     private:
@@ -70,10 +71,10 @@ public:
         bool m_active = false;
     };
 
-    // Lets the transfers made while it lives ask the user whether to trust a server certificate
-    // or an SSH host key that fails the check; otherwise such a file fails with the fingerprint
-    // in its reason. Only a push the user started in the window opens one; the timer and the
-    // commands run without a window never do. A question the user answered No is not asked
+    // Lets the transfers made while it lives ask the user (through the observers) whether to
+    // trust a server certificate or an SSH host key that fails the check; otherwise such a file
+    // fails with the fingerprint in its reason. Only a push the user started opens one; the
+    // timer and the runs handed over never do. A question the user answered No is not asked
     // again while the scope lives. A scope made with asking false changes nothing.
     class TQuestionScope {
     public:
@@ -90,23 +91,24 @@ public:
     // Uploads one file entry (its local file, host file name, type and IP parameter) to the
     // site's server (the host and port of its server text) with the site's user name, password
     // and options, over FTP (under TLS when the site's Security is "TLS") or, when its Protocol
-    // is "SFTP", over SSH, the IP parameter replaced by address (which edtLocalAddress then shows) in
-    // the copy of a page, and returns true when the server confirmed it and the user did not
-    // cancel it (a cancelled upload leaves a cut-short file on the server, and ends the
+    // is "SFTP", over SSH, the IP parameter replaced by address (which the observers are told is
+    // in use) in the copy of a page, and returns true when the server confirmed it and the user
+    // did not cancel it (a cancelled upload leaves a cut-short file on the server, and ends the
     // session). A certificate or host key that fails the check is put to the user while a
-    // TQuestionScope lives: a trusted certificate's fingerprint goes to the shown site's
-    // TrustedCertificate (stored at once) and the file is tried again, a trusted host key goes
-    // to ProgramKnownHostsFile. A failure's reason goes to the log and to LastFailure(): the client's text,
-    // "Cancelled by the user", why the server text names no usable server, or "Cannot open file
-    // <name>: <reason>" when the local file cannot be read for the substituted copy. Raises
-    // Exception "Cannot create file <name>" when the copy cannot be written, and lets a socket
-    // failure of the client through; the window is restored in every case.
-    bool TransferFile(const TSite &site, const TFileEntry &entry, const QString &address);
+    // TQuestionScope lives: a trusted certificate's fingerprint goes into site and to the data's
+    // TrustCertificate (stored at once) and the file is tried again, a trusted host key goes
+    // to ProgramKnownHostsFile. A failure's reason goes to the log and to LastFailure(): the
+    // client's text, "Cancelled by the user", why the server text names no usable server, or
+    // "Cannot open file <name>: <reason>" when the local file cannot be read for the substituted
+    // copy. Raises Exception "Cannot create file <name>" when the copy cannot be written, and
+    // lets a socket failure of the client through; TransferEnded is told in every case.
+    bool TransferFile(TSite &site, const TPushEntry &entry, const QString &address);
 
     // Returns the reason the last failed transfer gave; never empty after a failure.
     const QString &LastFailure() const { return m_lastFailure; }
 
-    // Handler of the client's progress: label, bar, and the abort request after Cancel.
+    // Handler of the client's progress: tells the observers, and asks the client to stop after
+    // Cancel.
     void ftpClientProgress(QObject *sender, std::int64_t count, bool &abort);
 
     bool TransferCancelled = false;
@@ -119,16 +121,17 @@ private:
     class TBusyScope;
     class TWindowLock;
 
+    bool Upload(TSite &site, const TPushEntry &entry, const QString &address);
     bool Failed(const QString &reason, const QString &localFile);
     std::optional<QString> MakeUploadCopy(const QString &localFile, const QString &ipParameter, const QString &address,
                                           QString &reason);
-    bool PutFtp(const TSite &site, const TServerField &server, bool binary);
+    bool PutFtp(TSite &site, const TServerField &server, bool binary);
     bool PutSftp(const TSite &site, const TServerField &server);
     bool Ask(const QString &question);
-    void TrustCertificate(const TSite &site, const QString &fingerprint);
     void CloseSessions();
 
     TEngineParts m_parts;
+    TEngineObserver &m_events;
     TActivityLog &m_log;
     bool m_abortHanded = false;
     // Set while a TSiteSession shares one FTP session between transfers.

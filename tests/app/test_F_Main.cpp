@@ -5,6 +5,7 @@
 #include "catalogue/P_Types.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
+#include "engine/EngineView.h"
 #include "engine/F_Prgrss.h"
 #include "engine/PushCommands.h"
 #include "engine/RefreshCycle.h"
@@ -377,7 +378,7 @@ TEST_F(MainWindowTest, StoredAutoprocessAloneDecidesWhetherTheTimerRunsAfterTheF
         const auto *timer = window.findChild<QTimer *>(QStringLiteral("tmrRefresh"));
         EXPECT_EQ(timer->isActive(), c.runs) << (c.stored ? c.stored : "absent");
         EXPECT_EQ(window.RefreshCycle().Tag(), c.runs ? 1 : 0);
-        EXPECT_EQ(window.RefreshCycle().AnimationShown(), c.runs);
+        EXPECT_EQ(window.EngineView().AnimationShown(), c.runs);
     }
 }
 

@@ -11,6 +11,7 @@
 #include "catalogue/Registry.h"
 #include "engine/ActivityLog.h"
 #include "engine/Engine.h"
+#include "engine/EngineView.h"
 #include "engine/PushCommands.h"
 #include "engine/RefreshCycle.h"
 #include "engine/TextArea.h"
@@ -169,7 +170,7 @@ TEST_F(HandoverTest, PushAndDryRunFromATerminalRunInTheWindowThatShowsTheSite)
         EXPECT_TRUE(lines.contains(QStringLiteral("Transfering file: ") + page)) << push.out.toStdString();
         EXPECT_EQ(lines.value(lines.size() - 1), QStringLiteral(">>>> Done checking all files..."));
         EXPECT_EQ(ftp.Stored(QStringLiteral("handed.html")), QByteArray("handed over\n"));
-        EXPECT_EQ(window.Engine().Log().memoLog()->Lines(), lines) << "the window's log holds the same lines";
+        EXPECT_EQ(window.EngineView().Log().Area()->Lines(), lines) << "the window's log holds the same lines";
         EXPECT_EQ(ShownRow(window, 0)->SubItem(colStatus), FileStatus::Moved) << "the window shows the result";
         EXPECT_EQ(window.CurrentPageTitle(), pages::WebSites);
 
@@ -311,12 +312,16 @@ TEST(HeadlessService, ChecksAtStartAndTakesUpSitesAndOptionsChangedSince)
         host.Engine().Refresh().tmrRefresh->setInterval(100);
         TService service(host, store.FilePath());
         service.OnEnded = [&ended](int status) { ended = status; };
+        struct : TEngineObserver {
+            void LogLine(const QString &line) override { lines.append(line); }
+            QStringList lines;
+        } log;
+        TObserving observing(host.Engine(), log);
         ASSERT_EQ(service.Start(), std::nullopt);
-        // Without a window the timer's animation has nowhere to be shown, and is not shown as a
-        // window of its own.
+        // Without a window the timer has no animation that could be shown as a window of its
+        // own, or turn.
         EXPECT_TRUE(host.Engine().Refresh().tmrRefresh->isActive());
-        EXPECT_FALSE(host.Engine().Refresh().Animation->isVisible());
-        EXPECT_FALSE(host.Engine().Refresh().Animation->Turning());
+        EXPECT_TRUE(host.findChildren<TAnimation *>().isEmpty());
         EXPECT_TRUE(Within(10000, [&ftp] { return !ftp.Stored(QStringLiteral("svc-a.html")).isEmpty(); }));
 
         TRegIniFile ini(BaseKeyPath());
@@ -332,7 +337,7 @@ TEST(HeadlessService, ChecksAtStartAndTakesUpSitesAndOptionsChangedSince)
         ini.WriteText(store::GeneralOptions, store::DetailedLogging, QStringLiteral("1"));
 
         EXPECT_TRUE(Within(10000, [&ftp] { return !ftp.Stored(QStringLiteral("svc-b.html")).isEmpty(); }));
-        EXPECT_TRUE(host.Engine().Log().memoLog()->Lines().contains(QStringLiteral("> STOR svc-b.html")));
+        EXPECT_TRUE(log.lines.contains(QStringLiteral("> STOR svc-b.html")));
         service.End();
         EXPECT_TRUE(Within(5000, [&ended] { return ended >= 0; }));
     }

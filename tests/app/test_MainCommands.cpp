@@ -12,6 +12,7 @@
 #include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
 #include "catalogue/filedrag.h"
+#include "engine/EngineView.h"
 #include "engine/RefreshCycle.h"
 #include "engine/TextArea.h"
 #include "ftp/Ftpcli.h"
@@ -363,7 +364,7 @@ TEST_F(MainCommandsTest, PushMenuRunsTheTimerAndPushAllAndF5AndF6DoSoFromTheWind
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     QTest::keyClick(window.get(), Qt::Key_F5);
     EXPECT_TRUE(timer->isActive());
-    EXPECT_TRUE(window->RefreshCycle().AnimationShown());
+    EXPECT_TRUE(window->EngineView().AnimationShown());
     QTest::keyClick(window.get(), Qt::Key_F5);
     EXPECT_FALSE(timer->isActive());
     QTest::keyClick(window.get(), Qt::Key_F6);
@@ -376,12 +377,12 @@ TEST_F(MainCommandsTest, TheAnimationStandsLastOnTheMainToolbarSoTheButtonsStayP
     ASSERT_NE(bar, nullptr);
     const QList<QAction *> actions = bar->actions();
     ASSERT_FALSE(actions.isEmpty());
-    EXPECT_EQ(bar->widgetForAction(actions.last()), window->RefreshCycle().Animation.data());
+    EXPECT_EQ(bar->widgetForAction(actions.last()), window->EngineView().Animation.data());
     QWidget *push = Find<QToolButton>("btnPushAllNow");
     const QPoint before = push->pos();
     Run({"btnStartStop", true});
     QCoreApplication::processEvents();
-    EXPECT_TRUE(window->RefreshCycle().AnimationShown());
+    EXPECT_TRUE(window->EngineView().AnimationShown());
     EXPECT_EQ(push->pos(), before);
 }
 
@@ -534,14 +535,14 @@ TEST_F(MainCommandsTest, StartStopButtonRunsAndStopsTheTimerWithItsAnimation)
     auto *timer = window->findChild<QTimer *>(QStringLiteral("tmrRefresh"));
     ASSERT_NE(timer, nullptr);
     EXPECT_FALSE(timer->isActive());
-    EXPECT_FALSE(window->RefreshCycle().AnimationShown());
+    EXPECT_FALSE(window->EngineView().AnimationShown());
     Run({"btnStartStop", true});
     EXPECT_TRUE(timer->isActive());
     EXPECT_EQ(timer->interval(), 60000);
-    EXPECT_TRUE(window->RefreshCycle().AnimationShown());
+    EXPECT_TRUE(window->EngineView().AnimationShown());
     Run({"btnStartStop", true});
     EXPECT_FALSE(timer->isActive());
-    EXPECT_FALSE(window->RefreshCycle().AnimationShown());
+    EXPECT_FALSE(window->EngineView().AnimationShown());
 }
 
 TEST_F(MainCommandsTest, PushAllAndSaveLogWorkFromTheirButtons)

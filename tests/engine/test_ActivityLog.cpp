@@ -2,10 +2,11 @@
 
 #include "base/Exception.h"
 #include "catalogue/FileDialogs.h"
+#include "engine/Engine.h"
+#include "engine/EngineView.h"
 #include "engine/TextArea.h"
 #include "tests/support/Printing.h"
 
-#include <QCheckBox>
 #include <QCoreApplication>
 #include <QFile>
 #include <QLocale>
@@ -30,6 +31,7 @@ protected:
         ASSERT_TRUE(dir.isValid());
         TFileDialogs::SetTestMode(true);
         log.Now = [this] { return now; };
+        events.Add(&display);
     }
     void TearDown() override { TFileDialogs::SetTestMode(false); }
 
@@ -48,10 +50,11 @@ protected:
 
     QTemporaryDir dir;
     TTextArea memoLog;
-    QCheckBox chkTimeStampLog;
-    QCheckBox chkDetailedLogging;
+    TLogDisplay display{&memoLog};
+    TObserverList events;
+    TOptions options;
     QDateTime now = QDateTime(QDate(2024, 2, 29), QTime(13, 5, 9));
-    TActivityLog log{&memoLog, &chkTimeStampLog, &chkDetailedLogging};
+    TActivityLog log{events, [this] { return options; }};
 };
 
 TEST_F(ActivityLogTest, AreaIsReadOnlyUnwrappedWithBothScrollBars)
@@ -109,10 +112,10 @@ TEST(TextArea, LinesAppendedHiddenOrShownAreDrawnAsAPlainViewOfTheSameTextDrawsT
 TEST_F(ActivityLogTest, LinesTakeTheStampOnlyWhileTheOptionIsChecked)
 {
     log.AddToLog(QStringLiteral("plain"));
-    chkTimeStampLog.setChecked(true);
+    options.timeStampLog = true;
     log.AddToLog(QStringLiteral("stamped"));
     log.AddToLog(QString());
-    chkTimeStampLog.setChecked(false);
+    options.timeStampLog = false;
     log.AddToLog(QString());
 
     const QLocale locale = QLocale::system();
@@ -144,15 +147,19 @@ TEST_F(ActivityLogTest, ClientLinesAreLoggedOnlyWithDetailedLogging)
 {
     QString msg = QStringLiteral("> PASS secret");
     log.ftpClientDisplay(nullptr, msg);
-    chkDetailedLogging.setChecked(true);
+    options.detailedLogging = true;
     log.ftpClientDisplay(nullptr, msg);
     EXPECT_EQ(memoLog.Lines(), QStringList({QStringLiteral("> PASS secret")}));
 }
 
 TEST_F(ActivityLogTest, FullAreaIsClearedAndNotedAndTheLineDropped)
 {
-    QStringList heard;
-    log.OnLineAdded = [&heard](const QString &line) { heard << line; };
+    struct : TEngineObserver {
+        void LogLine(const QString &line) override { lines << line; }
+        QStringList lines;
+    } listener;
+    events.Add(&listener);
+    const QStringList &heard = listener.lines;
     log.SetCapacity(3, 1000);
     log.AddToLog(QStringLiteral("one"));
     log.AddToLog(QStringLiteral("two"));
@@ -162,7 +169,7 @@ TEST_F(ActivityLogTest, FullAreaIsClearedAndNotedAndTheLineDropped)
     log.AddToLog(QStringLiteral("five"));
     EXPECT_EQ(memoLog.Lines().size(), 2);
 
-    chkTimeStampLog.setChecked(true);
+    options.timeStampLog = true;
     log.SetCapacity(1000, 60);
     log.AddToLog(QString(80, QLatin1Char('x')));
     EXPECT_EQ(memoLog.Lines(), QStringList({QStringLiteral("Cleared output area due to limited resources...")}))
@@ -179,7 +186,7 @@ TEST_F(ActivityLogTest, SavedFileHoldsTheLinesWithCrLfAndTheLogStays)
     log.AddToLog(QStringLiteral("caf\u00e9"));
     const QString path = dir.filePath(QStringLiteral("log.TXT"));
     TFileDialogs::SetNextAnswer(path);
-    log.btnSaveCurrentFileClick();
+    display.btnSaveCurrentFileClick();
 
     EXPECT_EQ(ReadFile(path), QByteArray("first\r\n\r\ncaf\xc3\xa9\r\n"));
     EXPECT_EQ(Mode(path), 0600) << "the log names servers and users: a new file is the user's alone";
@@ -201,7 +208,7 @@ TEST_F(ActivityLogTest, EmptyLogSavesAnEmptyFileOverAnOldOne)
     old.close();
     ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
     TFileDialogs::SetNextAnswer(path);
-    log.btnSaveCurrentFileClick();
+    display.btnSaveCurrentFileClick();
     EXPECT_EQ(ReadFile(path), QByteArray());
     EXPECT_EQ(Mode(path), 0640) << "a replaced file keeps the mode its owner gave it";
 }
@@ -209,7 +216,7 @@ TEST_F(ActivityLogTest, EmptyLogSavesAnEmptyFileOverAnOldOne)
 TEST_F(ActivityLogTest, CancelledDialogWritesNothing)
 {
     log.AddToLog(QStringLiteral("line"));
-    log.btnSaveCurrentFileClick();
+    display.btnSaveCurrentFileClick();
     EXPECT_EQ(TFileDialogs::Shown().size(), 1);
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
 }
@@ -219,7 +226,7 @@ TEST_F(ActivityLogTest, UnwritableTargetRaisesCannotCreateFileAndKeepsTheLog)
     log.AddToLog(QStringLiteral("line"));
     const QString path = dir.filePath(QStringLiteral("no/such/folder/log.TXT"));
     TFileDialogs::SetNextAnswer(path);
-    EXPECT_EQ(test::MessageOf<Exception>([&] { log.btnSaveCurrentFileClick(); }),
+    EXPECT_EQ(test::MessageOf<Exception>([&] { display.btnSaveCurrentFileClick(); }),
               QStringLiteral("Cannot create file ") + path);
     EXPECT_EQ(memoLog.Lines(), QStringList({QStringLiteral("line")}));
 }

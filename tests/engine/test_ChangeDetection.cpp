@@ -3,6 +3,7 @@
 #include "catalogue/Catalogue.h"
 #include "catalogue/P_Types.h"
 #include "catalogue/RegControls.h"
+#include "engine/EngineView.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -20,6 +21,15 @@
 
 namespace quelmark {
 namespace {
+
+// Writes the result of a push into the row as the window does: what the push makes of the row's
+// entry, the details only for "Moved".
+void SetFileStatus(TListRow &row, const QString &status)
+{
+    const TPushEntry pushed = WithStatus(PushEntryOf(FileEntryOf(row)), FileStatusOf(status));
+    const TFileDetails details{pushed.fileDateTime, pushed.fileSize, pushed.attribs};
+    SetRowStatus(row, pushed.status, pushed.status == TFileStatus::Moved ? &details : nullptr);
+}
 
 class ChangeDetectionTest : public ::testing::Test {
 protected:
@@ -63,7 +73,7 @@ protected:
         return row;
     }
 
-    bool NeedsPush(const TListRow &row) { return FileNeedsPush(FileEntryOf(row), lastAddress, lookup); }
+    bool NeedsPush(const TListRow &row) { return FileNeedsPush(PushEntryOf(FileEntryOf(row)), lastAddress, lookup); }
 
     QTemporaryDir dir;
     TRegListView list;
@@ -268,10 +278,10 @@ TEST_F(ChangeDetectionTest, EveryDecisionNamesTheRuleThatMadeIt)
         {entry(FileStatus::Moved), false, QStringLiteral("unchanged")},
     };
     for (const auto &row : rows) {
-        const TPushDecision decision = PushDecision(row.entry, lastAddress, lookup);
+        const TPushDecision decision = PushDecision(PushEntryOf(row.entry), lastAddress, lookup);
         EXPECT_EQ(decision.reason, row.reason);
         EXPECT_EQ(decision.due, row.due) << row.reason.toStdString();
-        EXPECT_EQ(FileNeedsPush(row.entry, lastAddress, lookup), row.due) << row.reason.toStdString();
+        EXPECT_EQ(FileNeedsPush(PushEntryOf(row.entry), lastAddress, lookup), row.due) << row.reason.toStdString();
     }
 }
 
@@ -313,7 +323,7 @@ void RunClockStep()
                            .fileDateTime = texts.value(0),
                            .fileSize = texts.value(1),
                            .attribs = texts.value(2)};
-    const bool due = FileNeedsPush(entry, QString(), {});
+    const bool due = FileNeedsPush(PushEntryOf(entry), QString(), {});
     TRegListView list;
     TListRow *row = list.AddRow();
     row->SetCaption(path);

@@ -1,14 +1,13 @@
 // The engine built from the parts every engine needs and none of a window's: what a program
-// without a window would build.
+// without a window builds, on the store's values.
 #include "engine/Engine.h"
 
 #include "catalogue/Catalogue.h"
-#include "catalogue/GeneralOptions.h"
-#include "catalogue/RegControls.h"
+#include "catalogue/Registry.h"
 #include "engine/ActivityLog.h"
 #include "engine/PushCommands.h"
 #include "engine/RefreshCycle.h"
-#include "engine/TextArea.h"
+#include "engine/StoreSites.h"
 #include "ftp/Ftpcli.h"
 #include "ftp/Wait.h"
 #include "tests/support/FtpServers.h"
@@ -17,14 +16,24 @@
 
 #include <QFile>
 #include <QTemporaryDir>
-#include <QWidget>
 
 #include <gtest/gtest.h>
 
 namespace quelmark {
 namespace {
 
-TEST(Engine, WithoutAWindowsPartsItPushesTheShownSiteLogsAndChecksOnTicks)
+// The log's lines as an observer hears them.
+struct HeardLines : TEngineObserver {
+    void LogLine(const QString &line) override { lines.append(line); }
+    QStringList lines;
+};
+
+TSiteEntries Stored(const QString &name)
+{
+    return TStoreSites(BaseKeyPath()).ReadSite(name);
+}
+
+TEST(Engine, WithoutAWindowsPartsItPushesASiteLogsAndChecksOnTicks)
 {
     test::PyFtpServer &server = test::SharedPyFtpServer();
     if (!server.Running())
@@ -38,44 +47,39 @@ TEST(Engine, WithoutAWindowsPartsItPushesTheShownSiteLogsAndChecksOnTicks)
     file.write("at %IP%\n");
     file.close();
 
-    // Never shown: the persisted controls only hold the options and the shown site.
-    QWidget holder;
-    TGeneralOptions options(&holder, dir.filePath(QStringLiteral("copy.$$$")));
-    TCatalogue catalogue(&holder, &holder);
-    auto *client = new TFtpClient(&holder);
-    auto *wait = new TWait(&holder);
-    wait->SetInterval(100);
-    auto *memoLog = new TTextArea(&holder);
+    const QString host = QStringLiteral("Engine_page.html");
+    const QString address = QStringLiteral("127.0.0.1:") + server.PortText();
+    SaveSiteRecord(
+        BaseKeyPath(),
+        {{.name = QStringLiteral("site"), .server = address, .user = server.User(), .password = server.Password()},
+         {StoredRowOf({.localFile = local,
+                       .hostFileName = host,
+                       .fileType = FileType::Ascii,
+                       .ipParameter = "%IP%",
+                       .status = FileStatus::New})}});
+    TOptions options = InitialOptions(dir.filePath(QStringLiteral("copy.$$$")));
+    options.testFilesMinutes = 1;
+    TStoreSites sites(BaseKeyPath(), options);
+    TFtpClient client;
+    TWait wait;
+    wait.SetInterval(100);
     int lookups = 0;
-    TEngine engine({.catalogue = &catalogue,
-                    .options = &options,
-                    .ftpClient = client,
-                    .waitControl = wait,
-                    .memoLog = memoLog,
-                    .localAddress = [&lookups] {
+    TEngine engine({.data = &sites, .ftpClient = &client, .waitControl = &wait, .localAddress = [&lookups] {
                         ++lookups;
                         return TAddressResult::Found(QStringLiteral("198.51.100.3"));
                     }});
-
-    const QString host = QStringLiteral("Engine_page.html");
-    const QString address = QStringLiteral("127.0.0.1:") + server.PortText();
-    catalogue.Shown().SetSite({.server = address, .user = server.User(), .password = server.Password()});
-    catalogue.Shown().AddEntry({.localFile = local,
-                                .hostFileName = host,
-                                .fileType = FileType::Ascii,
-                                .ipParameter = "%IP%",
-                                .status = FileStatus::New});
-    engine.Push().btnPushAllSiteNowClick();
+    HeardLines log;
+    TObserving observing(engine, log);
+    engine.Push().PushOneSite(QStringLiteral("site"), QStringLiteral("198.51.100.3"));
 
     EXPECT_EQ(server.Stored(host), QByteArray("at 198.51.100.3\n"));
-    EXPECT_EQ(FileEntryOf(*catalogue.Shown().lvFileDetails->Row(0)).status, FileStatus::Moved);
-    EXPECT_EQ(memoLog->Lines().value(0), QStringLiteral("Connecting to: ") + address);
+    EXPECT_EQ(Stored(QStringLiteral("site")).entries.value(0).status, TFileStatus::Moved);
+    EXPECT_EQ(log.lines.value(0), QStringLiteral("Connecting to: ") + address);
 
-    // Push-all walks a navigator's sites: without one it only says that it checks.
-    options.spnTestFilesMinutes->SetText(QStringLiteral("1"));
+    // The tick's push of all sites walks the store's sites, where nothing is due any more.
     engine.Refresh().tmrRefreshTimer();
-    EXPECT_EQ(memoLog->Lines().last(), QStringLiteral(">>>> Checking all files..."));
-    EXPECT_EQ(options.edtLastIPAddress->text(), QStringLiteral("198.51.100.3"));
+    EXPECT_EQ(log.lines.last(), QStringLiteral(">>>> Done checking all files..."));
+    EXPECT_EQ(sites.Options().lastIPAddress, QStringLiteral("198.51.100.3"));
     EXPECT_GT(lookups, 0);
 }
 
@@ -86,17 +90,18 @@ TEST(Engine, WithoutAnFtpClientASitePushWithNothingDueGoesNowhere)
     test::TempStore store;
     ASSERT_TRUE(store.IsValid());
     QTemporaryDir dir;
-    QWidget holder;
-    TGeneralOptions options(&holder, dir.filePath(QStringLiteral("copy.$$$")));
-    TCatalogue catalogue(&holder, &holder);
-    auto *memoLog = new TTextArea(&holder);
-    TEngine engine({.catalogue = &catalogue, .options = &options, .memoLog = memoLog, .localAddress = [] {
-                        return TAddressResult::Found(QStringLiteral("198.51.100.3"));
-                    }});
-    catalogue.Shown().AddEntry({.localFile = dir.filePath(QStringLiteral("held.html")), .status = FileStatus::Hold});
+    SaveSiteRecord(
+        BaseKeyPath(),
+        {{.name = QStringLiteral("held")},
+         {StoredRowOf({.localFile = dir.filePath(QStringLiteral("held.html")), .status = FileStatus::Hold})}});
+    TStoreSites sites(BaseKeyPath());
+    TEngine engine(
+        {.data = &sites, .localAddress = [] { return TAddressResult::Found(QStringLiteral("198.51.100.3")); }});
+    HeardLines log;
+    TObserving observing(engine, log);
 
-    engine.Push().btnPushAllSiteNowClick();
-    EXPECT_TRUE(memoLog->Lines().isEmpty());
+    engine.Push().PushOneSite(QStringLiteral("held"), QStringLiteral("198.51.100.3"));
+    EXPECT_TRUE(log.lines.isEmpty());
 }
 
 } // namespace

@@ -77,19 +77,26 @@ protected:
     // many checks; returns the reports.
     QList<TCheckReport> ReportsFromTheTimer(int count)
     {
-        QList<TCheckReport> reports;
-        w.cycle->OnCheckDone = [&](QObject *, const TCheckReport &report) {
-            reports.append(report);
-            if (reports.size() == count)
-                w.cycle->tmrRefresh->stop();
-        };
+        struct Reports : TEngineObserver {
+            void CheckDone(const TCheckReport &report) override
+            {
+                reports.append(report);
+                if (reports.size() == count)
+                    cycle->tmrRefresh->stop();
+            }
+            QList<TCheckReport> reports;
+            int count;
+            TRefreshCycle *cycle;
+        } heard;
+        heard.count = count;
+        heard.cycle = w.cycle;
+        TObserving observing(*w.engine, heard);
         w.cycle->tmrRefresh->setInterval(5);
         w.cycle->btnStartStopClick();
         QDeadlineTimer deadline(10000);
-        while (reports.size() < count && !deadline.hasExpired())
+        while (heard.reports.size() < count && !deadline.hasExpired())
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-        w.cycle->OnCheckDone = nullptr;
-        return reports;
+        return heard.reports;
     }
 
     test::EngineWindow w;
@@ -200,24 +207,24 @@ TEST_F(RefreshCycleTest, StartStopTogglesTimerPictureAndAnimationAndKeepsTheMinu
 {
     EXPECT_FALSE(w.cycle->tmrRefresh->isActive()) << "created stopped";
     EXPECT_EQ(w.cycle->tmrRefresh->interval(), 60000);
-    EXPECT_EQ(w.parts.btnStartStop->icon().cacheKey(), w.cycle->imgStart.cacheKey());
+    EXPECT_EQ(w.parts.btnStartStop->icon().cacheKey(), w.view->imgStart.cacheKey());
     EXPECT_FALSE(w.parts.btnStartStop->icon().pixmap(20).isNull());
-    EXPECT_FALSE(w.cycle->AnimationShown());
+    EXPECT_FALSE(w.view->AnimationShown());
 
     w.parts.btnStartStop->trigger();
     EXPECT_EQ(w.cycle->Tag(), 1);
     EXPECT_TRUE(w.cycle->tmrRefresh->isActive());
-    EXPECT_EQ(w.parts.btnStartStop->icon().cacheKey(), w.cycle->imgStop.cacheKey());
-    EXPECT_TRUE(w.cycle->AnimationShown());
-    EXPECT_TRUE(w.cycle->Animation->Playing());
+    EXPECT_EQ(w.parts.btnStartStop->icon().cacheKey(), w.view->imgStop.cacheKey());
+    EXPECT_TRUE(w.view->AnimationShown());
+    EXPECT_TRUE(w.view->Animation->Playing());
 
     EXPECT_TRUE(CheckingTicks(7).isEmpty());
     w.parts.btnStartStop->trigger();
     EXPECT_EQ(w.cycle->Tag(), 0);
     EXPECT_FALSE(w.cycle->tmrRefresh->isActive());
-    EXPECT_EQ(w.parts.btnStartStop->icon().cacheKey(), w.cycle->imgStart.cacheKey());
-    EXPECT_FALSE(w.cycle->AnimationShown());
-    EXPECT_FALSE(w.cycle->Animation->Playing());
+    EXPECT_EQ(w.parts.btnStartStop->icon().cacheKey(), w.view->imgStart.cacheKey());
+    EXPECT_FALSE(w.view->AnimationShown());
+    EXPECT_FALSE(w.view->Animation->Playing());
 
     w.cycle->SetTag(0);
     w.cycle->btnStartStopClick();
@@ -229,7 +236,7 @@ TEST_F(RefreshCycleTest, StartStopTogglesTimerPictureAndAnimationAndKeepsTheMinu
 // woken by nothing faster than the minute's tick.
 TEST_F(RefreshCycleTest, TheAnimationTurnsOnlyWhileOnShowInAWindowThatIsNeitherHiddenNorMinimised)
 {
-    TAnimation &animation = *w.cycle->Animation;
+    TAnimation &animation = *w.view->Animation;
     QToolBar &bar = *w.parts.toolbar;
     w.parts.btnStartStop->trigger();
     EXPECT_TRUE(animation.Playing());

@@ -181,9 +181,12 @@ protected:
     // Uploads local to the test's server under HostName().
     bool Transfer(const QString &local, const QString &fileType, const QString &ipParameter)
     {
-        return w->transfer->TransferFile(
-            w->site, {.localFile = local, .hostFileName = HostName(), .fileType = fileType, .ipParameter = ipParameter},
-            address);
+        return w->transfer->TransferFile(w->site,
+                                         {.localFile = local,
+                                          .hostFileName = HostName(),
+                                          .fileType = FileTypeOf(fileType),
+                                          .ipParameter = ipParameter},
+                                         address);
     }
 
     PyFtpServer *server = &test::SharedPyFtpServer();

@@ -9,8 +9,8 @@ EngineWindow::EngineWindow(std::uint16_t waitIntervalMs)
 {
     options->edtTempFileName->setText(DefaultUploadCopyPath());
     options->edtLastIPAddress->setText(localAddress);
-    parts.catalogue = catalogue.get();
-    parts.options = options.get();
+    sites = std::make_unique<TWindowSites>(*catalogue, *navigator, *options);
+    parts.data = sites.get();
     parts.ftpClient = Named(new TFtpClient(&window), "ftpClient");
     parts.waitControl = Named(new TWait(&window), "waitControl");
     parts.waitControl->SetInterval(waitIntervalMs);
@@ -28,7 +28,6 @@ EngineWindow::EngineWindow(std::uint16_t waitIntervalMs)
     m_source = new TAddressSource(&window);
     parts.abandonAddressCheck = [this] { m_source->Abandon(); };
     parts.mainWindow = &window;
-    parts.navigator = navigator;
     parts.edtLocalAddress = Named(new QLineEdit(localAddress, &window), "edtLocalAddress");
     parts.edtLocalAddress->setReadOnly(true);
     parts.statusBar = Named(new QStatusBar(&window), "StatusBar");
@@ -43,17 +42,22 @@ EngineWindow::EngineWindow(std::uint16_t waitIntervalMs)
     parts.checksHeld = [this] { return holdChecks; };
 
     engine = std::make_unique<TEngine>(parts, &window);
+    view = std::make_unique<TEngineView>(*engine, parts);
     log = &engine->Log();
     transfer = &engine->Transfer();
     push = &engine->Push();
     cycle = &engine->Refresh();
 }
 
-EngineWindow::~EngineWindow() = default;
+EngineWindow::~EngineWindow()
+{
+    view.reset();
+    engine.reset();
+}
 
 void EngineWindow::UseTheChosenSource()
 {
-    lookup = ChosenAddressLookup(m_source, options.get());
+    lookup = ChosenAddressLookup(m_source, [this] { return options->Get(); });
 }
 
 void EngineWindow::SetSite(std::uint16_t port, const QString &user, const QString &password)

@@ -1,6 +1,7 @@
 // A stand-in main window for the engine tests: the catalogue window (CatalogueWindow) plus the
-// parts the push engine runs on, with the engine built by engine/Engine the way the program
-// builds it, and a short wait interval so time-outs take fractions of a second.
+// parts the push engine runs on, with the engine built by engine/Engine and shown and fed by
+// engine/EngineView the way the program does it, and a short wait interval so time-outs take
+// fractions of a second.
 #pragma once
 
 #include "catalogue/Catalogue.h"
@@ -8,6 +9,7 @@
 #include "engine/ActivityLog.h"
 #include "engine/AddressChoice.h"
 #include "engine/Engine.h"
+#include "engine/EngineView.h"
 #include "engine/F_Prgrss.h"
 #include "engine/PushCommands.h"
 #include "engine/RefreshCycle.h"
@@ -72,9 +74,12 @@ public:
     // What the engine's checksHeld answers.
     bool holdChecks = false;
 
-    // What the engine was built from: the catalogue window's parts and the engine's own.
-    TEngineParts parts;
+    // What the engine was built from and is shown in.
+    struct TParts : TEngineParts, TEngineViewParts {};
+    TParts parts;
+    std::unique_ptr<TWindowSites> sites;
     std::unique_ptr<TEngine> engine;
+    std::unique_ptr<TEngineView> view;
     TActivityLog *log = nullptr;
     TTransfer *transfer = nullptr;
     TPushCommands *push = nullptr;

@@ -1,0 +1,267 @@
+#include "catalogue/SiteRecord.h"
+
+#include "base/Overloaded.h"
+#include "catalogue/Registry.h"
+#include "catalogue/Settings.h"
+
+#include <algorithm>
+
+namespace quelmark {
+
+namespace {
+
+const TSiteField kSiteFields[] = {
+    {&TSite::server, store::FTPServer, "edtFTPServer"},
+    {&TSite::user, store::UserName, "edtUserName"},
+    {&TSite::password, store::Password, "edtPassword"},
+    {&TSite::defaultDir, store::DefaultDir, "edtDefaultDir"},
+};
+
+const TSiteOption kSiteOptions[] = {
+    {store::Passive, "chkPassive", "Passive mode", TFlagOption{&TSite::passive, true}},
+    {store::CreateFolders, "chkCreateFolders", "Create missing folders", TFlagOption{&TSite::createFolders, true}},
+    {store::UploadViaTempName, "chkUploadViaTempName", "Replace files atomically",
+     TFlagOption{&TSite::uploadViaTempName, true}},
+    {store::Retries, "spnRetries", "Retries:", TCountOption{&TSite::retries, 0, 10, 2}},
+    {store::Security, "chkSecurity", "Use TLS (explicit)",
+     TSwitchOption{&TSite::security, SiteSecurity::None, SiteSecurity::TLS, SiteSecurity::TLS}},
+    {store::Protocol, "cbxProtocol",
+     "Protocol:", TChoiceOption{&TSite::protocol, SiteProtocol::All, SiteProtocol::FTP}},
+    {store::TrustedCertificate, "edtTrustedCertificate",
+     "Trusted certificate:", TTextOption{&TSite::trustedCertificate}},
+    {store::KeyFile, "edtKeyFile", "Key file:", TTextOption{&TSite::keyFile}},
+};
+
+// Names a subkey below a section, which may itself be the base key (empty section).
+QString JoinPath(const QString &section, const QString &name)
+{
+    return section.isEmpty() ? name : section + QLatin1Char('\\') + name;
+}
+
+// Returns store::SublineName(k). Every row uses the same names, so they are made once.
+QString KnownSublineName(int k)
+{
+    static QStringList names;
+    while (names.size() <= k)
+        names.append(store::SublineName(int(names.size())));
+    return names[k];
+}
+
+// Returns the index a file entry key name (Item#<i>) carries, or -1 for any other name.
+int ItemIndex(const QString &section)
+{
+    if (!section.startsWith(store::ItemPrefix))
+        return -1;
+    const QStringView digits = QStringView(section).mid(store::ItemPrefix.size());
+    bool ok = !digits.isEmpty() && digits.front().isDigit();
+    const int index = ok ? digits.toInt(&ok) : -1;
+    return ok ? index : -1;
+}
+
+// Puts the rows' keys in the order they were saved: the store lists keys by name, where
+// Item#10 comes before Item#2. Keys of other names follow, in the store's order.
+void SortByItemIndex(QStringList &sections)
+{
+    std::stable_sort(sections.begin(), sections.end(), [](const QString &a, const QString &b) {
+        const int ia = ItemIndex(a);
+        const int ib = ItemIndex(b);
+        if (ia < 0 || ib < 0)
+            return ia >= 0 && ib < 0;
+        return ia < ib;
+    });
+}
+
+void ReadRow(TRegIniFile &site, const QString &section, int columns, TStoredRow &row)
+{
+    row.caption = site.ReadText(section, store::Caption, QStringLiteral("Unknown"));
+    row.checked = site.ReadFlag(section, store::Checked, false);
+    row.stateIndex = site.ReadNumber(section, store::StateIndex, -1);
+    row.imageIndex = site.ReadNumber(section, store::ImageIndex, 0);
+
+    // A value is missing exactly when two reads with different defaults both return their
+    // default, so no stored text can be mistaken for the end of the list.
+    const QString endA = QStringLiteral("\x01<end>");
+    const QString endB = QStringLiteral("\x02<end>");
+    QStringList texts;
+    for (int k = 0;; ++k) {
+        const QString name = KnownSublineName(k);
+        const QString value = site.ReadText(section, name, endA);
+        if (value == endA && site.ReadText(section, name, endB) == endB)
+            break;
+        texts.append(value);
+    }
+    if (!texts.isEmpty()) {
+        while (texts.size() < columns)
+            texts.append(QString());
+    }
+    row.texts = texts;
+}
+
+} // namespace
+
+std::span<const TSiteField> SiteFieldTable()
+{
+    return kSiteFields;
+}
+
+std::span<const TSiteOption> SiteOptionTable()
+{
+    return kSiteOptions;
+}
+
+TSite NewSiteOptions()
+{
+    TSite site;
+    for (const TSiteOption &option : kSiteOptions) {
+        std::visit(TOverloaded{[&](const TFlagOption &f) { site.*f.value = f.forNewSite; },
+                               [&](const TCountOption &c) { site.*c.value = c.forNewSite; },
+                               [&](const TSwitchOption &w) { site.*w.value = w.forNewSite; },
+                               [&](const TChoiceOption &c) { site.*c.value = c.forNewSite; },
+                               [&](const TTextOption &) {}},
+                   option.kind);
+    }
+    return site;
+}
+
+TSite SiteInUse(TSite site)
+{
+    for (const TSiteOption &option : kSiteOptions) {
+        if (const auto *text = std::get_if<TTextOption>(&option.kind))
+            site.*text->value = (site.*text->value).trimmed();
+    }
+    return site;
+}
+
+TFileEntry FileEntryOf(const TStoredRow &row)
+{
+    const auto text = [&row](int k) { return row.texts.value(k); };
+    return {row.caption,     text(colHostFileName), text(colFileType), text(colIPParameter),
+            text(colStatus), text(colFileDateTime), text(colFileSize), text(colAttribs)};
+}
+
+TStoredRow StoredRowOf(const TFileEntry &entry)
+{
+    return {.caption = entry.localFile,
+            .texts = {entry.hostFileName, entry.fileType, entry.ipParameter, entry.status, entry.fileDateTime,
+                      entry.fileSize, entry.attribs}};
+}
+
+void ReadRows(TRegIniFile &site, int columns, QList<TStoredRow> &rows)
+{
+    QStringList sections;
+    site.ListSections(sections);
+    SortByItemIndex(sections);
+    for (const QString &section : sections) {
+        rows.append(TStoredRow{});
+        ReadRow(site, section, columns, rows.last());
+    }
+}
+
+void WriteRows(TRegIniFile &ini, const QString &basePath, const QString &siteSection, const QList<TStoredRow> &rows)
+{
+    TRegistry probe;
+    if (probe.OpenKey(JoinPath(basePath, siteSection), false))
+        ini.DeleteSection(siteSection);
+    TRegValues values;
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        const TStoredRow &row = rows[i];
+        values.Clear();
+        values.AddText(store::Caption, row.caption);
+        values.AddFlag(store::Checked, row.checked);
+        values.AddNumber(store::ImageIndex, row.imageIndex);
+        values.AddNumber(store::StateIndex, row.stateIndex);
+        for (int k = 0; k < row.texts.size(); ++k)
+            values.AddText(KnownSublineName(k), row.texts[k]);
+        ini.WriteValues(JoinPath(siteSection, store::ItemSection(int(i))), values);
+    }
+}
+
+void ReadSiteValues(TRegIniFile &ini, const QString &section, TSite &site)
+{
+    for (const TSiteField &field : kSiteFields)
+        site.*field.value = ini.ReadText(section, field.storeName, site.*field.value);
+    for (const TSiteOption &option : kSiteOptions) {
+        const QString &name = option.storeName;
+        std::visit(
+            TOverloaded{[&](const TFlagOption &f) { site.*f.value = ini.ReadFlag(section, name, site.*f.value); },
+                        [&](const TCountOption &c) {
+                            site.*c.value =
+                                std::clamp(ini.ReadNumber(section, name, site.*c.value), c.minimum, c.maximum);
+                        },
+                        [&](const TSwitchOption &w) {
+                            const QString &shown = site.*w.value == w.on ? w.on : w.off;
+                            site.*w.value = ini.ReadText(section, name, shown) == w.on ? w.on : w.off;
+                        },
+                        [&](const TChoiceOption &c) { site.*c.value = ini.ReadText(section, name, site.*c.value); },
+                        [&](const TTextOption &t) { site.*t.value = ini.ReadText(section, name, site.*t.value); }},
+            option.kind);
+    }
+}
+
+void WriteSiteValues(TRegIniFile &ini, const QString &section, const TSite &site)
+{
+    for (const TSiteField &field : kSiteFields)
+        ini.WriteText(section, field.storeName, site.*field.value);
+    for (const TSiteOption &option : kSiteOptions) {
+        const QString &name = option.storeName;
+        std::visit(TOverloaded{[&](const TFlagOption &f) { ini.WriteFlag(section, name, site.*f.value); },
+                               [&](const TCountOption &c) {
+                                   ini.WriteNumber(section, name, std::clamp(site.*c.value, c.minimum, c.maximum));
+                               },
+                               [&](const TSwitchOption &w) {
+                                   ini.WriteText(section, name, site.*w.value == w.on ? w.on : w.off);
+                               },
+                               [&](const TChoiceOption &c) { ini.WriteText(section, name, site.*c.value); },
+                               [&](const TTextOption &t) { ini.WriteText(section, name, site.*t.value); }},
+                   option.kind);
+    }
+}
+
+TSiteRecord LoadSiteRecord(const QString &basePath, const QString &name, const TSite &previous)
+{
+    TSiteRecord record;
+    // The fields keep what the site before left; the options start from their initial values.
+    for (const TSiteField &field : kSiteFields)
+        record.site.*field.value = previous.*field.value;
+    record.site.name = name;
+    TStoreTransaction transaction;
+    TRegIniFile ini(basePath);
+    ReadSiteValues(ini, store::SiteSection(name), record.site);
+    TRegIniFile site(JoinPath(basePath, store::SiteSection(name)));
+    ReadRows(site, LoadedColumnCount, record.rows);
+    transaction.Commit();
+    return record;
+}
+
+void SaveSiteRecord(const QString &basePath, const TSiteRecord &record, const TOptions *options)
+{
+    // The rows delete the whole site key, so the fields go in after them; one transaction
+    // around both keeps a failure from leaving the site without its rows.
+    TStoreTransaction transaction;
+    TRegIniFile ini(basePath);
+    if (options)
+        WriteOptions(ini, *options);
+    if (!record.site.name.isEmpty()) {
+        const QString section = store::SiteSection(record.site.name);
+        WriteRows(ini, basePath, section, record.rows);
+        WriteSiteValues(ini, section, record.site);
+    }
+    transaction.Commit();
+}
+
+QString BaseKeyPath()
+{
+    return store::BaseKey;
+}
+
+QStringList StoredSiteNames(const QString &basePath)
+{
+    TStoreTransaction transaction;
+    TRegIniFile sites(JoinPath(basePath, store::WWWSites));
+    QStringList names;
+    sites.ListSections(names);
+    transaction.Commit();
+    return names;
+}
+
+} // namespace quelmark
