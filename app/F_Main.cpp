@@ -3,6 +3,7 @@
 #include "app/F_Instr.h"
 #include "app/Termination.h"
 #include "app/Tray.h"
+#include "base/Wait.h"
 #include "catalogue/GeneralOptions.h"
 #include "catalogue/Icons.h"
 #include "catalogue/MessageBox.h"
@@ -19,7 +20,6 @@
 #include "engine/RefreshCycle.h"
 #include "engine/TextArea.h"
 #include "engine/Transfer.h"
-#include "ftp/Wait.h"
 #include "net/NetworkInterfaces.h"
 
 #include <QCloseEvent>
@@ -31,11 +31,13 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QScreen>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -117,15 +119,19 @@ QRect PlaceOnScreens(const QRect &frame, const QList<QRect> &screens)
     return {QPoint(left, top), size};
 }
 
-QString CheckStoreAtStart()
+void CloseWhenIdle(QWidget *window, std::function<bool()> busy)
 {
-    try {
-        TStoreTransaction probe;
-        probe.Commit();
-    } catch (const Exception &error) {
-        return error.Message();
+    if (window->isEnabled() && !(busy && busy())) {
+        window->close();
+        return;
     }
-    return QString();
+    QPointer<QWidget> guard(window);
+    QTimer::singleShot(200, window, [guard, busy = std::move(busy)] {
+        Guarded([&] {
+            if (guard)
+                CloseWhenIdle(guard, busy);
+        });
+    });
 }
 
 TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent)
@@ -272,10 +278,6 @@ void TfrmMain::CreateWebSitesPage()
     column->addWidget(TitleBar(QStringLiteral("Files"), "lblFiles"));
     column->addWidget(dockFiles);
     column->addWidget(lvFileDetails, 1);
-
-    // The countdown lives on this page but is never seen: the first showing moves it away.
-    waitControl = Named(new TWait(page), "waitControl");
-    waitControl->SetInterval(1000);
 }
 
 void TfrmMain::CreateLogFilesPage()
@@ -442,7 +444,6 @@ bool TfrmMain::FileListKey(int key)
 
 void TfrmMain::FormShow()
 {
-    waitControl->move(-100, -100);
     ShowPage(pages::Blank);
     LoadWindowPlace();
     LoadRegControls(this, BaseKeyPath());

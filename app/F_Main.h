@@ -42,6 +42,7 @@ class TSockets;
 class TTextArea;
 class TWSocket;
 class TWait;
+class TWaitInput;
 class TWindowSites;
 class TfrmAbout;
 class TfrmAddNewFile;
@@ -62,9 +63,9 @@ int CentredOffset(int outer, int inner);
 // none, no larger than that screen and moved inside it.
 QRect PlaceOnScreens(const QRect &frame, const QList<QRect> &screens);
 
-// Opens the settings store once; returns an empty text when it can be used, otherwise the
-// message to show (it names the file). The file is never changed by a failed attempt.
-QString CheckStoreAtStart();
+// Closes window as the user would, once it takes commands again: while a push holds it
+// disabled, or busy says that something still runs, the close waits for it to end.
+void CloseWhenIdle(QWidget *window, std::function<bool()> busy = {});
 
 class TfrmMain : public QMainWindow {
     Q_OBJECT
@@ -191,6 +192,8 @@ private:
     // Where the engine finds the address, as the general options choose it.
     TAddressSource *m_addressSource = nullptr;
     TWait *waitControl = nullptr;
+    // Refuses the user's input while the countdown runs, but for the progress window's.
+    TWaitInput *m_waitInput = nullptr;
     TFileDrag *FileDrag = nullptr;
 
     // The program's other windows, made once and reused.

@@ -1,33 +1,21 @@
 #include "app/Headless.h"
 
-#include "app/F_Main.h"
 #include "app/Termination.h"
 #include "base/Exception.h"
 #include "base/Printable.h"
-#include "catalogue/Catalogue.h"
-#include "catalogue/GeneralOptions.h"
-#include "catalogue/Navigator.h"
-#include "catalogue/P_Types.h"
-#include "catalogue/RegControls.h"
+#include "base/Wait.h"
 #include "catalogue/Registry.h"
-#include "catalogue/filedrag.h"
-#include "engine/ActivityLog.h"
 #include "engine/AddressChoice.h"
 #include "engine/Engine.h"
-#include "engine/EngineView.h"
 #include "engine/PushCommands.h"
 #include "engine/RefreshCycle.h"
-#include "engine/Transfer.h"
 #include "ftp/Ftpcli.h"
-#include "ftp/Wait.h"
 #include "net/AddressSource.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QLabel>
 #include <QLocalSocket>
-#include <QStackedWidget>
 #include <QThread>
 
 #include <algorithm>
@@ -97,7 +85,7 @@ int RunHere(const TRunRequest &request, TStoreLock &lock)
     try {
         host.LoadOptions();
         // A site that is not there is a wrong argument: refused before anything is written.
-        if (!request.site.isEmpty() && !host.Catalogue().ListSites().contains(request.site)) {
+        if (!request.site.isEmpty() && !host.Sites().SiteNames().contains(request.site)) {
             output.Err(QStringLiteral("There is no site named \"%1\"").arg(request.site));
             return 2;
         }
@@ -143,32 +131,17 @@ int RunOrHandOver(const TRunRequest &request, TStoreLock &lock)
 
 // ---- the host -----------------------------------------------------------------------------
 
-THeadlessHost::THeadlessHost(QWidget *parent) : QWidget(parent)
+THeadlessHost::THeadlessHost(QObject *parent) : QObject(parent), m_sites(BaseKeyPath())
 {
     setObjectName(QStringLiteral("headless"));
-    auto *optionsPanel = new QWidget(this);
-    m_options = std::make_unique<TGeneralOptions>(optionsPanel, DefaultUploadCopyPath());
-
-    auto *nbDetail = new QStackedWidget(this);
-    QMap<QString, QWidget *> pages;
-    for (const QString &title : {pages::GeneralOptions, pages::WebSites, pages::LogFiles, pages::Blank}) {
-        auto *page = new QWidget;
-        nbDetail->addWidget(page);
-        pages.insert(title, page);
-    }
-    m_catalogue = std::make_unique<TCatalogue>(this, pages.value(pages::WebSites));
-    m_fileDrag = new TFileDrag(this);
-    m_navigator = new TNavigator({nbDetail, pages, new QLabel(this), m_catalogue.get(), m_fileDrag}, this);
-
     m_ftpClient = new TFtpClient(this);
     m_ftpClient->setObjectName(QStringLiteral("ftpClient"));
     m_waitControl = new TWait(this);
     m_waitControl->SetInterval(1000);
     m_addressSource = new TAddressSource(this);
 
-    m_sites = std::make_unique<TWindowSites>(*m_catalogue, *m_navigator, *m_options);
     TEngineParts parts{
-        .data = m_sites.get(),
+        .data = &m_sites,
         .ftpClient = m_ftpClient,
         .waitControl = m_waitControl,
     };
@@ -180,12 +153,14 @@ THeadlessHost::~THeadlessHost() = default;
 
 void THeadlessHost::LoadOptions()
 {
-    LoadRegControls(this, BaseKeyPath());
+    m_sites.LoadOptions();
 }
 
 void THeadlessHost::LoadSites()
 {
-    m_navigator->BuildNavigator();
+    // As the window's first showing: what was shown is stored, with the options, and the sites
+    // are read afresh by the next walk.
+    m_sites.EndWalk();
 }
 
 THolder::TBusy THeadlessHost::Busy() const
@@ -362,7 +337,7 @@ void TService::LetGo(const QString &why)
     if (!m_lock.Held())
         return;
     try {
-        m_host.Catalogue().SaveCurrentSite();
+        m_host.Sites().Save();
     } catch (const Exception &error) {
         PrintError(error.Message());
     }

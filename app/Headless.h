@@ -1,19 +1,19 @@
 // The program without a window: --push-all, --dry-run and --service.
 //
-// THeadlessHost holds what the window holds for the engine (the general options, the shown
-// site, the navigator, the FTP client, the log) as widgets that are never shown, and builds the
-// same engine from them through engine/Engine. A run that finds the store held by the window or
-// the service hands its command over (app/Handover.h) instead of running it here.
+// THeadlessHost builds the same engine as the window through engine/Engine, on the store's values
+// (engine/StoreSites.h) instead of the window's controls; it makes no widget, so it runs on a
+// QCoreApplication without any display. A run that finds the store held by the window or the
+// service hands its command over (app/Handover.h) instead of running it here.
 #pragma once
 
 #include "app/CommandLine.h"
 #include "app/CommandRuns.h"
 #include "app/Handover.h"
 #include "catalogue/StoreLock.h"
+#include "engine/StoreSites.h"
 
-#include <QPointer>
+#include <QObject>
 #include <QTimer>
-#include <QWidget>
 
 #include <functional>
 #include <memory>
@@ -22,31 +22,23 @@
 namespace quelmark {
 
 class TAddressSource;
-class TCatalogue;
 class TEngine;
-class TFileDrag;
 class TFtpClient;
-class TGeneralOptions;
-class TNavigator;
 class TWait;
-class TWindowSites;
 
-class THeadlessHost : public QWidget, public THolder {
+class THeadlessHost : public QObject, public THolder {
     Q_OBJECT
 public:
-    explicit THeadlessHost(QWidget *parent = nullptr);
+    explicit THeadlessHost(QObject *parent = nullptr);
     ~THeadlessHost() override;
 
     TEngine &Engine() { return *m_engine; }
-    TCatalogue &Catalogue() { return *m_catalogue; }
-    TNavigator &Navigator() { return *m_navigator; }
-    TGeneralOptions &Options() { return *m_options; }
-    TFtpClient &FtpClient() { return *m_ftpClient; }
+    TStoreSites &Sites() { return m_sites; }
 
     // Reads the general options from the store.
     void LoadOptions();
-    // Builds the navigator's sites from the store as the window's first showing does, which
-    // also writes the general options back.
+    // Takes up the store's sites as the window's first showing does, which also writes the
+    // general options back.
     void LoadSites();
 
     TBusy Busy() const override;
@@ -56,15 +48,11 @@ public:
     std::function<bool(std::function<void()>)> OnRelease;
 
 private:
-    std::unique_ptr<TGeneralOptions> m_options;
-    std::unique_ptr<TCatalogue> m_catalogue;
-    std::unique_ptr<TWindowSites> m_sites;
-    std::unique_ptr<TEngine> m_engine;
-    TNavigator *m_navigator = nullptr;
-    TFileDrag *m_fileDrag = nullptr;
+    TStoreSites m_sites;
     TFtpClient *m_ftpClient = nullptr;
     TWait *m_waitControl = nullptr;
     TAddressSource *m_addressSource = nullptr;
+    std::unique_ptr<TEngine> m_engine;
 };
 
 // The refresh cycle without a window, holding the store: it takes the store's lock (and waits

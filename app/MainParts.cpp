@@ -4,7 +4,9 @@
 #include "app/F_Instr.h"
 #include "app/F_Main.h"
 #include "app/Tray.h"
+#include "app/WaitInput.h"
 
+#include "base/Wait.h"
 #include "catalogue/F_NewFil.h"
 #include "catalogue/F_NewWWW.h"
 #include "catalogue/GeneralOptions.h"
@@ -57,7 +59,6 @@ void TfrmMain::CreateNonVisualParts()
 {
     ftpClient = new TFtpClient(this);
     ftpClient->setObjectName(QStringLiteral("ftpClient"));
-    ftpClient->hide();
     // Kept as the window always had one; the FTP client brings its own sockets.
     wSocket = new TWSocket(this);
     wSocket->setObjectName(QStringLiteral("wSocket"));
@@ -69,6 +70,9 @@ void TfrmMain::CreateNonVisualParts()
     m_addressSource->setObjectName(QStringLiteral("addressSource"));
     FileDrag = new TFileDrag(this);
     FileDrag->setObjectName(QStringLiteral("FileDrag"));
+    waitControl = new TWait(this);
+    waitControl->setObjectName(QStringLiteral("waitControl"));
+    waitControl->SetInterval(1000);
 }
 
 void TfrmMain::CreateOtherWindows()
@@ -87,7 +91,8 @@ void TfrmMain::CreateEngine()
 {
     // The client's waits refuse the user's input, but Cancel must reach a transfer that is still
     // connecting or logging in.
-    waitControl->LetInputThrough(frmProgress);
+    m_waitInput = new TWaitInput(*waitControl, this);
+    m_waitInput->LetInputThrough(frmProgress);
     m_sites = std::make_unique<TWindowSites>(*m_catalogue, *tvNavigator, *m_options);
     TEngineParts parts{
         .data = m_sites.get(),

@@ -2,10 +2,7 @@
 
 #include "base/Exception.h"
 
-#include <QPointer>
 #include <QSocketNotifier>
-#include <QTimer>
-#include <QWidget>
 
 #include <cerrno>
 #include <csignal>
@@ -68,21 +65,6 @@ void TTermination::Drain()
     }
     if (OnTerminate)
         OnTerminate();
-}
-
-void CloseWhenIdle(QWidget *window, std::function<bool()> busy)
-{
-    if (window->isEnabled() && !(busy && busy())) {
-        window->close();
-        return;
-    }
-    QPointer<QWidget> guard(window);
-    QTimer::singleShot(200, window, [guard, busy = std::move(busy)] {
-        Guarded([&] {
-            if (guard)
-                CloseWhenIdle(guard, busy);
-        });
-    });
 }
 
 } // namespace quelmark

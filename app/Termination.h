@@ -31,8 +31,4 @@ private:
     QSocketNotifier *m_notifier = nullptr;
 };
 
-// Closes window as the user would, once it takes commands again: while a push holds it
-// disabled, or busy says that something still runs, the close waits for it to end.
-void CloseWhenIdle(class QWidget *window, std::function<bool()> busy = {});
-
 } // namespace quelmark

@@ -34,20 +34,15 @@ std::optional<int> AnswerWithoutWindow(const quelmark::TCommandLine &line)
     return std::nullopt;
 }
 
-// Chooses where Qt draws. A run without a window draws nowhere: it takes the offscreen platform
-// unless the user named one, so neither a missing display nor an unreachable one can stop it.
-// The window needs a display; without one the program says so instead of letting Qt abort.
-std::optional<int> ChoosePlatform(const quelmark::TCommandLine &line)
+// The window needs a display; without one the program says so instead of letting Qt abort,
+// unless the user named a platform of Qt's.
+std::optional<int> CheckDisplay(const quelmark::TCommandLine &line)
 {
     const bool named = !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
                        line.WindowArguments.contains(QStringLiteral("-platform")) ||
                        line.WindowArguments.contains(QStringLiteral("-display"));
     if (named)
         return std::nullopt;
-    if (line.Mode != quelmark::TRunMode::Window) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        return std::nullopt;
-    }
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
         quelmark::PrintError(QStringLiteral("there is no display to open the window on (neither DISPLAY nor "
                                             "WAYLAND_DISPLAY is set); --push-all, --dry-run and --service run "
@@ -74,7 +69,13 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("Quelmark"));
     if (line.Mode == quelmark::TRunMode::ListSites)
         return quelmark::PrintSiteNames();
-    if (const std::optional<int> exitCode = ChoosePlatform(line))
+    if (line.Mode != quelmark::TRunMode::Window) {
+        // A run without a window makes no widget: it needs neither a display nor any of Qt's
+        // platforms.
+        QCoreApplication app(argc, argv);
+        return quelmark::RunHeadless(line);
+    }
+    if (const std::optional<int> exitCode = CheckDisplay(line))
         return *exitCode;
 
     // Qt takes its own window-system options (-session, -style, ...) out of argv here.
@@ -82,8 +83,5 @@ int main(int argc, char **argv)
     QApplication::setApplicationDisplayName(quelmark::ApplicationTitle());
     // Lets the desktop match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(QUELMARK_DESKTOP_ID));
-
-    if (line.Mode != quelmark::TRunMode::Window)
-        return quelmark::RunHeadless(line);
     return quelmark::RunWindow(line);
 }

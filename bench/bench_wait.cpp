@@ -1,7 +1,7 @@
 // CPU used by an idle countdown: a wait that sees no events but its own ticks should sleep
 // between them, not spin through the event queue.
+#include "base/Wait.h"
 #include "bench/BenchMain.h"
-#include "ftp/Wait.h"
 
 #include <QApplication>
 

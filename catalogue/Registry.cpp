@@ -946,6 +946,17 @@ int DigitValue(QChar c, int base)
 
 } // namespace
 
+QString CheckStoreAtStart()
+{
+    try {
+        TStoreTransaction probe;
+        probe.Commit();
+    } catch (const Exception &error) {
+        return error.Message();
+    }
+    return QString();
+}
+
 bool ParseStoredNumber(const QString &text, std::int32_t &value)
 {
     QStringView rest(text);

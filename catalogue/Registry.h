@@ -46,6 +46,10 @@ void SetStoreReadOnly(bool readOnly);
 // fails (5 seconds unless changed).
 void SetStoreBusyTimeout(int milliseconds);
 
+// Opens the settings store once; returns an empty text when it can be used, otherwise the
+// message to show (it names the file). The file is never changed by a failed attempt.
+QString CheckStoreAtStart();
+
 // Splits a key path at its "\" separators, dropping empty levels; `absolute` tells whether the
 // path began with "\" (counted from the root rather than from an open key).
 QStringList SplitKeyPath(const QString &path, bool &absolute);

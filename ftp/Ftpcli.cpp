@@ -3,8 +3,8 @@
 #include "base/Dispatch.h"
 #include "base/Exception.h"
 #include "base/Printable.h"
+#include "base/Wait.h"
 #include "ftp/FtpReplies.h"
-#include "ftp/Wait.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -88,11 +88,9 @@ bool PassingConnectFailure(std::int32_t number)
 
 } // namespace
 
-TFtpClient::TFtpClient(QWidget *parent)
-    : QWidget(parent), m_controlSocket(new TWSocket(this)), m_dataSocket(new TWSocket(this))
+TFtpClient::TFtpClient(QObject *parent)
+    : QObject(parent), m_controlSocket(new TWSocket(this)), m_dataSocket(new TWSocket(this))
 {
-    resize(32, 32);
-    setVisible(false);
 }
 
 TFtpClient::~TFtpClient()

@@ -15,14 +15,14 @@
 // failure's text in ErrorMessage.
 #pragma once
 
-#include "ftp/Wait.h"
+#include "base/Wait.h"
 #include "net/UniqueFd.h"
 #include "net/WSocket.h"
 
+#include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
-#include <QWidget>
 
 #include <algorithm>
 #include <array>
@@ -36,14 +36,14 @@
 
 namespace quelmark {
 
-class TFtpClient : public QWidget {
+class TFtpClient : public QObject {
     Q_OBJECT
 public:
     using TFtpDisplay = std::function<void(QObject *sender, QString &msg)>;
     // count is the number of the file's bytes the server has taken so far.
     using TFtpProgress = std::function<void(QObject *sender, std::int64_t count, bool &abort)>;
 
-    explicit TFtpClient(QWidget *parent = nullptr);
+    explicit TFtpClient(QObject *parent = nullptr);
     ~TFtpClient() override;
 
     // Runs a whole session: login, optional CWD, TYPE, PORT, STOR with the file's bytes, QUIT.

@@ -20,9 +20,9 @@
 // password is never shown.
 #pragma once
 
+#include "base/Wait.h"
 #include "ftp/SftpPackets.h"
 #include "ftp/SshSession.h"
-#include "ftp/Wait.h"
 #include "net/UniqueFd.h"
 
 #include <QElapsedTimer>

@@ -604,8 +604,6 @@ bool TSshSession::RunCountdown(std::int32_t ticks, const std::function<bool()> &
         m_counting = false;
         m_step = nullptr;
         Disarm();
-        if (wait)
-            wait->setVisible(false);
     });
     // What libssh took in before the countdown started comes first.
     if (Settle()) {
@@ -618,7 +616,6 @@ bool TSshSession::RunCountdown(std::int32_t ticks, const std::function<bool()> &
         return true;
     }
     wait->SetCaption(QString::number(ticks));
-    wait->setVisible(true);
     wait->Execute();
     return m_stepDone;
 }

@@ -14,7 +14,7 @@
 // question says yes, and is then stored in the program's file; a changed key is never accepted.
 #pragma once
 
-#include "ftp/Wait.h"
+#include "base/Wait.h"
 #include "net/UniqueFd.h"
 
 #include <QByteArray>

@@ -9,18 +9,17 @@
 #include "base/Printable.h"
 #include "base/QtMessages.h"
 #include "base/ServerField.h"
+#include "base/Wait.h"
 #include "ftp/Ftpcli.h"
-#include "ftp/Wait.h"
 #include "ftp/put_sftp.h"
 #include "ftp/put_upload.h"
 #include "net/TlsSession.h"
 
-#include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QRegularExpression>
 
 #include <cstdio>
-#include <cstdlib>
 
 using namespace quelmark;
 
@@ -176,44 +175,28 @@ void Configure(TFtpClient &client, const QCommandLineParser &parser)
     client.OnDisplay = [](QObject *, QString &msg) { PrintLine(stdout, msg); };
 }
 
-// Ends the tool once its output is out, without tearing Qt down: the offscreen platform's font
-// database loads the whole font configuration only to release it, which costs more than the
-// upload of a small file. The connections are closed by then; the kernel takes the rest.
-[[noreturn]] void EndWith(int status)
-{
-    std::fflush(nullptr);
-    std::_Exit(status);
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
     InstallQuietMessageHandler();
-    // The wait control is a widget, so a platform is needed even without a screen.
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
-        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("quelmark-put"));
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quelmark-put"));
     SetTopLevelReporter([](const QString &message) { PrintError(message); });
 
     QCommandLineParser parser;
     AddOptions(parser);
-    if (!parser.parse(QApplication::arguments()))
-        return RefuseArguments(ParseError(parser, QApplication::arguments()));
+    if (!parser.parse(QCoreApplication::arguments()))
+        return RefuseArguments(ParseError(parser, QCoreApplication::arguments()));
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
     if (const QString wrong = CheckArguments(parser); !wrong.isEmpty())
         return RefuseArguments(wrong);
 
     if (parser.isSet(QStringLiteral("sftp")))
-        EndWith(RunSftp(parser));
+        return RunSftp(parser);
 
-    // Nobody sees the countdown of a command-line tool: inside a window that is never shown it
-    // makes no window of its own and is never painted, which would only load the fonts.
-    QWidget unseen;
-    TWait wait(&unseen);
+    TWait wait;
     wait.SetInterval(1000);
     TFtpClient client;
     client.SetWait(&wait);
@@ -227,5 +210,5 @@ int main(int argc, char **argv)
     } catch (const std::exception &) {
         PrintLine(stdout, ExceptionMessage(std::current_exception()));
     }
-    EndWith(status);
+    return status;
 }

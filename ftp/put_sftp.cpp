@@ -2,8 +2,8 @@
 
 #include "base/Exception.h"
 #include "base/Printable.h"
+#include "base/Wait.h"
 #include "ftp/Sftpcli.h"
-#include "ftp/Wait.h"
 #include "ftp/put_upload.h"
 
 #include <QCommandLineParser>

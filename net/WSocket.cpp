@@ -1,7 +1,7 @@
 #include "net/WSocket.h"
 
 #include "base/Printable.h"
-#include "ftp/Wait.h"
+#include "base/Wait.h"
 #include "net/SocketErrors.h"
 #include "net/UniqueFd.h"
 
@@ -1075,18 +1075,8 @@ bool TWSocket::LineByte(char byte)
 
 void TWSocket::RunCountdown(std::int32_t count)
 {
-    QPointer<TWait> waitCtrl = m_waitCtrl;
-    waitCtrl->SetCaption(QString::number(count));
-    waitCtrl->setVisible(true);
-    struct Hide {
-        QPointer<TWait> &control;
-        ~Hide()
-        {
-            if (control)
-                control->setVisible(false);
-        }
-    } hide{waitCtrl};
-    waitCtrl->Execute();
+    m_waitCtrl->SetCaption(QString::number(count));
+    m_waitCtrl->Execute();
 }
 
 bool TWSocket::Wait(std::int32_t count, TSocketState state)

@@ -1,4 +1,5 @@
 // The end signal becomes an ordinary event, and the window closes only once it takes commands.
+#include "app/F_Main.h"
 #include "app/Termination.h"
 
 #include <QCoreApplication>

@@ -2,6 +2,7 @@
 // without a window builds, on the store's values.
 #include "engine/Engine.h"
 
+#include "base/Wait.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/Registry.h"
 #include "engine/ActivityLog.h"
@@ -9,11 +10,11 @@
 #include "engine/RefreshCycle.h"
 #include "engine/StoreSites.h"
 #include "ftp/Ftpcli.h"
-#include "ftp/Wait.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/Printing.h"
 #include "tests/support/TempStore.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -81,6 +82,7 @@ TEST(Engine, WithoutAWindowsPartsItPushesASiteLogsAndChecksOnTicks)
     EXPECT_EQ(log.lines.last(), QStringLiteral(">>>> Done checking all files..."));
     EXPECT_EQ(sites.Options().lastIPAddress, QStringLiteral("198.51.100.3"));
     EXPECT_GT(lookups, 0);
+    EXPECT_TRUE(QApplication::allWidgets().isEmpty()) << "the engine makes no widget";
 }
 
 // An engine that only judges what is due (as the benchmarks build one) has no FTP client: a

@@ -1,7 +1,7 @@
 // The FTP client against the scripted server: each case checks the lines shown, in order, the
 // error text and the result; the transcript cases check the exact commands the server got.
+#include "base/Wait.h"
 #include "ftp/Ftpcli.h"
-#include "ftp/Wait.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/Printing.h"
 #include "tests/support/TestCertificates.h"

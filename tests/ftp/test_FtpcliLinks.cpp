@@ -2,8 +2,8 @@
 // never answers, names with addresses of both families, and a slow link shaped between two
 // namespaces. Each test runs itself again
 // inside its namespaces; the outer run passes on the inner verdict.
+#include "base/Wait.h"
 #include "ftp/Ftpcli.h"
-#include "ftp/Wait.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/Namespace.h"
 

@@ -1,8 +1,8 @@
 // The FTP client against real servers on loopback: every size that matters around the block
 // length, both transfer types, with and without a directory; the bytes are checked where the
 // server stored them.
+#include "base/Wait.h"
 #include "ftp/Ftpcli.h"
-#include "ftp/Wait.h"
 #include "tests/support/FtpServers.h"
 
 #include <QDir>

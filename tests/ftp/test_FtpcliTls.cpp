@@ -1,8 +1,8 @@
 // The FTP client over TLS against the scripted server: the commands and lines of a secured
 // session in both modes, each way a secured session fails before anything of the user's is sent,
 // a certificate trusted by its fingerprint, and the failure's description for the window.
+#include "base/Wait.h"
 #include "ftp/Ftpcli.h"
-#include "ftp/Wait.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/Printing.h"
 #include "tests/support/TestCertificates.h"

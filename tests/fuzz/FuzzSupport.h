@@ -2,8 +2,8 @@
 // values off the front of an input, and the application object the widget-based parts need.
 #pragma once
 
-#include <QApplication>
 #include <QByteArray>
+#include <QCoreApplication>
 
 #include <cstddef>
 #include <cstdint>
@@ -56,18 +56,16 @@ private:
     std::size_t m_position = 0;
 };
 
-// Makes the one application object of the run, on the offscreen platform unless another is
-// chosen. It is never destroyed: libFuzzer ends the process from wherever it stands.
+// Makes the one application object of the run; none of the parsers needs a window. It is never
+// destroyed: libFuzzer ends the process from wherever it stands.
 inline void EnsureApplication()
 {
-    if (QApplication::instance())
+    if (QCoreApplication::instance())
         return;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     static int argc = 1;
     static char name[] = "quelmark-fuzz";
     static char *argv[] = {name, nullptr};
-    new QApplication(argc, argv);
+    new QCoreApplication(argc, argv);
 }
 
 } // namespace quelmark::fuzz

@@ -2,7 +2,7 @@
 // the socket under test runs on the application's event loop with a fast countdown.
 #include "net/WSocket.h"
 
-#include "ftp/Wait.h"
+#include "base/Wait.h"
 #include "net/UniqueFd.h"
 #include "tests/support/Printing.h"
 #include "tests/support/TestCertificates.h"
@@ -298,7 +298,7 @@ TEST_F(WSocketTest, ReadLineWithoutAHandleReturnsEmptyAtOnceAndWithoutCountdownR
     clock.start();
     EXPECT_EQ(socket.ReadLine(30), QString());
     EXPECT_LT(clock.elapsed(), 500);
-    EXPECT_FALSE(wait.isVisible());
+    EXPECT_FALSE(wait.Waiting());
 
     wait.SetInterval(kTickMs);
     TWSocket other;
@@ -730,7 +730,7 @@ TEST_F(WSocketTest, HandlerFailureWhileReadLineWaitsLeavesReadLine)
     EXPECT_EQ(test::MessageOf<ESocketException>([&] { socket.ReadLine(100); }), QStringLiteral("peer gone"));
     EXPECT_LT(clock.elapsed(), 100 * kTickMs / 2);
     EXPECT_EQ(socket.State(), TSocketState::Closed);
-    EXPECT_FALSE(wait.isVisible());
+    EXPECT_FALSE(wait.Waiting());
 }
 
 TEST_F(WSocketTest, ReadHandlerFailureIsSwallowedAndStopsThatDelivery)

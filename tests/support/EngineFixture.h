@@ -4,6 +4,7 @@
 // fractions of a second.
 #pragma once
 
+#include "base/Wait.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/RegControls.h"
 #include "engine/ActivityLog.h"
@@ -16,7 +17,6 @@
 #include "engine/TextArea.h"
 #include "engine/Transfer.h"
 #include "ftp/Ftpcli.h"
-#include "ftp/Wait.h"
 #include "tests/support/CatalogueWindow.h"
 
 #include <QAction>
