@@ -1,7 +1,5 @@
 #include "app/CommandLine.h"
 
-#include "app/F_About.h"
-
 #include <algorithm>
 #include <utility>
 
@@ -239,6 +237,11 @@ QString UsageText(const std::vector<TOptionSpec> &options)
                                    "and -display."),
                     0);
     return text;
+}
+
+QString ProgramVersion()
+{
+    return QStringLiteral(QUELMARK_VERSION);
 }
 
 QString VersionLine()

@@ -59,6 +59,9 @@ TCommandLine ParseProgramCommandLine(const QStringList &arguments);
 // its help, wrapped within 80 columns.
 QString UsageText(const std::vector<TOptionSpec> &options = ProgramOptions());
 
+// Returns the program's version, as the build names it.
+QString ProgramVersion();
+
 // Returns the line --version prints: "quelmark <version>".
 QString VersionLine();
 

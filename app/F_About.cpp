@@ -10,11 +10,6 @@
 
 namespace quelmark {
 
-QString ProgramVersion()
-{
-    return QStringLiteral(QUELMARK_VERSION);
-}
-
 TfrmAbout::TfrmAbout(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmAbout"));
