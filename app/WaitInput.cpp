@@ -55,14 +55,15 @@ BeepFunction SetBeep(BeepFunction beep)
     return std::exchange(beepFunction(), std::move(beep));
 }
 
-TWaitInput::TWaitInput(TWait &wait, QObject *parent) : QObject(parent), m_wait(wait)
+TWaitInput::TWaitInput(TWait &wait, QObject *parent) : QObject(parent), m_wait(&wait)
 {
-    m_wait.OnWaiting = [this](bool waiting) { Waiting(waiting); };
+    m_wait->OnWaiting = [this](bool waiting) { Waiting(waiting); };
 }
 
 TWaitInput::~TWaitInput()
 {
-    m_wait.OnWaiting = nullptr;
+    if (m_wait)
+        m_wait->OnWaiting = nullptr;
     if (m_depth > 0)
         qApp->removeEventFilter(this);
 }

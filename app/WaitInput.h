@@ -7,12 +7,12 @@
 #include <QPointer>
 #include <QWidget>
 
+#include "base/Wait.h"
+
 #include <functional>
 #include <vector>
 
 namespace quelmark {
-
-class TWait;
 
 class TWaitInput : public QObject {
     Q_OBJECT
@@ -32,7 +32,8 @@ private:
     void Waiting(bool waiting);
     bool Refuse(const QObject *receiver) const;
 
-    TWait &m_wait;
+    // The wait may go first when both belong to the same window.
+    QPointer<TWait> m_wait;
     std::vector<QPointer<QWidget>> m_passing;
     // How many waits run, nested in each other.
     int m_depth = 0;
