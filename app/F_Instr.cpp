@@ -3,6 +3,7 @@
 #include "catalogue/P_Utils.h"
 
 #include <QFontDatabase>
+#include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -110,6 +111,16 @@ void TfrmInstr::PlaceOverOwner()
     QRect frame = frameGeometry();
     frame.moveCenter(owner->frameGeometry().center());
     move(frame.topLeft());
+}
+
+void TfrmInstr::keyPressEvent(QKeyEvent *event)
+{
+    // A window to read and put away: Escape puts it away, as it closes a dialog.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        hide();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void TfrmInstr::hideEvent(QHideEvent *event)

@@ -23,6 +23,7 @@
 #include "net/NetworkInterfaces.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -31,8 +32,10 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPointer>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -40,8 +43,6 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
-
-#include <cmath>
 
 namespace quelmark {
 
@@ -90,13 +91,6 @@ QToolBar *Toolbar(const char *name, const char *title)
 QString ApplicationTitle()
 {
     return QStringLiteral("Varnholt Quelmark");
-}
-
-int CentredOffset(int outer, int inner)
-{
-    // lrint rounds a half to the even neighbour in the default rounding mode.
-    const long offset = std::lrint((outer - inner) / 2.0);
-    return offset < 1 ? 1 : static_cast<int>(offset);
 }
 
 QRect PlaceOnScreens(const QRect &frame, const QList<QRect> &screens)
@@ -162,6 +156,11 @@ TfrmMain::~TfrmMain()
 {
     if (m_trayFollower)
         m_engine->RemoveObserver(m_trayFollower.get());
+    // The controls go after the window's own members; what they tell on their way out must not
+    // reach the commands any more.
+    disconnect(lvFileDetails->model(), nullptr, this, nullptr);
+    disconnect(lvFileDetails, nullptr, this, nullptr);
+    disconnect(tvNavigator, nullptr, this, nullptr);
     // The instructions window may go after the help button does.
     frmInstr->OnVisibleChange = nullptr;
     SetTopLevelReporter(nullptr);
@@ -213,13 +212,16 @@ QWidget *TfrmMain::AddPage(const QString &title)
 void TfrmMain::CreateGeneralOptionsPage()
 {
     QWidget *page = AddPage(pages::GeneralOptions);
-    pnlGeneralOptions = Named(new QWidget(page), "pnlGeneralOptions");
-    pnlGeneralOptions->setFixedSize(381, 249);
-    page->installEventFilter(this);
-
+    pnlGeneralOptions = Named(new QWidget, "pnlGeneralOptions");
     m_options = std::make_unique<TGeneralOptions>(pnlGeneralOptions, DefaultUploadCopyPath());
     const TGeneralOptions &o = *m_options;
+    // Numbers and choices take the width of what they show; texts take what the page offers.
+    for (QWidget *sized : std::initializer_list<QWidget *>{o.spnTestFilesMinutes, o.cmbAddressSource,
+                                                           o.cmbAddressFamily, o.cmbAddressInterface})
+        sized->setSizePolicy(QSizePolicy::Fixed, sized->sizePolicy().verticalPolicy());
     auto *form = new QFormLayout(pnlGeneralOptions);
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    form->setRowWrapPolicy(QFormLayout::DontWrapRows);
     form->addRow(o.chkAutoProcess);
     form->addRow(QStringLiteral("Test local files every (mins):"), o.spnTestFilesMinutes);
     form->addRow(o.chkDetailedLogging);
@@ -227,12 +229,16 @@ void TfrmMain::CreateGeneralOptionsPage()
     form->addRow(QStringLiteral("Temp Local File:"), o.edtTempFileName);
     form->addRow(QStringLiteral("Default IP Param:"), o.edtDefaultIPParam);
     auto *source = new QHBoxLayout;
-    source->addWidget(o.cmbAddressSource, 1);
+    source->addWidget(o.cmbAddressSource);
+    source->addSpacing(12);
     source->addWidget(new QLabel(QStringLiteral("IP version:")));
     source->addWidget(o.cmbAddressFamily);
+    source->addStretch(1);
     form->addRow(QStringLiteral("Address from:"), source);
     o.cmbAddressInterface->addItems(NetworkInterfaceNames());
     o.cmbAddressInterface->setCurrentIndex(-1);
+    o.cmbAddressInterface->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    o.cmbAddressInterface->setMinimumContentsLength(12);
     form->addRow(QStringLiteral("Interface:"), o.cmbAddressInterface);
     form->addRow(QStringLiteral("Check URL:"), o.edtAddressURL);
     form->addRow(QStringLiteral("Address command:"), o.edtAddressCommand);
@@ -241,6 +247,16 @@ void TfrmMain::CreateGeneralOptionsPage()
     form->addRow(o.chkAutoReconnect);
     form->addRow(o.chkCloseToTray);
     form->addRow(o.chkReuseSession);
+
+    // The form keeps to the top of the page and grows with it; a page lower than the form
+    // scrolls instead of squeezing the rows.
+    auto *scroll = Named(new QScrollArea, "scrGeneralOptions");
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(pnlGeneralOptions);
+    auto *column = new QVBoxLayout(page);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->addWidget(scroll);
 }
 
 // Only the field the chosen source needs is on show; "Local" needs none.
@@ -331,7 +347,6 @@ void TfrmMain::CreateSplitter()
     grabBar->setStretchFactor(0, 0);
     grabBar->setStretchFactor(1, 1);
     grabBar->setSizes({kOutlineWidth, 650 - kOutlineWidth - kGrabBarWidth});
-    connect(grabBar, &QSplitter::splitterMoved, this, GuardedHandler([this] { grabBarMove(); }));
     setCentralWidget(grabBar);
 }
 
@@ -409,19 +424,43 @@ void TfrmMain::ShowFromTray()
 
 bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::Resize && watched == m_pages.value(pages::GeneralOptions))
-        Guarded([this] { FormResize(); });
     // Any double click on the list is the command, as on an empty part of it, where it finds no
     // selection and does nothing.
     if (event->type() == QEvent::MouseButtonDblClick && watched == lvFileDetails->viewport()) {
         Guarded([this] { lvFileDetailsDblClick(); });
         return true;
     }
-    if (event->type() == QEvent::KeyPress && watched == lvFileDetails)
-        return FileListKey(static_cast<QKeyEvent *>(event)->key());
+    if (event->type() == QEvent::KeyPress && (watched == lvFileDetails || watched == tvNavigator)) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        // Shift+F10 opens the pop-up menu as the Menu key does.
+        if (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier) {
+            PopupAtCurrentItem(static_cast<QAbstractItemView *>(watched));
+            return true;
+        }
+        if (watched == tvNavigator)
+            return NavigatorKey(key->key());
+        return FileListKey(key->key());
+    }
     if (event->type() == QEvent::Show && watched == memoLog)
         memoLog->ShowNewest();
     return QMainWindow::eventFilter(watched, event);
+}
+
+bool TfrmMain::NavigatorKey(int key)
+{
+    if (key != Qt::Key_F2 || NodeKindOf(tvNavigator->currentItem()) != nkSite)
+        return false;
+    Guarded([this] { m_editor->RenameWebSite(); });
+    return true;
+}
+
+void TfrmMain::PopupAtCurrentItem(QAbstractItemView *view)
+{
+    // Where the Menu key puts it: at the current item, or at the top of an empty view.
+    const QRect item = view->visualRect(view->currentIndex());
+    const QPoint pos = item.isValid() ? item.center() : QPoint(4, 4);
+    QMenu *menu = view == tvNavigator ? popNavigator : popFiles;
+    ShowPopup(menu, view->viewport(), pos);
 }
 
 bool TfrmMain::FileListKey(int key)
@@ -451,6 +490,8 @@ void TfrmMain::FormShow()
     m_storeLoaded = true;
     RefreshAddressField();
     tvNavigator->BuildNavigator();
+    // A site that cannot be shown is reported; the window starts all the same.
+    Guarded([this] { ShowStoredSite(); });
     if (m_options->chkAutoProcess->isChecked()) {
         RefreshCycle().SetTag(0);
         RefreshCycle().btnStartStopClick();
@@ -464,6 +505,21 @@ void TfrmMain::FormClose()
     m_catalogue->SaveCurrentSite();
     SaveToolbarLayout(this, BaseKeyPath());
     SaveWindowPlace();
+}
+
+void TfrmMain::ShowStoredSite()
+{
+    TRegIniFile ini(BaseKeyPath());
+    const QString name = ini.ReadText(store::Window, store::ShownSite, QString());
+    if (name.isEmpty())
+        return;
+    // A site deleted meanwhile leaves the general options shown.
+    for (TNavigatorNode *node : tvNavigator->SiteNodes()) {
+        if (node->text(0) == name) {
+            tvNavigator->SelectNode(node);
+            return;
+        }
+    }
 }
 
 void TfrmMain::LoadWindowPlace()
@@ -502,18 +558,7 @@ void TfrmMain::SaveWindowPlace()
     ini.WriteNumber(store::Window, store::Height, place.height());
     ini.WriteFlag(store::Window, store::Maximized, isMaximized());
     ini.WriteNumber(store::Window, store::Divider, grabBar->sizes().value(0));
-}
-
-void TfrmMain::FormResize()
-{
-    const QWidget *page = m_pages.value(pages::GeneralOptions);
-    pnlGeneralOptions->move(CentredOffset(page->width(), pnlGeneralOptions->width()),
-                            CentredOffset(page->height(), pnlGeneralOptions->height()));
-}
-
-void TfrmMain::grabBarMove()
-{
-    FormResize();
+    ini.WriteText(store::Window, store::ShownSite, m_catalogue->CurrentSiteName());
 }
 
 } // namespace quelmark

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 
+class QAbstractItemView;
 class QAction;
 class QLabel;
 class QLineEdit;
@@ -48,15 +49,12 @@ class TfrmAbout;
 class TfrmAddNewFile;
 class TfrmAddNewWebSite;
 class TfrmInstr;
+class TfrmRenameWebSite;
 class TfrmProgress;
 class TTray;
 
 // Returns the program's name, used as application title and window caption.
 QString ApplicationTitle();
-
-// Returns the offset that centres an inner extent in an outer one: half the difference,
-// rounded to the nearest integer (a half to the even neighbour), at least 1.
-int CentredOffset(int outer, int inner);
 
 // Returns where a window whose frame was stored at frame goes among the screens' available
 // areas (the primary first): onto the screen it overlaps most, or the primary when it overlaps
@@ -121,6 +119,9 @@ private:
     void LoadWindowPlace();
     void SaveWindowPlace();
     bool FileListKey(int key);
+    bool NavigatorKey(int key);
+    void PopupAtCurrentItem(QAbstractItemView *view);
+    void ShowStoredSite();
 
     // Non-visual parts, the other windows and the engine (MainParts.cpp).
     void CreateNonVisualParts();
@@ -145,12 +146,12 @@ private:
     QAction *Button(QToolBar *toolbar, const char *name, const QString &hint, const QIcon &icon,
                     std::function<void()> handler);
     void ShowPopup(QMenu *menu, QWidget *owner, const QPoint &pos);
+    void WatchCommands();
+    void UpdateCommands();
 
     void FormCreate();
     void FormShow();
     void FormClose();
-    void FormResize();
-    void grabBarMove();
 
     // Regions and pages.
     QToolBar *tbGeneralInfo = nullptr;
@@ -184,6 +185,8 @@ private:
     QMenu *popFiles = nullptr;
     QAction *btnStartStop = nullptr;
     QAction *btnHelp = nullptr;
+    // Every command (menu item, button, pop-up item) by its name.
+    QMap<QString, QAction *> m_commands;
 
     // Non-visual parts.
     TFtpClient *ftpClient = nullptr;
@@ -200,6 +203,7 @@ private:
     TfrmProgress *frmProgress = nullptr;
     TfrmAddNewFile *frmAddNewFile = nullptr;
     TfrmAddNewWebSite *frmAddNewWebSite = nullptr;
+    TfrmRenameWebSite *frmRenameWebSite = nullptr;
     TfrmInstr *frmInstr = nullptr;
     TfrmAbout *frmAbout = nullptr;
 

@@ -19,6 +19,7 @@
 #include <QMenuBar>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeWidget>
 
 namespace quelmark {
 
@@ -29,12 +30,55 @@ void TfrmMain::CreateCommands()
     CreatePopupMenus();
     lvFileDetails->viewport()->installEventFilter(this);
     lvFileDetails->installEventFilter(this);
+    tvNavigator->installEventFilter(this);
+    WatchCommands();
+}
+
+void TfrmMain::WatchCommands()
+{
+    const auto update = [this] { UpdateCommands(); };
+    // Once a selection change has shown its node, a site's one loaded.
+    connect(tvNavigator, &TNavigator::NodeShown, this, update);
+    connect(lvFileDetails, &QTreeWidget::itemSelectionChanged, this, update);
+    // A site's rows are replaced whole when it loads, which tells no selection change.
+    const QAbstractItemModel *rows = lvFileDetails->model();
+    connect(rows, &QAbstractItemModel::modelReset, this, update);
+    connect(rows, &QAbstractItemModel::rowsInserted, this, update);
+    connect(rows, &QAbstractItemModel::rowsRemoved, this, update);
+    UpdateCommands();
+}
+
+// A command that has nothing to act on is out of reach: the site commands without a site
+// selected, the file commands without a site shown, and those of selected files without one.
+void TfrmMain::UpdateCommands()
+{
+    const bool siteSelected = NodeKindOf(tvNavigator->currentItem()) == nkSite;
+    const bool siteShown = siteSelected && !m_catalogue->CurrentSiteName().isEmpty();
+    const bool rowsSelected = siteShown && !lvFileDetails->selectedItems().isEmpty();
+    const struct {
+        const char *name;
+        bool enabled;
+    } commands[] = {
+        {"mniFileRenameWebSite", siteSelected},  {"mniPopNavRenameWebSite", siteSelected},
+        {"mniFileDeleteWebSite", siteSelected},  {"mniPopNavDeleteWebSite", siteSelected},
+        {"btnDeleteWebSite", siteSelected},      {"mniPushSite", siteShown},
+        {"btnPushAllSiteNow", siteShown},        {"btnNewFile", siteShown},
+        {"mniPopFilesNewFile", siteShown},       {"btnPushSelectedNow", rowsSelected},
+        {"mniPopFilesPushFile", rowsSelected},   {"btnEditFile", rowsSelected},
+        {"mniPopFilesEditFile", rowsSelected},   {"btnRemoveFile", rowsSelected},
+        {"mniPopFilesRemoveFile", rowsSelected},
+    };
+    for (const auto &command : commands) {
+        if (QAction *action = m_commands.value(QString::fromLatin1(command.name)))
+            action->setEnabled(command.enabled);
+    }
 }
 
 QAction *TfrmMain::Command(const char *name, const QString &text, std::function<void()> handler)
 {
     auto *action = new QAction(text, this);
     action->setObjectName(QString::fromLatin1(name));
+    m_commands.insert(action->objectName(), action);
     if (handler)
         connect(action, &QAction::triggered, this, GuardedHandler(std::move(handler)));
     return action;
@@ -58,6 +102,8 @@ void TfrmMain::CreateMenus()
     file->setObjectName(QStringLiteral("mnuFile"));
     file->addAction(Command("mniFileNewWebSite", QStringLiteral("&New Web Site"), [this] { m_editor->NewWebSite(); }));
     file->addAction(
+        Command("mniFileRenameWebSite", QStringLiteral("&Rename Web Site"), [this] { m_editor->RenameWebSite(); }));
+    file->addAction(
         Command("mniFileDeleteWebSite", QStringLiteral("&Delete Web Site"), [this] { m_editor->DeleteWebSite(); }));
     file->addSeparator();
     file->addAction(Command("mniFileExit", QStringLiteral("E&xit"), [this] { mniFileExitClick(); }));
@@ -79,6 +125,10 @@ void TfrmMain::CreateMenus()
         Command("mniPushAll", QStringLiteral("Push &All"), [this] { m_engine->Push().btnPushAllNowClick(); });
     pushAll->setShortcut(Qt::Key_F6);
     push->addAction(pushAll);
+    QAction *pushSite =
+        Command("mniPushSite", QStringLiteral("Push &Site"), [this] { m_engine->Push().btnPushAllSiteNowClick(); });
+    pushSite->setShortcut(Qt::Key_F7);
+    push->addAction(pushSite);
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
@@ -127,8 +177,18 @@ void TfrmMain::CreatePopupMenus()
 {
     popNavigator = new QMenu(this);
     popNavigator->setObjectName(QStringLiteral("popNavigator"));
+    // The keys the navigator and the file list answer themselves (see NavigatorKey and
+    // FileListKey), shown beside their items.
+    const auto withKey = [](QAction *item, Qt::Key key) {
+        item->setShortcut(key);
+        item->setShortcutContext(Qt::WidgetShortcut);
+        return item;
+    };
     popNavigator->addAction(
         Command("mniPopNavNewWebSite", QStringLiteral("&New Web Site"), [this] { m_editor->NewWebSite(); }));
+    popNavigator->addAction(withKey(
+        Command("mniPopNavRenameWebSite", QStringLiteral("&Rename Web Site"), [this] { m_editor->RenameWebSite(); }),
+        Qt::Key_F2));
     popNavigator->addAction(
         Command("mniPopNavDeleteWebSite", QStringLiteral("&Delete Web Site"), [this] { m_editor->DeleteWebSite(); }));
     tvNavigator->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -140,12 +200,6 @@ void TfrmMain::CreatePopupMenus()
     popFiles->addAction(Command("mniPopFilesPushFile", QStringLiteral("&Push File(s)"),
                                 [this] { m_engine->Push().mniPopFilesPushFileClick(); }));
     popFiles->addSeparator();
-    // The keys the file list answers itself (see FileListKey), shown beside their items.
-    const auto withKey = [](QAction *item, Qt::Key key) {
-        item->setShortcut(key);
-        item->setShortcutContext(Qt::WidgetShortcut);
-        return item;
-    };
     popFiles->addAction(withKey(
         Command("mniPopFilesNewFile", QStringLiteral("&New File"), [this] { m_editor->NewFile(); }), Qt::Key_Insert));
     popFiles->addAction(

@@ -9,6 +9,7 @@
 #include "base/Wait.h"
 #include "catalogue/F_NewFil.h"
 #include "catalogue/F_NewWWW.h"
+#include "catalogue/F_RenWWW.h"
 #include "catalogue/GeneralOptions.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/SiteEditing.h"
@@ -82,6 +83,7 @@ void TfrmMain::CreateOtherWindows()
     frmProgress = new TfrmProgress(this);
     frmAddNewFile = new TfrmAddNewFile(this);
     frmAddNewWebSite = new TfrmAddNewWebSite(this);
+    frmRenameWebSite = new TfrmRenameWebSite(this);
     frmInstr = new TfrmInstr(this);
     frmAbout = new TfrmAbout(this);
 }
@@ -179,9 +181,9 @@ void TfrmMain::ShowAddressFound(const QString &shownBefore, const TAddressResult
 
 void TfrmMain::CreateSiteEditor()
 {
-    m_editor = new TSiteEditor(
-        {this, tvNavigator, m_catalogue.get(), frmAddNewWebSite, frmAddNewFile, m_options->edtDefaultIPParam, FileDrag},
-        this);
+    m_editor = new TSiteEditor({this, tvNavigator, m_catalogue.get(), frmAddNewWebSite, frmAddNewFile,
+                                m_options->edtDefaultIPParam, FileDrag, frmRenameWebSite},
+                               this);
     m_editor->FileDetails = GetFileDetails;
 }
 

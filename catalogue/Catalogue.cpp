@@ -53,6 +53,20 @@ void TCatalogue::DeleteSiteKey(const QString &name)
     sites.DeleteSection(name);
 }
 
+void TCatalogue::RenameSite(const QString &name, const QString &newName)
+{
+    // The shown site's edits go with it: they are written under the old name first, in the
+    // same transaction as the move.
+    TStoreTransaction transaction;
+    if (m_currentSiteName == name)
+        SaveCurrentSite();
+    TRegIniFile sites(m_basePath + QLatin1Char('\\') + store::WWWSites);
+    sites.MoveKey(name, newName);
+    transaction.Commit();
+    if (m_currentSiteName == name)
+        m_currentSiteName = newName;
+}
+
 QStringList TCatalogue::ListSites()
 {
     return StoredSiteNames(m_basePath);

@@ -38,6 +38,10 @@ public:
     void LoadSite(const QString &name);
     // Deletes the named site's key and everything below it; an empty name does nothing.
     void DeleteSiteKey(const QString &name);
+    // Gives the named site another name: its key moves with everything below it, the shown
+    // site's edits included, in one transaction, and the shown site keeps being shown under the
+    // new name. On failure the store and CurrentSiteName are as they were.
+    void RenameSite(const QString &name, const QString &newName);
     // Returns the stored site names in the store's order.
     QStringList ListSites();
 

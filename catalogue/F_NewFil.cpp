@@ -1,5 +1,6 @@
 #include "catalogue/F_NewFil.h"
 
+#include "catalogue/DialogParts.h"
 #include "catalogue/FileDialogs.h"
 #include "catalogue/Icons.h"
 #include "catalogue/MessageBox.h"
@@ -7,8 +8,8 @@
 #include "catalogue/P_Utils.h"
 
 #include <QComboBox>
-#include <QDialogButtonBox>
 #include <QEvent>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -49,14 +50,14 @@ QStringList TfrmAddNewFile::BrowseFilters()
 
 void TfrmAddNewFile::CreateControls()
 {
-    auto *buttons = new QDialogButtonBox;
-    btnOK = Named(buttons->addButton(QStringLiteral("&OK"), QDialogButtonBox::AcceptRole), "btnOK");
-    btnCancel = Named(buttons->addButton(QStringLiteral("&Cancel"), QDialogButtonBox::RejectRole), "btnCancel");
-    btnOK->setDefault(true);
-
+    const TOkCancel buttons = MakeOkCancel(this);
+    btnOK = buttons.ok;
+    btnCancel = buttons.cancel;
     auto *column = new QVBoxLayout(this);
     column->addLayout(CreateFields());
-    column->addWidget(buttons);
+    column->addLayout(buttons.row);
+    SetTabChain({edtLocalFileName, btnBrowseForAFile, edtHostFullName, cboFileType, edtParameterToReplace,
+                 btnClearIPParameter, btnSetIPParamToDefault, cboFileStatus, btnOK, btnCancel});
 }
 
 QLayout *TfrmAddNewFile::CreateFields()
@@ -106,14 +107,29 @@ void TfrmAddNewFile::ConnectHandlers()
     connect(cboFileType, &QComboBox::currentIndexChanged, this, GuardedHandler([this] { cboFileTypeChange(); }));
     connect(cboFileStatus, &QComboBox::currentIndexChanged, this, GuardedHandler([this] { cboFileTypeChange(); }));
     connect(edtParameterToReplace, &QLineEdit::textEdited, this, [this] { m_ipParameterChanged = true; });
+    connect(edtLocalFileName, &QLineEdit::textChanged, this, &TfrmAddNewFile::ProposeHostName);
+}
+
+// As a drop names a file's host copy: the default directory and the file's name. A host name
+// the user typed stays.
+void TfrmAddNewFile::ProposeHostName(const QString &localFile)
+{
+    if (!m_proposing || edtHostFullName->text() != m_proposedHost)
+        return;
+    const QString name = localFile.mid(localFile.lastIndexOf(QLatin1Char('/')) + 1);
+    m_proposedHost = name.isEmpty() ? QString() : m_hostDir + name;
+    edtHostFullName->setText(m_proposedHost);
 }
 
 int TfrmAddNewFile::RunFileDialog(const QString &caption, TEditMode mode, const QString &defaultParam,
                                   TFileEntry &entry, TEntryRefusal refusal)
 {
     setWindowTitle(caption);
+    m_proposing = false;
     edtLocalFileName->setText(entry.localFile);
     edtHostFullName->setText(entry.hostFileName);
+    m_proposedHost = entry.hostFileName;
+    m_proposing = mode == TEditMode::New && m_hostDirGiven;
     SelectComboItem(cboFileType, entry.fileType);
     SelectComboItem(cboFileStatus, entry.status);
     edtParameterToReplace->setText(entry.ipParameter);
@@ -125,6 +141,8 @@ int TfrmAddNewFile::RunFileDialog(const QString &caption, TEditMode mode, const 
 
     const int result = exec();
     m_refusal = nullptr;
+    m_proposing = false;
+    m_hostDirGiven = false;
     if (result == QDialog::Accepted) {
         const TFileEntry typed = TypedEntry();
         entry.localFile = typed.localFile;
@@ -225,7 +243,26 @@ void TfrmAddNewFile::btnOKClick()
         Refuse(refusal, edtLocalFileName);
         return;
     }
+    // A page may be added before it is written, but a mistyped path would only show as the
+    // entry's error at its first push.
+    const QString local = edtLocalFileName->text();
+    if (EditMode == TEditMode::New && !QFileInfo::exists(local) &&
+        TMessageBox::Confirm(this, MissingFileQuestion(local)) != TMessageBox::TAnswer::Yes) {
+        edtLocalFileName->setFocus();
+        return;
+    }
     accept();
+}
+
+QString TfrmAddNewFile::MissingFileQuestion(const QString &localFile)
+{
+    return QStringLiteral("The local file %1 does not exist. Add it anyway?").arg(localFile);
+}
+
+void TfrmAddNewFile::ProposeHostNamesIn(const QString &dir)
+{
+    m_hostDir = dir;
+    m_hostDirGiven = true;
 }
 
 void TfrmAddNewFile::Refuse(const QString &text, QWidget *field)

@@ -32,7 +32,8 @@ public:
     // file, host file name, type, IP parameter and status. Returns QDialog::Accepted or
     // QDialog::Rejected; those five are written back only on OK, the others never. OK refuses,
     // with a message and the dialog kept open with what was typed, an empty local file in
-    // "New", an empty host file name in "New" and "Single Edit", and whatever refusal names.
+    // "New", an empty host file name in "New" and "Single Edit", and whatever refusal names; in
+    // "New" it asks before it takes a local file that does not exist.
     int RunFileDialog(const QString &caption, TEditMode mode, const QString &defaultParam, TFileEntry &entry,
                       TEntryRefusal refusal = {});
 
@@ -40,8 +41,14 @@ public:
     // it or set it to the default): in "Multi Edit" an untouched field means "leave alone".
     bool IPParameterChanged() const { return m_ipParameterChanged; }
 
+    // Makes the next use in "New" propose the host file name as a drop names it: dir followed
+    // by the local file's name, for as long as the user has not typed a host file name.
+    void ProposeHostNamesIn(const QString &dir);
+
     // Returns the filters the file chooser offers, the first one selected.
     static QStringList BrowseFilters();
+    // Returns the question OK asks in "New" when the local file does not exist.
+    static QString MissingFileQuestion(const QString &localFile);
 
     void btnOKClick();
     void btnCancelClick();
@@ -75,11 +82,17 @@ private:
     void ConnectHandlers();
     void SetModeAppearance();
     void FocusFirstField();
+    void ProposeHostName(const QString &localFile);
     TFileEntry TypedEntry() const;
     void Refuse(const QString &text, QWidget *field);
 
     TEntryRefusal m_refusal;
     bool m_ipParameterChanged = false;
+    // The host file name proposal of the running use, in "New" only.
+    QString m_hostDir;
+    bool m_hostDirGiven = false;
+    bool m_proposing = false;
+    QString m_proposedHost;
 };
 
 } // namespace quelmark

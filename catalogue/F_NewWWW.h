@@ -1,10 +1,11 @@
-// The dialog that asks for a new web site: server, user name, password, default directory and
-// the site's options.
+// The dialog that asks for a new web site: server, the site's name, user name, password,
+// default directory and the site's options.
 //
-// Made once and reused, so its fields keep what was typed the time before; the options start
-// at the choice a new site proposes. OK refuses an empty server name, a server text that names
-// no usable host and port, and whatever Refusal names, with the dialog kept open with what was
-// typed, and tidies the default directory before it closes.
+// Made once and reused, it opens empty every time, its options at the choice a new site
+// proposes; the site's name follows the server text until the user types a name of their own.
+// OK refuses an empty server name, a server text that names no usable host and port, an empty
+// site name, and whatever Refusal names, with the dialog kept open with what was typed, and
+// tidies the default directory before it closes.
 #pragma once
 
 #include "catalogue/P_Types.h"
@@ -26,7 +27,7 @@ public:
     explicit TfrmAddNewWebSite(QWidget *parent = nullptr);
     ~TfrmAddNewWebSite() override;
 
-    // Returns the site typed in: named after its FTP server, as a new site is.
+    // Returns the site typed in, named as "Site name:" says.
     TSite Site() const;
 
     void btnOKClick();
@@ -36,10 +37,11 @@ public:
     std::function<QString(const TSite &site)> Refusal;
 
     QLineEdit *edtFTPServer = nullptr;
+    QLineEdit *edtSiteName = nullptr;
     QLineEdit *edtUserName = nullptr;
     QLineEdit *edtPassword = nullptr;
     QLineEdit *edtDefaultHostDir = nullptr;
-    // "Passive mode", ..., "Retries:", as plain controls.
+    // "Passive mode", ..., "Key file:", as plain controls.
     TSiteOptionControls &Options() const { return *m_options; }
     QPushButton *btnOK = nullptr;
     QPushButton *btnCancel = nullptr;
@@ -49,9 +51,14 @@ protected:
 
 private:
     void CreateControls();
+    void Clear();
+    void FollowServer(const QString &server);
     bool RefuseServer();
+    void Refuse(const QString &text, QLineEdit *field);
 
     std::unique_ptr<TSiteOptionControls> m_options;
+    // The server text the site name last followed.
+    QString m_followedServer;
 };
 
 } // namespace quelmark

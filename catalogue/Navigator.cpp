@@ -133,6 +133,7 @@ void TNavigator::CurrentChanged(QTreeWidgetItem *current)
 
 void TNavigator::tvNavigatorChange(QTreeWidgetItem *node)
 {
+    const auto shown = qScopeGuard([this] { emit NodeShown(); });
     try {
         m_parts.catalogue->SaveCurrentSite();
     } catch (...) {

@@ -85,6 +85,11 @@ public:
     TNavigatorNode *WebSitesNode = nullptr;
     TNavigatorNode *ViewLogNode = nullptr;
 
+signals:
+    // Told at the end of every selection change, done or stopped by a failure: the detail area
+    // shows what it will show until the next one.
+    void NodeShown();
+
 private:
     void CurrentChanged(QTreeWidgetItem *current);
     void ShowDetail(const QString &page, const QString &title);

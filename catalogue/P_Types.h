@@ -95,8 +95,8 @@ inline const QString FloatRightX = QStringLiteral("FloatRightX");
 // The DockedTo text of a floating toolbar.
 inline const QString Floating = QStringLiteral("nil");
 
-// The main window's place: one section, integers. Left, Top, Width and Height are those of the
-// window's normal (not maximised) state; Divider is the navigator's width beside the detail area.
+// The main window's place: one section. Left, Top, Width and Height are those of the window's
+// normal (not maximised) state; Divider is the navigator's width beside the detail area.
 inline const QString Window = QStringLiteral("Window");
 inline const QString Left = QStringLiteral("Left");
 inline const QString Top = QStringLiteral("Top");
@@ -104,6 +104,9 @@ inline const QString Width = QStringLiteral("Width");
 inline const QString Height = QStringLiteral("Height");
 inline const QString Maximized = QStringLiteral("Maximized");
 inline const QString Divider = QStringLiteral("Divider");
+// The site shown when the window closed, shown again at the next start; empty: none, and the
+// next start shows the general options.
+inline const QString ShownSite = QStringLiteral("ShownSite");
 
 } // namespace store
 

@@ -8,6 +8,8 @@
 #include <QFocusEvent>
 #include <QHeaderView>
 #include <QScopeGuard>
+#include <QStyle>
+#include <QStyleOptionSpinBox>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -185,6 +187,20 @@ void TRegSpinEdit::stepBy(int steps)
 {
     SetValue(Clamped(std::int64_t(Value()) + std::int64_t(steps) * m_singleStep));
     selectAll();
+}
+
+QSize TRegSpinEdit::sizeHint() const
+{
+    // The base box knows no range of its own, so its hint fits no number at all.
+    ensurePolished();
+    const QFontMetrics metrics = fontMetrics();
+    int width = 0;
+    for (const std::int32_t bound : {m_minimum, m_maximum})
+        width = std::max(width, metrics.horizontalAdvance(QString::number(bound) + QLatin1Char(' ')));
+    QStyleOptionSpinBox option;
+    initStyleOption(&option);
+    const QSize text(width + 2, lineEdit()->sizeHint().height());
+    return style()->sizeFromContents(QStyle::CT_SpinBox, &option, text, this);
 }
 
 QAbstractSpinBox::StepEnabled TRegSpinEdit::stepEnabled() const

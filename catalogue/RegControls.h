@@ -150,6 +150,9 @@ public:
     void LoadFrom(TRegIniFile &ini, const QString &basePath) override;
 
     void stepBy(int steps) override;
+    // Wide enough for the longest number of the range, the arrows beside it.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
 
 protected:
     StepEnabled stepEnabled() const override;

@@ -65,6 +65,7 @@ constexpr const char *kInsertChild = "INSERT INTO keys(parent, name) VALUES(?1, 
 constexpr const char *kListChildren =
     "SELECT id, name FROM keys WHERE parent=?1 ORDER BY name COLLATE NOCASE, name COLLATE BINARY";
 constexpr const char *kDeleteKey = "DELETE FROM keys WHERE id=?1";
+constexpr const char *kRenameKey = "UPDATE keys SET name=?2 WHERE id=?1";
 constexpr const char *kDeleteValues = "DELETE FROM vals WHERE key=?1";
 constexpr const char *kReadValue = "SELECT kind, data FROM vals WHERE key=?1 AND name=?2";
 constexpr const char *kReadValues = "SELECT name, kind, data FROM vals WHERE key=?1";
@@ -839,6 +840,36 @@ bool TRegistry::DeleteKey(const QString &key)
     store.ForgetKeys();
     transaction.Commit();
     return true;
+}
+
+bool TRegistry::MoveKey(const QString &oldName, const QString &newName)
+{
+    const QString failure = QStringLiteral("Failed to move key %1 to %2").arg(oldName, newName);
+    bool absolute = false;
+    if (SplitKeyPath(oldName, absolute) != QStringList{oldName} ||
+        SplitKeyPath(newName, absolute) != QStringList{newName})
+        throw ERegistryException(failure);
+    Store &store = TheStore();
+    TStoreTransaction transaction(failure);
+    const std::int64_t parent = m_currentKey < 0 ? store.root : m_currentKey;
+    std::optional<std::int64_t> id;
+    try {
+        id = FindChild(store, parent, oldName);
+        if (id && FindChild(store, parent, newName))
+            throw ERegistryException(failure + QStringLiteral("\nA key of that name exists."));
+        if (id) {
+            Use rename(store.db->Cached(kRenameKey));
+            rename->Bind(1, *id);
+            rename->Bind(2, newName.toUtf8());
+            rename->Run();
+        }
+    } catch (const ESqliteError &error) {
+        Fail(store, failure, error);
+    }
+    // Paths cached under the old name lead nowhere now.
+    store.ForgetKeys();
+    transaction.Commit();
+    return id.has_value();
 }
 
 TRegIniFile::TRegIniFile(const QString &keyPath)

@@ -106,6 +106,11 @@ public:
     // first, in one transaction. False when the key is absent; the open key itself and the
     // root are never deleted (an empty path deletes nothing).
     bool DeleteKey(const QString &key);
+    // Gives a subkey of the open key another name, with its values and everything below it,
+    // in one transaction. False when there is no such key. Raises "Failed to move key %s to %s"
+    // when a key of the new name exists, when either name is not a single level, or when the
+    // store refuses; the store is then as it was.
+    bool MoveKey(const QString &oldName, const QString &newName);
 
 protected:
     std::int64_t m_currentKey = -1; // id of the open key, -1 when none

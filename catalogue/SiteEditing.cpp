@@ -4,6 +4,7 @@
 #include "catalogue/Catalogue.h"
 #include "catalogue/F_NewFil.h"
 #include "catalogue/F_NewWWW.h"
+#include "catalogue/F_RenWWW.h"
 #include "catalogue/MessageBox.h"
 #include "catalogue/Navigator.h"
 #include "catalogue/P_Types.h"
@@ -34,6 +35,8 @@ TSiteEditor::TSiteEditor(const TSiteEditingParts &parts, QObject *parent) : QObj
         m_parts.fileDrag->OnDrop = [this](TFileDrag *sender) { FileDragDrop(sender); };
     if (m_parts.siteDialog)
         m_parts.siteDialog->Refusal = [this](const TSite &site) { return SiteRefusal(site.name); };
+    if (m_parts.renameDialog)
+        m_parts.renameDialog->Refusal = [this](const QString &name) { return SiteRefusal(name); };
     Shown().edtDefaultDir->installEventFilter(this);
 }
 
@@ -89,23 +92,51 @@ void TSiteEditor::AddSiteNode(const QString &name)
     }
 }
 
+TNavigatorNode *TSiteEditor::SelectedSite(const QString &refusal)
+{
+    QTreeWidgetItem *selected = m_parts.navigator->currentItem();
+    if (NodeKindOf(selected) == nkSite)
+        return static_cast<TNavigatorNode *>(selected);
+    TMessageBox::Information(m_parts.window, refusal);
+    return nullptr;
+}
+
 void TSiteEditor::DeleteWebSite()
 {
     TEditingMark mark(m_editing);
     TNavigator *navigator = m_parts.navigator;
-    QTreeWidgetItem *selected = navigator->currentItem();
-    if (NodeKindOf(selected) != nkSite) {
-        TMessageBox::Information(m_parts.window, QStringLiteral("You can only delete web sites."));
+    TNavigatorNode *selected = SelectedSite(QStringLiteral("You can only delete web sites."));
+    if (!selected)
         return;
-    }
     const QString name = selected->text(0);
     if (TMessageBox::Confirm(m_parts.window, QStringLiteral("Delete site: ") + name + QLatin1Char('?')) !=
         TMessageBox::TAnswer::Yes)
         return;
     m_parts.catalogue->DeleteSiteKey(name);
     m_parts.catalogue->SetCurrentSiteName(QString());
-    navigator->RemoveSiteNode(static_cast<TNavigatorNode *>(selected));
+    navigator->RemoveSiteNode(selected);
     navigator->SelectNode(navigator->WebSitesNode);
+}
+
+void TSiteEditor::RenameWebSite()
+{
+    TEditingMark mark(m_editing);
+    TNavigatorNode *node = SelectedSite(QStringLiteral("You can only rename web sites."));
+    if (!node || m_parts.renameDialog->RunRename(node->text(0)) != QDialog::Accepted)
+        return;
+    const QString name = node->text(0);
+    const QString newName = m_parts.renameDialog->NewName();
+    if (newName == name)
+        return;
+    if (const QString refusal = SiteRefusal(newName); !refusal.isEmpty()) {
+        TMessageBox::Information(m_parts.window, refusal);
+        return;
+    }
+    m_parts.catalogue->RenameSite(name, newName);
+    node->setText(0, newName);
+    // Shown again as a selection change shows a site: titled with its new name, read back from
+    // its moved key.
+    m_parts.navigator->SelectNode(node);
 }
 
 void TSiteEditor::NewFile()
@@ -118,6 +149,7 @@ void TSiteEditor::NewFile()
     const TEntryRefusal refusal = [this, listed](const TFileEntry &typed) {
         return Shown().Lists(typed.localFile) ? listed : QString();
     };
+    m_parts.fileDialog->ProposeHostNamesIn(Shown().edtDefaultDir->text());
     if (m_parts.fileDialog->RunFileDialog(QStringLiteral("Add a new file..."), TEditMode::New, defaultParam, entry,
                                           refusal) != QDialog::Accepted)
         return;

@@ -21,9 +21,11 @@ namespace quelmark {
 class TCatalogue;
 class TFileDrag;
 class TNavigator;
+class TNavigatorNode;
 class TShownSite;
 class TfrmAddNewFile;
 class TfrmAddNewWebSite;
+class TfrmRenameWebSite;
 
 // Captures a local file's date/time, size and attribute texts; leaves them unchanged and
 // returns false when the file cannot be examined.
@@ -38,6 +40,7 @@ struct TSiteEditingParts {
     TfrmAddNewFile *fileDialog = nullptr;
     QLineEdit *edtDefaultIPParam = nullptr;
     TFileDrag *fileDrag = nullptr;
+    TfrmRenameWebSite *renameDialog = nullptr;
 };
 
 class TSiteEditor : public QObject {
@@ -50,6 +53,9 @@ public:
     void NewWebSite();
     // Deletes the selected site, after asking, from the store and the navigator.
     void DeleteWebSite();
+    // Asks for another name for the selected site and moves the site's key, rows and values
+    // included, under it; the site stays shown under its new name.
+    void RenameWebSite();
     // Asks for a new file entry and appends it to the shown list.
     void NewFile();
     // Edits the selected row, or the shared texts of several selected rows.
@@ -80,6 +86,7 @@ private:
     void EditSingleFile();
     void EditSeveralFiles();
     void AddSiteNode(const QString &name);
+    TNavigatorNode *SelectedSite(const QString &refusal);
     QString SiteRefusal(const QString &name) const;
     TShownSite &Shown();
 

@@ -1,16 +1,20 @@
 #include "catalogue/SiteOptions.h"
 
 #include "base/Overloaded.h"
+#include "catalogue/FileDialogs.h"
+#include "catalogue/Icons.h"
 #include "catalogue/P_Utils.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/SiteRecord.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
+#include <QToolButton>
 
 #include <variant>
 
@@ -79,14 +83,12 @@ QWidget *MakeCount(const TSiteOption &option, const TCountOption &count, bool pe
         plain->setRange(count.minimum, count.maximum);
         spin = plain;
     }
-    // The persisted box gives no width of its own that fits two digits and its arrows.
-    spin->setMinimumWidth(spin->fontMetrics().horizontalAdvance(QString::number(count.maximum)) + 40);
     return Named(spin, option.objectName);
 }
 
 // Puts a control after its caption, the pair kept at the left of its cell unless the control
 // takes the cell's whole width.
-QLayout *CaptionedCell(const TSiteOption &option, QWidget *control, bool wide = false)
+QHBoxLayout *CaptionedCell(const TSiteOption &option, QWidget *control, bool wide = false)
 {
     auto *label = new QLabel(QString::fromLatin1(option.caption));
     label->setBuddy(control);
@@ -96,6 +98,27 @@ QLayout *CaptionedCell(const TSiteOption &option, QWidget *control, bool wide = 
     if (!wide)
         cell->addStretch(1);
     return cell;
+}
+
+// The button beside a path that lets the user pick the file instead of typing its path.
+QToolButton *BrowseButton(QLineEdit *path)
+{
+    auto *button = Named(new QToolButton, "btnBrowseKeyFile");
+    button->setToolTip(QStringLiteral("Browse for a key file..."));
+    button->setIcon(Picture(TPicture::Browse));
+    button->setAutoRaise(true);
+    QObject::connect(button, &QToolButton::clicked, path, GuardedHandler([path] {
+                         // Keys are mostly kept with the user's other SSH files.
+                         const QString start = path->text().trimmed().isEmpty()
+                                                   ? QDir::homePath() + QStringLiteral("/.ssh")
+                                                   : path->text();
+                         const QString chosen =
+                             TFileDialogs::GetOpenFileName(path->window(), QStringLiteral("Browse for a key file..."),
+                                                           {QStringLiteral("All Files (*)")}, QString(), start);
+                         if (!chosen.isEmpty())
+                             path->setText(chosen);
+                     }));
+    return button;
 }
 
 QString ChoiceOf(const QWidget *control)
@@ -152,15 +175,38 @@ TSiteOptionControls::TSiteOptionControls(QWidget *parent, bool persisted)
                                    control = MakeChoice(option, choice, persisted);
                                    grid->addLayout(CaptionedCell(option, control), row, column);
                                },
-                               [&](const TTextOption &) {
+                               [&](const TTextOption &text) {
                                    control = MakeText(option, persisted);
-                                   grid->addLayout(CaptionedCell(option, control, true), row, column, 1, kTextColumns);
+                                   QHBoxLayout *pair = CaptionedCell(option, control, true);
+                                   m_tabOrder.append(control);
+                                   if (text.browse) {
+                                       QToolButton *browse = BrowseButton(static_cast<QLineEdit *>(control));
+                                       pair->addWidget(browse);
+                                       m_tabOrder.append(browse);
+                                   }
+                                   grid->addLayout(pair, row, column, 1, kTextColumns);
                                    cell += kTextColumns - 1;
                                }},
                    option.kind);
+        if (!std::holds_alternative<TTextOption>(option.kind))
+            m_tabOrder.append(control);
         m_controls.append(control);
+        if (option.storeName == store::Protocol)
+            QObject::connect(static_cast<QComboBox *>(control), &QComboBox::currentIndexChanged, m_panel,
+                             [this] { ShowProtocol(); });
     }
     Set(TSite{});
+}
+
+void TSiteOptionControls::ShowProtocol()
+{
+    TSite site;
+    Get(site);
+    const bool ftp = site.protocol != SiteProtocol::SFTP;
+    for (qsizetype i = 0; i < m_controls.size(); ++i) {
+        if (SiteOptionTable()[i].ftpOnly)
+            m_controls[i]->setEnabled(ftp);
+    }
 }
 
 void TSiteOptionControls::Get(TSite &site) const
@@ -198,6 +244,7 @@ void TSiteOptionControls::Set(const TSite &site)
                 [&](const TTextOption &t) { static_cast<QLineEdit *>(control)->setText(site.*t.value); }},
             SiteOptionTable()[i].kind);
     }
+    ShowProtocol();
 }
 
 void TSiteOptionControls::SetRegSection(const QString &section)

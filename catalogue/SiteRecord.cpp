@@ -18,18 +18,18 @@ const TSiteField kSiteFields[] = {
 };
 
 const TSiteOption kSiteOptions[] = {
-    {store::Passive, "chkPassive", "Passive mode", TFlagOption{&TSite::passive, true}},
+    {store::Passive, "chkPassive", "Passive mode", TFlagOption{&TSite::passive, true}, true},
     {store::CreateFolders, "chkCreateFolders", "Create missing folders", TFlagOption{&TSite::createFolders, true}},
     {store::UploadViaTempName, "chkUploadViaTempName", "Replace files atomically",
      TFlagOption{&TSite::uploadViaTempName, true}},
     {store::Retries, "spnRetries", "Retries:", TCountOption{&TSite::retries, 0, 10, 2}},
     {store::Security, "chkSecurity", "Use TLS (explicit)",
-     TSwitchOption{&TSite::security, SiteSecurity::None, SiteSecurity::TLS, SiteSecurity::TLS}},
+     TSwitchOption{&TSite::security, SiteSecurity::None, SiteSecurity::TLS, SiteSecurity::TLS}, true},
     {store::Protocol, "cbxProtocol",
      "Protocol:", TChoiceOption{&TSite::protocol, SiteProtocol::All, SiteProtocol::FTP}},
     {store::TrustedCertificate, "edtTrustedCertificate",
-     "Trusted certificate:", TTextOption{&TSite::trustedCertificate}},
-    {store::KeyFile, "edtKeyFile", "Key file:", TTextOption{&TSite::keyFile}},
+     "Trusted certificate:", TTextOption{&TSite::trustedCertificate}, true},
+    {store::KeyFile, "edtKeyFile", "Key file:", TTextOption{&TSite::keyFile, true}},
 };
 
 // Names a subkey below a section, which may itself be the base key (empty section).

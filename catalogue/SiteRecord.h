@@ -64,19 +64,23 @@ struct TChoiceOption {
     const QString &forNewSite;
 };
 
-// A free text, shown as a text box after its caption on a row of its own.
+// A free text, shown as a text box after its caption, in half a row; a path gets a button that
+// browses for it.
 struct TTextOption {
     QString TSite::*value;
+    bool browse = false;
 };
 
 using TOptionKind = std::variant<TFlagOption, TCountOption, TSwitchOption, TChoiceOption, TTextOption>;
 
 // A site option: one more is one more field of TSite, one more store name and one more row.
+// An option of FTP alone is out of reach while the site speaks SFTP; its value stays.
 struct TSiteOption {
     const QString &storeName;
     const char *objectName;
     const char *caption;
     TOptionKind kind;
+    bool ftpOnly = false;
 };
 
 // The site's options in the order they are shown and stored.

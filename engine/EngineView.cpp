@@ -20,7 +20,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
-#include <QProgressBar>
 #include <QStatusBar>
 #include <QToolBar>
 
@@ -294,33 +293,22 @@ void TEngineView::TransferStarted(const QString &localFile)
 {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     Enable(false);
-    if (TfrmProgress *progress = m_parts.frmProgress) {
-        progress->progressBar->setValue(0);
-        progress->lblMessage->setText(IdleLabel);
-        // A progress window owned by the main window is disabled with it; Cancel must stay
-        // usable.
-        progress->setEnabled(true);
-        progress->show();
-    }
+    if (TfrmProgress *progress = m_parts.frmProgress)
+        progress->Begin(IdleLabel);
     if (m_parts.statusBar)
         m_parts.statusBar->showMessage(TransferingPrefix + localFile);
 }
 
 void TEngineView::TransferProgress(const QString &localFile, std::int64_t sent, std::int64_t size)
 {
-    if (TfrmProgress *progress = m_parts.frmProgress) {
-        progress->lblMessage->setText(TransferingPrefix + localFile);
-        progress->progressBar->setValue(ProgressPercent(sent, size));
-    }
+    if (TfrmProgress *progress = m_parts.frmProgress)
+        progress->ShowProgress(TransferingPrefix + localFile, sent, size);
 }
 
 void TEngineView::TransferEnded()
 {
-    if (TfrmProgress *progress = m_parts.frmProgress) {
-        progress->hide();
-        progress->progressBar->setValue(0);
-        progress->lblMessage->setText(IdleLabel);
-    }
+    if (TfrmProgress *progress = m_parts.frmProgress)
+        progress->End(IdleLabel);
     if (m_parts.statusBar)
         m_parts.statusBar->clearMessage();
     Enable(true);

@@ -190,11 +190,9 @@ void TPushCommands::PushOneSite(const QString &name, const QString &address)
 
 void TPushCommands::btnPushSelectedNowClick()
 {
-    if (Refused())
-        return;
-    TPushingMark mark(m_pushing);
-    TTransfer::TQuestionScope questions(m_transfer, true);
-    PushSelected();
+    // The button and the list's "Push File(s)" are one command: a button that pushed only the
+    // first of several selected rows left the others behind without a word.
+    mniPopFilesPushFileClick();
 }
 
 TAddressResult TPushCommands::CheckAddress()

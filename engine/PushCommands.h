@@ -66,8 +66,7 @@ public:
     // walk over that one site: the site is shown for the while, and what was shown before is
     // shown again after, which stores it.
     void PushOneSite(const QString &name, const QString &address);
-    // Asks "Push the file: <name>?" for the first selected row and, on OK, uploads it whatever
-    // its state; writes only the status.
+    // Pushes the selected rows as mniPopFilesPushFileClick does.
     void btnPushSelectedNowClick();
     // "Push File(s)": refuses with a note when nothing is selected, forces one selected row,
     // and forces exactly the selected rows, after one question naming how many, when several

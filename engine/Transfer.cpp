@@ -4,6 +4,7 @@
 #include "base/ServerField.h"
 #include "catalogue/Registry.h"
 #include "engine/ActivityLog.h"
+#include "engine/TrustQuestion.h"
 #include "ftp/Ftpcli.h"
 #include "ftp/Sftpcli.h"
 #include "net/TlsSession.h"
@@ -56,21 +57,6 @@ void UseSite(TSftpClient &client, const TSite &site, const TServerField &server)
 QString ProgramKnownHostsFile()
 {
     return QFileInfo(StoreFilePath()).absolutePath() + QStringLiteral("/known_hosts");
-}
-
-QString CertificateQuestion(const QString &site)
-{
-    return QStringLiteral("Trust this certificate for %1?").arg(site);
-}
-
-int ProgressPercent(std::int64_t count, std::int64_t size)
-{
-    if (size <= 0)
-        return 100;
-    const double percent = static_cast<double>(count) / static_cast<double>(size) * 100.0;
-    if (percent <= 0.0)
-        return 0;
-    return percent >= 100.0 ? 100 : static_cast<int>(percent);
 }
 
 // Tells the observers that a transfer runs, for as long as it runs, however it ends.
@@ -217,6 +203,9 @@ bool TTransfer::Upload(TSite &site, const TPushEntry &entry, const QString &addr
 
     CurrentFileName = localFile;
     GetFileDetails(localFile, CurrentFileDate, CurrentFileSize, CurrentFileAttribs);
+    // The bar and the bytes count what goes out: a page's copy differs from the page by the
+    // address written into it.
+    UploadSize = QFileInfo(m_uploadName).size();
     // Checked where the client would have found the server unreachable, so a page that cannot
     // be read or copied still says so first.
     const TServerField server = ParseServerField(site.server);
@@ -253,12 +242,11 @@ bool TTransfer::PutFtp(TSite &site, const TServerField &server, bool binary)
         return true;
     if (m_abortHanded || !client.CertificateProblem())
         return false;
-    // The failed check's text (subject, issuer, dates, reason, fingerprint) is what the user
-    // decides on; it goes to the log whatever the answer.
+    // The failed check (why, subject, issuer, dates, fingerprint) is what the user decides on; it
+    // goes to the log whatever the answer.
     const TCertificateProblem problem = *client.CertificateProblem();
     const QString name = site.name.isEmpty() ? server.host : site.name;
-    const QString question = client.ErrorMessage() + QStringLiteral("\n\n") + CertificateQuestion(name);
-    if (!Ask(question))
+    if (!Ask(CertificateTrustQuestion(problem, server.host, name)))
         return false;
     m_log.AddToLog(client.ErrorMessage());
     m_log.AddToLog(QStringLiteral("Certificate trusted for %1: %2").arg(name, problem.fingerprint));
@@ -339,7 +327,7 @@ std::optional<QString> TTransfer::MakeUploadCopy(const QString &localFile, const
 
 void TTransfer::ftpClientProgress(QObject *, std::int64_t count, bool &abort)
 {
-    m_events.TransferProgress(CurrentFileName, count, CurrentFileSize.trimmed().toLongLong());
+    m_events.TransferProgress(CurrentFileName, count, UploadSize);
     abort = TransferCancelled;
     m_abortHanded = m_abortHanded || abort;
 }

@@ -27,17 +27,9 @@ class TActivityLog;
 class TSftpClient;
 struct TServerField;
 
-// Returns the bar position for count bytes of a file of size bytes: the truncated
-// percentage, kept within 0..100; an empty file counts as complete.
-int ProgressPercent(std::int64_t count, std::int64_t size);
-
 // Returns the program's own known-hosts file, where host keys the user trusted are kept: beside
 // the settings store.
 QString ProgramKnownHostsFile();
-
-// Returns the question that asks the user to trust a site's server certificate: "Trust this
-// certificate for <site>?".
-QString CertificateQuestion(const QString &site);
 
 class TTransfer {
 public:
@@ -112,6 +104,9 @@ public:
     void ftpClientProgress(QObject *sender, std::int64_t count, bool &abort);
 
     bool TransferCancelled = false;
+    // The size of what the client sends: the substituted copy for a page with an IP parameter,
+    // the local file otherwise, taken when the upload starts.
+    std::int64_t UploadSize = 0;
     QString CurrentFileName;
     QString CurrentFileDate;
     QString CurrentFileSize;

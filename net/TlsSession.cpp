@@ -75,6 +75,28 @@ QByteArray HostForCheck(const QString &host, bool &numeric)
     return bytes;
 }
 
+TCertificateFault FaultOf(long result)
+{
+    switch (result) {
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+        return TCertificateFault::SelfSigned;
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+        return TCertificateFault::Expired;
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+        return TCertificateFault::NotYetValid;
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+        return TCertificateFault::OtherName;
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+        return TCertificateFault::UnknownIssuer;
+    default:
+        return TCertificateFault::Other;
+    }
+}
+
 } // namespace
 
 QString CertificateProblemText(const TCertificateProblem &problem)
@@ -310,6 +332,7 @@ bool TTlsSession::CheckPeer()
     if (result == X509_V_ERR_HOSTNAME_MISMATCH || result == X509_V_ERR_IP_ADDRESS_MISMATCH)
         problem.reason += QStringLiteral(": it is not issued for ") + m_peer.host;
     problem.fingerprint = FingerprintText(m_fingerprint);
+    problem.fault = FaultOf(result);
     m_problem = problem;
     Fail(CertificateProblemText(problem));
     return false;

@@ -26,6 +26,16 @@ struct x509_store_ctx_st;
 
 namespace quelmark {
 
+// Why a server certificate failed the check, in the user's terms.
+enum class TCertificateFault {
+    SelfSigned,    // signed by itself (or its chain ends in a certificate signed by itself)
+    Expired,       // past its validity
+    NotYetValid,   // before its validity
+    OtherName,     // issued for another host name or address
+    UnknownIssuer, // signed by an authority this machine does not know
+    Other,
+};
+
 // What the window shows of a server certificate that failed the check, so the user can decide
 // whether to trust it.
 struct TCertificateProblem {
@@ -35,6 +45,7 @@ struct TCertificateProblem {
     QDateTime notAfter;
     QString reason;      // why the check failed ("certificate has expired")
     QString fingerprint; // SHA-256 of the certificate, hex pairs separated by ':'
+    TCertificateFault fault = TCertificateFault::Other;
 };
 
 // Returns the one-line text of a failed check: the reason, subject, issuer, validity dates and

@@ -18,6 +18,9 @@
 #include "tests/support/StoreScript.h"
 #include "tests/support/TempStore.h"
 
+#include <QAbstractSpinBox>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -29,6 +32,8 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QTabWidget>
@@ -40,6 +45,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 
 using namespace quelmark;
 
@@ -406,25 +412,97 @@ TEST_F(MainWindowTest, NextStartFindsTheToolbarsAndTheSiteWhereTheUserLeftThem)
     EXPECT_TRUE(TMessageBox::Shown().isEmpty());
 }
 
-TEST_F(MainWindowTest, OptionsPanelStaysCentredAndOnePixelInWhenTheWindowIsTooSmall)
+// Every option control and its caption whole and in view, at the sizes people use; only a window
+// lower than the form scrolls it.
+TEST_F(MainWindowTest, GeneralOptionsShowEveryControlWholeAt800x600AndMaximised)
 {
     TfrmMain window;
     window.show();
+    // The rows of the chosen address source come and go; each is shown once.
+    auto *source = Find<QComboBox>(window, "cmbAddressSource");
     QWidget *panel = Find<QWidget>(window, "pnlGeneralOptions");
-    const QWidget *page = panel->parentWidget();
-    EXPECT_EQ(panel->pos(), QPoint(CentredOffset(page->width(), 381), CentredOffset(page->height(), 249)));
-    window.setMinimumSize(0, 0);
-    window.resize(300, 200);
+    auto *scroll = Find<QScrollArea>(window, "scrGeneralOptions");
+    const QSize sizes[] = {{800, 600}, QGuiApplication::primaryScreen()->availableGeometry().size(), {1280, 800}};
+    for (const QSize &size : sizes) {
+        for (const QString &kind : AddressFrom::All) {
+            window.resize(size);
+            source->setCurrentIndex(AddressFrom::All.indexOf(kind));
+            QCoreApplication::processEvents();
+            const QString where = QStringLiteral("%1x%2, %3").arg(size.width()).arg(size.height()).arg(kind);
+            EXPECT_FALSE(scroll->verticalScrollBar()->isVisible()) << where.toStdString();
+            const QRect view = scroll->viewport()->rect();
+            for (QWidget *control : panel->findChildren<QWidget *>()) {
+                if (!control->isVisibleTo(panel) || qobject_cast<QWidget *>(control->parent()) != panel)
+                    continue;
+                const QRect place(control->mapTo(scroll->viewport(), QPoint(0, 0)), control->size());
+                const std::string name =
+                    (where + QLatin1Char(' ') + control->objectName() +
+                     (qobject_cast<QLabel *>(control) ? static_cast<QLabel *>(control)->text() : QString()))
+                        .toStdString();
+                EXPECT_TRUE(view.contains(place)) << name;
+                EXPECT_GE(control->width(), control->minimumSizeHint().width()) << name;
+                EXPECT_GE(control->height(), control->minimumSizeHint().height()) << name;
+                if (qobject_cast<QAbstractSpinBox *>(control) || qobject_cast<QComboBox *>(control) ||
+                    qobject_cast<QLabel *>(control) || qobject_cast<QCheckBox *>(control))
+                    EXPECT_GE(control->width(), control->sizeHint().width()) << name << ": all it shows";
+            }
+        }
+    }
+    // The first row sits at the top of the page, whatever its height.
+    EXPECT_LE(Find<QWidget>(window, "chkAutoProcess")->mapTo(scroll->viewport(), QPoint(0, 0)).y(), 20);
+    window.resize(500, 300);
     QCoreApplication::processEvents();
-    ASSERT_LT(page->width(), 381);
-    // The site page's fields and options keep the detail area at least as tall as the panel.
-    EXPECT_EQ(panel->pos(), QPoint(1, CentredOffset(page->height(), 249)));
-    QSplitter *grabBar = Find<QSplitter>(window, "grabBar");
-    window.resize(900, 700);
-    QCoreApplication::processEvents();
-    grabBar->setSizes({300, 595});
-    QCoreApplication::processEvents();
-    EXPECT_EQ(panel->pos(), QPoint(CentredOffset(page->width(), 381), CentredOffset(page->height(), 249)));
+    EXPECT_TRUE(scroll->verticalScrollBar()->isVisible()) << "a low window scrolls the form instead of squeezing it";
+}
+
+// "ShownSite" keeps the site shown at close: it is shown again at the next start; anything else
+// (or a site gone meanwhile) starts at the general options.
+TEST_F(MainWindowTest, TheShownSiteComesBackAtTheNextStart)
+{
+    {
+        TRegIniFile ini(BaseKeyPath());
+        for (const char *name : {"alpha.example", "beta.example"})
+            ini.WriteText(store::SiteSection(QString::fromLatin1(name)), store::UserName, QStringLiteral("u"));
+    }
+    const struct {
+        const char *what;
+        std::function<void(TfrmMain &)> leave;
+        const char *stored;
+        bool deleteIt; // the site is deleted before the next start
+        const char *shownNext;
+    } rows[] = {
+        {"a site", [](TfrmMain &w) { w.Navigator()->SelectNode(w.Navigator()->SiteNodes().value(1)); }, "beta.example",
+         false, "beta.example"},
+        {"the general options", [](TfrmMain &w) { w.Navigator()->SelectNode(w.Navigator()->GeneralOptionsNode); }, "",
+         false, "General Options"},
+        {"the log", [](TfrmMain &w) { w.Navigator()->SelectNode(w.Navigator()->ViewLogNode); }, "", false,
+         "General Options"},
+        {"a site deleted before the next start",
+         [](TfrmMain &w) { w.Navigator()->SelectNode(w.Navigator()->SiteNodes().value(0)); }, "alpha.example", true,
+         "General Options"},
+    };
+    for (const auto &row : rows) {
+        {
+            TfrmMain window;
+            window.show();
+            row.leave(window);
+            window.close();
+        }
+        TRegIniFile ini(BaseKeyPath());
+        EXPECT_EQ(ini.ReadText(store::Window, store::ShownSite, QStringLiteral("none")),
+                  QString::fromLatin1(row.stored))
+            << row.what;
+        if (row.deleteIt)
+            TRegIniFile(BaseKeyPath() + QLatin1Char('\\') + store::WWWSites)
+                .DeleteSection(QString::fromLatin1(row.stored));
+        TfrmMain next;
+        next.show();
+        EXPECT_EQ(next.Navigator()->currentItem()->text(0), QString::fromLatin1(row.shownNext)) << row.what;
+        EXPECT_EQ(next.Catalogue().CurrentSiteName(),
+                  next.CurrentPageTitle() == pages::WebSites ? QString::fromLatin1(row.shownNext) : QString());
+        EXPECT_TRUE(TMessageBox::Shown().isEmpty()) << row.what;
+        next.close();
+    }
 }
 
 TEST_F(MainWindowTest, WindowPlaceSizeAndDividerSurviveARestart)
@@ -480,18 +558,6 @@ TEST(MainWindowLayout, AStoredPlaceIsPutOnTheScreenItOverlapsMostOrElseOnThePrim
     for (const auto &c : cases)
         EXPECT_EQ(PlaceOnScreens(c.stored, screens), c.placed) << c.what;
     EXPECT_EQ(PlaceOnScreens({7, 8, 9, 10}, {}), QRect(7, 8, 9, 10)) << "no screens known";
-}
-
-TEST(MainWindowLayout, OptionsPanelIsCentredRoundingHalvesToEvenAndKeptOffTheEdge)
-{
-    const struct {
-        int outer, inner, expected;
-    } cases[] = {
-        {651, 381, 135}, {652, 381, 136}, {653, 381, 136}, {383, 381, 1},
-        {382, 381, 1},   {381, 381, 1},   {100, 381, 1},   {385, 381, 2},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(CentredOffset(c.outer, c.inner), c.expected) << c.outer << " around " << c.inner;
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "app/F_Main.h"
 #include "catalogue/F_NewFil.h"
 #include "catalogue/F_NewWWW.h"
+#include "catalogue/F_RenWWW.h"
 #include "catalogue/FileDialogs.h"
 #include "catalogue/MessageBox.h"
 #include "catalogue/Navigator.h"
@@ -13,6 +14,7 @@
 #include "catalogue/Registry.h"
 #include "catalogue/filedrag.h"
 #include "engine/EngineView.h"
+#include "engine/F_Prgrss.h"
 #include "engine/RefreshCycle.h"
 #include "engine/TextArea.h"
 #include "ftp/Ftpcli.h"
@@ -21,15 +23,21 @@
 #include "tests/support/ModalDialog.h"
 #include "tests/support/TempStore.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTabWidget>
@@ -186,11 +194,13 @@ TEST_F(MainCommandsTest, MenusAndPopupsOfferTheirItemsInOrder)
     for (const QAction *action : window->menuBar()->actions())
         titles.append(action->text());
     EXPECT_EQ(titles, QStringList({"&File", "&View", "&Push", "&Help"}));
-    EXPECT_EQ(texts(Find<QMenu>("mnuFile")), QStringList({"&New Web Site", "&Delete Web Site", "-", "E&xit"}));
+    EXPECT_EQ(texts(Find<QMenu>("mnuFile")),
+              QStringList({"&New Web Site", "&Rename Web Site", "&Delete Web Site", "-", "E&xit"}));
     EXPECT_EQ(texts(Find<QMenu>("mnuView")), QStringList({"&General Options", "&Log"}));
-    EXPECT_EQ(texts(Find<QMenu>("mnuPush")), QStringList({"&Start/Stop Timer", "Push &All"}));
+    EXPECT_EQ(texts(Find<QMenu>("mnuPush")), QStringList({"&Start/Stop Timer", "Push &All", "Push &Site"}));
     EXPECT_EQ(texts(Find<QMenu>("mnuHelp")), QStringList({"&Instructions...", "-", "&About"}));
-    EXPECT_EQ(texts(Find<QMenu>("popNavigator")), QStringList({"&New Web Site", "&Delete Web Site"}));
+    EXPECT_EQ(texts(Find<QMenu>("popNavigator")),
+              QStringList({"&New Web Site", "&Rename Web Site", "&Delete Web Site"}));
     EXPECT_EQ(texts(Find<QMenu>("popFiles")),
               QStringList({"&Push File(s)", "-", "&New File", "&Edit File(s)", "&Remove File(s)"}));
 }
@@ -271,6 +281,7 @@ TEST_F(MainCommandsTest, FileCommandsReachTheEditorFromButtonsPopupAndDoubleClic
     int added = 0;
     for (const TRoute &route : {TRoute{"btnNewFile", true}, TRoute{"mniPopFilesNewFile", false}}) {
         const QString local = folder.filePath(QStringLiteral("page%1.html").arg(++added));
+        QFile(local).open(QIODevice::WriteOnly);
         WhileShown(dialog, [dialog, local] {
             EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Add a new file..."));
             EXPECT_EQ(dialog->edtParameterToReplace->text(), QStringLiteral("%IP%"));
@@ -578,21 +589,33 @@ TEST_F(MainCommandsTest, PushCommandsUploadThroughTheWindowsClientWithTheMachine
     page.write("<p>Here: %IP%</p>\n");
     page.close();
     AddRow(local);
+    const QString logo = folder.filePath(QStringLiteral("logo.png"));
+    QFile picture(logo);
+    ASSERT_TRUE(picture.open(QIODevice::WriteOnly));
+    picture.write("\x89PNG");
+    picture.close();
+    TListRow *picturesRow = AddRow(logo, QString());
+    picturesRow->SetSubItem(colHostFileName, QStringLiteral("logo.png"));
+    picturesRow->SetSubItem(colFileType, FileType::Binary);
     const QString address = TSockets().LocalIPAddress();
 
-    // The pop-up item with nothing selected only says so.
+    // Nothing selected: nothing to push.
     List()->clearSelection();
-    Run({"mniPopFilesPushFile", false});
-    ASSERT_EQ(TMessageBox::Shown().size(), 1);
-    EXPECT_EQ(TMessageBox::Shown()[0].text, QStringLiteral("No files selected to push..."));
+    EXPECT_FALSE(Find<QAction>("mniPopFilesPushFile")->isEnabled());
+    EXPECT_FALSE(Find<QAction>("btnPushSelectedNow")->isEnabled());
 
-    // The selected file, forced after asking.
+    // Both selected files from the toolbar's button, forced after one question naming the count.
     List()->Row(0)->setSelected(true);
+    List()->Row(1)->setSelected(true);
     TMessageBox::SetNextAnswer(TMessageBox::TAnswer::Ok);
     Run({"btnPushSelectedNow", true});
+    ASSERT_EQ(TMessageBox::Shown().size(), 1);
+    EXPECT_EQ(TMessageBox::Shown()[0].text, QStringLiteral("Push the 2 selected files?"));
     EXPECT_EQ(List()->Row(0)->SubItem(3), FileStatus::Moved);
+    EXPECT_EQ(List()->Row(1)->SubItem(3), FileStatus::Moved);
     // An ASCII upload is stored with the server's own line ends.
     EXPECT_EQ(server.Stored(QStringLiteral("index.html")), QByteArray("<p>Here: ") + address.toLatin1() + "</p>\n");
+    EXPECT_EQ(server.Stored(QStringLiteral("logo.png")), QByteArray("\x89PNG"));
 
     // The whole site as due: a file that changed goes again.
     ASSERT_TRUE(page.open(QIODevice::WriteOnly));
@@ -620,6 +643,484 @@ TEST_F(MainCommandsTest, InstructionsOpenCentredOverTheWindowAndStayWhereTheUser
     instructions->hide();
     Run({"mniHelpInstructions", false});
     EXPECT_EQ(instructions->pos(), QPoint(5, 400));
+}
+
+// ---- the dialogs and the keyboard -----------------------------------------------------------
+
+// Names the control that holds the focus inside a dialog: a spin box's or a drop-down's own
+// text field goes by its box's name.
+QString FocusName(const QWidget *dialog)
+{
+    const QWidget *focus = dialog->focusWidget();
+    while (focus && focus->objectName().isEmpty())
+        focus = focus->parentWidget();
+    return focus ? focus->objectName() : QString();
+}
+
+// Each dialog: Tab goes through it in the order it reads (fields, options, OK, Cancel) and
+// round; OK stays the default whatever had the focus, so Enter in a field is OK, also after a
+// use that Tab took past Cancel and one that ended on Cancel.
+TEST_F(MainCommandsTest, DialogsKeepOkTheDefaultAndTabGoesInTheOrderTheyRead)
+{
+    NewSite({"btnNewWebSite", true}, QStringLiteral("first.example.org"));
+    Find<TRegEdit>("edtDefaultDir")->setText(QStringLiteral("/www/"));
+    const QString page = folder.filePath(QStringLiteral("page%1.html"));
+    for (int i = 0; i < 2; ++i) {
+        QFile file(page.arg(i));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    const struct {
+        const char *what;
+        TRoute route;
+        QDialog *dialog;
+        QStringList tabOrder;
+        std::function<void(int use)> type;
+        std::function<QString()> result;
+        QStringList expected;
+    } rows[] = {
+        {"new web site",
+         {"btnNewWebSite", true},
+         window->findChild<TfrmAddNewWebSite *>(),
+         {"edtFTPServer", "edtSiteName", "edtUserName", "edtPassword", "edtDefaultHostDir", "chkPassive",
+          "chkCreateFolders", "chkUploadViaTempName", "spnRetries", "chkSecurity", "cbxProtocol",
+          "edtTrustedCertificate", "edtKeyFile", "btnBrowseKeyFile", "btnOK", "btnCancel"},
+         [this](int use) {
+             QTest::keyClicks(window->findChild<TfrmAddNewWebSite *>()->edtFTPServer,
+                              QStringLiteral("ftp%1.example.org").arg(use));
+         },
+         [this] { return window->Catalogue().ListSites().join(QLatin1Char(',')); },
+         {"first.example.org,ftp0.example.org", "first.example.org,ftp0.example.org,ftp2.example.org"}},
+        {"add a new file",
+         {"btnNewFile", true},
+         window->findChild<TfrmAddNewFile *>(),
+         {"edtLocalFileName", "btnBrowseForAFile", "edtHostFullName", "cboFileType", "edtParameterToReplace",
+          "btnClearIPParameter", "btnSetIPParamToDefault", "cboFileStatus", "btnOK", "btnCancel"},
+         [this, page](int use) {
+             QTest::keyClicks(window->findChild<TfrmAddNewFile *>()->edtLocalFileName, page.arg(use / 2));
+         },
+         [this] { return QString::number(List()->RowCount()); },
+         {"1", "2"}},
+        {"rename web site",
+         {"mniFileRenameWebSite", false},
+         window->findChild<TfrmRenameWebSite *>(),
+         {"edtSiteName", "btnOK", "btnCancel"},
+         [this](int use) {
+             QTest::keyClicks(window->findChild<TfrmRenameWebSite *>()->edtSiteName,
+                              QStringLiteral("renamed%1").arg(use));
+         },
+         [this] { return SelectedNodeText(); },
+         {"renamed0", "renamed2"}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_NE(row.dialog, nullptr);
+        auto *ok = row.dialog->findChild<QPushButton *>(QStringLiteral("btnOK"));
+        QStringList visited;
+        for (int use = 0; use < 3; ++use) {
+            WhileShown(row.dialog, [&, use] {
+                row.dialog->activateWindow();
+                ASSERT_TRUE(QTest::qWaitForWindowActive(row.dialog));
+                row.type(use);
+                if (use == 1) {
+                    // Back past the first field onto Cancel, and out with Esc.
+                    QTest::keyClick(row.dialog->focusWidget(), Qt::Key_Backtab);
+                    EXPECT_EQ(FocusName(row.dialog), QStringLiteral("btnCancel"));
+                    QTest::keyClick(row.dialog->focusWidget(), Qt::Key_Escape);
+                    return;
+                }
+                if (use == 0) {
+                    // Round the whole dialog and on, past Cancel, into the first field.
+                    for (int i = 0; i < row.tabOrder.size(); ++i) {
+                        visited.append(FocusName(row.dialog));
+                        QTest::keyClick(row.dialog->focusWidget(), Qt::Key_Tab);
+                    }
+                }
+                EXPECT_TRUE(ok->isDefault());
+                QTest::keyClick(row.dialog->focusWidget(), Qt::Key_Return);
+            });
+            Run(row.route);
+            if (use != 1)
+                EXPECT_EQ(row.result(), row.expected.value(use / 2)) << "use " << use;
+        }
+        EXPECT_EQ(visited, row.tabOrder);
+    }
+    EXPECT_EQ(leftOpen, 0);
+    EXPECT_TRUE(TMessageBox::Shown().isEmpty());
+}
+
+// "New Web Site" opens empty; the site's name is its server text until the user names it, so
+// two accounts on one server are two sites.
+TEST_F(MainCommandsTest, NewWebSiteOpensEmptyAndNamesTheSiteAfterItsServerUnlessTheUserNamesIt)
+{
+    auto *dialog = window->findChild<TfrmAddNewWebSite *>();
+    const struct {
+        const char *server;
+        const char *name; // typed into "Site name:" after the server; nullptr: left as proposed
+        const char *refusal;
+        const char *site;
+    } rows[] = {
+        {"ftp.shared.org", nullptr, nullptr, "ftp.shared.org"},
+        {"ftp.shared.org", "Second account", nullptr, "Second account"},
+        {"ftp.shared.org", "", "Please enter a web site name.", nullptr},
+        {"ftp.other.org", "Second account", "A web site with that name already exists...", nullptr},
+    };
+    for (const auto &row : rows) {
+        TMessageBox::ClearShown();
+        QStringList openedWith;
+        WhileShown(dialog, [&] {
+            for (QLineEdit *field : dialog->findChildren<QLineEdit *>()) {
+                if (field->objectName().startsWith(QLatin1String("edt")))
+                    openedWith.append(field->text());
+            }
+            QTest::keyClicks(dialog->edtFTPServer, QString::fromLatin1(row.server));
+            EXPECT_EQ(dialog->edtSiteName->text(), QString::fromLatin1(row.server)) << "proposed";
+            QTest::keyClicks(dialog->edtUserName, QStringLiteral("user"));
+            if (row.name) {
+                dialog->edtSiteName->clear();
+                QTest::keyClicks(dialog->edtSiteName, QString::fromLatin1(row.name));
+                QTest::keyClicks(dialog->edtFTPServer, QStringLiteral(":21"));
+                EXPECT_EQ(dialog->edtSiteName->text(), QString::fromLatin1(row.name)) << "a typed name stays";
+            }
+            dialog->btnOK->click();
+        });
+        Run({"btnNewWebSite", true});
+        EXPECT_EQ(openedWith, QStringList(openedWith.size(), QString())) << row.server;
+        if (row.refusal) {
+            EXPECT_EQ(leftOpen, 1);
+            leftOpen = 0;
+            ASSERT_EQ(TMessageBox::Shown().size(), 1);
+            EXPECT_EQ(TMessageBox::Shown()[0].text, QString::fromLatin1(row.refusal));
+            continue;
+        }
+        EXPECT_EQ(SelectedNodeText(), QString::fromLatin1(row.site));
+        EXPECT_EQ(Find<TRegEdit>("edtUserName")->text(), QStringLiteral("user"));
+    }
+    window->Navigator()->SelectNode(window->Navigator()->GeneralOptionsNode);
+    EXPECT_EQ(window->Catalogue().ListSites(), QStringList({"ftp.shared.org", "Second account"}));
+    TRegIniFile second(BaseKeyPath() + QLatin1Char('\\') + store::SiteSection(QStringLiteral("Second account")));
+    EXPECT_EQ(second.ReadText(QString(), store::FTPServer, QString()), QStringLiteral("ftp.shared.org:21"));
+}
+
+// With SFTP chosen the options of FTP alone are out of reach, their values kept; the key file
+// is browsed for. On the site page as in the new-site dialog.
+TEST_F(MainCommandsTest, SftpPutsTheFtpOptionsOutOfReachKeepsTheirValuesAndBrowsesForTheKey)
+{
+    NewSite({"btnNewWebSite", true}, QStringLiteral("keys.example.org"));
+    auto *dialog = window->findChild<TfrmAddNewWebSite *>();
+    const QStringList ftpOnly = {"chkPassive", "chkSecurity", "edtTrustedCertificate"};
+    const auto reach = [](QWidget *owner, const QStringList &names) {
+        QStringList enabled;
+        for (const QString &name : names)
+            enabled.append(owner->findChild<QWidget *>(name)->isEnabled() ? name : QStringLiteral("-"));
+        return enabled;
+    };
+    const QString key = QStringLiteral("/home/u/.ssh/id_ed25519");
+    QWidget *places[] = {window.get(), dialog};
+    for (QWidget *place : places) {
+        const bool inDialog = place == dialog;
+        SCOPED_TRACE(inDialog ? "new-site dialog" : "site page");
+        const auto check = [&] {
+            auto *protocol = place->findChild<QComboBox *>(QStringLiteral("cbxProtocol"));
+            EXPECT_EQ(reach(place, ftpOnly), ftpOnly);
+            place->findChild<QCheckBox *>(QStringLiteral("chkPassive"))->setChecked(true);
+            place->findChild<QLineEdit *>(QStringLiteral("edtTrustedCertificate"))->setText(QStringLiteral("AB:CD"));
+            protocol->setCurrentIndex(protocol->findText(SiteProtocol::SFTP));
+            EXPECT_EQ(reach(place, ftpOnly), QStringList(3, QStringLiteral("-")));
+            EXPECT_TRUE(place->findChild<QCheckBox *>(QStringLiteral("chkPassive"))->isChecked()) << "kept";
+            TFileDialogs::SetNextAnswer(key);
+            place->findChild<QToolButton *>(QStringLiteral("btnBrowseKeyFile"))->click();
+            EXPECT_EQ(place->findChild<QLineEdit *>(QStringLiteral("edtKeyFile"))->text(), key);
+            EXPECT_EQ(TFileDialogs::Shown().value(0).initialPath, QDir::homePath() + QStringLiteral("/.ssh"));
+            TFileDialogs::ClearShown();
+        };
+        if (inDialog) {
+            WhileShown(dialog, [&] {
+                check();
+                QTest::keyClicks(dialog->edtFTPServer, QStringLiteral("sftp.example.org"));
+                dialog->btnOK->click();
+            });
+            Run({"btnNewWebSite", true});
+        } else {
+            check();
+        }
+        // Stored, and shown the same way when the site comes back.
+        auto *navigator = window->Navigator();
+        TNavigatorNode *shown = static_cast<TNavigatorNode *>(navigator->currentItem());
+        navigator->SelectNode(navigator->GeneralOptionsNode);
+        navigator->SelectNode(shown);
+        EXPECT_EQ(reach(window.get(), ftpOnly), QStringList(3, QStringLiteral("-")));
+        TRegIniFile site(BaseKeyPath() + QLatin1Char('\\') + store::SiteSection(shown->text(0)));
+        EXPECT_EQ(site.ReadText(QString(), store::KeyFile, QString()), key);
+        EXPECT_EQ(site.ReadText(QString(), store::Passive, QString()), QStringLiteral("1"));
+        EXPECT_EQ(site.ReadText(QString(), store::TrustedCertificate, QString()), QStringLiteral("AB:CD"));
+    }
+    auto *protocol = Find<QComboBox>("cbxProtocol");
+    protocol->setCurrentIndex(protocol->findText(SiteProtocol::FTP));
+    EXPECT_EQ(reach(window.get(), ftpOnly), ftpOnly);
+}
+
+// A site gets another name from F2 in the navigator, the File menu or the navigator's pop-up: its
+// key moves with its rows and values, and what was typed on its page goes along.
+TEST_F(MainCommandsTest, RenamingASiteMovesItsKeyWithEverythingBelowIt)
+{
+    NewSite({"btnNewWebSite", true}, QStringLiteral("other.example.org"));
+    NewSite({"btnNewWebSite", true}, QStringLiteral("ftp.example.org"));
+    AddRow(QStringLiteral("/home/u/index.html"));
+    auto *dialog = window->findChild<TfrmRenameWebSite *>();
+    const auto f2 = [this] {
+        window->Navigator()->setFocus();
+        QTest::keyClick(window->Navigator(), Qt::Key_F2);
+    };
+    const struct {
+        const char *name;
+        std::function<void()> route;
+        const char *refusal;
+    } rows[] = {
+        {"Home pages", f2, nullptr},
+        {"Work pages",
+         [this] {
+             Run({"mniFileRenameWebSite", false});
+         },
+         nullptr},
+        {"Home pages",
+         [this] {
+             Run({"mniPopNavRenameWebSite", false});
+         },
+         nullptr},
+        {"other.example.org", f2, "A web site with that name already exists..."},
+        {" ", f2, "Please enter a web site name."},
+        {"a\\b", f2, "A web site name cannot contain the character \"\\\"."},
+    };
+    QString current = QStringLiteral("ftp.example.org");
+    for (const auto &row : rows) {
+        const QString name = QString::fromLatin1(row.name);
+        TMessageBox::ClearShown();
+        Find<TRegEdit>("edtUserName")->setText(name + QStringLiteral(" user"));
+        QString offered;
+        WhileShown(dialog, [&] {
+            offered = dialog->edtSiteName->text();
+            dialog->edtSiteName->setText(name);
+            dialog->btnOK->click();
+        });
+        row.route();
+        EXPECT_EQ(offered, current) << row.name;
+        if (row.refusal) {
+            EXPECT_EQ(leftOpen, 1) << row.name;
+            leftOpen = 0;
+            EXPECT_EQ(TMessageBox::Shown().value(0).text, QString::fromLatin1(row.refusal));
+            EXPECT_EQ(SelectedNodeText(), current);
+            continue;
+        }
+        current = name;
+        EXPECT_EQ(SelectedNodeText(), name);
+        EXPECT_EQ(Title(), pages::SiteInformationFor + name);
+        EXPECT_EQ(window->Catalogue().CurrentSiteName(), name);
+        EXPECT_EQ(window->Catalogue().ListSites().size(), 2);
+        EXPECT_TRUE(window->Catalogue().ListSites().contains(name));
+        TRegIniFile site(BaseKeyPath() + QLatin1Char('\\') + store::SiteSection(name));
+        EXPECT_EQ(site.ReadText(QString(), store::UserName, QString()), name + QStringLiteral(" user"));
+        EXPECT_EQ(site.ReadText(store::ItemSection(0), store::Caption, QString()),
+                  QStringLiteral("/home/u/index.html"));
+        EXPECT_EQ(List()->RowCount(), 1);
+    }
+    // A name the store holds behind the window's back: the move is refused whole.
+    TRegIniFile(BaseKeyPath()).WriteText(store::SiteSection(QStringLiteral("hidden")), store::UserName, "x");
+    TMessageBox::ClearShown();
+    WhileShown(dialog, [dialog] {
+        dialog->edtSiteName->setText(QStringLiteral("hidden"));
+        dialog->btnOK->click();
+    });
+    Run({"mniFileRenameWebSite", false});
+    ASSERT_EQ(TMessageBox::Shown().size(), 1);
+    EXPECT_EQ(TMessageBox::Shown()[0].kind, TMessageBox::TKind::Critical);
+    EXPECT_EQ(SelectedNodeText(), current);
+    EXPECT_EQ(window->Catalogue().ListSites(), QStringList({"hidden", current, "other.example.org"}));
+}
+
+// "Add a new file" names the host file as a drop does, and asks before it takes a local file that
+// is not there.
+TEST_F(MainCommandsTest, AddANewFileProposesTheHostNameAndWarnsAboutAMissingFile)
+{
+    NewSite({"btnNewWebSite", true}, QStringLiteral("files.example.org"));
+    auto *dialog = window->findChild<TfrmAddNewFile *>();
+    const QString there = folder.filePath(QStringLiteral("there.html"));
+    QFile(there).open(QIODevice::WriteOnly);
+    const QString missing = folder.filePath(QStringLiteral("missing.html"));
+    const struct {
+        QString local;
+        const char *host; // typed after the local file; nullptr: left as proposed
+        QList<TBoxAnswer> answers;
+        const char *storedHost;
+        int asked;
+    } rows[] = {
+        {there, nullptr, {}, "/www/there.html", 0},
+        {missing, "/elsewhere/m.html", {TBoxAnswer::No, TBoxAnswer::Yes}, "/elsewhere/m.html", 2},
+    };
+    for (const auto &row : rows) {
+        TMessageBox::ClearShown();
+        for (TBoxAnswer answer : row.answers)
+            TMessageBox::SetNextAnswer(answer);
+        QStringList proposed;
+        WhileShown(dialog, [&] {
+            QTest::keyClicks(dialog->edtLocalFileName, row.local);
+            proposed.append(dialog->edtHostFullName->text());
+            if (row.host)
+                dialog->edtHostFullName->setText(QString::fromLatin1(row.host));
+            QTest::keyClicks(dialog->edtLocalFileName, QStringLiteral("x"));
+            proposed.append(dialog->edtHostFullName->text());
+            QTest::keyClick(dialog->edtLocalFileName, Qt::Key_Backspace);
+            for (qsizetype i = 0; i < std::max<qsizetype>(1, row.answers.size()); ++i)
+                dialog->btnOK->click();
+        });
+        Run({"btnNewFile", true});
+        const QString name = row.local.mid(row.local.lastIndexOf(QLatin1Char('/')) + 1);
+        EXPECT_EQ(proposed,
+                  QStringList({"/www/" + name, row.host ? QString::fromLatin1(row.host) : "/www/" + name + "x"}));
+        EXPECT_EQ(TMessageBox::Shown().size(), row.asked);
+        for (const TMessageBox::TShown &box : TMessageBox::Shown())
+            EXPECT_EQ(box.text, QStringLiteral("The local file %1 does not exist. Add it anyway?").arg(missing));
+        ASSERT_GE(List()->RowCount(), 1);
+        EXPECT_EQ(List()->Row(List()->RowCount() - 1)->Caption(), row.local);
+        EXPECT_EQ(List()->Row(List()->RowCount() - 1)->SubItem(colHostFileName), QString::fromLatin1(row.storedHost));
+    }
+    EXPECT_EQ(leftOpen, 0);
+}
+
+// The keys: the shown site has a Push item and a key of its own, Shift+F10 opens a pop-up as the
+// Menu key does, Escape puts the instructions away; a command with nothing to act on is off.
+TEST_F(MainCommandsTest, KeysReachTheCommandsAndCommandsWithNothingToActOnAreOff)
+{
+    const QStringList commands = {
+        "mniFileRenameWebSite", "mniFileDeleteWebSite", "btnDeleteWebSite",    "mniPushSite", "btnPushAllSiteNow",
+        "btnNewFile",           "btnPushSelectedNow",   "mniPopFilesPushFile", "btnEditFile", "mniPopFilesRemoveFile"};
+    const auto enabled = [&] {
+        QStringList on;
+        for (const QString &name : commands)
+            on.append(Find<QAction>(name.toLatin1().constData())->isEnabled() ? name : QStringLiteral("-"));
+        return on;
+    };
+    NewSite({"btnNewWebSite", true}, QStringLiteral("127.0.0.1:1"));
+    Find<TRegSpinEdit>("spnRetries")->SetValue(0);
+    Find<QCheckBox>("chkSecurity")->setChecked(false);
+    AddRow(folder.filePath(QStringLiteral("a.html")));
+    auto *navigator = window->Navigator();
+    const QStringList site = commands.mid(0, 6) + QStringList(4, QStringLiteral("-"));
+    const struct {
+        const char *what;
+        std::function<void()> go;
+        QStringList on;
+    } states[] = {
+        {"general options", [&] { navigator->SelectNode(navigator->GeneralOptionsNode); },
+         QStringList(commands.size(), QStringLiteral("-"))},
+        {"web sites", [&] { navigator->SelectNode(navigator->WebSitesNode); },
+         QStringList(commands.size(), QStringLiteral("-"))},
+        {"a site", [&] { navigator->SelectNode(navigator->SiteNodes().value(0)); }, site},
+        {"a site and a row", [&] { List()->Row(0)->setSelected(true); }, commands},
+        {"the log", [&] { navigator->SelectNode(navigator->ViewLogNode); },
+         QStringList(commands.size(), QStringLiteral("-"))},
+    };
+    for (const auto &state : states) {
+        state.go();
+        EXPECT_EQ(enabled(), state.on) << state.what;
+    }
+
+    // F7 pushes the shown site.
+    navigator->SelectNode(navigator->SiteNodes().value(0));
+    // The offscreen platform leaves a closed dialog the active window of the widgets.
+    QApplication::setActiveWindow(window.get());
+    QTest::keyClick(window.get(), Qt::Key_F7);
+    EXPECT_TRUE(LogLines().contains(QStringLiteral("Connecting to: 127.0.0.1:1")));
+    EXPECT_EQ(List()->Row(0)->SubItem(colStatus), FileStatus::Error);
+
+    // Shift+F10 where the Menu key would open the pop-up.
+    List()->setCurrentItem(List()->Row(0));
+    for (QAbstractItemView *view :
+         {static_cast<QAbstractItemView *>(navigator), static_cast<QAbstractItemView *>(List())}) {
+        auto *menu = Find<QMenu>(view == navigator ? "popNavigator" : "popFiles");
+        QTest::keyClick(view, Qt::Key_F10, Qt::ShiftModifier);
+        EXPECT_TRUE(menu->isVisible()) << menu->objectName().toStdString();
+        const QRect item = view->visualRect(view->currentIndex());
+        EXPECT_TRUE(QRect(view->viewport()->mapToGlobal(item.topLeft()), item.size()).contains(menu->pos()));
+        menu->hide();
+    }
+
+    // Escape puts the instructions away.
+    auto *instructions = window->findChild<TfrmInstr *>();
+    Run({"mniHelpInstructions", false});
+    instructions->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(instructions));
+    QTest::keyClick(instructions->focusWidget() ? instructions->focusWidget() : instructions, Qt::Key_Escape);
+    EXPECT_FALSE(instructions->isVisible());
+    EXPECT_FALSE(Find<QToolButton>("btnHelp")->isChecked());
+}
+
+// The progress window counts what goes out, a page's copy with the address in it rather than the
+// page, with the rate beside it; Escape there is Cancel.
+TEST_F(MainCommandsTest, ProgressCountsTheBytesSentOfTheCopyAndEscapeCancels)
+{
+    test::PyFtpServer server;
+    if (!server.Running())
+        GTEST_SKIP() << server.Failure().toStdString();
+    NewSite({"btnNewWebSite", true}, QStringLiteral("127.0.0.1:") + server.PortText());
+    Find<QCheckBox>("chkSecurity")->setChecked(false);
+    Find<TRegEdit>("edtUserName")->setText(server.User());
+    Find<TRegEdit>("edtPassword")->setText(server.Password());
+    const QString address = TSockets().LocalIPAddress();
+    const struct {
+        const char *what;
+        QByteArray bytes;
+        const char *type;
+        bool escape;
+        std::int64_t sent; // the bytes that go out when nobody cancels
+        const char *status;
+    } rows[] = {
+        {"a page with the address", QByteArray("<p>%IP%</p>\n").repeated(2000), "Ascii", false,
+         2000 * (7 + address.size() + 2), "Moved"},
+        {"a large file, cancelled", QByteArray(16 * 1024 * 1024, 'x'), "Binary", true, 0, "Error"},
+    };
+    auto *client = window->findChild<TFtpClient *>(QStringLiteral("ftpClient"));
+    auto *progress = window->findChild<TfrmProgress *>();
+    const QLocale locale;
+    QLocale::setDefault(QLocale::c());
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        List()->clear();
+        const QString local = folder.filePath(QStringLiteral("upload.%1").arg(row.type));
+        QFile file(local);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(row.bytes);
+        file.close();
+        AddRow(local)->SetSubItem(colFileType, QString::fromLatin1(row.type));
+        List()->Row(0)->setSelected(true);
+        QStringList lines;
+        QList<int> bars;
+        const auto shown = client->OnProgress;
+        client->OnProgress = [&](QObject *sender, std::int64_t count, bool &abort) {
+            if (row.escape && bars.isEmpty()) {
+                progress->activateWindow();
+                QTest::keyClick(progress, Qt::Key_Escape);
+            }
+            shown(sender, count, abort);
+            lines.append(progress->lblBytes->text());
+            bars.append(progress->progressBar->value());
+        };
+        TMessageBox::SetNextAnswer(TMessageBox::TAnswer::Ok);
+        Run({"mniPopFilesPushFile", false});
+        client->OnProgress = shown;
+        EXPECT_EQ(List()->Row(0)->SubItem(colStatus), QString::fromLatin1(row.status));
+        ASSERT_FALSE(lines.isEmpty());
+        if (row.escape) {
+            EXPECT_EQ(LogLines().last(), QStringLiteral("Cancelled by the user"));
+            EXPECT_LT(server.Stored(QStringLiteral("index.html")).size(), row.bytes.size());
+            continue;
+        }
+        const QString total = QLocale::c().formattedDataSize(row.sent);
+        EXPECT_TRUE(lines.last().startsWith(total + QStringLiteral(" of ") + total)) << lines.last().toStdString();
+        EXPECT_EQ(bars.last(), 100);
+        EXPECT_EQ(server.Stored(QStringLiteral("index.html")).size(), row.sent - 2000) << "LF line ends on the server";
+    }
+    QLocale::setDefault(locale);
+    EXPECT_FALSE(progress->isVisible());
 }
 
 } // namespace

@@ -348,6 +348,43 @@ TEST_F(RegistryTest, DeleteSectionRemovesTheWholeSubtreeAndOnlyIt)
               QStringLiteral("gone"));
 }
 
+TEST_F(RegistryTest, MoveKeyRenamesTheWholeSubtreeOrLeavesTheStoreAsItWas)
+{
+    TRegIniFile sites(kBase + QStringLiteral("\\WWWSites"));
+    sites.WriteText(QStringLiteral("old"), QStringLiteral("FTPServer"), QStringLiteral("a"));
+    sites.WriteText(QStringLiteral("old\\Item#0"), QStringLiteral("Caption"), QStringLiteral("c"));
+    sites.WriteText(QStringLiteral("old\\Item#0\\deeper"), QStringLiteral("v"), QStringLiteral("x"));
+    sites.WriteText(QStringLiteral("taken"), QStringLiteral("FTPServer"), QStringLiteral("b"));
+    // Read once inside a transaction, so the old name is in the store's own caches too.
+    {
+        TStoreTransaction reading;
+        EXPECT_EQ(sites.ReadText(QStringLiteral("old\\Item#0"), QStringLiteral("Caption"), {}), QStringLiteral("c"));
+        reading.Commit();
+    }
+
+    EXPECT_TRUE(sites.MoveKey(QStringLiteral("old"), QStringLiteral("New Name")));
+    EXPECT_EQ(sites.ReadText(QStringLiteral("New Name"), QStringLiteral("FTPServer"), {}), QStringLiteral("a"));
+    EXPECT_EQ(sites.ReadText(QStringLiteral("New Name\\Item#0\\deeper"), QStringLiteral("v"), {}), QStringLiteral("x"));
+    EXPECT_EQ(sites.ReadText(QStringLiteral("old\\Item#0"), QStringLiteral("Caption"), QStringLiteral("gone")),
+              QStringLiteral("gone"));
+    EXPECT_FALSE(sites.MoveKey(QStringLiteral("old"), QStringLiteral("other"))) << "nothing of that name";
+
+    const QString before = Dump();
+    const struct {
+        const char *from;
+        const char *to;
+        const char *why;
+    } refused[] = {
+        {"New Name", "taken", "a key of the new name exists"},
+        {"New Name", "a\\b", "the new name is a path"},
+        {"New Name", "", "the new name is empty"},
+    };
+    for (const auto &r : refused) {
+        EXPECT_THROW(sites.MoveKey(QString::fromUtf8(r.from), QString::fromUtf8(r.to)), ERegistryException) << r.why;
+        EXPECT_EQ(Dump(), before) << r.why;
+    }
+}
+
 TEST_F(RegistryTest, DeletingAnAbsentKeyInsideASaveDoesNotUndoTheSave)
 {
     TRegIniFile sites(kBase + QStringLiteral("\\WWWSites"));

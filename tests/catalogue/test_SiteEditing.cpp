@@ -128,24 +128,29 @@ TEST_F(SiteEditingTest, NewSiteKeepsTheBlanksOfItsNameTidiesTheDirectoryAndIsSho
         << test::DumpStore(store.FilePath()).join('\n').toStdString();
 }
 
-TEST_F(SiteEditingTest, NewSiteDialogShowsWhatWasTypedBeforeAndCancelChangesNothing)
+TEST_F(SiteEditingTest, NewSiteDialogOpensEmptyEveryTimeAndCancelChangesNothing)
 {
     navigator->BuildNavigator();
     WhileShown(&siteDialog, [this] {
         TypeSite("ftp.one.org", "anna", "pw", "/www/");
+        siteDialog.Options().Set(TSite{});
         siteDialog.btnCancel->click();
     });
     editor->NewWebSite();
     EXPECT_TRUE(SiteNames().isEmpty());
 
     QStringList seen;
-    WhileShown(&siteDialog, [this, &seen] {
-        seen = {siteDialog.edtFTPServer->text(), siteDialog.edtUserName->text(), siteDialog.edtPassword->text(),
-                siteDialog.edtDefaultHostDir->text()};
+    TSite options;
+    WhileShown(&siteDialog, [&, this] {
+        seen = {siteDialog.edtFTPServer->text(), siteDialog.edtSiteName->text(), siteDialog.edtUserName->text(),
+                siteDialog.edtPassword->text(), siteDialog.edtDefaultHostDir->text()};
+        siteDialog.Options().Get(options);
         siteDialog.btnCancel->click();
     });
     editor->NewWebSite();
-    EXPECT_EQ(seen, QStringList({"ftp.one.org", "anna", "pw", "/www/"}));
+    EXPECT_EQ(seen, QStringList(5, QString()));
+    EXPECT_TRUE(options.passive) << "the options a new site proposes";
+    EXPECT_EQ(options.security, SiteSecurity::TLS);
     EXPECT_EQ(siteDialog.windowTitle(), QStringLiteral("Add a new Web Site..."));
     EXPECT_TRUE(SiteNames().isEmpty());
     EXPECT_TRUE(Texts().isEmpty());
@@ -268,6 +273,7 @@ TEST_F(SiteEditingTest, DeleteSiteAsksFirstAndThenLeavesNothingOfItInTheStore)
 
 TEST_F(SiteEditingTest, NewFileRefusesAnEmptyLocalFileAndAddsTheEntryWithItsDetails)
 {
+    TMessageBox::SetNextAnswer(TAnswer::Yes);
     QStringList shown;
     WhileShown(&fileDialog, [this, &shown] {
         shown = {fileDialog.windowTitle(), fileDialog.cboFileType->currentText(),
@@ -283,7 +289,8 @@ TEST_F(SiteEditingTest, NewFileRefusesAnEmptyLocalFileAndAddsTheEntryWithItsDeta
     editor->NewFile();
 
     EXPECT_EQ(shown, QStringList({"Add a new file...", FileType::Ascii, "%IP%", FileStatus::New}));
-    EXPECT_EQ(Texts(), QStringList({"Please enter a local file name..."}));
+    EXPECT_EQ(Texts(), QStringList({"Please enter a local file name...",
+                                    "The local file /home/u/index.html does not exist. Add it anyway?"}));
     ASSERT_EQ(Shown().lvFileDetails->RowCount(), 1);
     const TListRow *row = Shown().lvFileDetails->Row(0);
     EXPECT_EQ(row->Caption(), QStringLiteral("/home/u/index.html"));
@@ -305,6 +312,7 @@ TEST_F(SiteEditingTest, AddFileEntryRefusesAnExactDuplicateOnly)
 
 TEST_F(SiteEditingTest, BinaryEntryKeepsItsIPParameterWhileTheFieldIsOutOfReach)
 {
+    TMessageBox::SetNextAnswer(TAnswer::Yes); // the file does not exist
     bool enabledAsBinary = true;
     QColor fillAsBinary;
     WhileShown(&fileDialog, [&, this] {
@@ -434,6 +442,7 @@ TEST_F(SiteEditingTest, RefusalsKeepTheDialogOpenWithWhatWasTyped)
     TMessageBox::ClearShown();
 
     // A new file: first without a host file name, then as one listed already.
+    TMessageBox::SetNextAnswer(TAnswer::Yes); // "/other.html" does not exist
     QStringList kept;
     WhileShown(&fileDialog, [&, this] {
         fileDialog.edtLocalFileName->setText(QStringLiteral("/listed.html"));
@@ -448,7 +457,8 @@ TEST_F(SiteEditingTest, RefusalsKeepTheDialogOpenWithWhatWasTyped)
     });
     editor->NewFile();
     EXPECT_EQ(kept, QStringList({"/listed.html", "/www/other.html"}));
-    EXPECT_EQ(Texts(), QStringList({"Please enter a host file name...", "The file you are adding already exists..."}));
+    EXPECT_EQ(Texts(), QStringList({"Please enter a host file name...", "The file you are adding already exists...",
+                                    "The local file /other.html does not exist. Add it anyway?"}));
     ASSERT_EQ(Shown().lvFileDetails->RowCount(), 2);
     EXPECT_EQ(Shown().lvFileDetails->Row(1)->SubItem(0), QStringLiteral("/www/other.html"));
 
@@ -546,6 +556,7 @@ TEST_F(SiteEditingTest, DefaultDirectoryIsTidiedWhenItLosesTheFocus)
 
 TEST_F(SiteEditingTest, BrowseOffersTheFiltersAndTakesOnlyAChosenFile)
 {
+    TMessageBox::SetNextAnswer(TAnswer::Yes); // the file does not exist
     TFileDialogs::SetNextAnswer(QStringLiteral("/home/u/chosen.htm"));
     TFileDialogs::SetNextAnswer(QString());
     WhileShown(&fileDialog, [this] {
@@ -586,6 +597,7 @@ TEST_F(SiteEditingTest, EachOpeningOfADialogStartsAtItsFirstField)
     editor->NewWebSite();
     EXPECT_EQ(siteFocus, QStringLiteral("edtFTPServer"));
 
+    TMessageBox::SetNextAnswer(TAnswer::Yes); // the file does not exist
     WhileShown(&fileDialog, [this] {
         fileDialog.edtLocalFileName->setText(QStringLiteral("/a.html"));
         fileDialog.edtHostFullName->setText(QStringLiteral("/www/a.html"));

@@ -270,7 +270,9 @@ TEST_F(PushCommandsTest, ForcedPushAsksFirstWritesOnlyTheStatusAndLeavesAChanged
     w->Build();
     w->Select(w->SiteNode(QStringLiteral("Site")));
     w->push->btnPushSelectedNowClick();
-    EXPECT_TRUE(TMessageBox::Shown().isEmpty()) << "no row selected: nothing happens";
+    ASSERT_EQ(TMessageBox::Shown().size(), 1) << "no row selected: nothing to push";
+    EXPECT_EQ(TMessageBox::Shown()[0].text, QStringLiteral("No files selected to push..."));
+    TMessageBox::ClearShown();
 
     Row(0)->setSelected(true);
     TMessageBox::SetNextAnswer(Answer::Cancel);

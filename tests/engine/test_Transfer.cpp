@@ -79,18 +79,6 @@ TEST(TransferLines, OnlyTheFirstExactOccurrencePerLineIsReplaced)
     EXPECT_EQ(untouched, QList<QByteArray>{"a %IP%"}) << "an empty parameter is found nowhere";
 }
 
-TEST(TransferLines, ProgressIsTruncatedBoundedAndCompleteForEmptyFiles)
-{
-    EXPECT_EQ(ProgressPercent(0, 0), 100);
-    EXPECT_EQ(ProgressPercent(1024, 0), 100);
-    EXPECT_EQ(ProgressPercent(0, 3000), 0);
-    EXPECT_EQ(ProgressPercent(1999, 2000), 99);
-    EXPECT_EQ(ProgressPercent(5000, 3000), 100) << "a substituted copy can outgrow the local file";
-    const std::int64_t big = std::int64_t(6) * 1024 * 1024 * 1024;
-    EXPECT_EQ(ProgressPercent(big / 2, big), 50);
-    EXPECT_EQ(ProgressPercent(big - 1, big), 99);
-}
-
 class UploadCopyTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -218,7 +206,8 @@ TEST_F(TransferTest, SubstitutedCopyCarriesTheFreshAddressAndCrLfLineEnds)
     EXPECT_EQ(w->parts.memoLocalFile->LineCount(), 5);
     EXPECT_EQ(w->parts.memoHostFile->Lines().value(2), QStringLiteral("x10.20.30.40"));
     EXPECT_EQ(w->transfer->CurrentFileName, local);
-    EXPECT_EQ(w->transfer->CurrentFileSize, QString::number(source.size())) << "the local file's, not the copy's";
+    EXPECT_EQ(w->transfer->CurrentFileSize, QString::number(source.size())) << "the local file's, to store";
+    EXPECT_EQ(w->transfer->UploadSize, copy.size()) << "the progress counts the copy that is sent";
     ExpectIdle();
 }
 
@@ -420,14 +409,14 @@ TEST_F(TransferTest, ProgressHandlerShowsTheNameAndHandsOnCancel)
 {
     TTransfer &t = *w->transfer;
     t.CurrentFileName = QStringLiteral("/x/empty.html");
-    t.CurrentFileSize = QStringLiteral("0");
+    t.UploadSize = 0;
     bool abort = true;
     t.ftpClientProgress(nullptr, 0, abort);
     EXPECT_FALSE(abort);
     EXPECT_EQ(w->parts.frmProgress->progressBar->value(), 100);
     EXPECT_EQ(w->parts.frmProgress->lblMessage->text(), QStringLiteral("Transfering file: /x/empty.html"));
 
-    t.CurrentFileSize = QStringLiteral("4294967296");
+    t.UploadSize = std::int64_t(4294967296);
     w->parts.frmProgress->btnCancel->click();
     t.ftpClientProgress(nullptr, std::int64_t(1) << 31, abort);
     EXPECT_TRUE(abort);
