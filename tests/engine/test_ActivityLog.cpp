@@ -57,58 +57,6 @@ protected:
     TActivityLog log{events, [this] { return options; }};
 };
 
-TEST_F(ActivityLogTest, AreaIsReadOnlyUnwrappedWithBothScrollBars)
-{
-    EXPECT_TRUE(memoLog.isReadOnly());
-    EXPECT_EQ(memoLog.lineWrapMode(), QPlainTextEdit::NoWrap);
-    EXPECT_EQ(memoLog.horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    EXPECT_EQ(memoLog.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-}
-
-// A line the area has passed keeps only its text, and is laid out again when it comes into
-// view: the area shows what a plain text view given the same lines shows, whether the lines came
-// while it was hidden or on show.
-TEST(TextArea, LinesAppendedHiddenOrShownAreDrawnAsAPlainViewOfTheSameTextDrawsThem)
-{
-    QStringList lines;
-    for (int i = 0; i < 400; ++i)
-        lines << QStringLiteral("Transfering file: /home/user/www/page%1.html").arg(i) +
-                     QString(i % 7 * 9, QLatin1Char('x'));
-    for (const bool shownWhileAppending : {false, true}) {
-        TTextArea area;
-        area.resize(320, 200);
-        if (shownWhileAppending)
-            area.show();
-        for (const QString &line : lines) {
-            area.AppendLine(line);
-            if (shownWhileAppending)
-                QCoreApplication::processEvents();
-        }
-        area.show();
-        QCoreApplication::processEvents();
-
-        QPlainTextEdit plain;
-        plain.setReadOnly(true);
-        plain.setLineWrapMode(QPlainTextEdit::NoWrap);
-        plain.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        plain.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        plain.resize(area.size());
-        plain.setPlainText(lines.join(QLatin1Char('\n')));
-        plain.setTextCursor(QTextCursor(plain.document()->lastBlock()));
-        plain.show();
-        QCoreApplication::processEvents();
-        plain.verticalScrollBar()->setValue(plain.verticalScrollBar()->maximum());
-        QCoreApplication::processEvents();
-
-        EXPECT_EQ(area.Lines(), lines);
-        EXPECT_EQ(area.verticalScrollBar()->value(), area.verticalScrollBar()->maximum());
-        EXPECT_EQ(area.horizontalScrollBar()->value(), 0);
-        EXPECT_EQ(area.verticalScrollBar()->value(), plain.verticalScrollBar()->value());
-        EXPECT_EQ(area.viewport()->grab().toImage(), plain.viewport()->grab().toImage())
-            << (shownWhileAppending ? "appended on show" : "appended hidden");
-    }
-}
-
 TEST_F(ActivityLogTest, LinesTakeTheStampOnlyWhileTheOptionIsChecked)
 {
     log.AddToLog(QStringLiteral("plain"));
