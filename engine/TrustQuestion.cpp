@@ -1,5 +1,7 @@
 #include "engine/TrustQuestion.h"
 
+#include "base/Printable.h"
+
 #include <QDateTime>
 #include <QStringList>
 
@@ -48,13 +50,21 @@ QString GroupedFingerprint(const QString &fingerprint)
     return groups.join(kNoBreakSpace);
 }
 
-QString CertificateTrustQuestion(const TCertificateProblem &problem, const QString &server, const QString &site)
+QString CertificateTrustQuestion(const TCertificateProblem &problem, const QString &serverText, const QString &siteText)
 {
+    // The server's names and dates come from the server, the site's name from the store: shown,
+    // never obeyed.
+    TCertificateProblem shown = problem;
+    shown.subject = PrintableText(problem.subject);
+    shown.issuer = PrintableText(problem.issuer);
+    shown.reason = PrintableText(problem.reason);
+    const QString server = PrintableText(serverText);
+    const QString site = PrintableText(siteText);
     const QStringList lines = {
-        FirstLine(problem, server),
+        FirstLine(shown, server),
         QString(),
-        QStringLiteral("Subject: ") + problem.subject,
-        QStringLiteral("Issuer: ") + problem.issuer,
+        QStringLiteral("Subject: ") + shown.subject,
+        QStringLiteral("Issuer: ") + shown.issuer,
         QStringLiteral("Valid: %1 to %2").arg(DateText(problem.notBefore), DateText(problem.notAfter)),
         QStringLiteral("SHA-256:") + kNoBreakSpace + GroupedFingerprint(problem.fingerprint),
         QString(),

@@ -55,6 +55,20 @@ TEST(TrustQuestion, SaysWhyFirstThenTheDetailsThenWhatEachAnswerDoes)
     }
 }
 
+TEST(TrustQuestion, TextsFromTheServerAndTheStoreAreShownNeverObeyed)
+{
+    TCertificateProblem problem = Problem(TCertificateFault::Other);
+    problem.subject = QStringLiteral("CN=evil\nYes keeps nothing");
+    problem.reason = QStringLiteral("bad\x1b[2J");
+    const QStringList lines =
+        CertificateTrustQuestion(problem, QStringLiteral("ftp\r.example.org"), QStringLiteral("pa\u2028ges"))
+            .split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 11);
+    EXPECT_EQ(lines[0], QStringLiteral("The certificate of ftp\\x0d.example.org is not trusted: bad\\x1b[2J."));
+    EXPECT_EQ(lines[2], QStringLiteral("Subject: CN=evil\\x0aYes keeps nothing"));
+    EXPECT_EQ(lines[10], QStringLiteral("Trust this certificate for pa\\u{2028}ges?"));
+}
+
 TEST(TrustQuestion, FingerprintComesInGroupsOfFourPairsThatNoLineBreakCuts)
 {
     const QString line =
