@@ -9,8 +9,8 @@
 #include "catalogue/MessageBox.h"
 #include "catalogue/Navigator.h"
 #include "catalogue/P_Types.h"
-#include "catalogue/Registry.h"
 #include "tests/support/FtpServers.h"
+#include "tests/support/StoreScript.h"
 #include "tests/support/TempStore.h"
 
 #include <QAction>
@@ -64,7 +64,7 @@ void GeneralOptions(const QString &folder)
     window.close();
 }
 
-void TrustQuestion(const QString &folder)
+void TrustQuestion(const QString &folder, const QString &store)
 {
     test::PyFtpServer server(QStringLiteral("127.0.0.1"), 0, test::Certificates().selfSigned);
     if (!server.Running()) {
@@ -76,25 +76,12 @@ void TrustQuestion(const QString &folder)
     if (file.open(QIODevice::WriteOnly))
         file.write("<p>at %IP%</p>\n");
     file.close();
-    {
-        TRegIniFile ini(BaseKeyPath());
-        const QString site = store::SiteSection(QStringLiteral("pages"));
-        ini.WriteText(site, store::FTPServer, QStringLiteral("127.0.0.1:") + server.PortText());
-        ini.WriteText(site, store::UserName, server.User());
-        ini.WriteText(site, store::Password, server.Password());
-        ini.WriteText(site, store::Security, SiteSecurity::TLS);
-        const QString item = site + QLatin1Char('\\') + store::ItemSection(0);
-        ini.WriteText(item, store::Caption, page);
-        const QStringList columns{QStringLiteral("page.html"),
-                                  FileType::Ascii,
-                                  QStringLiteral("%IP%"),
-                                  FileStatus::New,
-                                  QString(),
-                                  QString(),
-                                  QString()};
-        for (int k = 0; k < columns.size(); ++k)
-            ini.WriteText(item, store::SublineName(k), columns[k]);
-    }
+    test::StoreScript script;
+    const int site =
+        script.Site(QStringLiteral("pages"), QStringLiteral("127.0.0.1:") + server.PortText(), server.User(),
+                    server.Password(), {{page, "page.html", FileType::Ascii, "%IP%", FileStatus::New}});
+    script.Value(site, store::Security, SiteSecurity::TLS);
+    script.WriteTo(store);
     TfrmMain window;
     window.show();
     Place(window, QRect(40, 40, 800, 600));
@@ -128,7 +115,7 @@ int main(int argc, char **argv)
     }
     {
         test::TempStore store;
-        TrustQuestion(folder);
+        TrustQuestion(folder, store.FilePath());
     }
     return 0;
 }
