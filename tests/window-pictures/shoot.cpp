@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
@@ -81,7 +82,11 @@ void TrustQuestion(const QString &folder, const QString &store)
         script.Site(QStringLiteral("pages"), QStringLiteral("127.0.0.1:") + server.PortText(), server.User(),
                     server.Password(), {{page, "page.html", FileType::Ascii, "%IP%", FileStatus::New}});
     script.Value(site, store::Security, SiteSecurity::TLS);
-    script.WriteTo(store);
+    QDir().mkpath(QFileInfo(store).absolutePath());
+    if (const QString failure = script.WriteTo(store); !failure.isEmpty()) {
+        std::printf("no store: %s\n", qPrintable(failure));
+        return;
+    }
     TfrmMain window;
     window.show();
     Place(window, QRect(40, 40, 800, 600));
