@@ -3,6 +3,7 @@
 #include "base/Exception.h"
 #include "base/Printable.h"
 #include "engine/EngineObserver.h"
+#include "ftp/Ftpcli.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -66,8 +67,10 @@ void TActivityLog::AddToLog(const QString &message)
 
 void TActivityLog::ftpClientDisplay(QObject *, QString &msg)
 {
-    // A retry's pause can hold a push for up to a minute: the log says why, detailed or not.
-    if ((m_options && m_options().detailedLogging) || msg.startsWith(RetryLinePrefix))
+    // A retry's pause can hold a push for up to a minute, and a replaced file may have lost its
+    // mode: the log says so, detailed or not.
+    if ((m_options && m_options().detailedLogging) || msg.startsWith(RetryLinePrefix) ||
+        msg.startsWith(ModeNotKeptText))
         AddToLog(msg);
 }
 

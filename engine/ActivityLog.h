@@ -54,7 +54,8 @@ public:
     void AddToLog(const QString &message);
 
     // Handler of the FTP client's display lines: logged only while "Detailed Logging" is
-    // checked, except the notes that announce a retry, which are always logged.
+    // checked, except the notes that announce a retry or a file's mode not kept, which are
+    // always logged.
     void ftpClientDisplay(QObject *sender, QString &msg);
 
     // Sets the capacity after which a line counts as out of resources.

@@ -4,6 +4,7 @@
 #include "base/Exception.h"
 #include "base/Printable.h"
 #include "base/Wait.h"
+#include "ftp/FileModes.h"
 #include "ftp/FtpReplies.h"
 
 #include <QCoreApplication>
@@ -424,7 +425,8 @@ bool TFtpClient::ConnectControl()
         SetAddressPort(tries[i], port);
         if (TryConnect(tries[i], i + 1 == tries.size())) {
             m_sessionType = 0;
-            m_epsvRefused = false;
+            m_passiveCommand = TPassiveCommand::Epsv;
+            m_modeQuery = TModeQuery::Mlst;
             return true;
         }
     }
@@ -632,6 +634,7 @@ std::int32_t TFtpClient::GetResponse()
         return 0;
     }
     const TCancelWatch watch(*this);
+    m_replyLines.clear();
     const bool complete = ReadReplyLine(m_timeOut);
     const QString opening = m_lastResponse;
     if (complete && ReplyContinues(opening) && m_controlSocket->State() != TSocketState::Closed)
@@ -645,6 +648,7 @@ bool TFtpClient::ReadReplyLine(std::int32_t ticks)
     // A cancelled wait brought no reply.
     if (m_cancelled)
         return true;
+    m_replyLines.append(m_lastResponse);
     Display(QStringLiteral("< ") + m_lastResponse);
     return !m_controlSocket->LineMode();
 }
@@ -750,6 +754,11 @@ bool TFtpClient::StoreFile()
 {
     const QString target = m_uploadViaTempName ? TemporaryName(m_hostFileName) : m_hostFileName;
     const bool folders = m_createFolders && !FolderPrefixes(target).isEmpty();
+    // A file stored under another name gets the server's default mode: the mode of the file it
+    // will replace is learnt first, to be given to it before the rename.
+    std::optional<std::uint32_t> mode;
+    if (m_uploadViaTempName && !LearnMode(mode))
+        return false;
     TStoreResult result = StoreAs(target, folders);
     RethrowEndError();
     if (result == TStoreResult::Refused && folders && (m_storCode == 550 || m_storCode == 553)) {
@@ -760,6 +769,10 @@ bool TFtpClient::StoreFile()
     }
     if (!m_uploadViaTempName)
         return result == TStoreResult::Stored;
+    if (result == TStoreResult::Stored && mode && !KeepMode(target, *mode)) {
+        RemoveTemporary(target);
+        return false;
+    }
     if (result == TStoreResult::Stored)
         return RenameIntoPlace(target);
     if (result == TStoreResult::Failed)
@@ -809,6 +822,69 @@ TFtpClient::TStoreResult TFtpClient::StoreAs(const QString &target, bool folders
     if (m_passive)
         StartSending();
     return WaitForDataEnd() && ConfirmStored() ? TStoreResult::Stored : TStoreResult::Failed;
+}
+
+// Learns the mode of the file HostFileName names, if there is one; false when the server's
+// answer did not come, which leaves the session out of step. A file the server does not list,
+// or lists without a mode, has none.
+bool TFtpClient::LearnMode(std::optional<std::uint32_t> &mode)
+{
+    if (m_modeQuery == TModeQuery::Mlst && !LearnModeByMlst(mode))
+        return false;
+    if (m_modeQuery == TModeQuery::Stat)
+        return LearnModeByStat(mode);
+    return true;
+}
+
+// RFC 3659: a file's facts on the inner line of the reply. A server that does not know MLST, or
+// does not give UNIX.mode with it, is asked with STAT from then on.
+bool TFtpClient::LearnModeByMlst(std::optional<std::uint32_t> &mode)
+{
+    const std::int32_t code = Command(QStringLiteral("MLST ") + m_hostFileName);
+    if (m_lastResponse.isEmpty() || m_controlSocket->State() != TSocketState::Connected) {
+        SetErrorFromReply();
+        return false;
+    }
+    if (code == 250 && m_replyLines.size() > 2 &&
+        !m_replyLines.at(1).contains(QLatin1String("unix.mode="), Qt::CaseInsensitive))
+        m_modeQuery = TModeQuery::Stat;
+    else if (code == 500 || code == 502 || code == 504)
+        m_modeQuery = TModeQuery::Stat;
+    else if (code == 250)
+        mode = MlstFileMode(m_replyLines);
+    return true;
+}
+
+// RFC 959: STAT with a name lists that file over the control connection, as LIST would.
+bool TFtpClient::LearnModeByStat(std::optional<std::uint32_t> &mode)
+{
+    const std::int32_t code = Command(QStringLiteral("STAT ") + m_hostFileName);
+    if (m_lastResponse.isEmpty() || m_controlSocket->State() != TSocketState::Connected) {
+        SetErrorFromReply();
+        return false;
+    }
+    if (code == 211 || code == 212 || code == 213)
+        mode = ListingFileMode(m_replyLines, m_hostFileName);
+    else if (code == 500 || code == 502 || code == 504)
+        m_modeQuery = TModeQuery::None;
+    return true;
+}
+
+// Gives the temporary file the mode of the file it replaces. A refusal is no failure: the new
+// file is whole, only its mode is the server's default. False when no answer came.
+bool TFtpClient::KeepMode(const QString &temporary, std::uint32_t mode)
+{
+    const std::int32_t code =
+        Command(QStringLiteral("SITE CHMOD ") + ChmodArgument(mode) + QLatin1Char(' ') + temporary);
+    if (m_lastResponse.isEmpty()) {
+        SetErrorFromReply();
+        // A late answer would be taken for the next command's: the session is of no more use.
+        m_controlSocket->Close();
+        return false;
+    }
+    if (code / 100 != 2)
+        Display(ModeNotKeptText + QStringLiteral(" (") + m_lastResponse + QLatin1Char(')'));
+    return true;
 }
 
 // Makes each folder of the name, outermost first. A folder that exists already is refused like
@@ -947,10 +1023,24 @@ bool TFtpClient::AnnouncePort()
 {
     sockaddr_storage local{};
     m_dataSocket->GetSockName(local);
-    if (SendPort(AddressPort(local)) == 200)
+    const std::int32_t code = SendPort(AddressPort(local));
+    if (code == 200)
         return true;
-    SetErrorFromReply();
+    if (code / 100 == 5)
+        SetError(AdvisedMode(m_lastResponse));
+    else
+        SetErrorFromReply();
     return false;
+}
+
+// The server's refusal of PORT or EPRT, and what the reader can do about it.
+QString TFtpClient::AdvisedMode(const QString &refusal) const
+{
+    const QString advice = m_modeAdvice == TModeAdvice::CommandLine
+                               ? QStringLiteral("use --passive")
+                               : QStringLiteral("tick \"Passive mode\" for this site");
+    const QString end = refusal.endsWith(QLatin1Char('.')) ? QStringLiteral(" ") : QStringLiteral(". ");
+    return refusal + end + QStringLiteral("The server refuses active mode (PORT/EPRT); ") + advice;
 }
 
 std::int32_t TFtpClient::SendPort(std::uint16_t port)
@@ -1006,37 +1096,48 @@ bool TFtpClient::ConnectForData()
     return true;
 }
 
-// EPSV names only a port, on the server of the control connection; a server that does not
-// know it (500, 502) is asked with PASV, which exists for IPv4 only.
+// EPSV names only a port, on the server of the control connection. A server that refuses it,
+// or answers it in a way that cannot be read, is asked with PASV for the rest of the session;
+// PASV exists for IPv4 only.
 std::optional<sockaddr_storage> TFtpClient::RequestPassive()
 {
     sockaddr_storage peer = m_controlSocket->SocketAddress();
     const bool ipv6 = peer.ss_family == AF_INET6;
-    if (!m_epsvRefused || ipv6) {
+    if (m_passiveCommand == TPassiveCommand::Epsv || ipv6) {
         const std::int32_t code = Command(QStringLiteral("EPSV"));
-        if (code == 229) {
+        const std::optional<std::uint16_t> port = code == 229 ? ParseEpsvReply(m_lastResponse) : std::nullopt;
+        if (port) {
             m_passiveReply = m_lastResponse;
-            const std::optional<std::uint16_t> port = ParseEpsvReply(m_lastResponse);
-            if (!port) {
-                Fail(QStringLiteral("Cannot read the data port in the server's reply: ") + m_lastResponse);
-                return std::nullopt;
-            }
             SetAddressPort(peer, *port);
             return peer;
         }
-        if (ipv6 || (code != 500 && code != 502)) {
-            SetErrorFromReply();
+        if (ipv6 || !EpsvRefused(code)) {
+            if (code == 229)
+                Fail(QStringLiteral("Cannot read the data port in the server's reply: ") + m_lastResponse);
+            else
+                SetErrorFromReply();
             return std::nullopt;
         }
-        m_epsvRefused = true;
+        m_passiveCommand = TPassiveCommand::Pasv;
     }
     return PasvTarget();
 }
 
+// A reply that came whole on a working connection and announces nothing more to come; a missing
+// one leaves the connection out of step, and a preliminary one is followed by another reply.
+bool TFtpClient::EpsvRefused(std::int32_t code) const
+{
+    return !m_lastResponse.isEmpty() && code / 100 != 1 && m_controlSocket->State() == TSocketState::Connected;
+}
+
 std::optional<sockaddr_storage> TFtpClient::PasvTarget()
 {
-    if (Command(QStringLiteral("PASV")) != 227) {
-        SetErrorFromReply();
+    if (const std::int32_t code = Command(QStringLiteral("PASV")); code != 227) {
+        if (code / 100 == 4 || code / 100 == 5)
+            SetError(QStringLiteral("The server refuses passive mode (EPSV and PASV); untick \"Passive mode\""),
+                     code / 100 == 4 ? TFailure::Transient : TFailure::Permanent);
+        else
+            SetErrorFromReply();
         return std::nullopt;
     }
     m_passiveReply = m_lastResponse;

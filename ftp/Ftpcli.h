@@ -4,9 +4,10 @@
 // Speaks the control side of FTP (RFC 959) over one event-driven socket and moves the file over
 // a second one. In active mode the client listens and announces the port with PORT (EPRT on
 // IPv6, RFC 2428) and the server connects for STOR; in passive mode the client asks with EPSV
-// (PASV when the server does not know it) and connects. Only whole-file uploads exist; a file
-// may be stored under a temporary name and renamed into place, its folders may be created, and
-// an upload that failed for a passing cause may be tried again. With TLS (RFC 4217) the client
+// (PASV for the rest of the session once the server refuses it) and connects. Only whole-file
+// uploads exist; a file may be stored under a temporary name and renamed into place keeping the
+// mode of the file it replaces, its folders may be created, and an upload that failed for a
+// passing cause may be tried again. With TLS (RFC 4217) the client
 // asks for it with AUTH TLS after the greeting and runs the control connection and every data
 // connection under it, checking the server's certificate. Every wait is bounded by the
 // TWait countdown the client hands to its sockets; while a wait runs the application's events
@@ -36,12 +37,19 @@
 
 namespace quelmark {
 
+// The start of the note shown when a file replaced via its temporary name could not be given
+// the mode of the file it replaced; the server's reply follows in parentheses.
+inline const QString ModeNotKeptText = QStringLiteral("The file's mode could not be kept");
+
 class TFtpClient : public QObject {
     Q_OBJECT
 public:
     using TFtpDisplay = std::function<void(QObject *sender, QString &msg)>;
     // count is the number of the file's bytes the server has taken so far.
     using TFtpProgress = std::function<void(QObject *sender, std::int64_t count, bool &abort)>;
+    // Who reads the advice that a failure about the data connection's mode gives: the user of a
+    // site's page ("tick "Passive mode" for this site") or of quelmark-put ("use --passive").
+    enum class TModeAdvice : std::uint8_t { SitePage, CommandLine };
 
     explicit TFtpClient(QObject *parent = nullptr);
     ~TFtpClient() override;
@@ -101,17 +109,25 @@ public:
     void SetTimeOut(std::int32_t ticks) { m_timeOut = ticks; }
     QString ErrorMessage() const { return m_errorMessage; }
 
-    // The client opens the data connection (EPSV, or PASV when EPSV is refused with 500 or
-    // 502) instead of listening for the server's (PORT, or EPRT on IPv6). Off unless set.
+    // The client opens the data connection (EPSV; on IPv4, PASV for the rest of the session
+    // once EPSV is refused or answered unreadably) instead of listening for the server's (PORT,
+    // or EPRT on IPv6). Off unless set.
     bool Passive() const { return m_passive; }
     void SetPassive(bool v) { m_passive = v; }
+    // How a server that refuses the chosen mode is told to be reached instead; the site's page
+    // unless set.
+    TModeAdvice ModeAdvice() const { return m_modeAdvice; }
+    void SetModeAdvice(TModeAdvice v) { m_modeAdvice = v; }
     // A STOR refused with 550 or 553 for a name in folders makes the client create each folder
     // with MKD and send STOR once more. Off unless set.
     bool CreateFolders() const { return m_createFolders; }
     void SetCreateFolders(bool v) { m_createFolders = v; }
     // The file is stored as TemporaryName(HostFileName) and renamed over HostFileName with
     // RNFR/RNTO (after DELE of the old file when the server will not rename over it); a failed
-    // upload removes the temporary file and leaves the old one. Off unless set.
+    // upload removes the temporary file and leaves the old one. The old file's mode (MLST's
+    // UNIX.mode fact, else the letters STAT lists for it) is set on the temporary file with SITE
+    // CHMOD before the rename; a server that refuses it leaves the server's default mode, which
+    // a new file keeps anyway. Off unless set.
     bool UploadViaTempName() const { return m_uploadViaTempName; }
     void SetUploadViaTempName(bool v) { m_uploadViaTempName = v; }
     // How many times an upload that failed for a passing cause (a connection refused, reset or
@@ -197,6 +213,17 @@ private:
     };
     // Whether a failure may pass if the upload is tried again.
     enum class TFailure : std::uint8_t { None, Transient, Permanent };
+    // Which command asks the server for a passive data port in this session.
+    enum class TPassiveCommand : std::uint8_t {
+        Epsv, // EPSV: the server has not refused it in this session
+        Pasv, // PASV for the rest of the session: EPSV was refused or answered unreadably
+    };
+    // How this session learns the mode of a file it is about to replace.
+    enum class TModeQuery : std::uint8_t {
+        Mlst, // MLST, with STAT where the answer has no UNIX.mode fact
+        Stat, // STAT alone: the server knows no MLST or gives no mode with it
+        None, // not at all: the server knows neither
+    };
     class TDataStepEnd;
     class TCancelWatch;
 
@@ -234,7 +261,13 @@ private:
     bool AnnouncePort();
     bool ConnectForData();
     std::optional<sockaddr_storage> RequestPassive();
+    bool EpsvRefused(std::int32_t code) const;
     std::optional<sockaddr_storage> PasvTarget();
+    QString AdvisedMode(const QString &refusal) const;
+    bool LearnMode(std::optional<std::uint32_t> &mode);
+    bool LearnModeByMlst(std::optional<std::uint32_t> &mode);
+    bool LearnModeByStat(std::optional<std::uint32_t> &mode);
+    bool KeepMode(const QString &temporary, std::uint32_t mode);
     bool AskToGoOn();
     void CheckCancel();
     void CancelSession();
@@ -277,6 +310,8 @@ private:
     QPointer<TWait> m_wait;
     std::int32_t m_timeOut = 15;
     QString m_lastResponse;
+    // The lines of the last reply, as displayed.
+    QStringList m_replyLines;
     // ErrorMessage as callers see it, and the text of the session's own first failure; they
     // differ only while a refused nested Put has put its refusal into ErrorMessage.
     QString m_errorMessage;
@@ -313,11 +348,13 @@ private:
     std::int32_t m_retryDelayMs = 2000;
     // Whether the session's first failure may pass on another try.
     TFailure m_failure = TFailure::None;
-    // What the session was opened for, its current type letter (0 before the first TYPE), and
-    // whether its server refused EPSV.
+    TModeAdvice m_modeAdvice = TModeAdvice::SitePage;
+    // What the session was opened for, its current type letter (0 before the first TYPE), how it
+    // asks for a passive data port and how it learns a file's mode.
     QStringList m_sessionKey;
     char m_sessionType = 0;
-    bool m_epsvRefused = false;
+    TPassiveCommand m_passiveCommand = TPassiveCommand::Epsv;
+    TModeQuery m_modeQuery = TModeQuery::Mlst;
     // The reply to STOR has been read; a data connection that ends before it is judged by it.
     bool m_storAnswered = false;
     // The server ended the data connection too early, noted while its reply to STOR was due.

@@ -44,8 +44,8 @@ void AddOptions(QCommandLineParser &parser)
          QStringLiteral("name")},
         {QStringLiteral("local"), QStringLiteral("Local file to send; may be given several times."),
          QStringLiteral("path")},
-        {QStringLiteral("ascii"), QStringLiteral("Announce type A.")},
-        {QStringLiteral("binary"), QStringLiteral("Announce type I (default).")},
+        {QStringLiteral("ascii"), QStringLiteral("A text file: announce type A; with --sftp, send each CR LF as LF.")},
+        {QStringLiteral("binary"), QStringLiteral("Send the file as it is, announcing type I (default).")},
         {QStringLiteral("timeout"), QStringLiteral("Seconds to wait for each reply (default 15)."),
          QStringLiteral("seconds"), QStringLiteral("15")},
         {QStringLiteral("passive"), QStringLiteral("Open the data connection from here (EPSV, PASV).")},
@@ -165,6 +165,7 @@ void Configure(TFtpClient &client, const QCommandLineParser &parser)
     client.SetBinary(!parser.isSet(QStringLiteral("ascii")));
     client.SetTimeOut(parser.value(QStringLiteral("timeout")).toInt());
     client.SetPassive(parser.isSet(QStringLiteral("passive")));
+    client.SetModeAdvice(TFtpClient::TModeAdvice::CommandLine);
     client.SetCreateFolders(parser.isSet(QStringLiteral("create-dirs")));
     client.SetUploadViaTempName(parser.isSet(QStringLiteral("via-temp")));
     client.SetRetries(parser.value(QStringLiteral("retries")).toInt());

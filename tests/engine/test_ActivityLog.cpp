@@ -91,13 +91,17 @@ TEST_F(ActivityLogTest, MessageWithLineBreaksBecomesOneLinePerPart)
                            QStringLiteral("a"), QStringLiteral("b")}));
 }
 
-TEST_F(ActivityLogTest, ClientLinesAreLoggedOnlyWithDetailedLogging)
+// Except the notes a user must see: a retry's pause, and a replaced file that lost its mode.
+TEST_F(ActivityLogTest, ClientLinesAreLoggedOnlyWithDetailedLoggingButForTheNotes)
 {
     QString msg = QStringLiteral("> PASS secret");
-    log.ftpClientDisplay(nullptr, msg);
+    QString retry = QStringLiteral("Trying again in 2 seconds (retry 1 of 2)");
+    QString mode = QStringLiteral("The file's mode could not be kept (500 Unknown SITE command.)");
+    for (QString *line : {&msg, &retry, &mode})
+        log.ftpClientDisplay(nullptr, *line);
     options.detailedLogging = true;
     log.ftpClientDisplay(nullptr, msg);
-    EXPECT_EQ(memoLog.Lines(), QStringList({QStringLiteral("> PASS secret")}));
+    EXPECT_EQ(memoLog.Lines(), QStringList({retry, mode, QStringLiteral("> PASS secret")}));
 }
 
 TEST_F(ActivityLogTest, FullAreaIsClearedAndNotedAndTheLineDropped)

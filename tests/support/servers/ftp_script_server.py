@@ -32,7 +32,7 @@ SCENARIOS = {
     "early_data", "close_on_user", "stor_125", "connect_at_port",
     "endless_reply_fast", "endless_reply_slow", "empty_inner_line",
     "third_party_data", "data_talks_back", "data_close_early_226", "slow_sink",
-    "epsv_refused", "epsv_garbage", "pasv_garbage", "pasv_private", "pasv_unreachable",
+    "epsv_refused", "epsv_garbage", "pasv_garbage", "pasv_private", "pasv_unreachable", "pasv_refused",
     "rnto_no_overwrite", "refuse_first_two", "refuse_first",
     "tls_cut", "tls_silent", "tls_data_cut", "trickle_sink", "no_pass_reply",
 }
@@ -197,6 +197,9 @@ class Session:
             self.reply("229 Entering Extended Passive Mode (|||%d|)" % self.listen_passive())
 
     def on_PASV(self, arg):
+        if self.scenario == "pasv_refused":
+            self.reply("502 Command not implemented.")
+            return
         port = self.listen_passive()
         if self.scenario == "pasv_garbage":
             self.reply("227 Entering Passive Mode (127,0,0,1,300)")
