@@ -154,7 +154,11 @@ TTransfer::TTransfer(const TEngineParts &parts, TEngineObserver &events, TActivi
     sftp.OnProgress = [this](QObject *sender, std::int64_t count, bool &abort) {
         ftpClientProgress(sender, count, abort);
     };
-    sftp.OnHostKey = [this](QObject *, const QString &question, bool &trust) { trust = Ask(question); };
+    sftp.OnHostKey = [this](QObject *, const QString &question, TTrustAnswer &answer) {
+        m_nobodyAsked = !m_asking;
+        if (m_asking)
+            answer = Ask(question) ? TTrustAnswer::Trusted : TTrustAnswer::Refused;
+    };
     if (TFtpClient *client = m_parts.ftpClient) {
         client->SetTimeOut(15);
         client->SetWait(m_parts.waitControl);
@@ -185,6 +189,7 @@ bool TTransfer::Upload(TSite &site, const TPushEntry &entry, const QString &addr
     const QString &localFile = entry.localFile;
     TBusyScope busy(*this, localFile);
     m_abortHanded = false;
+    m_nobodyAsked = false;
     const bool binary = entry.fileType == TFileType::Binary;
     m_log.AddToLog(QStringLiteral("Connecting to: ") + site.server);
     m_log.AddToLog(TransferingPrefix + localFile);
@@ -213,7 +218,7 @@ bool TTransfer::Upload(TSite &site, const TPushEntry &entry, const QString &addr
         return Failed(server.error, localFile);
 
     const bool sftp = site.protocol == SiteProtocol::SFTP;
-    const bool stored = sftp ? PutSftp(site, server) : PutFtp(site, server, binary);
+    const bool stored = sftp ? PutSftp(site, server, binary) : PutFtp(site, server, binary);
     // The client only closes the data connection on Cancel, and a server takes that for the
     // end of the file and confirms it: the upload is cut short all the same, so the entry must
     // not pass for pushed. Cancel ends a shared session as well.
@@ -223,7 +228,7 @@ bool TTransfer::Upload(TSite &site, const TPushEntry &entry, const QString &addr
     }
     const QString outcome = sftp ? m_sftpClient->ErrorMessage() : m_parts.ftpClient->ErrorMessage();
     if (!stored)
-        return Failed(outcome, localFile);
+        return Failed(m_nobodyAsked ? outcome + QStringLiteral("; ") + NobodyAskedText : outcome, localFile);
     // The FTP server's closing reply says the file is in; an SFTP server sends none.
     m_log.AddToLog(sftp ? QStringLiteral("Done") : outcome);
     return true;
@@ -242,6 +247,7 @@ bool TTransfer::PutFtp(TSite &site, const TServerField &server, bool binary)
         return true;
     if (m_abortHanded || !client.CertificateProblem())
         return false;
+    m_nobodyAsked = !m_asking;
     // The failed check (why, subject, issuer, dates, fingerprint) is what the user decides on; it
     // goes to the log whatever the answer.
     const TCertificateProblem problem = *client.CertificateProblem();
@@ -258,12 +264,13 @@ bool TTransfer::PutFtp(TSite &site, const TServerField &server, bool binary)
     return put();
 }
 
-bool TTransfer::PutSftp(const TSite &site, const TServerField &server)
+bool TTransfer::PutSftp(const TSite &site, const TServerField &server, bool binary)
 {
     TSftpClient &client = *m_sftpClient;
     client.SetHostDirName(QString());
     client.SetHostFileName(m_hostFileName);
     client.SetLocalFileName(m_uploadName);
+    client.SetBinary(binary);
     UseSite(client, site, server);
     return m_sharedSession ? client.PutFile() : client.Put();
 }

@@ -121,7 +121,7 @@ private:
     std::optional<QString> MakeUploadCopy(const QString &localFile, const QString &ipParameter, const QString &address,
                                           QString &reason);
     bool PutFtp(TSite &site, const TServerField &server, bool binary);
-    bool PutSftp(const TSite &site, const TServerField &server);
+    bool PutSftp(const TSite &site, const TServerField &server, bool binary);
     bool Ask(const QString &question);
     void CloseSessions();
 
@@ -136,6 +136,8 @@ private:
     // Set while a TQuestionScope lives; the questions answered No meanwhile.
     bool m_asking = false;
     QSet<QString> m_refused;
+    // The transfer's server wanted trusting, and nobody was there to ask.
+    bool m_nobodyAsked = false;
     // The entry's file as uploaded: the local file or its substituted copy.
     QString m_uploadName;
     QString m_hostFileName;

@@ -103,6 +103,35 @@ QString TemporaryPath(const QString &target, const QString &tag, std::uint32_t r
            QLatin1Char('-') + QStringLiteral("%1").arg(random, 8, 16, QLatin1Char('0'));
 }
 
+QByteArrayView TCrLfFolding::Fold(QByteArrayView chunk)
+{
+    m_folded.resize(0);
+    m_folded.reserve(chunk.size() + 1);
+    if (m_heldCr && !chunk.isEmpty()) {
+        m_heldCr = false;
+        if (chunk.front() != '\n')
+            m_folded.append('\r');
+    }
+    for (qsizetype i = 0; i < chunk.size(); ++i) {
+        const char c = chunk[i];
+        if (c == '\r' && i + 1 == chunk.size()) {
+            m_heldCr = true;
+            break;
+        }
+        if (c != '\r' || chunk[i + 1] != '\n')
+            m_folded.append(c);
+    }
+    return m_folded;
+}
+
+QByteArrayView TCrLfFolding::Finish()
+{
+    m_folded.resize(0);
+    if (std::exchange(m_heldCr, false))
+        m_folded.append('\r');
+    return m_folded;
+}
+
 TSftpClient::TSftpClient(QObject *parent) : QObject(parent), m_block(BlockSize) {}
 
 TSftpClient::~TSftpClient() = default;
@@ -263,8 +292,8 @@ bool TSftpClient::StartSession()
     login.acceptedHostKey = m_acceptedHostKey;
     TSshSession::TTrustQuestion trust;
     if (OnHostKey)
-        trust = [this](const QString &name, const QString &key, bool &trusted) {
-            OnHostKey(this, HostKeyQuestion(name, key), trusted);
+        trust = [this](const QString &name, const QString &key, TTrustAnswer &answer) {
+            OnHostKey(this, HostKeyQuestion(name, key), answer);
         };
     m_session =
         std::make_unique<TSshSession>(m_wait, EffectiveTimeOut(), [this](const QString &line) { Display(line); });
@@ -470,6 +499,8 @@ bool TSftpClient::SendData()
     m_dataState = TDataState::Sending;
     m_sent = 0;
     m_taken = 0;
+    m_unsentFileBytes = 0;
+    m_folding = TCrLfFolding();
     m_inFlight.clear();
     QElapsedTimer elapsed;
     elapsed.start();
@@ -536,26 +567,36 @@ void TSftpClient::FillPipeline()
             FailData(QStringLiteral("Error reading file, error %1").arg(errno));
             return;
         }
+        const QByteArrayView read(m_block.data(), n);
+        m_unsentFileBytes += n;
+        SendWrite(m_binary ? read : n > 0 ? m_folding.Fold(read) : m_folding.Finish());
         if (n == 0) {
             m_dataState = TDataState::Draining;
             break;
         }
-        const std::uint32_t id = NextId();
-        m_inFlight.emplace(id, static_cast<std::uint32_t>(n));
-        m_session->Send(
-            WriteRequest(id, m_upload.handle, static_cast<std::uint64_t>(m_sent), QByteArrayView(m_block.data(), n)));
-        m_sent += n;
     }
     if (m_dataState == TDataState::Draining && m_inFlight.empty())
         m_dataState = TDataState::Done;
 }
 
-void TSftpClient::TakeWriteReply(const TReply &reply, std::uint32_t length)
+// One WRITE at the end of what the remote file holds so far; nothing when there is nothing to
+// write (a text's chunk that was a held-back CR alone).
+void TSftpClient::SendWrite(QByteArrayView bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    const std::uint32_t id = NextId();
+    m_inFlight.emplace(id, std::exchange(m_unsentFileBytes, 0));
+    m_session->Send(WriteRequest(id, m_upload.handle, static_cast<std::uint64_t>(m_sent), bytes));
+    m_sent += bytes.size();
+}
+
+void TSftpClient::TakeWriteReply(const TReply &reply, std::int64_t fileBytes)
 {
     if (!DataActive())
         return;
     if (reply.type == TPacket::Status && reply.status == TStatus::Ok) {
-        m_taken += length;
+        m_taken += fileBytes;
         return;
     }
     FailData(QStringLiteral("The server did not take the data of %1: %2").arg(m_upload.temporary, ReplyText(reply)));
@@ -765,9 +806,9 @@ void TSftpClient::DrainReplies()
             return;
         }
         if (const auto write = m_inFlight.find(reply->id); write != m_inFlight.end()) {
-            const std::uint32_t length = write->second;
+            const std::int64_t fileBytes = write->second;
             m_inFlight.erase(write);
-            TakeWriteReply(*reply, length);
+            TakeWriteReply(*reply, fileBytes);
         } else if (m_awaitedId && reply->id == *m_awaitedId) {
             m_awaitedReply = reply;
             m_awaitedId.reset();

@@ -12,7 +12,8 @@
 // Each file is written to a temporary name in the target folder and renamed over the real name
 // only when the server has confirmed every byte, so a reader of the real name sees the old file
 // or the whole new one, never a part. The new file gets mode 0644; a file it replaces keeps its
-// mode.
+// mode. A text file (Binary false) goes with each CR LF as LF, the line ends FTP's type A gives
+// it on a Unix server; a binary file goes as it is.
 //
 // It reports as TFtpClient does, with the same names: display lines through OnDisplay, the file's
 // progress through OnProgress (which can abort), the outcome as Put's result with the first
@@ -49,6 +50,20 @@ QString JoinRemotePath(const QString &folder, const QString &file);
 // random number as eight hex digits, in target's folder.
 QString TemporaryPath(const QString &target, const QString &tag, std::uint32_t random);
 
+// Turns the CR LF line ends of a text, handed over in chunks, into LF; a lone CR or LF stays.
+class TCrLfFolding {
+public:
+    // Returns the chunk folded, valid until the next call. A CR that ends the chunk is held back
+    // until the next chunk shows whether an LF follows it.
+    QByteArrayView Fold(QByteArrayView chunk);
+    // Returns what is held back at the end of the text: a last CR, or nothing.
+    QByteArrayView Finish();
+
+private:
+    QByteArray m_folded;
+    bool m_heldCr = false;
+};
+
 class TSftpClient : public QObject {
     Q_OBJECT
 public:
@@ -56,8 +71,8 @@ public:
     // count is the number of the file's bytes the server has confirmed so far.
     using TSftpProgress = std::function<void(QObject *sender, std::int64_t count, bool &abort)>;
     // Asked when no known-hosts file holds the server's key; question reads "Trust the host key
-    // of <server> (<type> SHA256:<fingerprint>)?" and trust starts false.
-    using TSftpHostKey = std::function<void(QObject *sender, const QString &question, bool &trust)>;
+    // of <server> (<type> SHA256:<fingerprint>)?" and answer starts NotAsked.
+    using TSftpHostKey = std::function<void(QObject *sender, const QString &question, TTrustAnswer &answer)>;
 
     explicit TSftpClient(QObject *parent = nullptr);
     ~TSftpClient() override;
@@ -117,7 +132,8 @@ public:
     // Creates the missing folders of the remote path before the upload.
     bool CreateFolders() const { return m_createFolders; }
     void SetCreateFolders(bool v) { m_createFolders = v; }
-    // Kept for callers of both clients: SFTP moves bytes unchanged either way.
+    // True sends the file's bytes as they are; false sends a text file with each CR LF as LF.
+    // True unless set.
     bool Binary() const { return m_binary; }
     void SetBinary(bool v) { m_binary = v; }
     TWait *Wait() const { return m_wait; }
@@ -170,6 +186,7 @@ private:
     void DataStep();
     bool DataActive() const { return m_dataState == TDataState::Sending || m_dataState == TDataState::Draining; }
     void FillPipeline();
+    void SendWrite(QByteArrayView bytes);
     bool TriggerProgress();
     void FailData(const QString &text);
     bool FinishTemporary();
@@ -182,7 +199,7 @@ private:
     std::optional<sftp::TReply> Call(const QByteArray &request, std::uint32_t id, const QString &shown);
     bool CallOk(const QByteArray &request, std::uint32_t id, const QString &shown, const QString &failure);
     void DrainReplies();
-    void TakeWriteReply(const sftp::TReply &reply, std::uint32_t length);
+    void TakeWriteReply(const sftp::TReply &reply, std::int64_t fileBytes);
     std::uint32_t NextId() { return m_nextId++; }
     void EndSession();
     void SetError(const QString &text);
@@ -228,10 +245,14 @@ private:
     UniqueFd m_file;
     std::vector<char> m_block;
     TDataState m_dataState = TDataState::Idle;
-    // WRITE requests without a reply yet: id and length.
-    std::unordered_map<std::uint32_t, std::uint32_t> m_inFlight;
+    // WRITE requests without a reply yet: id, and the bytes of the local file each carries.
+    std::unordered_map<std::uint32_t, std::int64_t> m_inFlight;
+    // Bytes written to the remote file; bytes of the local file the server confirmed, and those
+    // read but not in a WRITE yet (a text's CR held back).
     std::int64_t m_sent = 0;
     std::int64_t m_taken = 0;
+    std::int64_t m_unsentFileBytes = 0;
+    TCrLfFolding m_folding;
     // The confirmed and the sent count when data last moved, and the time since then.
     std::pair<std::int64_t, std::int64_t> m_lastMoved{-1, -1};
     QElapsedTimer m_still;

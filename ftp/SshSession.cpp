@@ -325,14 +325,18 @@ bool TSshSession::CheckHostKey(const TTrustQuestion &trust)
 bool TSshSession::AcceptHostKey(const QString &keyText, const QString &fingerprint, const TTrustQuestion &trust)
 {
     const QString server = ServerText(m_login.server);
-    bool trusted = m_login.acceptedHostKey.trimmed() == fingerprint;
-    if (trusted) {
+    const bool named = m_login.acceptedHostKey.trimmed() == fingerprint;
+    TTrustAnswer answer = named ? TTrustAnswer::Trusted : TTrustAnswer::NotAsked;
+    if (named) {
         Display(QStringLiteral("Host key %1: not known, accepted as named").arg(keyText));
     } else if (trust) {
-        trust(server, keyText, trusted);
-        Display(QStringLiteral("Host key %1: not known, %2 by the user").arg(keyText, trusted ? "trusted" : "refused"));
+        trust(server, keyText, answer);
+        const QString decision = answer == TTrustAnswer::NotAsked  ? NobodyAskedText
+                                 : answer == TTrustAnswer::Trusted ? QStringLiteral("trusted by the user")
+                                                                   : QStringLiteral("refused by the user");
+        Display(QStringLiteral("Host key %1: not known, %2").arg(keyText, decision));
     }
-    if (!trusted)
+    if (answer != TTrustAnswer::Trusted)
         return Fail(QStringLiteral("The host key of %1 is not known: %2").arg(server, keyText));
     return StoreHostKey();
 }
@@ -384,12 +388,52 @@ bool TSshSession::Authenticate()
 bool TSshSession::AuthenticateWithPassword()
 {
     ssh_session session = m_session->handle;
-    if (!(ssh_userauth_list(session, nullptr) & SSH_AUTH_METHOD_PASSWORD))
+    const int methods = ssh_userauth_list(session, nullptr);
+    if (!(methods & SSH_AUTH_METHOD_PASSWORD)) {
+        if (methods & SSH_AUTH_METHOD_INTERACTIVE)
+            return AuthenticateInteractively();
         return Fail(QStringLiteral("The server takes no password for user '%1'").arg(m_login.user));
+    }
     Display(QStringLiteral("Authenticating as %1 with password").arg(m_login.user));
     const QByteArray password = m_login.password.toUtf8();
-    const int rc =
-        Drive([&] { return ssh_userauth_password(session, nullptr, password.constData()); }, SSH_AUTH_AGAIN, m_ticks);
+    return PasswordOutcome(
+        Drive([&] { return ssh_userauth_password(session, nullptr, password.constData()); }, SSH_AUTH_AGAIN, m_ticks));
+}
+
+// RFC 4256: the server asks its questions in rounds. A password log-in (PAM's, for one) is a
+// single question whose answer is not echoed; a second question, such as a one-time code, has
+// no answer here. A round without questions, which some servers send last, is answered empty.
+bool TSshSession::AuthenticateInteractively()
+{
+    // Rounds without questions are no reason to go on for ever.
+    constexpr int kMaxRounds = 8;
+    Display(QStringLiteral("Authenticating as %1 with password (keyboard-interactive)").arg(m_login.user));
+    ssh_session session = m_session->handle;
+    const QByteArray password = m_login.password.toUtf8();
+    int asked = 0;
+    for (int round = 0; round < kMaxRounds; ++round) {
+        const int rc =
+            Drive([session] { return ssh_userauth_kbdint(session, nullptr, nullptr); }, SSH_AUTH_AGAIN, m_ticks);
+        if (rc != SSH_AUTH_INFO)
+            return PasswordOutcome(rc);
+        const int questions = ssh_userauth_kbdint_getnprompts(session);
+        if (questions <= 0)
+            continue;
+        asked += questions;
+        char echo = 0;
+        ssh_userauth_kbdint_getprompt(session, 0, &echo);
+        if (asked > 1 || echo)
+            return Fail(QStringLiteral("The server asks %1 %2 at log-in; only a password can be given")
+                            .arg(asked)
+                            .arg(asked == 1 ? QStringLiteral("question") : QStringLiteral("questions")));
+        if (ssh_userauth_kbdint_setanswer(session, 0, password.constData()) < 0)
+            return Fail(QStringLiteral("Authentication failed: ") + LibraryError());
+    }
+    return Fail(QStringLiteral("The server did not end the log-in after %1 rounds of questions").arg(kMaxRounds));
+}
+
+bool TSshSession::PasswordOutcome(int rc)
+{
     switch (rc) {
     case SSH_AUTH_SUCCESS:
         return true;

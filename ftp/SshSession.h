@@ -32,6 +32,17 @@ struct sockaddr_storage;
 
 namespace quelmark {
 
+// What became of the question whether to trust an unknown host key.
+enum class TTrustAnswer : std::uint8_t {
+    NotAsked, // nobody was there to answer it
+    Refused,
+    Trusted,
+};
+
+// Says why a certificate or host key that nothing vouches for fails where nobody was asked.
+inline const QString NobodyAskedText = QStringLiteral(
+    "not trusted: nobody is asked during unattended pushes; trust it in the window or with quelmark-put");
+
 // How a session proves who its user is.
 enum class TSshAuth : std::uint8_t {
     Password, // the password
@@ -73,8 +84,8 @@ class TSshSession : public QObject {
 public:
     using TDisplay = std::function<void(const QString &line)>;
     // Asked about an unknown host key: the server as the user named it and the key's text
-    // ("<type> SHA256:<fingerprint>"); trust starts false.
-    using TTrustQuestion = std::function<void(const QString &server, const QString &key, bool &trust)>;
+    // ("<type> SHA256:<fingerprint>"); answer starts NotAsked.
+    using TTrustQuestion = std::function<void(const QString &server, const QString &key, TTrustAnswer &answer)>;
     // How a wait ended.
     enum class TEnd : std::uint8_t { Done, TimedOut, Lost };
 
@@ -131,6 +142,8 @@ private:
     bool StoreHostKey();
     bool Authenticate();
     bool AuthenticateWithPassword();
+    bool AuthenticateInteractively();
+    bool PasswordOutcome(int rc);
     bool AuthenticateWithKeys();
     std::optional<bool> TryKeyFile(const QString &path, bool named);
     std::optional<bool> TryAgent();

@@ -33,6 +33,7 @@ void Configure(TSftpClient &client, const QCommandLineParser &parser)
     client.SetHostDirName(parser.value(QStringLiteral("dir")));
     client.SetTimeOut(parser.value(QStringLiteral("timeout")).toInt());
     client.SetCreateFolders(parser.isSet(QStringLiteral("create-dirs")));
+    client.SetBinary(!parser.isSet(QStringLiteral("ascii")));
     client.SetKnownHostsFile(parser.isSet(QStringLiteral("known-hosts")) ? parser.value(QStringLiteral("known-hosts"))
                                                                          : ProgramKnownHostsFile());
     client.SetAcceptedHostKey(parser.value(QStringLiteral("accept-host-key")));

@@ -48,6 +48,24 @@ TEST(SftpNames, JoinRemotePathAndTemporaryPath)
               QStringLiteral(".index.html.old-ffffffff"));
 }
 
+// A text handed over in chunks cut at every place folds as the whole text does.
+TEST(SftpTextLines, CrLfBecomesLfWhereverTheChunksAreCut)
+{
+    const QByteArray texts[] = {
+        "", "\r", "\r\n", "a\r\nb\r\n", "lone\rcr\nlf\r\r\n", "\r\r\r\n\n", "end\r\n\r", "\n\r\n\r",
+    };
+    for (const QByteArray &text : texts) {
+        const QByteArray expected = QByteArray(text).replace("\r\n", "\n");
+        for (qsizetype cut = 0; cut <= text.size(); ++cut) {
+            TCrLfFolding folding;
+            QByteArray folded = folding.Fold(QByteArrayView(text).first(cut)).toByteArray();
+            folded += folding.Fold(QByteArrayView(text).sliced(cut)).toByteArray();
+            folded += folding.Finish().toByteArray();
+            EXPECT_EQ(folded, expected) << text.toPercentEncoding().toStdString() << " cut at " << cut;
+        }
+    }
+}
+
 class SftpClient : public ::testing::Test {
 protected:
     void SetUp() override
@@ -346,20 +364,34 @@ TEST_F(SftpClient, TrustQuestionDecidesAnUnknownKeyAndAYesIsKept)
 {
     QFile::remove(knownHosts);
     QStringList questions;
-    bool answer = false;
-    client.OnHostKey = [&](QObject *, const QString &question, bool &trust) {
+    TTrustAnswer answer = TTrustAnswer::NotAsked;
+    client.OnHostKey = [&](QObject *, const QString &question, TTrustAnswer &given) {
         questions << question;
-        trust = answer;
+        given = answer;
     };
-    EXPECT_FALSE(PutFile(QStringLiteral("page.html"), "x"));
-    EXPECT_EQ(client.ErrorMessage(), QStringLiteral("The host key of %1 is not known: %2 %3")
-                                         .arg(server->Server(), server->HostKeyType(), server->HostKeyFingerprint()));
-    answer = true;
+    const QString key = server->HostKeyType() + QLatin1Char(' ') + server->HostKeyFingerprint();
+    const struct {
+        TTrustAnswer answer;
+        QString said;
+    } refusals[] = {
+        {TTrustAnswer::NotAsked, "not trusted: nobody is asked during unattended pushes; trust it in the window or "
+                                 "with quelmark-put"},
+        {TTrustAnswer::Refused, "refused by the user"},
+    };
+    for (const auto &refusal : refusals) {
+        answer = refusal.answer;
+        lines.clear();
+        EXPECT_FALSE(PutFile(QStringLiteral("page.html"), "x"));
+        EXPECT_EQ(client.ErrorMessage(),
+                  QStringLiteral("The host key of %1 is not known: %2").arg(server->Server(), key));
+        EXPECT_TRUE(lines.contains(QStringLiteral("Host key %1: not known, %2").arg(key, refusal.said)))
+            << lines.join('\n').toStdString();
+    }
+    answer = TTrustAnswer::Trusted;
     EXPECT_TRUE(PutFile(QStringLiteral("page.html"), "x")) << client.ErrorMessage().toStdString();
     EXPECT_TRUE(PutFile(QStringLiteral("page.html"), "y")) << client.ErrorMessage().toStdString();
-    const QString question = QStringLiteral("Trust the host key of %1 (%2 %3)?")
-                                 .arg(server->Server(), server->HostKeyType(), server->HostKeyFingerprint());
-    EXPECT_EQ(questions, QStringList({question, question})) << "asked again after a no, never after a yes";
+    const QString question = QStringLiteral("Trust the host key of %1 (%2)?").arg(server->Server(), key);
+    EXPECT_EQ(questions, QStringList({question, question, question})) << "asked again after a no, never after a yes";
 }
 
 // A server that accepts connections (the kernel does, on its behalf) and never speaks.
