@@ -14,7 +14,7 @@ QUELMARK_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     python3 python3-pyftpdlib vsftpd faketime
     libssl-dev openssl python3-openssl tcpdump
-    libssh-dev openssh-server
+    libssh-dev openssh-server dropbear-bin rclone
     curl lftp hyperfine time
     xvfb xauth imagemagick
     dpkg-dev desktop-file-utils appstream systemd librsvg2-bin
@@ -38,6 +38,42 @@ quelmark_install_packages() {
     [ "$(id -u)" -ne 0 ] && sudo=(sudo)
     "${sudo[@]}" apt-get update -qq
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# FTP servers the interop tests run beside vsftpd and pyftpdlib. Their packages conflict with
+# vsftpd, so they are never installed: apt-get download fetches them, with those of their
+# libraries that are not installed, and dpkg -x unpacks them into a folder of the build.
+QUELMARK_UNPACKED_SERVERS=(proftpd-core proftpd-mod-crypto pure-ftpd pure-ftpd-common)
+QUELMARK_UNPACKED_LIBRARIES=(libmemcached11 libmemcachedutil2 libhashkit2 libpcre2-posix3)
+
+# quelmark_unpack_servers DIR: the servers above in DIR/test-servers/root, unless they are there.
+# A failure only warns: the tests that need them skip and say why.
+quelmark_unpack_servers() {
+    local dir=$1/test-servers
+    [ -x "$dir/root/usr/sbin/proftpd" ] && [ -x "$dir/root/usr/sbin/pure-ftpd" ] && return 0
+    local wanted=("${QUELMARK_UNPACKED_SERVERS[@]}")
+    local pkg
+    for pkg in "${QUELMARK_UNPACKED_LIBRARIES[@]}"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || wanted+=("$pkg")
+    done
+    rm -rf "$dir"
+    mkdir -p "$dir/debs" "$dir/root"
+    local apt=(apt-get download -qq)
+    # As root, apt drops to its own user, who may not write here.
+    [ "$(id -u)" -eq 0 ] && apt+=(-o APT::Sandbox::User=root)
+    if ! (cd "$dir/debs" && "${apt[@]}" "${wanted[@]}"); then
+        local sudo=()
+        [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+        "${sudo[@]}" apt-get update -qq || true
+        if ! (cd "$dir/debs" && "${apt[@]}" "${wanted[@]}"); then
+            echo "warning: cannot download ${wanted[*]}; the tests that need them will skip" >&2
+            return 0
+        fi
+    fi
+    local deb
+    for deb in "$dir"/debs/*.deb; do
+        dpkg -x "$deb" "$dir/root"
+    done
 }
 
 # quelmark_configure DIR [cmake options...]

@@ -19,7 +19,8 @@ namespace {
 constexpr int StartTimeoutMs = 15000;
 const QString Python = QStringLiteral("/usr/bin/python3");
 const QString Vsftpd = QStringLiteral("/usr/sbin/vsftpd");
-const QString VsftpUser = QStringLiteral("quelmarkftp");
+const QString LocalUser = QStringLiteral("quelmarkftp");
+const QString LocalPassword = QStringLiteral("Qm-test-pw-7");
 
 QString ServerScript(const char *name)
 {
@@ -61,7 +62,39 @@ bool RunQuietly(const QString &program, const QStringList &arguments, const QByt
     return p.waitForFinished() && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
+// Makes the local user when missing and sets its password, once per test program: other
+// programs set the same password at the same time, and the shadow file's lock makes one of them
+// wait or fail.
+QString MakeLocalUser()
+{
+    if (!::getpwnam(LocalUser.toLocal8Bit().constData()) &&
+        !RunQuietly(QStringLiteral("/usr/sbin/useradd"), {QStringLiteral("--create-home"), QStringLiteral("--shell"),
+                                                          QStringLiteral("/bin/bash"), LocalUser}))
+        return QStringLiteral("useradd %1 failed").arg(LocalUser);
+    static bool passwordSet = false;
+    for (int attempt = 0; attempt < 5 && !passwordSet; ++attempt) {
+        passwordSet = RunQuietly(QStringLiteral("/usr/sbin/chpasswd"), {},
+                                 (LocalUser + ':' + LocalPassword + '\n').toLocal8Bit());
+        if (!passwordSet)
+            QThread::msleep(100);
+    }
+    return passwordSet ? QString() : QStringLiteral("chpasswd for %1 failed").arg(LocalUser);
+}
+
+// The folder of the unpacked packages' shared libraries, for the dynamic linker.
+QString UnpackedLibraries()
+{
+    const QDir lib(UnpackedServers() + QStringLiteral("/usr/lib"));
+    const QStringList multiarch = lib.entryList({QStringLiteral("*-linux-gnu")}, QDir::Dirs);
+    return multiarch.isEmpty() ? lib.path() : lib.filePath(multiarch.first());
+}
+
 } // namespace
+
+QString UnpackedServers()
+{
+    return QStringLiteral(QUELMARK_BINARY_DIR "/test-servers/root");
+}
 
 std::uint16_t FreeLoopbackPort()
 {
@@ -95,6 +128,47 @@ QByteArray FtpServerProcess::Stored(const QString &relativePath) const
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+int FtpServerProcess::StoredMode(const QString &relativePath) const
+{
+    struct stat status {};
+    if (::stat(QFile::encodeName(QDir(m_home).filePath(relativePath)).constData(), &status) != 0)
+        return -1;
+    return static_cast<int>(status.st_mode & 07777);
+}
+
+bool FtpServerProcess::PrepareLocalUser(const QString &server)
+{
+    if (::geteuid() != 0) {
+        Fail(server + QStringLiteral(" needs a local user; creating one needs root"));
+        return false;
+    }
+    m_user = LocalUser;
+    m_password = LocalPassword;
+    if (const QString failure = MakeLocalUser(); !failure.isEmpty()) {
+        Fail(failure);
+        return false;
+    }
+    const passwd *pw = ::getpwnam(m_user.toLocal8Bit().constData());
+    m_home = m_dir.filePath(QStringLiteral("root"));
+    // The user must be able to reach its folder through the test folder, which starts as 0700.
+    const bool ok = pw && ::chmod(m_dir.path().toLocal8Bit().constData(), 0755) == 0 && QDir().mkpath(m_home) &&
+                    ::chown(m_home.toLocal8Bit().constData(), pw->pw_uid, pw->pw_gid) == 0;
+    if (!ok)
+        Fail(QStringLiteral("cannot prepare the folders for %1 in %2").arg(server, m_dir.path()));
+    return ok;
+}
+
+bool FtpServerProcess::LaunchOnFreePort(const QString &program,
+                                        const std::function<QStringList(std::uint16_t)> &arguments, bool ipv6)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const std::uint16_t port = FreeLoopbackPort();
+        if (LaunchOnPort(program, arguments(port), port, ipv6))
+            return true;
+    }
+    return false;
+}
+
 qint64 FtpServerProcess::ProcessId() const
 {
     return m_process ? m_process->processId() : 0;
@@ -103,6 +177,7 @@ qint64 FtpServerProcess::ProcessId() const
 bool FtpServerProcess::LaunchPrintingPort(const QString &program, const QStringList &arguments)
 {
     m_process = std::make_unique<QProcess>();
+    m_process->setProcessEnvironment(m_environment);
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process->start(program, arguments);
     QDeadlineTimer deadline(StartTimeoutMs);
@@ -124,6 +199,7 @@ bool FtpServerProcess::LaunchPrintingPort(const QString &program, const QStringL
 bool FtpServerProcess::LaunchOnPort(const QString &program, const QStringList &arguments, std::uint16_t port, bool ipv6)
 {
     m_process = std::make_unique<QProcess>();
+    m_process->setProcessEnvironment(m_environment);
     m_process->setProcessChannelMode(QProcess::MergedChannels);
     m_process->start(program, arguments);
     QDeadlineTimer deadline(StartTimeoutMs);
@@ -170,53 +246,15 @@ VsftpServer::VsftpServer(const VsftpOptions &options) : m_options(options)
         Fail(QStringLiteral("vsftpd is not installed"));
         return;
     }
-    if (::geteuid() != 0) {
-        Fail(QStringLiteral("vsftpd needs a local user; creating one needs root"));
+    if (!PrepareLocalUser(QStringLiteral("vsftpd")) || !QDir().mkpath(m_dir.filePath(QStringLiteral("empty"))))
         return;
-    }
-    if (!PrepareUser() || !PrepareFolders())
-        return;
-    // The free port can be taken by someone else before vsftpd binds it: try a few.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        const std::uint16_t port = FreeLoopbackPort();
-        if (LaunchOnPort(Vsftpd, {WriteConfig(port)}, port, m_options.ipv6))
-            return;
-    }
+    LaunchOnFreePort(
+        Vsftpd, [this](std::uint16_t port) { return QStringList{WriteConfig(port)}; }, m_options.ipv6);
 }
 
 QString VsftpServer::LogFile() const
 {
     return m_dir.filePath(QStringLiteral("vsftpd.log"));
-}
-
-bool VsftpServer::PrepareUser()
-{
-    m_user = VsftpUser;
-    m_password = QStringLiteral("Qm-test-pw-7");
-    if (!::getpwnam(m_user.toLocal8Bit().constData()) &&
-        !RunQuietly(QStringLiteral("/usr/sbin/useradd"), {QStringLiteral("--create-home"), QStringLiteral("--shell"),
-                                                          QStringLiteral("/bin/bash"), m_user})) {
-        Fail(QStringLiteral("useradd %1 failed").arg(m_user));
-        return false;
-    }
-    if (!RunQuietly(QStringLiteral("/usr/sbin/chpasswd"), {}, (m_user + ':' + m_password + '\n').toLocal8Bit())) {
-        Fail(QStringLiteral("chpasswd for %1 failed").arg(m_user));
-        return false;
-    }
-    return true;
-}
-
-bool VsftpServer::PrepareFolders()
-{
-    const passwd *pw = ::getpwnam(m_user.toLocal8Bit().constData());
-    m_home = m_dir.filePath(QStringLiteral("root"));
-    const QString empty = m_dir.filePath(QStringLiteral("empty"));
-    // The user must be able to reach its root through the test folder, which starts as 0700.
-    const bool ok = pw && ::chmod(m_dir.path().toLocal8Bit().constData(), 0755) == 0 && QDir().mkpath(m_home) &&
-                    QDir().mkpath(empty) && ::chown(m_home.toLocal8Bit().constData(), pw->pw_uid, pw->pw_gid) == 0;
-    if (!ok)
-        Fail(QStringLiteral("cannot prepare the folders for vsftpd in ") + m_dir.path());
-    return ok;
 }
 
 QString VsftpServer::WriteConfig(std::uint16_t port)
@@ -231,12 +269,14 @@ QString VsftpServer::WriteConfig(std::uint16_t port)
                                                            "pasv_address=127.0.0.1\n");
     QString text = listen + QStringLiteral("listen_port=%1\n"
                                            "background=NO\nanonymous_enable=NO\nlocal_enable=YES\nwrite_enable=YES\n"
-                                           "local_umask=022\nlocal_root=%2\nport_enable=YES\nconnect_from_port_20=NO\n"
-                                           "pasv_enable=YES\nseccomp_sandbox=NO\n"
+                                           "local_umask=022\nlocal_root=%2\nport_enable=%5\nconnect_from_port_20=NO\n"
+                                           "pasv_enable=YES\nseccomp_sandbox=NO\nchmod_enable=%6\n"
                                            "pam_service_name=vsftpd\nsecure_chroot_dir=%3\nxferlog_enable=YES\n"
                                            "vsftpd_log_file=%4\nlog_ftp_protocol=YES\n")
                                 .arg(port)
-                                .arg(m_home, m_dir.filePath(QStringLiteral("empty")), LogFile());
+                                .arg(m_home, m_dir.filePath(QStringLiteral("empty")), LogFile(),
+                                     m_options.passiveOnly ? QStringLiteral("NO") : QStringLiteral("YES"),
+                                     m_options.chmodRefused ? QStringLiteral("NO") : QStringLiteral("YES"));
     if (m_options.pasvMinPort != 0)
         text += QStringLiteral("pasv_min_port=%1\npasv_max_port=%2\n")
                     .arg(m_options.pasvMinPort)
@@ -250,6 +290,100 @@ QString VsftpServer::WriteConfig(std::uint16_t port)
                     .arg(m_options.tls.certificate, m_options.tls.key);
     f.write(text.toLocal8Bit());
     return path;
+}
+
+ProftpServer::ProftpServer(const ProftpOptions &options)
+{
+    const QString program = UnpackedServers() + QStringLiteral("/usr/sbin/proftpd");
+    if (!QFile::exists(program)) {
+        Fail(QStringLiteral("proftpd is not unpacked in %1 (scripts/setup.sh: quelmark_unpack_servers)")
+                 .arg(UnpackedServers()));
+        return;
+    }
+    if (!PrepareLocalUser(QStringLiteral("proftpd")))
+        return;
+    m_environment.insert(QStringLiteral("LD_LIBRARY_PATH"), UnpackedLibraries());
+    LaunchOnFreePort(program, [&](std::uint16_t port) {
+        return QStringList{QStringLiteral("-n"), QStringLiteral("-q"), QStringLiteral("-c"),
+                           WriteConfig(port, options)};
+    });
+}
+
+QString ProftpServer::WriteConfig(std::uint16_t port, const ProftpOptions &options)
+{
+    const QString path = m_dir.filePath(QStringLiteral("proftpd.conf"));
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return path;
+    // The user is kept in its folder; nothing is looked up in the name service.
+    QString text = QStringLiteral("ServerType standalone\nDefaultAddress 127.0.0.1\nSocketBindTight on\n"
+                                  "UseIPv6 off\nPort %1\nUser nobody\nGroup nogroup\nUmask 022\n"
+                                  "AllowOverwrite on\nModulePath %2\nScoreboardFile %3/scoreboard\n"
+                                  "PidFile %3/proftpd.pid\nSystemLog %3/proftpd.log\nWtmpLog off\n"
+                                  "UseReverseDNS off\nRequireValidShell off\nAuthPAM off\n"
+                                  "AuthOrder mod_auth_unix.c\nDefaultRoot %4\nDelayEngine off\n")
+                       .arg(port)
+                       .arg(UnpackedServers() + QStringLiteral("/usr/lib/proftpd"), m_dir.path(), m_home);
+    if (!options.refused.isEmpty())
+        text += QStringLiteral("<Limit %1>\n  DenyAll\n</Limit>\n").arg(options.refused.join(QLatin1Char(' ')));
+    if (!options.tls.Empty()) {
+        text += QStringLiteral("LoadModule mod_tls.c\nTLSEngine on\nTLSRequired on\nTLSECCertificateFile %1\n"
+                               "TLSECCertificateKeyFile %2\nTLSProtocol TLSv1.2 TLSv1.3\nTLSLog %3/tls.log\n")
+                    .arg(options.tls.certificate, options.tls.key, m_dir.path());
+        // Required unless told otherwise: the data connections resume the login's TLS session.
+        if (!options.tlsReuseRequired)
+            text += QStringLiteral("TLSOptions NoSessionReuseRequired\n");
+    }
+    f.write(text.toLocal8Bit());
+    return path;
+}
+
+PureFtpServer::PureFtpServer(const TestCertificate &tls)
+{
+    const QString program = UnpackedServers() + QStringLiteral("/usr/sbin/pure-ftpd");
+    if (!QFile::exists(program)) {
+        Fail(QStringLiteral("pure-ftpd is not unpacked in %1 (scripts/setup.sh: quelmark_unpack_servers)")
+                 .arg(UnpackedServers()));
+        return;
+    }
+    if (!PrepareLocalUser(QStringLiteral("pure-ftpd")) || !MakeUserDatabase(UnpackedServers() + "/usr/bin"))
+        return;
+    QStringList options{QStringLiteral("-l"), QStringLiteral("puredb:") + m_dir.filePath(QStringLiteral("users.pdb")),
+                        QStringLiteral("-E"), QStringLiteral("-H"),
+                        QStringLiteral("-P"), QStringLiteral("127.0.0.1")};
+    if (!tls.Empty()) {
+        // The key and the certificate in one file, as the server reads them.
+        const QString pem = m_dir.filePath(QStringLiteral("server.pem"));
+        QFile key(tls.key);
+        QFile certificate(tls.certificate);
+        QFile both(pem);
+        if (!key.open(QIODevice::ReadOnly) || !certificate.open(QIODevice::ReadOnly) ||
+            !both.open(QIODevice::WriteOnly) || both.write(key.readAll() + certificate.readAll()) <= 0) {
+            Fail(QStringLiteral("cannot write the certificate for pure-ftpd"));
+            return;
+        }
+        both.close();
+        options << QStringLiteral("-Y") << QStringLiteral("3") << QStringLiteral("-2") << pem;
+    }
+    LaunchOnFreePort(program, [&](std::uint16_t port) {
+        return QStringList{QStringLiteral("-S"), QStringLiteral("127.0.0.1,%1").arg(port)} + options;
+    });
+}
+
+// One virtual user with the local user's ids, landing in Home() (which is also its root).
+bool PureFtpServer::MakeUserDatabase(const QString &tools)
+{
+    const QString user = m_user;
+    m_user = QStringLiteral("quelmark");
+    const bool made =
+        RunQuietly(tools + QStringLiteral("/pure-pw"),
+                   {QStringLiteral("useradd"), m_user, QStringLiteral("-u"), user, QStringLiteral("-g"), user,
+                    QStringLiteral("-d"), m_home, QStringLiteral("-f"), m_dir.filePath(QStringLiteral("users.passwd")),
+                    QStringLiteral("-F"), m_dir.filePath(QStringLiteral("users.pdb")), QStringLiteral("-m")},
+                   (m_password + '\n' + m_password + '\n').toLocal8Bit());
+    if (!made)
+        Fail(QStringLiteral("pure-pw could not make the user database"));
+    return made;
 }
 
 ScriptedFtpServer::ScriptedFtpServer(const QString &scenario, const QString &address, const QStringList &wrapper,

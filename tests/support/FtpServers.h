@@ -1,20 +1,23 @@
 // FTP servers started by the tests, on free loopback ports unless a test names one.
 //
-// Each server is a child process that lives as long as its object. PyFtpServer and
-// VsftpServer are real servers with one user who may write below Home(); ScriptedFtpServer is
-// the program's own misbehaving server, driven by a scenario name and recording every command
-// line it receives. Given a certificate, each speaks explicit FTP over TLS (AUTH TLS). A server
-// that could not start says why in Failure(); tests skip or fail with that text.
+// Each server is a child process that lives as long as its object. PyFtpServer, VsftpServer,
+// ProftpServer and PureFtpServer are real servers with one user who may write below Home();
+// ScriptedFtpServer is the program's own misbehaving server, driven by a scenario name and
+// recording every command line it receives. Given a certificate, each speaks explicit FTP over
+// TLS (AUTH TLS). A server that could not start says why in Failure(); tests skip or fail with
+// that text.
 #pragma once
 
 #include "tests/support/TestCertificates.h"
 
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace quelmark::test {
@@ -37,9 +40,22 @@ public:
     QByteArray Stored(const QString &relativePath) const;
     // Returns the process id of the server (of its wrapper, when there is one).
     qint64 ProcessId() const;
+    // Returns the mode bits of a file below Home(), or -1 when there is none.
+    int StoredMode(const QString &relativePath) const;
+    // Returns the name a client gives for the file at relativePath below Home(): the path itself,
+    // unless the server starts the user in another folder.
+    virtual QString RemoteName(const QString &relativePath) const { return relativePath; }
 
 protected:
     FtpServerProcess();
+    // Makes the local user quelmarkftp, who logs in with Password(), and Home(), a folder it owns
+    // that it reaches through the test's folder; false (with Failure() set) when that fails, as
+    // it does without root.
+    bool PrepareLocalUser(const QString &server);
+    // Starts the program on a free loopback port, with the arguments made for that port; tries
+    // a few ports, since another program may take a free one first.
+    bool LaunchOnFreePort(const QString &program, const std::function<QStringList(std::uint16_t)> &arguments,
+                          bool ipv6 = false);
     // Starts the program and reads its port from the first line it prints.
     bool LaunchPrintingPort(const QString &program, const QStringList &arguments);
     // Starts the program on a known port of the loopback address (::1 when ipv6) and waits
@@ -48,6 +64,8 @@ protected:
     void Fail(const QString &why) { m_failure = why.isEmpty() ? QStringLiteral("failed") : why; }
 
     QTemporaryDir m_dir;
+    // The environment the server is started with.
+    QProcessEnvironment m_environment = QProcessEnvironment::systemEnvironment();
     std::unique_ptr<QProcess> m_process;
     std::uint16_t m_port = 0;
     QString m_home;
@@ -74,6 +92,10 @@ struct VsftpOptions {
     // connection a resumption of the control connection's TLS session, and an upload that ends
     // without close_notify refused.
     TestCertificate tls;
+    // PORT and EPRT refused: passive mode only.
+    bool passiveOnly = false;
+    // SITE CHMOD refused.
+    bool chmodRefused = false;
 };
 
 // Needs root: it creates the local user it logs in with when missing.
@@ -85,11 +107,42 @@ public:
     QString Host() const { return m_options.ipv6 ? QStringLiteral("::1") : QStringLiteral("127.0.0.1"); }
 
 private:
-    bool PrepareUser();
-    bool PrepareFolders();
     QString WriteConfig(std::uint16_t port);
 
     VsftpOptions m_options;
+};
+
+// Returns the folder that holds the servers the tests run unpacked rather than installed (their
+// packages conflict with vsftpd's): scripts/setup.sh's quelmark_unpack_servers makes it.
+QString UnpackedServers();
+
+struct ProftpOptions {
+    // With a certificate: TLS required for the login and every data connection.
+    TestCertificate tls;
+    // With TLS: each data connection must resume the control connection's TLS session.
+    bool tlsReuseRequired = false;
+    // Commands refused to the user, named as the server's <Limit> names them ("EPSV", "PASV",
+    // "SITE_CHMOD").
+    QStringList refused;
+};
+
+// ProFTPD, unpacked; the local user logs in. Needs root.
+class ProftpServer : public FtpServerProcess {
+public:
+    explicit ProftpServer(const ProftpOptions &options = {});
+
+private:
+    QString WriteConfig(std::uint16_t port, const ProftpOptions &options);
+};
+
+// Pure-FTPd, unpacked, with one virtual user that acts as the local user; with a certificate,
+// TLS is required for the login and every data connection. Needs root.
+class PureFtpServer : public FtpServerProcess {
+public:
+    explicit PureFtpServer(const TestCertificate &tls = {});
+
+private:
+    bool MakeUserDatabase(const QString &tools);
 };
 
 class ScriptedFtpServer : public FtpServerProcess {
