@@ -81,6 +81,12 @@ void AbortQuietly(TWSocket &socket) noexcept
     }
 }
 
+// RFC 959's answers to a command the server does not know or does not carry out.
+bool NotImplemented(std::int32_t code)
+{
+    return code == 500 || code == 502 || code == 504;
+}
+
 // Refused, reset, aborted or timed out: the kinds of connection failure that may pass.
 bool PassingConnectFailure(std::int32_t number)
 {
@@ -840,17 +846,14 @@ bool TFtpClient::LearnMode(std::optional<std::uint32_t> &mode)
 // does not give UNIX.mode with it, is asked with STAT from then on.
 bool TFtpClient::LearnModeByMlst(std::optional<std::uint32_t> &mode)
 {
-    const std::int32_t code = Command(QStringLiteral("MLST ") + m_hostFileName);
-    if (m_lastResponse.isEmpty() || m_controlSocket->State() != TSocketState::Connected) {
-        SetErrorFromReply();
+    const std::optional<std::int32_t> code = CommandAnswered(QStringLiteral("MLST ") + m_hostFileName);
+    if (!code)
         return false;
-    }
-    if (code == 250 && m_replyLines.size() > 2 &&
-        !m_replyLines.at(1).contains(QLatin1String("unix.mode="), Qt::CaseInsensitive))
+    const bool withoutMode = *code == 250 && m_replyLines.size() > 2 &&
+                             !m_replyLines.at(1).contains(QLatin1String("unix.mode="), Qt::CaseInsensitive);
+    if (withoutMode || NotImplemented(*code))
         m_modeQuery = TModeQuery::Stat;
-    else if (code == 500 || code == 502 || code == 504)
-        m_modeQuery = TModeQuery::Stat;
-    else if (code == 250)
+    else if (*code == 250)
         mode = MlstFileMode(m_replyLines);
     return true;
 }
@@ -858,31 +861,39 @@ bool TFtpClient::LearnModeByMlst(std::optional<std::uint32_t> &mode)
 // RFC 959: STAT with a name lists that file over the control connection, as LIST would.
 bool TFtpClient::LearnModeByStat(std::optional<std::uint32_t> &mode)
 {
-    const std::int32_t code = Command(QStringLiteral("STAT ") + m_hostFileName);
-    if (m_lastResponse.isEmpty() || m_controlSocket->State() != TSocketState::Connected) {
-        SetErrorFromReply();
+    const std::optional<std::int32_t> code = CommandAnswered(QStringLiteral("STAT ") + m_hostFileName);
+    if (!code)
         return false;
-    }
-    if (code == 211 || code == 212 || code == 213)
+    if (*code == 211 || *code == 212 || *code == 213)
         mode = ListingFileMode(m_replyLines, m_hostFileName);
-    else if (code == 500 || code == 502 || code == 504)
+    else if (NotImplemented(*code))
         m_modeQuery = TModeQuery::None;
     return true;
+}
+
+// Sends one command; nothing when its answer did not come, which leaves the session out of step.
+std::optional<std::int32_t> TFtpClient::CommandAnswered(const QString &command)
+{
+    const std::int32_t code = Command(command);
+    if (!m_lastResponse.isEmpty() && m_controlSocket->State() == TSocketState::Connected)
+        return code;
+    SetErrorFromReply();
+    return std::nullopt;
 }
 
 // Gives the temporary file the mode of the file it replaces. A refusal is no failure: the new
 // file is whole, only its mode is the server's default. False when no answer came.
 bool TFtpClient::KeepMode(const QString &temporary, std::uint32_t mode)
 {
-    const std::int32_t code =
-        Command(QStringLiteral("SITE CHMOD ") + ChmodArgument(mode) + QLatin1Char(' ') + temporary);
-    if (m_lastResponse.isEmpty()) {
-        SetErrorFromReply();
+    const std::optional<std::int32_t> code =
+        CommandAnswered(QStringLiteral("SITE CHMOD ") + ChmodArgument(mode) + QLatin1Char(' ') + temporary);
+    if (!code) {
         // A late answer would be taken for the next command's: the session is of no more use.
-        m_controlSocket->Close();
+        if (m_controlSocket->State() != TSocketState::Closed)
+            m_controlSocket->Close();
         return false;
     }
-    if (code / 100 != 2)
+    if (*code / 100 != 2)
         Display(ModeNotKeptText + QStringLiteral(" (") + m_lastResponse + QLatin1Char(')'));
     return true;
 }

@@ -268,6 +268,7 @@ private:
     bool LearnModeByMlst(std::optional<std::uint32_t> &mode);
     bool LearnModeByStat(std::optional<std::uint32_t> &mode);
     bool KeepMode(const QString &temporary, std::uint32_t mode);
+    std::optional<std::int32_t> CommandAnswered(const QString &command);
     bool AskToGoOn();
     void CheckCancel();
     void CancelSession();

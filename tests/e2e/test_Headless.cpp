@@ -635,9 +635,10 @@ TEST_F(Headless, AnEarlierStoresSiteTalksAsBeforeAndEachSiteOptionReachesItsServ
     const QStringList login{"USER u", "PASS p", "TYPE I"};
     EXPECT_EQ(Commands(earlier), login + QStringList({"PORT", "STOR page.bin", "QUIT"}));
     EXPECT_EQ(Commands(passive), login + QStringList({"EPSV", "PASV", "STOR page.bin", "QUIT"}));
-    EXPECT_EQ(Commands(atomic), login + QStringList({"PORT", "STOR page.bin.quelmark-part",
-                                                     "RNFR page.bin.quelmark-part", "RNTO page.bin", "DELE page.bin",
-                                                     "RNFR page.bin.quelmark-part", "RNTO page.bin", "QUIT"}));
+    EXPECT_EQ(Commands(atomic),
+              login + QStringList({"MLST page.bin", "STAT page.bin", "PORT", "STOR page.bin.quelmark-part",
+                                   "RNFR page.bin.quelmark-part", "RNTO page.bin", "DELE page.bin",
+                                   "RNFR page.bin.quelmark-part", "RNTO page.bin", "QUIT"}));
     EXPECT_EQ(atomic.Stored(QStringLiteral("page.bin")), "new page");
     EXPECT_EQ(Commands(busy, 2), login + QStringList({"PORT", "STOR page.bin", "QUIT"})) << "a refusal, then a retry";
     EXPECT_TRUE(run.out.contains(QStringLiteral("\nTrying again in 2 seconds (retry 1 of 1)\n")))
@@ -715,7 +716,8 @@ TEST_F(Headless, PushAllFailsAServerNothingVouchesForWithItsFingerprintAndUsesWh
     for (const auto &s : sites) {
         if (!s.fingerprint.isEmpty())
             EXPECT_TRUE(run.out.contains(s.fingerprint + QStringLiteral("; ") + NobodyAskedText))
-                << s.site << "\n" << run.out.toStdString();
+                << s.site << "\n"
+                << run.out.toStdString();
     }
     const QByteArray address = TSockets().LocalIPAddress().toLatin1();
     EXPECT_EQ(tls.Stored(QStringLiteral("two.html")), "<p>at " + address + "</p>\n");

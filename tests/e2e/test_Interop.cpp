@@ -154,7 +154,7 @@ protected:
         QStringList arguments{"--host",     "127.0.0.1:" + server.PortText(),
                               "--user",     server.User(),
                               "--password", server.Password(),
-                              "--timeout",  "5",
+                              "--timeout",  "15",
                               "--local",    Local(row),
                               "--remote",   server.RemoteName(Remote(row))};
         if (Sftp(row))

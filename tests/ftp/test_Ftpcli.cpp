@@ -992,9 +992,9 @@ TEST_F(FtpcliScripted, ViaTempRenamesIntoPlaceOrRemovesWhatItLeft)
         EXPECT_EQ(client.Put(), c.stored) << client.ErrorMessage().toStdString();
         const QStringList received = Transcript(server, c.stored ? 1 : 2);
         // This server knows neither way to tell the old page's mode.
-        EXPECT_EQ(received.mid(0, 7), QStringList({"USER user", "PASS secret", "TYPE I", "MLST page.html",
-                                                   "STAT page.html", "PORT 127,0,0,1,*,*",
-                                                   "STOR page.html.quelmark-part"}));
+        EXPECT_EQ(received.mid(0, 7),
+                  QStringList({"USER user", "PASS secret", "TYPE I", "MLST page.html", "STAT page.html",
+                               "PORT 127,0,0,1,*,*", "STOR page.html.quelmark-part"}));
         EXPECT_EQ(received.mid(7), c.commands);
         EXPECT_EQ(server.Stored(QStringLiteral("page.html")), c.stored ? bytes : old);
         EXPECT_EQ(QDir(server.Home()).entryList(QDir::Files), QStringList{QStringLiteral("page.html")});

@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QThread>
 
 #include <arpa/inet.h>
@@ -158,6 +159,16 @@ bool FtpServerProcess::PrepareLocalUser(const QString &server)
     return ok;
 }
 
+QString FtpServerProcess::UnpackedProgram(const QString &path)
+{
+    const QString program = UnpackedServers() + path;
+    if (QFile::exists(program))
+        return program;
+    Fail(QStringLiteral("%1 is not unpacked in %2 (scripts/setup.sh: quelmark_unpack_servers)")
+             .arg(QFileInfo(path).fileName(), UnpackedServers()));
+    return {};
+}
+
 bool FtpServerProcess::LaunchOnFreePort(const QString &program,
                                         const std::function<QStringList(std::uint16_t)> &arguments, bool ipv6)
 {
@@ -294,12 +305,9 @@ QString VsftpServer::WriteConfig(std::uint16_t port)
 
 ProftpServer::ProftpServer(const ProftpOptions &options)
 {
-    const QString program = UnpackedServers() + QStringLiteral("/usr/sbin/proftpd");
-    if (!QFile::exists(program)) {
-        Fail(QStringLiteral("proftpd is not unpacked in %1 (scripts/setup.sh: quelmark_unpack_servers)")
-                 .arg(UnpackedServers()));
+    const QString program = UnpackedProgram(QStringLiteral("/usr/sbin/proftpd"));
+    if (program.isEmpty())
         return;
-    }
     if (!PrepareLocalUser(QStringLiteral("proftpd")))
         return;
     m_environment.insert(QStringLiteral("LD_LIBRARY_PATH"), UnpackedLibraries());
@@ -340,12 +348,9 @@ QString ProftpServer::WriteConfig(std::uint16_t port, const ProftpOptions &optio
 
 PureFtpServer::PureFtpServer(const TestCertificate &tls)
 {
-    const QString program = UnpackedServers() + QStringLiteral("/usr/sbin/pure-ftpd");
-    if (!QFile::exists(program)) {
-        Fail(QStringLiteral("pure-ftpd is not unpacked in %1 (scripts/setup.sh: quelmark_unpack_servers)")
-                 .arg(UnpackedServers()));
+    const QString program = UnpackedProgram(QStringLiteral("/usr/sbin/pure-ftpd"));
+    if (program.isEmpty())
         return;
-    }
     if (!PrepareLocalUser(QStringLiteral("pure-ftpd")) || !MakeUserDatabase(UnpackedServers() + "/usr/bin"))
         return;
     QStringList options{QStringLiteral("-l"), QStringLiteral("puredb:") + m_dir.filePath(QStringLiteral("users.pdb")),

@@ -56,6 +56,9 @@ protected:
     // a few ports, since another program may take a free one first.
     bool LaunchOnFreePort(const QString &program, const std::function<QStringList(std::uint16_t)> &arguments,
                           bool ipv6 = false);
+    // Returns the path of a program below UnpackedServers(); empty (with Failure() set) when it
+    // is not there.
+    QString UnpackedProgram(const QString &path);
     // Starts the program and reads its port from the first line it prints.
     bool LaunchPrintingPort(const QString &program, const QStringList &arguments);
     // Starts the program on a known port of the loopback address (::1 when ipv6) and waits

@@ -52,7 +52,7 @@ public:
         // server whose host key changed.
         std::uint16_t port = 0;
         // Further arguments of internal-sftp, for instance "-P posix-rename".
-        QString sftpFlags;
+        QString sftpFlags = {};
         TPasswordLogin login = TPasswordLogin::Password;
         // Each session locked into a folder of its own (ChrootDirectory), Home() inside it.
         bool chroot = false;
