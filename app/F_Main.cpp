@@ -139,6 +139,7 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent)
     CreateWebSitesPage();
     CreateLogFilesPage();
     CreateBlankPage();
+    CreateSiteListPage();
     CreateNonVisualParts();
     CreateOutline();
     CreateSplitter();
@@ -146,6 +147,7 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent)
     CreateCommands();
     CreateEngine();
     CreateSiteEditor();
+    FollowResults();
     CreateTray();
     WatchAddressOptions();
     FormCreate();
@@ -161,6 +163,10 @@ TfrmMain::~TfrmMain()
     disconnect(lvFileDetails->model(), nullptr, this, nullptr);
     disconnect(lvFileDetails, nullptr, this, nullptr);
     disconnect(tvNavigator, nullptr, this, nullptr);
+    lvFileDetails->RowToolTip = nullptr;
+    tvNavigator->SiteImage = nullptr;
+    tvNavigator->SiteToolTip = nullptr;
+    m_view->Results().OnChange = nullptr;
     // The instructions window may go after the help button does.
     frmInstr->OnVisibleChange = nullptr;
     SetTopLevelReporter(nullptr);

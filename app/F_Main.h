@@ -25,7 +25,9 @@ class QMenu;
 class QSplitter;
 class QStackedWidget;
 class QTabWidget;
+class QTimer;
 class QToolBar;
+class QTreeWidget;
 
 namespace quelmark {
 
@@ -35,6 +37,7 @@ class TEngineView;
 class TFileDrag;
 class TFtpClient;
 class TGeneralOptions;
+class TListRow;
 class TNavigator;
 class TRefreshCycle;
 class TRegListView;
@@ -110,6 +113,7 @@ private:
     void CreateWebSitesPage();
     void CreateLogFilesPage();
     void CreateBlankPage();
+    void CreateSiteListPage();
     void CreateOutline();
     void CreateSplitter();
     void CreateMainToolbar();
@@ -136,6 +140,17 @@ private:
     void ShowAddressSource(const QString &failure);
     void RefreshAddressField();
     void ShowAddressFound(const QString &shownBefore, const TAddressResult &result);
+
+    // What the pushes came to, in the file list, the navigator and the site list
+    // (MainResults.cpp).
+    void FollowResults();
+    void ShowResults();
+    QString RowResult(const TListRow &row) const;
+    QIcon SiteImage(const QString &site) const;
+    TSite SiteValues(const QString &name) const;
+    QString LastPushText(const QString &site) const;
+    QString SiteToolTip(const QString &name) const;
+    void FillSiteList();
 
     // Menus, toolbar buttons and pop-up menus (MainCommands.cpp).
     void CreateCommands();
@@ -173,6 +188,13 @@ private:
     QWidget *dockFiles = nullptr;
     QToolBar *tbFilesToolbar = nullptr;
     TRegListView *lvFileDetails = nullptr;
+
+    // The sites with their protocol, last push and result, on "Web Sites".
+    QTreeWidget *lvSites = nullptr;
+    // Shows the results once the changes that came together are all in.
+    QTimer *m_resultsShown = nullptr;
+    // A site's picture marked failed and good, made when first needed.
+    mutable QList<QIcon> m_siteMarks;
 
     QWidget *dockLogFiles = nullptr;
     QToolBar *tbMain = nullptr;

@@ -31,31 +31,6 @@
 
 namespace quelmark {
 
-namespace {
-
-// Keeps the tray's tooltip with the timer and the checks, and notifies what a check met.
-class TTrayFollower : public TEngineObserver {
-public:
-    TTrayFollower(std::function<void()> update, std::function<void(const QString &)> notify)
-        : m_update(std::move(update)), m_notify(std::move(notify))
-    {
-    }
-
-    void TimerChanged(bool) override { m_update(); }
-    void CheckDone(const TCheckReport &report) override
-    {
-        m_update();
-        if (!report.failure.isEmpty())
-            m_notify(report.failure);
-    }
-
-private:
-    std::function<void()> m_update;
-    std::function<void(const QString &)> m_notify;
-};
-
-} // namespace
-
 void TfrmMain::CreateNonVisualParts()
 {
     ftpClient = new TFtpClient(this);

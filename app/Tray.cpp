@@ -105,4 +105,73 @@ void TTray::Notify(const QString &text)
     m_icon->showMessage(TMessageBox::Title(), shown, QSystemTrayIcon::Warning);
 }
 
+TTrayFollower::TTrayFollower(std::function<void()> update, std::function<void(const QString &)> notify)
+    : m_update(std::move(update)), m_notify(std::move(notify))
+{
+}
+
+void TTrayFollower::TimerChanged(bool)
+{
+    m_update();
+}
+
+void TTrayFollower::Hold(THold hold, bool on)
+{
+    // A check's push-all starts afresh: what a push of the user's did before is the state the
+    // check is measured against.
+    if (hold == THold::PushAll && on) {
+        m_touched.clear();
+        m_order.clear();
+    }
+}
+
+void TTrayFollower::FileDone(const TFileResult &result)
+{
+    const std::optional<TSiteOutcome> before = m_results.Site(result.site);
+    const QDateTime now = QDateTime::currentDateTime();
+    if (!m_touched.contains(result.site)) {
+        m_touched.insert(result.site, {before && before->Failing(), now});
+        m_order.append(result.site);
+    }
+    m_results.Record(result, now);
+}
+
+QStringList TTrayFollower::Changes(const TCheckReport &report)
+{
+    QStringList lines;
+    bool pushed = false;
+    for (const QString &site : m_order) {
+        const TTouched touched = m_touched.value(site);
+        // Pushes of the user's before the check began are no news.
+        if (touched.time < report.time)
+            continue;
+        pushed = true;
+        const std::optional<TSiteOutcome> now = m_results.Site(site);
+        if (!now || now->Failing() == touched.failedBefore)
+            continue;
+        if (now->Failing())
+            lines.append(PrintableText(PushFailedText(now->failures.first().result)));
+        else
+            lines.append(
+                PrintableText(QStringLiteral("Push of %1 to %2 works again").arg(now->last.result.localFile, site)));
+    }
+    // A check that pushed nothing at all and failed: its failure is the program's, not a site's.
+    const bool checkFailed = !pushed && !report.failure.isEmpty();
+    if (checkFailed && !m_checkFailed)
+        lines.append(PrintableText(report.failure));
+    else if (!checkFailed && m_checkFailed)
+        lines.append(QStringLiteral("Checks work again: ") + PrintableText(report.result));
+    m_checkFailed = checkFailed;
+    m_touched.clear();
+    m_order.clear();
+    return lines;
+}
+
+void TTrayFollower::CheckDone(const TCheckReport &report)
+{
+    m_update();
+    if (const QStringList lines = Changes(report); !lines.isEmpty())
+        m_notify(lines.join(QLatin1Char('\n')));
+}
+
 } // namespace quelmark

@@ -3,16 +3,21 @@
 //
 // While the desktop offers a tray, the icon's tooltip tells how the work goes (the timer's
 // state, the machine's address, the time and result of the last check), its menu offers Show,
-// Start/Stop, Push All and Exit, and a check that met an error shows a notification. Without a
-// tray there is no icon, and nothing else changes. Tests switch on the test mode: notifications
+// Start/Stop, Push All and Exit, and a notification tells when a check finds a site failing that
+// was not, or pushing again after it failed (TTrayFollower). Without a tray there is no icon, and
+// nothing else changes. Tests switch on the test mode: notifications
 // are then recorded instead of shown.
 #pragma once
 
 #include "catalogue/P_Utils.h"
+#include "engine/PushResults.h"
 #include "engine/RefreshCycle.h"
 
+#include <QDateTime>
+#include <QHash>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -66,6 +71,39 @@ private:
 
     QSystemTrayIcon *m_icon = nullptr;
     QMenu *m_menu = nullptr;
+};
+
+// Keeps the tray's tooltip with the timer and the checks, and tells at the end of a check what
+// changed in it: each site that began to fail (naming the file and why) and each that pushes
+// again, and a check that could not push at all (not connected, stopped by an error) or that can
+// again. A check that fails as the one before did tells nothing; pushes the user started change
+// the sites' states, quietly.
+class TTrayFollower : public TEngineObserver {
+public:
+    TTrayFollower(std::function<void()> update, std::function<void(const QString &)> notify);
+
+    void Hold(THold hold, bool on) override;
+    void TimerChanged(bool running) override;
+    void FileDone(const TFileResult &result) override;
+    void CheckDone(const TCheckReport &report) override;
+
+private:
+    // A site whose files were pushed since the last push-all began: whether it failed before
+    // the first of them, and when that was.
+    struct TTouched {
+        bool failedBefore = false;
+        QDateTime time;
+    };
+
+    QStringList Changes(const TCheckReport &report);
+
+    std::function<void()> m_update;
+    std::function<void(const QString &)> m_notify;
+    TPushResults m_results;
+    QHash<QString, TTouched> m_touched;
+    QStringList m_order;
+    // The last check could not push at all.
+    bool m_checkFailed = false;
 };
 
 } // namespace quelmark

@@ -49,4 +49,8 @@ inline constexpr TPicture AllPictures[] = {
 // Returns the picture: the theme's icon, or the program's own when the theme has none.
 QIcon Picture(TPicture picture);
 
+// Returns the picture with a mark in its lower right corner that tells a result: a green tick
+// for good, a red cross for failed.
+QIcon MarkedPicture(TPicture picture, bool good);
+
 } // namespace quelmark

@@ -16,6 +16,22 @@ TNavigatorNode::TNavigatorNode(const TTreeNodeObject &object, const QString &tex
 {
 }
 
+QVariant TNavigatorNode::data(int column, int role) const
+{
+    const auto *navigator = qobject_cast<const TNavigator *>(treeWidget());
+    if (Object.NodeKind == nkSite && navigator && column == 0) {
+        if (role == Qt::DecorationRole && navigator->SiteImage) {
+            if (const QIcon image = navigator->SiteImage(text(0)); !image.isNull())
+                return image;
+        }
+        if (role == Qt::ToolTipRole && navigator->SiteToolTip) {
+            if (const QString tip = navigator->SiteToolTip(text(0)); !tip.isEmpty())
+                return tip;
+        }
+    }
+    return QTreeWidgetItem::data(column, role);
+}
+
 QIcon NodeImage(int kind)
 {
     // By node kind: nkGeneralOptions, nkWebSites, nkSite, nkViewLog.
@@ -155,7 +171,7 @@ void TNavigator::ShowNode(QTreeWidgetItem *node)
         ShowDetail(pages::GeneralOptions, pages::GeneralOptions);
         break;
     case nkWebSites:
-        ShowDetail(pages::Blank, pages::WebSites);
+        ShowDetail(m_parts.pages.contains(pages::SiteList) ? pages::SiteList : pages::Blank, pages::WebSites);
         break;
     case nkSite: {
         const QString name = node->text(0);

@@ -13,6 +13,8 @@
 #include <QPersistentModelIndex>
 #include <QTreeWidget>
 
+#include <functional>
+
 class QLabel;
 class QStackedWidget;
 
@@ -34,6 +36,10 @@ public:
     static constexpr int Type = QTreeWidgetItem::UserType + 2;
     TNavigatorNode(const TTreeNodeObject &object, const QString &text);
     TTreeNodeObject Object;
+
+    // A site node's picture and tooltip are its navigator's SiteImage and SiteToolTip for it,
+    // when those give one.
+    QVariant data(int column, int role) const override;
 };
 
 // Returns the image of a node kind; none for a kind that is not one.
@@ -45,7 +51,8 @@ int NodeKindOf(const QTreeWidgetItem *node);
 // The parts of the main window that a selection change acts on.
 struct TNavigatorParts {
     QStackedWidget *nbDetail = nullptr;
-    // The pages of nbDetail by title: "General Options", "Web Sites", "Log Files", "Blank".
+    // The pages of nbDetail by title: "General Options", "Web Sites", "Log Files", "Blank", and
+    // the "Site List" that "Web Sites" shows instead of "Blank" where there is one.
     QMap<QString, QWidget *> pages;
     QLabel *pnlDetailTitle = nullptr;
     TCatalogue *catalogue = nullptr;
@@ -84,6 +91,11 @@ public:
     TNavigatorNode *GeneralOptionsNode = nullptr;
     TNavigatorNode *WebSitesNode = nullptr;
     TNavigatorNode *ViewLogNode = nullptr;
+
+    // Give a site node's picture and tooltip by the site's name, asked each time the node is
+    // drawn or its tooltip shown; a null picture or an empty text leaves the node's own.
+    std::function<QIcon(const QString &site)> SiteImage;
+    std::function<QString(const QString &site)> SiteToolTip;
 
 signals:
     // Told at the end of every selection change, done or stopped by a failure: the detail area

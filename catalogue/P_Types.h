@@ -239,6 +239,8 @@ inline const QString GeneralOptions = QStringLiteral("General Options");
 inline const QString WebSites = QStringLiteral("Web Sites");
 inline const QString LogFiles = QStringLiteral("Log Files");
 inline const QString Blank = QStringLiteral("Blank");
+// The list of the sites that "Web Sites" shows, where the window has one.
+inline const QString SiteList = QStringLiteral("Site List");
 // The navigator node that shows "Log Files".
 inline const QString ViewLog = QStringLiteral("View Log");
 // The detail title while a site is shown, followed by the site's name.

@@ -414,6 +414,18 @@ void TListRow::AppendSubItem(const QString &text)
     SetSubItem(static_cast<int>(m_subItems.size()), text);
 }
 
+QVariant TListRow::data(int column, int role) const
+{
+    if (role == Qt::ToolTipRole) {
+        const auto *list = qobject_cast<const TRegListView *>(treeWidget());
+        if (list && list->RowToolTip) {
+            if (const QString tip = list->RowToolTip(*this); !tip.isEmpty())
+                return tip;
+        }
+    }
+    return QTreeWidgetItem::data(column, role);
+}
+
 TRegListView::TRegListView(QWidget *parent) : QTreeWidget(parent)
 {
     setRootIsDecorated(false);

@@ -23,6 +23,7 @@
 #include <QTreeWidget>
 
 #include <cstdint>
+#include <functional>
 
 class QButtonGroup;
 class QToolBar;
@@ -260,6 +261,9 @@ public:
     bool Checked() const { return m_checked; }
     void SetChecked(bool checked) { m_checked = checked; }
 
+    // The tooltip is its list's RowToolTip for the row, when that gives one.
+    QVariant data(int column, int role) const override;
+
 private:
     QStringList m_subItems;
     int m_imageIndex = 0;
@@ -287,6 +291,9 @@ public:
     void SaveTo(TRegIniFile &ini, const QString &basePath) override;
     void LoadFrom(TRegIniFile &ini, const QString &basePath) override;
     bool LoadsWithoutNames() const override { return false; }
+
+    // Gives a row's tooltip, asked each time it is shown; an empty text gives none.
+    std::function<QString(const TListRow &row)> RowToolTip;
 
 private:
     QString SiteKeyPath(const QString &basePath) const;

@@ -114,6 +114,7 @@ void TSiteEditor::DeleteWebSite()
         return;
     m_parts.catalogue->DeleteSiteKey(name);
     m_parts.catalogue->SetCurrentSiteName(QString());
+    emit SiteDeleted(name);
     navigator->RemoveSiteNode(selected);
     navigator->SelectNode(navigator->WebSitesNode);
 }
@@ -133,6 +134,7 @@ void TSiteEditor::RenameWebSite()
         return;
     }
     m_parts.catalogue->RenameSite(name, newName);
+    emit SiteRenamed(name, newName);
     node->setText(0, newName);
     // Shown again as a selection change shows a site: titled with its new name, read back from
     // its moved key.

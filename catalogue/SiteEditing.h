@@ -77,6 +77,11 @@ public:
     // Supplies the detail texts of a new entry; without one they stay empty.
     TFileDetailsFn FileDetails;
 
+signals:
+    // A site's key was moved to another name, or deleted.
+    void SiteRenamed(const QString &from, const QString &to);
+    void SiteDeleted(const QString &name);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 

@@ -1,6 +1,7 @@
 #include "engine/EngineView.h"
 
 #include "base/Exception.h"
+#include "base/Printable.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/FileDialogs.h"
 #include "catalogue/GeneralOptions.h"
@@ -309,10 +310,28 @@ void TEngineView::TransferEnded()
 {
     if (TfrmProgress *progress = m_parts.frmProgress)
         progress->End(IdleLabel);
-    if (m_parts.statusBar)
-        m_parts.statusBar->clearMessage();
+    ShowStandingFailure();
     Enable(true);
     QApplication::restoreOverrideCursor();
+}
+
+void TEngineView::FileDone(const TFileResult &result)
+{
+    m_results.Record(result, QDateTime::currentDateTime());
+    ShowStandingFailure();
+}
+
+// A failure stays in sight until its file is pushed: a later file that went through must not
+// wipe out the one that did not.
+void TEngineView::ShowStandingFailure()
+{
+    QStatusBar *bar = m_parts.statusBar;
+    if (!bar)
+        return;
+    if (const std::optional<TFileOutcome> failure = m_results.NewestFailure())
+        bar->showMessage(PrintableText(PushFailedText(failure->result)));
+    else
+        bar->clearMessage();
 }
 
 bool TEngineView::ShowsPageLines() const
@@ -343,7 +362,7 @@ void TEngineView::Note(const QString &text)
 void TEngineView::NoteDone(const QString &text)
 {
     if (m_parts.statusBar && m_parts.statusBar->currentMessage() == text)
-        m_parts.statusBar->clearMessage();
+        ShowStandingFailure();
 }
 
 std::optional<bool> TEngineView::Ask(TQuestion question, const QString &text)

@@ -14,6 +14,7 @@
 #pragma once
 
 #include "engine/EngineObserver.h"
+#include "engine/PushResults.h"
 
 #include <QIcon>
 #include <QList>
@@ -128,9 +129,14 @@ public:
     void Note(const QString &text) override;
     void NoteDone(const QString &text) override;
     std::optional<bool> Ask(TQuestion question, const QString &text) override;
+    void FileDone(const TFileResult &result) override;
     void TimerChanged(bool running) override;
 
     TLogDisplay &Log() { return m_log; }
+    // What the pushes of this run came to; the status bar shows the newest failure that stands.
+    TPushResults &Results() { return m_results; }
+    // Shows the newest standing failure in the status bar, or clears it when none stands.
+    void ShowStandingFailure();
     // True while the animation is on show.
     bool AnimationShown() const;
 
@@ -147,6 +153,7 @@ private:
     TEngine &m_engine;
     TEngineViewParts m_parts;
     TLogDisplay m_log;
+    TPushResults m_results;
     QPointer<QAction> m_animationAction;
     // Whether each address-check hold that is on disabled the window (one per hold, innermost
     // last).

@@ -267,7 +267,7 @@ TEST_F(MainCommandsTest, EachDeleteSiteCommandRemovesTheShownSiteAfterAsking)
         EXPECT_TRUE(window->Catalogue().ListSites().isEmpty()) << route.name;
         EXPECT_TRUE(window->Navigator()->SiteNodes().isEmpty());
         EXPECT_EQ(Title(), pages::WebSites);
-        EXPECT_EQ(window->CurrentPageTitle(), pages::Blank);
+        EXPECT_EQ(window->CurrentPageTitle(), pages::SiteList);
     }
 }
 

@@ -168,7 +168,7 @@ TEST_F(TrayTest, TheIconTellsTheStateOffersItsMenuAndNotifiesAFailedCheck)
         QStringLiteral("Cannot open file ") + missing + QStringLiteral(": No such file or directory");
     ASSERT_EQ(TTray::Shown().size(), 1);
     EXPECT_EQ(TTray::Shown()[0].title, QStringLiteral("Varnholt Quelmark"));
-    EXPECT_EQ(TTray::Shown()[0].text, reason);
+    EXPECT_EQ(TTray::Shown()[0].text, QStringLiteral("Push of %1 to site.example.org failed: %2").arg(missing, reason));
     EXPECT_TRUE(icon->toolTip().endsWith(QStringLiteral(", 1 of 1 files failed"))) << icon->toolTip().toStdString();
     EXPECT_TRUE(TMessageBox::Shown().isEmpty());
 

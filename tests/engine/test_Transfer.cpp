@@ -160,7 +160,9 @@ protected:
         EXPECT_FALSE(w->parts.frmProgress->isVisible());
         EXPECT_EQ(w->parts.frmProgress->progressBar->value(), 0);
         EXPECT_EQ(w->parts.frmProgress->lblMessage->text(), QStringLiteral("Transfering file... "));
-        EXPECT_EQ(w->parts.statusBar->currentMessage(), QString());
+        // The transfer's own line is gone; a failure that stands stays in sight.
+        const QString shown = w->parts.statusBar->currentMessage();
+        EXPECT_TRUE(shown.isEmpty() || shown.startsWith(QStringLiteral("Push of "))) << shown.toStdString();
         EXPECT_FALSE(w->transfer->TransferCancelled);
     }
 
@@ -279,6 +281,8 @@ TEST_F(TransferTest, FailuresReturnFalseWithTheClientTextAndRestoreTheWindow)
     EXPECT_FALSE(Transfer(local, FileType::Ascii, QStringLiteral("%IP%")));
     EXPECT_TRUE(LogLines().last().startsWith(QStringLiteral("530"))) << LogLines().last().toStdString();
     ExpectIdle();
+    EXPECT_EQ(w->parts.statusBar->currentMessage(),
+              QStringLiteral("Push of %1 to %2 failed: %3").arg(local, w->site.name, LogLines().last()));
 
     w->SetSite(test::FreeLoopbackPort(), server->User(), server->Password());
     EXPECT_FALSE(Transfer(local, FileType::Ascii, QString()));
