@@ -15,6 +15,7 @@
 #include "tests/support/ModalDialog.h"
 #include "tests/support/Printing.h"
 #include "tests/support/TempStore.h"
+#include "tests/support/WindowTest.h"
 
 #include <QAction>
 #include <QFile>
@@ -42,32 +43,12 @@ protected:
     {
         ASSERT_TRUE(store.IsValid());
         ASSERT_TRUE(folder.isValid());
-        TMessageBox::SetTestMode(true);
-        TTray::SetTestMode(true);
-        TTray::SetAvailableForTests(true);
         page = folder.filePath(QStringLiteral("index.html"));
     }
-    void TearDown() override
-    {
-        window.reset();
-        TTray::SetAvailableForTests(std::nullopt);
-        TTray::SetTestMode(false);
-        TMessageBox::SetTestMode(false);
-    }
+    void TearDown() override { window.reset(); }
 
     // Stores the site with its values and one page that carries the address, not written yet.
-    void StoreSite(const QList<std::pair<QString, QString>> &values)
-    {
-        TRegIniFile ini(BaseKeyPath());
-        const QString section = store::SiteSection(kSite);
-        for (const auto &[name, text] : values)
-            ini.WriteText(section, name, text);
-        const QString item = section + '\\' + store::ItemSection(0);
-        ini.WriteText(item, store::Caption, page);
-        const QStringList columns = {"index.html", FileType::Ascii, "%IP%", FileStatus::New, "", "", ""};
-        for (int k = 0; k < columns.size(); ++k)
-            ini.WriteText(item, store::SublineName(k), columns[k]);
-    }
+    void StoreSite(const QList<std::pair<QString, QString>> &values) { test::StoreSite(kSite, values, {page}); }
 
     void WritePage()
     {
@@ -129,6 +110,7 @@ protected:
     }
 
     test::TempStore store;
+    test::WindowTestModes modes{true};
     QTemporaryDir folder;
     QString page;
     std::unique_ptr<TfrmMain> window;

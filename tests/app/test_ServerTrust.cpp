@@ -13,6 +13,7 @@
 #include "tests/support/FtpServers.h"
 #include "tests/support/SshServers.h"
 #include "tests/support/TempStore.h"
+#include "tests/support/WindowTest.h"
 
 #include <QAction>
 #include <QFile>
@@ -36,37 +37,20 @@ protected:
     {
         ASSERT_TRUE(store.IsValid());
         ASSERT_TRUE(folder.isValid());
-        TMessageBox::SetTestMode(true);
-        TTray::SetTestMode(true);
-        TTray::SetAvailableForTests(true);
     }
-    void TearDown() override
-    {
-        window.reset();
-        TTray::SetAvailableForTests(std::nullopt);
-        TTray::SetTestMode(false);
-        TMessageBox::SetTestMode(false);
-    }
+    void TearDown() override { window.reset(); }
 
     // Stores the site with its values and two pages that carry the address.
     void StoreSite(const QList<std::pair<QString, QString>> &values)
     {
-        TRegIniFile ini(BaseKeyPath());
-        const QString section = store::SiteSection(kSite);
-        for (const auto &[name, text] : values)
-            ini.WriteText(section, name, text);
+        QStringList pages;
         for (int i = 0; i < 2; ++i) {
-            const QString name = QStringLiteral("page%1.html").arg(i);
-            const QString local = folder.filePath(name);
-            QFile page(local);
+            pages.append(folder.filePath(QStringLiteral("page%1.html").arg(i)));
+            QFile page(pages.last());
             ASSERT_TRUE(page.open(QIODevice::WriteOnly));
             page.write("<p>at %IP%</p>\n");
-            const QString item = section + '\\' + store::ItemSection(i);
-            ini.WriteText(item, store::Caption, local);
-            const QStringList columns = {name, FileType::Ascii, "%IP%", FileStatus::New, "", "", ""};
-            for (int k = 0; k < columns.size(); ++k)
-                ini.WriteText(item, store::SublineName(k), columns[k]);
         }
+        test::StoreSite(kSite, values, pages);
     }
 
     QString StoredValue(const QString &name) const
@@ -103,6 +87,7 @@ protected:
     QString Log() const { return window->findChild<TTextArea *>(QStringLiteral("memoLog"))->Lines().join('\n'); }
 
     test::TempStore store;
+    test::WindowTestModes modes{true};
     QTemporaryDir folder;
     std::unique_ptr<TfrmMain> window;
 };

@@ -9,6 +9,7 @@
 #include "catalogue/Registry.h"
 #include "engine/RefreshCycle.h"
 #include "tests/support/TempStore.h"
+#include "tests/support/WindowTest.h"
 
 #include <QAction>
 #include <QApplication>
@@ -53,16 +54,8 @@ protected:
     {
         ASSERT_TRUE(store.IsValid());
         ASSERT_TRUE(folder.isValid());
-        TMessageBox::SetTestMode(true);
-        TTray::SetTestMode(true);
     }
-    void TearDown() override
-    {
-        window.reset();
-        TTray::SetAvailableForTests(std::nullopt);
-        TTray::SetTestMode(false);
-        TMessageBox::SetTestMode(false);
-    }
+    void TearDown() override { window.reset(); }
 
     void Open()
     {
@@ -107,16 +100,12 @@ protected:
     QString StoreSiteWithAMissingPage()
     {
         const QString missing = folder.filePath(QStringLiteral("missing.html"));
-        TRegIniFile ini(BaseKeyPath());
-        const QString item = store::SiteSection(QStringLiteral("site.example.org")) + '\\' + store::ItemSection(0);
-        ini.WriteText(item, store::Caption, missing);
-        const QStringList columns = {"index.html", FileType::Ascii, "%IP%", FileStatus::New, "", "", ""};
-        for (int k = 0; k < columns.size(); ++k)
-            ini.WriteText(item, store::SublineName(k), columns[k]);
+        test::StoreSite(QStringLiteral("site.example.org"), {}, {missing});
         return missing;
     }
 
     test::TempStore store;
+    test::WindowTestModes modes;
     QTemporaryDir folder;
     std::unique_ptr<TfrmMain> window;
 };
