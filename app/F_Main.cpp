@@ -34,6 +34,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QSplitter>
@@ -294,6 +295,17 @@ void TfrmMain::CreateWebSitesPage()
     fields->addWidget(new QLabel(QStringLiteral("Password:")), 1, 2);
     fields->addWidget(site.edtPassword, 1, 3);
     fields->addWidget(site.Options().Panel(), 2, 0, 1, 4);
+    // Tries the fields above on the server and says in one line what it found.
+    btnTestConnection = Named(new QPushButton(QStringLiteral("Test connection")), "btnTestConnection");
+    btnTestConnection->setAutoDefault(false);
+    lblTestConnection = Named(new QLabel, "lblTestConnection");
+    lblTestConnection->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblTestConnection->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    connect(btnTestConnection, &QPushButton::clicked, this, [this] { Guarded([this] { btnTestConnectionClick(); }); });
+    auto *test = new QHBoxLayout;
+    test->addWidget(btnTestConnection);
+    test->addWidget(lblTestConnection, 1);
+    fields->addLayout(test, 3, 0, 1, 4);
 
     auto *column = new QVBoxLayout(page);
     column->addLayout(fields);

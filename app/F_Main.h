@@ -22,6 +22,7 @@ class QAction;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QPushButton;
 class QSplitter;
 class QStackedWidget;
 class QTabWidget;
@@ -98,6 +99,8 @@ public:
     void mniHelpAboutClick();
     void btnHelpClick();
     void lvFileDetailsDblClick();
+    // "Test connection" on the site page: tries the shown site's settings on its server.
+    void btnTestConnectionClick();
     // Brings the window back from the tray, in the state it had.
     void ShowFromTray();
 
@@ -188,6 +191,9 @@ private:
     QWidget *dockFiles = nullptr;
     QToolBar *tbFilesToolbar = nullptr;
     TRegListView *lvFileDetails = nullptr;
+    QPushButton *btnTestConnection = nullptr;
+    // What the last connection test of the shown site found.
+    QLabel *lblTestConnection = nullptr;
 
     // The sites with their protocol, last push and result, on "Web Sites".
     QTreeWidget *lvSites = nullptr;

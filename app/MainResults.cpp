@@ -1,7 +1,8 @@
 // What the pushes came to, in the window: the file list's "Error" rows tell why and when in their
 // tooltips, each site node carries a mark of its last result and a tooltip with its server, user,
 // protocol and last push, and "Web Sites" lists the sites with the same. The results are the
-// engine view's (engine/PushResults.h), kept for as long as the window runs.
+// engine view's (engine/PushResults.h), kept for as long as the window runs. Also the site page's
+// connection test, which says what it found beside its button.
 #include "app/F_Main.h"
 
 #include "base/Printable.h"
@@ -13,9 +14,12 @@
 #include "catalogue/Registry.h"
 #include "catalogue/SiteEditing.h"
 #include "catalogue/SiteRecord.h"
+#include "engine/Engine.h"
 #include "engine/EngineView.h"
+#include "engine/PushCommands.h"
 
 #include <QHeaderView>
+#include <QLabel>
 #include <QLocale>
 #include <QTimer>
 #include <QTreeWidget>
@@ -72,6 +76,9 @@ void TfrmMain::FollowResults()
     tvNavigator->SiteImage = [this](const QString &site) { return SiteImage(site); };
     tvNavigator->SiteToolTip = [this](const QString &site) { return SiteToolTip(site); };
     connect(tvNavigator, &TNavigator::NodeShown, this, [this] {
+        // A test's line is about the site it tried.
+        lblTestConnection->clear();
+        lblTestConnection->setToolTip(QString());
         if (CurrentPageTitle() == pages::SiteList)
             Guarded([this] { FillSiteList(); });
         m_resultsShown->start();
@@ -85,6 +92,15 @@ void TfrmMain::FollowResults()
             [this](const QString &from, const QString &to) { m_view->Results().RenameSite(from, to); });
     connect(m_editor, &TSiteEditor::SiteDeleted, this,
             [this](const QString &name) { m_view->Results().ForgetSite(name); });
+}
+
+void TfrmMain::btnTestConnectionClick()
+{
+    const QString found = m_engine->Push().TestConnection(m_catalogue->CurrentSite());
+    if (found.isEmpty())
+        return;
+    lblTestConnection->setText(PrintableText(found));
+    lblTestConnection->setToolTip(lblTestConnection->text());
 }
 
 void TfrmMain::ShowResults()

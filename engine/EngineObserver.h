@@ -120,6 +120,8 @@ enum class THold {
     PushAll,
     // A shared session ends between two files.
     SessionEnd,
+    // A connection test logs in to a server and out again.
+    ConnectionTest,
 };
 
 // The questions the engine asks.

@@ -279,6 +279,7 @@ void TEngineView::Hold(THold hold, bool on)
         Enable(!on);
         break;
     case THold::SessionEnd:
+    case THold::ConnectionTest:
         if (on) {
             QApplication::setOverrideCursor(Qt::WaitCursor);
             Enable(false);

@@ -271,6 +271,15 @@ void TPushCommands::mniPopFilesPushFileClick()
         PushSelectedRows(selected);
 }
 
+QString TPushCommands::TestConnection(TSite site)
+{
+    if (Refused())
+        return QString();
+    TPushingMark mark(m_pushing);
+    TTransfer::TQuestionScope questions(m_transfer, true);
+    return m_transfer.TestConnection(site);
+}
+
 void TPushCommands::WalkSites(const QString &address)
 {
     TEngineData &data = *m_parts.data;

@@ -72,6 +72,11 @@ public:
     // and forces exactly the selected rows, after one question naming how many, when several
     // are selected. A forced push writes only the status.
     void mniPopFilesPushFileClick();
+    // "Test connection": logs in to the site's server, looks for its default directory and logs
+    // out (TTransfer::TestConnection), a running command as a push is, asking the user about a
+    // certificate or host key that fails the check. Returns what it found in one line; nothing
+    // when a push is running.
+    QString TestConnection(TSite site);
 
     // Looks the address up once through the parts' localAddress and returns the outcome. The
     // look-up counts as a running command, so no tick, command or handed-over run starts a push

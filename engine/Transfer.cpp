@@ -4,6 +4,7 @@
 #include "base/ServerField.h"
 #include "catalogue/Registry.h"
 #include "engine/ActivityLog.h"
+#include "engine/PushResults.h"
 #include "engine/TrustQuestion.h"
 #include "ftp/Ftpcli.h"
 #include "ftp/Sftpcli.h"
@@ -84,14 +85,18 @@ private:
 // Keeps user commands out while a shared session ends between two files.
 class TTransfer::TWindowLock {
 public:
-    explicit TWindowLock(TEngineObserver &events) : m_events(events) { m_events.Hold(THold::SessionEnd, true); }
-    ~TWindowLock() { m_events.Hold(THold::SessionEnd, false); }
+    explicit TWindowLock(TEngineObserver &events, THold hold = THold::SessionEnd) : m_events(events), m_hold(hold)
+    {
+        m_events.Hold(m_hold, true);
+    }
+    ~TWindowLock() { m_events.Hold(m_hold, false); }
 
     TWindowLock(const TWindowLock &) = delete;
     TWindowLock &operator=(const TWindowLock &) = delete;
 
 private:
     TEngineObserver &m_events;
+    THold m_hold;
 };
 
 TTransfer::TSiteSession::TSiteSession(TTransfer &transfer) : m_transfer(transfer)
@@ -248,6 +253,16 @@ bool TTransfer::PutFtp(TSite &site, const TServerField &server, bool binary)
     if (m_abortHanded || !client.CertificateProblem())
         return false;
     m_nobodyAsked = !m_asking;
+    if (!TrustCertificate(site, server))
+        return false;
+    return put();
+}
+
+// Puts the certificate that failed the FTP client's check to the user; a yes is kept in site, by
+// the data for the site, and in the client for its next try.
+bool TTransfer::TrustCertificate(TSite &site, const TServerField &server)
+{
+    TFtpClient &client = *m_parts.ftpClient;
     // The failed check (why, subject, issuer, dates, fingerprint) is what the user decides on; it
     // goes to the log whatever the answer.
     const TCertificateProblem problem = *client.CertificateProblem();
@@ -261,7 +276,79 @@ bool TTransfer::PutFtp(TSite &site, const TServerField &server, bool binary)
     if (m_parts.data && !site.name.isEmpty())
         m_parts.data->TrustCertificate(site.name, problem.fingerprint);
     client.SetTrustedCertificate(problem.fingerprint);
-    return put();
+    return true;
+}
+
+QString TTransfer::TestConnection(TSite &site)
+{
+    TWindowLock lock(m_events, THold::ConnectionTest);
+    const QString protocol = ProtocolText(site);
+    const TServerField server = ParseServerField(site.server);
+    std::optional<QString> folderFailure;
+    std::optional<QString> refused;
+    if (!server.Valid())
+        refused = server.error;
+    else if (site.protocol == SiteProtocol::SFTP)
+        refused = LogInSftp(site, server, folderFailure);
+    else
+        refused = LogInFtp(site, server, folderFailure);
+    const auto why = [](const QString &reason) {
+        return reason.isEmpty() ? QStringLiteral("the server gave no reason") : reason;
+    };
+    QString line;
+    if (refused) {
+        line = QStringLiteral("Cannot log in to %1 over %2: %3").arg(site.server, protocol, why(*refused));
+    } else {
+        line = QStringLiteral("Logged in to %1 as %2 over %3").arg(site.server, site.user, protocol);
+        if (site.defaultDir.isEmpty())
+            line += QStringLiteral("; there is no Default Dir: to look for");
+        else if (!folderFailure)
+            line += QStringLiteral("; %1 is there").arg(site.defaultDir);
+        else
+            line += QStringLiteral(", but %1 cannot be used: %2").arg(site.defaultDir, why(*folderFailure));
+    }
+    m_log.AddToLog(line);
+    return line;
+}
+
+// Logs in over FTP, changes to the site's default directory when it has one and logs out. Returns
+// why the log-in failed, or nothing; folderFailure gets why the directory cannot be used.
+std::optional<QString> TTransfer::LogInFtp(TSite &site, const TServerField &server,
+                                           std::optional<QString> &folderFailure)
+{
+    TFtpClient *client = m_parts.ftpClient;
+    if (!client)
+        return QStringLiteral("there is no FTP client");
+    client->SetHostDirName(QString());
+    client->SetHostFileName(QString());
+    client->SetLocalFileName(QString());
+    UseSite(*client, site, server);
+    bool in = client->OpenSession();
+    if (!in && client->CertificateProblem() && TrustCertificate(site, server))
+        in = client->OpenSession();
+    if (!in)
+        return client->ErrorMessage();
+    if (!site.defaultDir.isEmpty() && !client->ChangeFolder(site.defaultDir))
+        folderFailure = client->ErrorMessage();
+    client->CloseSession();
+    return std::nullopt;
+}
+
+// As LogInFtp, over SSH.
+std::optional<QString> TTransfer::LogInSftp(const TSite &site, const TServerField &server,
+                                            std::optional<QString> &folderFailure)
+{
+    TSftpClient &client = *m_sftpClient;
+    client.SetHostDirName(QString());
+    client.SetHostFileName(QString());
+    client.SetLocalFileName(QString());
+    UseSite(client, site, server);
+    if (!client.OpenSession())
+        return client.ErrorMessage();
+    if (!site.defaultDir.isEmpty() && !client.LookAtFolder(site.defaultDir))
+        folderFailure = client.ErrorMessage();
+    client.CloseSession();
+    return std::nullopt;
 }
 
 bool TTransfer::PutSftp(const TSite &site, const TServerField &server, bool binary)

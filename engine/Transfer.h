@@ -96,6 +96,13 @@ public:
     // lets a socket failure of the client through; TransferEnded is told in every case.
     bool TransferFile(TSite &site, const TPushEntry &entry, const QString &address);
 
+    // Logs in to the site's server with its settings, as its uploads do, looks whether its default
+    // directory is there, logs out, and returns what it found in one line. A certificate or host
+    // key that fails the check is put to the user as for an upload while a TQuestionScope lives,
+    // and a trusted certificate kept for the site the same way. The user's commands are held
+    // back meanwhile, and the line goes to the log.
+    QString TestConnection(TSite &site);
+
     // Returns the reason the last failed transfer gave; never empty after a failure.
     const QString &LastFailure() const { return m_lastFailure; }
 
@@ -122,6 +129,10 @@ private:
                                           QString &reason);
     bool PutFtp(TSite &site, const TServerField &server, bool binary);
     bool PutSftp(const TSite &site, const TServerField &server, bool binary);
+    bool TrustCertificate(TSite &site, const TServerField &server);
+    std::optional<QString> LogInFtp(TSite &site, const TServerField &server, std::optional<QString> &folderFailure);
+    std::optional<QString> LogInSftp(const TSite &site, const TServerField &server,
+                                     std::optional<QString> &folderFailure);
     bool Ask(const QString &question);
     void CloseSessions();
 

@@ -160,6 +160,24 @@ bool TFtpClient::PutFile()
     });
 }
 
+bool TFtpClient::ChangeFolder(const QString &folder)
+{
+    return RunGuarded([this, &folder] {
+        m_sessionError.clear();
+        m_failure = TFailure::None;
+        ForgetClosedSession();
+        if (!SessionOpen()) {
+            Fail(QStringLiteral("Not logged in"));
+            return false;
+        }
+        m_hostDirName = folder;
+        if (!CheckCommandTexts() || !ChangeHostDir())
+            return false;
+        m_sessionKey = SessionKey();
+        return true;
+    });
+}
+
 bool TFtpClient::CloseSession()
 {
     return RunGuarded([this] {

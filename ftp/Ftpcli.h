@@ -75,6 +75,9 @@ public:
     // the next call starts afresh; ErrorMessage holds this file's first failure. Retries as Put
     // does, each retry in a fresh session.
     bool PutFile();
+    // Changes the open session to folder (CWD), which becomes its HostDirName; true when the
+    // server took it. Without an open session it fails. On false, ErrorMessage says why.
+    bool ChangeFolder(const QString &folder);
     // Ends the session with QUIT; true when there was none or the server answered 221.
     bool CloseSession();
     // Tells whether a session is logged in on an open control connection.

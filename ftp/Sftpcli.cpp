@@ -168,6 +168,27 @@ bool TSftpClient::PutFile()
     });
 }
 
+bool TSftpClient::LookAtFolder(const QString &folder)
+{
+    return RunExclusively([this, &folder] {
+        if (folder.contains(QChar(0)))
+            return Fail(QStringLiteral("The folder name holds a NUL character; nothing was sent"));
+        if (!EnsureSession())
+            return false;
+        const std::uint32_t id = NextId();
+        const std::optional<TReply> stat =
+            Call(StatRequest(id, RemoteBytes(folder)), id, QStringLiteral("STAT ") + folder);
+        if (!stat)
+            return false;
+        if (stat->type == TPacket::Attrs)
+            return !stat->attrs.permissions || stat->attrs.IsFolder() ||
+                   Fail(QStringLiteral("%1 is not a folder on the server").arg(folder));
+        if (stat->status == TStatus::NoSuchFile)
+            return Fail(QStringLiteral("%1 is not on the server").arg(folder));
+        return Fail(QStringLiteral("Cannot look at %1: %2").arg(folder, ReplyText(*stat)));
+    });
+}
+
 bool TSftpClient::CloseSession()
 {
     // From a handler inside one of our own waits the session is in use: it ends with its call.

@@ -92,6 +92,9 @@ public:
     // for another server or user; that one is ended). A failure ends the session, so the next
     // call starts afresh; ErrorMessage holds this file's first failure.
     bool PutFile();
+    // Tells, over the open session (opening one first), whether folder is a folder on the
+    // server. On false, ErrorMessage says why.
+    bool LookAtFolder(const QString &folder);
     // Ends the session; true, or false when called from a handler while the session is in use.
     bool CloseSession();
     bool SessionOpen() const;
