@@ -69,6 +69,10 @@ TEST_F(ConnectionTestTest, SaysInOneLineWhetherItLoggedInAndFoundTheDefaultDir)
     const QString tlsHost = QStringLiteral("127.0.0.1:") + tls.PortText();
     const QList<std::pair<QString, QString>> login = {
         {store::FTPServer, host}, {store::UserName, ftp.User()}, {store::Password, ftp.Password()}};
+    const QList<std::pair<QString, QString>> sshLogin = {{store::FTPServer, ssh.Server()},
+                                                         {store::UserName, ssh.User()},
+                                                         {store::Password, ssh.Password()},
+                                                         {store::Protocol, SiteProtocol::SFTP}};
     const struct {
         const char *what;
         bool needsSsh;
@@ -112,23 +116,11 @@ TEST_F(ConnectionTestTest, SaysInOneLineWhetherItLoggedInAndFoundTheDefaultDir)
           {store::Security, SiteSecurity::TLS}},
          TBoxAnswer::No,
          "Cannot log in to " + tlsHost + " over FTPS: "},
-        {"SFTP with its folder, the host key trusted",
-         true,
-         {{store::FTPServer, ssh.Server()},
-          {store::UserName, ssh.User()},
-          {store::Password, ssh.Password()},
-          {store::Protocol, SiteProtocol::SFTP},
-          {store::DefaultDir, ssh.Home()}},
-         TBoxAnswer::Yes,
+        {"SFTP with its folder, the host key trusted", true,
+         sshLogin + QList<std::pair<QString, QString>>{{store::DefaultDir, ssh.Home()}}, TBoxAnswer::Yes,
          "Logged in to " + ssh.Server() + " as " + ssh.User() + " over SFTP; " + ssh.Home() + " is there"},
-        {"SFTP with a folder that is not there",
-         true,
-         {{store::FTPServer, ssh.Server()},
-          {store::UserName, ssh.User()},
-          {store::Password, ssh.Password()},
-          {store::Protocol, SiteProtocol::SFTP},
-          {store::DefaultDir, ssh.Home() + "/not-there"}},
-         std::nullopt,
+        {"SFTP with a folder that is not there", true,
+         sshLogin + QList<std::pair<QString, QString>>{{store::DefaultDir, ssh.Home() + "/not-there"}}, std::nullopt,
          "Logged in to " + ssh.Server() + " as " + ssh.User() + " over SFTP, but " + ssh.Home() +
              "/not-there cannot be used: " + ssh.Home() + "/not-there is not on the server"},
     };
