@@ -1,5 +1,6 @@
 #include "app/F_Instr.h"
 
+#include "base/Exception.h"
 #include "catalogue/P_Utils.h"
 
 #include <QFontDatabase>

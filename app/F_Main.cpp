@@ -3,6 +3,7 @@
 #include "app/F_Instr.h"
 #include "app/Termination.h"
 #include "app/Tray.h"
+#include "base/Exception.h"
 #include "base/Wait.h"
 #include "catalogue/GeneralOptions.h"
 #include "catalogue/Icons.h"

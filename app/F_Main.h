@@ -3,8 +3,9 @@
 // in start-up and shut-down.
 //
 // The window owns everything the program runs on: the FTP client and its wait control, the
-// sockets, the refresh timer, the command launcher, the drop target, the activity log and the
-// program's other windows (progress, file and site dialogs, instructions, about box).
+// address look-up, the engine (with its refresh timer, command launcher and activity log) and
+// its view, the drop target and the program's other windows (progress, file and site dialogs,
+// instructions, about box).
 #pragma once
 
 #include "catalogue/Catalogue.h"
@@ -43,9 +44,7 @@ class TNavigator;
 class TRefreshCycle;
 class TRegListView;
 class TSiteEditor;
-class TSockets;
 class TTextArea;
-class TWSocket;
 class TWait;
 class TWaitInput;
 class TWindowSites;
@@ -218,8 +217,6 @@ private:
 
     // Non-visual parts.
     TFtpClient *ftpClient = nullptr;
-    TWSocket *wSocket = nullptr;
-    TSockets *SocketComponent = nullptr;
     // Where the engine finds the address, as the general options choose it.
     TAddressSource *m_addressSource = nullptr;
     TWait *waitControl = nullptr;

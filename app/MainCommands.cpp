@@ -4,6 +4,7 @@
 
 #include "app/F_About.h"
 #include "app/F_Instr.h"
+#include "base/Exception.h"
 #include "catalogue/Icons.h"
 #include "catalogue/Navigator.h"
 #include "catalogue/P_Utils.h"

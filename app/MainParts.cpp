@@ -6,6 +6,7 @@
 #include "app/Tray.h"
 #include "app/WaitInput.h"
 
+#include "base/Exception.h"
 #include "base/Wait.h"
 #include "catalogue/F_NewFil.h"
 #include "catalogue/F_NewWWW.h"
@@ -23,8 +24,6 @@
 #include "engine/RefreshCycle.h"
 #include "ftp/Ftpcli.h"
 #include "net/AddressSource.h"
-#include "net/Sockets.h"
-#include "net/WSocket.h"
 
 #include <QLineEdit>
 #include <QStatusBar>
@@ -35,13 +34,6 @@ void TfrmMain::CreateNonVisualParts()
 {
     ftpClient = new TFtpClient(this);
     ftpClient->setObjectName(QStringLiteral("ftpClient"));
-    // Kept as the window always had one; the FTP client brings its own sockets.
-    wSocket = new TWSocket(this);
-    wSocket->setObjectName(QStringLiteral("wSocket"));
-    wSocket->SetPort(QStringLiteral("21"));
-    wSocket->SetProto(QStringLiteral("tcp"));
-    SocketComponent = new TSockets(this);
-    SocketComponent->setObjectName(QStringLiteral("SocketComponent"));
     m_addressSource = new TAddressSource(this);
     m_addressSource->setObjectName(QStringLiteral("addressSource"));
     FileDrag = new TFileDrag(this);

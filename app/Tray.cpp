@@ -1,5 +1,6 @@
 #include "app/Tray.h"
 
+#include "base/Exception.h"
 #include "base/Printable.h"
 #include "catalogue/Icons.h"
 #include "catalogue/MessageBox.h"

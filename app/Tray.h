@@ -9,7 +9,7 @@
 // are then recorded instead of shown.
 #pragma once
 
-#include "catalogue/P_Utils.h"
+#include "catalogue/TestHook.h"
 #include "engine/PushResults.h"
 #include "engine/RefreshCycle.h"
 

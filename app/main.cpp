@@ -24,7 +24,7 @@ std::optional<int> AnswerWithoutWindow(const quelmark::TCommandLine &line)
         return 2;
     }
     if (line.Has(QStringLiteral("help"))) {
-        std::fputs(quelmark::UsageText().toLocal8Bit().constData(), stdout);
+        quelmark::PrintLine(stdout, quelmark::UsageText().chopped(1));
         return 0;
     }
     if (line.Has(QStringLiteral("version"))) {

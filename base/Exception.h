@@ -66,4 +66,11 @@ template <typename F> void Guarded(F &&body) noexcept
     }
 }
 
+// Returns a handler for a Qt connection that runs body through Guarded, so no exception
+// reaches Qt.
+template <typename F> auto GuardedHandler(F body)
+{
+    return [body] { Guarded(body); };
+}
+
 } // namespace quelmark

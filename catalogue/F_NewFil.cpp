@@ -1,5 +1,6 @@
 #include "catalogue/F_NewFil.h"
 
+#include "base/Exception.h"
 #include "catalogue/DialogParts.h"
 #include "catalogue/FileDialogs.h"
 #include "catalogue/Icons.h"

@@ -1,9 +1,11 @@
 #include "catalogue/F_NewWWW.h"
 
+#include "base/Exception.h"
 #include "base/ServerField.h"
 #include "catalogue/DialogParts.h"
 #include "catalogue/MessageBox.h"
 #include "catalogue/P_Utils.h"
+#include "catalogue/SiteRecord.h"
 
 #include <QFormLayout>
 #include <QLineEdit>

@@ -1,5 +1,6 @@
 #include "catalogue/F_RenWWW.h"
 
+#include "base/Exception.h"
 #include "catalogue/DialogParts.h"
 #include "catalogue/MessageBox.h"
 #include "catalogue/P_Utils.h"

@@ -5,7 +5,7 @@
 // a modal dialog.
 #pragma once
 
-#include "catalogue/P_Utils.h"
+#include "catalogue/TestHook.h"
 
 #include <QList>
 #include <QString>

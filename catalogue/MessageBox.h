@@ -5,7 +5,7 @@
 // confirmations take their answers from a queue, so no test ever blocks on a modal box.
 #pragma once
 
-#include "catalogue/P_Utils.h"
+#include "catalogue/TestHook.h"
 
 #include <QList>
 #include <QString>

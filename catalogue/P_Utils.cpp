@@ -75,12 +75,4 @@ void SelectComboItem(QComboBox *list, const QString &text)
     list->setCurrentIndex(-1);
 }
 
-void NormalizeHostDir(QString &text)
-{
-    const QString trimmed = text.trimmed();
-    if (trimmed.isEmpty() || trimmed.endsWith(QLatin1Char('/')))
-        return;
-    text = trimmed + QLatin1Char('/');
-}
-
 } // namespace quelmark

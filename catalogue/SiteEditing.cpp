@@ -10,6 +10,7 @@
 #include "catalogue/P_Types.h"
 #include "catalogue/P_Utils.h"
 #include "catalogue/RegControls.h"
+#include "catalogue/SiteRecord.h"
 #include "catalogue/filedrag.h"
 
 #include <QEvent>

@@ -1,5 +1,6 @@
 #include "catalogue/SiteOptions.h"
 
+#include "base/Exception.h"
 #include "base/Overloaded.h"
 #include "catalogue/FileDialogs.h"
 #include "catalogue/Icons.h"

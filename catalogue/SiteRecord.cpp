@@ -123,6 +123,14 @@ TSite NewSiteOptions()
     return site;
 }
 
+void NormalizeHostDir(QString &text)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty() || trimmed.endsWith(QLatin1Char('/')))
+        return;
+    text = trimmed + QLatin1Char('/');
+}
+
 TSite SiteInUse(TSite site)
 {
     for (const TSiteOption &option : kSiteOptions) {

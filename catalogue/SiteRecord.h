@@ -89,6 +89,10 @@ std::span<const TSiteOption> SiteOptionTable();
 // Returns a site with the options the "New Web Site" dialog proposes and no other values.
 TSite NewSiteOptions();
 
+// Trims a non-blank host directory and makes it end with "/". A text that is blank, or whose
+// trimmed form already ends with "/", is left exactly as it is.
+void NormalizeHostDir(QString &text);
+
 // Returns the site as the engine uses it: the texts of its free-text options without blanks at
 // either end, as the option controls hand them out.
 TSite SiteInUse(TSite site);

@@ -1,5 +1,6 @@
 #include "engine/F_Prgrss.h"
 
+#include "base/Exception.h"
 #include "catalogue/P_Utils.h"
 #include "ftp/FtpReplies.h"
 

@@ -294,7 +294,6 @@ void TWSocket::ResetSocket()
     m_addrAssigned = false;
     m_protoAssigned = true;
     m_protocol = IPPROTO_TCP;
-    m_socketType = SOCK_STREAM;
     m_protoText = QStringLiteral("tcp");
     m_state = TSocketState::Closed;
     m_awaitedState = TSocketState::InvalidState;
@@ -385,7 +384,6 @@ void TWSocket::SetProto(const QString &text)
         }
         m_protocol = found->p_proto;
     }
-    m_socketType = m_protocol == IPPROTO_UDP ? SOCK_DGRAM : SOCK_STREAM;
 }
 
 void TWSocket::SetAddr(const QString &text)
@@ -490,22 +488,12 @@ void TWSocket::Connect()
     if (!m_protoAssigned)
         throw ESocketException(QStringLiteral("Connect: No Protocol Specified"));
 
-    const int fd = ::socket(m_socketAddress.ss_family, m_socketType | SOCK_NONBLOCK | SOCK_CLOEXEC, m_protocol);
+    const int fd = ::socket(m_socketAddress.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, m_protocol);
     if (fd < 0)
         SocketError(QStringLiteral("Connect (socket)"), LastSocketError());
     m_hSocket = fd;
     ++m_generation;
     ChangeState(TSocketState::Opened);
-
-    if (m_socketType == SOCK_DGRAM) {
-        if (SameHost(m_socketAddress, Ipv4Address(INADDR_BROADCAST))) {
-            const int on = 1;
-            SetOption(SO_BROADCAST, &on, sizeof on, "setsockopt(SO_BROADCAST)");
-        }
-        ChangeState(TSocketState::Connecting);
-        ChangeState(TSocketState::Connected);
-        return;
-    }
 
     // Linger 0: a close discards what is unsent and resets the connection at once.
     const linger noLinger{1, 0};
@@ -540,7 +528,7 @@ std::int32_t TWSocket::Listen()
     if (m_hSocket != -1)
         ReleaseHandle();
     // The new handle belongs to this call until the bind succeeds: a failed bind closes it.
-    UniqueFd fd(::socket(m_socketAddress.ss_family, m_socketType | SOCK_NONBLOCK | SOCK_CLOEXEC, m_protocol));
+    UniqueFd fd(::socket(m_socketAddress.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, m_protocol));
     if (fd.Get() < 0)
         SocketError(QStringLiteral("socket"), LastSocketError());
     if (::bind(fd.Get(), reinterpret_cast<const sockaddr *>(&m_socketAddress), AddressLength(m_socketAddress)) != 0)
@@ -549,21 +537,14 @@ std::int32_t TWSocket::Listen()
     ++m_generation;
     ChangeState(TSocketState::Bound);
 
-    if (m_socketType == SOCK_DGRAM) {
-        ChangeState(TSocketState::Listening);
-        ChangeState(TSocketState::Connected);
-        if (OnSessionConnected)
-            OnSessionConnected(this, 0);
-    } else {
-        if (::listen(m_hSocket, 5) != 0) {
-            const std::int32_t number = LastSocketError();
-            ReleaseHandle();
-            ChangeState(TSocketState::Closed);
-            SocketError(QStringLiteral("Listen"), number);
-        }
-        m_listener = true;
-        ChangeState(TSocketState::Listening);
+    if (::listen(m_hSocket, 5) != 0) {
+        const std::int32_t number = LastSocketError();
+        ReleaseHandle();
+        ChangeState(TSocketState::Closed);
+        SocketError(QStringLiteral("Listen"), number);
     }
+    m_listener = true;
+    ChangeState(TSocketState::Listening);
     Register(KindRead | KindWrite | KindAccept | KindClose);
     return 0;
 }
@@ -781,7 +762,7 @@ std::int32_t TWSocket::SendSome(const char *bytes, std::int32_t count)
     const bool queued = std::any_of(m_sendQueue.begin(), m_sendQueue.end(),
                                     [](const std::unique_ptr<TBuffer> &block) { return block->Peek().count > 0; });
     // Queued bytes go first, and TLS encrypts from the queue.
-    if (m_tls || queued || m_socketType != SOCK_STREAM) {
+    if (m_tls || queued) {
         Send(bytes, count);
         return count;
     }
@@ -870,7 +851,7 @@ std::int64_t TWSocket::UnacknowledgedBytes() const
     std::int64_t count = 0;
     for (const auto &block : m_sendQueue)
         count += block->Peek().count;
-    if (m_hSocket == -1 || m_socketType != SOCK_STREAM)
+    if (m_hSocket == -1)
         return count;
     int platform = 0;
     if (::ioctl(m_hSocket, SIOCOUTQ, &platform) != 0)
@@ -893,12 +874,7 @@ std::vector<std::int32_t> TWSocket::QueuedBlockSizes() const
 
 TWSocket::IoResult TWSocket::PlatformSend(const char *bytes, std::int64_t count)
 {
-    ssize_t n;
-    if (m_socketType == SOCK_DGRAM)
-        n = ::sendto(m_hSocket, bytes, static_cast<std::size_t>(count), MSG_NOSIGNAL,
-                     reinterpret_cast<const sockaddr *>(&m_socketAddress), AddressLength(m_socketAddress));
-    else
-        n = ::send(m_hSocket, bytes, static_cast<std::size_t>(count), MSG_NOSIGNAL);
+    const ssize_t n = ::send(m_hSocket, bytes, static_cast<std::size_t>(count), MSG_NOSIGNAL);
     if (n < 0)
         return {-1, LastSocketError()};
     return {n, 0};
@@ -1151,10 +1127,6 @@ void TWSocket::ReadReady()
             Post(KindAccept, 0);
         return;
     }
-    if (m_socketType == SOCK_DGRAM) {
-        Post(KindRead, 0);
-        return;
-    }
     // A readable stream socket has bytes, or its peer closed or reset it: a peek tells which.
     char probe = 0;
     const IoResult peeked = PlatformReceive(&probe, 1, true);
@@ -1329,7 +1301,7 @@ void TWSocket::HandleClose(std::uint16_t error)
 
 void TWSocket::StartTls(std::shared_ptr<TTlsContext> context, const TTlsPeer &peer, const TWSocket *resumeFrom)
 {
-    if (m_state != TSocketState::Connected || m_hSocket == -1 || m_socketType != SOCK_STREAM)
+    if (m_state != TSocketState::Connected || m_hSocket == -1)
         SocketError(QStringLiteral("StartTls"), kNotConnected);
     m_tlsError.clear();
     m_tlsProblem.reset();

@@ -1,4 +1,4 @@
-// TWSocket: a non-blocking TCP/UDP socket component driven by the application's event loop.
+// TWSocket: a non-blocking TCP socket component driven by the application's event loop.
 //
 // The socket never blocks the user-interface thread and has no threads of its own. Readiness of
 // its handle (data to read, room to send, connection completed, connection offered, connection
@@ -84,10 +84,10 @@ public:
     TWSocket(const TWSocket &) = delete;
     TWSocket &operator=(const TWSocket &) = delete;
 
-    // Starts a connection to the converted Addr and Port (stream), or makes a datagram socket
-    // ready to send there. The outcome of a stream connection arrives as OnSessionConnected.
+    // Starts a connection to the converted Addr and Port; the outcome arrives as
+    // OnSessionConnected.
     void Connect();
-    // Binds to Addr and Port and, for a stream socket, listens; returns 0.
+    // Binds to Addr and Port and listens; returns 0.
     std::int32_t Listen();
     // Takes the offered connection of a listening socket and returns its handle; the peer's
     // address goes into SocketAddress. The listening socket stays Listening.
@@ -224,7 +224,7 @@ protected:
         std::int64_t bytes = 0;
         std::int32_t error = 0;
     };
-    // The one place that hands bytes to the platform (send, or sendto for datagrams).
+    // The one place that hands bytes to the platform.
     virtual IoResult PlatformSend(const char *bytes, std::int64_t count);
     // The one place that takes bytes from the platform; a peek leaves them there.
     virtual IoResult PlatformReceive(char *buffer, std::int64_t count, bool peek);
@@ -289,7 +289,6 @@ private:
     QString m_addrText;
     QString m_portText;
     std::int32_t m_protocol = IPPROTO_TCP;
-    std::int32_t m_socketType = SOCK_STREAM;
     std::int32_t m_acceptedHandle = -1;
 
     TSocketState m_state = TSocketState::Closed;

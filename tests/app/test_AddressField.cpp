@@ -13,7 +13,7 @@
 #include "tests/support/HttpServer.h"
 #include "tests/support/Printing.h"
 #include "tests/support/StoreScript.h"
-#include "tests/support/TempStore.h"
+#include "tests/support/WindowTest.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -31,32 +31,10 @@ using namespace quelmark;
 
 namespace {
 
-class AddressFieldTest : public ::testing::Test {
+class AddressFieldTest : public test::WindowTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(store.IsValid());
-        ASSERT_TRUE(folder.isValid());
-        TMessageBox::SetTestMode(true);
-    }
-    void TearDown() override
-    {
-        window.reset();
-        TMessageBox::SetTestMode(false);
-    }
-
-    void Open()
-    {
-        window = std::make_unique<TfrmMain>();
-        window->show();
-    }
-
     QLineEdit *Field() const { return window->findChild<QLineEdit *>(QStringLiteral("edtLocalAddress")); }
     QStringList LogLines() const { return window->findChild<TTextArea *>(QStringLiteral("memoLog"))->Lines(); }
-
-    test::TempStore store;
-    QTemporaryDir folder;
-    std::unique_ptr<TfrmMain> window;
 };
 
 // A store written before the address options existed: the "Local" rule, the page written with

@@ -17,6 +17,7 @@
 #include "tests/support/StoreDump.h"
 #include "tests/support/StoreScript.h"
 #include "tests/support/TempStore.h"
+#include "tests/support/TestModes.h"
 
 #include <QAbstractSpinBox>
 #include <QCheckBox>
@@ -73,12 +74,7 @@ QStringList OptionsViaSqlite3(const QString &file)
 
 class MainWindowTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(store.IsValid());
-        TMessageBox::SetTestMode(true);
-    }
-    void TearDown() override { TMessageBox::SetTestMode(false); }
+    void SetUp() override { ASSERT_TRUE(store.IsValid()); }
 
     template <typename T> T *Find(TfrmMain &window, const char *name)
     {
@@ -87,6 +83,7 @@ protected:
         return widget;
     }
 
+    test::TestModes<TMessageBox> modes;
     test::TempStore store;
 };
 

@@ -19,6 +19,7 @@
 #include "tests/support/Printing.h"
 #include "tests/support/StoreScript.h"
 #include "tests/support/TempStore.h"
+#include "tests/support/TestModes.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -74,13 +75,8 @@ protected:
     {
         ASSERT_TRUE(store.IsValid() && folder.isValid());
         ASSERT_TRUE(QDir().mkpath(QFileInfo(store.FilePath()).absolutePath()));
-        TMessageBox::SetTestMode(true);
     }
-    void TearDown() override
-    {
-        TMessageBox::SetTestMode(false);
-        CloseStore();
-    }
+    void TearDown() override { CloseStore(); }
 
     QString Page(const char *name, const QByteArray &bytes)
     {
@@ -131,6 +127,7 @@ protected:
 
     TListRow *ShownRow(TfrmMain &window, int i) { return window.Catalogue().Shown().lvFileDetails->Row(i); }
 
+    test::TestModes<TMessageBox> modes;
     test::TempStore store;
     QTemporaryDir folder;
     std::unique_ptr<CountingHolder> holder;

@@ -21,7 +21,7 @@
 #include "net/Sockets.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/ModalDialog.h"
-#include "tests/support/TempStore.h"
+#include "tests/support/WindowTest.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -62,30 +62,13 @@ struct TRoute {
     bool isButton;
 };
 
-class MainCommandsTest : public ::testing::Test {
+class MainCommandsTest : public test::WindowTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(store.IsValid());
-        ASSERT_TRUE(folder.isValid());
-        TMessageBox::SetTestMode(true);
-        TFileDialogs::SetTestMode(true);
-        window = std::make_unique<TfrmMain>();
-        window->show();
+        WindowTest::SetUp();
+        Open();
         ASSERT_TRUE(TMessageBox::Shown().isEmpty());
-    }
-    void TearDown() override
-    {
-        window.reset();
-        TMessageBox::SetTestMode(false);
-        TFileDialogs::SetTestMode(false);
-    }
-
-    template <typename T> T *Find(const char *name)
-    {
-        T *widget = window->findChild<T *>(QString::fromLatin1(name));
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
     }
 
     // Runs a command the way the user would: clicks the button or triggers the item.
@@ -137,9 +120,6 @@ protected:
     QString Title() { return Find<QLabel>("pnlDetailTitle")->text(); }
     QStringList LogLines() { return Find<TTextArea>("memoLog")->Lines(); }
 
-    test::TempStore store;
-    QTemporaryDir folder;
-    std::unique_ptr<TfrmMain> window;
     int leftOpen = 0;
 };
 

@@ -14,7 +14,6 @@
 #include "tests/support/FtpServers.h"
 #include "tests/support/ModalDialog.h"
 #include "tests/support/Printing.h"
-#include "tests/support/TempStore.h"
 #include "tests/support/WindowTest.h"
 
 #include <QAction>
@@ -37,15 +36,14 @@ namespace {
 
 const QString kSite = QStringLiteral("pages");
 
-class PushResultsTest : public ::testing::Test {
+class PushResultsTest : public test::WindowTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(store.IsValid());
-        ASSERT_TRUE(folder.isValid());
+        WindowTest::SetUp();
+        TTray::SetAvailableForTests(true);
         page = folder.filePath(QStringLiteral("index.html"));
     }
-    void TearDown() override { window.reset(); }
 
     // Stores the site with its values and one page that carries the address, not written yet.
     void StoreSite(const QList<std::pair<QString, QString>> &values) { test::StoreSite(kSite, values, {page}); }
@@ -55,12 +53,6 @@ protected:
         QFile file(page);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write("<p>at %IP%</p>\n");
-    }
-
-    void Open()
-    {
-        window = std::make_unique<TfrmMain>();
-        window->show();
     }
 
     TNavigatorNode *SiteNode() { return window->Navigator()->SiteNodes().value(0); }
@@ -109,11 +101,7 @@ protected:
         window->RefreshCycle().RunTick();
     }
 
-    test::TempStore store;
-    test::WindowTestModes modes{true};
-    QTemporaryDir folder;
     QString page;
-    std::unique_ptr<TfrmMain> window;
 };
 
 // Each row: how the push fails, the site's values, a part of the reason, and what mends it.

@@ -12,7 +12,6 @@
 #include "ftp/SshSession.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/SshServers.h"
-#include "tests/support/TempStore.h"
 #include "tests/support/WindowTest.h"
 
 #include <QAction>
@@ -31,14 +30,13 @@ namespace {
 
 const QString kSite = QStringLiteral("pages");
 
-class ServerTrustTest : public ::testing::Test {
+class ServerTrustTest : public test::WindowTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(store.IsValid());
-        ASSERT_TRUE(folder.isValid());
+        WindowTest::SetUp();
+        TTray::SetAvailableForTests(true);
     }
-    void TearDown() override { window.reset(); }
 
     // Stores the site with its values and two pages that carry the address.
     void StoreSite(const QList<std::pair<QString, QString>> &values)
@@ -85,11 +83,6 @@ protected:
     }
 
     QString Log() const { return window->findChild<TTextArea *>(QStringLiteral("memoLog"))->Lines().join('\n'); }
-
-    test::TempStore store;
-    test::WindowTestModes modes{true};
-    QTemporaryDir folder;
-    std::unique_ptr<TfrmMain> window;
 };
 
 // Each row: the server, the site's values, the fingerprint the failure names, the question the

@@ -8,7 +8,6 @@
 #include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
 #include "engine/RefreshCycle.h"
-#include "tests/support/TempStore.h"
 #include "tests/support/WindowTest.h"
 
 #include <QAction>
@@ -48,28 +47,8 @@ TEST(TrayToolTip, TellsTheTimerTheAddressAndTheLastCheckOnePerLine)
         EXPECT_EQ(TrayToolTip(c.running, QStringLiteral("10.1.2.3"), c.last).split(QLatin1Char('\n')), c.lines);
 }
 
-class TrayTest : public ::testing::Test {
+class TrayTest : public test::WindowTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(store.IsValid());
-        ASSERT_TRUE(folder.isValid());
-    }
-    void TearDown() override { window.reset(); }
-
-    void Open()
-    {
-        window = std::make_unique<TfrmMain>();
-        window->show();
-    }
-
-    template <typename T> T *Find(const char *name)
-    {
-        T *found = window->findChild<T *>(QString::fromLatin1(name));
-        EXPECT_NE(found, nullptr) << name;
-        return found;
-    }
-
     // Closes the window as its title bar's button does; returns whether the close went through.
     bool CloseFromTheDesktop()
     {
@@ -103,11 +82,6 @@ protected:
         test::StoreSite(QStringLiteral("site.example.org"), {}, {missing});
         return missing;
     }
-
-    test::TempStore store;
-    test::WindowTestModes modes;
-    QTemporaryDir folder;
-    std::unique_ptr<TfrmMain> window;
 };
 
 TEST_F(TrayTest, WithoutATrayThereIsNoIconAndClosingClosesAsBefore)

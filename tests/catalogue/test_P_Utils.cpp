@@ -1,8 +1,10 @@
 #include "catalogue/P_Utils.h"
+#include "catalogue/SiteRecord.h"
 
 #include "catalogue/FileDialogs.h"
 #include "catalogue/MessageBox.h"
 #include "tests/support/Printing.h"
+#include "tests/support/TestModes.h"
 
 #include <QComboBox>
 
@@ -43,8 +45,7 @@ TEST(PUtils, SelectComboItemMatchesExactlyOrSelectsNothing)
 TEST(PUtils, ModalSeamsInTestModeRecordEachDialogAndAnswerOnlyQuestionsFromTheQueue)
 {
     using TAnswer = TMessageBox::TAnswer;
-    TMessageBox::SetTestMode(true);
-    TFileDialogs::SetTestMode(true);
+    const test::TestModes<TMessageBox, TFileDialogs> modes;
     TMessageBox::SetNextAnswer(TAnswer::Yes);
     TFileDialogs::SetNextAnswer(QStringLiteral("/tmp/chosen.txt"));
 
@@ -66,8 +67,6 @@ TEST(PUtils, ModalSeamsInTestModeRecordEachDialogAndAnswerOnlyQuestionsFromTheQu
     EXPECT_TRUE(TMessageBox::Shown().isEmpty()) << "switching starts a fresh record";
     EXPECT_EQ(TFileDialogs::Shown().size(), 2) << "the other seam keeps its own";
     EXPECT_EQ(TMessageBox::Confirm(nullptr, QStringLiteral("fresh?")), TAnswer::No) << "and a fresh queue";
-    TMessageBox::SetTestMode(false);
-    TFileDialogs::SetTestMode(false);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "tests/support/CatalogueWindow.h"
 #include "tests/support/ModalDialog.h"
 #include "tests/support/StoreDump.h"
+#include "tests/support/TestModes.h"
 
 #include <QApplication>
 #include <QFocusEvent>
@@ -33,8 +34,6 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(store.IsValid());
-        TMessageBox::SetTestMode(true);
-        TFileDialogs::SetTestMode(true);
         editor = new TSiteEditor(
             {&window, navigator, catalogue.get(), &siteDialog, &fileDialog, options->edtDefaultIPParam, fileDrag},
             &window);
@@ -46,12 +45,6 @@ protected:
             attribs = QStringLiteral("R");
             return true;
         };
-    }
-
-    void TearDown() override
-    {
-        TMessageBox::SetTestMode(false);
-        TFileDialogs::SetTestMode(false);
     }
 
     void WhileShown(QDialog *dialog, std::function<void()> act) { test::WhileShown(dialog, std::move(act), leftOpen); }
@@ -93,6 +86,7 @@ protected:
         return texts;
     }
 
+    test::TestModes<TMessageBox, TFileDialogs> modes;
     TfrmAddNewWebSite siteDialog;
     TfrmAddNewFile fileDialog;
     TSiteEditor *editor = nullptr;

@@ -6,6 +6,7 @@
 #include "engine/EngineView.h"
 #include "engine/TextArea.h"
 #include "tests/support/Printing.h"
+#include "tests/support/TestModes.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -29,11 +30,9 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        TFileDialogs::SetTestMode(true);
         log.Now = [this] { return now; };
         events.Add(&display);
     }
-    void TearDown() override { TFileDialogs::SetTestMode(false); }
 
     QByteArray ReadFile(const QString &path)
     {
@@ -48,6 +47,7 @@ protected:
         return st.st_mode & 07777;
     }
 
+    test::TestModes<TFileDialogs> modes;
     QTemporaryDir dir;
     TTextArea memoLog;
     TLogDisplay display{&memoLog};

@@ -27,26 +27,17 @@ using test::EntryTexts;
 
 const QString kNotConnected = QStringLiteral("!!!!!Not connected to the network...");
 
-class AddressChoiceTest : public ::testing::Test {
+class AddressChoiceTest : public test::EngineServerTest {
 protected:
     void SetUp() override
     {
-        if (!server->Running())
-            GTEST_SKIP() << "pyftpdlib server: " << server->Failure().toStdString();
-        ASSERT_TRUE(dir.isValid());
-        w = std::make_unique<test::EngineWindow>();
-        ASSERT_TRUE(w->store.IsValid());
-        w->ftpPort = server->Port();
-        w->options->edtTempFileName->setText(dir.filePath(QStringLiteral("upload.tmp")));
-        w->options->spnTestFilesMinutes->SetText(QStringLiteral("1"));
+        EngineServerTest::SetUp();
+        if (w)
+            w->options->spnTestFilesMinutes->SetText(QStringLiteral("1"));
     }
 
-    // The name on the server, unique to the running test and the site.
-    static QString Host(const QString &site)
-    {
-        return QStringLiteral("%1_%2.html")
-            .arg(QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name()), site);
-    }
+    // The name of the site's page on the server.
+    static QString Page(const QString &site) { return Host(site + QStringLiteral(".html")); }
 
     // Stores a site whose one page carries the address and is otherwise unchanged since its
     // last push, so only a change of address makes it due.
@@ -60,10 +51,10 @@ protected:
         QString date, size, attribs;
         ASSERT_TRUE(GetFileDetails(path, date, size, attribs));
         w->StoreSite(name, server->User(), server->Password(),
-                     {EntryTexts{path, {Host(name), FileType::Ascii, "%IP%", FileStatus::Moved, date, size, attribs}}});
+                     {EntryTexts{path, {Page(name), FileType::Ascii, "%IP%", FileStatus::Moved, date, size, attribs}}});
     }
 
-    QByteArray OnServer(const QString &site) const { return server->Stored(Host(site)); }
+    QByteArray OnServer(const QString &site) const { return server->Stored(Page(site)); }
 
     // Chooses the source as the General Options page does.
     void Choose(const QString &source, const QString &family = IPVersion::IPv4)
@@ -72,10 +63,6 @@ protected:
         w->options->cmbAddressFamily->setCurrentText(family);
         w->UseTheChosenSource();
     }
-
-    test::PyFtpServer *server = &test::SharedPyFtpServer();
-    QTemporaryDir dir;
-    std::unique_ptr<test::EngineWindow> w;
 };
 
 // The address is looked up once per push-all; every file of it, change detection, the copies

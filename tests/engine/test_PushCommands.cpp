@@ -8,6 +8,7 @@
 #include "tests/support/EngineFixture.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/StoreDump.h"
+#include "tests/support/TestModes.h"
 
 #include <QDir>
 #include <QEvent>
@@ -24,7 +25,6 @@ namespace quelmark {
 namespace {
 
 using test::EntryTexts;
-using test::PyFtpServer;
 using Answer = TMessageBox::TAnswer;
 
 const QString kChecking = QStringLiteral(">>>> Checking all files...");
@@ -44,27 +44,21 @@ protected:
     }
 };
 
-class PushCommandsTest : public ::testing::Test {
+class PushCommandsTest : public test::EngineServerTest {
 protected:
     void SetUp() override
     {
-        if (!server->Running())
-            GTEST_SKIP() << "pyftpdlib server: " << server->Failure().toStdString();
-        ASSERT_TRUE(dir.isValid());
-        w = std::make_unique<test::EngineWindow>();
-        ASSERT_TRUE(w->store.IsValid());
-        w->ftpPort = server->Port();
+        EngineServerTest::SetUp();
+        if (!w)
+            return;
         connecting = QStringLiteral("Connecting to: ") + w->Server();
-        w->options->edtTempFileName->setText(dir.filePath(QStringLiteral("upload.tmp")));
-        TMessageBox::SetTestMode(true);
         SetTopLevelReporter([this](const QString &message) { reported.append(message); });
     }
 
     void TearDown() override
     {
         SetTopLevelReporter(nullptr);
-        TMessageBox::SetTestMode(false);
-        w.reset();
+        EngineServerTest::TearDown();
     }
 
     // A local file with that content.
@@ -75,13 +69,6 @@ protected:
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(bytes);
         return path;
-    }
-
-    // The name on the server, unique to the running test.
-    static QString Host(const QString &name)
-    {
-        return QStringLiteral("%1_%2").arg(
-            QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name()), name);
     }
 
     static QStringList Details(const QString &path)
@@ -135,9 +122,7 @@ protected:
 
     bool OnServer(const QString &name) const { return QFile::exists(QDir(server->Home()).filePath(Host(name))); }
 
-    PyFtpServer *server = &test::SharedPyFtpServer();
-    QTemporaryDir dir;
-    std::unique_ptr<test::EngineWindow> w;
+    test::TestModes<TMessageBox> modes;
     QString connecting;
     QStringList reported;
 };

@@ -802,44 +802,6 @@ TEST(WSocketBookkeeping, SocketCountFollowsTheLivingSocketsAndTheLastOneClearsTh
     }
 }
 
-TEST_F(WSocketTest, DatagramSocketsSendToTheirAddressAndReceiveWhereTheyListen)
-{
-    UniqueFd peer(::socket(AF_INET, SOCK_DGRAM, 0));
-    const sockaddr_in peerAddress = Loopback(0);
-    ASSERT_EQ(::bind(peer.Get(), reinterpret_cast<const sockaddr *>(&peerAddress), sizeof peerAddress), 0);
-
-    TWSocket sender;
-    sender.SetProto(QStringLiteral("udp"));
-    sender.SetAddr(QStringLiteral("127.0.0.1"));
-    sender.SetPort(QString::number(PortOf(peer.Get())));
-    sender.Connect();
-    EXPECT_EQ(sender.State(), TSocketState::Connected);
-    sender.Send("ping", 4);
-    EXPECT_EQ(PeerReceive(peer, 4), "ping");
-
-    TWSocket receiver;
-    int connected = 0;
-    std::string received;
-    receiver.OnSessionConnected = [&](QObject *, std::uint16_t error) { connected += error == 0; };
-    receiver.OnDataAvailable = [&](QObject *, std::uint16_t) {
-        char buffer[64];
-        const std::int32_t n = receiver.Receive(buffer, sizeof buffer);
-        if (n > 0)
-            received.append(buffer, static_cast<std::size_t>(n));
-    };
-    receiver.SetProto(QStringLiteral("17"));
-    receiver.SetAddr(QStringLiteral("127.0.0.1"));
-    receiver.SetPort(QStringLiteral("0"));
-    receiver.Listen();
-    EXPECT_EQ(receiver.State(), TSocketState::Connected);
-    EXPECT_EQ(connected, 1);
-    sockaddr_in local{};
-    socklen_t length = sizeof local;
-    ASSERT_EQ(receiver.GetSockName(local, length), 0);
-    ASSERT_EQ(::sendto(peer.Get(), "pong", 4, 0, reinterpret_cast<const sockaddr *>(&local), sizeof local), 4);
-    EXPECT_TRUE(PumpUntil([&] { return received == "pong"; }));
-}
-
 // ---------------------------------------------------------------------------------------------
 // TLS
 

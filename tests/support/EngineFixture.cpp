@@ -97,4 +97,26 @@ QString EngineWindow::Stored(const QString &siteName, int row, int column) const
     return ini.ReadText(store::ItemSection(row), store::SublineName(column), QStringLiteral("?"));
 }
 
+void EngineServerTest::SetUp()
+{
+    if (!server->Running())
+        GTEST_SKIP() << "pyftpdlib server: " << server->Failure().toStdString();
+    ASSERT_TRUE(dir.isValid());
+    w = std::make_unique<EngineWindow>();
+    ASSERT_TRUE(w->store.IsValid());
+    w->ftpPort = server->Port();
+    w->options->edtTempFileName->setText(dir.filePath(QStringLiteral("upload.tmp")));
+}
+
+void EngineServerTest::TearDown()
+{
+    w.reset();
+}
+
+QString EngineServerTest::Host(const QString &name)
+{
+    return QStringLiteral("%1_%2").arg(
+        QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name()), name);
+}
+
 } // namespace quelmark::test

@@ -18,11 +18,15 @@
 #include "engine/Transfer.h"
 #include "ftp/Ftpcli.h"
 #include "tests/support/CatalogueWindow.h"
+#include "tests/support/FtpServers.h"
 
 #include <QAction>
 #include <QLineEdit>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QToolBar>
+
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
@@ -87,6 +91,22 @@ public:
 
 private:
     TAddressSource *m_source = nullptr;
+};
+
+// A test of the engine's pushes against the shared pyftpdlib server, skipped without it: an
+// EngineWindow whose sites name that server, and a folder of the test's own for local files and
+// the upload copy.
+class EngineServerTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The name on the server, unique to the running test: the test's name, "_" and name.
+    static QString Host(const QString &name);
+
+    PyFtpServer *server = &SharedPyFtpServer();
+    QTemporaryDir dir;
+    std::unique_ptr<EngineWindow> w;
 };
 
 } // namespace quelmark::test
