@@ -4,7 +4,10 @@
 //
 //   quelmark_window_pictures FOLDER
 //
-// writes general-options-800x600.png, general-options-maximised.png and trust-question.png.
+// writes general-options-800x600.png, general-options-maximised.png, trust-question.png, and after
+// the question was answered No: failed-push-row.png and failed-push-site.png (the site page with
+// the status bar and the tooltip of the failed row, then of the site's node), web-sites.png (the
+// list of the sites) and test-connection.png (the site page's connection test).
 #include "app/F_Main.h"
 #include "catalogue/MessageBox.h"
 #include "catalogue/Navigator.h"
@@ -15,12 +18,16 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCursor>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QToolTip>
+#include <QTreeWidget>
 
 #include <cstdio>
 #include <functional>
@@ -65,6 +72,38 @@ void GeneralOptions(const QString &folder)
     window.close();
 }
 
+// Shows the tooltip of an item of view, as a pause of the mouse over it does.
+void ShowTip(QTreeWidget *view, QTreeWidgetItem *item, int column)
+{
+    const QRect place = view->visualItemRect(item);
+    const QPoint at = view->viewport()->mapToGlobal(QPoint(place.left() + 40, place.center().y()));
+    QCursor::setPos(at);
+    QToolTip::showText(at, item->toolTip(column), view->viewport());
+}
+
+// The site page after the push that the question ended, then the list of the sites and a
+// connection test.
+void FailedPush(const QString &folder, TfrmMain &window)
+{
+    auto *list = window.findChild<QTreeWidget *>(QStringLiteral("lvFileDetails"));
+    ShowTip(list, list->topLevelItem(0), 4);
+    Shoot(folder, QStringLiteral("failed-push-row"));
+    QToolTip::hideText();
+    ShowTip(window.Navigator(), window.Navigator()->SiteNodes().value(0), 0);
+    Shoot(folder, QStringLiteral("failed-push-site"));
+    QToolTip::hideText();
+    window.Navigator()->SelectNode(window.Navigator()->WebSitesNode);
+    Shoot(folder, QStringLiteral("web-sites"));
+    window.Navigator()->SelectNode(window.Navigator()->SiteNodes().value(0));
+    // Answered No again: the line says why the log-in failed.
+    QTimer::singleShot(1000, [] {
+        if (QWidget *box = QApplication::activeModalWidget())
+            box->close();
+    });
+    window.findChild<QPushButton *>(QStringLiteral("btnTestConnection"))->click();
+    Shoot(folder, QStringLiteral("test-connection"));
+}
+
 void TrustQuestion(const QString &folder, const QString &store)
 {
     test::PyFtpServer server(QStringLiteral("127.0.0.1"), 0, test::Certificates().selfSigned);
@@ -99,6 +138,7 @@ void TrustQuestion(const QString &folder, const QString &store)
     });
     window.findChild<QAction *>(QStringLiteral("mniPushSite"))->trigger();
     Settle();
+    FailedPush(folder, window);
     window.close();
 }
 
