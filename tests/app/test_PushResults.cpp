@@ -17,6 +17,7 @@
 #include "tests/support/WindowTest.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -93,6 +94,13 @@ protected:
         }
         ShowSite();
         return texts;
+    }
+
+    // Chooses where the address comes from; the web's is a URL no check can use.
+    void AddressFrom(const QString &source)
+    {
+        window->findChild<QLineEdit *>(QStringLiteral("edtAddressURL"))->setText(QStringLiteral("ftp://nowhere"));
+        window->findChild<QComboBox *>(QStringLiteral("cmbAddressSource"))->setCurrentText(source);
     }
 
     void Check()
@@ -245,6 +253,7 @@ TEST_F(PushResultsTest, TheTrayTellsOnlyWhenASiteStartsOrStopsFailing)
     const QString failed =
         QStringLiteral("Push of %1 to pages failed: Cannot open file %1: No such file or directory").arg(page);
     const QString again = QStringLiteral("Push of %1 to pages works again").arg(page);
+    const QString noAddress = QStringLiteral("Address check failed: ftp://nowhere is not an http or https URL");
     const struct {
         const char *what;
         std::function<void()> before;
@@ -263,6 +272,11 @@ TEST_F(PushResultsTest, TheTrayTellsOnlyWhenASiteStartsOrStopsFailing)
              window->Navigator()->SelectNode(window->Navigator()->GeneralOptionsNode);
          },
          {}},
+        {"the address cannot be found", [this] { AddressFrom(AddressFrom::Web); }, {noAddress}},
+        {"still not found", {}, {}},
+        {"found again, the page still missing",
+         [this] { AddressFrom(AddressFrom::Local); },
+         {QStringLiteral("Checks work again: 1 of 1 files failed")}},
     };
     for (const auto &check : checks) {
         SCOPED_TRACE(check.what);
