@@ -28,17 +28,13 @@ namespace {
 
 const QString kSite = QStringLiteral("pages");
 
-class ConnectionTestTest : public ::testing::Test {
+class ConnectionTestTest : public test::WindowTest {
 protected:
-    void SetUp() override { ASSERT_TRUE(store.IsValid()); }
-    void TearDown() override { window.reset(); }
-
     // Shows the stored site and runs its test as the user does; returns the line beside the button.
     QString Test(const QList<std::pair<QString, QString>> &values)
     {
         test::StoreSite(kSite, values, {});
-        window = std::make_unique<TfrmMain>();
-        window->show();
+        Open();
         window->Navigator()->SelectNode(window->Navigator()->SiteNodes().value(0));
         auto *button = window->findChild<QPushButton *>(QStringLiteral("btnTestConnection"));
         EXPECT_NE(button, nullptr);
@@ -49,10 +45,6 @@ protected:
         EXPECT_TRUE(window->findChild<TTextArea *>(QStringLiteral("memoLog"))->Lines().contains(line));
         return line;
     }
-
-    test::TempStore store;
-    test::WindowTestModes modes;
-    std::unique_ptr<TfrmMain> window;
 };
 
 // Each row: the server, the site's values, the answer to a question if one comes, and the line.
