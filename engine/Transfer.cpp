@@ -20,45 +20,29 @@ namespace quelmark {
 namespace {
 
 const QString TransferingPrefix = QStringLiteral("Transfering file: ");
-const QString CancelledByUser = QStringLiteral("Cancelled by the user");
-// The control port of a server text that names none.
-const QString FtpService = QStringLiteral("ftp");
-
-// Gives the FTP client the site's server, port, log-in and options.
-void UseSite(TFtpClient &client, const TSite &site, const TServerField &server)
+// What a site's server text, log-in and options give the client that serves it.
+TUploadSite UploadSite(const TSite &site, const TServerField &server)
 {
-    client.SetHostName(server.host);
-    client.SetPort(server.port != 0 ? QString::number(server.port) : FtpService);
-    client.SetUserName(site.user);
-    client.SetPassWord(site.password);
-    client.SetPassive(site.passive);
-    client.SetCreateFolders(site.createFolders);
-    client.SetUploadViaTempName(site.uploadViaTempName);
-    client.SetRetries(site.retries);
-    client.SetUseTls(site.security == SiteSecurity::TLS);
-    client.SetTrustedCertificate(site.trustedCertificate);
-}
-
-// Gives the SFTP client the site's server, port and log-in: a key file with the password as its
-// passphrase, else the password, else the user's default keys and the ssh-agent.
-void UseSite(TSftpClient &client, const TSite &site, const TServerField &server)
-{
-    client.SetHostName(server.host);
-    client.SetPort(server.port != 0 ? QString::number(server.port) : QString());
-    client.SetUserName(site.user);
-    client.SetPassWord(site.password);
-    client.SetKeyFile(site.keyFile);
-    client.SetAuth(site.keyFile.isEmpty() && !site.password.isEmpty() ? TSshAuth::Password : TSshAuth::Key);
-    client.SetKnownHostsFile(ProgramKnownHostsFile());
-    client.SetCreateFolders(site.createFolders);
+    TUploadSite upload;
+    upload.host = server.host;
+    upload.port = server.port;
+    upload.user = site.user;
+    upload.password = site.password;
+    upload.createFolders = site.createFolders;
+    upload.passive = site.passive;
+    upload.viaTemporaryName = site.uploadViaTempName;
+    upload.retries = site.retries;
+    upload.tls = site.security == SiteSecurity::TLS;
+    upload.trustedCertificate = site.trustedCertificate;
+    // A key file with the password as its passphrase, else the password, else the user's
+    // default keys and the ssh-agent.
+    upload.keyFile = site.keyFile;
+    upload.keyLogin = !site.keyFile.isEmpty() || site.password.isEmpty();
+    upload.knownHostsFile = ProgramKnownHostsFile(QFileInfo(StoreFilePath()).absolutePath());
+    return upload;
 }
 
 } // namespace
-
-QString ProgramKnownHostsFile()
-{
-    return QFileInfo(StoreFilePath()).absolutePath() + QStringLiteral("/known_hosts");
-}
 
 // Tells the observers that a transfer runs, for as long as it runs, however it ends.
 class TTransfer::TBusyScope {
@@ -123,13 +107,13 @@ void TTransfer::TSiteSession::End()
         return;
     m_active = false;
     m_transfer.m_sharedSession = false;
-    TFtpClient *client = m_transfer.m_parts.ftpClient;
-    TSftpClient &sftp = *m_transfer.m_sftpClient;
     // A session that failed or was cancelled is over already; one the server ended while idle
     // only needs forgetting, and neither locks the window.
     std::optional<TWindowLock> lock;
-    if ((client && client->SessionOpen()) || sftp.SessionOpen())
-        lock.emplace(m_transfer.m_events);
+    for (TUploadClient *client : m_transfer.Clients()) {
+        if (client->SessionOpen() && !lock)
+            lock.emplace(m_transfer.m_events);
+    }
     m_transfer.CloseSessions();
 }
 
@@ -151,20 +135,13 @@ TTransfer::TQuestionScope::~TQuestionScope()
 TTransfer::TTransfer(const TEngineParts &parts, TEngineObserver &events, TActivityLog &log)
     : m_parts(parts), m_events(events), m_log(log), m_sftpClient(std::make_unique<TSftpClient>())
 {
-    TSftpClient &sftp = *m_sftpClient;
-    sftp.setObjectName(QStringLiteral("sftpClient"));
-    sftp.SetTimeOut(15);
-    sftp.SetWait(m_parts.waitControl);
-    sftp.OnDisplay = [this](QObject *sender, QString &msg) { m_log.ftpClientDisplay(sender, msg); };
-    sftp.OnProgress = [this](QObject *sender, std::int64_t count, bool &abort) {
-        ftpClientProgress(sender, count, abort);
-    };
-    sftp.OnHostKey = [this](QObject *, const QString &question, TTrustAnswer &answer) {
+    m_sftpClient->setObjectName(QStringLiteral("sftpClient"));
+    m_sftpClient->OnHostKey = [this](QObject *, const QString &question, TTrustAnswer &answer) {
         m_nobodyAsked = !m_asking;
         if (m_asking)
             answer = Ask(question) ? TTrustAnswer::Trusted : TTrustAnswer::Refused;
     };
-    if (TFtpClient *client = m_parts.ftpClient) {
+    for (TUploadClient *client : Clients()) {
         client->SetTimeOut(15);
         client->SetWait(m_parts.waitControl);
         client->OnDisplay = [this](QObject *sender, QString &msg) { m_log.ftpClientDisplay(sender, msg); };
@@ -176,10 +153,27 @@ TTransfer::TTransfer(const TEngineParts &parts, TEngineObserver &events, TActivi
 
 TTransfer::~TTransfer()
 {
-    if (m_parts.ftpClient) {
-        m_parts.ftpClient->OnDisplay = nullptr;
-        m_parts.ftpClient->OnProgress = nullptr;
+    // The window's FTP client outlives the transfer.
+    for (TUploadClient *client : Clients()) {
+        client->OnDisplay = nullptr;
+        client->OnProgress = nullptr;
     }
+}
+
+std::vector<TUploadClient *> TTransfer::Clients() const
+{
+    std::vector<TUploadClient *> clients;
+    if (m_parts.ftpClient)
+        clients.push_back(m_parts.ftpClient);
+    clients.push_back(m_sftpClient.get());
+    return clients;
+}
+
+TUploadClient *TTransfer::ClientFor(const TSite &site) const
+{
+    if (site.protocol == SiteProtocol::SFTP)
+        return m_sftpClient.get();
+    return m_parts.ftpClient;
 }
 
 bool TTransfer::TransferFile(TSite &site, const TPushEntry &entry, const QString &address)
@@ -222,47 +216,46 @@ bool TTransfer::Upload(TSite &site, const TPushEntry &entry, const QString &addr
     if (!server.Valid())
         return Failed(server.error, localFile);
 
-    const bool sftp = site.protocol == SiteProtocol::SFTP;
-    const bool stored = sftp ? PutSftp(site, server, binary) : PutFtp(site, server, binary);
+    TUploadClient *client = ClientFor(site);
+    if (!client)
+        return Failed(QStringLiteral("there is no %1 client").arg(ProtocolText(site)), localFile);
+    const bool stored = Put(*client, site, server, binary);
     // The client only closes the data connection on Cancel, and a server takes that for the
     // end of the file and confirms it: the upload is cut short all the same, so the entry must
     // not pass for pushed. Cancel ends a shared session as well.
     if (m_abortHanded) {
         CloseSessions();
-        return Failed(CancelledByUser, localFile);
+        return Failed(kCancelledText, localFile);
     }
-    const QString outcome = sftp ? m_sftpClient->ErrorMessage() : m_parts.ftpClient->ErrorMessage();
+    const QString outcome = client->ErrorMessage();
     if (!stored)
         return Failed(m_nobodyAsked ? outcome + QStringLiteral("; ") + NobodyAskedText : outcome, localFile);
-    // The FTP server's closing reply says the file is in; an SFTP server sends none.
-    m_log.AddToLog(sftp ? QStringLiteral("Done") : outcome);
+    m_log.AddToLog(client->StoredText());
     return true;
 }
 
-bool TTransfer::PutFtp(TSite &site, const TServerField &server, bool binary)
+bool TTransfer::Put(TUploadClient &client, TSite &site, const TServerField &server, bool binary)
 {
-    TFtpClient &client = *m_parts.ftpClient;
     client.SetHostDirName(QString());
     client.SetHostFileName(m_hostFileName);
     client.SetLocalFileName(m_uploadName);
     client.SetBinary(binary);
-    UseSite(client, site, server);
+    client.UseSite(UploadSite(site, server));
     const auto put = [&] { return m_sharedSession ? client.PutFile() : client.Put(); };
     if (put())
         return true;
     if (m_abortHanded || !client.CertificateProblem())
         return false;
     m_nobodyAsked = !m_asking;
-    if (!TrustCertificate(site, server))
+    if (!TrustCertificate(client, site, server))
         return false;
     return put();
 }
 
 // Puts the certificate that failed the FTP client's check to the user; a yes is kept in site, by
 // the data for the site, and in the client for its next try.
-bool TTransfer::TrustCertificate(TSite &site, const TServerField &server)
+bool TTransfer::TrustCertificate(TUploadClient &client, TSite &site, const TServerField &server)
 {
-    TFtpClient &client = *m_parts.ftpClient;
     // The failed check (why, subject, issuer, dates, fingerprint) is what the user decides on; it
     // goes to the log whatever the answer.
     const TCertificateProblem problem = *client.CertificateProblem();
@@ -275,7 +268,7 @@ bool TTransfer::TrustCertificate(TSite &site, const TServerField &server)
     site.trustedCertificate = problem.fingerprint;
     if (m_parts.data && !site.name.isEmpty())
         m_parts.data->TrustCertificate(site.name, problem.fingerprint);
-    client.SetTrustedCertificate(problem.fingerprint);
+    client.UseSite(UploadSite(site, server));
     return true;
 }
 
@@ -286,12 +279,13 @@ QString TTransfer::TestConnection(TSite &site)
     const TServerField server = ParseServerField(site.server);
     std::optional<QString> folderFailure;
     std::optional<QString> refused;
+    TUploadClient *client = ClientFor(site);
     if (!server.Valid())
         refused = server.error;
-    else if (site.protocol == SiteProtocol::SFTP)
-        refused = LogInSftp(site, server, folderFailure);
+    else if (!client)
+        refused = QStringLiteral("there is no %1 client").arg(protocol);
     else
-        refused = LogInFtp(site, server, folderFailure);
+        refused = LogIn(*client, site, server, folderFailure);
     const auto why = [](const QString &reason) {
         return reason.isEmpty() ? QStringLiteral("the server gave no reason") : reason;
     };
@@ -311,55 +305,24 @@ QString TTransfer::TestConnection(TSite &site)
     return line;
 }
 
-// Logs in over FTP, changes to the site's default directory when it has one and logs out. Returns
-// why the log-in failed, or nothing; folderFailure gets why the directory cannot be used.
-std::optional<QString> TTransfer::LogInFtp(TSite &site, const TServerField &server,
-                                           std::optional<QString> &folderFailure)
+// Logs in, looks at the site's default directory when it has one and logs out. Returns why the
+// log-in failed, or nothing; folderFailure gets why the directory cannot be used.
+std::optional<QString> TTransfer::LogIn(TUploadClient &client, TSite &site, const TServerField &server,
+                                        std::optional<QString> &folderFailure)
 {
-    TFtpClient *client = m_parts.ftpClient;
-    if (!client)
-        return QStringLiteral("there is no FTP client");
-    client->SetHostDirName(QString());
-    client->SetHostFileName(QString());
-    client->SetLocalFileName(QString());
-    UseSite(*client, site, server);
-    bool in = client->OpenSession();
-    if (!in && client->CertificateProblem() && TrustCertificate(site, server))
-        in = client->OpenSession();
-    if (!in)
-        return client->ErrorMessage();
-    if (!site.defaultDir.isEmpty() && !client->ChangeFolder(site.defaultDir))
-        folderFailure = client->ErrorMessage();
-    client->CloseSession();
-    return std::nullopt;
-}
-
-// As LogInFtp, over SSH.
-std::optional<QString> TTransfer::LogInSftp(const TSite &site, const TServerField &server,
-                                            std::optional<QString> &folderFailure)
-{
-    TSftpClient &client = *m_sftpClient;
     client.SetHostDirName(QString());
     client.SetHostFileName(QString());
     client.SetLocalFileName(QString());
-    UseSite(client, site, server);
-    if (!client.OpenSession())
+    client.UseSite(UploadSite(site, server));
+    bool in = client.OpenSession();
+    if (!in && client.CertificateProblem() && TrustCertificate(client, site, server))
+        in = client.OpenSession();
+    if (!in)
         return client.ErrorMessage();
-    if (!site.defaultDir.isEmpty() && !client.LookAtFolder(site.defaultDir))
+    if (!site.defaultDir.isEmpty() && !client.CheckFolder(site.defaultDir))
         folderFailure = client.ErrorMessage();
     client.CloseSession();
     return std::nullopt;
-}
-
-bool TTransfer::PutSftp(const TSite &site, const TServerField &server, bool binary)
-{
-    TSftpClient &client = *m_sftpClient;
-    client.SetHostDirName(QString());
-    client.SetHostFileName(m_hostFileName);
-    client.SetLocalFileName(m_uploadName);
-    client.SetBinary(binary);
-    UseSite(client, site, server);
-    return m_sharedSession ? client.PutFile() : client.Put();
 }
 
 bool TTransfer::Ask(const QString &question)
@@ -374,9 +337,8 @@ bool TTransfer::Ask(const QString &question)
 
 void TTransfer::CloseSessions()
 {
-    if (m_parts.ftpClient)
-        m_parts.ftpClient->CloseSession();
-    m_sftpClient->CloseSession();
+    for (TUploadClient *client : Clients())
+        client->CloseSession();
 }
 
 bool TTransfer::Failed(const QString &reason, const QString &localFile)

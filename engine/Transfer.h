@@ -20,16 +20,15 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace quelmark {
 
 class TActivityLog;
 class TSftpClient;
+class TUploadClient;
 struct TServerField;
-
-// Returns the program's own known-hosts file, where host keys the user trusted are kept: beside
-// the settings store.
-QString ProgramKnownHostsFile();
+struct TUploadSite;
 
 class TTransfer {
 public:
@@ -89,7 +88,7 @@ public:
     // session). A certificate or host key that fails the check is put to the user while a
     // TQuestionScope lives: a trusted certificate's fingerprint goes into site and to the data's
     // TrustCertificate (stored at once) and the file is tried again, a trusted host key goes
-    // to ProgramKnownHostsFile. A failure's reason goes to the log and to LastFailure(): the
+    // to the program's known-hosts file beside the store. A failure's reason goes to the log and to LastFailure(): the
     // client's text, "Cancelled by the user", why the server text names no usable server, or
     // "Cannot open file <name>: <reason>" when the local file cannot be read for the substituted
     // copy. Raises Exception "Cannot create file <name>" when the copy cannot be written, and
@@ -127,12 +126,14 @@ private:
     bool Failed(const QString &reason, const QString &localFile);
     std::optional<QString> MakeUploadCopy(const QString &localFile, const QString &ipParameter, const QString &address,
                                           QString &reason);
-    bool PutFtp(TSite &site, const TServerField &server, bool binary);
-    bool PutSftp(const TSite &site, const TServerField &server, bool binary);
-    bool TrustCertificate(TSite &site, const TServerField &server);
-    std::optional<QString> LogInFtp(TSite &site, const TServerField &server, std::optional<QString> &folderFailure);
-    std::optional<QString> LogInSftp(const TSite &site, const TServerField &server,
-                                     std::optional<QString> &folderFailure);
+    // The clients the transfer knows (the FTP client only where the parts have one), and the one
+    // that serves site.
+    std::vector<TUploadClient *> Clients() const;
+    TUploadClient *ClientFor(const TSite &site) const;
+    bool Put(TUploadClient &client, TSite &site, const TServerField &server, bool binary);
+    bool TrustCertificate(TUploadClient &client, TSite &site, const TServerField &server);
+    std::optional<QString> LogIn(TUploadClient &client, TSite &site, const TServerField &server,
+                                 std::optional<QString> &folderFailure);
     bool Ask(const QString &question);
     void CloseSessions();
 

@@ -165,11 +165,6 @@ QStringList FolderPrefixes(const QString &hostFileName)
     return prefixes;
 }
 
-QString TemporaryName(const QString &hostFileName)
-{
-    return hostFileName + QStringLiteral(".quelmark-part");
-}
-
 std::int64_t RetryPauseMs(int retry, std::int64_t baseMs)
 {
     constexpr std::int64_t cap = 60000;
@@ -192,14 +187,17 @@ std::int64_t TransferRate(std::int64_t count, std::int64_t elapsedMs)
     return perMs > largest / 1000 ? largest : perMs * 1000;
 }
 
-QString SessionClosedLine(std::int64_t count, std::int64_t elapsedMs)
+QString StatisticsLine(const QString &head, std::int64_t count, std::int64_t elapsedMs)
 {
-    QString line = QStringLiteral("Data: session closed, %1 bytes transfered, %2 Seconds elapsed")
-                       .arg(count)
-                       .arg(elapsedMs / 1000);
-    if (elapsedMs != 0)
+    QString line = head + QStringLiteral(", %1 Seconds elapsed").arg(elapsedMs / 1000);
+    if (elapsedMs > 0)
         line += QStringLiteral(", %1 Bytes/Sec").arg(TransferRate(count, elapsedMs));
     return line;
+}
+
+QString SessionClosedLine(std::int64_t count, std::int64_t elapsedMs)
+{
+    return StatisticsLine(QStringLiteral("Data: session closed, %1 bytes transfered").arg(count), count, elapsedMs);
 }
 
 bool ContainsLineBreak(const QString &text)

@@ -60,10 +60,6 @@ bool UseAnnouncedAddress(const QString &announced, const QString &peer);
 // create: "/a/b/page.html" gives "/a", "/a/b"; "a/page.html" gives "a"; a bare name none.
 QStringList FolderPrefixes(const QString &hostFileName);
 
-// Returns the name a file is stored under before it is renamed into place: in the same folder,
-// the host file name with ".quelmark-part" appended.
-QString TemporaryName(const QString &hostFileName);
-
 // Returns the pause before the given retry (1 for the first) in milliseconds: the base for the
 // first, doubling with each retry, at most 60 seconds.
 std::int64_t RetryPauseMs(int retry, std::int64_t baseMs);
@@ -72,6 +68,10 @@ std::int64_t RetryPauseMs(int retry, std::int64_t baseMs);
 // 32767 bytes, in whole thousands of the per-millisecond rate above; a rate too large for 64
 // bits reads as the largest value. Needs count >= 0 and elapsedMs > 0.
 std::int64_t TransferRate(std::int64_t count, std::int64_t elapsedMs);
+
+// Returns the statistics line of a data step: head, ", <s> Seconds elapsed" and, once time has
+// elapsed, ", <rate> Bytes/Sec".
+QString StatisticsLine(const QString &head, std::int64_t count, std::int64_t elapsedMs);
 
 // Builds the line shown when the data connection closes; the rate is left off when no time
 // has elapsed.

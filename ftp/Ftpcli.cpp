@@ -40,9 +40,6 @@ constexpr std::size_t kChunkSize = 64 * 1024;
 // Bytes one event-loop pass hands over at most while the platform takes them, so that the
 // application's events (a Cancel click among them) are not held up by a fast link.
 constexpr std::int64_t kPassBytes = 1 << 20;
-// How often a wait of the control connection asks whether to go on, once it has lasted that
-// long: an end request acts well within a second, and a prompt server's replies cost no question.
-constexpr int kCancelPollMs = 250;
 // How often the data step looks at the progress and asks whether to go on: well within a
 // second, so a cancel acts at once even with the usual one-second tick.
 constexpr int kProgressPollMs = 250;
@@ -96,8 +93,10 @@ bool PassingConnectFailure(std::int32_t number)
 } // namespace
 
 TFtpClient::TFtpClient(QObject *parent)
-    : QObject(parent), m_controlSocket(new TWSocket(this)), m_dataSocket(new TWSocket(this))
+    : TUploadClient(QStringLiteral("FTP"), parent), m_controlSocket(new TWSocket(this)),
+      m_dataSocket(new TWSocket(this))
 {
+    m_port = QStringLiteral("ftp");
 }
 
 TFtpClient::~TFtpClient()
@@ -111,14 +110,14 @@ TFtpClient::~TFtpClient()
 
 void TFtpClient::SetWait(TWait *wait)
 {
-    m_wait = wait;
+    TUploadClient::SetWait(wait);
     m_controlSocket->SetWaitCtrl(wait);
     m_dataSocket->SetWaitCtrl(wait);
 }
 
 bool TFtpClient::Put()
 {
-    return RunGuarded([this] {
+    return RunExclusively([this] {
         const bool stored = RunAttempts([this] {
             // A whole session of its own, as designed: one that PutFile left open ends first.
             ForgetClosedSession();
@@ -136,7 +135,7 @@ bool TFtpClient::Put()
 
 bool TFtpClient::OpenSession()
 {
-    return RunGuarded([this] {
+    return RunExclusively([this] {
         return RunAttempts([this] {
             ForgetClosedSession();
             if (m_loggedIn && m_sessionKey == SessionKey())
@@ -153,7 +152,7 @@ bool TFtpClient::OpenSession()
 
 bool TFtpClient::PutFile()
 {
-    return RunGuarded([this] {
+    return RunExclusively([this] {
         const bool stored = RunAttempts([this] { return PutFileOnce(); });
         Display(stored ? QStringLiteral("Done") : QStringLiteral("Failed"));
         return stored;
@@ -162,7 +161,7 @@ bool TFtpClient::PutFile()
 
 bool TFtpClient::ChangeFolder(const QString &folder)
 {
-    return RunGuarded([this, &folder] {
+    return RunExclusively([this, &folder] {
         m_sessionError.clear();
         m_failure = TFailure::None;
         ForgetClosedSession();
@@ -180,7 +179,7 @@ bool TFtpClient::ChangeFolder(const QString &folder)
 
 bool TFtpClient::CloseSession()
 {
-    return RunGuarded([this] {
+    return RunExclusively([this] {
         ForgetClosedSession();
         if (!m_loggedIn && m_controlSocket->State() == TSocketState::Closed)
             return true;
@@ -191,6 +190,20 @@ bool TFtpClient::CloseSession()
 bool TFtpClient::SessionOpen() const
 {
     return m_loggedIn && m_controlSocket->State() == TSocketState::Connected;
+}
+
+void TFtpClient::UseSite(const TUploadSite &site)
+{
+    SetHostName(site.host);
+    SetPort(site.port != 0 ? QString::number(site.port) : QStringLiteral("ftp"));
+    SetUserName(site.user);
+    SetPassWord(site.password);
+    SetPassive(site.passive);
+    SetCreateFolders(site.createFolders);
+    SetUploadViaTempName(site.viaTemporaryName);
+    SetRetries(site.retries);
+    SetUseTls(site.tls);
+    SetTrustedCertificate(site.trustedCertificate);
 }
 
 QStringList TFtpClient::SessionKey() const
@@ -224,30 +237,6 @@ bool TFtpClient::PutFileOnce()
     if (!stored)
         Finish();
     return stored;
-}
-
-// Runs one public call: a call made while another runs on this client (from a timer handler
-// dispatched inside one of its waits) is refused and leaves the running one alone; an exception
-// leaves with both connections and the local file closed.
-template <typename Call> bool TFtpClient::RunGuarded(Call call)
-{
-    if (m_running) {
-        m_errorMessage = QStringLiteral("Another transfer is running on this FTP client");
-        return false;
-    }
-    m_running = true;
-    m_cancelled = false;
-    const auto done = qScopeGuard([this] {
-        m_running = false;
-        m_errorMessage = m_sessionError;
-    });
-    try {
-        return call();
-    } catch (...) {
-        CleanUpAfterException();
-        SetError(ExceptionMessage(std::current_exception()));
-        throw;
-    }
 }
 
 // Runs an attempt, and again after a pause for as long as it failed for a passing cause and
@@ -293,41 +282,14 @@ bool TFtpClient::PauseBeforeRetry(int retry)
     return false;
 }
 
-// Asks the progress handler every kCancelPollMs, for as long as one wait of the control
-// connection (a look-up, the connect, a reply, the TLS handshake) runs, whether to go on: a
-// Cancel or an end request then ends the wait at once instead of after the server's time.
-class TFtpClient::TCancelWatch {
-public:
-    explicit TCancelWatch(TFtpClient &client)
-    {
-        m_timer.setInterval(kCancelPollMs);
-        QObject::connect(&m_timer, &QTimer::timeout, &client,
-                         [&client] { Guarded([&client] { client.CheckCancel(); }); });
-        m_timer.start();
-    }
-
-private:
-    QTimer m_timer;
-};
-
-void TFtpClient::CheckCancel()
-{
-    if (m_cancelled || !OnProgress)
-        return;
-    bool abort = false;
-    OnProgress(this, m_takenBytes, abort);
-    if (abort)
-        CancelSession();
-}
-
 // Breaks the session off at once: both connections are reset, so no wait is left for either,
 // and the running wait ends. A cancel while QUIT waits for its answer fails nothing: the
 // session's work is done then.
-void TFtpClient::CancelSession()
+void TFtpClient::BreakOff()
 {
     m_cancelled = true;
-    Display(QStringLiteral("Abort requested"));
-    const QString text = QStringLiteral("Cancelled by the user");
+    Display(kAbortRequestedText);
+    const QString text = kCancelledText;
     if (m_dataState != TDataState::Idle && !DataStepOver())
         FailData(text, TFailure::Permanent);
     else if (!m_quitting)
@@ -405,19 +367,10 @@ bool TFtpClient::CheckCommandTexts()
 
 bool TFtpClient::CheckLocalFile()
 {
-    // A FIFO would hold the program in open, a folder reads as an error, a device may never
-    // end: only a regular file is sent. The data step checks the opened file once more.
-    struct stat status {};
-    if (::stat(QFile::encodeName(m_localFileName).constData(), &status) == 0 && !S_ISREG(status.st_mode)) {
-        RefuseLocalFile();
-        return false;
-    }
-    return true;
-}
-
-void TFtpClient::RefuseLocalFile()
-{
-    Fail(PrintableText(m_localFileName) + QStringLiteral(" is not a regular file"));
+    const std::optional<QString> refusal = LocalFileRefusal(m_localFileName);
+    if (refusal)
+        Fail(*refusal);
+    return !refusal;
 }
 
 bool TFtpClient::ConnectControl()
@@ -599,11 +552,11 @@ bool TFtpClient::ChangeHostDir()
 bool TFtpClient::SendType()
 {
     // Within a session the type holds until changed.
-    if (m_sessionType == m_typeLetter)
+    if (m_sessionType == TypeLetter())
         return true;
-    SendCommand(QStringLiteral("TYPE ") + QLatin1Char(m_typeLetter) + CrLf);
+    SendCommand(QStringLiteral("TYPE ") + QLatin1Char(TypeLetter()) + CrLf);
     if (GetResponse() == 200) {
-        m_sessionType = m_typeLetter;
+        m_sessionType = TypeLetter();
         return true;
     }
     SetErrorFromReply();
@@ -1032,20 +985,10 @@ void TFtpClient::AttachDataHandlers()
 
 bool TFtpClient::OpenLocalFile()
 {
-    // Without O_NONBLOCK a FIFO put in the file's place since the check would block here.
-    m_file.Reset(::open(QFile::encodeName(m_localFileName).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!m_file.Valid()) {
-        Fail(QStringLiteral("Unable to open local file, error %1").arg(errno));
-        return false;
-    }
-    struct stat status {};
-    if (::fstat(m_file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        m_file.Reset();
-        RefuseLocalFile();
-        return false;
-    }
-    m_fileSize = status.st_size;
-    return true;
+    const std::optional<QString> refusal = quelmark::OpenLocalFile(m_localFileName, m_file, m_fileSize);
+    if (refusal)
+        Fail(*refusal);
+    return !refusal;
 }
 
 bool TFtpClient::AnnouncePort()
@@ -1193,35 +1136,21 @@ bool TFtpClient::WaitForDataEnd()
     // bytes, also while the bytes already handed over drain from the platform's queue, so a
     // slow link is not taken for a dead one. The progress handler is asked several times a
     // tick, so a cancel acts at once whatever the server does.
-    DispatchScope scope;
     const std::int64_t limitMs = EffectiveTimeOut() * TickMs();
-    QElapsedTimer still;
-    still.start();
-    std::int64_t lastTaken = m_takenBytes;
-    TDataState lastState = m_dataState;
-    QTimer poll;
-    poll.setInterval(static_cast<int>(std::min<std::int64_t>(TickMs(), kProgressPollMs)));
-    connect(&poll, &QTimer::timeout, this, [&] {
-        Guarded([&] {
+    TStillClock still;
+    still.StillFor({m_takenBytes, static_cast<std::int64_t>(m_dataState)}, limitMs);
+    RunDataStep(
+        *this, std::min<std::int64_t>(TickMs(), kProgressPollMs), [this] { return DataStepOver(); },
+        [&] {
             if (DataStepOver())
                 return;
             MeasureTaken();
-            if (m_takenBytes != lastTaken || m_dataState != lastState) {
-                lastTaken = m_takenBytes;
-                lastState = m_dataState;
-                still.restart();
-            } else if (still.elapsed() >= limitMs) {
+            if (still.StillFor({m_takenBytes, static_cast<std::int64_t>(m_dataState)}, limitMs)) {
                 DataTimedOut();
                 return;
             }
             TriggerProgress();
         });
-    });
-    poll.start();
-    while (!DataStepOver()) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        scope.RethrowParked();
-    }
     return m_dataState == TDataState::Done;
 }
 
@@ -1470,22 +1399,10 @@ void TFtpClient::FailClosedEarly()
     m_dropControl = true;
 }
 
-void TFtpClient::Display(const QString &text)
-{
-    if (OnDisplay) {
-        // No byte from the server or from a field may act on the screen, the log or a terminal.
-        QString copy = PrintableText(text);
-        OnDisplay(this, copy);
-    }
-}
-
 void TFtpClient::SetError(const QString &text, TFailure failure)
 {
-    if (!m_sessionError.isEmpty())
-        return;
-    m_sessionError = text;
-    m_errorMessage = text;
-    m_failure = failure;
+    if (KeepError(text))
+        m_failure = failure;
 }
 
 void TFtpClient::Fail(const QString &text, TFailure failure)
@@ -1512,7 +1429,7 @@ void TFtpClient::SetErrorFromReply()
                  TFailure::Transient);
 }
 
-void TFtpClient::CleanUpAfterException() noexcept
+void TFtpClient::Abandon() noexcept
 {
     m_loggedIn = false;
     m_file.Reset();

@@ -17,6 +17,7 @@
 #pragma once
 
 #include "base/Wait.h"
+#include "ftp/UploadClient.h"
 #include "net/UniqueFd.h"
 #include "net/WSocket.h"
 
@@ -41,12 +42,9 @@ namespace quelmark {
 // the mode of the file it replaced; the server's reply follows in parentheses.
 inline const QString ModeNotKeptText = QStringLiteral("The file's mode could not be kept");
 
-class TFtpClient : public QObject {
+class TFtpClient : public TUploadClient {
     Q_OBJECT
 public:
-    using TFtpDisplay = std::function<void(QObject *sender, QString &msg)>;
-    // count is the number of the file's bytes the server has taken so far.
-    using TFtpProgress = std::function<void(QObject *sender, std::int64_t count, bool &abort)>;
     // Who reads the advice that a failure about the data connection's mode gives: the user of a
     // site's page ("tick "Passive mode" for this site") or of quelmark-put ("use --passive").
     enum class TModeAdvice : std::uint8_t { SitePage, CommandLine };
@@ -60,57 +58,42 @@ public:
     // as ESocketException, with both connections and the local file closed. With Retries, a
     // session that failed for a passing cause is run again after a pause. A session that
     // PutFile left open is ended first.
-    bool Put();
+    bool Put() override;
 
     // Several files over one login: PutFile once per file, then CloseSession.
     //
     // Connects, logs in and changes to HostDirName unless a session with the same HostName,
     // Port, UserName, PassWord and HostDirName is open; true when one is. A failure leaves no
     // session. Retries as Put does.
-    bool OpenSession();
+    bool OpenSession() override;
     // Stores LocalFileName as HostFileName over the open session, opening one first when there
     // is none (or it is for another server, user or folder; that one is ended). TYPE is sent
     // when the file's type differs from the session's. Shows "Done" or "Failed" last; success
     // as for Put. A failure ends the session (with QUIT while the server is still in step), so
     // the next call starts afresh; ErrorMessage holds this file's first failure. Retries as Put
     // does, each retry in a fresh session.
-    bool PutFile();
+    bool PutFile() override;
     // Changes the open session to folder (CWD), which becomes its HostDirName; true when the
     // server took it. Without an open session it fails. On false, ErrorMessage says why.
     bool ChangeFolder(const QString &folder);
     // Ends the session with QUIT; true when there was none or the server answered 221.
-    bool CloseSession();
+    bool CloseSession() override;
     // Tells whether a session is logged in on an open control connection.
-    bool SessionOpen() const;
+    bool SessionOpen() const override;
+    // Changes to folder as ChangeFolder does.
+    bool CheckFolder(const QString &folder) override { return ChangeFolder(folder); }
 
-    TFtpDisplay OnDisplay;
-    TFtpProgress OnProgress;
+    // Takes the site's server, port ("ftp" for none), log-in, passive mode, folders, temporary
+    // name, retries, TLS and trusted certificate.
+    void UseSite(const TUploadSite &site) override;
+    // The server's closing text, as ErrorMessage holds it after a stored file.
+    QString StoredText() const override { return ErrorMessage(); }
 
-    QString HostName() const { return m_hostName; }
-    void SetHostName(const QString &v) { m_hostName = v; }
-    // Port or service name of the control connection; "ftp" unless set.
-    QString Port() const { return m_port; }
-    void SetPort(const QString &v) { m_port = v; }
-    QString UserName() const { return m_userName; }
-    void SetUserName(const QString &v) { m_userName = v; }
-    QString PassWord() const { return m_passWord; }
-    void SetPassWord(const QString &v) { m_passWord = v; }
-    QString HostDirName() const { return m_hostDirName; }
-    void SetHostDirName(const QString &v) { m_hostDirName = v; }
-    QString HostFileName() const { return m_hostFileName; }
-    void SetHostFileName(const QString &v) { m_hostFileName = v; }
-    QString LocalFileName() const { return m_localFileName; }
-    void SetLocalFileName(const QString &v) { m_localFileName = v; }
+    // The port is a port number or service name of the control connection; "ftp" unless set.
     bool DisplayFlag() const { return m_displayFlag; }
     void SetDisplayFlag(bool v) { m_displayFlag = v; }
-    bool Binary() const { return m_typeLetter == 'I'; }
-    void SetBinary(bool v) { m_typeLetter = v ? 'I' : 'A'; }
-    TWait *Wait() const { return m_wait; }
     // Stores the countdown (not owned) and hands it to both sockets.
-    void SetWait(TWait *wait);
-    std::int32_t TimeOut() const { return m_timeOut; }
-    void SetTimeOut(std::int32_t ticks) { m_timeOut = ticks; }
-    QString ErrorMessage() const { return m_errorMessage; }
+    void SetWait(TWait *wait) override;
 
     // The client opens the data connection (EPSV; on IPv4, PASV for the rest of the session
     // once EPSV is refused or answered unreadably) instead of listening for the server's (PORT,
@@ -121,10 +104,8 @@ public:
     // unless set.
     TModeAdvice ModeAdvice() const { return m_modeAdvice; }
     void SetModeAdvice(TModeAdvice v) { m_modeAdvice = v; }
-    // A STOR refused with 550 or 553 for a name in folders makes the client create each folder
-    // with MKD and send STOR once more. Off unless set.
-    bool CreateFolders() const { return m_createFolders; }
-    void SetCreateFolders(bool v) { m_createFolders = v; }
+    // With CreateFolders, a STOR refused with 550 or 553 for a name in folders makes the client
+    // create each folder with MKD and send STOR once more.
     // The file is stored as TemporaryName(HostFileName) and renamed over HostFileName with
     // RNFR/RNTO (after DELE of the old file when the server will not rename over it); a failed
     // upload removes the temporary file and leaves the old one. The old file's mode (MLST's
@@ -161,7 +142,7 @@ public:
     // The server's certificate when it failed the check in the last call and was not trusted by
     // fingerprint: subject, issuer, validity dates, reason and fingerprint, what a user needs to
     // decide whether to trust it. ErrorMessage holds the same as one line of text.
-    const std::optional<TCertificateProblem> &CertificateProblem() const { return m_certificateProblem; }
+    std::optional<TCertificateProblem> CertificateProblem() const override { return m_certificateProblem; }
 
     bool LoggedIn() const { return m_loggedIn; }
     QString LastResponse() const { return m_lastResponse; }
@@ -193,7 +174,6 @@ protected:
     bool TriggerProgress();
     bool AskWithFigure(std::int64_t figure);
     void DataSessionClosed(QObject *sender, std::uint16_t error);
-    void Display(const QString &text);
 
 private:
     // Where the data connection of one store step stands.
@@ -228,8 +208,6 @@ private:
         None, // not at all: the server knows neither
     };
     class TDataStepEnd;
-    class TCancelWatch;
-
     template <typename Attempt> bool RunGuarded(Attempt attempt);
     template <typename Attempt> bool RunAttempts(Attempt attempt);
     bool PauseBeforeRetry(int retry);
@@ -238,7 +216,6 @@ private:
     void ForgetClosedSession();
     bool CheckCommandTexts();
     bool CheckLocalFile();
-    void RefuseLocalFile();
     bool ConnectControl();
     bool TryConnect(const sockaddr_storage &address, bool last);
     bool PrepareTls();
@@ -273,8 +250,9 @@ private:
     bool KeepMode(const QString &temporary, std::uint32_t mode);
     std::optional<std::int32_t> CommandAnswered(const QString &command);
     bool AskToGoOn();
-    void CheckCancel();
-    void CancelSession();
+    std::int64_t TakenBytes() const override { return m_takenBytes; }
+    void BreakOff() override;
+    void Abandon() noexcept override;
     void StartSending();
     bool SendingData() const;
     bool AskForBlock(bool measure);
@@ -292,34 +270,18 @@ private:
     void SetError(const QString &text, TFailure failure = TFailure::Permanent);
     void SetErrorFromReply();
     void EndDataStep();
-    void CleanUpAfterException() noexcept;
-    std::int32_t EffectiveTimeOut() const { return m_timeOut > 0 ? m_timeOut : 15; }
-    std::int64_t TickMs() const { return m_wait ? m_wait->Interval() : 1000; }
+    char TypeLetter() const { return m_binary ? 'I' : 'A'; }
 
     TWSocket *m_controlSocket = nullptr;
     TWSocket *m_dataSocket = nullptr;
     // Set when this store step's data connection opened.
     std::optional<std::uint32_t> m_startTick;
     std::uint32_t m_stopTick = 0;
-    QString m_hostName;
-    QString m_port = QStringLiteral("ftp");
-    QString m_userName;
-    QString m_passWord;
-    QString m_localFileName;
-    QString m_hostFileName;
-    QString m_hostDirName;
     bool m_displayFlag = false;
-    char m_typeLetter = 'I';
     UniqueFd m_file;
-    QPointer<TWait> m_wait;
-    std::int32_t m_timeOut = 15;
     QString m_lastResponse;
     // The lines of the last reply, as displayed.
     QStringList m_replyLines;
-    // ErrorMessage as callers see it, and the text of the session's own first failure; they
-    // differ only while a refused nested Put has put its refusal into ErrorMessage.
-    QString m_errorMessage;
-    QString m_sessionError;
     bool m_loggedIn = false;
     // The chunk of the file read last, and where it begins and ends in the file; the file
     // offset of the next block whose progress event is due.
@@ -332,12 +294,10 @@ private:
     // Bytes of the file the server has acknowledged, and the file's size when it was opened.
     std::int64_t m_takenBytes = 0;
     std::int64_t m_fileSize = 0;
-    bool m_running = false;
     // A QUIT of this session was answered: a closed connection after it is no failure.
     bool m_quitAnswered = false;
-    // QUIT waits for its answer; and a cancel broke the call's session off.
+    // QUIT waits for its answer.
     bool m_quitting = false;
-    bool m_cancelled = false;
     TDataState m_dataState = TDataState::Idle;
     // Set by a failure of the data step that leaves the control connection out of step: the
     // step's end closes it instead of leaving it for QUIT.
@@ -346,7 +306,6 @@ private:
     std::exception_ptr m_endError;
 
     bool m_passive = false;
-    bool m_createFolders = false;
     bool m_uploadViaTempName = false;
     std::int32_t m_retries = 0;
     std::int32_t m_retryDelayMs = 2000;

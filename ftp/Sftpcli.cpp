@@ -31,9 +31,6 @@ constexpr std::size_t BlockSize = 32 * 1024;
 constexpr std::size_t MaxInFlight = 64;
 // How often the data step looks at the progress and asks whether to go on.
 constexpr int ProgressPollMs = 250;
-// How often a wait outside the data step (the connection, the handshake, the log-in, a request)
-// asks whether to go on, once it has lasted that long.
-constexpr int CancelPollMs = 250;
 constexpr std::uint32_t NewFileMode = 0644;
 constexpr std::uint32_t NewFolderMode = 0755;
 // The temporary file is the user's alone until it is complete.
@@ -76,10 +73,7 @@ bool IsOk(const std::optional<TReply> &reply)
 
 QString DataLine(std::int64_t count, std::int64_t elapsedMs)
 {
-    QString line = QStringLiteral("Data: %1 bytes written, %2 Seconds elapsed").arg(count).arg(elapsedMs / 1000);
-    if (elapsedMs > 0)
-        line += QStringLiteral(", %1 Bytes/Sec").arg(TransferRate(count, elapsedMs));
-    return line;
+    return StatisticsLine(QStringLiteral("Data: %1 bytes written").arg(count), count, elapsedMs);
 }
 
 } // namespace
@@ -132,7 +126,7 @@ QByteArrayView TCrLfFolding::Finish()
     return m_folded;
 }
 
-TSftpClient::TSftpClient(QObject *parent) : QObject(parent), m_block(BlockSize) {}
+TSftpClient::TSftpClient(QObject *parent) : TUploadClient(QStringLiteral("SFTP"), parent), m_block(BlockSize) {}
 
 TSftpClient::~TSftpClient() = default;
 
@@ -141,9 +135,21 @@ bool TSftpClient::SessionOpen() const
     return m_session && m_session->Alive();
 }
 
+void TSftpClient::UseSite(const TUploadSite &site)
+{
+    SetHostName(site.host);
+    SetPort(site.port != 0 ? QString::number(site.port) : QString());
+    SetUserName(site.user);
+    SetPassWord(site.password);
+    SetKeyFile(site.keyFile);
+    SetAuth(site.keyLogin ? TSshAuth::Key : TSshAuth::Password);
+    SetKnownHostsFile(site.knownHostsFile);
+    SetCreateFolders(site.createFolders);
+}
+
 bool TSftpClient::Put()
 {
-    return RunExclusively([this] {
+    return RunCall([this] {
         EndSession();
         const bool stored = StoreFile();
         EndSession();
@@ -154,12 +160,12 @@ bool TSftpClient::Put()
 
 bool TSftpClient::OpenSession()
 {
-    return RunExclusively([this] { return EnsureSession(); });
+    return RunCall([this] { return EnsureSession(); });
 }
 
 bool TSftpClient::PutFile()
 {
-    return RunExclusively([this] {
+    return RunCall([this] {
         const bool stored = StoreFile();
         if (!stored)
             EndSession();
@@ -170,7 +176,7 @@ bool TSftpClient::PutFile()
 
 bool TSftpClient::LookAtFolder(const QString &folder)
 {
-    return RunExclusively([this, &folder] {
+    return RunCall([this, &folder] {
         if (folder.contains(QChar(0)))
             return Fail(QStringLiteral("The folder name holds a NUL character; nothing was sent"));
         if (!EnsureSession())
@@ -198,58 +204,31 @@ bool TSftpClient::CloseSession()
     return true;
 }
 
-// Asks the progress handler every CancelPollMs, for as long as one wait of the session runs,
-// whether to go on: a Cancel or an end request ends the wait at once instead of after TimeOut.
-class TSftpClient::TCancelWatch {
-public:
-    explicit TCancelWatch(TSftpClient &client)
-    {
-        m_timer.setInterval(CancelPollMs);
-        QObject::connect(&m_timer, &QTimer::timeout, &client,
-                         [&client] { Guarded([&client] { client.CheckCancel(); }); });
-        m_timer.start();
-    }
-
-private:
-    QTimer m_timer;
-};
-
-void TSftpClient::CheckCancel()
+// Each call starts with no error of its own.
+template <typename Body> bool TSftpClient::RunCall(Body body)
 {
-    if (m_cancelled || !OnProgress || !m_session)
-        return;
-    bool abort = false;
-    OnProgress(this, m_taken, abort);
-    if (!abort)
-        return;
+    return RunExclusively([&] {
+        m_sessionError.clear();
+        return body();
+    });
+}
+
+void TSftpClient::BreakOff()
+{
     m_cancelled = true;
-    Display(QStringLiteral("Abort requested"));
-    Fail(QStringLiteral("Cancelled by the user"));
+    Display(kAbortRequestedText);
+    Fail(kCancelledText);
     m_session->Cancel();
 }
 
-bool TSftpClient::RunExclusively(const std::function<bool()> &body)
+void TSftpClient::Abandon() noexcept
 {
-    if (m_running) {
-        // A timer handler dispatched inside one of our waits must not start a second upload on
-        // the same session; the running one keeps its own error text.
-        m_errorMessage = QStringLiteral("Another transfer is running on this SFTP client");
-        return false;
-    }
-    m_running = true;
-    m_cancelled = false;
-    m_sessionError.clear();
-    const auto done = qScopeGuard([this] {
-        m_running = false;
-        m_errorMessage = m_sessionError;
-    });
+    m_file.Reset();
     try {
-        return body();
-    } catch (...) {
-        m_file.Reset();
         EndSession();
-        SetError(ExceptionMessage(std::current_exception()));
-        throw;
+    } catch (...) {
+        // Already failing: the session is abandoned either way.
+        m_session.reset();
     }
 }
 
@@ -320,7 +299,7 @@ bool TSftpClient::StartSession()
         std::make_unique<TSshSession>(m_wait, EffectiveTimeOut(), [this](const QString &line) { Display(line); });
     m_nextId = 1;
     if (const TCancelWatch watch(*this); !m_session->Open(login, trust)) {
-        SetError(m_session->Error());
+        KeepError(m_session->Error());
         m_session.reset();
         return false;
     }
@@ -398,25 +377,15 @@ bool TSftpClient::CheckNames()
 
 bool TSftpClient::CheckLocalFile()
 {
-    // A FIFO would hold the program in open, a folder reads as an error, a device may never
-    // end: only a regular file is sent. The opened file is checked once more.
-    struct stat status {};
-    if (::stat(QFile::encodeName(m_localFileName).constData(), &status) == 0 && !S_ISREG(status.st_mode))
-        return Fail(PrintableText(m_localFileName) + QStringLiteral(" is not a regular file"));
-    return true;
+    const std::optional<QString> refusal = LocalFileRefusal(m_localFileName);
+    return !refusal || Fail(*refusal);
 }
 
 bool TSftpClient::OpenLocalFile()
 {
-    m_file.Reset(::open(QFile::encodeName(m_localFileName).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!m_file.Valid())
-        return Fail(QStringLiteral("Unable to open local file, error %1").arg(errno));
-    struct stat status {};
-    if (::fstat(m_file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        m_file.Reset();
-        return Fail(PrintableText(m_localFileName) + QStringLiteral(" is not a regular file"));
-    }
-    return true;
+    std::int64_t size = 0;
+    const std::optional<QString> refusal = quelmark::OpenLocalFile(m_localFileName, m_file, size);
+    return !refusal || Fail(*refusal);
 }
 
 bool TSftpClient::Upload()
@@ -426,8 +395,7 @@ bool TSftpClient::Upload()
         return false;
     m_upload = TUpload{};
     m_upload.target = JoinRemotePath(m_hostDirName, m_hostFileName);
-    m_upload.temporary =
-        TemporaryPath(m_upload.target, QStringLiteral("upload"), QRandomGenerator::system()->generate());
+    m_upload.temporary = TemporaryName(m_upload.target);
     const qsizetype slash = m_upload.target.lastIndexOf(QLatin1Char('/'));
     if (m_createFolders && slash > 0 && !MakeFolders(m_upload.target.left(slash)))
         return false;
@@ -495,13 +463,15 @@ bool TSftpClient::StatTarget()
 
 bool TSftpClient::OpenTemporary()
 {
-    const std::uint32_t id = NextId();
-    TAttrs attrs;
-    attrs.permissions = TemporaryMode;
-    // Exclusive: a name that exists, whoever made it, is never written into.
-    const std::optional<TReply> reply =
-        Call(OpenRequest(id, RemoteBytes(m_upload.temporary), OpenWrite | OpenCreate | OpenExclusive, attrs), id,
-             QStringLiteral("OPEN ") + m_upload.temporary);
+    std::optional<TReply> reply = CreateTemporary();
+    // The temporary name is the same for every upload of the file: what an upload cut off left
+    // under it is removed (a link among them, never what it points to) and the name made anew.
+    if (reply && reply->type == TPacket::Status && reply->status == TStatus::Failure) {
+        const std::uint32_t id = NextId();
+        if (IsOk(Call(RemoveRequest(id, RemoteBytes(m_upload.temporary)), id,
+                      QStringLiteral("REMOVE ") + m_upload.temporary)))
+            reply = CreateTemporary();
+    }
     if (!reply)
         return false;
     if (reply->type != TPacket::Handle)
@@ -509,6 +479,16 @@ bool TSftpClient::OpenTemporary()
     m_upload.handle = reply->handle;
     m_upload.temporaryCreated = true;
     return true;
+}
+
+// Exclusive: a name that exists, whoever made it, is never written into.
+std::optional<TReply> TSftpClient::CreateTemporary()
+{
+    const std::uint32_t id = NextId();
+    TAttrs attrs;
+    attrs.permissions = TemporaryMode;
+    return Call(OpenRequest(id, RemoteBytes(m_upload.temporary), OpenWrite | OpenCreate | OpenExclusive, attrs), id,
+                QStringLiteral("OPEN ") + m_upload.temporary);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -525,19 +505,13 @@ bool TSftpClient::SendData()
     m_inFlight.clear();
     QElapsedTimer elapsed;
     elapsed.start();
-    DispatchScope scope;
-    QTimer poll;
-    poll.setInterval(static_cast<int>(std::min<std::int64_t>(TickMs(), ProgressPollMs)));
-    m_lastMoved = {-1, -1};
-    connect(&poll, &QTimer::timeout, this, [this] { Guarded([this] { PollData(); }); });
-    poll.start();
+    m_still = TStillClock();
     m_session->Watch([this] { DataStep(); });
     const auto unwatch = qScopeGuard([this] { m_session->Unwatch(); });
     m_session->Kick();
-    while (DataActive()) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        scope.RethrowParked();
-    }
+    RunDataStep(
+        *this, std::min<std::int64_t>(TickMs(), ProgressPollMs), [this] { return !DataActive(); },
+        [this] { PollData(); });
     if (m_dataState == TDataState::Done)
         TriggerProgress();
     Display(DataLine(m_taken, elapsed.elapsed()));
@@ -551,11 +525,7 @@ void TSftpClient::PollData()
 {
     if (!DataActive())
         return;
-    const std::pair<std::int64_t, std::int64_t> moved{m_taken, m_sent};
-    if (moved != m_lastMoved) {
-        m_lastMoved = moved;
-        m_still.start();
-    } else if (m_still.elapsed() >= EffectiveTimeOut() * TickMs()) {
+    if (m_still.StillFor({m_taken, m_sent}, EffectiveTimeOut() * TickMs())) {
         FailData(QStringLiteral("The server took no data for %1 seconds").arg(EffectiveTimeOut()));
         return;
     }
@@ -629,16 +599,16 @@ bool TSftpClient::TriggerProgress()
     if (OnProgress)
         OnProgress(this, m_taken, abort);
     if (abort) {
-        Display(QStringLiteral("Abort requested"));
+        Display(kAbortRequestedText);
         if (DataActive())
-            FailData(QStringLiteral("Cancelled by the user"));
+            FailData(kCancelledText);
     }
     return !abort;
 }
 
 void TSftpClient::FailData(const QString &text)
 {
-    SetError(text);
+    KeepError(text);
     Display(text);
     m_dataState = TDataState::Broken;
 }
@@ -838,28 +808,11 @@ void TSftpClient::DrainReplies()
     }
 }
 
-void TSftpClient::SetError(const QString &text)
-{
-    if (!m_sessionError.isEmpty())
-        return;
-    m_sessionError = text;
-    m_errorMessage = text;
-}
-
 bool TSftpClient::Fail(const QString &text)
 {
-    SetError(text);
+    KeepError(text);
     Display(text);
     return false;
-}
-
-void TSftpClient::Display(const QString &text)
-{
-    if (OnDisplay) {
-        // No byte from the server or from a field may act on the screen, the log or a terminal.
-        QString copy = PrintableText(text);
-        OnDisplay(this, copy);
-    }
 }
 
 } // namespace quelmark

@@ -24,6 +24,7 @@
 #include "base/Wait.h"
 #include "ftp/SftpPackets.h"
 #include "ftp/SshSession.h"
+#include "ftp/UploadClient.h"
 #include "net/UniqueFd.h"
 
 #include <QElapsedTimer>
@@ -64,12 +65,9 @@ private:
     bool m_heldCr = false;
 };
 
-class TSftpClient : public QObject {
+class TSftpClient : public TUploadClient {
     Q_OBJECT
 public:
-    using TSftpDisplay = std::function<void(QObject *sender, QString &msg)>;
-    // count is the number of the file's bytes the server has confirmed so far.
-    using TSftpProgress = std::function<void(QObject *sender, std::int64_t count, bool &abort)>;
     // Asked when no known-hosts file holds the server's key; question reads "Trust the host key
     // of <server> (<type> SHA256:<fingerprint>)?" and answer starts NotAsked.
     using TSftpHostKey = std::function<void(QObject *sender, const QString &question, TTrustAnswer &answer)>;
@@ -81,39 +79,36 @@ public:
     // logs in, uploads LocalFileName as HostFileName below HostDirName and ends the session.
     // Returns true only when the server confirmed every byte and the file is in place under its
     // name; shows "Done" or "Failed" last.
-    bool Put();
+    bool Put() override;
 
     // Several files over one session: PutFile once per file, then CloseSession.
     //
     // Opens a session unless one for the same server, port, user and credentials is open; true
     // when one is. On false, ErrorMessage says why.
-    bool OpenSession();
+    bool OpenSession() override;
     // Uploads as Put does, over the open session, opening one first when there is none (or it is
     // for another server or user; that one is ended). A failure ends the session, so the next
     // call starts afresh; ErrorMessage holds this file's first failure.
-    bool PutFile();
+    bool PutFile() override;
     // Tells, over the open session (opening one first), whether folder is a folder on the
     // server. On false, ErrorMessage says why.
     bool LookAtFolder(const QString &folder);
     // Ends the session; true, or false when called from a handler while the session is in use.
-    bool CloseSession();
-    bool SessionOpen() const;
+    bool CloseSession() override;
+    bool SessionOpen() const override;
+    bool CheckFolder(const QString &folder) override { return LookAtFolder(folder); }
 
-    TSftpDisplay OnDisplay;
-    TSftpProgress OnProgress;
+    // Takes the site's server, port (22 for none), log-in (by key, with the password as its
+    // passphrase, or by password), folders and known-hosts file.
+    void UseSite(const TUploadSite &site) override;
+    // An SFTP server sends no closing text of its own.
+    QString StoredText() const override { return QStringLiteral("Done"); }
+
     TSftpHostKey OnHostKey;
 
-    // The server field: "host", "host:port", an IPv6 address or "[address]:port".
-    QString HostName() const { return m_hostName; }
-    void SetHostName(const QString &v) { m_hostName = v; }
-    // The port, winning over one in HostName; empty leaves it to HostName, or 22.
-    QString Port() const { return m_port; }
-    void SetPort(const QString &v) { m_port = v; }
-    QString UserName() const { return m_userName; }
-    void SetUserName(const QString &v) { m_userName = v; }
-    // The password, or the passphrase of the key when Auth is TSshAuth::Key.
-    QString PassWord() const { return m_passWord; }
-    void SetPassWord(const QString &v) { m_passWord = v; }
+    // The host name is the server field: "host", "host:port", an IPv6 address or
+    // "[address]:port"; the port, when set, wins over one in it; without either it is 22. The
+    // password is the passphrase of the key when Auth is TSshAuth::Key.
     TSshAuth Auth() const { return m_auth; }
     void SetAuth(TSshAuth v) { m_auth = v; }
     // A private key file; empty tries ~/.ssh/id_ed25519, id_ecdsa, id_rsa, then the ssh-agent.
@@ -126,24 +121,8 @@ public:
     // The fingerprint ("SHA256:...") of an unknown host key to accept and store.
     QString AcceptedHostKey() const { return m_acceptedHostKey; }
     void SetAcceptedHostKey(const QString &v) { m_acceptedHostKey = v; }
-    QString HostDirName() const { return m_hostDirName; }
-    void SetHostDirName(const QString &v) { m_hostDirName = v; }
-    QString HostFileName() const { return m_hostFileName; }
-    void SetHostFileName(const QString &v) { m_hostFileName = v; }
-    QString LocalFileName() const { return m_localFileName; }
-    void SetLocalFileName(const QString &v) { m_localFileName = v; }
-    // Creates the missing folders of the remote path before the upload.
-    bool CreateFolders() const { return m_createFolders; }
-    void SetCreateFolders(bool v) { m_createFolders = v; }
-    // True sends the file's bytes as they are; false sends a text file with each CR LF as LF.
-    // True unless set.
-    bool Binary() const { return m_binary; }
-    void SetBinary(bool v) { m_binary = v; }
-    TWait *Wait() const { return m_wait; }
-    void SetWait(TWait *wait) { m_wait = wait; }
-    std::int32_t TimeOut() const { return m_timeOut; }
-    void SetTimeOut(std::int32_t ticks) { m_timeOut = ticks; }
-    QString ErrorMessage() const { return m_errorMessage; }
+    // With CreateFolders, the missing folders of the remote path are created before the upload.
+    // Binary false sends a text file with each CR LF as LF.
     // Bytes of the last file the server confirmed.
     std::int64_t TotalBytes() const { return m_taken; }
 
@@ -166,10 +145,11 @@ private:
         bool temporaryCreated = false;
     };
 
-    class TCancelWatch;
-
-    bool RunExclusively(const std::function<bool()> &body);
-    void CheckCancel();
+    template <typename Body> bool RunCall(Body body);
+    bool Cancellable() const override { return m_session != nullptr; }
+    std::int64_t TakenBytes() const override { return m_taken; }
+    void BreakOff() override;
+    void Abandon() noexcept override;
     bool StoreFile();
     QStringList SessionKey() const;
     bool EnsureSession();
@@ -184,6 +164,7 @@ private:
     bool MakeFolder(const QString &folder);
     bool StatTarget();
     bool OpenTemporary();
+    std::optional<sftp::TReply> CreateTemporary();
     bool SendData();
     void PollData();
     void DataStep();
@@ -205,31 +186,12 @@ private:
     void TakeWriteReply(const sftp::TReply &reply, std::int64_t fileBytes);
     std::uint32_t NextId() { return m_nextId++; }
     void EndSession();
-    void SetError(const QString &text);
     bool Fail(const QString &text);
-    void Display(const QString &text);
-    std::int32_t EffectiveTimeOut() const { return m_timeOut > 0 ? m_timeOut : 15; }
-    std::int64_t TickMs() const { return m_wait ? m_wait->Interval() : 1000; }
 
-    QString m_hostName;
-    QString m_port;
-    QString m_userName;
-    QString m_passWord;
     TSshAuth m_auth = TSshAuth::Password;
     QString m_keyFile;
     QString m_knownHostsFile;
     QString m_acceptedHostKey;
-    QString m_hostDirName;
-    QString m_hostFileName;
-    QString m_localFileName;
-    bool m_createFolders = false;
-    bool m_binary = true;
-    QPointer<TWait> m_wait;
-    std::int32_t m_timeOut = 15;
-    // ErrorMessage as callers see it, and the text of the running call's own first failure; they
-    // differ only while a refused nested call has put its refusal into ErrorMessage.
-    QString m_errorMessage;
-    QString m_sessionError;
 
     std::unique_ptr<TSshSession> m_session;
     // What the open session was opened with.
@@ -240,9 +202,6 @@ private:
     std::optional<std::uint32_t> m_awaitedId;
     std::optional<sftp::TReply> m_awaitedReply;
     QString m_garbled;
-    bool m_running = false;
-    // A cancel broke the running call's session off.
-    bool m_cancelled = false;
 
     TUpload m_upload;
     UniqueFd m_file;
@@ -256,9 +215,8 @@ private:
     std::int64_t m_taken = 0;
     std::int64_t m_unsentFileBytes = 0;
     TCrLfFolding m_folding;
-    // The confirmed and the sent count when data last moved, and the time since then.
-    std::pair<std::int64_t, std::int64_t> m_lastMoved{-1, -1};
-    QElapsedTimer m_still;
+    // How long neither the confirmed nor the sent count has moved.
+    TStillClock m_still;
 };
 
 } // namespace quelmark

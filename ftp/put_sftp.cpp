@@ -7,21 +7,12 @@
 #include "ftp/put_upload.h"
 
 #include <QCommandLineParser>
-#include <QStandardPaths>
 
 #include <cstdio>
 
 namespace quelmark {
 
 namespace {
-
-// The program's own known-hosts file, so that a key accepted in the window counts here as well
-// and the other way round.
-QString ProgramKnownHostsFile()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/Varnholt/Quelmark/known_hosts");
-}
 
 void Configure(TSftpClient &client, const QCommandLineParser &parser)
 {

@@ -1,6 +1,8 @@
 // The uploads of quelmark-put, alike for the FTP and the SFTP client.
 #pragma once
 
+#include "ftp/UploadClient.h"
+
 #include <QStringList>
 
 namespace quelmark {
@@ -9,8 +11,8 @@ namespace quelmark {
 // several pairs share one. Hands print the client's closing text of a single file (the FTP
 // server's last reply, or why it failed), and the error text of each file of several that
 // failed. Returns whether every file is in place.
-template <typename Client, typename Print>
-bool UploadPairs(Client &client, const QStringList &locals, const QStringList &remotes, Print print)
+template <typename Print>
+bool UploadPairs(TUploadClient &client, const QStringList &locals, const QStringList &remotes, Print print)
 {
     const auto printText = [&] {
         if (!client.ErrorMessage().isEmpty())

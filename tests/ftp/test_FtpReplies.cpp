@@ -1,4 +1,5 @@
 #include "ftp/FtpReplies.h"
+#include "ftp/UploadClient.h"
 
 #include <gtest/gtest.h>
 

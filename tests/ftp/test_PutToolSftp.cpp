@@ -123,7 +123,7 @@ protected:
 
     QStringList LeftOvers() const
     {
-        return QDir(server->Home()).entryList({QStringLiteral(".*.upload-*")}, QDir::Files | QDir::Hidden);
+        return QDir(server->Home()).entryList({QStringLiteral("*.quelmark-part")}, QDir::Files | QDir::Hidden);
     }
 
     std::unique_ptr<OpenSshServer> server = std::make_unique<OpenSshServer>();

@@ -1,0 +1,243 @@
+// TUploadClient: what the program's upload clients (FTP, FTPS and SFTP) have in common, so that
+// a caller works with any of them alike: the session (OpenSession, PutFile, CloseSession, or Put
+// for one file), display lines through OnDisplay, the file's progress through OnProgress (whose
+// abort is the cancel), and the outcome as the call's result with the first failure's text in
+// ErrorMessage.
+//
+// Beside it, the pieces every client uses the same way: the watch that asks for a cancel while a
+// wait runs, the guard against a call made while another runs, the checks of the local file and
+// their texts, the loop of a data step, the temporary name a file is stored under before it is
+// renamed into place, and the program's known-hosts file.
+#pragma once
+
+#include "base/Exception.h"
+#include "base/Wait.h"
+#include "net/TlsSession.h"
+#include "net/UniqueFd.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <utility>
+
+namespace quelmark {
+
+// The texts of a cancel: shown when it is asked for, and the failure it makes.
+inline const QString kAbortRequestedText = QStringLiteral("Abort requested");
+inline const QString kCancelledText = QStringLiteral("Cancelled by the user");
+
+// Where and how the files of a site go, for whichever client serves it; each client takes what
+// its protocol knows.
+struct TUploadSite {
+    QString host;
+    // The port; 0 leaves it to the protocol (21 or 22).
+    std::uint16_t port = 0;
+    QString user;
+    // The password, or the passphrase of keyFile.
+    QString password;
+    bool createFolders = false;
+    // FTP: the data connection from here; the file stored under its temporary name first; how
+    // often a passing failure is tried again; TLS and a certificate trusted by fingerprint.
+    bool passive = false;
+    bool viaTemporaryName = false;
+    std::int32_t retries = 0;
+    bool tls = false;
+    QString trustedCertificate;
+    // SFTP: a private key file; log-in by key (the user's default keys and the ssh-agent where
+    // keyFile is empty) rather than by password; the program's known-hosts file.
+    QString keyFile;
+    bool keyLogin = false;
+    QString knownHostsFile;
+};
+
+class TUploadClient : public QObject {
+    Q_OBJECT
+public:
+    using TDisplay = std::function<void(QObject *sender, QString &msg)>;
+    // count is the number of the file's bytes the server has taken so far; abort cancels.
+    using TProgress = std::function<void(QObject *sender, std::int64_t count, bool &abort)>;
+
+    // protocol names the client in the refusal of a call made while another runs ("FTP").
+    TUploadClient(QString protocol, QObject *parent);
+    ~TUploadClient() override;
+
+    // Runs a whole session for one file: LocalFileName stored as HostFileName below
+    // HostDirName. True only when the server confirmed every byte; shows "Done" or "Failed"
+    // last.
+    virtual bool Put() = 0;
+    // Several files over one session: PutFile once per file, then CloseSession. OpenSession
+    // opens one unless one for the same server, user and settings is open; true when one is.
+    virtual bool OpenSession() = 0;
+    // Stores the file as Put does over the open session, opening one first when there is none;
+    // a failure ends the session, so the next call starts afresh.
+    virtual bool PutFile() = 0;
+    // Ends the session; true when it ended cleanly or there was none.
+    virtual bool CloseSession() = 0;
+    virtual bool SessionOpen() const = 0;
+    // Tells, over the open session, whether folder can be used on the server; on false,
+    // ErrorMessage says why.
+    virtual bool CheckFolder(const QString &folder) = 0;
+
+    // Takes the server, log-in and options of a site.
+    virtual void UseSite(const TUploadSite &site) = 0;
+    // The server's certificate when it failed the check in the last call and nothing trusted it;
+    // only a TLS session has one.
+    virtual std::optional<TCertificateProblem> CertificateProblem() const { return std::nullopt; }
+    // The line that says a file is in after a successful call.
+    virtual QString StoredText() const = 0;
+
+    TDisplay OnDisplay;
+    TProgress OnProgress;
+
+    QString HostName() const { return m_hostName; }
+    void SetHostName(const QString &v) { m_hostName = v; }
+    QString Port() const { return m_port; }
+    void SetPort(const QString &v) { m_port = v; }
+    QString UserName() const { return m_userName; }
+    void SetUserName(const QString &v) { m_userName = v; }
+    QString PassWord() const { return m_passWord; }
+    void SetPassWord(const QString &v) { m_passWord = v; }
+    QString HostDirName() const { return m_hostDirName; }
+    void SetHostDirName(const QString &v) { m_hostDirName = v; }
+    QString HostFileName() const { return m_hostFileName; }
+    void SetHostFileName(const QString &v) { m_hostFileName = v; }
+    QString LocalFileName() const { return m_localFileName; }
+    void SetLocalFileName(const QString &v) { m_localFileName = v; }
+    // The missing folders of the host file name are created. Off unless set.
+    bool CreateFolders() const { return m_createFolders; }
+    void SetCreateFolders(bool v) { m_createFolders = v; }
+    // The file goes as it is; false sends it as text. True unless set.
+    bool Binary() const { return m_binary; }
+    void SetBinary(bool v) { m_binary = v; }
+    TWait *Wait() const { return m_wait; }
+    // Stores the countdown (not owned) that bounds every wait.
+    virtual void SetWait(TWait *wait) { m_wait = wait; }
+    // Ticks of the countdown each wait may last.
+    std::int32_t TimeOut() const { return m_timeOut; }
+    void SetTimeOut(std::int32_t ticks) { m_timeOut = ticks; }
+    QString ErrorMessage() const { return m_errorMessage; }
+
+protected:
+    // Asks the progress handler every kCancelPollMs, for as long as it lives (one wait of the
+    // session), whether to go on: a Cancel or an end request ends the wait at once instead of
+    // after the server's time.
+    class TCancelWatch {
+    public:
+        explicit TCancelWatch(TUploadClient &client);
+
+    private:
+        QTimer m_timer;
+    };
+
+    // Runs one public call: a call made while another runs on this client (from a handler
+    // dispatched inside one of its waits) is refused and leaves the running one alone. An
+    // exception leaves after Abandon, with its text as the error.
+    template <typename Body> bool RunExclusively(Body body);
+    // Asks the progress handler whether to go on and breaks the session off when it says no.
+    void CheckCancel();
+    // Whether a cancel may break something off now, what the server has taken so far, and the
+    // breaking off itself.
+    virtual bool Cancellable() const { return true; }
+    virtual std::int64_t TakenBytes() const = 0;
+    virtual void BreakOff() = 0;
+    // Closes whatever the call had open after an exception.
+    virtual void Abandon() noexcept = 0;
+
+    // Keeps text as the running call's first failure; true when it had none yet.
+    bool KeepError(const QString &text);
+    // Shows a line through OnDisplay, made printable first.
+    void Display(const QString &text);
+    std::int32_t EffectiveTimeOut() const { return m_timeOut > 0 ? m_timeOut : 15; }
+    std::int64_t TickMs() const { return m_wait ? m_wait->Interval() : 1000; }
+
+    QString m_hostName;
+    QString m_port;
+    QString m_userName;
+    QString m_passWord;
+    QString m_hostDirName;
+    QString m_hostFileName;
+    QString m_localFileName;
+    bool m_createFolders = false;
+    bool m_binary = true;
+    QPointer<TWait> m_wait;
+    std::int32_t m_timeOut = 15;
+    // ErrorMessage as callers see it, and the text of the running call's own first failure; they
+    // differ only while a refused nested call has put its refusal into ErrorMessage.
+    QString m_errorMessage;
+    QString m_sessionError;
+    bool m_running = false;
+    // A cancel broke the running call's session off.
+    bool m_cancelled = false;
+
+private:
+    QString m_protocol;
+};
+
+template <typename Body> bool TUploadClient::RunExclusively(Body body)
+{
+    if (m_running) {
+        m_errorMessage = QStringLiteral("Another transfer is running on this %1 client").arg(m_protocol);
+        return false;
+    }
+    m_running = true;
+    m_cancelled = false;
+    struct TDone {
+        TUploadClient &client;
+        ~TDone()
+        {
+            client.m_running = false;
+            client.m_errorMessage = client.m_sessionError;
+        }
+    } done{*this};
+    try {
+        return body();
+    } catch (...) {
+        Abandon();
+        KeepError(ExceptionMessage(std::current_exception()));
+        throw;
+    }
+}
+
+// Returns why a local file cannot be sent, or nothing. Only a regular file is: a FIFO would hold
+// the program in open, a folder reads as an error, a device may never end. A file that does not
+// exist passes here; opening it says so.
+std::optional<QString> LocalFileRefusal(const QString &name);
+
+// Opens a local file for sending into file, checking once more what was opened; size receives its
+// size. Returns why it cannot be sent, or nothing.
+std::optional<QString> OpenLocalFile(const QString &name, UniqueFd &file, std::int64_t &size);
+
+// Runs the application's events until over() is true, calling poll every pollMs meanwhile; an
+// exception a handler raised leaves here once its dispatch pass has returned. The loop of a data
+// step, which waits on the data's own pace rather than on one countdown.
+void RunDataStep(QObject &context, std::int64_t pollMs, const std::function<bool()> &over,
+                 const std::function<void()> &poll);
+
+// Tells how long the data of a step has stood still: any change of what Moved reports starts the
+// count again.
+class TStillClock {
+public:
+    using TMoved = std::pair<std::int64_t, std::int64_t>;
+    // Returns whether nothing has moved for limitMs, with moved the current counts.
+    bool StillFor(const TMoved &moved, std::int64_t limitMs);
+
+private:
+    std::optional<TMoved> m_last;
+    QElapsedTimer m_since;
+};
+
+// Returns the name a file is stored under before it is renamed into place: in the same folder,
+// the file's name with ".quelmark-part" appended.
+QString TemporaryName(const QString &hostFileName);
+
+// Returns the program's own known-hosts file in folder, where host keys the user trusted are
+// kept; by default in the program's configuration folder, beside its settings store.
+QString ProgramKnownHostsFile(const QString &folder = {});
+
+} // namespace quelmark
