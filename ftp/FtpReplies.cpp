@@ -1,7 +1,5 @@
 #include "ftp/FtpReplies.h"
 
-#include "net/AddressText.h"
-
 #include <algorithm>
 #include <limits>
 
@@ -146,11 +144,6 @@ QString EprtArgument(bool ipv6, const QString &address, std::uint16_t port)
     return QStringLiteral("|%1|%2|%3|").arg(ipv6 ? 2 : 1).arg(address).arg(port);
 }
 
-bool UseAnnouncedAddress(const QString &announced, const QString &peer)
-{
-    return announced == peer || ClassifyAddress(announced) == TAddressKind::Public;
-}
-
 QStringList FolderPrefixes(const QString &hostFileName)
 {
     const QStringList parts = hostFileName.split(QLatin1Char('/'), Qt::SkipEmptyParts);
@@ -203,6 +196,11 @@ QString SessionClosedLine(std::int64_t count, std::int64_t elapsedMs)
 bool ContainsLineBreak(const QString &text)
 {
     return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n'));
+}
+
+bool ContainsControl(const QString &text)
+{
+    return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
 }
 
 QString ShownCommand(const QString &line)

@@ -50,12 +50,6 @@ std::optional<std::uint16_t> ParseEpsvReply(const QString &reply);
 // Formats the EPRT argument "|1|192.0.2.7|6275|" (IPv4) or "|2|2001:db8::5|6275|" (IPv6).
 QString EprtArgument(bool ipv6, const QString &address, std::uint16_t port);
 
-// Tells whether the data connection goes to the address a reply to PASV announced rather than
-// to the server of the control connection (peer): only when it is that same address or a public
-// one. A server behind a router announces its address inside that network (private, loopback,
-// link-local, shared, unspecified), which cannot be reached from outside it.
-bool UseAnnouncedAddress(const QString &announced, const QString &peer);
-
 // Returns the folders a host file name lies in, outermost first, each as a path the server can
 // create: "/a/b/page.html" gives "/a", "/a/b"; "a/page.html" gives "a"; a bare name none.
 QStringList FolderPrefixes(const QString &hostFileName);
@@ -79,6 +73,10 @@ QString SessionClosedLine(std::int64_t count, std::int64_t elapsedMs);
 
 // Tells whether a text holds a CR or an LF, which would end a command line early.
 bool ContainsLineBreak(const QString &text);
+
+// Tells whether a text holds a control character (U+0000 to U+001F, U+007F), which a server may
+// take for the end of a name (a NUL) or as an instruction of its own.
+bool ContainsControl(const QString &text);
 
 // Returns a command line (without CR LF) as it may be shown: the password of PASS is never shown.
 QString ShownCommand(const QString &line);

@@ -349,7 +349,9 @@ bool TFtpClient::Login()
 bool TFtpClient::CheckCommandTexts()
 {
     // A line break inside a field would end the command early and let the rest be read by the
-    // server as a command of its own.
+    // server as a command of its own; any other control character in a name may end it early
+    // (a NUL) or act on the server. A password is the user's secret as it is, but for the line
+    // breaks and the NUL.
     const std::pair<const QString *, const char *> fields[] = {
         {&m_userName, "user name"},
         {&m_passWord, "password"},
@@ -357,8 +359,14 @@ bool TFtpClient::CheckCommandTexts()
         {&m_hostFileName, "host file name"},
     };
     for (const auto &[text, what] : fields) {
-        if (ContainsLineBreak(*text)) {
-            Fail(QStringLiteral("The %1 holds a line break; nothing was sent").arg(QLatin1String(what)));
+        const bool password = text == &m_passWord;
+        QString problem;
+        if (ContainsLineBreak(*text))
+            problem = QStringLiteral("a line break");
+        else if (password ? text->contains(QChar(0)) : ContainsControl(*text))
+            problem = QStringLiteral("a control character");
+        if (!problem.isEmpty()) {
+            Fail(QStringLiteral("The %1 holds %2; nothing was sent").arg(QLatin1String(what), problem));
             return false;
         }
     }
@@ -612,10 +620,11 @@ std::int32_t TFtpClient::GetResponse()
     }
     const TCancelWatch watch(*this);
     m_replyLines.clear();
+    const QDeadlineTimer deadline(EffectiveTimeOut() * TickMs());
     const bool complete = ReadReplyLine(m_timeOut);
     const QString opening = m_lastResponse;
     if (complete && ReplyContinues(opening) && m_controlSocket->State() != TSocketState::Closed)
-        return ReadRestOfReply(opening);
+        return ReadRestOfReply(opening, deadline);
     return ReplyCode(m_lastResponse);
 }
 
@@ -627,16 +636,23 @@ bool TFtpClient::ReadReplyLine(std::int32_t ticks)
         return true;
     m_replyLines.append(m_lastResponse);
     Display(QStringLiteral("< ") + m_lastResponse);
+    // The rest of such a line is no reply to anything: it ends the reply, and the session.
+    if (m_controlSocket->LineTooLong()) {
+        m_lastResponse.clear();
+        FailReply(QStringLiteral("The server's reply line is longer than %1 bytes").arg(TWSocket::MaxLineBytes),
+                  TFailure::Permanent);
+        return true;
+    }
     return !m_controlSocket->LineMode();
 }
 
 // RFC 959: the lines inside a multi-line reply may have any form, an empty one too; only a line
 // that begins with the opening code and a blank ends it. A server may never send that line, so
-// the reply as a whole gets TimeOut ticks from its first line and at most kMaxReplyLines lines.
-std::int32_t TFtpClient::ReadRestOfReply(const QString &opening)
+// the reply as a whole gets TimeOut ticks from the start of its wait (deadline) and at most
+// kMaxReplyLines lines.
+std::int32_t TFtpClient::ReadRestOfReply(const QString &opening, const QDeadlineTimer &deadline)
 {
     const std::int64_t tickMs = TickMs();
-    const QDeadlineTimer deadline(EffectiveTimeOut() * tickMs);
     const QString tooSlow = QStringLiteral("The server's reply did not end within %1 seconds").arg(EffectiveTimeOut());
     for (int lines = 1;; ++lines) {
         if (lines >= kMaxReplyLines)
@@ -1118,14 +1134,14 @@ std::optional<sockaddr_storage> TFtpClient::PasvTarget()
         Fail(QStringLiteral("Cannot read the data address in the server's reply: ") + m_lastResponse);
         return std::nullopt;
     }
-    sockaddr_storage target = Ipv4Address(htonl(announced->address), announced->port);
-    const sockaddr_storage &peer = m_controlSocket->SocketAddress();
-    if (!UseAnnouncedAddress(AddressText(target), AddressText(peer))) {
-        Display(QStringLiteral("Data: the server announced %1, connecting to %2 instead")
-                    .arg(AddressText(target), AddressText(peer)));
-        target = peer;
-        SetAddressPort(target, announced->port);
-    }
+    // The file goes only to the server the user named: an announced address that is not the
+    // control connection's (one inside the server's own network, or a stranger's) gives way to it.
+    const QString named = AddressText(Ipv4Address(htonl(announced->address), announced->port));
+    sockaddr_storage target = m_controlSocket->SocketAddress();
+    SetAddressPort(target, announced->port);
+    if (named != AddressText(target))
+        Display(
+            QStringLiteral("Data: the server announced %1, connecting to %2 instead").arg(named, AddressText(target)));
     return target;
 }
 
@@ -1305,8 +1321,14 @@ void TFtpClient::DiscardIncoming()
 {
     // Nothing is expected from the server on an upload's data connection, but what comes is
     // read: unread bytes would turn the connection's close into a reset.
+    // A pass takes a bounded amount: a server that floods the connection must not keep the
+    // application's events (a Cancel among them) waiting.
     std::array<char, 4096> sink;
-    while (m_dataSocket->Receive(sink.data(), static_cast<std::int32_t>(sink.size())) > 0) {
+    for (std::size_t taken = 0; taken < kChunkSize;) {
+        const std::int32_t got = m_dataSocket->Receive(sink.data(), static_cast<std::int32_t>(sink.size()));
+        if (got <= 0)
+            break;
+        taken += static_cast<std::size_t>(got);
     }
 }
 

@@ -21,6 +21,7 @@
 #include "net/UniqueFd.h"
 #include "net/WSocket.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -162,8 +163,9 @@ protected:
     // without the password).
     void SendCommand(const QString &line);
     // Reads one reply, following RFC 959 continuation lines, and returns its code. A line that the
-    // countdown cut short ends the reply; a reply that does not end within TimeOut ticks of its
-    // first line or within 1000 lines fails the step and closes the control connection.
+    // countdown cut short ends the reply; a reply that does not end within TimeOut ticks of the
+    // start of its wait or within 1000 lines, or a line longer than 65536 bytes, fails the step
+    // ("The server's reply line is longer than 65536 bytes") and closes the control connection.
     std::int32_t GetResponse();
     // Sends one command (without CR LF) and returns the reply's code.
     std::int32_t Command(const QString &command);
@@ -225,7 +227,7 @@ private:
     void FailTls(const TWSocket &socket, const QString &prefix);
     QString DataTlsError() const;
     bool ReadReplyLine(std::int32_t ticks);
-    std::int32_t ReadRestOfReply(const QString &opening);
+    std::int32_t ReadRestOfReply(const QString &opening, const QDeadlineTimer &deadline);
     std::int32_t FailReply(const QString &text, TFailure failure);
     bool StoreFile();
     TStoreResult StoreAs(const QString &target, bool foldersMayFollow);

@@ -56,12 +56,22 @@ bool IsDottedQuad(const QByteArray &text)
     return true;
 }
 
+// Only an address of one machine can be this machine's: not "this network" (0/8, ::), a
+// multicast group (224/4, ff00::/8), the reserved block (240/4) or the broadcast address
+// 255.255.255.255. An IPv4-mapped IPv6 address is judged by its IPv4 part.
+bool IsUnicast(const QHostAddress &address)
+{
+    bool mapped = false;
+    const quint32 v4 = address.toIPv4Address(&mapped);
+    if (address.protocol() == QAbstractSocket::IPv4Protocol || mapped)
+        return (v4 >> 24) != 0 && (v4 >> 28) != 0xE && (v4 >> 28) != 0xF;
+    return address != QHostAddress::AnyIPv6 && !address.isMulticast();
+}
+
 QString Parsed(const QByteArray &text, QAbstractSocket::NetworkLayerProtocol protocol)
 {
     QHostAddress address;
-    if (!address.setAddress(QString::fromLatin1(text)) || address.protocol() != protocol)
-        return {};
-    if (address == QHostAddress::AnyIPv4 || address == QHostAddress::AnyIPv6)
+    if (!address.setAddress(QString::fromLatin1(text)) || address.protocol() != protocol || !IsUnicast(address))
         return {};
     return address.toString();
 }

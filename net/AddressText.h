@@ -35,8 +35,9 @@ struct TAddressResult {
 // the characters an address of that family is written with; whatever stands beside it (a tag,
 // a quote, a colon ending a label, a full stop ending a sentence) does not matter, but a run
 // that holds more than one address ("1.2.3.4.5") or a longer number ("1.2.3.45" is not
-// 1.2.3.4) is no address. Parts with leading zeros, shortened forms ("1.2.3") and the
-// unspecified addresses 0.0.0.0 and :: are skipped.
+// 1.2.3.4) is no address. Parts with leading zeros, shortened forms ("1.2.3") and addresses
+// that name no single machine (0.0.0.0/8 and ::, multicast, 240.0.0.0/4 and the broadcast
+// address 255.255.255.255) are skipped.
 QString FindAddress(const QByteArray &text, TAddressFamily family);
 
 enum class TAddressKind {

@@ -34,6 +34,11 @@ const QEvent::Type kNotificationEvent = static_cast<QEvent::Type>(QEvent::regist
 
 // Longest line the line reader keeps; the rest of a longer line up to its LF is dropped.
 constexpr std::int32_t kMaxLineLength = 255;
+// Bytes one pass of the line reader takes at most, and rounds of delivery one notification
+// makes at most: a peer that floods the connection must leave the event loop its turns, so a
+// Cancel or an end request acts at once.
+constexpr std::int64_t kPassBytes = 64 * 1024;
+constexpr int kMaxReadRounds = 16;
 // Rounds of the read step in a row in which the handler took nothing before the step gives up;
 // the bytes stay with the platform for the next receive.
 constexpr int kMaxIdleReadRounds = 3;
@@ -300,6 +305,8 @@ void TWSocket::ResetSocket()
     m_allSent = true;
     m_lineMode = false;
     m_lineLength = 0;
+    m_lineBytes = 0;
+    m_lineTooLong = false;
     m_notificationsPaused = false;
     m_readCount = 0;
     m_closeReported = false;
@@ -971,6 +978,8 @@ QByteArray TWSocket::ReadLineBytes(std::int32_t count)
     if (!m_lineMode) {
         m_lineBuffer.clear();
         m_lineLength = 0;
+        m_lineBytes = 0;
+        m_lineTooLong = false;
         m_lineMode = true;
     }
     LineCollect();
@@ -991,10 +1000,11 @@ void TWSocket::EndLine()
 
 // Takes what waits in as few receives as the platform allows, yet never a byte beyond the LF:
 // a peek shows the waiting bytes, and only those up to the LF are taken, so the next line stays
-// with the platform as if the bytes had been taken one at a time.
+// with the platform as if the bytes had been taken one at a time. One call takes kPassBytes at
+// most; the next read notification goes on with the rest.
 void TWSocket::LineCollect()
 {
-    for (;;) {
+    for (std::int64_t taken = 0; taken < kPassBytes;) {
         if (m_hSocket == -1) {
             EndLine();
             return;
@@ -1017,6 +1027,7 @@ void TWSocket::LineCollect()
         }
         ArmRead();
         if (received.bytes > 0) {
+            taken += received.bytes;
             for (std::int64_t i = 0; i < received.bytes; ++i) {
                 ++m_readCount;
                 if (LineByte(chunk[i])) {
@@ -1034,11 +1045,16 @@ void TWSocket::LineCollect()
     }
 }
 
-// Adds one byte to the line; true when it ends the line. CR is dropped wherever it occurs.
+// Adds one byte to the line; true when it ends the line, or makes it longer than a line may be.
+// CR is dropped wherever it occurs.
 bool TWSocket::LineByte(char byte)
 {
     if (byte == '\n')
         return true;
+    if (++m_lineBytes > MaxLineBytes) {
+        m_lineTooLong = true;
+        return true;
+    }
     if (byte != '\r' && m_lineLength < kMaxLineLength) {
         m_lineBuffer.append(byte);
         ++m_lineLength;
@@ -1222,8 +1238,9 @@ void TWSocket::HandleConnect(std::uint16_t error)
         Close();
 }
 
-// Hands waiting bytes to the line reader or OnDataAvailable for as long as some wait. Failures
-// here end the delivery quietly: the next notification tries again.
+// Hands waiting bytes to the line reader or OnDataAvailable for as long as some wait, up to
+// kMaxReadRounds rounds; the next notification goes on with what is left. Failures here end the
+// delivery quietly: the next notification tries again.
 void TWSocket::HandleRead(std::uint16_t error)
 {
     if (m_tlsState == TTlsState::Handshaking) {
@@ -1232,7 +1249,7 @@ void TWSocket::HandleRead(std::uint16_t error)
     }
     int idleRounds = 0;
     try {
-        for (;;) {
+        for (int round = 0; round < kMaxReadRounds; ++round) {
             m_lastError = 0;
             std::int32_t before = 0;
             StreamWaiting(before);

@@ -76,6 +76,9 @@ public:
     using TSessionConnected = std::function<void(QObject *sender, std::uint16_t error)>;
     using TChangeState = std::function<void(QObject *sender, TSocketState oldState, TSocketState newState)>;
     enum class TTlsState : std::uint8_t { Off, Handshaking, On };
+    // Bytes a line may have before the line reader gives up on it: a peer that never ends a line
+    // must not hold the reader for as long as it cares to send.
+    static constexpr std::int64_t MaxLineBytes = 65536;
 
     // Makes a closed socket owned by owner. When the owner is destroyed, the socket closes
     // without calling any of its events.
@@ -110,7 +113,8 @@ public:
     std::int32_t Receive(char *buffer, std::int32_t count);
     // Returns the next line without CR and LF, or the part of it that arrived before the
     // countdown of count ticks ran out; the next call continues that line. Lines are cut to
-    // 255 characters, the rest up to the LF dropped.
+    // 255 characters, the rest up to the LF dropped; a line that goes on past MaxLineBytes ends
+    // there, with LineTooLong set (the rest of it is left unread).
     QString ReadLine(std::int32_t count);
     // The same line as the bytes that came, undecoded.
     QByteArray ReadLineBytes(std::int32_t count);
@@ -191,6 +195,8 @@ public:
     // Tells whether a line is still being collected: the last ReadLine ran out of time before
     // the line's end, and the next one continues that line.
     bool LineMode() const { return m_lineMode; }
+    // Tells whether the last line read ended because it went on past MaxLineBytes.
+    bool LineTooLong() const { return m_lineTooLong; }
     std::int32_t LastError() const { return m_lastError; }
     // The countdown used by Wait and ReadLine (not owned); becomes none when it is destroyed.
     TWait *WaitCtrl() const;
@@ -300,7 +306,9 @@ private:
     bool m_allSent = true;
     QByteArray m_lineBuffer;
     std::int32_t m_lineLength = 0;
+    std::int64_t m_lineBytes = 0;
     bool m_lineMode = false;
+    bool m_lineTooLong = false;
     std::int32_t m_readCount = 0;
     bool m_closeReported = false;
     std::int32_t m_hSocket = -1;

@@ -177,26 +177,6 @@ TEST(FtpReplies, EprtArgumentNamesFamilyAddressAndPort)
     EXPECT_EQ(EprtArgument(true, QStringLiteral("::1"), 5282), QStringLiteral("|2|::1|5282|"));
 }
 
-// The announced address counts only when it is the control peer's or a public one.
-TEST(FtpReplies, AnnouncedPassiveAddressIsUsedOnlyWhenReachable)
-{
-    struct Row {
-        const char *announced;
-        const char *peer;
-        bool use;
-    };
-    const Row rows[] = {
-        {"127.0.0.1", "127.0.0.1", true},      {"192.168.1.5", "192.168.1.5", true},
-        {"203.0.113.9", "198.51.100.7", true}, {"192.168.1.5", "198.51.100.7", false},
-        {"10.0.0.7", "192.168.1.5", false},    {"127.0.0.1", "198.51.100.7", false},
-        {"0.0.0.0", "198.51.100.7", false},    {"100.64.0.9", "198.51.100.7", false},
-        {"169.254.3.4", "10.0.0.1", false},
-    };
-    for (const Row &row : rows)
-        EXPECT_EQ(UseAnnouncedAddress(QString::fromLatin1(row.announced), QString::fromLatin1(row.peer)), row.use)
-            << row.announced << " from " << row.peer;
-}
-
 TEST(FtpReplies, FolderPrefixesListTheFoldersOutermostFirst)
 {
     struct Row {

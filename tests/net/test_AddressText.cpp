@@ -35,6 +35,12 @@ TEST(FindAddress, TakesTheFirstWholeAddressOfTheFamilyWhereverItStands)
         {"2001:db8::1 only", v4, ""},
         {"", v4, ""},
         {"no address here \x01\xff\xfe", v4, ""},
+        // An address of no single machine is passed over: broadcast, multicast, reserved, "this
+        // network".
+        {"255.255.255.255", v4, ""},
+        {"224.0.0.1 239.255.255.250 240.0.0.1 0.0.0.7", v4, ""},
+        {"0.1.2.3, then 203.0.113.8", v4, "203.0.113.8"},
+        {"::ffff:224.0.0.1 ::ffff:255.255.255.255", v4, ""},
         {"2001:DB8:0:0::7", v6, "2001:db8::7"},
         {"<p>IPv6:2001:db8::7</p>", v6, "2001:db8::7"},
         {"Address:2001:db8::8.", v6, "2001:db8::8"},
@@ -47,6 +53,8 @@ TEST(FindAddress, TakesTheFirstWholeAddressOfTheFamilyWhereverItStands)
         {"2001:db8::1.2.3.04 2001:db8::1.2.3", v6, ""},
         {"2001:db8::7zz", v6, ""},
         {"203.0.113.7", v6, ""},
+        {"ff02::1 ff05::1:3 ::ffff:239.1.2.3 ::", v6, ""},
+        {"ff02::1 then 2001:db8::a", v6, "2001:db8::a"},
     };
     for (const auto &row : rows) {
         EXPECT_EQ(FindAddress(QByteArray(row.text), row.family), QString::fromLatin1(row.expected))

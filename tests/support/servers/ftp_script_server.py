@@ -23,6 +23,7 @@ import socket
 import ssl
 import struct
 import sys
+import threading
 import time
 
 SCENARIOS = {
@@ -35,10 +36,16 @@ SCENARIOS = {
     "epsv_refused", "epsv_garbage", "pasv_garbage", "pasv_private", "pasv_unreachable", "pasv_refused",
     "rnto_no_overwrite", "refuse_first_two", "refuse_first",
     "tls_cut", "tls_silent", "tls_data_cut", "trickle_sink", "no_pass_reply",
+    "flood_line", "flood_after_pass", "pasv_public", "data_flood", "hostile_texts",
 }
 
 # How long the endless replies go on before the server gives up and hangs up.
 ENDLESS_SECONDS = 8
+# How long a flood goes on at most: far longer than any client may take to give up on it.
+FLOOD_SECONDS = 120
+# A reply text with what a terminal would obey: an escape sequence, a bell, a C1 control and a
+# line separator.
+HOSTILE_TEXT = "\x1b[2J\x07Login\xc2\x9b incorrect\xe2\x80\xa8Forged line: Done"
 
 
 class Session:
@@ -99,6 +106,9 @@ class Session:
             return False
         elif s in ("endless_reply_fast", "endless_reply_slow"):
             self.endless_reply(s == "endless_reply_fast")
+            return False
+        elif s == "flood_line":
+            self.flood(b"220 ")
             return False
         else:
             self.reply("220 Scripted server ready")
@@ -204,7 +214,8 @@ class Session:
         if self.scenario == "pasv_garbage":
             self.reply("227 Entering Passive Mode (127,0,0,1,300)")
             return
-        address = "10.1.2.3" if self.scenario == "pasv_private" else self.conn.getsockname()[0]
+        address = {"pasv_private": "10.1.2.3", "pasv_public": "198.51.100.3"}.get(
+            self.scenario, self.conn.getsockname()[0])
         self.reply("227 Entering Passive Mode (%s,%d,%d)" % (address.replace(".", ","), port >> 8, port & 255))
 
     def stored_path(self, name):
@@ -238,6 +249,29 @@ class Session:
             os.rename(source, target)
             self.reply("250 Renamed.")
 
+    def flood(self, opening):
+        """A reply line that never ends: the opening, then bytes without a line feed for as long as
+        the client takes them. How many it took is recorded."""
+        sent = 0
+        end = time.monotonic() + FLOOD_SECONDS
+        try:
+            self.send(opening)
+            while time.monotonic() < end:
+                self.send(b"x" * 65536)
+                sent += 65536
+        except OSError:
+            pass
+        self.record.write("FLOOD SENT %d\n" % sent)
+        self.record.flush()
+
+    def flood_data(self, data):
+        """Sends unasked bytes on the data connection until it ends."""
+        try:
+            while True:
+                data.sendall(b"unasked bytes\r\n" * 4096)
+        except OSError:
+            pass
+
     def endless_reply(self, fast):
         """A greeting whose continuation lines never end: in bursts, or one every 0.1 s."""
         end = time.monotonic() + ENDLESS_SECONDS
@@ -260,6 +294,11 @@ class Session:
             return "stop"
         if arg == "bad":
             self.reply("530 Login incorrect.")
+        elif self.scenario == "hostile_texts":
+            self.send(b"530 " + HOSTILE_TEXT.encode("latin-1") + b"\r\n")
+        elif self.scenario == "flood_after_pass":
+            self.flood(b"230-")
+            return "stop"
         elif self.scenario == "empty_inner_line":
             # RFC 959 lets the lines inside a multi-line reply take any form, an empty one too.
             self.send("230-Welcome\r\n\r\n230-Quota\r\n230 Logged in\r\n")
@@ -372,6 +411,10 @@ class Session:
                 self.receive(arg, data)
             elif self.scenario == "slow_sink":
                 self.receive(arg, slow=True)
+            elif self.scenario == "data_flood":
+                data = self.connect_data()
+                threading.Thread(target=self.flood_data, args=(data,), daemon=True).start()
+                self.receive(arg, data, slow=True)
             elif self.scenario == "trickle_sink":
                 self.receive(arg, trickle=True)
             else:
