@@ -1,7 +1,9 @@
 // quelmark-put: uploads files with the program's FTP client (FTPS with --tls), from the command
 // line; with --sftp, with its SFTP client.
 //
-// Prints each display line as it comes, then the error text when there is one. One --local and
+// Prints each display line as it comes, then the error text when there is one. The password
+// comes from --password, --password-file, QUELMARK_PASSWORD, ~/.netrc or the terminal
+// (ftp/put_password.h). One --local and
 // --remote pair is one session; several pairs go over one session, in the order given. Exits 0
 // when the server confirmed every file, 1 when an upload failed, 2 for bad arguments, which it
 // names in one line on standard error.
@@ -11,6 +13,7 @@
 #include "base/ServerField.h"
 #include "base/Wait.h"
 #include "ftp/Ftpcli.h"
+#include "ftp/put_password.h"
 #include "ftp/put_sftp.h"
 #include "ftp/put_upload.h"
 #include "net/TlsSession.h"
@@ -38,7 +41,12 @@ void AddOptions(QCommandLineParser &parser)
         {QStringLiteral("port"), QStringLiteral("Control port or service name (default ftp, or the port of --host)."),
          QStringLiteral("port")},
         {QStringLiteral("user"), QStringLiteral("User name."), QStringLiteral("name")},
-        {QStringLiteral("password"), QStringLiteral("Password."), QStringLiteral("text")},
+        {QStringLiteral("password"),
+         QStringLiteral("Password; other users may see it while the program starts: rather use --password-file, "
+                        "QUELMARK_PASSWORD, ~/.netrc or the question on the terminal."),
+         QStringLiteral("text")},
+        {QStringLiteral("password-file"), QStringLiteral("Read the password from the first line of this file."),
+         QStringLiteral("path")},
         {QStringLiteral("dir"), QStringLiteral("Server directory to change to."), QStringLiteral("path")},
         {QStringLiteral("remote"), QStringLiteral("Name to store a file under; once per --local."),
          QStringLiteral("name")},
@@ -99,6 +107,8 @@ QString CheckArguments(const QCommandLineParser &parser)
         return QStringLiteral("--host: ") + server.error;
     if (!PortUsable(parser.value(QStringLiteral("port"))))
         return QStringLiteral("--port needs a port number from 1 to 65535 or a service name");
+    if (parser.isSet(QStringLiteral("password")) && parser.isSet(QStringLiteral("password-file")))
+        return QStringLiteral("--password and --password-file exclude each other");
     if (parser.isSet(QStringLiteral("ascii")) && parser.isSet(QStringLiteral("binary")))
         return QStringLiteral("--ascii and --binary exclude each other");
     int number = 0;
@@ -150,7 +160,20 @@ int RefuseArguments(const QString &wrong)
     return 2;
 }
 
-void Configure(TFtpClient &client, const QCommandLineParser &parser)
+// The password and user name from wherever the user keeps them; argument is the --password that
+// main took out of the argument list.
+TPasswordChoice Login(const QCommandLineParser &parser, const std::optional<QString> &argument)
+{
+    TPasswordSources sources;
+    sources.argument = argument;
+    sources.passwordFile = parser.value(QStringLiteral("password-file"));
+    sources.host = ParseServerField(parser.value(QStringLiteral("host"))).host;
+    sources.user = parser.value(QStringLiteral("user"));
+    sources.mayAsk = !sources.user.isEmpty() && !parser.isSet(QStringLiteral("key")) && InputIsTerminal();
+    return ChoosePassword(sources);
+}
+
+void Configure(TFtpClient &client, const QCommandLineParser &parser, const TPasswordChoice &login)
 {
     const TServerField server = ParseServerField(parser.value(QStringLiteral("host")));
     client.SetHostName(server.host);
@@ -159,8 +182,8 @@ void Configure(TFtpClient &client, const QCommandLineParser &parser)
         client.SetPort(parser.value(QStringLiteral("port")));
     else if (server.port != 0)
         client.SetPort(QString::number(server.port));
-    client.SetUserName(parser.value(QStringLiteral("user")));
-    client.SetPassWord(parser.value(QStringLiteral("password")));
+    client.SetUserName(login.user);
+    client.SetPassWord(login.password);
     client.SetHostDirName(parser.value(QStringLiteral("dir")));
     client.SetBinary(!parser.isSet(QStringLiteral("ascii")));
     client.SetTimeOut(parser.value(QStringLiteral("timeout")).toInt());
@@ -180,6 +203,8 @@ void Configure(TFtpClient &client, const QCommandLineParser &parser)
 
 int main(int argc, char **argv)
 {
+    // First of all: the password leaves the argument list before anything else can be looked at.
+    const std::optional<QString> passwordArgument = TakePasswordArgument(argc, argv);
     InstallQuietMessageHandler();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quelmark-put"));
@@ -194,14 +219,21 @@ int main(int argc, char **argv)
     if (const QString wrong = CheckArguments(parser); !wrong.isEmpty())
         return RefuseArguments(wrong);
 
+    const TPasswordChoice login = Login(parser, passwordArgument);
+    if (!login.note.isEmpty())
+        PrintError(login.note);
+    if (!login.error.isEmpty()) {
+        PrintError(QStringLiteral("--password-file: ") + login.error);
+        return 2;
+    }
     if (parser.isSet(QStringLiteral("sftp")))
-        return RunSftp(parser);
+        return RunSftp(parser, login.user, login.password);
 
     TWait wait;
     wait.SetInterval(1000);
     TFtpClient client;
     client.SetWait(&wait);
-    Configure(client, parser);
+    Configure(client, parser, login);
     int status = 1;
     try {
         status = UploadPairs(client, parser.values(QStringLiteral("local")), parser.values(QStringLiteral("remote")),

@@ -14,13 +14,13 @@ namespace quelmark {
 
 namespace {
 
-void Configure(TSftpClient &client, const QCommandLineParser &parser)
+void Configure(TSftpClient &client, const QCommandLineParser &parser, const QString &user, const QString &password)
 {
     client.SetHostName(parser.value(QStringLiteral("host")));
     if (parser.isSet(QStringLiteral("port")))
         client.SetPort(parser.value(QStringLiteral("port")));
-    client.SetUserName(parser.value(QStringLiteral("user")));
-    client.SetPassWord(parser.value(QStringLiteral("password")));
+    client.SetUserName(user);
+    client.SetPassWord(password);
     client.SetHostDirName(parser.value(QStringLiteral("dir")));
     client.SetTimeOut(parser.value(QStringLiteral("timeout")).toInt());
     client.SetCreateFolders(parser.isSet(QStringLiteral("create-dirs")));
@@ -79,13 +79,13 @@ QString CheckSftpArguments(const QCommandLineParser &parser)
     return {};
 }
 
-int RunSftp(const QCommandLineParser &parser)
+int RunSftp(const QCommandLineParser &parser, const QString &user, const QString &password)
 {
     TWait wait;
     wait.SetInterval(1000);
     TSftpClient client;
     client.SetWait(&wait);
-    Configure(client, parser);
+    Configure(client, parser, user, password);
     try {
         return UploadPairs(client, parser.values(QStringLiteral("local")), parser.values(QStringLiteral("remote")),
                            [](const QString &line) { PrintLine(stdout, line); })

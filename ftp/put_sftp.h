@@ -14,9 +14,9 @@ void AddSftpOptions(QCommandLineParser &parser);
 // Returns an empty text when the SFTP arguments make sense, else what is wrong with them.
 QString CheckSftpArguments(const QCommandLineParser &parser);
 
-// Uploads each --local file as the --remote name at the same position, one session for all, and
-// prints each display line, then the error text of each file that failed. Returns 0 when every
-// file is in place, 1 otherwise.
-int RunSftp(const QCommandLineParser &parser);
+// Uploads each --local file as the --remote name at the same position, one session for all, as
+// user with password, and prints each display line, then the error text of each file that
+// failed. Returns 0 when every file is in place, 1 otherwise.
+int RunSftp(const QCommandLineParser &parser, const QString &user, const QString &password);
 
 } // namespace quelmark

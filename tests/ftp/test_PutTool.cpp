@@ -31,6 +31,7 @@ namespace {
 struct ToolRun {
     int exitCode = -1;
     QStringList lines;
+    QString errors;
 };
 
 const QString Tool = QStringLiteral(QUELMARK_BINARY_DIR "/quelmark-put");
@@ -69,9 +70,27 @@ QStringList Send(const QString &local, const QString &remote)
     return {QStringLiteral("--local"), local, QStringLiteral("--remote"), remote};
 }
 
-ToolRun RunTool(const QStringList &arguments, bool headlessDefault = false)
+ToolRun Finish(QProcess &p)
+{
+    ToolRun run;
+    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.exitCode = p.exitCode();
+    run.lines = QString::fromLocal8Bit(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    run.errors = QString::fromLocal8Bit(p.readAllStandardError());
+    return run;
+}
+
+ToolRun RunTool(const QStringList &arguments, const QProcessEnvironment &env)
 {
     QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(Tool, arguments);
+    return Finish(p);
+}
+
+ToolRun RunTool(const QStringList &arguments, bool headlessDefault = false)
+{
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (headlessDefault) {
         // The tool must pick a platform itself when nothing says which.
@@ -79,14 +98,7 @@ ToolRun RunTool(const QStringList &arguments, bool headlessDefault = false)
         env.remove(QStringLiteral("DISPLAY"));
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     }
-    p.setProcessEnvironment(env);
-    p.start(Tool, arguments);
-    ToolRun run;
-    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.exitCode = p.exitCode();
-    run.lines = QString::fromLocal8Bit(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    return run;
+    return RunTool(arguments, env);
 }
 
 class PutTool : public ::testing::Test {
@@ -260,6 +272,166 @@ TEST(PutToolNamespace, ConnectFailingAtOnceEndsAsOrdinaryFailure)
 }
 
 // ---------------------------------------------------------------------------------------------
+// The password
+
+// Where the password may come from, first source first; a .netrc others may read is passed over.
+// Whatever the source, the server gets the password and the output never shows it.
+TEST(PutToolSecrets, ThePasswordComesFromWhereTheUserKeepsIt)
+{
+    QTemporaryDir home;
+    const QString passwordFile = WriteFile(home.filePath(QStringLiteral("secret.txt")), "fi1e secret\r\nsecond line\n");
+    const QString local = WriteFile(home.filePath(QStringLiteral("page.html")), "page\n");
+    const QString netrc = home.filePath(QStringLiteral(".netrc"));
+    const QByteArray entries = "machine other.example login u password not-this\n"
+                               "machine 127.0.0.1 login u password netrc-secret\ndefault login v password dflt\n";
+    const struct {
+        const char *what;
+        QStringList arguments;
+        QString variable;                   // QUELMARK_PASSWORD, when set
+        QFileDevice::Permissions netrcMode; // no .netrc when 0
+        int exitCode;
+        const char *pass;   // the PASS line the server got, when it got one
+        const char *errors; // a pattern of standard error
+    } rows[] = {
+        {"--password", {"--user", "u", "--password", "arg secret"}, {}, {}, 0, "PASS arg secret", ""},
+        {"--password=", {"--user", "u", "--password=arg=secret"}, {}, {}, 0, "PASS arg=secret", ""},
+        {"--password-file",
+         {"--user", "u", "--password-file", passwordFile},
+         "env secret",
+         {},
+         0,
+         "PASS fi1e secret",
+         ""},
+        {"the environment", {"--user", "u"}, "env secret", QFileDevice::ReadOwner, 0, "PASS env secret", ""},
+        {"~/.netrc, login taken from it",
+         {},
+         {},
+         QFileDevice::ReadOwner | QFileDevice::WriteOwner,
+         0,
+         "PASS netrc-secret",
+         ""},
+        {"~/.netrc others may read",
+         {"--user", "u"},
+         {},
+         QFileDevice::ReadOwner | QFileDevice::ReadOther,
+         0,
+         "PASS ",
+         ".*\\.netrc may be read by others, so it was not read\n"},
+        {"an unreadable --password-file",
+         {"--user", "u", "--password-file", home.filePath("none")},
+         {},
+         {},
+         2,
+         "",
+         "--password-file: cannot read .*none: .*\n"},
+        {"both",
+         {"--user", "u", "--password", "a", "--password-file", passwordFile},
+         {},
+         {},
+         2,
+         "",
+         "--password and --password-file exclude each other\n"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        ScriptedFtpServer server(QStringLiteral("ok"));
+        ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
+        QFile::remove(netrc);
+        if (row.netrcMode != QFileDevice::Permissions{}) {
+            WriteFile(netrc, entries);
+            QFile::setPermissions(netrc, row.netrcMode);
+        }
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), home.path());
+        env.remove(QStringLiteral("QUELMARK_PASSWORD"));
+        if (!row.variable.isEmpty())
+            env.insert(QStringLiteral("QUELMARK_PASSWORD"), row.variable);
+        const ToolRun run = RunTool(At(server) + row.arguments + Send(local, QStringLiteral("page.html")), env);
+        EXPECT_EQ(run.exitCode, row.exitCode) << run.lines.join('\n').toStdString() << run.errors.toStdString();
+        EXPECT_TRUE(QRegularExpression(QRegularExpression::anchoredPattern(QString::fromLatin1(row.errors)))
+                        .match(run.errors)
+                        .hasMatch())
+            << run.errors.toStdString();
+        const QStringList received = server.Received(row.exitCode == 2 ? 0 : 1);
+        EXPECT_EQ(received.filter(QRegularExpression(QStringLiteral("^PASS"))),
+                  *row.pass ? QStringList{QString::fromLatin1(row.pass)} : QStringList{});
+        EXPECT_FALSE(run.lines.join('\n').contains(QLatin1String("secret")));
+    }
+}
+
+// A password on the command line is there for the first moments only: while the tool waits for
+// the server, no other user's process list shows it.
+TEST(PutToolSecrets, APasswordArgumentLeavesTheProcessArgumentList)
+{
+    ScriptedFtpServer server(QStringLiteral("no_pass_reply"));
+    ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
+    QTemporaryDir dir;
+    const QString local = WriteFile(dir.filePath(QStringLiteral("page.html")), "page\n");
+    QProcess tool;
+    tool.start(Tool, At(server) + QStringList{"--user", "u", "--password", "S3cret-on-the-line", "--timeout", "3"} +
+                         Send(local, QStringLiteral("page.html")));
+    ASSERT_TRUE(tool.waitForStarted(5000));
+    QByteArray out;
+    QElapsedTimer clock;
+    clock.start();
+    while (!out.contains("> PASS ****\n") && clock.elapsed() < 10000 && tool.state() == QProcess::Running) {
+        tool.waitForReadyRead(100);
+        out += tool.readAllStandardOutput();
+    }
+    ASSERT_TRUE(out.contains("> PASS ****\n")) << out.toStdString();
+    QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(tool.processId()));
+    ASSERT_TRUE(cmdline.open(QIODevice::ReadOnly));
+    const QByteArray arguments = cmdline.readAll();
+    EXPECT_FALSE(arguments.contains("S3cret")) << QByteArray(arguments).replace('\0', ' ').toStdString();
+    EXPECT_TRUE(arguments.contains(QByteArray("--password\0xxxxxxxxxxxxxxxxxx\0", 30)));
+    tool.waitForFinished(10000);
+    EXPECT_TRUE(server.Received().contains(QStringLiteral("PASS S3cret-on-the-line")));
+}
+
+// Asked on a terminal, the password is not echoed.
+TEST(PutToolSecrets, WithoutAPasswordTheTerminalIsAskedWithoutEcho)
+{
+    ScriptedFtpServer server(QStringLiteral("ok"));
+    ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
+    QTemporaryDir home;
+    const QString local = WriteFile(home.filePath(QStringLiteral("page.html")), "page\n");
+    // A terminal of its own: the tool runs on the far side of a pseudo-terminal.
+    const QString script = QStringLiteral("import os, pty, sys, time\n"
+                                          "pid, fd = pty.fork()\n"
+                                          "if pid == 0:\n"
+                                          "    os.execv(sys.argv[1], sys.argv[1:])\n"
+                                          "seen = b''\n"
+                                          "while b'Password for' not in seen:\n"
+                                          "    seen += os.read(fd, 1024)\n"
+                                          "time.sleep(0.2)\n"
+                                          "os.write(fd, b'typed secret\\n')\n"
+                                          "while True:\n"
+                                          "    try:\n"
+                                          "        chunk = os.read(fd, 1024)\n"
+                                          "    except OSError:\n"
+                                          "        break\n"
+                                          "    if not chunk:\n"
+                                          "        break\n"
+                                          "    seen += chunk\n"
+                                          "sys.stdout.write(seen.decode('latin-1'))\n"
+                                          "sys.exit(os.waitpid(pid, 0)[1] >> 8)\n");
+    QProcess python;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.remove(QStringLiteral("QUELMARK_PASSWORD"));
+    python.setProcessEnvironment(env);
+    python.start(QStringLiteral("/usr/bin/python3"), QStringList{"-c", script, Tool} + At(server) +
+                                                         QStringList{"--user", "anna"} +
+                                                         Send(local, QStringLiteral("page.html")));
+    ASSERT_TRUE(python.waitForFinished(30000));
+    const QString seen = QString::fromLatin1(python.readAllStandardOutput());
+    EXPECT_EQ(python.exitCode(), 0) << seen.toStdString();
+    EXPECT_TRUE(seen.contains(QStringLiteral("Password for anna@127.0.0.1: "))) << seen.toStdString();
+    EXPECT_FALSE(seen.contains(QStringLiteral("typed secret"))) << "echoed: " << seen.toStdString();
+    EXPECT_TRUE(server.Received().contains(QStringLiteral("PASS typed secret")));
+}
+
+// ---------------------------------------------------------------------------------------------
 // Passive mode, IPv6 and the server forms of --host
 
 TEST(PutToolPassive, PassiveUploadsAreByteExact)
@@ -302,6 +474,35 @@ TEST(PutToolPassive, PassiveUploadsAreByteExact)
             EXPECT_TRUE(run.lines.contains(line)) << line.toStdString();
         EXPECT_FALSE(run.lines.join('\n').contains(QLatin1String("> PORT")));
         EXPECT_TRUE(server->Stored(QStringLiteral("upload.bin")) == bytes) << "stored bytes differ";
+    }
+}
+
+// The file goes only to the server the user named: an address in the reply to PASV that is not
+// the control connection's, public or private, gives way to it and the log says so.
+TEST(PutToolPassive, TheDataConnectionGoesToTheControlConnectionsPeerWhateverPasvNames)
+{
+    const struct {
+        const char *scenario;
+        const char *note; // empty: none
+    } rows[] = {
+        {"pasv_public", "Data: the server announced 198.51.100.3, connecting to 127.0.0.1 instead"},
+        {"pasv_private", "Data: the server announced 10.1.2.3, connecting to 127.0.0.1 instead"},
+        {"epsv_refused", ""},
+    };
+    QTemporaryDir dir;
+    const QByteArray bytes = Pattern(70000, 5);
+    const QString local = WriteFile(dir.filePath(QStringLiteral("upload.bin")), bytes);
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.scenario);
+        ScriptedFtpServer server(QString::fromLatin1(row.scenario));
+        ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
+        const ToolRun run = RunTool(At(server) + LoginTo(server) + Send(local, QStringLiteral("upload.bin")) +
+                                    QStringList{QStringLiteral("--passive")});
+        EXPECT_EQ(run.exitCode, 0) << run.lines.join('\n').toStdString();
+        EXPECT_TRUE(run.lines.contains(QStringLiteral("> PASV"))) << run.lines.join('\n').toStdString();
+        EXPECT_EQ(run.lines.filter(QStringLiteral("Data: the server announced")),
+                  *row.note ? QStringList{QString::fromLatin1(row.note)} : QStringList{});
+        EXPECT_TRUE(server.Stored(QStringLiteral("upload.bin")) == bytes) << "stored bytes differ";
     }
 }
 
