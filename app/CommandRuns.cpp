@@ -1,6 +1,7 @@
 #include "app/CommandRuns.h"
 
 #include "base/Exception.h"
+#include "base/Printable.h"
 #include "engine/ActivityLog.h"
 #include "engine/Engine.h"
 #include "engine/PushCommands.h"
@@ -17,7 +18,7 @@ QStringList CoveredSites(TEngineData &data, const TRunRequest &request, QString 
         return all;
     if (all.contains(request.site))
         return {request.site};
-    error = QStringLiteral("There is no site named \"%1\"").arg(request.site);
+    error = QStringLiteral("There is no site named \"%1\"").arg(PrintableText(request.site));
     return {};
 }
 
@@ -125,10 +126,29 @@ void TLogCapture::LogLine(const QString &line)
     m_output.Out(line);
 }
 
+QString DryRunField(const QString &text)
+{
+    QString field;
+    field.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\\'))
+            field += QStringLiteral("\\\\");
+        else if (c == QLatin1Char('\t'))
+            field += QStringLiteral("\\t");
+        else if (c == QLatin1Char('\n'))
+            field += QStringLiteral("\\n");
+        else if (c == QLatin1Char('\r'))
+            field += QStringLiteral("\\r");
+        else
+            field += c;
+    }
+    return PrintableText(field);
+}
+
 QString DryRunLine(const QString &site, const TPushEntry &entry, const TPushDecision &decision)
 {
-    return QStringList{site, entry.localFile, entry.hostFileName,
-                       decision.due ? QStringLiteral("due") : QStringLiteral("not due"), decision.reason}
+    return QStringList{DryRunField(site), DryRunField(entry.localFile), DryRunField(entry.hostFileName),
+                       decision.due ? QStringLiteral("due") : QStringLiteral("not due"), DryRunField(decision.reason)}
         .join(QLatin1Char('\t'));
 }
 

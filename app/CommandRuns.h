@@ -56,10 +56,16 @@ private:
 //
 // DryRun: one line per file entry to output's Out, sites in navigator order and entries in list
 // order: site, local file, host file name, "due" or "not due", and change detection's reason,
-// separated by tabs, judged with one look-up of the address; a look-up that finds none is said
-// on Err. It changes nothing: the sites are read as the holder sees them (the engine data's
-// ReadSite). Returns 0, or 2 when the store cannot be read or the site does not exist.
+// separated by tabs, each field as DryRunField writes it, judged with one look-up of the
+// address; a look-up that finds none is said on Err. It changes nothing: the sites are read as
+// the holder sees them (the engine data's ReadSite). Returns 0, or 2 when the store cannot be
+// read or the site does not exist.
 int RunCommand(TEngine &engine, const TRunRequest &request, TRunOutput &output);
+
+// Returns a text as one field of a dry-run line: a backslash as \\, a tab as \t, a line feed as \n,
+// a carriage return as \r and any other control character as PrintableText shows it, so a line
+// always holds exactly five fields.
+QString DryRunField(const QString &text);
 
 // Returns one dry-run line.
 QString DryRunLine(const QString &site, const TPushEntry &entry, const TPushDecision &decision);

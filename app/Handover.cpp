@@ -132,7 +132,8 @@ void THandoverServer::Listen(const QString &path)
 {
     QLocalServer::removeServer(path);
     if (!m_server->listen(path))
-        throw Exception(QStringLiteral("Cannot take commands on %1: %2").arg(path, m_server->errorString()));
+        throw Exception(
+            QStringLiteral("Cannot take commands on %1: %2").arg(PrintableText(path), m_server->errorString()));
 }
 
 void THandoverServer::Close(const QString &why)
@@ -168,7 +169,7 @@ void THandoverServer::Handle(QLocalSocket *socket, const QByteArray &line)
 {
     const std::optional<QJsonObject> message = Parse(line);
     if (!message) {
-        Finish(socket, QStringLiteral("Not a request: %1").arg(QString::fromUtf8(line.trimmed())), 2);
+        Finish(socket, QStringLiteral("Not a request: %1").arg(PrintableBytes(line.trimmed())), 2);
         return;
     }
     if (message->contains(kRaise)) {
@@ -183,7 +184,7 @@ void THandoverServer::Handle(QLocalSocket *socket, const QByteArray &line)
     }
     const QString run = message->value(kRun).toString();
     if (run != kPushAll && run != kDryRun) {
-        Finish(socket, QStringLiteral("Not a request: %1").arg(QString::fromUtf8(line.trimmed())), 2);
+        Finish(socket, QStringLiteral("Not a request: %1").arg(PrintableBytes(line.trimmed())), 2);
         return;
     }
     TWaiting waiting;

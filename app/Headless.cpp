@@ -69,7 +69,10 @@ int RunHere(const TRunRequest &request, TStoreLock &lock)
     THandoverServer server(host);
     TTermination termination;
     if (lock.Held()) {
-        const QString socketPath = HandoverSocketPath(StoreFilePath());
+        QString note;
+        const QString socketPath = HandoverSocketPath(StoreFilePath(), &note);
+        if (!note.isEmpty())
+            PrintError(note);
         try {
             server.Listen(socketPath);
         } catch (const Exception &error) {
@@ -86,7 +89,7 @@ int RunHere(const TRunRequest &request, TStoreLock &lock)
         host.LoadOptions();
         // A site that is not there is a wrong argument: refused before anything is written.
         if (!request.site.isEmpty() && !host.Sites().SiteNames().contains(request.site)) {
-            output.Err(QStringLiteral("There is no site named \"%1\"").arg(request.site));
+            output.Err(QStringLiteral("There is no site named \"%1\"").arg(PrintableText(request.site)));
             return 2;
         }
         if (request.mode == TRunMode::PushAll)
@@ -254,7 +257,10 @@ void TService::Refuse(const TStoreHolder &holder)
 void TService::Hold()
 {
     m_state = TState::Holding;
-    const QString socketPath = HandoverSocketPath(m_storePath);
+    QString note;
+    const QString socketPath = HandoverSocketPath(m_storePath, &note);
+    if (!note.isEmpty())
+        Print(stderr, note);
     try {
         m_server.Listen(socketPath);
     } catch (const Exception &error) {
@@ -289,6 +295,7 @@ bool TService::ReleaseForWindow(std::function<void()> released)
         return false;
     m_state = TState::Releasing;
     PrintError(QStringLiteral("The window was opened; the checks wait until it is closed"));
+    m_host.Engine().Push().Stop(QStringLiteral("Cancelled: the window took the settings store over"));
     WhenIdle([this, released = std::move(released)] {
         LetGo(QStringLiteral("The service handed the settings store to the window; nothing was run"));
         released();
@@ -356,7 +363,7 @@ int RunHeadless(const TCommandLine &line)
     if (line.Mode != TRunMode::Service && !QFileInfo::exists(storePath)) {
         PrintError(QStringLiteral("The settings store %1 does not exist; the window makes it when it is first "
                                   "opened")
-                       .arg(storePath));
+                       .arg(PrintableText(storePath)));
         return 2;
     }
     try {

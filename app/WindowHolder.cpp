@@ -109,7 +109,10 @@ int RunWindow(const TCommandLine &)
     TfrmMain window;
     TWindowHolder holder(window);
     THandoverServer server(holder);
-    const QString socketPath = HandoverSocketPath(storePath);
+    QString note;
+    const QString socketPath = HandoverSocketPath(storePath, &note);
+    if (!note.isEmpty())
+        PrintError(note);
     try {
         server.Listen(socketPath);
     } catch (const Exception &error) {

@@ -208,6 +208,10 @@ struct TSite {
     // SFTP: a private key to log in with, the password being its passphrase. Empty: the
     // password, or without one the user's default keys and the ssh-agent.
     QString keyFile{};
+
+    // Security and Protocol as stored are read without regard to case.
+    bool UsesTls() const { return security.compare(SiteSecurity::TLS, Qt::CaseInsensitive) == 0; }
+    bool UsesSftp() const { return protocol.compare(SiteProtocol::SFTP, Qt::CaseInsensitive) == 0; }
 };
 
 // ---- the address ------------------------------------------------------------------------

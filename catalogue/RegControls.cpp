@@ -97,7 +97,10 @@ void TRegMaskEdit::LoadFrom(TRegIniFile &ini, const QString &)
     setText(ini.ReadText(RegSection(), RegKeyword(), text()));
 }
 
-TRegCheckBox::TRegCheckBox(const QString &text, QWidget *parent) : QCheckBox(text, parent) {}
+TRegCheckBox::TRegCheckBox(const QString &text, QWidget *parent) : QCheckBox(text, parent)
+{
+    connect(this, &QCheckBox::toggled, this, [this] { m_keptText.clear(); });
+}
 
 void TRegCheckBox::SetStoredTexts(const QString &off, const QString &on)
 {
@@ -110,7 +113,7 @@ void TRegCheckBox::SaveTo(TRegIniFile &ini, const QString &)
     if (m_onText.isEmpty())
         ini.WriteFlag(RegSection(), RegKeyword(), isChecked());
     else
-        ini.WriteText(RegSection(), RegKeyword(), isChecked() ? m_onText : m_offText);
+        ini.WriteText(RegSection(), RegKeyword(), RegText());
 }
 
 void TRegCheckBox::LoadFrom(TRegIniFile &ini, const QString &)
@@ -118,7 +121,21 @@ void TRegCheckBox::LoadFrom(TRegIniFile &ini, const QString &)
     if (m_onText.isEmpty())
         setChecked(ini.ReadFlag(RegSection(), RegKeyword(), isChecked()));
     else
-        setChecked(ini.ReadText(RegSection(), RegKeyword(), isChecked() ? m_onText : m_offText) == m_onText);
+        SetRegText(ini.ReadText(RegSection(), RegKeyword(), RegText()));
+}
+
+QString TRegCheckBox::RegText() const
+{
+    if (!m_keptText.isEmpty())
+        return m_keptText;
+    return isChecked() ? m_onText : m_offText;
+}
+
+void TRegCheckBox::SetRegText(const QString &text)
+{
+    const bool on = text.compare(m_onText, Qt::CaseInsensitive) == 0;
+    setChecked(on);
+    m_keptText = on || text.compare(m_offText, Qt::CaseInsensitive) == 0 ? QString() : text;
 }
 
 TRegRadioButton::TRegRadioButton(const QString &text, QWidget *parent) : QRadioButton(text, parent) {}

@@ -97,16 +97,23 @@ public:
 class TRegCheckBox : public QCheckBox, public TRegControl {
     Q_OBJECT
 public:
-    explicit TRegCheckBox(QWidget *parent = nullptr) : QCheckBox(parent) {}
+    explicit TRegCheckBox(QWidget *parent = nullptr) : TRegCheckBox(QString(), parent) {}
     explicit TRegCheckBox(const QString &text, QWidget *parent = nullptr);
-    // Stores off or on instead of "0" or "1"; a stored text other than on loads as unchecked.
+    // Stores off or on instead of "0" or "1", and loads either without regard to case. Any other
+    // stored text (written by hand or by a later version) loads as unchecked and is kept, and
+    // stored back, until the box is checked or unchecked.
     void SetStoredTexts(const QString &off, const QString &on);
     void SaveTo(TRegIniFile &ini, const QString &basePath) override;
     void LoadFrom(TRegIniFile &ini, const QString &basePath) override;
+    // Returns the text SaveTo stores: on or off, or the kept text.
+    QString RegText() const;
+    // Shows a stored text as LoadFrom does.
+    void SetRegText(const QString &text);
 
 private:
     QString m_offText;
     QString m_onText;
+    QString m_keptText;
 };
 
 // Radio button; stores its checked state as "1" or "0".

@@ -1,5 +1,6 @@
 #include "catalogue/Registry.h"
 
+#include "base/Printable.h"
 #include "catalogue/Sqlite.h"
 
 #include <QDir>
@@ -151,19 +152,21 @@ std::uint64_t g_generations = 0;
 
 QString Detail(const Store &store, const ESqliteError &error)
 {
-    return QStringLiteral("Settings store %1: %2").arg(QDir::toNativeSeparators(store.path), error.Message());
+    return QStringLiteral("Settings store %1: %2")
+        .arg(PrintableText(QDir::toNativeSeparators(store.path)), PrintableText(error.Message()));
 }
 
-// The fixed first line the user knows, then what went wrong and in which file.
+// The fixed first line the user knows (a key or value name in it as text from the store, on one
+// line), then what went wrong and in which file.
 [[noreturn]] void Fail(const Store &store, const QString &what, const ESqliteError &error)
 {
-    throw ERegistryException(what + QLatin1Char('\n') + Detail(store, error));
+    throw ERegistryException(PrintableText(what) + QLatin1Char('\n') + Detail(store, error));
 }
 
 [[noreturn]] void FailOpen(const QString &path, const QString &reason)
 {
-    throw ERegistryException(
-        QStringLiteral("The settings store %1 cannot be opened: %2").arg(QDir::toNativeSeparators(path), reason));
+    throw ERegistryException(QStringLiteral("The settings store %1 cannot be opened: %2")
+                                 .arg(PrintableText(QDir::toNativeSeparators(path)), reason));
 }
 
 // Creates the missing folders of the path with mode 0700: settings hold passwords.
@@ -514,7 +517,7 @@ QString ValueAsText(const StoredValue &value, const QString &name)
 {
     // Expandable text is returned as it is stored: the program never expands it.
     if (!IsTextKind(value.kind))
-        throw ERegistryException(QStringLiteral("Invalid data type for '%1'").arg(name));
+        throw ERegistryException(QStringLiteral("Invalid data type for '%1'").arg(PrintableText(name)));
     return value.text;
 }
 

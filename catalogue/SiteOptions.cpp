@@ -122,6 +122,22 @@ QToolButton *BrowseButton(QLineEdit *path)
     return button;
 }
 
+// A persisted switch keeps a stored text it does not know, so the site's value is that text.
+QString SwitchOf(const QWidget *control, const TSwitchOption &option)
+{
+    if (const auto *reg = qobject_cast<const TRegCheckBox *>(control))
+        return reg->RegText();
+    return static_cast<const QCheckBox *>(control)->isChecked() ? option.on : option.off;
+}
+
+void SetSwitch(QWidget *control, const TSwitchOption &option, const QString &value)
+{
+    if (auto *reg = qobject_cast<TRegCheckBox *>(control))
+        reg->SetRegText(value);
+    else
+        static_cast<QCheckBox *>(control)->setChecked(value.compare(option.on, Qt::CaseInsensitive) == 0);
+}
+
 QString ChoiceOf(const QWidget *control)
 {
     if (const auto *reg = qobject_cast<const TRegComboBox *>(control))
@@ -203,7 +219,7 @@ void TSiteOptionControls::ShowProtocol()
 {
     TSite site;
     Get(site);
-    const bool ftp = site.protocol != SiteProtocol::SFTP;
+    const bool ftp = !site.UsesSftp();
     for (qsizetype i = 0; i < m_controls.size(); ++i) {
         if (SiteOptionTable()[i].ftpOnly)
             m_controls[i]->setEnabled(ftp);
@@ -218,9 +234,7 @@ void TSiteOptionControls::Get(TSite &site) const
                                    site.*f.value = static_cast<const QCheckBox *>(control)->isChecked();
                                },
                                [&](const TCountOption &c) { site.*c.value = CountOf(control); },
-                               [&](const TSwitchOption &w) {
-                                   site.*w.value = static_cast<const QCheckBox *>(control)->isChecked() ? w.on : w.off;
-                               },
+                               [&](const TSwitchOption &w) { site.*w.value = SwitchOf(control, w); },
                                [&](const TChoiceOption &c) { site.*c.value = ChoiceOf(control); },
                                [&](const TTextOption &t) {
                                    site.*t.value = static_cast<const QLineEdit *>(control)->text().trimmed();
@@ -237,7 +251,7 @@ void TSiteOptionControls::Set(const TSite &site)
             TOverloaded{
                 [&](const TFlagOption &f) { static_cast<QCheckBox *>(control)->setChecked(site.*f.value); },
                 [&](const TCountOption &c) { SetCount(control, site.*c.value); },
-                [&](const TSwitchOption &w) { static_cast<QCheckBox *>(control)->setChecked(site.*w.value == w.on); },
+                [&](const TSwitchOption &w) { SetSwitch(control, w, site.*w.value); },
                 [&](const TChoiceOption &c) {
                     auto *box = static_cast<QComboBox *>(control);
                     box->setCurrentIndex(box->findText(site.*c.value));

@@ -97,6 +97,18 @@ void ReadRow(TRegIniFile &site, const QString &section, int columns, TStoredRow 
     row.texts = texts;
 }
 
+// A switch's text as the site's value: on or off, whichever it names without regard to case; any
+// other text (a later version's, or a slip of a hand-edit) stays as it is, for the transfer to
+// refuse and the store to keep. An empty text is off.
+QString SwitchText(const TSwitchOption &w, const QString &stored)
+{
+    if (stored.compare(w.on, Qt::CaseInsensitive) == 0)
+        return w.on;
+    if (stored.isEmpty() || stored.compare(w.off, Qt::CaseInsensitive) == 0)
+        return w.off;
+    return stored;
+}
+
 } // namespace
 
 std::span<const TSiteField> SiteFieldTable()
@@ -197,8 +209,7 @@ void ReadSiteValues(TRegIniFile &ini, const QString &section, TSite &site)
                                 std::clamp(ini.ReadNumber(section, name, site.*c.value), c.minimum, c.maximum);
                         },
                         [&](const TSwitchOption &w) {
-                            const QString &shown = site.*w.value == w.on ? w.on : w.off;
-                            site.*w.value = ini.ReadText(section, name, shown) == w.on ? w.on : w.off;
+                            site.*w.value = SwitchText(w, ini.ReadText(section, name, site.*w.value));
                         },
                         [&](const TChoiceOption &c) { site.*c.value = ini.ReadText(section, name, site.*c.value); },
                         [&](const TTextOption &t) { site.*t.value = ini.ReadText(section, name, site.*t.value); }},
@@ -217,7 +228,7 @@ void WriteSiteValues(TRegIniFile &ini, const QString &section, const TSite &site
                                    ini.WriteNumber(section, name, std::clamp(site.*c.value, c.minimum, c.maximum));
                                },
                                [&](const TSwitchOption &w) {
-                                   ini.WriteText(section, name, site.*w.value == w.on ? w.on : w.off);
+                                   ini.WriteText(section, name, SwitchText(w, site.*w.value));
                                },
                                [&](const TChoiceOption &c) { ini.WriteText(section, name, site.*c.value); },
                                [&](const TTextOption &t) { ini.WriteText(section, name, site.*t.value); }},

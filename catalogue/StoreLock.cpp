@@ -1,17 +1,18 @@
 #include "catalogue/StoreLock.h"
 
 #include "base/Exception.h"
+#include "base/Printable.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 #include <QStringList>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -22,6 +23,39 @@ namespace {
 QString SystemError()
 {
     return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+bool IsPrivateFolder(const QString &path)
+{
+    struct stat status {};
+    return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISDIR(status.st_mode) &&
+           status.st_uid == ::geteuid() && (status.st_mode & 07777) == 0700;
+}
+
+QString PrivateRuntimeFolder(QString *note)
+{
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (IsPrivateFolder(runtime))
+        return runtime;
+    // The folder anybody could have made first under the shared temporary folder is used only
+    // when it is this user's alone; otherwise a fresh one is made, which nobody else can have.
+    const QString fixed = QDir::tempPath() + QStringLiteral("/quelmark-runtime-%1").arg(::geteuid());
+    ::mkdir(QFile::encodeName(fixed).constData(), 0700);
+    QString folder = fixed;
+    if (!IsPrivateFolder(fixed)) {
+        QByteArray pattern = QFile::encodeName(fixed + QStringLiteral("-XXXXXX"));
+        folder = ::mkdtemp(pattern.data()) ? QFile::decodeName(pattern) : QString();
+    }
+    // Said where it is unless it is the folder that goes with an unset XDG_RUNTIME_DIR.
+    if (note && (folder != fixed || !runtime.isEmpty())) {
+        const QString why = runtime.isEmpty() ? QStringLiteral("%1 is not a folder of yours alone").arg(fixed)
+                                              : QStringLiteral("XDG_RUNTIME_DIR is not a folder of yours alone");
+        *note =
+            folder.isEmpty()
+                ? QStringLiteral("No private folder for the commands socket could be made: %1").arg(PrintableText(why))
+                : QStringLiteral("The commands socket is in %1: %2").arg(PrintableText(folder), PrintableText(why));
+    }
+    return folder;
 }
 
 } // namespace
@@ -116,7 +150,7 @@ TStoreHolder TStoreLock::ReadHolder() const
     return TStoreHolder::FromText(QString::fromUtf8(file.read(4096)));
 }
 
-QString HandoverSocketPath(const QString &storePath)
+QString HandoverSocketPath(const QString &storePath, QString *note)
 {
     const QString beside = storePath + QStringLiteral(".sock");
     if (QFile::encodeName(beside).size() < qsizetype(sizeof(sockaddr_un::sun_path)))
@@ -125,8 +159,12 @@ QString HandoverSocketPath(const QString &storePath)
         QCryptographicHash::hash(QFile::encodeName(QDir::cleanPath(storePath)), QCryptographicHash::Sha256)
             .toHex()
             .left(16);
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QStringLiteral("/quelmark-") +
-           QString::fromLatin1(hash) + QStringLiteral(".sock");
+    const QString folder = PrivateRuntimeFolder(note);
+    // Without a private folder the socket goes beside the store after all, where binding it fails
+    // and says so: a run then goes on without taking commands.
+    if (folder.isEmpty())
+        return beside;
+    return folder + QStringLiteral("/quelmark-") + QString::fromLatin1(hash) + QStringLiteral(".sock");
 }
 
 } // namespace quelmark

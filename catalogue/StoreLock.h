@@ -67,7 +67,10 @@ private:
 
 // Returns the local socket on which the holder of the store at storePath takes handed-over
 // commands: beside the store, in its private folder, when the path fits a socket address,
-// otherwise a name made from the store's path in the user's runtime folder.
-QString HandoverSocketPath(const QString &storePath);
+// otherwise a name made from the store's path in the user's runtime folder. A runtime folder
+// that is not the user's own with mode 0700 is never used: XDG_RUNTIME_DIR when it is private,
+// else <temp>/quelmark-runtime-<uid> (made so when missing), else a fresh private folder beside
+// it; note (when given) then says where the socket went and why.
+QString HandoverSocketPath(const QString &storePath, QString *note = nullptr);
 
 } // namespace quelmark

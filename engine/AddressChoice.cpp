@@ -1,5 +1,7 @@
 #include "engine/AddressChoice.h"
 
+#include "base/Printable.h"
+
 namespace quelmark {
 
 std::optional<TAddressSourceKind> ChosenAddressSource(const TOptions &options)
@@ -12,11 +14,11 @@ QString ChooseAddressSource(const TOptions &options, TAddressSource &source)
     const std::optional<TAddressSourceKind> kind = ChosenAddressSource(options);
     if (!kind)
         return QStringLiteral("\"Address from:\" names no source this program knows (\"%1\")")
-            .arg(options.addressSource);
+            .arg(PrintableText(options.addressSource));
     const std::optional<TAddressFamily> family = AddressFamilyFromName(options.addressFamily);
     if (!family)
         return QStringLiteral("\"IP version:\" names no version this program knows (\"%1\")")
-            .arg(options.addressFamily);
+            .arg(PrintableText(options.addressFamily));
     source.SetSource(*kind);
     source.SetFamily(*family);
     source.SetInterfaceName(options.addressInterface);
@@ -54,7 +56,7 @@ QString AddressSourceText(const TOptions &options)
     const QString source = kind ? options.addressSource : QString();
     QString text = QStringLiteral("Address from: ") + source;
     if (!detail.trimmed().isEmpty())
-        text += QStringLiteral(" (%1)").arg(detail.trimmed());
+        text += QStringLiteral(" (%1)").arg(PrintableText(detail.trimmed()));
     if (options.addressFamily == AddressFamilyName(TAddressFamily::IPv6))
         text += QStringLiteral(", IPv6");
     return text;

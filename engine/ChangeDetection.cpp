@@ -109,13 +109,18 @@ TFileDetails CurrentFileDetails(const QString &path)
 
 TPushEntry WithStatus(TPushEntry entry, TFileStatus status)
 {
+    const TFileDetails details = status == TFileStatus::Moved ? CurrentFileDetails(entry.localFile) : TFileDetails{};
+    return WithStatus(std::move(entry), status, details);
+}
+
+TPushEntry WithStatus(TPushEntry entry, TFileStatus status, const TFileDetails &sent)
+{
     entry.status = status;
     if (status != TFileStatus::Moved)
         return entry;
-    const TFileDetails details = CurrentFileDetails(entry.localFile);
-    entry.fileDateTime = details.dateTime;
-    entry.fileSize = details.size;
-    entry.attribs = details.attribs;
+    entry.fileDateTime = sent.dateTime;
+    entry.fileSize = sent.size;
+    entry.attribs = sent.attribs;
     return entry;
 }
 

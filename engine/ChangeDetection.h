@@ -52,6 +52,8 @@ struct TFileDetails {
     QString dateTime{};
     QString size{};
     QString attribs{};
+
+    bool operator==(const TFileDetails &) const = default;
 };
 
 // Returns the machine's current local address as dotted text.
@@ -79,6 +81,8 @@ TFileDetails CurrentFileDetails(const QString &path);
 // Returns the entry as a push that ended with status leaves it: the status and, for "Moved",
 // the local file's current details, which become empty texts when the file has vanished.
 TPushEntry WithStatus(TPushEntry entry, TFileStatus status);
+// The same with the details of the file as it was sent, for "Moved".
+TPushEntry WithStatus(TPushEntry entry, TFileStatus status, const TFileDetails &sent);
 
 // Tells whether any of the file's current texts differs from the stored one; a missing file
 // compares as three empty texts.

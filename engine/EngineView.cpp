@@ -298,13 +298,13 @@ void TEngineView::TransferStarted(const QString &localFile)
     if (TfrmProgress *progress = m_parts.frmProgress)
         progress->Begin(IdleLabel);
     if (m_parts.statusBar)
-        m_parts.statusBar->showMessage(TransferingPrefix + localFile);
+        m_parts.statusBar->showMessage(TransferingPrefix + PrintableText(localFile));
 }
 
 void TEngineView::TransferProgress(const QString &localFile, std::int64_t sent, std::int64_t size)
 {
     if (TfrmProgress *progress = m_parts.frmProgress)
-        progress->ShowProgress(TransferingPrefix + localFile, sent, size);
+        progress->ShowProgress(TransferingPrefix + PrintableText(localFile), sent, size);
 }
 
 void TEngineView::TransferEnded()

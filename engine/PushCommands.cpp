@@ -1,6 +1,7 @@
 #include "engine/PushCommands.h"
 
 #include "base/Exception.h"
+#include "base/Printable.h"
 #include "engine/ActivityLog.h"
 #include "engine/AddressChoice.h"
 #include "engine/Transfer.h"
@@ -248,12 +249,20 @@ bool TPushCommands::Refused() const
     return true;
 }
 
-void TPushCommands::Stop()
+void TPushCommands::Stop(const QString &reason)
 {
+    if (!m_stopping)
+        m_transfer.CancelReason = reason;
     m_stopping = true;
     m_transfer.TransferCancelled = true;
     if (m_parts.abandonAddressCheck)
         m_parts.abandonAddressCheck();
+}
+
+void TPushCommands::Resume()
+{
+    m_stopping = false;
+    m_transfer.CancelReason.clear();
 }
 
 void TPushCommands::mniPopFilesPushFileClick()
@@ -302,7 +311,7 @@ void TPushCommands::PushSite(TSiteEntries &site, const QString &address)
             continue;
         const bool pushed = PushRow(site, i, address);
         TPushEntry &entry = site.entries[i];
-        entry = WithStatus(entry, pushed ? TFileStatus::Moved : TFileStatus::Error);
+        entry = WithStatus(entry, pushed ? TFileStatus::Moved : TFileStatus::Error, m_transfer.SentDetails());
         if (pushed) {
             const TFileDetails details{entry.fileDateTime, entry.fileSize, entry.attribs};
             m_parts.data->SetStatus(i, entry.status, &details);
@@ -324,7 +333,7 @@ void TPushCommands::PushSelected()
     TSiteEntries shown = m_parts.data->ShownSite();
     const int row = selected.first();
     const QString question =
-        QStringLiteral("Push the file: ") + shown.entries.value(row).localFile + QStringLiteral("?");
+        QStringLiteral("Push the file: ") + PrintableText(shown.entries.value(row).localFile) + QStringLiteral("?");
     if (!m_events.Ask(TQuestion::Confirm, question).value_or(false))
         return;
     const QString address = NeedsAddress(shown.entries.value(row)) ? AddressForCommand() : QString();

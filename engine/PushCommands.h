@@ -38,6 +38,9 @@ struct TPushTally {
     bool completed = false;
 };
 
+// What the log says of an upload that Stop cancelled.
+inline const QString EndRequestedReason = QStringLiteral("Cancelled: the program was asked to end");
+
 class TPushCommands {
 public:
     // Pushes through transfer, logs to log and tells events. Every command looks the address up
@@ -93,9 +96,11 @@ public:
     // an address check is abandoned, its transfer is cancelled as Cancel does, the rows and
     // sites after it are left as they are, a push-all leaves "Last IP Address:" alone (entries
     // not reached must still find the address changed) and logs ">>>> Stopped checking
-    // files..." instead of its last line. No command starts until Resume().
-    void Stop();
-    void Resume() { m_stopping = false; }
+    // files..." instead of its last line. No command starts until Resume(). A cancelled upload
+    // is logged with reason, "Cancelled: the program was asked to end" unless another is given;
+    // the first reason since the stop began stands.
+    void Stop(const QString &reason = EndRequestedReason);
+    void Resume();
     bool Stopping() const { return m_stopping; }
 
 private:

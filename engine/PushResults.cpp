@@ -15,9 +15,9 @@ bool SameFile(const TFileResult &a, const QString &localFile, const QString &hos
 
 QString ProtocolText(const TSite &site)
 {
-    if (site.protocol == SiteProtocol::SFTP)
+    if (site.UsesSftp())
         return SiteProtocol::SFTP;
-    return site.security == SiteSecurity::TLS ? QStringLiteral("FTPS") : SiteProtocol::FTP;
+    return site.UsesTls() ? QStringLiteral("FTPS") : SiteProtocol::FTP;
 }
 
 QString PushFailedText(const TFileResult &result)

@@ -1,6 +1,7 @@
 #include "engine/RefreshCycle.h"
 
 #include "base/Exception.h"
+#include "base/Printable.h"
 #include "engine/ActivityLog.h"
 #include "engine/PushCommands.h"
 #include "net/appexec.h"
@@ -132,7 +133,7 @@ void TRefreshCycle::Reconnect()
 {
     const QString command = m_parts.data->Options().redialCommand;
     m_log.AddToLog(QStringLiteral("*****Disconnected from network..."));
-    m_log.AddToLog(QStringLiteral("*****Running command: ") + command);
+    m_log.AddToLog(QStringLiteral("*****Running command: ") + PrintableText(command));
     m_log.AddToLog(QStringLiteral("*****Waiting for one minute..."));
     appExec->SetExeName(command);
     appExec->Execute();

@@ -1,6 +1,7 @@
 #include "engine/Transfer.h"
 
 #include "base/Exception.h"
+#include "base/Printable.h"
 #include "base/ServerField.h"
 #include "catalogue/Registry.h"
 #include "engine/ActivityLog.h"
@@ -20,6 +21,7 @@ namespace quelmark {
 namespace {
 
 const QString TransferingPrefix = QStringLiteral("Transfering file: ");
+
 // What a site's server text, log-in and options give the client that serves it.
 TUploadSite UploadSite(const TSite &site, const TServerField &server)
 {
@@ -32,7 +34,7 @@ TUploadSite UploadSite(const TSite &site, const TServerField &server)
     upload.passive = site.passive;
     upload.viaTemporaryName = site.uploadViaTempName;
     upload.retries = site.retries;
-    upload.tls = site.security == SiteSecurity::TLS;
+    upload.tls = site.UsesTls();
     upload.trustedCertificate = site.trustedCertificate;
     // A key file with the password as its passphrase, else the password, else the user's
     // default keys and the ssh-agent.
@@ -40,6 +42,29 @@ TUploadSite UploadSite(const TSite &site, const TServerField &server)
     upload.keyLogin = !site.keyFile.isEmpty() || site.password.isEmpty();
     upload.knownHostsFile = ProgramKnownHostsFile(QFileInfo(StoreFilePath()).absolutePath());
     return upload;
+}
+
+// The site's Security and Protocol as stored are read without regard to case, a missing one as
+// the default.
+bool Means(const QString &stored, const QString &value)
+{
+    return stored.compare(value, Qt::CaseInsensitive) == 0;
+}
+
+// Returns why the site's Security or Protocol cannot be used, or an empty text: a value this
+// version does not know (a later version's, or a slip of a hand-edit) must not quietly become
+// plain FTP with the password in clear text.
+QString UnknownSetting(const TSite &site)
+{
+    const auto unknown = [](const char *what, const QString &value) {
+        return QStringLiteral("Unknown %1 setting '%2'; nothing was sent")
+            .arg(QLatin1String(what), PrintableText(value));
+    };
+    if (!site.security.isEmpty() && !Means(site.security, SiteSecurity::None) && !site.UsesTls())
+        return unknown("security", site.security);
+    if (!site.protocol.isEmpty() && !Means(site.protocol, SiteProtocol::FTP) && !site.UsesSftp())
+        return unknown("protocol", site.protocol);
+    return QString();
 }
 
 } // namespace
@@ -171,7 +196,7 @@ std::vector<TUploadClient *> TTransfer::Clients() const
 
 TUploadClient *TTransfer::ClientFor(const TSite &site) const
 {
-    if (site.protocol == SiteProtocol::SFTP)
+    if (site.UsesSftp())
         return m_sftpClient.get();
     return m_parts.ftpClient;
 }
@@ -190,23 +215,22 @@ bool TTransfer::Upload(TSite &site, const TPushEntry &entry, const QString &addr
     m_abortHanded = false;
     m_nobodyAsked = false;
     const bool binary = entry.fileType == TFileType::Binary;
-    m_log.AddToLog(QStringLiteral("Connecting to: ") + site.server);
-    m_log.AddToLog(TransferingPrefix + localFile);
+    m_log.AddToLog(QStringLiteral("Connecting to: ") + PrintableText(site.server));
+    m_log.AddToLog(TransferingPrefix + PrintableText(localFile));
 
     m_hostFileName = entry.hostFileName;
     m_uploadName = localFile;
+    TakeFileDetails(localFile);
     if (!entry.ipParameter.isEmpty() && !binary) {
         // A page that cannot be read is this entry's failure, like a refused upload: the walk
         // goes on with the next entry.
         QString reason;
         const std::optional<QString> copy = MakeUploadCopy(localFile, entry.ipParameter, address, reason);
         if (!copy)
-            return Failed(QStringLiteral("Cannot open file %1: %2").arg(localFile, reason), localFile);
+            return Failed(QStringLiteral("Cannot open file %1: %2").arg(PrintableText(localFile), reason), localFile);
         m_uploadName = *copy;
     }
 
-    CurrentFileName = localFile;
-    GetFileDetails(localFile, CurrentFileDate, CurrentFileSize, CurrentFileAttribs);
     // The bar and the bytes count what goes out: a page's copy differs from the page by the
     // address written into it.
     UploadSize = QFileInfo(m_uploadName).size();
@@ -215,6 +239,8 @@ bool TTransfer::Upload(TSite &site, const TPushEntry &entry, const QString &addr
     const TServerField server = ParseServerField(site.server);
     if (!server.Valid())
         return Failed(server.error, localFile);
+    if (const QString unknown = UnknownSetting(site); !unknown.isEmpty())
+        return Failed(unknown, localFile);
 
     TUploadClient *client = ClientFor(site);
     if (!client)
@@ -225,13 +251,32 @@ bool TTransfer::Upload(TSite &site, const TPushEntry &entry, const QString &addr
     // not pass for pushed. Cancel ends a shared session as well.
     if (m_abortHanded) {
         CloseSessions();
-        return Failed(kCancelledText, localFile);
+        return Failed(CancelReason.isEmpty() ? kCancelledText : CancelReason, localFile);
     }
     const QString outcome = client->ErrorMessage();
     if (!stored)
         return Failed(m_nobodyAsked ? outcome + QStringLiteral("; ") + NobodyAskedText : outcome, localFile);
     m_log.AddToLog(client->StoredText());
+    NoteChangeWhileSent(localFile);
     return true;
+}
+
+// Taken before the file is read, for the page copy or by the client: whatever is sent is at most
+// as new as these details, so a change made meanwhile is found by the next check.
+void TTransfer::TakeFileDetails(const QString &localFile)
+{
+    CurrentFileName = localFile;
+    const TFileDetails details = CurrentFileDetails(localFile);
+    CurrentFileDate = details.dateTime;
+    CurrentFileSize = details.size;
+    CurrentFileAttribs = details.attribs;
+}
+
+void TTransfer::NoteChangeWhileSent(const QString &localFile)
+{
+    if (CurrentFileDetails(localFile) != SentDetails())
+        m_log.AddToLog(QStringLiteral("%1 changed while it was sent; it goes out again at the next check")
+                           .arg(PrintableText(localFile)));
 }
 
 bool TTransfer::Put(TUploadClient &client, TSite &site, const TServerField &server, bool binary)
@@ -263,7 +308,7 @@ bool TTransfer::TrustCertificate(TUploadClient &client, TSite &site, const TServ
     if (!Ask(CertificateTrustQuestion(problem, server.host, name)))
         return false;
     m_log.AddToLog(client.ErrorMessage());
-    m_log.AddToLog(QStringLiteral("Certificate trusted for %1: %2").arg(name, problem.fingerprint));
+    m_log.AddToLog(QStringLiteral("Certificate trusted for %1: %2").arg(PrintableText(name), problem.fingerprint));
     // Stored at once: the user's decision must outlive a push that an error ends later.
     site.trustedCertificate = problem.fingerprint;
     if (m_parts.data && !site.name.isEmpty())
@@ -282,6 +327,8 @@ QString TTransfer::TestConnection(TSite &site)
     TUploadClient *client = ClientFor(site);
     if (!server.Valid())
         refused = server.error;
+    else if (const QString unknown = UnknownSetting(site); !unknown.isEmpty())
+        refused = unknown;
     else if (!client)
         refused = QStringLiteral("there is no %1 client").arg(protocol);
     else
@@ -346,7 +393,7 @@ bool TTransfer::Failed(const QString &reason, const QString &localFile)
     m_log.AddToLog(reason);
     // A time-out that brought no reply leaves the client without a text; the failure still
     // needs one wherever it is reported.
-    m_lastFailure = reason.isEmpty() ? QStringLiteral("Transfer of %1 failed").arg(localFile) : reason;
+    m_lastFailure = reason.isEmpty() ? QStringLiteral("Transfer of %1 failed").arg(PrintableText(localFile)) : reason;
     return false;
 }
 

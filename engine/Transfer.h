@@ -82,14 +82,16 @@ public:
     // Uploads one file entry (its local file, host file name, type and IP parameter) to the
     // site's server (the host and port of its server text) with the site's user name, password
     // and options, over FTP (under TLS when the site's Security is "TLS") or, when its Protocol
-    // is "SFTP", over SSH, the IP parameter replaced by address (which the observers are told is
-    // in use) in the copy of a page, and returns true when the server confirmed it and the user
-    // did not cancel it (a cancelled upload leaves a cut-short file on the server, and ends the
-    // session). A certificate or host key that fails the check is put to the user while a
+    // is "SFTP", over SSH (both read without regard to case; any other value than "None", "TLS",
+    // "FTP", "SFTP" or none fails the file before connecting), the IP parameter replaced by
+    // address (which the observers are told is in use) in the copy of a page, and returns true
+    // when the server confirmed it and the user did not cancel it (a cancelled upload leaves a
+    // cut-short file on the server, and ends the session). A certificate or host key that fails the check is put to the user while a
     // TQuestionScope lives: a trusted certificate's fingerprint goes into site and to the data's
     // TrustCertificate (stored at once) and the file is tried again, a trusted host key goes
     // to the program's known-hosts file beside the store. A failure's reason goes to the log and to LastFailure(): the
-    // client's text, "Cancelled by the user", why the server text names no usable server, or
+    // client's text, "Cancelled by the user" (or CancelReason), why the server text names no
+    // usable server, "Unknown security setting 'X'; nothing was sent" (or protocol), or
     // "Cannot open file <name>: <reason>" when the local file cannot be read for the substituted
     // copy. Raises Exception "Cannot create file <name>" when the copy cannot be written, and
     // lets a socket failure of the client through; TransferEnded is told in every case.
@@ -104,6 +106,10 @@ public:
 
     // Returns the reason the last failed transfer gave; never empty after a failure.
     const QString &LastFailure() const { return m_lastFailure; }
+    // Returns the details of the last transfer's local file as it was sent: taken before the
+    // file was read. A file changed while it was read or sent thus keeps details that the next
+    // check finds changed, and goes out again then.
+    TFileDetails SentDetails() const { return {CurrentFileDate, CurrentFileSize, CurrentFileAttribs}; }
 
     // Handler of the client's progress: tells the observers, and asks the client to stop after
     // Cancel.
@@ -113,6 +119,9 @@ public:
     // The size of what the client sends: the substituted copy for a page with an IP parameter,
     // the local file otherwise, taken when the upload starts.
     std::int64_t UploadSize = 0;
+    // Why the program itself cancelled the running upload (it was asked to end); empty for the
+    // user's Cancel, which is logged "Cancelled by the user".
+    QString CancelReason;
     QString CurrentFileName;
     QString CurrentFileDate;
     QString CurrentFileSize;
@@ -124,6 +133,8 @@ private:
 
     bool Upload(TSite &site, const TPushEntry &entry, const QString &address);
     bool Failed(const QString &reason, const QString &localFile);
+    void TakeFileDetails(const QString &localFile);
+    void NoteChangeWhileSent(const QString &localFile);
     std::optional<QString> MakeUploadCopy(const QString &localFile, const QString &ipParameter, const QString &address,
                                           QString &reason);
     // The clients the transfer knows (the FTP client only where the parts have one), and the one

@@ -1,6 +1,7 @@
 #include "engine/UploadCopy.h"
 
 #include "base/Exception.h"
+#include "base/Printable.h"
 
 #include <QDir>
 #include <QFile>
@@ -211,7 +212,7 @@ void TUploadCopyFile::Commit()
          std::rename(QFile::encodeName(m_file->fileName()).constData(), QFile::encodeName(m_path).constData()) == 0;
     if (!ok) {
         m_failed = true;
-        throw Exception(QStringLiteral("Cannot create file %1").arg(m_path));
+        throw Exception(QStringLiteral("Cannot create file %1").arg(PrintableText(m_path)));
     }
     m_file->setAutoRemove(false);
 }

@@ -1,5 +1,7 @@
 #include "ftp/SftpPackets.h"
 
+#include "base/Printable.h"
+
 #include <QtEndian>
 
 namespace quelmark::sftp {
@@ -279,7 +281,7 @@ std::optional<TReply> ParseReply(QByteArrayView body)
 QString StatusText(TStatus status, const QString &message)
 {
     if (!message.isEmpty())
-        return message;
+        return PrintableText(message);
     switch (status) {
     case TStatus::Ok:
         return QStringLiteral("ok");

@@ -124,8 +124,8 @@ struct TReply {
 // malformed; a reply type an uploader never asks for is read as far as its id.
 std::optional<TReply> ParseReply(QByteArrayView body);
 
-// Returns the text shown for a status: the server's message when it sent one, else the status's
-// name ("no such file", "permission denied", ...).
+// Returns the text shown for a status: the server's message when it sent one (made printable,
+// on one line), else the status's name ("no such file", "permission denied", ...).
 QString StatusText(TStatus status, const QString &message);
 
 } // namespace quelmark::sftp

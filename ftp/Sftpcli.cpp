@@ -312,7 +312,7 @@ std::optional<TServerAddress> TSftpClient::ServerAddress()
 {
     const TServerField field = ParseServerField(m_hostName);
     if (!field.Valid()) {
-        Fail(QStringLiteral("The server '%1' cannot be used: %2").arg(m_hostName, field.error));
+        Fail(QStringLiteral("The server '%1' cannot be used: %2").arg(PrintableText(m_hostName), field.error));
         return std::nullopt;
     }
     TServerAddress server{field.host, field.port != 0 ? field.port : std::uint16_t(22)};
@@ -320,7 +320,7 @@ std::optional<TServerAddress> TSftpClient::ServerAddress()
         bool ok = false;
         const uint port = m_port.toUInt(&ok);
         if (!ok || port == 0 || port > 65535) {
-            Fail(QStringLiteral("The port '%1' is not a number from 1 to 65535").arg(m_port));
+            Fail(QStringLiteral("The port '%1' is not a number from 1 to 65535").arg(PrintableText(m_port)));
             return std::nullopt;
         }
         server.port = static_cast<std::uint16_t>(port);
@@ -367,9 +367,16 @@ bool TSftpClient::StartSftp()
 bool TSftpClient::CheckNames()
 {
     const QString target = JoinRemotePath(m_hostDirName, m_hostFileName);
-    // A NUL would end the name on the server early and put the file somewhere else.
+    // A NUL would end the name on the server early and put the file somewhere else; no other
+    // control character belongs in a name either, and none may reach a log line through one.
     if (target.contains(QChar(0)))
         return Fail(QStringLiteral("The host file name holds a NUL character; nothing was sent"));
+    const std::pair<const QString *, const char *> fields[] = {
+        {&m_userName, "user name"}, {&m_hostDirName, "host directory"}, {&m_hostFileName, "host file name"}};
+    for (const auto &[text, what] : fields) {
+        if (ContainsControl(*text))
+            return Fail(QStringLiteral("The %1 holds a control character; nothing was sent").arg(QLatin1String(what)));
+    }
     if (m_hostFileName.isEmpty() || target.endsWith(QLatin1Char('/')))
         return Fail(QStringLiteral("The host file name '%1' names no file").arg(target));
     return true;

@@ -357,7 +357,7 @@ bool TSshSession::StoreHostKey()
         line.append('\n');
     if (!QDir().mkpath(QFileInfo(path).absolutePath()) || !file.open(QIODevice::WriteOnly | QIODevice::Append) ||
         file.write(line) != line.size() || !file.flush())
-        return Fail(QStringLiteral("Cannot store the host key in %1: %2").arg(path, file.errorString()));
+        return Fail(QStringLiteral("Cannot store the host key in %1: %2").arg(PrintableText(path), file.errorString()));
     if (created)
         file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     Display(QStringLiteral("Host key stored in ") + path);
@@ -455,7 +455,8 @@ bool TSshSession::AuthenticateWithKeys()
     if (!m_login.keyFile.isEmpty()) {
         const std::optional<bool> done = TryKeyFile(m_login.keyFile, true);
         if (done && !*done)
-            Fail(QStringLiteral("The server refused the key %1 for user '%2'").arg(m_login.keyFile, m_login.user));
+            Fail(QStringLiteral("The server refused the key %1 for user '%2'")
+                     .arg(PrintableText(m_login.keyFile), m_login.user));
         return done.value_or(false);
     }
     bool tried = false;
@@ -485,7 +486,7 @@ bool TSshSession::AuthenticateWithKeys()
 std::optional<bool> TSshSession::TryKeyFile(const QString &path, bool named)
 {
     if (named && !QFileInfo::exists(path)) {
-        Fail(QStringLiteral("Key file %1 does not exist").arg(path));
+        Fail(QStringLiteral("Key file %1 does not exist").arg(PrintableText(path)));
         return std::nullopt;
     }
     const QByteArray passphrase = m_login.password.toUtf8();
@@ -493,8 +494,8 @@ std::optional<bool> TSshSession::TryKeyFile(const QString &path, bool named)
     if (ssh_pki_import_privkey_file(QFile::encodeName(path).constData(),
                                     passphrase.isEmpty() ? nullptr : passphrase.constData(), nullptr, nullptr,
                                     &raw) != SSH_OK) {
-        const QString text =
-            QStringLiteral("Key file %1 cannot be read (wrong passphrase, or not a private key)").arg(path);
+        const QString text = QStringLiteral("Key file %1 cannot be read (wrong passphrase, or not a private key)")
+                                 .arg(PrintableText(path));
         if (named) {
             Fail(text);
             return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include "base/Dispatch.h"
 #include "base/Exception.h"
+#include "base/Printable.h"
 #include "net/CommandCapture.h"
 #include "net/NetworkInterfaces.h"
 #include "net/Sockets.h"
@@ -78,7 +79,8 @@ public:
             return Conclude(TAddressResult::Failed(QStringLiteral("no check URL is set")));
         if (!url.isValid() || url.host().isEmpty() ||
             (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")))
-            return Conclude(TAddressResult::Failed(QStringLiteral("%1 is not an http or https URL").arg(m_url)));
+            return Conclude(
+                TAddressResult::Failed(QStringLiteral("%1 is not an http or https URL").arg(PrintableText(m_url))));
         QNetworkRequest request(url);
         request.setMaximumRedirectsAllowed(TAddressSource::MaxRedirects);
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
@@ -115,14 +117,16 @@ private:
         const QString errorText = m_reply->errorString();
         DropReply();
         if (error == QNetworkReply::TooManyRedirectsError) {
-            return Conclude(TAddressResult::Failed(
-                QStringLiteral("%1 redirected more than %2 times").arg(m_url).arg(TAddressSource::MaxRedirects)));
+            return Conclude(TAddressResult::Failed(QStringLiteral("%1 redirected more than %2 times")
+                                                       .arg(PrintableText(m_url))
+                                                       .arg(TAddressSource::MaxRedirects)));
         }
         if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299))
-            return Conclude(TAddressResult::Failed(QStringLiteral("%1 answered %2").arg(m_url).arg(status.toInt())));
-        if (error != QNetworkReply::NoError)
             return Conclude(
-                TAddressResult::Failed(QStringLiteral("%1 could not be reached: %2").arg(m_url, errorText)));
+                TAddressResult::Failed(QStringLiteral("%1 answered %2").arg(PrintableText(m_url)).arg(status.toInt())));
+        if (error != QNetworkReply::NoError)
+            return Conclude(TAddressResult::Failed(
+                QStringLiteral("%1 could not be reached: %2").arg(PrintableText(m_url), PrintableText(errorText))));
         const QString address = FindAddress(m_body, m_family);
         Conclude(address.isEmpty()
                      ? TAddressResult::Failed(QStringLiteral("no %1 address in the answer").arg(FamilyName()))
@@ -163,7 +167,7 @@ public:
             return Conclude(TAddressResult::Failed(QStringLiteral("no address command is set")));
         if (!m_capture->Start(m_command, m_timeoutMs)) {
             Conclude(TAddressResult::Failed(
-                QStringLiteral("could not start %1: %2").arg(m_command, m_capture->StartError())));
+                QStringLiteral("could not start %1: %2").arg(PrintableText(m_command), m_capture->StartError())));
         }
     }
 
@@ -175,20 +179,21 @@ private:
         case TCaptureEnd::TimedOut:
             return Conclude(TimedOut());
         case TCaptureEnd::Signalled:
-            return Conclude(
-                TAddressResult::Failed(QStringLiteral("%1 was ended by signal %2").arg(m_command).arg(status)));
+            return Conclude(TAddressResult::Failed(
+                QStringLiteral("%1 was ended by signal %2").arg(PrintableText(m_command)).arg(status)));
         default:
             break;
         }
         if (status != 0) {
-            return Conclude(
-                TAddressResult::Failed(QStringLiteral("%1 exited with status %2").arg(m_command).arg(status)));
+            return Conclude(TAddressResult::Failed(
+                QStringLiteral("%1 exited with status %2").arg(PrintableText(m_command)).arg(status)));
         }
         const QString address = FindAddress(m_capture->Output(), m_family);
-        Conclude(address.isEmpty()
-                     ? TAddressResult::Failed(
-                           QStringLiteral("no %1 address in the output of %2").arg(FamilyName(), m_command))
-                     : TAddressResult::Found(address));
+        Conclude(
+            address.isEmpty()
+                ? TAddressResult::Failed(
+                      QStringLiteral("no %1 address in the output of %2").arg(FamilyName(), PrintableText(m_command)))
+                : TAddressResult::Found(address));
     }
 
     const QString m_command;

@@ -1,5 +1,7 @@
 #include "net/NetworkInterfaces.h"
 
+#include "base/Printable.h"
+
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -85,9 +87,9 @@ TAddressResult SelectInterfaceAddress(const std::vector<TNetworkInterface> &inte
     auto it = std::find_if(interfaces.begin(), interfaces.end(),
                            [&](const TNetworkInterface &entry) { return entry.name == name; });
     if (it == interfaces.end())
-        return TAddressResult::Failed(QStringLiteral("interface %1 does not exist").arg(name));
+        return TAddressResult::Failed(QStringLiteral("interface %1 does not exist").arg(PrintableText(name)));
     if (!it->up)
-        return TAddressResult::Failed(QStringLiteral("interface %1 is down").arg(name));
+        return TAddressResult::Failed(QStringLiteral("interface %1 is down").arg(PrintableText(name)));
     const QStringList &addresses = it->Addresses(family);
     for (const QString &address : addresses) {
         if (ClassifyAddress(address) != TAddressKind::LinkLocal)
@@ -95,7 +97,7 @@ TAddressResult SelectInterfaceAddress(const std::vector<TNetworkInterface> &inte
     }
     const QString why = addresses.isEmpty() ? QStringLiteral("interface %1 has no %2 address")
                                             : QStringLiteral("interface %1 has only link-local %2 addresses");
-    return TAddressResult::Failed(why.arg(name, AddressFamilyName(family)));
+    return TAddressResult::Failed(why.arg(PrintableText(name), AddressFamilyName(family)));
 }
 
 TAddressResult SelectGlobalIpv6Address(const std::vector<TNetworkInterface> &interfaces)

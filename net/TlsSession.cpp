@@ -39,11 +39,12 @@ QString NameText(const X509_NAME *name)
     BIO *bio = BIO_new(BIO_s_mem());
     if (!bio)
         return {};
-    // RFC 2253 keeps characters beyond ASCII as UTF-8 here; what is shown is made printable later.
+    // RFC 2253 keeps characters beyond ASCII as UTF-8 here; the server chose them, so none of
+    // them may act where the name is shown.
     X509_NAME_print_ex(bio, name, 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
     char *data = nullptr;
     const long length = BIO_get_mem_data(bio, &data);
-    const QString text = QString::fromUtf8(data, length);
+    const QString text = PrintableBytes(QByteArrayView(data, length));
     BIO_free(bio);
     return text;
 }

@@ -251,7 +251,8 @@ TEST_F(MainWindowTest, EndSignalDuringALongUploadCancelsItThenSavesAndClosesWith
         EXPECT_FALSE(window.isVisible());
         EXPECT_LT(sinceSignal.elapsed(), 2000);
         const QStringList log = window.findChild<TTextArea *>(QStringLiteral("memoLog"))->Lines();
-        EXPECT_TRUE(log.contains(QStringLiteral("Cancelled by the user"))) << log.join('\n').toStdString();
+        EXPECT_TRUE(log.contains(QStringLiteral("Cancelled: the program was asked to end")))
+            << log.join('\n').toStdString();
         EXPECT_EQ(log.value(log.size() - 1), QStringLiteral(">>>> Stopped checking files..."));
     }
     EXPECT_LT(QFileInfo(received).size(), 4 * 1024 * 1024);

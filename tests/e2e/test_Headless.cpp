@@ -26,6 +26,7 @@
 
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -92,19 +93,19 @@ protected:
         return env;
     }
 
-    QProcess &Start(const QStringList &arguments, bool window = false)
+    QProcess &Start(const QStringList &arguments, bool window = false, const char *program = "quelmark")
     {
         started.push_back(std::make_unique<QProcess>());
         QProcess &process = *started.back();
         process.setProcessEnvironment(Environment(window));
-        process.start(QStringLiteral(QUELMARK_BINARY_DIR "/quelmark"), arguments);
+        process.start(QStringLiteral(QUELMARK_BINARY_DIR "/") + QLatin1String(program), arguments);
         EXPECT_TRUE(process.waitForStarted(5000)) << process.errorString().toStdString();
         return process;
     }
 
-    Finished Run(const QStringList &arguments, int timeoutMs = 20000)
+    Finished Run(const QStringList &arguments, int timeoutMs = 20000, const char *program = "quelmark")
     {
-        QProcess &process = Start(arguments);
+        QProcess &process = Start(arguments, false, program);
         Finished finished;
         if (process.waitForFinished(timeoutMs) && process.exitStatus() == QProcess::NormalExit)
             finished.exitCode = process.exitCode();
@@ -433,7 +434,7 @@ TEST_F(Headless, PushAllEndsSoonAfterTheEndSignalWhileTheServerHoldsTheLoginRepl
     EXPECT_LT(clock.elapsed(), 2000);
     EXPECT_EQ(push.exitStatus(), QProcess::NormalExit);
     out += QString::fromLocal8Bit(push.readAllStandardOutput());
-    EXPECT_TRUE(out.contains(QStringLiteral("\nCancelled by the user\n"))) << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("\nCancelled: the program was asked to end\n"))) << out.toStdString();
     EXPECT_EQ(test::StoredEntries(StoreFile()), QStringLiteral("held|%1|Error|").arg(Path("pages/index.html")));
 }
 
@@ -475,7 +476,7 @@ TEST_F(Headless, ServicePushesAChangedFileAndTheEndSignalCancelsALongUploadAndKe
     EXPECT_EQ(service.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(service.exitCode(), 0);
     const QString out = QString::fromLocal8Bit(service.readAllStandardOutput());
-    EXPECT_TRUE(out.contains(QStringLiteral("\nCancelled by the user\n"))) << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("\nCancelled: the program was asked to end\n"))) << out.toStdString();
     EXPECT_TRUE(out.endsWith(QStringLiteral(">>>> Stopped checking files...\n"))) << out.toStdString();
     EXPECT_LT(QFileInfo(slowFile).size(), 4 * 1024 * 1024);
 
@@ -725,6 +726,269 @@ TEST_F(Headless, PushAllFailsAServerNothingVouchesForWithItsFingerprintAndUsesWh
     EXPECT_EQ(known.Stored(QStringLiteral("www/four.html")), "<p>at " + address + "</p>\n");
     EXPECT_EQ(tls.Stored(QStringLiteral("one.html")), QByteArray());
     EXPECT_EQ(unknown.Stored(QStringLiteral("three.html")), QByteArray());
+}
+
+// ---------------------------------------------------------------------------------------------
+// What a server, a file or another user sends
+
+// Raw bytes a terminal or a log view obeys; none may reach the output, whatever was sent.
+bool HoldsRawControls(const QString &text)
+{
+    return std::any_of(text.begin(), text.end(), [](QChar c) {
+        const char16_t u = c.unicode();
+        return (u < 0x20 && u != '\n' && u != '\t') || (u >= 0x7F && u <= 0x9F) || u == 0x2028 || u == 0x2029;
+    });
+}
+
+// A line that never ends costs the reader 64 KiB and the step fails at once, in either program;
+// a server that floods the data connection does not keep the end signal waiting.
+TEST_F(Headless, ALineThatNeverEndsOrAFloodedDataConnectionHoldsNeitherProgram)
+{
+    ASSERT_TRUE(Write(Path("pages/page.bin"), QByteArray(400 * 1024, 'p')));
+    const QString tooLong = QStringLiteral("The server's reply line is longer than 65536 bytes");
+    const struct {
+        const char *what;
+        const char *scenario;
+        bool push;      // quelmark --push-all, else quelmark-put
+        bool terminate; // the end signal once the server holds part of the file
+        QString line;   // a whole line of the output
+    } rows[] = {
+        {"quelmark-put, a greeting without end", "flood_line", false, false, tooLong},
+        {"quelmark-put, a log-in reply without end", "flood_after_pass", false, false, tooLong},
+        {"--push-all, a greeting without end", "flood_line", true, false, tooLong},
+        {"--push-all, the end signal under a flood", "data_flood", true, true,
+         QStringLiteral("Cancelled: the program was asked to end")},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        test::ScriptedFtpServer server(QString::fromLatin1(row.scenario));
+        ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
+        const QString at = QStringLiteral("127.0.0.1:") + server.PortText();
+        QFile::remove(StoreFile());
+        test::StoreScript store;
+        store.Site(QStringLiteral("flooded"), at, QStringLiteral("u"), QStringLiteral("p"),
+                   {{Path("pages/page.bin"), "page.bin", "Binary", "", "New", "", "", ""}});
+        ASSERT_EQ(store.WriteTo(StoreFile()), QString());
+        const QStringList put{"--host",     at,         "--user",    "u",
+                              "--password", "p",        "--local",   Path("pages/page.bin"),
+                              "--remote",   "page.bin", "--timeout", "60"};
+        QProcess &process = row.push ? Start({QStringLiteral("--push-all")}) : Start(put, false, "quelmark-put");
+        const QString received = QDir(server.Home()).filePath(QStringLiteral("page.bin"));
+        if (row.terminate) {
+            ASSERT_TRUE(Within(15000, [&] { return QFileInfo(received).size() > 0; })) << "the upload did not start";
+            process.terminate();
+        }
+        // The flood goes on for two minutes: a program that ends here did not follow it.
+        ASSERT_TRUE(process.waitForFinished(30000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 1);
+        const QStringList lines = QString::fromLocal8Bit(process.readAllStandardOutput()).split(QLatin1Char('\n'));
+        EXPECT_TRUE(lines.contains(row.line)) << lines.join('\n').toStdString();
+        if (row.push) {
+            EXPECT_EQ(test::StoredEntries(StoreFile()),
+                      QStringLiteral("flooded|%1|Error|").arg(Path("pages/page.bin")));
+        }
+        const QStringList flood = server.Received(1, 10000).filter(QStringLiteral("FLOOD SENT "));
+        if (!flood.isEmpty()) {
+            EXPECT_LT(flood.first().mid(11).toLongLong(), 64LL * 1024 * 1024) << "read far past the line's end";
+        }
+    }
+}
+
+// Texts from a server, a certificate, the store, a file name or the command line reach the log
+// and the terminal with every control character shown, never obeyed, and on the line they
+// belong to.
+TEST_F(Headless, TextsFromOutsideReachTheOutputEscapedAndOnTheirOwnLine)
+{
+    test::ScriptedFtpServer hostile(QStringLiteral("hostile_texts"));
+    test::PyFtpServer tls(QStringLiteral("127.0.0.1"), 0, test::Certificates().hostile);
+    ASSERT_TRUE(hostile.Running() && tls.Running()) << hostile.Failure().toStdString() << tls.Failure().toStdString();
+    const QString oddName = Path("pages/a\nForged line: Done\x1b[2J.bin");
+    ASSERT_TRUE(Write(Path("pages/page.bin"), "page\n") && Write(oddName, "page\n"));
+    const QString page = Path("pages/page.bin");
+    test::StoreScript store;
+    store.Option(QStringLiteral("DetailedLogging"), QStringLiteral("1"));
+    store.Site(QStringLiteral("1 replies"), QStringLiteral("127.0.0.1:") + hostile.PortText(), QStringLiteral("u"),
+               QStringLiteral("p"), {{oddName, "page.bin", "Binary", "", "New", "", "", ""}});
+    const int key = store.Site(QStringLiteral("2 certificate"), QStringLiteral("127.0.0.1:") + tls.PortText(),
+                               tls.User(), tls.Password(), {{page, "page.bin", "Binary", "", "New", "", "", ""}});
+    store.Value(key, QStringLiteral("Security"), QStringLiteral("TLS"));
+    store.Site(QStringLiteral("3 \x1b]0;title\x07 site"), QStringLiteral("127.0.0.1:1"), QStringLiteral("u"),
+               QStringLiteral("p"), {{page, "x\nForged\tline\\.html", "Binary", "", "Hold", "", "", ""}});
+    ASSERT_EQ(store.WriteTo(StoreFile()), QString());
+
+    const QString escapedName = Path("pages/a\\x0aForged line: Done\\x1b[2J.bin");
+    const struct {
+        const char *what;
+        QStringList arguments;
+        QString line; // a whole line of standard output or standard error
+    } rows[] = {
+        {"a dry run's fields",
+         {"--dry-run"},
+         QStringLiteral("3 \\x1b]0;title\\x07 site\t") + page +
+             QStringLiteral("\tx\\nForged\\tline\\\\.html\tdue\tchanged: size")},
+        {"a server's reply",
+         {"--push-all"},
+         QStringLiteral("< 530 \\x1b[2J\\x07Login\\xc2\\x9b incorrect\\u{2028}Forged line: Done")},
+        {"a local file name", {"--push-all"}, QStringLiteral("Transfering file: ") + escapedName},
+        {"a certificate's subject",
+         {"--push-all"},
+         QStringLiteral(
+             ".*Subject: CN=evil\\\\xc2\\\\x85\\\\u\\{2028\\}\\\\1B\\[31mForged line: Done,O=Quelmark tests;.*")},
+        {"an echoed argument",
+         {"--push-all", "--site", "no\x1b[2Jsuch\nsite"},
+         QStringLiteral("There is no site named \"no\\x1b[2Jsuch\\x0asite\"")},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        const Finished run = Run(row.arguments);
+        EXPECT_FALSE(HoldsRawControls(run.out + run.err)) << run.out.toStdString() << run.err.toStdString();
+        const QStringList lines = (run.out + run.err).split(QLatin1Char('\n'));
+        EXPECT_TRUE(lines.filter(QRegularExpression(QStringLiteral("^Forged"))).isEmpty()) << run.out.toStdString();
+        const QRegularExpression whole(QRegularExpression::anchoredPattern(
+            row.line.startsWith(QLatin1String(".*")) ? row.line : QRegularExpression::escape(row.line)));
+        EXPECT_FALSE(lines.filter(whole).isEmpty()) << run.out.toStdString() << run.err.toStdString();
+        if (row.arguments.first() == QLatin1String("--dry-run")) {
+            for (const QString &line : run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                EXPECT_EQ(line.count(QLatin1Char('\t')), 4) << line.toStdString();
+        }
+    }
+}
+
+// The details stored for an entry are those of the file as it was read: a page changed while its
+// upload runs is "Moved" with the details from before, so the next check finds it changed.
+TEST_F(Headless, APageChangedWhileItGoesUpIsDueAgainAtTheNextCheck)
+{
+    test::ScriptedFtpServer slow(QStringLiteral("slow_sink"));
+    ASSERT_TRUE(slow.Running()) << slow.Failure().toStdString();
+    const QString page = Path("pages/page.html");
+    QByteArray text(60 * 1024, 'a');
+    ASSERT_TRUE(Write(page, text));
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-3600);
+    {
+        QFile file(page);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.setFileTime(before, QFileDevice::FileModificationTime));
+    }
+    test::StoreScript store;
+    store.Site(QStringLiteral("slow"), QStringLiteral("127.0.0.1:") + slow.PortText(), QStringLiteral("u"),
+               QStringLiteral("p"), {{page, "page.html", "Binary", "", "New", "", "", ""}});
+    ASSERT_EQ(store.WriteTo(StoreFile()), QString());
+
+    QProcess &push = Start({QStringLiteral("--push-all")});
+    const QString received = QDir(slow.Home()).filePath(QStringLiteral("page.html"));
+    ASSERT_TRUE(Within(15000, [&] { return QFileInfo(received).size() > 0; })) << "the upload did not start";
+    text.replace(0, 6, "CHANGE");
+    ASSERT_TRUE(Write(page, text));
+    ASSERT_TRUE(push.waitForFinished(30000));
+    EXPECT_EQ(push.exitCode(), 0);
+    EXPECT_FALSE(slow.Stored(QStringLiteral("page.html")).startsWith("CHANGE")) << "the copy was read before";
+    const QString out = QString::fromLocal8Bit(push.readAllStandardOutput());
+    EXPECT_TRUE(out.contains(page + QStringLiteral(" changed while it was sent; it goes out again at the next check")))
+        << out.toStdString();
+    EXPECT_EQ(test::StoredEntries(StoreFile()), QStringLiteral("slow|%1|Moved|61440").arg(page));
+    const Finished dry = Run({QStringLiteral("--dry-run")});
+    EXPECT_EQ(dry.out, QStringLiteral("slow\t%1\tpage.html\tdue\tchanged: date\n").arg(page));
+}
+
+// "Security" and "Protocol" are read without regard to case; a value this version does not know
+// fails its file before anything is sent rather than sending the password in clear text.
+TEST_F(Headless, SecurityAndProtocolValuesAreReadWithoutCaseAndUnknownOnesSendNothing)
+{
+    const test::TestCertificate &certificate = test::Certificates().selfSigned;
+    ASSERT_TRUE(Write(Path("pages/page.bin"), "page\n"));
+    const struct {
+        const char *security;
+        const char *protocol;
+        const char *status;
+        const char *line;  // a whole line of the log
+        const char *first; // the first command the server got; empty: none
+    } rows[] = {
+        {"tls", "ftp", "Moved", "", "AUTH TLS"},
+        {"none", "", "Moved", "", "USER u"},
+        {"TLS1.3", "FTP", "Error", "Unknown security setting 'TLS1.3'; nothing was sent", ""},
+        {"None", "FTPS", "Error", "Unknown protocol setting 'FTPS'; nothing was sent", ""},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.security);
+        test::ScriptedFtpServer server(QStringLiteral("ok"), QStringLiteral("127.0.0.1"), {}, 0, certificate);
+        ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
+        QFile::remove(StoreFile());
+        test::StoreScript store;
+        const int key =
+            store.Site(QStringLiteral("site"), QStringLiteral("127.0.0.1:") + server.PortText(), QStringLiteral("u"),
+                       QStringLiteral("p"), {{Path("pages/page.bin"), "page.bin", "Binary", "", "New", "", "", ""}});
+        store.Value(key, QStringLiteral("Security"), QString::fromLatin1(row.security));
+        store.Value(key, QStringLiteral("Protocol"), QString::fromLatin1(row.protocol));
+        store.Value(key, QStringLiteral("TrustedCertificate"), certificate.fingerprint);
+        ASSERT_EQ(store.WriteTo(StoreFile()), QString());
+        const Finished run = Run({QStringLiteral("--push-all")});
+        if (*row.line) {
+            EXPECT_TRUE(run.out.split(QLatin1Char('\n')).contains(QString::fromLatin1(row.line)))
+                << run.out.toStdString();
+        }
+        EXPECT_EQ(test::StoredEntries(StoreFile()).section(QLatin1Char('|'), 2, 2), QString::fromLatin1(row.status));
+        EXPECT_EQ(server.Received(1, 2000).value(0), QString::fromLatin1(row.first));
+        // An unknown value is kept as it was written, for the version that wrote it.
+        if (!*row.first) {
+            EXPECT_EQ(test::RunSqlite(StoreFile(), QStringLiteral("SELECT CAST(data AS TEXT) FROM vals WHERE name IN "
+                                                                  "('Security', 'Protocol') ORDER BY name DESC")),
+                      QStringLiteral("%1\n%2").arg(QLatin1String(row.security), QLatin1String(row.protocol)));
+        }
+    }
+}
+
+// Without XDG_RUNTIME_DIR, a runtime folder that another user made first (or that is not private)
+// is not used for the commands socket: the holder makes its own, says where, and a run started
+// meanwhile still hands its command over.
+TEST_F(Headless, ACommandsSocketIsNeverPutInARuntimeFolderThatIsNotPrivate)
+{
+    // A store path too long for a socket beside it.
+    const QString config = Path("config/") + QString(80, QLatin1Char('c'));
+    ASSERT_TRUE(QDir().mkpath(config + QStringLiteral("/Varnholt/Quelmark")));
+    const QString storeFile = config + QStringLiteral("/Varnholt/Quelmark/store.db");
+    // A missing file with no details stored is not due: the service's own check pushes nothing.
+    test::StoreScript store;
+    store.Site(QStringLiteral("held"), QStringLiteral("127.0.0.1:1"), QStringLiteral("u"), QStringLiteral("p"),
+               {{Path("pages/none.bin"), "page.bin", "Binary", "", "Hold", "", "", ""}});
+    ASSERT_EQ(store.WriteTo(storeFile), QString());
+    // Qt's own fallback and the program's, made by someone else first, open to all.
+    const QString temp = Path("tmp");
+    const QString shared = temp + QStringLiteral("/quelmark-runtime-%1").arg(::geteuid());
+    const QString qtFallback =
+        temp + QStringLiteral("/runtime-") + QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name);
+    for (const QString &folder : {shared, qtFallback}) {
+        ASSERT_TRUE(QDir().mkpath(folder));
+        ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0777), 0);
+    }
+
+    const auto environment = [&] {
+        QProcessEnvironment env = Environment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+        env.insert(QStringLiteral("TMPDIR"), temp);
+        env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        return env;
+    };
+    QProcess holder;
+    holder.setProcessEnvironment(environment());
+    holder.start(QStringLiteral(QUELMARK_BINARY_DIR "/quelmark"), {QStringLiteral("--service")});
+    QString errors;
+    ASSERT_TRUE(Within(10000, [&] {
+        holder.waitForReadyRead(50);
+        errors += QString::fromLocal8Bit(holder.readAllStandardError());
+        return errors.contains(QStringLiteral("The commands socket is in "));
+    })) << errors.toStdString();
+    EXPECT_TRUE(errors.contains(shared + QStringLiteral(" is not a folder of yours alone"))) << errors.toStdString();
+    EXPECT_TRUE(QDir(shared).isEmpty() && QDir(qtFallback).isEmpty()) << "the socket went into a shared folder";
+
+    QProcess dry;
+    dry.setProcessEnvironment(environment());
+    dry.start(QStringLiteral(QUELMARK_BINARY_DIR "/quelmark"), {QStringLiteral("--dry-run")});
+    ASSERT_TRUE(dry.waitForFinished(20000));
+    EXPECT_EQ(dry.exitCode(), 0) << dry.readAllStandardError().toStdString();
+    EXPECT_EQ(QString::fromLocal8Bit(dry.readAllStandardOutput()),
+              QStringLiteral("held\t%1\tpage.bin\tnot due\tfile missing\n").arg(Path("pages/none.bin")));
+    holder.terminate();
+    EXPECT_TRUE(holder.waitForFinished(10000));
 }
 
 } // namespace

@@ -112,6 +112,9 @@ TEST(SftpPackets, StatusTextPrefersTheServersMessage)
 {
     EXPECT_EQ(StatusText(TStatus::PermissionDenied, QString()), QStringLiteral("permission denied"));
     EXPECT_EQ(StatusText(TStatus::Failure, QStringLiteral("Disk full")), QStringLiteral("Disk full"));
+    // The server's words stay on one line and act on nothing.
+    EXPECT_EQ(StatusText(TStatus::Failure, QStringLiteral("no\r\nForged line: Done\x1b[2J")),
+              QStringLiteral("no\\x0d\\x0aForged line: Done\\x1b[2J"));
     EXPECT_EQ(StatusText(static_cast<TStatus>(42), QString()), QStringLiteral("status 42"));
 }
 

@@ -11,6 +11,8 @@
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <sys/stat.h>
 
@@ -60,8 +62,11 @@ Certificate Make(const Request &request, EVP_PKEY *key, X509 *issuer, EVP_PKEY *
     X509_NAME *name = X509_get_subject_name(x);
     X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char *>("Quelmark tests"), -1,
                                -1, 0);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>(request.commonName),
-                               -1, -1, 0);
+    const char *cn = request.commonName;
+    const bool ascii =
+        std::none_of(cn, cn + std::strlen(cn), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    X509_NAME_add_entry_by_txt(name, "CN", ascii ? MBSTRING_ASC : MBSTRING_UTF8,
+                               reinterpret_cast<const unsigned char *>(request.commonName), -1, -1, 0);
     X509_set_issuer_name(x, issuer ? X509_get_subject_name(issuer) : name);
     X509V3_CTX context;
     X509V3_set_ctx_nodb(&context);
@@ -142,6 +147,8 @@ TestCertificates MakeAll(const QString &path)
                            serverKey.get(), ca.get(), caKey.get());
     all.selfSigned =
         Server(folder, "selfsigned", {"localhost", localhost, -kDay, 365 * kDay}, serverKey.get(), nullptr, nullptr);
+    all.hostile =
+        Server(folder, "hostile", {kHostileName, localhost, -kDay, 365 * kDay}, serverKey.get(), nullptr, nullptr);
     return all;
 }
 

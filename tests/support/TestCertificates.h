@@ -18,6 +18,10 @@ struct TestCertificate {
     bool Empty() const { return certificate.isEmpty(); }
 };
 
+// A certificate's common name that would act on a terminal and forge a log line: a C1 control, a
+// line separator and an escape sequence (UTF-8).
+inline constexpr char kHostileName[] = "evil\xc2\x85\xe2\x80\xa8\x1b[31mForged line: Done";
+
 struct TestCertificates {
     // The CA's certificate, the file a client is told to trust.
     QString caFile;
@@ -29,6 +33,8 @@ struct TestCertificates {
     TestCertificate wrongHost;
     // For "localhost", 127.0.0.1 and ::1, signed by its own key.
     TestCertificate selfSigned;
+    // Signed by its own key for the same addresses, its name kHostileName.
+    TestCertificate hostile;
     // The folder the files are in.
     QString folder;
 };
