@@ -260,7 +260,7 @@ void TService::Hold()
     QString note;
     const QString socketPath = HandoverSocketPath(m_storePath, &note);
     if (!note.isEmpty())
-        Print(stderr, note);
+        PrintError(note);
     try {
         m_server.Listen(socketPath);
     } catch (const Exception &error) {

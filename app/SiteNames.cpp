@@ -15,7 +15,7 @@ int PrintSiteNames()
     const QString storePath = StoreFilePath();
     if (!QFileInfo::exists(storePath)) {
         PrintError(QStringLiteral("The settings store %1 does not exist; the window makes it when it is first opened")
-                       .arg(storePath));
+                       .arg(PrintableText(storePath)));
         return 2;
     }
     // Read-only: a look from a shell must not so much as bring the store's layout up to date

@@ -248,15 +248,14 @@ void TSiteOptionControls::Set(const TSite &site)
     for (qsizetype i = 0; i < m_controls.size(); ++i) {
         QWidget *control = m_controls[i];
         std::visit(
-            TOverloaded{
-                [&](const TFlagOption &f) { static_cast<QCheckBox *>(control)->setChecked(site.*f.value); },
-                [&](const TCountOption &c) { SetCount(control, site.*c.value); },
-                [&](const TSwitchOption &w) { SetSwitch(control, w, site.*w.value); },
-                [&](const TChoiceOption &c) {
-                    auto *box = static_cast<QComboBox *>(control);
-                    box->setCurrentIndex(box->findText(site.*c.value));
-                },
-                [&](const TTextOption &t) { static_cast<QLineEdit *>(control)->setText(site.*t.value); }},
+            TOverloaded{[&](const TFlagOption &f) { static_cast<QCheckBox *>(control)->setChecked(site.*f.value); },
+                        [&](const TCountOption &c) { SetCount(control, site.*c.value); },
+                        [&](const TSwitchOption &w) { SetSwitch(control, w, site.*w.value); },
+                        [&](const TChoiceOption &c) {
+                            auto *box = static_cast<QComboBox *>(control);
+                            box->setCurrentIndex(box->findText(site.*c.value));
+                        },
+                        [&](const TTextOption &t) { static_cast<QLineEdit *>(control)->setText(site.*t.value); }},
             SiteOptionTable()[i].kind);
     }
     ShowProtocol();

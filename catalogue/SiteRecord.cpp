@@ -223,16 +223,15 @@ void WriteSiteValues(TRegIniFile &ini, const QString &section, const TSite &site
         ini.WriteText(section, field.storeName, site.*field.value);
     for (const TSiteOption &option : kSiteOptions) {
         const QString &name = option.storeName;
-        std::visit(TOverloaded{[&](const TFlagOption &f) { ini.WriteFlag(section, name, site.*f.value); },
-                               [&](const TCountOption &c) {
-                                   ini.WriteNumber(section, name, std::clamp(site.*c.value, c.minimum, c.maximum));
-                               },
-                               [&](const TSwitchOption &w) {
-                                   ini.WriteText(section, name, SwitchText(w, site.*w.value));
-                               },
-                               [&](const TChoiceOption &c) { ini.WriteText(section, name, site.*c.value); },
-                               [&](const TTextOption &t) { ini.WriteText(section, name, site.*t.value); }},
-                   option.kind);
+        std::visit(
+            TOverloaded{[&](const TFlagOption &f) { ini.WriteFlag(section, name, site.*f.value); },
+                        [&](const TCountOption &c) {
+                            ini.WriteNumber(section, name, std::clamp(site.*c.value, c.minimum, c.maximum));
+                        },
+                        [&](const TSwitchOption &w) { ini.WriteText(section, name, SwitchText(w, site.*w.value)); },
+                        [&](const TChoiceOption &c) { ini.WriteText(section, name, site.*c.value); },
+                        [&](const TTextOption &t) { ini.WriteText(section, name, site.*t.value); }},
+            option.kind);
     }
 }
 

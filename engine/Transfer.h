@@ -86,8 +86,8 @@ public:
     // "FTP", "SFTP" or none fails the file before connecting), the IP parameter replaced by
     // address (which the observers are told is in use) in the copy of a page, and returns true
     // when the server confirmed it and the user did not cancel it (a cancelled upload leaves a
-    // cut-short file on the server, and ends the session). A certificate or host key that fails the check is put to the user while a
-    // TQuestionScope lives: a trusted certificate's fingerprint goes into site and to the data's
+    // cut-short file on the server, and ends the session). A certificate or host key that fails the check is put to the
+    // user while a TQuestionScope lives: a trusted certificate's fingerprint goes into site and to the data's
     // TrustCertificate (stored at once) and the file is tried again, a trusted host key goes
     // to the program's known-hosts file beside the store. A failure's reason goes to the log and to LastFailure(): the
     // client's text, "Cancelled by the user" (or CancelReason), why the server text names no

@@ -75,7 +75,7 @@ _quelmark_put()
             return
             ;;
     esac
-    _quelmark_words "$cur" -h --help --help-all --host --port --user --password --dir --remote --local \
+    _quelmark_words "$cur" -h --help --help-all --host --port --user --password --password-file --dir --remote --local \
         --ascii --binary --timeout --passive --create-dirs --via-temp --retries --retry-delay --tls \
         --fingerprint --ca-file --sftp --key --known-hosts --accept-host-key
 }

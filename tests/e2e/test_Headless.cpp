@@ -837,7 +837,7 @@ TEST_F(Headless, TextsFromOutsideReachTheOutputEscapedAndOnTheirOwnLine)
              ".*Subject: CN=evil\\\\xc2\\\\x85\\\\u\\{2028\\}\\\\1B\\[31mForged line: Done,O=Quelmark tests;.*")},
         {"an echoed argument",
          {"--push-all", "--site", "no\x1b[2Jsuch\nsite"},
-         QStringLiteral("There is no site named \"no\\x1b[2Jsuch\\x0asite\"")},
+         QStringLiteral("quelmark: There is no site named \"no\\x1b[2Jsuch\\x0asite\"")},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);

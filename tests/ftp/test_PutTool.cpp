@@ -323,14 +323,14 @@ TEST(PutToolSecrets, ThePasswordComesFromWhereTheUserKeepsIt)
          {},
          2,
          "",
-         "--password-file: cannot read .*none: .*\n"},
+         "quelmark-put: --password-file: cannot read .*none: .*\n"},
         {"both",
          {"--user", "u", "--password", "a", "--password-file", passwordFile},
          {},
          {},
          2,
          "",
-         "--password and --password-file exclude each other\n"},
+         "quelmark-put: --password and --password-file exclude each other; see --help\n"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
