@@ -291,11 +291,13 @@ void TAddressWatch::Apply(const nlmsghdr &header, bool fromOurListing)
     if (!announcement)
         return;
     // Changes announced while the lists are read go into both the lists and what is known.
-    if (m_listing != TListing::None)
-        ApplyTo(m_listed, *announcement);
+    const bool listedChanged = m_listing != TListing::None && ApplyTo(m_listed, *announcement);
     if (fromOurListing)
         return;
-    if (ApplyTo(m_known, *announcement) && m_ready)
+    const bool knownChanged = ApplyTo(m_known, *announcement);
+    // Before the first lists are whole, nothing is known to compare with: a change announced
+    // then counts when the lists read so far did not hold it, once more than needed at worst.
+    if (m_ready ? knownChanged : listedChanged)
         m_settle->Nudge();
 }
 

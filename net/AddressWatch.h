@@ -77,7 +77,7 @@ private:
     QSet<QByteArray> m_known;
     QSet<QByteArray> m_listed;
     TListing m_listing = TListing::None;
-    // True once the first lists have been read whole: only then do announcements count.
+    // True once the first lists have been read whole.
     bool m_ready = false;
     bool m_listAgain = false;
     QString m_error;

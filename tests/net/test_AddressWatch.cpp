@@ -23,12 +23,14 @@ QString Ip(const QString &arguments)
 }
 
 // The changes are made in a network namespace of the test's own, with a veth pair qw0/qw1 up
-// and 10.77.1.5/24 on qw0.
+// and 10.77.1.5/24 on qw0. The pair makes no link-local IPv6 addresses of its own, which would
+// come, unasked, while the test runs.
 TEST(AddressWatch, AnnouncesAddressesAndNewDefaultRoutesOnceABurstHasSettled)
 {
     if (!test::InsideNamespace()) {
         return test::RerunInNamespace(
-            QStringLiteral("ip link add qw0 type veth peer name qw1 && ip link set qw0 up && ip link set qw1 up && "
+            QStringLiteral("ip link add qw0 type veth peer name qw1 && ip link set qw0 addrgenmode none && "
+                           "ip link set qw1 addrgenmode none && ip link set qw0 up && ip link set qw1 up && "
                            "ip addr add 10.77.1.5/24 dev qw0"));
     }
     TAddressWatch watch;
