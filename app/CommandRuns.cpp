@@ -3,6 +3,7 @@
 #include "base/Exception.h"
 #include "base/Printable.h"
 #include "engine/ActivityLog.h"
+#include "engine/AddressChoice.h"
 #include "engine/Engine.h"
 #include "engine/PushCommands.h"
 
@@ -57,19 +58,24 @@ int PushAll(TEngine &engine, const TRunRequest &request, TRunOutput &output)
             output.Err(QStringLiteral("Stopped during the address check; nothing was pushed"));
             return 1;
         }
-        if (!found.Connected()) {
-            // As the refresh cycle says it: a failed check with its reason, the "Local" rule's
-            // "127.0.0.1" as it always was.
+        // As the refresh cycle does it: a source that failed while the machine keeps its own
+        // address holds back only the pages with an address, and the run says that some waited.
+        const bool sourceFailed = !found.Connected() && found.address.isEmpty() && MachineHasOwnAddress();
+        if (!found.Connected() && !sourceFailed) {
+            // A failed check with its reason, the "Local" rule's "127.0.0.1" as it always was.
             if (found.address.isEmpty())
                 engine.Log().AddToLog(found.failure);
             engine.Log().AddToLog(QStringLiteral("!!!!!Not connected to the network..."));
             return 1;
         }
+        if (sourceFailed)
+            engine.Log().AddToLog(PagesWaitLine(found));
+        const QString address = sourceFailed ? QString() : found.address;
         if (request.site.isEmpty())
-            push.PushAll(found.address);
+            push.PushAll(address);
         else
-            push.PushOneSite(request.site, found.address);
-        return AnyEntryInError(data, sites) || push.Stopping() ? 1 : 0;
+            push.PushOneSite(request.site, address);
+        return AnyEntryInError(data, sites) || push.Stopping() || sourceFailed ? 1 : 0;
     } catch (...) {
         output.Err(ExceptionMessage(std::current_exception()));
         return 1;
@@ -87,7 +93,10 @@ int DryRun(TEngine &engine, const TRunRequest &request, TRunOutput &output)
             return 2;
         }
         const TAddressResult found = engine.Push().CheckAddress();
-        if (!found.Connected() && found.address.isEmpty())
+        if (!found.Connected() && found.address.isEmpty() && MachineHasOwnAddress())
+            output.Err(found.failure +
+                       QStringLiteral(": --push-all would push only the files without an IP parameter"));
+        else if (!found.Connected() && found.address.isEmpty())
             output.Err(found.failure + QStringLiteral(": --push-all would push nothing"));
         else if (!found.Connected())
             output.Err(

@@ -51,8 +51,10 @@ private:
 // PushAll: the address is looked up once, then the engine's push of all sites runs with it (or,
 // for one site, its push of that site alone). Its log lines go to the engine's log. Returns 0 when
 // nothing failed or nothing was due, 1 when an entry ended "Error", the push stopped on an
-// error, or the machine is not connected or the address check failed (nothing is pushed then,
-// as the refresh cycle does, and the log says why), 2 for a site that does not exist.
+// error, the machine is not connected (nothing is pushed then, and the log says why) or the
+// address check failed while the machine has an address of its own (as the refresh cycle does,
+// only the entries without an IP parameter are pushed, and the log says so), 2 for a site that
+// does not exist.
 //
 // DryRun: one line per file entry to output's Out, sites in navigator order and entries in list
 // order: site, local file, host file name, "due" or "not due", and change detection's reason,

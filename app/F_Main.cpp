@@ -255,6 +255,8 @@ void TfrmMain::CreateGeneralOptionsPage()
     form->addRow(o.chkAutoReconnect);
     form->addRow(o.chkCloseToTray);
     form->addRow(o.chkReuseSession);
+    form->addRow(o.chkWatchChanges);
+    form->addRow(QStringLiteral("Command on a new address:"), o.edtAddressChangedCommand);
 
     // The form keeps to the top of the page and grows with it; a page lower than the form
     // scrolls instead of squeezing the rows.

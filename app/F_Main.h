@@ -35,6 +35,7 @@ namespace quelmark {
 
 class TAddressSource;
 struct TAddressResult;
+struct TCheckReport;
 class TEngineView;
 class TFileDrag;
 class TFtpClient;
@@ -142,6 +143,7 @@ private:
     void ShowAddressSource(const QString &failure);
     void RefreshAddressField();
     void ShowAddressFound(const QString &shownBefore, const TAddressResult &result);
+    void ShowAddressState(const TCheckReport &report);
 
     // What the pushes came to, in the file list, the navigator and the site list
     // (MainResults.cpp).
@@ -239,6 +241,7 @@ private:
     // Goes before the engine it observes.
     std::unique_ptr<TEngineView> m_view;
     std::unique_ptr<TEngineObserver> m_trayFollower;
+    std::unique_ptr<TEngineObserver> m_addressFollower;
     TSiteEditor *m_editor = nullptr;
     TTray *m_tray = nullptr;
     // Looks the address up for the address field when the options change, beside the engine's.

@@ -11,6 +11,7 @@
 #include "engine/RefreshCycle.h"
 #include "ftp/Ftpcli.h"
 #include "net/AddressSource.h"
+#include "net/NewAddressCommand.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -80,7 +81,9 @@ int RunHere(const TRunRequest &request, TStoreLock &lock)
         }
         lock.Publish({QCoreApplication::applicationPid(), roles::PushAll, socketPath});
     }
-    termination.OnTerminate = [&host, &server] {
+    bool ending = false;
+    termination.OnTerminate = [&host, &server, &ending] {
+        ending = true;
         server.Close(QStringLiteral("quelmark --push-all is ending; nothing was run"));
         host.Engine().Push().Stop();
     };
@@ -99,6 +102,12 @@ int RunHere(const TRunRequest &request, TStoreLock &lock)
         return 2;
     }
     const int status = RunCommand(host.Engine(), request, output);
+    {
+        // The command on a new address ends within its bound; its end belongs to this run's log.
+        const TLogCapture tail(host.Engine(), output);
+        while (host.Engine().NewAddressCommand().Running() && !ending)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
     while (server.HasWork())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     server.Close(QStringLiteral("quelmark --push-all has ended; nothing was run"));

@@ -26,9 +26,25 @@
 #include "net/AddressSource.h"
 
 #include <QLineEdit>
+#include <QLocale>
 #include <QStatusBar>
 
 namespace quelmark {
+
+namespace {
+
+// Hands each check's report on.
+class TCheckFollower : public TEngineObserver {
+public:
+    explicit TCheckFollower(std::function<void(const TCheckReport &)> done) : m_done(std::move(done)) {}
+
+    void CheckDone(const TCheckReport &report) override { m_done(report); }
+
+private:
+    std::function<void(const TCheckReport &)> m_done;
+};
+
+} // namespace
 
 void TfrmMain::CreateNonVisualParts()
 {
@@ -83,6 +99,10 @@ void TfrmMain::CreateEngine()
                                                           .btnStartStop = btnStartStop,
                                                           .toolbar = tbGeneralInfo,
                                                       });
+    m_addressFollower =
+        std::make_unique<TCheckFollower>([this](const TCheckReport &report) { ShowAddressState(report); });
+    m_engine->AddObserver(m_addressFollower.get());
+    FollowTimerOptions(*m_engine, *m_options, this);
 }
 
 // The address field follows the address options: its tooltip at once, its address once a
@@ -146,12 +166,34 @@ void TfrmMain::ShowAddressFound(const QString &shownBefore, const TAddressResult
         edtLocalAddress->setText(result.address);
 }
 
+// A check whose source failed leaves the last good address in use: the field shows it greyed,
+// and its tooltip says when the check failed and why.
+void TfrmMain::ShowAddressState(const TCheckReport &report)
+{
+    const bool stale = !report.addressFailure.isEmpty();
+    edtLocalAddress->setProperty("stale", stale);
+    QPalette palette;
+    if (stale) {
+        palette = edtLocalAddress->palette();
+        const QColor grey = palette.color(QPalette::Disabled, QPalette::Text);
+        palette.setColor(QPalette::Active, QPalette::Text, grey);
+        palette.setColor(QPalette::Inactive, QPalette::Text, grey);
+    }
+    edtLocalAddress->setPalette(palette);
+    ShowAddressSource(stale ? QStringLiteral("Last good address; the check at %1 failed: %2")
+                                  .arg(QLocale().toString(report.time, QLocale::ShortFormat),
+                                       AddressFailureReason({QString(), report.addressFailure}))
+                            : QString());
+}
+
 void TfrmMain::CreateSiteEditor()
 {
     m_editor = new TSiteEditor({this, tvNavigator, m_catalogue.get(), frmAddNewWebSite, frmAddNewFile,
                                 m_options->edtDefaultIPParam, FileDrag, frmRenameWebSite},
                                this);
     m_editor->FileDetails = GetFileDetails;
+    // Sites and entries added, changed or removed: the folders watched follow.
+    m_editor->OnEdited = [this] { RefreshCycle().ChangeWatch->RefreshFiles(); };
 }
 
 void TfrmMain::CreateTray()

@@ -62,6 +62,8 @@ TGeneralOptions::TGeneralOptions(QWidget *parent, const QString &tempFileName)
     edtAddressCommand = OptionEdit(parent, "edtAddressCommand", store::AddressCommand);
     cmbAddressFamily = OptionChoice(parent, "cmbAddressFamily", store::AddressFamily, IPVersion::All, false);
     chkReuseSession = OptionCheck(parent, "chkReuseSession", store::ReuseSession, "One FTP session per site");
+    chkWatchChanges = OptionCheck(parent, "chkWatchChanges", store::WatchChanges, "Push changes at once");
+    edtAddressChangedCommand = OptionEdit(parent, "edtAddressChangedCommand", store::AddressChangedCommand);
     Set(InitialOptions(tempFileName));
 }
 
@@ -85,6 +87,8 @@ TOptions TGeneralOptions::Get() const
         .addressCommand = edtAddressCommand->text(),
         .addressFamily = cmbAddressFamily->RegText(),
         .reuseSession = chkReuseSession->isChecked(),
+        .watchChanges = chkWatchChanges->isChecked(),
+        .addressChangedCommand = edtAddressChangedCommand->text(),
     };
 }
 
@@ -106,6 +110,8 @@ void TGeneralOptions::Set(const TOptions &options)
     edtAddressCommand->setText(options.addressCommand);
     cmbAddressFamily->SetRegText(options.addressFamily);
     chkReuseSession->setChecked(options.reuseSession);
+    chkWatchChanges->setChecked(options.watchChanges);
+    edtAddressChangedCommand->setText(options.addressChangedCommand);
 }
 
 } // namespace quelmark

@@ -54,6 +54,12 @@ public:
 
     // "One FTP session per site": the files of one site push go over one login.
     TRegCheckBox *chkReuseSession = nullptr;
+
+    // "Push changes at once": while the timer runs, a new address and a saved page are pushed
+    // within moments, not at the next check.
+    TRegCheckBox *chkWatchChanges = nullptr;
+    // "Command on a new address:": started after a push that a new address caused.
+    TRegEdit *edtAddressChangedCommand = nullptr;
 };
 
 } // namespace quelmark

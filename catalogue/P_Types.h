@@ -37,6 +37,11 @@ inline const QString AddressURL = QStringLiteral("AddressURL");
 inline const QString AddressCommand = QStringLiteral("AddressCommand");
 inline const QString AddressFamily = QStringLiteral("AddressFamily");
 inline const QString ReuseSession = QStringLiteral("ReuseSession");
+// Changes of the address and saved pages are pushed at once while the timer runs; a store
+// without the value does so too.
+inline const QString WatchChanges = QStringLiteral("WatchChanges");
+// The command started after a push that a new address caused.
+inline const QString AddressChangedCommand = QStringLiteral("AddressChangedCommand");
 
 // The sites: one key per site below WWWSites, named after the site, holding the site's values
 // and one "Item#<i>" key per file entry.

@@ -48,6 +48,8 @@ const TOptionRow kOptions[] = {
     {store::AddressCommand, TText{&TOptions::addressCommand}},
     {store::AddressFamily, TText{&TOptions::addressFamily}},
     {store::ReuseSession, TFlag{&TOptions::reuseSession}},
+    {store::WatchChanges, TFlag{&TOptions::watchChanges}},
+    {store::AddressChangedCommand, TText{&TOptions::addressChangedCommand}},
 };
 
 } // namespace

@@ -39,6 +39,12 @@ struct TOptions {
     QString addressFamily = QStringLiteral("IPv4");
     // "One FTP session per site".
     bool reuseSession = true;
+    // "Push changes at once": while the timer runs, a new address and a saved page are pushed
+    // within moments, not at the next check; a store without the value does so too.
+    bool watchChanges = true;
+    // "Command on a new address:", started after a push that a new address caused, with "%IP%"
+    // and "%OLDIP%" in its arguments.
+    QString addressChangedCommand{};
 
     bool operator==(const TOptions &) const = default;
 };

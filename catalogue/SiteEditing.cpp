@@ -18,16 +18,21 @@
 
 namespace quelmark {
 
-// Marks an editing command as running for exactly as long as it runs, however it ends.
+// Marks an editing command as running for exactly as long as it runs, however it ends; the end
+// of the outermost one is told.
 class TSiteEditor::TEditingMark {
 public:
-    explicit TEditingMark(int &editing) : m_editing(editing) { ++m_editing; }
-    ~TEditingMark() { --m_editing; }
+    explicit TEditingMark(TSiteEditor &editor) : m_editor(editor) { ++m_editor.m_editing; }
+    ~TEditingMark()
+    {
+        if (--m_editor.m_editing == 0 && m_editor.OnEdited)
+            Guarded(m_editor.OnEdited);
+    }
     TEditingMark(const TEditingMark &) = delete;
     TEditingMark &operator=(const TEditingMark &) = delete;
 
 private:
-    int &m_editing;
+    TSiteEditor &m_editor;
 };
 
 TSiteEditor::TSiteEditor(const TSiteEditingParts &parts, QObject *parent) : QObject(parent), m_parts(parts)
@@ -50,7 +55,7 @@ bool TSiteEditor::eventFilter(QObject *watched, QEvent *event)
 
 void TSiteEditor::NewWebSite()
 {
-    TEditingMark mark(m_editing);
+    TEditingMark mark(*this);
     TfrmAddNewWebSite *dialog = m_parts.siteDialog;
     if (dialog->exec() != QDialog::Accepted)
         return;
@@ -104,7 +109,7 @@ TNavigatorNode *TSiteEditor::SelectedSite(const QString &refusal)
 
 void TSiteEditor::DeleteWebSite()
 {
-    TEditingMark mark(m_editing);
+    TEditingMark mark(*this);
     TNavigator *navigator = m_parts.navigator;
     TNavigatorNode *selected = SelectedSite(QStringLiteral("You can only delete web sites."));
     if (!selected)
@@ -144,7 +149,7 @@ void TSiteEditor::RenameWebSite()
 
 void TSiteEditor::NewFile()
 {
-    TEditingMark mark(m_editing);
+    TEditingMark mark(*this);
     const QString defaultParam = m_parts.edtDefaultIPParam->text();
     const QString listed = QStringLiteral("The file you are adding already exists...");
     TFileEntry entry{.fileType = FileType::Ascii, .ipParameter = defaultParam, .status = FileStatus::New};
@@ -172,7 +177,7 @@ bool TSiteEditor::AddFileEntry(TFileEntry entry)
 
 void TSiteEditor::EditFiles()
 {
-    TEditingMark mark(m_editing);
+    TEditingMark mark(*this);
     const int selected = static_cast<int>(Shown().lvFileDetails->SelectedRows().size());
     if (selected == 0)
         return;
@@ -220,7 +225,7 @@ void TSiteEditor::EditSeveralFiles()
 
 void TSiteEditor::RemoveFiles()
 {
-    TEditingMark mark(m_editing);
+    TEditingMark mark(*this);
     TRegListView *list = Shown().lvFileDetails;
     const QList<TListRow *> rows = list->SelectedRows();
     if (rows.isEmpty()) {

@@ -76,6 +76,9 @@ public:
 
     // Supplies the detail texts of a new entry; without one they stay empty.
     TFileDetailsFn FileDetails;
+    // Called when a command above has ended, however it ended: the sites or entries may have
+    // changed.
+    std::function<void()> OnEdited;
 
 signals:
     // A site's key was moved to another name, or deleted.

@@ -62,6 +62,22 @@ QString AddressSourceText(const TOptions &options)
     return text;
 }
 
+bool MachineHasOwnAddress()
+{
+    return TSockets().LocalIPAddress() != QLatin1String("127.0.0.1");
+}
+
+QString AddressFailureReason(const TAddressResult &found)
+{
+    static const QString prefix = QStringLiteral("Address check failed: ");
+    return PrintableText(found.failure.startsWith(prefix) ? found.failure.mid(prefix.size()) : found.failure);
+}
+
+QString PagesWaitLine(const TAddressResult &found)
+{
+    return QStringLiteral("Address check failed (%1); pages with an address wait").arg(AddressFailureReason(found));
+}
+
 QString AddressNote(TAddressSourceKind source, const QString &address)
 {
     const TAddressKind kind = ClassifyAddress(address);

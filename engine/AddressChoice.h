@@ -36,6 +36,17 @@ void UseChosenAddressSource(TEngineParts &parts, TAddressSource *source);
 // ", IPv6" after it for IPv6.
 QString AddressSourceText(const TOptions &options);
 
+// Tells whether the machine has an address of its own, by the program's "Local" rule: anything
+// but "127.0.0.1". A check that fails while it has one is the source's failure, not the line's.
+bool MachineHasOwnAddress();
+
+// Returns why a failed check failed, fit to show: its failure without "Address check failed: ".
+QString AddressFailureReason(const TAddressResult &found);
+
+// Returns the line the log gets once for a check that failed while the machine kept its own
+// address: "Address check failed (<reason>); pages with an address wait".
+QString PagesWaitLine(const TAddressResult &found);
+
 // Returns the note the log gets about address found by source, or an empty text: a warning when
 // "Web" or "Command" gave a private, loopback, link-local or CGNAT address, which is used all
 // the same; a hint towards "Web" when "Local" gave a private or CGNAT address.

@@ -4,6 +4,7 @@
 #include "engine/PushCommands.h"
 #include "engine/RefreshCycle.h"
 #include "engine/Transfer.h"
+#include "net/NewAddressCommand.h"
 
 #include <algorithm>
 
@@ -117,8 +118,20 @@ TEngine::TEngine(const TEngineParts &parts, QObject *owner) : m_parts(parts)
     m_log = std::make_unique<TActivityLog>(m_events, std::move(options));
     m_transfer = std::make_unique<TTransfer>(parts, m_events, *m_log);
     m_push = std::make_unique<TPushCommands>(parts, m_events, *m_transfer, *m_log);
+    RunCommandOnNewAddress();
     m_refresh = new TRefreshCycle(parts, m_events, *m_push, *m_log, owner);
     m_refresh->setObjectName(QStringLiteral("RefreshCycle"));
+}
+
+void TEngine::RunCommandOnNewAddress()
+{
+    m_newAddressCommand = std::make_unique<TNewAddressCommand>();
+    m_newAddressCommand->OnReport = [log = m_log.get()](QObject *, const QString &line) { log->AddToLog(line); };
+    m_push->OnNewAddressPushed = [this](const QString &oldAddress, const QString &address) {
+        const QString command = m_parts.data ? m_parts.data->Options().addressChangedCommand : QString();
+        if (!command.trimmed().isEmpty())
+            m_newAddressCommand->Run(command, address, oldAddress);
+    };
 }
 
 TEngine::~TEngine()

@@ -1,5 +1,6 @@
-// The push engine put together: the activity log, the file transfer, the push commands and the
-// refresh cycle, each wired to the others, to the parts they run on and to the observers.
+// The push engine put together: the activity log, the file transfer, the push commands, the
+// refresh cycle and the command on a new address, each wired to the others, to the parts they
+// run on and to the observers.
 //
 // This is the one place where the engine is assembled: the main window, the runs without a
 // window, the tests and the benchmarks all build it here from one TEngineParts, so they run the
@@ -18,6 +19,7 @@ class QObject;
 namespace quelmark {
 
 class TActivityLog;
+class TNewAddressCommand;
 class TPushCommands;
 class TRefreshCycle;
 class TTransfer;
@@ -54,7 +56,8 @@ private:
 class TEngine {
 public:
     // Builds the log, the transfer on the FTP client, the push commands and the refresh cycle
-    // (stopped), the last as a child of owner.
+    // (stopped), the last as a child of owner. After a push of all sites with a new address,
+    // "Command on a new address:" is started, and its end logged.
     explicit TEngine(const TEngineParts &parts, QObject *owner = nullptr);
     // Takes the refresh cycle down first: its ticks are what could still start a push.
     ~TEngine();
@@ -70,13 +73,18 @@ public:
     TTransfer &Transfer() { return *m_transfer; }
     TPushCommands &Push() { return *m_push; }
     TRefreshCycle &Refresh();
+    // Runs "Command on a new address:"; a program about to end waits while it runs.
+    TNewAddressCommand &NewAddressCommand() { return *m_newAddressCommand; }
 
 private:
+    void RunCommandOnNewAddress();
+
     TEngineParts m_parts;
     TObserverList m_events;
     std::unique_ptr<TActivityLog> m_log;
     std::unique_ptr<TTransfer> m_transfer;
     std::unique_ptr<TPushCommands> m_push;
+    std::unique_ptr<TNewAddressCommand> m_newAddressCommand;
     QPointer<TRefreshCycle> m_refresh;
 };
 

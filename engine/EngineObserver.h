@@ -100,6 +100,9 @@ struct TCheckReport {
     // The first error the check met: a file's failure or the error that stopped the check;
     // empty when it met none.
     QString failure;
+    // Why the address check failed while the machine kept an address of its own, so the last
+    // good address stays in use; empty when the check found the address or the machine had none.
+    QString addressFailure{};
 };
 
 // What one file's push came to.

@@ -456,6 +456,14 @@ void TWindowSites::EndWalk()
     m_navigator.SelectNode(m_remembered);
 }
 
+void FollowTimerOptions(TEngine &engine, TGeneralOptions &options, QObject *context)
+{
+    const auto changed = [&engine] { Guarded([&engine] { engine.Refresh().OptionsChanged(); }); };
+    QObject::connect(options.chkWatchChanges, &QCheckBox::toggled, context, changed);
+    if (auto *minutes = options.spnTestFilesMinutes->findChild<QLineEdit *>())
+        QObject::connect(minutes, &QLineEdit::textChanged, context, changed);
+}
+
 void SetRowStatus(TListRow &row, TFileStatus status, const TFileDetails *details)
 {
     row.SetSubItem(colStatus, FileStatusText(status));

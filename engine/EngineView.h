@@ -160,6 +160,10 @@ private:
     QList<bool> m_checkHolds;
 };
 
+// Lets engine's refresh cycle take up at once a change of "Push changes at once" and of "Test
+// local files every (mins):" in options, for as long as context lives.
+void FollowTimerOptions(TEngine &engine, TGeneralOptions &options, QObject *context);
+
 // Writes status into a row of the file list and, when details is given, the file details.
 void SetRowStatus(TListRow &row, TFileStatus status, const TFileDetails *details);
 

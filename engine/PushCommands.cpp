@@ -128,18 +128,29 @@ void TPushCommands::PushAllSites(const QString *address)
     TPushingMark mark(m_pushing);
     m_tally = {};
     m_log.AddToLog(QStringLiteral(">>>> Checking all files..."));
-    if (!m_parts.data || m_parts.data->SiteNames().isEmpty()) {
+    if (!m_parts.data) {
         m_tally.completed = true;
+        return;
+    }
+    const QString before = m_parts.data->Options().lastIPAddress;
+    if (m_parts.data->SiteNames().isEmpty()) {
+        m_tally.completed = true;
+        // No page to push, yet a new address is news all the same, for whatever else follows it.
+        if (address && NoteNewAddress(before, *address) && OnNewAddressPushed)
+            OnNewAddressPushed(before, *address);
         return;
     }
     TPushAllCleanup cleanup(*this);
     const QString found = address ? *address : AddressForCommand();
     cleanup.SetAddress(found);
+    const bool newAddress = NoteNewAddress(before, found);
     WalkSites(found);
     cleanup.Finish();
     m_tally.completed = !m_stopping;
     m_log.AddToLog(m_stopping ? QStringLiteral(">>>> Stopped checking files...")
                               : QStringLiteral(">>>> Done checking all files..."));
+    if (newAddress && m_tally.completed && OnNewAddressPushed)
+        OnNewAddressPushed(before, found);
 }
 
 void TPushCommands::btnPushAllSiteNowClick()
@@ -230,6 +241,15 @@ QString TPushCommands::AddressForCommand()
     return found.address;
 }
 
+bool TPushCommands::NoteNewAddress(const QString &before, const QString &address)
+{
+    if (address.isEmpty() || address == before)
+        return false;
+    m_log.AddToLog(QStringLiteral("Address changed: %1 -> %2")
+                       .arg(before.isEmpty() ? QStringLiteral("(none)") : PrintableText(before), address));
+    return true;
+}
+
 void TPushCommands::NoteOnce(const QString &line)
 {
     if (line.isEmpty() || m_notes.contains(line))
@@ -307,6 +327,9 @@ void TPushCommands::PushSite(TSiteEntries &site, const QString &address)
     const TAddressLookup current = [&address] { return address; };
     TTransfer::TSiteSession session(m_transfer);
     for (int i = 0; i < site.entries.size() && !m_stopping; ++i) {
+        // Without an address, a page that carries one waits for a check that finds it.
+        if (address.isEmpty() && !site.entries[i].ipParameter.isEmpty())
+            continue;
         if (!FileNeedsPush(site.entries[i], lastIPAddress, current))
             continue;
         const bool pushed = PushRow(site, i, address);

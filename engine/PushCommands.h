@@ -23,6 +23,8 @@
 #include <QSet>
 #include <QString>
 
+#include <functional>
+
 namespace quelmark {
 
 class TActivityLog;
@@ -56,9 +58,13 @@ public:
     // ">>>> Done checking all files...". "Last IP Address:" takes the address only when the
     // walk completed, so what an error kept from going out is still due next time. The address
     // is looked up once there are sites to walk, the user's commands held back; a look-up that
-    // leaves no address is logged and raised as Exception, and nothing is pushed.
+    // leaves no address is logged and raised as Exception, and nothing is pushed. An address
+    // that is not "Last IP Address:" is logged first as "Address changed: <old> -> <new>", and a
+    // walk with it that completed (or found no site to walk) raises OnNewAddressPushed.
     void btnPushAllNowClick();
-    // Pushes all sites as btnPushAllNowClick does with the address a caller has looked up.
+    // Pushes all sites as btnPushAllNowClick does with the address a caller has looked up. An
+    // empty address is one the check could not find: the entries with an IP parameter wait, the
+    // others are pushed as due, and "Last IP Address:" stays.
     void PushAll(const QString &address);
     // Pushes every due entry of the shown site, first row to last, after one look-up.
     void btnPushAllSiteNowClick();
@@ -86,6 +92,10 @@ public:
     // while a slow source is asked; the user's commands are not held back. Logs the note an
     // address calls for (AddressNote) once per run and address.
     TAddressResult CheckAddress();
+
+    // Raised after a push of all sites with a new address, with the address before ("Last IP
+    // Address:", maybe empty) and the new one.
+    std::function<void(const QString &oldAddress, const QString &address)> OnNewAddressPushed;
 
     // True while a command or an address check runs, from its start to the end of its clean-up.
     bool Pushing() const { return m_pushing; }
@@ -115,6 +125,7 @@ private:
     void PushSelectedRows(const QList<int> &rows);
     bool PushRow(TSiteEntries &site, int row, const QString &address);
     void WalkSites(const QString &address);
+    bool NoteNewAddress(const QString &before, const QString &address);
     void NoteOnce(const QString &line);
 
     TEngineParts m_parts;

@@ -8,14 +8,24 @@
 // logged. The observers are told when the timer starts and stops (the window's toolbar button
 // and its animation follow it) and what each check found.
 //
+// A check that fails while the machine still has an address of its own (a "Web" source that
+// answers 503, say) is no disconnection: the files without an IP parameter are pushed as usual,
+// those with one wait for a check that finds the address.
+//
+// With "Push changes at once" the cycle also checks at the cues of its change watch (a new
+// address or route, a saved page), and between two checks the timer sleeps through the minute
+// ticks that would only be counted, so a program that waits wakes for nothing.
+//
 // Nobody watches the timer's work: its errors never open a modal box (which would stop the
 // timer until someone clicked it away) but go to the log and the status line and into the
 // report of the check, and the next tick checks again.
 #pragma once
 
+#include "engine/ChangeWatch.h"
 #include "engine/EngineParts.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -57,6 +67,16 @@ public:
     void RunTick();
     // Starts the timer when stopped (Tag 0), stops it when running.
     void btnStartStopClick();
+    // Checks now, for the change watch's cue, as a tick that checks would, without counting a
+    // minute. After a new address or route it pushes only when the address is not "Last IP
+    // Address:". While a push, an address check or an edit holds checks back, the cue waits and
+    // is tried again a second later; a stopped timer drops it.
+    void CheckAtOnce(TCheckCue cue);
+    // Takes up a change of the options at once, for a program that can tell: the watches start
+    // or end with "Push changes at once", and a timer asleep towards its check wakes for the new
+    // period. A program without a window reads its options before each check and takes them up
+    // after it.
+    void OptionsChanged();
 
     // The button's state: 0 stopped, 1 running. The window's first show sets it to 0 and clicks
     // to start the timer under "Auto-process".
@@ -67,6 +87,7 @@ public:
 
     QTimer *tmrRefresh = nullptr;
     TAppExec *appExec = nullptr;
+    TChangeWatch *ChangeWatch = nullptr;
     // Ticks counted towards the next check; survives stopping and starting.
     std::int32_t MinuteCount = 0;
     // Runs at a tick that makes a check, just before it; a program without a window reads the
@@ -75,10 +96,18 @@ public:
     std::function<void()> BeforeCheck;
 
 private:
-    void Check();
+    void RunGuarded(const std::function<void()> &work);
+    bool ChecksHeldBack() const;
+    void Check(std::optional<TCheckCue> cue = std::nullopt);
+    void Publish(const QString &address);
+    void PushWithoutAddress(const TAddressResult &found);
+    void RunWaitingCue();
+    void AfterCheck();
+    void ArmTimer();
+    void CountSleptTicks();
     void Reconnect();
     void ShowUnattendedError(const QString &message) noexcept;
-    void CheckDone(const QString &result, const QString &failure);
+    void CheckDone(const QString &result, const QString &failure, const QString &addressFailure = QString());
 
     TEngineParts m_parts;
     TEngineObserver &m_events;
@@ -87,6 +116,15 @@ private:
     int m_tag = 0;
     QDateTime m_checkStart;
     std::optional<TCheckReport> m_lastCheck;
+    // A cue that came while checks were held back, and the timer that tries it again.
+    std::optional<TCheckCue> m_waitingCue;
+    QTimer m_cueRetry;
+    // The length of one tick, how many ticks the timer was last armed for and since when, and
+    // how many of those have been counted already.
+    int m_tickMs = DefaultInterval;
+    int m_ticksArmed = 1;
+    int m_ticksCounted = 0;
+    QElapsedTimer m_armed;
 };
 
 } // namespace quelmark

@@ -203,6 +203,10 @@ private:
 TAddressResult LocalIpv4Address()
 {
     const QString address = TSockets().LocalIPAddress();
+    // An own name that cannot be resolved is a look-up that failed: "0.0.0.0" in a page would
+    // send its visitors nowhere.
+    if (address == QLatin1String("0.0.0.0"))
+        return TAddressResult::Failed(QStringLiteral("this machine's own name cannot be resolved"));
     if (address != QLatin1String("127.0.0.1"))
         return TAddressResult::Found(address);
     TAddressResult notConnected = TAddressResult::Failed(QStringLiteral("no IPv4 address outside loopback"));

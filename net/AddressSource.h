@@ -1,9 +1,10 @@
 // TAddressSource: finds the address this machine shows the world, from the source the user
 // chose.
 //
-// "Local" is the program's own rule: TSockets::LocalIPAddress for IPv4, the first global
-// address of an interface that is up for IPv6. "Interface" takes the first address of the
-// family on one named interface that is up, link-local ones left aside. "Web" fetches a page
+// "Local" is the program's own rule: TSockets::LocalIPAddress for IPv4 (its "0.0.0.0" for an
+// own name that cannot be resolved is a failed check), the first global address of an interface
+// that is up for IPv6. "Interface" takes the first address of the family on one named interface
+// that is up, link-local ones left aside. "Web" fetches a page
 // over HTTP or HTTPS (certificates checked against the system's authorities), "Command" runs a
 // program; both take the first address of the family that stands in the answer
 // (FindAddress), are bounded by TimeoutMs and let the event loop run while they wait. Local

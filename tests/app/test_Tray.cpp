@@ -31,7 +31,8 @@ namespace {
 
 TEST(TrayToolTip, TellsTheTimerTheAddressAndTheLastCheckOnePerLine)
 {
-    const TCheckReport check{QDateTime(QDate(2024, 3, 5), QTime(9, 41)), QStringLiteral("2 files pushed"), QString()};
+    const TCheckReport check{QDateTime(QDate(2024, 3, 5), QTime(9, 41)), QStringLiteral("2 files pushed"), QString(),
+                             QString()};
     const QString when = QLocale::system().toString(check.time, QLocale::ShortFormat);
     const struct {
         bool running;

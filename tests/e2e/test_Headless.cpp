@@ -9,9 +9,11 @@
 #include "net/Sockets.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/HttpServer.h"
+#include "tests/support/Namespace.h"
 #include "tests/support/Printing.h"
 #include "tests/support/SshServers.h"
 #include "tests/support/StoreScript.h"
+#include "tests/support/WatchedSite.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -216,9 +218,10 @@ TEST_F(Headless, PushAllWithoutADisplayPushesEverySiteAndWritesTheResultsBack)
     EXPECT_EQ(LockHolderPid(LockFile()), 0) << "the lock file still names a holder";
 }
 
-// The address comes from the source the store names; a check that finds none pushes nothing,
-// leaves the statuses and the last address as they were and says why.
-TEST_F(Headless, PushAllTakesTheAddressFromTheChosenSourceOrPushesNothingAndSaysWhy)
+// The address comes from the source the store names; a check that finds none, on a machine
+// with an address of its own, holds back the page with the address, leaves its status and the
+// last address as they were, says why and exits 1.
+TEST_F(Headless, PushAllTakesTheAddressFromTheChosenSourceOrHoldsThePageBackAndSaysWhy)
 {
     const auto server = PortTwentyOne(kPyftpdAddress);
     if (!server)
@@ -235,13 +238,12 @@ TEST_F(Headless, PushAllTakesTheAddressFromTheChosenSourceOrPushesNothingAndSays
         const char *option; // the option that says where to look
         QString where;
         const char *address; // what the page and LastIPAddress get; nothing uploaded when empty
-        QString reason;      // the log line that says why nothing was pushed
+        QString reason;      // why the check failed
     } rows[] = {
         {"Web", "AddressURL", answer("203.0.113.7"), "203.0.113.7", {}},
         {"Command", "AddressCommand", QStringLiteral("echo 198.51.100.9"), "198.51.100.9", {}},
-        {"Web", "AddressURL", garbage, "", QStringLiteral("Address check failed: no IPv4 address in the answer")},
-        {"Web", "AddressURL", unavailable, "",
-         QStringLiteral("Address check failed: %1 answered 503").arg(unavailable)},
+        {"Web", "AddressURL", garbage, "", QStringLiteral("no IPv4 address in the answer")},
+        {"Web", "AddressURL", unavailable, "", QStringLiteral("%1 answered 503").arg(unavailable)},
     };
     ASSERT_TRUE(Write(Path("pages/index.html"), "<p>at %IP% now</p>\n"));
     int n = 0;
@@ -253,6 +255,9 @@ TEST_F(Headless, PushAllTakesTheAddressFromTheChosenSourceOrPushesNothingAndSays
         store.Option(QStringLiteral("LastIPAddress"), QStringLiteral("10.9.8.7"));
         store.Option(QStringLiteral("AddressSource"), QString::fromLatin1(row.source));
         store.Option(QString::fromLatin1(row.option), row.where);
+        // A slow command on a new address is waited for, and its end is part of the run's log.
+        store.Option(QStringLiteral("AddressChangedCommand"),
+                     QStringLiteral("sh -c 'sleep 1; echo \"$0 after $1\"' %IP% %OLDIP%"));
         store.Site(QStringLiteral("first"), kPyftpdAddress, server->User(), server->Password(),
                    {{Path("pages/index.html"), host, "Ascii", "%IP%", "New", "", "", ""}});
         ASSERT_TRUE(QFile::remove(StoreFile()) || !QFile::exists(StoreFile()));
@@ -267,6 +272,12 @@ TEST_F(Headless, PushAllTakesTheAddressFromTheChosenSourceOrPushesNothingAndSays
                       QStringLiteral("first|%1|Moved|19").arg(Path("pages/index.html")))
                 << what;
             EXPECT_EQ(test::StoredOption(StoreFile(), QStringLiteral("LastIPAddress")), address) << what;
+            const QStringList lines = run.out.split(QLatin1Char('\n'));
+            EXPECT_TRUE(lines.contains(QStringLiteral("Address changed: 10.9.8.7 -> ") + address)) << what;
+            EXPECT_EQ(lines.filter(QStringLiteral("Command on a new address")),
+                      QStringList{QStringLiteral("Command on a new address ended with exit status 0: %1 after 10.9.8.7")
+                                      .arg(address)})
+                << what << run.out.toStdString();
             continue;
         }
         EXPECT_EQ(run.exitCode, 1) << what;
@@ -275,7 +286,9 @@ TEST_F(Headless, PushAllTakesTheAddressFromTheChosenSourceOrPushesNothingAndSays
             << what;
         EXPECT_EQ(test::StoredOption(StoreFile(), QStringLiteral("LastIPAddress")), QStringLiteral("10.9.8.7")) << what;
         EXPECT_EQ(run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts),
-                  QStringList({row.reason, QStringLiteral("!!!!!Not connected to the network...")}))
+                  QStringList({QStringLiteral("Address check failed (%1); pages with an address wait").arg(row.reason),
+                               QStringLiteral(">>>> Checking all files..."),
+                               QStringLiteral(">>>> Done checking all files...")}))
             << what;
     }
 }
@@ -989,6 +1002,79 @@ TEST_F(Headless, ACommandsSocketIsNeverPutInARuntimeFolderThatIsNotPrivate)
               QStringLiteral("held\t%1\tpage.bin\tnot due\tfile missing\n").arg(Path("pages/none.bin")));
     holder.terminate();
     EXPECT_TRUE(holder.waitForFinished(10000));
+}
+
+// "Push changes at once", "Command on a new address:" and a failing address check, in the real
+// service: in a network namespace of the test's own, its address from an interface there and its
+// period an hour, a new address and a saved page reach the server within seconds, the log names
+// the change and the command's end, and a check that fails holds back only the page with the
+// address. With the option "0" only the timer would push; a store without it pushes at once.
+TEST_F(Headless, ServicePushesANewAddressAndASavedPageAtOnceUnlessTheOptionSaysNo)
+{
+    if (!test::InsideNamespace())
+        return test::RerunInNamespace(test::WatchedInterfaceSetUp());
+    test::WatchedServers servers;
+    ASSERT_EQ(servers.Failure(), QString());
+    const test::PyFtpServer &server = servers.ftp;
+    const auto newAddress = [] { return test::SetInterfaceAddress(test::kNewAddress); };
+    const auto saveInPlace = [this] { return Write(Path("pages/plain.txt"), "saved in place\n"); };
+    const auto saveByRename = [this] { return test::SaveByRename(Path("pages/plain.txt"), "saved by rename\n"); };
+    const QString unavailable = servers.Unavailable();
+    const struct {
+        const char *what;
+        test::WatchedSiteOptions store;
+        std::function<bool()> change;
+        const char *file;   // where the change shows on the server
+        QString shows;      // what it shows there
+        bool atOnce;        // within seconds, or not before the next check
+        QStringList logged; // lines the service's log holds
+    } rows[] = {
+        {"a new address", {}, newAddress, "index.html", test::kNewAddress, true, test::NewAddressLines()},
+        {"a page saved in place", {}, saveInPlace, "plain.txt", "saved in place", true, {}},
+        {"a page saved by rename, the option not stored",
+         {nullptr, {}},
+         saveByRename,
+         "plain.txt",
+         "saved by rename",
+         true,
+         {}},
+        {"a failing check, a page saved",
+         {"1", unavailable},
+         saveInPlace,
+         "plain.txt",
+         "saved in place",
+         true,
+         {QStringLiteral("Address check failed (%1 answered 503); pages with an address wait").arg(unavailable)}},
+        {"a new address, the option off", {"0", {}}, newAddress, "index.html", test::kNewAddress, false, {}},
+        {"a page saved, the option off", {"0", {}}, saveByRename, "plain.txt", "saved by rename", false, {}},
+    };
+    for (const auto &row : rows) {
+        ASSERT_TRUE(test::SetInterfaceAddress(test::kFirstAddress));
+        ASSERT_EQ(test::WriteWatchedSite(StoreFile(), Path("pages"), server, row.store), QString()) << row.what;
+
+        QProcess &service = Start({QStringLiteral("--service")});
+        // The first check pushes what is new; the watches stand from its end.
+        ASSERT_TRUE(Within(10000, [&] { return !server.Stored(QStringLiteral("plain.txt")).isEmpty(); })) << row.what;
+        QThread::msleep(500);
+        ASSERT_TRUE(row.change()) << row.what;
+        const QString file = QString::fromLatin1(row.file);
+        const bool shown =
+            Within(row.atOnce ? 5000 : 4000, [&] { return server.Stored(file).contains(row.shows.toLatin1()); });
+        EXPECT_EQ(shown, row.atOnce) << row.what;
+        // The command on a new address runs after the push.
+        if (!row.logged.isEmpty())
+            QThread::msleep(1000);
+        service.terminate();
+        ASSERT_TRUE(service.waitForFinished(10000)) << row.what;
+        const QStringList lines = QString::fromLocal8Bit(service.readAllStandardOutput()).split(QLatin1Char('\n'));
+        for (const QString &line : row.logged) {
+            EXPECT_TRUE(lines.contains(line)) << row.what << ": " << line.toStdString() << "\n"
+                                              << lines.join('\n').toStdString();
+        }
+        if (!row.store.url.isEmpty()) {
+            EXPECT_TRUE(server.Stored(QStringLiteral("index.html")).isEmpty()) << "the page with the address waits";
+        }
+    }
 }
 
 } // namespace

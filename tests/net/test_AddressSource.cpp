@@ -264,6 +264,19 @@ TEST(AddressSource, InterfaceAndLocalIpv6TakeTheNamespacesAddresses)
                                   QStringLiteral("qb0"), QStringLiteral("qb1")}));
 }
 
+// The "Local" rule's "0.0.0.0" for a name that cannot be resolved is no address to publish.
+TEST(AddressSource, AnOwnNameThatCannotBeResolvedIsAFailedCheck)
+{
+    if (!test::InsideNamespace()) {
+        return test::RerunInNamespace(QStringLiteral("hostname no-such-host.invalid && ip link add qz0 type veth peer "
+                                                     "name qz1 && ip addr add 192.0.2.10/24 dev qz0 && ip link set "
+                                                     "qz0 up && ip link set qz1 up"),
+                                      QStringLiteral("un"));
+    }
+    ASSERT_EQ(TSockets().LocalIPAddress(), QStringLiteral("0.0.0.0"));
+    EXPECT_EQ(Outcome(LookUp(TAddressSourceKind::Local, v4)), Failed("this machine's own name cannot be resolved"));
+}
+
 TEST(AddressSource, LoopbackOnlyNetworkHasNoLocalAddress)
 {
     if (!test::InsideNamespace())

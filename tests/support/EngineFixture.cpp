@@ -43,6 +43,7 @@ EngineWindow::EngineWindow(std::uint16_t waitIntervalMs)
 
     engine = std::make_unique<TEngine>(parts, &window);
     view = std::make_unique<TEngineView>(*engine, parts);
+    FollowTimerOptions(*engine, *options, &window);
     log = &engine->Log();
     transfer = &engine->Transfer();
     push = &engine->Push();

@@ -39,6 +39,12 @@ struct EntryTexts {
     QStringList columns; // host file name, type, IP parameter, status, date/time, size, attribs
 };
 
+// Keeps the reports of the checks an engine tells it of.
+struct CheckReports : TEngineObserver {
+    void CheckDone(const TCheckReport &report) override { reports.append(report); }
+    QList<TCheckReport> reports;
+};
+
 class EngineWindow : public CatalogueWindow {
 public:
     // waitIntervalMs is the wait control's tick; the client's time-out is 15 ticks.

@@ -1,0 +1,143 @@
+// "Push changes at once" in the real main window: one site on a real FTP server, in a network
+// namespace of the test's own, the address from an interface there (or a web check), the timer
+// started by "Auto-process" and its period an hour, so only the watches can push within the test.
+#include "app/F_Main.h"
+#include "catalogue/GeneralOptions.h"
+#include "catalogue/MessageBox.h"
+#include "catalogue/P_Types.h"
+#include "catalogue/RegControls.h"
+#include "engine/TextArea.h"
+#include "tests/support/FtpServers.h"
+#include "tests/support/HttpServer.h"
+#include "tests/support/Namespace.h"
+#include "tests/support/Printing.h"
+#include "tests/support/StoreScript.h"
+#include "tests/support/TempStore.h"
+#include "tests/support/WatchedSite.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+
+using namespace quelmark;
+
+namespace {
+
+class ChangesAtOnceWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(folder.isValid());
+        TMessageBox::SetTestMode(true);
+    }
+    void TearDown() override { TMessageBox::SetTestMode(false); }
+
+    QString Path(const char *name) const { return folder.filePath(QString::fromLatin1(name)); }
+
+    QTemporaryDir folder;
+};
+
+TEST_F(ChangesAtOnceWindow, ANewAddressAndASavedPageGoUpAtOnceAndAFailingCheckGreysTheAddress)
+{
+    if (!test::InsideNamespace())
+        return test::RerunInNamespace(test::WatchedInterfaceSetUp());
+    test::WatchedServers servers;
+    ASSERT_EQ(servers.Failure(), QString());
+    const test::PyFtpServer &server = servers.ftp;
+    const auto newAddress = [] { return test::SetInterfaceAddress(test::kNewAddress); };
+    const auto saveByRename = [this] { return test::SaveByRename(Path("plain.txt"), "saved by rename\n"); };
+    const QString unavailable = servers.Unavailable();
+    const struct {
+        const char *what;
+        test::WatchedSiteOptions store;
+        std::function<bool()> change;
+        const char *file; // where the change shows on the server
+        QString shows;
+        bool atOnce;
+        QStringList logged;
+        bool stale; // the address field greyed, its tooltip saying why
+    } rows[] = {
+        {"a new address", {}, newAddress, "index.html", test::kNewAddress, true, test::NewAddressLines(), false},
+        {"a page saved by rename, the option not stored",
+         {nullptr, {}},
+         saveByRename,
+         "plain.txt",
+         "saved by rename",
+         true,
+         {},
+         false},
+        {"a failing check, a page saved",
+         {"1", unavailable},
+         saveByRename,
+         "plain.txt",
+         "saved by rename",
+         true,
+         {QStringLiteral("Address check failed (%1 answered 503); pages with an address wait").arg(unavailable)},
+         true},
+        {"a new address, the option off", {"0", {}}, newAddress, "index.html", test::kNewAddress, false, {}, false},
+    };
+    for (const auto &row : rows) {
+        ASSERT_TRUE(test::SetInterfaceAddress(test::kFirstAddress));
+        test::TempStore store;
+        ASSERT_EQ(test::WriteWatchedSite(store.FilePath(), folder.path(), server, row.store), QString()) << row.what;
+        TfrmMain window;
+        window.show();
+        ASSERT_TRUE(row.change()) << row.what;
+        const QString file = QString::fromLatin1(row.file);
+        const bool shown = QTest::qWaitFor([&] { return server.Stored(file).contains(row.shows.toLatin1()); },
+                                           row.atOnce ? 5000 : 4000);
+        EXPECT_EQ(shown, row.atOnce) << row.what;
+        auto *log = window.findChild<TTextArea *>(QStringLiteral("memoLog"));
+        for (const QString &line : row.logged) {
+            EXPECT_TRUE(QTest::qWaitFor([&] { return log->Lines().contains(line); }, 3000))
+                << row.what << ": " << line.toStdString() << "\n"
+                << log->Lines().join('\n').toStdString();
+        }
+        auto *field = window.findChild<QLineEdit *>(QStringLiteral("edtLocalAddress"));
+        EXPECT_EQ(field->property("stale").toBool(), row.stale) << row.what;
+        EXPECT_EQ(field->palette().color(QPalette::Active, QPalette::Text) ==
+                      field->palette().color(QPalette::Disabled, QPalette::Text),
+                  row.stale)
+            << row.what;
+        EXPECT_EQ(field->toolTip().contains(QStringLiteral("Last good address; the check at ")), row.stale)
+            << row.what << ": " << field->toolTip().toStdString();
+        if (row.stale) {
+            EXPECT_TRUE(field->toolTip().endsWith(QStringLiteral("failed: %1 answered 503").arg(unavailable)))
+                << field->toolTip().toStdString();
+        }
+        window.close();
+    }
+}
+
+// The two options on the General Options page, with their captions, stored under their names.
+TEST_F(ChangesAtOnceWindow, TheOptionsStandOnTheGeneralOptionsPageAndAreStored)
+{
+    test::TempStore store;
+    {
+        TfrmMain window;
+        window.show();
+        TGeneralOptions &o = window.Options();
+        EXPECT_EQ(o.chkWatchChanges->text(), QStringLiteral("Push changes at once"));
+        EXPECT_TRUE(o.chkWatchChanges->isChecked());
+        const QList<QLabel *> labels = window.findChildren<QLabel *>();
+        const auto caption = std::find_if(labels.begin(), labels.end(), [](const QLabel *label) {
+            return label->text() == QStringLiteral("Command on a new address:");
+        });
+        ASSERT_NE(caption, labels.end());
+        EXPECT_EQ((*caption)->buddy(), o.edtAddressChangedCommand);
+        o.chkWatchChanges->setChecked(false);
+        o.edtAddressChangedCommand->setText(QStringLiteral("curl -s https://dyn.example/u?ip=%IP%"));
+        window.close();
+    }
+    EXPECT_EQ(test::StoredOption(store.FilePath(), store::WatchChanges), QStringLiteral("0"));
+    EXPECT_EQ(test::StoredOption(store.FilePath(), store::AddressChangedCommand),
+              QStringLiteral("curl -s https://dyn.example/u?ip=%IP%"));
+}
+
+} // namespace
