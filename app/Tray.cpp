@@ -156,10 +156,14 @@ QStringList TTrayFollower::Changes(const TCheckReport &report)
             lines.append(
                 PrintableText(QStringLiteral("Push of %1 to %2 works again").arg(now->last.result.localFile, site)));
     }
-    // A check that pushed nothing at all and failed: its failure is the program's, not a site's.
-    const bool checkFailed = !pushed && !report.failure.isEmpty();
+    // An address that could not be found, or a check that pushed nothing at all and failed: the
+    // failure is the program's, not a site's.
+    const QString checkFailure = !report.addressFailure.isEmpty() ? report.addressFailure
+                                 : pushed                         ? QString()
+                                                                  : report.failure;
+    const bool checkFailed = !checkFailure.isEmpty();
     if (checkFailed && !m_checkFailed)
-        lines.append(PrintableText(report.failure));
+        lines.append(PrintableText(checkFailure));
     else if (!checkFailed && m_checkFailed)
         lines.append(QStringLiteral("Checks work again: ") + PrintableText(report.result));
     m_checkFailed = checkFailed;

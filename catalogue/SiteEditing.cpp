@@ -127,7 +127,7 @@ void TSiteEditor::DeleteWebSite()
 
 void TSiteEditor::RenameWebSite()
 {
-    TEditingMark mark(m_editing);
+    TEditingMark mark(*this);
     TNavigatorNode *node = SelectedSite(QStringLiteral("You can only rename web sites."));
     if (!node || m_parts.renameDialog->RunRename(node->text(0)) != QDialog::Accepted)
         return;

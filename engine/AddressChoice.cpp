@@ -1,6 +1,7 @@
 #include "engine/AddressChoice.h"
 
 #include "base/Printable.h"
+#include "net/Sockets.h"
 
 namespace quelmark {
 

@@ -100,7 +100,7 @@ TEST_F(AddressChoiceTest, AFailedCheckHoldsBackOnlyThePagesWithAnAddressUnlessTh
     file.write("no address here\n");
     file.close();
     w->StoreSite(QStringLiteral("b"), server->User(), server->Password(),
-                 {EntryTexts{plain, {Host(QStringLiteral("b")), FileType::Ascii, "", FileStatus::New, "", "", ""}}});
+                 {EntryTexts{plain, {Page(QStringLiteral("b")), FileType::Ascii, "", FileStatus::New, "", "", ""}}});
     w->Build();
     test::CheckReports heard;
     TObserving observing(*w->engine, heard);
