@@ -257,6 +257,7 @@ void TfrmMain::CreateGeneralOptionsPage()
     form->addRow(o.chkReuseSession);
     form->addRow(o.chkWatchChanges);
     form->addRow(QStringLiteral("Command on a new address:"), o.edtAddressChangedCommand);
+    form->addRow(o.chkUseKeyring);
 
     // The form keeps to the top of the page and grows with it; a page lower than the form
     // scrolls instead of squeezing the rows.

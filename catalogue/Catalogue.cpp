@@ -3,6 +3,7 @@
 #include "catalogue/P_Types.h"
 #include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
+#include "catalogue/SiteRecord.h"
 
 namespace quelmark {
 
@@ -20,6 +21,11 @@ TSite TCatalogue::CurrentSite() const
 
 void TCatalogue::SaveCurrentSite()
 {
+    if (!m_currentSiteName.isEmpty()) {
+        const TSite site = CurrentSite();
+        const TSite stored = PasswordForStore(site, UseKeyring ? UseKeyring() : site.passwordInKeyring);
+        m_shown.SetPasswordInKeyring(stored.passwordInKeyring);
+    }
     // The list pass deletes the whole site key, so the fields are written in a second pass;
     // one transaction around both keeps a failure from leaving the site without its rows.
     TStoreTransaction transaction;
@@ -42,6 +48,12 @@ void TCatalogue::LoadSite(const QString &name)
     // lacks means what the site did before options existed.
     m_shown.ClearOptions();
     LoadRegControls(m_window, m_basePath);
+    TSite site = m_shown.Site();
+    if (!site.passwordInKeyring)
+        return;
+    site.name = name;
+    FetchPassword(site);
+    m_shown.SetKeyringPassword(site.password, site.passwordProblem);
 }
 
 void TCatalogue::DeleteSiteKey(const QString &name)
@@ -51,6 +63,7 @@ void TCatalogue::DeleteSiteKey(const QString &name)
     // The deletion is one transaction of its own.
     TRegIniFile sites(m_basePath + QLatin1Char('\\') + store::WWWSites);
     sites.DeleteSection(name);
+    ForgetPassword(name);
 }
 
 void TCatalogue::RenameSite(const QString &name, const QString &newName)

@@ -4,13 +4,16 @@
 // main window (TShownSite, which the catalogue makes). TCatalogue writes that site back under
 // the name in CurrentSiteName, reads another site into the controls, lists the stored sites and
 // deletes one. The site fields and the list are persisted controls whose section and value name
-// it points at the site before each whole-window save or load.
+// it points at the site before each whole-window save or load. A password in the desktop
+// keyring is fetched after a load and put there before a save, outside the store's transaction.
 #pragma once
 
 #include "catalogue/ShownSite.h"
 
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 class QWidget;
 
@@ -30,13 +33,15 @@ public:
     TSite CurrentSite() const;
 
     // Writes the shown site (when CurrentSiteName is set) and the general options, as one
-    // transaction: on failure the store keeps what it held before.
+    // transaction: on failure the store keeps what it held before. The password goes where
+    // UseKeyring says (PasswordForStore).
     void SaveCurrentSite();
     // Reads the named site into the list, the site fields and the option controls and re-reads the
     // general options; an empty name does nothing. A site without a key gets an empty one. A
     // field the key lacks keeps its text; an option the key lacks shows TSite's initial value.
     void LoadSite(const QString &name);
-    // Deletes the named site's key and everything below it; an empty name does nothing.
+    // Deletes the named site's key and everything below it, and its password in the keyring; an
+    // empty name does nothing.
     void DeleteSiteKey(const QString &name);
     // Gives the named site another name: its key moves with everything below it, the shown
     // site's edits included, in one transaction, and the shown site keeps being shown under the
@@ -49,6 +54,10 @@ public:
     TShownSite &Shown() { return m_shown; }
     const TShownSite &Shown() const { return m_shown; }
     const QString &BasePath() const { return m_basePath; }
+
+    // Tells whether passwords go into the desktop keyring ("Keep passwords in the desktop
+    // keyring"); unset, each password stays where it is.
+    std::function<bool()> UseKeyring;
 
 private:
     QWidget *m_window = nullptr;

@@ -64,6 +64,7 @@ TGeneralOptions::TGeneralOptions(QWidget *parent, const QString &tempFileName)
     chkReuseSession = OptionCheck(parent, "chkReuseSession", store::ReuseSession, "One FTP session per site");
     chkWatchChanges = OptionCheck(parent, "chkWatchChanges", store::WatchChanges, "Push changes at once");
     edtAddressChangedCommand = OptionEdit(parent, "edtAddressChangedCommand", store::AddressChangedCommand);
+    chkUseKeyring = OptionCheck(parent, "chkUseKeyring", store::UseKeyring, "Keep passwords in the desktop keyring");
     Set(InitialOptions(tempFileName));
 }
 
@@ -89,6 +90,7 @@ TOptions TGeneralOptions::Get() const
         .reuseSession = chkReuseSession->isChecked(),
         .watchChanges = chkWatchChanges->isChecked(),
         .addressChangedCommand = edtAddressChangedCommand->text(),
+        .useKeyring = chkUseKeyring->isChecked(),
     };
 }
 
@@ -112,6 +114,7 @@ void TGeneralOptions::Set(const TOptions &options)
     chkReuseSession->setChecked(options.reuseSession);
     chkWatchChanges->setChecked(options.watchChanges);
     edtAddressChangedCommand->setText(options.addressChangedCommand);
+    chkUseKeyring->setChecked(options.useKeyring);
 }
 
 } // namespace quelmark

@@ -60,6 +60,9 @@ public:
     TRegCheckBox *chkWatchChanges = nullptr;
     // "Command on a new address:": started after a push that a new address caused.
     TRegEdit *edtAddressChangedCommand = nullptr;
+    // "Keep passwords in the desktop keyring": a site's password goes into the keyring when the
+    // site is written back, and out of it again when unticked.
+    TRegCheckBox *chkUseKeyring = nullptr;
 };
 
 } // namespace quelmark

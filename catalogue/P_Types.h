@@ -42,6 +42,8 @@ inline const QString ReuseSession = QStringLiteral("ReuseSession");
 inline const QString WatchChanges = QStringLiteral("WatchChanges");
 // The command started after a push that a new address caused.
 inline const QString AddressChangedCommand = QStringLiteral("AddressChangedCommand");
+// "1": the sites' passwords are kept in the desktop keyring where one answers.
+inline const QString UseKeyring = QStringLiteral("UseKeyring");
 
 // The sites: one key per site below WWWSites, named after the site, holding the site's values
 // and one "Item#<i>" key per file entry.
@@ -50,6 +52,8 @@ inline const QString FTPServer = QStringLiteral("FTPServer");
 inline const QString UserName = QStringLiteral("UserName");
 inline const QString Password = QStringLiteral("Password");
 inline const QString DefaultDir = QStringLiteral("DefaultDir");
+// "1": the site's password is in the desktop keyring and its Password value is empty.
+inline const QString PasswordInKeyring = QStringLiteral("PasswordInKeyring");
 // A site's options: a value missing from the site's key means what sites did before the
 // option existed.
 inline const QString Passive = QStringLiteral("Passive");
@@ -217,6 +221,12 @@ struct TSite {
     // Security and Protocol as stored are read without regard to case.
     bool UsesTls() const { return security.compare(SiteSecurity::TLS, Qt::CaseInsensitive) == 0; }
     bool UsesSftp() const { return protocol.compare(SiteProtocol::SFTP, Qt::CaseInsensitive) == 0; }
+    // Where the password is kept: in the desktop keyring (the store's Password value is then
+    // empty), or in the store.
+    bool passwordInKeyring = false;
+    // Why the keyring could not give the password; empty when it could. The site's files fail
+    // with it instead of logging in without the password.
+    QString passwordProblem{};
 };
 
 // ---- the address ------------------------------------------------------------------------

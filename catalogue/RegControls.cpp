@@ -85,6 +85,25 @@ void TRegEdit::LoadFrom(TRegIniFile &ini, const QString &)
     setText(ini.ReadText(RegSection(), RegKeyword(), text()));
 }
 
+TRegPasswordEdit::TRegPasswordEdit(QWidget *parent) : TRegEdit(parent)
+{
+    connect(this, &QLineEdit::textEdited, this, [this] { Problem.clear(); });
+}
+
+void TRegPasswordEdit::SaveTo(TRegIniFile &ini, const QString &)
+{
+    ini.WriteText(RegSection(), RegKeyword(), InKeyring ? QString() : text());
+    if (InKeyring)
+        ini.WriteFlag(RegSection(), store::PasswordInKeyring, true);
+}
+
+void TRegPasswordEdit::LoadFrom(TRegIniFile &ini, const QString &basePath)
+{
+    TRegEdit::LoadFrom(ini, basePath);
+    InKeyring = ini.ReadFlag(RegSection(), store::PasswordInKeyring, false);
+    Problem.clear();
+}
+
 TRegMaskEdit::TRegMaskEdit(QWidget *parent) : QLineEdit(parent) {}
 
 void TRegMaskEdit::SaveTo(TRegIniFile &ini, const QString &)

@@ -84,6 +84,22 @@ public:
     void LoadFrom(TRegIniFile &ini, const QString &basePath) override;
 };
 
+// The shown site's password box: stores its text as TRegEdit does, or, while the password is in
+// the desktop keyring, an empty text and PasswordInKeyring. The keyring itself is asked by the
+// catalogue, outside the store's transactions.
+class TRegPasswordEdit : public TRegEdit {
+    Q_OBJECT
+public:
+    explicit TRegPasswordEdit(QWidget *parent = nullptr);
+    void SaveTo(TRegIniFile &ini, const QString &basePath) override;
+    void LoadFrom(TRegIniFile &ini, const QString &basePath) override;
+
+    // The password is kept in the desktop keyring.
+    bool InKeyring = false;
+    // Why the keyring could not give the password; a password typed into the box ends it.
+    QString Problem;
+};
+
 // Masked text box; stores its text like TRegEdit.
 class TRegMaskEdit : public QLineEdit, public TRegControl {
     Q_OBJECT

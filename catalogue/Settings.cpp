@@ -1,6 +1,7 @@
 #include "catalogue/Settings.h"
 
 #include "base/Overloaded.h"
+#include "catalogue/Keyring.h"
 #include "catalogue/P_Types.h"
 #include "catalogue/Registry.h"
 
@@ -50,6 +51,7 @@ const TOptionRow kOptions[] = {
     {store::ReuseSession, TFlag{&TOptions::reuseSession}},
     {store::WatchChanges, TFlag{&TOptions::watchChanges}},
     {store::AddressChangedCommand, TText{&TOptions::addressChangedCommand}},
+    {store::UseKeyring, TFlag{&TOptions::useKeyring}},
 };
 
 } // namespace
@@ -65,6 +67,7 @@ TOptions InitialOptions(const QString &tempFileName)
 {
     TOptions options;
     options.tempFileName = tempFileName;
+    options.useKeyring = KeyringAnswers();
     return options;
 }
 

@@ -45,6 +45,9 @@ struct TOptions {
     // "Command on a new address:", started after a push that a new address caused, with "%IP%"
     // and "%OLDIP%" in its arguments.
     QString addressChangedCommand{};
+    // "Keep passwords in the desktop keyring": where none answers, the store keeps them.
+    // InitialOptions ticks it where one answers.
+    bool useKeyring = true;
 
     bool operator==(const TOptions &) const = default;
 };
@@ -57,7 +60,8 @@ inline constexpr int MaxTestFilesMinutes = 7200;
 // user is typing it: the integer the text holds, or 1 when it holds none.
 int TestFilesMinutes(const QString &text);
 
-// Returns the options of a store that holds none: TOptions' initial values with tempFileName.
+// Returns the options of a store that holds none: TOptions' initial values with tempFileName,
+// and the keyring used where one answers.
 TOptions InitialOptions(const QString &tempFileName);
 
 // Reads the "General Options" section below the accessor's key into options; a value the

@@ -30,10 +30,12 @@ TShownSite::TShownSite(QWidget *page)
 {
     for (std::size_t i = 0; i < std::size(kFieldBoxes); ++i) {
         const TSiteField &f = SiteFieldTable()[i];
-        TRegEdit *edit = Named(new TRegEdit(page), f.objectName);
+        TRegEdit *edit =
+            Named(f.value == &TSite::password ? new TRegPasswordEdit(page) : new TRegEdit(page), f.objectName);
         edit->SetRegKeyword(f.storeName);
         this->*kFieldBoxes[i] = edit;
     }
+    m_password = static_cast<TRegPasswordEdit *>(edtPassword);
     UseStarEcho(edtPassword);
     m_options = std::make_unique<TSiteOptionControls>(page, true);
 
@@ -50,6 +52,8 @@ TSite TShownSite::Site() const
     TSite site;
     for (std::size_t i = 0; i < std::size(kFieldBoxes); ++i)
         site.*SiteFieldTable()[i].value = (this->*kFieldBoxes[i])->text();
+    site.passwordInKeyring = m_password->InKeyring;
+    site.passwordProblem = m_password->Problem;
     m_options->Get(site);
     return site;
 }
@@ -58,6 +62,8 @@ void TShownSite::SetSite(const TSite &site)
 {
     for (std::size_t i = 0; i < std::size(kFieldBoxes); ++i)
         (this->*kFieldBoxes[i])->setText(site.*SiteFieldTable()[i].value);
+    m_password->InKeyring = site.passwordInKeyring;
+    m_password->Problem = site.passwordProblem;
     m_options->Set(site);
 }
 
@@ -77,6 +83,17 @@ void TShownSite::SetFieldsSite(const QString &name)
 void TShownSite::SetListSite(const QString &name)
 {
     lvFileDetails->SetRegKeyword(name);
+}
+
+void TShownSite::SetPasswordInKeyring(bool inKeyring)
+{
+    m_password->InKeyring = inKeyring;
+}
+
+void TShownSite::SetKeyringPassword(const QString &password, const QString &problem)
+{
+    edtPassword->setText(password);
+    m_password->Problem = problem;
 }
 
 QList<TFileEntry> TShownSite::Entries() const

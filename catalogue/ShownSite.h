@@ -18,6 +18,7 @@ namespace quelmark {
 
 class TListRow;
 class TRegEdit;
+class TRegPasswordEdit;
 class TRegListView;
 
 // Gives a file list its eight columns ("Local File", "Host File Name", ...) and widths.
@@ -49,6 +50,11 @@ public:
     // Names the site whose rows the list saves and loads; empty: none.
     void SetListSite(const QString &name);
 
+    // Says where the shown password is kept: in the desktop keyring or in the store.
+    void SetPasswordInKeyring(bool inKeyring);
+    // Shows the password the keyring gave, or none and why the keyring could not give it.
+    void SetKeyringPassword(const QString &password, const QString &problem);
+
     // Returns the entries of the list, first row to last.
     QList<TFileEntry> Entries() const;
     // Appends a row as the program makes them: the caption and seven column texts.
@@ -67,6 +73,8 @@ public:
 
 private:
     std::unique_ptr<TSiteOptionControls> m_options;
+    // edtPassword, as the box it is.
+    TRegPasswordEdit *m_password = nullptr;
 };
 
 } // namespace quelmark

@@ -1,6 +1,8 @@
 #include "catalogue/SiteRecord.h"
 
 #include "base/Overloaded.h"
+#include "base/Printable.h"
+#include "catalogue/Keyring.h"
 #include "catalogue/Registry.h"
 #include "catalogue/Settings.h"
 
@@ -200,6 +202,8 @@ void ReadSiteValues(TRegIniFile &ini, const QString &section, TSite &site)
 {
     for (const TSiteField &field : kSiteFields)
         site.*field.value = ini.ReadText(section, field.storeName, site.*field.value);
+    site.passwordInKeyring = ini.ReadFlag(section, store::PasswordInKeyring, false);
+    site.passwordProblem.clear();
     for (const TSiteOption &option : kSiteOptions) {
         const QString &name = option.storeName;
         std::visit(
@@ -221,6 +225,9 @@ void WriteSiteValues(TRegIniFile &ini, const QString &section, const TSite &site
 {
     for (const TSiteField &field : kSiteFields)
         ini.WriteText(section, field.storeName, site.*field.value);
+    // Only where it says something: a site key is made anew at every save.
+    if (site.passwordInKeyring)
+        ini.WriteFlag(section, store::PasswordInKeyring, true);
     for (const TSiteOption &option : kSiteOptions) {
         const QString &name = option.storeName;
         std::visit(
@@ -253,6 +260,11 @@ TSiteRecord LoadSiteRecord(const QString &basePath, const QString &name, const T
 
 void SaveSiteRecord(const QString &basePath, const TSiteRecord &record, const TOptions *options)
 {
+    // The keyring first, outside the transaction: its answer may take a while.
+    const TSite site =
+        record.site.name.isEmpty()
+            ? record.site
+            : PasswordForStore(record.site, options ? options->useKeyring : record.site.passwordInKeyring);
     // The rows delete the whole site key, so the fields go in after them; one transaction
     // around both keeps a failure from leaving the site without its rows.
     TStoreTransaction transaction;
@@ -262,9 +274,87 @@ void SaveSiteRecord(const QString &basePath, const TSiteRecord &record, const TO
     if (!record.site.name.isEmpty()) {
         const QString section = store::SiteSection(record.site.name);
         WriteRows(ini, basePath, section, record.rows);
-        WriteSiteValues(ini, section, record.site);
+        WriteSiteValues(ini, section, site);
     }
     transaction.Commit();
+}
+
+QString KeyringService()
+{
+    return QStringLiteral("Varnholt Quelmark ") + StoreFilePath();
+}
+
+void FetchPassword(TSite &site)
+{
+    site.passwordProblem.clear();
+    if (!site.passwordInKeyring)
+        return;
+    const auto problem = [&site](const QString &why) {
+        site.password.clear();
+        site.passwordProblem = QStringLiteral("The password of %1 cannot be read from the desktop keyring: %2")
+                                   .arg(PrintableText(site.name), why);
+    };
+    if (!KeyringAnswers()) {
+        problem(QStringLiteral("no keyring answers"));
+        return;
+    }
+    const TKeyringAnswer answer = ReadKeyring(KeyringService(), site.name);
+    if (answer.ok)
+        site.password = answer.text;
+    else if (!answer.missing)
+        problem(answer.error);
+    else
+        problem(KeyringLocked() ? QStringLiteral("the keyring is locked")
+                                : QStringLiteral("it holds none for this site"));
+}
+
+TSite PasswordForStore(TSite site, bool useKeyring)
+{
+    // A password the keyring could not give is still there, unless one was typed meanwhile.
+    if (site.passwordInKeyring && site.password.isEmpty() && !site.passwordProblem.isEmpty())
+        return site;
+    if (!useKeyring) {
+        if (site.passwordInKeyring && KeyringAnswers())
+            DeleteKeyring(KeyringService(), site.name);
+        site.passwordInKeyring = false;
+        return site;
+    }
+    if (!KeyringAnswers()) {
+        // One the keyring holds stays there, for when it answers again.
+        if (site.passwordInKeyring)
+            site.password.clear();
+        else if (!site.password.isEmpty())
+            KeyringNoteOnce(QStringLiteral("No desktop keyring answers; the passwords are kept in the settings store"));
+        return site;
+    }
+    if (site.password.isEmpty()) {
+        if (site.passwordInKeyring)
+            DeleteKeyring(KeyringService(), site.name);
+        site.passwordInKeyring = false;
+        return site;
+    }
+    const TKeyringAnswer held = ReadKeyring(KeyringService(), site.name);
+    if (!held.ok || held.text != site.password) {
+        const TKeyringAnswer written = WriteKeyring(KeyringService(), site.name, site.password);
+        if (!written.ok) {
+            KeyringNote(QStringLiteral("The password of %1 cannot be kept in the desktop keyring: %2; it stays %3")
+                            .arg(PrintableText(site.name), written.error,
+                                 site.passwordInKeyring ? QStringLiteral("as the keyring held it")
+                                                        : QStringLiteral("in the settings store")));
+            if (site.passwordInKeyring)
+                site.password.clear();
+            return site;
+        }
+    }
+    site.password.clear();
+    site.passwordInKeyring = true;
+    return site;
+}
+
+void ForgetPassword(const QString &siteName)
+{
+    if (!siteName.isEmpty() && KeyringAnswers())
+        DeleteKeyring(KeyringService(), siteName);
 }
 
 QString BaseKeyPath()

@@ -130,10 +130,29 @@ void ReadRows(TRegIniFile &site, int columns, QList<TStoredRow> &rows);
 void WriteRows(TRegIniFile &ini, const QString &basePath, const QString &siteSection, const QList<TStoredRow> &rows);
 
 // Reads the site fields and options from the section (a site's key relative to ini's key); a
-// value the section lacks leaves the field as it was.
+// value the section lacks leaves the field as it was. Whether the password is in the keyring
+// is read too; the keyring itself is not asked (FetchPassword does that).
 void ReadSiteValues(TRegIniFile &ini, const QString &section, TSite &site);
-// Writes the site fields and options into the section.
+// Writes the site fields and options into the section, the password as the site holds it and
+// PasswordInKeyring when it is in the keyring (PasswordForStore decides).
 void WriteSiteValues(TRegIniFile &ini, const QString &section, const TSite &site);
+
+// ---- the password -------------------------------------------------------------------------
+
+// Returns the service the desktop keyring files this store's passwords under, each under its
+// site's name: the sites of two stores never share an entry.
+QString KeyringService();
+// Reads the password of a site whose store says it is in the keyring into site.password; when
+// the keyring cannot give it, site.passwordProblem says why. Nothing for any other site.
+void FetchPassword(TSite &site);
+// Puts the site's password where useKeyring says and returns the site as the store is to hold
+// it. With useKeyring, where a keyring answers, the password goes into it and the store keeps
+// none; where none answers the store keeps it, and the log says so once. Without useKeyring the
+// store keeps it and the keyring's entry goes. Nothing goes into the store in clear that was not
+// there: a password the keyring could not give, or would not take, stays where it was.
+TSite PasswordForStore(TSite site, bool useKeyring);
+// Removes the site's password from the keyring, if one answers.
+void ForgetPassword(const QString &siteName);
 
 // A site with its rows, as stored.
 struct TSiteRecord {
@@ -143,9 +162,11 @@ struct TSiteRecord {
 
 // Reads the named site below the key basePath as the window loads it after showing previous: a
 // field the key lacks keeps previous's text, an option the key lacks gets TSite's initial value.
+// A password in the keyring is not fetched: FetchPassword does that where it is needed.
 TSiteRecord LoadSiteRecord(const QString &basePath, const QString &name, const TSite &previous = {});
 // Writes the site (named by record.site.name) and its rows below the key basePath, and with
 // options the general options too, as one transaction: on failure the store keeps what it held.
+// The password goes where options->useKeyring says; without options it stays where it is.
 void SaveSiteRecord(const QString &basePath, const TSiteRecord &record, const struct TOptions *options = nullptr);
 // Returns the key below which the program keeps all its data.
 QString BaseKeyPath();

@@ -1,5 +1,6 @@
 #include "engine/Engine.h"
 
+#include "catalogue/Keyring.h"
 #include "engine/ActivityLog.h"
 #include "engine/PushCommands.h"
 #include "engine/RefreshCycle.h"
@@ -121,6 +122,7 @@ TEngine::TEngine(const TEngineParts &parts, QObject *owner) : m_parts(parts)
     RunCommandOnNewAddress();
     m_refresh = new TRefreshCycle(parts, m_events, *m_push, *m_log, owner);
     m_refresh->setObjectName(QStringLiteral("RefreshCycle"));
+    SetKeyringNotes([log = m_log.get()](const QString &line) { log->AddToLog(line); });
 }
 
 void TEngine::RunCommandOnNewAddress()
@@ -136,6 +138,7 @@ void TEngine::RunCommandOnNewAddress()
 
 TEngine::~TEngine()
 {
+    SetKeyringNotes(nullptr);
     delete m_refresh.data();
 }
 

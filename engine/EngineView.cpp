@@ -387,6 +387,12 @@ std::optional<bool> TEngineView::Ask(TQuestion question, const QString &text)
 TWindowSites::TWindowSites(TCatalogue &catalogue, TNavigator &navigator, TGeneralOptions &options)
     : m_catalogue(catalogue), m_navigator(navigator), m_options(options)
 {
+    m_catalogue.UseKeyring = [this] { return m_options.chkUseKeyring->isChecked(); };
+}
+
+TWindowSites::~TWindowSites()
+{
+    m_catalogue.UseKeyring = nullptr;
 }
 
 TOptions TWindowSites::Options()

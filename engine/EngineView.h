@@ -167,10 +167,14 @@ void FollowTimerOptions(TEngine &engine, TGeneralOptions &options, QObject *cont
 // Writes status into a row of the file list and, when details is given, the file details.
 void SetRowStatus(TListRow &row, TFileStatus status, const TFileDetails *details);
 
-// The engine's values as the window holds them.
+// The engine's values as the window holds them. While it lives, the catalogue keeps passwords
+// where "Keep passwords in the desktop keyring" says.
 class TWindowSites : public TEngineData {
 public:
     TWindowSites(TCatalogue &catalogue, TNavigator &navigator, TGeneralOptions &options);
+    ~TWindowSites() override;
+    TWindowSites(const TWindowSites &) = delete;
+    TWindowSites &operator=(const TWindowSites &) = delete;
 
     TOptions Options() override;
     void SetLastIPAddress(const QString &address) override;

@@ -68,6 +68,7 @@ TSiteEntries TStoreSites::OpenSite(const QString &name)
     // part-way must not be stored under the previous site's name by the walk's end.
     m_open.site.name.clear();
     m_open = LoadSiteRecord(m_basePath, name, m_open.site);
+    FetchPassword(m_open.site);
     return EntriesOf(m_open);
 }
 

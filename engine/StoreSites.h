@@ -31,8 +31,9 @@ public:
     // The site a walk has open; none outside a walk.
     TSiteEntries ShownSite() override;
     void BeginWalk() override {}
-    // Saves the site open so far and reads the named one; a field its key lacks keeps the text
-    // the site before left, as on the window's site page.
+    // Saves the site open so far and reads the named one, its password from the keyring where it
+    // is kept there; a field its key lacks keeps the text the site before left, as on the
+    // window's site page.
     TSiteEntries OpenSite(const QString &name) override;
     // Saves the open site and closes it.
     void EndWalk() override;

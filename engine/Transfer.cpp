@@ -241,6 +241,9 @@ bool TTransfer::Upload(TSite &site, const TPushEntry &entry, const QString &addr
         return Failed(server.error, localFile);
     if (const QString unknown = UnknownSetting(site); !unknown.isEmpty())
         return Failed(unknown, localFile);
+    // Never a log-in without the password, which the server might count against the account.
+    if (!site.passwordProblem.isEmpty())
+        return Failed(site.passwordProblem, localFile);
 
     TUploadClient *client = ClientFor(site);
     if (!client)
@@ -329,6 +332,8 @@ QString TTransfer::TestConnection(TSite &site)
         refused = server.error;
     else if (const QString unknown = UnknownSetting(site); !unknown.isEmpty())
         refused = unknown;
+    else if (!site.passwordProblem.isEmpty())
+        refused = site.passwordProblem;
     else if (!client)
         refused = QStringLiteral("there is no %1 client").arg(protocol);
     else

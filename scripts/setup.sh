@@ -19,6 +19,7 @@ QUELMARK_PACKAGES=(
     xvfb xauth imagemagick
     dpkg-dev desktop-file-utils appstream systemd librsvg2-bin
     lintian mandoc man-db bsdextrautils bash-completion
+    qtkeychain-qt6-dev dbus gnome-keyring libsecret-tools
 )
 
 # quelmark_install_packages [package...]: the given packages, or all of QUELMARK_PACKAGES.

@@ -98,12 +98,13 @@ TEST_F(MainWindowTest, FirstShowOnAnEmptyStoreWritesTheDefaultOptions)
     const QString tempFile =
         QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/QUELMARK.$$$");
     CloseStore();
-    EXPECT_EQ(OptionsViaSqlite3(store.FilePath()),
-              QStringList({"Autoprocess=0", "MinsTestFiles=10", "DetailedLogging=0", "TempFileName=" + tempFile,
-                           "DefaultIPParam=%IP%", "TimeStampLog=0",
-                           "LastIPAddress=", "RedialCommand=rasphone -d ricochet", "AutoReconnect=0", "CloseToTray=0",
-                           "AddressSource=Local", "AddressInterface=", "AddressURL=", "AddressCommand=",
-                           "AddressFamily=IPv4", "ReuseSession=1", "WatchChanges=1", "AddressChangedCommand="}));
+    EXPECT_EQ(
+        OptionsViaSqlite3(store.FilePath()),
+        QStringList({"Autoprocess=0", "MinsTestFiles=10", "DetailedLogging=0", "TempFileName=" + tempFile,
+                     "DefaultIPParam=%IP%", "TimeStampLog=0", "LastIPAddress=", "RedialCommand=rasphone -d ricochet",
+                     "AutoReconnect=0", "CloseToTray=0", "AddressSource=Local",
+                     "AddressInterface=", "AddressURL=", "AddressCommand=", "AddressFamily=IPv4", "ReuseSession=1",
+                     "WatchChanges=1", "AddressChangedCommand=", "UseKeyring=0"}));
     EXPECT_TRUE(TMessageBox::Shown().isEmpty());
 }
 

@@ -42,7 +42,7 @@ TEST(Startup, FirstStartWritesTheGeneralOptionsWithinTwoSeconds)
     QElapsedTimer clock;
     clock.start();
     int count = 0;
-    while ((count = StoredOptionCount(storeFile)) < 18 && clock.elapsed() < 2000 &&
+    while ((count = StoredOptionCount(storeFile)) < 19 && clock.elapsed() < 2000 &&
            program.state() == QProcess::Running)
         QThread::msleep(50);
     const bool stillRunning = program.state() == QProcess::Running;
@@ -53,8 +53,8 @@ TEST(Startup, FirstStartWritesTheGeneralOptionsWithinTwoSeconds)
         program.waitForFinished(5000);
     }
     EXPECT_TRUE(stillRunning) << "the program ended by itself: " << program.readAllStandardError().toStdString();
-    EXPECT_EQ(count, 18) << "the nine options, Close to tray, the five address options, One FTP session per site, "
-                            "Push changes at once and Command on a new address";
+    EXPECT_EQ(count, 19) << "the nine options, Close to tray, the five address options, One FTP session per site, "
+                            "Push changes at once, Command on a new address and the keyring";
 }
 
 } // namespace
