@@ -137,6 +137,12 @@ void TNavigator::RemoveSiteNode(TNavigatorNode *node)
     // The node is gone before any later change could want to go back to it.
     if (m_shownIndex == indexFromItem(node))
         m_shownIndex = QPersistentModelIndex();
+    // Taken out of the tree while it is whole: the tree tells of the change of the current node
+    // as the row goes, and whoever looks at the nodes then must not meet one half destroyed.
+    if (QTreeWidgetItem *parent = node->parent())
+        parent->removeChild(node);
+    else
+        takeTopLevelItem(indexOfTopLevelItem(node));
     delete node;
 }
 
