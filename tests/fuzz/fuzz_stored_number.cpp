@@ -6,6 +6,7 @@
 #include "catalogue/Registry.h"
 #include "tests/fuzz/FuzzSupport.h"
 
+#include <QApplication>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -115,7 +116,12 @@ void RemoveStore()
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    fuzz::EnsureApplication();
+    // The spin edit is a widget: it needs the widget application, which the other targets do
+    // without.
+    static int argc = 1;
+    static char name[] = "quelmark-fuzz";
+    static char *argv[] = {name, nullptr};
+    new QApplication(argc, argv);
     g_storeDir = new QTemporaryDir;
     FUZZ_REQUIRE(g_storeDir->isValid());
     SetStoreFilePath(g_storeDir->filePath(QStringLiteral("store.db")));
