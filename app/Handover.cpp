@@ -128,6 +128,20 @@ THandoverServer::~THandoverServer()
     Close(QStringLiteral("The program that holds the settings store has ended; nothing was run"));
 }
 
+QString THandoverServer::ListenBeside(const QString &storePath)
+{
+    QString note;
+    const QString socketPath = HandoverSocketPath(storePath, &note);
+    if (!note.isEmpty())
+        PrintError(note);
+    try {
+        Listen(socketPath);
+    } catch (const Exception &error) {
+        PrintError(error.Message());
+    }
+    return socketPath;
+}
+
 void THandoverServer::Listen(const QString &path)
 {
     QLocalServer::removeServer(path);

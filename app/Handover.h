@@ -63,6 +63,10 @@ public:
     // Listens on path, after removing a socket that a program which ended left there (the
     // caller holds the store's lock, so no live holder uses it); raises Exception when it cannot.
     void Listen(const QString &path);
+    // Listens on the commands socket of the store at storePath and returns its path. Where the
+    // socket goes instead of the runtime folder, and a socket that cannot be made, are said on
+    // standard error: the holder works on without, only handed runs cannot reach it.
+    QString ListenBeside(const QString &storePath);
     // Stops listening and refuses the runs still waiting, with why on their standard error and
     // exit status 2; a run in progress and other connections are left to end.
     void Close(const QString &why);

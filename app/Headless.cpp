@@ -266,15 +266,7 @@ void TService::Refuse(const TStoreHolder &holder)
 void TService::Hold()
 {
     m_state = TState::Holding;
-    QString note;
-    const QString socketPath = HandoverSocketPath(m_storePath, &note);
-    if (!note.isEmpty())
-        PrintError(note);
-    try {
-        m_server.Listen(socketPath);
-    } catch (const Exception &error) {
-        PrintError(error.Message());
-    }
+    const QString socketPath = m_server.ListenBeside(m_storePath);
     m_lock.Publish({QCoreApplication::applicationPid(), roles::Service, socketPath});
     m_host.Engine().Push().Resume();
     // The first check comes at once: the address may have changed while nothing was watching.

@@ -109,16 +109,7 @@ int RunWindow(const TCommandLine &)
     TfrmMain window;
     TWindowHolder holder(window);
     THandoverServer server(holder);
-    QString note;
-    const QString socketPath = HandoverSocketPath(storePath, &note);
-    if (!note.isEmpty())
-        PrintError(note);
-    try {
-        server.Listen(socketPath);
-    } catch (const Exception &error) {
-        // The window still works; only runs started meanwhile cannot hand it their commands.
-        PrintError(error.Message());
-    }
+    const QString socketPath = server.ListenBeside(storePath);
     try {
         lock.Publish({QCoreApplication::applicationPid(), roles::Window, socketPath});
     } catch (const Exception &error) {
