@@ -115,29 +115,4 @@ TEST_F(ChangesAtOnceWindow, ANewAddressAndASavedPageGoUpAtOnceAndAFailingCheckGr
     }
 }
 
-// The two options on the General Options page, with their captions, stored under their names.
-TEST_F(ChangesAtOnceWindow, TheOptionsStandOnTheGeneralOptionsPageAndAreStored)
-{
-    test::TempStore store;
-    {
-        TfrmMain window;
-        window.show();
-        TGeneralOptions &o = window.Options();
-        EXPECT_EQ(o.chkWatchChanges->text(), QStringLiteral("Push changes at once"));
-        EXPECT_TRUE(o.chkWatchChanges->isChecked());
-        const QList<QLabel *> labels = window.findChildren<QLabel *>();
-        const auto caption = std::find_if(labels.begin(), labels.end(), [](const QLabel *label) {
-            return label->text() == QStringLiteral("Command on a new address:");
-        });
-        ASSERT_NE(caption, labels.end());
-        EXPECT_EQ((*caption)->buddy(), o.edtAddressChangedCommand);
-        o.chkWatchChanges->setChecked(false);
-        o.edtAddressChangedCommand->setText(QStringLiteral("curl -s https://dyn.example/u?ip=%IP%"));
-        window.close();
-    }
-    EXPECT_EQ(test::StoredOption(store.FilePath(), store::WatchChanges), QStringLiteral("0"));
-    EXPECT_EQ(test::StoredOption(store.FilePath(), store::AddressChangedCommand),
-              QStringLiteral("curl -s https://dyn.example/u?ip=%IP%"));
-}
-
 } // namespace

@@ -70,16 +70,6 @@ protected:
     TTextArea area;
 };
 
-TEST_F(TextAreaTest, TakesNoTypingAndShowsBothScrollBars)
-{
-    EXPECT_EQ(area.horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    EXPECT_EQ(area.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    QTest::keyClicks(area.viewport(), QStringLiteral("typed"));
-    QTest::keyClick(&area, Qt::Key_Delete);
-    EXPECT_EQ(area.LineCount(), 400);
-    EXPECT_EQ(area.Lines().last(), QStringLiteral("line 399 ") + QString(399 % 7 * 9, 'x'));
-}
-
 // Selected by dragging, by a double click, by Ctrl+A, and copied by Ctrl+C or the pop-up menu's
 // "&Copy"; the selection stays while lines come.
 TEST_F(TextAreaTest, TextIsSelectedWithTheMouseOrCtrlAAndCopiedWithCtrlC)

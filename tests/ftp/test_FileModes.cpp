@@ -81,11 +81,4 @@ TEST(FileModes, ListingGivesTheModeOfTheNamedRegularFile)
         EXPECT_EQ(ListingFileMode(row.reply, row.name), row.mode) << row.what;
 }
 
-TEST(FileModes, ChmodArgumentIsOctalWithAtLeastThreeDigits)
-{
-    EXPECT_EQ(ChmodArgument(0750), QStringLiteral("750"));
-    EXPECT_EQ(ChmodArgument(0004), QStringLiteral("004"));
-    EXPECT_EQ(ChmodArgument(04755), QStringLiteral("4755"));
-}
-
 } // namespace
