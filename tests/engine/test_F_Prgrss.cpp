@@ -45,38 +45,5 @@ TEST(ProgressWindow, BytesLineShowsWhatIsSentOfTheTotalAndTheRateOnceItCanBeTold
             << r.sent << " of " << r.total << " in " << r.elapsedMs << " ms";
 }
 
-TEST(ProgressWindow, ReportsFillTheBarAndTheBytesAndEscapeIsCancel)
-{
-    const QLocale locale;
-    QLocale::setDefault(QLocale::c());
-    TfrmProgress progress;
-    bool cancelled = false;
-    progress.SetTransferCancelledFlag(&cancelled);
-    std::int64_t now = 10000;
-    progress.Clock = [&now] { return now; };
-
-    progress.Begin(QStringLiteral("Transfering file... "));
-    EXPECT_TRUE(progress.isVisible());
-    EXPECT_EQ(progress.progressBar->value(), 0);
-    EXPECT_TRUE(progress.lblBytes->text().isEmpty());
-    progress.ShowProgress(QStringLiteral("Transfering file: /w/page.html"), 0, 2048);
-    now += 2000;
-    progress.ShowProgress(QStringLiteral("Transfering file: /w/page.html"), 1024, 2048);
-    EXPECT_EQ(progress.lblMessage->text(), QStringLiteral("Transfering file: /w/page.html"));
-    EXPECT_EQ(progress.progressBar->value(), 50);
-    EXPECT_EQ(progress.lblBytes->text(), QStringLiteral("1.00 KiB of 2.00 KiB, 512 bytes/s"))
-        << "the rate counts from the first report";
-
-    progress.activateWindow();
-    QTest::keyClick(&progress, Qt::Key_Escape);
-    EXPECT_TRUE(cancelled);
-    EXPECT_TRUE(progress.isVisible()) << "the transfer closes it once it has stopped";
-    progress.End(QStringLiteral("Transfering file... "));
-    EXPECT_FALSE(progress.isVisible());
-    EXPECT_EQ(progress.progressBar->value(), 0);
-    EXPECT_TRUE(progress.lblBytes->text().isEmpty());
-    QLocale::setDefault(locale);
-}
-
 } // namespace
 } // namespace quelmark
