@@ -9,6 +9,7 @@
 #include "engine/RefreshCycle.h"
 #include "engine/TextArea.h"
 #include "net/Sockets.h"
+#include "tests/support/Files.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/Printing.h"
@@ -48,10 +49,7 @@ TEST_F(AddressFieldTest, AStoreOfThePreviousVersionKeepsTheLocalRule)
     if (!server.Running())
         GTEST_SKIP() << server.Failure().toStdString();
     const QString page = folder.filePath(QStringLiteral("page.html"));
-    QFile file(page);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("at %IP%\n");
-    file.close();
+    ASSERT_TRUE(test::WriteFile(page, "at %IP%\n"));
     QString date, size, attribs;
     ASSERT_TRUE(GetFileDetails(page, date, size, attribs));
     test::StoreScript old;

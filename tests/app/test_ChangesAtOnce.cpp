@@ -38,8 +38,6 @@ protected:
     }
     void TearDown() override { TMessageBox::SetTestMode(false); }
 
-    QString Path(const char *name) const { return folder.filePath(QString::fromLatin1(name)); }
-
     QTemporaryDir folder;
 };
 
@@ -50,39 +48,7 @@ TEST_F(ChangesAtOnceWindow, ANewAddressAndASavedPageGoUpAtOnceAndAFailingCheckGr
     test::WatchedServers servers;
     ASSERT_EQ(servers.Failure(), QString());
     const test::PyFtpServer &server = servers.ftp;
-    const auto newAddress = [] { return test::SetInterfaceAddress(test::kNewAddress); };
-    const auto saveByRename = [this] { return test::SaveByRename(Path("plain.txt"), "saved by rename\n"); };
-    const QString unavailable = servers.Unavailable();
-    const struct {
-        const char *what;
-        test::WatchedSiteOptions store;
-        std::function<bool()> change;
-        const char *file; // where the change shows on the server
-        QString shows;
-        bool atOnce;
-        QStringList logged;
-        bool stale; // the address field greyed, its tooltip saying why
-    } rows[] = {
-        {"a new address", {}, newAddress, "index.html", test::kNewAddress, true, test::NewAddressLines(), false},
-        {"a page saved by rename, the option not stored",
-         {nullptr, {}},
-         saveByRename,
-         "plain.txt",
-         "saved by rename",
-         true,
-         {},
-         false},
-        {"a failing check, a page saved",
-         {"1", unavailable},
-         saveByRename,
-         "plain.txt",
-         "saved by rename",
-         true,
-         {QStringLiteral("Address check failed (%1 answered 503); pages with an address wait").arg(unavailable)},
-         true},
-        {"a new address, the option off", {"0", {}}, newAddress, "index.html", test::kNewAddress, false, {}, false},
-    };
-    for (const auto &row : rows) {
+    for (const test::WatchedChange &row : test::WatchedChanges(folder.path(), servers)) {
         ASSERT_TRUE(test::SetInterfaceAddress(test::kFirstAddress));
         test::TempStore store;
         ASSERT_EQ(test::WriteWatchedSite(store.FilePath(), folder.path(), server, row.store), QString()) << row.what;
@@ -100,15 +66,16 @@ TEST_F(ChangesAtOnceWindow, ANewAddressAndASavedPageGoUpAtOnceAndAFailingCheckGr
                 << log->Lines().join('\n').toStdString();
         }
         auto *field = window.findChild<QLineEdit *>(QStringLiteral("edtLocalAddress"));
-        EXPECT_EQ(field->property("stale").toBool(), row.stale) << row.what;
+        // A failing check greys the address field, its tooltip saying why.
+        EXPECT_EQ(field->property("stale").toBool(), row.checkFailed) << row.what;
         EXPECT_EQ(field->palette().color(QPalette::Active, QPalette::Text) ==
                       field->palette().color(QPalette::Disabled, QPalette::Text),
-                  row.stale)
+                  row.checkFailed)
             << row.what;
-        EXPECT_EQ(field->toolTip().contains(QStringLiteral("Last good address; the check at ")), row.stale)
+        EXPECT_EQ(field->toolTip().contains(QStringLiteral("Last good address; the check at ")), row.checkFailed)
             << row.what << ": " << field->toolTip().toStdString();
-        if (row.stale) {
-            EXPECT_TRUE(field->toolTip().endsWith(QStringLiteral("failed: %1 answered 503").arg(unavailable)))
+        if (row.checkFailed) {
+            EXPECT_TRUE(field->toolTip().endsWith(QStringLiteral("failed: %1 answered 503").arg(servers.Unavailable())))
                 << field->toolTip().toStdString();
         }
         window.close();

@@ -1,6 +1,7 @@
 // The command line: parsing against an option table, the usage, and the real programs answering
 // --help, --version and bad arguments with no display.
 #include "app/CommandLine.h"
+#include "tests/support/Files.h"
 #include "tests/support/Printing.h"
 #include "tests/support/StoreScript.h"
 
@@ -229,12 +230,6 @@ TEST(CommandLine, NeitherProgramPrintsQtsOwnWarnings)
     EXPECT_NE(dry.exitCode, -1);
 }
 
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // --list-sites prints what shell completion offers: the names as stored, one a line, from a store
 // it leaves as it found it; a store it cannot read is said and exits 2, with nothing on output.
 TEST(CommandLine, ListSitesPrintsTheStoredNamesAndLeavesTheStoreAlone)
@@ -255,18 +250,15 @@ TEST(CommandLine, ListSitesPrintsTheStoredNamesAndLeavesTheStoreAlone)
     for (const char *name : {"zeta.example.org", "Alpha site", "beta:2121", "alpha", "two\nlines"})
         script.Site(QString::fromUtf8(name), QStringLiteral("ftp.example.org"), QStringLiteral("u"), {}, {});
     ASSERT_EQ(script.WriteTo(storeFile), QString());
-    const QByteArray before = ReadAll(storeFile);
+    const QByteArray before = test::ReadFile(storeFile);
     const ProgramRun listed = RunHeadless({"--list-sites"}, "quelmark", config.path());
     EXPECT_EQ(listed.exitCode, 0) << listed.err.toStdString();
     EXPECT_EQ(listed.out, QStringLiteral("alpha\nAlpha site\nbeta:2121\ntwo\\x0alines\nzeta.example.org\n"));
     EXPECT_EQ(listed.err, QString());
-    EXPECT_EQ(ReadAll(storeFile), before);
+    EXPECT_EQ(test::ReadFile(storeFile), before);
     EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("store.db")}) << "no journal is left";
 
-    QFile corrupt(storeFile);
-    ASSERT_TRUE(corrupt.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    corrupt.write(QByteArray(4096, 'x'));
-    corrupt.close();
+    ASSERT_TRUE(test::WriteFile(storeFile, QByteArray(4096, 'x')));
     const ProgramRun unreadable = RunHeadless({"--list-sites"}, "quelmark", config.path());
     EXPECT_EQ(unreadable.exitCode, 2);
     EXPECT_EQ(unreadable.out, QString());

@@ -13,6 +13,7 @@
 #include "engine/TextArea.h"
 #include "ftp/Ftpcli.h"
 #include "net/Sockets.h"
+#include "tests/support/Files.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/StoreDump.h"
 #include "tests/support/StoreScript.h"
@@ -586,10 +587,9 @@ TEST_F(MainWindowTest, WindowIconIsTheThemesIconOfTheDesktopEntryWithTheOwnAsFal
     const QString id = QStringLiteral(QUELMARK_DESKTOP_ID);
     QTemporaryDir themes;
     ASSERT_TRUE(QDir(themes.path()).mkpath(QStringLiteral("probe/48x48/apps")));
-    QFile index(themes.filePath(QStringLiteral("probe/index.theme")));
-    ASSERT_TRUE(index.open(QIODevice::WriteOnly));
-    index.write("[Icon Theme]\nName=probe\nDirectories=48x48/apps\n\n[48x48/apps]\nSize=48\nType=Fixed\n");
-    index.close();
+    ASSERT_TRUE(
+        test::WriteFile(themes.filePath(QStringLiteral("probe/index.theme")),
+                        "[Icon Theme]\nName=probe\nDirectories=48x48/apps\n\n[48x48/apps]\nSize=48\nType=Fixed\n"));
     ASSERT_TRUE(QFile::copy(QStringLiteral(QUELMARK_SOURCE_DIR "/data/icons/hicolor/48x48/apps/") + id + ".png",
                             themes.filePath(QStringLiteral("probe/48x48/apps/")) + id + ".png"));
 

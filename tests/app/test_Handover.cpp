@@ -15,6 +15,7 @@
 #include "engine/PushCommands.h"
 #include "engine/RefreshCycle.h"
 #include "engine/TextArea.h"
+#include "tests/support/Files.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/Printing.h"
 #include "tests/support/StoreScript.h"
@@ -235,10 +236,8 @@ TEST_F(HandoverTest, AHolderThatDoesNotAnswerIsNamedAndTheRunEndsWithTwo)
     ASSERT_TRUE(hung.waitForStarted(5000));
     ASSERT_TRUE(
         Within(5000, [&lockFile] { return TStoreLock(QFileInfo(lockFile).path() + "/store.db").HeldByAnyone(); }));
-    QFile file(lockFile);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QStringLiteral("%1\nwindow\n%2\n").arg(hung.processId()).arg(folder.filePath("none.sock")).toUtf8());
-    file.close();
+    ASSERT_TRUE(test::WriteFile(
+        lockFile, QStringLiteral("%1\nwindow\n%2\n").arg(hung.processId()).arg(folder.filePath("none.sock")).toUtf8()));
     const QByteArray before = test::RunSqlite(store.FilePath(), QStringLiteral(".dump")).toUtf8();
 
     const Finished run = Quelmark({QStringLiteral("--push-all")});

@@ -19,6 +19,7 @@
 #include "engine/TextArea.h"
 #include "ftp/Ftpcli.h"
 #include "net/Sockets.h"
+#include "tests/support/Files.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/ModalDialog.h"
 #include "tests/support/WindowTest.h"
@@ -565,16 +566,10 @@ TEST_F(MainCommandsTest, PushCommandsUploadThroughTheWindowsClientWithTheMachine
     Find<TRegEdit>("edtPassword")->setText(server.Password());
 
     const QString local = folder.filePath(QStringLiteral("index.html"));
-    QFile page(local);
-    ASSERT_TRUE(page.open(QIODevice::WriteOnly));
-    page.write("<p>Here: %IP%</p>\n");
-    page.close();
+    ASSERT_TRUE(test::WriteFile(local, "<p>Here: %IP%</p>\n"));
     AddRow(local);
     const QString logo = folder.filePath(QStringLiteral("logo.png"));
-    QFile picture(logo);
-    ASSERT_TRUE(picture.open(QIODevice::WriteOnly));
-    picture.write("\x89PNG");
-    picture.close();
+    ASSERT_TRUE(test::WriteFile(logo, "\x89PNG"));
     TListRow *picturesRow = AddRow(logo, QString());
     picturesRow->SetSubItem(colHostFileName, QStringLiteral("logo.png"));
     picturesRow->SetSubItem(colFileType, FileType::Binary);
@@ -599,9 +594,7 @@ TEST_F(MainCommandsTest, PushCommandsUploadThroughTheWindowsClientWithTheMachine
     EXPECT_EQ(server.Stored(QStringLiteral("logo.png")), QByteArray("\x89PNG"));
 
     // The whole site as due: a file that changed goes again.
-    ASSERT_TRUE(page.open(QIODevice::WriteOnly));
-    page.write("<p>Now at %IP%, still.</p>\n");
-    page.close();
+    ASSERT_TRUE(test::WriteFile(local, "<p>Now at %IP%, still.</p>\n"));
     List()->Row(0)->SetSubItem(4, QStringLiteral("yesterday"));
     Run({"btnPushAllSiteNow", true});
     EXPECT_EQ(server.Stored(QStringLiteral("index.html")),
@@ -1067,10 +1060,7 @@ TEST_F(MainCommandsTest, ProgressCountsTheBytesSentOfTheCopyAndEscapeCancels)
         SCOPED_TRACE(row.what);
         List()->clear();
         const QString local = folder.filePath(QStringLiteral("upload.%1").arg(row.type));
-        QFile file(local);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(row.bytes);
-        file.close();
+        ASSERT_TRUE(test::WriteFile(local, row.bytes));
         AddRow(local)->SetSubItem(colFileType, QString::fromLatin1(row.type));
         List()->Row(0)->setSelected(true);
         QStringList lines;

@@ -11,6 +11,7 @@
 #include "catalogue/RegControls.h"
 #include "catalogue/Registry.h"
 #include "engine/RefreshCycle.h"
+#include "tests/support/Files.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/ModalDialog.h"
 #include "tests/support/Printing.h"
@@ -49,12 +50,7 @@ protected:
     // Stores the site with its values and one page that carries the address, not written yet.
     void StoreSite(const QList<std::pair<QString, QString>> &values) { test::StoreSite(kSite, values, {page}); }
 
-    void WritePage()
-    {
-        QFile file(page);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("<p>at %IP%</p>\n");
-    }
+    void WritePage() { ASSERT_TRUE(test::WriteFile(page, "<p>at %IP%</p>\n")); }
 
     TNavigatorNode *SiteNode() { return window->Navigator()->SiteNodes().value(0); }
 

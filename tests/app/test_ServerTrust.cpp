@@ -10,6 +10,7 @@
 #include "engine/RefreshCycle.h"
 #include "engine/TextArea.h"
 #include "ftp/SshSession.h"
+#include "tests/support/Files.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/SshServers.h"
 #include "tests/support/WindowTest.h"
@@ -44,9 +45,7 @@ protected:
         QStringList pages;
         for (int i = 0; i < 2; ++i) {
             pages.append(folder.filePath(QStringLiteral("page%1.html").arg(i)));
-            QFile page(pages.last());
-            ASSERT_TRUE(page.open(QIODevice::WriteOnly));
-            page.write("<p>at %IP%</p>\n");
+            ASSERT_TRUE(test::WriteFile(pages.last(), "<p>at %IP%</p>\n"));
         }
         test::StoreSite(kSite, values, pages);
     }

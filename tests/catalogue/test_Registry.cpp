@@ -3,6 +3,7 @@
 #include "catalogue/P_Types.h"
 #include "catalogue/Registry.h"
 #include "catalogue/Sqlite.h"
+#include "tests/support/Files.h"
 #include "tests/support/TempStore.h"
 
 #include <QDir>
@@ -30,12 +31,6 @@ QString Sqlite3Cli(const QString &file, const QString &command)
     if (!process.waitForFinished(30000) || process.exitCode() != 0)
         return QStringLiteral("sqlite3 failed: ") + QString::fromLocal8Bit(process.readAllStandardError());
     return QString::fromUtf8(process.readAllStandardOutput());
-}
-
-QByteArray FileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
 QString ErrorOf(const std::function<void()> &operation)
@@ -513,7 +508,7 @@ TEST_F(RegistryTest, AReadOnlyStoreChangesNoByteReadsMissingKeysAsEmptyAndRefuse
 INSERT INTO keys VALUES (5, 4, 'General Options');
 INSERT INTO vals VALUES (5, 'MinsTestFiles', 1, '30');
 )")));
-    const QByteArray before = FileBytes(m_store.FilePath());
+    const QByteArray before = test::ReadFile(m_store.FilePath(), "<unreadable>");
     SetStoreReadOnly(true);
     {
         TRegIniFile ini(kBase);
@@ -527,7 +522,7 @@ INSERT INTO vals VALUES (5, 'MinsTestFiles', 1, '30');
                     }).startsWith(QStringLiteral("Failed to set data for 'MinsTestFiles'")));
     }
     SetStoreReadOnly(false);
-    EXPECT_EQ(FileBytes(m_store.FilePath()), before);
+    EXPECT_EQ(test::ReadFile(m_store.FilePath(), "<unreadable>"), before);
 
     SetStoreReadOnly(true);
     QFile::remove(m_store.FilePath());
@@ -614,7 +609,7 @@ TEST_F(UnusableStoreTest, ACorruptFileIsReportedAndLeftByteForByte)
     }
     ExpectEveryAccessFails(QStringLiteral("file is not a database"));
     CloseStore();
-    EXPECT_EQ(FileBytes(m_path), junk);
+    EXPECT_EQ(test::ReadFile(m_path, "<unreadable>"), junk);
     EXPECT_FALSE(QFile::exists(m_path + QStringLiteral("-wal")));
 }
 
@@ -632,11 +627,11 @@ TEST_F(UnusableStoreTest, AnUnreadableFileIsReportedAndLeftAlone)
         TRegIniFile(kBase).WriteText(QStringLiteral("x"), QStringLiteral("v"), QStringLiteral("1"));
     }
     CloseStore();
-    const QByteArray before = FileBytes(m_path);
+    const QByteArray before = test::ReadFile(m_path, "<unreadable>");
     ASSERT_TRUE(QFile::setPermissions(m_path, QFileDevice::Permissions()));
     ExpectEveryAccessFails(QStringLiteral("cannot be opened"));
     QFile::setPermissions(m_path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    EXPECT_EQ(FileBytes(m_path), before);
+    EXPECT_EQ(test::ReadFile(m_path, "<unreadable>"), before);
 }
 
 TEST_F(UnusableStoreTest, AFileLockedByAnotherProgramIsReportedAndLeftAlone)
@@ -644,9 +639,9 @@ TEST_F(UnusableStoreTest, AFileLockedByAnotherProgramIsReportedAndLeftAlone)
     // A database in the classic journal mode, held by another writer for the whole test.
     sqlite::Connection holder((QFile::remove(m_path), QFile(m_path).open(QIODevice::WriteOnly), m_path.toStdString()));
     holder.Exec("CREATE TABLE other(x); INSERT INTO other VALUES(1); BEGIN EXCLUSIVE; INSERT INTO other VALUES(2);");
-    const QByteArray before = FileBytes(m_path);
+    const QByteArray before = test::ReadFile(m_path, "<unreadable>");
     ExpectEveryAccessFails(QStringLiteral("locked"));
-    EXPECT_EQ(FileBytes(m_path), before);
+    EXPECT_EQ(test::ReadFile(m_path, "<unreadable>"), before);
 }
 
 TEST_F(UnusableStoreTest, WritesFailClearlyWhileAnotherProgramHoldsTheWriteLock)
@@ -712,13 +707,13 @@ TEST_F(UnusableStoreTest, AStoreWithANewerOrUnreadableSchemaVersionIsRefusedAndL
                 (c.version
                      ? QStringLiteral("INSERT INTO meta VALUES ('schema_version', %1);").arg(QLatin1String(c.version))
                      : QString())));
-        const QByteArray before = FileBytes(m_path);
+        const QByteArray before = test::ReadFile(m_path, "<unreadable>");
         ExpectEveryAccessFails(c.reason);
         EXPECT_TRUE(ErrorOf([] {
                         TRegIniFile ini(kBase);
                     }).startsWith(QStringLiteral("The settings store %1 cannot be opened: ").arg(m_path)));
         CloseStore();
-        EXPECT_EQ(FileBytes(m_path), before);
+        EXPECT_EQ(test::ReadFile(m_path, "<unreadable>"), before);
         EXPECT_FALSE(QFile::exists(m_path + QStringLiteral("-wal")));
     }
 }
@@ -729,10 +724,10 @@ TEST_F(UnusableStoreTest, AMigrationThatFailsPartWayLeavesTheFileAsItWas)
     // and `vals` were made, and those must go again with it.
     ASSERT_TRUE(MakeStoreFile(m_path, QStringLiteral("PRAGMA journal_mode=WAL; CREATE TABLE t (x); "
                                                      "CREATE INDEX meta ON t (x); INSERT INTO t VALUES (1);")));
-    const QByteArray before = FileBytes(m_path);
+    const QByteArray before = test::ReadFile(m_path, "<unreadable>");
     ExpectEveryAccessFails(QStringLiteral("there is already an index named meta"));
     CloseStore();
-    EXPECT_EQ(FileBytes(m_path), before);
+    EXPECT_EQ(test::ReadFile(m_path, "<unreadable>"), before);
 }
 
 } // namespace

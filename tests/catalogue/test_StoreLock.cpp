@@ -1,6 +1,7 @@
 // The store's lock: one holder at a time, the holder named in the file, and a lock left by a
 // program that ended taken over.
 #include "catalogue/StoreLock.h"
+#include "tests/support/Files.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -56,10 +57,7 @@ TEST_F(StoreLockTest, OneHolderAtATimeNamedInTheFileUntilItLetsGo)
 // process, and the next program takes it over.
 TEST_F(StoreLockTest, LockOfAProgramThatEndedIsTakenOver)
 {
-    QFile stale(LockFile());
-    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
-    stale.write("999999\nservice\n/nowhere.sock\n");
-    stale.close();
+    ASSERT_TRUE(test::WriteFile(LockFile(), "999999\nservice\n/nowhere.sock\n"));
 
     QProcess other;
     other.start(QStringLiteral("flock"), {QStringLiteral("--exclusive"), QStringLiteral("--no-fork"), LockFile(),

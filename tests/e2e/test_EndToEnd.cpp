@@ -7,6 +7,7 @@
 // The program always connects to the "ftp" port, so the server listens on port 21 of a
 // loopback address of its own; binding that port needs root.
 #include "net/Sockets.h"
+#include "tests/support/Files.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/StoreScript.h"
 
@@ -30,20 +31,10 @@
 namespace {
 
 using namespace quelmark;
+using test::ReadFile;
+using test::WriteFile;
 
 const QString kServerAddress = QStringLiteral("127.0.0.21");
-bool WriteFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray ReadFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 void Stop(QProcess &process)
 {
     if (process.state() == QProcess::NotRunning)

@@ -7,6 +7,7 @@
 #include "engine/ChangeDetection.h"
 #include "ftp/SshSession.h"
 #include "net/Sockets.h"
+#include "tests/support/Files.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/Namespace.h"
@@ -122,12 +123,6 @@ protected:
         return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256) : "";
     }
 
-    static bool Write(const QString &path, const QByteArray &bytes)
-    {
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-    }
-
     static bool Within(int ms, const std::function<bool()> &done)
     {
         QElapsedTimer clock;
@@ -147,8 +142,8 @@ protected:
     // address, "second" with a binary file.
     void TwoSites(const QString &firstPassword, const QString &user, const QString &password)
     {
-        ASSERT_TRUE(Write(Path("pages/index.html"), "<p>at %IP% now</p>\n"));
-        ASSERT_TRUE(Write(Path("pages/logo.bin"), QByteArray("\x00\x01%IP%\xff", 7)));
+        ASSERT_TRUE(test::WriteFile(Path("pages/index.html"), "<p>at %IP% now</p>\n"));
+        ASSERT_TRUE(test::WriteFile(Path("pages/logo.bin"), QByteArray("\x00\x01%IP%\xff", 7)));
         test::StoreScript store;
         store.Option(QStringLiteral("TempFileName"), Path("upload.tmp"));
         store.Option(QStringLiteral("TimeStampLog"), QStringLiteral("1"));
@@ -191,7 +186,7 @@ TEST_F(Headless, PushAllWithoutADisplayPushesEverySiteAndWritesTheResultsBack)
         GTEST_SKIP() << "needs root and a free port 21 on " << kPyftpdAddress.toStdString();
     TwoSites(server->Password(), server->User(), server->Password());
     // Left by a run that was killed: the process it names is gone.
-    ASSERT_TRUE(Write(LockFile(), "999999\nwindow\n/nowhere.sock\n"));
+    ASSERT_TRUE(test::WriteFile(LockFile(), "999999\nwindow\n/nowhere.sock\n"));
 
     const Finished run = Run({QStringLiteral("--push-all")});
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
@@ -245,7 +240,7 @@ TEST_F(Headless, PushAllTakesTheAddressFromTheChosenSourceOrHoldsThePageBackAndS
         {"Web", "AddressURL", garbage, "", QStringLiteral("no IPv4 address in the answer")},
         {"Web", "AddressURL", unavailable, "", QStringLiteral("%1 answered 503").arg(unavailable)},
     };
-    ASSERT_TRUE(Write(Path("pages/index.html"), "<p>at %IP% now</p>\n"));
+    ASSERT_TRUE(test::WriteFile(Path("pages/index.html"), "<p>at %IP% now</p>\n"));
     int n = 0;
     for (const auto &row : rows) {
         const QString host = QStringLiteral("index%1.html").arg(++n);
@@ -330,7 +325,7 @@ TEST_F(Headless, AStoreOrArgumentsThatCannotBeUsedExitTwoAndLeaveTheStoreAsItWas
     };
     for (const auto &row : rows) {
         if (row.corrupt)
-            ASSERT_TRUE(Write(StoreFile(), QByteArray(4096, 'x')));
+            ASSERT_TRUE(test::WriteFile(StoreFile(), QByteArray(4096, 'x')));
         const QByteArray before = Hash(StoreFile());
         const Finished run = Run(row.arguments);
         const std::string what = row.arguments.join(' ').toStdString();
@@ -353,7 +348,7 @@ TEST_F(Headless, DryRunPrintsEachEntrysReasonAndChangesNothing)
 {
     const auto page = [this](const char *name, const QByteArray &bytes = "page\n") {
         const QString path = Path("pages/") + QLatin1String(name);
-        EXPECT_TRUE(Write(path, bytes));
+        EXPECT_TRUE(test::WriteFile(path, bytes));
         return path;
     };
     const auto details = [](const QString &path) {
@@ -424,7 +419,7 @@ TEST_F(Headless, PushAllEndsSoonAfterTheEndSignalWhileTheServerHoldsTheLoginRepl
         GTEST_SKIP() << "needs root for port 21 on " << kSilentAddress.toStdString();
     test::ScriptedFtpServer silent(QStringLiteral("no_pass_reply"), kSilentAddress, {}, 21);
     ASSERT_TRUE(silent.Running()) << silent.Failure().toStdString();
-    ASSERT_TRUE(Write(Path("pages/index.html"), "waits for the login\n"));
+    ASSERT_TRUE(test::WriteFile(Path("pages/index.html"), "waits for the login\n"));
     test::StoreScript store;
     store.Option(QStringLiteral("TempFileName"), Path("upload.tmp"));
     store.Option(QStringLiteral("DetailedLogging"), QStringLiteral("1"));
@@ -461,8 +456,8 @@ TEST_F(Headless, ServicePushesAChangedFileAndTheEndSignalCancelsALongUploadAndKe
         GTEST_SKIP() << "needs root and a free port 21 on " << kPyftpdAddress.toStdString();
     test::ScriptedFtpServer slow(QStringLiteral("slow_sink"), kSlowAddress, {}, 21);
     ASSERT_TRUE(slow.Running()) << slow.Failure().toStdString();
-    ASSERT_TRUE(Write(Path("pages/index.html"), "changed since the last push\n"));
-    ASSERT_TRUE(Write(Path("pages/big.bin"), QByteArray(4 * 1024 * 1024, 'b')));
+    ASSERT_TRUE(test::WriteFile(Path("pages/index.html"), "changed since the last push\n"));
+    ASSERT_TRUE(test::WriteFile(Path("pages/big.bin"), QByteArray(4 * 1024 * 1024, 'b')));
 
     test::StoreScript store;
     store.Option(QStringLiteral("MinsTestFiles"), QStringLiteral("1"));
@@ -558,8 +553,9 @@ TEST_F(Headless, ASitesFilesGoOverOneLoginAndTheLogStillReadsFileByFile)
                                         "binary\xff",
                                         9);
     const QByteArray third(70000, 't');
-    ASSERT_TRUE(Write(Path("pages/one.bin"), first) && Write(Path("pages/two.html"), "<p>%IP%</p>\n") &&
-                Write(Path("pages/three.bin"), third));
+    ASSERT_TRUE(test::WriteFile(Path("pages/one.bin"), first) &&
+                test::WriteFile(Path("pages/two.html"), "<p>%IP%</p>\n") &&
+                test::WriteFile(Path("pages/three.bin"), third));
     const QByteArray address = TSockets().LocalIPAddress().toLatin1();
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
@@ -611,8 +607,8 @@ TEST_F(Headless, AnEarlierStoresSiteTalksAsBeforeAndEachSiteOptionReachesItsServ
     for (const test::FtpServerProcess *server :
          std::initializer_list<const test::FtpServerProcess *>{&earlier, &passive, &atomic, &busy, &folders})
         ASSERT_TRUE(server->Running()) << server->Failure().toStdString();
-    ASSERT_TRUE(Write(QDir(atomic.Home()).filePath(QStringLiteral("page.bin")), "old page"));
-    ASSERT_TRUE(Write(Path("pages/page.bin"), "new page"));
+    ASSERT_TRUE(test::WriteFile(QDir(atomic.Home()).filePath(QStringLiteral("page.bin")), "old page"));
+    ASSERT_TRUE(test::WriteFile(Path("pages/page.bin"), "new page"));
     const QString page = Path("pages/page.bin");
     const auto at = [](const test::FtpServerProcess &server) {
         return QStringLiteral("127.0.0.1:") + server.PortText();
@@ -678,8 +674,9 @@ TEST_F(Headless, PushAllFailsAServerNothingVouchesForWithItsFingerprintAndUsesWh
         GTEST_SKIP() << unknown.Failure().toStdString() << known.Failure().toStdString();
     home = Path("home");
     ASSERT_TRUE(QDir().mkpath(home));
-    ASSERT_TRUE(Write(Path("config/Varnholt/Quelmark/known_hosts"), known.KnownHostsLine().toLatin1() + "\n"));
-    ASSERT_TRUE(Write(Path("pages/page.html"), "<p>at %IP%</p>\n"));
+    ASSERT_TRUE(
+        test::WriteFile(Path("config/Varnholt/Quelmark/known_hosts"), known.KnownHostsLine().toLatin1() + "\n"));
+    ASSERT_TRUE(test::WriteFile(Path("pages/page.html"), "<p>at %IP%</p>\n"));
     const QString page = Path("pages/page.html");
 
     const struct {
@@ -757,7 +754,7 @@ bool HoldsRawControls(const QString &text)
 // a server that floods the data connection does not keep the end signal waiting.
 TEST_F(Headless, ALineThatNeverEndsOrAFloodedDataConnectionHoldsNeitherProgram)
 {
-    ASSERT_TRUE(Write(Path("pages/page.bin"), QByteArray(400 * 1024, 'p')));
+    ASSERT_TRUE(test::WriteFile(Path("pages/page.bin"), QByteArray(400 * 1024, 'p')));
     const QString tooLong = QStringLiteral("The server's reply line is longer than 65536 bytes");
     const struct {
         const char *what;
@@ -817,7 +814,7 @@ TEST_F(Headless, TextsFromOutsideReachTheOutputEscapedAndOnTheirOwnLine)
     test::PyFtpServer tls(QStringLiteral("127.0.0.1"), 0, test::Certificates().hostile);
     ASSERT_TRUE(hostile.Running() && tls.Running()) << hostile.Failure().toStdString() << tls.Failure().toStdString();
     const QString oddName = Path("pages/a\nForged line: Done\x1b[2J.bin");
-    ASSERT_TRUE(Write(Path("pages/page.bin"), "page\n") && Write(oddName, "page\n"));
+    ASSERT_TRUE(test::WriteFile(Path("pages/page.bin"), "page\n") && test::WriteFile(oddName, "page\n"));
     const QString page = Path("pages/page.bin");
     test::StoreScript store;
     store.Option(QStringLiteral("DetailedLogging"), QStringLiteral("1"));
@@ -876,7 +873,7 @@ TEST_F(Headless, APageChangedWhileItGoesUpIsDueAgainAtTheNextCheck)
     ASSERT_TRUE(slow.Running()) << slow.Failure().toStdString();
     const QString page = Path("pages/page.html");
     QByteArray text(60 * 1024, 'a');
-    ASSERT_TRUE(Write(page, text));
+    ASSERT_TRUE(test::WriteFile(page, text));
     const QDateTime before = QDateTime::currentDateTime().addSecs(-3600);
     {
         QFile file(page);
@@ -891,7 +888,7 @@ TEST_F(Headless, APageChangedWhileItGoesUpIsDueAgainAtTheNextCheck)
     const QString received = QDir(slow.Home()).filePath(QStringLiteral("page.html"));
     ASSERT_TRUE(Within(15000, [&] { return QFileInfo(received).size() > 0; })) << "the upload did not start";
     text.replace(0, 6, "CHANGE");
-    ASSERT_TRUE(Write(page, text));
+    ASSERT_TRUE(test::WriteFile(page, text));
     ASSERT_TRUE(push.waitForFinished(30000));
     EXPECT_EQ(push.exitCode(), 0);
     EXPECT_FALSE(slow.Stored(QStringLiteral("page.html")).startsWith("CHANGE")) << "the copy was read before";
@@ -908,7 +905,7 @@ TEST_F(Headless, APageChangedWhileItGoesUpIsDueAgainAtTheNextCheck)
 TEST_F(Headless, SecurityAndProtocolValuesAreReadWithoutCaseAndUnknownOnesSendNothing)
 {
     const test::TestCertificate &certificate = test::Certificates().selfSigned;
-    ASSERT_TRUE(Write(Path("pages/page.bin"), "page\n"));
+    ASSERT_TRUE(test::WriteFile(Path("pages/page.bin"), "page\n"));
     const struct {
         const char *security;
         const char *protocol;
@@ -1016,39 +1013,7 @@ TEST_F(Headless, ServicePushesANewAddressAndASavedPageAtOnceUnlessTheOptionSaysN
     test::WatchedServers servers;
     ASSERT_EQ(servers.Failure(), QString());
     const test::PyFtpServer &server = servers.ftp;
-    const auto newAddress = [] { return test::SetInterfaceAddress(test::kNewAddress); };
-    const auto saveInPlace = [this] { return Write(Path("pages/plain.txt"), "saved in place\n"); };
-    const auto saveByRename = [this] { return test::SaveByRename(Path("pages/plain.txt"), "saved by rename\n"); };
-    const QString unavailable = servers.Unavailable();
-    const struct {
-        const char *what;
-        test::WatchedSiteOptions store;
-        std::function<bool()> change;
-        const char *file;   // where the change shows on the server
-        QString shows;      // what it shows there
-        bool atOnce;        // within seconds, or not before the next check
-        QStringList logged; // lines the service's log holds
-    } rows[] = {
-        {"a new address", {}, newAddress, "index.html", test::kNewAddress, true, test::NewAddressLines()},
-        {"a page saved in place", {}, saveInPlace, "plain.txt", "saved in place", true, {}},
-        {"a page saved by rename, the option not stored",
-         {nullptr, {}},
-         saveByRename,
-         "plain.txt",
-         "saved by rename",
-         true,
-         {}},
-        {"a failing check, a page saved",
-         {"1", unavailable},
-         saveInPlace,
-         "plain.txt",
-         "saved in place",
-         true,
-         {QStringLiteral("Address check failed (%1 answered 503); pages with an address wait").arg(unavailable)}},
-        {"a new address, the option off", {"0", {}}, newAddress, "index.html", test::kNewAddress, false, {}},
-        {"a page saved, the option off", {"0", {}}, saveByRename, "plain.txt", "saved by rename", false, {}},
-    };
-    for (const auto &row : rows) {
+    for (const test::WatchedChange &row : test::WatchedChanges(Path("pages"), servers)) {
         ASSERT_TRUE(test::SetInterfaceAddress(test::kFirstAddress));
         ASSERT_EQ(test::WriteWatchedSite(StoreFile(), Path("pages"), server, row.store), QString()) << row.what;
 
@@ -1071,7 +1036,7 @@ TEST_F(Headless, ServicePushesANewAddressAndASavedPageAtOnceUnlessTheOptionSaysN
             EXPECT_TRUE(lines.contains(line)) << row.what << ": " << line.toStdString() << "\n"
                                               << lines.join('\n').toStdString();
         }
-        if (!row.store.url.isEmpty()) {
+        if (row.checkFailed) {
             EXPECT_TRUE(server.Stored(QStringLiteral("index.html")).isEmpty()) << "the page with the address waits";
         }
     }

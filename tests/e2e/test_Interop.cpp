@@ -7,6 +7,7 @@
 // be had is named in the test's skip, after the rows that could run.
 #include "ftp/SshSession.h"
 #include "net/Sockets.h"
+#include "tests/support/Files.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/SshServers.h"
 #include "tests/support/StoreScript.h"
@@ -70,12 +71,6 @@ bool Sftp(const Row &row)
     return row.via == Via::Sftp || row.via == Via::UnknownKeySftp;
 }
 
-bool Write(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
 template <typename Server, typename... Options>
 std::function<std::unique_ptr<FtpServerProcess>()> Make(Options... options)
 {
@@ -110,7 +105,7 @@ protected:
     {
         ASSERT_TRUE(dir.isValid());
         ASSERT_TRUE(QDir().mkpath(Path("home")) && QDir().mkpath(Path("config/Varnholt/Quelmark")));
-        ASSERT_TRUE(Write(Path("page.bin"), kBinary) && Write(Path("page.html"), kPage));
+        ASSERT_TRUE(WriteFile(Path("page.bin"), kBinary) && WriteFile(Path("page.html"), kPage));
     }
 
     QString Path(const char *relative) const { return dir.filePath(QString::fromLatin1(relative)); }
@@ -125,7 +120,7 @@ protected:
         if (row.mode != Mode::ReplaceKeepingMode)
             return;
         struct stat home {};
-        ASSERT_TRUE(Write(path, "old") && ::stat(QFile::encodeName(server.Home()).constData(), &home) == 0);
+        ASSERT_TRUE(WriteFile(path, "old") && ::stat(QFile::encodeName(server.Home()).constData(), &home) == 0);
         ASSERT_EQ(::chown(QFile::encodeName(path).constData(), home.st_uid, home.st_gid), 0);
         ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), kOldMode), 0);
     }
@@ -145,7 +140,7 @@ protected:
     QString KnownHosts(const Row &row, const FtpServerProcess &server, const QString &file) const
     {
         const auto *ssh = dynamic_cast<const SshServerProcess *>(&server);
-        EXPECT_TRUE(Write(file, row.via == Via::Sftp && ssh ? ssh->KnownHostsLine().toLatin1() : QByteArray()));
+        EXPECT_TRUE(WriteFile(file, row.via == Via::Sftp && ssh ? ssh->KnownHostsLine().toLatin1() : QByteArray()));
         return file;
     }
 

@@ -5,6 +5,7 @@
 #include "engine/Engine.h"
 #include "engine/EngineView.h"
 #include "engine/TextArea.h"
+#include "tests/support/Files.h"
 #include "tests/support/Printing.h"
 #include "tests/support/TestModes.h"
 
@@ -32,12 +33,6 @@ protected:
         ASSERT_TRUE(dir.isValid());
         log.Now = [this] { return now; };
         events.Add(&display);
-    }
-
-    QByteArray ReadFile(const QString &path)
-    {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
     }
 
     static int Mode(const QString &path)
@@ -140,7 +135,7 @@ TEST_F(ActivityLogTest, SavedFileHoldsTheLinesWithCrLfAndTheLogStays)
     TFileDialogs::SetNextAnswer(path);
     display.btnSaveCurrentFileClick();
 
-    EXPECT_EQ(ReadFile(path), QByteArray("first\r\n\r\ncaf\xc3\xa9\r\n"));
+    EXPECT_EQ(test::ReadFile(path, "<unreadable>"), QByteArray("first\r\n\r\ncaf\xc3\xa9\r\n"));
     EXPECT_EQ(Mode(path), 0600) << "the log names servers and users: a new file is the user's alone";
     EXPECT_EQ(memoLog.LineCount(), 3);
     ASSERT_EQ(TFileDialogs::Shown().size(), 1);
@@ -154,14 +149,11 @@ TEST_F(ActivityLogTest, SavedFileHoldsTheLinesWithCrLfAndTheLogStays)
 TEST_F(ActivityLogTest, EmptyLogSavesAnEmptyFileOverAnOldOne)
 {
     const QString path = dir.filePath(QStringLiteral("log.TXT"));
-    QFile old(path);
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write("old contents\r\n");
-    old.close();
+    ASSERT_TRUE(test::WriteFile(path, "old contents\r\n"));
     ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
     TFileDialogs::SetNextAnswer(path);
     display.btnSaveCurrentFileClick();
-    EXPECT_EQ(ReadFile(path), QByteArray());
+    EXPECT_EQ(test::ReadFile(path, "<unreadable>"), QByteArray());
     EXPECT_EQ(Mode(path), 0640) << "a replaced file keeps the mode its owner gave it";
 }
 

@@ -4,6 +4,7 @@
 #include "catalogue/P_Types.h"
 #include "net/NetworkInterfaces.h"
 #include "tests/support/EngineFixture.h"
+#include "tests/support/Files.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/Namespace.h"
@@ -95,10 +96,7 @@ TEST_F(AddressChoiceTest, AFailedCheckHoldsBackOnlyThePagesWithAnAddressUnlessTh
         GTEST_SKIP() << http.Failure().toStdString();
     StorePageSite(QStringLiteral("a"));
     const QString plain = dir.filePath(QStringLiteral("plain.txt"));
-    QFile file(plain);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("no address here\n");
-    file.close();
+    ASSERT_TRUE(test::WriteFile(plain, "no address here\n"));
     w->StoreSite(QStringLiteral("b"), server->User(), server->Password(),
                  {EntryTexts{plain, {Page(QStringLiteral("b")), FileType::Ascii, "", FileStatus::New, "", "", ""}}});
     w->Build();

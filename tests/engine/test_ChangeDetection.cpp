@@ -4,6 +4,7 @@
 #include "catalogue/P_Types.h"
 #include "catalogue/RegControls.h"
 #include "engine/EngineView.h"
+#include "tests/support/Files.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -41,11 +42,7 @@ protected:
 
     QString MakeFile(const QString &name, const QByteArray &content = "hello")
     {
-        const QString path = dir.filePath(name);
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(content);
-        return path;
+        return test::Written(dir.filePath(name), content);
     }
 
     static void SetMTime(const QString &path, qint64 secs)

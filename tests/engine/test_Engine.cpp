@@ -10,6 +10,7 @@
 #include "engine/RefreshCycle.h"
 #include "engine/StoreSites.h"
 #include "ftp/Ftpcli.h"
+#include "tests/support/Files.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/Printing.h"
 #include "tests/support/TempStore.h"
@@ -43,10 +44,7 @@ TEST(Engine, WithoutAWindowsPartsItPushesASiteLogsAndChecksOnTicks)
     ASSERT_TRUE(store.IsValid());
     QTemporaryDir dir;
     const QString local = dir.filePath(QStringLiteral("page.html"));
-    QFile file(local);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("at %IP%\n");
-    file.close();
+    ASSERT_TRUE(test::WriteFile(local, "at %IP%\n"));
 
     const QString host = QStringLiteral("Engine_page.html");
     const QString address = QStringLiteral("127.0.0.1:") + server.PortText();

@@ -6,6 +6,7 @@
 #include "catalogue/P_Types.h"
 #include "catalogue/Registry.h"
 #include "tests/support/EngineFixture.h"
+#include "tests/support/Files.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/StoreDump.h"
 #include "tests/support/TestModes.h"
@@ -62,14 +63,7 @@ protected:
     }
 
     // A local file with that content.
-    QString Local(const QString &name, const QByteArray &bytes)
-    {
-        const QString path = dir.filePath(name);
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-        return path;
-    }
+    QString Local(const QString &name, const QByteArray &bytes) { return test::Written(dir.filePath(name), bytes); }
 
     static QStringList Details(const QString &path)
     {

@@ -5,6 +5,7 @@
 #include "net/Sockets.h"
 #include "net/appexec.h"
 #include "tests/support/EngineFixture.h"
+#include "tests/support/Files.h"
 #include "tests/support/Namespace.h"
 
 #include <QCoreApplication>
@@ -28,18 +29,12 @@ const QString kNotConnected = QStringLiteral("!!!!!Not connected to the network.
 const QString kDisconnected = QStringLiteral("*****Disconnected from network...");
 const QString kWaiting = QStringLiteral("*****Waiting for one minute...");
 
-QByteArray ReadAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // Waits, dispatching events, until the file holds the given number of lines.
 bool WaitForLines(const QString &path, int lines)
 {
     QDeadlineTimer deadline(10000);
     while (!deadline.hasExpired()) {
-        if (ReadAll(path).count('\n') >= lines)
+        if (test::ReadFile(path).count('\n') >= lines)
             return true;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
@@ -295,7 +290,7 @@ TEST_F(RefreshCycleTest, DisconnectedWithAutoReconnectStartsTheCommandAtEveryTic
 
     EXPECT_EQ(CheckingTicks(5, kDisconnected), (QList<int>{3, 4, 5}));
     EXPECT_TRUE(WaitForLines(marks, 3)) << "the command ran at each of the three checks";
-    EXPECT_EQ(ReadAll(marks), QByteArray("x\nx\nx\n"));
+    EXPECT_EQ(test::ReadFile(marks), QByteArray("x\nx\nx\n"));
     const QStringList frame = {kDisconnected, QStringLiteral("*****Running command: ") + AppendingCommand(), kWaiting};
     EXPECT_EQ(w.LogLines(), frame + frame + frame);
     EXPECT_EQ(w.LogCount(kChecking), 0);
@@ -407,13 +402,13 @@ TEST(RefreshCycleNamespace, LoopbackOnlyMachineIsNotConnectedWithTheRealLookup)
     const test::UnsharedRun run = test::RerunCurrentTestUnshared(*flags, QString(), kChildLog, logPath);
     ASSERT_EQ(run.exitCode, 0) << run.output.toStdString();
 
-    const QStringList lines = QString::fromUtf8(ReadAll(logPath)).split(QLatin1Char('\n'));
+    const QStringList lines = QString::fromUtf8(test::ReadFile(logPath)).split(QLatin1Char('\n'));
     EXPECT_EQ(lines.value(0), kNotConnected);
     EXPECT_EQ(lines.mid(1), (QStringList{kDisconnected,
                                          QStringLiteral("*****Running command: /bin/sh -c 'echo x >> \"") + logPath +
                                              QStringLiteral(".marks\"'"),
                                          kWaiting}));
-    EXPECT_EQ(ReadAll(logPath + QStringLiteral(".marks")), QByteArray("x\n"));
+    EXPECT_EQ(test::ReadFile(logPath + QStringLiteral(".marks")), QByteArray("x\n"));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "base/Exception.h"
 #include "catalogue/P_Types.h"
 #include "tests/support/EngineFixture.h"
+#include "tests/support/Files.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/Printing.h"
 
@@ -25,19 +26,6 @@ namespace {
 
 using test::EngineWindow;
 using test::PyFtpServer;
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void WriteAll(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
 
 int Mode(const QString &path)
 {
@@ -98,7 +86,7 @@ TEST_F(UploadCopyTest, DefaultFolderIsCreatedPrivateAndTheCopyIsPrivate)
     const QString path = DefaultUploadCopyPath();
     ASSERT_TRUE(path.startsWith(dir.path()));
     WriteUploadCopy({"one", "", "three"}, path);
-    EXPECT_EQ(ReadAll(path), QByteArray("one\r\n\r\nthree\r\n"));
+    EXPECT_EQ(test::ReadFile(path, "<missing>"), QByteArray("one\r\n\r\nthree\r\n"));
     EXPECT_EQ(Mode(QFileInfo(path).absolutePath()), 0700);
     EXPECT_EQ(Mode(path), 0600);
 }
@@ -106,14 +94,14 @@ TEST_F(UploadCopyTest, DefaultFolderIsCreatedPrivateAndTheCopyIsPrivate)
 TEST_F(UploadCopyTest, LinkPlantedAtThePathIsReplacedNotFollowed)
 {
     const QString victim = dir.filePath(QStringLiteral("victim"));
-    WriteAll(victim, "keep");
+    ASSERT_TRUE(test::WriteFile(victim, "keep"));
     const QString path = dir.filePath(QStringLiteral("copy.$$$"));
     ASSERT_TRUE(QFile::link(victim, path));
 
     WriteUploadCopy({"new"}, path);
-    EXPECT_EQ(ReadAll(victim), QByteArray("keep"));
+    EXPECT_EQ(test::ReadFile(victim, "<missing>"), QByteArray("keep"));
     EXPECT_FALSE(QFileInfo(path).isSymLink());
-    EXPECT_EQ(ReadAll(path), QByteArray("new\r\n"));
+    EXPECT_EQ(test::ReadFile(path, "<missing>"), QByteArray("new\r\n"));
 }
 
 TEST_F(UploadCopyTest, MissingFolderElsewhereRaisesCannotCreateFile)
@@ -139,12 +127,7 @@ protected:
         w->window.show();
     }
 
-    QString Local(const QString &name, const QByteArray &bytes)
-    {
-        const QString path = dir.filePath(name);
-        WriteAll(path, bytes);
-        return path;
-    }
+    QString Local(const QString &name, const QByteArray &bytes) { return test::Written(dir.filePath(name), bytes); }
 
     QString HostName() const
     {
@@ -201,7 +184,7 @@ TEST_F(TransferTest, SubstitutedCopyCarriesTheFreshAddressAndCrLfLineEnds)
 
     const QByteArray copy =
         "a 10.20.30.40 b %IP%\r\nno %ip% here\r\nx10.20.30.40\r\n\xe9 10.20.30.40 \xff\r\nlast 10.20.30.40\r\n";
-    EXPECT_EQ(ReadAll(w->options->edtTempFileName->text()), copy);
+    EXPECT_EQ(test::ReadFile(w->options->edtTempFileName->text(), "<missing>"), copy);
     EXPECT_EQ(server->Stored(HostName()), AsStoredInAscii(copy));
     EXPECT_EQ(w->parts.edtLocalAddress->text(), QStringLiteral("10.20.30.40")) << "the box shows the address sent";
     EXPECT_TRUE(LogLines().contains(QStringLiteral("> TYPE A")));
@@ -241,12 +224,12 @@ TEST_F(TransferTest, EntryWithoutParameterSendsTheFileItselfAndLeavesTheCopyAlon
 {
     const QString temp = w->options->edtTempFileName->text();
     QDir().mkpath(QFileInfo(temp).absolutePath());
-    WriteAll(temp, "earlier copy");
+    ASSERT_TRUE(test::WriteFile(temp, "earlier copy"));
     const QString local = Local(QStringLiteral("page.html"), "plain %IP%\n");
 
     ASSERT_TRUE(Transfer(local, FileType::Ascii, QString()));
     EXPECT_EQ(server->Stored(HostName()), QByteArray("plain %IP%\n"));
-    EXPECT_EQ(ReadAll(temp), QByteArray("earlier copy"));
+    EXPECT_EQ(test::ReadFile(temp, "<missing>"), QByteArray("earlier copy"));
     EXPECT_EQ(w->parts.edtLocalAddress->text(), QStringLiteral("10.9.9.9"));
 }
 

@@ -3,6 +3,7 @@
 #include "engine/UploadCopy.h"
 
 #include "base/Exception.h"
+#include "tests/support/Files.h"
 #include "tests/support/Printing.h"
 
 #include <QDir>
@@ -130,20 +131,11 @@ protected:
 
     QString Path(const char *name) const { return dir.filePath(QString::fromLatin1(name)); }
 
-    static QByteArray ReadAll(const QString &path)
-    {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
-
     // Makes the copy of page through a real file, as a transfer does.
     QByteArray CopyOf(const QByteArray &page)
     {
         const QString source = Path("page.html");
-        QFile f(source);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(page);
-        f.close();
+        EXPECT_TRUE(test::WriteFile(source, page));
         QFile input(source);
         QString reason;
         EXPECT_TRUE(OpenPage(input, reason));
@@ -151,7 +143,7 @@ protected:
         TUploadCopyFile copy(Path("copy.$$$"));
         EXPECT_TRUE(SubstitutePage(input, substitution, copy, reason)) << reason.toStdString();
         copy.Commit();
-        return ReadAll(Path("copy.$$$"));
+        return test::ReadFile(Path("copy.$$$"), "<missing>");
     }
 
     QTemporaryDir dir;

@@ -1,8 +1,6 @@
 // The FTP client against the scripted server: each case checks the lines shown, in order, the
 // error text and the result; the transcript cases check the exact commands the server got.
-#include "base/Wait.h"
-#include "ftp/Ftpcli.h"
-#include "tests/support/FtpServers.h"
+#include "tests/ftp/FtpcliFixture.h"
 #include "tests/support/Printing.h"
 #include "tests/support/TestCertificates.h"
 
@@ -22,20 +20,12 @@
 #include <stdexcept>
 
 using namespace quelmark;
+using quelmark::test::Pattern;
 using quelmark::test::ScriptedFtpServer;
+using quelmark::test::TickMs;
+using quelmark::test::Ticks;
 
 namespace {
-
-constexpr std::int32_t Ticks = 10;   // per wait
-constexpr std::uint16_t TickMs = 40; // so a timed-out wait lasts 0.4 s
-
-QByteArray Pattern(qint64 size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qint64 i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-    return bytes;
-}
 
 // Masks what differs between runs: the PORT numbers and the timing of the statistics line.
 QStringList Masked(const QStringList &lines)
@@ -83,60 +73,7 @@ QStringList DataLines(const QStringList &lines)
     return out;
 }
 
-class FtpcliScripted : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        wait.SetInterval(TickMs);
-        client.SetWait(&wait);
-        client.SetTimeOut(Ticks);
-        client.OnDisplay = [this](QObject *sender, QString &msg) {
-            EXPECT_EQ(sender, &client);
-            lines += msg;
-            msg = QStringLiteral("changed by the handler");
-        };
-        client.OnProgress = [this](QObject *, std::int64_t count, bool &abort) {
-            progress.push_back(count);
-            if (onProgress)
-                onProgress(count, abort);
-        };
-    }
-
-    QString LocalFile(const QByteArray &bytes, const QString &name = QStringLiteral("page.html"))
-    {
-        const QString path = dir.filePath(name);
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-        return path;
-    }
-
-    void Aim(const ScriptedFtpServer &server, const QString &localPath)
-    {
-        ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
-        client.SetHostName(QStringLiteral("127.0.0.1"));
-        client.SetPort(server.PortText());
-        client.SetUserName(QStringLiteral("user"));
-        client.SetPassWord(QStringLiteral("secret"));
-        client.SetHostFileName(QStringLiteral("page.html"));
-        client.SetLocalFileName(localPath);
-    }
-
-    void ExpectAllClosed()
-    {
-        EXPECT_FALSE(client.LoggedIn());
-        EXPECT_FALSE(client.LocalFileOpen());
-        EXPECT_EQ(client.ControlSocket().State(), TSocketState::Closed);
-        EXPECT_EQ(client.DataSocket().State(), TSocketState::Closed);
-    }
-
-    QTemporaryDir dir;
-    TWait wait;
-    TFtpClient client;
-    QStringList lines;
-    std::vector<std::int64_t> progress;
-    std::function<void(std::int64_t, bool &)> onProgress;
-};
+using FtpcliScripted = test::FtpcliFixture;
 
 const QStringList LoginLines = {
     QStringLiteral("Connected for FTP"), QStringLiteral("< 220 Scripted server ready"),
@@ -188,10 +125,13 @@ TEST_F(FtpcliScripted, UnusualButValidRepliesAreAccepted)
     struct Case {
         const char *scenario;
         QStringList expectedCommands;
+        QStringList shown = {}; // the lines shown after "Connected for FTP"
     };
     const Case cases[] = {
-        // Three greeting lines, RFC 959 continuation marked by '-'.
-        {"multiline_greeting", {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
+        // Three greeting lines, RFC 959 continuation marked by '-', each shown.
+        {"multiline_greeting",
+         {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"},
+         {"< 220-Welcome to the scripted server", "< 220-Second line", "< 220 Ready"}},
         // A 230 to USER logs in without PASS.
         {"user_230", {"USER user", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
         {"cwd_257", {"USER user", "PASS secret", "CWD www", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
@@ -201,8 +141,10 @@ TEST_F(FtpcliScripted, UnusualButValidRepliesAreAccepted)
         {"stor_125", {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
         // The server connects at PORT time; nothing may reach it before the STOR.
         {"connect_at_port", {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
-        // A greeting longer than a reply line may be is cut, not fatal.
-        {"long_reply", {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
+        // A greeting longer than a reply line may be is cut to the line limit, not fatal.
+        {"long_reply",
+         {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"},
+         {"< 220 " + QString(251, QLatin1Char('x')), "> USER user"}},
         // A refused QUIT does not undo a stored file.
         {"quit_500", {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
         // An empty line inside the reply to PASS is one of its lines, not its end.
@@ -220,28 +162,10 @@ TEST_F(FtpcliScripted, UnusualButValidRepliesAreAccepted)
         EXPECT_EQ(lines.last(), QStringLiteral("Done"));
         EXPECT_TRUE(client.ErrorMessage().isEmpty()) << client.ErrorMessage().toStdString();
         EXPECT_EQ(Transcript(server), c.expectedCommands);
+        EXPECT_EQ(lines.mid(1, c.shown.size()), c.shown);
         EXPECT_EQ(server.Stored(QStringLiteral("page.html")), bytes);
         ExpectAllClosed();
     }
-}
-
-TEST_F(FtpcliScripted, MultilineGreetingShowsEachLine)
-{
-    ScriptedFtpServer server(QStringLiteral("multiline_greeting"));
-    Aim(server, LocalFile("x"));
-    ASSERT_TRUE(client.Put());
-    EXPECT_EQ(lines.mid(0, 4), QStringList({"Connected for FTP", "< 220-Welcome to the scripted server",
-                                            "< 220-Second line", "< 220 Ready"}));
-}
-
-TEST_F(FtpcliScripted, OverlongReplyLineIsCutToTheLineLimit)
-{
-    ScriptedFtpServer server(QStringLiteral("long_reply"));
-    Aim(server, LocalFile("x"));
-    ASSERT_TRUE(client.Put());
-    ASSERT_GE(lines.size(), 2);
-    EXPECT_EQ(lines[1], QStringLiteral("< 220 ") + QString(251, QLatin1Char('x')));
-    EXPECT_EQ(lines[2], QStringLiteral("> USER user"));
 }
 
 TEST_F(FtpcliScripted, RefusedLoginStepsEndWithQuitAndTheServerText)
@@ -320,92 +244,62 @@ TEST_F(FtpcliScripted, RefusedPortOrStorShowsEmptyStatisticsAndQuits)
     }
 }
 
-TEST_F(FtpcliScripted, ClosingReplyOtherThan226FailsWithoutQuit)
+// Each way a server fails a session: the text it ends with, the last lines shown and what the
+// server got; all is closed after each.
+TEST_F(FtpcliScripted, FailingServerEndsTheSessionWithItsText)
 {
-    ScriptedFtpServer server(QStringLiteral("no_226"));
-    Aim(server, LocalFile(Pattern(2000)));
-    EXPECT_FALSE(client.Put());
-    EXPECT_EQ(client.ErrorMessage(), QStringLiteral("451 Transfer aborted: local error."));
-    EXPECT_EQ(lines.mid(lines.size() - 4), QStringList({"< 451 Transfer aborted: local error.", "Failed",
-                                                        "Can't QUIT: connection closed", "Failed"}));
-    EXPECT_FALSE(Transcript(server).contains("QUIT"));
-    ExpectAllClosed();
-}
-
-TEST_F(FtpcliScripted, MissingGreetingOrReplyTimesOutWithAClearText)
-{
-    {
-        ScriptedFtpServer server(QStringLiteral("no_greeting"));
-        Aim(server, LocalFile("x"));
-        EXPECT_FALSE(client.Put());
-        EXPECT_EQ(lines, QStringList({"Connected for FTP", "< ", "Can't QUIT: connection closed", "Failed"}));
-        EXPECT_EQ(client.ErrorMessage(), QStringLiteral("No reply from the server within 10 seconds"));
-        EXPECT_TRUE(Transcript(server).isEmpty());
-        ExpectAllClosed();
-    }
-    {
-        ScriptedFtpServer server(QStringLiteral("silent_after_data"));
-        Aim(server, LocalFile("x"));
-        lines.clear();
-        EXPECT_FALSE(client.Put());
-        EXPECT_EQ(client.ErrorMessage(), QStringLiteral("No reply from the server within 10 seconds"));
-        ExpectAllClosed();
-    }
-}
-
-TEST_F(FtpcliScripted, ServerThatHangsUpOrBabblesFailsTheSession)
-{
-    {
-        ScriptedFtpServer server(QStringLiteral("close_on_user"));
-        Aim(server, LocalFile("x"));
-        EXPECT_FALSE(client.Put());
-        EXPECT_EQ(client.ErrorMessage(), QStringLiteral("The server closed the connection without a reply"));
-        EXPECT_EQ(lines.mid(lines.size() - 2), QStringList({"Can't QUIT: connection closed", "Failed"}));
-        ExpectAllClosed();
-    }
-    {
-        ScriptedFtpServer server(QStringLiteral("garbage"));
-        Aim(server, LocalFile("x"));
-        lines.clear();
-        EXPECT_FALSE(client.Put());
-        // Every byte shown, none hidden by a NUL or lost as a broken character.
-        const QString shown = QStringLiteral(R"(\x00\xff\xfe\x01GARBAGE\x07\x80)");
-        EXPECT_EQ(client.ErrorMessage(), shown);
-        EXPECT_EQ(lines.mid(lines.size() - 3), QStringList({"< " + shown, "Can't QUIT: connection closed", "Failed"}));
-        EXPECT_TRUE(Transcript(server).isEmpty());
-        ExpectAllClosed();
-    }
-}
-
-TEST_F(FtpcliScripted, DataConnectionClosedMidTransferFailsAndClosesEverything)
-{
-    ScriptedFtpServer server(QStringLiteral("close_mid_transfer"));
-    Aim(server, LocalFile(Pattern(1 << 20)));
-    EXPECT_FALSE(client.Put());
-    EXPECT_FALSE(client.ErrorMessage().isEmpty());
-    EXPECT_EQ(lines.last(), QStringLiteral("Failed"));
-    ExpectAllClosed();
-}
-
-TEST_F(FtpcliScripted, DataStepIsBoundedWhenNothingMoves)
-{
-    {
-        ScriptedFtpServer server(QStringLiteral("no_data_connection"));
-        Aim(server, LocalFile(Pattern(100)));
-        EXPECT_FALSE(client.Put());
-        EXPECT_EQ(client.ErrorMessage(),
-                  QStringLiteral("The server did not open the data connection within 10 seconds"));
-        EXPECT_EQ(lines.last(), QStringLiteral("Failed"));
-        EXPECT_FALSE(Transcript(server).contains("QUIT"));
-        ExpectAllClosed();
-    }
-    {
+    enum class Sent : std::uint8_t { Any, Nothing, NoQuit };
+    // Every byte shown, none hidden by a NUL or lost as a broken character.
+    const QString garbage = QStringLiteral(R"(\x00\xff\xfe\x01GARBAGE\x07\x80)");
+    const QString noReply = QStringLiteral("No reply from the server within 10 seconds");
+    const QString cantQuit = QStringLiteral("Can't QUIT: connection closed");
+    const struct {
+        const char *scenario;
+        qint64 size;
+        QString error; // empty: any text
+        QStringList tail;
+        Sent sent;
+    } rows[] = {
+        {"no_226",
+         2000,
+         QStringLiteral("451 Transfer aborted: local error."),
+         {"< 451 Transfer aborted: local error.", "Failed", cantQuit, "Failed"},
+         Sent::NoQuit},
+        {"no_greeting", 1, noReply, {"Connected for FTP", "< ", cantQuit, "Failed"}, Sent::Nothing},
+        {"silent_after_data", 1, noReply, {}, Sent::Any},
+        {"close_on_user",
+         1,
+         QStringLiteral("The server closed the connection without a reply"),
+         {cantQuit, "Failed"},
+         Sent::Any},
+        {"garbage", 1, garbage, {"< " + garbage, cantQuit, "Failed"}, Sent::Nothing},
+        {"close_mid_transfer", 1 << 20, {}, {"Failed"}, Sent::Any},
+        {"no_data_connection",
+         100,
+         QStringLiteral("The server did not open the data connection within 10 seconds"),
+         {"Failed"},
+         Sent::NoQuit},
         // The server takes the connection but reads nothing: the send stalls once the buffers fill.
-        ScriptedFtpServer server(QStringLiteral("data_stall"));
-        Aim(server, LocalFile(Pattern(24 << 20), QStringLiteral("big.bin")));
+        {"data_stall",
+         24 << 20,
+         QStringLiteral("The data connection stalled: nothing moved for 10 seconds"),
+         {},
+         Sent::Any},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.scenario);
+        ScriptedFtpServer server(QString::fromLatin1(row.scenario));
+        Aim(server, LocalFile(Pattern(row.size), QStringLiteral("%1.bin").arg(row.scenario)));
         lines.clear();
         EXPECT_FALSE(client.Put());
-        EXPECT_EQ(client.ErrorMessage(), QStringLiteral("The data connection stalled: nothing moved for 10 seconds"));
+        EXPECT_TRUE(row.error.isEmpty() ? !client.ErrorMessage().isEmpty() : client.ErrorMessage() == row.error)
+            << client.ErrorMessage().toStdString();
+        EXPECT_EQ(lines.mid(lines.size() - row.tail.size()), row.tail);
+        if (row.sent != Sent::Any) {
+            const QStringList sent = Transcript(server);
+            EXPECT_TRUE(row.sent == Sent::NoQuit ? !sent.contains("QUIT") : sent.isEmpty())
+                << sent.join(' ').toStdString();
+        }
         ExpectAllClosed();
     }
 }
@@ -417,28 +311,6 @@ TEST_F(FtpcliScripted, AbortRequestActsWhileWaitingForTheDataConnection)
     onProgress = [](std::int64_t, bool &abort) { abort = true; };
     EXPECT_FALSE(client.Put());
     EXPECT_TRUE(lines.contains(QStringLiteral("Abort requested")));
-    ExpectAllClosed();
-}
-
-// The server reads slowly, so the whole file soon sits in the buffers while the client waits for
-// the server to take it: a cancel must act then too, neither after the next tick nor after the
-// server's reply, and a cut-short upload is a failure whatever the server answers.
-TEST_F(FtpcliScripted, CancelEndsTheUploadWithinASecond)
-{
-    wait.SetInterval(1000);
-    client.SetTimeOut(15);
-    ScriptedFtpServer server(QStringLiteral("slow_sink"));
-    Aim(server, LocalFile(Pattern(96 << 10)));
-    QElapsedTimer sinceCancel;
-    QTimer::singleShot(500, [&] { sinceCancel.start(); });
-    onProgress = [&](std::int64_t, bool &abort) { abort = sinceCancel.isValid(); };
-
-    EXPECT_FALSE(client.Put());
-    ASSERT_TRUE(sinceCancel.isValid());
-    EXPECT_LT(sinceCancel.elapsed(), 1000);
-    EXPECT_EQ(client.ErrorMessage(), QStringLiteral("Cancelled by the user"));
-    EXPECT_TRUE(lines.contains(QStringLiteral("Cancelled by the user")));
-    EXPECT_EQ(lines.last(), QStringLiteral("Failed"));
     ExpectAllClosed();
 }
 
@@ -498,29 +370,39 @@ TEST_F(FtpcliScripted, CancelAtABlockInsideAChunkStopsThereAndFailsTheUpload)
 }
 
 // An end request or the user's Cancel must not wait for the server's time: while the client
-// waits for the greeting, a login reply or the TLS handshake, the next look at the progress
-// handler ends the session as cancelled.
-TEST_F(FtpcliScripted, CancelEndsAWaitOfTheLoginWithinASecond)
+// waits for the greeting, a login reply or the TLS handshake, or for a server that reads slowly
+// to take what already sits in the buffers, the next look at the progress handler ends the
+// session as cancelled, neither after the next tick nor after the server's reply; a cut-short
+// upload is a failure whatever the server answers.
+TEST_F(FtpcliScripted, CancelEndsAWaitOfTheServerWithinASecond)
 {
     using quelmark::test::Certificates;
     wait.SetInterval(1000);
     client.SetTimeOut(15);
     client.SetCaFile(Certificates().caFile);
+    const QStringList cancelled = {"Abort requested", "Cancelled by the user", "Failed"};
     struct Case {
         const char *scenario;
         bool tls;
         QStringList commands;
+        QStringList tail;
+        qint64 size = 1;
     };
     const Case cases[] = {
-        {"no_greeting", false, {}},
-        {"no_pass_reply", false, {"USER user", "PASS secret"}},
-        {"tls_silent", true, {"AUTH TLS"}},
+        {"no_greeting", false, {}, cancelled},
+        {"no_pass_reply", false, {"USER user", "PASS secret"}, cancelled},
+        {"tls_silent", true, {"AUTH TLS"}, cancelled},
+        {"slow_sink",
+         false,
+         {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html"},
+         {"Failed"},
+         96 << 10},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.scenario);
         ScriptedFtpServer server(QString::fromLatin1(c.scenario), QStringLiteral("127.0.0.1"), {}, 0,
                                  c.tls ? Certificates().server : quelmark::test::TestCertificate{});
-        Aim(server, LocalFile("x"));
+        Aim(server, LocalFile(Pattern(c.size)));
         client.SetUseTls(c.tls);
         lines.clear();
         QElapsedTimer sinceCancel;
@@ -531,7 +413,8 @@ TEST_F(FtpcliScripted, CancelEndsAWaitOfTheLoginWithinASecond)
         ASSERT_TRUE(sinceCancel.isValid());
         EXPECT_LT(sinceCancel.elapsed(), 1000);
         EXPECT_EQ(client.ErrorMessage(), QStringLiteral("Cancelled by the user"));
-        EXPECT_EQ(lines.mid(lines.size() - 3), QStringList({"Abort requested", "Cancelled by the user", "Failed"}));
+        EXPECT_TRUE(lines.contains(QStringLiteral("Cancelled by the user")));
+        EXPECT_EQ(lines.mid(lines.size() - c.tail.size()), c.tail);
         EXPECT_EQ(Transcript(server), c.commands);
         ExpectAllClosed();
     }

@@ -4,6 +4,7 @@
 // inside its namespaces; the outer run passes on the inner verdict.
 #include "base/Wait.h"
 #include "ftp/Ftpcli.h"
+#include "tests/support/Files.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/Namespace.h"
 
@@ -76,10 +77,7 @@ TEST_F(FtpcliLinks, SilentNameServerIsWaitedForOnlyTheTimeOut)
 {
     static QTemporaryDir outside;
     const QString resolv = outside.filePath(QStringLiteral("resolv.conf"));
-    QFile f(resolv);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("nameserver 127.0.0.53\noptions timeout:4 attempts:2\n");
-    f.close();
+    ASSERT_TRUE(WriteFile(resolv, "nameserver 127.0.0.53\noptions timeout:4 attempts:2\n"));
     if (!InsideNamespace())
         return RerunInNamespace(QStringLiteral("mount --bind '%1' /etc/resolv.conf").arg(resolv), QStringLiteral("nm"));
     QProcess nameServer;
@@ -156,10 +154,7 @@ protected:
     {
         static QTemporaryDir outside;
         const QString hosts = outside.filePath(QStringLiteral("hosts"));
-        QFile f(hosts);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("127.0.0.1 dual.test\n::1 dual.test\n");
-        f.close();
+        ASSERT_TRUE(WriteFile(hosts, "127.0.0.1 dual.test\n::1 dual.test\n"));
         if (!InsideNamespace())
             return RerunInNamespace(QStringLiteral("mount --bind '%1' /etc/hosts").arg(hosts) + extraSetUp,
                                     QStringLiteral("nm"));

@@ -1,9 +1,7 @@
 // The FTP client over TLS against the scripted server: the commands and lines of a secured
 // session in both modes, each way a secured session fails before anything of the user's is sent,
 // a certificate trusted by its fingerprint, and the failure's description for the window.
-#include "base/Wait.h"
-#include "ftp/Ftpcli.h"
-#include "tests/support/FtpServers.h"
+#include "tests/ftp/FtpcliFixture.h"
 #include "tests/support/Printing.h"
 #include "tests/support/TestCertificates.h"
 
@@ -19,59 +17,18 @@ using namespace quelmark::test;
 
 namespace {
 
-constexpr std::int32_t Ticks = 10;
-constexpr std::uint16_t TickMs = 40;
-
-QByteArray Pattern(qint64 size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qint64 i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 11 + i / 509) & 0xFF);
-    return bytes;
-}
-
-class FtpcliTls : public ::testing::Test {
+class FtpcliTls : public FtpcliFixture {
 protected:
     void SetUp() override
     {
-        wait.SetInterval(TickMs);
-        client.SetWait(&wait);
-        client.SetTimeOut(Ticks);
+        FtpcliFixture::SetUp();
         client.SetUseTls(true);
         client.SetCaFile(Certificates().caFile);
-        client.OnDisplay = [this](QObject *, QString &msg) { lines += msg; };
-        client.OnProgress = [this](QObject *, std::int64_t count, bool &) { progress.push_back(count); };
-        QFile f(local);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
     }
 
-    void Aim(const ScriptedFtpServer &server)
-    {
-        ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
-        client.SetHostName(QStringLiteral("127.0.0.1"));
-        client.SetPort(server.PortText());
-        client.SetUserName(QStringLiteral("user"));
-        client.SetPassWord(QStringLiteral("secret"));
-        client.SetHostFileName(QStringLiteral("page.html"));
-        client.SetLocalFileName(local);
-    }
+    void Aim(const ScriptedFtpServer &server) { FtpcliFixture::Aim(server, LocalFile(bytes)); }
 
-    void ExpectAllClosed()
-    {
-        EXPECT_FALSE(client.LoggedIn());
-        EXPECT_FALSE(client.LocalFileOpen());
-        EXPECT_EQ(client.ControlSocket().State(), TSocketState::Closed);
-        EXPECT_EQ(client.DataSocket().State(), TSocketState::Closed);
-    }
-
-    QTemporaryDir dir;
-    const QString local = dir.filePath(QStringLiteral("page.html"));
     const QByteArray bytes = Pattern(70000);
-    TWait wait;
-    TFtpClient client;
-    QStringList lines;
-    std::vector<std::int64_t> progress;
 };
 
 const QString TlsLine = QStringLiteral("TLS: TLSv1.3, ");

@@ -2,6 +2,7 @@
 // and exit 1, and bad arguments with exit 2; passive mode, IPv6, the server forms of --host,
 // missing folders, atomic replacement, retries, several files over one session and TLS, against
 // real servers where they can show it.
+#include "tests/support/Files.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/Namespace.h"
 #include "tests/support/Printing.h"
@@ -35,23 +36,6 @@ struct ToolRun {
 };
 
 const QString Tool = QStringLiteral(QUELMARK_BINARY_DIR "/quelmark-put");
-
-QByteArray Pattern(qint64 size, int seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qint64 i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 131 + seed + (i >> 11) * 7) & 0xFF);
-    return bytes;
-}
-
-QString WriteFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-        ADD_FAILURE() << "cannot write " << path.toStdString();
-    return path;
-}
 
 // The arguments that log in to a server; the host and what to send are added by the caller.
 QStringList LoginTo(const FtpServerProcess &server)
@@ -108,9 +92,7 @@ protected:
         ASSERT_TRUE(QFile::exists(Tool)) << "build the quelmark-put target first: " << Tool.toStdString();
         ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
         local = dir.filePath(QStringLiteral("index.html"));
-        QFile f(local);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(content);
+        ASSERT_TRUE(WriteFile(local, content));
     }
 
     QStringList Arguments(const QString &password, const QString &host = QStringLiteral("127.0.0.1")) const
@@ -279,8 +261,8 @@ TEST(PutToolNamespace, ConnectFailingAtOnceEndsAsOrdinaryFailure)
 TEST(PutToolSecrets, ThePasswordComesFromWhereTheUserKeepsIt)
 {
     QTemporaryDir home;
-    const QString passwordFile = WriteFile(home.filePath(QStringLiteral("secret.txt")), "fi1e secret\r\nsecond line\n");
-    const QString local = WriteFile(home.filePath(QStringLiteral("page.html")), "page\n");
+    const QString passwordFile = Written(home.filePath(QStringLiteral("secret.txt")), "fi1e secret\r\nsecond line\n");
+    const QString local = Written(home.filePath(QStringLiteral("page.html")), "page\n");
     const QString netrc = home.filePath(QStringLiteral(".netrc"));
     const QByteArray entries = "machine other.example login u password not-this\n"
                                "machine 127.0.0.1 login u password netrc-secret\ndefault login v password dflt\n";
@@ -338,7 +320,7 @@ TEST(PutToolSecrets, ThePasswordComesFromWhereTheUserKeepsIt)
         ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
         QFile::remove(netrc);
         if (row.netrcMode != QFileDevice::Permissions{}) {
-            WriteFile(netrc, entries);
+            Written(netrc, entries);
             QFile::setPermissions(netrc, row.netrcMode);
         }
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -366,7 +348,7 @@ TEST(PutToolSecrets, APasswordArgumentLeavesTheProcessArgumentList)
     ScriptedFtpServer server(QStringLiteral("no_pass_reply"));
     ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
     QTemporaryDir dir;
-    const QString local = WriteFile(dir.filePath(QStringLiteral("page.html")), "page\n");
+    const QString local = Written(dir.filePath(QStringLiteral("page.html")), "page\n");
     QProcess tool;
     tool.start(Tool, At(server) + QStringList{"--user", "u", "--password", "S3cret-on-the-line", "--timeout", "3"} +
                          Send(local, QStringLiteral("page.html")));
@@ -394,7 +376,7 @@ TEST(PutToolSecrets, WithoutAPasswordTheTerminalIsAskedWithoutEcho)
     ScriptedFtpServer server(QStringLiteral("ok"));
     ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
     QTemporaryDir home;
-    const QString local = WriteFile(home.filePath(QStringLiteral("page.html")), "page\n");
+    const QString local = Written(home.filePath(QStringLiteral("page.html")), "page\n");
     // A terminal of its own: the tool runs on the far side of a pseudo-terminal.
     const QString script = QStringLiteral("import os, pty, sys, time\n"
                                           "pid, fd = pty.fork()\n"
@@ -459,7 +441,7 @@ TEST(PutToolPassive, PassiveUploadsAreByteExact)
     };
     QTemporaryDir dir;
     const QByteArray bytes = Pattern((1 << 20) + 17, 3);
-    const QString local = WriteFile(dir.filePath(QStringLiteral("upload.bin")), bytes);
+    const QString local = Written(dir.filePath(QStringLiteral("upload.bin")), bytes);
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
         const std::unique_ptr<FtpServerProcess> server = row.start();
@@ -491,7 +473,7 @@ TEST(PutToolPassive, TheDataConnectionGoesToTheControlConnectionsPeerWhateverPas
     };
     QTemporaryDir dir;
     const QByteArray bytes = Pattern(70000, 5);
-    const QString local = WriteFile(dir.filePath(QStringLiteral("upload.bin")), bytes);
+    const QString local = Written(dir.filePath(QStringLiteral("upload.bin")), bytes);
     for (const auto &row : rows) {
         SCOPED_TRACE(row.scenario);
         ScriptedFtpServer server(QString::fromLatin1(row.scenario));
@@ -525,7 +507,7 @@ TEST(PutToolPassive, Ipv6LoopbackUsesEprtActiveAndEpsvPassive)
     };
     QTemporaryDir dir;
     const QByteArray bytes = Pattern(300000, 5);
-    const QString local = WriteFile(dir.filePath(QStringLiteral("six.bin")), bytes);
+    const QString local = Written(dir.filePath(QStringLiteral("six.bin")), bytes);
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
         QFile::remove(QDir(server.Home()).filePath(QStringLiteral("six.bin")));
@@ -579,8 +561,8 @@ TEST_F(PutTool, ViaTempReaderOnlyEverSeesTheOldOrTheWholeNewFile)
 {
     const QByteArray before = Pattern(4096, 1);
     const QByteArray after = Pattern(64 << 20, 2);
-    const QString page = WriteFile(QDir(server.Home()).filePath(QStringLiteral("page.bin")), before);
-    const QString source = WriteFile(dir.filePath(QStringLiteral("new.bin")), after);
+    const QString page = Written(QDir(server.Home()).filePath(QStringLiteral("page.bin")), before);
+    const QString source = Written(dir.filePath(QStringLiteral("new.bin")), after);
     QProcess tool;
     tool.start(Tool, At(server) + LoginTo(server) + Send(source, QStringLiteral("page.bin")) +
                          QStringList{QStringLiteral("--via-temp"), QStringLiteral("--passive")});
@@ -608,8 +590,8 @@ TEST(PutToolTemp, FailedUploadLeavesTheOldFileAndNoTemporaryOne)
     ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
     QTemporaryDir dir;
     const QByteArray before("<p>the old page</p>");
-    WriteFile(QDir(server.Home()).filePath(QStringLiteral("page.html")), before);
-    const QString local = WriteFile(dir.filePath(QStringLiteral("page.html")), Pattern(1 << 20, 4));
+    Written(QDir(server.Home()).filePath(QStringLiteral("page.html")), before);
+    const QString local = Written(dir.filePath(QStringLiteral("page.html")), Pattern(1 << 20, 4));
 
     const ToolRun run = RunTool(At(server) + QStringList{"--user", "user", "--password", "secret", "--via-temp"} +
                                 Send(local, QStringLiteral("page.html")));
@@ -640,7 +622,7 @@ TEST(PutToolRetries, OnlyPassingFailuresAreTriedAgain)
         {"530 is final", "ok", "bad", "2", 1, 1},
     };
     QTemporaryDir dir;
-    const QString local = WriteFile(dir.filePath(QStringLiteral("page.html")), Pattern(5000, 6));
+    const QString local = Written(dir.filePath(QStringLiteral("page.html")), Pattern(5000, 6));
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
         ScriptedFtpServer server(QString::fromLatin1(row.scenario));
@@ -664,7 +646,7 @@ TEST(PutToolSessions, SeveralPairsGoOverOneLogin)
     QStringList pairs;
     for (int i = 1; i <= 3; ++i) {
         const QString name = QStringLiteral("page%1.html").arg(i);
-        pairs += Send(WriteFile(dir.filePath(name), Pattern(1000 * i, i)), name);
+        pairs += Send(Written(dir.filePath(name), Pattern(1000 * i, i)), name);
     }
     const ToolRun run = RunTool(At(server) + QStringList{"--user", "user", "--password", "secret"} + pairs);
     EXPECT_EQ(run.exitCode, 0) << run.lines.join('\n').toStdString();
@@ -696,12 +678,6 @@ bool HasLine(const QStringList &lines, const QString &start, const QString &end 
                        [&](const QString &line) { return line.startsWith(start) && line.endsWith(end); });
 }
 
-QByteArray ReadAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 } // namespace
 
 // vsftpd requires TLS for the login and the data, and that each data connection resume the
@@ -724,7 +700,7 @@ TEST(PutToolTls, UploadsByteExactToVsftpdAndPyftpdlibInBothModes)
     };
     QTemporaryDir dir;
     const QByteArray bytes = Pattern((1 << 20) + 333, 7);
-    const QString local = WriteFile(dir.filePath(QStringLiteral("upload.bin")), bytes);
+    const QString local = Written(dir.filePath(QStringLiteral("upload.bin")), bytes);
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
         ASSERT_TRUE(row.server.Running()) << row.server.Failure().toStdString();
@@ -743,7 +719,7 @@ TEST(PutToolTls, UploadsByteExactToVsftpdAndPyftpdlibInBothModes)
         EXPECT_TRUE(row.server.Stored(remote) == bytes) << "stored bytes differ";
     }
     // debug_ssl: the login's connection is new, and each data connection resumed its session.
-    const QByteArray log = ReadAll(vsftpd.LogFile());
+    const QByteArray log = ReadFile(vsftpd.LogFile());
     EXPECT_EQ(log.count(", not reused,"), 2) << log.toStdString();
     EXPECT_EQ(log.count(", reused,"), 2) << log.toStdString();
 }
@@ -761,7 +737,7 @@ TEST(PutToolTls, CaptureOfTheWireShowsNeitherThePasswordNorThePage)
     QTemporaryDir dir;
     const QByteArray marker("quelmark-page-marker-7f3a");
     const QByteArray page = QByteArray("<p>").append(marker).append("</p>\r\n").repeated(4000);
-    const QString local = WriteFile(dir.filePath(QStringLiteral("page.html")), page);
+    const QString local = Written(dir.filePath(QStringLiteral("page.html")), page);
     struct Row {
         const char *what;
         QStringList extra;
@@ -800,7 +776,7 @@ TEST(PutToolTls, CaptureOfTheWireShowsNeitherThePasswordNorThePage)
         }
         tcpdump.terminate();
         tcpdump.waitForFinished(5000);
-        const QByteArray wire = ReadAll(capture);
+        const QByteArray wire = ReadFile(capture);
         EXPECT_TRUE(wire.contains("AUTH TLS") == (row.exitCode == 0)) << "the capture sees the control connection";
         if (row.exitCode != 0) {
             EXPECT_TRUE(wire.contains("USER " + server.User().toLatin1()));
@@ -822,7 +798,7 @@ TEST(PutToolTls, SelfSignedCertificateIsRefusedUnlessItsFingerprintIsGiven)
     ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
     QTemporaryDir dir;
     const QByteArray bytes = Pattern(50000, 9);
-    const QString local = WriteFile(dir.filePath(QStringLiteral("page.html")), bytes);
+    const QString local = Written(dir.filePath(QStringLiteral("page.html")), bytes);
     struct Row {
         const char *what;
         QStringList tls;
@@ -885,7 +861,7 @@ TEST(PutToolTls, ExpiredWrongHostCutOrStalledHandshakeAndRefusedAuthFailClearly)
          false},
     };
     QTemporaryDir dir;
-    const QString local = WriteFile(dir.filePath(QStringLiteral("page.html")), Pattern(5000, 2));
+    const QString local = Written(dir.filePath(QStringLiteral("page.html")), Pattern(5000, 2));
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
         ScriptedFtpServer server(QString::fromLatin1(row.scenario), QStringLiteral("127.0.0.1"), {}, 0,

@@ -1,5 +1,6 @@
 // quelmark-put --sftp against OpenSSH's sshd: byte-exact uploads with a password and with keys,
 // the host-key checks, and a replaced file that no reader ever sees half-written.
+#include "tests/support/Files.h"
 #include "tests/support/Printing.h"
 #include "tests/support/SshServers.h"
 
@@ -100,11 +101,7 @@ protected:
 
     QString LocalFile(const QString &name, const QByteArray &content) const
     {
-        const QString path = dir.filePath(name);
-        QFile f(path);
-        f.open(QIODevice::WriteOnly);
-        f.write(content);
-        return path;
+        return Written(dir.filePath(name), content);
     }
 
     void TrustServer() const
@@ -116,9 +113,7 @@ protected:
 
     void PutOnServer(const QString &name, const QByteArray &content) const
     {
-        QFile f(QDir(server->Home()).filePath(name));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(content);
+        ASSERT_TRUE(WriteFile(QDir(server->Home()).filePath(name), content));
     }
 
     QStringList LeftOvers() const

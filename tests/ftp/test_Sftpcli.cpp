@@ -3,6 +3,7 @@
 // question, and the names that build remote paths.
 #include "ftp/Sftpcli.h"
 
+#include "tests/support/Files.h"
 #include "tests/support/Printing.h"
 #include "tests/support/SshServers.h"
 
@@ -85,10 +86,7 @@ protected:
         QDir().mkpath(home + QStringLiteral("/.ssh"));
         qputenv("HOME", home.toLocal8Bit());
         qunsetenv("SSH_AUTH_SOCK");
-        knownHosts = dir.filePath(QStringLiteral("known_hosts"));
-        QFile f(knownHosts);
-        f.open(QIODevice::WriteOnly);
-        f.write(s.KnownHostsLine().toLatin1());
+        knownHosts = Written(dir.filePath(QStringLiteral("known_hosts")), s.KnownHostsLine().toLatin1());
         wait.SetInterval(100);
         client.SetWait(&wait);
         client.SetTimeOut(50);
@@ -108,14 +106,7 @@ protected:
             qputenv("SSH_AUTH_SOCK", savedAgent);
     }
 
-    QString Local(const QString &name, const QByteArray &content)
-    {
-        const QString path = dir.filePath(name);
-        QFile f(path);
-        f.open(QIODevice::WriteOnly);
-        f.write(content);
-        return path;
-    }
+    QString Local(const QString &name, const QByteArray &content) { return Written(dir.filePath(name), content); }
 
     // Uploads with Put, or with PutFile over the session when inSession is set.
     bool PutFile(const QString &remote, const QByteArray &content, bool inSession = false)
@@ -128,10 +119,7 @@ protected:
     void PutOnServer(const QString &name, const QByteArray &content, int mode = 0644)
     {
         const QString path = QDir(server->Home()).filePath(name);
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(content);
-        f.close();
+        ASSERT_TRUE(WriteFile(path, content));
         ::chmod(QFile::encodeName(path).constData(), mode);
     }
 

@@ -1,6 +1,9 @@
 // What the fuzz targets share: the property check that ends a run, a reader that takes typed
-// values off the front of an input, and the application object the widget-based parts need.
+// values off the front of an input, the application object, and for the readers of a socket a
+// wait control and a writer to the other end of the pair.
 #pragma once
+
+#include "base/Wait.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -9,6 +12,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+
+#include <sys/socket.h>
 
 // Stops the run at a broken property, naming it, so that libFuzzer keeps the input as a crash.
 #define FUZZ_REQUIRE(condition)                                                                                        \
@@ -66,6 +71,29 @@ inline void EnsureApplication()
     static char name[] = "quelmark-fuzz";
     static char *argv[] = {name, nullptr};
     new QCoreApplication(argc, argv);
+}
+
+// Makes the application and a wait control whose ticks last intervalMs, both for the whole run.
+inline TWait *MakeRunWait(std::uint16_t intervalMs)
+{
+    EnsureApplication();
+    auto *wait = new TWait;
+    wait->SetInterval(intervalMs);
+    return wait;
+}
+
+// Writes the bytes to the socket until all are sent or it takes no more (the reader may be done
+// first); returns how many were sent.
+inline qsizetype SendAll(int fd, const QByteArray &bytes)
+{
+    qsizetype sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.constData() + sent, std::size_t(bytes.size() - sent), MSG_NOSIGNAL);
+        if (n <= 0)
+            break;
+        sent += n;
+    }
+    return sent;
 }
 
 } // namespace quelmark::fuzz

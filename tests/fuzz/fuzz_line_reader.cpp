@@ -3,7 +3,6 @@
 // middle of a line, as on a slow link); the rest follows, and the peer closes. Every input
 // runs to the peer's close; each read's countdown runs out at the first idle moment, which
 // the properties do not depend on and which keeps the runs fast.
-#include "base/Wait.h"
 #include "net/WSocket.h"
 #include "tests/fuzz/FuzzSupport.h"
 
@@ -48,16 +47,6 @@ QString WithoutBrokenEnd(QString text)
     return text;
 }
 
-void WriteAll(int fd, const QByteArray &bytes)
-{
-    qsizetype sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + sent, std::size_t(bytes.size() - sent));
-        FUZZ_REQUIRE(n > 0);
-        sent += n;
-    }
-}
-
 // Collects what the reader delivers: whole lines, and the part of a line it returned when its
 // countdown ran out, which must be the beginning of the line that follows.
 class LineLog {
@@ -93,9 +82,7 @@ private:
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    fuzz::EnsureApplication();
-    g_wait = new TWait;
-    g_wait->SetInterval(0);
+    g_wait = fuzz::MakeRunWait(0);
     return 0;
 }
 
@@ -117,10 +104,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     LineLog log(socket);
     log.SetMaxLines(bytes.count('\n') + 1);
 
-    WriteAll(peer, bytes.left(early));
+    FUZZ_REQUIRE(fuzz::SendAll(peer, bytes.left(early)) == early);
     while (socket.ReadCount() < early)
         log.ReadOne();
-    WriteAll(peer, bytes.mid(early));
+    FUZZ_REQUIRE(fuzz::SendAll(peer, bytes.mid(early)) == bytes.size() - early);
     ::close(peer);
     // The last line is the one delivered once the reader knows the peer has gone.
     do

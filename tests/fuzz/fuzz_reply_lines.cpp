@@ -7,7 +7,6 @@
 // past the longest line it accepts. The writer keeps its end open: a closed connection costs the
 // reader its whole countdown, which says nothing here.
 #include "base/Printable.h"
-#include "base/Wait.h"
 #include "ftp/FtpReplies.h"
 #include "ftp/Ftpcli.h"
 #include "tests/fuzz/FuzzSupport.h"
@@ -95,26 +94,13 @@ Expected Expect(const QByteArray &sent)
     return {};
 }
 
-// Writes the stream; the reader may be done before it is, and then the write fails.
-void Write(int fd, QByteArray stream)
-{
-    for (qsizetype sent = 0; sent < stream.size();) {
-        const ssize_t n = ::send(fd, stream.constData() + sent, std::size_t(stream.size() - sent), MSG_NOSIGNAL);
-        if (n <= 0)
-            break;
-        sent += n;
-    }
-}
-
 TWait *g_wait = nullptr;
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    fuzz::EnsureApplication();
-    g_wait = new TWait;
-    g_wait->SetInterval(1000);
+    g_wait = fuzz::MakeRunWait(1000);
     return 0;
 }
 
@@ -126,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     int fds[2];
     FUZZ_REQUIRE(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) == 0);
-    std::thread writer(Write, fds[1], sent);
+    std::thread writer([fd = fds[1], &sent] { fuzz::SendAll(fd, sent); });
     std::int32_t code = -1;
     QString error;
     qsizetype taken = 0;

@@ -1,5 +1,7 @@
 #include "tests/support/FtpServers.h"
 
+#include "tests/support/Files.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -12,6 +14,8 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 namespace quelmark::test {
 
@@ -52,29 +56,18 @@ bool Accepts(std::uint16_t port, bool ipv6)
     return ok;
 }
 
-bool RunQuietly(const QString &program, const QStringList &arguments, const QByteArray &input = {})
-{
-    QProcess p;
-    p.start(program, arguments);
-    if (!p.waitForStarted())
-        return false;
-    p.write(input);
-    p.closeWriteChannel();
-    return p.waitForFinished() && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
 // Makes the local user when missing and sets its password, once per test program: other
 // programs set the same password at the same time, and the shadow file's lock makes one of them
 // wait or fail.
 QString MakeLocalUser()
 {
     if (!::getpwnam(LocalUser.toLocal8Bit().constData()) &&
-        !RunQuietly(QStringLiteral("/usr/sbin/useradd"), {QStringLiteral("--create-home"), QStringLiteral("--shell"),
+        !RunProgram(QStringLiteral("/usr/sbin/useradd"), {QStringLiteral("--create-home"), QStringLiteral("--shell"),
                                                           QStringLiteral("/bin/bash"), LocalUser}))
         return QStringLiteral("useradd %1 failed").arg(LocalUser);
     static bool passwordSet = false;
     for (int attempt = 0; attempt < 5 && !passwordSet; ++attempt) {
-        passwordSet = RunQuietly(QStringLiteral("/usr/sbin/chpasswd"), {},
+        passwordSet = RunProgram(QStringLiteral("/usr/sbin/chpasswd"), {}, nullptr,
                                  (LocalUser + ':' + LocalPassword + '\n').toLocal8Bit());
         if (!passwordSet)
             QThread::msleep(100);
@@ -125,8 +118,7 @@ FtpServerProcess::~FtpServerProcess()
 
 QByteArray FtpServerProcess::Stored(const QString &relativePath) const
 {
-    QFile f(QDir(m_home).filePath(relativePath));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return ReadFile(QDir(m_home).filePath(relativePath));
 }
 
 int FtpServerProcess::StoredMode(const QString &relativePath) const
@@ -167,6 +159,22 @@ QString FtpServerProcess::UnpackedProgram(const QString &path)
     Fail(QStringLiteral("%1 is not unpacked in %2 (scripts/setup.sh: quelmark_unpack_servers)")
              .arg(QFileInfo(path).fileName(), UnpackedServers()));
     return {};
+}
+
+QString FtpServerProcess::WriteServerFile(const QString &name, const QString &text)
+{
+    const QString path = m_dir.filePath(name);
+    if (!WriteFile(path, text.toLocal8Bit()))
+        Fail(QStringLiteral("cannot write ") + path);
+    return path;
+}
+
+bool FtpServerProcess::Installed(const QStringList &programs, const QString &package)
+{
+    const bool all = std::all_of(programs.begin(), programs.end(), [](const QString &p) { return QFile::exists(p); });
+    if (!all)
+        Fail(package + QStringLiteral(" is not installed"));
+    return all;
 }
 
 bool FtpServerProcess::LaunchOnFreePort(const QString &program,
@@ -253,11 +261,8 @@ PyFtpServer &SharedPyFtpServer()
 
 VsftpServer::VsftpServer(const VsftpOptions &options) : m_options(options)
 {
-    if (!QFile::exists(Vsftpd)) {
-        Fail(QStringLiteral("vsftpd is not installed"));
-        return;
-    }
-    if (!PrepareLocalUser(QStringLiteral("vsftpd")) || !QDir().mkpath(m_dir.filePath(QStringLiteral("empty"))))
+    if (!Installed({Vsftpd}, QStringLiteral("vsftpd")) || !PrepareLocalUser(QStringLiteral("vsftpd")) ||
+        !QDir().mkpath(m_dir.filePath(QStringLiteral("empty"))))
         return;
     LaunchOnFreePort(
         Vsftpd, [this](std::uint16_t port) { return QStringList{WriteConfig(port)}; }, m_options.ipv6);
@@ -270,10 +275,6 @@ QString VsftpServer::LogFile() const
 
 QString VsftpServer::WriteConfig(std::uint16_t port)
 {
-    const QString path = m_dir.filePath(QStringLiteral("vsftpd.conf"));
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return path;
     // The IPv6 listener answers EPSV with a port alone; pasv_address is an IPv4 address.
     const QString listen = m_options.ipv6 ? QStringLiteral("listen=NO\nlisten_ipv6=YES\nlisten_address6=::1\n")
                                           : QStringLiteral("listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n"
@@ -299,8 +300,7 @@ QString VsftpServer::WriteConfig(std::uint16_t port)
                                "force_local_data_ssl=YES\nforce_local_logins_ssl=YES\nrequire_ssl_reuse=YES\n"
                                "strict_ssl_read_eof=YES\nssl_ciphers=HIGH\ndebug_ssl=YES\n")
                     .arg(m_options.tls.certificate, m_options.tls.key);
-    f.write(text.toLocal8Bit());
-    return path;
+    return WriteServerFile(QStringLiteral("vsftpd.conf"), text);
 }
 
 ProftpServer::ProftpServer(const ProftpOptions &options)
@@ -319,10 +319,6 @@ ProftpServer::ProftpServer(const ProftpOptions &options)
 
 QString ProftpServer::WriteConfig(std::uint16_t port, const ProftpOptions &options)
 {
-    const QString path = m_dir.filePath(QStringLiteral("proftpd.conf"));
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return path;
     // The user is kept in its folder; nothing is looked up in the name service.
     QString text = QStringLiteral("ServerType standalone\nDefaultAddress 127.0.0.1\nSocketBindTight on\n"
                                   "UseIPv6 off\nPort %1\nUser nobody\nGroup nogroup\nUmask 022\n"
@@ -342,8 +338,7 @@ QString ProftpServer::WriteConfig(std::uint16_t port, const ProftpOptions &optio
         if (!options.tlsReuseRequired)
             text += QStringLiteral("TLSOptions NoSessionReuseRequired\n");
     }
-    f.write(text.toLocal8Bit());
-    return path;
+    return WriteServerFile(QStringLiteral("proftpd.conf"), text);
 }
 
 PureFtpServer::PureFtpServer(const TestCertificate &tls)
@@ -359,15 +354,12 @@ PureFtpServer::PureFtpServer(const TestCertificate &tls)
     if (!tls.Empty()) {
         // The key and the certificate in one file, as the server reads them.
         const QString pem = m_dir.filePath(QStringLiteral("server.pem"));
-        QFile key(tls.key);
-        QFile certificate(tls.certificate);
-        QFile both(pem);
-        if (!key.open(QIODevice::ReadOnly) || !certificate.open(QIODevice::ReadOnly) ||
-            !both.open(QIODevice::WriteOnly) || both.write(key.readAll() + certificate.readAll()) <= 0) {
+        const QByteArray key = ReadFile(tls.key);
+        const QByteArray certificate = ReadFile(tls.certificate);
+        if (key.isEmpty() || certificate.isEmpty() || !WriteFile(pem, key + certificate)) {
             Fail(QStringLiteral("cannot write the certificate for pure-ftpd"));
             return;
         }
-        both.close();
         options << QStringLiteral("-Y") << QStringLiteral("3") << QStringLiteral("-2") << pem;
     }
     LaunchOnFreePort(program, [&](std::uint16_t port) {
@@ -381,11 +373,11 @@ bool PureFtpServer::MakeUserDatabase(const QString &tools)
     const QString user = m_user;
     m_user = QStringLiteral("quelmark");
     const bool made =
-        RunQuietly(tools + QStringLiteral("/pure-pw"),
+        RunProgram(tools + QStringLiteral("/pure-pw"),
                    {QStringLiteral("useradd"), m_user, QStringLiteral("-u"), user, QStringLiteral("-g"), user,
                     QStringLiteral("-d"), m_home, QStringLiteral("-f"), m_dir.filePath(QStringLiteral("users.passwd")),
                     QStringLiteral("-F"), m_dir.filePath(QStringLiteral("users.pdb")), QStringLiteral("-m")},
-                   (m_password + '\n' + m_password + '\n').toLocal8Bit());
+                   nullptr, (m_password + '\n' + m_password + '\n').toLocal8Bit());
     if (!made)
         Fail(QStringLiteral("pure-pw could not make the user database"));
     return made;
@@ -411,10 +403,7 @@ QStringList ScriptedFtpServer::Received(int sessions, int timeoutMs) const
     QDeadlineTimer deadline(timeoutMs);
     QStringList lines;
     for (;;) {
-        QFile f(m_record);
-        lines.clear();
-        if (f.open(QIODevice::ReadOnly))
-            lines = QString::fromLatin1(f.readAll()).split(QLatin1Char('\n'));
+        lines = QString::fromLatin1(ReadFile(m_record)).split(QLatin1Char('\n'));
         if (lines.count(end) >= sessions || deadline.hasExpired())
             break;
         QThread::msleep(10);
@@ -437,8 +426,7 @@ QStringList ScriptedFtpServer::Received(int sessions, int timeoutMs) const
 
 int ScriptedFtpServer::EndedSessions() const
 {
-    QFile f(m_record);
-    return f.open(QIODevice::ReadOnly) ? static_cast<int>(f.readAll().count("--END--\n")) : 0;
+    return static_cast<int>(ReadFile(m_record).count("--END--\n"));
 }
 
 } // namespace quelmark::test

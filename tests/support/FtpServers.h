@@ -61,6 +61,11 @@ protected:
     QString UnpackedProgram(const QString &path);
     // Starts the program and reads its port from the first line it prints.
     bool LaunchPrintingPort(const QString &program, const QStringList &arguments);
+    // Writes the text as the file of that name in the server's folder and returns its path.
+    QString WriteServerFile(const QString &name, const QString &text);
+    // Tells whether every program is installed; when one is not, Failure() says so, naming the
+    // package.
+    bool Installed(const QStringList &programs, const QString &package);
     // Starts the program on a known port of the loopback address (::1 when ipv6) and waits
     // until it accepts connections.
     bool LaunchOnPort(const QString &program, const QStringList &arguments, std::uint16_t port, bool ipv6 = false);

@@ -1,5 +1,7 @@
 #include "tests/support/SshServers.h"
 
+#include "tests/support/Files.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -44,11 +46,8 @@ const char *const PamServices[] = {"", "quelmark-test-password", "quelmark-test-
 // Returns the parent process id of pid, or 0.
 qint64 ParentOf(qint64 pid)
 {
-    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
     // pid (comm) state ppid ...: the name may hold blanks and parentheses, so read after its end.
-    const QByteArray stat = f.readAll();
+    const QByteArray stat = ReadFile(QStringLiteral("/proc/%1/stat").arg(pid));
     const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
     return fields.size() > 1 ? fields.at(1).toLongLong() : 0;
 }
@@ -63,21 +62,6 @@ bool DescendsFrom(qint64 pid, qint64 ancestor)
 }
 
 } // namespace
-
-bool RunProgram(const QString &program, const QStringList &arguments, QByteArray *output, const QByteArray &input)
-{
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(program, arguments);
-    if (!p.waitForStarted())
-        return false;
-    p.write(input);
-    p.closeWriteChannel();
-    const bool finished = p.waitForFinished(15000);
-    if (output)
-        *output = p.readAll();
-    return finished && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
 
 QString SshServerProcess::KnownHostsLine() const
 {
@@ -114,11 +98,8 @@ bool SshServerProcess::MakeHostKey()
 
 OpenSshServer::OpenSshServer(const TOptions &options)
 {
-    if (!QFile::exists(Sshd) || !QFile::exists(KeyGen)) {
-        Fail(QStringLiteral("OpenSSH's sshd or ssh-keygen is not installed"));
-        return;
-    }
-    if (!PrepareLocalUser(QStringLiteral("sshd")) || !QDir().mkpath(PrivilegeSeparationDir) || !MakeKeys() ||
+    if (!Installed({Sshd, KeyGen}, QStringLiteral("OpenSSH's sshd or ssh-keygen")) ||
+        !PrepareLocalUser(QStringLiteral("sshd")) || !QDir().mkpath(PrivilegeSeparationDir) || !MakeKeys() ||
         (options.chroot && !PrepareChroot()))
         return;
     const QString program = PamProgram(options.login);
@@ -221,8 +202,7 @@ QString OpenSshServer::PamProgram(TPasswordLogin login)
         return Sshd;
     const QString service = QString::fromLatin1(PamServices[index]);
     const QString stack = QStringLiteral("/etc/pam.d/") + service;
-    QFile existing(stack);
-    if (!existing.open(QIODevice::ReadOnly) || existing.readAll() != PamStacks[index]) {
+    if (ReadFile(stack) != PamStacks[index]) {
         QSaveFile file(stack);
         if (!file.open(QIODevice::WriteOnly) || file.write(PamStacks[index]) < 0 || !file.commit()) {
             Fail(QStringLiteral("cannot write the PAM service ") + stack);
@@ -257,10 +237,6 @@ bool OpenSshServer::MakeKeys()
 
 QString OpenSshServer::WriteConfig(std::uint16_t port, const TOptions &options)
 {
-    const QString path = m_dir.filePath(QStringLiteral("sshd_config"));
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return path;
     const bool interactive = options.login != TPasswordLogin::Password;
     QString text = QStringLiteral("ListenAddress 127.0.0.1:%1\nHostKey %2\nPidFile none\nUsePAM %3\n"
                                   "PasswordAuthentication %4\nKbdInteractiveAuthentication %3\n"
@@ -275,18 +251,14 @@ QString OpenSshServer::WriteConfig(std::uint16_t port, const TOptions &options)
     else
         text += QStringLiteral("ChrootDirectory %1\nSubsystem sftp internal-sftp -d /www %2\n")
                     .arg(m_chroot, options.sftpFlags);
-    f.write(text.toLocal8Bit());
-    return path;
+    return WriteServerFile(QStringLiteral("sshd_config"), text);
 }
 
 DropbearServer::DropbearServer()
 {
-    if (!QFile::exists(Dropbear) || !QFile::exists(DropbearConvert)) {
-        Fail(QStringLiteral("dropbear is not installed (dropbear-bin)"));
-        return;
-    }
     const QString hostKey = m_dir.filePath(QStringLiteral("host_key.dropbear"));
-    if (!PrepareLocalUser(QStringLiteral("dropbear")) || !MakeHostKey())
+    if (!Installed({Dropbear, DropbearConvert}, QStringLiteral("dropbear (dropbear-bin)")) ||
+        !PrepareLocalUser(QStringLiteral("dropbear")) || !MakeHostKey())
         return;
     if (!RunProgram(DropbearConvert, {QStringLiteral("openssh"), QStringLiteral("dropbear"), HostKeyFile(), hostKey})) {
         Fail(QStringLiteral("dropbearconvert failed"));
@@ -306,10 +278,8 @@ QString DropbearServer::RemoteName(const QString &relativePath) const
 
 RcloneSftpServer::RcloneSftpServer()
 {
-    if (!QFile::exists(Rclone)) {
-        Fail(QStringLiteral("rclone is not installed"));
+    if (!Installed({Rclone}, QStringLiteral("rclone")))
         return;
-    }
     m_user = QStringLiteral("quelmark");
     m_password = QStringLiteral("rclone pass 3");
     m_home = m_dir.filePath(QStringLiteral("root"));

@@ -100,9 +100,4 @@ public:
     RcloneSftpServer();
 };
 
-// Runs a program to its end within 15 s; true when it exited with 0. Its output goes to output
-// when given.
-bool RunProgram(const QString &program, const QStringList &arguments, QByteArray *output = nullptr,
-                const QByteArray &input = {});
-
 } // namespace quelmark::test

@@ -64,6 +64,12 @@ QStringList Query(const QString &file, const QString &sql, const QStringList &pa
     return rows;
 }
 
+// Returns the names the query selects below the key at keyPath, which it calls path.p.
+QStringList NamesBelow(const QString &file, const QString &keyPath, const char *query)
+{
+    return Query(file, QString::fromLatin1(kPaths) + QLatin1String(query), {keyPath});
+}
+
 } // namespace
 
 void ExecSql(const QString &file, const QString &sql)
@@ -98,20 +104,16 @@ QStringList RawStoreRows(const QString &file)
 
 QStringList ValueNamesInWriteOrder(const QString &file, const QString &keyPath)
 {
-    return Query(
-        file,
-        QString::fromLatin1(kPaths) +
-            QStringLiteral("SELECT v.name FROM path JOIN vals v ON v.key = path.id WHERE path.p = ?1 ORDER BY v.rowid"),
-        {keyPath});
+    return NamesBelow(file, keyPath,
+                      "SELECT v.name FROM path JOIN vals v ON v.key = path.id WHERE path.p = ?1 "
+                      "ORDER BY v.rowid");
 }
 
 QStringList SubkeyNames(const QString &file, const QString &keyPath)
 {
-    return Query(
-        file,
-        QString::fromLatin1(kPaths) +
-            QStringLiteral("SELECT k.name FROM path JOIN keys k ON k.parent = path.id WHERE path.p = ?1 ORDER BY k.id"),
-        {keyPath});
+    return NamesBelow(file, keyPath,
+                      "SELECT k.name FROM path JOIN keys k ON k.parent = path.id WHERE path.p = ?1 "
+                      "ORDER BY k.id");
 }
 
 void SetValueKind(const QString &file, const QString &keyPath, const QString &name, int kind)

@@ -1,6 +1,6 @@
 #include "tests/support/StoreScript.h"
 
-#include <QProcess>
+#include "tests/support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -67,29 +67,18 @@ int StoreScript::Site(const QString &name, const QString &server, const QString 
 
 QString StoreScript::WriteTo(const QString &file) const
 {
-    QProcess sqlite;
-    sqlite.start(QStringLiteral("sqlite3"), {file});
-    if (!sqlite.waitForStarted(5000))
-        return QStringLiteral("sqlite3 did not start");
-    sqlite.write(m_sql.toUtf8());
-    sqlite.closeWriteChannel();
-    if (!sqlite.waitForFinished(10000) || sqlite.exitCode() != 0)
-        return QString::fromLocal8Bit(sqlite.readAllStandardError()) + QStringLiteral(" (sqlite3 failed)");
+    QByteArray output;
+    if (!RunProgram(QStringLiteral("sqlite3"), {file}, &output, m_sql.toUtf8()))
+        return QString::fromLocal8Bit(output) + QStringLiteral(" (sqlite3 failed)");
     return QString();
 }
 
 QString RunSqlite(const QString &file, const QString &sql)
 {
-    QProcess sqlite;
-    sqlite.start(QStringLiteral("sqlite3"), {file});
-    if (!sqlite.waitForStarted(5000))
-        return QStringLiteral("<sqlite3 not started>");
-    sqlite.write(sql.toUtf8());
-    sqlite.closeWriteChannel();
-    sqlite.waitForFinished(10000);
-    if (sqlite.exitCode() != 0)
-        ADD_FAILURE() << "sqlite3: " << sqlite.readAllStandardError().toStdString();
-    return QString::fromUtf8(sqlite.readAllStandardOutput()).trimmed();
+    QByteArray output;
+    if (!RunProgram(QStringLiteral("sqlite3"), {file}, &output, sql.toUtf8()))
+        ADD_FAILURE() << "sqlite3: " << output.toStdString();
+    return QString::fromUtf8(output).trimmed();
 }
 
 QString StoredEntries(const QString &file)

@@ -1,5 +1,6 @@
 #include "tests/support/WatchedSite.h"
 
+#include "tests/support/Files.h"
 #include "tests/support/StoreScript.h"
 
 #include <QDir>
@@ -18,12 +19,6 @@ bool RunIp(const QString &arguments)
     QProcess ip;
     ip.start(QStringLiteral("ip"), QProcess::splitCommand(arguments));
     return ip.waitForFinished(10000) && ip.exitStatus() == QProcess::NormalExit && ip.exitCode() == 0;
-}
-
-bool Write(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
 } // namespace
@@ -46,7 +41,7 @@ bool SetInterfaceAddress(const QString &address)
 bool SaveByRename(const QString &path, const QByteArray &bytes)
 {
     const QString written = path + QStringLiteral(".new");
-    return Write(written, bytes) &&
+    return WriteFile(written, bytes) &&
            std::rename(QFile::encodeName(written).constData(), QFile::encodeName(path).constData()) == 0;
 }
 
@@ -54,8 +49,8 @@ QString WriteWatchedSite(const QString &storeFile, const QString &folder, const 
                          const WatchedSiteOptions &options)
 {
     const QDir pages(folder);
-    if (!Write(pages.filePath(QStringLiteral("index.html")), "<p>%IP%</p>\n") ||
-        !Write(pages.filePath(QStringLiteral("plain.txt")), "plain\n"))
+    if (!WriteFile(pages.filePath(QStringLiteral("index.html")), "<p>%IP%</p>\n") ||
+        !WriteFile(pages.filePath(QStringLiteral("plain.txt")), "plain\n"))
         return QStringLiteral("the pages cannot be written in ") + folder;
     for (const char *name : {"index.html", "plain.txt"})
         QFile::remove(QDir(server.Home()).filePath(QString::fromLatin1(name)));
@@ -86,11 +81,39 @@ QString WatchedServers::Failure() const
     return ftp.Running() ? http.Failure() : ftp.Failure();
 }
 
-QStringList NewAddressLines()
+QList<WatchedChange> WatchedChanges(const QString &folder, const WatchedServers &servers)
 {
-    return {QStringLiteral("Address changed: %1 -> %2").arg(kFirstAddress, kNewAddress),
-            QStringLiteral("Command on a new address ended with exit status 0: %1 after %2")
-                .arg(kNewAddress, kFirstAddress)};
+    const QString plain = QDir(folder).filePath(QStringLiteral("plain.txt"));
+    const auto newAddress = [] { return SetInterfaceAddress(kNewAddress); };
+    const auto saveInPlace = [plain] { return WriteFile(plain, "saved in place\n"); };
+    const auto saveByRename = [plain] { return SaveByRename(plain, "saved by rename\n"); };
+    const QString unavailable = servers.Unavailable();
+    // The change, then the end of the command on a new address.
+    const QStringList newAddressLines = {
+        QStringLiteral("Address changed: %1 -> %2").arg(kFirstAddress, kNewAddress),
+        QStringLiteral("Command on a new address ended with exit status 0: %1 after %2")
+            .arg(kNewAddress, kFirstAddress)};
+    return {
+        {"a new address", {}, newAddress, "index.html", kNewAddress, true, newAddressLines},
+        {"a page saved in place", {}, saveInPlace, "plain.txt", "saved in place", true, {}},
+        {"a page saved by rename, the option not stored",
+         {nullptr, {}},
+         saveByRename,
+         "plain.txt",
+         "saved by rename",
+         true,
+         {}},
+        {"a failing check, a page saved",
+         {"1", unavailable},
+         saveInPlace,
+         "plain.txt",
+         "saved in place",
+         true,
+         {QStringLiteral("Address check failed (%1 answered 503); pages with an address wait").arg(unavailable)},
+         true},
+        {"a new address, the option off", {"0", {}}, newAddress, "index.html", kNewAddress, false, {}},
+        {"a page saved, the option off", {"0", {}}, saveByRename, "plain.txt", "saved by rename", false, {}},
+    };
 }
 
 } // namespace quelmark::test

@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace quelmark::test {
 
 // The interface the tests change, its address at first and after the change.
@@ -53,7 +55,21 @@ struct WatchedServers {
     QString Unavailable() const { return http.Url(QStringLiteral("/status/503")); }
 };
 
-// The log lines of the change to kNewAddress: the change, then the end of the command.
-QStringList NewAddressLines();
+// One change the watches see, and what becomes of it.
+struct WatchedChange {
+    const char *what;
+    WatchedSiteOptions store;
+    std::function<bool()> change; // makes the change; true when it could
+    const char *file;             // where the change shows on the server
+    QString shows;                // what it shows there
+    bool atOnce;                  // within seconds, or not before the next check
+    QStringList logged;           // lines the log holds
+    bool checkFailed = false;     // the address check fails: the page with the address waits
+};
+
+// The changes the tests make to the site WriteWatchedSite wrote with its pages in folder: a new
+// address and a page saved in place or by rename, pushed at once; with the option off, neither
+// before the next check; a page saved while the address check fails, pushed alone.
+QList<WatchedChange> WatchedChanges(const QString &folder, const WatchedServers &servers);
 
 } // namespace quelmark::test
