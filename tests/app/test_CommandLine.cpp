@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "tests/support/Files.h"
 #include "tests/support/Printing.h"
+#include "tests/support/ProgramRun.h"
 #include "tests/support/StoreScript.h"
 
 #include <QDir>
@@ -115,32 +116,18 @@ TEST(CommandLine, UsageListsEveryOptionWithItsHelpWrappedUnderIt)
     has("                   while.");
 }
 
-struct ProgramRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using test::ProgramRun;
 
 // Runs build/quelmark (or another program of the build) with nothing that names a display, a
 // platform or a runtime folder.
 ProgramRun RunHeadless(const QStringList &arguments, const char *name = "quelmark", const QString &configHome = {})
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char *variable :
-         {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR", "QT_LOGGING_RULES"})
-        env.remove(QString::fromLatin1(variable));
+    QProcessEnvironment env = test::NoDisplayEnvironment();
+    env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    env.remove(QStringLiteral("QT_LOGGING_RULES"));
     if (!configHome.isEmpty())
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
-    QProcess program;
-    program.setProcessEnvironment(env);
-    program.start(QStringLiteral(QUELMARK_BINARY_DIR "/") + QLatin1String(name), arguments);
-    ProgramRun run;
-    if (!program.waitForFinished(10000) || program.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.exitCode = program.exitCode();
-    run.out = QString::fromLocal8Bit(program.readAllStandardOutput());
-    run.err = QString::fromLocal8Bit(program.readAllStandardError());
-    return run;
+    return test::RunToEnd(test::BuildProgram(name), arguments, env, 10000);
 }
 
 struct ProgramRow {

@@ -152,19 +152,24 @@ TEST_F(MainWindowTest, ClosingStoresTheShownSite)
     EXPECT_EQ(site.ReadText(store::ItemSection(0), store::Caption, QString()), QStringLiteral("/home/u/index.html"));
 }
 
+// Closing after the options failed to load writes none of the defaults left in the controls.
 TEST_F(MainWindowTest, StoreErrorDuringShowGoesToTheErrorDisplayAndLeavesTheStoreAlone)
 {
-    TRegIniFile(BaseKeyPath()).WriteText(store::GeneralOptions, store::MinsTestFiles, QStringLiteral("30"));
+    TRegIniFile ini(BaseKeyPath());
+    ini.WriteText(store::GeneralOptions, store::MinsTestFiles, QStringLiteral("30"));
+    ini.WriteText(store::GeneralOptions, store::RedialCommand, QStringLiteral("nmcli con up"));
     CloseStore();
     test::SetValueKind(store.FilePath(), kOptionsKey, store::MinsTestFiles, 4);
     const QStringList before = test::DumpStore(store.FilePath());
-
-    TfrmMain window;
-    window.show();
-    ASSERT_EQ(TMessageBox::Shown().size(), 1);
-    EXPECT_EQ(TMessageBox::Shown()[0].kind, TMessageBox::TKind::Critical);
-    EXPECT_EQ(TMessageBox::Shown()[0].title, QStringLiteral("Varnholt Quelmark"));
-    EXPECT_EQ(TMessageBox::Shown()[0].text, QStringLiteral("Invalid data type for 'MinsTestFiles'"));
+    {
+        TfrmMain window;
+        window.show();
+        ASSERT_EQ(TMessageBox::Shown().size(), 1);
+        EXPECT_EQ(TMessageBox::Shown()[0].kind, TMessageBox::TKind::Critical);
+        EXPECT_EQ(TMessageBox::Shown()[0].title, QStringLiteral("Varnholt Quelmark"));
+        EXPECT_EQ(TMessageBox::Shown()[0].text, QStringLiteral("Invalid data type for 'MinsTestFiles'"));
+        EXPECT_TRUE(window.close());
+    }
     CloseStore();
     EXPECT_EQ(test::DumpStore(store.FilePath()), before);
 }
@@ -561,24 +566,6 @@ TEST(MainWindowLayout, AStoredPlaceIsPutOnTheScreenItOverlapsMostOrElseOnThePrim
 }
 
 } // namespace
-
-TEST_F(MainWindowTest, ClosingAfterTheOptionsFailedToLoadWritesNoDefaultsOverTheStore)
-{
-    TRegIniFile ini(BaseKeyPath());
-    ini.WriteText(store::GeneralOptions, store::MinsTestFiles, QStringLiteral("30"));
-    ini.WriteText(store::GeneralOptions, store::RedialCommand, QStringLiteral("nmcli con up"));
-    CloseStore();
-    test::SetValueKind(store.FilePath(), kOptionsKey, store::MinsTestFiles, 4);
-    const QStringList before = test::DumpStore(store.FilePath());
-    {
-        TfrmMain window;
-        window.show();
-        ASSERT_EQ(TMessageBox::Shown().size(), 1);
-        EXPECT_TRUE(window.close());
-    }
-    CloseStore();
-    EXPECT_EQ(test::DumpStore(store.FilePath()), before) << "the defaults left in the controls were stored";
-}
 
 // The desktop shows the window with the icon the installed theme holds under the desktop entry's
 // name; without it, the program's own drawing.

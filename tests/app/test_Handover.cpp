@@ -18,6 +18,7 @@
 #include "tests/support/Files.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/Printing.h"
+#include "tests/support/ProgramRun.h"
 #include "tests/support/StoreScript.h"
 #include "tests/support/TempStore.h"
 #include "tests/support/TestModes.h"
@@ -42,11 +43,7 @@ using namespace quelmark;
 
 namespace {
 
-struct Finished {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using Finished = test::ProgramRun;
 
 // Dispatches events until done() holds or the time is up; returns done().
 bool Within(int ms, const std::function<bool()> &done)
@@ -81,35 +78,22 @@ protected:
 
     QString Page(const char *name, const QByteArray &bytes)
     {
-        const QString path = folder.filePath(QString::fromLatin1(name));
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-        return path;
+        return test::Written(folder.filePath(QString::fromLatin1(name)), bytes);
     }
 
     // Runs the real program from a terminal while this process keeps dispatching events, so
     // the window here can answer it.
     Finished Quelmark(const QStringList &arguments, bool window = false)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            env.remove(QString::fromLatin1(name));
+        QProcessEnvironment env = test::NoDisplayEnvironment();
         if (window)
             env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), store.ConfigDir());
         QProcess process;
         process.setProcessEnvironment(env);
-        process.start(QStringLiteral(QUELMARK_BINARY_DIR "/quelmark"), arguments);
-        Finished finished;
-        if (!Within(20000, [&process] { return process.state() == QProcess::NotRunning; })) {
-            process.kill();
-            process.waitForFinished(5000);
-            return finished;
-        }
-        finished.exitCode = process.exitCode();
-        finished.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-        finished.err = QString::fromLocal8Bit(process.readAllStandardError());
-        return finished;
+        process.start(test::BuildProgram(), arguments);
+        Within(20000, [&process] { return process.state() == QProcess::NotRunning; });
+        return test::Finish(process, 0);
     }
 
     // Makes the window hold the store as the program does: the lock taken, commands taken on

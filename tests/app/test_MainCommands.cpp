@@ -341,41 +341,64 @@ TEST_F(MainCommandsTest, FileListAnswersEnterWithAnEditDeleteWithARemovalAndInse
     EXPECT_EQ(Find<QAction>("mniPopFilesRemoveFile")->shortcut(), QKeySequence(Qt::Key_Delete)) << "shown in the menu";
 }
 
-TEST_F(MainCommandsTest, PushMenuRunsTheTimerAndPushAllAndF5AndF6DoSoFromTheWindow)
+// Start/Stop from its button, its menu item and F5 runs the timer with the animation and stops
+// both; Push All from its button, its menu item and F6 runs one check. The animation stands last
+// on the main toolbar, so the buttons stay put when it shows.
+TEST_F(MainCommandsTest, TimerAndPushAllRunFromTheirButtonsMenuItemsAndKeys)
 {
     auto *timer = window->findChild<QTimer *>(QStringLiteral("tmrRefresh"));
     ASSERT_NE(timer, nullptr);
-    Run({"mniPushStartStop", false});
-    EXPECT_TRUE(timer->isActive());
-    Run({"mniPushStartStop", false});
-    EXPECT_FALSE(timer->isActive());
-    Run({"mniPushAll", false});
-    EXPECT_EQ(LogLines(), QStringList({">>>> Checking all files..."}));
-
-    window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-    QTest::keyClick(window.get(), Qt::Key_F5);
-    EXPECT_TRUE(timer->isActive());
-    EXPECT_TRUE(window->EngineView().AnimationShown());
-    QTest::keyClick(window.get(), Qt::Key_F5);
-    EXPECT_FALSE(timer->isActive());
-    QTest::keyClick(window.get(), Qt::Key_F6);
-    EXPECT_EQ(LogLines().size(), 2);
-}
-
-TEST_F(MainCommandsTest, TheAnimationStandsLastOnTheMainToolbarSoTheButtonsStayPut)
-{
     QToolBar *bar = Find<QToolBar>("tbGeneralInfo");
-    ASSERT_NE(bar, nullptr);
-    const QList<QAction *> actions = bar->actions();
-    ASSERT_FALSE(actions.isEmpty());
-    EXPECT_EQ(bar->widgetForAction(actions.last()), window->EngineView().Animation.data());
+    ASSERT_FALSE(bar->actions().isEmpty());
+    EXPECT_EQ(bar->widgetForAction(bar->actions().last()), window->EngineView().Animation.data());
     QWidget *push = Find<QToolButton>("btnPushAllNow");
     const QPoint before = push->pos();
-    Run({"btnStartStop", true});
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(window->EngineView().AnimationShown());
-    EXPECT_EQ(push->pos(), before);
+    const auto key = [this](Qt::Key key) {
+        return [this, key] {
+            window->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+            QTest::keyClick(window.get(), key);
+        };
+    };
+    const struct {
+        const char *what;
+        std::function<void()> startStop;
+        std::function<void()> pushAll;
+    } routes[] = {
+        {"buttons",
+         [this] {
+             Run({"btnStartStop", true});
+         },
+         [this] {
+             Run({"btnPushAllNow", true});
+         }},
+        {"menu",
+         [this] {
+             Run({"mniPushStartStop", false});
+         },
+         [this] {
+             Run({"mniPushAll", false});
+         }},
+        {"keys", key(Qt::Key_F5), key(Qt::Key_F6)},
+    };
+    int checks = 0;
+    for (const auto &route : routes) {
+        SCOPED_TRACE(route.what);
+        EXPECT_FALSE(timer->isActive());
+        EXPECT_FALSE(window->EngineView().AnimationShown());
+        route.startStop();
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(timer->isActive());
+        // "Push changes at once" lets it sleep through the minutes up to the check, ten of them.
+        EXPECT_EQ(timer->interval(), 10 * 60000);
+        EXPECT_TRUE(window->EngineView().AnimationShown());
+        EXPECT_EQ(push->pos(), before);
+        route.startStop();
+        EXPECT_FALSE(timer->isActive());
+        EXPECT_FALSE(window->EngineView().AnimationShown());
+        route.pushAll();
+        EXPECT_EQ(LogLines(), QStringList(++checks, QStringLiteral(">>>> Checking all files...")));
+    }
 }
 
 TEST_F(MainCommandsTest, TheLogOpensAtItsNewestLineFromItsLeftEdge)
@@ -463,6 +486,8 @@ TEST_F(MainCommandsTest, ViewMenuShowsOptionsAndLogAndExitClosesWithASave)
     EXPECT_EQ(ini.ReadText(store::GeneralOptions, store::DefaultIPParam, QString()), QStringLiteral("%ADDR%"));
 }
 
+// The instructions open centred over the window with the help button down, and stay where the
+// user moves them.
 TEST_F(MainCommandsTest, HelpButtonIsDownExactlyWhileTheInstructionsAreShown)
 {
     auto *instructions = window->findChild<TfrmInstr *>();
@@ -471,10 +496,14 @@ TEST_F(MainCommandsTest, HelpButtonIsDownExactlyWhileTheInstructionsAreShown)
     ASSERT_NE(help, nullptr);
     EXPECT_FALSE(instructions->isVisible());
     EXPECT_FALSE(help->isChecked());
+    window->move(40, 30);
+    QCoreApplication::processEvents();
 
     help->click();
     EXPECT_TRUE(instructions->isVisible());
     EXPECT_TRUE(help->isChecked());
+    const QPoint offset = instructions->frameGeometry().center() - window->frameGeometry().center();
+    EXPECT_LE(offset.manhattanLength(), 2) << offset.x() << "," << offset.y();
     help->click();
     EXPECT_FALSE(instructions->isVisible());
     EXPECT_FALSE(help->isChecked());
@@ -487,8 +516,11 @@ TEST_F(MainCommandsTest, HelpButtonIsDownExactlyWhileTheInstructionsAreShown)
     Run({"mniHelpInstructions", false});
     Run({"mniHelpInstructions", false});
     EXPECT_TRUE(help->isChecked()) << "showing a shown window leaves the button down";
+    instructions->move(5, 400);
     help->click();
     EXPECT_FALSE(instructions->isVisible());
+    Run({"mniHelpInstructions", false});
+    EXPECT_EQ(instructions->pos(), QPoint(5, 400));
 }
 
 TEST(InstructionsWindow, HasThreeReadOnlyPagesAndTheSampleUsesThePlaceholderInALinkAndASentence)
@@ -522,23 +554,7 @@ TEST_F(MainCommandsTest, AboutBoxNamesTheProgramAndItsVersion)
     EXPECT_TRUE(seen.contains(QStringLiteral("Version ") + ProgramVersion()));
 }
 
-TEST_F(MainCommandsTest, StartStopButtonRunsAndStopsTheTimerWithItsAnimation)
-{
-    auto *timer = window->findChild<QTimer *>(QStringLiteral("tmrRefresh"));
-    ASSERT_NE(timer, nullptr);
-    EXPECT_FALSE(timer->isActive());
-    EXPECT_FALSE(window->EngineView().AnimationShown());
-    Run({"btnStartStop", true});
-    EXPECT_TRUE(timer->isActive());
-    // "Push changes at once" lets it sleep through the minutes up to the check, ten of them.
-    EXPECT_EQ(timer->interval(), 10 * 60000);
-    EXPECT_TRUE(window->EngineView().AnimationShown());
-    Run({"btnStartStop", true});
-    EXPECT_FALSE(timer->isActive());
-    EXPECT_FALSE(window->EngineView().AnimationShown());
-}
-
-TEST_F(MainCommandsTest, PushAllAndSaveLogWorkFromTheirButtons)
+TEST_F(MainCommandsTest, SaveLogWritesTheLogWithItsLineEnds)
 {
     Run({"btnPushAllNow", true});
     EXPECT_EQ(LogLines(), QStringList({">>>> Checking all files..."}));
@@ -601,22 +617,6 @@ TEST_F(MainCommandsTest, PushCommandsUploadThroughTheWindowsClientWithTheMachine
               QByteArray("<p>Now at ") + address.toLatin1() + ", still.</p>\n");
     EXPECT_TRUE(window->isEnabled());
     EXPECT_TRUE(LogLines().contains(QStringLiteral("Connecting to: ") + host));
-}
-
-TEST_F(MainCommandsTest, InstructionsOpenCentredOverTheWindowAndStayWhereTheUserMovesThem)
-{
-    auto *instructions = window->findChild<TfrmInstr *>();
-    ASSERT_NE(instructions, nullptr);
-    window->move(40, 30);
-    QCoreApplication::processEvents();
-    Run({"mniHelpInstructions", false});
-    const QPoint offset = instructions->frameGeometry().center() - window->frameGeometry().center();
-    EXPECT_LE(offset.manhattanLength(), 2) << offset.x() << "," << offset.y();
-
-    instructions->move(5, 400);
-    instructions->hide();
-    Run({"mniHelpInstructions", false});
-    EXPECT_EQ(instructions->pos(), QPoint(5, 400));
 }
 
 // ---- the dialogs and the keyboard -----------------------------------------------------------

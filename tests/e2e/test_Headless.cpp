@@ -12,6 +12,7 @@
 #include "tests/support/HttpServer.h"
 #include "tests/support/Namespace.h"
 #include "tests/support/Printing.h"
+#include "tests/support/ProgramRun.h"
 #include "tests/support/SshServers.h"
 #include "tests/support/StoreScript.h"
 #include "tests/support/WatchedSite.h"
@@ -44,11 +45,7 @@ const QString kPyftpdAddress = QStringLiteral("127.0.0.22");
 const QString kSlowAddress = QStringLiteral("127.0.0.23");
 const QString kSilentAddress = QStringLiteral("127.0.0.24");
 
-struct Finished {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using Finished = test::ProgramRun;
 
 class Headless : public ::testing::Test {
 protected:
@@ -84,9 +81,7 @@ protected:
     // The environment of a cron job or a system service: no display, no platform named.
     QProcessEnvironment Environment(bool window = false) const
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            env.remove(QString::fromLatin1(name));
+        QProcessEnvironment env = test::NoDisplayEnvironment();
         if (window)
             env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), Path("config"));
@@ -101,20 +96,14 @@ protected:
         started.push_back(std::make_unique<QProcess>());
         QProcess &process = *started.back();
         process.setProcessEnvironment(Environment(window));
-        process.start(QStringLiteral(QUELMARK_BINARY_DIR "/") + QLatin1String(program), arguments);
+        process.start(test::BuildProgram(program), arguments);
         EXPECT_TRUE(process.waitForStarted(5000)) << process.errorString().toStdString();
         return process;
     }
 
     Finished Run(const QStringList &arguments, int timeoutMs = 20000, const char *program = "quelmark")
     {
-        QProcess &process = Start(arguments, false, program);
-        Finished finished;
-        if (process.waitForFinished(timeoutMs) && process.exitStatus() == QProcess::NormalExit)
-            finished.exitCode = process.exitCode();
-        finished.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-        finished.err = QString::fromLocal8Bit(process.readAllStandardError());
-        return finished;
+        return test::Finish(Start(arguments, false, program), timeoutMs);
     }
 
     static QByteArray Hash(const QString &file)

@@ -9,6 +9,7 @@
 #include "net/Sockets.h"
 #include "tests/support/Files.h"
 #include "tests/support/FtpServers.h"
+#include "tests/support/ProgramRun.h"
 #include "tests/support/SshServers.h"
 #include "tests/support/StoreScript.h"
 
@@ -198,28 +199,26 @@ protected:
         KnownHosts(row, server, Path("config/Varnholt/Quelmark/known_hosts"));
     }
 
-    // Runs a program as a cron job would: no display, the test's own folders.
-    std::pair<int, QString> Run(const QString &program, const QStringList &arguments) const
+    // Runs a program as a cron job would: no display, the test's own folders; what it printed,
+    // on either channel, in out.
+    ProgramRun Run(const char *program, const QStringList &arguments) const
     {
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            env.remove(QString::fromLatin1(name));
+        QProcessEnvironment env = NoDisplayEnvironment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), Path("config"));
         env.insert(QStringLiteral("XDG_CACHE_HOME"), Path("cache"));
         env.insert(QStringLiteral("HOME"), Path("home"));
+        QProcess process;
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(program, arguments);
-        const bool ended = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit;
-        return {ended ? process.exitCode() : -1, QString::fromLocal8Bit(process.readAll())};
+        process.start(BuildProgram(program), arguments);
+        return Finish(process);
     }
 
-    void Check(const Row &row, const FtpServerProcess &server, const std::pair<int, QString> &run, bool push,
-               const QString &says)
+    void Check(const Row &row, const FtpServerProcess &server, const ProgramRun &run, bool push, const QString &says)
     {
         SCOPED_TRACE(push ? "quelmark --push-all" : "quelmark-put");
-        const auto &[exitCode, output] = run;
+        const int exitCode = run.exitCode;
+        const QString &output = run.out;
         EXPECT_EQ(exitCode, row.stored ? 0 : 1) << output.toStdString();
         const QByteArray held = server.Stored(Remote(row));
         const QByteArray expected = row.stored                             ? Expected(row, push)
@@ -238,12 +237,10 @@ protected:
     void RunRow(const Row &row, const FtpServerProcess &server)
     {
         PrepareServer(row, server);
-        Check(row, server, Run(QStringLiteral(QUELMARK_BINARY_DIR "/quelmark-put"), PutArguments(row, server)), false,
-              row.putSays);
+        Check(row, server, Run("quelmark-put", PutArguments(row, server)), false, row.putSays);
         PrepareServer(row, server);
         WriteStore(row, server);
-        Check(row, server, Run(QStringLiteral(QUELMARK_BINARY_DIR "/quelmark"), {QStringLiteral("--push-all")}), true,
-              row.pushSays);
+        Check(row, server, Run("quelmark", {QStringLiteral("--push-all")}), true, row.pushSays);
     }
 
     QTemporaryDir dir;

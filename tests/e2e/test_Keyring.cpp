@@ -1,8 +1,10 @@
 // Passwords in the desktop keyring, through the real program: `quelmark --push-all` in a D-Bus
 // session of its own with a real gnome-keyring-daemon (unlocked, or locked with no one to unlock
 // it), or with no session bus at all, pushing to a real FTP server on loopback.
+#include "tests/support/Files.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/Printing.h"
+#include "tests/support/ProgramRun.h"
 #include "tests/support/StoreScript.h"
 
 #include <QDir>
@@ -20,10 +22,7 @@ using namespace quelmark;
 // How the run finds the keyring.
 enum class TKeyring { Unlocked, Locked, None };
 
-struct Finished {
-    int exitCode = -1;
-    QString out;
-};
+using Finished = test::ProgramRun;
 
 class KeyringPush : public ::testing::Test {
 protected:
@@ -58,19 +57,14 @@ protected:
         ASSERT_EQ(store.WriteTo(StoreFile()), QString());
     }
 
-    bool WritePage(const QByteArray &text) const
-    {
-        QFile page(Page());
-        return page.open(QIODevice::WriteOnly | QIODevice::Truncate) && page.write(text) == text.size();
-    }
+    bool WritePage(const QByteArray &text) const { return test::WriteFile(Page(), text); }
 
     // Runs the command where the keyring is as asked: in a session whose daemon was unlocked with
     // the keyring's password, in one whose daemon was not, or without a session bus.
     Finished InSession(TKeyring keyring, const QString &program, const QStringList &arguments) const
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "DBUS_SESSION_BUS_ADDRESS"})
-            env.remove(QString::fromLatin1(name));
+        QProcessEnvironment env = test::NoDisplayEnvironment();
+        env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), Path("config"));
         env.insert(QStringLiteral("XDG_CACHE_HOME"), Path("cache"));
         env.insert(QStringLiteral("XDG_DATA_HOME"), Path("data"));
@@ -90,16 +84,12 @@ protected:
                                       QStringLiteral("sh"), program} +
                               arguments);
         }
-        Finished finished;
-        if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit)
-            finished.exitCode = process.exitCode();
-        finished.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-        return finished;
+        return test::Finish(process);
     }
 
     Finished Push(TKeyring keyring) const
     {
-        return InSession(keyring, QStringLiteral(QUELMARK_BINARY_DIR "/quelmark"), {QStringLiteral("--push-all")});
+        return InSession(keyring, test::BuildProgram(), {QStringLiteral("--push-all")});
     }
 
     // Returns the secret the keyring holds for the site, as the desktop's own tool finds it.

@@ -141,6 +141,12 @@ TEST_F(FtpcliScripted, UnusualButValidRepliesAreAccepted)
         {"stor_125", {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
         // The server connects at PORT time; nothing may reach it before the STOR.
         {"connect_at_port", {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
+        // A reply is read to its closing "220 " line, whatever its inner lines carry: else the rest
+        // of the greeting is taken for the answers to USER and the commands after it.
+        {"inner_codes",
+         {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"},
+         {"< 220-Welcome", "<    indented text", "< 221 not the end", "< 220 Ready", "> USER user",
+          "< 331 Please specify the password."}},
         // A greeting longer than a reply line may be is cut to the line limit, not fatal.
         {"long_reply",
          {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"},
@@ -734,71 +740,12 @@ TEST_F(FtpcliScripted, ThousandPutsSucceedingAndFailingLeakNoDescriptorsOrMemory
 
 } // namespace
 
-// A reply whose inner lines carry no code must be read to its closing "220 " line; otherwise
-// the rest of the greeting is taken for the answers to USER and the commands after it.
-TEST_F(FtpcliScripted, MultilineReplyEndsOnlyAtItsClosingCodeLine)
-{
-    static const char *const script = R"(
-import socket
-s = socket.socket()
-s.bind(('127.0.0.1', 0))
-s.listen(1)
-print(s.getsockname()[1], flush=True)
-c, _ = s.accept()
-c.settimeout(10)
-c.sendall(b'220-Welcome\r\n   indented text\r\n221 not the end\r\n220 Ready\r\n')
-answers = {b'USER': b'230 Logged in', b'TYPE': b'200 Type set', b'PORT': b'200 Port set',
-           b'STOR': b'550 Refused', b'QUIT': b'221 Bye'}
-for line in c.makefile('rb'):
-    word = line.split()[0].upper() if line.split() else b''
-    c.sendall(answers.get(word, b'500 What') + b'\r\n')
-    if word == b'QUIT':
-        break
-)";
-    QProcess server;
-    server.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QString::fromLatin1(script)});
-    ASSERT_TRUE(server.waitForReadyRead(5000)) << server.readAllStandardError().toStdString();
-    const QString port = QString::fromLatin1(server.readLine()).trimmed();
-    client.SetHostName(QStringLiteral("127.0.0.1"));
-    client.SetPort(port);
-    client.SetUserName(QStringLiteral("user"));
-    client.SetPassWord(QStringLiteral("secret"));
-    client.SetHostFileName(QStringLiteral("page.html"));
-    client.SetLocalFileName(LocalFile("x"));
-
-    EXPECT_FALSE(client.Put());
-    EXPECT_EQ(client.ErrorMessage(), QStringLiteral("550 Refused"));
-    EXPECT_EQ(ControlLines(lines).mid(0, 7),
-              QStringList({"Connected for FTP", "< 220-Welcome", "<    indented text", "< 221 not the end",
-                           "< 220 Ready", "> USER user", "< 230 Logged in"}));
-    server.waitForFinished(5000);
-}
-
 // A server that sends part of a continuation line and then stays silent: every further read
 // would return that same part again, so the reply must end at the first read that timed out.
 TEST_F(FtpcliScripted, ContinuationLineCutShortByTheCountdownEndsTheReply)
 {
-    static const char *const script = R"(
-import socket
-s = socket.socket()
-s.bind(('127.0.0.1', 0))
-s.listen(1)
-print(s.getsockname()[1], flush=True)
-c, _ = s.accept()
-c.settimeout(10)
-c.sendall(b'220-Welcome\r\nmore text')
-try:
-    while c.recv(100):
-        pass
-except OSError:
-    pass
-)";
-    QProcess server;
-    server.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QString::fromLatin1(script)});
-    ASSERT_TRUE(server.waitForReadyRead(5000)) << server.readAllStandardError().toStdString();
-    client.SetHostName(QStringLiteral("127.0.0.1"));
-    client.SetPort(QString::fromLatin1(server.readLine()).trimmed());
-    client.SetLocalFileName(LocalFile("x"));
+    ScriptedFtpServer server(QStringLiteral("cut_continuation"));
+    Aim(server, LocalFile("x"));
     client.OnDisplay = [this](QObject *, QString &msg) {
         lines += msg;
         if (lines.count(QStringLiteral("< more text")) > 3)
@@ -812,7 +759,6 @@ except OSError:
                                   "Failed"}));
     EXPECT_EQ(client.ErrorMessage(), QStringLiteral("more text"));
     ExpectAllClosed();
-    server.waitForFinished(5000);
 }
 
 // ---------------------------------------------------------------------------------------------

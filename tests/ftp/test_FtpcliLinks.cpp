@@ -2,9 +2,7 @@
 // never answers, names with addresses of both families, and a slow link shaped between two
 // namespaces. Each test runs itself again
 // inside its namespaces; the outer run passes on the inner verdict.
-#include "base/Wait.h"
-#include "ftp/Ftpcli.h"
-#include "tests/support/Files.h"
+#include "tests/ftp/FtpcliFixture.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/Namespace.h"
 
@@ -22,29 +20,18 @@ using namespace quelmark::test;
 
 namespace {
 
-class FtpcliLinks : public ::testing::Test {
+class FtpcliLinks : public FtpcliFixture {
 protected:
+    // Points the client at host and port to store page.html, with its own waits.
     void Aim(const QString &host, const QString &port, std::uint16_t tickMs, std::int32_t ticks)
     {
         wait.SetInterval(tickMs);
-        client.SetWait(&wait);
         client.SetTimeOut(ticks);
         client.SetHostName(host);
         client.SetPort(port);
         client.SetHostFileName(QStringLiteral("page.html"));
         client.SetLocalFileName(dir.filePath(QStringLiteral("page.html")));
-        client.OnDisplay = [this](QObject *, QString &msg) { lines += msg; };
     }
-    void WriteLocal(const QByteArray &bytes)
-    {
-        QFile f(client.LocalFileName());
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
-    }
-
-    QTemporaryDir dir;
-    TWait wait;
-    TFtpClient client;
-    QStringList lines;
 };
 
 // Only loopback in here: no name server can be reached, so a name fails at once.
@@ -55,7 +42,7 @@ TEST_F(FtpcliLinks, HostIsADottedAddressOnlyWhenThatIsTheWholeText)
     ScriptedFtpServer server(QStringLiteral("ok"), QStringLiteral("127.0.0.51"));
     ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
     Aim(QString(), server.PortText(), 40, 10);
-    WriteLocal("x");
+    LocalFile("x");
     const std::pair<QString, const char *> refused[] = {
         {QStringLiteral("127.0.0.51 evil.example"), "127.0.0.51 evil.example"},
         {QStringLiteral("127.0.0.51\nfoo"), R"(127.0.0.51\x0afoo)"},
@@ -122,10 +109,8 @@ TEST_F(FtpcliLinks, SlowLinkStoresEveryByteAndShowsTheBytesTheServerTook)
     if (const int status = QProcess::execute(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), link}); status != 0)
         GTEST_SKIP() << "cannot shape a link between namespaces here (exit " << status << ")";
     Aim(QStringLiteral("10.77.0.1"), server.PortText(), 1000, 5);
-    QByteArray bytes(1 << 20, Qt::Uninitialized);
-    for (qsizetype i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<char>((i * 131) >> 7);
-    WriteLocal(bytes);
+    const QByteArray bytes = Pattern(1 << 20);
+    LocalFile(bytes);
     std::int64_t progress = 0;
     std::int64_t progressAtDataSent = -1;
     qint64 heldAtDataSent = -1;
@@ -169,7 +154,7 @@ protected:
         Aim(QStringLiteral("dual.test"), server.PortText(), 40, 10);
         client.SetUserName(server.User());
         client.SetPassWord(server.Password());
-        WriteLocal("both families");
+        LocalFile("both families");
         EXPECT_TRUE(client.Put()) << lines.join('\n').toStdString();
         EXPECT_EQ(server.Stored(QStringLiteral("page.html")), QByteArray("both families"));
     }

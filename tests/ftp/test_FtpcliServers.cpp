@@ -3,6 +3,7 @@
 // server stored them.
 #include "base/Wait.h"
 #include "ftp/Ftpcli.h"
+#include "tests/support/Files.h"
 #include "tests/support/FtpServers.h"
 
 #include <QDir>
@@ -83,11 +84,7 @@ TEST_P(FtpcliServers, StoresExactlyTheLocalBytes)
     QTemporaryDir local;
     const QString path = local.filePath(QStringLiteral("upload.bin"));
     const QByteArray bytes = RandomBytes(u.size);
-    {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        ASSERT_EQ(f.write(bytes), u.size);
-    }
+    ASSERT_TRUE(WriteFile(path, bytes));
     const QString remote = QString::fromStdString(Name({u, 0}));
     QString relative = remote;
     if (u.directory) {

@@ -6,6 +6,7 @@
 #include "tests/support/FtpServers.h"
 #include "tests/support/Namespace.h"
 #include "tests/support/Printing.h"
+#include "tests/support/ProgramRun.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -29,13 +30,9 @@ using namespace quelmark::test;
 
 namespace {
 
-struct ToolRun {
-    int exitCode = -1;
-    QStringList lines;
-    QString errors;
-};
+using ToolRun = ProgramRun;
 
-const QString Tool = QStringLiteral(QUELMARK_BINARY_DIR "/quelmark-put");
+const QString Tool = BuildProgram("quelmark-put");
 
 // The arguments that log in to a server; the host and what to send are added by the caller.
 QStringList LoginTo(const FtpServerProcess &server)
@@ -54,35 +51,15 @@ QStringList Send(const QString &local, const QString &remote)
     return {QStringLiteral("--local"), local, QStringLiteral("--remote"), remote};
 }
 
-ToolRun Finish(QProcess &p)
-{
-    ToolRun run;
-    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.exitCode = p.exitCode();
-    run.lines = QString::fromLocal8Bit(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    run.errors = QString::fromLocal8Bit(p.readAllStandardError());
-    return run;
-}
-
 ToolRun RunTool(const QStringList &arguments, const QProcessEnvironment &env)
 {
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.start(Tool, arguments);
-    return Finish(p);
+    return RunToEnd(Tool, arguments, env);
 }
 
+// With headlessDefault nothing names a platform: the tool must pick one itself.
 ToolRun RunTool(const QStringList &arguments, bool headlessDefault = false)
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    if (headlessDefault) {
-        // The tool must pick a platform itself when nothing says which.
-        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        env.remove(QStringLiteral("DISPLAY"));
-        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    }
-    return RunTool(arguments, env);
+    return RunTool(arguments, headlessDefault ? NoDisplayEnvironment() : QProcessEnvironment::systemEnvironment());
 }
 
 class PutTool : public ::testing::Test {
@@ -115,13 +92,13 @@ protected:
 TEST_F(PutTool, UploadsTheFileAndPrintsEachLine)
 {
     const ToolRun run = RunTool(Arguments(server.Password()) << QStringLiteral("--ascii"), true);
-    EXPECT_EQ(run.exitCode, 0) << run.lines.join('\n').toStdString();
-    ASSERT_FALSE(run.lines.isEmpty());
-    EXPECT_EQ(run.lines.first(), QStringLiteral("Connected for FTP"));
-    EXPECT_TRUE(run.lines.contains(QStringLiteral("> TYPE A")));
-    EXPECT_TRUE(run.lines.contains(QStringLiteral("> PASS ****")));
-    EXPECT_FALSE(run.lines.join('\n').contains(server.Password())) << "the password is never shown";
-    EXPECT_EQ(run.lines.last(), QStringLiteral("Done"));
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
+    ASSERT_FALSE(run.Lines().isEmpty());
+    EXPECT_EQ(run.Lines().first(), QStringLiteral("Connected for FTP"));
+    EXPECT_TRUE(run.Lines().contains(QStringLiteral("> TYPE A")));
+    EXPECT_TRUE(run.Lines().contains(QStringLiteral("> PASS ****")));
+    EXPECT_FALSE(run.out.contains(server.Password())) << "the password is never shown";
+    EXPECT_EQ(run.Lines().last(), QStringLiteral("Done"));
     // pyftpdlib stores an ASCII upload with the local line ends.
     EXPECT_EQ(server.Stored(QStringLiteral("index.html")), QByteArray(content).replace("\r\n", "\n"));
 }
@@ -148,9 +125,9 @@ TEST_F(PutTool, FailuresExitWithOneAndTheClientText)
         SCOPED_TRACE(c.what);
         const ToolRun run = RunTool(c.arguments);
         EXPECT_EQ(run.exitCode, 1);
-        ASSERT_GE(run.lines.size(), 2);
-        EXPECT_EQ(run.lines.at(run.lines.size() - 2), QStringLiteral("Failed"));
-        EXPECT_EQ(run.lines.last(), c.text);
+        ASSERT_GE(run.Lines().size(), 2);
+        EXPECT_EQ(run.Lines().at(run.Lines().size() - 2), QStringLiteral("Failed"));
+        EXPECT_EQ(run.Lines().last(), c.text);
     }
     EXPECT_TRUE(server.Stored(QStringLiteral("index.html")).isEmpty());
 }
@@ -199,7 +176,7 @@ TEST_F(PutTool, BadArgumentsExitWithTwoBeforeConnecting)
     for (const QStringList &arguments : cases) {
         const ToolRun run = RunTool(arguments);
         EXPECT_EQ(run.exitCode, 2) << arguments.join(' ').toStdString();
-        EXPECT_TRUE(run.lines.isEmpty());
+        EXPECT_TRUE(run.Lines().isEmpty());
     }
 }
 
@@ -329,15 +306,15 @@ TEST(PutToolSecrets, ThePasswordComesFromWhereTheUserKeepsIt)
         if (!row.variable.isEmpty())
             env.insert(QStringLiteral("QUELMARK_PASSWORD"), row.variable);
         const ToolRun run = RunTool(At(server) + row.arguments + Send(local, QStringLiteral("page.html")), env);
-        EXPECT_EQ(run.exitCode, row.exitCode) << run.lines.join('\n').toStdString() << run.errors.toStdString();
+        EXPECT_EQ(run.exitCode, row.exitCode) << run.out.toStdString() << run.err.toStdString();
         EXPECT_TRUE(QRegularExpression(QRegularExpression::anchoredPattern(QString::fromLatin1(row.errors)))
-                        .match(run.errors)
+                        .match(run.err)
                         .hasMatch())
-            << run.errors.toStdString();
+            << run.err.toStdString();
         const QStringList received = server.Received(row.exitCode == 2 ? 0 : 1);
         EXPECT_EQ(received.filter(QRegularExpression(QStringLiteral("^PASS"))),
                   *row.pass ? QStringList{QString::fromLatin1(row.pass)} : QStringList{});
-        EXPECT_FALSE(run.lines.join('\n').contains(QLatin1String("secret")));
+        EXPECT_FALSE(run.out.contains(QLatin1String("secret")));
     }
 }
 
@@ -451,10 +428,10 @@ TEST(PutToolPassive, PassiveUploadsAreByteExact)
         }
         const ToolRun run = RunTool(At(*server) + LoginTo(*server) + Send(local, QStringLiteral("upload.bin")) +
                                     QStringList{QStringLiteral("--passive")});
-        EXPECT_EQ(run.exitCode, 0) << run.lines.join('\n').toStdString();
+        EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
         for (const QString &line : row.expected)
-            EXPECT_TRUE(run.lines.contains(line)) << line.toStdString();
-        EXPECT_FALSE(run.lines.join('\n').contains(QLatin1String("> PORT")));
+            EXPECT_TRUE(run.Lines().contains(line)) << line.toStdString();
+        EXPECT_FALSE(run.out.contains(QLatin1String("> PORT")));
         EXPECT_TRUE(server->Stored(QStringLiteral("upload.bin")) == bytes) << "stored bytes differ";
     }
 }
@@ -480,9 +457,9 @@ TEST(PutToolPassive, TheDataConnectionGoesToTheControlConnectionsPeerWhateverPas
         ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
         const ToolRun run = RunTool(At(server) + LoginTo(server) + Send(local, QStringLiteral("upload.bin")) +
                                     QStringList{QStringLiteral("--passive")});
-        EXPECT_EQ(run.exitCode, 0) << run.lines.join('\n').toStdString();
-        EXPECT_TRUE(run.lines.contains(QStringLiteral("> PASV"))) << run.lines.join('\n').toStdString();
-        EXPECT_EQ(run.lines.filter(QStringLiteral("Data: the server announced")),
+        EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
+        EXPECT_TRUE(run.Lines().contains(QStringLiteral("> PASV"))) << run.out.toStdString();
+        EXPECT_EQ(run.Lines().filter(QStringLiteral("Data: the server announced")),
                   *row.note ? QStringList{QString::fromLatin1(row.note)} : QStringList{});
         EXPECT_TRUE(server.Stored(QStringLiteral("upload.bin")) == bytes) << "stored bytes differ";
     }
@@ -512,11 +489,12 @@ TEST(PutToolPassive, Ipv6LoopbackUsesEprtActiveAndEpsvPassive)
         SCOPED_TRACE(row.what);
         QFile::remove(QDir(server.Home()).filePath(QStringLiteral("six.bin")));
         const ToolRun run = RunTool(row.arguments + LoginTo(server) + Send(local, QStringLiteral("six.bin")));
-        EXPECT_EQ(run.exitCode, 0) << run.lines.join('\n').toStdString();
-        EXPECT_TRUE(std::any_of(run.lines.begin(), run.lines.end(), [&](const QString &line) {
+        const QStringList lines = run.Lines();
+        EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const QString &line) {
             return line.startsWith(row.announced);
-        })) << run.lines.join('\n').toStdString();
-        EXPECT_FALSE(run.lines.join('\n').contains(QRegularExpression(QStringLiteral("> (PORT|PASV)"))));
+        })) << run.out.toStdString();
+        EXPECT_FALSE(run.out.contains(QRegularExpression(QStringLiteral("> (PORT|PASV)"))));
         EXPECT_TRUE(server.Stored(QStringLiteral("six.bin")) == bytes) << "stored bytes differ";
     }
 }
@@ -531,7 +509,7 @@ TEST_F(PutTool, PortInHostIsUsedAndPortOptionWinsOverIt)
         SCOPED_TRACE(host.join(' ').toStdString());
         QFile::remove(QDir(server.Home()).filePath(QStringLiteral("index.html")));
         const ToolRun run = RunTool(host + LoginTo(server) + Send(local, QStringLiteral("index.html")));
-        EXPECT_EQ(run.exitCode, 0) << run.lines.join('\n').toStdString();
+        EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
         EXPECT_EQ(server.Stored(QStringLiteral("index.html")), content);
     }
 }
@@ -546,12 +524,12 @@ TEST_F(PutTool, CreateDirsStoresIntoFoldersThatDoNotExistYet)
     const QStringList arguments = At(server) + LoginTo(server) + Send(local, QStringLiteral("/a/b/c/page.html"));
     const ToolRun without = RunTool(arguments);
     EXPECT_EQ(without.exitCode, 1);
-    EXPECT_EQ(without.lines.last(), QStringLiteral("550 No such file or directory."));
+    EXPECT_EQ(without.Lines().last(), QStringLiteral("550 No such file or directory."));
 
     const ToolRun with = RunTool(arguments + QStringList{QStringLiteral("--create-dirs")});
-    EXPECT_EQ(with.exitCode, 0) << with.lines.join('\n').toStdString();
-    EXPECT_TRUE(with.lines.contains(QStringLiteral("> MKD /a")));
-    EXPECT_TRUE(with.lines.contains(QStringLiteral("> MKD /a/b/c")));
+    EXPECT_EQ(with.exitCode, 0) << with.out.toStdString();
+    EXPECT_TRUE(with.Lines().contains(QStringLiteral("> MKD /a")));
+    EXPECT_TRUE(with.Lines().contains(QStringLiteral("> MKD /a/b/c")));
     EXPECT_EQ(server.Stored(QStringLiteral("a/b/c/page.html")), content);
 }
 
@@ -630,10 +608,10 @@ TEST(PutToolRetries, OnlyPassingFailuresAreTriedAgain)
         const ToolRun run = RunTool(At(server) + Send(local, QStringLiteral("page.html")) +
                                     QStringList{"--user", "user", "--password", row.password, "--retries", row.retries,
                                                 "--retry-delay", "50", "--timeout", "3"});
-        EXPECT_EQ(run.exitCode, row.exitCode) << run.lines.join('\n').toStdString();
+        EXPECT_EQ(run.exitCode, row.exitCode) << run.out.toStdString();
         server.Received(row.sessions);
         EXPECT_EQ(server.EndedSessions(), row.sessions);
-        const qsizetype retries = run.lines.filter(QRegularExpression(QStringLiteral("^Trying again in"))).size();
+        const qsizetype retries = run.Lines().filter(QRegularExpression(QStringLiteral("^Trying again in"))).size();
         EXPECT_EQ(retries, row.sessions - 1);
     }
 }
@@ -649,8 +627,8 @@ TEST(PutToolSessions, SeveralPairsGoOverOneLogin)
         pairs += Send(Written(dir.filePath(name), Pattern(1000 * i, i)), name);
     }
     const ToolRun run = RunTool(At(server) + QStringList{"--user", "user", "--password", "secret"} + pairs);
-    EXPECT_EQ(run.exitCode, 0) << run.lines.join('\n').toStdString();
-    EXPECT_EQ(run.lines.count(QStringLiteral("Done")), 3);
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
+    EXPECT_EQ(run.Lines().count(QStringLiteral("Done")), 3);
     QStringList received = server.Received();
     received.replaceInStrings(QRegularExpression(QStringLiteral("^PORT .*")), QStringLiteral("PORT"));
     EXPECT_EQ(received, QStringList({"USER user", "PASS secret", "TYPE I", "PORT", "STOR page1.html", "PORT",
@@ -709,13 +687,13 @@ TEST(PutToolTls, UploadsByteExactToVsftpdAndPyftpdlibInBothModes)
         if (row.passive)
             arguments << QStringLiteral("--passive");
         const ToolRun run = RunTool(arguments);
-        EXPECT_EQ(run.exitCode, 0) << run.lines.join('\n').toStdString();
+        EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
         for (const char *line : {"> AUTH TLS", "> PBSZ 0", "> PROT P", "> PASS ****"})
-            EXPECT_TRUE(run.lines.contains(QLatin1String(line))) << line;
-        EXPECT_TRUE(HasLine(run.lines, QStringLiteral("< 234 ")));
-        EXPECT_TRUE(HasLine(run.lines, QStringLiteral("TLS: TLSv1."),
+            EXPECT_TRUE(run.Lines().contains(QLatin1String(line))) << line;
+        EXPECT_TRUE(HasLine(run.Lines(), QStringLiteral("< 234 ")));
+        EXPECT_TRUE(HasLine(run.Lines(), QStringLiteral("TLS: TLSv1."),
                             QStringLiteral("certificate CN=localhost,O=Quelmark tests (verified)")))
-            << run.lines.join('\n').toStdString();
+            << run.out.toStdString();
         EXPECT_TRUE(row.server.Stored(remote) == bytes) << "stored bytes differ";
     }
     // debug_ssl: the login's connection is new, and each data connection resumed its session.
@@ -768,7 +746,7 @@ TEST(PutToolTls, CaptureOfTheWireShowsNeitherThePasswordNorThePage)
         ASSERT_TRUE(started.contains("listening on")) << started.toStdString();
         const ToolRun run =
             RunTool(At(server) + LoginTo(server) + Send(local, QStringLiteral("page.html")) + row.extra);
-        EXPECT_EQ(run.exitCode, row.exitCode) << run.lines.join('\n').toStdString();
+        EXPECT_EQ(run.exitCode, row.exitCode) << run.out.toStdString();
         // What tcpdump has not written yet when it is stopped is lost: stop it once the file rests.
         for (qint64 size = -1; size != QFileInfo(capture).size();) {
             size = QFileInfo(capture).size();
@@ -816,18 +794,18 @@ TEST(PutToolTls, SelfSignedCertificateIsRefusedUnlessItsFingerprintIsGiven)
         QFile::remove(QDir(server.Home()).filePath(QStringLiteral("page.html")));
         const ToolRun run = RunTool(At(server, QStringLiteral("localhost")) + LoginTo(server) +
                                     Send(local, QStringLiteral("page.html")) + row.tls);
-        EXPECT_EQ(run.exitCode, row.exitCode) << run.lines.join('\n').toStdString();
-        ASSERT_FALSE(run.lines.isEmpty());
+        EXPECT_EQ(run.exitCode, row.exitCode) << run.out.toStdString();
+        ASSERT_FALSE(run.Lines().isEmpty());
         if (row.exitCode == 0) {
-            EXPECT_TRUE(HasLine(run.lines, QStringLiteral("TLS: "), QStringLiteral("(trusted by fingerprint)")));
+            EXPECT_TRUE(HasLine(run.Lines(), QStringLiteral("TLS: "), QStringLiteral("(trusted by fingerprint)")));
             EXPECT_TRUE(server.Stored(QStringLiteral("page.html")) == bytes);
             continue;
         }
-        EXPECT_TRUE(run.lines.last().startsWith(
+        EXPECT_TRUE(run.Lines().last().startsWith(
             QLatin1String("The server's certificate is not trusted: self-signed certificate. Subject: ")))
-            << run.lines.last().toStdString();
-        EXPECT_TRUE(run.lines.last().endsWith(QStringLiteral("SHA-256 fingerprint: ") + selfSigned.fingerprint));
-        EXPECT_FALSE(HasLine(run.lines, QStringLiteral("> USER")));
+            << run.Lines().last().toStdString();
+        EXPECT_TRUE(run.Lines().last().endsWith(QStringLiteral("SHA-256 fingerprint: ") + selfSigned.fingerprint));
+        EXPECT_FALSE(HasLine(run.Lines(), QStringLiteral("> USER")));
     }
 }
 
@@ -872,9 +850,9 @@ TEST(PutToolTls, ExpiredWrongHostCutOrStalledHandshakeAndRefusedAuthFailClearly)
         const ToolRun run = RunTool(At(server, QStringLiteral("localhost")) + Send(local, QStringLiteral("page.html")) +
                                     QStringList{"--user", "user", "--password", "secret", "--timeout", "2"} + Tls());
         const qint64 elapsed = clock.elapsed();
-        EXPECT_EQ(run.exitCode, 1) << run.lines.join('\n').toStdString();
-        ASSERT_FALSE(run.lines.isEmpty());
-        EXPECT_TRUE(run.lines.last().startsWith(row.error)) << run.lines.last().toStdString();
+        EXPECT_EQ(run.exitCode, 1) << run.out.toStdString();
+        ASSERT_FALSE(run.Lines().isEmpty());
+        EXPECT_TRUE(run.Lines().last().startsWith(row.error)) << run.Lines().last().toStdString();
         EXPECT_LT(elapsed, row.takesTheTimeOut ? 5000 : 2000);
         // Qt's coarse timers may fire up to 5 % early.
         if (row.takesTheTimeOut) {

@@ -2,6 +2,7 @@
 // the host-key checks, and a replaced file that no reader ever sees half-written.
 #include "tests/support/Files.h"
 #include "tests/support/Printing.h"
+#include "tests/support/ProgramRun.h"
 #include "tests/support/SshServers.h"
 
 #include <QDir>
@@ -21,14 +22,10 @@ using namespace quelmark::test;
 
 namespace {
 
-const QString Tool = QStringLiteral(QUELMARK_BINARY_DIR "/quelmark-put");
+const QString Tool = BuildProgram("quelmark-put");
 constexpr qsizetype Big = qsizetype(64) << 20;
 
-struct ToolRun {
-    int exitCode = -1;
-    QStringList lines;
-    QString Text() const { return lines.join(QLatin1Char('\n')); }
-};
+using ToolRun = ProgramRun;
 
 QByteArray RandomBytes(qsizetype size)
 {
@@ -59,18 +56,6 @@ protected:
         env.remove(QStringLiteral("SSH_AUTH_SOCK"));
         process.setProcessEnvironment(env);
         process.start(Tool, arguments);
-    }
-
-    ToolRun Finish(QProcess &process) const
-    {
-        ToolRun run;
-        if (process.state() != QProcess::NotRunning)
-            process.waitForFinished(30000);
-        if (process.state() != QProcess::NotRunning || process.exitStatus() != QProcess::NormalExit)
-            return run;
-        run.exitCode = process.exitCode();
-        run.lines = QString::fromLocal8Bit(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-        return run;
     }
 
     ToolRun Run(const QStringList &arguments) const
@@ -160,11 +145,11 @@ TEST_F(PutToolSftp, UploadsByteExactWithAPasswordAndWithKeys)
         for (const QString &name : QDir(server->Home()).entryList(QDir::Files))
             QFile::remove(QDir(server->Home()).filePath(name));
         const ToolRun run = Run(Arguments(files, c.extra));
-        ASSERT_EQ(run.exitCode, 0) << run.Text().toStdString();
-        EXPECT_EQ(run.lines.count(QStringLiteral("Done")), files.size());
-        EXPECT_EQ(run.lines.filter(QStringLiteral("Connected for SFTP")).size(), 1) << "one session for all files";
+        ASSERT_EQ(run.exitCode, 0) << run.out.toStdString();
+        EXPECT_EQ(run.Lines().count(QStringLiteral("Done")), files.size());
+        EXPECT_EQ(run.Lines().filter(QStringLiteral("Connected for SFTP")).size(), 1) << "one session for all files";
         if (!c.secret.isEmpty()) {
-            EXPECT_FALSE(run.Text().contains(c.secret)) << "the password is never shown";
+            EXPECT_FALSE(run.out.contains(c.secret)) << "the password is never shown";
         }
         EXPECT_TRUE(QFile::exists(QDir(server->Home()).filePath(QStringLiteral("empty.bin"))));
         EXPECT_TRUE(server->Stored(QStringLiteral("empty.bin")).isEmpty());
@@ -182,8 +167,8 @@ TEST_F(PutToolSftp, UnknownHostKeyFailsWithItsFingerprintAndPassesWhenAccepted)
     const QString key = server->HostKeyType() + QLatin1Char(' ') + server->HostKeyFingerprint();
     ToolRun run = Run(Arguments({{local, QStringLiteral("page.html")}}));
     EXPECT_EQ(run.exitCode, 1);
-    ASSERT_FALSE(run.lines.isEmpty());
-    EXPECT_TRUE(run.lines.last().contains(key)) << run.Text().toStdString();
+    ASSERT_FALSE(run.Lines().isEmpty());
+    EXPECT_TRUE(run.Lines().last().contains(key)) << run.out.toStdString();
     EXPECT_FALSE(QFile::exists(knownHosts)) << "an unknown key is not stored unasked";
 
     const QString otherFingerprint = QStringLiteral("SHA256:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA");
@@ -193,13 +178,13 @@ TEST_F(PutToolSftp, UnknownHostKeyFailsWithItsFingerprintAndPassesWhenAccepted)
 
     run = Run(Arguments({{local, QStringLiteral("page.html")}},
                         {QStringLiteral("--accept-host-key"), server->HostKeyFingerprint()}));
-    EXPECT_EQ(run.exitCode, 0) << run.Text().toStdString();
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
     EXPECT_EQ(server->Stored(QStringLiteral("page.html")), QByteArray("<p>page</p>\n"));
     // Stored: the next run knows the key without being told, also with the port apart.
     QStringList portApart = Arguments({{local, QStringLiteral("again.html")}});
     portApart.replace(portApart.indexOf(server->Server()), QStringLiteral("127.0.0.1"));
     run = Run(portApart << QStringLiteral("--port") << server->PortText());
-    EXPECT_EQ(run.exitCode, 0) << run.Text().toStdString();
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
 }
 
 // A second server on the same address and port with another host key: whichever file recorded
@@ -232,10 +217,10 @@ TEST_F(PutToolSftp, ChangedHostKeyFailsEvenWhenItsFingerprintIsNamed)
         const ToolRun run = Run(Arguments({{local, QStringLiteral("page.html")}},
                                           {QStringLiteral("--accept-host-key"), server->HostKeyFingerprint()}));
         EXPECT_EQ(run.exitCode, 1);
-        ASSERT_FALSE(run.lines.isEmpty());
-        EXPECT_TRUE(run.lines.last().startsWith(QLatin1String("WARNING: the host key of ") + server->Server() +
-                                                QLatin1String(" has changed to ") + server->HostKeyType()))
-            << run.Text().toStdString();
+        ASSERT_FALSE(run.Lines().isEmpty());
+        EXPECT_TRUE(run.Lines().last().startsWith(QLatin1String("WARNING: the host key of ") + server->Server() +
+                                                  QLatin1String(" has changed to ") + server->HostKeyType()))
+            << run.out.toStdString();
         EXPECT_FALSE(QFile::exists(QDir(server->Home()).filePath(QStringLiteral("page.html"))));
     }
     EXPECT_FALSE(QFile::exists(knownHosts)) << "a changed key is never stored";
@@ -261,7 +246,7 @@ TEST_F(PutToolSftp, ReaderOfTheRemoteNameSeesOnlyTheOldOrTheWholeNewFile)
         tool.waitForFinished(5);
     }
     const ToolRun run = Finish(tool);
-    EXPECT_EQ(run.exitCode, 0) << run.Text().toStdString();
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
     EXPECT_TRUE(server->Stored(QStringLiteral("page.bin")) == fresh);
     EXPECT_GT(readsWhileUploading, 0) << "no read fell into the upload (" << reads << " reads)";
 }
@@ -289,9 +274,8 @@ TEST_F(PutToolSftp, KillingTheServerMidUploadLeavesTheOldFileWhole)
     EXPECT_GT(server->KillSessions(), 0);
     ::kill(static_cast<pid_t>(tool.processId()), SIGCONT);
     const ToolRun run = Finish(tool);
-    EXPECT_EQ(run.exitCode, 1) << run.Text().toStdString();
-    EXPECT_TRUE(run.Text().contains(QLatin1String("The connection to the server was lost")))
-        << run.Text().toStdString();
+    EXPECT_EQ(run.exitCode, 1) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains(QLatin1String("The connection to the server was lost"))) << run.out.toStdString();
     EXPECT_EQ(server->Stored(QStringLiteral("page.bin")), old);
 }
 
@@ -310,7 +294,7 @@ TEST_F(PutToolSftp, BadArgumentsExitWithTwoBeforeConnecting)
     for (const QStringList &arguments : {unpaired, badPort, keyWithoutSftp, passive, tls}) {
         const ToolRun run = Run(arguments);
         EXPECT_EQ(run.exitCode, 2) << arguments.join(' ').toStdString();
-        EXPECT_TRUE(run.lines.isEmpty());
+        EXPECT_TRUE(run.Lines().isEmpty());
     }
 }
 

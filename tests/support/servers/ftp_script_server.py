@@ -37,6 +37,7 @@ SCENARIOS = {
     "rnto_no_overwrite", "refuse_first_two", "refuse_first",
     "tls_cut", "tls_silent", "tls_data_cut", "trickle_sink", "no_pass_reply",
     "flood_line", "flood_after_pass", "pasv_public", "data_flood", "hostile_texts",
+    "inner_codes", "cut_continuation",
 }
 
 # How long the endless replies go on before the server gives up and hangs up.
@@ -99,6 +100,13 @@ class Session:
             return False
         if s == "multiline_greeting":
             self.send("220-Welcome to the scripted server\r\n220-Second line\r\n220 Ready\r\n")
+        elif s == "inner_codes":
+            # RFC 959: the inner lines of a reply may carry no code, or another one.
+            self.send("220-Welcome\r\n   indented text\r\n221 not the end\r\n220 Ready\r\n")
+        elif s == "cut_continuation":
+            # A continuation line cut short, then silence.
+            self.send("220-Welcome\r\nmore text")
+            return False
         elif s == "long_reply":
             self.reply("220 " + "x" * 300)
         elif s == "garbage":

@@ -1,0 +1,41 @@
+#include "tests/support/ProgramRun.h"
+
+namespace quelmark::test {
+
+QString BuildProgram(const char *name)
+{
+    return QStringLiteral(QUELMARK_BINARY_DIR "/") + QLatin1String(name);
+}
+
+QProcessEnvironment NoDisplayEnvironment()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    return environment;
+}
+
+ProgramRun Finish(QProcess &process, int timeoutMs)
+{
+    ProgramRun run;
+    if (process.state() != QProcess::NotRunning && !process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished(5000);
+    } else if (process.error() != QProcess::FailedToStart && process.exitStatus() == QProcess::NormalExit) {
+        run.exitCode = process.exitCode();
+    }
+    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
+ProgramRun RunToEnd(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
+                    int timeoutMs)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    return Finish(process, timeoutMs);
+}
+
+} // namespace quelmark::test
