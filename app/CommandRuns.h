@@ -36,8 +36,7 @@ class TLogCapture : public TEngineObserver {
 public:
     TLogCapture(TEngine &engine, TRunOutput &output);
     ~TLogCapture() override;
-    TLogCapture(const TLogCapture &) = delete;
-    TLogCapture &operator=(const TLogCapture &) = delete;
+    Q_DISABLE_COPY(TLogCapture)
 
     void LogLine(const QString &line) override;
 

@@ -19,8 +19,7 @@ public:
     // Installs the handlers; raises Exception when the pipe cannot be made.
     explicit TTermination(QObject *parent = nullptr);
     ~TTermination() override;
-    TTermination(const TTermination &) = delete;
-    TTermination &operator=(const TTermination &) = delete;
+    Q_DISABLE_COPY(TTermination)
 
     // Runs on the user-interface thread after SIGTERM or SIGINT arrived.
     std::function<void()> OnTerminate;

@@ -55,8 +55,7 @@ public:
     // Makes and shows the icon with its menu when a tray is available; otherwise makes nothing.
     explicit TTray(const TTrayCommands &commands, QObject *parent = nullptr);
     ~TTray() override;
-    TTray(const TTray &) = delete;
-    TTray &operator=(const TTray &) = delete;
+    Q_DISABLE_COPY(TTray)
 
     // The icon; null without a tray.
     QSystemTrayIcon *Icon() const { return m_icon; }

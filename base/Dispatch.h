@@ -7,6 +7,8 @@
 // thrown there.
 #pragma once
 
+#include <QtGlobal>
+
 #include <exception>
 
 namespace quelmark {
@@ -17,8 +19,7 @@ class DispatchScope {
 public:
     DispatchScope();
     ~DispatchScope();
-    DispatchScope(const DispatchScope &) = delete;
-    DispatchScope &operator=(const DispatchScope &) = delete;
+    Q_DISABLE_COPY(DispatchScope)
 
     // True when a handler parked an exception during this scope.
     bool HasParked() const noexcept { return static_cast<bool>(m_parked); }

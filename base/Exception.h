@@ -44,8 +44,7 @@ class UnattendedScope {
 public:
     explicit UnattendedScope(TopLevelReporter reporter);
     ~UnattendedScope();
-    UnattendedScope(const UnattendedScope &) = delete;
-    UnattendedScope &operator=(const UnattendedScope &) = delete;
+    Q_DISABLE_COPY(UnattendedScope)
 
 private:
     TopLevelReporter m_previous;

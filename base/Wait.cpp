@@ -26,8 +26,7 @@ public:
         if (m_onWaiting)
             m_onWaiting(false);
     }
-    TWaitingScope(const TWaitingScope &) = delete;
-    TWaitingScope &operator=(const TWaitingScope &) = delete;
+    Q_DISABLE_COPY(TWaitingScope)
 
 private:
     std::function<void(bool)> m_onWaiting;

@@ -231,17 +231,17 @@ void TfrmAddNewFile::btnSetIPParamToDefaultClick()
 void TfrmAddNewFile::btnOKClick()
 {
     if (EditMode == TEditMode::New && edtLocalFileName->text().isEmpty()) {
-        Refuse(QStringLiteral("Please enter a local file name..."), edtLocalFileName);
+        TMessageBox::Refuse(this, QStringLiteral("Please enter a local file name..."), edtLocalFileName);
         return;
     }
     // Without a host file name the server refuses every upload of the entry.
     if (EditMode != TEditMode::MultiEdit && edtHostFullName->text().trimmed().isEmpty()) {
-        Refuse(QStringLiteral("Please enter a host file name..."), edtHostFullName);
+        TMessageBox::Refuse(this, QStringLiteral("Please enter a host file name..."), edtHostFullName);
         return;
     }
     const QString refusal = m_refusal ? m_refusal(TypedEntry()) : QString();
     if (!refusal.isEmpty()) {
-        Refuse(refusal, edtLocalFileName);
+        TMessageBox::Refuse(this, refusal, edtLocalFileName);
         return;
     }
     // A page may be added before it is written, but a mistyped path would only show as the
@@ -264,13 +264,6 @@ void TfrmAddNewFile::ProposeHostNamesIn(const QString &dir)
 {
     m_hostDir = dir;
     m_hostDirGiven = true;
-}
-
-void TfrmAddNewFile::Refuse(const QString &text, QWidget *field)
-{
-    // The dialog stays open with what was typed, for the user to put it right.
-    TMessageBox::Information(this, text);
-    field->setFocus();
 }
 
 void TfrmAddNewFile::btnCancelClick()

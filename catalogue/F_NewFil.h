@@ -84,7 +84,6 @@ private:
     void FocusFirstField();
     void ProposeHostName(const QString &localFile);
     TFileEntry TypedEntry() const;
-    void Refuse(const QString &text, QWidget *field);
 
     TEntryRefusal m_refusal;
     bool m_ipParameterChanged = false;

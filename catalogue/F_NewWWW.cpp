@@ -97,17 +97,17 @@ void TfrmAddNewWebSite::showEvent(QShowEvent *event)
 void TfrmAddNewWebSite::btnOKClick()
 {
     if (edtFTPServer->text().trimmed().isEmpty()) {
-        Refuse(QStringLiteral("Please enter an FTP server name."), edtFTPServer);
+        TMessageBox::Refuse(this, QStringLiteral("Please enter an FTP server name."), edtFTPServer);
         return;
     }
     if (RefuseServer())
         return;
     if (edtSiteName->text().trimmed().isEmpty()) {
-        Refuse(QStringLiteral("Please enter a web site name."), edtSiteName);
+        TMessageBox::Refuse(this, QStringLiteral("Please enter a web site name."), edtSiteName);
         return;
     }
     if (const QString refusal = Refusal ? Refusal(Site()) : QString(); !refusal.isEmpty()) {
-        Refuse(refusal, edtSiteName);
+        TMessageBox::Refuse(this, refusal, edtSiteName);
         return;
     }
     QString dir = edtDefaultHostDir->text();
@@ -123,14 +123,8 @@ bool TfrmAddNewWebSite::RefuseServer()
     const TServerField server = ParseServerField(edtFTPServer->text());
     if (server.Valid())
         return false;
-    Refuse(server.error + QLatin1Char('.'), edtFTPServer);
+    TMessageBox::Refuse(this, server.error + QLatin1Char('.'), edtFTPServer);
     return true;
-}
-
-void TfrmAddNewWebSite::Refuse(const QString &text, QLineEdit *field)
-{
-    TMessageBox::Information(this, text);
-    field->setFocus();
 }
 
 void TfrmAddNewWebSite::btnCancelClick()

@@ -54,7 +54,6 @@ private:
     void Clear();
     void FollowServer(const QString &server);
     bool RefuseServer();
-    void Refuse(const QString &text, QLineEdit *field);
 
     std::unique_ptr<TSiteOptionControls> m_options;
     // The server text the site name last followed.

@@ -22,8 +22,7 @@ public:
     // window's controls are ("chkAutoProcess", ...). tempFileName is the initial "Temp Local
     // File:".
     TGeneralOptions(QWidget *parent, const QString &tempFileName);
-    TGeneralOptions(const TGeneralOptions &) = delete;
-    TGeneralOptions &operator=(const TGeneralOptions &) = delete;
+    Q_DISABLE_COPY(TGeneralOptions)
 
     // Returns the options the controls show: the number as the spin box holds it, the
     // drop-downs' texts as they would be stored.

@@ -65,6 +65,13 @@ void TMessageBox::Information(QWidget *parent, const QString &text)
     Ask(TKind::Information, parent, text);
 }
 
+void TMessageBox::Refuse(QWidget *dialog, const QString &text, QWidget *field)
+{
+    // The dialog stays open with what was typed, for the user to put it right.
+    Information(dialog, text);
+    field->setFocus();
+}
+
 TMessageBox::TAnswer TMessageBox::Confirm(QWidget *parent, const QString &text)
 {
     return Ask(TKind::Confirm, parent, text);

@@ -34,6 +34,9 @@ public:
 
     // Shows an information box with one OK button.
     static void Information(QWidget *parent, const QString &text);
+    // Tells in an information box why what was typed into a dialog cannot be taken, then puts the
+    // focus on field, the one at fault.
+    static void Refuse(QWidget *dialog, const QString &text, QWidget *field);
     // Asks with Yes and No buttons (Enter answers Yes, Esc answers No); returns Yes or No.
     static TAnswer Confirm(QWidget *parent, const QString &text);
     // Asks with OK and Cancel buttons; returns Ok or Cancel.

@@ -104,18 +104,6 @@ void TRegPasswordEdit::LoadFrom(TRegIniFile &ini, const QString &basePath)
     Problem.clear();
 }
 
-TRegMaskEdit::TRegMaskEdit(QWidget *parent) : QLineEdit(parent) {}
-
-void TRegMaskEdit::SaveTo(TRegIniFile &ini, const QString &)
-{
-    ini.WriteText(RegSection(), RegKeyword(), text());
-}
-
-void TRegMaskEdit::LoadFrom(TRegIniFile &ini, const QString &)
-{
-    setText(ini.ReadText(RegSection(), RegKeyword(), text()));
-}
-
 TRegCheckBox::TRegCheckBox(const QString &text, QWidget *parent) : QCheckBox(text, parent)
 {
     connect(this, &QCheckBox::toggled, this, [this] { m_keptText.clear(); });

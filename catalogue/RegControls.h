@@ -38,8 +38,7 @@ class TRegControl {
 public:
     TRegControl();
     virtual ~TRegControl() = default;
-    TRegControl(const TRegControl &) = delete;
-    TRegControl &operator=(const TRegControl &) = delete;
+    Q_DISABLE_COPY(TRegControl)
 
     const QString &RegSection() const { return m_regSection; }
     void SetRegSection(const QString &section) { m_regSection = section; }
@@ -101,12 +100,10 @@ public:
 };
 
 // Masked text box; stores its text like TRegEdit.
-class TRegMaskEdit : public QLineEdit, public TRegControl {
+class TRegMaskEdit : public TRegEdit {
     Q_OBJECT
 public:
-    explicit TRegMaskEdit(QWidget *parent = nullptr);
-    void SaveTo(TRegIniFile &ini, const QString &basePath) override;
-    void LoadFrom(TRegIniFile &ini, const QString &basePath) override;
+    using TRegEdit::TRegEdit;
 };
 
 // Check box; stores its checked state as "1" or "0", or as one of two texts given to it.

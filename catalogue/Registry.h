@@ -67,8 +67,7 @@ public:
     TStoreTransaction();
     explicit TStoreTransaction(const QString &failureText);
     ~TStoreTransaction();
-    TStoreTransaction(const TStoreTransaction &) = delete;
-    TStoreTransaction &operator=(const TStoreTransaction &) = delete;
+    Q_DISABLE_COPY(TStoreTransaction)
     void Commit();
 
 private:
@@ -81,8 +80,7 @@ class TRegistry {
 public:
     TRegistry();
     virtual ~TRegistry();
-    TRegistry(const TRegistry &) = delete;
-    TRegistry &operator=(const TRegistry &) = delete;
+    Q_DISABLE_COPY(TRegistry)
 
     // Opens a key relative to the current key (absolute when it begins with "\"); with
     // canCreate, creates all missing levels. False when the key is absent and not created.

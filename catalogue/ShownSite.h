@@ -33,8 +33,7 @@ public:
     // order they are stored, each named as the window's controls are ("edtFTPServer", ...,
     // "chkPassive", ..., "lvFileDetails").
     explicit TShownSite(QWidget *page);
-    TShownSite(const TShownSite &) = delete;
-    TShownSite &operator=(const TShownSite &) = delete;
+    Q_DISABLE_COPY(TShownSite)
 
     // Returns the site the fields show; the name is left empty (the catalogue knows it).
     TSite Site() const;

@@ -28,8 +28,7 @@ public:
         if (--m_editor.m_editing == 0 && m_editor.OnEdited)
             Guarded(m_editor.OnEdited);
     }
-    TEditingMark(const TEditingMark &) = delete;
-    TEditingMark &operator=(const TEditingMark &) = delete;
+    Q_DISABLE_COPY(TEditingMark)
 
 private:
     TSiteEditor &m_editor;

@@ -27,13 +27,25 @@ namespace {
 constexpr int kColumns = 2;
 constexpr int kTextColumns = 1;
 
+// Makes the control of option: the persisted kind Reg, named after the option's store value, or
+// the plain kind Plain.
+template <typename Plain, typename Reg, typename... Args>
+Plain *MakeControl(const TSiteOption &option, bool persisted, Args &&...args)
+{
+    Plain *control = nullptr;
+    if (persisted) {
+        auto *reg = new Reg(std::forward<Args>(args)...);
+        reg->SetRegKeyword(option.storeName);
+        control = reg;
+    } else {
+        control = new Plain(std::forward<Args>(args)...);
+    }
+    return Named(control, option.objectName);
+}
+
 QWidget *MakeFlag(const TSiteOption &option, bool persisted)
 {
-    const QString caption = QString::fromLatin1(option.caption);
-    QCheckBox *check = persisted ? new TRegCheckBox(caption) : new QCheckBox(caption);
-    if (persisted)
-        static_cast<TRegCheckBox *>(check)->SetRegKeyword(option.storeName);
-    return Named(check, option.objectName);
+    return MakeControl<QCheckBox, TRegCheckBox>(option, persisted, QString::fromLatin1(option.caption));
 }
 
 QWidget *MakeSwitch(const TSiteOption &option, const TSwitchOption &choice, bool persisted)
@@ -46,29 +58,14 @@ QWidget *MakeSwitch(const TSiteOption &option, const TSwitchOption &choice, bool
 
 QWidget *MakeChoice(const TSiteOption &option, const TChoiceOption &choice, bool persisted)
 {
-    QComboBox *box = nullptr;
-    if (persisted) {
-        auto *reg = new TRegComboBox;
-        reg->SetRegKeyword(option.storeName);
-        box = reg;
-    } else {
-        box = new QComboBox;
-    }
+    QComboBox *box = MakeControl<QComboBox, TRegComboBox>(option, persisted);
     box->addItems(choice.choices);
-    return Named(box, option.objectName);
+    return box;
 }
 
 QWidget *MakeText(const TSiteOption &option, bool persisted)
 {
-    QLineEdit *edit = nullptr;
-    if (persisted) {
-        auto *reg = new TRegEdit;
-        reg->SetRegKeyword(option.storeName);
-        edit = reg;
-    } else {
-        edit = new QLineEdit;
-    }
-    return Named(edit, option.objectName);
+    return MakeControl<QLineEdit, TRegEdit>(option, persisted);
 }
 
 QWidget *MakeCount(const TSiteOption &option, const TCountOption &count, bool persisted)

@@ -21,8 +21,7 @@ public:
     // for an option that is on or off ("chkPassive", ...), a spin box with its caption for a
     // number ("spnRetries"). Persisted controls carry the option's store name; plain ones do not.
     TSiteOptionControls(QWidget *parent, bool persisted);
-    TSiteOptionControls(const TSiteOptionControls &) = delete;
-    TSiteOptionControls &operator=(const TSiteOptionControls &) = delete;
+    Q_DISABLE_COPY(TSiteOptionControls)
 
     QWidget *Panel() const { return m_panel; }
     // Copies the options the controls show into site.

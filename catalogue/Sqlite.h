@@ -35,8 +35,7 @@ class Statement {
 public:
     Statement(sqlite3 *db, const char *sql);
     ~Statement();
-    Statement(const Statement &) = delete;
-    Statement &operator=(const Statement &) = delete;
+    Q_DISABLE_COPY(Statement)
 
     void Bind(int index, std::int64_t value);
     // Binds the bytes as TEXT (they are UTF-8); a null array binds an empty text.
@@ -76,8 +75,7 @@ class Use {
 public:
     explicit Use(Statement &statement) : m_statement(statement) {}
     ~Use() { m_statement.Reset(); }
-    Use(const Use &) = delete;
-    Use &operator=(const Use &) = delete;
+    Q_DISABLE_COPY(Use)
     Statement *operator->() const { return &m_statement; }
     Statement &operator*() const { return m_statement; }
 
@@ -91,8 +89,7 @@ public:
     // Opens an existing file for reading and writing, or for reading only; never creates one.
     explicit Connection(const std::string &path, bool readOnly = false);
     ~Connection();
-    Connection(const Connection &) = delete;
-    Connection &operator=(const Connection &) = delete;
+    Q_DISABLE_COPY(Connection)
 
     // Runs one or more statements that return no rows.
     void Exec(const char *sql);
@@ -117,8 +114,7 @@ public:
     // `begin` is the BEGIN statement to run ("BEGIN", "BEGIN IMMEDIATE").
     Transaction(Connection &connection, const char *begin = "BEGIN");
     ~Transaction();
-    Transaction(const Transaction &) = delete;
-    Transaction &operator=(const Transaction &) = delete;
+    Q_DISABLE_COPY(Transaction)
     void Commit();
 
 private:

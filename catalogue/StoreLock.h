@@ -38,8 +38,7 @@ public:
     explicit TStoreLock(const QString &storePath);
     // Releases the lock when held.
     ~TStoreLock();
-    TStoreLock(const TStoreLock &) = delete;
-    TStoreLock &operator=(const TStoreLock &) = delete;
+    Q_DISABLE_COPY(TStoreLock)
 
     // Takes the lock unless a live program holds it; returns whether this program holds it now.
     // Raises Exception, naming the file, when the lock file cannot be made or locked.

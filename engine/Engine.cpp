@@ -22,68 +22,10 @@ void TObserverList::Remove(TEngineObserver *observer)
     m_observers.removeAll(observer);
 }
 
-// An observer may add or remove observers while it is told: each is told from a copy of the list.
-template <typename F> void TObserverList::Tell(F &&f)
-{
-    const QList<TEngineObserver *> observers = m_observers;
-    for (TEngineObserver *observer : observers)
-        f(*observer);
-}
-
-void TObserverList::LogLine(const QString &line)
-{
-    Tell([&](TEngineObserver &o) { o.LogLine(line); });
-}
-
-void TObserverList::LogCleared()
-{
-    Tell([&](TEngineObserver &o) { o.LogCleared(); });
-}
-
-void TObserverList::Hold(THold hold, bool on)
-{
-    Tell([&](TEngineObserver &o) { o.Hold(hold, on); });
-}
-
-void TObserverList::TransferStarted(const QString &localFile)
-{
-    Tell([&](TEngineObserver &o) { o.TransferStarted(localFile); });
-}
-
-void TObserverList::TransferProgress(const QString &localFile, std::int64_t sent, std::int64_t size)
-{
-    Tell([&](TEngineObserver &o) { o.TransferProgress(localFile, sent, size); });
-}
-
-void TObserverList::TransferEnded()
-{
-    Tell([&](TEngineObserver &o) { o.TransferEnded(); });
-}
-
 bool TObserverList::ShowsPageLines() const
 {
     return std::any_of(m_observers.begin(), m_observers.end(),
                        [](const TEngineObserver *o) { return o->ShowsPageLines(); });
-}
-
-void TObserverList::PageCopied(const QStringList &page, const QStringList &copy)
-{
-    Tell([&](TEngineObserver &o) { o.PageCopied(page, copy); });
-}
-
-void TObserverList::AddressInUse(const QString &address)
-{
-    Tell([&](TEngineObserver &o) { o.AddressInUse(address); });
-}
-
-void TObserverList::Note(const QString &text)
-{
-    Tell([&](TEngineObserver &o) { o.Note(text); });
-}
-
-void TObserverList::NoteDone(const QString &text)
-{
-    Tell([&](TEngineObserver &o) { o.NoteDone(text); });
 }
 
 std::optional<bool> TObserverList::Ask(TQuestion question, const QString &text)
@@ -94,21 +36,6 @@ std::optional<bool> TObserverList::Ask(TQuestion question, const QString &text)
             return answer;
     }
     return std::nullopt;
-}
-
-void TObserverList::FileDone(const TFileResult &result)
-{
-    Tell([&](TEngineObserver &o) { o.FileDone(result); });
-}
-
-void TObserverList::CheckDone(const TCheckReport &report)
-{
-    Tell([&](TEngineObserver &o) { o.CheckDone(report); });
-}
-
-void TObserverList::TimerChanged(bool running)
-{
-    Tell([&](TEngineObserver &o) { o.TimerChanged(running); });
 }
 
 TEngine::TEngine(const TEngineParts &parts, QObject *owner) : m_parts(parts)

@@ -30,25 +30,40 @@ public:
     void Add(TEngineObserver *observer);
     void Remove(TEngineObserver *observer);
 
-    void LogLine(const QString &line) override;
-    void LogCleared() override;
-    void Hold(THold hold, bool on) override;
-    void TransferStarted(const QString &localFile) override;
-    void TransferProgress(const QString &localFile, std::int64_t sent, std::int64_t size) override;
-    void TransferEnded() override;
+    void LogLine(const QString &line) override { Tell(&TEngineObserver::LogLine, line); }
+    void LogCleared() override { Tell(&TEngineObserver::LogCleared); }
+    void Hold(THold hold, bool on) override { Tell(&TEngineObserver::Hold, hold, on); }
+    void TransferStarted(const QString &localFile) override { Tell(&TEngineObserver::TransferStarted, localFile); }
+    void TransferProgress(const QString &localFile, std::int64_t sent, std::int64_t size) override
+    {
+        Tell(&TEngineObserver::TransferProgress, localFile, sent, size);
+    }
+    void TransferEnded() override { Tell(&TEngineObserver::TransferEnded); }
+    // Whether any observer shows them.
     bool ShowsPageLines() const override;
-    void PageCopied(const QStringList &page, const QStringList &copy) override;
-    void AddressInUse(const QString &address) override;
-    void Note(const QString &text) override;
-    void NoteDone(const QString &text) override;
+    void PageCopied(const QStringList &page, const QStringList &copy) override
+    {
+        Tell(&TEngineObserver::PageCopied, page, copy);
+    }
+    void AddressInUse(const QString &address) override { Tell(&TEngineObserver::AddressInUse, address); }
+    void Note(const QString &text) override { Tell(&TEngineObserver::Note, text); }
+    void NoteDone(const QString &text) override { Tell(&TEngineObserver::NoteDone, text); }
     // The first answer an observer gives; nothing when none has anybody to ask.
     std::optional<bool> Ask(TQuestion question, const QString &text) override;
-    void FileDone(const TFileResult &result) override;
-    void CheckDone(const TCheckReport &report) override;
-    void TimerChanged(bool running) override;
+    void FileDone(const TFileResult &result) override { Tell(&TEngineObserver::FileDone, result); }
+    void CheckDone(const TCheckReport &report) override { Tell(&TEngineObserver::CheckDone, report); }
+    void TimerChanged(bool running) override { Tell(&TEngineObserver::TimerChanged, running); }
 
 private:
-    template <typename F> void Tell(F &&f);
+    // An observer may add or remove observers while it is told: each is told from a copy of the
+    // list.
+    template <typename... Params, typename... Args>
+    void Tell(void (TEngineObserver::*event)(Params...), const Args &...args)
+    {
+        const QList<TEngineObserver *> observers = m_observers;
+        for (TEngineObserver *observer : observers)
+            (observer->*event)(args...);
+    }
 
     QList<TEngineObserver *> m_observers;
 };
@@ -61,8 +76,7 @@ public:
     explicit TEngine(const TEngineParts &parts, QObject *owner = nullptr);
     // Takes the refresh cycle down first: its ticks are what could still start a push.
     ~TEngine();
-    TEngine(const TEngine &) = delete;
-    TEngine &operator=(const TEngine &) = delete;
+    Q_DISABLE_COPY(TEngine)
 
     // Adds an observer (not owned), told of everything from now on; Remove takes it away again.
     void AddObserver(TEngineObserver *observer) { m_events.Add(observer); }
@@ -96,8 +110,7 @@ public:
         m_engine.AddObserver(&m_observer);
     }
     ~TObserving() { m_engine.RemoveObserver(&m_observer); }
-    TObserving(const TObserving &) = delete;
-    TObserving &operator=(const TObserving &) = delete;
+    Q_DISABLE_COPY(TObserving)
 
 private:
     TEngine &m_engine;

@@ -184,4 +184,16 @@ public:
     virtual void TimerChanged(bool running) { (void)running; }
 };
 
+// Keeps the user's commands out, telling observers of hold, for as long as it lives.
+class THeldScope {
+public:
+    THeldScope(TEngineObserver &events, THold hold) : m_events(events), m_hold(hold) { m_events.Hold(m_hold, true); }
+    ~THeldScope() { m_events.Hold(m_hold, false); }
+    Q_DISABLE_COPY_MOVE(THeldScope)
+
+private:
+    TEngineObserver &m_events;
+    THold m_hold;
+};
+
 } // namespace quelmark

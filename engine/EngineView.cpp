@@ -97,39 +97,27 @@ void TAnimation::WatchAncestors()
     }
 }
 
+void TAnimation::Follow(const QEvent &event, bool own)
+{
+    if (event.type() == QEvent::ParentChange)
+        WatchAncestors();
+    // Showing and hiding any ancestor reaches this widget itself; a window says it was
+    // minimised only to itself, which is why the ancestors are watched.
+    const bool shown = own && (event.type() == QEvent::Show || event.type() == QEvent::Hide);
+    if (shown || event.type() == QEvent::ParentChange || event.type() == QEvent::WindowStateChange)
+        TurnWhenOnShow();
+}
+
 bool TAnimation::event(QEvent *event)
 {
     const bool handled = QWidget::event(event);
-    switch (event->type()) {
-    case QEvent::ParentChange:
-        WatchAncestors();
-        TurnWhenOnShow();
-        break;
-    // Showing and hiding any ancestor reaches this widget too.
-    case QEvent::Show:
-    case QEvent::Hide:
-    case QEvent::WindowStateChange:
-        TurnWhenOnShow();
-        break;
-    default:
-        break;
-    }
+    Follow(*event, true);
     return handled;
 }
 
 bool TAnimation::eventFilter(QObject *, QEvent *event)
 {
-    switch (event->type()) {
-    case QEvent::ParentChange:
-        WatchAncestors();
-        TurnWhenOnShow();
-        break;
-    case QEvent::WindowStateChange:
-        TurnWhenOnShow();
-        break;
-    default:
-        break;
-    }
+    Follow(*event, false);
     return false;
 }
 

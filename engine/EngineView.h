@@ -62,6 +62,8 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    // Follows an event of the animation itself (own) or of one of its ancestors.
+    void Follow(const QEvent &event, bool own);
     void WatchAncestors();
     void TurnWhenOnShow();
 
@@ -173,8 +175,7 @@ class TWindowSites : public TEngineData {
 public:
     TWindowSites(TCatalogue &catalogue, TNavigator &navigator, TGeneralOptions &options);
     ~TWindowSites() override;
-    TWindowSites(const TWindowSites &) = delete;
-    TWindowSites &operator=(const TWindowSites &) = delete;
+    Q_DISABLE_COPY(TWindowSites)
 
     TOptions Options() override;
     void SetLastIPAddress(const QString &address) override;

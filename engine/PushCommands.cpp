@@ -17,8 +17,7 @@ class TPushCommands::TPushingMark {
 public:
     explicit TPushingMark(bool &pushing) : m_pushing(pushing), m_before(std::exchange(pushing, true)) {}
     ~TPushingMark() { m_pushing = m_before; }
-    TPushingMark(const TPushingMark &) = delete;
-    TPushingMark &operator=(const TPushingMark &) = delete;
+    Q_DISABLE_COPY(TPushingMark)
 
 private:
     bool &m_pushing;
@@ -26,19 +25,6 @@ private:
 };
 
 namespace {
-
-// Keeps the user's commands out for as long as it lives.
-class THeld {
-public:
-    THeld(TEngineObserver &events, THold hold) : m_events(events), m_hold(hold) { m_events.Hold(m_hold, true); }
-    ~THeld() { m_events.Hold(m_hold, false); }
-    THeld(const THeld &) = delete;
-    THeld &operator=(const THeld &) = delete;
-
-private:
-    TEngineObserver &m_events;
-    THold m_hold;
-};
 
 // Tells whether a forced push of the entry writes the address into a copy.
 bool NeedsAddress(const TPushEntry &entry)
@@ -73,8 +59,7 @@ public:
         }
     }
 
-    TPushAllCleanup(const TPushAllCleanup &) = delete;
-    TPushAllCleanup &operator=(const TPushAllCleanup &) = delete;
+    Q_DISABLE_COPY(TPushAllCleanup)
 
     // The address the walk pushes with, once it is known.
     void SetAddress(const QString &address) { m_address = address; }
@@ -232,7 +217,7 @@ TAddressResult TPushCommands::CheckAddress()
 // rule's "127.0.0.1" is pushed as it always was.
 QString TPushCommands::AddressForCommand()
 {
-    THeld held(m_events, THold::AddressCheck);
+    THeldScope held(m_events, THold::AddressCheck);
     const TAddressResult found = CheckAddress();
     if (found.address.isEmpty()) {
         m_log.AddToLog(found.failure);

@@ -49,8 +49,7 @@ public:
     // once through the parts' localAddress and hands that one answer to change detection, the
     // upload copies and the address fields.
     TPushCommands(const TEngineParts &parts, TEngineObserver &events, TTransfer &transfer, TActivityLog &log);
-    TPushCommands(const TPushCommands &) = delete;
-    TPushCommands &operator=(const TPushCommands &) = delete;
+    Q_DISABLE_COPY(TPushCommands)
 
     // Pushes every due entry of every site, site by site in the data's order, as one walk (the
     // data's BeginWalk, OpenSite and EndWalk), the user's commands held back meanwhile. Logs

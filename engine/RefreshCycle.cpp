@@ -23,8 +23,7 @@ template <typename F> class TAtExit {
 public:
     explicit TAtExit(F f) : m_f(std::move(f)) {}
     ~TAtExit() { m_f(); }
-    TAtExit(const TAtExit &) = delete;
-    TAtExit &operator=(const TAtExit &) = delete;
+    Q_DISABLE_COPY(TAtExit)
 
 private:
     F m_f;

@@ -84,28 +84,10 @@ public:
         m_transfer.TransferCancelled = false;
     }
 
-    TBusyScope(const TBusyScope &) = delete;
-    TBusyScope &operator=(const TBusyScope &) = delete;
+    Q_DISABLE_COPY(TBusyScope)
 
 private:
     TTransfer &m_transfer;
-};
-
-// Keeps user commands out while a shared session ends between two files.
-class TTransfer::TWindowLock {
-public:
-    explicit TWindowLock(TEngineObserver &events, THold hold = THold::SessionEnd) : m_events(events), m_hold(hold)
-    {
-        m_events.Hold(m_hold, true);
-    }
-    ~TWindowLock() { m_events.Hold(m_hold, false); }
-
-    TWindowLock(const TWindowLock &) = delete;
-    TWindowLock &operator=(const TWindowLock &) = delete;
-
-private:
-    TEngineObserver &m_events;
-    THold m_hold;
 };
 
 TTransfer::TSiteSession::TSiteSession(TTransfer &transfer) : m_transfer(transfer)
@@ -134,10 +116,10 @@ void TTransfer::TSiteSession::End()
     m_transfer.m_sharedSession = false;
     // A session that failed or was cancelled is over already; one the server ended while idle
     // only needs forgetting, and neither locks the window.
-    std::optional<TWindowLock> lock;
+    std::optional<THeldScope> lock;
     for (TUploadClient *client : m_transfer.Clients()) {
         if (client->SessionOpen() && !lock)
-            lock.emplace(m_transfer.m_events);
+            lock.emplace(m_transfer.m_events, THold::SessionEnd);
     }
     m_transfer.CloseSessions();
 }
@@ -322,7 +304,7 @@ bool TTransfer::TrustCertificate(TUploadClient &client, TSite &site, const TServ
 
 QString TTransfer::TestConnection(TSite &site)
 {
-    TWindowLock lock(m_events, THold::ConnectionTest);
+    THeldScope lock(m_events, THold::ConnectionTest);
     const QString protocol = ProtocolText(site);
     const TServerField server = ParseServerField(site.server);
     std::optional<QString> folderFailure;

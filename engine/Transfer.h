@@ -37,8 +37,7 @@ public:
     // what it does.
     TTransfer(const TEngineParts &parts, TEngineObserver &events, TActivityLog &log);
     ~TTransfer();
-    TTransfer(const TTransfer &) = delete;
-    TTransfer &operator=(const TTransfer &) = delete;
+    Q_DISABLE_COPY(TTransfer)
 
     // Lets the transfers made while it lives share one FTP session when "One FTP session per
     // site" is checked: the first file logs in, each next one is stored over the same control
@@ -50,8 +49,7 @@ public:
         explicit TSiteSession(TTransfer &transfer);
         // Ends the session unless End did; a failure to end it is reported, not raised.
         ~TSiteSession();
-        TSiteSession(const TSiteSession &) = delete;
-        TSiteSession &operator=(const TSiteSession &) = delete;
+        Q_DISABLE_COPY(TSiteSession)
 
         // Ends the session with QUIT, the user's commands held back while the server answers; a
         // socket failure goes to the caller.
@@ -71,8 +69,7 @@ public:
     public:
         TQuestionScope(TTransfer &transfer, bool asking);
         ~TQuestionScope();
-        TQuestionScope(const TQuestionScope &) = delete;
-        TQuestionScope &operator=(const TQuestionScope &) = delete;
+        Q_DISABLE_COPY(TQuestionScope)
 
     private:
         TTransfer &m_transfer;
@@ -129,7 +126,6 @@ public:
 
 private:
     class TBusyScope;
-    class TWindowLock;
 
     bool Upload(TSite &site, const TPushEntry &entry, const QString &address);
     bool Failed(const QString &reason, const QString &localFile);

@@ -77,8 +77,7 @@ class TUploadCopyFile {
 public:
     explicit TUploadCopyFile(QString path);
     ~TUploadCopyFile();
-    TUploadCopyFile(const TUploadCopyFile &) = delete;
-    TUploadCopyFile &operator=(const TUploadCopyFile &) = delete;
+    Q_DISABLE_COPY(TUploadCopyFile)
 
     // Appends bytes to the copy; a failure is kept for Commit.
     void Write(const QByteArray &bytes);
