@@ -31,7 +31,6 @@ struct TShownFileDialog {
 class TFileDialogs : public TTestHook<QString, TShownFileDialog> {
 public:
     using TKind = TFileDialogKind;
-    using TShown = TShownFileDialog;
 
     // Asks for a file name to save to: the file's folder must exist and replacing an existing
     // file is confirmed first. Filters read "Text Files (*.TXT)"; a name typed without an

@@ -29,8 +29,6 @@ struct TShownBox {
 class TMessageBox : public TTestHook<TBoxAnswer, TShownBox> {
 public:
     using TKind = TBoxKind;
-    using TAnswer = TBoxAnswer;
-    using TShown = TShownBox;
 
     // Shows an information box with one OK button.
     static void Information(QWidget *parent, const QString &text);

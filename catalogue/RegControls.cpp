@@ -145,32 +145,23 @@ void TRegCheckBox::SetRegText(const QString &text)
     m_keptText = on || text.compare(m_offText, Qt::CaseInsensitive) == 0 ? QString() : text;
 }
 
-TRegRadioButton::TRegRadioButton(const QString &text, QWidget *parent) : QRadioButton(text, parent) {}
-
-void TRegRadioButton::SaveTo(TRegIniFile &ini, const QString &)
+template <typename Button> void TRegCheckedButton<Button>::SaveTo(TRegIniFile &ini, const QString &)
 {
-    ini.WriteFlag(RegSection(), RegKeyword(), isChecked());
+    ini.WriteFlag(RegSection(), RegKeyword(), this->isChecked());
 }
 
-void TRegRadioButton::LoadFrom(TRegIniFile &ini, const QString &)
+template <typename Button> void TRegCheckedButton<Button>::LoadFrom(TRegIniFile &ini, const QString &)
 {
-    setChecked(ini.ReadFlag(RegSection(), RegKeyword(), isChecked()));
+    this->setChecked(ini.ReadFlag(RegSection(), RegKeyword(), this->isChecked()));
 }
 
-TRegSpeedButton::TRegSpeedButton(QWidget *parent) : QToolButton(parent)
+template class TRegCheckedButton<QRadioButton>;
+template class TRegCheckedButton<QToolButton>;
+
+TRegSpeedButton::TRegSpeedButton(QWidget *parent) : TRegCheckedButton(parent)
 {
     setCheckable(true);
     setAutoRaise(true);
-}
-
-void TRegSpeedButton::SaveTo(TRegIniFile &ini, const QString &)
-{
-    ini.WriteFlag(RegSection(), RegKeyword(), isChecked());
-}
-
-void TRegSpeedButton::LoadFrom(TRegIniFile &ini, const QString &)
-{
-    setChecked(ini.ReadFlag(RegSection(), RegKeyword(), isChecked()));
 }
 
 // ---- spin edit ----------------------------------------------------------------------------

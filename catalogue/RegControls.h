@@ -129,23 +129,26 @@ private:
     QString m_keptText;
 };
 
-// Radio button; stores its checked state as "1" or "0".
-class TRegRadioButton : public QRadioButton, public TRegControl {
-    Q_OBJECT
+// A button that stores its checked state as "1" or "0"; made for QRadioButton and QToolButton.
+template <typename Button> class TRegCheckedButton : public Button, public TRegControl {
 public:
-    explicit TRegRadioButton(QWidget *parent = nullptr) : QRadioButton(parent) {}
-    explicit TRegRadioButton(const QString &text, QWidget *parent = nullptr);
+    using Button::Button;
     void SaveTo(TRegIniFile &ini, const QString &basePath) override;
     void LoadFrom(TRegIniFile &ini, const QString &basePath) override;
 };
 
+// Radio button.
+class TRegRadioButton : public TRegCheckedButton<QRadioButton> {
+    Q_OBJECT
+public:
+    using TRegCheckedButton::TRegCheckedButton;
+};
+
 // Checkable tool button; stores whether it is pressed.
-class TRegSpeedButton : public QToolButton, public TRegControl {
+class TRegSpeedButton : public TRegCheckedButton<QToolButton> {
     Q_OBJECT
 public:
     explicit TRegSpeedButton(QWidget *parent = nullptr);
-    void SaveTo(TRegIniFile &ini, const QString &basePath) override;
-    void LoadFrom(TRegIniFile &ini, const QString &basePath) override;
 };
 
 // Integer spin box whose text is free: the value is the text read as a number (decimal, or

@@ -9,8 +9,12 @@ namespace quelmark {
 // The test mode of a modal seam (message boxes, file dialogs), which derives from it: while on,
 // each dialog is recorded instead of shown and takes its answer from a queue, so no test ever
 // blocks on a modal dialog.
-template <typename TAnswer, typename TShown> class TTestHook {
+template <typename AnswerType, typename ShownType> class TTestHook {
 public:
+    // What a dialog answers, and what the test mode records of one shown.
+    using TAnswer = AnswerType;
+    using TShown = ShownType;
+
     // Switches the test mode; either way the queue and the record start empty.
     static void SetTestMode(bool on)
     {
