@@ -7,13 +7,13 @@ namespace quelmark {
 
 namespace {
 
-const QString OptionPrefix = QStringLiteral("--");
+const QString kOptionPrefix = QStringLiteral("--");
 // The usage fits a terminal of 80 columns with the cursor still on the line.
 constexpr qsizetype kUsageColumns = 79;
 
 // The window-system options Qt's application object takes out of the arguments: the first group
 // with a value ("-name VALUE" or "-name=VALUE"), the second without.
-const QStringList QtOptionsWithValue = {
+const QStringList kQtOptionsWithValue = {
     QStringLiteral("platform"),
     QStringLiteral("platformpluginpath"),
     QStringLiteral("platformtheme"),
@@ -31,7 +31,7 @@ const QStringList QtOptionsWithValue = {
     QStringLiteral("stylesheet"),
     QStringLiteral("qmljsdebugger"),
 };
-const QStringList QtSwitches = {
+const QStringList kQtSwitches = {
     QStringLiteral("reverse"), QStringLiteral("widgetcount"), QStringLiteral("nograb"),
     QStringLiteral("dograb"),  QStringLiteral("sync"),        QStringLiteral("testability"),
 };
@@ -41,15 +41,15 @@ const QStringList QtSwitches = {
 bool TakeWindowArgument(const QStringList &arguments, qsizetype &i, TCommandLine &line)
 {
     const QString &argument = arguments[i];
-    if (!argument.startsWith(QLatin1Char('-')) || argument.startsWith(OptionPrefix))
+    if (!argument.startsWith(QLatin1Char('-')) || argument.startsWith(kOptionPrefix))
         return false;
     const qsizetype equals = argument.indexOf(QLatin1Char('='));
     const QString name = argument.mid(1, equals < 0 ? -1 : equals - 1);
-    if (QtSwitches.contains(name) && equals < 0) {
+    if (kQtSwitches.contains(name) && equals < 0) {
         line.WindowArguments << argument;
         return true;
     }
-    if (!QtOptionsWithValue.contains(name))
+    if (!kQtOptionsWithValue.contains(name))
         return false;
     line.WindowArguments << argument;
     if (equals < 0) {
@@ -73,16 +73,16 @@ const TOptionSpec *OptionOf(const std::vector<TOptionSpec> &options, const QStri
         if (found != options.end())
             return &*found;
     }
-    if (!argument.startsWith(OptionPrefix) || argument.size() == OptionPrefix.size()) {
+    if (!argument.startsWith(kOptionPrefix) || argument.size() == kOptionPrefix.size()) {
         error = QStringLiteral("unexpected argument '%1'").arg(argument);
         return nullptr;
     }
     equals = argument.indexOf(QLatin1Char('='));
-    const QString name = argument.mid(OptionPrefix.size(), equals < 0 ? -1 : equals - OptionPrefix.size());
+    const QString name = argument.mid(kOptionPrefix.size(), equals < 0 ? -1 : equals - kOptionPrefix.size());
     const auto found =
         std::find_if(options.begin(), options.end(), [&name](const TOptionSpec &o) { return o.Name == name; });
     if (found == options.end()) {
-        error = QStringLiteral("unknown option '%1'").arg(OptionPrefix + name);
+        error = QStringLiteral("unknown option '%1'").arg(kOptionPrefix + name);
         return nullptr;
     }
     return &*found;
@@ -91,7 +91,7 @@ const TOptionSpec *OptionOf(const std::vector<TOptionSpec> &options, const QStri
 // Returns the option's name as the usage shows it, with its value when it takes one.
 QString Synopsis(const TOptionSpec &option)
 {
-    QString text = OptionPrefix + option.Name;
+    QString text = kOptionPrefix + option.Name;
     if (!option.ValueName.isEmpty())
         text += QLatin1Char(' ') + option.ValueName;
     return text;
@@ -161,10 +161,10 @@ TCommandLine ParseCommandLine(const QStringList &arguments, const std::vector<TO
             continue;
         const QString &name = option->Name;
         if (line.Has(name)) {
-            line.Error = QStringLiteral("option '%1' is given twice").arg(OptionPrefix + name);
+            line.Error = QStringLiteral("option '%1' is given twice").arg(kOptionPrefix + name);
         } else if (option->ValueName.isEmpty()) {
             if (equals >= 0)
-                line.Error = QStringLiteral("option '%1' takes no value").arg(OptionPrefix + name);
+                line.Error = QStringLiteral("option '%1' takes no value").arg(kOptionPrefix + name);
             else
                 line.Given.insert(name, QString());
         } else if (equals >= 0) {
@@ -196,7 +196,7 @@ TCommandLine ParseProgramCommandLine(const QStringList &arguments)
     QStringList given;
     for (const auto &[name, mode] : modes) {
         if (line.Has(name)) {
-            given << OptionPrefix + name;
+            given << kOptionPrefix + name;
             line.Mode = mode;
         }
     }

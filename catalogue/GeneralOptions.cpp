@@ -46,7 +46,7 @@ TGeneralOptions::TGeneralOptions(QWidget *parent, const QString &tempFileName)
     spnTestFilesMinutes = Named(new TRegSpinEdit(parent), "spnTestFilesMinutes");
     spnTestFilesMinutes->SetRegSection(store::GeneralOptions);
     spnTestFilesMinutes->SetRegKeyword(store::MinsTestFiles);
-    spnTestFilesMinutes->SetRange(MinTestFilesMinutes, MaxTestFilesMinutes);
+    spnTestFilesMinutes->SetRange(kMinTestFilesMinutes, kMaxTestFilesMinutes);
     spnTestFilesMinutes->SetSingleStep(5);
     chkDetailedLogging = OptionCheck(parent, "chkDetailedLogging", store::DetailedLogging, "Detailed Logging");
     edtTempFileName = OptionEdit(parent, "edtTempFileName", store::TempFileName);

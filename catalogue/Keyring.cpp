@@ -23,7 +23,7 @@ namespace quelmark {
 namespace {
 
 // The Secret Service's name on the session bus.
-const QString SecretService = QStringLiteral("org.freedesktop.secrets");
+const QString kSecretService = QStringLiteral("org.freedesktop.secrets");
 // A keyring that has not answered by then is not going to. An unlock prompt on the desktop
 // holds the answer back until the user has answered it.
 constexpr int kAnswerMs = 60000;
@@ -83,17 +83,17 @@ bool KeyringAnswers()
     const QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected() || !bus.interface())
         return false;
-    if (bus.interface()->isServiceRegistered(SecretService).value())
+    if (bus.interface()->isServiceRegistered(kSecretService).value())
         return true;
     const QDBusReply<QStringList> startable = bus.interface()->call(QStringLiteral("ListActivatableNames"));
-    return startable.isValid() && startable.value().contains(SecretService);
+    return startable.isValid() && startable.value().contains(kSecretService);
 }
 
 bool KeyringLocked()
 {
     if (!SessionBusNamed())
         return false;
-    QDBusInterface properties(SecretService, QStringLiteral("/org/freedesktop/secrets/aliases/default"),
+    QDBusInterface properties(kSecretService, QStringLiteral("/org/freedesktop/secrets/aliases/default"),
                               QStringLiteral("org.freedesktop.DBus.Properties"), QDBusConnection::sessionBus());
     const QDBusReply<QDBusVariant> locked = properties.call(
         QStringLiteral("Get"), QStringLiteral("org.freedesktop.Secret.Collection"), QStringLiteral("Locked"));

@@ -133,7 +133,7 @@ enum TFileColumn : int {
 };
 
 // The number of column texts a row made by the program holds.
-inline constexpr int FileColumnCount = 7;
+inline constexpr int kFileColumnCount = 7;
 
 // The file list's headers, the caption's first.
 inline const QStringList FileListHeaders = {

@@ -34,7 +34,7 @@ struct TOptionRow {
 // In the order the page makes its controls, which is the order they are saved in.
 const TOptionRow kOptions[] = {
     {store::Autoprocess, TFlag{&TOptions::autoProcess}},
-    {store::MinsTestFiles, TCount{&TOptions::testFilesMinutes, MinTestFilesMinutes, MaxTestFilesMinutes}},
+    {store::MinsTestFiles, TCount{&TOptions::testFilesMinutes, kMinTestFilesMinutes, kMaxTestFilesMinutes}},
     {store::DetailedLogging, TFlag{&TOptions::detailedLogging}},
     {store::TempFileName, TText{&TOptions::tempFileName}},
     {store::DefaultIPParam, TText{&TOptions::defaultIPParam}},

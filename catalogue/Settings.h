@@ -53,8 +53,8 @@ struct TOptions {
 };
 
 // The range of "Test local files every (mins):".
-inline constexpr int MinTestFilesMinutes = 1;
-inline constexpr int MaxTestFilesMinutes = 7200;
+inline constexpr int kMinTestFilesMinutes = 1;
+inline constexpr int kMaxTestFilesMinutes = 7200;
 
 // Returns N, the ticks between checks, for the text of "Test local files every (mins):" as the
 // user is typing it: the integer the text holds, or 1 when it holds none.

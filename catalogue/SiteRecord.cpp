@@ -253,7 +253,7 @@ TSiteRecord LoadSiteRecord(const QString &basePath, const QString &name, const T
     TRegIniFile ini(basePath);
     ReadSiteValues(ini, store::SiteSection(name), record.site);
     TRegIniFile site(JoinPath(basePath, store::SiteSection(name)));
-    ReadRows(site, LoadedColumnCount, record.rows);
+    ReadRows(site, kLoadedColumnCount, record.rows);
     transaction.Commit();
     return record;
 }

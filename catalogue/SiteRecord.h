@@ -111,7 +111,7 @@ struct TStoredRow {
 
 // The number of column texts a row loaded with any holds: one per column of the file list, the
 // caption's included.
-inline constexpr int LoadedColumnCount = FileColumnCount + 1;
+inline constexpr int kLoadedColumnCount = kFileColumnCount + 1;
 
 // Returns the file entry a row holds; texts the row lacks are empty.
 TFileEntry FileEntryOf(const TStoredRow &row);

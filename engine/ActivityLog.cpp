@@ -69,7 +69,7 @@ void TActivityLog::ftpClientDisplay(QObject *, QString &msg)
 {
     // A retry's pause can hold a push for up to a minute, and a replaced file may have lost its
     // mode: the log says so, detailed or not.
-    if ((m_options && m_options().detailedLogging) || msg.startsWith(RetryLinePrefix) ||
+    if ((m_options && m_options().detailedLogging) || msg.startsWith(kRetryLinePrefix) ||
         msg.startsWith(ModeNotKeptText))
         AddToLog(msg);
 }
@@ -91,7 +91,7 @@ void TActivityLog::ClearForResources()
     m_lineCount = 0;
     m_charCount = 0;
     m_events.LogCleared();
-    Hand(LogClearedLine);
+    Hand(kLogClearedLine);
 }
 
 void TActivityLog::Hand(const QString &line)

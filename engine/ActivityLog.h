@@ -30,18 +30,22 @@ QString LogTimeStamp(const QDateTime &localTime);
 void SaveLinesToFile(const QStringList &lines, const QString &path);
 
 // The note a log gets when it runs out of room and starts again.
-inline const QString LogClearedLine = QStringLiteral("Cleared output area due to limited resources...");
+inline const QString kLogClearedLine = QStringLiteral("Cleared output area due to limited resources...");
 
 // The beginning of the FTP client's note before it tries an upload again.
-inline const QString RetryLinePrefix = QStringLiteral("Trying again in ");
+inline const QString kRetryLinePrefix = QStringLiteral("Trying again in ");
+
+// The beginning of the line that names the file going up, in the log, the status bar and the
+// progress window.
+inline const QString kTransferingPrefix = QStringLiteral("Transfering file: ");
 
 class TActivityLog {
 public:
     // The default capacity: whichever comes first of 200,000 lines or 32 Mi characters (64 MiB
     // of text). Detailed logging writes some fifteen lines per pushed file, so this holds many
     // days of checks while keeping the area's memory and the cost of a save bounded.
-    static constexpr std::int64_t DefaultMaxLines = 200000;
-    static constexpr std::int64_t DefaultMaxChars = std::int64_t(32) * 1024 * 1024;
+    static constexpr std::int64_t kDefaultMaxLines = 200000;
+    static constexpr std::int64_t kDefaultMaxChars = std::int64_t(32) * 1024 * 1024;
 
     // Hands the lines to events; the options "Timestamp Log Entries" and "Detailed Logging" are
     // asked of options at each line (without it both count as unchecked).
@@ -73,8 +77,8 @@ private:
 
     TEngineObserver &m_events;
     std::function<TOptions()> m_options;
-    std::int64_t m_maxLines = DefaultMaxLines;
-    std::int64_t m_maxChars = DefaultMaxChars;
+    std::int64_t m_maxLines = kDefaultMaxLines;
+    std::int64_t m_maxChars = kDefaultMaxChars;
     // What the lines handed out since the last clearing hold: lines (a line with line breaks
     // counts one per part) and characters (one more per line end).
     std::int64_t m_lineCount = 0;

@@ -35,8 +35,7 @@ namespace {
 constexpr int kSpinnerDots = 8;
 constexpr int kFrameInterval = 100;
 
-const QString IdleLabel = QStringLiteral("Transfering file... ");
-const QString TransferingPrefix = QStringLiteral("Transfering file: ");
+const QString kIdleLabel = QStringLiteral("Transfering file... ");
 
 } // namespace
 
@@ -151,7 +150,7 @@ void TLogDisplay::LogLine(const QString &line)
         m_area->AppendLine(line);
     } catch (const std::bad_alloc &) {
         m_area->ClearLines();
-        m_area->AppendLine(LogClearedLine);
+        m_area->AppendLine(kLogClearedLine);
     }
 }
 
@@ -284,21 +283,21 @@ void TEngineView::TransferStarted(const QString &localFile)
     QApplication::setOverrideCursor(Qt::WaitCursor);
     Enable(false);
     if (TfrmProgress *progress = m_parts.frmProgress)
-        progress->Begin(IdleLabel);
+        progress->Begin(kIdleLabel);
     if (m_parts.statusBar)
-        m_parts.statusBar->showMessage(TransferingPrefix + PrintableText(localFile));
+        m_parts.statusBar->showMessage(kTransferingPrefix + PrintableText(localFile));
 }
 
 void TEngineView::TransferProgress(const QString &localFile, std::int64_t sent, std::int64_t size)
 {
     if (TfrmProgress *progress = m_parts.frmProgress)
-        progress->ShowProgress(TransferingPrefix + PrintableText(localFile), sent, size);
+        progress->ShowProgress(kTransferingPrefix + PrintableText(localFile), sent, size);
 }
 
 void TEngineView::TransferEnded()
 {
     if (TfrmProgress *progress = m_parts.frmProgress)
-        progress->End(IdleLabel);
+        progress->End(kIdleLabel);
     ShowStandingFailure();
     Enable(true);
     QApplication::restoreOverrideCursor();

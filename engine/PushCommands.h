@@ -41,7 +41,7 @@ struct TPushTally {
 };
 
 // What the log says of an upload that Stop cancelled.
-inline const QString EndRequestedReason = QStringLiteral("Cancelled: the program was asked to end");
+inline const QString kEndRequestedReason = QStringLiteral("Cancelled: the program was asked to end");
 
 class TPushCommands {
 public:
@@ -108,7 +108,7 @@ public:
     // files..." instead of its last line. No command starts until Resume(). A cancelled upload
     // is logged with reason, "Cancelled: the program was asked to end" unless another is given;
     // the first reason since the stop began stands.
-    void Stop(const QString &reason = EndRequestedReason);
+    void Stop(const QString &reason = kEndRequestedReason);
     void Resume();
     bool Stopping() const { return m_stopping; }
 

@@ -46,7 +46,7 @@ TRefreshCycle::TRefreshCycle(const TEngineParts &parts, TEngineObserver &events,
 {
     tmrRefresh = new QTimer(this);
     tmrRefresh->setObjectName(QStringLiteral("tmrRefresh"));
-    tmrRefresh->setInterval(DefaultInterval);
+    tmrRefresh->setInterval(kDefaultInterval);
     connect(tmrRefresh, &QTimer::timeout, this, &TRefreshCycle::RunTick);
 
     appExec = new TAppExec(this);

@@ -47,7 +47,7 @@ QString CheckResultText(const TPushTally &tally);
 class TRefreshCycle : public QObject {
     Q_OBJECT
 public:
-    static constexpr int DefaultInterval = 60000;
+    static constexpr int kDefaultInterval = 60000;
 
     // Creates the timer (stopped, one tick a minute) and the reconnect launcher. A check pushes
     // all through push, notes what it does in log and tells events.
@@ -121,7 +121,7 @@ private:
     QTimer m_cueRetry;
     // The length of one tick, how many ticks the timer was last armed for and since when, and
     // how many of those have been counted already.
-    int m_tickMs = DefaultInterval;
+    int m_tickMs = kDefaultInterval;
     int m_ticksArmed = 1;
     int m_ticksCounted = 0;
     QElapsedTimer m_armed;

@@ -20,8 +20,6 @@ namespace quelmark {
 
 namespace {
 
-const QString TransferingPrefix = QStringLiteral("Transfering file: ");
-
 // What a site's server text, log-in and options give the client that serves it.
 TUploadSite UploadSite(const TSite &site, const TServerField &server)
 {
@@ -198,7 +196,7 @@ bool TTransfer::Upload(TSite &site, const TPushEntry &entry, const QString &addr
     m_nobodyAsked = false;
     const bool binary = entry.fileType == TFileType::Binary;
     m_log.AddToLog(QStringLiteral("Connecting to: ") + PrintableText(site.server));
-    m_log.AddToLog(TransferingPrefix + PrintableText(localFile));
+    m_log.AddToLog(kTransferingPrefix + PrintableText(localFile));
 
     m_hostFileName = entry.hostFileName;
     m_uploadName = localFile;
