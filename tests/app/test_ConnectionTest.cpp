@@ -129,10 +129,11 @@ TEST_F(ConnectionTestTest, SaysInOneLineWhetherItLoggedInAndFoundTheDefaultDir)
         EXPECT_TRUE(line.startsWith(row.line)) << line.toStdString();
         EXPECT_FALSE(line.contains(QLatin1Char('\n')));
         EXPECT_EQ(TMessageBox::Shown().size(), row.answer ? 1 : 0);
-        if (row.answer == TBoxAnswer::Yes && !row.needsSsh)
+        if (row.answer == TBoxAnswer::Yes && !row.needsSsh) {
             EXPECT_EQ(window->findChild<QLineEdit *>(QStringLiteral("edtTrustedCertificate"))->text(),
                       certificate.fingerprint)
                 << "kept for the site as a push keeps it";
+        }
         window.reset();
         TRegIniFile(BaseKeyPath()).DeleteSection(store::SiteSection(kSite));
     }

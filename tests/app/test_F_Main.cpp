@@ -448,8 +448,9 @@ TEST_F(MainWindowTest, GeneralOptionsShowEveryControlWholeAt800x600AndMaximised)
                 EXPECT_GE(control->width(), control->minimumSizeHint().width()) << name;
                 EXPECT_GE(control->height(), control->minimumSizeHint().height()) << name;
                 if (qobject_cast<QAbstractSpinBox *>(control) || qobject_cast<QComboBox *>(control) ||
-                    qobject_cast<QLabel *>(control) || qobject_cast<QCheckBox *>(control))
+                    qobject_cast<QLabel *>(control) || qobject_cast<QCheckBox *>(control)) {
                     EXPECT_GE(control->width(), control->sizeHint().width()) << name << ": all it shows";
+                }
             }
         }
     }

@@ -26,12 +26,12 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -44,16 +44,6 @@ using namespace quelmark;
 namespace {
 
 using Finished = test::ProgramRun;
-
-// Dispatches events until done() holds or the time is up; returns done().
-bool Within(int ms, const std::function<bool()> &done)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
 
 // A window holder that counts how often it was brought to the front.
 class CountingHolder : public TWindowHolder {
@@ -92,7 +82,8 @@ protected:
         QProcess process;
         process.setProcessEnvironment(env);
         process.start(test::BuildProgram(), arguments);
-        Within(20000, [&process] { return process.state() == QProcess::NotRunning; });
+        // Finish kills it when it has not ended.
+        (void)QTest::qWaitFor([&process] { return process.state() == QProcess::NotRunning; }, 20000);
         return test::Finish(process, 0);
     }
 
@@ -218,8 +209,8 @@ TEST_F(HandoverTest, AHolderThatDoesNotAnswerIsNamedAndTheRunEndsWithTwo)
     hung.start(QStringLiteral("flock"), {QStringLiteral("--exclusive"), QStringLiteral("--no-fork"), lockFile,
                                          QStringLiteral("sleep"), QStringLiteral("30")});
     ASSERT_TRUE(hung.waitForStarted(5000));
-    ASSERT_TRUE(
-        Within(5000, [&lockFile] { return TStoreLock(QFileInfo(lockFile).path() + "/store.db").HeldByAnyone(); }));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&lockFile] { return TStoreLock(QFileInfo(lockFile).path() + "/store.db").HeldByAnyone(); }, 5000));
     ASSERT_TRUE(test::WriteFile(
         lockFile, QStringLiteral("%1\nwindow\n%2\n").arg(hung.processId()).arg(folder.filePath("none.sock")).toUtf8()));
     const QByteArray before = test::RunSqlite(store.FilePath(), QStringLiteral(".dump")).toUtf8();
@@ -254,12 +245,12 @@ TEST(HandoverServer, BeatsOnlyWhileARunIsConnected)
 
     QLocalSocket run;
     run.connectToServer(path);
-    EXPECT_TRUE(Within(5000, beating));
-    EXPECT_TRUE(Within(5000, [&run] { return run.canReadLine(); }));
+    EXPECT_TRUE(QTest::qWaitFor(beating, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&run] { return run.canReadLine(); }, 5000));
     EXPECT_EQ(run.readLine().trimmed(), QByteArray(R"({"alive":true})"));
 
     run.disconnectFromServer();
-    EXPECT_TRUE(Within(5000, [&beating] { return !beating(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&beating] { return !beating(); }, 5000));
 }
 
 // The service reads the options and the sites afresh before every check: a site added and an
@@ -302,7 +293,7 @@ TEST(HeadlessService, ChecksAtStartAndTakesUpSitesAndOptionsChangedSince)
         // own, or turn: the service makes no widget at all.
         EXPECT_TRUE(host.Engine().Refresh().tmrRefresh->isActive());
         EXPECT_TRUE(QApplication::allWidgets().isEmpty());
-        EXPECT_TRUE(Within(10000, [&ftp] { return !ftp.Stored(QStringLiteral("svc-a.html")).isEmpty(); }));
+        EXPECT_TRUE(QTest::qWaitFor([&ftp] { return !ftp.Stored(QStringLiteral("svc-a.html")).isEmpty(); }, 10000));
 
         TRegIniFile ini(BaseKeyPath());
         const QString site = store::SiteSection(QStringLiteral("b"));
@@ -316,10 +307,10 @@ TEST(HeadlessService, ChecksAtStartAndTakesUpSitesAndOptionsChangedSince)
             ini.WriteText(item, store::SublineName(k), columns[k]);
         ini.WriteText(store::GeneralOptions, store::DetailedLogging, QStringLiteral("1"));
 
-        EXPECT_TRUE(Within(10000, [&ftp] { return !ftp.Stored(QStringLiteral("svc-b.html")).isEmpty(); }));
+        EXPECT_TRUE(QTest::qWaitFor([&ftp] { return !ftp.Stored(QStringLiteral("svc-b.html")).isEmpty(); }, 10000));
         EXPECT_TRUE(log.lines.contains(QStringLiteral("> STOR svc-b.html")));
         service.End();
-        EXPECT_TRUE(Within(5000, [&ended] { return ended >= 0; }));
+        EXPECT_TRUE(QTest::qWaitFor([&ended] { return ended >= 0; }, 5000));
     }
     EXPECT_EQ(ended, 0);
     CloseStore();

@@ -713,8 +713,9 @@ TEST_F(MainCommandsTest, DialogsKeepOkTheDefaultAndTabGoesInTheOrderTheyRead)
                 QTest::keyClick(row.dialog->focusWidget(), Qt::Key_Return);
             });
             Run(row.route);
-            if (use != 1)
+            if (use != 1) {
                 EXPECT_EQ(row.result(), row.expected.value(use / 2)) << "use " << use;
+            }
         }
         EXPECT_EQ(visited, row.tabOrder);
     }

@@ -40,12 +40,7 @@ const QString kSite = QStringLiteral("pages");
 
 class PushResultsTest : public test::WindowTest {
 protected:
-    void SetUp() override
-    {
-        WindowTest::SetUp();
-        TTray::SetAvailableForTests(true);
-        page = folder.filePath(QStringLiteral("index.html"));
-    }
+    PushResultsTest() : WindowTest(true) {}
 
     // Stores the site with its values and one page that carries the address, not written yet.
     void StoreSite(const QList<std::pair<QString, QString>> &values) { test::StoreSite(kSite, values, {page}); }
@@ -105,7 +100,7 @@ protected:
         window->RefreshCycle().RunTick();
     }
 
-    QString page;
+    const QString page = folder.filePath(QStringLiteral("index.html"));
 };
 
 // Each row: how the push fails, the site's values, a part of the reason, and what mends it.

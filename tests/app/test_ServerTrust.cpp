@@ -33,11 +33,7 @@ const QString kSite = QStringLiteral("pages");
 
 class ServerTrustTest : public test::WindowTest {
 protected:
-    void SetUp() override
-    {
-        WindowTest::SetUp();
-        TTray::SetAvailableForTests(true);
-    }
+    ServerTrustTest() : WindowTest(true) {}
 
     // Stores the site with its values and two pages that carry the address.
     void StoreSite(const QList<std::pair<QString, QString>> &values)

@@ -2,8 +2,7 @@
 #include "app/F_Main.h"
 #include "app/Termination.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QTest>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -13,16 +12,6 @@
 using namespace quelmark;
 
 namespace {
-
-// Dispatches events until done() holds or the time is up; returns done().
-bool Within(int ms, const std::function<bool()> &done)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
 
 TEST(Termination, EndSignalsArriveAsEventsAndTheOldHandlersReturnAfterwards)
 {
@@ -35,7 +24,7 @@ TEST(Termination, EndSignalsArriveAsEventsAndTheOldHandlersReturnAfterwards)
         ASSERT_EQ(::raise(SIGTERM), 0);
         ASSERT_EQ(::raise(SIGINT), 0);
         EXPECT_EQ(calls, 0) << "nothing may run inside the signal handler";
-        EXPECT_TRUE(Within(2000, [&calls] { return calls >= 1; }));
+        EXPECT_TRUE(QTest::qWaitFor([&calls] { return calls >= 1; }, 2000));
     }
     struct sigaction after = {};
     ::sigaction(SIGTERM, nullptr, &after);
@@ -48,9 +37,9 @@ TEST(Termination, CloseWaitsWhileTheWindowIsDisabled)
     window.show();
     window.setEnabled(false);
     CloseWhenIdle(&window);
-    EXPECT_FALSE(Within(500, [&window] { return !window.isVisible(); })) << "closed in the middle of a push";
+    EXPECT_FALSE(QTest::qWaitFor([&window] { return !window.isVisible(); }, 500)) << "closed in the middle of a push";
     window.setEnabled(true);
-    EXPECT_TRUE(Within(2000, [&window] { return !window.isVisible(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&window] { return !window.isVisible(); }, 2000));
 }
 
 } // namespace

@@ -36,6 +36,8 @@ private:
 // A test of the main window over a store and a folder of its own, in the test modes above.
 class WindowTest : public ::testing::Test {
 protected:
+    explicit WindowTest(std::optional<bool> tray = std::nullopt) : modes(tray) {}
+
     void SetUp() override
     {
         ASSERT_TRUE(store.IsValid());
