@@ -406,15 +406,8 @@ TEST_F(Headless, PushAllEndsSoonAfterTheEndSignalWhileTheServerHoldsTheLoginRepl
     ASSERT_EQ(store.WriteTo(StoreFile()), QString());
 
     QProcess &push = Start({QStringLiteral("--push-all")});
-    QString out;
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            push.waitForReadyRead(50);
-            out += QString::fromLocal8Bit(push.readAllStandardOutput());
-            return out.contains(QStringLiteral("> PASS ****\n"));
-        },
-        10000))
-        << out.toStdString();
+    QString out = test::ReadUntil(push, QStringLiteral("> PASS ****\n"));
+    ASSERT_TRUE(out.contains(QStringLiteral("> PASS ****\n"))) << out.toStdString();
 
     QElapsedTimer clock;
     clock.start();
@@ -962,26 +955,16 @@ TEST_F(Headless, ACommandsSocketIsNeverPutInARuntimeFolderThatIsNotPrivate)
     };
     QProcess holder;
     holder.setProcessEnvironment(environment());
-    holder.start(QStringLiteral(QUELMARK_BINARY_DIR "/quelmark"), {QStringLiteral("--service")});
-    QString errors;
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            holder.waitForReadyRead(50);
-            errors += QString::fromLocal8Bit(holder.readAllStandardError());
-            return errors.contains(QStringLiteral("The commands socket is in "));
-        },
-        10000))
-        << errors.toStdString();
+    holder.start(test::BuildProgram(), {QStringLiteral("--service")});
+    const QString errors =
+        test::ReadUntil(holder, QStringLiteral("The commands socket is in "), 10000, QProcess::StandardError);
+    ASSERT_TRUE(errors.contains(QStringLiteral("The commands socket is in "))) << errors.toStdString();
     EXPECT_TRUE(errors.contains(shared + QStringLiteral(" is not a folder of yours alone"))) << errors.toStdString();
     EXPECT_TRUE(QDir(shared).isEmpty() && QDir(qtFallback).isEmpty()) << "the socket went into a shared folder";
 
-    QProcess dry;
-    dry.setProcessEnvironment(environment());
-    dry.start(QStringLiteral(QUELMARK_BINARY_DIR "/quelmark"), {QStringLiteral("--dry-run")});
-    ASSERT_TRUE(dry.waitForFinished(20000));
-    EXPECT_EQ(dry.exitCode(), 0) << dry.readAllStandardError().toStdString();
-    EXPECT_EQ(QString::fromLocal8Bit(dry.readAllStandardOutput()),
-              QStringLiteral("held\t%1\tpage.bin\tnot due\tfile missing\n").arg(Path("pages/none.bin")));
+    const Finished dry = test::RunToEnd(test::BuildProgram(), {QStringLiteral("--dry-run")}, environment(), 20000);
+    EXPECT_EQ(dry.exitCode, 0) << dry.err.toStdString();
+    EXPECT_EQ(dry.out, QStringLiteral("held\t%1\tpage.bin\tnot due\tfile missing\n").arg(Path("pages/none.bin")));
     holder.terminate();
     EXPECT_TRUE(holder.waitForFinished(10000));
 }

@@ -330,14 +330,8 @@ TEST(PutToolSecrets, APasswordArgumentLeavesTheProcessArgumentList)
     tool.start(Tool, At(server) + QStringList{"--user", "u", "--password", "S3cret-on-the-line", "--timeout", "3"} +
                          Send(local, QStringLiteral("page.html")));
     ASSERT_TRUE(tool.waitForStarted(5000));
-    QByteArray out;
-    QElapsedTimer clock;
-    clock.start();
-    while (!out.contains("> PASS ****\n") && clock.elapsed() < 10000 && tool.state() == QProcess::Running) {
-        tool.waitForReadyRead(100);
-        out += tool.readAllStandardOutput();
-    }
-    ASSERT_TRUE(out.contains("> PASS ****\n")) << out.toStdString();
+    const QString out = ReadUntil(tool, QStringLiteral("> PASS ****\n"));
+    ASSERT_TRUE(out.contains(QStringLiteral("> PASS ****\n"))) << out.toStdString();
     QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(tool.processId()));
     ASSERT_TRUE(cmdline.open(QIODevice::ReadOnly));
     const QByteArray arguments = cmdline.readAll();

@@ -1,5 +1,7 @@
 #include "tests/support/ProgramRun.h"
 
+#include <QDeadlineTimer>
+
 namespace quelmark::test {
 
 QString BuildProgram(const char *name)
@@ -36,6 +38,18 @@ ProgramRun RunToEnd(const QString &program, const QStringList &arguments, const 
     process.setProcessEnvironment(environment);
     process.start(program, arguments);
     return Finish(process, timeoutMs);
+}
+
+QString ReadUntil(QProcess &process, const QString &text, int timeoutMs, QProcess::ProcessChannel channel)
+{
+    QString read;
+    const QDeadlineTimer deadline(timeoutMs);
+    process.setReadChannel(channel);
+    while (!read.contains(text) && !deadline.hasExpired() && process.state() != QProcess::NotRunning) {
+        process.waitForReadyRead(50);
+        read += QString::fromLocal8Bit(process.readAll());
+    }
+    return read;
 }
 
 } // namespace quelmark::test

@@ -33,4 +33,9 @@ ProgramRun Finish(QProcess &process, int timeoutMs = 60000);
 ProgramRun RunToEnd(const QString &program, const QStringList &arguments,
                     const QProcessEnvironment &environment = NoDisplayEnvironment(), int timeoutMs = 60000);
 
+// Reads what the running process prints on the channel until it holds text, the process ends or
+// timeoutMs pass; returns what was read.
+QString ReadUntil(QProcess &process, const QString &text, int timeoutMs = 10000,
+                  QProcess::ProcessChannel channel = QProcess::StandardOutput);
+
 } // namespace quelmark::test
