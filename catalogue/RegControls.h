@@ -190,15 +190,23 @@ private:
     std::int32_t m_singleStep = 1;
 };
 
+// Whether a list control stores its selected index; off unless set.
+class TRegIndexChoice {
+public:
+    bool RegSaveIndex() const { return m_regSaveIndex; }
+    void SetRegSaveIndex(bool saveIndex) { m_regSaveIndex = saveIndex; }
+
+protected:
+    bool m_regSaveIndex = false;
+};
+
 // Drop-down box; stores its selected index (with RegSaveIndex) or its text. A drop-down that
 // offers fixed items and loads a text none of them has (written by hand or by a later
 // version) selects nothing and keeps that text, storing it back until the user picks an item.
-class TRegComboBox : public QComboBox, public TRegControl {
+class TRegComboBox : public QComboBox, public TRegControl, public TRegIndexChoice {
     Q_OBJECT
 public:
     explicit TRegComboBox(QWidget *parent = nullptr);
-    bool RegSaveIndex() const { return m_regSaveIndex; }
-    void SetRegSaveIndex(bool saveIndex) { m_regSaveIndex = saveIndex; }
     void SaveTo(TRegIniFile &ini, const QString &basePath) override;
     void LoadFrom(TRegIniFile &ini, const QString &basePath) override;
     // Returns the text SaveTo stores: the current text, or the kept text while nothing is
@@ -209,22 +217,16 @@ public:
     void SetRegText(const QString &text);
 
 private:
-    bool m_regSaveIndex = false;
     QString m_keptText;
 };
 
 // List box; stores its selected row, and only with RegSaveIndex.
-class TRegListBox : public QListWidget, public TRegControl {
+class TRegListBox : public QListWidget, public TRegControl, public TRegIndexChoice {
     Q_OBJECT
 public:
     explicit TRegListBox(QWidget *parent = nullptr);
-    bool RegSaveIndex() const { return m_regSaveIndex; }
-    void SetRegSaveIndex(bool saveIndex) { m_regSaveIndex = saveIndex; }
     void SaveTo(TRegIniFile &ini, const QString &basePath) override;
     void LoadFrom(TRegIniFile &ini, const QString &basePath) override;
-
-private:
-    bool m_regSaveIndex = false;
 };
 
 // Group of radio buttons made from a list of captions; stores the selected index (-1: none).
