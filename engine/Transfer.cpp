@@ -25,7 +25,7 @@ TUploadSite UploadSite(const TSite &site, const TServerField &server)
 {
     TUploadSite upload;
     upload.host = server.host;
-    upload.port = server.port;
+    upload.port = server.port != 0 ? QString::number(server.port) : QString();
     upload.user = site.user;
     upload.password = site.password;
     upload.createFolders = site.createFolders;
@@ -264,11 +264,8 @@ void TTransfer::NoteChangeWhileSent(const QString &localFile)
 
 bool TTransfer::Put(TUploadClient &client, TSite &site, const TServerField &server, bool binary)
 {
-    client.SetHostDirName(QString());
-    client.SetHostFileName(m_hostFileName);
-    client.SetLocalFileName(m_uploadName);
-    client.SetBinary(binary);
-    client.UseSite(UploadSite(site, server));
+    client.Site() = UploadSite(site, server);
+    client.File() = {.local = m_uploadName, .remote = m_hostFileName, .binary = binary};
     const auto put = [&] { return m_sharedSession ? client.PutFile() : client.Put(); };
     if (put())
         return true;
@@ -296,7 +293,7 @@ bool TTransfer::TrustCertificate(TUploadClient &client, TSite &site, const TServ
     site.trustedCertificate = problem.fingerprint;
     if (m_parts.data && !site.name.isEmpty())
         m_parts.data->TrustCertificate(site.name, problem.fingerprint);
-    client.UseSite(UploadSite(site, server));
+    client.Site() = UploadSite(site, server);
     return true;
 }
 
@@ -342,10 +339,8 @@ QString TTransfer::TestConnection(TSite &site)
 std::optional<QString> TTransfer::LogIn(TUploadClient &client, TSite &site, const TServerField &server,
                                         std::optional<QString> &folderFailure)
 {
-    client.SetHostDirName(QString());
-    client.SetHostFileName(QString());
-    client.SetLocalFileName(QString());
-    client.UseSite(UploadSite(site, server));
+    client.Site() = UploadSite(site, server);
+    client.File() = {};
     bool in = client.OpenSession();
     if (!in && client.CertificateProblem() && TrustCertificate(client, site, server))
         in = client.OpenSession();

@@ -96,7 +96,6 @@ TFtpClient::TFtpClient(QObject *parent)
     : TUploadClient(QStringLiteral("FTP"), parent), m_controlSocket(new TWSocket(this)),
       m_dataSocket(new TWSocket(this))
 {
-    m_port = QStringLiteral("ftp");
 }
 
 TFtpClient::~TFtpClient()
@@ -115,51 +114,41 @@ void TFtpClient::SetWait(TWait *wait)
     m_dataSocket->SetWaitCtrl(wait);
 }
 
-bool TFtpClient::Put()
+bool TFtpClient::PutAlone()
 {
-    return RunExclusively([this] {
-        const bool stored = RunAttempts([this] {
-            // A whole session of its own, as designed: one that PutFile left open ends first.
-            ForgetClosedSession();
-            if (m_loggedIn)
-                Finish();
-            const bool ok = Store();
-            RethrowEndError();
+    return RunAttempts([this] {
+        // A whole session of its own, as designed: one that PutFile left open ends first.
+        ForgetClosedSession();
+        if (m_loggedIn)
             Finish();
-            return ok;
-        });
-        Display(stored ? QStringLiteral("Done") : QStringLiteral("Failed"));
-        return stored;
+        const bool ok = Store();
+        RethrowEndError();
+        Finish();
+        return ok;
     });
 }
 
-bool TFtpClient::OpenSession()
+bool TFtpClient::Open()
 {
-    return RunExclusively([this] {
-        return RunAttempts([this] {
-            ForgetClosedSession();
-            if (m_loggedIn && m_sessionKey == SessionKey())
-                return true;
-            if (m_loggedIn)
-                Finish();
-            if (Login() && ChangeHostDir())
-                return true;
+    return RunAttempts([this] {
+        ForgetClosedSession();
+        if (m_loggedIn && m_sessionKey == SessionKey())
+            return true;
+        if (m_loggedIn)
             Finish();
-            return false;
-        });
+        if (Login() && ChangeHostDir())
+            return true;
+        Finish();
+        return false;
     });
 }
 
-bool TFtpClient::PutFile()
+bool TFtpClient::PutInSession()
 {
-    return RunExclusively([this] {
-        const bool stored = RunAttempts([this] { return PutFileOnce(); });
-        Display(stored ? QStringLiteral("Done") : QStringLiteral("Failed"));
-        return stored;
-    });
+    return RunAttempts([this] { return PutFileOnce(); });
 }
 
-bool TFtpClient::ChangeFolder(const QString &folder)
+bool TFtpClient::CheckFolder(const QString &folder)
 {
     return RunExclusively([this, &folder] {
         m_sessionError.clear();
@@ -169,7 +158,7 @@ bool TFtpClient::ChangeFolder(const QString &folder)
             Fail(QStringLiteral("Not logged in"));
             return false;
         }
-        m_hostDirName = folder;
+        m_site.folder = folder;
         if (!CheckCommandTexts() || !ChangeHostDir())
             return false;
         m_sessionKey = SessionKey();
@@ -192,25 +181,16 @@ bool TFtpClient::SessionOpen() const
     return m_loggedIn && m_controlSocket->State() == TSocketState::Connected;
 }
 
-void TFtpClient::UseSite(const TUploadSite &site)
-{
-    SetHostName(site.host);
-    SetPort(site.port != 0 ? QString::number(site.port) : QStringLiteral("ftp"));
-    SetUserName(site.user);
-    SetPassWord(site.password);
-    SetPassive(site.passive);
-    SetCreateFolders(site.createFolders);
-    SetUploadViaTempName(site.viaTemporaryName);
-    SetRetries(site.retries);
-    SetUseTls(site.tls);
-    SetTrustedCertificate(site.trustedCertificate);
-}
-
 QStringList TFtpClient::SessionKey() const
 {
-    return {m_hostName,           m_port,        m_userName,
-            m_passWord,           m_hostDirName, m_useTls ? QStringLiteral("TLS") : QString(),
-            m_trustedCertificate, m_caFile};
+    return {m_site.host,
+            m_site.port,
+            m_site.user,
+            m_site.password,
+            m_site.folder,
+            m_site.tls ? QStringLiteral("TLS") : QString(),
+            m_site.trustedCertificate,
+            m_site.caFile};
 }
 
 // A server may end an idle session on its own: that session is over without a word, and the
@@ -251,7 +231,7 @@ template <typename Attempt> bool TFtpClient::RunAttempts(Attempt attempt)
         m_certificateProblem.reset();
         if (attempt())
             return true;
-        if (retry > m_retries || m_failure != TFailure::Transient || !PauseBeforeRetry(retry))
+        if (retry > m_site.retries || m_failure != TFailure::Transient || !PauseBeforeRetry(retry))
             return false;
     }
 }
@@ -260,9 +240,11 @@ template <typename Attempt> bool TFtpClient::RunAttempts(Attempt attempt)
 // as during a transfer, so a cancel acts at once. False when it asked to stop.
 bool TFtpClient::PauseBeforeRetry(int retry)
 {
-    const std::int64_t delayMs = RetryPauseMs(retry, m_retryDelayMs);
-    Display(
-        QStringLiteral("Trying again in %1 seconds (retry %2 of %3)").arg(delayMs / 1000.0).arg(retry).arg(m_retries));
+    const std::int64_t delayMs = RetryPauseMs(retry, std::max(0, m_site.retryDelayMs));
+    Display(QStringLiteral("Trying again in %1 seconds (retry %2 of %3)")
+                .arg(delayMs / 1000.0)
+                .arg(retry)
+                .arg(m_site.retries));
     m_takenBytes = 0;
     DispatchScope scope;
     bool goOn = true;
@@ -328,12 +310,12 @@ bool TFtpClient::Login()
         m_controlSocket->Close();
         return false;
     }
-    if (m_useTls && !SecureControl())
+    if (m_site.tls && !SecureControl())
         return false;
-    SendCommand(QStringLiteral("USER ") + m_userName + CrLf);
+    SendCommand(QStringLiteral("USER ") + m_site.user + CrLf);
     std::int32_t code = GetResponse();
     if (code == 331) {
-        SendCommand(QStringLiteral("PASS ") + m_passWord + CrLf);
+        SendCommand(QStringLiteral("PASS ") + m_site.password + CrLf);
         code = GetResponse();
     }
     if (code == 230) {
@@ -353,13 +335,13 @@ bool TFtpClient::CheckCommandTexts()
     // (a NUL) or act on the server. A password is the user's secret as it is, but for the line
     // breaks and the NUL.
     const std::pair<const QString *, const char *> fields[] = {
-        {&m_userName, "user name"},
-        {&m_passWord, "password"},
-        {&m_hostDirName, "host directory"},
-        {&m_hostFileName, "host file name"},
+        {&m_site.user, "user name"},
+        {&m_site.password, "password"},
+        {&m_site.folder, "host directory"},
+        {&m_file.remote, "host file name"},
     };
     for (const auto &[text, what] : fields) {
-        const bool password = text == &m_passWord;
+        const bool password = text == &m_site.password;
         QString problem;
         if (ContainsLineBreak(*text))
             problem = QStringLiteral("a line break");
@@ -375,7 +357,7 @@ bool TFtpClient::CheckCommandTexts()
 
 bool TFtpClient::CheckLocalFile()
 {
-    const std::optional<QString> refusal = LocalFileRefusal(m_localFileName);
+    const std::optional<QString> refusal = LocalFileRefusal(m_file.local);
     if (refusal)
         Fail(*refusal);
     return !refusal;
@@ -386,10 +368,10 @@ bool TFtpClient::ConnectControl()
     std::vector<sockaddr_storage> addresses;
     try {
         m_controlSocket->SetProto(QStringLiteral("tcp"));
-        m_controlSocket->SetPort(m_port);
+        m_controlSocket->SetPort(m_site.port.isEmpty() ? QStringLiteral("ftp") : m_site.port);
         // A silent name server must not hold the program longer than any other wait.
         const TCancelWatch watch(*this);
-        m_controlSocket->SetAddr(m_hostName, m_timeOut);
+        m_controlSocket->SetAddr(m_site.host, m_timeOut);
         addresses = m_controlSocket->ResolvedAddresses();
     } catch (const ESocketException &e) {
         SetError(e.Message());
@@ -439,7 +421,7 @@ bool TFtpClient::TryConnect(const sockaddr_storage &address, bool last)
     if (m_cancelled)
         return false;
     if (last)
-        Fail(QStringLiteral("Can't connect to host '") + PrintableText(m_hostName) + QLatin1Char('\''),
+        Fail(QStringLiteral("Can't connect to host '") + PrintableText(m_site.host) + QLatin1Char('\''),
              TFailure::Transient);
     m_controlSocket->Close();
     return false;
@@ -450,23 +432,24 @@ bool TFtpClient::TryConnect(const sockaddr_storage &address, bool last)
 // CA file stays as it was: reading a CA bundle can cost tens of milliseconds.
 bool TFtpClient::PrepareTls()
 {
-    if (!m_useTls)
+    if (!m_site.tls)
         return true;
-    if (!m_trustedCertificate.trimmed().isEmpty() && !ParseFingerprint(m_trustedCertificate)) {
+    if (!m_site.trustedCertificate.trimmed().isEmpty() && !ParseFingerprint(m_site.trustedCertificate)) {
         Fail(QStringLiteral("The trusted certificate '%1' is not a SHA-256 fingerprint (64 hex digits)")
-                 .arg(PrintableText(m_trustedCertificate)));
+                 .arg(PrintableText(m_site.trustedCertificate)));
         return false;
     }
-    const QFileInfo file(m_caFile);
-    const QString key = m_caFile.isEmpty() ? QString()
-                                           : m_caFile + QLatin1Char('|') + QString::number(file.size()) +
-                                                 QLatin1Char('|') + file.lastModified().toString(Qt::ISODateWithMs);
+    const QFileInfo file(m_site.caFile);
+    const QString key = m_site.caFile.isEmpty()
+                            ? QString()
+                            : m_site.caFile + QLatin1Char('|') + QString::number(file.size()) + QLatin1Char('|') +
+                                  file.lastModified().toString(Qt::ISODateWithMs);
     if (const auto kept = m_tlsContexts.find(key); kept != m_tlsContexts.end()) {
         m_tlsContext = kept->second;
         return true;
     }
     QString error;
-    m_tlsContext = TTlsContext::Make(m_caFile, error);
+    m_tlsContext = TTlsContext::Make(m_site.caFile, error);
     if (!m_tlsContext) {
         Fail(error);
         return false;
@@ -515,14 +498,14 @@ bool TFtpClient::SecureControl()
 
 TTlsPeer TFtpClient::TlsPeer() const
 {
-    return {m_hostName, ParseFingerprint(m_trustedCertificate).value_or(QByteArray())};
+    return {m_site.host, ParseFingerprint(m_site.trustedCertificate).value_or(QByteArray())};
 }
 
 // Each data connection takes the client's part whoever opened it, and offers the control
 // connection's session for resumption: servers tie the data to the session that logged in.
 void TFtpClient::StartDataTls()
 {
-    if (!m_useTls || m_dataTlsStarted || m_dataSocket->State() != TSocketState::Connected)
+    if (!m_site.tls || m_dataTlsStarted || m_dataSocket->State() != TSocketState::Connected)
         return;
     m_dataTlsStarted = true;
     m_dataSocket->StartTls(m_tlsContext, TlsPeer(), m_controlSocket);
@@ -547,9 +530,9 @@ QString TFtpClient::DataTlsError() const
 
 bool TFtpClient::ChangeHostDir()
 {
-    if (m_hostDirName.isEmpty())
+    if (m_site.folder.isEmpty())
         return true;
-    SendCommand(QStringLiteral("CWD ") + m_hostDirName + CrLf);
+    SendCommand(QStringLiteral("CWD ") + m_site.folder + CrLf);
     const std::int32_t code = GetResponse();
     if (code == 250 || code == 257)
         return true;
@@ -745,12 +728,12 @@ void TFtpClient::RethrowEndError()
 // missing folders are made when a refused STOR may have been for want of them.
 bool TFtpClient::StoreFile()
 {
-    const QString target = m_uploadViaTempName ? TemporaryName(m_hostFileName) : m_hostFileName;
-    const bool folders = m_createFolders && !FolderPrefixes(target).isEmpty();
+    const QString target = m_site.viaTemporaryName ? TemporaryName(m_file.remote) : m_file.remote;
+    const bool folders = m_site.createFolders && !FolderPrefixes(target).isEmpty();
     // A file stored under another name gets the server's default mode: the mode of the file it
     // will replace is learnt first, to be given to it before the rename.
     std::optional<std::uint32_t> mode;
-    if (m_uploadViaTempName && !LearnMode(mode))
+    if (m_site.viaTemporaryName && !LearnMode(mode))
         return false;
     TStoreResult result = StoreAs(target, folders);
     RethrowEndError();
@@ -760,7 +743,7 @@ bool TFtpClient::StoreFile()
         result = StoreAs(target, false);
         RethrowEndError();
     }
-    if (!m_uploadViaTempName)
+    if (!m_site.viaTemporaryName)
         return result == TStoreResult::Stored;
     if (result == TStoreResult::Stored && mode && !KeepMode(target, *mode)) {
         RemoveTemporary(target);
@@ -779,17 +762,17 @@ TFtpClient::TStoreResult TFtpClient::StoreAs(const QString &target, bool folders
 {
     ResetTransfer();
     TDataStepEnd end(*this);
-    if (!m_passive)
+    if (!m_site.passive)
         ListenForData();
     if (!OpenLocalFile())
         return TStoreResult::NotSent;
-    if (!(m_passive ? ConnectForData() : AnnouncePort()))
+    if (!(m_site.passive ? ConnectForData() : AnnouncePort()))
         return TStoreResult::NotSent;
     SendCommand(QStringLiteral("STOR ") + target + CrLf);
     // The server's own connection may come before its reply, and the bytes go as soon as it is
     // there; a connection this side opened waits for the reply, so a refused STOR costs none. Its
     // TLS handshake starts now all the same: some servers answer only once it is done.
-    if (!m_passive)
+    if (!m_site.passive)
         StartSending();
     else
         StartDataTls();
@@ -811,8 +794,8 @@ TFtpClient::TStoreResult TFtpClient::StoreAs(const QString &target, bool folders
         m_dropControl = true;
         return TStoreResult::Failed;
     }
-    Display(QStringLiteral("Sending data from file ") + m_localFileName);
-    if (m_passive)
+    Display(QStringLiteral("Sending data from file ") + m_file.local);
+    if (m_site.passive)
         StartSending();
     return WaitForDataEnd() && ConfirmStored() ? TStoreResult::Stored : TStoreResult::Failed;
 }
@@ -833,7 +816,7 @@ bool TFtpClient::LearnMode(std::optional<std::uint32_t> &mode)
 // does not give UNIX.mode with it, is asked with STAT from then on.
 bool TFtpClient::LearnModeByMlst(std::optional<std::uint32_t> &mode)
 {
-    const std::optional<std::int32_t> code = CommandAnswered(QStringLiteral("MLST ") + m_hostFileName);
+    const std::optional<std::int32_t> code = CommandAnswered(QStringLiteral("MLST ") + m_file.remote);
     if (!code)
         return false;
     const bool withoutMode = *code == 250 && m_replyLines.size() > 2 &&
@@ -848,11 +831,11 @@ bool TFtpClient::LearnModeByMlst(std::optional<std::uint32_t> &mode)
 // RFC 959: STAT with a name lists that file over the control connection, as LIST would.
 bool TFtpClient::LearnModeByStat(std::optional<std::uint32_t> &mode)
 {
-    const std::optional<std::int32_t> code = CommandAnswered(QStringLiteral("STAT ") + m_hostFileName);
+    const std::optional<std::int32_t> code = CommandAnswered(QStringLiteral("STAT ") + m_file.remote);
     if (!code)
         return false;
     if (*code == 211 || *code == 212 || *code == 213)
-        mode = ListingFileMode(m_replyLines, m_hostFileName);
+        mode = ListingFileMode(m_replyLines, m_file.remote);
     else if (NotImplemented(*code))
         m_modeQuery = TModeQuery::None;
     return true;
@@ -909,17 +892,17 @@ bool TFtpClient::RenameIntoPlace(const QString &temporary)
         RemoveTemporary(temporary);
         return false;
     }
-    const std::int32_t code = Command(QStringLiteral("RNTO ") + m_hostFileName);
+    const std::int32_t code = Command(QStringLiteral("RNTO ") + m_file.remote);
     if (code / 100 == 2)
         return true;
     const QString refusal = m_lastResponse;
-    if (code / 100 == 5 && Command(QStringLiteral("DELE ") + m_hostFileName) / 100 == 2) {
+    if (code / 100 == 5 && Command(QStringLiteral("DELE ") + m_file.remote) / 100 == 2) {
         if (Command(QStringLiteral("RNFR ") + temporary) == 350 &&
-            Command(QStringLiteral("RNTO ") + m_hostFileName) / 100 == 2)
+            Command(QStringLiteral("RNTO ") + m_file.remote) / 100 == 2)
             return true;
         // The old file is gone: the new one, whole, stays under the temporary name.
         Fail(QStringLiteral("The old %1 was removed, but the new file could not be renamed to it and stays as %2: %3")
-                 .arg(PrintableText(m_hostFileName), PrintableText(temporary), m_lastResponse));
+                 .arg(PrintableText(m_file.remote), PrintableText(temporary), m_lastResponse));
         return false;
     }
     if (refusal.isEmpty())
@@ -968,7 +951,7 @@ void TFtpClient::EndDataStep()
             m_dataState = TDataState::Broken;
         m_dataSocket->Abort();
     }
-    m_file.Reset();
+    m_localFile.Reset();
     if (m_dropControl)
         m_controlSocket->Close();
 }
@@ -1001,7 +984,7 @@ void TFtpClient::AttachDataHandlers()
 
 bool TFtpClient::OpenLocalFile()
 {
-    const std::optional<QString> refusal = quelmark::OpenLocalFile(m_localFileName, m_file, m_fileSize);
+    const std::optional<QString> refusal = quelmark::OpenLocalFile(m_file.local, m_localFile, m_fileSize);
     if (refusal)
         Fail(*refusal);
     return !refusal;
@@ -1279,7 +1262,8 @@ void TFtpClient::SendNextBlock(QObject *, std::uint16_t)
 
 bool TFtpClient::SendingData() const
 {
-    return m_file.Valid() && m_dataState == TDataState::Sending && m_dataSocket->State() == TSocketState::Connected;
+    return m_localFile.Valid() && m_dataState == TDataState::Sending &&
+           m_dataSocket->State() == TSocketState::Connected;
 }
 
 // The progress event of the block at m_nextBlock: its figure is what the server took of the bytes
@@ -1301,7 +1285,7 @@ bool TFtpClient::ReadChunk()
 {
     if (m_chunk.empty())
         m_chunk.resize(kChunkSize);
-    const ssize_t n = ::read(m_file.Get(), m_chunk.data(), m_chunk.size());
+    const ssize_t n = ::read(m_localFile.Get(), m_chunk.data(), m_chunk.size());
     const int error = errno;
     if (n > 0) {
         m_chunkStart = m_chunkEnd;
@@ -1454,7 +1438,7 @@ void TFtpClient::SetErrorFromReply()
 void TFtpClient::Abandon() noexcept
 {
     m_loggedIn = false;
-    m_file.Reset();
+    m_localFile.Reset();
     // No display or progress handlers while failing: the sockets are simply let go.
     m_dataSocket->OnSessionClosed = nullptr;
     AbortQuietly(*m_dataSocket);

@@ -10,10 +10,7 @@
 // passing cause may be tried again. With TLS (RFC 4217) the client
 // asks for it with AUTH TLS after the greeting and runs the control connection and every data
 // connection under it, checking the server's certificate. Every wait is bounded by the
-// TWait countdown the client hands to its sockets; while a wait runs the application's events
-// keep being dispatched. What the client does is reported as display lines through OnDisplay,
-// the file's progress through OnProgress, and the outcome as the call's result with the first
-// failure's text in ErrorMessage.
+// TWait countdown the client hands to its sockets.
 #pragma once
 
 #include "base/Wait.h"
@@ -53,102 +50,58 @@ public:
     explicit TFtpClient(QObject *parent = nullptr);
     ~TFtpClient() override;
 
-    // Runs a whole session: login, optional CWD, TYPE, PORT, STOR with the file's bytes, QUIT.
-    // Returns true only when the server took every byte of the file and confirmed it with 226
-    // or 250; shows "Done" or "Failed" last. A socket failure outside the connect step leaves
-    // as ESocketException, with both connections and the local file closed. With Retries, a
-    // session that failed for a passing cause is run again after a pause. A session that
-    // PutFile left open is ended first.
-    bool Put() override;
-
-    // Several files over one login: PutFile once per file, then CloseSession.
+    // Put runs login, optional CWD, TYPE, PORT, STOR with the file's bytes and QUIT; success is
+    // the server's 226 or 250 after every byte. A socket failure outside the connect step leaves
+    // as ESocketException, with both connections and the local file closed. A session is for one
+    // server, user and folder: another one ends it. TYPE goes out when the file's type differs
+    // from the session's. With retries, a call that failed for a passing cause (a connection
+    // refused, reset or timed out, a 4xx reply, a stalled data connection; not a 5xx reply or a
+    // local failure) runs again after a pause, each time in a fresh session.
     //
-    // Connects, logs in and changes to HostDirName unless a session with the same HostName,
-    // Port, UserName, PassWord and HostDirName is open; true when one is. A failure leaves no
-    // session. Retries as Put does.
-    bool OpenSession() override;
-    // Stores LocalFileName as HostFileName over the open session, opening one first when there
-    // is none (or it is for another server, user or folder; that one is ended). TYPE is sent
-    // when the file's type differs from the session's. Shows "Done" or "Failed" last; success
-    // as for Put. A failure ends the session (with QUIT while the server is still in step), so
-    // the next call starts afresh; ErrorMessage holds this file's first failure. Retries as Put
-    // does, each retry in a fresh session.
-    bool PutFile() override;
-    // Changes the open session to folder (CWD), which becomes its HostDirName; true when the
-    // server took it. Without an open session it fails. On false, ErrorMessage says why.
-    bool ChangeFolder(const QString &folder);
+    // CheckFolder changes the open session to folder (CWD), which becomes the site's folder;
+    // without an open session it fails.
+    bool CheckFolder(const QString &folder) override;
     // Ends the session with QUIT; true when there was none or the server answered 221.
     bool CloseSession() override;
-    // Tells whether a session is logged in on an open control connection.
     bool SessionOpen() const override;
-    // Changes to folder as ChangeFolder does.
-    bool CheckFolder(const QString &folder) override { return ChangeFolder(folder); }
-
-    // Takes the site's server, port ("ftp" for none), log-in, passive mode, folders, temporary
-    // name, retries, TLS and trusted certificate.
-    void UseSite(const TUploadSite &site) override;
     // The server's closing text, as ErrorMessage holds it after a stored file.
     QString StoredText() const override { return ErrorMessage(); }
-
-    // The port is a port number or service name of the control connection; "ftp" unless set.
-    bool DisplayFlag() const { return m_displayFlag; }
-    void SetDisplayFlag(bool v) { m_displayFlag = v; }
     // Stores the countdown (not owned) and hands it to both sockets.
     void SetWait(TWait *wait) override;
 
-    // The client opens the data connection (EPSV; on IPv4, PASV for the rest of the session
-    // once EPSV is refused or answered unreadably) instead of listening for the server's (PORT,
-    // or EPRT on IPv6). Off unless set.
-    bool Passive() const { return m_passive; }
-    void SetPassive(bool v) { m_passive = v; }
     // How a server that refuses the chosen mode is told to be reached instead; the site's page
     // unless set.
     TModeAdvice ModeAdvice() const { return m_modeAdvice; }
     void SetModeAdvice(TModeAdvice v) { m_modeAdvice = v; }
-    // With CreateFolders, a STOR refused with 550 or 553 for a name in folders makes the client
+
+    // In passive mode the client opens the data connection (EPSV; on IPv4, PASV for the rest of
+    // the session once EPSV is refused or answered unreadably) instead of listening for the
+    // server's (PORT, or EPRT on IPv6).
+    //
+    // With createFolders, a STOR refused with 550 or 553 for a name in folders makes the client
     // create each folder with MKD and send STOR once more.
-    // The file is stored as TemporaryName(HostFileName) and renamed over HostFileName with
+    //
+    // Via the temporary name, the file is stored as TemporaryName and renamed over its name with
     // RNFR/RNTO (after DELE of the old file when the server will not rename over it); a failed
     // upload removes the temporary file and leaves the old one. The old file's mode (MLST's
     // UNIX.mode fact, else the letters STAT lists for it) is set on the temporary file with SITE
     // CHMOD before the rename; a server that refuses it leaves the server's default mode, which
-    // a new file keeps anyway. Off unless set.
-    bool UploadViaTempName() const { return m_uploadViaTempName; }
-    void SetUploadViaTempName(bool v) { m_uploadViaTempName = v; }
-    // How many times an upload that failed for a passing cause (a connection refused, reset or
-    // timed out, a 4xx reply, a stalled data connection) is tried again; 5xx replies and local
-    // failures are not. 0 unless set.
-    std::int32_t Retries() const { return m_retries; }
-    void SetRetries(std::int32_t count) { m_retries = std::max(0, count); }
-    // The pause before the first retry in milliseconds (2000 unless set); it doubles with each
-    // further retry, up to 60 seconds.
-    std::int32_t RetryDelayMs() const { return m_retryDelayMs; }
-    void SetRetryDelayMs(std::int32_t ms) { m_retryDelayMs = std::max(0, ms); }
-
-    // Explicit TLS: AUTH TLS after the greeting, then PBSZ 0 and PROT P, so that the login and
-    // every data connection (the data connections resume the control connection's TLS session)
-    // are encrypted. A server that refuses AUTH TLS fails the session; nothing falls back to
-    // clear text. The server's certificate must chain to the system's CAs or to CaFile and name
-    // HostName, or have the fingerprint TrustedCertificate. Off unless set.
-    bool UseTls() const { return m_useTls; }
-    void SetUseTls(bool v) { m_useTls = v; }
-    // The SHA-256 fingerprint of a server certificate to accept although it fails the check: hex
-    // pairs separated by ':' (as CertificateProblem gives it) or without them, either case. Empty
-    // unless set.
-    QString TrustedCertificate() const { return m_trustedCertificate; }
-    void SetTrustedCertificate(const QString &v) { m_trustedCertificate = v; }
-    // A PEM file of CA certificates trusted besides the system's. Empty unless set.
-    QString CaFile() const { return m_caFile; }
-    void SetCaFile(const QString &v) { m_caFile = v; }
-    // The server's certificate when it failed the check in the last call and was not trusted by
-    // fingerprint: subject, issuer, validity dates, reason and fingerprint, what a user needs to
-    // decide whether to trust it. ErrorMessage holds the same as one line of text.
+    // a new file keeps anyway.
+    //
+    // TLS is explicit: AUTH TLS after the greeting, then PBSZ 0 and PROT P, so that the login and
+    // every data connection (which resume the control connection's TLS session) are encrypted. A
+    // server that refuses AUTH TLS fails the session; nothing falls back to clear text. The
+    // server's certificate must chain to the system's CAs or to caFile and name the host, or have
+    // the trusted fingerprint: hex pairs separated by ':' (as CertificateProblem gives it) or
+    // without them, either case. CertificateProblem tells subject, issuer, validity dates, reason
+    // and fingerprint, what a user needs to decide whether to trust it; ErrorMessage holds the
+    // same as one line of text.
     std::optional<TCertificateProblem> CertificateProblem() const override { return m_certificateProblem; }
 
     bool LoggedIn() const { return m_loggedIn; }
     QString LastResponse() const { return m_lastResponse; }
     std::int64_t TotalBytes() const { return m_totalBytes; }
-    bool LocalFileOpen() const { return m_file.Valid(); }
+    bool LocalFileOpen() const { return m_localFile.Valid(); }
     const TWSocket &ControlSocket() const { return *m_controlSocket; }
     const TWSocket &DataSocket() const { return *m_dataSocket; }
 
@@ -210,6 +163,9 @@ private:
         None, // not at all: the server knows neither
     };
     class TDataStepEnd;
+    bool PutAlone() override;
+    bool PutInSession() override;
+    bool Open() override;
     template <typename Attempt> bool RunGuarded(Attempt attempt);
     template <typename Attempt> bool RunAttempts(Attempt attempt);
     bool PauseBeforeRetry(int retry);
@@ -272,15 +228,13 @@ private:
     void SetError(const QString &text, TFailure failure = TFailure::Permanent);
     void SetErrorFromReply();
     void EndDataStep();
-    char TypeLetter() const { return m_binary ? 'I' : 'A'; }
+    char TypeLetter() const { return m_file.binary ? 'I' : 'A'; }
 
     TWSocket *m_controlSocket = nullptr;
     TWSocket *m_dataSocket = nullptr;
     // Set when this store step's data connection opened.
     std::optional<std::uint32_t> m_startTick;
     std::uint32_t m_stopTick = 0;
-    bool m_displayFlag = false;
-    UniqueFd m_file;
     QString m_lastResponse;
     // The lines of the last reply, as displayed.
     QStringList m_replyLines;
@@ -307,10 +261,6 @@ private:
     // An exception raised by a handler while the data step ended, rethrown by Put.
     std::exception_ptr m_endError;
 
-    bool m_passive = false;
-    bool m_uploadViaTempName = false;
-    std::int32_t m_retries = 0;
-    std::int32_t m_retryDelayMs = 2000;
     // Whether the session's first failure may pass on another try.
     TFailure m_failure = TFailure::None;
     TModeAdvice m_modeAdvice = TModeAdvice::SitePage;
@@ -329,9 +279,6 @@ private:
     // The code of the last refused STOR.
     std::int32_t m_storCode = 0;
 
-    bool m_useTls = false;
-    QString m_trustedCertificate;
-    QString m_caFile;
     // The TLS settings of the session; those made before, by the CA file (name, size, time) they
     // were made with; and whether this store step's data connection started TLS.
     std::shared_ptr<TTlsContext> m_tlsContext;

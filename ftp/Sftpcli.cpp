@@ -135,46 +135,28 @@ bool TSftpClient::SessionOpen() const
     return m_session && m_session->Alive();
 }
 
-void TSftpClient::UseSite(const TUploadSite &site)
+bool TSftpClient::PutAlone()
 {
-    SetHostName(site.host);
-    SetPort(site.port != 0 ? QString::number(site.port) : QString());
-    SetUserName(site.user);
-    SetPassWord(site.password);
-    SetKeyFile(site.keyFile);
-    SetAuth(site.keyLogin ? TSshAuth::Key : TSshAuth::Password);
-    SetKnownHostsFile(site.knownHostsFile);
-    SetCreateFolders(site.createFolders);
+    EndSession();
+    const bool stored = StoreFile();
+    EndSession();
+    return stored;
 }
 
-bool TSftpClient::Put()
+bool TSftpClient::Open()
 {
-    return RunCall([this] {
+    return EnsureSession();
+}
+
+bool TSftpClient::PutInSession()
+{
+    const bool stored = StoreFile();
+    if (!stored)
         EndSession();
-        const bool stored = StoreFile();
-        EndSession();
-        Display(stored ? QStringLiteral("Done") : QStringLiteral("Failed"));
-        return stored;
-    });
+    return stored;
 }
 
-bool TSftpClient::OpenSession()
-{
-    return RunCall([this] { return EnsureSession(); });
-}
-
-bool TSftpClient::PutFile()
-{
-    return RunCall([this] {
-        const bool stored = StoreFile();
-        if (!stored)
-            EndSession();
-        Display(stored ? QStringLiteral("Done") : QStringLiteral("Failed"));
-        return stored;
-    });
-}
-
-bool TSftpClient::LookAtFolder(const QString &folder)
+bool TSftpClient::CheckFolder(const QString &folder)
 {
     return RunCall([this, &folder] {
         if (folder.contains(QChar(0)))
@@ -204,15 +186,6 @@ bool TSftpClient::CloseSession()
     return true;
 }
 
-// Each call starts with no error of its own.
-template <typename Body> bool TSftpClient::RunCall(Body body)
-{
-    return RunExclusively([&] {
-        m_sessionError.clear();
-        return body();
-    });
-}
-
 void TSftpClient::BreakOff()
 {
     m_cancelled = true;
@@ -223,7 +196,7 @@ void TSftpClient::BreakOff()
 
 void TSftpClient::Abandon() noexcept
 {
-    m_file.Reset();
+    m_localFile.Reset();
     try {
         EndSession();
     } catch (...) {
@@ -256,8 +229,13 @@ void TSftpClient::EndSession()
 
 QStringList TSftpClient::SessionKey() const
 {
-    return {m_hostName, m_port,          m_userName, m_passWord, QString::number(static_cast<int>(m_auth)),
-            m_keyFile,  m_knownHostsFile};
+    return {m_site.host,
+            m_site.port,
+            m_site.user,
+            m_site.password,
+            m_site.keyLogin ? QStringLiteral("key") : QString(),
+            m_site.keyFile,
+            m_site.knownHostsFile};
 }
 
 bool TSftpClient::EnsureSession()
@@ -279,17 +257,17 @@ bool TSftpClient::StartSession()
     const std::optional<TServerAddress> server = ServerAddress();
     if (!server)
         return false;
-    if (m_userName.isEmpty())
+    if (m_site.user.isEmpty())
         return Fail(QStringLiteral("No user name to log in with"));
     TSshLogin login;
     login.server = *server;
-    login.user = m_userName;
-    login.password = m_passWord;
-    login.auth = m_auth;
-    login.keyFile = m_keyFile;
+    login.user = m_site.user;
+    login.password = m_site.password;
+    login.auth = m_site.keyLogin ? TSshAuth::Key : TSshAuth::Password;
+    login.keyFile = m_site.keyFile;
     login.homeFolder = QDir::homePath();
-    login.knownHostsFile = m_knownHostsFile;
-    login.acceptedHostKey = m_acceptedHostKey;
+    login.knownHostsFile = m_site.knownHostsFile;
+    login.acceptedHostKey = m_site.acceptedHostKey;
     TSshSession::TTrustQuestion trust;
     if (OnHostKey)
         trust = [this](const QString &name, const QString &key, TTrustAnswer &answer) {
@@ -310,17 +288,17 @@ bool TSftpClient::StartSession()
 // The server field gives the host and perhaps a port; Port, when set, wins; 22 otherwise.
 std::optional<TServerAddress> TSftpClient::ServerAddress()
 {
-    const TServerField field = ParseServerField(m_hostName);
+    const TServerField field = ParseServerField(m_site.host);
     if (!field.Valid()) {
-        Fail(QStringLiteral("The server '%1' cannot be used: %2").arg(PrintableText(m_hostName), field.error));
+        Fail(QStringLiteral("The server '%1' cannot be used: %2").arg(PrintableText(m_site.host), field.error));
         return std::nullopt;
     }
     TServerAddress server{field.host, field.port != 0 ? field.port : std::uint16_t(22)};
-    if (!m_port.isEmpty()) {
+    if (!m_site.port.isEmpty()) {
         bool ok = false;
-        const uint port = m_port.toUInt(&ok);
+        const uint port = m_site.port.toUInt(&ok);
         if (!ok || port == 0 || port > 65535) {
-            Fail(QStringLiteral("The port '%1' is not a number from 1 to 65535").arg(PrintableText(m_port)));
+            Fail(QStringLiteral("The port '%1' is not a number from 1 to 65535").arg(PrintableText(m_site.port)));
             return std::nullopt;
         }
         server.port = static_cast<std::uint16_t>(port);
@@ -366,45 +344,45 @@ bool TSftpClient::StartSftp()
 
 bool TSftpClient::CheckNames()
 {
-    const QString target = JoinRemotePath(m_hostDirName, m_hostFileName);
+    const QString target = JoinRemotePath(m_site.folder, m_file.remote);
     // A NUL would end the name on the server early and put the file somewhere else; no other
     // control character belongs in a name either, and none may reach a log line through one.
     if (target.contains(QChar(0)))
         return Fail(QStringLiteral("The host file name holds a NUL character; nothing was sent"));
     const std::pair<const QString *, const char *> fields[] = {
-        {&m_userName, "user name"}, {&m_hostDirName, "host directory"}, {&m_hostFileName, "host file name"}};
+        {&m_site.user, "user name"}, {&m_site.folder, "host directory"}, {&m_file.remote, "host file name"}};
     for (const auto &[text, what] : fields) {
         if (ContainsControl(*text))
             return Fail(QStringLiteral("The %1 holds a control character; nothing was sent").arg(QLatin1String(what)));
     }
-    if (m_hostFileName.isEmpty() || target.endsWith(QLatin1Char('/')))
+    if (m_file.remote.isEmpty() || target.endsWith(QLatin1Char('/')))
         return Fail(QStringLiteral("The host file name '%1' names no file").arg(target));
     return true;
 }
 
 bool TSftpClient::CheckLocalFile()
 {
-    const std::optional<QString> refusal = LocalFileRefusal(m_localFileName);
+    const std::optional<QString> refusal = LocalFileRefusal(m_file.local);
     return !refusal || Fail(*refusal);
 }
 
 bool TSftpClient::OpenLocalFile()
 {
     std::int64_t size = 0;
-    const std::optional<QString> refusal = quelmark::OpenLocalFile(m_localFileName, m_file, size);
+    const std::optional<QString> refusal = quelmark::OpenLocalFile(m_file.local, m_localFile, size);
     return !refusal || Fail(*refusal);
 }
 
 bool TSftpClient::Upload()
 {
-    const auto closeFile = qScopeGuard([this] { m_file.Reset(); });
+    const auto closeFile = qScopeGuard([this] { m_localFile.Reset(); });
     if (!OpenLocalFile())
         return false;
     m_upload = TUpload{};
-    m_upload.target = JoinRemotePath(m_hostDirName, m_hostFileName);
+    m_upload.target = JoinRemotePath(m_site.folder, m_file.remote);
     m_upload.temporary = TemporaryName(m_upload.target);
     const qsizetype slash = m_upload.target.lastIndexOf(QLatin1Char('/'));
-    if (m_createFolders && slash > 0 && !MakeFolders(m_upload.target.left(slash)))
+    if (m_site.createFolders && slash > 0 && !MakeFolders(m_upload.target.left(slash)))
         return false;
     if (!StatTarget() || !OpenTemporary())
         return false;
@@ -503,7 +481,7 @@ std::optional<TReply> TSftpClient::CreateTemporary()
 
 bool TSftpClient::SendData()
 {
-    Display(QStringLiteral("Sending data from file ") + m_localFileName);
+    Display(QStringLiteral("Sending data from file ") + m_file.local);
     m_dataState = TDataState::Sending;
     m_sent = 0;
     m_taken = 0;
@@ -560,14 +538,14 @@ void TSftpClient::FillPipeline()
     while (m_dataState == TDataState::Sending && m_inFlight.size() < MaxInFlight && !m_session->SendPending()) {
         if (!TriggerProgress())
             return;
-        const ssize_t n = ::read(m_file.Get(), m_block.data(), m_block.size());
+        const ssize_t n = ::read(m_localFile.Get(), m_block.data(), m_block.size());
         if (n < 0) {
             FailData(QStringLiteral("Error reading file, error %1").arg(errno));
             return;
         }
         const QByteArrayView read(m_block.data(), n);
         m_unsentFileBytes += n;
-        SendWrite(m_binary ? read : n > 0 ? m_folding.Fold(read) : m_folding.Finish());
+        SendWrite(m_file.binary ? read : n > 0 ? m_folding.Fold(read) : m_folding.Finish());
         if (n == 0) {
             m_dataState = TDataState::Draining;
             break;

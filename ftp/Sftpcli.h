@@ -14,11 +14,7 @@
 // or the whole new one, never a part. The new file gets mode 0644; a file it replaces keeps its
 // mode. A text file (Binary false) goes with each CR LF as LF, the line ends FTP's type A gives
 // it on a Unix server; a binary file goes as it is.
-//
-// It reports as TFtpClient does, with the same names: display lines through OnDisplay, the file's
-// progress through OnProgress (which can abort), the outcome as Put's result with the first
-// failure's text in ErrorMessage, every wait bounded by TimeOut ticks of the TWait countdown. The
-// password is never shown.
+// The password is never shown.
 #pragma once
 
 #include "base/Wait.h"
@@ -75,54 +71,23 @@ public:
     explicit TSftpClient(QObject *parent = nullptr);
     ~TSftpClient() override;
 
-    // Runs a whole session for one file: ends any open session, connects, checks the host key,
-    // logs in, uploads LocalFileName as HostFileName below HostDirName and ends the session.
-    // Returns true only when the server confirmed every byte and the file is in place under its
-    // name; shows "Done" or "Failed" last.
-    bool Put() override;
-
-    // Several files over one session: PutFile once per file, then CloseSession.
-    //
-    // Opens a session unless one for the same server, port, user and credentials is open; true
-    // when one is. On false, ErrorMessage says why.
-    bool OpenSession() override;
-    // Uploads as Put does, over the open session, opening one first when there is none (or it is
-    // for another server or user; that one is ended). A failure ends the session, so the next
-    // call starts afresh; ErrorMessage holds this file's first failure.
-    bool PutFile() override;
-    // Tells, over the open session (opening one first), whether folder is a folder on the
-    // server. On false, ErrorMessage says why.
-    bool LookAtFolder(const QString &folder);
+    // A file is in place under its name only when the server confirmed every byte. A session is
+    // for one server, port, user and credentials: another one ends it. CheckFolder opens one
+    // when there is none and asks whether folder is a folder on the server.
+    bool CheckFolder(const QString &folder) override;
     // Ends the session; true, or false when called from a handler while the session is in use.
     bool CloseSession() override;
     bool SessionOpen() const override;
-    bool CheckFolder(const QString &folder) override { return LookAtFolder(folder); }
-
-    // Takes the site's server, port (22 for none), log-in (by key, with the password as its
-    // passphrase, or by password), folders and known-hosts file.
-    void UseSite(const TUploadSite &site) override;
     // An SFTP server sends no closing text of its own.
     QString StoredText() const override { return QStringLiteral("Done"); }
 
+    // The server's port comes from the site's port, else from its server field, else it is 22.
+    // An empty key file tries ~/.ssh/id_ed25519, id_ecdsa, id_rsa, then the ssh-agent; the user's
+    // ~/.ssh/known_hosts is read besides the program's own file, where accepted host keys are
+    // stored. With createFolders, the missing folders of the remote path are created before the
+    // upload. A text file goes with each CR LF as LF.
     TSftpHostKey OnHostKey;
 
-    // The host name is the server field: "host", "host:port", an IPv6 address or
-    // "[address]:port"; the port, when set, wins over one in it; without either it is 22. The
-    // password is the passphrase of the key when Auth is TSshAuth::Key.
-    TSshAuth Auth() const { return m_auth; }
-    void SetAuth(TSshAuth v) { m_auth = v; }
-    // A private key file; empty tries ~/.ssh/id_ed25519, id_ecdsa, id_rsa, then the ssh-agent.
-    QString KeyFile() const { return m_keyFile; }
-    void SetKeyFile(const QString &v) { m_keyFile = v; }
-    // The program's own known-hosts file, where accepted host keys are stored; the user's
-    // ~/.ssh/known_hosts is read as well.
-    QString KnownHostsFile() const { return m_knownHostsFile; }
-    void SetKnownHostsFile(const QString &v) { m_knownHostsFile = v; }
-    // The fingerprint ("SHA256:...") of an unknown host key to accept and store.
-    QString AcceptedHostKey() const { return m_acceptedHostKey; }
-    void SetAcceptedHostKey(const QString &v) { m_acceptedHostKey = v; }
-    // With CreateFolders, the missing folders of the remote path are created before the upload.
-    // Binary false sends a text file with each CR LF as LF.
     // Bytes of the last file the server confirmed.
     std::int64_t TotalBytes() const { return m_taken; }
 
@@ -145,7 +110,9 @@ private:
         bool temporaryCreated = false;
     };
 
-    template <typename Body> bool RunCall(Body body);
+    bool PutAlone() override;
+    bool PutInSession() override;
+    bool Open() override;
     bool Cancellable() const override { return m_session != nullptr; }
     std::int64_t TakenBytes() const override { return m_taken; }
     void BreakOff() override;
@@ -188,11 +155,6 @@ private:
     void EndSession();
     bool Fail(const QString &text);
 
-    TSshAuth m_auth = TSshAuth::Password;
-    QString m_keyFile;
-    QString m_knownHostsFile;
-    QString m_acceptedHostKey;
-
     std::unique_ptr<TSshSession> m_session;
     // What the open session was opened with.
     QStringList m_sessionKey;
@@ -204,7 +166,6 @@ private:
     QString m_garbled;
 
     TUpload m_upload;
-    UniqueFd m_file;
     std::vector<char> m_block;
     TDataState m_dataState = TDataState::Idle;
     // WRITE requests without a reply yet: id, and the bytes of the local file each carries.

@@ -30,6 +30,29 @@ TUploadClient::TUploadClient(QString protocol, QObject *parent) : QObject(parent
 
 TUploadClient::~TUploadClient() = default;
 
+bool TUploadClient::Put()
+{
+    return RunCall([this] {
+        const bool stored = PutAlone();
+        Display(stored ? QStringLiteral("Done") : QStringLiteral("Failed"));
+        return stored;
+    });
+}
+
+bool TUploadClient::PutFile()
+{
+    return RunCall([this] {
+        const bool stored = PutInSession();
+        Display(stored ? QStringLiteral("Done") : QStringLiteral("Failed"));
+        return stored;
+    });
+}
+
+bool TUploadClient::OpenSession()
+{
+    return RunCall([this] { return Open(); });
+}
+
 TUploadClient::TCancelWatch::TCancelWatch(TUploadClient &client)
 {
     m_timer.setInterval(kCancelPollMs);

@@ -35,25 +35,45 @@ inline const QString kCancelledText = QStringLiteral("Cancelled by the user");
 // Where and how the files of a site go, for whichever client serves it; each client takes what
 // its protocol knows.
 struct TUploadSite {
+    // The server field: "host", "host:port", an IPv6 address or "[address]:port" (SFTP reads a
+    // port in it; FTP takes the host alone).
     QString host;
-    // The port; 0 leaves it to the protocol (21 or 22).
-    std::uint16_t port = 0;
+    // A port number or service name; empty leaves it to the protocol ("ftp" or 22). It wins over
+    // a port in host.
+    QString port;
     QString user;
     // The password, or the passphrase of keyFile.
     QString password;
+    // The folder the host file names are below; empty for the folder of the log-in.
+    QString folder;
+    // The missing folders of a host file name are created.
     bool createFolders = false;
     // FTP: the data connection from here; the file stored under its temporary name first; how
-    // often a passing failure is tried again; TLS and a certificate trusted by fingerprint.
+    // often a passing failure is tried again and the pause before the first retry (it doubles
+    // with each further one, up to 60 seconds); TLS, a certificate trusted by fingerprint and a
+    // PEM file of CAs trusted besides the system's.
     bool passive = false;
     bool viaTemporaryName = false;
     std::int32_t retries = 0;
+    std::int32_t retryDelayMs = 2000;
     bool tls = false;
     QString trustedCertificate;
+    QString caFile;
     // SFTP: a private key file; log-in by key (the user's default keys and the ssh-agent where
-    // keyFile is empty) rather than by password; the program's known-hosts file.
+    // keyFile is empty) rather than by password; the program's known-hosts file; the fingerprint
+    // ("SHA256:...") of an unknown host key to accept and store.
     QString keyFile;
     bool keyLogin = false;
     QString knownHostsFile;
+    QString acceptedHostKey;
+};
+
+// The file the next Put or PutFile sends: local stored as remote below the site's folder, as it
+// is or as text.
+struct TUploadFile {
+    QString local;
+    QString remote;
+    bool binary = true;
 };
 
 class TUploadClient : public QObject {
@@ -67,16 +87,17 @@ public:
     TUploadClient(QString protocol, QObject *parent);
     ~TUploadClient() override;
 
-    // Runs a whole session for one file: LocalFileName stored as HostFileName below
-    // HostDirName. True only when the server confirmed every byte; shows "Done" or "Failed"
-    // last.
-    virtual bool Put() = 0;
+    // Runs a whole session for one file: the file's local stored as its remote below the site's
+    // folder. True only when the server confirmed every byte; shows "Done" or "Failed" last. A
+    // session that PutFile left open ends first.
+    bool Put();
     // Several files over one session: PutFile once per file, then CloseSession. OpenSession
     // opens one unless one for the same server, user and settings is open; true when one is.
-    virtual bool OpenSession() = 0;
+    bool OpenSession();
     // Stores the file as Put does over the open session, opening one first when there is none;
-    // a failure ends the session, so the next call starts afresh.
-    virtual bool PutFile() = 0;
+    // a failure ends the session, so the next call starts afresh, and ErrorMessage holds this
+    // file's first failure.
+    bool PutFile();
     // Ends the session; true when it ended cleanly or there was none.
     virtual bool CloseSession() = 0;
     virtual bool SessionOpen() const = 0;
@@ -84,8 +105,6 @@ public:
     // ErrorMessage says why.
     virtual bool CheckFolder(const QString &folder) = 0;
 
-    // Takes the server, log-in and options of a site.
-    virtual void UseSite(const TUploadSite &site) = 0;
     // The server's certificate when it failed the check in the last call and nothing trusted it;
     // only a TLS session has one.
     virtual std::optional<TCertificateProblem> CertificateProblem() const { return std::nullopt; }
@@ -95,26 +114,11 @@ public:
     TDisplay OnDisplay;
     TProgress OnProgress;
 
-    QString HostName() const { return m_hostName; }
-    void SetHostName(const QString &v) { m_hostName = v; }
-    QString Port() const { return m_port; }
-    void SetPort(const QString &v) { m_port = v; }
-    QString UserName() const { return m_userName; }
-    void SetUserName(const QString &v) { m_userName = v; }
-    QString PassWord() const { return m_passWord; }
-    void SetPassWord(const QString &v) { m_passWord = v; }
-    QString HostDirName() const { return m_hostDirName; }
-    void SetHostDirName(const QString &v) { m_hostDirName = v; }
-    QString HostFileName() const { return m_hostFileName; }
-    void SetHostFileName(const QString &v) { m_hostFileName = v; }
-    QString LocalFileName() const { return m_localFileName; }
-    void SetLocalFileName(const QString &v) { m_localFileName = v; }
-    // The missing folders of the host file name are created. Off unless set.
-    bool CreateFolders() const { return m_createFolders; }
-    void SetCreateFolders(bool v) { m_createFolders = v; }
-    // The file goes as it is; false sends it as text. True unless set.
-    bool Binary() const { return m_binary; }
-    void SetBinary(bool v) { m_binary = v; }
+    // The site's server, log-in and options, and the file the next call sends.
+    TUploadSite &Site() { return m_site; }
+    const TUploadSite &Site() const { return m_site; }
+    TUploadFile &File() { return m_file; }
+    const TUploadFile &File() const { return m_file; }
     TWait *Wait() const { return m_wait; }
     // Stores the countdown (not owned) that bounds every wait.
     virtual void SetWait(TWait *wait) { m_wait = wait; }
@@ -135,10 +139,23 @@ protected:
         QTimer m_timer;
     };
 
+    // The bodies of Put, PutFile and OpenSession.
+    virtual bool PutAlone() = 0;
+    virtual bool PutInSession() = 0;
+    virtual bool Open() = 0;
+
     // Runs one public call: a call made while another runs on this client (from a handler
     // dispatched inside one of its waits) is refused and leaves the running one alone. An
     // exception leaves after Abandon, with its text as the error.
     template <typename Body> bool RunExclusively(Body body);
+    // Runs one public call as RunExclusively does, starting with no error of its own.
+    template <typename Body> bool RunCall(Body body)
+    {
+        return RunExclusively([&] {
+            m_sessionError.clear();
+            return body();
+        });
+    }
     // Asks the progress handler whether to go on and breaks the session off when it says no.
     void CheckCancel();
     // Whether a cancel may break something off now, what the server has taken so far, and the
@@ -156,15 +173,8 @@ protected:
     std::int32_t EffectiveTimeOut() const { return m_timeOut > 0 ? m_timeOut : 15; }
     std::int64_t TickMs() const { return m_wait ? m_wait->Interval() : 1000; }
 
-    QString m_hostName;
-    QString m_port;
-    QString m_userName;
-    QString m_passWord;
-    QString m_hostDirName;
-    QString m_hostFileName;
-    QString m_localFileName;
-    bool m_createFolders = false;
-    bool m_binary = true;
+    TUploadSite m_site;
+    TUploadFile m_file;
     QPointer<TWait> m_wait;
     std::int32_t m_timeOut = 15;
     // ErrorMessage as callers see it, and the text of the running call's own first failure; they
@@ -172,6 +182,8 @@ protected:
     QString m_errorMessage;
     QString m_sessionError;
     bool m_running = false;
+    // The local file being sent.
+    UniqueFd m_localFile;
     // A cancel broke the running call's session off.
     bool m_cancelled = false;
 

@@ -176,26 +176,27 @@ TPasswordChoice Login(const QCommandLineParser &parser, const std::optional<QStr
 void Configure(TFtpClient &client, const QCommandLineParser &parser, const TPasswordChoice &login)
 {
     const TServerField server = ParseServerField(parser.value(QStringLiteral("host")));
-    client.SetHostName(server.host);
+    TUploadSite &site = client.Site();
+    site.host = server.host;
     // --port wins over a port in --host.
     if (parser.isSet(QStringLiteral("port")))
-        client.SetPort(parser.value(QStringLiteral("port")));
+        site.port = parser.value(QStringLiteral("port"));
     else if (server.port != 0)
-        client.SetPort(QString::number(server.port));
-    client.SetUserName(login.user);
-    client.SetPassWord(login.password);
-    client.SetHostDirName(parser.value(QStringLiteral("dir")));
-    client.SetBinary(!parser.isSet(QStringLiteral("ascii")));
+        site.port = QString::number(server.port);
+    site.user = login.user;
+    site.password = login.password;
+    site.folder = parser.value(QStringLiteral("dir"));
+    site.passive = parser.isSet(QStringLiteral("passive"));
+    site.createFolders = parser.isSet(QStringLiteral("create-dirs"));
+    site.viaTemporaryName = parser.isSet(QStringLiteral("via-temp"));
+    site.retries = parser.value(QStringLiteral("retries")).toInt();
+    site.retryDelayMs = parser.value(QStringLiteral("retry-delay")).toInt();
+    site.tls = parser.isSet(QStringLiteral("tls"));
+    site.trustedCertificate = parser.value(QStringLiteral("fingerprint"));
+    site.caFile = parser.value(QStringLiteral("ca-file"));
+    client.File().binary = !parser.isSet(QStringLiteral("ascii"));
     client.SetTimeOut(parser.value(QStringLiteral("timeout")).toInt());
-    client.SetPassive(parser.isSet(QStringLiteral("passive")));
     client.SetModeAdvice(TFtpClient::TModeAdvice::CommandLine);
-    client.SetCreateFolders(parser.isSet(QStringLiteral("create-dirs")));
-    client.SetUploadViaTempName(parser.isSet(QStringLiteral("via-temp")));
-    client.SetRetries(parser.value(QStringLiteral("retries")).toInt());
-    client.SetRetryDelayMs(parser.value(QStringLiteral("retry-delay")).toInt());
-    client.SetUseTls(parser.isSet(QStringLiteral("tls")));
-    client.SetTrustedCertificate(parser.value(QStringLiteral("fingerprint")));
-    client.SetCaFile(parser.value(QStringLiteral("ca-file")));
     client.OnDisplay = [](QObject *, QString &msg) { PrintLine(stdout, msg); };
 }
 

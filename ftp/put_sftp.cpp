@@ -16,22 +16,20 @@ namespace {
 
 void Configure(TSftpClient &client, const QCommandLineParser &parser, const QString &user, const QString &password)
 {
-    client.SetHostName(parser.value(QStringLiteral("host")));
-    if (parser.isSet(QStringLiteral("port")))
-        client.SetPort(parser.value(QStringLiteral("port")));
-    client.SetUserName(user);
-    client.SetPassWord(password);
-    client.SetHostDirName(parser.value(QStringLiteral("dir")));
+    TUploadSite &site = client.Site();
+    site.host = parser.value(QStringLiteral("host"));
+    site.port = parser.value(QStringLiteral("port"));
+    site.user = user;
+    site.password = password;
+    site.folder = parser.value(QStringLiteral("dir"));
+    site.createFolders = parser.isSet(QStringLiteral("create-dirs"));
+    site.knownHostsFile = parser.isSet(QStringLiteral("known-hosts")) ? parser.value(QStringLiteral("known-hosts"))
+                                                                      : ProgramKnownHostsFile();
+    site.acceptedHostKey = parser.value(QStringLiteral("accept-host-key"));
+    site.keyLogin = parser.isSet(QStringLiteral("key"));
+    site.keyFile = parser.value(QStringLiteral("key"));
+    client.File().binary = !parser.isSet(QStringLiteral("ascii"));
     client.SetTimeOut(parser.value(QStringLiteral("timeout")).toInt());
-    client.SetCreateFolders(parser.isSet(QStringLiteral("create-dirs")));
-    client.SetBinary(!parser.isSet(QStringLiteral("ascii")));
-    client.SetKnownHostsFile(parser.isSet(QStringLiteral("known-hosts")) ? parser.value(QStringLiteral("known-hosts"))
-                                                                         : ProgramKnownHostsFile());
-    client.SetAcceptedHostKey(parser.value(QStringLiteral("accept-host-key")));
-    if (parser.isSet(QStringLiteral("key"))) {
-        client.SetAuth(TSshAuth::Key);
-        client.SetKeyFile(parser.value(QStringLiteral("key")));
-    }
     client.OnDisplay = [](QObject *, QString &msg) { PrintLine(stdout, msg); };
 }
 

@@ -19,16 +19,16 @@ bool UploadPairs(TUploadClient &client, const QStringList &locals, const QString
             print(client.ErrorMessage());
     };
     if (locals.size() == 1) {
-        client.SetLocalFileName(locals.first());
-        client.SetHostFileName(remotes.first());
+        client.File().local = locals.first();
+        client.File().remote = remotes.first();
         const bool stored = client.Put();
         printText();
         return stored;
     }
     bool all = true;
     for (qsizetype i = 0; i < locals.size(); ++i) {
-        client.SetLocalFileName(locals.at(i));
-        client.SetHostFileName(remotes.at(i));
+        client.File().local = locals.at(i);
+        client.File().remote = remotes.at(i);
         if (!client.PutFile()) {
             all = false;
             printText();

@@ -51,12 +51,12 @@ protected:
     void Aim(const ScriptedFtpServer &server, const QString &localPath)
     {
         ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
-        client.SetHostName(QStringLiteral("127.0.0.1"));
-        client.SetPort(server.PortText());
-        client.SetUserName(QStringLiteral("user"));
-        client.SetPassWord(QStringLiteral("secret"));
-        client.SetHostFileName(QStringLiteral("page.html"));
-        client.SetLocalFileName(localPath);
+        client.Site().host = QStringLiteral("127.0.0.1");
+        client.Site().port = server.PortText();
+        client.Site().user = QStringLiteral("user");
+        client.Site().password = QStringLiteral("secret");
+        client.File().remote = QStringLiteral("page.html");
+        client.File().local = localPath;
     }
 
     void ExpectAllClosed()

@@ -86,7 +86,7 @@ TEST_F(FtpcliScripted, SuccessfulPutShowsEveryStepAndSendsExactCommands)
     ScriptedFtpServer server(QStringLiteral("ok"));
     const QByteArray bytes = Pattern(2500);
     Aim(server, LocalFile(bytes));
-    client.SetHostDirName(QStringLiteral("www"));
+    client.Site().folder = QStringLiteral("www");
 
     ASSERT_TRUE(client.Put());
 
@@ -96,7 +96,7 @@ TEST_F(FtpcliScripted, SuccessfulPutShowsEveryStepAndSendsExactCommands)
               LoginLines +
                   QStringList({"> CWD www", "< 250 Directory successfully changed.", "> TYPE I", "< 200 Type set to I.",
                                "> PORT 127,0,0,1,*,*", "< 200 PORT command successful.", "> STOR page.html",
-                               "< 150 Ok to send data.", "Sending data from file " + client.LocalFileName(),
+                               "< 150 Ok to send data.", "Sending data from file " + client.File().local,
                                "< 226 Transfer complete.", "> QUIT", "< 221 Goodbye.", "Done"}));
     EXPECT_EQ(DataLines(lines),
               QStringList({"Data: session opened", "Data: session closed, 2500 bytes transfered, *", "Data Sent"}));
@@ -111,7 +111,7 @@ TEST_F(FtpcliScripted, AsciiTypeWithoutDirectorySendsNoCwdAndLeavesBytesUnchange
     ScriptedFtpServer server(QStringLiteral("ok"));
     const QByteArray bytes("line one\r\nline two\nthree\rfour\0five\xff", 36);
     Aim(server, LocalFile(bytes));
-    client.SetBinary(false);
+    client.File().binary = false;
 
     ASSERT_TRUE(client.Put());
 
@@ -162,7 +162,7 @@ TEST_F(FtpcliScripted, UnusualButValidRepliesAreAccepted)
         SCOPED_TRACE(c.scenario);
         ScriptedFtpServer server(QString::fromLatin1(c.scenario));
         Aim(server, path);
-        client.SetHostDirName(c.expectedCommands.contains("CWD www") ? QStringLiteral("www") : QString());
+        client.Site().folder = c.expectedCommands.contains("CWD www") ? QStringLiteral("www") : QString();
         lines.clear();
         EXPECT_TRUE(client.Put());
         EXPECT_EQ(lines.last(), QStringLiteral("Done"));
@@ -204,8 +204,8 @@ TEST_F(FtpcliScripted, RefusedLoginStepsEndWithQuitAndTheServerText)
         SCOPED_TRACE(c.scenario);
         ScriptedFtpServer server(QString::fromLatin1(c.scenario));
         Aim(server, path);
-        client.SetPassWord(QString::fromLatin1(c.password));
-        client.SetHostDirName(QStringLiteral("www"));
+        client.Site().password = QString::fromLatin1(c.password);
+        client.Site().folder = QStringLiteral("www");
         lines.clear();
         EXPECT_FALSE(client.Put());
         EXPECT_EQ(client.ErrorMessage(), QString::fromLatin1(c.error));
@@ -385,7 +385,7 @@ TEST_F(FtpcliScripted, CancelEndsAWaitOfTheServerWithinASecond)
     using quelmark::test::Certificates;
     wait.SetInterval(1000);
     client.SetTimeOut(15);
-    client.SetCaFile(Certificates().caFile);
+    client.Site().caFile = Certificates().caFile;
     const QStringList cancelled = {"Abort requested", "Cancelled by the user", "Failed"};
     struct Case {
         const char *scenario;
@@ -409,7 +409,7 @@ TEST_F(FtpcliScripted, CancelEndsAWaitOfTheServerWithinASecond)
         ScriptedFtpServer server(QString::fromLatin1(c.scenario), QStringLiteral("127.0.0.1"), {}, 0,
                                  c.tls ? Certificates().server : quelmark::test::TestCertificate{});
         Aim(server, LocalFile(Pattern(c.size)));
-        client.SetUseTls(c.tls);
+        client.Site().tls = c.tls;
         lines.clear();
         QElapsedTimer sinceCancel;
         QTimer::singleShot(500, [&] { sinceCancel.start(); });
@@ -456,10 +456,10 @@ TEST_F(FtpcliScripted, ControlCharactersInACommandFieldAreRefusedBeforeConnectin
     ScriptedFtpServer server(QStringLiteral("ok"));
     Aim(server, LocalFile("x"));
     const std::function<void(const QString &)> setters[] = {
-        [this](const QString &v) { client.SetUserName(v); },
-        [this](const QString &v) { client.SetPassWord(v); },
-        [this](const QString &v) { client.SetHostDirName(v); },
-        [this](const QString &v) { client.SetHostFileName(v); },
+        [this](const QString &v) { client.Site().user = v; },
+        [this](const QString &v) { client.Site().password = v; },
+        [this](const QString &v) { client.Site().folder = v; },
+        [this](const QString &v) { client.File().remote = v; },
     };
     const struct {
         int field;
@@ -478,8 +478,8 @@ TEST_F(FtpcliScripted, ControlCharactersInACommandFieldAreRefusedBeforeConnectin
         {0, QStringLiteral("anna\x7f"), "The user name holds a control character; nothing was sent"},
     };
     for (const auto &row : rows) {
-        Aim(server, client.LocalFileName());
-        client.SetHostDirName(QString());
+        Aim(server, client.File().local);
+        client.Site().folder = QString();
         setters[row.field](row.value);
         lines.clear();
         EXPECT_FALSE(client.Put());
@@ -501,15 +501,15 @@ TEST_F(FtpcliScripted, MissingWaitObjectFailsBeforeConnecting)
 
 TEST_F(FtpcliScripted, UnreachableHostsFailWithTheConnectText)
 {
-    client.SetHostName(QStringLiteral("127.0.0.1"));
-    client.SetPort(QString::number(quelmark::test::FreeLoopbackPort()));
-    client.SetLocalFileName(LocalFile("x"));
+    client.Site().host = QStringLiteral("127.0.0.1");
+    client.Site().port = QString::number(quelmark::test::FreeLoopbackPort());
+    client.File().local = LocalFile("x");
     EXPECT_FALSE(client.Put());
     EXPECT_FALSE(client.ErrorMessage().isEmpty());
     EXPECT_EQ(lines.mid(lines.size() - 2), QStringList({"Can't QUIT: connection closed", "Failed"}));
     ExpectAllClosed();
 
-    client.SetHostName(QStringLiteral("no-such-host.invalid"));
+    client.Site().host = QStringLiteral("no-such-host.invalid");
     lines.clear();
     EXPECT_FALSE(client.Put());
     EXPECT_EQ(client.ErrorMessage(), QStringLiteral("SetAddr: Cannot convert host address 'no-such-host.invalid'"));
@@ -693,27 +693,27 @@ TEST_F(FtpcliScripted, ThousandPutsSucceedingAndFailingLeakNoDescriptorsOrMemory
     const QString closedPort = QString::number(quelmark::test::FreeLoopbackPort());
     client.OnDisplay = nullptr;
     client.OnProgress = nullptr;
-    client.SetCaFile(Certificates().caFile);
+    client.Site().caFile = Certificates().caFile;
     // Each failure kind takes its own path through the clean-up; a third of the uploads use
     // TLS, in both modes, refused or cut short or with a certificate that is not trusted.
     const auto putOnce = [&](int i) {
         const int kind = i % 12;
         Aim(kind >= 8 && kind != 10 ? secured : kind == 10 && (i / 12) % 2 ? cut : server, good);
-        client.SetUseTls(kind >= 8);
-        client.SetPassive(kind == 9);
-        client.SetCaFile(kind == 11 ? QString() : Certificates().caFile);
+        client.Site().tls = kind >= 8;
+        client.Site().passive = kind == 9;
+        client.Site().caFile = kind == 11 ? QString() : Certificates().caFile;
         switch (kind % 8) {
         case 4:
-            client.SetPassWord(QStringLiteral("bad"));
+            client.Site().password = QStringLiteral("bad");
             break;
         case 5:
-            client.SetHostFileName(QStringLiteral("refused.html"));
+            client.File().remote = QStringLiteral("refused.html");
             break;
         case 6:
-            client.SetLocalFileName(missing);
+            client.File().local = missing;
             break;
         case 7:
-            client.SetPort(closedPort);
+            client.Site().port = closedPort;
             break;
         default:
             break;
@@ -788,7 +788,7 @@ TEST_F(FtpcliScripted, PassiveRepliesAreReadCarefully)
     };
     const QByteArray bytes = Pattern(5000);
     const QString path = LocalFile(bytes);
-    client.SetPassive(true);
+    client.Site().passive = true;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.scenario);
         ScriptedFtpServer server(QString::fromLatin1(c.scenario));
@@ -829,7 +829,7 @@ TEST_F(FtpcliScripted, ViaTempRenamesIntoPlaceOrRemovesWhatItLeft)
     const QByteArray old("<p>old</p>");
     const QByteArray bytes = Pattern(3000);
     const QString path = LocalFile(bytes);
-    client.SetUploadViaTempName(true);
+    client.Site().viaTemporaryName = true;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.scenario);
         ScriptedFtpServer server(QString::fromLatin1(c.scenario));
@@ -871,8 +871,8 @@ TEST_F(FtpcliScripted, SessionStoresFileAfterFileAndEndsAtAFailure)
     EXPECT_TRUE(client.OpenSession());
     for (const File &file : files) {
         SCOPED_TRACE(file.name);
-        client.SetHostFileName(QString::fromLatin1(file.name));
-        client.SetBinary(file.binary);
+        client.File().remote = QString::fromLatin1(file.name);
+        client.File().binary = file.binary;
         lines.clear();
         EXPECT_EQ(client.PutFile(), file.stored);
         EXPECT_EQ(lines.last(), file.stored ? QStringLiteral("Done") : QStringLiteral("Failed"));
@@ -933,13 +933,13 @@ TEST_F(FtpcliScripted, RefusedModesFallBackOrSayWhatToDo)
         SCOPED_TRACE(row.scenario);
         ScriptedFtpServer server(QString::fromLatin1(row.scenario));
         Aim(server, path);
-        client.SetPassive(row.passive);
+        client.Site().passive = row.passive;
         client.SetModeAdvice(row.advice);
-        client.SetHostFileName(QStringLiteral("a.html"));
+        client.File().remote = QStringLiteral("a.html");
         EXPECT_EQ(client.PutFile(), row.error.isEmpty());
         EXPECT_EQ(client.ErrorMessage(), row.error);
         if (row.error.isEmpty()) {
-            client.SetHostFileName(QStringLiteral("b.html"));
+            client.File().remote = QStringLiteral("b.html");
             EXPECT_TRUE(client.PutFile()) << client.ErrorMessage().toStdString();
             EXPECT_EQ(server.Stored(QStringLiteral("b.html")), Pattern(3000));
         }
@@ -954,8 +954,8 @@ TEST_F(FtpcliScripted, CancelEndsThePauseBeforeARetry)
 {
     ScriptedFtpServer server(QStringLiteral("refuse_first_two"));
     Aim(server, LocalFile("x"));
-    client.SetRetries(5);
-    client.SetRetryDelayMs(2000);
+    client.Site().retries = 5;
+    client.Site().retryDelayMs = 2000;
     int beats = 0;
     QTimer heart;
     QObject::connect(&heart, &QTimer::timeout, [&] { ++beats; });

@@ -27,10 +27,10 @@ protected:
     {
         wait.SetInterval(tickMs);
         client.SetTimeOut(ticks);
-        client.SetHostName(host);
-        client.SetPort(port);
-        client.SetHostFileName(QStringLiteral("page.html"));
-        client.SetLocalFileName(dir.filePath(QStringLiteral("page.html")));
+        client.Site().host = host;
+        client.Site().port = port;
+        client.File().remote = QStringLiteral("page.html");
+        client.File().local = dir.filePath(QStringLiteral("page.html"));
     }
 };
 
@@ -49,12 +49,12 @@ TEST_F(FtpcliLinks, HostIsADottedAddressOnlyWhenThatIsTheWholeText)
         {QStringLiteral("127.0.0.51") + QChar(0) + QStringLiteral("foo"), R"(127.0.0.51\x00foo)"},
     };
     for (const auto &[host, shown] : refused) {
-        client.SetHostName(host);
+        client.Site().host = host;
         EXPECT_FALSE(client.Put()) << shown;
         EXPECT_EQ(client.ErrorMessage(), QStringLiteral("SetAddr: Cannot convert host address '%1'").arg(shown));
         EXPECT_TRUE(server.Received(1, 200).isEmpty());
     }
-    client.SetHostName(QStringLiteral("127.0.0.51"));
+    client.Site().host = QStringLiteral("127.0.0.51");
     EXPECT_TRUE(client.Put()) << client.ErrorMessage().toStdString();
 }
 
@@ -152,8 +152,8 @@ protected:
         PyFtpServer server(serverAddress);
         ASSERT_TRUE(server.Running()) << server.Failure().toStdString();
         Aim(QStringLiteral("dual.test"), server.PortText(), 40, 10);
-        client.SetUserName(server.User());
-        client.SetPassWord(server.Password());
+        client.Site().user = server.User();
+        client.Site().password = server.Password();
         LocalFile("both families");
         EXPECT_TRUE(client.Put()) << lines.join('\n').toStdString();
         EXPECT_EQ(server.Stored(QStringLiteral("page.html")), QByteArray("both families"));

@@ -22,8 +22,8 @@ protected:
     void SetUp() override
     {
         FtpcliFixture::SetUp();
-        client.SetUseTls(true);
-        client.SetCaFile(Certificates().caFile);
+        client.Site().tls = true;
+        client.Site().caFile = Certificates().caFile;
     }
 
     void Aim(const ScriptedFtpServer &server) { FtpcliFixture::Aim(server, LocalFile(bytes)); }
@@ -46,7 +46,7 @@ TEST_F(FtpcliTls, SecuredSessionSendsAuthPbszAndProtBeforeTheLoginAndEndsEachUpl
         SCOPED_TRACE(row.announce);
         ScriptedFtpServer server(QStringLiteral("ok"), QStringLiteral("127.0.0.1"), {}, 0, Certificates().server);
         Aim(server);
-        client.SetPassive(row.passive);
+        client.Site().passive = row.passive;
         lines.clear();
         progress.clear();
 
@@ -168,7 +168,7 @@ TEST_F(FtpcliTls, FingerprintFromTheFailureLetsTheNextSessionThroughAndBelongsTo
     Aim(server);
     ASSERT_FALSE(client.PutFile());
     ASSERT_TRUE(client.CertificateProblem());
-    client.SetTrustedCertificate(client.CertificateProblem()->fingerprint);
+    client.Site().trustedCertificate = client.CertificateProblem()->fingerprint;
     lines.clear();
     ASSERT_TRUE(client.PutFile()) << client.ErrorMessage().toStdString();
     EXPECT_TRUE(lines.filter(TlsLine).value(0).endsWith(QLatin1String("(trusted by fingerprint)")));
@@ -176,7 +176,7 @@ TEST_F(FtpcliTls, FingerprintFromTheFailureLetsTheNextSessionThroughAndBelongsTo
     EXPECT_TRUE(client.SessionOpen());
 
     // Another fingerprint is another session, and the certificate fails it.
-    client.SetTrustedCertificate(Certificates().server.fingerprint.toLower());
+    client.Site().trustedCertificate = Certificates().server.fingerprint.toLower();
     EXPECT_FALSE(client.PutFile());
     EXPECT_TRUE(client.CertificateProblem());
     EXPECT_TRUE(client.CloseSession());
@@ -188,14 +188,15 @@ TEST_F(FtpcliTls, SettingsThatCannotWorkFailBeforeConnecting)
 {
     ScriptedFtpServer server(QStringLiteral("ok"), QStringLiteral("127.0.0.1"), {}, 0, Certificates().server);
     Aim(server);
-    client.SetTrustedCertificate(QStringLiteral("AB:CD"));
+    client.Site().trustedCertificate = QStringLiteral("AB:CD");
     EXPECT_FALSE(client.Put());
     EXPECT_EQ(client.ErrorMessage(),
               QStringLiteral("The trusted certificate 'AB:CD' is not a SHA-256 fingerprint (64 hex digits)"));
-    client.SetTrustedCertificate(QString());
-    client.SetCaFile(dir.filePath(QStringLiteral("missing.pem")));
+    client.Site().trustedCertificate = QString();
+    client.Site().caFile = dir.filePath(QStringLiteral("missing.pem"));
     EXPECT_FALSE(client.Put());
-    EXPECT_TRUE(client.ErrorMessage().startsWith(QStringLiteral("Cannot read the CA file '%1': ").arg(client.CaFile())))
+    EXPECT_TRUE(
+        client.ErrorMessage().startsWith(QStringLiteral("Cannot read the CA file '%1': ").arg(client.Site().caFile)))
         << client.ErrorMessage().toStdString();
     EXPECT_EQ(server.EndedSessions(), 0);
     ExpectAllClosed();

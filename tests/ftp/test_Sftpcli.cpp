@@ -90,10 +90,10 @@ protected:
         wait.SetInterval(100);
         client.SetWait(&wait);
         client.SetTimeOut(50);
-        client.SetHostName(s.Server());
-        client.SetUserName(s.User());
-        client.SetPassWord(s.Password());
-        client.SetKnownHostsFile(knownHosts);
+        client.Site().host = s.Server();
+        client.Site().user = s.User();
+        client.Site().password = s.Password();
+        client.Site().knownHostsFile = knownHosts;
         client.OnDisplay = [this](QObject *, QString &line) { lines << line; };
     }
 
@@ -111,8 +111,8 @@ protected:
     // Uploads with Put, or with PutFile over the session when inSession is set.
     bool PutFile(const QString &remote, const QByteArray &content, bool inSession = false)
     {
-        client.SetLocalFileName(Local(QStringLiteral("local-") + QString(remote).replace('/', '_'), content));
-        client.SetHostFileName(remote);
+        client.File().local = Local(QStringLiteral("local-") + QString(remote).replace('/', '_'), content);
+        client.File().remote = remote;
         return inSession ? client.PutFile() : client.Put();
     }
 
@@ -164,7 +164,7 @@ TEST_F(SftpClient, SeveralFilesInOneSessionGetTheirModesAndLeaveNothingBehind)
         {"new.html", 0644},     // a new one gets 0644
         {"a/b/deep.html", 0644} // below folders that did not exist
     };
-    client.SetCreateFolders(true);
+    client.Site().createFolders = true;
     ASSERT_TRUE(client.OpenSession()) << client.ErrorMessage().toStdString();
     for (const auto &row : rows) {
         SCOPED_TRACE(row.remote.toStdString());
@@ -301,9 +301,9 @@ TEST_F(SftpClient, LoginFailuresSayWhyAndNeverShowTheSecret)
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
         lines.clear();
-        client.SetAuth(row.auth);
-        client.SetKeyFile(row.keyFile);
-        client.SetPassWord(row.secret);
+        client.Site().keyLogin = row.auth == TSshAuth::Key;
+        client.Site().keyFile = row.keyFile;
+        client.Site().password = row.secret;
         EXPECT_FALSE(PutFile(QStringLiteral("page.html"), "x"));
         EXPECT_EQ(client.ErrorMessage(), row.error);
         EXPECT_EQ(lines.last(), QStringLiteral("Failed"));
@@ -318,8 +318,8 @@ TEST_F(SftpClient, LoginFailuresSayWhyAndNeverShowTheSecret)
 TEST_F(SftpClient, DefaultKeysAndTheAgentLogIn)
 {
     const QString ssh = home + QStringLiteral("/.ssh/");
-    client.SetAuth(TSshAuth::Key);
-    client.SetPassWord(QString());
+    client.Site().keyLogin = TSshAuth::Key == TSshAuth::Key;
+    client.Site().password = QString();
     ASSERT_TRUE(QFile::copy(server->StrangerKeyFile(), ssh + QStringLiteral("id_ed25519")));
     ASSERT_TRUE(QFile::copy(server->KeyFile(), ssh + QStringLiteral("id_rsa")));
     EXPECT_TRUE(PutFile(QStringLiteral("page.html"), "by key")) << client.ErrorMessage().toStdString();
@@ -422,10 +422,10 @@ TEST(SftpClientBounds, SilentServerEndsWithinTimeOutWhileEventsGoOn)
     TSftpClient client;
     client.SetWait(&wait);
     client.SetTimeOut(3);
-    client.SetHostName(server);
-    client.SetUserName(QStringLiteral("nobody"));
-    client.SetLocalFileName(QStringLiteral(QUELMARK_SOURCE_DIR "/CMakeLists.txt"));
-    client.SetHostFileName(QStringLiteral("x"));
+    client.Site().host = server;
+    client.Site().user = QStringLiteral("nobody");
+    client.File().local = QStringLiteral(QUELMARK_SOURCE_DIR "/CMakeLists.txt");
+    client.File().remote = QStringLiteral("x");
     int ticks = 0;
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
@@ -449,10 +449,10 @@ TEST(SftpClientBounds, CancelEndsTheWaitForASilentServerWithinASecond)
     TSftpClient client;
     client.SetWait(&wait);
     client.SetTimeOut(15);
-    client.SetHostName(silent.Server());
-    client.SetUserName(QStringLiteral("nobody"));
-    client.SetLocalFileName(QStringLiteral(QUELMARK_SOURCE_DIR "/CMakeLists.txt"));
-    client.SetHostFileName(QStringLiteral("x"));
+    client.Site().host = silent.Server();
+    client.Site().user = QStringLiteral("nobody");
+    client.File().local = QStringLiteral(QUELMARK_SOURCE_DIR "/CMakeLists.txt");
+    client.File().remote = QStringLiteral("x");
     QStringList lines;
     client.OnDisplay = [&](QObject *, QString &line) { lines << line; };
     QElapsedTimer sinceCancel;
