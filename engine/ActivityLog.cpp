@@ -70,7 +70,7 @@ void TActivityLog::ftpClientDisplay(QObject *, QString &msg)
     // A retry's pause can hold a push for up to a minute, and a replaced file may have lost its
     // mode: the log says so, detailed or not.
     if ((m_options && m_options().detailedLogging) || msg.startsWith(kRetryLinePrefix) ||
-        msg.startsWith(ModeNotKeptText))
+        msg.startsWith(kModeNotKeptText))
         AddToLog(msg);
 }
 

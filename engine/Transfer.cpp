@@ -238,7 +238,7 @@ bool TTransfer::Upload(TSite &site, const TPushEntry &entry, const QString &addr
     }
     const QString outcome = client->ErrorMessage();
     if (!stored)
-        return Failed(m_nobodyAsked ? outcome + QStringLiteral("; ") + NobodyAskedText : outcome, localFile);
+        return Failed(m_nobodyAsked ? outcome + QStringLiteral("; ") + kNobodyAskedText : outcome, localFile);
     m_log.AddToLog(client->StoredText());
     NoteChangeWhileSent(localFile);
     return true;

@@ -27,7 +27,7 @@ namespace quelmark {
 
 namespace {
 
-const QString CrLf = QStringLiteral("\r\n");
+const QString kCrLf = QStringLiteral("\r\n");
 
 // Lines one reply may have; a server that sends more is not going to end it.
 constexpr int kMaxReplyLines = 1000;
@@ -298,6 +298,7 @@ bool TFtpClient::Login()
         return true;
     m_sessionError.clear();
     m_errorMessage.clear();
+    m_failure = TFailure::None;
     if (!m_wait) {
         Fail(QStringLiteral("No wait object"));
         return false;
@@ -312,10 +313,10 @@ bool TFtpClient::Login()
     }
     if (m_site.tls && !SecureControl())
         return false;
-    SendCommand(QStringLiteral("USER ") + m_site.user + CrLf);
+    SendCommand(QStringLiteral("USER ") + m_site.user + kCrLf);
     std::int32_t code = GetResponse();
     if (code == 331) {
-        SendCommand(QStringLiteral("PASS ") + m_site.password + CrLf);
+        SendCommand(QStringLiteral("PASS ") + m_site.password + kCrLf);
         code = GetResponse();
     }
     if (code == 230) {
@@ -355,14 +356,6 @@ bool TFtpClient::CheckCommandTexts()
     return true;
 }
 
-bool TFtpClient::CheckLocalFile()
-{
-    const std::optional<QString> refusal = LocalFileRefusal(m_file.local);
-    if (refusal)
-        Fail(*refusal);
-    return !refusal;
-}
-
 bool TFtpClient::ConnectControl()
 {
     std::vector<sockaddr_storage> addresses;
@@ -379,17 +372,9 @@ bool TFtpClient::ConnectControl()
             CloseQuietly(*m_controlSocket);
         return false;
     }
-    // A name with addresses of both families may be reachable over one of them only: when the
-    // first address fails, the first one of the other family gets its turn.
-    const std::uint16_t port = AddressPort(m_controlSocket->SocketAddress());
-    std::vector<sockaddr_storage> tries{addresses.front()};
-    const auto other = std::find_if(addresses.begin(), addresses.end(), [&](const sockaddr_storage &address) {
-        return address.ss_family != tries.front().ss_family;
-    });
-    if (other != addresses.end())
-        tries.push_back(*other);
+    const std::vector<sockaddr_storage> tries =
+        ConnectionTries(addresses, AddressPort(m_controlSocket->SocketAddress()));
     for (std::size_t i = 0; i < tries.size() && !m_cancelled; ++i) {
-        SetAddressPort(tries[i], port);
         if (TryConnect(tries[i], i + 1 == tries.size())) {
             m_sessionType = 0;
             m_passiveCommand = TPassiveCommand::Epsv;
@@ -532,7 +517,7 @@ bool TFtpClient::ChangeHostDir()
 {
     if (m_site.folder.isEmpty())
         return true;
-    SendCommand(QStringLiteral("CWD ") + m_site.folder + CrLf);
+    SendCommand(QStringLiteral("CWD ") + m_site.folder + kCrLf);
     const std::int32_t code = GetResponse();
     if (code == 250 || code == 257)
         return true;
@@ -545,7 +530,7 @@ bool TFtpClient::SendType()
     // Within a session the type holds until changed.
     if (m_sessionType == TypeLetter())
         return true;
-    SendCommand(QStringLiteral("TYPE ") + QLatin1Char(TypeLetter()) + CrLf);
+    SendCommand(QStringLiteral("TYPE ") + QLatin1Char(TypeLetter()) + kCrLf);
     if (GetResponse() == 200) {
         m_sessionType = TypeLetter();
         return true;
@@ -571,7 +556,7 @@ bool TFtpClient::Quit()
             Display(QStringLiteral("Can't QUIT: connection closed"));
         return true;
     }
-    SendCommand(QStringLiteral("QUIT") + CrLf);
+    SendCommand(QStringLiteral("QUIT") + kCrLf);
     m_quitting = true;
     const auto answered = qScopeGuard([this] { m_quitting = false; });
     const std::int32_t code = GetResponse();
@@ -591,7 +576,7 @@ void TFtpClient::SendCommand(const QString &line)
 
 std::int32_t TFtpClient::Command(const QString &command)
 {
-    SendCommand(command + CrLf);
+    SendCommand(command + kCrLf);
     return GetResponse();
 }
 
@@ -622,7 +607,7 @@ bool TFtpClient::ReadReplyLine(std::int32_t ticks)
     // The rest of such a line is no reply to anything: it ends the reply, and the session.
     if (m_controlSocket->LineTooLong()) {
         m_lastResponse.clear();
-        FailReply(QStringLiteral("The server's reply line is longer than %1 bytes").arg(TWSocket::MaxLineBytes),
+        FailReply(QStringLiteral("The server's reply line is longer than %1 bytes").arg(TWSocket::kMaxLineBytes),
                   TFailure::Permanent);
         return true;
     }
@@ -708,7 +693,7 @@ void TFtpClient::ResetTransfer()
     m_chunkEnd = 0;
     m_nextBlock = 0;
     m_takenBytes = 0;
-    m_fileSize = 0;
+    m_localSize = 0;
     m_startTick.reset();
     m_dataState = TDataState::Idle;
     m_dropControl = false;
@@ -768,7 +753,7 @@ TFtpClient::TStoreResult TFtpClient::StoreAs(const QString &target, bool folders
         return TStoreResult::NotSent;
     if (!(m_site.passive ? ConnectForData() : AnnouncePort()))
         return TStoreResult::NotSent;
-    SendCommand(QStringLiteral("STOR ") + target + CrLf);
+    SendCommand(QStringLiteral("STOR ") + target + kCrLf);
     // The server's own connection may come before its reply, and the bytes go as soon as it is
     // there; a connection this side opened waits for the reply, so a refused STOR costs none. Its
     // TLS handshake starts now all the same: some servers answer only once it is done.
@@ -864,7 +849,7 @@ bool TFtpClient::KeepMode(const QString &temporary, std::uint32_t mode)
         return false;
     }
     if (*code / 100 != 2)
-        Display(ModeNotKeptText + QStringLiteral(" (") + m_lastResponse + QLatin1Char(')'));
+        Display(kModeNotKeptText + QStringLiteral(" (") + m_lastResponse + QLatin1Char(')'));
     return true;
 }
 
@@ -980,14 +965,6 @@ void TFtpClient::AttachDataHandlers()
     m_dataSocket->OnSessionClosed = [this](QObject *s, std::uint16_t e) { DataSessionClosed(s, e); };
     m_dataSocket->OnDataSent = [this](QObject *s, std::uint16_t e) { SendNextBlock(s, e); };
     m_dataSocket->OnDataAvailable = [this](QObject *, std::uint16_t) { DiscardIncoming(); };
-}
-
-bool TFtpClient::OpenLocalFile()
-{
-    const std::optional<QString> refusal = quelmark::OpenLocalFile(m_file.local, m_localFile, m_fileSize);
-    if (refusal)
-        Fail(*refusal);
-    return !refusal;
 }
 
 bool TFtpClient::AnnouncePort()
@@ -1391,7 +1368,7 @@ void TFtpClient::FailClosedEarly()
     const QString text = !tls.isEmpty() ? QStringLiteral("TLS on the data connection failed: ") + tls
                                         : QStringLiteral("The server closed the data connection after %1 of %2 bytes")
                                               .arg(m_takenBytes)
-                                              .arg(std::max(m_fileSize, m_totalBytes));
+                                              .arg(std::max(m_localSize, m_totalBytes));
     if (const auto &problem = m_dataSocket->TlsCertificateProblem(); problem && !tls.isEmpty() && !m_certificateProblem)
         m_certificateProblem = problem;
     m_dataState = TDataState::Broken;

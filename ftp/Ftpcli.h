@@ -38,7 +38,7 @@ namespace quelmark {
 
 // The start of the note shown when a file replaced via its temporary name could not be given
 // the mode of the file it replaced; the server's reply follows in parentheses.
-inline const QString ModeNotKeptText = QStringLiteral("The file's mode could not be kept");
+inline const QString kModeNotKeptText = QStringLiteral("The file's mode could not be kept");
 
 class TFtpClient : public TUploadClient {
     Q_OBJECT
@@ -173,7 +173,6 @@ private:
     QStringList SessionKey() const;
     void ForgetClosedSession();
     bool CheckCommandTexts();
-    bool CheckLocalFile();
     bool ConnectControl();
     bool TryConnect(const sockaddr_storage &address, bool last);
     bool PrepareTls();
@@ -195,7 +194,6 @@ private:
     void ResetTransfer();
     void ListenForData();
     void AttachDataHandlers();
-    bool OpenLocalFile();
     bool AnnouncePort();
     bool ConnectForData();
     std::optional<sockaddr_storage> RequestPassive();
@@ -247,9 +245,8 @@ private:
     std::int64_t m_nextBlock = 0;
     // Bytes of the file handed to the data connection.
     std::int64_t m_totalBytes = 0;
-    // Bytes of the file the server has acknowledged, and the file's size when it was opened.
+    // Bytes of the file the server has acknowledged.
     std::int64_t m_takenBytes = 0;
-    std::int64_t m_fileSize = 0;
     // A QUIT of this session was answered: a closed connection after it is no failure.
     bool m_quitAnswered = false;
     // QUIT waits for its answer.

@@ -4,18 +4,22 @@
 
 #include <QtEndian>
 
+#include <iterator>
+
 namespace quelmark::sftp {
 
 namespace {
 
 // Attribute flags (section 5).
-constexpr std::uint32_t AttrSize = 0x01;
-constexpr std::uint32_t AttrUidGid = 0x02;
-constexpr std::uint32_t AttrPermissions = 0x04;
-constexpr std::uint32_t AttrTimes = 0x08;
-constexpr std::uint32_t AttrExtended = 0x80000000;
+enum TAttrFlag : std::uint32_t {
+    AttrSize = 0x01,
+    AttrUidGid = 0x02,
+    AttrPermissions = 0x04,
+    AttrTimes = 0x08,
+    AttrExtended = 0x80000000,
+};
 
-constexpr std::uint32_t ProtocolVersion = 3;
+constexpr std::uint32_t kProtocolVersion = 3;
 
 // Builds one packet: the length is filled in when the packet is taken.
 class TPacketWriter {
@@ -26,20 +30,15 @@ public:
         m_bytes.append(4, '\0');
         m_bytes.append(static_cast<char>(type));
     }
-    TPacketWriter &U32(std::uint32_t value)
+    template <typename Number> TPacketWriter &BigEndian(Number value)
     {
-        char raw[4];
+        char raw[sizeof value];
         qToBigEndian(value, raw);
-        m_bytes.append(raw, 4);
+        m_bytes.append(raw, sizeof value);
         return *this;
     }
-    TPacketWriter &U64(std::uint64_t value)
-    {
-        char raw[8];
-        qToBigEndian(value, raw);
-        m_bytes.append(raw, 8);
-        return *this;
-    }
+    TPacketWriter &U32(std::uint32_t value) { return BigEndian(value); }
+    TPacketWriter &U64(std::uint64_t value) { return BigEndian(value); }
     TPacketWriter &String(QByteArrayView text)
     {
         U32(static_cast<std::uint32_t>(text.size()));
@@ -48,7 +47,12 @@ public:
     }
     TPacketWriter &Attrs(const TAttrs &attrs)
     {
-        U32((attrs.size ? AttrSize : 0) | (attrs.permissions ? AttrPermissions : 0));
+        std::uint32_t flags = 0;
+        if (attrs.size)
+            flags |= AttrSize;
+        if (attrs.permissions)
+            flags |= AttrPermissions;
+        U32(flags);
         if (attrs.size)
             U64(*attrs.size);
         if (attrs.permissions)
@@ -73,22 +77,16 @@ public:
     bool Ok() const { return m_ok; }
     bool AtEnd() const { return m_pos == m_bytes.size(); }
     std::uint8_t U8() { return Fits(1) ? static_cast<std::uint8_t>(m_bytes[m_pos++]) : 0; }
-    std::uint32_t U32()
+    template <typename Number> Number BigEndian()
     {
-        if (!Fits(4))
+        if (!Fits(sizeof(Number)))
             return 0;
-        const auto value = qFromBigEndian<std::uint32_t>(m_bytes.data() + m_pos);
-        m_pos += 4;
+        const auto value = qFromBigEndian<Number>(m_bytes.data() + m_pos);
+        m_pos += sizeof(Number);
         return value;
     }
-    std::uint64_t U64()
-    {
-        if (!Fits(8))
-            return 0;
-        const auto value = qFromBigEndian<std::uint64_t>(m_bytes.data() + m_pos);
-        m_pos += 8;
-        return value;
-    }
+    std::uint32_t U32() { return BigEndian<std::uint32_t>(); }
+    std::uint64_t U64() { return BigEndian<std::uint64_t>(); }
     QByteArray String()
     {
         const std::uint32_t length = U32();
@@ -147,7 +145,7 @@ QByteArray PathRequest(TPacket type, std::uint32_t id, QByteArrayView path)
 
 QByteArray InitRequest()
 {
-    return TPacketWriter(TPacket::Init).U32(ProtocolVersion).Take();
+    return TPacketWriter(TPacket::Init).U32(kProtocolVersion).Take();
 }
 
 QByteArray OpenRequest(std::uint32_t id, QByteArrayView path, std::uint32_t flags, const TAttrs &attrs)
@@ -207,7 +205,7 @@ QByteArray RenameRequest(std::uint32_t id, QByteArrayView from, QByteArrayView t
 
 QByteArray PosixRenameRequest(std::uint32_t id, QByteArrayView from, QByteArrayView to)
 {
-    return TPacketWriter(TPacket::Extended).U32(id).String(PosixRenameExtension).String(from).String(to).Take();
+    return TPacketWriter(TPacket::Extended).U32(id).String(kPosixRenameExtension).String(from).String(to).Take();
 }
 
 TTake TakePacket(QByteArray &buffer, QByteArray &body)
@@ -215,7 +213,7 @@ TTake TakePacket(QByteArray &buffer, QByteArray &body)
     if (buffer.size() < 4)
         return TTake::Incomplete;
     const auto length = qFromBigEndian<std::uint32_t>(buffer.constData());
-    if (length == 0 || length > MaxPacketLength)
+    if (length == 0 || length > kMaxPacketLength)
         return TTake::Malformed;
     if (static_cast<std::uint64_t>(buffer.size()) - 4 < length)
         return TTake::Incomplete;
@@ -282,26 +280,13 @@ QString StatusText(TStatus status, const QString &message)
 {
     if (!message.isEmpty())
         return PrintableText(message);
-    switch (status) {
-    case TStatus::Ok:
-        return QStringLiteral("ok");
-    case TStatus::Eof:
-        return QStringLiteral("end of file");
-    case TStatus::NoSuchFile:
-        return QStringLiteral("no such file");
-    case TStatus::PermissionDenied:
-        return QStringLiteral("permission denied");
-    case TStatus::Failure:
-        return QStringLiteral("failure");
-    case TStatus::BadMessage:
-        return QStringLiteral("bad message");
-    case TStatus::NoConnection:
-        return QStringLiteral("no connection");
-    case TStatus::ConnectionLost:
-        return QStringLiteral("connection lost");
-    case TStatus::OpUnsupported:
-        return QStringLiteral("operation unsupported");
-    }
+    // The texts of the codes 0 to 8, in order.
+    static const char *const texts[] = {
+        "ok",          "end of file",   "no such file",    "permission denied",     "failure",
+        "bad message", "no connection", "connection lost", "operation unsupported",
+    };
+    if (const auto code = static_cast<std::uint32_t>(status); code < std::size(texts))
+        return QString::fromLatin1(texts[code]);
     return QStringLiteral("status %1").arg(static_cast<std::uint32_t>(status));
 }
 

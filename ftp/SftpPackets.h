@@ -39,30 +39,30 @@ enum class TPacket : std::uint8_t {
     ExtendedReply = 201,
 };
 
-// Status codes (section 7).
+// Status codes (section 7), numbered from 0 in this order.
 enum class TStatus : std::uint32_t {
-    Ok = 0,
-    Eof = 1,
-    NoSuchFile = 2,
-    PermissionDenied = 3,
-    Failure = 4,
-    BadMessage = 5,
-    NoConnection = 6,
-    ConnectionLost = 7,
-    OpUnsupported = 8,
+    Ok,
+    Eof,
+    NoSuchFile,
+    PermissionDenied,
+    Failure,
+    BadMessage,
+    NoConnection,
+    ConnectionLost,
+    OpUnsupported,
 };
 
 // Open flags (section 6.3).
-inline constexpr std::uint32_t OpenWrite = 0x02;
-inline constexpr std::uint32_t OpenCreate = 0x08;
-inline constexpr std::uint32_t OpenTruncate = 0x10;
-inline constexpr std::uint32_t OpenExclusive = 0x20;
+inline constexpr std::uint32_t kOpenWrite = 0x02;
+inline constexpr std::uint32_t kOpenCreate = 0x08;
+inline constexpr std::uint32_t kOpenTruncate = 0x10;
+inline constexpr std::uint32_t kOpenExclusive = 0x20;
 
 // The longest packet taken from a server: OpenSSH's own limit of 256 KiB.
-inline constexpr std::uint32_t MaxPacketLength = 256 * 1024;
+inline constexpr std::uint32_t kMaxPacketLength = 256 * 1024;
 
 // The name of OpenSSH's rename that replaces an existing target as rename(2) does.
-inline constexpr char PosixRenameExtension[] = "posix-rename@openssh.com";
+inline constexpr char kPosixRenameExtension[] = "posix-rename@openssh.com";
 
 // The attributes an uploader reads and sets (section 5); absent fields are not sent.
 struct TAttrs {
@@ -93,7 +93,7 @@ QByteArray PosixRenameRequest(std::uint32_t id, QByteArrayView from, QByteArrayV
 enum class TTake : std::uint8_t {
     Packet,     // a whole packet: its body is out, its bytes are gone from the buffer
     Incomplete, // not all of it has arrived yet
-    Malformed,  // a length beyond MaxPacketLength, or a packet without a type byte
+    Malformed,  // a length beyond kMaxPacketLength, or a packet without a type byte
 };
 
 // Splits one packet off the front of buffer; body gets its type byte and what follows.

@@ -27,14 +27,14 @@ namespace {
 
 // One WRITE request's data, and how many may wait for their replies at once: OpenSSH's own
 // client uses the same, and 2 MiB in flight fill a 100 Mbit/s link 150 ms away.
-constexpr std::size_t BlockSize = 32 * 1024;
-constexpr std::size_t MaxInFlight = 64;
+constexpr std::size_t kBlockSize = 32 * 1024;
+constexpr std::size_t kMaxInFlight = 64;
 // How often the data step looks at the progress and asks whether to go on.
-constexpr int ProgressPollMs = 250;
-constexpr std::uint32_t NewFileMode = 0644;
-constexpr std::uint32_t NewFolderMode = 0755;
+constexpr int kProgressPollMs = 250;
+constexpr std::uint32_t kNewFileMode = 0644;
+constexpr std::uint32_t kNewFolderMode = 0755;
 // The temporary file is the user's alone until it is complete.
-constexpr std::uint32_t TemporaryMode = 0600;
+constexpr std::uint32_t kTemporaryMode = 0600;
 
 QByteArray RemoteBytes(const QString &path)
 {
@@ -126,7 +126,7 @@ QByteArrayView TCrLfFolding::Finish()
     return m_folded;
 }
 
-TSftpClient::TSftpClient(QObject *parent) : TUploadClient(QStringLiteral("SFTP"), parent), m_block(BlockSize) {}
+TSftpClient::TSftpClient(QObject *parent) : TUploadClient(QStringLiteral("SFTP"), parent), m_block(kBlockSize) {}
 
 TSftpClient::~TSftpClient() = default;
 
@@ -160,7 +160,7 @@ bool TSftpClient::CheckFolder(const QString &folder)
 {
     return RunCall([this, &folder] {
         if (folder.contains(QChar(0)))
-            return Fail(QStringLiteral("The folder name holds a NUL character; nothing was sent"));
+            return Refuse(QStringLiteral("The folder name holds a NUL character; nothing was sent"));
         if (!EnsureSession())
             return false;
         const std::uint32_t id = NextId();
@@ -170,10 +170,10 @@ bool TSftpClient::CheckFolder(const QString &folder)
             return false;
         if (stat->type == TPacket::Attrs)
             return !stat->attrs.permissions || stat->attrs.IsFolder() ||
-                   Fail(QStringLiteral("%1 is not a folder on the server").arg(folder));
+                   Refuse(QStringLiteral("%1 is not a folder on the server").arg(folder));
         if (stat->status == TStatus::NoSuchFile)
-            return Fail(QStringLiteral("%1 is not on the server").arg(folder));
-        return Fail(QStringLiteral("Cannot look at %1: %2").arg(folder, ReplyText(*stat)));
+            return Refuse(QStringLiteral("%1 is not on the server").arg(folder));
+        return Refuse(QStringLiteral("Cannot look at %1: %2").arg(folder, ReplyText(*stat)));
     });
 }
 
@@ -190,7 +190,7 @@ void TSftpClient::BreakOff()
 {
     m_cancelled = true;
     Display(kAbortRequestedText);
-    Fail(kCancelledText);
+    Refuse(kCancelledText);
     m_session->Cancel();
 }
 
@@ -253,12 +253,12 @@ bool TSftpClient::EnsureSession()
 bool TSftpClient::StartSession()
 {
     if (!m_wait)
-        return Fail(QStringLiteral("No wait object"));
+        return Refuse(QStringLiteral("No wait object"));
     const std::optional<TServerAddress> server = ServerAddress();
     if (!server)
         return false;
     if (m_site.user.isEmpty())
-        return Fail(QStringLiteral("No user name to log in with"));
+        return Refuse(QStringLiteral("No user name to log in with"));
     TSshLogin login;
     login.server = *server;
     login.user = m_site.user;
@@ -290,7 +290,7 @@ std::optional<TServerAddress> TSftpClient::ServerAddress()
 {
     const TServerField field = ParseServerField(m_site.host);
     if (!field.Valid()) {
-        Fail(QStringLiteral("The server '%1' cannot be used: %2").arg(PrintableText(m_site.host), field.error));
+        Refuse(QStringLiteral("The server '%1' cannot be used: %2").arg(PrintableText(m_site.host), field.error));
         return std::nullopt;
     }
     TServerAddress server{field.host, field.port != 0 ? field.port : std::uint16_t(22)};
@@ -298,7 +298,7 @@ std::optional<TServerAddress> TSftpClient::ServerAddress()
         bool ok = false;
         const uint port = m_site.port.toUInt(&ok);
         if (!ok || port == 0 || port > 65535) {
-            Fail(QStringLiteral("The port '%1' is not a number from 1 to 65535").arg(PrintableText(m_site.port)));
+            Refuse(QStringLiteral("The port '%1' is not a number from 1 to 65535").arg(PrintableText(m_site.port)));
             return std::nullopt;
         }
         server.port = static_cast<std::uint16_t>(port);
@@ -327,15 +327,15 @@ bool TSftpClient::StartSftp()
     if (m_cancelled)
         return false;
     if (end == TSshSession::TEnd::Lost)
-        return Fail(QStringLiteral("The connection to the server was lost: ") + m_session->LostReason());
+        return Refuse(QStringLiteral("The connection to the server was lost: ") + m_session->LostReason());
     if (end == TSshSession::TEnd::TimedOut)
-        return Fail(QStringLiteral("No reply from the server within %1 seconds").arg(EffectiveTimeOut()));
+        return Refuse(QStringLiteral("No reply from the server within %1 seconds").arg(EffectiveTimeOut()));
     if (!version)
-        return Fail(m_garbled);
-    m_posixRename = version->Offers(PosixRenameExtension);
+        return Refuse(m_garbled);
+    m_posixRename = version->Offers(kPosixRenameExtension);
     Display(QStringLiteral("< VERSION %1%2").arg(version->version).arg(m_posixRename ? ", posix-rename" : ""));
     if (version->version < 3)
-        return Fail(QStringLiteral("The server speaks SFTP version %1; version 3 is needed").arg(version->version));
+        return Refuse(QStringLiteral("The server speaks SFTP version %1; version 3 is needed").arg(version->version));
     return true;
 }
 
@@ -348,29 +348,17 @@ bool TSftpClient::CheckNames()
     // A NUL would end the name on the server early and put the file somewhere else; no other
     // control character belongs in a name either, and none may reach a log line through one.
     if (target.contains(QChar(0)))
-        return Fail(QStringLiteral("The host file name holds a NUL character; nothing was sent"));
+        return Refuse(QStringLiteral("The host file name holds a NUL character; nothing was sent"));
     const std::pair<const QString *, const char *> fields[] = {
         {&m_site.user, "user name"}, {&m_site.folder, "host directory"}, {&m_file.remote, "host file name"}};
     for (const auto &[text, what] : fields) {
         if (ContainsControl(*text))
-            return Fail(QStringLiteral("The %1 holds a control character; nothing was sent").arg(QLatin1String(what)));
+            return Refuse(
+                QStringLiteral("The %1 holds a control character; nothing was sent").arg(QLatin1String(what)));
     }
     if (m_file.remote.isEmpty() || target.endsWith(QLatin1Char('/')))
-        return Fail(QStringLiteral("The host file name '%1' names no file").arg(target));
+        return Refuse(QStringLiteral("The host file name '%1' names no file").arg(target));
     return true;
-}
-
-bool TSftpClient::CheckLocalFile()
-{
-    const std::optional<QString> refusal = LocalFileRefusal(m_file.local);
-    return !refusal || Fail(*refusal);
-}
-
-bool TSftpClient::OpenLocalFile()
-{
-    std::int64_t size = 0;
-    const std::optional<QString> refusal = quelmark::OpenLocalFile(m_file.local, m_localFile, size);
-    return !refusal || Fail(*refusal);
 }
 
 bool TSftpClient::Upload()
@@ -412,14 +400,14 @@ bool TSftpClient::MakeFolder(const QString &folder)
         return false;
     if (stat->type == TPacket::Attrs) {
         if (stat->attrs.permissions && !stat->attrs.IsFolder())
-            return Fail(QStringLiteral("%1 is not a folder on the server").arg(folder));
+            return Refuse(QStringLiteral("%1 is not a folder on the server").arg(folder));
         return true;
     }
     if (stat->status != TStatus::NoSuchFile)
-        return Fail(QStringLiteral("Cannot look at %1: %2").arg(folder, ReplyText(*stat)));
+        return Refuse(QStringLiteral("Cannot look at %1: %2").arg(folder, ReplyText(*stat)));
     id = NextId();
     TAttrs attrs;
-    attrs.permissions = NewFolderMode;
+    attrs.permissions = kNewFolderMode;
     return CallOk(MkdirRequest(id, RemoteBytes(folder), attrs), id, QStringLiteral("MKDIR ") + folder,
                   QStringLiteral("Cannot create the folder ") + folder);
 }
@@ -434,16 +422,16 @@ bool TSftpClient::StatTarget()
         return false;
     if (reply->type == TPacket::Attrs) {
         if (reply->attrs.IsFolder())
-            return Fail(QStringLiteral("%1 is a folder on the server").arg(target));
+            return Refuse(QStringLiteral("%1 is a folder on the server").arg(target));
         m_upload.targetExists = true;
-        m_upload.mode = reply->attrs.permissions ? (*reply->attrs.permissions & 07777) : NewFileMode;
+        m_upload.mode = reply->attrs.permissions ? (*reply->attrs.permissions & 07777) : kNewFileMode;
         return true;
     }
     if (reply->type == TPacket::Status && reply->status == TStatus::NoSuchFile) {
-        m_upload.mode = NewFileMode;
+        m_upload.mode = kNewFileMode;
         return true;
     }
-    return Fail(QStringLiteral("Cannot look at %1: %2").arg(target, ReplyText(*reply)));
+    return Refuse(QStringLiteral("Cannot look at %1: %2").arg(target, ReplyText(*reply)));
 }
 
 bool TSftpClient::OpenTemporary()
@@ -460,7 +448,7 @@ bool TSftpClient::OpenTemporary()
     if (!reply)
         return false;
     if (reply->type != TPacket::Handle)
-        return Fail(QStringLiteral("Cannot create %1: %2").arg(m_upload.temporary, ReplyText(*reply)));
+        return Refuse(QStringLiteral("Cannot create %1: %2").arg(m_upload.temporary, ReplyText(*reply)));
     m_upload.handle = reply->handle;
     m_upload.temporaryCreated = true;
     return true;
@@ -471,8 +459,8 @@ std::optional<TReply> TSftpClient::CreateTemporary()
 {
     const std::uint32_t id = NextId();
     TAttrs attrs;
-    attrs.permissions = TemporaryMode;
-    return Call(OpenRequest(id, RemoteBytes(m_upload.temporary), OpenWrite | OpenCreate | OpenExclusive, attrs), id,
+    attrs.permissions = kTemporaryMode;
+    return Call(OpenRequest(id, RemoteBytes(m_upload.temporary), kOpenWrite | kOpenCreate | kOpenExclusive, attrs), id,
                 QStringLiteral("OPEN ") + m_upload.temporary);
 }
 
@@ -495,7 +483,7 @@ bool TSftpClient::SendData()
     const auto unwatch = qScopeGuard([this] { m_session->Unwatch(); });
     m_session->Kick();
     RunDataStep(
-        *this, std::min<std::int64_t>(TickMs(), ProgressPollMs), [this] { return !DataActive(); },
+        *this, std::min<std::int64_t>(TickMs(), kProgressPollMs), [this] { return !DataActive(); },
         [this] { PollData(); });
     if (m_dataState == TDataState::Done)
         TriggerProgress();
@@ -535,7 +523,7 @@ void TSftpClient::DataStep()
 
 void TSftpClient::FillPipeline()
 {
-    while (m_dataState == TDataState::Sending && m_inFlight.size() < MaxInFlight && !m_session->SendPending()) {
+    while (m_dataState == TDataState::Sending && m_inFlight.size() < kMaxInFlight && !m_session->SendPending()) {
         if (!TriggerProgress())
             return;
         const ssize_t n = ::read(m_localFile.Get(), m_block.data(), m_block.size());
@@ -610,10 +598,10 @@ bool TSftpClient::FinishTemporary()
     // The server's own count of the bytes it holds: every WRITE confirmed is not proof enough
     // against a server that drops part of one.
     if (stat->type == TPacket::Attrs && stat->attrs.size && static_cast<std::int64_t>(*stat->attrs.size) != m_sent)
-        return Fail(QStringLiteral("The server holds %1 of the %2 bytes sent to %3")
-                        .arg(*stat->attrs.size)
-                        .arg(m_sent)
-                        .arg(m_upload.temporary));
+        return Refuse(QStringLiteral("The server holds %1 of the %2 bytes sent to %3")
+                          .arg(*stat->attrs.size)
+                          .arg(m_sent)
+                          .arg(m_upload.temporary));
     SetMode();
     const std::uint32_t closeId = NextId();
     const bool closed = CallOk(CloseRequest(closeId, m_upload.handle), closeId, QStringLiteral("CLOSE"),
@@ -663,7 +651,7 @@ bool TSftpClient::Replace()
         return true;
     }
     if (!m_upload.targetExists)
-        return Fail(QStringLiteral("Cannot rename %1 to %2: %3").arg(from, to, ReplyText(*reply)));
+        return Refuse(QStringLiteral("Cannot rename %1 to %2: %3").arg(from, to, ReplyText(*reply)));
     return ReplaceAside();
 }
 
@@ -747,11 +735,11 @@ std::optional<TReply> TSftpClient::Call(const QByteArray &request, std::uint32_t
     if (m_cancelled) {
         // The cancel said why already.
     } else if (!m_garbled.isEmpty()) {
-        Fail(m_garbled);
+        Refuse(m_garbled);
     } else if (end == TSshSession::TEnd::Lost) {
-        Fail(QStringLiteral("The connection to the server was lost: ") + m_session->LostReason());
+        Refuse(QStringLiteral("The connection to the server was lost: ") + m_session->LostReason());
     } else {
-        Fail(QStringLiteral("No reply from the server within %1 seconds").arg(EffectiveTimeOut()));
+        Refuse(QStringLiteral("No reply from the server within %1 seconds").arg(EffectiveTimeOut()));
     }
     // A late reply would be taken for the answer to a later request: the session is of no
     // further use.
@@ -766,7 +754,7 @@ bool TSftpClient::CallOk(const QByteArray &request, std::uint32_t id, const QStr
         return false;
     if (IsOk(reply))
         return true;
-    return Fail(failure + QStringLiteral(": ") + ReplyText(*reply));
+    return Refuse(failure + QStringLiteral(": ") + ReplyText(*reply));
 }
 
 void TSftpClient::DrainReplies()
@@ -791,13 +779,6 @@ void TSftpClient::DrainReplies()
         }
         // Anything else answers a request given up on; nothing waits for it.
     }
-}
-
-bool TSftpClient::Fail(const QString &text)
-{
-    KeepError(text);
-    Display(text);
-    return false;
 }
 
 } // namespace quelmark

@@ -125,8 +125,6 @@ private:
     bool StartSftp();
     bool Upload();
     bool CheckNames();
-    bool CheckLocalFile();
-    bool OpenLocalFile();
     bool MakeFolders(const QString &folder);
     bool MakeFolder(const QString &folder);
     bool StatTarget();
@@ -153,7 +151,6 @@ private:
     void TakeWriteReply(const sftp::TReply &reply, std::int64_t fileBytes);
     std::uint32_t NextId() { return m_nextId++; }
     void EndSession();
-    bool Fail(const QString &text);
 
     std::unique_ptr<TSshSession> m_session;
     // What the open session was opened with.

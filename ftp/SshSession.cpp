@@ -32,11 +32,11 @@ namespace quelmark {
 namespace {
 
 // The user's default keys, tried in this order when no key file is named.
-constexpr std::array<const char *, 3> DefaultKeys = {"id_ed25519", "id_ecdsa", "id_rsa"};
+constexpr std::array<const char *, 3> kDefaultKeys = {"id_ed25519", "id_ecdsa", "id_rsa"};
 // How often a step runs again for what libssh took in before the event loop gets a turn.
-constexpr int MaxPasses = 64;
+constexpr int kMaxPasses = 64;
 // How much one read takes from the channel.
-constexpr int ReadChunk = 32 * 1024;
+constexpr int kReadChunk = 32 * 1024;
 
 struct KeyFree {
     void operator()(ssh_key key) const { ssh_key_free(key); }
@@ -181,18 +181,7 @@ bool TSshSession::Connect()
     } catch (const ESocketException &e) {
         return Fail(e.Message());
     }
-    // A name with addresses of both families may be reachable over one of them only: when the
-    // first address fails, the first one of the other family gets its turn.
-    if (addresses.empty())
-        return Fail(QStringLiteral("Can't connect to host '") + server.host + QLatin1Char('\''));
-    std::vector<sockaddr_storage> tries{addresses.front()};
-    const auto other = std::find_if(addresses.begin(), addresses.end(), [&](const sockaddr_storage &address) {
-        return address.ss_family != tries.front().ss_family;
-    });
-    if (other != addresses.end())
-        tries.push_back(*other);
-    for (sockaddr_storage &address : tries) {
-        SetAddressPort(address, server.port);
+    for (const sockaddr_storage &address : ConnectionTries(addresses, server.port)) {
         const int error = ConnectSocket(address);
         if (m_cancelled)
             break;
@@ -331,7 +320,7 @@ bool TSshSession::AcceptHostKey(const QString &keyText, const QString &fingerpri
         Display(QStringLiteral("Host key %1: not known, accepted as named").arg(keyText));
     } else if (trust) {
         trust(server, keyText, answer);
-        const QString decision = answer == TTrustAnswer::NotAsked  ? NobodyAskedText
+        const QString decision = answer == TTrustAnswer::NotAsked  ? kNobodyAskedText
                                  : answer == TTrustAnswer::Trusted ? QStringLiteral("trusted by the user")
                                                                    : QStringLiteral("refused by the user");
         Display(QStringLiteral("Host key %1: not known, %2").arg(keyText, decision));
@@ -460,7 +449,7 @@ bool TSshSession::AuthenticateWithKeys()
         return done.value_or(false);
     }
     bool tried = false;
-    for (const char *name : DefaultKeys) {
+    for (const char *name : kDefaultKeys) {
         const QString path = m_login.homeFolder + QStringLiteral("/.ssh/") + QLatin1String(name);
         if (!QFileInfo::exists(path))
             continue;
@@ -507,19 +496,11 @@ std::optional<bool> TSshSession::TryKeyFile(const QString &path, bool named)
     Display(QStringLiteral("Authenticating as %1 with key %2").arg(m_login.user, path));
     ssh_session session = m_session->handle;
     const int rc = Drive([&] { return ssh_userauth_publickey(session, nullptr, key.get()); }, SSH_AUTH_AGAIN, m_ticks);
-    if (rc == SSH_AUTH_SUCCESS)
-        return true;
-    if (rc == SSH_AUTH_DENIED) {
-        Display(QStringLiteral("The server refused the key"));
-        return false;
-    }
-    if (rc == SSH_AUTH_AGAIN)
-        Fail(QStringLiteral("Authentication did not end within %1 seconds").arg(m_ticks));
-    else if (rc == SSH_AUTH_PARTIAL)
+    if (rc == SSH_AUTH_PARTIAL) {
         Fail(QStringLiteral("The server asks for a further way to log in after the key"));
-    else
-        Fail(QStringLiteral("Authentication failed: ") + LibraryError());
-    return std::nullopt;
+        return std::nullopt;
+    }
+    return KeyOutcome(rc, QStringLiteral("The server refused the key"), QStringLiteral("Authentication failed: "));
 }
 
 // The agent is asked over its local socket, which answers at once; the server's part of each
@@ -529,16 +510,24 @@ std::optional<bool> TSshSession::TryAgent()
     Display(QStringLiteral("Authenticating as %1 with the keys of the ssh-agent").arg(m_login.user));
     ssh_session session = m_session->handle;
     const int rc = Drive([session] { return ssh_userauth_agent(session, nullptr); }, SSH_AUTH_AGAIN, m_ticks);
+    return KeyOutcome(rc, QStringLiteral("The server refused the keys of the ssh-agent"),
+                      QStringLiteral("Authentication with the ssh-agent failed: "));
+}
+
+// What a trial of keys came to: true when the server took one, false (after showing refused) when
+// it refused them, so that the next may be tried; nothing when the log-in failed.
+std::optional<bool> TSshSession::KeyOutcome(int rc, const QString &refused, const QString &failed)
+{
     if (rc == SSH_AUTH_SUCCESS)
         return true;
     if (rc == SSH_AUTH_DENIED) {
-        Display(QStringLiteral("The server refused the keys of the ssh-agent"));
+        Display(refused);
         return false;
     }
     if (rc == SSH_AUTH_AGAIN)
         Fail(QStringLiteral("Authentication did not end within %1 seconds").arg(m_ticks));
     else
-        Fail(QStringLiteral("Authentication with the ssh-agent failed: ") + LibraryError());
+        Fail(failed + LibraryError());
     return std::nullopt;
 }
 
@@ -695,7 +684,7 @@ void TSshSession::RunStep()
 bool TSshSession::Settle()
 {
     for (int pass = 0; HasWaiting(); ++pass) {
-        if (pass == MaxPasses) {
+        if (pass == kMaxPasses) {
             QTimer::singleShot(0, this, [this] { Guarded([this] { Kick(); }); });
             return false;
         }
@@ -792,7 +781,7 @@ void TSshSession::Flush()
 void TSshSession::ReadIn()
 {
     ssh_channel channel = m_channel->handle;
-    std::array<char, ReadChunk> chunk;
+    std::array<char, kReadChunk> chunk;
     while (!m_lost) {
         const int n = ssh_channel_read_nonblocking(channel, chunk.data(), chunk.size(), 0);
         if (n > 0) {

@@ -40,7 +40,7 @@ enum class TTrustAnswer : std::uint8_t {
 };
 
 // Says why a certificate or host key that nothing vouches for fails where nobody was asked.
-inline const QString NobodyAskedText = QStringLiteral(
+inline const QString kNobodyAskedText = QStringLiteral(
     "not trusted: nobody is asked during unattended pushes; trust it in the window or with quelmark-put");
 
 // How a session proves who its user is.
@@ -147,6 +147,7 @@ private:
     bool AuthenticateWithKeys();
     std::optional<bool> TryKeyFile(const QString &path, bool named);
     std::optional<bool> TryAgent();
+    std::optional<bool> KeyOutcome(int rc, const QString &refused, const QString &failed);
     bool OpenChannel();
     // Calls a libssh function until it answers other than again, each time the socket is ready,
     // within ticks; returns its last answer (again when the time ran out).

@@ -79,6 +79,36 @@ bool TUploadClient::KeepError(const QString &text)
     return true;
 }
 
+bool TUploadClient::Refuse(const QString &text)
+{
+    KeepError(text);
+    Display(text);
+    return false;
+}
+
+bool TUploadClient::CheckLocalFile()
+{
+    struct stat status {};
+    if (::stat(QFile::encodeName(m_file.local).constData(), &status) == 0 && !S_ISREG(status.st_mode))
+        return Refuse(NotRegularText(m_file.local));
+    return true;
+}
+
+bool TUploadClient::OpenLocalFile()
+{
+    // Without O_NONBLOCK a FIFO put in the file's place since the check would block here.
+    m_localFile.Reset(::open(QFile::encodeName(m_file.local).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!m_localFile.Valid())
+        return Refuse(QStringLiteral("Unable to open local file, error %1").arg(errno));
+    struct stat status {};
+    if (::fstat(m_localFile.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        m_localFile.Reset();
+        return Refuse(NotRegularText(m_file.local));
+    }
+    m_localSize = status.st_size;
+    return true;
+}
+
 void TUploadClient::Display(const QString &text)
 {
     if (OnDisplay) {
@@ -86,29 +116,6 @@ void TUploadClient::Display(const QString &text)
         QString copy = PrintableText(text);
         OnDisplay(this, copy);
     }
-}
-
-std::optional<QString> LocalFileRefusal(const QString &name)
-{
-    struct stat status {};
-    if (::stat(QFile::encodeName(name).constData(), &status) == 0 && !S_ISREG(status.st_mode))
-        return NotRegularText(name);
-    return std::nullopt;
-}
-
-std::optional<QString> OpenLocalFile(const QString &name, UniqueFd &file, std::int64_t &size)
-{
-    // Without O_NONBLOCK a FIFO put in the file's place since the check would block here.
-    file.Reset(::open(QFile::encodeName(name).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!file.Valid())
-        return QStringLiteral("Unable to open local file, error %1").arg(errno);
-    struct stat status {};
-    if (::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        file.Reset();
-        return NotRegularText(name);
-    }
-    size = status.st_size;
-    return std::nullopt;
 }
 
 void RunDataStep(QObject &context, std::int64_t pollMs, const std::function<bool()> &over,

@@ -168,6 +168,14 @@ protected:
 
     // Keeps text as the running call's first failure; true when it had none yet.
     bool KeepError(const QString &text);
+    // Keeps text as KeepError does and shows it; returns false.
+    bool Refuse(const QString &text);
+    // The checks of the local file. CheckLocalFile refuses one that cannot be sent: only a
+    // regular file can (a FIFO would hold the program in open, a folder reads as an error, a
+    // device may never end); one that does not exist passes, opening it says so. OpenLocalFile
+    // opens it into m_localFile, checking once more what was opened, its size into m_localSize.
+    bool CheckLocalFile();
+    bool OpenLocalFile();
     // Shows a line through OnDisplay, made printable first.
     void Display(const QString &text);
     std::int32_t EffectiveTimeOut() const { return m_timeOut > 0 ? m_timeOut : 15; }
@@ -182,8 +190,9 @@ protected:
     QString m_errorMessage;
     QString m_sessionError;
     bool m_running = false;
-    // The local file being sent.
+    // The local file being sent, and its size when it was opened.
     UniqueFd m_localFile;
+    std::int64_t m_localSize = 0;
     // A cancel broke the running call's session off.
     bool m_cancelled = false;
 
@@ -215,15 +224,6 @@ template <typename Body> bool TUploadClient::RunExclusively(Body body)
         throw;
     }
 }
-
-// Returns why a local file cannot be sent, or nothing. Only a regular file is: a FIFO would hold
-// the program in open, a folder reads as an error, a device may never end. A file that does not
-// exist passes here; opening it says so.
-std::optional<QString> LocalFileRefusal(const QString &name);
-
-// Opens a local file for sending into file, checking once more what was opened; size receives its
-// size. Returns why it cannot be sent, or nothing.
-std::optional<QString> OpenLocalFile(const QString &name, UniqueFd &file, std::int64_t &size);
 
 // Runs the application's events until over() is true, calling poll every pollMs meanwhile; an
 // exception a handler raised leaves here once its dispatch pass has returned. The loop of a data

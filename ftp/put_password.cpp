@@ -196,8 +196,8 @@ TPasswordChoice ChoosePassword(const TPasswordSources &sources)
             choice.password = FirstLine(bytes);
         return choice;
     }
-    if (qEnvironmentVariableIsSet(PasswordVariable)) {
-        choice.password = qEnvironmentVariable(PasswordVariable);
+    if (qEnvironmentVariableIsSet(kPasswordVariable)) {
+        choice.password = qEnvironmentVariable(kPasswordVariable);
         return choice;
     }
     if (const std::optional<TNetrcEntry> entry = NetrcEntry(sources.host, sources.user, choice.note)) {

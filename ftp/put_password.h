@@ -11,7 +11,7 @@
 namespace quelmark {
 
 // The environment variable that holds the password.
-inline constexpr char PasswordVariable[] = "QUELMARK_PASSWORD";
+inline constexpr char kPasswordVariable[] = "QUELMARK_PASSWORD";
 
 // Takes the value of --password (as "--password TEXT" or "--password=TEXT", the last one given)
 // out of argv: the text is returned and its bytes in argv are overwritten, so the process's

@@ -82,7 +82,7 @@ public:
             return Conclude(
                 TAddressResult::Failed(QStringLiteral("%1 is not an http or https URL").arg(PrintableText(m_url))));
         QNetworkRequest request(url);
-        request.setMaximumRedirectsAllowed(TAddressSource::MaxRedirects);
+        request.setMaximumRedirectsAllowed(TAddressSource::kMaxRedirects);
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
         // Address services answer a program plain text where a browser would get a page.
         request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Quelmark address check"));
@@ -102,9 +102,9 @@ private:
     {
         if (!m_reply)
             return;
-        m_body += m_reply->read(TAddressSource::MaxAnswer - m_body.size());
+        m_body += m_reply->read(TAddressSource::kMaxAnswer - m_body.size());
         // Enough is read: the rest of the page is not fetched at all.
-        if (m_body.size() >= TAddressSource::MaxAnswer)
+        if (m_body.size() >= TAddressSource::kMaxAnswer)
             Judge();
     }
 
@@ -119,7 +119,7 @@ private:
         if (error == QNetworkReply::TooManyRedirectsError) {
             return Conclude(TAddressResult::Failed(QStringLiteral("%1 redirected more than %2 times")
                                                        .arg(PrintableText(m_url))
-                                                       .arg(TAddressSource::MaxRedirects)));
+                                                       .arg(TAddressSource::kMaxRedirects)));
         }
         if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299))
             return Conclude(

@@ -37,10 +37,10 @@ class TAddressSource : public QObject {
 public:
     using TLookupDone = std::function<void(QObject *sender, const TAddressResult &result)>;
 
-    static constexpr int DefaultTimeoutMs = 10000;
+    static constexpr int kDefaultTimeoutMs = 10000;
     // The most of a page or of a program's output that is read for the address.
-    static constexpr qsizetype MaxAnswer = 64 * 1024;
-    static constexpr int MaxRedirects = 3;
+    static constexpr qsizetype kMaxAnswer = 64 * 1024;
+    static constexpr int kMaxRedirects = 3;
 
     explicit TAddressSource(QObject *owner = nullptr);
     // Abandons the checks that still run: pages are no longer fetched, programs are killed,
@@ -89,7 +89,7 @@ private:
     QString m_interfaceName;
     QString m_url;
     QString m_command;
-    int m_timeoutMs = DefaultTimeoutMs;
+    int m_timeoutMs = kDefaultTimeoutMs;
     QNetworkAccessManager *m_network = nullptr;
 };
 

@@ -204,23 +204,10 @@ TAddressKind ClassifyAddress(const QString &address)
 
 QString AddressKindName(TAddressKind kind)
 {
-    switch (kind) {
-    case TAddressKind::Public:
-        return QStringLiteral("public");
-    case TAddressKind::Private:
-        return QStringLiteral("private");
-    case TAddressKind::Loopback:
-        return QStringLiteral("loopback");
-    case TAddressKind::LinkLocal:
-        return QStringLiteral("link-local");
-    case TAddressKind::SharedCgnat:
-        return QStringLiteral("CGNAT");
-    case TAddressKind::Unspecified:
-        return QStringLiteral("unspecified");
-    case TAddressKind::Invalid:
-        break;
-    }
-    return QStringLiteral("invalid");
+    // In the order of the kinds.
+    static const char *const names[] = {"public", "private", "loopback", "link-local", "CGNAT", "unspecified"};
+    const auto index = static_cast<std::size_t>(kind);
+    return QString::fromLatin1(index < std::size(names) ? names[index] : "invalid");
 }
 
 } // namespace quelmark

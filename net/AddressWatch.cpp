@@ -151,7 +151,7 @@ bool ApplyTo(QSet<QByteArray> &keys, const TAnnouncement &announcement)
 
 } // namespace
 
-TAddressWatch::TAddressWatch(QObject *owner) : QObject(owner), m_settle(new TSettleTimer(SettleMs, LongestMs, this))
+TAddressWatch::TAddressWatch(QObject *owner) : QObject(owner), m_settle(new TSettleTimer(kSettleMs, kLongestMs, this))
 {
     m_settle->OnSettled = [this](QObject *) {
         const TNotifyEvent handler = OnChanged;

@@ -9,7 +9,7 @@
 // (an IPv6 address whose lifetimes a router renewed, any route but a default one, a default
 // route going away) is not a change, and an address still being checked for duplicates counts
 // once the check has passed. A burst of changes (an interface coming up with its addresses and
-// its route) settles into one OnChanged, SettleMs after the last of them and at most LongestMs
+// its route) settles into one OnChanged, kSettleMs after the last of them and at most kLongestMs
 // after the first. When the kernel had to drop announcements, that counts as a change, and the
 // lists are read again.
 #pragma once
@@ -37,8 +37,8 @@ class TAddressWatch : public QObject {
 public:
     using TNotifyEvent = std::function<void(QObject *sender)>;
 
-    static constexpr int SettleMs = 500;
-    static constexpr int LongestMs = 1000;
+    static constexpr int kSettleMs = 500;
+    static constexpr int kLongestMs = 1000;
 
     explicit TAddressWatch(QObject *owner = nullptr);
     ~TAddressWatch() override;

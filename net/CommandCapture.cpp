@@ -23,7 +23,7 @@ namespace quelmark {
 namespace {
 
 // Reads per notification, so a program that writes without pause cannot hold the loop.
-constexpr int ReadsPerWakeUp = 16;
+constexpr int kReadsPerWakeUp = 16;
 
 QString ErrnoText(int error)
 {
@@ -54,14 +54,6 @@ void Retire(QSocketNotifier *&notifier)
     std::exchange(notifier, nullptr)->deleteLater();
 }
 
-void Retire(QTimer *&timer)
-{
-    if (!timer)
-        return;
-    timer->stop();
-    std::exchange(timer, nullptr)->deleteLater();
-}
-
 } // namespace
 
 TCommandCapture::TCommandCapture(QObject *owner) : QObject(owner), m_bound(new QTimer(this))
@@ -88,8 +80,8 @@ bool TCommandCapture::Start(const QString &commandLine, int timeoutMs)
 
 std::optional<QStringList> TCommandCapture::Words(const QString &commandLine, QString &why)
 {
-    if (commandLine.size() > TAppExec::MaxCommandLength) {
-        why = QStringLiteral("the command line is longer than %1 characters").arg(TAppExec::MaxCommandLength);
+    if (commandLine.size() > TAppExec::kMaxCommandLength) {
+        why = QStringLiteral("the command line is longer than %1 characters").arg(TAppExec::kMaxCommandLength);
         return std::nullopt;
     }
     std::optional<QStringList> words = SplitCommandLine(commandLine);
@@ -144,21 +136,14 @@ bool TCommandCapture::Refuse(const QString &why)
 // A pidfd tells the moment the program ends; kernels without one are asked again and again.
 void TCommandCapture::WatchEnd()
 {
-    m_pidfd = static_cast<int>(::syscall(SYS_pidfd_open, m_pid, 0));
-    if (m_pidfd >= 0) {
-        m_endNotifier = new QSocketNotifier(m_pidfd, QSocketNotifier::Read, this);
-        connect(m_endNotifier, &QSocketNotifier::activated, this, [this] { Guarded([this] { TryReap(); }); });
-    } else {
-        m_pollTimer = new QTimer(this);
-        connect(m_pollTimer, &QTimer::timeout, this, [this] { Guarded([this] { TryReap(); }); });
-        m_pollTimer->start(50);
-    }
+    m_endWatch = new TChildEndWatch(m_pid, 50, this);
+    m_endWatch->OnSign = [this] { TryReap(); };
 }
 
 void TCommandCapture::ReadOutput()
 {
     char buffer[8192];
-    for (int reads = 0; reads < ReadsPerWakeUp; ++reads) {
+    for (int reads = 0; reads < kReadsPerWakeUp; ++reads) {
         const ssize_t n = ::read(m_outputFd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
@@ -169,7 +154,7 @@ void TCommandCapture::ReadOutput()
             m_outputNotifier->setEnabled(false);
             return;
         }
-        m_output.append(buffer, std::min<qsizetype>(n, MaxOutput - m_output.size()));
+        m_output.append(buffer, std::min<qsizetype>(n, kMaxOutput - m_output.size()));
     }
 }
 
@@ -210,12 +195,12 @@ void TCommandCapture::Release()
 {
     m_bound->stop();
     Retire(m_outputNotifier);
-    Retire(m_endNotifier);
-    Retire(m_pollTimer);
-    for (int *fd : {&m_outputFd, &m_pidfd}) {
-        if (*fd >= 0)
-            ::close(std::exchange(*fd, -1));
+    if (m_endWatch) {
+        m_endWatch->Stop();
+        std::exchange(m_endWatch, nullptr)->deleteLater();
     }
+    if (m_outputFd >= 0)
+        ::close(std::exchange(m_outputFd, -1));
 }
 
 } // namespace quelmark

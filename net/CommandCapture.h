@@ -3,7 +3,7 @@
 //
 // The line is split and the program started as the launcher does it (net/appexec.h): no
 // shell, in a session of its own, standard input from /dev/null, standard error shared with
-// this program. Standard output arrives through a pipe; the first MaxOutput bytes are kept and
+// this program. Standard output arrives through a pipe; the first kMaxOutput bytes are kept and
 // the rest is read and dropped, so a talkative program is never blocked. A program still
 // running when the bound runs out is killed together with its process group.
 #pragma once
@@ -23,6 +23,8 @@ class QTimer;
 
 namespace quelmark {
 
+class TChildEndWatch;
+
 enum class TCaptureEnd {
     Idle, // nothing started, or the start failed
     Running,
@@ -36,7 +38,7 @@ class TCommandCapture : public QObject {
 public:
     using TNotifyEvent = std::function<void(QObject *sender)>;
 
-    static constexpr qsizetype MaxOutput = 64 * 1024;
+    static constexpr qsizetype kMaxOutput = 64 * 1024;
 
     explicit TCommandCapture(QObject *owner = nullptr);
     // Kills a program that still runs, with its process group.
@@ -79,10 +81,8 @@ private:
     QString m_startError;
     pid_t m_pid = 0;
     int m_outputFd = -1;
-    int m_pidfd = -1;
     QSocketNotifier *m_outputNotifier = nullptr;
-    QSocketNotifier *m_endNotifier = nullptr;
-    QTimer *m_pollTimer = nullptr;
+    TChildEndWatch *m_endWatch = nullptr;
     QTimer *m_bound = nullptr;
 };
 

@@ -35,7 +35,7 @@ QString ErrnoText(int error)
 
 } // namespace
 
-TFolderWatch::TFolderWatch(QObject *owner) : QObject(owner), m_settle(new TSettleTimer(QuietMs, LongestMs, this))
+TFolderWatch::TFolderWatch(QObject *owner) : QObject(owner), m_settle(new TSettleTimer(kQuietMs, kLongestMs, this))
 {
     m_settle->OnSettled = [this](QObject *) { Settled(); };
 }

@@ -4,7 +4,7 @@
 // The folders are watched, not the files: an editor that saves by writing a new file and
 // renaming it over the old one leaves a watch on the old file watching nothing. For a file
 // reached through a symbolic link, the folder of the file it names is watched as well. A burst
-// of changes settles into one OnChanged, QuietMs after the last write and at most LongestMs
+// of changes settles into one OnChanged, kQuietMs after the last write and at most kLongestMs
 // after the first, with the files that changed. Nothing polls: between bursts no timer is
 // armed. A folder that does not exist yet cannot be watched; the next SetFiles tries again. When
 // the kernel had to drop events, every file counts as changed.
@@ -33,8 +33,8 @@ class TFolderWatch : public QObject {
 public:
     using TFilesChanged = std::function<void(QObject *sender, const QStringList &files)>;
 
-    static constexpr int QuietMs = 1000;
-    static constexpr int LongestMs = 10000;
+    static constexpr int kQuietMs = 1000;
+    static constexpr int kLongestMs = 10000;
 
     explicit TFolderWatch(QObject *owner = nullptr);
     ~TFolderWatch() override;

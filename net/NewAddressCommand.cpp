@@ -37,8 +37,8 @@ QString FirstLine(const QByteArray &output)
     QByteArray line = end < 0 ? output : output.left(end);
     if (line.endsWith('\r'))
         line.chop(1);
-    const bool cut = line.size() > TNewAddressCommand::MaxShownOutput;
-    line.truncate(TNewAddressCommand::MaxShownOutput);
+    const bool cut = line.size() > TNewAddressCommand::kMaxShownOutput;
+    line.truncate(TNewAddressCommand::kMaxShownOutput);
     return PrintableBytes(line.trimmed()) + (cut ? QStringLiteral("...") : QString());
 }
 

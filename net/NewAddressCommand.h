@@ -3,7 +3,7 @@
 //
 // The command line is split into words as the reconnect command's is, never by a shell; then
 // "%IP%" in its arguments becomes the new address and "%OLDIP%" the one before. An address is
-// thus always exactly one argument, whatever it holds. The program runs at most TimeoutMs and is
+// thus always exactly one argument, whatever it holds. The program runs at most kTimeoutMs and is
 // killed with its process group past that; its exit status and the first line it printed make
 // one line for the log. A new address that comes while the command still runs waits for its end,
 // and of several that wait only the latest runs.
@@ -32,9 +32,9 @@ class TNewAddressCommand : public QObject {
 public:
     using TReport = std::function<void(QObject *sender, const QString &line)>;
 
-    static constexpr int TimeoutMs = 60000;
+    static constexpr int kTimeoutMs = 60000;
     // The most of the first line of output that goes into the log.
-    static constexpr qsizetype MaxShownOutput = 200;
+    static constexpr qsizetype kMaxShownOutput = 200;
 
     explicit TNewAddressCommand(QObject *owner = nullptr);
     // Kills a command that still runs, with its process group; what waits is dropped.
@@ -64,7 +64,7 @@ private:
 
     TCommandCapture *m_capture;
     std::optional<TPending> m_waiting;
-    int m_timeoutMs = TimeoutMs;
+    int m_timeoutMs = kTimeoutMs;
 };
 
 } // namespace quelmark

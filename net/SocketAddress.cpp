@@ -120,6 +120,21 @@ std::vector<sockaddr_storage> OrderForConnecting(const std::vector<sockaddr_stor
     return ordered;
 }
 
+std::vector<sockaddr_storage> ConnectionTries(const std::vector<sockaddr_storage> &addresses, std::uint16_t port)
+{
+    if (addresses.empty())
+        return {};
+    std::vector<sockaddr_storage> tries{addresses.front()};
+    const auto other = std::find_if(addresses.begin(), addresses.end(), [&](const sockaddr_storage &address) {
+        return address.ss_family != tries.front().ss_family;
+    });
+    if (other != addresses.end())
+        tries.push_back(*other);
+    for (sockaddr_storage &address : tries)
+        SetAddressPort(address, port);
+    return tries;
+}
+
 bool HasGlobalIpv6Route()
 {
     // Connecting a datagram socket sends nothing: it only asks the system for the route and the

@@ -42,6 +42,11 @@ std::optional<sockaddr_storage> NumericAddress(const QByteArray &text);
 // family in the order given, every address once.
 std::vector<sockaddr_storage> OrderForConnecting(const std::vector<sockaddr_storage> &addresses, bool ipv6First);
 
+// Returns the addresses a connection tries, in turn, each with port: the first address, then the
+// first one of the other family when there is one, since a name with addresses of both families
+// may be reachable over one of them only. Empty when addresses is.
+std::vector<sockaddr_storage> ConnectionTries(const std::vector<sockaddr_storage> &addresses, std::uint16_t port);
+
 // Tells whether this machine reaches the IPv6 Internet: the system has a route to the global
 // unicast range (2000::/3) and would send from a global unicast address of its own.
 bool HasGlobalIpv6Route();

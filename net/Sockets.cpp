@@ -1,10 +1,9 @@
 #include "net/Sockets.h"
 
+#include "net/NetworkInterfaces.h"
 #include "net/SocketErrors.h"
 
 #include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -23,10 +22,6 @@ bool IsLoopback(std::uint32_t address)
 
 struct AddrInfoFree {
     void operator()(addrinfo *list) const { freeaddrinfo(list); }
-};
-
-struct IfAddrsFree {
-    void operator()(ifaddrs *list) const { freeifaddrs(list); }
 };
 
 // The host name's IPv4 addresses in the resolver's order; empty when it cannot be resolved.
@@ -54,21 +49,15 @@ std::vector<std::uint32_t> ResolveHostName()
 
 std::vector<InterfaceAddress> ListInterfaces()
 {
-    ifaddrs *raw = nullptr;
-    if (getifaddrs(&raw) != 0)
-        return {};
-    std::unique_ptr<ifaddrs, IfAddrsFree> list(raw);
-    std::vector<InterfaceAddress> interfaces;
-    for (const ifaddrs *ifa = list.get(); ifa; ifa = ifa->ifa_next) {
-        if (!ifa->ifa_addr || ifa->ifa_addr->sa_family != AF_INET)
-            continue;
-        InterfaceAddress entry;
-        entry.address = ntohl(reinterpret_cast<const sockaddr_in *>(ifa->ifa_addr)->sin_addr.s_addr);
-        entry.up = (ifa->ifa_flags & IFF_UP) != 0;
-        entry.loopback = (ifa->ifa_flags & IFF_LOOPBACK) != 0;
-        interfaces.push_back(entry);
+    std::vector<InterfaceAddress> addresses;
+    for (const TNetworkInterface &entry : ListNetworkInterfaces()) {
+        for (const QString &text : entry.ipv4) {
+            in_addr address{};
+            if (inet_pton(AF_INET, text.toLatin1().constData(), &address) == 1)
+                addresses.push_back({ntohl(address.s_addr), entry.up, entry.loopback});
+        }
     }
-    return interfaces;
+    return addresses;
 }
 
 } // namespace

@@ -1051,7 +1051,7 @@ bool TWSocket::LineByte(char byte)
 {
     if (byte == '\n')
         return true;
-    if (++m_lineBytes > MaxLineBytes) {
+    if (++m_lineBytes > kMaxLineBytes) {
         m_lineTooLong = true;
         return true;
     }

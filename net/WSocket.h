@@ -78,7 +78,7 @@ public:
     enum class TTlsState : std::uint8_t { Off, Handshaking, On };
     // Bytes a line may have before the line reader gives up on it: a peer that never ends a line
     // must not hold the reader for as long as it cares to send.
-    static constexpr std::int64_t MaxLineBytes = 65536;
+    static constexpr std::int64_t kMaxLineBytes = 65536;
 
     // Makes a closed socket owned by owner. When the owner is destroyed, the socket closes
     // without calling any of its events.
@@ -113,7 +113,7 @@ public:
     std::int32_t Receive(char *buffer, std::int32_t count);
     // Returns the next line without CR and LF, or the part of it that arrived before the
     // countdown of count ticks ran out; the next call continues that line. Lines are cut to
-    // 255 characters, the rest up to the LF dropped; a line that goes on past MaxLineBytes ends
+    // 255 characters, the rest up to the LF dropped; a line that goes on past kMaxLineBytes ends
     // there, with LineTooLong set (the rest of it is left unread).
     QString ReadLine(std::int32_t count);
     // The same line as the bytes that came, undecoded.
@@ -195,7 +195,7 @@ public:
     // Tells whether a line is still being collected: the last ReadLine ran out of time before
     // the line's end, and the next one continues that line.
     bool LineMode() const { return m_lineMode; }
-    // Tells whether the last line read ended because it went on past MaxLineBytes.
+    // Tells whether the last line read ended because it went on past kMaxLineBytes.
     bool LineTooLong() const { return m_lineTooLong; }
     std::int32_t LastError() const { return m_lastError; }
     // The countdown used by Wait and ReadLine (not owned); becomes none when it is destroyed.

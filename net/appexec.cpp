@@ -62,52 +62,6 @@ private:
     posix_spawn_file_actions_t m_actions;
 };
 
-// Collects the exit status of one started program when it ends. It watches a pidfd where the
-// kernel offers one, and otherwise looks again every second. It lives under the application
-// object, so it outlives the launcher that started the program.
-class ChildReaper : public QObject {
-public:
-    explicit ChildReaper(pid_t pid) : QObject(QCoreApplication::instance()), m_pid(pid)
-    {
-        m_pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-        if (m_pidfd >= 0) {
-            m_notifier = new QSocketNotifier(m_pidfd, QSocketNotifier::Read, this);
-            connect(m_notifier, &QSocketNotifier::activated, this, [this] { Guarded([this] { TryReap(); }); });
-        } else {
-            m_timer = new QTimer(this);
-            connect(m_timer, &QTimer::timeout, this, [this] { Guarded([this] { TryReap(); }); });
-            m_timer->start(1000);
-        }
-    }
-    ~ChildReaper() override
-    {
-        delete m_notifier;
-        if (m_pidfd >= 0)
-            ::close(m_pidfd);
-    }
-
-private:
-    void TryReap()
-    {
-        const pid_t result = waitpid(m_pid, nullptr, WNOHANG);
-        if (result == 0 || (result < 0 && errno == EINTR))
-            return;
-        // Reaped, or no longer ours to reap: either way there is nothing left to watch. The
-        // notifier is switched off at once, since its descriptor stays readable until the
-        // deferred deletion.
-        if (m_notifier)
-            m_notifier->setEnabled(false);
-        if (m_timer)
-            m_timer->stop();
-        deleteLater();
-    }
-
-    pid_t m_pid;
-    int m_pidfd = -1;
-    QSocketNotifier *m_notifier = nullptr;
-    QTimer *m_timer = nullptr;
-};
-
 void WaitForEnd(pid_t pid)
 {
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
@@ -143,50 +97,33 @@ bool IsBlank(QChar c)
 
 QString ExecErrorText(std::int32_t errNo)
 {
-    switch (errNo) {
-    case -1:
-        return QStringLiteral("No execution");
-    case 0:
-        return QStringLiteral("System was out of memory, executable file was corrupt, or relocations were invalid");
-    case 2:
-        return QStringLiteral("File was not found");
-    case 3:
-        return QStringLiteral("Path was not found");
-    case 5:
-        return QStringLiteral("Attempt was made to dynamically link to a task, or there was a sharing or "
-                              "network-protection error");
-    case 6:
-        return QStringLiteral("Library required separate data segments for each task");
-    case 8:
-        return QStringLiteral("There was insufficient memory to start the application");
-    case 10:
-        return QStringLiteral("Windows version was incorrect");
-    case 11:
-        return QStringLiteral("Executable file was invalid. Either it was not a Windows application or there was an "
-                              "error in the .EXE image");
-    case 12:
-        return QStringLiteral("Application was designed for a different operating system");
-    case 13:
-        return QStringLiteral("Application was designed for MS-DOS 4.0");
-    case 14:
-        return QStringLiteral("Type of executable file was unknown");
-    case 15:
-        return QStringLiteral("Attempt was made to load a real-mode application (developed for an earlier version "
-                              "of Windows)");
-    case 16:
-        return QStringLiteral("Attempt to load second instance of an executable containing multiple data segments "
-                              "not marked read-only");
-    case 19:
-        return QStringLiteral("Attempt was made to load a compressed executable file. The file must be "
-                              "decompressed before it can be loaded");
-    case 20:
-        return QStringLiteral("Dynamic-link library (DLL) file was invalid. One of the DLLs required to run this "
-                              "application was corrupt");
-    case 21:
-        return QStringLiteral("Application requires 32-bit extensions");
-    default:
-        return errNo >= 32 ? QStringLiteral("No error") : QString();
+    static const std::pair<std::int32_t, const char *> texts[] = {
+        {-1, "No execution"},
+        {0, "System was out of memory, executable file was corrupt, or relocations were invalid"},
+        {2, "File was not found"},
+        {3, "Path was not found"},
+        {5, "Attempt was made to dynamically link to a task, or there was a sharing or network-protection error"},
+        {6, "Library required separate data segments for each task"},
+        {8, "There was insufficient memory to start the application"},
+        {10, "Windows version was incorrect"},
+        {11, "Executable file was invalid. Either it was not a Windows application or there was an error in the .EXE "
+             "image"},
+        {12, "Application was designed for a different operating system"},
+        {13, "Application was designed for MS-DOS 4.0"},
+        {14, "Type of executable file was unknown"},
+        {15, "Attempt was made to load a real-mode application (developed for an earlier version of Windows)"},
+        {16, "Attempt to load second instance of an executable containing multiple data segments not marked read-only"},
+        {19, "Attempt was made to load a compressed executable file. The file must be decompressed before it can be "
+             "loaded"},
+        {20,
+         "Dynamic-link library (DLL) file was invalid. One of the DLLs required to run this application was corrupt"},
+        {21, "Application requires 32-bit extensions"},
+    };
+    for (const auto &[number, text] : texts) {
+        if (number == errNo)
+            return QString::fromLatin1(text);
     }
+    return errNo >= 32 ? QStringLiteral("No error") : QString();
 }
 
 std::int32_t ExecErrorFromErrno(int errnoValue)
@@ -266,9 +203,53 @@ int SpawnInSession(const QStringList &words, int outputFd, pid_t &pid)
     return posix_spawnp(&pid, argv[0], setup.Actions(), setup.Attributes(), argv.data(), environ);
 }
 
+// The watch lives under the application object, so it outlives the launcher that started the
+// program; it looks again every second where it has no pidfd.
 void ReapWhenEnded(pid_t pid)
 {
-    new ChildReaper(pid);
+    auto *watch = new TChildEndWatch(pid, 1000, QCoreApplication::instance());
+    watch->OnSign = [watch, pid] {
+        const pid_t result = waitpid(pid, nullptr, WNOHANG);
+        if (result == 0 || (result < 0 && errno == EINTR))
+            return;
+        // Reaped, or no longer ours to reap: either way there is nothing left to watch.
+        watch->Stop();
+        watch->deleteLater();
+    };
+}
+
+TChildEndWatch::TChildEndWatch(pid_t pid, int pollMs, QObject *parent) : QObject(parent)
+{
+    const auto sign = [this] {
+        Guarded([this] {
+            if (OnSign)
+                OnSign();
+        });
+    };
+    m_pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    if (m_pidfd >= 0) {
+        m_notifier = new QSocketNotifier(m_pidfd, QSocketNotifier::Read, this);
+        connect(m_notifier, &QSocketNotifier::activated, this, sign);
+    } else {
+        m_timer = new QTimer(this);
+        connect(m_timer, &QTimer::timeout, this, sign);
+        m_timer->start(pollMs);
+    }
+}
+
+TChildEndWatch::~TChildEndWatch()
+{
+    delete m_notifier;
+    if (m_pidfd >= 0)
+        ::close(m_pidfd);
+}
+
+void TChildEndWatch::Stop()
+{
+    if (m_notifier)
+        m_notifier->setEnabled(false);
+    if (m_timer)
+        m_timer->stop();
 }
 
 TAppExec::TAppExec(QObject *owner) : QObject(owner) {}
@@ -312,9 +293,9 @@ void TAppExec::Execute()
 // as it was.
 QStringList TAppExec::CheckedWords(const QString &line) const
 {
-    if (line.size() > MaxCommandLength) {
-        throw EAppExecWinExec(
-            QStringLiteral("The command line is longer than %1 characters; nothing was started").arg(MaxCommandLength));
+    if (line.size() > kMaxCommandLength) {
+        throw EAppExecWinExec(QStringLiteral("The command line is longer than %1 characters; nothing was started")
+                                  .arg(kMaxCommandLength));
     }
     std::optional<QStringList> words = SplitCommandLine(line);
     if (!words)

@@ -13,7 +13,11 @@
 #include <QString>
 #include <QStringList>
 
+class QSocketNotifier;
+class QTimer;
+
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include <sys/types.h>
@@ -61,11 +65,29 @@ int SpawnInSession(const QStringList &words, int outputFd, pid_t &pid);
 // zombie.
 void ReapWhenEnded(pid_t pid);
 
+// Tells when a started program may have ended: through its pidfd where the kernel offers one,
+// else by asking every pollMs. OnSign reaps it, or finds it still running.
+class TChildEndWatch : public QObject {
+public:
+    TChildEndWatch(pid_t pid, int pollMs, QObject *parent);
+    ~TChildEndWatch() override;
+
+    // Gives no further sign; the pidfd stays readable until the watch is deleted.
+    void Stop();
+
+    std::function<void()> OnSign;
+
+private:
+    int m_pidfd = -1;
+    QSocketNotifier *m_notifier = nullptr;
+    QTimer *m_timer = nullptr;
+};
+
 class TAppExec : public QObject {
     Q_OBJECT
 public:
     // The longest command line that is started; longer ones are refused, never cut.
-    static constexpr int MaxCommandLength = 511;
+    static constexpr int kMaxCommandLength = 511;
 
     explicit TAppExec(QObject *owner = nullptr);
     ~TAppExec() override;

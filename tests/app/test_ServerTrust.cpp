@@ -135,7 +135,7 @@ TEST_F(ServerTrustTest, OnlyAUserStartedPushAsksOnceAndAYesLetsThatPushAndTheNex
         EXPECT_TRUE(TMessageBox::Shown().isEmpty());
         ASSERT_EQ(TTray::Shown().size(), 1);
         EXPECT_TRUE(TTray::Shown()[0].text.contains(row.fingerprint)) << TTray::Shown()[0].text.toStdString();
-        EXPECT_TRUE(Log().contains(row.fingerprint + QStringLiteral("; ") + NobodyAskedText)) << Log().toStdString();
+        EXPECT_TRUE(Log().contains(row.fingerprint + QStringLiteral("; ") + kNobodyAskedText)) << Log().toStdString();
         EXPECT_EQ(StoredStatuses(), QStringList({FileStatus::Error, FileStatus::Error}));
 
         // The user's push, answered No: asked once for both files, nothing kept.

@@ -700,7 +700,8 @@ TEST_F(Headless, PushAllFailsAServerNothingVouchesForWithItsFingerprintAndUsesWh
     EXPECT_EQ(run.exitCode, 1) << run.out.toStdString() << run.err.toStdString();
     EXPECT_EQ(test::StoredEntries(StoreFile()), statuses.join('\n')) << run.out.toStdString();
     for (const auto &s : sites) {
-        EXPECT_TRUE(s.fingerprint.isEmpty() || run.out.contains(s.fingerprint + QStringLiteral("; ") + NobodyAskedText))
+        EXPECT_TRUE(s.fingerprint.isEmpty() ||
+                    run.out.contains(s.fingerprint + QStringLiteral("; ") + kNobodyAskedText))
             << s.site << "\n"
             << run.out.toStdString();
     }

@@ -330,9 +330,9 @@ TEST_F(Interop, EveryServerTakesEachModeFromBothPrograms)
          twoQuestions, twoQuestions},
         // Nobody is asked in an unattended push, and the log says so.
         {"proftpd, a certificate nothing vouches for", Make<ProftpServer>(Proftp({}, Certificates().selfSigned)),
-         Via::UntrustedTls, Mode::Passive, false, Certificates().selfSigned.fingerprint, NobodyAskedText},
+         Via::UntrustedTls, Mode::Passive, false, Certificates().selfSigned.fingerprint, kNobodyAskedText},
         {"sshd, an unknown host key", Make<OpenSshServer>(Sshd(Login::Password)), Via::UnknownKeySftp, Mode::Binary,
-         false, "is not known", NobodyAskedText},
+         false, "is not known", kNobodyAskedText},
     };
     QStringList unavailable;
     for (const Row &row : rows) {

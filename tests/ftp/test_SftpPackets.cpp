@@ -27,7 +27,7 @@ TEST(SftpPackets, RequestsAreLaidOutAsTheDraftSays)
     } rows[] = {
         {"INIT", InitRequest(), Hex("00000005 01 00000003")},
         {"STAT", StatRequest(7, "a"), Hex("0000000a 11 00000007 0000000161")},
-        {"OPEN write|create|excl, mode 0600", OpenRequest(1, "f", OpenWrite | OpenCreate | OpenExclusive, mode),
+        {"OPEN write|create|excl, mode 0600", OpenRequest(1, "f", kOpenWrite | kOpenCreate | kOpenExclusive, mode),
          Hex("00000016 03 00000001 0000000166 0000002a 00000004 00000180")},
         {"WRITE at 4 GiB", WriteRequest(2, "h", 0x100000000, "xy"),
          Hex("00000018 06 00000002 0000000168 0000000100000000 000000027879")},
@@ -80,7 +80,7 @@ TEST(SftpPackets, VersionListsItsExtensions)
                                       Hex("00000013") + "statvfs@openssh.com" + Hex("0000000132"));
     ASSERT_TRUE(version);
     EXPECT_EQ(version->version, 3u);
-    EXPECT_TRUE(version->Offers(PosixRenameExtension));
+    EXPECT_TRUE(version->Offers(kPosixRenameExtension));
     EXPECT_FALSE(version->Offers("hardlink@openssh.com"));
     EXPECT_FALSE(ParseVersion(Hex("02 00000003 00000018") + "posix-rename")) << "cut short";
     EXPECT_FALSE(ParseVersion(Hex("65 00000003"))) << "not a VERSION";

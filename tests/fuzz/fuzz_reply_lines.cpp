@@ -55,7 +55,7 @@ QByteArray Sent(QByteArray stream)
     QByteArray kept = first;
     kept.replace('\r', QByteArray());
     const QString opening = PrintableBytes(kept.left(kKeptBytes));
-    if (first.size() <= TWSocket::MaxLineBytes && ReplyContinues(opening))
+    if (first.size() <= TWSocket::kMaxLineBytes && ReplyContinues(opening))
         stream += opening.left(3).toLatin1() + " end\r\n";
     return stream;
 }
@@ -78,8 +78,8 @@ Expected Expect(const QByteArray &sent)
         const QByteArray &raw = lines[i];
         if (i >= kMaxReplyLines)
             return {0, kTooMany, start};
-        if (raw.size() > TWSocket::MaxLineBytes)
-            return {0, kTooLong, start + TWSocket::MaxLineBytes + 1};
+        if (raw.size() > TWSocket::kMaxLineBytes)
+            return {0, kTooLong, start + TWSocket::kMaxLineBytes + 1};
         QByteArray kept = raw;
         kept.replace('\r', QByteArray());
         const QString text = PrintableBytes(kept.left(kKeptBytes));

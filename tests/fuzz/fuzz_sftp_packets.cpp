@@ -24,7 +24,7 @@ void CheckTake(QByteArray &buffer)
                 FUZZ_REQUIRE(qFromBigEndian<std::uint32_t>(before.constData()) > std::uint32_t(before.size() - 4));
             return;
         }
-        FUZZ_REQUIRE(body.size() > 0 && std::uint32_t(body.size()) <= MaxPacketLength);
+        FUZZ_REQUIRE(body.size() > 0 && std::uint32_t(body.size()) <= kMaxPacketLength);
         FUZZ_REQUIRE(before.mid(4, body.size()) == body);
         FUZZ_REQUIRE(buffer == before.mid(4 + body.size()));
         if (const std::optional<TReply> reply = ParseReply(body)) {

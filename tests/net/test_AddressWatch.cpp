@@ -41,7 +41,7 @@ TEST(AddressWatch, AnnouncesAddressesAndNewDefaultRoutesOnceABurstHasSettled)
     };
     ASSERT_TRUE(watch.Start()) << watch.Error().toStdString();
     // The kernel's own lists are read first; what they hold is no change.
-    QTest::qWait(TAddressWatch::SettleMs + TAddressWatch::LongestMs);
+    QTest::qWait(TAddressWatch::kSettleMs + TAddressWatch::kLongestMs);
     ASSERT_EQ(changes, 0);
     const struct {
         const char *what;
@@ -69,16 +69,16 @@ TEST(AddressWatch, AnnouncesAddressesAndNewDefaultRoutesOnceABurstHasSettled)
             ASSERT_EQ(Ip(command), QString()) << row.what;
         // A change is told within a second of the burst; waiting twice as long shows there is
         // no second one.
-        QTest::qWait(2 * (TAddressWatch::SettleMs + TAddressWatch::LongestMs));
+        QTest::qWait(2 * (TAddressWatch::kSettleMs + TAddressWatch::kLongestMs));
         EXPECT_EQ(changes, row.expected) << row.what;
     }
     watch.Stop();
     changes = 0;
     ASSERT_EQ(Ip(QStringLiteral("addr add 10.77.4.1/24 dev qw0")), QString());
-    QTest::qWait(TAddressWatch::SettleMs + TAddressWatch::LongestMs);
+    QTest::qWait(TAddressWatch::kSettleMs + TAddressWatch::kLongestMs);
     EXPECT_EQ(changes, 0) << "a stopped watch stays silent";
     ASSERT_TRUE(watch.Start()) << watch.Error().toStdString();
-    QTest::qWait(TAddressWatch::SettleMs);
+    QTest::qWait(TAddressWatch::kSettleMs);
     ASSERT_EQ(Ip(QStringLiteral("addr del 10.77.4.1/24 dev qw0")), QString());
     EXPECT_TRUE(QTest::qWaitFor([&] { return changes == 1; }, 5000)) << "a watch started again hears";
 }

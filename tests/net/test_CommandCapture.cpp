@@ -39,7 +39,7 @@ TEST(TCommandCapture, KeepsTheFirst64KiBAndDrainsTheRestUntilTheProgramEnds)
     EXPECT_EQ(capture.End(), TCaptureEnd::Exited);
     EXPECT_EQ(capture.Status(), 0);
     QByteArray expected;
-    while (expected.size() < TCommandCapture::MaxOutput)
+    while (expected.size() < TCommandCapture::kMaxOutput)
         expected += "203.0.113.7\n";
     expected.truncate(64 * 1024);
     EXPECT_EQ(capture.Output(), expected);

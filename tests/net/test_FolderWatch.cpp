@@ -54,7 +54,7 @@ protected:
     QString Path(const char *relative) const { return m_dir.filePath(QString::fromLatin1(relative)); }
 
     // Waits until the burst has settled and the watch is quiet again.
-    void Settle() { QTest::qWait(TFolderWatch::QuietMs + 800); }
+    void Settle() { QTest::qWait(TFolderWatch::kQuietMs + 800); }
 
     QTemporaryDir m_dir;
     TFolderWatch m_watch;

@@ -253,7 +253,7 @@ TEST_F(AppExecTest, OverlongOrUnbalancedLinesAreRefusedNotCut)
     EXPECT_EQ(exec.ErrNo(), -1);
     EXPECT_EQ(QDir::currentPath(), startDir);
 
-    exec.SetExeName(base + QString(TAppExec::MaxCommandLength - base.size(), QLatin1Char('y')));
+    exec.SetExeName(base + QString(TAppExec::kMaxCommandLength - base.size(), QLatin1Char('y')));
     exec.Execute();
     EXPECT_TRUE(QFile::exists(marker));
 }
