@@ -19,8 +19,8 @@
 
 #include "base/Wait.h"
 #include "ftp/SftpPackets.h"
-#include "ftp/SshSession.h"
 #include "ftp/UploadClient.h"
+#include "net/SshSession.h"
 #include "net/UniqueFd.h"
 
 #include <QElapsedTimer>

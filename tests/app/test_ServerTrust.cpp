@@ -9,7 +9,7 @@
 #include "catalogue/Registry.h"
 #include "engine/RefreshCycle.h"
 #include "engine/TextArea.h"
-#include "ftp/SshSession.h"
+#include "net/SshSession.h"
 #include "tests/support/Files.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/SshServers.h"

@@ -5,8 +5,8 @@
 // tests listen on port 21, which needs root; they skip without it. The tests of the site
 // options name the port.
 #include "engine/ChangeDetection.h"
-#include "ftp/SshSession.h"
 #include "net/Sockets.h"
+#include "net/SshSession.h"
 #include "tests/support/Files.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/HttpServer.h"

@@ -5,8 +5,8 @@
 //
 // ProFTPD and Pure-FTPd run from their packages unpacked (scripts/setup.sh); a server that cannot
 // be had is named in the test's skip, after the rows that could run.
-#include "ftp/SshSession.h"
 #include "net/Sockets.h"
+#include "net/SshSession.h"
 #include "tests/support/Files.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/ProgramRun.h"

@@ -104,9 +104,7 @@ TEST_P(FtpcliServers, StoresExactlyTheLocalBytes)
     client.Site().user = server.User();
     client.Site().password = server.Password();
     client.Site().folder = u.directory ? QStringLiteral("www") : QString();
-    client.File().remote = remote;
-    client.File().local = path;
-    client.File().binary = u.binary;
+    client.File() = {.local = path, .remote = remote, .binary = u.binary};
     QStringList lines;
     std::int64_t lastProgress = -1;
     client.OnDisplay = [&](QObject *, QString &msg) { lines += msg; };

@@ -1,4 +1,4 @@
-#include "ftp/SshSession.h"
+#include "net/SshSession.h"
 
 #include "base/Exception.h"
 #include "base/Printable.h"

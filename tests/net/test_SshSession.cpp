@@ -1,5 +1,5 @@
 // The texts around an SSH session: the server's name in messages and the trust question.
-#include "ftp/SshSession.h"
+#include "net/SshSession.h"
 
 #include "tests/support/Printing.h"
 
