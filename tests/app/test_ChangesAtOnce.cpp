@@ -13,6 +13,7 @@
 #include "tests/support/Printing.h"
 #include "tests/support/StoreScript.h"
 #include "tests/support/TempStore.h"
+#include "tests/support/TestModes.h"
 #include "tests/support/WatchedSite.h"
 
 #include <QLabel>
@@ -31,13 +32,9 @@ namespace {
 
 class ChangesAtOnceWindow : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(folder.isValid());
-        TMessageBox::SetTestMode(true);
-    }
-    void TearDown() override { TMessageBox::SetTestMode(false); }
+    void SetUp() override { ASSERT_TRUE(folder.isValid()); }
 
+    test::TestModes<TMessageBox> modes;
     QTemporaryDir folder;
 };
 

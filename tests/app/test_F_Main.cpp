@@ -326,23 +326,15 @@ TEST_F(MainWindowTest, UnusableStoreIsNamedAndLeftUntouched)
     };
     ASSERT_TRUE(QDir().mkpath(QFileInfo(store.FilePath()).absolutePath()));
     for (const auto &c : cases) {
-        QFile file(store.FilePath());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        if (!c.sql)
-            file.write(QByteArray(4096, 'x'));
-        file.close();
+        ASSERT_TRUE(test::WriteFile(store.FilePath(), c.sql ? QByteArray() : QByteArray(4096, 'x')));
         if (c.sql)
             test::ExecSql(store.FilePath(), QString::fromLatin1(c.sql));
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        const QByteArray before = file.readAll();
-        file.close();
+        const QByteArray before = test::ReadFile(store.FilePath());
 
         const QString problem = CheckStoreAtStart();
         EXPECT_TRUE(problem.contains(store.FilePath())) << problem.toStdString();
         EXPECT_TRUE(problem.contains(c.reason)) << problem.toStdString();
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        EXPECT_EQ(file.readAll(), before);
-        file.close();
+        EXPECT_EQ(test::ReadFile(store.FilePath()), before);
     }
 }
 

@@ -562,9 +562,7 @@ TEST_F(MainCommandsTest, SaveLogWritesTheLogWithItsLineEnds)
     const QString saved = folder.filePath(QStringLiteral("log.txt"));
     TFileDialogs::SetNextAnswer(saved);
     Run({"btnSaveCurrentFile", true});
-    QFile file(saved);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), QByteArray(">>>> Checking all files...\r\n"));
+    EXPECT_EQ(test::ReadFile(saved), QByteArray(">>>> Checking all files...\r\n"));
     ASSERT_EQ(TFileDialogs::Shown().size(), 1);
     EXPECT_EQ(TFileDialogs::Shown()[0].title, QStringLiteral("Save log file..."));
 }

@@ -167,9 +167,8 @@ TEST_F(ServerTrustTest, OnlyAUserStartedPushAsksOnceAndAYesLetsThatPushAndTheNex
     }
     // Where each yes went: the certificate's fingerprint into the site, which was erased since,
     // and the host key into the program's own known-hosts file beside the store.
-    QFile knownHosts(QFileInfo(store.FilePath()).absolutePath() + QStringLiteral("/known_hosts"));
-    ASSERT_TRUE(knownHosts.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(knownHosts.readAll().contains(QStringLiteral("[127.0.0.1]:%1 ").arg(ssh.PortText()).toLatin1()));
+    const QByteArray knownHosts = test::ReadFile(QFileInfo(store.FilePath()).absolutePath() + "/known_hosts");
+    EXPECT_TRUE(knownHosts.contains(QStringLiteral("[127.0.0.1]:%1 ").arg(ssh.PortText()).toLatin1()));
 }
 
 // A host key other than the one the user trusted is never put to the user: the push fails with

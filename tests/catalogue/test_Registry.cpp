@@ -602,11 +602,7 @@ TEST_F(UnusableStoreTest, ACorruptFileIsReportedAndLeftByteForByte)
 {
     QByteArray junk("This is the user's file, not a database.\n");
     junk.append(8192, '\x5a');
-    {
-        QFile file(m_path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(junk);
-    }
+    ASSERT_TRUE(test::WriteFile(m_path, junk));
     ExpectEveryAccessFails(QStringLiteral("file is not a database"));
     CloseStore();
     EXPECT_EQ(test::ReadFile(m_path, "<unreadable>"), junk);

@@ -562,9 +562,7 @@ TEST_F(Headless, ASitesFilesGoOverOneLoginAndTheLogStillReadsFileByFile)
         EXPECT_EQ(FileLines(run),
                   QStringList({connecting, sending + Path("pages/one.bin"), connecting,
                                sending + Path("pages/two.html"), connecting, sending + Path("pages/three.bin")}));
-        QFile log(server.LogFile());
-        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-        const QString said = QString::fromLocal8Bit(log.readAll());
+        const QString said = QString::fromLocal8Bit(test::ReadFile(server.LogFile()));
         EXPECT_EQ(said.count(QRegularExpression(QStringLiteral("\"USER "))), row.logins) << said.toStdString();
         EXPECT_EQ(said.count(QRegularExpression(QStringLiteral("\"(PORT|EPRT) "))), 0) << "passive only";
     }

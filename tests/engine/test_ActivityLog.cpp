@@ -35,13 +35,6 @@ protected:
         events.Add(&display);
     }
 
-    static int Mode(const QString &path)
-    {
-        struct stat st {};
-        ::stat(QFile::encodeName(path).constData(), &st);
-        return st.st_mode & 07777;
-    }
-
     test::TestModes<TFileDialogs> modes;
     QTemporaryDir dir;
     TTextArea memoLog;
@@ -136,7 +129,7 @@ TEST_F(ActivityLogTest, SavedFileHoldsTheLinesWithCrLfAndTheLogStays)
     display.btnSaveCurrentFileClick();
 
     EXPECT_EQ(test::ReadFile(path, "<unreadable>"), QByteArray("first\r\n\r\ncaf\xc3\xa9\r\n"));
-    EXPECT_EQ(Mode(path), 0600) << "the log names servers and users: a new file is the user's alone";
+    EXPECT_EQ(test::FileMode(path), 0600) << "the log names servers and users: a new file is the user's alone";
     EXPECT_EQ(memoLog.LineCount(), 3);
     ASSERT_EQ(TFileDialogs::Shown().size(), 1);
     const TFileDialogs::TShown &shown = TFileDialogs::Shown().front();
@@ -154,7 +147,7 @@ TEST_F(ActivityLogTest, EmptyLogSavesAnEmptyFileOverAnOldOne)
     TFileDialogs::SetNextAnswer(path);
     display.btnSaveCurrentFileClick();
     EXPECT_EQ(test::ReadFile(path, "<unreadable>"), QByteArray());
-    EXPECT_EQ(Mode(path), 0640) << "a replaced file keeps the mode its owner gave it";
+    EXPECT_EQ(test::FileMode(path), 0640) << "a replaced file keeps the mode its owner gave it";
 }
 
 TEST_F(ActivityLogTest, CancelledDialogWritesNothing)

@@ -44,11 +44,7 @@ protected:
     // last push, so only a change of address makes it due.
     void StorePageSite(const QString &name)
     {
-        const QString path = dir.filePath(name + QStringLiteral(".html"));
-        QFile page(path);
-        ASSERT_TRUE(page.open(QIODevice::WriteOnly));
-        page.write("at %IP%\n");
-        page.close();
+        const QString path = test::Written(dir.filePath(name + QStringLiteral(".html")), "at %IP%\n");
         QString date, size, attribs;
         ASSERT_TRUE(GetFileDetails(path, date, size, attribs));
         w->StoreSite(name, server->User(), server->Password(),

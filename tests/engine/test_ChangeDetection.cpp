@@ -391,10 +391,7 @@ TEST_F(FileDateAcrossTheYear, AJanuaryFilePushedInDecemberIsNotDueInJulyAndAnOld
     }
     if (faketime.isEmpty())
         GTEST_SKIP() << "faketime (Debian's libfaketime) is not installed";
-    QFile file(page);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("<p>%IP%</p>\n");
-    file.close();
+    ASSERT_TRUE(test::WriteFile(page, "<p>%IP%</p>\n"));
     // 10:30 UTC on 15 January 2023: 11:30 winter time in Berlin.
     timespec times[2] = {{1673778600, 0}, {1673778600, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(page).constData(), times, 0), 0);
@@ -407,11 +404,9 @@ TEST_F(FileDateAcrossTheYear, AJanuaryFilePushedInDecemberIsNotDueInJulyAndAnOld
     EXPECT_EQ(july.stored, december.stored);
 
     // What the earlier version stored when it pushed the file in summer.
-    QFile legacy(dir.filePath(QStringLiteral("legacy")));
-    ASSERT_TRUE(legacy.open(QIODevice::WriteOnly));
-    legacy.write(("15 Jan 2023 11:30:00 CEST\n" + december.stored.value(1) + '\n').toUtf8());
-    legacy.close();
-    EXPECT_EQ(Step("2024-07-20", legacy.fileName()).verdict, QStringLiteral("due")) << "once after the update";
+    const QString legacy = test::Written(dir.filePath(QStringLiteral("legacy")),
+                                         ("15 Jan 2023 11:30:00 CEST\n" + december.stored.value(1) + '\n').toUtf8());
+    EXPECT_EQ(Step("2024-07-20", legacy).verdict, QStringLiteral("due")) << "once after the update";
     EXPECT_EQ(Step("2024-12-01", StoredBy(3)).verdict, QStringLiteral("not due"));
     EXPECT_EQ(Step("2025-06-01", StoredBy(4)).verdict, QStringLiteral("not due"));
 }

@@ -123,13 +123,6 @@ protected:
         ::chmod(QFile::encodeName(path).constData(), mode);
     }
 
-    int ModeOnServer(const QString &name) const
-    {
-        struct stat status {};
-        ::stat(QFile::encodeName(QDir(server->Home()).filePath(name)).constData(), &status);
-        return status.st_mode & 07777;
-    }
-
     QStringList LeftOvers() const
     {
         QStringList found;
@@ -170,7 +163,7 @@ TEST_F(SftpClient, SeveralFilesInOneSessionGetTheirModesAndLeaveNothingBehind)
         SCOPED_TRACE(row.remote.toStdString());
         EXPECT_TRUE(PutFile(row.remote, row.remote.toUtf8(), true)) << client.ErrorMessage().toStdString();
         EXPECT_EQ(server->Stored(row.remote), row.remote.toUtf8());
-        EXPECT_EQ(ModeOnServer(row.remote), row.mode);
+        EXPECT_EQ(server->StoredMode(row.remote), row.mode);
         EXPECT_TRUE(client.SessionOpen());
     }
     EXPECT_TRUE(client.CloseSession());
@@ -213,7 +206,7 @@ TEST_F(SftpClient, ReplacesAnExistingFileWithoutPosixRename)
     PutOnServer(QStringLiteral("page.html"), "old", 0600);
     ASSERT_TRUE(PutFile(QStringLiteral("page.html"), "new")) << client.ErrorMessage().toStdString();
     EXPECT_EQ(server->Stored(QStringLiteral("page.html")), QByteArray("new"));
-    EXPECT_EQ(ModeOnServer(QStringLiteral("page.html")), 0600);
+    EXPECT_EQ(server->StoredMode(QStringLiteral("page.html")), 0600);
     EXPECT_FALSE(lines.filter(QRegularExpression(QStringLiteral("^> RENAME page.html .page.html.old-"))).isEmpty())
         << lines.join('\n').toStdString();
     EXPECT_TRUE(LeftOvers().isEmpty()) << LeftOvers().join(' ').toStdString();

@@ -2,6 +2,7 @@
 
 #include "net/NetworkInterfaces.h"
 #include "net/Sockets.h"
+#include "tests/support/Files.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/Namespace.h"
@@ -161,9 +162,7 @@ TEST(AddressSource, ExceptionFromAHandlerAbandonsTheCheckAndLeavesLookup)
     clock.start();
     EXPECT_EQ(test::MessageOf<Exception>([&] { source.Lookup(); }), QStringLiteral("raised in a handler"));
     EXPECT_LT(clock.elapsed(), 5000);
-    QFile file(pidFile);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QString proc = QStringLiteral("/proc/") + QString::fromLatin1(file.readAll()).trimmed();
+    const QString proc = QStringLiteral("/proc/") + QString::fromLatin1(test::ReadFile(pidFile)).trimmed();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !QFile::exists(proc); }, 5000)) << proc.toStdString();
 }
 
@@ -201,9 +200,7 @@ TEST(AddressSource, DestroyingTheSourceKillsItsRunningCommandAndReportsNothing)
         source.Start();
         ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo(pidFile).size() > 0; }, 5000));
     }
-    QFile file(pidFile);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QString proc = QStringLiteral("/proc/") + QString::fromLatin1(file.readAll()).trimmed();
+    const QString proc = QStringLiteral("/proc/") + QString::fromLatin1(test::ReadFile(pidFile)).trimmed();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !QFile::exists(proc); }, 5000)) << proc.toStdString();
     EXPECT_EQ(reports, 0);
 }

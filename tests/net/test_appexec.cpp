@@ -1,4 +1,5 @@
 #include "net/appexec.h"
+#include "tests/support/Files.h"
 #include "tests/support/Printing.h"
 
 #include <QDir>
@@ -18,8 +19,7 @@ namespace {
 
 QString ReadText(const QString &path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    return QString::fromUtf8(test::ReadFile(path));
 }
 
 class AppExecTest : public ::testing::Test {
@@ -143,15 +143,9 @@ TEST_F(AppExecTest, QuotedArgumentsReachTheProgramIntact)
 
 TEST_F(AppExecTest, FailedStartsSetErrNoAndRaiseTheTableText)
 {
-    QFile script(Path(QStringLiteral("noexec")));
-    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write("#!/bin/sh\ntrue\n");
-    script.close();
-    QFile plain(Path(QStringLiteral("plain")));
-    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
-    plain.write("true\n");
-    plain.close();
-    plain.setPermissions(plain.permissions() | QFile::ExeOwner);
+    const QString script = test::Written(Path(QStringLiteral("noexec")), "#!/bin/sh\ntrue\n");
+    const QString plain = test::Written(Path(QStringLiteral("plain")), "true\n");
+    QFile(plain).setPermissions(QFile(plain).permissions() | QFile::ExeOwner);
 
     const struct {
         QString command;
@@ -161,10 +155,10 @@ TEST_F(AppExecTest, FailedStartsSetErrNoAndRaiseTheTableText)
         {QStringLiteral("no-such-program-here -x"), 2, "File was not found"},
         {QStringLiteral(""), 2, "File was not found"},
         {QStringLiteral("/etc/passwd/x"), 3, "Path was not found"},
-        {script.fileName(), 5,
+        {script, 5,
          "Attempt was made to dynamically link to a task, or there was a sharing or "
          "network-protection error"},
-        {plain.fileName(), 11,
+        {plain, 11,
          "Executable file was invalid. Either it was not a Windows application or there was an "
          "error in the .EXE image"},
     };

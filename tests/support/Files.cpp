@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace quelmark::test {
 
 bool WriteFile(const QString &path, const QByteArray &bytes)
@@ -27,6 +29,14 @@ QByteArray ReadFile(const QString &path, const QByteArray &missing)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : missing;
+}
+
+int FileMode(const QString &path)
+{
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return -1;
+    return static_cast<int>(status.st_mode & 07777);
 }
 
 QByteArray Pattern(qint64 size, int seed)

@@ -18,6 +18,9 @@ QString Written(const QString &path, const QByteArray &bytes = {});
 // Returns the bytes of the file at path, or `missing` when it cannot be read.
 QByteArray ReadFile(const QString &path, const QByteArray &missing = {});
 
+// Returns the mode bits (07777) of the file at path, or -1 when there is none.
+int FileMode(const QString &path);
+
 // Returns size bytes that repeat only over long stretches, different for each seed: a misplaced
 // or lost block shows in a comparison.
 QByteArray Pattern(qint64 size, int seed = 0);

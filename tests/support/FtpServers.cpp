@@ -123,10 +123,7 @@ QByteArray FtpServerProcess::Stored(const QString &relativePath) const
 
 int FtpServerProcess::StoredMode(const QString &relativePath) const
 {
-    struct stat status {};
-    if (::stat(QFile::encodeName(QDir(m_home).filePath(relativePath)).constData(), &status) != 0)
-        return -1;
-    return static_cast<int>(status.st_mode & 07777);
+    return FileMode(QDir(m_home).filePath(relativePath));
 }
 
 bool FtpServerProcess::PrepareLocalUser(const QString &server)
