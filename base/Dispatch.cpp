@@ -2,6 +2,9 @@
 
 #include "base/Exception.h"
 
+#include <QCoreApplication>
+#include <QTimer>
+
 namespace quelmark {
 
 namespace {
@@ -43,6 +46,20 @@ bool DispatchScope::Park(const std::exception_ptr &error) noexcept
 bool DispatchScope::Active() noexcept
 {
     return g_innermost != nullptr;
+}
+
+void RunEventsUntil(QObject &context, std::int64_t pollMs, const std::function<bool()> &over,
+                    const std::function<void()> &poll)
+{
+    DispatchScope scope;
+    QTimer timer;
+    timer.setInterval(static_cast<int>(pollMs));
+    QObject::connect(&timer, &QTimer::timeout, &context, [&poll] { Guarded(poll); });
+    timer.start();
+    while (!over()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        scope.RethrowParked();
+    }
 }
 
 } // namespace quelmark

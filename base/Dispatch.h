@@ -9,7 +9,11 @@
 
 #include <QtGlobal>
 
+#include <cstdint>
 #include <exception>
+#include <functional>
+
+class QObject;
 
 namespace quelmark {
 
@@ -34,5 +38,10 @@ private:
     std::exception_ptr m_parked;
     DispatchScope *m_outer = nullptr;
 };
+
+// Runs the application's events until over() is true, calling poll every pollMs meanwhile; an
+// exception a handler raised leaves here once its dispatch pass has returned.
+void RunEventsUntil(QObject &context, std::int64_t pollMs, const std::function<bool()> &over,
+                    const std::function<void()> &poll);
 
 } // namespace quelmark

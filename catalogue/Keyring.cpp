@@ -3,7 +3,6 @@
 #include "base/Dispatch.h"
 #include "base/Exception.h"
 
-#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusInterface>
@@ -12,7 +11,6 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSet>
-#include <QTimer>
 
 #include <qt6keychain/keychain.h>
 
@@ -53,15 +51,10 @@ TKeyringAnswer Finish(QKeychain::Job &job)
     QObject::connect(&job, &QKeychain::Job::finished, [&finished] { finished = true; });
     QElapsedTimer clock;
     clock.start();
-    // Wakes the loop when nothing else does, so the time-out is seen.
-    QTimer tick;
-    tick.start(250);
-    DispatchScope scope;
     job.start();
-    while (!finished && clock.elapsed() < kAnswerMs) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        scope.RethrowParked();
-    }
+    // The poll wakes the loop when nothing else does, so the time-out is seen.
+    RunEventsUntil(
+        job, 250, [&] { return finished || clock.elapsed() >= kAnswerMs; }, [] {});
     TKeyringAnswer answer;
     if (!finished) {
         answer.error = QStringLiteral("the keyring did not answer within %1 seconds").arg(kAnswerMs / 1000);

@@ -1115,7 +1115,7 @@ bool TFtpClient::WaitForDataEnd()
     const std::int64_t limitMs = EffectiveTimeOut() * TickMs();
     TStillClock still;
     still.StillFor({m_takenBytes, static_cast<std::int64_t>(m_dataState)}, limitMs);
-    RunDataStep(
+    RunEventsUntil(
         *this, std::min<std::int64_t>(TickMs(), kProgressPollMs), [this] { return DataStepOver(); },
         [&] {
             if (DataStepOver())

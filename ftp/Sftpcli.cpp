@@ -482,7 +482,7 @@ bool TSftpClient::SendData()
     m_session->Watch([this] { DataStep(); });
     const auto unwatch = qScopeGuard([this] { m_session->Unwatch(); });
     m_session->Kick();
-    RunDataStep(
+    RunEventsUntil(
         *this, std::min<std::int64_t>(TickMs(), kProgressPollMs), [this] { return !DataActive(); },
         [this] { PollData(); });
     if (m_dataState == TDataState::Done)

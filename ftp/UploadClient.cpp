@@ -118,20 +118,6 @@ void TUploadClient::Display(const QString &text)
     }
 }
 
-void RunDataStep(QObject &context, std::int64_t pollMs, const std::function<bool()> &over,
-                 const std::function<void()> &poll)
-{
-    DispatchScope scope;
-    QTimer timer;
-    timer.setInterval(static_cast<int>(pollMs));
-    QObject::connect(&timer, &QTimer::timeout, &context, [&poll] { Guarded(poll); });
-    timer.start();
-    while (!over()) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        scope.RethrowParked();
-    }
-}
-
 bool TStillClock::StillFor(const TMoved &moved, std::int64_t limitMs)
 {
     if (moved != m_last) {

@@ -225,12 +225,6 @@ template <typename Body> bool TUploadClient::RunExclusively(Body body)
     }
 }
 
-// Runs the application's events until over() is true, calling poll every pollMs meanwhile; an
-// exception a handler raised leaves here once its dispatch pass has returned. The loop of a data
-// step, which waits on the data's own pace rather than on one countdown.
-void RunDataStep(QObject &context, std::int64_t pollMs, const std::function<bool()> &over,
-                 const std::function<void()> &poll);
-
 // Tells how long the data of a step has stood still: any change of what Moved reports starts the
 // count again.
 class TStillClock {
