@@ -101,14 +101,18 @@ protected:
             .out;
     }
 
-    // Returns a value of the site's key as stored ("" when it has none).
-    QString Stored(const QString &site, const QString &name) const
+    // Returns where the site's password is as stored: its Password and PasswordInKeyring values
+    // ("" for one it has not).
+    QStringList StoredPassword(const QString &site) const
     {
         return test::RunSqlite(StoreFile(),
-                               QStringLiteral("SELECT CAST(v.data AS TEXT) FROM vals v JOIN keys k ON v.key = k.id "
-                                              "JOIN keys p ON k.parent = p.id WHERE p.name = 'WWWSites' AND "
-                                              "k.name = '%1' AND v.name = '%2';")
-                                   .arg(site, name));
+                               QStringLiteral("SELECT ifnull((SELECT CAST(data AS TEXT) FROM vals WHERE key = k.id AND "
+                                              "name = 'Password'), '') || '|' || ifnull((SELECT CAST(data AS TEXT) "
+                                              "FROM vals WHERE key = k.id AND name = 'PasswordInKeyring'), '') FROM "
+                                              "keys k JOIN keys p ON k.parent = p.id WHERE p.name = 'WWWSites' AND "
+                                              "k.name = '%1';")
+                                   .arg(site))
+            .split(QLatin1Char('|'));
     }
 
     QTemporaryDir dir;
@@ -127,15 +131,14 @@ TEST_F(KeyringPush, ThePasswordMovesIntoTheKeyringIsReadFromThereAndFailsTheFile
     Finished run = Push(TKeyring::Unlocked);
     EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
     EXPECT_EQ(server.Stored(QStringLiteral("home.html")), QByteArray("first text\n"));
-    EXPECT_EQ(Stored(QStringLiteral("home"), QStringLiteral("Password")), QString());
-    EXPECT_EQ(Stored(QStringLiteral("home"), QStringLiteral("PasswordInKeyring")), QStringLiteral("1"));
+    EXPECT_EQ(StoredPassword(QStringLiteral("home")), (QStringList{QString(), QStringLiteral("1")}));
     EXPECT_EQ(InKeyring(QStringLiteral("home")), password);
 
     ASSERT_TRUE(WritePage("second text\n"));
     run = Push(TKeyring::Unlocked);
     EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
     EXPECT_EQ(server.Stored(QStringLiteral("home.html")), QByteArray("second text\n")) << "logged in from the keyring";
-    EXPECT_EQ(Stored(QStringLiteral("home"), QStringLiteral("Password")), QString());
+    EXPECT_EQ(StoredPassword(QStringLiteral("home")), (QStringList{QString(), QStringLiteral("1")}));
 
     const struct {
         TKeyring keyring;
@@ -151,9 +154,7 @@ TEST_F(KeyringPush, ThePasswordMovesIntoTheKeyringIsReadFromThereAndFailsTheFile
         EXPECT_TRUE(run.out.contains(QStringLiteral("The password of home cannot be read from the desktop keyring: ") +
                                      QLatin1String(row.reason)))
             << run.out.toStdString();
-        EXPECT_EQ(Stored(QStringLiteral("home"), QStringLiteral("Password")), QString()) << row.reason;
-        EXPECT_EQ(Stored(QStringLiteral("home"), QStringLiteral("PasswordInKeyring")), QStringLiteral("1"))
-            << row.reason;
+        EXPECT_EQ(StoredPassword(QStringLiteral("home")), (QStringList{QString(), QStringLiteral("1")})) << row.reason;
     }
     EXPECT_EQ(server.Stored(QStringLiteral("home.html")), QByteArray("second text\n")) << "no log-in without it";
     EXPECT_EQ(InKeyring(QStringLiteral("home")), password) << "the keyring keeps it";
@@ -164,8 +165,7 @@ TEST_F(KeyringPush, ThePasswordMovesIntoTheKeyringIsReadFromThereAndFailsTheFile
     run = Push(TKeyring::Unlocked);
     EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
     EXPECT_EQ(server.Stored(QStringLiteral("home.html")), QByteArray("never sent\n"));
-    EXPECT_EQ(Stored(QStringLiteral("home"), QStringLiteral("Password")), password);
-    EXPECT_EQ(Stored(QStringLiteral("home"), QStringLiteral("PasswordInKeyring")), QString());
+    EXPECT_EQ(StoredPassword(QStringLiteral("home")), (QStringList{password, QString()}));
     EXPECT_EQ(InKeyring(QStringLiteral("home")), QString());
 }
 
@@ -182,8 +182,7 @@ TEST_F(KeyringPush, WithoutAKeyringTheStoreKeepsThePasswordsAndTheLogSaysSoOnce)
               1)
         << run.out.toStdString();
     for (const char *site : {"first", "second"}) {
-        EXPECT_EQ(Stored(QLatin1String(site), QStringLiteral("Password")), server.Password()) << site;
-        EXPECT_EQ(Stored(QLatin1String(site), QStringLiteral("PasswordInKeyring")), QString()) << site;
+        EXPECT_EQ(StoredPassword(QLatin1String(site)), (QStringList{server.Password(), QString()})) << site;
     }
 }
 
