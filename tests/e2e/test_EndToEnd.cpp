@@ -9,6 +9,7 @@
 #include "net/Sockets.h"
 #include "tests/support/Files.h"
 #include "tests/support/FtpServers.h"
+#include "tests/support/ProgramRun.h"
 #include "tests/support/StoreScript.h"
 
 #include <QDir>
@@ -18,7 +19,6 @@
 #include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -65,7 +65,9 @@ protected:
     QString StoreFile() const { return Path("config/Varnholt/Quelmark/store.db"); }
 
     // Starts build/quelmark headless on the test's folders with the extra environment.
-    void StartProgram(const QStringList &wrapper = {}, const QMap<QString, QString> &extra = {})
+    // Starts the program with these variables set, its clocks run by libfaketime when clock is
+    // a FAKETIME text.
+    void StartProgram(const QMap<QString, QString> &extra = {}, const QString &clock = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -73,12 +75,11 @@ protected:
         env.insert(QStringLiteral("XDG_CACHE_HOME"), Path("cache"));
         for (auto it = extra.begin(); it != extra.end(); ++it)
             env.insert(it.key(), it.value());
+        if (!clock.isEmpty()) {
+            EXPECT_TRUE(test::FakeClock(env, clock));
+        }
         program.setProcessEnvironment(env);
-        const QString binary = QStringLiteral(QUELMARK_BINARY_DIR "/quelmark");
-        if (wrapper.isEmpty())
-            program.start(binary, {});
-        else
-            program.start(wrapper.first(), wrapper.mid(1) + QStringList{binary});
+        program.start(test::BuildProgram(), {});
         ASSERT_TRUE(program.waitForStarted(5000)) << program.errorString().toStdString();
     }
 
@@ -240,14 +241,12 @@ TEST_F(EndToEnd, AMissingPageIsLoggedAndPassedAndTheNextCheckComesAMinuteLaterWi
 
     // libfaketime runs the program's clocks four times as fast, its minute in fifteen seconds,
     // without an option of the program's own; without it the test takes its two real minutes.
-    const QString faketime = QStandardPaths::findExecutable(QStringLiteral("faketime"));
-    const int rate = faketime.isEmpty() ? 1 : 4;
-    QStringList wrapper;
-    if (!faketime.isEmpty())
-        wrapper = {faketime, QStringLiteral("-f"), QStringLiteral("+0 x%1").arg(rate)};
-    StartProgram(wrapper, {{QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("quelmark.log.info=true")},
-                           {QStringLiteral("LC_ALL"), QStringLiteral("C")},
-                           {QStringLiteral("NO_FAKE_STAT"), QStringLiteral("1")}});
+    QProcessEnvironment probe;
+    const int rate = test::FakeClock(probe, QString()) ? 4 : 1;
+    StartProgram({{QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("quelmark.log.info=true")},
+                  {QStringLiteral("LC_ALL"), QStringLiteral("C")},
+                  {QStringLiteral("NO_FAKE_STAT"), QStringLiteral("1")}},
+                 rate == 1 ? QString() : QStringLiteral("+0 x%1").arg(rate));
 
     const QString checking = QStringLiteral(">>>> Checking all files...");
     const int minuteMs = 60000 / rate;

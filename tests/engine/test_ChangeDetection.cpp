@@ -5,13 +5,13 @@
 #include "catalogue/RegControls.h"
 #include "engine/EngineView.h"
 #include "tests/support/Files.h"
+#include "tests/support/ProgramRun.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QLocale>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -355,13 +355,12 @@ protected:
         env.insert(QString::fromLatin1(kClockFile), page);
         env.insert(QString::fromLatin1(kClockIn), input);
         env.insert(QString::fromLatin1(kClockOut), output);
+        EXPECT_TRUE(test::FakeClock(env, QStringLiteral("@%1 12:00:00").arg(QString::fromLatin1(date))));
         child.setProcessEnvironment(env);
         child.setProcessChannelMode(QProcess::MergedChannels);
         const auto *test = ::testing::UnitTest::GetInstance()->current_test_info();
-        child.start(faketime,
-                    {QStringLiteral("-f"), QStringLiteral("@%1 12:00:00").arg(QString::fromLatin1(date)),
-                     QCoreApplication::applicationFilePath(),
-                     QStringLiteral("--gtest_filter=%1.%2")
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--gtest_filter=%1.%2")
                          .arg(QString::fromLatin1(test->test_suite_name()), QString::fromLatin1(test->name()))});
         EXPECT_TRUE(child.waitForFinished(30000));
         EXPECT_EQ(child.exitCode(), 0) << child.readAll().toStdString();
@@ -380,7 +379,6 @@ protected:
 
     QTemporaryDir dir;
     QString page = dir.filePath(QStringLiteral("page.html"));
-    QString faketime = QStandardPaths::findExecutable(QStringLiteral("faketime"));
 };
 
 TEST_F(FileDateAcrossTheYear, AJanuaryFilePushedInDecemberIsNotDueInJulyAndAnOldTextGoesOnceOnly)
@@ -389,8 +387,8 @@ TEST_F(FileDateAcrossTheYear, AJanuaryFilePushedInDecemberIsNotDueInJulyAndAnOld
         RunClockStep();
         return;
     }
-    if (faketime.isEmpty())
-        GTEST_SKIP() << "faketime (Debian's libfaketime) is not installed";
+    if (QProcessEnvironment probe; !test::FakeClock(probe, QString()))
+        GTEST_SKIP() << "libfaketime is not installed";
     ASSERT_TRUE(test::WriteFile(page, "<p>%IP%</p>\n"));
     // 10:30 UTC on 15 January 2023: 11:30 winter time in Berlin.
     timespec times[2] = {{1673778600, 0}, {1673778600, 0}};

@@ -1,6 +1,8 @@
 #include "tests/support/ProgramRun.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
 
 namespace quelmark::test {
 
@@ -15,6 +17,25 @@ QProcessEnvironment NoDisplayEnvironment()
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         environment.remove(QString::fromLatin1(name));
     return environment;
+}
+
+bool FakeClock(QProcessEnvironment &environment, const QString &clock)
+{
+    // Debian keeps it in the multiarch folder; the plain one is for other layouts.
+    QStringList candidates{QStringLiteral("/usr/lib/faketime/libfaketime.so.1")};
+    const QDir lib(QStringLiteral("/usr/lib"));
+    for (const QString &folder : lib.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        candidates.prepend(lib.filePath(folder + QStringLiteral("/faketime/libfaketime.so.1")));
+    for (const QString &library : candidates) {
+        if (!QFileInfo(library).isFile())
+            continue;
+        const QString preloaded = environment.value(QStringLiteral("LD_PRELOAD"));
+        environment.insert(QStringLiteral("LD_PRELOAD"),
+                           preloaded.isEmpty() ? library : library + QLatin1Char(':') + preloaded);
+        environment.insert(QStringLiteral("FAKETIME"), clock);
+        return true;
+    }
+    return false;
 }
 
 ProgramRun Finish(QProcess &process, int timeoutMs)

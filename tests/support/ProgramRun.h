@@ -25,6 +25,13 @@ QString BuildProgram(const char *name = "quelmark");
 // display or a platform.
 QProcessEnvironment NoDisplayEnvironment();
 
+// Sets environment so that a process started in it runs with libfaketime preloaded and its clock
+// as the FAKETIME text says ("@2023-12-10 12:00:00", "+0 x4"). Returns false, changing nothing,
+// when the library is not installed. The library is preloaded directly, not through the faketime
+// command: that command keeps a semaphore in /dev/shm named by its process id, leaves it behind
+// when a signal ends it, and a later one that gets the same id then refuses to start.
+bool FakeClock(QProcessEnvironment &environment, const QString &clock);
+
 // Waits up to timeoutMs for the started process to end (it may have ended already), kills it
 // when it does not, and returns what it left.
 ProgramRun Finish(QProcess &process, int timeoutMs = 60000);
