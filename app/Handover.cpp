@@ -26,18 +26,16 @@ constexpr int kConnectMs = 3000;
 // A request line longer than this is not one of ours.
 constexpr qint64 kMaxRequest = 64 * 1024;
 
-const QString kRun = QStringLiteral("run");
-const QString kSite = QStringLiteral("site");
-const QString kOut = QStringLiteral("out");
-const QString kErr = QStringLiteral("err");
-const QString kExit = QStringLiteral("exit");
-const QString kAlive = QStringLiteral("alive");
-const QString kRaise = QStringLiteral("raise");
-const QString kRaised = QStringLiteral("raised");
-const QString kRelease = QStringLiteral("release");
-const QString kReleased = QStringLiteral("released");
-const QString kPushAll = QStringLiteral("push-all");
-const QString kDryRun = QStringLiteral("dry-run");
+// The hand-over speaks in lines, each a JSON object whose keys say what it is. A second start
+// asks for a run (kRun: kPushAll or kDryRun) of one site or of all (kSite); the holder answers
+// with the run's lines and its exit code, and says it is alive meanwhile; a window start asks the
+// holder to show its window, or to end and leave the store to it.
+const QString kRun = QStringLiteral("run"), kSite = QStringLiteral("site");
+const QString kPushAll = QStringLiteral("push-all"), kDryRun = QStringLiteral("dry-run");
+const QString kOut = QStringLiteral("out"), kErr = QStringLiteral("err");
+const QString kExit = QStringLiteral("exit"), kAlive = QStringLiteral("alive");
+const QString kRaise = QStringLiteral("raise"), kRaised = QStringLiteral("raised");
+const QString kRelease = QStringLiteral("release"), kReleased = QStringLiteral("released");
 
 void Send(QLocalSocket *socket, const QJsonObject &message)
 {
