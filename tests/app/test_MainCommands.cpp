@@ -353,6 +353,7 @@ TEST_F(MainCommandsTest, TimerAndPushAllRunFromTheirButtonsMenuItemsAndKeys)
     EXPECT_EQ(bar->widgetForAction(bar->actions().last()), window->EngineView().Animation.data());
     QWidget *push = Find<QToolButton>("btnPushAllNow");
     const QPoint before = push->pos();
+    const auto run = [this](const char *name, bool button) { return [this, name, button] { Run({name, button}); }; };
     const auto key = [this](Qt::Key key) {
         return [this, key] {
             window->activateWindow();
@@ -365,20 +366,8 @@ TEST_F(MainCommandsTest, TimerAndPushAllRunFromTheirButtonsMenuItemsAndKeys)
         std::function<void()> startStop;
         std::function<void()> pushAll;
     } routes[] = {
-        {"buttons",
-         [this] {
-             Run({"btnStartStop", true});
-         },
-         [this] {
-             Run({"btnPushAllNow", true});
-         }},
-        {"menu",
-         [this] {
-             Run({"mniPushStartStop", false});
-         },
-         [this] {
-             Run({"mniPushAll", false});
-         }},
+        {"buttons", run("btnStartStop", true), run("btnPushAllNow", true)},
+        {"menu", run("mniPushStartStop", false), run("mniPushAll", false)},
         {"keys", key(Qt::Key_F5), key(Qt::Key_F6)},
     };
     int checks = 0;
