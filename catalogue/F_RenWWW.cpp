@@ -63,8 +63,7 @@ void TfrmRenameWebSite::btnOKClick()
     else if (name != m_name && Refusal)
         refusal = Refusal(name);
     if (!refusal.isEmpty()) {
-        TMessageBox::Information(this, refusal);
-        edtSiteName->setFocus();
+        TMessageBox::Refuse(this, refusal, edtSiteName);
         return;
     }
     accept();

@@ -293,7 +293,7 @@ bool TTransfer::TrustCertificate(TUploadClient &client, TSite &site, const TServ
     site.trustedCertificate = problem.fingerprint;
     if (m_parts.data && !site.name.isEmpty())
         m_parts.data->TrustCertificate(site.name, problem.fingerprint);
-    client.Site() = UploadSite(site, server);
+    client.Site().trustedCertificate = problem.fingerprint;
     return true;
 }
 

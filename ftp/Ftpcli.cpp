@@ -13,7 +13,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
-#include <QTimer>
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -150,8 +149,7 @@ bool TFtpClient::PutInSession()
 
 bool TFtpClient::CheckFolder(const QString &folder)
 {
-    return RunExclusively([this, &folder] {
-        m_sessionError.clear();
+    return RunCall([this, &folder] {
         m_failure = TFailure::None;
         ForgetClosedSession();
         if (!SessionOpen()) {
@@ -246,17 +244,11 @@ bool TFtpClient::PauseBeforeRetry(int retry)
                 .arg(retry)
                 .arg(m_site.retries));
     m_takenBytes = 0;
-    DispatchScope scope;
     bool goOn = true;
-    QTimer poll;
-    poll.setInterval(static_cast<int>(std::clamp<std::int64_t>(delayMs, 1, kProgressPollMs)));
-    connect(&poll, &QTimer::timeout, this, [&] { Guarded([&] { goOn = goOn && AskToGoOn(); }); });
-    poll.start();
     const QDeadlineTimer deadline(delayMs);
-    while (goOn && !deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        scope.RethrowParked();
-    }
+    RunEventsUntil(
+        *this, std::clamp<std::int64_t>(delayMs, 1, kProgressPollMs), [&] { return !goOn || deadline.hasExpired(); },
+        [&] { goOn = goOn && AskToGoOn(); });
     if (goOn)
         return true;
     m_sessionError.clear();

@@ -99,8 +99,6 @@ public:
     std::optional<TCertificateProblem> CertificateProblem() const override { return m_certificateProblem; }
 
     bool LoggedIn() const { return m_loggedIn; }
-    QString LastResponse() const { return m_lastResponse; }
-    std::int64_t TotalBytes() const { return m_totalBytes; }
     bool LocalFileOpen() const { return m_localFile.Valid(); }
     const TWSocket &ControlSocket() const { return *m_controlSocket; }
     const TWSocket &DataSocket() const { return *m_dataSocket; }

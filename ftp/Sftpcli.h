@@ -21,7 +21,6 @@
 #include "ftp/SftpPackets.h"
 #include "ftp/UploadClient.h"
 #include "net/SshSession.h"
-#include "net/UniqueFd.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -89,7 +88,6 @@ public:
     TSftpHostKey OnHostKey;
 
     // Bytes of the last file the server confirmed.
-    std::int64_t TotalBytes() const { return m_taken; }
 
 private:
     // Where the data step of one file stands.

@@ -3,7 +3,6 @@
 #include "base/Dispatch.h"
 #include "base/Printable.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QStandardPaths>
 
@@ -32,17 +31,18 @@ TUploadClient::~TUploadClient() = default;
 
 bool TUploadClient::Put()
 {
-    return RunCall([this] {
-        const bool stored = PutAlone();
-        Display(stored ? QStringLiteral("Done") : QStringLiteral("Failed"));
-        return stored;
-    });
+    return RunStore(&TUploadClient::PutAlone);
 }
 
 bool TUploadClient::PutFile()
 {
-    return RunCall([this] {
-        const bool stored = PutInSession();
+    return RunStore(&TUploadClient::PutInSession);
+}
+
+bool TUploadClient::RunStore(bool (TUploadClient::*store)())
+{
+    return RunCall([this, store] {
+        const bool stored = (this->*store)();
         Display(stored ? QStringLiteral("Done") : QStringLiteral("Failed"));
         return stored;
     });

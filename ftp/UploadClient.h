@@ -6,7 +6,7 @@
 //
 // Beside it, the pieces every client uses the same way: the watch that asks for a cancel while a
 // wait runs, the guard against a call made while another runs, the checks of the local file and
-// their texts, the loop of a data step, the temporary name a file is stored under before it is
+// their texts, the temporary name a file is stored under before it is
 // renamed into place, and the program's known-hosts file.
 #pragma once
 
@@ -143,6 +143,8 @@ protected:
     virtual bool PutAlone() = 0;
     virtual bool PutInSession() = 0;
     virtual bool Open() = 0;
+    // Runs Put's or PutFile's body as one call and shows how it ended.
+    bool RunStore(bool (TUploadClient::*store)());
 
     // Runs one public call: a call made while another runs on this client (from a handler
     // dispatched inside one of its waits) is refused and leaves the running one alone. An

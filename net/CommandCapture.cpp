@@ -10,7 +10,6 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
