@@ -122,6 +122,8 @@ TEST_F(FtpcliScripted, AsciiTypeWithoutDirectorySendsNoCwdAndLeavesBytesUnchange
 
 TEST_F(FtpcliScripted, UnusualButValidRepliesAreAccepted)
 {
+    // The commands of a plain upload; the rows name where they differ.
+    const QStringList plain = {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"};
     struct Case {
         const char *scenario;
         QStringList expectedCommands;
@@ -129,32 +131,28 @@ TEST_F(FtpcliScripted, UnusualButValidRepliesAreAccepted)
     };
     const Case cases[] = {
         // Three greeting lines, RFC 959 continuation marked by '-', each shown.
-        {"multiline_greeting",
-         {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"},
-         {"< 220-Welcome to the scripted server", "< 220-Second line", "< 220 Ready"}},
+        {"multiline_greeting", plain, {"< 220-Welcome to the scripted server", "< 220-Second line", "< 220 Ready"}},
         // A 230 to USER logs in without PASS.
         {"user_230", {"USER user", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
         {"cwd_257", {"USER user", "PASS secret", "CWD www", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
         // The server connects for data before it answers STOR.
-        {"early_data", {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
+        {"early_data", plain},
         // RFC 959's other preliminary reply to STOR.
-        {"stor_125", {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
+        {"stor_125", plain},
         // The server connects at PORT time; nothing may reach it before the STOR.
-        {"connect_at_port", {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
+        {"connect_at_port", plain},
         // A reply is read to its closing "220 " line, whatever its inner lines carry: else the rest
         // of the greeting is taken for the answers to USER and the commands after it.
         {"inner_codes",
-         {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"},
+         plain,
          {"< 220-Welcome", "<    indented text", "< 221 not the end", "< 220 Ready", "> USER user",
           "< 331 Please specify the password."}},
         // A greeting longer than a reply line may be is cut to the line limit, not fatal.
-        {"long_reply",
-         {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"},
-         {"< 220 " + QString(251, QLatin1Char('x')), "> USER user"}},
+        {"long_reply", plain, {"< 220 " + QString(251, QLatin1Char('x')), "> USER user"}},
         // A refused QUIT does not undo a stored file.
-        {"quit_500", {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
+        {"quit_500", plain},
         // An empty line inside the reply to PASS is one of its lines, not its end.
-        {"empty_inner_line", {"USER user", "PASS secret", "TYPE I", "PORT 127,0,0,1,*,*", "STOR page.html", "QUIT"}},
+        {"empty_inner_line", plain},
     };
     const QByteArray bytes = Pattern(3000);
     const QString path = LocalFile(bytes);
@@ -259,6 +257,10 @@ TEST_F(FtpcliScripted, FailingServerEndsTheSessionWithItsText)
     const QString garbage = QStringLiteral(R"(\x00\xff\xfe\x01GARBAGE\x07\x80)");
     const QString noReply = QStringLiteral("No reply from the server within 10 seconds");
     const QString cantQuit = QStringLiteral("Can't QUIT: connection closed");
+    const QString aborted = QStringLiteral("451 Transfer aborted: local error.");
+    const QString hungUp = QStringLiteral("The server closed the connection without a reply");
+    const QString noData = QStringLiteral("The server did not open the data connection within 10 seconds");
+    const QString stalled = QStringLiteral("The data connection stalled: nothing moved for 10 seconds");
     const struct {
         const char *scenario;
         qint64 size;
@@ -266,31 +268,15 @@ TEST_F(FtpcliScripted, FailingServerEndsTheSessionWithItsText)
         QStringList tail;
         Sent sent;
     } rows[] = {
-        {"no_226",
-         2000,
-         QStringLiteral("451 Transfer aborted: local error."),
-         {"< 451 Transfer aborted: local error.", "Failed", cantQuit, "Failed"},
-         Sent::NoQuit},
+        {"no_226", 2000, aborted, {"< " + aborted, "Failed", cantQuit, "Failed"}, Sent::NoQuit},
         {"no_greeting", 1, noReply, {"Connected for FTP", "< ", cantQuit, "Failed"}, Sent::Nothing},
         {"silent_after_data", 1, noReply, {}, Sent::Any},
-        {"close_on_user",
-         1,
-         QStringLiteral("The server closed the connection without a reply"),
-         {cantQuit, "Failed"},
-         Sent::Any},
+        {"close_on_user", 1, hungUp, {cantQuit, "Failed"}, Sent::Any},
         {"garbage", 1, garbage, {"< " + garbage, cantQuit, "Failed"}, Sent::Nothing},
         {"close_mid_transfer", 1 << 20, {}, {"Failed"}, Sent::Any},
-        {"no_data_connection",
-         100,
-         QStringLiteral("The server did not open the data connection within 10 seconds"),
-         {"Failed"},
-         Sent::NoQuit},
+        {"no_data_connection", 100, noData, {"Failed"}, Sent::NoQuit},
         // The server takes the connection but reads nothing: the send stalls once the buffers fill.
-        {"data_stall",
-         24 << 20,
-         QStringLiteral("The data connection stalled: nothing moved for 10 seconds"),
-         {},
-         Sent::Any},
+        {"data_stall", 24 << 20, stalled, {}, Sent::Any},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.scenario);
