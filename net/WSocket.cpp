@@ -341,59 +341,58 @@ void TWSocket::SocketError(const QString &function, std::int32_t number)
 // ---------------------------------------------------------------------------------------------
 // Port, protocol and address
 
-// The number of a port or protocol field: as the digits give it, or as lookUp finds the name in
-// the platform's database (-1 for none). A name nothing knows fails with what.
-std::uint32_t TWSocket::FieldNumber(const QString &text, const QString &what,
-                                    const std::function<int(const QByteArray &)> &lookUp)
+// A port or protocol field: unless it holds text already, takes it and returns its number, as
+// the digits give it or as lookUp finds the name in the platform's database (-1 for none). A name
+// nothing knows fails with what and leaves the field unassigned.
+std::optional<std::uint32_t> TWSocket::FieldNumber(const QString &text, QString &held, bool &assigned,
+                                                   const QString &what,
+                                                   const std::function<int(const QByteArray &)> &lookUp)
 {
+    if (assigned && text == held)
+        return std::nullopt;
+    held = text;
+    assigned = true;
     const QString trimmed = Trimmed(text);
     if (IsNumeric(trimmed))
         return DigitsValue(trimmed);
     StartLibrary();
     const int number = trimmed.isEmpty() ? -1 : lookUp(NameBytes(trimmed, 31));
-    if (number < 0)
+    if (number < 0) {
+        assigned = false;
         SocketError(what.arg(trimmed), kNoData);
+    }
     return static_cast<std::uint32_t>(number);
 }
 
-// A field keeps the text it was given; the same text again changes nothing, and a text that
-// fails leaves the field unassigned.
 void TWSocket::SetPort(const QString &text)
 {
-    if (m_portAssigned && text == m_portText)
-        return;
-    m_portText = text;
-    m_portAssigned = false;
-    const std::uint32_t port =
-        FieldNumber(text, QStringLiteral("SetPort: Cannot convert port '%1'"), [this](const QByteArray &name) {
-            const QByteArray proto = NameBytes(Trimmed(m_protoText), 31);
-            servent entry{};
-            servent *found = nullptr;
-            char scratch[1024];
-            getservbyname_r(name.constData(), proto.isEmpty() ? nullptr : proto.constData(), &entry, scratch,
-                            sizeof scratch, &found);
-            return found ? int{ntohs(static_cast<std::uint16_t>(found->s_port))} : -1;
-        });
-    m_portAssigned = true;
-    SetAddressPort(m_socketAddress, static_cast<std::uint16_t>(port));
+    const auto port = FieldNumber(text, m_portText, m_portAssigned, QStringLiteral("SetPort: Cannot convert port '%1'"),
+                                  [this](const QByteArray &name) {
+                                      const QByteArray proto = NameBytes(Trimmed(m_protoText), 31);
+                                      servent entry{};
+                                      servent *found = nullptr;
+                                      char scratch[1024];
+                                      getservbyname_r(name.constData(), proto.isEmpty() ? nullptr : proto.constData(),
+                                                      &entry, scratch, sizeof scratch, &found);
+                                      return found ? int{ntohs(static_cast<std::uint16_t>(found->s_port))} : -1;
+                                  });
+    if (port)
+        SetAddressPort(m_socketAddress, static_cast<std::uint16_t>(*port));
 }
 
 void TWSocket::SetProto(const QString &text)
 {
-    if (m_protoAssigned && text == m_protoText)
-        return;
-    m_protoText = text;
-    m_protoAssigned = false;
-    const std::uint32_t protocol =
-        FieldNumber(text, QStringLiteral("SetProto: Cannot convert protocol '%1'"), [](const QByteArray &name) {
-            protoent entry{};
-            protoent *found = nullptr;
-            char scratch[1024];
-            getprotobyname_r(name.constData(), &entry, scratch, sizeof scratch, &found);
-            return found ? found->p_proto : -1;
-        });
-    m_protoAssigned = true;
-    m_protocol = static_cast<std::int32_t>(protocol);
+    const auto protocol =
+        FieldNumber(text, m_protoText, m_protoAssigned, QStringLiteral("SetProto: Cannot convert protocol '%1'"),
+                    [](const QByteArray &name) {
+                        protoent entry{};
+                        protoent *found = nullptr;
+                        char scratch[1024];
+                        getprotobyname_r(name.constData(), &entry, scratch, sizeof scratch, &found);
+                        return found ? found->p_proto : -1;
+                    });
+    if (protocol)
+        m_protocol = static_cast<std::int32_t>(*protocol);
 }
 
 void TWSocket::SetAddr(const QString &text)

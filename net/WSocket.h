@@ -238,8 +238,8 @@ protected:
     bool event(QEvent *event) override;
 
 private:
-    std::uint32_t FieldNumber(const QString &text, const QString &what,
-                              const std::function<int(const QByteArray &)> &lookUp);
+    std::optional<std::uint32_t> FieldNumber(const QString &text, QString &held, bool &assigned, const QString &what,
+                                             const std::function<int(const QByteArray &)> &lookUp);
     enum Kind : unsigned { KindRead = 1, KindWrite = 2, KindAccept = 4, KindConnect = 8, KindClose = 16 };
     struct Notification;
     class NotificationEvent;
