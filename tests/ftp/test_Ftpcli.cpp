@@ -258,9 +258,7 @@ TEST_F(FtpcliScripted, FailingServerEndsTheSessionWithItsText)
     const QString noReply = QStringLiteral("No reply from the server within 10 seconds");
     const QString cantQuit = QStringLiteral("Can't QUIT: connection closed");
     const QString aborted = QStringLiteral("451 Transfer aborted: local error.");
-    const QString hungUp = QStringLiteral("The server closed the connection without a reply");
     const QString noData = QStringLiteral("The server did not open the data connection within 10 seconds");
-    const QString stalled = QStringLiteral("The data connection stalled: nothing moved for 10 seconds");
     const struct {
         const char *scenario;
         qint64 size;
@@ -271,12 +269,12 @@ TEST_F(FtpcliScripted, FailingServerEndsTheSessionWithItsText)
         {"no_226", 2000, aborted, {"< " + aborted, "Failed", cantQuit, "Failed"}, Sent::NoQuit},
         {"no_greeting", 1, noReply, {"Connected for FTP", "< ", cantQuit, "Failed"}, Sent::Nothing},
         {"silent_after_data", 1, noReply, {}, Sent::Any},
-        {"close_on_user", 1, hungUp, {cantQuit, "Failed"}, Sent::Any},
+        {"close_on_user", 1, "The server closed the connection without a reply", {cantQuit, "Failed"}, Sent::Any},
         {"garbage", 1, garbage, {"< " + garbage, cantQuit, "Failed"}, Sent::Nothing},
         {"close_mid_transfer", 1 << 20, {}, {"Failed"}, Sent::Any},
         {"no_data_connection", 100, noData, {"Failed"}, Sent::NoQuit},
         // The server takes the connection but reads nothing: the send stalls once the buffers fill.
-        {"data_stall", 24 << 20, stalled, {}, Sent::Any},
+        {"data_stall", 24 << 20, "The data connection stalled: nothing moved for 10 seconds", {}, Sent::Any},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.scenario);
