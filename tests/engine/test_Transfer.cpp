@@ -6,6 +6,7 @@
 #include "tests/support/Files.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/Printing.h"
+#include "tests/support/TempStore.h"
 
 #include <QApplication>
 #include <QDir>
@@ -71,20 +72,18 @@ class UploadCopyTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        ASSERT_TRUE(store.IsValid());
         ASSERT_TRUE(dir.isValid());
-        savedCache = qgetenv("XDG_CACHE_HOME");
-        qputenv("XDG_CACHE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("cache"))));
     }
-    void TearDown() override { qputenv("XDG_CACHE_HOME", savedCache); }
 
+    test::TempStore store; // the cache folder too
     QTemporaryDir dir;
-    QByteArray savedCache;
 };
 
 TEST_F(UploadCopyTest, DefaultFolderIsCreatedPrivateAndTheCopyIsPrivate)
 {
     const QString path = DefaultUploadCopyPath();
-    ASSERT_TRUE(path.startsWith(dir.path()));
+    ASSERT_TRUE(path.startsWith(store.CacheDir()));
     WriteUploadCopy({"one", "", "three"}, path);
     EXPECT_EQ(test::ReadFile(path, "<missing>"), QByteArray("one\r\n\r\nthree\r\n"));
     EXPECT_EQ(Mode(QFileInfo(path).absolutePath()), 0700);

@@ -6,22 +6,28 @@
 
 namespace quelmark::test {
 
+TempStore::Variable::Variable(const char *name, const QString &value)
+    : m_name(name), m_saved(qgetenv(name)), m_had(qEnvironmentVariableIsSet(name))
+{
+    qputenv(name, QFile::encodeName(value));
+}
+
+TempStore::Variable::~Variable()
+{
+    if (m_had)
+        qputenv(m_name, m_saved);
+    else
+        qunsetenv(m_name);
+}
+
 TempStore::TempStore()
 {
-    m_hadConfigHome = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
-    m_savedConfigHome = qgetenv("XDG_CONFIG_HOME");
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.path()));
     // An empty path means "the default location", which now lies inside the temporary folder.
     SetStoreFilePath(QString());
 }
 
 TempStore::~TempStore()
 {
-    CloseStore();
-    if (m_hadConfigHome)
-        qputenv("XDG_CONFIG_HOME", m_savedConfigHome);
-    else
-        qunsetenv("XDG_CONFIG_HOME");
     SetStoreFilePath(QString());
 }
 
